@@ -1,0 +1,120 @@
+#pragma once
+// Points, boxes and display units: the bottom of the board model. All lengths are millimetres.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <limits>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "Format.hpp"
+
+namespace corvane {
+
+struct Vec2 {
+    double x = 0.0;
+    double y = 0.0;
+
+    static constexpr Vec2 zero() { return Vec2{0.0, 0.0}; }
+    Vec2 operator+(const Vec2& o) const { return Vec2{x + o.x, y + o.y}; }
+    Vec2 operator-(const Vec2& o) const { return Vec2{x - o.x, y - o.y}; }
+    Vec2 operator*(double s) const { return Vec2{x * s, y * s}; }
+    bool operator==(const Vec2& o) const { return x == o.x && y == o.y; }
+    double length() const;
+    double distance(const Vec2& to) const;
+    Vec2 roundedTo(double places) const;
+};
+
+struct BBox {
+    double minX = 0.0;
+    double minY = 0.0;
+    double maxX = 0.0;
+    double maxY = 0.0;
+
+    static constexpr BBox empty() {
+        constexpr double inf = std::numeric_limits<double>::infinity();
+        return BBox{inf, inf, -inf, -inf};
+    }
+    bool isValid() const { return !(maxX < minX || maxY < minY); }
+    bool isEmpty() const { return !isValid(); }
+    double width() const { const double d = maxX - minX; return d >= 0 ? d : 0.0; }
+    double height() const { const double d = maxY - minY; return d >= 0 ? d : 0.0; }
+    Vec2 center() const { return Vec2{(minX + maxX) * 0.5, (minY + maxY) * 0.5}; }
+    void include(const Vec2& p) {
+        if (p.x < minX) minX = p.x;
+        if (p.y < minY) minY = p.y;
+        if (maxX <= p.x) maxX = p.x;
+        if (maxY <= p.y) maxY = p.y;
+    }
+    void include(const BBox& o) {
+        if (o.maxX < o.minX || o.maxY < o.minY) return;
+        if (o.minX < minX) minX = o.minX;
+        if (o.minY < minY) minY = o.minY;
+        if (maxX <= o.maxX) maxX = o.maxX;
+        if (maxY <= o.maxY) maxY = o.maxY;
+    }
+    BBox united(const BBox& o) const { BBox b = *this; b.include(o); return b; }
+    BBox inset(double d) const { return BBox{minX + d, minY + d, maxX - d, maxY - d}; }
+    BBox outset(double d) const { return BBox{minX - d, minY - d, maxX + d, maxY + d}; }
+    bool contains(const Vec2& p) const { return minX <= p.x && p.x <= maxX && minY <= p.y && p.y <= maxY; }
+    bool intersects(const BBox& o) const {
+        if (o.maxX < minX || maxX < o.minX || o.maxY < minY || maxY < o.minY) return false;
+        return true;
+    }
+    double distanceSquared(const Vec2& p) const;
+    bool operator==(const BBox& o) const {
+        return minX == o.minX && minY == o.minY && maxX == o.maxX && maxY == o.maxY;
+    }
+};
+
+class Units {
+public:
+    enum Value : std::uint8_t { mm, mil };
+    constexpr Units() = default;
+    constexpr Units(Value v) : v_(v) {}
+    constexpr operator Value() const { return v_; }
+
+    std::string_view rawValue() const { return v_ == mm ? "mm" : "mil"; }
+    static std::optional<Units> fromRawValue(std::string_view raw) {
+        if (raw == "mm") return Units(mm);
+        if (raw == "mil") return Units(mil);
+        return std::nullopt;
+    }
+    static constexpr std::array<Units, 2> allCases() { return {Units(mm), Units(mil)}; }
+    static constexpr const char* typeName() { return "Units"; }
+
+    static double convert(double value, Units from, Units to) {
+        if (from == to) return value;
+        return from == mm ? value / 0.0254 : value * 0.0254;
+    }
+    // User-facing length text; mil always shows one decimal.
+    std::string format(double mmValue, int decimals) const;
+
+private:
+    Value v_ = mm;
+};
+
+} // namespace corvane
+
+template <> struct std::hash<corvane::Vec2> {
+    std::size_t operator()(const corvane::Vec2& v) const noexcept {
+        std::size_t s = 0;
+        corvane::hashCombineValue(s, v.x);
+        corvane::hashCombineValue(s, v.y);
+        return s;
+    }
+};
+template <> struct std::hash<corvane::BBox> {
+    std::size_t operator()(const corvane::BBox& b) const noexcept {
+        std::size_t s = 0;
+        corvane::hashCombineValue(s, b.minX);
+        corvane::hashCombineValue(s, b.minY);
+        corvane::hashCombineValue(s, b.maxX);
+        corvane::hashCombineValue(s, b.maxY);
+        return s;
+    }
+};
+template <> struct std::hash<corvane::Units> {
+    std::size_t operator()(corvane::Units u) const noexcept { return static_cast<std::size_t>(u.operator corvane::Units::Value()); }
+};

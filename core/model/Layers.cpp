@@ -1,0 +1,100 @@
+#include "Layers.hpp"
+
+#include <algorithm>
+
+namespace corvane {
+
+std::int64_t CopperLayerID::sortOrder() const {
+    if (auto in = as<Inner>()) return in->number;
+    return value.index() == 0 ? 0 : 1000;
+}
+
+std::string CopperLayerID::displayName() const {
+    if (auto in = as<Inner>()) return "Inner " + formatInt(in->number);
+    return value.index() == 0 ? "Top" : "Bottom";
+}
+
+std::optional<CopperLayerID> LayerType::side() const {
+    switch (value.index()) {
+    case 0: return std::get<Copper>(value).side;
+    case 1: return std::get<SolderMask>(value).side;
+    case 2: return std::get<Silkscreen>(value).side;
+    case 3: return std::get<Paste>(value).side;
+    default: return std::nullopt;
+    }
+}
+
+std::string LayerType::displayName() const {
+    static const char* suffixes[] = {" Copper", " Solder Mask", " Silkscreen", " Paste"};
+    if (auto s = side()) return s->displayName() + suffixes[value.index()];
+    switch (value.index()) {
+    case 4: return "Board Outline";
+    case 5: return "Drill";
+    default: return "Unknown";
+    }
+}
+
+std::string LayerType::matchKey() const {
+    static const char* prefixes[] = {"copper:", "mask:", "silk:", "paste:"};
+    if (auto s = side()) return prefixes[value.index()] + s->displayName();
+    switch (value.index()) {
+    case 4: return "outline";
+    case 5: return "drill";
+    default: return "unknown";
+    }
+}
+
+std::vector<PCBObject> PackageFile::objects() const {
+    std::vector<PCBObject> out;
+    if (gerber) out = gerber->objects;
+    if (drill) {
+        auto d = drill->objectsAsPCB();
+        out.reserve(out.size() + d.size());
+        std::move(d.begin(), d.end(), std::back_inserter(out));
+    }
+    return out;
+}
+
+bool PackageFile::filePolarityNegative() const {
+    if (!gerber || !gerber->filePolarity) return false;
+    std::string lower = *gerber->filePolarity;
+    for (auto& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return lower == "negative";
+}
+
+BBox PCBPackage::boardBBox() const {
+    BBox result = BBox::empty();
+    for (const auto& f : files) {
+        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
+    }
+    if (result.isValid()) return result;
+    for (const auto& f : files) {
+        if (!f.layerType.isUnknown() && f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
+    }
+    for (const auto& f : files) {
+        if (f.drill) {
+            if (f.drill->bbox.isValid()) result.include(f.drill->bbox);
+            break;
+        }
+    }
+    return result;
+}
+
+std::vector<CopperLayerID> PCBPackage::copperLayerIDs() const {
+    std::vector<CopperLayerID> ids;
+    for (const auto& f : files)
+        if (auto c = f.layerType.as<LayerType::Copper>()) ids.push_back(c->side);
+    std::stable_sort(ids.begin(), ids.end(),
+                     [](const CopperLayerID& a, const CopperLayerID& b) { return a.sortOrder() < b.sortOrder(); });
+    return ids;
+}
+
+std::vector<PackageFile> PCBPackage::filesOf(const LayerType& type) const {
+    std::vector<PackageFile> out;
+    for (const auto& f : files)
+        if (f.layerType == type) out.push_back(f);
+    return out;
+}
+
+} // namespace corvane

@@ -1,0 +1,193 @@
+#include "Primitives.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+constexpr double kSqrt2 = 1.4142135623730951;
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 6.283185307179586;
+
+template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
+template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
+
+void includePoint(BBox& box, const Vec2& p, double r) {
+    box.include(Vec2{p.x - r, p.y - r});
+    box.include(Vec2{p.x + r, p.y + r});
+}
+} // namespace
+
+double ApertureShape::boundingDiameter() const {
+    return std::visit(Overloaded{
+        [](const Circle& c) { return c.diameter; },
+        [](const Rectangle& r) { return std::max(r.width, r.height) * kSqrt2; },
+        [](const Obround& o) { return std::max(o.width, o.height); },
+        [](const Polygon& p) { return p.diameter; },
+        [](const Macro& m) { return m.boundingDiameter; },
+    }, value);
+}
+
+double ApertureShape::strokeNominalWidth() const {
+    return std::visit(Overloaded{
+        [](const Circle& c) { return c.diameter; },
+        [](const Rectangle& r) { return (r.width + r.height) * 0.5; },
+        [](const Obround& o) { return std::min(o.width, o.height); },
+        [](const Polygon& p) { return p.diameter; },
+        [](const Macro& m) { return m.boundingDiameter; },
+    }, value);
+}
+
+std::string ApertureShape::description() const {
+    return std::visit(Overloaded{
+        [](const Circle& c) { return "circle \u00D8" + formatFixed(c.diameter, 3); },
+        [](const Rectangle& r) { return "rect " + formatFixed(r.width, 3) + "\u00D7" + formatFixed(r.height, 3); },
+        [](const Obround& o) { return "obround " + formatFixed(o.width, 3) + "\u00D7" + formatFixed(o.height, 3); },
+        [](const Polygon& p) {
+            return "polygon \u00D8" + formatFixed(p.diameter, 3) + " \u00D7" + formatInt(p.vertices) + " @" +
+                   formatFixed(p.rotationDeg, 0) + "\u00B0";
+        },
+        [](const Macro& m) { return "macro " + m.name + " (\u00D8\u2248" + formatFixed(m.boundingDiameter, 3) + ")"; },
+    }, value);
+}
+
+void includeArcExtent(BBox& box, const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise, double r) {
+    includePoint(box, start, r);
+    includePoint(box, end, r);
+    const double dx = start.x - center.x;
+    const double dy = start.y - center.y;
+    const double radius = std::sqrt(dx * dx + dy * dy);
+    if (!(radius > 1e-9) || !std::isfinite(radius)) return;
+    const double a0 = std::atan2(dy, dx);
+    double a1 = std::atan2(end.y - center.y, end.x - center.x);
+    if (!std::isfinite(a0) || !std::isfinite(a1)) return;
+    if (clockwise) {
+        while (a1 >= a0) a1 -= kTwoPi;
+    } else {
+        while (a1 <= a0) a1 += kTwoPi;
+    }
+    const double lo = std::min(a0, a1);
+    const double hi = std::max(a0, a1);
+    // Axis directions 0°, 90°, 180°, 270°; any 2π multiple of them inside [lo, hi] is on the arc.
+    static const double axes[4] = {0.0, kPi * 0.5, kPi, kPi * 1.5};
+    static const double ux[4] = {1, 0, -1, 0};
+    static const double uy[4] = {0, 1, 0, -1};
+    for (int k = 0; k < 4; ++k) {
+        const double m = std::ceil((lo - axes[k]) / kTwoPi);
+        const double phi = axes[k] + m * kTwoPi;
+        if (phi >= lo && phi <= hi) {
+            includePoint(box, Vec2{center.x + radius * ux[k], center.y + radius * uy[k]}, r);
+        }
+    }
+}
+
+BBox PCBObject::computeBBox(const PCBObjectKind& kind, const std::optional<ApertureShape>& shape) {
+    BBox box = BBox::empty();
+    const double r = shape ? shape->boundingDiameter() * 0.5 : 0.0;
+    std::visit(Overloaded{
+        [&](const PCBObjectKind::Stroke& s) { includePoint(box, s.start, r); includePoint(box, s.end, r); },
+        [&](const PCBObjectKind::ArcStroke& a) { includeArcExtent(box, a.start, a.end, a.center, a.clockwise, r); },
+        [&](const PCBObjectKind::Flash& f) { includePoint(box, f.at, r); },
+        [&](const PCBObjectKind::Region& g) {
+            for (const auto& c : g.contours)
+                for (const auto& p : c) box.include(p);
+        },
+        [&](const PCBObjectKind::Drill& d) { includePoint(box, d.at, d.diameterMM * 0.5); },
+        [&](const PCBObjectKind::Slot& s) {
+            includePoint(box, s.start, s.diameterMM * 0.5);
+            includePoint(box, s.end, s.diameterMM * 0.5);
+        },
+    }, kind.value);
+    return box;
+}
+
+PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCode_,
+                     std::optional<ApertureShape> apertureShape_, Polarity polarity_, std::optional<std::string> net_,
+                     std::optional<std::string> component_, std::optional<std::string> pin_,
+                     std::optional<std::string> apertureFunction_, std::int64_t index_)
+    : kind(std::move(kind_)), apertureCode(apertureCode_), apertureShape(std::move(apertureShape_)),
+      polarity(polarity_), net(std::move(net_)), component(std::move(component_)), pin(std::move(pin_)),
+      apertureFunction(std::move(apertureFunction_)), index(index_) {
+    bbox = computeBBox(kind, apertureShape);
+}
+
+std::string PCBObject::typeName() const {
+    static const char* names[] = {"Track / Line", "Arc", "Flash (Pad)", "Region (Fill)", "Drill Hit", "Slot"};
+    return names[kind.value.index()];
+}
+
+std::optional<double> PCBObject::strokeWidth() const {
+    if (!apertureShape) return std::nullopt;
+    return apertureShape->strokeNominalWidth();
+}
+
+} // namespace corvane
+
+using namespace corvane;
+
+std::size_t std::hash<ApertureShape>::operator()(const ApertureShape& s) const noexcept {
+    std::size_t seed = s.value.index();
+    std::visit(Overloaded{
+        [&](const ApertureShape::Circle& c) { hashCombineValue(seed, c.diameter); },
+        [&](const ApertureShape::Rectangle& r) { hashCombineValue(seed, r.width); hashCombineValue(seed, r.height); },
+        [&](const ApertureShape::Obround& o) { hashCombineValue(seed, o.width); hashCombineValue(seed, o.height); },
+        [&](const ApertureShape::Polygon& p) {
+            hashCombineValue(seed, p.diameter); hashCombineValue(seed, p.vertices); hashCombineValue(seed, p.rotationDeg);
+        },
+        [&](const ApertureShape::Macro& m) {
+            hashCombineValue(seed, m.name); hashCombineValue(seed, m.boundingDiameter);
+            if (m.outline) hashCombine(seed, m.outline->size());
+        },
+    }, s.value);
+    return seed;
+}
+
+std::size_t std::hash<Aperture>::operator()(const Aperture& a) const noexcept {
+    std::size_t seed = 0;
+    hashCombineValue(seed, a.code);
+    hashCombineValue(seed, a.shape);
+    hashCombine(seed, a.holeDiameter ? hashDouble(*a.holeDiameter) : 0x51ed);
+    return seed;
+}
+
+std::size_t std::hash<PCBObjectKind>::operator()(const PCBObjectKind& k) const noexcept {
+    std::size_t seed = k.value.index();
+    std::visit(Overloaded{
+        [&](const PCBObjectKind::Stroke& s) { hashCombineValue(seed, s.start); hashCombineValue(seed, s.end); },
+        [&](const PCBObjectKind::ArcStroke& a) {
+            hashCombineValue(seed, a.start); hashCombineValue(seed, a.end); hashCombineValue(seed, a.center);
+            hashCombineValue(seed, a.clockwise);
+        },
+        [&](const PCBObjectKind::Flash& f) { hashCombineValue(seed, f.at); },
+        [&](const PCBObjectKind::Region& g) {
+            for (const auto& c : g.contours) {
+                hashCombine(seed, c.size());
+                for (const auto& p : c) hashCombineValue(seed, p);
+            }
+        },
+        [&](const PCBObjectKind::Drill& d) {
+            hashCombineValue(seed, d.at); hashCombineValue(seed, d.diameterMM); hashCombineValue(seed, d.plated);
+        },
+        [&](const PCBObjectKind::Slot& s) {
+            hashCombineValue(seed, s.start); hashCombineValue(seed, s.end); hashCombineValue(seed, s.diameterMM);
+            hashCombineValue(seed, s.plated);
+        },
+    }, k.value);
+    return seed;
+}
+
+std::size_t std::hash<PCBObject>::operator()(const PCBObject& o) const noexcept {
+    std::size_t seed = 0;
+    auto opt = [&](const auto& v) {
+        if (v) hashCombineValue(seed, *v); else hashCombine(seed, 0x51ed);
+    };
+    hashCombineValue(seed, o.kind);
+    opt(o.apertureCode);
+    opt(o.apertureShape);
+    hashCombineValue(seed, o.polarity);
+    opt(o.net); opt(o.component); opt(o.pin); opt(o.apertureFunction);
+    hashCombineValue(seed, o.bbox);
+    hashCombineValue(seed, o.index);
+    return seed;
+}

@@ -1,0 +1,149 @@
+#pragma once
+// Apertures and the drawable primitives every reader produces.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+#include <vector>
+
+#include "Geometry.hpp"
+
+namespace corvane {
+
+using Contour = std::vector<Vec2>;
+
+struct ApertureShape {
+    struct Circle { double diameter = 0; bool operator==(const Circle&) const = default; };
+    struct Rectangle { double width = 0; double height = 0; bool operator==(const Rectangle&) const = default; };
+    struct Obround { double width = 0; double height = 0; bool operator==(const Obround&) const = default; };
+    struct Polygon {
+        double diameter = 0;
+        std::int64_t vertices = 0;
+        double rotationDeg = 0;
+        bool operator==(const Polygon&) const = default;
+    };
+    struct Macro {
+        std::string name;
+        double boundingDiameter = 0;
+        // Evaluated exposed outline in aperture coordinates (mm), when the macro body could be evaluated.
+        std::optional<std::vector<Contour>> outline;
+        bool operator==(const Macro&) const = default;
+    };
+    using Storage = std::variant<Circle, Rectangle, Obround, Polygon, Macro>;
+    Storage value;
+
+    static ApertureShape circle(double diameter) { return {Circle{diameter}}; }
+    static ApertureShape rectangle(double w, double h) { return {Rectangle{w, h}}; }
+    static ApertureShape obround(double w, double h) { return {Obround{w, h}}; }
+    static ApertureShape polygon(double d, std::int64_t vertices, double rotationDeg) { return {Polygon{d, vertices, rotationDeg}}; }
+    static ApertureShape macro(std::string name, double boundingDiameter,
+                               std::optional<std::vector<Contour>> outline = std::nullopt) {
+        return {Macro{std::move(name), boundingDiameter, std::move(outline)}};
+    }
+    static constexpr const char* caseNames[] = {"circle", "rectangle", "obround", "polygon", "macro"};
+    std::string_view caseName() const { return caseNames[value.index()]; }
+    template <class C> const C* as() const { return std::get_if<C>(&value); }
+    template <class C> C* as() { return std::get_if<C>(&value); }
+
+    double boundingDiameter() const;
+    double strokeNominalWidth() const;
+    std::string description() const;
+    bool operator==(const ApertureShape&) const = default;
+};
+
+struct Aperture {
+    std::int64_t code = 0;
+    ApertureShape shape;
+    std::optional<double> holeDiameter;
+    bool operator==(const Aperture&) const = default;
+};
+
+class Polarity {
+public:
+    enum Value : std::uint8_t { dark, clear };
+    constexpr Polarity() = default;
+    constexpr Polarity(Value v) : v_(v) {}
+    constexpr operator Value() const { return v_; }
+    std::string_view rawValue() const { return v_ == dark ? "dark" : "clear"; }
+    static std::optional<Polarity> fromRawValue(std::string_view raw) {
+        if (raw == "dark") return Polarity(dark);
+        if (raw == "clear") return Polarity(clear);
+        return std::nullopt;
+    }
+    static constexpr std::array<Polarity, 2> allCases() { return {Polarity(dark), Polarity(clear)}; }
+    static constexpr const char* typeName() { return "Polarity"; }
+
+private:
+    Value v_ = dark;
+};
+
+struct PCBObjectKind {
+    struct Stroke { Vec2 start; Vec2 end; bool operator==(const Stroke&) const = default; };
+    struct ArcStroke {
+        Vec2 start; Vec2 end; Vec2 center; bool clockwise = false;
+        bool operator==(const ArcStroke&) const = default;
+    };
+    struct Flash { Vec2 at; bool operator==(const Flash&) const = default; };
+    struct Region { std::vector<Contour> contours; bool operator==(const Region&) const = default; };
+    struct Drill {
+        Vec2 at; double diameterMM = 0; bool plated = false;
+        bool operator==(const Drill&) const = default;
+    };
+    struct Slot {
+        Vec2 start; Vec2 end; double diameterMM = 0; bool plated = false;
+        bool operator==(const Slot&) const = default;
+    };
+    using Storage = std::variant<Stroke, ArcStroke, Flash, Region, Drill, Slot>;
+    Storage value;
+
+    static PCBObjectKind stroke(Vec2 a, Vec2 b) { return {Stroke{a, b}}; }
+    static PCBObjectKind arcStroke(Vec2 a, Vec2 b, Vec2 c, bool cw) { return {ArcStroke{a, b, c, cw}}; }
+    static PCBObjectKind flash(Vec2 at) { return {Flash{at}}; }
+    static PCBObjectKind region(std::vector<Contour> contours) { return {Region{std::move(contours)}}; }
+    static PCBObjectKind drill(Vec2 at, double d, bool plated) { return {Drill{at, d, plated}}; }
+    static PCBObjectKind slot(Vec2 a, Vec2 b, double d, bool plated) { return {Slot{a, b, d, plated}}; }
+    static constexpr const char* caseNames[] = {"stroke", "arcStroke", "flash", "region", "drill", "slot"};
+    std::string_view caseName() const { return caseNames[value.index()]; }
+    template <class C> const C* as() const { return std::get_if<C>(&value); }
+    template <class C> C* as() { return std::get_if<C>(&value); }
+    bool operator==(const PCBObjectKind&) const = default;
+};
+
+struct PCBObject {
+    PCBObjectKind kind;
+    std::optional<std::int64_t> apertureCode;
+    std::optional<ApertureShape> apertureShape;
+    Polarity polarity;
+    std::optional<std::string> net;
+    std::optional<std::string> component;
+    std::optional<std::string> pin;
+    std::optional<std::string> apertureFunction;
+    BBox bbox = BBox::empty();
+    std::int64_t index = 0;
+
+    PCBObject() = default;
+    // Computes bbox from the kind and aperture shape.
+    PCBObject(PCBObjectKind kind, std::optional<std::int64_t> apertureCode, std::optional<ApertureShape> apertureShape,
+              Polarity polarity, std::optional<std::string> net, std::optional<std::string> component,
+              std::optional<std::string> pin, std::optional<std::string> apertureFunction, std::int64_t index);
+
+    static BBox computeBBox(const PCBObjectKind& kind, const std::optional<ApertureShape>& shape);
+    std::string typeName() const;
+    std::optional<double> strokeWidth() const;
+    bool operator==(const PCBObject&) const = default;
+};
+
+// Grows `box` by the true extent of a circular arc (the sweep as GeometryEngine::sampleArc
+// walks it, equal ends meaning a full turn), each point grown by half-size r.
+void includeArcExtent(BBox& box, const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise, double r);
+
+} // namespace corvane
+
+template <> struct std::hash<corvane::ApertureShape> { std::size_t operator()(const corvane::ApertureShape& s) const noexcept; };
+template <> struct std::hash<corvane::Aperture> { std::size_t operator()(const corvane::Aperture& a) const noexcept; };
+template <> struct std::hash<corvane::Polarity> {
+    std::size_t operator()(corvane::Polarity p) const noexcept { return static_cast<std::size_t>(p.operator corvane::Polarity::Value()); }
+};
+template <> struct std::hash<corvane::PCBObjectKind> { std::size_t operator()(const corvane::PCBObjectKind& k) const noexcept; };
+template <> struct std::hash<corvane::PCBObject> { std::size_t operator()(const corvane::PCBObject& o) const noexcept; };
