@@ -5,7 +5,7 @@
 #include <limits>
 
 #include "import/ODBPPParser.hpp"
-#include "import/ODBPending.hpp"
+#include "model/GeometryEngine.hpp"
 #include "import/ODBText.hpp"
 
 namespace corvane {
@@ -80,16 +80,6 @@ struct Record {
 };
 
 bool finitePoint(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
-
-double signedArea(const Contour& c) {
-    double a = 0;
-    for (std::size_t i = 0, n = c.size(); i < n; ++i) {
-        const Vec2& p = c[i];
-        const Vec2& q = c[(i + 1) % n];
-        a += p.x * q.y - q.x * p.y;
-    }
-    return a * 0.5;
-}
 
 double maxX(const Contour& c) {
     double m = -std::numeric_limits<double>::infinity();
@@ -226,6 +216,7 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
     objects.reserve(text.size() / 40);
 
     const double c = coordScale();
+    const GeometryEngine engine;
     Record rec;
 
     // The open surface: islands gather the holes that follow them until the next island or
@@ -242,14 +233,14 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
         if (!island) return;
         Contour outline = std::move(*island);
         island.reset();
-        if (signedArea(outline) < 0) std::reverse(outline.begin(), outline.end());
+        outline = GeometryEngine::ensureCCW(std::move(outline));
         // Rightmost holes first: a later hole's bridge then meets the holes already
         // joined instead of crossing them on its way to the island's edge.
         std::stable_sort(holes.begin(), holes.end(),
                          [](const Contour& a, const Contour& b) { return maxX(a) > maxX(b); });
         for (auto& hole : holes) {
-            if (signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
-            outline = odbpending::bridgeHole(outline, hole);
+            if (GeometryEngine::signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
+            outline = GeometryEngine::bridgeHole(outline, hole);
         }
         holes.clear();
         append(PCBObjectKind::region({std::move(outline)}), std::nullopt, surfacePolarity);
@@ -317,8 +308,8 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
             if (!surfaceOpen || !contourStarted || v.size() < 4) return true;
             const Vec2 e{v[0] * c, v[1] * c}, m{v[2] * c, v[3] * c};
             if (!finitePoint(e) || !finitePoint(m)) return true;
-            const auto pts = odbpending::sampleArc(contour.back(), e, m, rec.clockwise());
-            contour.insert(contour.end(), pts.begin(), pts.end());
+            const Vec2 from = contour.back();
+            engine.sampleArc(from, e, m, rec.clockwise(), contour);
         } else if (kind == "OE") {
             if (!surfaceOpen || !contourStarted || contour.size() < 3) return true;
             if (contourIsHole) {
