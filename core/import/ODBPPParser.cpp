@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "import/ODBPending.hpp"
+#include "import/PackageImporter.hpp"
 #include "import/ODBText.hpp"
 
 namespace corvane {
@@ -376,7 +376,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<ODBArchiveEntry>& all) co
 
     if (out.empty()) throw ODBPPParseError::malformed("no importable layers");
     std::stable_sort(out.begin(), out.end(), [](const PackageFile& a, const PackageFile& b) {
-        return odbpending::layerOrder(a.layerType) < odbpending::layerOrder(b.layerType);
+        return PackageImporter::layerOrder(a.layerType) < PackageImporter::layerOrder(b.layerType);
     });
     pkg.files = std::move(out);
     pkg.warnings.push_back("Imported from ODB++ (minimal reader: signal/rout/drill/profile/mask/silk).");
