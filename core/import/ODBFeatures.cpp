@@ -7,6 +7,7 @@
 #include "import/ODBPPParser.hpp"
 #include "model/GeometryEngine.hpp"
 #include "import/ODBText.hpp"
+#include "import/TextDecoding.hpp"
 
 namespace corvane {
 
@@ -159,6 +160,9 @@ void FeaturesParser::defineSymbol(std::string_view line) {
     std::int64_t number = 0;
     if (!parseInt64(numberText, number)) return;
     const std::string name = odbtext::lower(line.substr(sp, end - sp));
+    const auto symbolName = [&] {
+        return decodeUTF8OrLatin1({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
+    };
     const std::string_view n = name;
     const double k = sizeScale();
 
@@ -196,8 +200,8 @@ void FeaturesParser::defineSymbol(std::string_view line) {
         if (!vertices || !std::isfinite(rot)) return;
         symbol = Symbol{ApertureShape::polygon(dia, *vertices, rot), dia};
     } else {
-        warnings.push_back("ODB++ symbol '" + sanitizeUTF8(name) + "' not modelled \u2014 using 0.5 mm circle.");
-        symbol = Symbol{ApertureShape::macro(sanitizeUTF8(name), 0.5), 0.5};
+        warnings.push_back("ODB++ symbol '" + symbolName() + "' not modelled \u2014 using 0.5 mm circle.");
+        symbol = Symbol{ApertureShape::macro(symbolName(), 0.5), 0.5};
     }
     // A size that is not a finite, non-negative length defines nothing: the records
     // naming it are then skipped like those naming an undefined symbol.

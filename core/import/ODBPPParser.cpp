@@ -5,6 +5,7 @@
 #include <unordered_map>
 
 #include "import/PackageImporter.hpp"
+#include "import/TextDecoding.hpp"
 #include "import/ODBText.hpp"
 
 namespace corvane {
@@ -37,11 +38,6 @@ void checkStructure(const Entries& entries, PathOf pathOf) {
         if (path.find("steps") != std::string::npos || path.find("misc") != std::string::npos) stepsOrMisc = true;
     }
     if (!matrix || !stepsOrMisc) throw ODBPPParseError::notODBPP();
-}
-
-std::string_view withoutBOM(std::string_view text) {
-    if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
-    return text;
 }
 
 // The kept entries of one job, looked up by path (the first of equal paths wins).
@@ -92,7 +88,7 @@ std::optional<FeatureFile> findFeatures(const JobFiles& files, const std::vector
     std::string path;
     const ODBArchiveEntry* e = files.find(paths, &path);
     if (!e) return std::nullopt;
-    return FeatureFile{path, withoutBOM(odbtext::textOf(e->data))};
+    return FeatureFile{path, droppingUTF8BOM(odbtext::textOf(e->data))};
 }
 
 } // namespace
@@ -125,7 +121,7 @@ std::vector<ODBPPParser::MatrixLayerInfo> ODBPPParser::parseMatrix(std::string_v
         }
         fields.clear();
     };
-    odbtext::forEachLine(withoutBOM(text), [&](std::string_view line) {
+    odbtext::forEachLine(droppingUTF8BOM(text), [&](std::string_view line) {
         if (line.starts_with("LAYER {") || line.starts_with("ROW {")) {
             open = true;
             fields.clear();
@@ -149,7 +145,7 @@ std::vector<std::string> ODBPPParser::stepNames(std::string_view text) {
     std::vector<std::string> names;
     bool inStep = false;
     std::optional<std::string> current;
-    odbtext::forEachLine(withoutBOM(text), [&](std::string_view line) {
+    odbtext::forEachLine(droppingUTF8BOM(text), [&](std::string_view line) {
         if (line.starts_with("STEP {")) {
             inStep = true;
             current.reset();
@@ -175,7 +171,7 @@ std::string ODBPPParser::stepName(std::string_view text) {
 std::optional<ODBUnits> ODBPPParser::detectUnits(std::string_view text) {
     std::optional<ODBUnits> units;
     int seen = 0;
-    odbtext::forEachLine(withoutBOM(text), [&](std::string_view line) {
+    odbtext::forEachLine(droppingUTF8BOM(text), [&](std::string_view line) {
         const std::string u = odbtext::upper(line);
         if (u == "UNITS=MM" || u == "U MM") units = ODBUnits::mm;
         if (u == "UNITS=INCH" || u == "U INCH") units = ODBUnits::inch;
@@ -186,7 +182,7 @@ std::optional<ODBUnits> ODBPPParser::detectUnits(std::string_view text) {
 
 std::optional<ODBUnits> ODBPPParser::declaredUnits(std::string_view text) {
     std::optional<ODBUnits> units;
-    odbtext::forEachLine(withoutBOM(text), [&](std::string_view line) {
+    odbtext::forEachLine(droppingUTF8BOM(text), [&](std::string_view line) {
         std::string key;
         std::string_view value;
         if (odbtext::keyValue(line, key, value) && key == "UNITS") {
