@@ -80,7 +80,11 @@ struct Record {
     bool clockwise() const { return tokens.size() < 2 || tokens.back() != "N"; }
 };
 
-bool finitePoint(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+// Coordinates and sizes beyond a kilometre are no board: they would only overflow the boxes
+// and areas built from them, so such records are skipped like unreadable ones.
+constexpr double kLimitMM = 1e6;
+bool plausible(double v) { return std::fabs(v) <= kLimitMM; }  // false for NaN
+bool plausiblePoint(const Vec2& p) { return plausible(p.x) && plausible(p.y); }
 
 double maxX(const Contour& c) {
     double m = -std::numeric_limits<double>::infinity();
@@ -207,7 +211,7 @@ void FeaturesParser::defineSymbol(std::string_view line) {
     // naming it are then skipped like those naming an undefined symbol.
     const double size = symbol->diameterMM;
     const double bound = symbol->shape.boundingDiameter();
-    if (!std::isfinite(size) || size < 0 || !std::isfinite(bound) || bound < 0) return;
+    if (!plausible(size) || size < 0 || !plausible(bound) || bound < 0) return;
     if (auto r = symbol->shape.as<ApertureShape::Rectangle>(); r && (r->width < 0 || r->height < 0)) return;
     if (auto o = symbol->shape.as<ApertureShape::Obround>(); o && (o->width < 0 || o->height < 0)) return;
     symbols.insert_or_assign(number, std::move(*symbol));
@@ -277,19 +281,19 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
             if (v.size() < 3) return true;
             const Symbol* sym = symbolFor(v[2]);
             const Vec2 at{v[0] * c, v[1] * c};
-            if (!sym || !finitePoint(at)) return true;
+            if (!sym || !plausiblePoint(at)) return true;
             addPad(at, *sym, v, rec.polarity());
         } else if (kind == "L") {
             if (v.size() < 5) return true;
             const Symbol* sym = symbolFor(v[4]);
             const Vec2 a{v[0] * c, v[1] * c}, b{v[2] * c, v[3] * c};
-            if (!sym || !finitePoint(a) || !finitePoint(b)) return true;
+            if (!sym || !plausiblePoint(a) || !plausiblePoint(b)) return true;
             append(PCBObjectKind::stroke(a, b), sym->shape, rec.polarity());
         } else if (kind == "A") {
             if (v.size() < 7) return true;
             const Symbol* sym = symbolFor(v[6]);
             const Vec2 a{v[0] * c, v[1] * c}, b{v[2] * c, v[3] * c}, m{v[4] * c, v[5] * c};
-            if (!sym || !finitePoint(a) || !finitePoint(b) || !finitePoint(m)) return true;
+            if (!sym || !plausiblePoint(a) || !plausiblePoint(b) || !plausiblePoint(m)) return true;
             append(PCBObjectKind::arcStroke(a, b, m, rec.clockwise()), sym->shape, rec.polarity());
         } else if (kind == "S") {
             closeSurface();
@@ -301,17 +305,17 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
             if (!surfaceOpen || v.size() < 2) return true;
             const Vec2 p{v[0] * c, v[1] * c};
             contour.clear();
-            contourStarted = finitePoint(p);
+            contourStarted = plausiblePoint(p);
             if (contourStarted) contour.push_back(p);
             contourIsHole = rec.tokens.back() == "H";
         } else if (kind == "OS") {
             if (!surfaceOpen || !contourStarted || v.size() < 2) return true;
             const Vec2 p{v[0] * c, v[1] * c};
-            if (finitePoint(p)) contour.push_back(p);
+            if (plausiblePoint(p)) contour.push_back(p);
         } else if (kind == "OC") {
             if (!surfaceOpen || !contourStarted || v.size() < 4) return true;
             const Vec2 e{v[0] * c, v[1] * c}, m{v[2] * c, v[3] * c};
-            if (!finitePoint(e) || !finitePoint(m)) return true;
+            if (!plausiblePoint(e) || !plausiblePoint(m)) return true;
             const Vec2 from = contour.back();
             engine.sampleArc(from, e, m, rec.clockwise(), contour);
         } else if (kind == "OE") {
@@ -450,7 +454,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
         if (rec.tokens[0] == "P" && v.size() >= 3) {
             const Symbol* sym = symbolFor(v[2]);
             const Vec2 at{v[0] * c, v[1] * c};
-            if (!sym || !finitePoint(at)) return true;
+            if (!sym || !plausiblePoint(at)) return true;
             const Plating plating = platingOf(rec.attributes);
             const std::int64_t tool = newTool(sym->diameterMM, plating);
             doc.hits.push_back(DrillHit{at, tool, plating});
@@ -458,7 +462,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
         } else if (rec.tokens[0] == "L" && v.size() >= 5) {
             const Symbol* sym = symbolFor(v[4]);
             const Vec2 a{v[0] * c, v[1] * c}, b{v[2] * c, v[3] * c};
-            if (!sym || !finitePoint(a) || !finitePoint(b)) return true;
+            if (!sym || !plausiblePoint(a) || !plausiblePoint(b)) return true;
             const Plating plating = platingOf(rec.attributes);
             const std::int64_t tool = newTool(sym->diameterMM, plating);
             const double d = doc.tools[tool].diameterMM;

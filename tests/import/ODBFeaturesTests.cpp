@@ -196,7 +196,7 @@ TEST(ODBFeatureSafety, HostileNumbersAreSkippedNotDrawn) {
                              "$0 r1e400\n$1 rnan\n$2 r-5\n"     // sizes that are no lengths
                              "$3 poly100x1e30\n$4 polyx\n$5 r100\n$6 poly100x1e300\n"
                              "P 0 0 0\nP 0 0 1\nP 0 0 2\nP 0 0 3\nP 0 0 4\n"
-                             "P 1e999 0 5\nP nan 0 5\nP 0 0 1e30\nP 0 0 nan\n"
+                             "P 1e999 0 5\nP nan 0 5\nP 1e308 0 5\nL 0 0 -1e300 0 5\nP 0 0 1e30\nP 0 0 nan\n"
                              "L 0 0 inf 0 5\nA 0 0 1 1 nan 0 5\n"
                              "P 1 1 5 P 0 8 nan\n"
                              "P 0 0 6\n"
