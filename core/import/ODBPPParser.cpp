@@ -2,6 +2,11 @@
 #include "import/ODBPPParser.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <exception>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <unordered_map>
 
 #include "import/PackageImporter.hpp"
@@ -89,6 +94,41 @@ std::optional<FeatureFile> findFeatures(const JobFiles& files, const std::vector
     const ODBArchiveEntry* e = files.find(paths, &path);
     if (!e) return std::nullopt;
     return FeatureFile{path, droppingUTF8BOM(odbtext::textOf(e->data))};
+}
+
+// Runs work(0) ... work(count - 1) on a few threads; the first exception is rethrown.
+template <class Work>
+void runInParallel(std::size_t count, Work work) {
+    const std::size_t threads = std::min<std::size_t>(count, std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
+    if (threads <= 1) {
+        for (std::size_t k = 0; k < count; ++k) work(k);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureLock;
+    const auto loop = [&] {
+        for (std::size_t k = next++; k < count; k = next++) {
+            try {
+                work(k);
+            } catch (...) {
+                std::lock_guard<std::mutex> hold(failureLock);
+                if (!failure) failure = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(threads - 1);
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            pool.emplace_back(loop);
+        } catch (const std::system_error&) {
+            break;  // fewer threads; the calling thread still drains the queue
+        }
+    }
+    loop();
+    for (auto& t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
 }
 
 } // namespace
@@ -330,44 +370,69 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<ODBArchiveEntry>& all) co
     for (std::size_t i = 0; i < layers.size(); ++i)
         if (isCopperType(layers[i].type) && isBoardContext(layers[i].context)) lastCopper = i;
 
+    // Layers are located in matrix order, read in parallel, and their files and warnings
+    // gathered back in matrix order.
+    struct LayerJob {
+        const MatrixLayerInfo* layer = nullptr;
+        std::optional<FeatureFile> features;
+        ODBUnits units = ODBUnits::mm;
+        bool drill = false;
+        std::optional<LayerType> type;
+        std::optional<PackageFile> file;
+        std::vector<std::string> warnings;
+    };
+    std::vector<LayerJob> jobs;
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const MatrixLayerInfo& layer = layers[i];
         if (!isBoardContext(layer.context)) continue;
+        LayerJob job;
+        job.layer = &layer;
         const std::string tail = "/layers/" + layer.name + "/features";
-        const auto f = findFeatures(files, stepPaths(root, *step, tail, "/layers/" + odbtext::lower(layer.name) + "/features"));
-        if (!f) {
-            pkg.warnings.push_back("ODB++ layer '" + layer.name + "' has no features file \u2014 skipped.");
+        const std::string lowerTail = "/layers/" + odbtext::lower(layer.name) + "/features";
+        job.features = findFeatures(files, stepPaths(root, *step, tail, lowerTail));
+        if (!job.features) {
+            job.warnings.push_back("ODB++ layer '" + layer.name + "' has no features file \u2014 skipped.");
+            jobs.push_back(std::move(job));
             continue;
         }
-        FeaturesParser parser(unitsOf(f->text, *step));
-        const std::string gbrName = "odb-" + layer.name + ".gbr";
+        job.units = unitsOf(job.features->text, *step);
         const CopperLayerID side =
             lastCopper < layers.size() && i > lastCopper ? CopperLayerID::bottom() : CopperLayerID::top();
-        std::optional<LayerType> type;
-        if (isCopperType(layer.type)) type = LayerType::copper(copperID(layer, layers));
-        else if (layer.type == "ROUT" && !haveProfile) type = LayerType::outline();
-        else if (layer.type == "SOLDER_MASK") type = LayerType::solderMask(side);
-        else if (layer.type == "SILK_SCREEN") type = LayerType::silkscreen(side);
+        job.drill = layer.type == "DRILL";
+        if (isCopperType(layer.type)) job.type = LayerType::copper(copperID(layer, layers));
+        else if (layer.type == "ROUT" && !haveProfile) job.type = LayerType::outline();
+        else if (layer.type == "SOLDER_MASK") job.type = LayerType::solderMask(side);
+        else if (layer.type == "SILK_SCREEN") job.type = LayerType::silkscreen(side);
         else if (layer.type == "COMP_MASK" || layer.type == "PASTE_MASK" || layer.type == "SOLDER_PASTE")
-            type = LayerType::paste(side);
+            job.type = LayerType::paste(side);
+        jobs.push_back(std::move(job));
+    }
 
-        if (layer.type == "DRILL") {
-            DrillDocument drill = parser.parseDrill(f->text, layer);
+    const auto readLayer = [&makeFile](LayerJob& job) {
+        if (!job.features || (!job.drill && !job.type)) return;
+        const MatrixLayerInfo& layer = *job.layer;
+        FeaturesParser parser(job.units);
+        if (job.drill) {
+            DrillDocument drill = parser.parseDrill(job.features->text, layer);
             if (!drill.hits.empty() || !drill.slots.empty()) {
-                PackageFile file = makeFile("odb-" + layer.name + ".drl", f->path, SourceFormat::excellon,
-                                            LayerType::drill());
-                file.drill = std::move(drill);
-                out.push_back(std::move(file));
+                job.file = makeFile("odb-" + layer.name + ".drl", job.features->path, SourceFormat::excellon,
+                                    LayerType::drill());
+                job.file->drill = std::move(drill);
             }
-        } else if (type) {
-            GerberDocument doc = parser.parse(f->text);
+        } else {
+            GerberDocument doc = parser.parse(job.features->text);
             if (!doc.objects.empty()) {
-                PackageFile file = makeFile(gbrName, f->path, SourceFormat::unknown, *type);
-                file.gerber = std::move(doc);
-                out.push_back(std::move(file));
+                job.file = makeFile("odb-" + layer.name + ".gbr", job.features->path, SourceFormat::unknown, *job.type);
+                job.file->gerber = std::move(doc);
             }
         }
-        for (auto& w : parser.warnings) pkg.warnings.push_back(std::move(w));
+        job.warnings = std::move(parser.warnings);
+    };
+    runInParallel(jobs.size(), [&](std::size_t k) { readLayer(jobs[k]); });
+
+    for (auto& job : jobs) {
+        if (job.file) out.push_back(std::move(*job.file));
+        for (auto& w : job.warnings) pkg.warnings.push_back(std::move(w));
     }
 
     if (out.empty()) throw ODBPPParseError::malformed("no importable layers");
