@@ -334,7 +334,9 @@ void requireNoLinks(const std::filesystem::path& root, const std::string& relati
 
 // Writes to a temporary file beside the target, then renames it into place.
 void writeAtomically(const std::filesystem::path& target, std::span<const std::uint8_t> bytes) {
-    std::string tmpl = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string hidden = ".";
+    hidden.append(target.filename().string()).append(".XXXXXX");
+    std::string tmpl = (target.parent_path() / hidden).string();
     int fd = mkstemp(tmpl.data());
     if (fd < 0) throwErrno("cannot create file", target);
     std::size_t done = 0;

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-#include "import/ArchiveBuilder.hpp"
+#include "import/ArchiveTestSupport.hpp"
 #include "import/VellTar.hpp"
 
 using namespace corvane;
@@ -11,21 +8,11 @@ using namespace corvane::testing;
 
 namespace {
 
-Bytes fixture(const std::string& name) {
-    std::ifstream in(std::string(CORVANE_TEST_DATA) + "/archive/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+Bytes fixture(const std::string& name) { return archiveFixture(name); }
 
 template <class F>
 std::string tarFailure(F&& f, VellTarError::Case expected) {
-    try {
-        f();
-    } catch (const VellTarError& e) {
-        EXPECT_EQ(e.kind(), expected) << e.what();
-        return e.what();
-    }
-    ADD_FAILURE() << "no VellTarError";
-    return {};
+    return failureText<VellTarError>(std::forward<F>(f), expected);
 }
 
 std::string gunzipText(const Bytes& gz) { return textOf(VellTar::gunzip(gz)); }

@@ -1,9 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
-#include "import/ArchiveBuilder.hpp"
+#include "import/ArchiveTestSupport.hpp"
 #include "import/VellZip.hpp"
 
 using namespace corvane;
@@ -11,21 +8,11 @@ using namespace corvane::testing;
 
 namespace {
 
-Bytes fixture(const std::string& name) {
-    std::ifstream in(std::string(CORVANE_TEST_DATA) + "/archive/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
+Bytes fixture(const std::string& name) { return archiveFixture(name); }
 
 template <class F>
 std::string zipFailure(F&& f, VellZipError::Case expected) {
-    try {
-        f();
-    } catch (const VellZipError& e) {
-        EXPECT_EQ(e.kind(), expected) << e.what();
-        return e.what();
-    }
-    ADD_FAILURE() << "no VellZipError";
-    return {};
+    return failureText<VellZipError>(std::forward<F>(f), expected);
 }
 
 Bytes gerberText(std::size_t lines) {
