@@ -48,12 +48,12 @@ void checkStructure(const Entries& entries, PathOf pathOf) {
 // The kept entries of one job, looked up by path (the first of equal paths wins).
 class JobFiles {
 public:
-    explicit JobFiles(const std::vector<const ODBArchiveEntry*>& entries) {
+    explicit JobFiles(const std::vector<const TarEntry*>& entries) {
         table_.reserve(entries.size());
         for (const auto* e : entries) table_.emplace(e->path, e);
     }
     // The file at the first of `paths` that exists as a file.
-    const ODBArchiveEntry* find(const std::vector<std::string>& paths, std::string* found = nullptr) const {
+    const TarEntry* find(const std::vector<std::string>& paths, std::string* found = nullptr) const {
         for (const auto& p : paths) {
             const auto it = table_.find(p);
             if (it != table_.end() && !it->second->isDirectory) {
@@ -65,7 +65,7 @@ public:
     }
 
 private:
-    std::unordered_map<std::string_view, const ODBArchiveEntry*> table_;
+    std::unordered_map<std::string_view, const TarEntry*> table_;
 };
 
 // Paths under a step, tried as written and then with the matrix's upper-case step and
@@ -91,7 +91,7 @@ struct FeatureFile {
 
 std::optional<FeatureFile> findFeatures(const JobFiles& files, const std::vector<std::string>& paths) {
     std::string path;
-    const ODBArchiveEntry* e = files.find(paths, &path);
+    const TarEntry* e = files.find(paths, &path);
     if (!e) return std::nullopt;
     return FeatureFile{path, droppingUTF8BOM(odbtext::textOf(e->data))};
 }
@@ -140,8 +140,8 @@ bool ODBPPParser::isCopperType(std::string_view type) {
     return type == "SIGNAL" || type == "MIXED" || type == "POWER_GROUND";
 }
 
-void ODBPPParser::validateODBStructure(const std::vector<ODBArchiveEntry>& entries) {
-    checkStructure(entries, [](const ODBArchiveEntry& e) -> const std::string& { return e.path; });
+void ODBPPParser::validateODBStructure(const std::vector<TarEntry>& entries) {
+    checkStructure(entries, [](const TarEntry& e) -> const std::string& { return e.path; });
 }
 
 std::vector<ODBPPParser::MatrixLayerInfo> ODBPPParser::parseMatrix(std::string_view text) {
@@ -256,17 +256,27 @@ BBox ODBPPParser::bbox(const GerberDocument& document) {
     return box;
 }
 
-PCBPackage ODBPPParser::parseEntries(const std::vector<ODBArchiveEntry>& all) const {
-    std::vector<const ODBArchiveEntry*> kept;
+PCBPackage ODBPPParser::parse(std::span<const std::uint8_t> tgzData) const {
+    std::vector<TarEntry> entries;
+    try {
+        entries = VellTar::untar(VellTar::gunzip(tgzData));
+    } catch (const VellTarError& e) {
+        throw ODBPPParseError::malformed(std::string("cannot read tgz: ") + e.what());
+    }
+    return parseEntries(entries);
+}
+
+PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
+    std::vector<const TarEntry*> kept;
     kept.reserve(all.size());
     for (const auto& e : all)
         if (!isAppleDouble(e.path)) kept.push_back(&e);
-    checkStructure(kept, [](const ODBArchiveEntry* e) -> const std::string& { return e->path; });
+    checkStructure(kept, [](const TarEntry* e) -> const std::string& { return e->path; });
     const JobFiles files(kept);
 
     // Matrix and job root: real jobs sit below one top folder, so every other path is
     // taken relative to the folder that holds matrix/.
-    const ODBArchiveEntry* matrixEntry = nullptr;
+    const TarEntry* matrixEntry = nullptr;
     for (const auto* e : kept)
         if (!e->isDirectory && endsWith(e->path, "matrix/matrix")) { matrixEntry = e; break; }
     if (!matrixEntry)

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/VellTar.hpp"
 #include "model/Model.hpp"
 
 namespace corvane {
@@ -32,13 +33,6 @@ private:
     std::string detail_;
 };
 
-// One file of the unpacked job archive.
-struct ODBArchiveEntry {
-    std::string path;
-    std::vector<std::uint8_t> data;
-    bool isDirectory = false;
-};
-
 class ODBPPParser {
 public:
     struct MatrixLayerInfo {
@@ -56,9 +50,9 @@ public:
     // Unpacks the archive and reads the job. Throws ODBPPParseError.
     PCBPackage parse(std::span<const std::uint8_t> tgzData) const;
     // Reads a job that is already unpacked (entries in archive order).
-    PCBPackage parseEntries(const std::vector<ODBArchiveEntry>& entries) const;
+    PCBPackage parseEntries(const std::vector<TarEntry>& entries) const;
 
-    static void validateODBStructure(const std::vector<ODBArchiveEntry>& entries);
+    static void validateODBStructure(const std::vector<TarEntry>& entries);
     static std::vector<MatrixLayerInfo> parseMatrix(std::string_view text);
     // Name of the first step the matrix declares, "pcb" when it declares none.
     static std::string stepName(std::string_view text);

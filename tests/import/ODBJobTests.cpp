@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
+
 #include "import/ODBPPParser.hpp"
 #include "import/ODBTestJob.hpp"
 
@@ -286,4 +289,61 @@ TEST(ODBJob, AppleDoubleCompanionsAndDuplicatePathsAreIgnored) {
     const PCBPackage pkg = ODBPPParser().parseEntries(job.entries);
     ASSERT_EQ(pkg.files.size(), 1u);
     EXPECT_EQ(pkg.files[0].gerber->objects.size(), 1u);
+}
+
+TEST(ODBArchive, PackedJobsReadLikeUnpackedOnes) {
+    TestJob job;
+    job.dir("odb").dir("odb/matrix").file("odb/matrix/matrix", step("PCB") + row("TOP", "SIGNAL") + row("DRILL", "DRILL"))
+        .file("odb/misc/info", "UNITS=MM\n")
+        .file("odb/steps/pcb/profile", kBoardOutline)
+        .file("odb/steps/pcb/layers/top/features", kPad)
+        .file("odb/steps/pcb/layers/drill/features", "$0 r300\nP 5 5 0 P 0 0\nL 1 1 3 1 0 P 0\n");
+    const PCBPackage pkg = ODBPPParser().parse(job.tgz());
+    EXPECT_EQ(pkg.name, "odb");
+    EXPECT_EQ(fileNames(pkg), (std::vector<std::string>{"odb-TOP.gbr", "odb-profile.gbr", "odb-DRILL.drl"}));
+    EXPECT_EQ(pkg.files[2].drill->totalCount(), 2);
+}
+
+TEST(ODBArchive, UnreadableArchivesAreMalformedJobs) {
+    const auto text = [](const corvane::testing::Bytes& data) {
+        try {
+            ODBPPParser().parse(data);
+        } catch (const ODBPPParseError& e) {
+            EXPECT_EQ(e.errorCase(), ODBPPParseError::Case::malformed);
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(text(corvane::testing::bytesOf("PK\x03\x04")), "Malformed ODB++: cannot read tgz: Not a gzip stream.");
+    EXPECT_EQ(text(corvane::testing::gzipMember(corvane::testing::bytesOf("just text, no tar"))),
+              "Malformed ODB++: cannot read tgz: Not a tar archive.");
+    // A tar that is not a job.
+    const auto readme = TestJob().file("README", "hello").tgz();
+    try {
+        ODBPPParser().parse(readme);
+        FAIL();
+    } catch (const ODBPPParseError& e) {
+        EXPECT_EQ(e.errorCase(), ODBPPParseError::Case::notODBPP);
+    }
+}
+
+TEST(ODBArchive, JobWrittenByPythonTarfileWithPaxLongNames) {
+    std::ifstream in(std::string(CORVANE_TEST_DATA) + "/odb/pax-long-names.tgz", std::ios::binary);
+    const corvane::testing::Bytes data(std::istreambuf_iterator<char>(in), {});
+    ASSERT_FALSE(data.empty());
+    const PCBPackage pkg = ODBPPParser().parse(data);
+    const std::string plane = "SIGNAL_LAYER_WITH_A_RATHER_LONG_NAME_AS_SOME_CAD_TOOLS_WRITE_THEM_FOR_INNER_PLANES";
+    EXPECT_EQ(pkg.name, "demo");
+    EXPECT_EQ(fileNames(pkg), (std::vector<std::string>{"odb-TOP.gbr", "odb-" + plane + ".gbr", "odb-SMB.gbr",
+                                                        "odb-profile.gbr", "odb-DRILL.drl", "odb-BOTTOM.gbr"}));
+    EXPECT_EQ(fileNamed(pkg, "odb-" + plane + ".gbr").layerType, LayerType::copper(CopperLayerID::inner(1)));
+    EXPECT_EQ(fileNamed(pkg, "odb-SMB.gbr").layerType, LayerType::solderMask(CopperLayerID::bottom()));
+    // No unit lines anywhere: misc/info says inches.
+    EXPECT_EQ(pkg.boardBBox(), (BBox{0, 0, 50.8, 25.4}));
+    const auto& bottomPad = fileNamed(pkg, "odb-BOTTOM.gbr").gerber->objects.at(0);
+    EXPECT_EQ(*bottomPad.apertureShape, ApertureShape::rectangle(20 * 0.0254, 40 * 0.0254));
+    const auto& drill = *fileNamed(pkg, "odb-DRILL.drl").drill;
+    ASSERT_EQ(drill.hits.size(), 2u);
+    EXPECT_EQ(drill.hits[0].plating, Plating::pth);
+    EXPECT_EQ(drill.hits[1].plating, Plating::npth);
 }
