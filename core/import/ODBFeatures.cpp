@@ -153,6 +153,13 @@ void FeaturesParser::append(PCBObjectKind kind, std::optional<ApertureShape> sha
                          std::nullopt, std::nullopt, index);
 }
 
+const FeaturesParser::Symbol* FeaturesParser::symbolNumbered(double number) const {
+    const auto id = truncToInt64(number);
+    if (!id) return nullptr;
+    const auto it = symbols.find(*id);
+    return it == symbols.end() ? nullptr : &it->second;
+}
+
 void FeaturesParser::defineSymbol(std::string_view line) {
     std::size_t sp = line.find(' ');
     if (sp == std::string_view::npos) return;
@@ -260,12 +267,6 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
         contourStarted = false;
         contour.clear();
     };
-    const auto symbolFor = [&](double number) -> const Symbol* {
-        const auto id = truncToInt64(number);
-        if (!id) return nullptr;
-        const auto it = symbols.find(*id);
-        return it == symbols.end() ? nullptr : &it->second;
-    };
 
     odbtext::forEachLine(text, [&](std::string_view line) {
         if (line.empty() || line.front() == '#') return true;
@@ -279,19 +280,19 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
         const auto& v = rec.numbers;
         if (kind == "P") {
             if (v.size() < 3) return true;
-            const Symbol* sym = symbolFor(v[2]);
+            const Symbol* sym = symbolNumbered(v[2]);
             const Vec2 at{v[0] * c, v[1] * c};
             if (!sym || !plausiblePoint(at)) return true;
             addPad(at, *sym, v, rec.polarity());
         } else if (kind == "L") {
             if (v.size() < 5) return true;
-            const Symbol* sym = symbolFor(v[4]);
+            const Symbol* sym = symbolNumbered(v[4]);
             const Vec2 a{v[0] * c, v[1] * c}, b{v[2] * c, v[3] * c};
             if (!sym || !plausiblePoint(a) || !plausiblePoint(b)) return true;
             append(PCBObjectKind::stroke(a, b), sym->shape, rec.polarity());
         } else if (kind == "A") {
             if (v.size() < 7) return true;
-            const Symbol* sym = symbolFor(v[6]);
+            const Symbol* sym = symbolNumbered(v[6]);
             const Vec2 a{v[0] * c, v[1] * c}, b{v[2] * c, v[3] * c}, m{v[4] * c, v[5] * c};
             if (!sym || !plausiblePoint(a) || !plausiblePoint(b) || !plausiblePoint(m)) return true;
             append(PCBObjectKind::arcStroke(a, b, m, rec.clockwise()), sym->shape, rec.polarity());
@@ -403,12 +404,6 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
     BBox box = BBox::empty();
     Record rec;
 
-    const auto symbolFor = [&](double number) -> const Symbol* {
-        const auto id = truncToInt64(number);
-        if (!id) return nullptr;
-        const auto it = symbols.find(*id);
-        return it == symbols.end() ? nullptr : &it->second;
-    };
     // The record's own ".drill" attribute overrides the layer rule when it says non-plated
     // (option 1 of plated, non_plated, via; some writers spell the option out).
     const auto platingOf = [&](std::string_view attributes) {
@@ -452,7 +447,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
         if (rec.tokens.empty()) return true;
         const auto& v = rec.numbers;
         if (rec.tokens[0] == "P" && v.size() >= 3) {
-            const Symbol* sym = symbolFor(v[2]);
+            const Symbol* sym = symbolNumbered(v[2]);
             const Vec2 at{v[0] * c, v[1] * c};
             if (!sym || !plausiblePoint(at)) return true;
             const Plating plating = platingOf(rec.attributes);
@@ -460,7 +455,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
             doc.hits.push_back(DrillHit{at, tool, plating});
             box.include(at);
         } else if (rec.tokens[0] == "L" && v.size() >= 5) {
-            const Symbol* sym = symbolFor(v[4]);
+            const Symbol* sym = symbolNumbered(v[4]);
             const Vec2 a{v[0] * c, v[1] * c}, b{v[2] * c, v[3] * c};
             if (!sym || !plausiblePoint(a) || !plausiblePoint(b)) return true;
             const Plating plating = platingOf(rec.attributes);

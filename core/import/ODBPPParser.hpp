@@ -93,6 +93,8 @@ private:
     double coordScale() const { return units == ODBUnits::inch ? 25.4 : 1.0; }
     double sizeScale() const { return units == ODBUnits::inch ? 0.0254 : 0.001; }
     void defineSymbol(std::string_view line);
+    // The symbol a record names (its number truncated toward zero), or none.
+    const Symbol* symbolNumbered(double number) const;
     void append(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity);
     void addPad(Vec2 at, const Symbol& symbol, const std::vector<double>& numbers, Polarity polarity);
 };

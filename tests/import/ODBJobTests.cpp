@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <fstream>
 #include <iterator>
 
@@ -14,6 +15,11 @@ namespace {
 std::string row(std::string_view name, std::string_view type, std::string_view context = "BOARD") {
     return "LAYER {\n    ROW=1\n    CONTEXT=" + std::string(context) + "\n    TYPE=" + std::string(type) +
            "\n    NAME=" + std::string(name) + "\n    POLARITY=POSITIVE\n}\n";
+}
+std::string lowered(std::string_view s) {
+    std::string out(s);
+    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return out;
 }
 std::string step(std::string_view name) { return "STEP {\n    COL=1\n    NAME=" + std::string(name) + "\n}\n"; }
 
@@ -212,28 +218,21 @@ TEST(ODBJob, StepChoicePrefersPcbThenAProfileThenTheFirst) {
         return ODBPPParser().parseEntries(job.entries).files.at(0).relativePath;
     };
     const std::string layer = row("top", "SIGNAL");
-    TestJob job;
-    job.file("matrix/matrix", step("panel") + step("PCB") + layer)
-        .file("misc/info", "UNITS=MM\n")
-        .file("steps/panel/layers/top/features", kPad)
-        .file("steps/pcb/layers/top/features", kPad);
-    EXPECT_EQ(chosen(job), "steps/pcb/layers/top/features");
-
-    TestJob byProfile;
-    byProfile.file("matrix/matrix", step("a") + step("b") + layer)
-        .file("misc/info", "UNITS=MM\n")
-        .file("steps/a/layers/top/features", kPad)
-        .file("steps/a/profile", "UNITS=MM\n")
-        .file("steps/b/layers/top/features", kPad)
-        .file("steps/b/profile", kBoardOutline);
-    EXPECT_EQ(chosen(byProfile), "steps/b/layers/top/features");
-
-    TestJob first;
-    first.file("matrix/matrix", step("a") + step("b") + layer)
-        .file("misc/info", "UNITS=MM\n")
-        .file("steps/a/layers/top/features", kPad)
-        .file("steps/b/layers/top/features", kPad);
-    EXPECT_EQ(chosen(first), "steps/a/layers/top/features");
+    // Two steps, each with a top layer, and the profiles given.
+    const auto twoSteps = [&](std::string_view a, std::string_view b, std::string_view profileA,
+                              std::string_view profileB) {
+        TestJob job;
+        job.file("matrix/matrix", step(a) + step(b) + layer).file("misc/info", "UNITS=MM\n");
+        for (const auto& [name, profile] : {std::pair{a, profileA}, std::pair{b, profileB}}) {
+            const std::string dir = "steps/" + lowered(name);
+            job.file(dir + "/layers/top/features", kPad);
+            if (!profile.empty()) job.file(dir + "/profile", profile);
+        }
+        return job;
+    };
+    EXPECT_EQ(chosen(twoSteps("panel", "PCB", kBoardOutline, "")), "steps/pcb/layers/top/features");
+    EXPECT_EQ(chosen(twoSteps("a", "b", "UNITS=MM\n", kBoardOutline)), "steps/b/layers/top/features");
+    EXPECT_EQ(chosen(twoSteps("a", "b", "", "")), "steps/a/layers/top/features");
 
     // No step block: the step folders of the archive.
     TestJob folders;
