@@ -8,6 +8,7 @@
 #include <system_error>
 #include <thread>
 #include <unordered_map>
+#include <unordered_set>
 
 #include "import/PackageImporter.hpp"
 #include "import/TextDecoding.hpp"
@@ -235,18 +236,32 @@ std::optional<ODBUnits> ODBPPParser::declaredUnits(std::string_view text) {
     return units;
 }
 
-CopperLayerID ODBPPParser::copperID(const MatrixLayerInfo& layer, const std::vector<MatrixLayerInfo>& layers) {
-    std::vector<const MatrixLayerInfo*> copper;
-    for (const auto& l : layers)
-        if (isCopperType(l.type) && isBoardContext(l.context)) copper.push_back(&l);
-    if (copper.size() < 2) return CopperLayerID::top();
-    for (std::size_t i = 0; i < copper.size(); ++i) {
-        if (copper[i]->name != layer.name) continue;
-        if (i == 0) return CopperLayerID::top();
-        if (i + 1 == copper.size()) return CopperLayerID::bottom();
-        return CopperLayerID::inner(static_cast<std::int64_t>(i));
+namespace {
+// Side of the copper row at `position` among `count` board copper rows.
+CopperLayerID copperAt(std::size_t position, std::size_t count) {
+    if (count < 2 || position == 0) return CopperLayerID::top();
+    if (position + 1 == count) return CopperLayerID::bottom();
+    return CopperLayerID::inner(static_cast<std::int64_t>(position));
+}
+
+// Position of each board copper row's name (the first row of a repeated name wins).
+struct CopperRows {
+    explicit CopperRows(const std::vector<ODBPPParser::MatrixLayerInfo>& layers) {
+        for (const auto& l : layers)
+            if (ODBPPParser::isCopperType(l.type) && ODBPPParser::isBoardContext(l.context))
+                position.emplace(l.name, count++);
     }
-    return CopperLayerID::top();
+    CopperLayerID side(const std::string& name) const {
+        const auto it = position.find(name);
+        return it == position.end() ? CopperLayerID::top() : copperAt(it->second, count);
+    }
+    std::unordered_map<std::string_view, std::size_t> position;
+    std::size_t count = 0;
+};
+} // namespace
+
+CopperLayerID ODBPPParser::copperID(const MatrixLayerInfo& layer, const std::vector<MatrixLayerInfo>& layers) {
+    return CopperRows(layers).side(layer.name);
 }
 
 BBox ODBPPParser::bbox(const GerberDocument& document) {
@@ -328,11 +343,12 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
     std::vector<std::string> steps = stepNames(matrixText);
     if (steps.empty()) {
         const std::string stepsDir = root + "steps/";
+        std::unordered_set<std::string_view> seen;
         for (const auto* e : kept) {
             if (!e->path.starts_with(stepsDir)) continue;
             const std::string_view rest = std::string_view(e->path).substr(stepsDir.size());
-            const std::string name(rest.substr(0, std::min(rest.find('/'), rest.size())));
-            if (!name.empty() && std::find(steps.begin(), steps.end(), name) == steps.end()) steps.push_back(name);
+            const std::string_view name = rest.substr(0, std::min(rest.find('/'), rest.size()));
+            if (!name.empty() && seen.insert(name).second) steps.emplace_back(name);
         }
     }
     if (steps.empty()) steps.push_back("pcb");
@@ -392,6 +408,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
         std::vector<std::string> warnings;
     };
     std::vector<LayerJob> jobs;
+    const CopperRows copperRows(layers);
     for (std::size_t i = 0; i < layers.size(); ++i) {
         const MatrixLayerInfo& layer = layers[i];
         if (!isBoardContext(layer.context)) continue;
@@ -409,7 +426,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
         const CopperLayerID side =
             lastCopper < layers.size() && i > lastCopper ? CopperLayerID::bottom() : CopperLayerID::top();
         job.drill = layer.type == "DRILL";
-        if (isCopperType(layer.type)) job.type = LayerType::copper(copperID(layer, layers));
+        if (isCopperType(layer.type)) job.type = LayerType::copper(copperRows.side(layer.name));
         else if (layer.type == "ROUT" && !haveProfile) job.type = LayerType::outline();
         else if (layer.type == "SOLDER_MASK") job.type = LayerType::solderMask(side);
         else if (layer.type == "SILK_SCREEN") job.type = LayerType::silkscreen(side);
