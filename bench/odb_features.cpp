@@ -44,3 +44,24 @@ void BM_FeaturesParse(benchmark::State& state) {
 BENCHMARK(BM_FeaturesParse)->Unit(benchmark::kMillisecond);
 
 } // namespace
+
+namespace {
+
+// A matrix of 50,000 copper rows without feature files: every row is located and warned
+// about, so the cost per row must stay constant.
+void BM_HugeMatrix(benchmark::State& state) {
+    std::string matrix = "STEP {\n NAME=pcb\n}\n";
+    for (int i = 0; i < 50000; ++i)
+        matrix += "LAYER {\n CONTEXT=BOARD\n TYPE=SIGNAL\n NAME=l" + std::to_string(i) + "\n}\n";
+    std::vector<corvane::TarEntry> entries;
+    entries.push_back({"job/matrix/matrix", std::vector<std::uint8_t>(matrix.begin(), matrix.end()), false});
+    const std::string features = "UNITS=MM\n$0 r100\nP 1 1 0 P 0 0\n";
+    entries.push_back({"job/steps/pcb/layers/l0/features", std::vector<std::uint8_t>(features.begin(), features.end()), false});
+    for (auto _ : state) {
+        auto pkg = corvane::ODBPPParser().parseEntries(entries);
+        benchmark::DoNotOptimize(pkg.warnings.data());
+    }
+}
+BENCHMARK(BM_HugeMatrix)->Unit(benchmark::kMillisecond);
+
+} // namespace
