@@ -52,8 +52,8 @@ TEST(ApertureSizes, InspectorDescriptions) {
 TEST(ApertureEquality, ShapesCompareCaseAndPayload) {
     EXPECT_NE(ApertureShape::rectangle(1, 2), ApertureShape::obround(1, 2));
     EXPECT_NE(ApertureShape::rectangle(1, 2), ApertureShape::rectangle(2, 1));
-    EXPECT_EQ((Aperture{.code = 10, .shape = ApertureShape::circle(0.5)}), (Aperture{10, ApertureShape::circle(0.5), std::nullopt}));
-    EXPECT_NE((Aperture{.code = 10, .shape = ApertureShape::circle(0.5)}), (Aperture{10, ApertureShape::circle(0.5), 0.1}));
+    EXPECT_EQ((Aperture{10, ApertureShape::circle(0.5), {}}), (Aperture{10, ApertureShape::circle(0.5), std::nullopt}));
+    EXPECT_NE((Aperture{10, ApertureShape::circle(0.5), {}}), (Aperture{10, ApertureShape::circle(0.5), 0.1}));
     std::unordered_set<ApertureShape> shapes{ApertureShape::circle(0.0), ApertureShape::circle(-0.0)};
     EXPECT_EQ(shapes.size(), 1u);
     EXPECT_EQ(ApertureShape{}.caseName(), "circle");
