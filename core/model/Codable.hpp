@@ -309,11 +309,11 @@ public:
     // Throws typeMismatch unless `json` is an object.
     ObjectReader(const Json& json, const CodingOptions& options);
 
-    // Throws keyNotFound when the key is missing, valueNotFound when it holds null.
+    // Throws keyNotFound when the key is missing, valueNotFound when it holds null; either way the
+    // coding path ends with the key.
     template <class T>
     void required(std::string_view key, T& out) const {
-        const Json& member = find(key);
-        withPathComponent(key, [&] { decodeValue(member, out, options_); });
+        withPathComponent(key, [&] { decodeValue(find(key), out, options_); });
     }
     // A missing key or a null gives absent; a value of the wrong kind still fails.
     template <class T>
