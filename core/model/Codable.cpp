@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 
 namespace corvane {
 
@@ -311,549 +312,295 @@ Json encodeEnumCase(std::string_view caseName, Json payload) {
     return out;
 }
 
-// ---- Geometry --------------------------------------------------------------------------------------------
-
-Json encodeValue(const Vec2& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("x", value.x);
-    w.put("y", value.y);
-    return w.take();
-}
-
-void decodeValue(const Json& json, Vec2& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("x", out.x);
-    r.required("y", out.y);
-}
-
-Json encodeValue(const BBox& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("minX", value.minX);
-    w.put("minY", value.minY);
-    w.put("maxX", value.maxX);
-    w.put("maxY", value.maxY);
-    return w.take();
-}
-
-void decodeValue(const Json& json, BBox& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("minX", out.minX);
-    r.required("minY", out.minY);
-    r.required("maxX", out.maxX);
-    r.required("maxY", out.maxY);
-}
-
-// ---- Apertures and primitives ----------------------------------------------------------------------------
+// ---- Field lists -----------------------------------------------------------------------------------------
+// One list per type serves writing (ObjectWriter) and reading (ObjectReader), in declaration order.
 
 namespace {
-template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
-template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
+template <class S, class... Cases>
+constexpr bool isCase = (std::is_same_v<std::remove_const_t<S>, Cases> || ...);
+
+constexpr auto vec2Fields = [](auto& c, auto& v) {
+    c.field("x", v.x);
+    c.field("y", v.y);
+};
+
+constexpr auto bboxFields = [](auto& c, auto& b) {
+    c.field("minX", b.minX);
+    c.field("minY", b.minY);
+    c.field("maxX", b.maxX);
+    c.field("maxY", b.maxY);
+};
+
+constexpr auto apertureShapeFields = [](auto& c, auto& s) {
+    using S = std::remove_reference_t<decltype(s)>;
+    if constexpr (isCase<S, ApertureShape::Circle>) {
+        c.field("diameter", s.diameter);
+    } else if constexpr (isCase<S, ApertureShape::Rectangle, ApertureShape::Obround>) {
+        c.field("width", s.width);
+        c.field("height", s.height);
+    } else if constexpr (isCase<S, ApertureShape::Polygon>) {
+        c.field("diameter", s.diameter);
+        c.field("vertices", s.vertices);
+        c.field("rotationDeg", s.rotationDeg);
+    } else {
+        static_assert(isCase<S, ApertureShape::Macro>);
+        c.field("name", s.name);
+        c.field("boundingDiameter", s.boundingDiameter);
+        c.optionalField("outline", s.outline);
+    }
+};
+
+constexpr auto apertureFields = [](auto& c, auto& a) {
+    c.field("code", a.code);
+    c.field("shape", a.shape);
+    c.optionalField("holeDiameter", a.holeDiameter);
+};
+
+constexpr auto kindFields = [](auto& c, auto& k) {
+    using S = std::remove_reference_t<decltype(k)>;
+    if constexpr (isCase<S, PCBObjectKind::Stroke>) {
+        c.field("start", k.start);
+        c.field("end", k.end);
+    } else if constexpr (isCase<S, PCBObjectKind::ArcStroke>) {
+        c.field("start", k.start);
+        c.field("end", k.end);
+        c.field("center", k.center);
+        c.field("clockwise", k.clockwise);
+    } else if constexpr (isCase<S, PCBObjectKind::Flash>) {
+        c.field("at", k.at);
+    } else if constexpr (isCase<S, PCBObjectKind::Region>) {
+        c.field("contours", k.contours);
+    } else if constexpr (isCase<S, PCBObjectKind::Drill>) {
+        c.field("at", k.at);
+        c.field("diameterMM", k.diameterMM);
+        c.field("plated", k.plated);
+    } else {
+        static_assert(isCase<S, PCBObjectKind::Slot>);
+        c.field("start", k.start);
+        c.field("end", k.end);
+        c.field("diameterMM", k.diameterMM);
+        c.field("plated", k.plated);
+    }
+};
+
+constexpr auto objectFields = [](auto& c, auto& o) {
+    c.field("kind", o.kind);
+    c.optionalField("apertureCode", o.apertureCode);
+    c.optionalField("apertureShape", o.apertureShape);
+    c.field("polarity", o.polarity);
+    c.optionalField("net", o.net);
+    c.optionalField("component", o.component);
+    c.optionalField("pin", o.pin);
+    c.optionalField("apertureFunction", o.apertureFunction);
+    c.field("bbox", o.bbox);  // stored, never recomputed on reading
+    c.field("index", o.index);
+};
+
+constexpr auto gerberFields = [](auto& c, auto& g) {
+    c.field("format", g.format);
+    c.field("units", g.units);
+    c.field("objects", g.objects);
+    c.field("apertures", g.apertures);
+    c.optionalField("fileFunction", g.fileFunction);
+    c.optionalField("filePolarity", g.filePolarity);
+    c.field("fileAttributes", g.fileAttributes);
+    c.optionalField("projectID", g.projectID);
+    c.optionalField("creationDate", g.creationDate);
+    c.field("bbox", g.bbox);
+};
+
+constexpr auto toolFields = [](auto& c, auto& t) {
+    c.field("number", t.number);
+    c.field("diameterMM", t.diameterMM);
+    c.field("plating", t.plating);
+};
+
+constexpr auto hitFields = [](auto& c, auto& h) {
+    c.field("position", h.position);
+    c.field("toolNumber", h.toolNumber);
+    c.field("plating", h.plating);
+};
+
+constexpr auto statFields = [](auto& c, auto& s) {
+    c.field("diameterMM", s.diameterMM);
+    c.field("plated", s.plated);
+    c.field("count", s.count);
+};
+
+constexpr auto drillFields = [](auto& c, auto& d) {
+    c.field("tools", d.tools);
+    c.field("hits", d.hits);
+    c.field("slots", d.slots);
+    c.field("units", d.units);
+    c.field("bbox", d.bbox);
+    c.field("fileName", d.fileName);
+};
+
+constexpr auto copperFields = [](auto& c, auto& s) {
+    if constexpr (isCase<std::remove_reference_t<decltype(s)>, CopperLayerID::Inner>) c.field("_0", s.number);
+};
+
+constexpr auto layerTypeFields = [](auto& c, auto& t) {
+    using S = std::remove_reference_t<decltype(t)>;
+    if constexpr (isCase<S, LayerType::Copper, LayerType::SolderMask, LayerType::Silkscreen, LayerType::Paste>)
+        c.field("_0", t.side);
+};
+
+constexpr auto packageFileFields = [](auto& c, auto& f) {
+    c.field("fileName", f.fileName);
+    c.field("relativePath", f.relativePath);
+    c.field("format", f.format);
+    c.field("layerType", f.layerType);
+    c.field("confidence", f.confidence);
+    c.optionalField("gerber", f.gerber);
+    c.optionalField("drill", f.drill);
+    c.field("dataHash", f.dataHash);
+};
+
+constexpr auto packageFields = [](auto& c, auto& p) {
+    c.field("name", p.name);
+    c.field("sourceFileName", p.sourceFileName);
+    c.field("files", p.files);
+    c.field("warnings", p.warnings);
+    c.field("importedAt", p.importedAt);
+};
+
+constexpr auto presetFields = [](auto& c, auto& p) {
+    c.field("name", p.name);
+    c.field("minTraceMM", p.minTraceMM);
+    c.field("minSpaceMM", p.minSpaceMM);
+    c.field("minDrillMM", p.minDrillMM);
+    c.field("minAnnularRingMM", p.minAnnularRingMM);
+};
+
+constexpr auto issueFields = [](auto& c, auto& i) {
+    c.field("id", i.id);
+    c.field("severity", i.severity);
+    c.field("title", i.title);
+    c.field("message", i.message);
+    c.optionalField("fileName", i.fileName);
+    c.optionalField("position", i.position);
+};
+
+constexpr auto reportFields = [](auto& c, auto& r) {
+    c.field("issues", r.issues);  // stored order kept: only the constructor sorts
+    c.optionalField("presetName", r.presetName);
+    c.field("checkedAt", r.checkedAt);
+};
+
+constexpr auto changeFields = [](auto& c, auto& d) {
+    c.field("kind", d.kind);
+    c.field("objectType", d.objectType);
+    c.field("position", d.position);
+    c.field("bbox", d.bbox);
+    c.field("description", d.description);
+};
+
+constexpr auto layerDiffFields = [](auto& c, auto& l) {
+    c.field("layerKey", l.layerKey);
+    c.field("fileNameA", l.fileNameA);
+    c.field("fileNameB", l.fileNameB);
+    c.field("added", l.added);
+    c.field("removed", l.removed);
+};
+
+constexpr auto packageDiffFields = [](auto& c, auto& d) {
+    c.field("layers", d.layers);
+    c.field("unmatchedFilesA", d.unmatchedFilesA);
+    c.field("unmatchedFilesB", d.unmatchedFilesB);
+    c.field("nameA", d.nameA);
+    c.field("nameB", d.nameB);
+};
+
+constexpr auto summaryFields = [](auto& c, auto& s) {
+    c.field("widthMM", s.widthMM);
+    c.field("heightMM", s.heightMM);
+    c.field("copperLayerCount", s.copperLayerCount);
+    c.field("padCount", s.padCount);
+    c.field("drillCount", s.drillCount);
+    c.optionalField("minTrackMM", s.minTrackMM);
+    c.optionalField("minSpaceMM", s.minSpaceMM);
+    c.field("minSpaceReliable", s.minSpaceReliable);
+    c.optionalField("smallestDrillMM", s.smallestDrillMM);
+    c.field("pthCount", s.pthCount);
+    c.field("npthCount", s.npthCount);
+};
 } // namespace
 
-Json encodeValue(const ApertureShape& value, const CodingOptions& options) {
-    return encodeEnumCase(value.caseName(), options, [&](ObjectWriter& w) {
-    std::visit(Overloaded{
-        [&](const ApertureShape::Circle& c) { w.put("diameter", c.diameter); },
-        [&](const ApertureShape::Rectangle& r) { w.put("width", r.width); w.put("height", r.height); },
-        [&](const ApertureShape::Obround& o) { w.put("width", o.width); w.put("height", o.height); },
-        [&](const ApertureShape::Polygon& p) {
-            w.put("diameter", p.diameter);
-            w.put("vertices", p.vertices);
-            w.put("rotationDeg", p.rotationDeg);
-        },
-        [&](const ApertureShape::Macro& m) {
-            w.put("name", m.name);
-            w.put("boundingDiameter", m.boundingDiameter);
-            w.putOptional("outline", m.outline);
-        },
-    }, value.value);
-    });
-}
+// ---- Model values ----------------------------------------------------------------------------------------
 
+Json encodeValue(const Vec2& value, const CodingOptions& options) { return encodeRecord(value, options, vec2Fields); }
+void decodeValue(const Json& json, Vec2& out, const CodingOptions& options) { decodeRecord(json, out, options, vec2Fields); }
+
+Json encodeValue(const BBox& value, const CodingOptions& options) { return encodeRecord(value, options, bboxFields); }
+void decodeValue(const Json& json, BBox& out, const CodingOptions& options) { decodeRecord(json, out, options, bboxFields); }
+
+Json encodeValue(const Aperture& value, const CodingOptions& options) { return encodeRecord(value, options, apertureFields); }
+void decodeValue(const Json& json, Aperture& out, const CodingOptions& options) { decodeRecord(json, out, options, apertureFields); }
+
+Json encodeValue(const PCBObject& value, const CodingOptions& options) { return encodeRecord(value, options, objectFields); }
+void decodeValue(const Json& json, PCBObject& out, const CodingOptions& options) { decodeRecord(json, out, options, objectFields); }
+
+Json encodeValue(const GerberDocument& value, const CodingOptions& options) { return encodeRecord(value, options, gerberFields); }
+void decodeValue(const Json& json, GerberDocument& out, const CodingOptions& options) { decodeRecord(json, out, options, gerberFields); }
+
+Json encodeValue(const DrillTool& value, const CodingOptions& options) { return encodeRecord(value, options, toolFields); }
+void decodeValue(const Json& json, DrillTool& out, const CodingOptions& options) { decodeRecord(json, out, options, toolFields); }
+
+Json encodeValue(const DrillHit& value, const CodingOptions& options) { return encodeRecord(value, options, hitFields); }
+void decodeValue(const Json& json, DrillHit& out, const CodingOptions& options) { decodeRecord(json, out, options, hitFields); }
+
+Json encodeValue(const DrillStat& value, const CodingOptions& options) { return encodeRecord(value, options, statFields); }
+void decodeValue(const Json& json, DrillStat& out, const CodingOptions& options) { decodeRecord(json, out, options, statFields); }
+
+Json encodeValue(const DrillDocument& value, const CodingOptions& options) { return encodeRecord(value, options, drillFields); }
+void decodeValue(const Json& json, DrillDocument& out, const CodingOptions& options) { decodeRecord(json, out, options, drillFields); }
+
+Json encodeValue(const PackageFile& value, const CodingOptions& options) { return encodeRecord(value, options, packageFileFields); }
+void decodeValue(const Json& json, PackageFile& out, const CodingOptions& options) { decodeRecord(json, out, options, packageFileFields); }
+
+Json encodeValue(const PCBPackage& value, const CodingOptions& options) { return encodeRecord(value, options, packageFields); }
+void decodeValue(const Json& json, PCBPackage& out, const CodingOptions& options) { decodeRecord(json, out, options, packageFields); }
+
+Json encodeValue(const ManufacturingPreset& value, const CodingOptions& options) { return encodeRecord(value, options, presetFields); }
+void decodeValue(const Json& json, ManufacturingPreset& out, const CodingOptions& options) { decodeRecord(json, out, options, presetFields); }
+
+Json encodeValue(const CheckIssue& value, const CodingOptions& options) { return encodeRecord(value, options, issueFields); }
+void decodeValue(const Json& json, CheckIssue& out, const CodingOptions& options) { decodeRecord(json, out, options, issueFields); }
+
+Json encodeValue(const DFMReport& value, const CodingOptions& options) { return encodeRecord(value, options, reportFields); }
+void decodeValue(const Json& json, DFMReport& out, const CodingOptions& options) { decodeRecord(json, out, options, reportFields); }
+
+Json encodeValue(const DiffChange& value, const CodingOptions& options) { return encodeRecord(value, options, changeFields); }
+void decodeValue(const Json& json, DiffChange& out, const CodingOptions& options) { decodeRecord(json, out, options, changeFields); }
+
+Json encodeValue(const LayerDiffResult& value, const CodingOptions& options) { return encodeRecord(value, options, layerDiffFields); }
+void decodeValue(const Json& json, LayerDiffResult& out, const CodingOptions& options) { decodeRecord(json, out, options, layerDiffFields); }
+
+Json encodeValue(const PackageDiff& value, const CodingOptions& options) { return encodeRecord(value, options, packageDiffFields); }
+void decodeValue(const Json& json, PackageDiff& out, const CodingOptions& options) { decodeRecord(json, out, options, packageDiffFields); }
+
+Json encodeValue(const BoardSummary& value, const CodingOptions& options) { return encodeRecord(value, options, summaryFields); }
+void decodeValue(const Json& json, BoardSummary& out, const CodingOptions& options) { decodeRecord(json, out, options, summaryFields); }
+
+Json encodeValue(const ApertureShape& value, const CodingOptions& options) { return encodePayloadEnum(value, options, apertureShapeFields); }
 void decodeValue(const Json& json, ApertureShape& out, const CodingOptions& options) {
-    const auto [index, payload] = decodeEnumCase(json, ApertureShape::caseNames, "ApertureShape");
-    withPathComponent(ApertureShape::caseNames[index], [&, index = index, payload = payload] {
-        ObjectReader r(*payload, options);
-        switch (index) {
-        case 0: out = {ApertureShape::Circle{r.required<double>("diameter")}}; break;
-        case 1: {
-            ApertureShape::Rectangle c;
-            r.required("width", c.width);
-            r.required("height", c.height);
-            out = {c};
-            break;
-        }
-        case 2: {
-            ApertureShape::Obround c;
-            r.required("width", c.width);
-            r.required("height", c.height);
-            out = {c};
-            break;
-        }
-        case 3: {
-            ApertureShape::Polygon c;
-            r.required("diameter", c.diameter);
-            r.required("vertices", c.vertices);
-            r.required("rotationDeg", c.rotationDeg);
-            out = {c};
-            break;
-        }
-        default: {
-            ApertureShape::Macro c;
-            r.required("name", c.name);
-            r.required("boundingDiameter", c.boundingDiameter);
-            r.optional("outline", c.outline);
-            out = {std::move(c)};
-            break;
-        }
-        }
-    });
+    decodePayloadEnum(json, out, options, "ApertureShape", apertureShapeFields);
 }
 
-Json encodeValue(const Aperture& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("code", value.code);
-    w.put("shape", value.shape);
-    w.putOptional("holeDiameter", value.holeDiameter);
-    return w.take();
-}
-
-void decodeValue(const Json& json, Aperture& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("code", out.code);
-    r.required("shape", out.shape);
-    r.optional("holeDiameter", out.holeDiameter);
-}
-
-Json encodeValue(const PCBObjectKind& value, const CodingOptions& options) {
-    return encodeEnumCase(value.caseName(), options, [&](ObjectWriter& w) {
-    std::visit(Overloaded{
-        [&](const PCBObjectKind::Stroke& s) { w.put("start", s.start); w.put("end", s.end); },
-        [&](const PCBObjectKind::ArcStroke& a) {
-            w.put("start", a.start);
-            w.put("end", a.end);
-            w.put("center", a.center);
-            w.put("clockwise", a.clockwise);
-        },
-        [&](const PCBObjectKind::Flash& f) { w.put("at", f.at); },
-        [&](const PCBObjectKind::Region& g) { w.put("contours", g.contours); },
-        [&](const PCBObjectKind::Drill& d) {
-            w.put("at", d.at);
-            w.put("diameterMM", d.diameterMM);
-            w.put("plated", d.plated);
-        },
-        [&](const PCBObjectKind::Slot& s) {
-            w.put("start", s.start);
-            w.put("end", s.end);
-            w.put("diameterMM", s.diameterMM);
-            w.put("plated", s.plated);
-        },
-    }, value.value);
-    });
-}
-
+Json encodeValue(const PCBObjectKind& value, const CodingOptions& options) { return encodePayloadEnum(value, options, kindFields); }
 void decodeValue(const Json& json, PCBObjectKind& out, const CodingOptions& options) {
-    const auto [index, payload] = decodeEnumCase(json, PCBObjectKind::caseNames, "PCBObjectKind");
-    withPathComponent(PCBObjectKind::caseNames[index], [&, index = index, payload = payload] {
-        ObjectReader r(*payload, options);
-        switch (index) {
-        case 0: {
-            PCBObjectKind::Stroke c;
-            r.required("start", c.start);
-            r.required("end", c.end);
-            out = {c};
-            break;
-        }
-        case 1: {
-            PCBObjectKind::ArcStroke c;
-            r.required("start", c.start);
-            r.required("end", c.end);
-            r.required("center", c.center);
-            r.required("clockwise", c.clockwise);
-            out = {c};
-            break;
-        }
-        case 2: out = {PCBObjectKind::Flash{r.required<Vec2>("at")}}; break;
-        case 3: out = {PCBObjectKind::Region{r.required<std::vector<Contour>>("contours")}}; break;
-        case 4: {
-            PCBObjectKind::Drill c;
-            r.required("at", c.at);
-            r.required("diameterMM", c.diameterMM);
-            r.required("plated", c.plated);
-            out = {c};
-            break;
-        }
-        default: {
-            PCBObjectKind::Slot c;
-            r.required("start", c.start);
-            r.required("end", c.end);
-            r.required("diameterMM", c.diameterMM);
-            r.required("plated", c.plated);
-            out = {c};
-            break;
-        }
-        }
-    });
+    decodePayloadEnum(json, out, options, "PCBObjectKind", kindFields);
 }
 
-Json encodeValue(const PCBObject& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("kind", value.kind);
-    w.putOptional("apertureCode", value.apertureCode);
-    w.putOptional("apertureShape", value.apertureShape);
-    w.put("polarity", value.polarity);
-    w.putOptional("net", value.net);
-    w.putOptional("component", value.component);
-    w.putOptional("pin", value.pin);
-    w.putOptional("apertureFunction", value.apertureFunction);
-    w.put("bbox", value.bbox);
-    w.put("index", value.index);
-    return w.take();
-}
-
-void decodeValue(const Json& json, PCBObject& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("kind", out.kind);
-    r.optional("apertureCode", out.apertureCode);
-    r.optional("apertureShape", out.apertureShape);
-    r.required("polarity", out.polarity);
-    r.optional("net", out.net);
-    r.optional("component", out.component);
-    r.optional("pin", out.pin);
-    r.optional("apertureFunction", out.apertureFunction);
-    r.required("bbox", out.bbox);
-    r.required("index", out.index);
-}
-
-// ---- Layer documents -------------------------------------------------------------------------------------
-
-Json encodeValue(const GerberDocument& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("format", value.format);
-    w.put("units", value.units);
-    w.put("objects", value.objects);
-    w.put("apertures", value.apertures);
-    w.putOptional("fileFunction", value.fileFunction);
-    w.putOptional("filePolarity", value.filePolarity);
-    w.put("fileAttributes", value.fileAttributes);
-    w.putOptional("projectID", value.projectID);
-    w.putOptional("creationDate", value.creationDate);
-    w.put("bbox", value.bbox);
-    return w.take();
-}
-
-void decodeValue(const Json& json, GerberDocument& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("format", out.format);
-    r.required("units", out.units);
-    r.required("objects", out.objects);
-    r.required("apertures", out.apertures);
-    r.optional("fileFunction", out.fileFunction);
-    r.optional("filePolarity", out.filePolarity);
-    r.required("fileAttributes", out.fileAttributes);
-    r.optional("projectID", out.projectID);
-    r.optional("creationDate", out.creationDate);
-    r.required("bbox", out.bbox);
-}
-
-Json encodeValue(const DrillTool& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("number", value.number);
-    w.put("diameterMM", value.diameterMM);
-    w.put("plating", value.plating);
-    return w.take();
-}
-
-void decodeValue(const Json& json, DrillTool& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("number", out.number);
-    r.required("diameterMM", out.diameterMM);
-    r.required("plating", out.plating);
-}
-
-Json encodeValue(const DrillHit& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("position", value.position);
-    w.put("toolNumber", value.toolNumber);
-    w.put("plating", value.plating);
-    return w.take();
-}
-
-void decodeValue(const Json& json, DrillHit& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("position", out.position);
-    r.required("toolNumber", out.toolNumber);
-    r.required("plating", out.plating);
-}
-
-Json encodeValue(const DrillStat& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("diameterMM", value.diameterMM);
-    w.put("plated", value.plated);
-    w.put("count", value.count);
-    return w.take();
-}
-
-void decodeValue(const Json& json, DrillStat& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("diameterMM", out.diameterMM);
-    r.required("plated", out.plated);
-    r.required("count", out.count);
-}
-
-Json encodeValue(const DrillDocument& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("tools", value.tools);
-    w.put("hits", value.hits);
-    w.put("slots", value.slots);
-    w.put("units", value.units);
-    w.put("bbox", value.bbox);
-    w.put("fileName", value.fileName);
-    return w.take();
-}
-
-void decodeValue(const Json& json, DrillDocument& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("tools", out.tools);
-    r.required("hits", out.hits);
-    r.required("slots", out.slots);
-    r.required("units", out.units);
-    r.required("bbox", out.bbox);
-    r.required("fileName", out.fileName);
-}
-
-// ---- Layers and packages ---------------------------------------------------------------------------------
-
-Json encodeValue(const CopperLayerID& value, const CodingOptions& options) {
-    return encodeEnumCase(value.caseName(), options, [&](ObjectWriter& w) {
-        if (auto inner = value.as<CopperLayerID::Inner>()) w.put("_0", inner->number);
-    });
-}
-
+Json encodeValue(const CopperLayerID& value, const CodingOptions& options) { return encodePayloadEnum(value, options, copperFields); }
 void decodeValue(const Json& json, CopperLayerID& out, const CodingOptions& options) {
-    const auto [index, payload] = decodeEnumCase(json, CopperLayerID::caseNames, "CopperLayerID");
-    switch (index) {
-    case 0: out = CopperLayerID::top(); break;
-    case 1:
-        withPathComponent(CopperLayerID::caseNames[index], [&, payload = payload] {
-            out = CopperLayerID::inner(ObjectReader(*payload, options).required<std::int64_t>("_0"));
-        });
-        break;
-    default: out = CopperLayerID::bottom(); break;
-    }
+    decodePayloadEnum(json, out, options, "CopperLayerID", copperFields);
 }
 
-Json encodeValue(const LayerType& value, const CodingOptions& options) {
-    return encodeEnumCase(value.caseName(), options, [&](ObjectWriter& w) {
-        if (auto side = value.side()) w.put("_0", *side);
-    });
-}
-
+Json encodeValue(const LayerType& value, const CodingOptions& options) { return encodePayloadEnum(value, options, layerTypeFields); }
 void decodeValue(const Json& json, LayerType& out, const CodingOptions& options) {
-    const auto [index, payload] = decodeEnumCase(json, LayerType::caseNames, "LayerType");
-    if (index >= 4) {
-        static const LayerType plain[] = {LayerType::outline(), LayerType::drill(), LayerType::unknown()};
-        out = plain[index - 4];
-        return;
-    }
-    withPathComponent(LayerType::caseNames[index], [&, index = index, payload = payload] {
-        auto side = ObjectReader(*payload, options).required<CopperLayerID>("_0");
-        switch (index) {
-        case 0: out = LayerType::copper(side); break;
-        case 1: out = LayerType::solderMask(side); break;
-        case 2: out = LayerType::silkscreen(side); break;
-        default: out = LayerType::paste(side); break;
-        }
-    });
-}
-
-Json encodeValue(const PackageFile& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("fileName", value.fileName);
-    w.put("relativePath", value.relativePath);
-    w.put("format", value.format);
-    w.put("layerType", value.layerType);
-    w.put("confidence", value.confidence);
-    w.putOptional("gerber", value.gerber);
-    w.putOptional("drill", value.drill);
-    w.put("dataHash", value.dataHash);
-    return w.take();
-}
-
-void decodeValue(const Json& json, PackageFile& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("fileName", out.fileName);
-    r.required("relativePath", out.relativePath);
-    r.required("format", out.format);
-    r.required("layerType", out.layerType);
-    r.required("confidence", out.confidence);
-    r.optional("gerber", out.gerber);
-    r.optional("drill", out.drill);
-    r.required("dataHash", out.dataHash);
-}
-
-Json encodeValue(const PCBPackage& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("name", value.name);
-    w.put("sourceFileName", value.sourceFileName);
-    w.put("files", value.files);
-    w.put("warnings", value.warnings);
-    w.put("importedAt", value.importedAt);
-    return w.take();
-}
-
-void decodeValue(const Json& json, PCBPackage& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("name", out.name);
-    r.required("sourceFileName", out.sourceFileName);
-    r.required("files", out.files);
-    r.required("warnings", out.warnings);
-    r.required("importedAt", out.importedAt);
-}
-
-// ---- Result records --------------------------------------------------------------------------------------
-
-Json encodeValue(const ManufacturingPreset& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("name", value.name);
-    w.put("minTraceMM", value.minTraceMM);
-    w.put("minSpaceMM", value.minSpaceMM);
-    w.put("minDrillMM", value.minDrillMM);
-    w.put("minAnnularRingMM", value.minAnnularRingMM);
-    return w.take();
-}
-
-void decodeValue(const Json& json, ManufacturingPreset& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("name", out.name);
-    r.required("minTraceMM", out.minTraceMM);
-    r.required("minSpaceMM", out.minSpaceMM);
-    r.required("minDrillMM", out.minDrillMM);
-    r.required("minAnnularRingMM", out.minAnnularRingMM);
-}
-
-Json encodeValue(const CheckIssue& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("id", value.id);
-    w.put("severity", value.severity);
-    w.put("title", value.title);
-    w.put("message", value.message);
-    w.putOptional("fileName", value.fileName);
-    w.putOptional("position", value.position);
-    return w.take();
-}
-
-void decodeValue(const Json& json, CheckIssue& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("id", out.id);
-    r.required("severity", out.severity);
-    r.required("title", out.title);
-    r.required("message", out.message);
-    r.optional("fileName", out.fileName);
-    r.optional("position", out.position);
-}
-
-Json encodeValue(const DFMReport& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("issues", value.issues);
-    w.putOptional("presetName", value.presetName);
-    w.put("checkedAt", value.checkedAt);
-    return w.take();
-}
-
-void decodeValue(const Json& json, DFMReport& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("issues", out.issues);
-    r.optional("presetName", out.presetName);
-    r.required("checkedAt", out.checkedAt);
-}
-
-Json encodeValue(const DiffChange& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("kind", value.kind);
-    w.put("objectType", value.objectType);
-    w.put("position", value.position);
-    w.put("bbox", value.bbox);
-    w.put("description", value.description);
-    return w.take();
-}
-
-void decodeValue(const Json& json, DiffChange& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("kind", out.kind);
-    r.required("objectType", out.objectType);
-    r.required("position", out.position);
-    r.required("bbox", out.bbox);
-    r.required("description", out.description);
-}
-
-Json encodeValue(const LayerDiffResult& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("layerKey", value.layerKey);
-    w.put("fileNameA", value.fileNameA);
-    w.put("fileNameB", value.fileNameB);
-    w.put("added", value.added);
-    w.put("removed", value.removed);
-    return w.take();
-}
-
-void decodeValue(const Json& json, LayerDiffResult& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("layerKey", out.layerKey);
-    r.required("fileNameA", out.fileNameA);
-    r.required("fileNameB", out.fileNameB);
-    r.required("added", out.added);
-    r.required("removed", out.removed);
-}
-
-Json encodeValue(const PackageDiff& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("layers", value.layers);
-    w.put("unmatchedFilesA", value.unmatchedFilesA);
-    w.put("unmatchedFilesB", value.unmatchedFilesB);
-    w.put("nameA", value.nameA);
-    w.put("nameB", value.nameB);
-    return w.take();
-}
-
-void decodeValue(const Json& json, PackageDiff& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("layers", out.layers);
-    r.required("unmatchedFilesA", out.unmatchedFilesA);
-    r.required("unmatchedFilesB", out.unmatchedFilesB);
-    r.required("nameA", out.nameA);
-    r.required("nameB", out.nameB);
-}
-
-Json encodeValue(const BoardSummary& value, const CodingOptions& options) {
-    ObjectWriter w(options);
-    w.put("widthMM", value.widthMM);
-    w.put("heightMM", value.heightMM);
-    w.put("copperLayerCount", value.copperLayerCount);
-    w.put("padCount", value.padCount);
-    w.put("drillCount", value.drillCount);
-    w.putOptional("minTrackMM", value.minTrackMM);
-    w.putOptional("minSpaceMM", value.minSpaceMM);
-    w.put("minSpaceReliable", value.minSpaceReliable);
-    w.putOptional("smallestDrillMM", value.smallestDrillMM);
-    w.put("pthCount", value.pthCount);
-    w.put("npthCount", value.npthCount);
-    return w.take();
-}
-
-void decodeValue(const Json& json, BoardSummary& out, const CodingOptions& options) {
-    ObjectReader r(json, options);
-    r.required("widthMM", out.widthMM);
-    r.required("heightMM", out.heightMM);
-    r.required("copperLayerCount", out.copperLayerCount);
-    r.required("padCount", out.padCount);
-    r.required("drillCount", out.drillCount);
-    r.optional("minTrackMM", out.minTrackMM);
-    r.optional("minSpaceMM", out.minSpaceMM);
-    r.required("minSpaceReliable", out.minSpaceReliable);
-    r.optional("smallestDrillMM", out.smallestDrillMM);
-    r.required("pthCount", out.pthCount);
-    r.required("npthCount", out.npthCount);
+    decodePayloadEnum(json, out, options, "LayerType", layerTypeFields);
 }
 
 // ---- Text ------------------------------------------------------------------------------------------------

@@ -8,19 +8,15 @@
 // the coding path; unknown members are ignored. Writing fails on NaN or infinity instead of emitting null.
 //
 // Records of other components follow the same rules by giving `encodeValue`/`decodeValue` overloads in
-// namespace corvane built on ObjectWriter and ObjectReader:
+// namespace corvane built from one field list, so that writing and reading cannot drift apart:
 //
-//     Json encodeValue(const Record& r, const CodingOptions& o) {
-//         ObjectWriter w(o);
-//         w.put("name", r.name);
-//         w.putOptional("note", r.note);
-//         return w.take();
-//     }
-//     void decodeValue(const Json& j, Record& r, const CodingOptions& o) {
-//         ObjectReader rd(j, o);
-//         rd.required("name", r.name);
-//         rd.optional("note", r.note);
-//     }
+//     constexpr auto recordFields = [](auto& c, auto& r) {
+//         c.field("name", r.name);
+//         c.field("createdAt", r.createdAt);
+//         c.optionalField("note", r.note);
+//     };
+//     Json encodeValue(const Record& r, const CodingOptions& o) { return encodeRecord(r, o, recordFields); }
+//     void decodeValue(const Json& j, Record& r, const CodingOptions& o) { decodeRecord(j, r, o, recordFields); }
 //
 // and then `encodeJSONPretty(records, CodingOptions::iso8601())` / `decodeJSON<std::vector<Record>>(text,
 // CodingOptions::iso8601())`. Object keys always come out sorted.
@@ -32,6 +28,7 @@
 #include <string>
 #include <string_view>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -296,6 +293,12 @@ public:
     void putOptional(std::string_view key, const std::optional<T>& value) {
         if (value) put(key, *value);
     }
+    // The names shared with ObjectReader, for field lists that serve both directions.
+    template <class T>
+    void field(std::string_view key, const T& value) { put(key, value); }
+    template <class T>
+    void optionalField(std::string_view key, const std::optional<T>& value) { putOptional(key, value); }
+
     Json take() { return std::move(object_); }
 
 private:
@@ -334,6 +337,11 @@ public:
         return value;
     }
 
+    template <class T>
+    void field(std::string_view key, T& out) const { required(key, out); }
+    template <class T>
+    void optionalField(std::string_view key, std::optional<T>& out) const { optional(key, out); }
+
 private:
     const Json& find(std::string_view key) const;
     const Json& json_;
@@ -356,6 +364,52 @@ Json encodeEnumCase(std::string_view caseName, const CodingOptions& options, F&&
         return w.take();
     });
     return encodeEnumCase(caseName, std::move(payload));
+}
+
+// A record from its field list `fields(coder, record)` (see the top of this file).
+template <class T, class Fields>
+Json encodeRecord(const T& value, const CodingOptions& options, Fields&& fields) {
+    ObjectWriter w(options);
+    fields(w, value);
+    return w.take();
+}
+
+template <class T, class Fields>
+void decodeRecord(const Json& json, T& out, const CodingOptions& options, Fields&& fields) {
+    ObjectReader r(json, options);
+    fields(r, out);
+}
+
+namespace detail {
+template <class Variant, std::size_t... I>
+Variant makeAlternative(std::size_t index, std::index_sequence<I...>) {
+    using Maker = Variant (*)();
+    // From a value-initialised case: g++ may judge a nested case struct not default-constructible.
+    static constexpr Maker makers[] = {
+        +[]() -> Variant { return Variant(std::in_place_index<I>, std::variant_alternative_t<I, Variant>{}); }...};
+    return makers[index]();
+}
+} // namespace detail
+
+// A payload enum (a struct holding `Storage value` with `caseNames`) from the field list of its case
+// structs, `fields(coder, caseStruct)`; cases without payload list no fields.
+template <class E, class Fields>
+Json encodePayloadEnum(const E& value, const CodingOptions& options, Fields&& fields) {
+    return encodeEnumCase(value.caseName(), options,
+                          [&](ObjectWriter& w) { std::visit([&](const auto& c) { fields(w, c); }, value.value); });
+}
+
+template <class E, class Fields>
+void decodePayloadEnum(const Json& json, E& out, const CodingOptions& options, std::string_view typeName,
+                       Fields&& fields) {
+    using Storage = typename E::Storage;
+    const auto [index, payload] = decodeEnumCase(json, E::caseNames, typeName);
+    auto storage = detail::makeAlternative<Storage>(index, std::make_index_sequence<std::variant_size_v<Storage>>{});
+    withPathComponent(E::caseNames[index], [&, payload = payload] {
+        ObjectReader r(*payload, options);
+        std::visit([&](auto& c) { fields(r, c); }, storage);
+    });
+    out.value = std::move(storage);
 }
 
 // ---- Entry points ----------------------------------------------------------------------------------------
