@@ -5,6 +5,25 @@
 
 #include "model/Codable.hpp"
 
+namespace corvane {
+// A record of another component, written by the same rules from one field list.
+struct RevisionRecord {
+    std::string name;
+    Date createdAt;
+    std::optional<std::string> note;
+    std::map<std::int64_t, std::string> labels;
+};
+
+constexpr auto revisionRecordFields = [](auto& c, auto& r) {
+    c.field("name", r.name);
+    c.field("createdAt", r.createdAt);
+    c.optionalField("note", r.note);
+    c.field("labels", r.labels);
+};
+Json encodeValue(const RevisionRecord& r, const CodingOptions& o) { return encodeRecord(r, o, revisionRecordFields); }
+void decodeValue(const Json& j, RevisionRecord& r, const CodingOptions& o) { decodeRecord(j, r, o, revisionRecordFields); }
+} // namespace corvane
+
 using namespace corvane;
 
 namespace {
@@ -467,4 +486,21 @@ TEST(JSONDates, ManifestStyleRecordsUseISODatesAndSortedKeys) {
     EXPECT_LT(pretty.find("\"importedAt\""), pretty.find("\"name\""));
     EXPECT_LT(pretty.find("\"name\""), pretty.find("\"sourceFileName\""));
     EXPECT_NE(pretty.find('\n'), std::string::npos);
+}
+
+TEST(JSONDates, OtherComponentsRecordsFollowTheSameRules) {
+    const auto iso = CodingOptions::iso8601();
+    const std::vector<RevisionRecord> records{{"r1", Date::fromUnix(1796779902), std::nullopt, {{2, "b"}, {1, "a"}}},
+                                              {"r2", Date{0}, "second", {}}};
+    const Json json = Json::parse(encodeJSONPretty(records, iso));
+    EXPECT_EQ(json, Json::parse(R"([{"name":"r1","createdAt":"2026-12-09T01:31:42Z","labels":{"1":"a","2":"b"}},
+                                    {"name":"r2","createdAt":"2001-01-01T00:00:00Z","note":"second","labels":{}}])"));
+    const auto back = decodeJSON<std::vector<RevisionRecord>>(dumpJSON(json), iso);
+    ASSERT_EQ(back.size(), 2u);
+    EXPECT_EQ(back[0].labels, records[0].labels);
+    EXPECT_EQ(back[1].note, records[1].note);
+    EXPECT_EQ(back[1].createdAt, records[1].createdAt);
+    EXPECT_EQ(decodeFailure<std::vector<RevisionRecord>>(R"([{"name":"r","createdAt":"2026-12-09T01:31:42Z","labels":{"x":"a"}}])", iso)
+                  .codingPath(),
+              (CodingPath{"Index 0", "labels", "x"}));
 }
