@@ -106,7 +106,7 @@ void decodeValue(const Json& json, Date& out, const CodingOptions& options);
 std::string iso8601Text(const Date& date);
 std::optional<Date> parseISO8601(std::string_view text);
 
-// Swift Int(String): optional sign, decimal digits only, within 64 bits.
+// A map key as an integer: an optional sign and decimal digits only, within 64 bits.
 std::optional<std::int64_t> parseIntKey(std::string_view text);
 
 // ---- Raw-value enums (Units, Polarity, SourceFormat, Plating, DetectionConfidence, CheckSeverity) --------
