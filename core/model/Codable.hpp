@@ -206,12 +206,24 @@ decltype(auto) withPathComponent(std::string_view component, F&& body) {
     }
 }
 
+// The same for array element `index`; the "Index N" text is only built when an error passes.
+template <class F>
+decltype(auto) withPathIndex(std::size_t index, F&& body) {
+    try {
+        return std::forward<F>(body)();
+    } catch (const DecodingError& e) {
+        throw e.prefixed(indexKey(index));
+    } catch (const EncodingError& e) {
+        throw e.prefixed(indexKey(index));
+    }
+}
+
 template <class T>
 Json encodeValue(const std::vector<T>& values, const CodingOptions& options) {
     Json out = Json::array();
     out.get_ref<Json::array_t&>().reserve(values.size());
     for (std::size_t i = 0; i < values.size(); ++i)
-        out.push_back(withPathComponent(indexKey(i), [&] { return encodeValue(values[i], options); }));
+        out.push_back(withPathIndex(i, [&] { return encodeValue(values[i], options); }));
     return out;
 }
 
@@ -240,7 +252,7 @@ void decodeValue(const Json& json, std::vector<T>& out, const CodingOptions& opt
     std::size_t i = 0;
     for (const auto& element : json) {
         T value{};
-        withPathComponent(indexKey(i), [&] { decodeValue(element, value, options); });
+        withPathIndex(i, [&] { decodeValue(element, value, options); });
         result.push_back(std::move(value));
         ++i;
     }

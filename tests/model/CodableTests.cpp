@@ -3,6 +3,7 @@
 #include <limits>
 #include <string>
 
+#include "TestLocale.hpp"
 #include "model/Codable.hpp"
 
 namespace corvane {
@@ -503,4 +504,12 @@ TEST(JSONDates, OtherComponentsRecordsFollowTheSameRules) {
     EXPECT_EQ(decodeFailure<std::vector<RevisionRecord>>(R"([{"name":"r","createdAt":"2026-12-09T01:31:42Z","labels":{"x":"a"}}])", iso)
                   .codingPath(),
               (CodingPath{"Index 0", "labels", "x"}));
+}
+
+TEST(JSONText, NumbersIgnoreTheLocale) {
+    const test::CLocaleAfterwards restore;
+    if (!test::useGermanLocale()) GTEST_SKIP() << "no German locale could be made";
+    const ManufacturingPreset p{"Fine", 0.075, 0.1, 0.2, 0.125};
+    EXPECT_EQ(decodeJSON<ManufacturingPreset>(encodeJSON(p)), p);  // a decimal comma would not parse
+    EXPECT_EQ(decodeJSON<Vec2>(R"({"x":1.5,"y":-2.25e-1})"), (Vec2{1.5, -0.225}));
 }

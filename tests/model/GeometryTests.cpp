@@ -1,32 +1,17 @@
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
 #include <limits>
 #include <string>
 
 #include "model/Model.hpp"
+#include "TestLocale.hpp"
 
 using namespace corvane;
 
 namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 const double kNaN = std::numeric_limits<double>::quiet_NaN();
-
-// Switches the C library to a German locale (decimal comma), building one in a temporary folder when the
-// machine has none installed. Returns false when no such locale can be had.
-bool useGermanLocale() {
-    if (std::setlocale(LC_ALL, "de_DE.UTF-8")) return true;
-    const auto dir = std::filesystem::temp_directory_path() / "corvane-test-locales";
-    std::filesystem::create_directories(dir);
-    const std::string command =
-        "localedef -i de_DE -f UTF-8 '" + (dir / "de_DE.UTF-8").string() + "' >/dev/null 2>&1";
-    if (std::system(command.c_str()) != 0 && !std::filesystem::exists(dir / "de_DE.UTF-8")) return false;
-    setenv("LOCPATH", dir.c_str(), 1);
-    return std::setlocale(LC_ALL, "de_DE.UTF-8") != nullptr;
-}
 } // namespace
 
 TEST(BBoxGrowth, EmptyBoxIsTheNeutralStart) {
@@ -114,14 +99,14 @@ TEST(Vec2Maths, RoundingHalvesGoAwayFromZero) {
 }
 
 TEST(UnitTexts, FixedDecimalsWhateverTheLocale) {
-    const bool german = useGermanLocale();
+    const test::CLocaleAfterwards restore;
+    const bool german = test::useGermanLocale();
     EXPECT_EQ(Units(Units::mm).format(1.5, 2), "1.50 mm");
     EXPECT_EQ(Units(Units::mm).format(0.8, 3), "0.800 mm");
     EXPECT_EQ(Units(Units::mm).format(-1234567.5, 2), "-1234567.50 mm");
     EXPECT_EQ(Units(Units::mil).format(1.27, 2), "50.0 mil");
     EXPECT_EQ(Units(Units::mil).format(1.27, 3), "50.0 mil");
     EXPECT_EQ(Units(Units::mm).format(1.5, -1), "2 mm");  // clamped to no decimals, never a broken format
-    std::setlocale(LC_ALL, "C");
     if (!german) GTEST_SKIP() << "no German locale could be made; only the C locale was checked";
 }
 
