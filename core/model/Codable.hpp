@@ -314,7 +314,7 @@ public:
     Json take() { return std::move(object_); }
 
 private:
-    const CodingOptions& options_;
+    CodingOptions options_;  // a copy: callers may pass a temporary
     Json object_;
 };
 
@@ -357,7 +357,7 @@ public:
 private:
     const Json& find(std::string_view key) const;
     const Json& json_;
-    const CodingOptions& options_;
+    CodingOptions options_;  // a copy: callers may pass a temporary
 };
 
 // Payload enums: the one member whose key names a case. Throws typeMismatch "Invalid number of keys found,
