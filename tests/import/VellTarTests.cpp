@@ -75,6 +75,9 @@ TEST(VellTarGzip, EveryMemberIsDecodedFullyWhateverIsizeSays) {
     EXPECT_EQ(VellTar::gunzip(gzipMember(text, GzipOptions::claiming(0))), text);
     EXPECT_EQ(VellTar::gunzip(gzipMember(text, GzipOptions::claiming(0xFFFFFFFF))), text);
     EXPECT_TRUE(VellTar::gunzip(gzipMember(Bytes{})).empty());
+    Bytes badCRC = gzipMember(text);
+    badCRC[badCRC.size() - 8] ^= 0xFF; // the CRC-32 is not checked
+    EXPECT_EQ(VellTar::gunzip(badCRC), text);
 
     // Zero padding after the last member is ignored, as gzip itself does.
     Bytes padded = gzipMember(text);
