@@ -228,7 +228,9 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
     symbols.clear();
     warnings.clear();
     objects.clear();
-    objects.reserve(text.size() / 40);
+    // A record takes some 30 bytes; the reservation is capped so that a large file of
+    // comments or junk does not claim memory up front.
+    objects.reserve(std::min<std::size_t>(text.size() / 48, std::size_t{1} << 20));
 
     const double c = coordScale();
     const GeometryEngine engine;
