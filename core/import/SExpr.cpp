@@ -226,7 +226,7 @@ SExprNode::~SExprNode() {
     }
 }
 
-std::unique_ptr<SExprNode> SExprNode::parse(std::string_view text) {
+std::unique_ptr<SExprNode> SExprNode::parse(std::string_view text, std::size_t nodeLimit) {
     // A leading byte-order mark is an encoding artefact, not content.
     if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
     Tokenizer tokens(text);
@@ -235,7 +235,7 @@ std::unique_ptr<SExprNode> SExprNode::parse(std::string_view text) {
     // Reads the head of a list whose "(" was just taken. A parenthesis where the name belongs
     // gives an empty name and is left for the list body to read.
     auto openList = [&]() -> std::unique_ptr<SExprNode> {
-        if (++nodeCount > maxNodes) throw KiCadParseError::malformed("too many lists");
+        if (++nodeCount > nodeLimit) throw KiCadParseError::malformed("too many lists");
         const Token t = tokens.next();
         switch (t.kind) {
         case TokenKind::end: throw KiCadParseError::malformed("unexpected EOF");

@@ -49,10 +49,11 @@ public:
 
     // Reads the first complete list of `text` and ignores whatever follows it. Throws
     // KiCadParseError when the text does not start with a list or ends inside a list or a
-    // quoted string. Nesting depth is limited only by memory; the node count is capped.
-    static std::unique_ptr<SExprNode> parse(std::string_view text);
+    // quoted string. Nesting depth is limited only by memory; more than `nodeLimit` lists fail.
+    static std::unique_ptr<SExprNode> parse(std::string_view text, std::size_t nodeLimit = maxNodes);
 
-    // Most lists a single parse may create; far beyond any real board.
+    // Default cap on the lists of one parse: far beyond any real board (a 30 MB board holds
+    // about 1.5 million), while bounding the memory a hostile file can claim to a few GB.
     static constexpr std::size_t maxNodes = std::size_t{1} << 24;
 
     std::vector<const SExprNode*> childrenNamed(std::string_view childName) const;
