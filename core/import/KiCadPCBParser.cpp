@@ -104,7 +104,7 @@ double graphicWidth(const SExprNode& g) {
 bool fillIsOff(const SExprNode& g) {
     const SExprNode* fill = g.firstChild("fill");
     if (!fill || fill->strings.empty()) return false;
-    const std::string& f = fill->strings.front();
+    const std::string_view f = fill->strings.front();
     return f == "none" || f == "no";
 }
 
@@ -141,7 +141,7 @@ private:
     void readNetTable() {
         for (const auto& child : root_.children) {
             if (child->name != "net" || child->strings.empty() || child->bareDoubles.empty()) continue;
-            if (auto number = netNumber(*child)) netTable_.try_emplace(*number, child->strings.back());
+            if (auto number = netNumber(*child)) netTable_.try_emplace(*number, std::string(child->strings.back()));
         }
     }
 
@@ -159,7 +159,7 @@ private:
         if (!net) return std::nullopt;
         std::optional<std::string> name;
         if (!net->strings.empty()) {
-            name = net->strings.back();
+            name = std::string(net->strings.back());
         } else if (auto number = netNumber(*net)) {
             auto it = netTable_.find(*number);
             if (it != netTable_.end()) name = it->second;
@@ -173,14 +173,14 @@ private:
         if (!layers) return;
         for (const auto& entry : layers->children) {
             if (entry->strings.empty()) continue;
-            const std::string& name = entry->strings.front();
+            const std::string_view name = entry->strings.front();
             if (endsWith(name, ".Cu") && name != "F.Cu" && name != "B.Cu" && name != "*.Cu" && name != "F&B.Cu")
-                declaredInner_.push_back(name);
+                declaredInner_.emplace_back(name);
         }
     }
 
     // Copper layers a pad's layer entry stands for.
-    void expandCopper(const std::string& entry, std::vector<std::string>& out) const {
+    void expandCopper(std::string_view entry, std::vector<std::string>& out) const {
         if (entry == "*.Cu") {
             out.emplace_back("F.Cu");
             out.insert(out.end(), declaredInner_.begin(), declaredInner_.end());
@@ -189,7 +189,7 @@ private:
             out.emplace_back("F.Cu");
             out.emplace_back("B.Cu");
         } else if (endsWith(entry, ".Cu")) {
-            out.push_back(entry);
+            out.emplace_back(entry);
         }
     }
 
@@ -236,12 +236,12 @@ private:
     static std::optional<std::string> referenceOf(const SExprNode& fp) {
         for (const auto& c : fp.children) {
             if (c->name != "property" || c->strings.empty() || c->strings.front() != "Reference") continue;
-            if (c->strings.size() >= 2) return c->strings[1];
+            if (c->strings.size() >= 2) return std::string(c->strings[1]);
             break;
         }
         for (const auto& c : fp.children) {
             if (c->name != "fp_text" || c->strings.empty() || c->strings.front() != "reference") continue;
-            if (c->strings.size() >= 2) return c->strings[1];
+            if (c->strings.size() >= 2) return std::string(c->strings[1]);
             break;
         }
         return std::nullopt;
@@ -255,9 +255,9 @@ private:
         const auto& s = pad.strings;
         for (std::size_t i = 0; i + 1 < s.size(); ++i) {
             if (std::find(std::begin(types), std::end(types), s[i]) == std::end(types)) continue;
-            if (std::find(std::begin(shapes), std::end(shapes), s[i + 1]) != std::end(shapes)) return s[i + 1];
+            if (std::find(std::begin(shapes), std::end(shapes), s[i + 1]) != std::end(shapes)) return std::string(s[i + 1]);
         }
-        if (auto shape = pad.firstString("shape")) return *shape;
+        if (auto shape = pad.firstString("shape")) return std::string(*shape);
         return "circle";
     }
 
@@ -421,7 +421,7 @@ private:
         const SExprNode* end = seg.firstChild("end");
         const SExprNode* layer = seg.firstChild("layer");
         if (!start || !end || !layer) return;
-        const std::string layerName = layer->strings.empty() ? std::string("F.Cu") : layer->strings.front();
+        const std::string layerName = layer->strings.empty() ? std::string("F.Cu") : std::string(layer->strings.front());
         const SExprNode* width = seg.firstChild("width");
         const double w = width ? width->doubleAt(0) : 0.2;
         add(layerName, makeObject(PCBObjectKind::stroke(toBoard(xyOf(*start)), toBoard(xyOf(*end))),
@@ -451,8 +451,9 @@ private:
     }
 
     void readZone(const SExprNode& zone) {
-        std::optional<std::string> net = zone.firstString("net_name");
-        if (!net || net->empty()) net = netOf(zone);
+        std::optional<std::string> net;
+        if (auto name = zone.firstString("net_name"); name && !name->empty()) net = std::string(*name);
+        else net = netOf(zone);
         for (const auto& poly : zone.children) {
             if (poly->name != "filled_polygon") continue;
             std::string layer = "F.Cu";
@@ -478,7 +479,7 @@ private:
         if (!line && !rect && !poly) return;
         const SExprNode* layerNode = g.firstChild("layer");
         if (!layerNode || layerNode->strings.empty()) return;
-        const std::string& layer = layerNode->strings.front();
+        const std::string layer(layerNode->strings.front());
         const double width = graphicWidth(g);
         // Board edges are cut lines, never filled areas.
         const bool outlineOnly = layer == "Edge.Cuts" || fillIsOff(g);
@@ -604,9 +605,9 @@ private:
 PCBPackage KiCadPCBParser::parse(const std::string& fileName, std::span<const std::uint8_t> data) const {
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
     if (!isValidUTF8(text)) throw KiCadParseError::malformed("not UTF-8");
-    const std::unique_ptr<SExprNode> root = SExprNode::parse(text);
-    if (root->name != "kicad_pcb") throw KiCadParseError::malformed("root is not kicad_pcb");
-    return BoardReader(*root, fileName).read();
+    const SExprTree tree = SExprNode::parse(text);
+    if (tree->name != "kicad_pcb") throw KiCadParseError::malformed("root is not kicad_pcb");
+    return BoardReader(tree.root(), fileName).read();
 }
 
 } // namespace corvane

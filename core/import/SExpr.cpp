@@ -1,9 +1,13 @@
 #include "SExpr.hpp"
 
+#include <algorithm>
 #include <charconv>
+#include <new>
+#include <vector>
 #include <cmath>
 #include <limits>
 #include <system_error>
+#include <type_traits>
 
 namespace corvane {
 
@@ -121,6 +125,7 @@ enum class TokenKind { open, close, bare, quoted, end };
 struct Token {
     TokenKind kind = TokenKind::end;
     std::string_view text;  // for bare and quoted tokens: the text without quotes
+    bool inScratch = false;  // text lives in the tokenizer's scratch buffer until the next token
 };
 
 // Reads tokens on demand. A quoted token that needs no rewriting is a view into the input;
@@ -179,7 +184,7 @@ private:
             const char c = s_[pos_];
             if (c == '"') {
                 ++pos_;
-                return Token{TokenKind::quoted, scratch_};
+                return Token{TokenKind::quoted, scratch_, true};
             }
             if (c == '\\' && pos_ + 1 < n) {
                 const char e = s_[pos_ + 1];
@@ -204,101 +209,122 @@ private:
     Token pendingToken_;
 };
 
-// A child list with at least one string gets its last string as "name", unless its only atom is
-// that one string (a layer list naming one layer gets none; a net list with number and name does).
-void setNameAttribute(SExprNode& node) {
-    if (node.strings.empty()) return;
-    if (node.strings.size() == 1 && node.bareDoubles.empty()) return;
-    node.attribs["name"] = node.strings.back();
-}
+static_assert(std::is_trivially_destructible_v<SExprNode>, "arena nodes are released without destructors");
 
 } // namespace
 
-SExprNode::SExprNode(std::string name_) : name(std::move(name_)) {}
-
-SExprNode::~SExprNode() {
-    std::vector<std::unique_ptr<SExprNode>> pending = std::move(children);
-    while (!pending.empty()) {
-        std::unique_ptr<SExprNode> node = std::move(pending.back());
-        pending.pop_back();
-        for (auto& child : node->children) pending.push_back(std::move(child));
-        node->children.clear();
-    }
-}
-
-std::unique_ptr<SExprNode> SExprNode::parse(std::string_view text, std::size_t nodeLimit) {
+SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit) {
     // A leading byte-order mark is an encoding artefact, not content.
-    if (text.size() >= 3 && text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") input.remove_prefix(3);
+
+    SExprTree tree;
+    // The first chunk holds the text and, for typical boards, most of the tree.
+    tree.arena_ = std::make_unique<std::pmr::monotonic_buffer_resource>(std::max<std::size_t>(input.size() * 2, 4096));
+    std::pmr::memory_resource& arena = *tree.arena_;
+    auto* textCopy = static_cast<char*>(arena.allocate(std::max<std::size_t>(input.size(), 1), 1));
+    std::copy(input.begin(), input.end(), textCopy);
+    const std::string_view text(textCopy, input.size());
+
     Tokenizer tokens(text);
+    // Views into the text stay valid; rewritten quoted tokens live in the tokenizer's scratch
+    // buffer until the next token and are copied into the arena.
+    auto keep = [&](const Token& t) -> std::string_view {
+        if (!t.inScratch || t.text.empty()) return t.text;
+        auto* chars = static_cast<char*>(arena.allocate(t.text.size(), 1));
+        std::copy(t.text.begin(), t.text.end(), chars);
+        return std::string_view(chars, t.text.size());
+    };
+    auto copyOut = [&]<class T>(std::vector<T>& scratch, std::size_t from) -> std::span<const T> {
+        const std::size_t n = scratch.size() - from;
+        if (n == 0) return {};
+        auto* out = static_cast<T*>(arena.allocate(n * sizeof(T), alignof(T)));
+        std::copy(scratch.begin() + static_cast<std::ptrdiff_t>(from), scratch.end(), out);
+        scratch.resize(from);
+        return std::span<const T>(out, n);
+    };
+
+    struct Frame {
+        SExprNode* node;
+        std::size_t strings, doubles, children;
+    };
+    std::vector<Frame> frames;
+    std::vector<std::string_view> strings;
+    std::vector<double> doubles;
+    std::vector<const SExprNode*> children;
     std::size_t nodeCount = 0;
 
-    // Reads the head of a list whose "(" was just taken. A parenthesis where the name belongs
-    // gives an empty name and is left for the list body to read.
-    auto openList = [&]() -> std::unique_ptr<SExprNode> {
+    // Opens a list whose "(" was just taken. A parenthesis where the name belongs gives an empty
+    // name and is left for the list body to read.
+    auto openList = [&]() {
         if (++nodeCount > nodeLimit) throw KiCadParseError::malformed("too many lists");
         const Token t = tokens.next();
+        auto* node = new (arena.allocate(sizeof(SExprNode), alignof(SExprNode))) SExprNode();
         switch (t.kind) {
         case TokenKind::end: throw KiCadParseError::malformed("unexpected EOF");
         case TokenKind::bare:
-        case TokenKind::quoted: return std::make_unique<SExprNode>(std::string(t.text));
+        case TokenKind::quoted: node->name = keep(t); break;
         case TokenKind::open:
-        case TokenKind::close: tokens.pushBack(t); return std::make_unique<SExprNode>(std::string());
+        case TokenKind::close: tokens.pushBack(t); break;
         }
-        return nullptr;
+        frames.push_back(Frame{node, strings.size(), doubles.size(), children.size()});
     };
 
     if (tokens.next().kind != TokenKind::open) throw KiCadParseError::malformed("expected '(' at token 0");
-    std::unique_ptr<SExprNode> root = openList();
-    std::vector<SExprNode*> stack;
-    stack.push_back(root.get());
+    openList();
     while (true) {
         const Token t = tokens.next();
-        SExprNode& top = *stack.back();
         switch (t.kind) {
         case TokenKind::end: throw KiCadParseError::malformed("unexpected EOF");
-        case TokenKind::close:
-            stack.pop_back();
-            if (stack.empty()) return root;
-            setNameAttribute(top);
-            break;
-        case TokenKind::open: {
-            top.children.push_back(openList());
-            stack.push_back(top.children.back().get());
+        case TokenKind::close: {
+            const Frame f = frames.back();
+            frames.pop_back();
+            SExprNode& node = *f.node;
+            node.strings = copyOut(strings, f.strings);
+            node.bareDoubles = copyOut(doubles, f.doubles);
+            node.children = copyOut(children, f.children);
+            if (frames.empty()) {
+                tree.root_ = &node;
+                return tree;
+            }
+            if (!node.strings.empty() && !(node.strings.size() == 1 && node.bareDoubles.empty()))
+                node.nameAttribute = node.strings.back();
+            children.push_back(&node);
             break;
         }
+        case TokenKind::open: openList(); break;
         case TokenKind::bare: {
             double value = 0;
             if (readNumber(t.text, value))
-                top.bareDoubles.push_back(value);
+                doubles.push_back(value);
             else
-                top.strings.emplace_back(t.text);
+                strings.push_back(t.text);
             break;
         }
-        case TokenKind::quoted: top.strings.emplace_back(t.text); break;
+        case TokenKind::quoted: strings.push_back(keep(t)); break;
         }
     }
 }
 
 std::vector<const SExprNode*> SExprNode::childrenNamed(std::string_view childName) const {
     std::vector<const SExprNode*> out;
-    for (const auto& c : children)
-        if (c->name == childName) out.push_back(c.get());
+    for (const SExprNode* c : children)
+        if (c->name == childName) out.push_back(c);
     return out;
 }
 
 const SExprNode* SExprNode::firstChild(std::string_view childName) const {
-    for (const auto& c : children)
-        if (c->name == childName) return c.get();
+    for (const SExprNode* c : children)
+        if (c->name == childName) return c;
     return nullptr;
 }
 
-std::optional<std::string> SExprNode::firstString(std::string_view childName) const {
+std::optional<std::string_view> SExprNode::firstString(std::string_view childName) const {
     const SExprNode* c = firstChild(childName);
     if (!c || c->strings.empty()) return std::nullopt;
     return c->strings.front();
 }
 
-std::optional<std::string> SExprNode::firstString() const {
+std::optional<std::string_view> SExprNode::firstString() const {
     if (strings.empty()) return std::nullopt;
     return strings.front();
 }

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "import/SExpr.hpp"
 
@@ -19,6 +21,11 @@ std::string errorText(const std::string& text, std::size_t nodeLimit = SExprNode
     return "no error";
 }
 
+template <class T>
+std::vector<T> vec(std::span<const T> s) { return std::vector<T>(s.begin(), s.end()); }
+
+std::vector<std::string> strs(std::span<const std::string_view> s) { return std::vector<std::string>(s.begin(), s.end()); }
+
 } // namespace
 
 TEST(SExprTest, AtomsSplitIntoStringsAndNumbers) {
@@ -26,21 +33,21 @@ TEST(SExprTest, AtomsSplitIntoStringsAndNumbers) {
     ASSERT_EQ(root->children.size(), 1u);
     const SExprNode& pad = *root->children[0];
     EXPECT_EQ(pad.name, "pad");
-    EXPECT_EQ(pad.strings, (std::vector<std::string>{"1", "smd", "rect"}));
+    EXPECT_EQ(strs(pad.strings), (std::vector<std::string>{"1", "smd", "rect"}));
     EXPECT_TRUE(pad.bareDoubles.empty());
     ASSERT_EQ(pad.children.size(), 1u);
-    EXPECT_EQ(pad.children[0]->bareDoubles, (std::vector<double>{1.5, -2, 90}));
-    EXPECT_EQ(pad.attribs.at("name"), "rect");
-    EXPECT_TRUE(pad.children[0]->attribs.empty());
-    EXPECT_TRUE(root->attribs.empty());  // the root gets no derived name
+    EXPECT_EQ(vec(pad.children[0]->bareDoubles), (std::vector<double>{1.5, -2, 90}));
+    EXPECT_EQ(pad.attrib("name"), "rect");
+    EXPECT_FALSE(pad.children[0]->attrib("name"));
+    EXPECT_FALSE(root->attrib("name"));  // the root gets no derived name
 }
 
 TEST(SExprTest, NameAttributeNeedsMoreThanOneLoneString) {
     auto root = SExprNode::parse("(r (net 3 \"GND\") (layer \"F.Cu\") (fp_text reference R1) (at 1 2))");
-    EXPECT_EQ(root->firstChild("net")->attribs.at("name"), "GND");
-    EXPECT_EQ(root->firstChild("fp_text")->attribs.at("name"), "R1");
-    EXPECT_FALSE(root->firstChild("layer")->attribs.count("name"));
-    EXPECT_FALSE(root->firstChild("at")->attribs.count("name"));
+    EXPECT_EQ(root->firstChild("net")->attrib("name"), "GND");
+    EXPECT_EQ(root->firstChild("fp_text")->attrib("name"), "R1");
+    EXPECT_FALSE(root->firstChild("layer")->attrib("name"));
+    EXPECT_FALSE(root->firstChild("at")->attrib("name"));
 }
 
 TEST(SExprTest, NumbersFollowThePlatformReading) {
@@ -58,12 +65,12 @@ TEST(SExprTest, NumbersFollowThePlatformReading) {
     EXPECT_TRUE(std::signbit(d[7]));
     EXPECT_EQ(d[8], 1);
     // A quoted number stays text; malformed numbers are text too.
-    EXPECT_EQ(root->strings, (std::vector<std::string>{"7", "1e", "0x", "+-1", "-", "."}));
+    EXPECT_EQ(strs(root->strings), (std::vector<std::string>{"7", "1e", "0x", "+-1", "-", "."}));
 }
 
 TEST(SExprTest, QuotedStringsKeepDelimitersAndHonourEscapes) {
     auto root = SExprNode::parse("(t \"a (b) ;c\" \"say \\\"hi\\\"\" \"back\\\\\" \"keep\\n\" ab\"cd\" \"\")");
-    EXPECT_EQ(root->strings,
+    EXPECT_EQ(strs(root->strings),
               (std::vector<std::string>{"a (b) ;c", "say \"hi\"", "back\\", "keep\\n", "abcd", ""}));
     EXPECT_TRUE(root->children.empty());
 }
@@ -71,13 +78,13 @@ TEST(SExprTest, QuotedStringsKeepDelimitersAndHonourEscapes) {
 TEST(SExprTest, QuotedNameIsUnquotedAndUnicodeSpaceSeparates) {
     auto root = SExprNode::parse("\xEF\xBB\xBF(\"top\"\xC2\xA0" "a\r\nb\xE3\x80\x80" "c\t\xE2\x80\x83" "d \xC3\xA9)");
     EXPECT_EQ(root->name, "top");
-    EXPECT_EQ(root->strings, (std::vector<std::string>{"a", "b", "c", "d", "\xC3\xA9"}));
+    EXPECT_EQ(strs(root->strings), (std::vector<std::string>{"a", "b", "c", "d", "\xC3\xA9"}));
 }
 
 TEST(SExprTest, OnlyTheFirstListIsRead) {
     auto root = SExprNode::parse("(a 1) (b 2) garbage ((((");
     EXPECT_EQ(root->name, "a");
-    EXPECT_EQ(root->bareDoubles, (std::vector<double>{1}));
+    EXPECT_EQ(vec(root->bareDoubles), (std::vector<double>{1}));
 }
 
 TEST(SExprTest, ParenthesisInNamePositionGivesEmptyName) {
@@ -87,7 +94,7 @@ TEST(SExprTest, ParenthesisInNamePositionGivesEmptyName) {
     EXPECT_EQ(root->children[1]->name, "");
     ASSERT_EQ(root->children[1]->children.size(), 1u);
     EXPECT_EQ(root->children[1]->children[0]->name, "b");
-    EXPECT_EQ(root->strings, (std::vector<std::string>{"c"}));
+    EXPECT_EQ(strs(root->strings), (std::vector<std::string>{"c"}));
 }
 
 TEST(SExprTest, Lookups) {
@@ -127,15 +134,15 @@ TEST(SExprTest, DeepNestingNeitherRecursesNorFails) {
     text += "leaf 1";
     text.append(depth, ')');
     auto root = SExprNode::parse(text);
-    const SExprNode* node = root.get();
+    const SExprNode* node = &root.root();
     std::size_t levels = 1;
     while (!node->children.empty()) {
-        node = node->children[0].get();
+        node = node->children[0];
         ++levels;
     }
     EXPECT_EQ(levels, depth);
     EXPECT_EQ(node->name, "leaf");
-    root.reset();  // tearing the tree down must not recurse either
+    { auto gone = std::move(root); }  // tearing the tree down must not recurse either
     // Unbalanced deep input still ends in the error, not a crash.
     EXPECT_EQ(errorText(std::string(depth, '(') + "x"), "Malformed KiCad PCB file: unexpected EOF");
 }
