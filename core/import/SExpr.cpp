@@ -1,6 +1,7 @@
 #include "SExpr.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <new>
 #include <vector>
@@ -120,6 +121,14 @@ std::size_t whiteSpaceLength(std::string_view s, std::size_t i) {
     return 0;
 }
 
+// ASCII bytes that can only continue a bare token; delimiters, white space and bytes of
+// multi-byte characters (which may be white space) need a closer look.
+constexpr auto kPlainByte = [] {
+    std::array<bool, 256> t{};
+    for (int c = 0x21; c < 0x7F; ++c) t[static_cast<std::size_t>(c)] = c != '(' && c != ')' && c != '"';
+    return t;
+}();
+
 enum class TokenKind { open, close, bare, quoted, end };
 
 struct Token {
@@ -151,8 +160,12 @@ public:
         if (c == ')') { ++pos_; return Token{TokenKind::close, {}}; }
         const std::size_t start = pos_;
         while (pos_ < n) {
-            const char d = s_[pos_];
-            if (d == '(' || d == ')' || d == '"' || whiteSpaceLength(s_, pos_) != 0) break;
+            const auto d = static_cast<unsigned char>(s_[pos_]);
+            if (kPlainByte[d]) {
+                ++pos_;
+                continue;
+            }
+            if (d < 0x80 || whiteSpaceLength(s_, pos_) != 0) break;
             ++pos_;
         }
         if (pos_ < n && s_[pos_] == '"') return quoted(s_.substr(start, pos_ - start));
