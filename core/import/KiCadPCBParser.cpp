@@ -10,6 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "PackageImporter.hpp"
+#include "TextDecoding.hpp"
+
 namespace corvane {
 
 namespace {
@@ -21,24 +24,6 @@ constexpr int kCapsuleSegments = 16;
 
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
-}
-
-// Rank of a layer role in every file list. Kept here, in one place, until the package
-// importer's shared ranking is available to this reader.
-std::int64_t layerRank(const LayerType& type) {
-    switch (type.value.index()) {
-    case 0: {
-        const std::int64_t order = type.side()->sortOrder();
-        return order > std::numeric_limits<std::int64_t>::max() - 100 ? std::numeric_limits<std::int64_t>::max()
-                                                                       : 100 + order;
-    }
-    case 1: return 200;
-    case 3: return 300;
-    case 2: return 400;
-    case 4: return 500;
-    case 5: return 600;
-    default: return 900;
-    }
 }
 
 // Inner layer number written in an "In<n>.Cu" name.
@@ -574,7 +559,7 @@ private:
             files.push_back(std::move(file));
         }
         std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
-            return layerRank(a.layerType) < layerRank(b.layerType);
+            return PackageImporter::layerOrder(a.layerType) < PackageImporter::layerOrder(b.layerType);
         });
 
         PCBPackage package;
@@ -603,8 +588,8 @@ private:
 } // namespace
 
 PCBPackage KiCadPCBParser::parse(const std::string& fileName, std::span<const std::uint8_t> data) const {
+    if (!validatesAsUTF8(data)) throw KiCadParseError::malformed("not UTF-8");
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
-    if (!isValidUTF8(text)) throw KiCadParseError::malformed("not UTF-8");
     const SExprTree tree = SExprNode::parse(text);
     if (tree->name != "kicad_pcb") throw KiCadParseError::malformed("root is not kicad_pcb");
     return BoardReader(tree.root(), fileName).read();

@@ -10,6 +10,8 @@
 #include <system_error>
 #include <type_traits>
 
+#include "TextDecoding.hpp"
+
 namespace corvane {
 
 namespace {
@@ -228,7 +230,7 @@ static_assert(std::is_trivially_destructible_v<SExprNode>, "arena nodes are rele
 
 SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit) {
     // A leading byte-order mark is an encoding artefact, not content.
-    if (input.size() >= 3 && input.substr(0, 3) == "\xEF\xBB\xBF") input.remove_prefix(3);
+    input = droppingUTF8BOM(input);
 
     SExprTree tree;
     // The first chunk holds the text and, for typical boards, most of the tree.
