@@ -123,11 +123,12 @@ std::size_t whiteSpaceLength(std::string_view s, std::size_t i) {
     return 0;
 }
 
-// ASCII bytes that can only continue a bare token; delimiters, white space and bytes of
-// multi-byte characters (which may be white space) need a closer look.
+// ASCII bytes that can only continue a bare token (control characters included); delimiters,
+// white space and bytes of multi-byte characters (which may be white space) need a closer look.
 constexpr auto kPlainByte = [] {
     std::array<bool, 256> t{};
-    for (int c = 0x21; c < 0x7F; ++c) t[static_cast<std::size_t>(c)] = c != '(' && c != ')' && c != '"';
+    for (int c = 0; c < 0x80; ++c)
+        t[static_cast<std::size_t>(c)] = c != '(' && c != ')' && c != '"' && c != ' ' && !(c >= 0x09 && c <= 0x0D);
     return t;
 }();
 

@@ -81,6 +81,11 @@ TEST(SExprTest, QuotedNameIsUnquotedAndUnicodeSpaceSeparates) {
     EXPECT_EQ(strs(root->strings), (std::vector<std::string>{"a", "b", "c", "d", "\xC3\xA9"}));
 }
 
+TEST(SExprTest, ControlCharactersAreOrdinaryCharacters) {
+    auto root = SExprNode::parse(std::string("(a \x01x\x7F \x00 b)", 11));
+    EXPECT_EQ(strs(root->strings), (std::vector<std::string>{"\x01x\x7F", std::string(1, '\0'), "b"}));
+}
+
 TEST(SExprTest, OnlyTheFirstListIsRead) {
     auto root = SExprNode::parse("(a 1) (b 2) garbage ((((");
     EXPECT_EQ(root->name, "a");
