@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "model/Errors.hpp"
@@ -73,8 +74,12 @@ public:
 // a tree of millions of lists costs a few large allocations and no recursion.
 class SExprTree {
 public:
-    SExprTree(SExprTree&&) noexcept = default;
-    SExprTree& operator=(SExprTree&&) noexcept = default;
+    SExprTree(SExprTree&& other) noexcept : arena_(std::move(other.arena_)), root_(std::exchange(other.root_, nullptr)) {}
+    SExprTree& operator=(SExprTree&& other) noexcept {
+        arena_ = std::move(other.arena_);
+        root_ = std::exchange(other.root_, nullptr);
+        return *this;
+    }
 
     const SExprNode& root() const { return *root_; }
     const SExprNode* operator->() const { return root_; }
