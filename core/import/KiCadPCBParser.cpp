@@ -376,20 +376,14 @@ private:
         const Vec2 at = toBoard(centre);
         if (form == PadForm::circle)
             return makeObject(PCBObjectKind::flash(at), ApertureShape::circle(w), net, reference, "Pad");
-        double quarterTurns = 0;
+        // Rectangles and obrounds stay flashes at multiples of 90 degrees, sides swapped at 90 and 270.
         const double turned = std::isfinite(angle) ? std::fmod(angle, 180.0) : 0.0;
         const double a = turned < 0 ? turned + 180.0 : turned;
         constexpr double tolerance = 1e-9;
-        bool axisAligned = true;
-        if (a < tolerance || 180.0 - a < tolerance) {
-            quarterTurns = 0;
-        } else if (std::fabs(a - 90.0) < tolerance) {
-            quarterTurns = 1;
-        } else {
-            axisAligned = false;
-        }
-        if (axisAligned) {
-            const double sw = quarterTurns == 0 ? w : h, sh = quarterTurns == 0 ? h : w;
+        const bool straight = a < tolerance || 180.0 - a < tolerance;
+        const bool quarter = std::fabs(a - 90.0) < tolerance;
+        if (straight || quarter) {
+            const double sw = straight ? w : h, sh = straight ? h : w;
             ApertureShape shape = form == PadForm::rectangle ? ApertureShape::rectangle(sw, sh)
                                                              : ApertureShape::obround(sw, sh);
             return makeObject(PCBObjectKind::flash(at), std::move(shape), net, reference, "Pad");
