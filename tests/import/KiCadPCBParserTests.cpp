@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <set>
 #include <string>
 #include <vector>
@@ -445,4 +446,44 @@ TEST(KiCadPCBParserTest, ErrorTexts) {
 TEST(KiCadPCBParserTest, PackageNameDropsOnlyTheExtension) {
     EXPECT_EQ(parseBoard("(kicad_pcb (via (at 0 0)))", "my.board.kicad_pcb").name, "my.board");
     EXPECT_EQ(parseBoard("(kicad_pcb (via (at 0 0)))", "board").name, "board");
+}
+
+TEST(KiCadPCBParserTest, CurrentFormatBoardFile) {
+    const std::string path = std::string(CORVANE_TEST_DATA) + "/kicad/sensor-kicad8.kicad_pcb";
+    FILE* f = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::string text;
+    char buf[4096];
+    for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) text.append(buf, n);
+    std::fclose(f);
+
+    const auto p = parseBoard(text, "sensor-kicad8.kicad_pcb");
+    EXPECT_EQ(fileNames(p), (std::vector<std::string>{"kicad-F.Cu.gbr", "kicad-In1.Cu.gbr", "kicad-In2.Cu.gbr",
+                                                      "kicad-Edge.Cuts.gbr", "kicad-vias.drl", "kicad-B.Cu.gbr"}));
+    const auto& top = objectsOf(p, "F.Cu");
+    ASSERT_EQ(top.size(), 5u);  // two resistor pads, the connector ring, the track, the via
+    // The track drawn to pad 1 starts on that pad once both are placed.
+    expectNear(flashAt(top[0]), Vec2{120, -80.825});
+    EXPECT_EQ(top[0].apertureShape, ApertureShape::rectangle(0.95, 0.8));
+    EXPECT_EQ(top[0].net, "/SDA");
+    EXPECT_EQ(top[0].component, "R3");
+    const auto* track = top[3].kind.as<PCBObjectKind::Stroke>();
+    ASSERT_TRUE(track);
+    expectNear(track->start, flashAt(top[0]));
+    EXPECT_EQ(top[3].net, "/SDA");
+    EXPECT_EQ(top[2].apertureShape, ApertureShape::obround(1.7, 1.7));
+    expectNear(flashAt(top[2]), Vec2{130, -80});
+    EXPECT_EQ(top[2].component, "J1");
+    EXPECT_EQ(top[4].apertureFunction, "Via");
+    EXPECT_EQ(top[4].net, "/SDA");
+
+    const auto& ground = objectsOf(p, "In1.Cu");
+    ASSERT_EQ(ground.size(), 3u);  // connector ring, via, zone fill
+    EXPECT_EQ(ground[2].net, "GND");
+    EXPECT_EQ(regionContour(ground[2]).size(), 4u);
+    EXPECT_EQ(objectsOf(p, "Edge.Cuts").size(), 4u);
+    EXPECT_EQ(objectsOf(p, "Edge.Cuts")[0].apertureShape, ApertureShape::circle(0.05));
+    const DrillDocument& d = *fileNamed(p, "kicad-vias.drl")->drill;
+    EXPECT_EQ(d.tools.size(), 2u);
+    EXPECT_EQ(d.hits[1], (DrillHit{Vec2{125, -79.175}, 12, Plating::pth}));
 }
