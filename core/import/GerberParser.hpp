@@ -16,7 +16,8 @@ public:
     enum class Case { malformed, emptyInput, missingFormatSpec };
 
     static GerberParseError malformed(std::string detail) {
-        return GerberParseError(Case::malformed, "Malformed Gerber: " + detail, std::move(detail));
+        std::string description = "Malformed Gerber: " + detail;
+        return GerberParseError(Case::malformed, description, std::move(detail));
     }
     static GerberParseError emptyInput() { return GerberParseError(Case::emptyInput, "Gerber file is empty.", {}); }
     static GerberParseError missingFormatSpec() {
