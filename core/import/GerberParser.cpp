@@ -27,7 +27,7 @@ constexpr std::size_t kMaxPaddedDigits = 32;
 // put a true quarter a little over it.
 constexpr double kQuarterSweepLimit = kPi * 0.5 + 0.05;
 // Outline points that objects may hold in total (each macro flash carries its own copy).
-constexpr std::size_t kObjectOutlinePointBudget = std::size_t{1} << 25;
+constexpr std::size_t kObjectOutlinePointBudget = std::size_t{1} << 24;
 // Statements and points that macro evaluation may produce in one file.
 constexpr std::size_t kMacroWorkBudget = std::size_t{1} << 25;
 
