@@ -217,7 +217,7 @@ private:
     void handleWord(std::string_view word);
     void handleComment(std::string_view word);
     void handleGCode(std::string_view code);
-    double coordinateValue(std::string_view text) const;
+    [[gnu::always_inline]] inline double coordinateValue(std::string_view text) const;
     void emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ);
     void emitFlash(Vec2 at);
     Vec2 arcCenter(Vec2 target, double i, double j) const;
@@ -689,7 +689,7 @@ void GerberReader::handleWord(std::string_view word) {
         while (n < word.size() && word[n] >= '0' && word[n] <= '9') ++n;
         handleGCode(word.substr(0, n));
         body = word.substr(n);
-    } else if (word.find('G') != std::string_view::npos) {
+    } else if (std::memchr(word.data(), 'G', word.size()) != nullptr) {
         handleGCode(word.substr(0, 3));
         body = word.substr(std::min<std::size_t>(3, word.size()));
     }
