@@ -22,14 +22,6 @@ std::string_view trimBlank(std::string_view s) {
     return s;
 }
 
-// A finite double truncated toward zero, when it fits a 64-bit integer.
-std::optional<std::int64_t> truncToInt64(double v) {
-    if (!std::isfinite(v)) return std::nullopt;
-    const double t = std::trunc(v);
-    if (t < -9223372036854775808.0 || t >= 9223372036854775808.0) return std::nullopt;
-    return static_cast<std::int64_t>(t);
-}
-
 double hyp(double a, double b) { return std::sqrt(a * a + b * b); }
 
 // ---------------------------------------------------------------------------------------------
@@ -278,6 +270,13 @@ bool startsWithLetter(std::string_view s) {
 
 } // namespace
 
+std::optional<std::int64_t> ApertureMacro::truncatedCount(double v) {
+    if (!std::isfinite(v)) return std::nullopt;
+    const double t = std::trunc(v);
+    if (t < -9223372036854775808.0 || t >= 9223372036854775808.0) return std::nullopt;
+    return static_cast<std::int64_t>(t);
+}
+
 std::int64_t ApertureMacro::discSegments(double diameterMM) {
     if (!std::isfinite(diameterMM) || diameterMM <= 0) return 6;
     const double n = 4.0 * std::ceil(diameterMM / 0.2);
@@ -301,7 +300,7 @@ double ApertureMacro::measureBoundingDiameter(const std::vector<std::string>& st
         }
         const std::size_t n = m.size();
         if (n == 0) continue;
-        const auto code = truncToInt64(m[0]);
+        const auto code = ApertureMacro::truncatedCount(m[0]);
         if (!code) continue;
         double radius = -1;
         switch (*code) {
@@ -318,7 +317,7 @@ double ApertureMacro::measureBoundingDiameter(const std::vector<std::string>& st
             break;
         case 4:
             if (n >= 5) {
-                const auto k = truncToInt64(m[2]);
+                const auto k = ApertureMacro::truncatedCount(m[2]);
                 if (!k) break;
                 radius = hyp(m[3], m[4]);
                 if (std::isnan(radius)) radius = 0;
@@ -428,7 +427,7 @@ std::optional<std::vector<Contour>> ApertureMacro::evaluate(const std::vector<st
         }
         case 4: {  // outline: exposure, n, n + 1 points (the last repeats the first)[, rotation]
             if (!need(2)) return std::nullopt;
-            const auto n = truncToInt64(f[1]);
+            const auto n = ApertureMacro::truncatedCount(f[1]);
             if (!n || *n < 1 || *n > maxVerticesPerPrimitive) return std::nullopt;
             const std::size_t points = static_cast<std::size_t>(*n) + 1;
             if (!need(2 + 2 * points)) return std::nullopt;
@@ -442,7 +441,7 @@ std::optional<std::vector<Contour>> ApertureMacro::evaluate(const std::vector<st
         }
         case 5: {  // polygon: exposure, vertices, centre x, y, diameter[, rotation]
             if (!need(5)) return std::nullopt;
-            const auto n = truncToInt64(f[1]);
+            const auto n = ApertureMacro::truncatedCount(f[1]);
             if (!n || *n < 3 || *n > maxVerticesPerPrimitive) return std::nullopt;
             const double r = std::abs(f[4]) * 0.5;
             if (!exposed() || !(r > 0)) break;
@@ -458,7 +457,7 @@ std::optional<std::vector<Contour>> ApertureMacro::evaluate(const std::vector<st
             if (!need(8)) return std::nullopt;
             const double cx = f[0], cy = f[1];
             const double thickness = std::abs(f[3]), gap = std::abs(f[4]);
-            const auto rings = truncToInt64(f[5]);
+            const auto rings = ApertureMacro::truncatedCount(f[5]);
             if (!rings) return std::nullopt;
             const double rotation = rotationAt(8);
             const std::int64_t ringCount = std::clamp<std::int64_t>(*rings, 0, maxMoireRings);

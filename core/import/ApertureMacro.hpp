@@ -37,6 +37,9 @@ public:
                                                         std::span<const double> parameters, double mmPerUnit,
                                                         std::size_t& workBudget);
 
+    // A count written as a number: the finite value truncated toward zero, when it fits 64 bits.
+    static std::optional<std::int64_t> truncatedCount(double value);
+
     // Segments used for a full circle of the given diameter (mm), the same count the renderer uses for
     // round flashes.
     static std::int64_t discSegments(double diameterMM);

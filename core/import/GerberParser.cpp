@@ -114,13 +114,6 @@ std::string latin1ToUTF8(std::string_view bytes) {
     return out;
 }
 
-std::optional<std::int64_t> truncToInt64(double v) {
-    if (!std::isfinite(v)) return std::nullopt;
-    const double t = std::trunc(v);
-    if (t < -9223372036854775808.0 || t >= 9223372036854775808.0) return std::nullopt;
-    return static_cast<std::int64_t>(t);
-}
-
 // A run of 1 to 18 ASCII digits and nothing else: the common case, read without a general parser.
 inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
     if (s.empty() || s.size() > 18) return std::nullopt;
@@ -581,7 +574,7 @@ void GerberReader::defineAperture(std::string_view cmd) {
     } else if (macro == macros_.end() && last == 'P') {
         std::int64_t vertices = 6;
         if (params.size() >= 2) {
-            const auto v = truncToInt64(params[1]);
+            const auto v = ApertureMacro::truncatedCount(params[1]);
             if (!v) return;  // a count beyond any integer: not a shape we can keep
             vertices = *v;
         }
@@ -914,7 +907,7 @@ void GerberReader::appendRegionArc(Vec2 target, Vec2 c) {
         while (a1 <= a0) a1 += kTwoPi;
     }
     const double span = a1 - a0;
-    const auto steps = truncToInt64(std::ceil(std::abs(span) / kTenDegrees));
+    const auto steps = ApertureMacro::truncatedCount(std::ceil(std::abs(span) / kTenDegrees));
     if (!steps) {
         currentContour_.push_back(target);
         return;
