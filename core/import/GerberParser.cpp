@@ -12,6 +12,7 @@
 #include <sys/mman.h>
 
 #include "import/ApertureMacro.hpp"
+#include "import/TextDecoding.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {
@@ -96,22 +97,6 @@ bool isAllASCII(const std::uint8_t* p, std::size_t n) {
     for (; i < n; ++i)
         if (p[i] & 0x80) return false;
     return true;
-}
-
-// Latin-1 bytes as UTF-8 text.
-std::string latin1ToUTF8(std::string_view bytes) {
-    std::string out;
-    out.reserve(bytes.size() + bytes.size() / 8);
-    for (char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) {
-            out.push_back(ch);
-        } else {
-            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
-            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-        }
-    }
-    return out;
 }
 
 // A run of 1 to 18 ASCII digits and nothing else: the common case, read without a general parser.
@@ -934,13 +919,12 @@ void GerberReader::emitRegion() {
 // --- decoding ------------------------------------------------------------------------------------
 
 GerberParseResult parseBytes(std::string_view bytes) {
-    // A byte-order mark is not part of the text.
-    if (bytes.starts_with("\xEF\xBB\xBF")) bytes.remove_prefix(3);
+    bytes = droppingUTF8BOM(bytes);
     std::string latin1;
     std::string_view text = bytes;
-    if (!isAllASCII(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()) && !isValidUTF8(bytes)) {
-        // Not UTF-8: every syntax character is ASCII, so read the rest as Latin-1.
-        latin1 = latin1ToUTF8(bytes);
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (!isAllASCII(raw, bytes.size()) && !isValidUTF8(bytes)) {
+        latin1 = latin1ToUTF8(std::span<const std::uint8_t>(raw, bytes.size()));
         text = latin1;
     }
     if (trimWhitespaceAndNewlines(text).empty()) throw GerberParseError::emptyInput();
