@@ -113,7 +113,7 @@ RevisionStore::RevisionStore(std::optional<fs::path> directory)
     removeStaleTemporaryFiles(*directory_);
     removeStaleTemporaryFiles(packagesPath());
     FileLock lock(*directory_);
-    loadManifest();
+    loadManifest(true);
 }
 
 fs::path RevisionStore::manifestPath() const { return *directory_ / "projects.json"; }
@@ -131,25 +131,28 @@ RevisionStore::Stamp RevisionStore::currentStamp() const {
                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, true};
 }
 
-void RevisionStore::loadManifest() {
-    projects_.clear();
-    stamp_ = currentStamp();
+void RevisionStore::loadManifest(bool initial) {
+    const Stamp stamp = currentStamp();
     const fs::path path = manifestPath();
+    if (!stamp.exists) {
+        // No manifest: a new workspace has no projects; one that vanished under us keeps what we know.
+        if (initial) projects_.clear();
+        stamp_ = stamp;
+        return;
+    }
     std::string problem;
     try {
         const Bytes bytes = readWholeFile(path);
         projects_ = decodeJSON<std::vector<ProjectEntry>>(
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), CodingOptions::iso8601());
+        stamp_ = stamp;
         return;
-    } catch (const FileReadError& e) {
-        std::error_code ec;
-        if (!fs::exists(fs::symlink_status(path, ec))) return;  // no manifest yet: no projects
-        problem = e.what();
     } catch (const std::exception& e) {
         problem = e.what();
     }
-    // Never let the next save silently replace records we could not read: keep the file aside.
-    projects_.clear();
+    // Never let the next save silently replace records we could not read: keep the file aside. What
+    // this store already knows stays in memory and is what the next save writes.
+    if (initial) projects_.clear();
     const fs::path aside = path.string() + ".corrupt-" + utcStamp();
     std::error_code ec;
     fs::rename(path, aside, ec);
@@ -160,7 +163,7 @@ void RevisionStore::loadManifest() {
 }
 
 void RevisionStore::reloadIfChanged() {
-    if (currentStamp() != stamp_) loadManifest();
+    if (currentStamp() != stamp_) loadManifest(false);
 }
 
 void RevisionStore::save(const std::vector<ProjectEntry>& projects) {

@@ -75,7 +75,7 @@ private:
     std::filesystem::path packagesPath() const;
     const std::filesystem::path& requireDirectory() const;
     Stamp currentStamp() const;
-    void loadManifest();
+    void loadManifest(bool initial);
     void reloadIfChanged();
     void save(const std::vector<ProjectEntry>& projects);
 

@@ -113,21 +113,23 @@ TEST(RevisionStoreSafety, CorruptManifestIsKeptAside) {
 
 TEST(RevisionStoreSafety, FailingSaveChangesNothing) {
     TempDir dir;
-    RevisionStore store(dir.path);
+    const fs::path ws = dir.path / "ws";
+    RevisionStore store(ws);
     const auto entry = store.addPackage(PCBPackage{}, boardZip(), "P", "r1");
     const auto projects = store.allProjects();
-    const std::string manifest = readText(dir.path / "projects.json");
-    // A folder where the manifest should be makes every save fail, even as root.
-    fs::remove(dir.path / "projects.json");
-    fs::create_directory(dir.path / "projects.json");
-    fs::create_directory(dir.path / "projects.json" / "keep");
+    const std::string manifest = readText(ws / "projects.json");
+    // A plain file where the workspace folder should be makes every write fail, even as root.
+    fs::rename(ws, dir.path / "ws.moved");
+    { std::ofstream(ws) << "not a folder"; }
     EXPECT_THROW(store.addPackage(PCBPackage{}, boardZip(), "P", "r2"), CorvaneError);
-    EXPECT_EQ(archiveCount(dir.path), 1u);
     EXPECT_THROW(store.renameRevision(projects[0].id, entry.id, "new"), CorvaneError);
     EXPECT_THROW(store.deleteRevision(projects[0].id, entry.id), CorvaneError);
-    EXPECT_EQ(archiveCount(dir.path), 1u);
     EXPECT_EQ(store.allProjects(), projects);
-    (void)manifest;
+    fs::remove(ws);
+    fs::rename(dir.path / "ws.moved", ws);
+    EXPECT_EQ(readText(ws / "projects.json"), manifest);
+    EXPECT_EQ(archiveCount(ws), 1u);
+    EXPECT_EQ(store.allProjects(), projects);
 }
 
 TEST(RevisionStoreSafety, PackagesFolderReplacedByAFileFailsTheAdd) {
