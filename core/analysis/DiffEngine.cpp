@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <map>
-#include <unordered_map>
+#include <string_view>
 
 namespace corvane {
 
@@ -72,34 +72,123 @@ private:
     std::string buf_;
 };
 
-struct Buckets {
-    std::vector<std::vector<std::size_t>> lists;          // in first-appearance order of keys
-    std::unordered_map<std::string, std::size_t> index;   // key -> position in lists
-    std::vector<const std::string*> keys;                  // key of each list
+// Objects bucketed by key in first-appearance order. Keys live in one arena and are found through
+// an open-addressing table, so a million objects cost no per-key allocation.
+class Buckets {
+public:
+    Buckets(const std::vector<const PCBObject*>& objects, double t) {
+        std::size_t cap = 16;
+        while (cap < objects.size() * 2) cap <<= 1;
+        slots_.assign(cap, kEmpty);
+        keys_.reserve(objects.size());
+        arena_.reserve(objects.size() * 40);
+        KeyBuilder kb(t);
+        std::vector<std::size_t> bucketOf(objects.size());
+        for (std::size_t i = 0; i < objects.size(); ++i) {
+            const std::string& k = kb.key(*objects[i]);
+            bucketOf[i] = findOrInsert(k);
+        }
+        // Lay the members of each bucket out contiguously, in object order.
+        start_.assign(keys_.size() + 1, 0);
+        for (std::size_t b : bucketOf) ++start_[b + 1];
+        for (std::size_t b = 0; b < keys_.size(); ++b) start_[b + 1] += start_[b];
+        members_.resize(objects.size());
+        std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
+        for (std::size_t i = 0; i < objects.size(); ++i) members_[fill[bucketOf[i]]++] = i;
+    }
+
+    std::size_t count() const { return keys_.size(); }
+    std::string_view key(std::size_t b) const { return std::string_view(arena_).substr(keys_[b].offset, keys_[b].length); }
+    std::size_t size(std::size_t b) const { return start_[b + 1] - start_[b]; }
+    std::size_t member(std::size_t b, std::size_t i) const { return members_[start_[b] + i]; }
+
+    std::size_t sizeOf(std::string_view k) const {
+        const std::size_t h = std::hash<std::string_view>{}(k);
+        const std::uint64_t tag = h >> 32;
+        for (std::size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s] == kEmpty) return 0;
+            const std::size_t b = slots_[s] & 0xFFFFFFFFu;
+            if ((slots_[s] >> 32) == tag && key(b) == k) return size(b);
+        }
+    }
+
+private:
+    struct KeyRef {
+        std::size_t offset, length;
+    };
+    // A slot holds the upper hash bits beside the bucket number, so probing rarely touches the keys.
+    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
+
+    std::size_t findOrInsert(const std::string& k) {
+        const std::size_t h = std::hash<std::string_view>{}(k);
+        const std::uint64_t tag = h >> 32;
+        for (std::size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s] == kEmpty) {
+                const std::size_t b = keys_.size();
+                slots_[s] = (tag << 32) | b;
+                keys_.push_back(KeyRef{arena_.size(), k.size()});
+                arena_ += k;
+                return b;
+            }
+            const std::size_t b = slots_[s] & 0xFFFFFFFFu;
+            if ((slots_[s] >> 32) == tag && key(b) == k) return b;
+        }
+    }
+
+    std::string arena_;
+    std::vector<KeyRef> keys_;
+    std::vector<std::uint64_t> slots_;
+    std::vector<std::size_t> start_;
+    std::vector<std::size_t> members_;
 };
 
-Buckets bucketize(const std::vector<PCBObject>& objects, double t) {
-    Buckets b;
-    b.index.reserve(objects.size());
-    KeyBuilder kb(t);
-    for (std::size_t i = 0; i < objects.size(); ++i) {
-        const std::string& k = kb.key(objects[i]);
-        auto [it, inserted] = b.index.try_emplace(k, b.lists.size());
-        if (inserted) {
-            b.lists.emplace_back();
-            b.keys.push_back(&it->first);
+// The objects of some files without copying the Gerber ones; drill hits are made once here.
+struct ObjectList {
+    std::vector<PCBObject> made;
+    std::vector<const PCBObject*> all;
+
+    void add(const PackageFile& f) {
+        std::size_t drillCount = f.drill ? f.drill->hits.size() : 0;
+        if (f.gerber)
+            for (const auto& o : f.gerber->objects) all.push_back(&o);
+        if (drillCount) {
+            // Pointers into `made` are taken after all hits are made, so it never reallocates under them.
+            const std::size_t first = made.size();
+            for (std::size_t i = 0; i < drillCount; ++i) made.push_back(f.drill->hitObject(i));
+            pending.push_back({first, all.size(), drillCount});
+            all.resize(all.size() + drillCount, nullptr);
         }
-        b.lists[it->second].push_back(i);
+        if (f.drill)
+            for (const auto& o : f.drill->slots) all.push_back(&o);
     }
-    return b;
-}
+    const std::vector<const PCBObject*>& finish() {
+        for (const auto& p : pending)
+            for (std::size_t i = 0; i < p.count; ++i) all[p.at + i] = &made[p.first + i];
+        pending.clear();
+        return all;
+    }
 
-std::size_t bucketSize(const Buckets& b, const std::string& key) {
-    auto it = b.index.find(key);
-    return it == b.index.end() ? 0 : b.lists[it->second].size();
-}
+private:
+    struct Pending {
+        std::size_t first, at, count;
+    };
+    std::vector<Pending> pending;
+};
 
-std::vector<PCBObject> fileObjects(const PackageFile& f) { return f.objects(); }
+ObjectDiff diffPointers(const std::vector<const PCBObject*>& a, const std::vector<const PCBObject*>& b, double t) {
+    const Buckets ba(a, t);
+    const Buckets bb(b, t);
+    ObjectDiff out;
+    for (std::size_t k = 0; k < ba.count(); ++k) {
+        const std::size_t nB = bb.sizeOf(ba.key(k));
+        for (std::size_t i = nB; i < ba.size(k); ++i) out.removed.push_back(*a[ba.member(k, i)]);
+    }
+    for (std::size_t k = 0; k < bb.count(); ++k) {
+        const std::size_t nA = ba.sizeOf(bb.key(k));
+        for (std::size_t i = nA; i < bb.size(k); ++i) out.added.push_back(*b[bb.member(k, i)]);
+    }
+    return out;
+}
 
 DiffChange change(const PCBObject& obj, const char* kind) {
     return DiffChange{kind, obj.typeName(), obj.bbox.center(), obj.bbox, DiffEngine::describe(obj)};
@@ -122,20 +211,12 @@ std::int64_t resultRank(const LayerType& t) {
 } // namespace
 
 ObjectDiff DiffEngine::compareObjects(const std::vector<PCBObject>& a, const std::vector<PCBObject>& b) const {
-    const Buckets ba = bucketize(a, toleranceMM);
-    const Buckets bb = bucketize(b, toleranceMM);
-    ObjectDiff out;
-    for (std::size_t k = 0; k < ba.lists.size(); ++k) {
-        const auto& list = ba.lists[k];
-        const std::size_t nB = bucketSize(bb, *ba.keys[k]);
-        for (std::size_t i = nB; i < list.size(); ++i) out.removed.push_back(a[list[i]]);
-    }
-    for (std::size_t k = 0; k < bb.lists.size(); ++k) {
-        const auto& list = bb.lists[k];
-        const std::size_t nA = bucketSize(ba, *bb.keys[k]);
-        for (std::size_t i = nA; i < list.size(); ++i) out.added.push_back(b[list[i]]);
-    }
-    return out;
+    std::vector<const PCBObject*> pa, pb;
+    pa.reserve(a.size());
+    pb.reserve(b.size());
+    for (const auto& o : a) pa.push_back(&o);
+    for (const auto& o : b) pb.push_back(&o);
+    return diffPointers(pa, pb, toleranceMM);
 }
 
 std::string DiffEngine::describe(const PCBObject& obj) {
@@ -164,9 +245,13 @@ PackageDiff DiffEngine::compare(const PCBPackage& a, const PCBPackage& b) const 
     diff.nameA = a.name;
     diff.nameB = b.name;
 
-    auto makeResult = [&](std::string key, std::string nameA, std::string nameB, const std::vector<PCBObject>& oa,
-                          const std::vector<PCBObject>& ob, const LayerType& type) {
-        const ObjectDiff d = compareObjects(oa, ob);
+    auto makeResult = [&](std::string key, std::string nameA, std::string nameB,
+                          const std::vector<const PackageFile*>& fa, const std::vector<const PackageFile*>& fb,
+                          const LayerType& type) {
+        ObjectList la, lb;
+        for (const auto* f : fa) la.add(*f);
+        for (const auto* f : fb) lb.add(*f);
+        const ObjectDiff d = diffPointers(la.finish(), lb.finish(), toleranceMM);
         LayerDiffResult r;
         r.layerKey = std::move(key);
         r.fileNameA = std::move(nameA);
@@ -191,10 +276,7 @@ PackageDiff DiffEngine::compare(const PCBPackage& a, const PCBPackage& b) const 
     const bool hasA = da != groupsA.end() && !da->second.empty();
     const bool hasB = db != groupsB.end() && !db->second.empty();
     if (hasA && hasB) {
-        std::vector<PCBObject> oa, ob;
-        for (const auto* f : da->second) { auto v = fileObjects(*f); oa.insert(oa.end(), v.begin(), v.end()); }
-        for (const auto* f : db->second) { auto v = fileObjects(*f); ob.insert(ob.end(), v.begin(), v.end()); }
-        makeResult("Drill", joinNames(da->second), joinNames(db->second), oa, ob, LayerType::drill());
+        makeResult("Drill", joinNames(da->second), joinNames(db->second), da->second, db->second, LayerType::drill());
     } else {
         if (hasA) for (const auto* f : da->second) diff.unmatchedFilesA.push_back(f->fileName);
         if (hasB) for (const auto* f : db->second) diff.unmatchedFilesB.push_back(f->fileName);
@@ -219,8 +301,8 @@ PackageDiff DiffEngine::compare(const PCBPackage& a, const PCBPackage& b) const 
         }
         for (std::size_t i = 0; i < fa.size(); ++i) {
             if (i < fb.size()) {
-                makeResult(fa[i]->layerType.displayName(), fa[i]->fileName, fb[i]->fileName, fileObjects(*fa[i]),
-                           fileObjects(*fb[i]), fa[i]->layerType);
+                makeResult(fa[i]->layerType.displayName(), fa[i]->fileName, fb[i]->fileName, {fa[i]}, {fb[i]},
+                           fa[i]->layerType);
             } else {
                 diff.unmatchedFilesA.push_back(fa[i]->fileName);
             }
