@@ -177,6 +177,9 @@ struct Word {
 // words is skipped. Returns whether the line may hold a format hint ("DECIMALS" needs a D,
 // "FILE_FORMAT" an underscore).
 bool tokenize(std::string_view line, std::vector<Word>& words) {
+    // Real lines hold a handful of words; a line of junk letters must not make a word list
+    // many times its own size, so words past this many are not read.
+    constexpr std::size_t maxWords = 1024;
     words.clear();
     bool mayHoldHint = false;
     std::size_t i = 0;
@@ -186,6 +189,7 @@ bool tokenize(std::string_view line, std::vector<Word>& words) {
             mayHoldHint |= c == '_';
             continue;
         }
+        if (words.size() == maxWords) break;
         mayHoldHint |= c == 'D' || c == 'd';
         while (i < line.size() && isSpace(line[i])) ++i;
         const std::size_t start = i;
@@ -331,12 +335,26 @@ private:
     bool applyFormatHints(std::string_view line) {
         bool taken = false;
         if (const auto at = findCI(line, "DECIMALS"); at != std::string_view::npos) {
-            std::string digits;
-            for (char c : line.substr(at + 8))
-                if (isDigit(c) && digits.size() <= 20) digits.push_back(c);
-            if (auto n = wholeNumber(digits)) {
-                decDigits_ = *n;
-                taken = true;
+            // The digits after the word, wherever they stand. Leading zeros add nothing; past
+            // 20 significant digits the number cannot be read anyway.
+            std::array<char, 20> digits{};
+            std::size_t count = 0;
+            bool any = false, tooLong = false;
+            for (char c : line.substr(at + 8)) {
+                if (!isDigit(c)) continue;
+                any = true;
+                if (c == '0' && count == 0) continue;
+                if (count == digits.size()) {
+                    tooLong = true;
+                    break;
+                }
+                digits[count++] = c;
+            }
+            if (any && !tooLong) {
+                if (auto n = wholeNumber(count ? std::string_view(digits.data(), count) : std::string_view("0"))) {
+                    decDigits_ = *n;
+                    taken = true;
+                }
             }
         }
         if (containsCI(line, "FILE_FORMAT")) {
