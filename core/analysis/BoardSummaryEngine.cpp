@@ -8,7 +8,7 @@
 #include <unordered_map>
 
 #include "CopperBodies.hpp"
-#include "CopperSpacing.hpp"
+#include "model/GeometryEngine.hpp"
 
 namespace corvane {
 
@@ -79,6 +79,7 @@ private:
     }
 
     void collect(std::span<const std::span<const PCBObject>> layers) {
+        const GeometryEngine engine;  // 8° arc steps
         std::vector<Vec2> pts;
         for (std::size_t layer = 0; layer < layers.size(); ++layer) {
             const auto L = static_cast<std::int32_t>(layer);
@@ -87,9 +88,10 @@ private:
                 if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
                     addSeg(s->start, s->end, w, netOf(o), L);
                 } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
+                    if (!grid::isFinite(a->start) || !grid::isFinite(a->end) || !grid::isFinite(a->center)) continue;
                     pts.clear();
                     pts.push_back(a->start);
-                    if (!spacing::sampleArcPoints(a->start, a->end, a->center, a->clockwise, 8.0, 2, pts)) continue;
+                    engine.sampleArc(a->start, a->end, a->center, a->clockwise, pts);
                     const std::int32_t net = netOf(o);
                     for (std::size_t k = 0; k + 1 < pts.size(); ++k) addSeg(pts[k], pts[k + 1], w, net, L);
                 } else if (auto g = o.kind.as<PCBObjectKind::Region>()) {
@@ -123,8 +125,9 @@ private:
                 return;
             }
         }
-        const double d = std::min(std::min(pointSegmentDistance(si.a, sj.a, sj.b), pointSegmentDistance(si.b, sj.a, sj.b)),
-                                  std::min(pointSegmentDistance(sj.a, si.a, si.b), pointSegmentDistance(sj.b, si.a, si.b)));
+        using G = GeometryEngine;
+        const double d = std::min(std::min(G::distancePointSegment(si.a, sj.a, sj.b), G::distancePointSegment(si.b, sj.a, sj.b)),
+                                  std::min(G::distancePointSegment(sj.a, si.a, si.b), G::distancePointSegment(sj.b, si.a, si.b)));
         best_ = std::min(best_, std::max(0.0, d - si.radius - sj.radius));
     }
 

@@ -79,14 +79,6 @@ ClosestPoints segRectDistance(const Vec2& p, const Vec2& q, const BBox& box) {
     return best;
 }
 
-double pointSegmentDistance(const Vec2& p, const Vec2& a, const Vec2& b) {
-    const Vec2 ab = b - a;
-    const double len2 = dot(ab, ab);
-    if (len2 <= 1e-18) return p.distance(a);
-    const double t = clamp01(dot(p - a, ab) / len2);
-    return p.distance(a + ab * t);
-}
-
 bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p) {
     bool inside = false;
     for (std::size_t i = 0, j = n - 1; i < n; j = i++) {
