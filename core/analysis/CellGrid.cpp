@@ -50,10 +50,4 @@ const CellGrid::Slot* CellGrid::find(std::int64_t x, std::int64_t y) const {
     return nullptr;
 }
 
-std::span<const std::uint32_t> CellGrid::items(std::int64_t x, std::int64_t y) const {
-    const Slot* s = find(x, y);
-    if (!s) return {};
-    return std::span<const std::uint32_t>(lists_.data() + s->begin, s->count);
-}
-
 } // namespace corvane::grid

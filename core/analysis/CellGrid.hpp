@@ -9,6 +9,7 @@
 // Stray geometry must never hang or exhaust memory: cell indices are clamped, and an item whose
 // box would cover more than `kMaxCellsPerItem` cells is not entered at all (callers keep such
 // items on an oversized list and compare them with everything).
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -94,8 +95,16 @@ public:
     bool build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop);
 
     std::span<const std::uint32_t> items(GridCellKey key) const { return items(key.x, key.y); }
-    std::span<const std::uint32_t> items(std::int64_t x, std::int64_t y) const;
-    std::size_t occupiedCellCount() const { return used_; }
+    std::span<const std::uint32_t> items(std::int64_t x, std::int64_t y) const {
+        if (dense_) {
+            if (x < x0_ || x > x1_ || y < y0_ || y > y1_) return {};
+            const std::size_t k = static_cast<std::size_t>(x - x0_) * height_ + static_cast<std::size_t>(y - y0_);
+            return std::span<const std::uint32_t>(lists_.data() + offsets_[k], offsets_[k + 1] - offsets_[k]);
+        }
+        const Slot* s = find(x, y);
+        if (!s) return {};
+        return std::span<const std::uint32_t>(lists_.data() + s->begin, s->count);
+    }
 
 private:
     struct Slot {
@@ -117,7 +126,19 @@ private:
     const Slot* find(std::int64_t x, std::int64_t y) const;
     void reset(std::size_t expectedCells);
     void grow();
+    // The per-cell counter of the current mode, inserting the cell when hashed.
+    std::uint32_t& counter(std::int64_t x, std::int64_t y) {
+        if (dense_)
+            return offsets_[static_cast<std::size_t>(x - x0_) * height_ + static_cast<std::size_t>(y - y0_) + 1];
+        return slotFor(x, y).count;
+    }
 
+    // Dense mode: one offset per cell of the occupied extent, used when that extent is small.
+    bool dense_ = false;
+    std::int64_t x0_ = 0, x1_ = -1, y0_ = 0, y1_ = -1;
+    std::size_t height_ = 0;
+    std::vector<std::uint32_t> offsets_;
+    // Hashed mode: open addressing over the occupied cells.
     std::vector<Slot> slots_;
     std::size_t used_ = 0;
     std::vector<std::uint32_t> lists_;
@@ -127,11 +148,14 @@ template <class Stop>
 bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop) {
     oversized.clear();
     lists_.clear();
-    reset(ranges.size());
+    offsets_.clear();
+    slots_.clear();
+    used_ = 0;
+    // Which items are entered, and the extent of the cells they occupy.
     std::vector<std::uint8_t> entered(ranges.size(), 0);
     std::int64_t total = 0;
-    std::uint32_t sincePoll = 0;
-    // First pass: count the entries of each cell.
+    x0_ = y0_ = kCellIndexLimit;
+    x1_ = y1_ = -kCellIndexLimit;
     for (std::size_t k = 0; k < ranges.size(); ++k) {
         const CellRange& r = ranges[k];
         if (r.isEmpty()) continue;
@@ -142,9 +166,32 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
         }
         entered[k] = 1;
         total += n;
+        x0_ = std::min(x0_, r.x0);
+        x1_ = std::max(x1_, r.x1);
+        y0_ = std::min(y0_, r.y0);
+        y1_ = std::max(y1_, r.y1);
+    }
+    dense_ = false;
+    if (total > 0) {
+        const double w = static_cast<double>(x1_ - x0_ + 1);
+        const double h = static_cast<double>(y1_ - y0_ + 1);
+        const double denseLimit = std::min(4.0 * static_cast<double>(total) + 65536.0, 33554432.0);
+        if (w * h <= denseLimit) {
+            dense_ = true;
+            height_ = static_cast<std::size_t>(y1_ - y0_ + 1);
+            offsets_.assign(static_cast<std::size_t>(w * h) + 1, 0);
+        }
+    }
+    if (!dense_) reset(ranges.size());
+
+    std::uint32_t sincePoll = 0;
+    // First pass: count the entries of each cell.
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        if (!entered[k]) continue;
+        const CellRange& r = ranges[k];
         for (std::int64_t x = r.x0; x <= r.x1; ++x)
             for (std::int64_t y = r.y0; y <= r.y1; ++y) {
-                slotFor(x, y).count += 1;
+                counter(x, y) += 1;
                 if (++sincePoll >= 4096) {
                     sincePoll = 0;
                     if (stop()) return false;
@@ -152,22 +199,34 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
             }
     }
     // Offsets, then a second pass that places the items; item order within a cell is entry order.
-    std::uint32_t offset = 0;
-    for (Slot& s : slots_) {
-        if (!s.occupied) continue;
-        s.begin = offset;
-        offset += s.count;
-        s.count = 0;
+    std::vector<std::uint32_t> fill;
+    if (dense_) {
+        for (std::size_t k = 1; k < offsets_.size(); ++k) offsets_[k] += offsets_[k - 1];
+        fill.assign(offsets_.begin(), offsets_.end() - 1);
+        lists_.resize(offsets_.back());
+    } else {
+        std::uint32_t offset = 0;
+        for (Slot& s : slots_) {
+            if (!s.occupied) continue;
+            s.begin = offset;
+            offset += s.count;
+            s.count = 0;
+        }
+        lists_.resize(offset);
     }
-    lists_.resize(offset);
     for (std::size_t k = 0; k < ranges.size(); ++k) {
         if (!entered[k]) continue;
         const CellRange& r = ranges[k];
         for (std::int64_t x = r.x0; x <= r.x1; ++x)
             for (std::int64_t y = r.y0; y <= r.y1; ++y) {
-                Slot& s = const_cast<Slot&>(*find(x, y));
-                lists_[s.begin + s.count] = static_cast<std::uint32_t>(k);
-                s.count += 1;
+                if (dense_) {
+                    const std::size_t c = static_cast<std::size_t>(x - x0_) * height_ + static_cast<std::size_t>(y - y0_);
+                    lists_[fill[c]++] = static_cast<std::uint32_t>(k);
+                } else {
+                    Slot& s = slotFor(x, y);
+                    lists_[s.begin + s.count] = static_cast<std::uint32_t>(k);
+                    s.count += 1;
+                }
                 if (++sincePoll >= 4096) {
                     sincePoll = 0;
                     if (stop()) return false;
