@@ -38,6 +38,30 @@ ApertureShape rotatedSquareMacro(double side, double deg) {
     return ApertureShape::macro("RotRect", side * kSqrt2, std::vector<Contour>{c});
 }
 
+// A rounded rectangle as an evaluated macro outline: the rectangle through the corner centres,
+// four edge bands of the corner radius and four corner discs (as polygons), all rotated.
+ApertureShape roundRect(double w, double h, double r, double deg) {
+    const double th = deg * 3.141592653589793 / 180.0;
+    auto rot = [&](Vec2 p) { return Vec2{p.x * std::cos(th) - p.y * std::sin(th), p.x * std::sin(th) + p.y * std::cos(th)}; };
+    const double cx = w / 2 - r, cy = h / 2 - r;
+    std::vector<Contour> contours;
+    auto rect = [&](double x0, double y0, double x1, double y1) {
+        contours.push_back({rot({x0, y0}), rot({x1, y0}), rot({x1, y1}), rot({x0, y1})});
+    };
+    rect(-cx, -cy, cx, cy);
+    rect(-cx, -h / 2, cx, -cy);
+    rect(-cx, cy, cx, h / 2);
+    rect(-w / 2, -cy, -cx, cy);
+    rect(cx, -cy, w / 2, cy);
+    for (auto [sx, sy] : {std::pair{1, 1}, {-1, 1}, {-1, -1}, {1, -1}}) {
+        Contour disc;
+        for (int k = 0; k < 36; ++k)
+            disc.push_back(rot({sx * cx + r * std::cos(k * 3.141592653589793 / 18), sy * cy + r * std::sin(k * 3.141592653589793 / 18)}));
+        contours.push_back(disc);
+    }
+    return ApertureShape::macro("RoundRect", std::sqrt(w * w + h * h), contours);
+}
+
 } // namespace
 
 TEST(CopperSpacing, ParallelCentreLinesReportGapAndMidpoint) {
@@ -148,6 +172,27 @@ TEST(CopperSpacing, RotatedRoundedRectanglePadsAreNotTheirBoxes) {
     EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
     EXPECT_NEAR(r.issues[0].position->x, kSqrt2 / 2 + 0.05, 1e-9);
     EXPECT_NEAR(r.issues[0].position->y, 0.0, 1e-9);
+}
+
+TEST(CopperSpacing, RotatedRoundRectPadsSideBySide) {
+    // 1.0 × 0.6 pads rotated by 30°, placed along their rotated long axis: the flat ends face each
+    // other, so the gap is the centre distance minus the length, while their boxes overlap.
+    const auto p = roundRect(1.0, 0.6, 0.1, 30);
+    const Vec2 axis{std::cos(3.141592653589793 / 6), std::sin(3.141592653589793 / 6)};
+    auto at = [&](double d) { return Vec2{axis.x * d, axis.y * d}; };
+    EXPECT_NEAR(gapOf(pad({0, 0}, p), pad(at(1.12), p)), 0.12, 1e-9);
+    EXPECT_TRUE(check({pad({0, 0}, p, "A"), pad(at(1.2), p, "B")}, 0.15).issues.empty());
+    auto r = check({pad({0, 0}, p, "A"), pad(at(1.12), p, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.120 mm is below the preset minimum 0.150 mm.");
+    // A track running past the pad's rounded corner at 0.2 mm from its arc.
+    const Vec2 corner{0.4, 0.2};  // corner disc centre in pad coordinates, before rotation
+    const double th = 3.141592653589793 / 6;
+    const Vec2 c{corner.x * std::cos(th) - corner.y * std::sin(th), corner.x * std::sin(th) + corner.y * std::cos(th)};
+    const Vec2 dir{std::cos(th + 3.141592653589793 / 4), std::sin(th + 3.141592653589793 / 4)};
+    const Vec2 touch = c + dir * (0.1 + 0.2 + 0.05);  // 0.05 = the track's half width
+    const Vec2 along{-dir.y, dir.x};
+    EXPECT_NEAR(gapOf(pad({0, 0}, p), track(touch + along * 2.0, touch - along * 2.0, 0.1)), 0.2, 2e-3);
 }
 
 TEST(CopperSpacing, AlignedRectanglesKeepTheClampedCentreMidpoint) {
