@@ -1,5 +1,7 @@
 #include "CopperSpacing.hpp"
 
+#include "model/GeometryEngine.hpp"
+
 #include <cmath>
 #include <string_view>
 #include <unordered_map>
@@ -9,7 +11,6 @@ namespace corvane::spacing {
 namespace {
 
 constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 
 Vec2 midpoint(const Vec2& a, const Vec2& b) { return Vec2{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5}; }
 
@@ -19,31 +20,23 @@ bool withinConnectTolerance(const Vec2& a, const Vec2& b) { return a.distance(b)
 
 } // namespace
 
-bool sampleArcPoints(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise, double stepDeg,
-                     std::int64_t minSteps, std::vector<Vec2>& out) {
-    if (!grid::isFinite(start) || !grid::isFinite(end) || !grid::isFinite(center)) return false;
-    const double r = start.distance(center);
-    if (!std::isfinite(r)) return false;
-    if (r <= 1e-9) {
-        out.push_back(start);
+void arcPieces(const GeometryEngine& tenDegrees, const Vec2& start, const Vec2& end, const Vec2& center,
+               bool clockwise, std::vector<Vec2>& out) {
+    out.clear();
+    out.push_back(start);
+    if (start.distance(center) <= 1e-9) {
         out.push_back(end);
-        return true;
+        return;
     }
-    const double a0 = std::atan2(start.y - center.y, start.x - center.x);
-    double a1 = std::atan2(end.y - center.y, end.x - center.x);
-    if (clockwise) {
-        while (a1 >= a0) a1 -= kTwoPi;
-    } else {
-        while (a1 <= a0) a1 += kTwoPi;
+    tenDegrees.sampleArc(start, end, center, clockwise, out);
+    // The engine always makes at least two pieces; a sweep of 10° or less is one piece here. Two
+    // pieces split the sweep in half, so the first sample lies at half the sweep from the start.
+    if (out.size() == 3) {
+        const Vec2 u = start - center;
+        const Vec2 v = out[1] - center;
+        const double half = std::atan2(std::fabs(u.x * v.y - u.y * v.x), u.x * v.x + u.y * v.y);
+        if (2.0 * half <= 10.0 * kPi / 180.0) out.erase(out.begin() + 1);
     }
-    const double steps = std::ceil(std::fabs(a1 - a0) / (stepDeg * kPi / 180.0));
-    std::int64_t n = minSteps;
-    if (std::isfinite(steps) && steps > static_cast<double>(n) && steps < 1e6) n = static_cast<std::int64_t>(steps);
-    for (std::int64_t i = 1; i <= n; ++i) {
-        const double th = a0 + (a1 - a0) * static_cast<double>(i) / static_cast<double>(n);
-        out.push_back(Vec2{center.x + r * std::cos(th), center.y + r * std::sin(th)});
-    }
-    return true;
 }
 
 void collectSpacingPrimitives(const PackageFile& file, SpacePrimList& out) {
@@ -57,6 +50,8 @@ void collectSpacingPrimitives(const PackageFile& file, SpacePrimList& out) {
         return nets.try_emplace(*o.net, static_cast<std::int32_t>(nets.size())).first->second;
     };
     std::vector<Vec2> pts;
+    GeometryEngine tenDegrees;
+    tenDegrees.arcSegmentDegrees = 10.0;
     for (const PCBObject& o : objects) {
         if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
             auto body = CopperBodySet::capsule(s->start, s->end, nominalWidth(o.apertureShape));
@@ -66,10 +61,8 @@ void collectSpacingPrimitives(const PackageFile& file, SpacePrimList& out) {
             out.prims.push_back(p);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
             const double w = nominalWidth(o.apertureShape);
-            pts.clear();
-            pts.push_back(a->start);
-            if (!sampleArcPoints(a->start, a->end, a->center, a->clockwise, 10.0, 1, pts)) continue;
-            if (a->start.distance(a->center) <= 1e-9) pts.erase(pts.begin());  // one segment start–end
+            if (!grid::isFinite(a->start) || !grid::isFinite(a->end) || !grid::isFinite(a->center)) continue;
+            arcPieces(tenDegrees, a->start, a->end, a->center, a->clockwise, pts);
             const std::int32_t net = netOf(o);
             for (std::size_t k = 0; k + 1 < pts.size(); ++k) {
                 auto body = CopperBodySet::capsule(pts[k], pts[k + 1], w);

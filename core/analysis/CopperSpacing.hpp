@@ -9,6 +9,7 @@
 
 #include "CellGrid.hpp"
 #include "CopperBodies.hpp"
+#include "model/GeometryEngine.hpp"
 #include "model/Model.hpp"
 
 namespace corvane::spacing {
@@ -38,11 +39,10 @@ struct SpacePrimList {
     }
 };
 
-// The points of an arc after its start: n = max(minSteps, ceil(sweep / stepDeg)) points on the
-// start's radius; equal ends make a full turn. A radius of 1e-9 or less gives [start, end].
-// Appends to `out`; returns false (appending nothing) for non-finite input.
-bool sampleArcPoints(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise, double stepDeg,
-                     std::int64_t minSteps, std::vector<Vec2>& out);
+// The corner points of the straight pieces of an arc: start, then one point per 10° step (at
+// least one step); equal ends make a full turn, a radius of 1e-9 or less one piece start–end.
+void arcPieces(const GeometryEngine& tenDegrees, const Vec2& start, const Vec2& end, const Vec2& center,
+               bool clockwise, std::vector<Vec2>& out);
 
 // The copper of one file; empty unless the file is copper with a Gerber document. Primitives
 // with non-finite geometry are left out.

@@ -6,6 +6,7 @@
 
 #include "Builders.hpp"
 #include "analysis/CopperSpacing.hpp"
+#include "model/GeometryEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -212,15 +213,21 @@ TEST(CopperSpacing, ArcsAreSampledCapsules) {
     for (const auto& i : r.issues) EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
     EXPECT_TRUE(check({arc({2, 0}, {-2, 0}, {0, 0}, true, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15)
                     .issues.empty());
+    GeometryEngine ten;
+    ten.arcSegmentDegrees = 10.0;
     std::vector<Vec2> pts;
-    ASSERT_TRUE(spacing::sampleArcPoints({1, 0}, {1, 0}, {0, 0}, false, 10.0, 1, pts));
-    EXPECT_EQ(pts.size(), 36u);  // a full turn
-    pts.clear();
-    ASSERT_TRUE(spacing::sampleArcPoints({1, 0}, {0, 1}, {0, 0}, false, 10.0, 1, pts));
-    EXPECT_EQ(pts.size(), 9u);
-    pts.clear();
-    EXPECT_FALSE(spacing::sampleArcPoints({1, 0}, {0, std::nan("")}, {0, 0}, false, 10.0, 1, pts));
-    EXPECT_TRUE(pts.empty());
+    spacing::arcPieces(ten, {1, 0}, {1, 0}, {0, 0}, false, pts);
+    EXPECT_EQ(pts.size(), 37u);  // a full turn in 36 pieces
+    spacing::arcPieces(ten, {1, 0}, {0, 1}, {0, 0}, false, pts);
+    EXPECT_EQ(pts.size(), 10u);
+    const Vec2 eight{std::cos(8 * 3.141592653589793 / 180), std::sin(8 * 3.141592653589793 / 180)};
+    spacing::arcPieces(ten, {1, 0}, eight, {0, 0}, false, pts);
+    EXPECT_EQ(pts.size(), 2u);  // a short arc is one piece
+    spacing::arcPieces(ten, {1, 0}, {1, 1e-12}, {1, 0}, false, pts);
+    EXPECT_EQ(pts, (std::vector<Vec2>{{1, 0}, {1, 1e-12}}));
+    // Non-finite arcs give no copper.
+    EXPECT_TRUE(check({arc({1, 0}, {0, std::nan("")}, {0, 0}, false, 0.2, "A"), track({0, 0}, {1, 0}, 0.2, "B")}, 0.15)
+                    .issues.empty());
 }
 
 TEST(CopperSpacing, CellSizeFollowsTheLimit) {
