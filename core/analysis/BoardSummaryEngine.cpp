@@ -140,6 +140,8 @@ private:
                                       kCell);
         }
         if (!segGrid_.build(ranges, segOversized_, [&] { return outOfTime(); })) return false;
+        std::vector<std::uint8_t> isOversized(segs_.size(), 0);
+        for (std::uint32_t k : segOversized_) isOversized[k] = 1;
         std::vector<std::int64_t> last(segs_.size(), -1);
         for (std::size_t i = 0; i < segs_.size(); ++i) {
             if (outOfTime()) return false;
@@ -149,6 +151,11 @@ private:
                 last[j] = I;
                 measureSegs(segs_[i], segs_[j]);
             };
+            if (isOversized[i]) {
+                // Too large for the grid: every later segment is a candidate.
+                for (std::size_t j = i + 1; j < segs_.size(); ++j) visit(static_cast<std::uint32_t>(j));
+                continue;
+            }
             const GridCellKey c = grid::cellOf(segs_[i].a, kCell);
             for (std::int64_t dx = -1; dx <= 1; ++dx)
                 for (std::int64_t dy = -1; dy <= 1; ++dy)

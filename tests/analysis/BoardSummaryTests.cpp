@@ -129,6 +129,13 @@ TEST(BoardSummaryEstimate, StrayAndNonFiniteGeometryFinishQuickly) {
     EXPECT_TRUE(r.completed);
     ASSERT_TRUE(r.value);
     EXPECT_NEAR(*r.value, 0.8, 1e-12);  // the stray track is 2 mm above every track end
+
+    // An oversized segment is compared with everything after it, far from its first point too.
+    const auto stray = BoardSummaryEngine().estimateMinSpace(
+        std::vector<PCBObject>{track({-500000, 0}, {500000, 0}, 0.2, "A"), track({1000, 0.5}, {1001, 0.5}, 0.2, "B")});
+    EXPECT_TRUE(stray.completed);
+    ASSERT_TRUE(stray.value);
+    EXPECT_NEAR(*stray.value, 0.3, 1e-12);
 }
 
 TEST(BoardSummary, FieldsFromAWholePackage) {
