@@ -144,14 +144,15 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::option
         if (!std::isfinite(p->diameter) || !std::isfinite(p->rotationDeg)) return std::nullopt;
         const std::int64_t k = std::clamp<std::int64_t>(p->vertices, 3, kMaxPolygonVertices);
         const double radius = nonNegative(p->diameter) * 0.5;
-        ContourRef ref{static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(k)};
+        ContourRef ref{static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(k), BBox::empty()};
         for (std::int64_t i = 0; i < k; ++i) {
             const double deg = p->rotationDeg + 360.0 * static_cast<double>(i) / static_cast<double>(k);
             const double th = deg * kPi / 180.0;
             const Vec2 v{at.x + radius * std::cos(th), at.y + radius * std::sin(th)};
             points_.push_back(v);
-            body.box.include(v);
+            ref.box.include(v);
         }
+        body.box = ref.box;
         contours_.push_back(ref);
         body.contourCount = 1;
         return body;
@@ -162,13 +163,14 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::option
         bool finite = true;
         for (const Contour& c : *m->outline) {
             if (c.empty()) continue;
-            ContourRef ref{static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(c.size())};
+            ContourRef ref{static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(c.size()), BBox::empty()};
             for (const Vec2& v : c) {
                 const Vec2 w{at.x + v.x, at.y + v.y};
                 if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
                 points_.push_back(w);
-                body.box.include(w);
+                ref.box.include(w);
             }
+            body.box.include(ref.box);
             contours_.push_back(ref);
             body.contourCount += 1;
         }
@@ -189,27 +191,44 @@ CopperBodySet::PolyView CopperBodySet::boxView(const BBox& box, ContourRef& ref,
     pts[1] = Vec2{box.maxX, box.minY};
     pts[2] = Vec2{box.maxX, box.maxY};
     pts[3] = Vec2{box.minX, box.maxY};
-    ref = ContourRef{0, 4};
+    ref = ContourRef{0, 4, box};
     return PolyView{&ref, 1, pts};
 }
 
 namespace {
 
+double boxGap(const BBox& a, const BBox& b) {
+    const double gx = std::max(0.0, std::max(a.minX - b.maxX, b.minX - a.maxX));
+    const double gy = std::max(0.0, std::max(a.minY - b.maxY, b.minY - a.maxY));
+    return std::sqrt(gx * gx + gy * gy);
+}
+
+BBox segmentBox(const Vec2& a, const Vec2& b) {
+    return BBox{std::min(a.x, b.x), std::min(a.y, b.y), std::max(a.x, b.x), std::max(a.y, b.y)};
+}
+
+// Edges and contours whose boxes lie no nearer than the best distance so far are skipped: a
+// rounded pad has a few hundred edges, and only the facing ones matter.
 template <class View>
 ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) {
     ClosestPoints best{kInf, p, p};
+    const BBox segBox = segmentBox(p, q);
     for (std::uint32_t c = 0; c < poly.count; ++c) {
-        const Vec2* pts = poly.points + poly.contours[c].begin;
-        const std::size_t n = poly.contours[c].count;
-        double local = kInf;
+        const auto& ref = poly.contours[c];
+        const double contourGap = boxGap(segBox, ref.box);
+        if (contourGap >= best.distance) continue;
+        const Vec2* pts = poly.points + ref.begin;
+        const std::size_t n = ref.count;
         for (std::size_t i = 0; i < n; ++i) {
-            const ClosestPoints e = closestPointsSegSeg(p, q, pts[i], pts[(i + 1) % n]);
-            if (e.distance < local) local = e.distance;
+            const Vec2& e0 = pts[i];
+            const Vec2& e1 = pts[(i + 1) % n];
+            if (boxGap(segBox, segmentBox(e0, e1)) >= best.distance) continue;
+            const ClosestPoints e = closestPointsSegSeg(p, q, e0, e1);
             if (e.distance < best.distance) best = e;
             if (best.distance == 0) return best;
         }
         // No edge touched: the segment lies wholly inside or wholly outside this contour.
-        if (local > 0 && contourContains(pts, n, p)) return ClosestPoints{0.0, p, p};
+        if (contourGap == 0 && contourContains(pts, n, p)) return ClosestPoints{0.0, p, p};
     }
     return best;
 }
@@ -217,24 +236,42 @@ ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) 
 template <class View>
 ClosestPoints polygonsToPolygons(const View& A, const View& B) {
     ClosestPoints best{kInf, Vec2{}, Vec2{}};
-    for (std::uint32_t ca = 0; ca < A.count; ++ca) {
-        const Vec2* pa = A.points + A.contours[ca].begin;
-        const std::size_t na = A.contours[ca].count;
-        for (std::uint32_t cb = 0; cb < B.count; ++cb) {
-            const Vec2* pb = B.points + B.contours[cb].begin;
-            const std::size_t nb = B.contours[cb].count;
-            double local = kInf;
-            for (std::size_t i = 0; i < na; ++i) {
-                for (std::size_t j = 0; j < nb; ++j) {
-                    const ClosestPoints e = closestPointsSegSeg(pa[i], pa[(i + 1) % na], pb[j], pb[(j + 1) % nb]);
-                    if (e.distance < local) local = e.distance;
-                    if (e.distance < best.distance) best = e;
-                    if (best.distance == 0) return best;
-                }
+    struct Pair {
+        double gap;
+        std::uint32_t a, b;
+    };
+    std::vector<Pair> pairs;
+    pairs.reserve(static_cast<std::size_t>(A.count) * B.count);
+    for (std::uint32_t ca = 0; ca < A.count; ++ca)
+        for (std::uint32_t cb = 0; cb < B.count; ++cb)
+            pairs.push_back(Pair{boxGap(A.contours[ca].box, B.contours[cb].box), ca, cb});
+    // Nearest contour pairs first, so that the bound tightens early.
+    std::stable_sort(pairs.begin(), pairs.end(), [](const Pair& x, const Pair& y) { return x.gap < y.gap; });
+    for (const Pair& pr : pairs) {
+        if (pr.gap >= best.distance) break;
+        const auto& ra = A.contours[pr.a];
+        const auto& rb = B.contours[pr.b];
+        const Vec2* pa = A.points + ra.begin;
+        const Vec2* pb = B.points + rb.begin;
+        const std::size_t na = ra.count;
+        const std::size_t nb = rb.count;
+        for (std::size_t i = 0; i < na; ++i) {
+            const Vec2& a0 = pa[i];
+            const Vec2& a1 = pa[(i + 1) % na];
+            const BBox ea = segmentBox(a0, a1);
+            if (boxGap(ea, rb.box) >= best.distance) continue;
+            for (std::size_t j = 0; j < nb; ++j) {
+                const Vec2& b0 = pb[j];
+                const Vec2& b1 = pb[(j + 1) % nb];
+                if (boxGap(ea, segmentBox(b0, b1)) >= best.distance) continue;
+                const ClosestPoints e = closestPointsSegSeg(a0, a1, b0, b1);
+                if (e.distance < best.distance) best = e;
+                if (best.distance == 0) return best;
             }
-            if (local > 0 && (contourContains(pb, nb, pa[0]) || contourContains(pa, na, pb[0])))
-                return ClosestPoints{0.0, pa[0], pa[0]};
         }
+        // Edges apart, boxes overlapping: one contour may hold the other.
+        if (pr.gap == 0 && (contourContains(pb, nb, pa[0]) || contourContains(pa, na, pb[0])))
+            return ClosestPoints{0.0, pa[0], pa[0]};
     }
     return best;
 }

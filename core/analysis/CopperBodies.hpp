@@ -69,6 +69,7 @@ private:
     struct ContourRef {
         std::uint32_t begin = 0;
         std::uint32_t count = 0;
+        BBox box;
     };
     struct PolyView {
         const ContourRef* contours = nullptr;

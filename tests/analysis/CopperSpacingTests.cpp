@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <limits>
+#include <random>
 
 #include "Builders.hpp"
 #include "analysis/CopperSpacing.hpp"
@@ -308,4 +309,44 @@ TEST(CopperSpacing, StrayGeometryAndNaNFinishQuickly) {
     ASSERT_EQ(r.issues.size(), 20u);
     EXPECT_EQ(r.issues[0].message, "Copper spacing 0.000 mm is below the preset minimum 0.150 mm.");
     EXPECT_FALSE(r.incomplete);
+}
+
+TEST(CopperSpacing, PrunedShapeDistanceMatchesEveryEdgePair) {
+    // Random multi-contour outlines (star-shaped, so simple) against each other and against tracks.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(0, 1);
+    auto star = [&](Vec2 c, int n) {
+        Contour k;
+        for (int i = 0; i < n; ++i) {
+            const double th = 2 * 3.141592653589793 * i / n;
+            const double r = 0.2 + 0.5 * u(rng);
+            k.push_back(Vec2{c.x + r * std::cos(th), c.y + r * std::sin(th)});
+        }
+        return k;
+    };
+    auto brute = [](const std::vector<Contour>& A, const std::vector<Contour>& B) {
+        double best = std::numeric_limits<double>::infinity();
+        for (const auto& a : A)
+            for (const auto& b : B) {
+                double local = std::numeric_limits<double>::infinity();
+                for (std::size_t i = 0; i < a.size(); ++i)
+                    for (std::size_t j = 0; j < b.size(); ++j)
+                        local = std::min(local, closestPointsSegSeg(a[i], a[(i + 1) % a.size()], b[j], b[(j + 1) % b.size()]).distance);
+                if (local > 0 && (contourContains(b.data(), b.size(), a[0]) || contourContains(a.data(), a.size(), b[0]))) local = 0;
+                best = std::min(best, local);
+            }
+        return best;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<Contour> A, B;
+        for (int k = 0; k < 3; ++k) A.push_back(star({u(rng) * 2, u(rng) * 2}, 5 + k * 7));
+        for (int k = 0; k < 2; ++k) B.push_back(star({1.5 + u(rng) * 2, u(rng) * 2}, 6 + k * 5));
+        const double expected = brute(A, B);
+        const double got = gapOf(pad({0, 0}, ApertureShape::macro("A", 4, A)), pad({0, 0}, ApertureShape::macro("B", 4, B)));
+        ASSERT_NEAR(got, expected, 1e-12) << round;
+        // A zero-width track along B's first edge measures like that edge.
+        const Contour edge = {B[0][0], B[0][1]};
+        EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::macro("A", 4, A)), track(B[0][0], B[0][1])), brute(A, {edge}), 1e-12)
+            << round;
+    }
 }
