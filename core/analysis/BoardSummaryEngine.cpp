@@ -175,7 +175,11 @@ private:
     void measurePadSeg(const Pad& p, const Seg& s) {
         if (p.layer != s.layer || sameKnownNet(p.net, s.net)) return;
         if (best_ <= boxGap(p.body.box, s.box)) return;
-        const CopperBody seg{CopperBody::Shape::capsule, s.a, s.b, s.radius, s.box, 0, 0};
+        CopperBody seg;
+        seg.a = s.a;
+        seg.b = s.b;
+        seg.radius = s.radius;
+        seg.box = s.box;
         best_ = std::min(best_, bodies_.gap(p.body, seg).gap);
     }
 

@@ -144,14 +144,15 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::option
         if (!std::isfinite(p->diameter) || !std::isfinite(p->rotationDeg)) return std::nullopt;
         const std::int64_t k = std::clamp<std::int64_t>(p->vertices, 3, kMaxPolygonVertices);
         const double radius = nonNegative(p->diameter) * 0.5;
-        ContourRef ref{static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(k), BBox::empty()};
+        ContourRef ref{nullptr, static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(k), BBox::empty()};
         for (std::int64_t i = 0; i < k; ++i) {
             const double deg = p->rotationDeg + 360.0 * static_cast<double>(i) / static_cast<double>(k);
             const double th = deg * kPi / 180.0;
-            const Vec2 v{at.x + radius * std::cos(th), at.y + radius * std::sin(th)};
+            const Vec2 v{radius * std::cos(th), radius * std::sin(th)};
             points_.push_back(v);
-            ref.box.include(v);
+            ref.box.include(at + v);
         }
+        body.offset = at;
         body.box = ref.box;
         contours_.push_back(ref);
         body.contourCount = 1;
@@ -159,23 +160,21 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::option
     }
     const auto* m = shape->as<ApertureShape::Macro>();
     if (m->outline) {
-        const std::size_t pointMark = points_.size();
         bool finite = true;
         for (const Contour& c : *m->outline) {
-            if (c.empty()) continue;
-            ContourRef ref{static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(c.size()), BBox::empty()};
+            if (c.empty() || c.size() > std::numeric_limits<std::uint32_t>::max()) continue;
+            ContourRef ref{c.data(), 0, static_cast<std::uint32_t>(c.size()), BBox::empty()};
             for (const Vec2& v : c) {
-                const Vec2 w{at.x + v.x, at.y + v.y};
+                const Vec2 w = at + v;
                 if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
-                points_.push_back(w);
                 ref.box.include(w);
             }
             body.box.include(ref.box);
             contours_.push_back(ref);
             body.contourCount += 1;
         }
+        body.offset = at;
         if (finite && body.contourCount > 0) return body;
-        points_.resize(pointMark);
         contours_.resize(body.firstContour);
     }
     // A macro that could not be evaluated covers at most its bounding circle.
@@ -183,7 +182,7 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::option
 }
 
 CopperBodySet::PolyView CopperBodySet::view(const CopperBody& b) const {
-    return PolyView{contours_.data() + b.firstContour, b.contourCount, points_.data()};
+    return PolyView{contours_.data() + b.firstContour, b.contourCount, points_.data(), b.offset};
 }
 
 CopperBodySet::PolyView CopperBodySet::boxView(const BBox& box, ContourRef& ref, Vec2 (&pts)[4]) {
@@ -191,8 +190,8 @@ CopperBodySet::PolyView CopperBodySet::boxView(const BBox& box, ContourRef& ref,
     pts[1] = Vec2{box.maxX, box.minY};
     pts[2] = Vec2{box.maxX, box.maxY};
     pts[3] = Vec2{box.minX, box.maxY};
-    ref = ContourRef{0, 4, box};
-    return PolyView{&ref, 1, pts};
+    ref = ContourRef{pts, 0, 4, box};
+    return PolyView{&ref, 1, pts, Vec2{}};
 }
 
 namespace {
@@ -217,18 +216,18 @@ ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) 
         const auto& ref = poly.contours[c];
         const double contourGap = boxGap(segBox, ref.box);
         if (contourGap >= best.distance) continue;
-        const Vec2* pts = poly.points + ref.begin;
+        const Vec2* pts = poly.contourPoints(c);
         const std::size_t n = ref.count;
         for (std::size_t i = 0; i < n; ++i) {
-            const Vec2& e0 = pts[i];
-            const Vec2& e1 = pts[(i + 1) % n];
+            const Vec2 e0 = pts[i] + poly.offset;
+            const Vec2 e1 = pts[(i + 1) % n] + poly.offset;
             if (boxGap(segBox, segmentBox(e0, e1)) >= best.distance) continue;
             const ClosestPoints e = closestPointsSegSeg(p, q, e0, e1);
             if (e.distance < best.distance) best = e;
             if (best.distance == 0) return best;
         }
         // No edge touched: the segment lies wholly inside or wholly outside this contour.
-        if (contourGap == 0 && contourContains(pts, n, p)) return ClosestPoints{0.0, p, p};
+        if (contourGap == 0 && contourContains(pts, n, p - poly.offset)) return ClosestPoints{0.0, p, p};
     }
     return best;
 }
@@ -251,18 +250,18 @@ ClosestPoints polygonsToPolygons(const View& A, const View& B) {
         if (pr.gap >= best.distance) break;
         const auto& ra = A.contours[pr.a];
         const auto& rb = B.contours[pr.b];
-        const Vec2* pa = A.points + ra.begin;
-        const Vec2* pb = B.points + rb.begin;
+        const Vec2* pa = A.contourPoints(pr.a);
+        const Vec2* pb = B.contourPoints(pr.b);
         const std::size_t na = ra.count;
         const std::size_t nb = rb.count;
         for (std::size_t i = 0; i < na; ++i) {
-            const Vec2& a0 = pa[i];
-            const Vec2& a1 = pa[(i + 1) % na];
+            const Vec2 a0 = pa[i] + A.offset;
+            const Vec2 a1 = pa[(i + 1) % na] + A.offset;
             const BBox ea = segmentBox(a0, a1);
             if (boxGap(ea, rb.box) >= best.distance) continue;
             for (std::size_t j = 0; j < nb; ++j) {
-                const Vec2& b0 = pb[j];
-                const Vec2& b1 = pb[(j + 1) % nb];
+                const Vec2 b0 = pb[j] + B.offset;
+                const Vec2 b1 = pb[(j + 1) % nb] + B.offset;
                 if (boxGap(ea, segmentBox(b0, b1)) >= best.distance) continue;
                 const ClosestPoints e = closestPointsSegSeg(a0, a1, b0, b1);
                 if (e.distance < best.distance) best = e;
@@ -270,8 +269,10 @@ ClosestPoints polygonsToPolygons(const View& A, const View& B) {
             }
         }
         // Edges apart, boxes overlapping: one contour may hold the other.
-        if (pr.gap == 0 && (contourContains(pb, nb, pa[0]) || contourContains(pa, na, pb[0])))
-            return ClosestPoints{0.0, pa[0], pa[0]};
+        const Vec2 a0 = pa[0] + A.offset;
+        const Vec2 b0 = pb[0] + B.offset;
+        if (pr.gap == 0 && (contourContains(pb, nb, a0 - B.offset) || contourContains(pa, na, b0 - A.offset)))
+            return ClosestPoints{0.0, a0, a0};
     }
     return best;
 }

@@ -40,6 +40,7 @@ struct CopperBody {
     BBox box;            // the copper's extent; for `box` the rectangle itself
     std::uint32_t firstContour = 0;  // polygons: contours [firstContour, firstContour + contourCount)
     std::uint32_t contourCount = 0;
+    Vec2 offset;                     // polygons: where the contours' origin lies on the board
 
     // Midpoint of a capsule's centre line, else the box centre.
     Vec2 center() const;
@@ -51,8 +52,9 @@ struct CopperGap {
     Vec2 onSecond;
 };
 
-// Owns the polygon contours of the bodies it makes. Bodies refer to it by index, so a body is
-// only meaningful with the set that made it.
+// Holds the polygon contours of the bodies it makes. Bodies refer to it by index, so a body is
+// only meaningful with the set that made it. An evaluated macro outline is not copied: its body
+// refers to the aperture's own contours, which must outlive the set.
 class CopperBodySet {
 public:
     void clear();
@@ -67,14 +69,19 @@ public:
 
 private:
     struct ContourRef {
+        const Vec2* external = nullptr;  // else points_[begin, begin + count)
         std::uint32_t begin = 0;
         std::uint32_t count = 0;
-        BBox box;
+        BBox box;  // on the board
     };
     struct PolyView {
         const ContourRef* contours = nullptr;
         std::uint32_t count = 0;
         const Vec2* points = nullptr;
+        Vec2 offset;
+        const Vec2* contourPoints(std::uint32_t c) const {
+            return contours[c].external ? contours[c].external : points + contours[c].begin;
+        }
     };
     PolyView view(const CopperBody& b) const;
     static PolyView boxView(const BBox& box, ContourRef& ref, Vec2 (&pts)[4]);

@@ -25,8 +25,9 @@ spacing::SpacingResult check(std::vector<PCBObject> objects, double limit) {
 
 // The exact copper gap of two objects of one layer as the check measures it.
 double gapOf(const PCBObject& a, const PCBObject& b) {
+    const PackageFile file = copperFile("g.gtl", {a, b});  // macro bodies refer to the file's outlines
     spacing::SpacePrimList list;
-    collectSpacingPrimitives(copperFile("g.gtl", {a, b}), list);
+    collectSpacingPrimitives(file, list);
     EXPECT_EQ(list.prims.size(), 2u);
     return list.bodies.gap(list.prims[0].body, list.prims[1].body).gap;
 }
@@ -288,7 +289,8 @@ TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
     // Building a large grid polls the deadline too.
     std::vector<PCBObject> many;
     for (int k = 0; k < 3000; ++k) many.push_back(track({k * 1.0, 0}, {k * 1.0 + 0.5, 0}, 0.2, "N" + std::to_string(k)));
-    collectSpacingPrimitives(copperFile("big", many), list);
+    const PackageFile big = copperFile("big", many);
+    collectSpacingPrimitives(big, list);
     layer = spacing::findSpaceViolations(list, 0.5, 0.15, 20, past, "big");
     EXPECT_TRUE(layer.stopped);
     EXPECT_TRUE(layer.timedOut);
