@@ -233,14 +233,10 @@ ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) 
 }
 
 template <class View>
-ClosestPoints polygonsToPolygons(const View& A, const View& B) {
+ClosestPoints polygonsToPolygons(const View& A, const View& B, std::vector<ContourPair>& pairs) {
+    using Pair = ContourPair;
     ClosestPoints best{kInf, Vec2{}, Vec2{}};
-    struct Pair {
-        double gap;
-        std::uint32_t a, b;
-    };
-    std::vector<Pair> pairs;
-    pairs.reserve(static_cast<std::size_t>(A.count) * B.count);
+    pairs.clear();
     for (std::uint32_t ca = 0; ca < A.count; ++ca)
         for (std::uint32_t cb = 0; cb < B.count; ++cb)
             pairs.push_back(Pair{boxGap(A.contours[ca].box, B.contours[cb].box), ca, cb});
@@ -306,7 +302,7 @@ CopperGap CopperBodySet::gap(const CopperBody& first, const CopperBody& second) 
     Vec2 ptsA[4], ptsB[4];
     const PolyView va = first.shape == S::box ? boxView(first.box, refA, ptsA) : view(first);
     const PolyView vb = second.shape == S::box ? boxView(second.box, refB, ptsB) : view(second);
-    return surfaceGap(polygonsToPolygons(va, vb), 0.0, 0.0);
+    return surfaceGap(polygonsToPolygons(va, vb, pairScratch_), 0.0, 0.0);
 }
 
 } // namespace corvane

@@ -52,6 +52,12 @@ struct CopperGap {
     Vec2 onSecond;
 };
 
+struct ContourPair {
+    double gap = 0;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+};
+
 // Holds the polygon contours of the bodies it makes. Bodies refer to it by index, so a body is
 // only meaningful with the set that made it. An evaluated macro outline is not copied: its body
 // refers to the aperture's own contours, which must outlive the set.
@@ -65,6 +71,7 @@ public:
     // Returns nullopt for non-finite input.
     std::optional<CopperBody> flash(const Vec2& at, const std::optional<ApertureShape>& shape);
 
+    // Uses scratch storage of the set: not for concurrent calls on one set.
     CopperGap gap(const CopperBody& first, const CopperBody& second) const;
 
 private:
@@ -88,6 +95,7 @@ private:
 
     std::vector<Vec2> points_;
     std::vector<ContourRef> contours_;
+    mutable std::vector<ContourPair> pairScratch_;
 };
 
 } // namespace corvane
