@@ -175,7 +175,7 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
     if (total > 0) {
         const double w = static_cast<double>(x1_ - x0_ + 1);
         const double h = static_cast<double>(y1_ - y0_ + 1);
-        const double denseLimit = std::min(4.0 * static_cast<double>(total) + 65536.0, 33554432.0);
+        const double denseLimit = std::min(4.0 * static_cast<double>(total) + 65536.0, 16777216.0);
         if (w * h <= denseLimit) {
             dense_ = true;
             height_ = static_cast<std::size_t>(y1_ - y0_ + 1);
