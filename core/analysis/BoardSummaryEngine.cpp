@@ -33,12 +33,6 @@ struct Pad {
     std::int32_t layer = 0;
 };
 
-double boxGap(const BBox& a, const BBox& b) {
-    const double gx = std::max(0.0, std::max(a.minX - b.maxX, b.minX - a.maxX));
-    const double gy = std::max(0.0, std::max(a.minY - b.maxY, b.minY - a.maxY));
-    return std::sqrt(gx * gx + gy * gy);
-}
-
 double cross(const Vec2& a, const Vec2& b) { return a.x * b.y - a.y * b.x; }
 
 bool sameKnownNet(std::int32_t a, std::int32_t b) { return a >= 0 && a == b; }

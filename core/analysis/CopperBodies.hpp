@@ -28,6 +28,9 @@ ClosestPoints closestPointsSegSeg(const Vec2& p1, const Vec2& q1, const Vec2& p2
 // and the box centre; otherwise the nearest of the edges bottom, right, top, left (first wins ties).
 ClosestPoints segRectDistance(const Vec2& p, const Vec2& q, const BBox& box);
 
+// Euclidean distance between two boxes, 0 when they touch or overlap.
+double boxGap(const BBox& a, const BBox& b);
+
 // Even-odd containment of p in one closed contour (edges wrap from the last point to the first).
 bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p);
 
