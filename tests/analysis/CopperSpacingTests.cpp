@@ -157,6 +157,9 @@ TEST(CopperSpacing, ExactGapsBetweenBodyShapes) {
     // Diagonal neighbours face each other with parallel edges x + y = const.
     EXPECT_NEAR(gapOf(pad({0, 0}, diamond), pad({0.8, 0.8}, diamond)), 1.6 / kSqrt2 - 1.0, 1e-9);
     EXPECT_EQ(gapOf(pad({0, 0}, diamond), pad({0.6, 0.6}, diamond)), 0.0);
+    // A rectangle against a hexagon's vertex, and against an obround's round end.
+    EXPECT_NEAR(gapOf(pad({0, 0}, sq), pad({2.5, 0}, ApertureShape::polygon(2, 6, 0))), 1.0, 1e-12);
+    EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::obround(1, 3)), pad({0, 2.25}, ApertureShape::rectangle(2, 0.5))), 0.5, 1e-12);
     // A macro without an outline is its bounding circle.
     EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::macro("M", 1.0)), pad({1.2, 0}, disc1)), 0.2, 1e-12);
     // Overlapping and nested shapes are 0 apart.
