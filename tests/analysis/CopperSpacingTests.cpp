@@ -218,6 +218,12 @@ TEST(CopperSpacing, ArcsAreSampledCapsules) {
     for (const auto& i : r.issues) EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
     EXPECT_TRUE(check({arc({2, 0}, {-2, 0}, {0, 0}, true, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15)
                     .issues.empty());
+    // A small wide ring overlaps itself across its centre: still one piece of copper.
+    EXPECT_TRUE(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25), pad({5, 5}, ApertureShape::circle(1))}, 0.15).issues.empty());
+    // Two such rings of different nets are measured normally.
+    EXPECT_EQ(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25, "A"), arc({0.6, 0}, {0.6, 0}, {0.5, 0}, false, 0.25, "B")}, 0.15)
+                  .issues.size(),
+              20u);
     GeometryEngine ten;
     ten.arcSegmentDegrees = 10.0;
     std::vector<Vec2> pts;
