@@ -221,4 +221,17 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
     return out;
 }
 
+void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
+                         std::vector<CheckIssue>& issues) {
+    SpacingResult result = checkCopperSpacing(package, limit, deadline);
+    for (auto& issue : result.issues) issues.push_back(std::move(issue));
+    // Without this the report would read as clean copper although part of it was never measured.
+    if (result.incomplete)
+        issues.push_back(CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
+                                    "Spacing check incomplete: the copper spacing check ran out of time before every "
+                                    "copper layer was examined, so spacing below the preset minimum may remain "
+                                    "unreported.",
+                                    result.unfinishedFile, std::nullopt});
+}
+
 } // namespace corvane::spacing

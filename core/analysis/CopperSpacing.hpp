@@ -75,4 +75,8 @@ struct SpacingResult {
 // The whole check over a package; nothing when limit ≤ 0.
 SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline);
 
+// The check's findings as report rows, followed by a warning when it could not finish.
+void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
+                         std::vector<CheckIssue>& issues);
+
 } // namespace corvane::spacing

@@ -287,6 +287,20 @@ TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
     EXPECT_TRUE(r.incomplete);
     EXPECT_EQ(r.unfinishedFile, "top.gtl");
 
+    std::vector<CheckIssue> rows;
+    spacing::appendSpacingIssues(pkg, 0.15, past, rows);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].id, "spacingCheckIncomplete");
+    EXPECT_EQ(rows[0].severity, CheckSeverity::warning);
+    EXPECT_EQ(rows[0].title, "Spacing check incomplete");
+    EXPECT_EQ(rows[0].message,
+              "Spacing check incomplete: the copper spacing check ran out of time before every copper layer was "
+              "examined, so spacing below the preset minimum may remain unreported.");
+    EXPECT_EQ(rows[0].fileName, "top.gtl");
+    rows.clear();
+    spacing::appendSpacingIssues(pkg, 0.15, later(), rows);
+    EXPECT_EQ(rows.size(), 2u);  // one finding per layer, no warning
+
     // A layer finished after the deadline keeps its findings; the next layer counts as unexamined.
     spacing::SpacePrimList list;
     collectSpacingPrimitives(pkg.files[0], list);
