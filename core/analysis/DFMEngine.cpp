@@ -78,7 +78,11 @@ void checkOutline(const PCBPackage& package, std::vector<CheckIssue>& issues) {
         std::string positions;
         for (std::size_t k = 0; k < outside.size() && k < kMaxListedPositions; ++k) {
             if (k > 0) positions += ", ";
-            positions += "(" + formatFixed(outside[k].position.x, 3) + ", " + formatFixed(outside[k].position.y, 3) + ")";
+            positions += '(';
+            positions += formatFixed(outside[k].position.x, 3);
+            positions += ", ";
+            positions += formatFixed(outside[k].position.y, 3);
+            positions += ')';
         }
         issues.push_back(makeIssue("drillOutsideBoard", CheckSeverity::error, "Drill hit outside board",
                                    "Drill outside board: " + formatInt(static_cast<std::int64_t>(outside.size())) +
