@@ -5,6 +5,8 @@
 #include <functional>
 #include <limits>
 
+#include <sys/mman.h>
+
 namespace corvane {
 
 namespace {
@@ -190,6 +192,28 @@ std::vector<Vec2> GeometryEngine::bridgeHole(const std::vector<Vec2>& outer, con
     return result;
 }
 
+std::vector<Vec2> GeometryEngine::bridgeHoles(std::vector<Vec2> outer, const std::vector<std::vector<Vec2>>& holes) {
+    outer = ensureCCW(std::move(outer));
+    std::vector<std::pair<double, std::size_t>> order;
+    order.reserve(holes.size());
+    for (std::size_t i = 0; i < holes.size(); ++i) {
+        if (holes[i].empty()) continue;
+        double right = -std::numeric_limits<double>::infinity();
+        for (const Vec2& p : holes[i]) right = std::max(right, p.x);
+        order.emplace_back(right, i);
+    }
+    // Rightmost first; NaN sorts last so the order stays strict.
+    std::stable_sort(order.begin(), order.end(), [](const auto& l, const auto& r) {
+        return l.first > r.first || (!std::isnan(l.first) && std::isnan(r.first));
+    });
+    for (const auto& [right, i] : order) {
+        std::vector<Vec2> hole = holes[i];
+        if (signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
+        outer = bridgeHole(outer, hole);
+    }
+    return outer;
+}
+
 std::vector<Vec2> GeometryEngine::dedupeConsecutive(const std::vector<Vec2>& points) {
     if (points.size() < 2) return points;
     std::vector<Vec2> kept;
@@ -247,7 +271,13 @@ private:
     // Grid of the remaining points: cell `c` holds items_[start_[c] .. start_[c] + count_[c]).
     std::int32_t gx_ = 1, gy_ = 1;
     double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
-    std::vector<std::int32_t> start_, count_, items_, slot_, cellOf_;
+    // Items carry their point so that scanning a cell reads memory in order.
+    struct Item {
+        Vec2 p;
+        std::int32_t index;
+    };
+    std::vector<std::int32_t> start_, count_, slot_, cellOf_;
+    std::vector<Item> items_;
 
     // Per vertex: whether it waits in the heap, and the point that blocks it (-1 for none).
     std::vector<std::uint8_t> queued_;
@@ -342,34 +372,29 @@ private:
         }
         for (std::size_t c = 0; c < cellCount; ++c) start_[c + 1] = start_[c] + count_[c];
         std::vector<std::int32_t> fill(start_.begin(), start_.end() - 1);
-        items_.assign(static_cast<std::size_t>(remaining_), 0);
+        items_.assign(static_cast<std::size_t>(remaining_), Item{});
         for (std::int32_t i = 0; i < n_; ++i) {
             if (!alive_[static_cast<std::size_t>(i)]) continue;
             const auto c = static_cast<std::size_t>(cellOf_[static_cast<std::size_t>(i)]);
             slot_[static_cast<std::size_t>(i)] = fill[c];
-            items_[static_cast<std::size_t>(fill[c]++)] = i;
+            items_[static_cast<std::size_t>(fill[c]++)] = Item{pt(i), i};
         }
     }
 
     void removeFromGrid(std::int32_t i) {
         const auto c = static_cast<std::size_t>(cellOf_[static_cast<std::size_t>(i)]);
         const std::int32_t last = start_[c] + --count_[c];
-        const std::int32_t moved = items_[static_cast<std::size_t>(last)];
+        const Item moved = items_[static_cast<std::size_t>(last)];
         const std::int32_t at = slot_[static_cast<std::size_t>(i)];
         items_[static_cast<std::size_t>(at)] = moved;
-        slot_[static_cast<std::size_t>(moved)] = at;
+        slot_[static_cast<std::size_t>(moved.index)] = at;
     }
 
     // A point blocks the ear (a, b, d) when it lies inside or on the triangle, unless it sits on a corner:
     // a vertex on the diagonal would otherwise let the rest of the polygon touch itself.
-    bool blocks(std::int32_t j, std::int32_t ia, std::int32_t ib, std::int32_t id) const {
-        if (j == ia || j == ib || j == id) return false;
-        const Vec2& p = pt(j);
-        const Vec2& a = pt(ia);
-        const Vec2& b = pt(ib);
-        const Vec2& d = pt(id);
-        if (distanceBetween(p, a) < 1e-9 || distanceBetween(p, b) < 1e-9 || distanceBetween(p, d) < 1e-9) return false;
-        return turn(a, b, p) >= -1e-12 && turn(b, d, p) >= -1e-12 && turn(d, a, p) >= -1e-12;
+    static bool blocks(const Vec2& p, const Vec2& a, const Vec2& b, const Vec2& d) {
+        if (!(turn(a, b, p) >= -1e-12 && turn(b, d, p) >= -1e-12 && turn(d, a, p) >= -1e-12)) return false;
+        return !(distanceBetween(p, a) < 1e-9 || distanceBetween(p, b) < 1e-9 || distanceBetween(p, d) < 1e-9);
     }
 
     // Any remaining point that blocks the ear at b, or -1.
@@ -443,8 +468,8 @@ private:
                 const std::int32_t begin = start_[cell];
                 const std::int32_t end = begin + count_[cell];
                 for (std::int32_t k = begin; k < end; ++k) {
-                    const std::int32_t j = items_[static_cast<std::size_t>(k)];
-                    if (blocks(j, ia, ib, id)) return j;
+                    const Item& item = items_[static_cast<std::size_t>(k)];
+                    if (blocks(item.p, tri[0], tri[1], tri[2])) return item.index;
                 }
             }
         }
@@ -453,7 +478,7 @@ private:
 
     std::int32_t findBlockerEverywhere(std::int32_t ia, std::int32_t ib, std::int32_t id) const {
         for (std::int32_t j = next(id); j != ia; j = next(j)) {
-            if (blocks(j, ia, ib, id)) return j;
+            if (blocks(pt(j), pt(ia), pt(ib), pt(id))) return j;
         }
         return -1;
     }
@@ -685,6 +710,18 @@ void fillContour(const std::vector<Vec2>& contour, TriangleMesh& mesh) {
     for (const Triangle& t : triangles) mesh.addTriangle(t[0], t[1], t[2]);
 }
 
+// Layer meshes run to hundreds of megabytes; backing them with huge pages saves most of the page faults
+// their first write would take. Only a hint: the kernel may ignore it.
+void adviseHugePages(std::vector<float>& v) {
+    constexpr std::uintptr_t huge = 2u << 20;
+    const std::size_t bytes = v.capacity() * sizeof(float);
+    if (bytes < 4 * huge) return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(huge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
 double strokeWidthOf(const PCBObject& obj) {
     return obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : 0.2;
 }
@@ -719,6 +756,8 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
     }
     layer.dark.vertices.reserve(darkFloats);
     layer.clear.vertices.reserve(clearFloats);
+    adviseHugePages(layer.dark.vertices);
+    adviseHugePages(layer.clear.vertices);
     for (const PCBObject& obj : objects) append(obj, obj.polarity == Polarity::clear ? layer.clear : layer.dark);
     return layer;
 }
