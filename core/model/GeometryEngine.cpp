@@ -77,30 +77,47 @@ std::vector<Vec2> GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, 
     return out;
 }
 
-void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
-                               std::vector<Vec2>& out) const {
-    const double r = distanceBetween(start, center);
-    auto chord = [&] {
-        out.push_back(start);
-        out.push_back(end);
-    };
-    if (!(r > 1e-9) || !std::isfinite(r)) return chord();
-    const double a0 = std::atan2(start.y - center.y, start.x - center.x);
+namespace {
+// How an arc is sampled: n points at angles a0 + s·i/n on the start's radius, or just its two ends.
+struct ArcPlan {
+    bool chord = true;
+    double r = 0, a0 = 0, s = 0;
+    std::int64_t n = 2;
+};
+
+ArcPlan planArc(double segmentDegrees, const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise) {
+    ArcPlan plan;
+    plan.r = distanceBetween(start, center);
+    if (!(plan.r > 1e-9) || !std::isfinite(plan.r)) return plan;
+    plan.a0 = std::atan2(start.y - center.y, start.x - center.x);
     double a1 = std::atan2(end.y - center.y, end.x - center.x);
     if (clockwise) {
-        while (a1 >= a0) a1 -= kTwoPi;
+        while (a1 >= plan.a0) a1 -= kTwoPi;
     } else {
-        while (a1 <= a0) a1 += kTwoPi;
+        while (a1 <= plan.a0) a1 += kTwoPi;
     }
-    const double s = a1 - a0;
-    const double steps = std::ceil(std::fabs(s) / (arcSegmentDegrees * kPi / 180.0));
+    plan.s = a1 - plan.a0;
+    const double steps = std::ceil(std::fabs(plan.s) / (segmentDegrees * kPi / 180.0));
     // A sweep is at most a little over one turn, so only a tiny or unusable step size gets here.
-    if (!(arcSegmentDegrees > 0) || !std::isfinite(steps) || steps > 1e6) return chord();
-    const std::int64_t n = std::max<std::int64_t>(2, static_cast<std::int64_t>(steps));
-    out.reserve(out.size() + static_cast<std::size_t>(n));
-    for (std::int64_t i = 1; i <= n; ++i) {
-        const double a = a0 + s * static_cast<double>(i) / static_cast<double>(n);
-        out.push_back(Vec2{center.x + r * std::cos(a), center.y + r * std::sin(a)});
+    if (!(segmentDegrees > 0) || !std::isfinite(steps) || steps > 1e6) return plan;
+    plan.chord = false;
+    plan.n = std::max<std::int64_t>(2, static_cast<std::int64_t>(steps));
+    return plan;
+}
+} // namespace
+
+void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
+                               std::vector<Vec2>& out) const {
+    const ArcPlan plan = planArc(arcSegmentDegrees, start, end, center, clockwise);
+    if (plan.chord) {
+        out.push_back(start);
+        out.push_back(end);
+        return;
+    }
+    out.reserve(out.size() + static_cast<std::size_t>(plan.n));
+    for (std::int64_t i = 1; i <= plan.n; ++i) {
+        const double a = plan.a0 + plan.s * static_cast<double>(i) / static_cast<double>(plan.n);
+        out.push_back(Vec2{center.x + plan.r * std::cos(a), center.y + plan.r * std::sin(a)});
     }
 }
 
@@ -739,7 +756,9 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
         std::int64_t tris = std::visit(
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
-                [&](const PCBObjectKind::ArcStroke&) { return perSegment * 4; },
+                [&](const PCBObjectKind::ArcStroke& a) {
+                    return perSegment * planArc(arcSegmentDegrees, a.start, a.end, a.center, a.clockwise).n;
+                },
                 [&](const PCBObjectKind::Flash&) { return std::int64_t{24}; },
                 [&](const PCBObjectKind::Region& r) {
                     std::int64_t points = 0;
