@@ -115,6 +115,28 @@ void BM_TessellateMixedLayer(benchmark::State& state) {
 }
 BENCHMARK(BM_TessellateMixedLayer)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// Rounded-rectangle pads as an evaluated macro outline (four quarter arcs of 9 points each).
+void BM_TessellateMacroPads(benchmark::State& state) {
+    static const auto objects = [] {
+        Contour outline;
+        const Vec2 corners[4] = {{0.5, 0.25}, {-0.5, 0.25}, {-0.5, -0.25}, {0.5, -0.25}};
+        for (int q = 0; q < 4; ++q) {
+            for (int k = 0; k <= 8; ++k) {
+                const double a = kTwoPi * (q + k / 8.0) / 4;
+                outline.push_back(corners[q] + Vec2{0.1 * std::cos(a), 0.1 * std::sin(a)});
+            }
+        }
+        const ApertureShape pad = ApertureShape::macro("RoundRect", 1.25, std::vector<Contour>{outline});
+        std::mt19937 rng(4);
+        std::uniform_real_distribution<double> pos(0, 200);
+        std::vector<PCBObject> out;
+        for (int i = 0; i < 100'000; ++i) out.push_back(make(PCBObjectKind::flash(Vec2{pos(rng), pos(rng)}), pad));
+        return out;
+    }();
+    runLayer(state, objects);
+}
+BENCHMARK(BM_TessellateMacroPads)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 // A pour outline: a wavy ring of `points` points.
 Contour pourOutline(int points, double radius) {
     Contour c;

@@ -13,7 +13,6 @@ namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
 
-
 bool finite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 double distanceBetween(const Vec2& a, const Vec2& b) {
@@ -23,7 +22,7 @@ double distanceBetween(const Vec2& a, const Vec2& b) {
 }
 } // namespace
 
-// MARK: - TriangleMesh
+// TriangleMesh
 
 void TriangleMesh::addTriangle(const Vec2& a, const Vec2& b, const Vec2& c) {
     vertices.insert(vertices.end(), {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(b.x),
@@ -49,7 +48,6 @@ void TriangleMesh::addFan(const Vec2& center, double radius, double startDeg, do
     float px = 0;
     float py = 0;
     rim(startDeg, px, py);
-    vertices.reserve(vertices.size() + static_cast<std::size_t>(k) * 6);
     for (std::int64_t i = 1; i <= k; ++i) {
         float nx = 0;
         float ny = 0;
@@ -68,7 +66,7 @@ std::array<float, 12> TriangleMesh::verticesOfQuad(double minX, double minY, dou
     return {x0, y0, x1, y0, x1, y1, x0, y0, x1, y1, x0, y1};
 }
 
-// MARK: - Arcs and distances
+// Arcs and distances
 
 std::vector<Vec2> GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center,
                                             bool clockwise) const {
@@ -114,7 +112,6 @@ void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& c
         out.push_back(end);
         return;
     }
-    out.reserve(out.size() + static_cast<std::size_t>(plan.n));
     for (std::int64_t i = 1; i <= plan.n; ++i) {
         const double a = plan.a0 + plan.s * static_cast<double>(i) / static_cast<double>(plan.n);
         out.push_back(Vec2{center.x + plan.r * std::cos(a), center.y + plan.r * std::sin(a)});
@@ -152,7 +149,7 @@ double GeometryEngine::distancePointArc(const Vec2& p, const Vec2& start, const 
     return std::min(distanceBetween(p, start), distanceBetween(p, end));
 }
 
-// MARK: - Polygons
+// Polygons
 
 double GeometryEngine::signedArea(const std::vector<Vec2>& points) {
     const std::size_t n = points.size();
@@ -242,7 +239,7 @@ std::vector<Vec2> GeometryEngine::dedupeConsecutive(const std::vector<Vec2>& poi
     return kept;
 }
 
-// MARK: - Ear clipping
+// Ear clipping
 
 namespace {
 
@@ -615,7 +612,7 @@ double GeometryEngine::distancePointPolygon(const Vec2& point, const std::vector
     return best;
 }
 
-// MARK: - Tessellation
+// Tessellation
 
 namespace {
 
@@ -709,22 +706,23 @@ void addDisc(TriangleMesh& mesh, const Vec2& center, double diameter) {
     addFixedFan(mesh, center, diameter * 0.5, FixedFan::disc, discSegments(diameter));
 }
 
-void fillContour(const std::vector<Vec2>& contour, TriangleMesh& mesh) {
+// One contour as a region fills it: counter-clockwise, without repeats, ear-clipped, with a fan from the first
+// point when clipping finds nothing at all. A contour holding a number that is not finite gives nothing.
+void triangulateContour(const std::vector<Vec2>& contour, std::vector<Triangle>& out) {
     for (const Vec2& p : contour) {
         if (!finite(p)) return;
     }
     const std::vector<Vec2> polygon = GeometryEngine::dedupeConsecutive(GeometryEngine::ensureCCW(contour));
     const std::vector<Triangle> triangles = GeometryEngine::earClip(polygon);
-    auto& v = mesh.vertices;
-    if (triangles.empty()) {
-        // Nothing clipped at all: a fan from the first point still shows the area.
-        if (polygon.size() < 3) return;
-        v.reserve(v.size() + (polygon.size() - 2) * 6);
-        for (std::size_t i = 1; i + 1 < polygon.size(); ++i) mesh.addTriangle(polygon[0], polygon[i], polygon[i + 1]);
+    if (!triangles.empty()) {
+        out.insert(out.end(), triangles.begin(), triangles.end());
         return;
     }
-    v.reserve(v.size() + triangles.size() * 6);
-    for (const Triangle& t : triangles) mesh.addTriangle(t[0], t[1], t[2]);
+    for (std::size_t i = 1; i + 1 < polygon.size(); ++i) out.push_back(Triangle{polygon[0], polygon[i], polygon[i + 1]});
+}
+
+void addTriangles(TriangleMesh& mesh, const std::vector<Triangle>& triangles, const Vec2& offset) {
+    for (const Triangle& t : triangles) mesh.addTriangle(t[0] + offset, t[1] + offset, t[2] + offset);
 }
 
 // Layer meshes run to hundreds of megabytes; backing them with huge pages saves most of the page faults
@@ -913,7 +911,6 @@ void GeometryEngine::flashShape(const Vec2& at, const std::optional<ApertureShap
                         (static_cast<double>(j) * 360.0 / static_cast<double>(k) + p.rotationDeg) * kPi / 180.0;
                     return Vec2{x + radius * std::cos(alpha), y + radius * std::sin(alpha)};
                 };
-                mesh.vertices.reserve(mesh.vertices.size() + static_cast<std::size_t>(k) * 6);
                 Vec2 prev = corner(0);
                 for (std::int64_t j = 0; j < k; ++j) {
                     const Vec2 next = corner(j + 1);
@@ -926,20 +923,31 @@ void GeometryEngine::flashShape(const Vec2& at, const std::optional<ApertureShap
                     addDisc(mesh, at, m.boundingDiameter);
                     return;
                 }
-                std::vector<Vec2> placed;
-                for (const Contour& contour : *m.outline) {
-                    placed.clear();
-                    placed.reserve(contour.size());
-                    for (const Vec2& p : contour) placed.push_back(Vec2{p.x + x, p.y + y});
-                    fillContour(placed, mesh);
+                // Pads of one aperture follow one another in a layer: clip the outline once, in aperture
+                // coordinates, and place its triangles at each flash.
+                struct Memo {
+                    std::vector<Contour> outline;
+                    std::vector<Triangle> triangles;
+                };
+                thread_local Memo memo;
+                if (memo.outline != *m.outline) {
+                    memo.triangles.clear();
+                    for (const Contour& contour : *m.outline) triangulateContour(contour, memo.triangles);
+                    memo.outline = *m.outline;
                 }
+                addTriangles(mesh, memo.triangles, at);
             },
         },
         shape->value);
 }
 
 void GeometryEngine::fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const {
-    for (const Contour& contour : contours) fillContour(contour, mesh);
+    std::vector<Triangle> triangles;
+    for (const Contour& contour : contours) {
+        triangles.clear();
+        triangulateContour(contour, triangles);
+        for (const Triangle& t : triangles) mesh.addTriangle(t[0], t[1], t[2]);
+    }
 }
 
 } // namespace corvane

@@ -164,7 +164,7 @@ Poly randomStar(std::mt19937& rng, int n) {
 }
 } // namespace
 
-// MARK: - Single contours
+// Single contours
 
 TEST(RegionFill, UnitSquareGivesTheTwoExpectedTriangles) {
     const auto tris = GeometryEngine::earClip({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
@@ -241,7 +241,7 @@ TEST(RegionFill, IndexedClippingMatchesThePlainClipper) {
     }
 }
 
-// MARK: - Hostile and broken contours
+// Hostile and broken contours
 
 TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
