@@ -250,9 +250,30 @@ double turn(const Vec2& a, const Vec2& b, const Vec2& d) {
 // Ear clipping that always takes the lowest-index ear, made fast by two facts: a vertex that is not an ear
 // stays so until one of its neighbours or the point that blocks it goes, and only points near the candidate
 // triangle can block it (a uniform grid over the points finds them).
+// One instance per thread is reused, so that the many small contours of a layer do not each allocate its
+// working arrays.
 class EarClipper {
 public:
-    explicit EarClipper(const std::vector<Vec2>& points) : p_(points), n_(static_cast<std::int32_t>(points.size())) {
+    void run(const std::vector<Vec2>& points, std::vector<Triangle>& out) {
+        reset(points);
+        dropZeroTurns();
+        buildGrid();
+        clip(out);
+        if (remaining_ == 3) {
+            std::int32_t first = 0;
+            while (!alive_[static_cast<std::size_t>(first)]) ++first;
+            const std::int32_t second = next(first);
+            out.push_back(Triangle{pt(first), pt(second), pt(next(second))});
+        }
+        p_ = nullptr;
+        // Do not keep the arrays of an exceptional contour for the rest of the thread's life.
+        if (prev_.capacity() > (1u << 16)) *this = EarClipper();
+    }
+
+private:
+    void reset(const std::vector<Vec2>& points) {
+        p_ = &points;
+        n_ = static_cast<std::int32_t>(points.size());
         prev_.resize(static_cast<std::size_t>(n_));
         next_.resize(static_cast<std::size_t>(n_));
         for (std::int32_t i = 0; i < n_; ++i) {
@@ -263,21 +284,8 @@ public:
         remaining_ = n_;
     }
 
-    void run(std::vector<Triangle>& out) {
-        dropZeroTurns();
-        buildGrid();
-        clip(out);
-        if (remaining_ == 3) {
-            std::int32_t first = 0;
-            while (!alive_[static_cast<std::size_t>(first)]) ++first;
-            const std::int32_t second = next(first);
-            out.push_back(Triangle{pt(first), pt(second), pt(next(second))});
-        }
-    }
-
-private:
-    const std::vector<Vec2>& p_;
-    std::int32_t n_;
+    const std::vector<Vec2>* p_ = nullptr;
+    std::int32_t n_ = 0;
     std::int32_t remaining_ = 0;
     std::vector<std::int32_t> prev_, next_;
     std::vector<std::uint8_t> alive_;
@@ -298,7 +306,7 @@ private:
     std::vector<std::int32_t> blocker_, dependHead_, dependNext_, dependPrev_;
     std::vector<std::int32_t> heap_;
 
-    const Vec2& pt(std::int32_t i) const { return p_[static_cast<std::size_t>(i)]; }
+    const Vec2& pt(std::int32_t i) const { return (*p_)[static_cast<std::size_t>(i)]; }
     std::int32_t next(std::int32_t i) const { return next_[static_cast<std::size_t>(i)]; }
     std::int32_t prev(std::int32_t i) const { return prev_[static_cast<std::size_t>(i)]; }
 
@@ -313,8 +321,8 @@ private:
     // Collinear runs, 180° spikes and repeated points add no area but break the ear test: drop them until
     // none is left, keeping at least a triangle.
     void dropZeroTurns() {
-        std::vector<std::int32_t> work;
-        work.reserve(static_cast<std::size_t>(n_));
+        std::vector<std::int32_t>& work = heap_;  // free until clipping starts
+        work.clear();
         for (std::int32_t i = n_ - 1; i >= 0; --i) work.push_back(i);
         while (!work.empty() && remaining_ > 3) {
             const std::int32_t b = work.back();
@@ -356,8 +364,8 @@ private:
         }
         const double w = maxX - minX_;
         const double h = maxY - minY_;
-        // About two points per cell, shaped like the points' box.
-        const double cells = std::max(1.0, remaining_ / 2.0);
+        // About two points per cell, shaped like the points' box; small contours are quicker scanned whole.
+        const double cells = remaining_ <= 32 ? 1.0 : remaining_ / 2.0;
         double nx = 1;
         double ny = 1;
         if (w > 0 && h > 0 && std::isfinite(w / h)) {
@@ -385,7 +393,8 @@ private:
             ++count_[static_cast<std::size_t>(c)];
         }
         for (std::size_t c = 0; c < cellCount; ++c) start_[c + 1] = start_[c] + count_[c];
-        std::vector<std::int32_t> fill(start_.begin(), start_.end() - 1);
+        std::vector<std::int32_t>& fill = heap_;  // free until clipping starts
+        fill.assign(start_.begin(), start_.end() - 1);
         items_.assign(static_cast<std::size_t>(remaining_), Item{});
         for (std::int32_t i = 0; i < n_; ++i) {
             if (!alive_[static_cast<std::size_t>(i)]) continue;
@@ -414,6 +423,13 @@ private:
     // Any remaining point that blocks the ear at b, or -1.
     std::int32_t findBlocker(std::int32_t ia, std::int32_t ib, std::int32_t id) const {
         const Vec2 tri[3] = {pt(ia), pt(ib), pt(id)};
+        if (gx_ == 1 && gy_ == 1) {
+            for (std::int32_t k = 0; k < count_[0]; ++k) {
+                const Item& item = items_[static_cast<std::size_t>(k)];
+                if (blocks(item.p, tri[0], tri[1], tri[2])) return item.index;
+            }
+            return -1;
+        }
         // Points within the tolerance of the edge tests lie in a slightly larger triangle: each edge moved
         // outward until its cross product reaches -1e-12. Its corners are where neighbouring moved edges meet.
         Vec2 grown[3];
@@ -583,7 +599,8 @@ std::vector<Triangle> GeometryEngine::earClip(const std::vector<Vec2>& polygon) 
     for (const Vec2& p : points) {
         if (!finite(p)) return triangles;
     }
-    EarClipper(points).run(triangles);
+    thread_local EarClipper clipper;
+    clipper.run(points, triangles);
     return triangles;
 }
 
