@@ -754,6 +754,27 @@ void adviseHugePages(std::vector<float>& v) {
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
 
+// The triangles flashShape gives, or an upper bound for macro outlines.
+std::int64_t flashTriangles(const std::optional<ApertureShape>& shape, std::int64_t n) {
+    if (!shape) return n;
+    return std::visit(
+        Overloaded{
+            [](const ApertureShape::Circle& c) { return std::isfinite(c.diameter) ? discSegments(c.diameter) : 0; },
+            [](const ApertureShape::Rectangle&) { return std::int64_t{2}; },
+            [&](const ApertureShape::Obround&) { return 2 + 2 * n; },
+            [](const ApertureShape::Polygon& p) {
+                return std::min(std::max<std::int64_t>(p.vertices, 3), GeometryEngine::maxPolygonVertices);
+            },
+            [](const ApertureShape::Macro& m) {
+                if (!m.outline) return std::isfinite(m.boundingDiameter) ? discSegments(m.boundingDiameter) : 0;
+                std::int64_t points = 0;
+                for (const Contour& c : *m.outline) points += static_cast<std::int64_t>(c.size());
+                return points;
+            },
+        },
+        shape->value);
+}
+
 double strokeWidthOf(const PCBObject& obj) {
     return obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : 0.2;
 }
@@ -774,7 +795,7 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
                 [&](const PCBObjectKind::ArcStroke& a) {
                     return perSegment * planArc(arcSegmentDegrees, a.start, a.end, a.center, a.clockwise).n;
                 },
-                [&](const PCBObjectKind::Flash&) { return std::int64_t{24}; },
+                [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n); },
                 [&](const PCBObjectKind::Region& r) {
                     std::int64_t points = 0;
                     for (const auto& c : r.contours) points += static_cast<std::int64_t>(c.size());
