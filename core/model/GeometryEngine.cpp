@@ -292,7 +292,7 @@ private:
     std::int32_t gx_ = 1, gy_ = 1;
     double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
     std::vector<std::int32_t> head_, nextReg_;
-    std::vector<std::size_t> regEdge_;
+    std::vector<std::size_t> regEdge_, wide_;
 
     void addContour(const std::vector<Vec2>& c) {
         offset_.push_back(points_.size());
@@ -349,7 +349,15 @@ private:
             if (!finite(p) || !finite(q) || !(std::fabs(q.y - p.y) > 1e-12)) continue;
             const double lo = std::min(p.y, q.y);
             const double hi = std::max(p.y, q.y);
-            for (std::int32_t r = cellY(lo - eps); r <= cellY(hi + eps); ++r) {
+            const std::int32_t r0 = cellY(lo - eps);
+            const std::int32_t r1 = cellY(hi + eps);
+            const std::int32_t cols = std::abs(cellX(q.x) - cellX(p.x)) + 1;
+            // A long edge would be filed under many cells: keep it aside and test it for every ray.
+            if ((r1 - r0 + 1) + cols > 16) {
+                wide_.push_back(e);
+                continue;
+            }
+            for (std::int32_t r = r0; r <= r1; ++r) {
                 double y0 = lo;
                 double y1 = hi;
                 if (scaleY_ > 0) {
@@ -387,23 +395,26 @@ private:
         bool found = false;
         std::size_t bestEdge = 0;
         double bestX = 0;
+        auto consider = [&](std::size_t e) {
+            const Vec2& p = points_[e];
+            const Vec2& q = points_[edgeEnd(e, contourOf(e))];
+            const double lo = std::min(p.y, q.y);
+            const double hi = std::max(p.y, q.y);
+            if (!(lo <= m.y && m.y <= hi)) return;
+            const double x = p.x + (q.x - p.x) * (m.y - p.y) / (q.y - p.y);
+            if (!(x >= m.x - 1e-9)) return;
+            if (!found || x < bestX || (x == bestX && order(e) < order(bestEdge))) {
+                found = true;
+                bestX = x;
+                bestEdge = e;
+            }
+        };
+        for (const std::size_t e : wide_) consider(e);
         for (std::int32_t col = cellX(m.x - 1e-9 - eps); col < gx_; ++col) {
             if (found && scaleX_ > 0 && minX_ + col / scaleX_ - eps > bestX) break;
             const auto cell = static_cast<std::size_t>(r) * static_cast<std::size_t>(gx_) + static_cast<std::size_t>(col);
             for (std::int32_t k = head_[cell]; k >= 0; k = nextReg_[static_cast<std::size_t>(k)]) {
-                const std::size_t e = regEdge_[static_cast<std::size_t>(k)];
-                const Vec2& p = points_[e];
-                const Vec2& q = points_[edgeEnd(e, contourOf(e))];
-                const double lo = std::min(p.y, q.y);
-                const double hi = std::max(p.y, q.y);
-                if (!(lo <= m.y && m.y <= hi)) continue;
-                const double x = p.x + (q.x - p.x) * (m.y - p.y) / (q.y - p.y);
-                if (!(x >= m.x - 1e-9)) continue;
-                if (!found || x < bestX || (x == bestX && order(e) < order(bestEdge))) {
-                    found = true;
-                    bestX = x;
-                    bestEdge = e;
-                }
+                consider(regEdge_[static_cast<std::size_t>(k)]);
             }
         }
         if (!found) return false;
