@@ -20,6 +20,22 @@ double distanceBetween(const Vec2& a, const Vec2& b) {
     const double dy = a.y - b.y;
     return std::sqrt(dx * dx + dy * dy);
 }
+
+// Columns and rows of a uniform grid over a box; anything outside the box, or not a number, falls into a
+// border cell, so a lookup is always in range.
+class GridAxes {
+protected:
+    std::int32_t gx_ = 1, gy_ = 1;
+    double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
+
+    static std::int32_t clampedCell(double v, double min, double scale, std::int32_t count) {
+        const double c = std::floor((v - min) * scale);
+        if (!(c > 0)) return 0;
+        return c >= count - 1 ? count - 1 : static_cast<std::int32_t>(c);
+    }
+    std::int32_t cellX(double x) const { return clampedCell(x, minX_, scaleX_, gx_); }
+    std::int32_t cellY(double y) const { return clampedCell(y, minY_, scaleY_, gy_); }
+};
 } // namespace
 
 // TriangleMesh
@@ -212,7 +228,7 @@ namespace {
 // the growing polygon each time: every non-horizontal edge of the bridged polygon is a piece of an edge of
 // the island or of a hole, so the rays are cast against those edges (found through a grid of rows and
 // columns), and the polygon is assembled once at the end.
-class HoleBridger {
+class HoleBridger : GridAxes {
 public:
     HoleBridger(const std::vector<Vec2>& outer, const std::vector<std::vector<Vec2>>& holes,
                 const std::vector<std::size_t>& order) {
@@ -289,8 +305,6 @@ private:
     std::vector<std::size_t> offset_, size_, start_;  // start: the point where a contour enters the polygon
     std::vector<Attachment> attachments_;
 
-    std::int32_t gx_ = 1, gy_ = 1;
-    double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
     std::vector<std::int32_t> head_, nextReg_;
     std::vector<std::size_t> regEdge_, wide_;
 
@@ -303,17 +317,6 @@ private:
 
     std::size_t edgeEnd(std::size_t e, std::size_t c) const {
         return e + 1 == offset_[c] + size_[c] ? offset_[c] : e + 1;
-    }
-
-    std::int32_t cellX(double x) const {
-        const double c = std::floor((x - minX_) * scaleX_);
-        if (!(c > 0)) return 0;
-        return c >= gx_ - 1 ? gx_ - 1 : static_cast<std::int32_t>(c);
-    }
-    std::int32_t cellY(double y) const {
-        const double c = std::floor((y - minY_) * scaleY_);
-        if (!(c > 0)) return 0;
-        return c >= gy_ - 1 ? gy_ - 1 : static_cast<std::int32_t>(c);
     }
 
     void buildGrid() {
@@ -487,7 +490,7 @@ double turn(const Vec2& a, const Vec2& b, const Vec2& d) {
 // triangle can block it (a uniform grid over the points finds them).
 // One instance per thread is reused, so that the many small contours of a layer do not each allocate its
 // working arrays.
-class EarClipper {
+class EarClipper : GridAxes {
 public:
     void run(const std::vector<Vec2>& points, std::vector<Triangle>& out) {
         reset(points);
@@ -526,8 +529,6 @@ private:
     std::vector<std::uint8_t> alive_;
 
     // Grid of the remaining points: cell `c` holds items_[start_[c] .. start_[c] + count_[c]).
-    std::int32_t gx_ = 1, gy_ = 1;
-    double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
     // Items carry their point so that scanning a cell reads memory in order.
     struct Item {
         Vec2 p;
@@ -572,17 +573,6 @@ private:
             work.push_back(d);
             work.push_back(a);
         }
-    }
-
-    std::int32_t cellX(double x) const {
-        const double c = std::floor((x - minX_) * scaleX_);
-        if (!(c > 0)) return 0;
-        return c >= gx_ - 1 ? gx_ - 1 : static_cast<std::int32_t>(c);
-    }
-    std::int32_t cellY(double y) const {
-        const double c = std::floor((y - minY_) * scaleY_);
-        if (!(c > 0)) return 0;
-        return c >= gy_ - 1 ? gy_ - 1 : static_cast<std::int32_t>(c);
     }
 
     void buildGrid() {
