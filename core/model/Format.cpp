@@ -33,8 +33,10 @@ bool parseDouble(std::string_view text, double& out) {
     if (text.empty()) return false;
     const char* b = text.data();
     const char* e = b + text.size();
-    if (*b == '+') ++b;  // from_chars does not take a leading plus
-    if (b == e) return false;
+    if (*b == '+') {  // from_chars does not take a leading plus; "+-1" must still fail
+        ++b;
+        if (b == e || *b == '-') return false;
+    }
     auto res = std::from_chars(b, e, out, std::chars_format::general);
     return res.ec == std::errc() && res.ptr == e;
 }
@@ -43,8 +45,10 @@ bool parseInt64(std::string_view text, std::int64_t& out) {
     if (text.empty()) return false;
     const char* b = text.data();
     const char* e = b + text.size();
-    if (*b == '+') ++b;
-    if (b == e) return false;
+    if (*b == '+') {
+        ++b;
+        if (b == e || *b == '-') return false;
+    }
     auto res = std::from_chars(b, e, out, 10);
     return res.ec == std::errc() && res.ptr == e;
 }

@@ -31,7 +31,9 @@ struct ApertureShape {
         bool operator==(const Macro&) const = default;
     };
     using Storage = std::variant<Circle, Rectangle, Obround, Polygon, Macro>;
-    Storage value;
+    // Named explicitly: g++ judges Circle not default-constructible while this class is incomplete,
+    // which would delete the default constructor.
+    Storage value = Circle{};
 
     static ApertureShape circle(double diameter) { return {Circle{diameter}}; }
     static ApertureShape rectangle(double w, double h) { return {Rectangle{w, h}}; }
