@@ -1008,13 +1008,10 @@ double strokeWidthOf(const PCBObject& obj) {
 
 TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& objects) const {
     TessellatedLayer layer;
-    // Reserve from a cheap estimate so the meshes grow once instead of doubling through gigabytes.
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
     const std::int64_t perSegment = 2 + 2 * n;
-    std::size_t darkFloats = 0;
-    std::size_t clearFloats = 0;
-    for (const PCBObject& obj : objects) {
-        std::int64_t tris = std::visit(
+    auto trianglesOf = [&](const PCBObject& obj) {
+        return std::visit(
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
                 [&](const PCBObjectKind::ArcStroke& a) {
@@ -1032,10 +1029,21 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
                 [&](const PCBObjectKind::Slot&) { return perSegment; },
             },
             obj.kind.value);
-        (obj.polarity == Polarity::clear ? clearFloats : darkFloats) += static_cast<std::size_t>(tris) * 6;
+    };
+    // Reserve once instead of doubling through hundreds of megabytes. A big layer is sized from an even
+    // sample of its primitives with room to spare: reading every primitive twice costs more than reserving
+    // too much, which only takes address space until it is written.
+    const std::size_t count = objects.size();
+    const std::size_t stride = count <= 8192 ? 1 : count / 4096;
+    double darkFloats = 0;
+    double clearFloats = 0;
+    for (std::size_t i = 0; i < count; i += stride) {
+        const PCBObject& obj = objects[i];
+        (obj.polarity == Polarity::clear ? clearFloats : darkFloats) += static_cast<double>(trianglesOf(obj)) * 6;
     }
-    layer.dark.vertices.reserve(darkFloats);
-    layer.clear.vertices.reserve(clearFloats);
+    const double scale = stride == 1 ? 1.0 : static_cast<double>(stride) * 1.25;
+    layer.dark.vertices.reserve(static_cast<std::size_t>(darkFloats * scale));
+    layer.clear.vertices.reserve(static_cast<std::size_t>(clearFloats * scale));
     adviseHugePages(layer.dark.vertices);
     adviseHugePages(layer.clear.vertices);
     for (const PCBObject& obj : objects) append(obj, obj.polarity == Polarity::clear ? layer.clear : layer.dark);
