@@ -164,7 +164,7 @@ Poly randomStar(std::mt19937& rng, int n) {
 }
 } // namespace
 
-// MARK: - Single contours
+// Single contours
 
 TEST(RegionFill, UnitSquareGivesTheTwoExpectedTriangles) {
     const auto tris = GeometryEngine::earClip({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
@@ -241,7 +241,7 @@ TEST(RegionFill, IndexedClippingMatchesThePlainClipper) {
     }
 }
 
-// MARK: - Hostile and broken contours
+// Hostile and broken contours
 
 TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -271,4 +271,76 @@ TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     for (int i = 0; i < 20000; ++i) noise.push_back(Vec2{coord(rng), coord(rng)});
     const auto scribble = GeometryEngine::earClip(noise);
     EXPECT_LT(scribble.size(), noise.size());
+}
+
+TEST(RegionFill, HolesBridgedInAnyOrderStayOpen) {
+    // Clearances in one row share the y of their rightmost points; bridged left to right as given, each
+    // bridge would run along the previous one and through the holes not yet cut.
+    const Poly island{{0, 0}, {0, 4}, {20, 4}, {20, 0}};  // clockwise on purpose
+    std::vector<Poly> holes;
+    double holeArea = 0;
+    for (int i = 0; i < 8; ++i) {
+        const double x = 1 + 2.2 * i;
+        Poly h{{x, 1}, {x + 1, 1}, {x + 1.5, 2}, {x + 1, 3}, {x, 3}};
+        if (i % 2) h = reversed(h);
+        holeArea += GeometryEngine::signedArea(i % 2 ? reversed(h) : h);
+        holes.push_back(h);
+    }
+    holes.push_back({});
+    const Poly polygon = GeometryEngine::bridgeHoles(island, holes);
+    EXPECT_EQ(polygon.size(), 4 + 8 * (5 + 3));
+    const auto tris = fill({polygon});
+    expectFaithful(tris, 80 - holeArea, "row of holes");
+    for (const auto& t : tris) {
+        const Vec2 c{(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3};
+        for (const auto& h : holes) EXPECT_FALSE(!h.empty() && GeometryEngine::pointInPolygon(c, h));
+    }
+}
+
+TEST(RegionFill, BridgingManyHolesAtOnceMatchesBridgingOneByOne) {
+    // The one-by-one form: rightmost hole first, each clockwise, bridged into the growing polygon.
+    auto oneByOne = [](Poly outer, std::vector<Poly> holes) {
+        outer = GeometryEngine::ensureCCW(outer);
+        std::stable_sort(holes.begin(), holes.end(), [](const Poly& l, const Poly& r) {
+            auto right = [](const Poly& p) {
+                double x = -1e300;
+                for (const Vec2& v : p) x = std::max(x, v.x);
+                return x;
+            };
+            return right(l) > right(r);
+        });
+        for (Poly h : holes) {
+            if (GeometryEngine::signedArea(h) > 0) h = reversed(h);
+            outer = GeometryEngine::bridgeHole(outer, h);
+        }
+        return outer;
+    };
+    std::mt19937 rng(99);
+    for (int round = 0; round <= 40; ++round) {
+        // An axis-aligned island with midpoints on its edges, square and diamond holes on a grid (some in
+        // a row sharing y with island corners and each other, some with a corner on another's ray), one
+        // outside, some counter-clockwise.
+        const double size = round == 40 ? 100 : 10 + round % 7;  // the last one big enough for long edges
+        const Poly island{{0, 0}, {size / 2, 0}, {size, 0}, {size, size / 2}, {size, size}, {0, size}, {0, 3}};
+        std::vector<Poly> holes;
+        std::uniform_int_distribution<int> coin(0, 3);
+        for (int gx = 1; gx + 1 < size; gx += 2) {
+            for (int gy = 1; gy + 1 < size; gy += 2) {
+                const double x = gx;
+                const double y = gy;
+                switch (coin(rng)) {
+                case 0: break;
+                case 1: holes.push_back({{x, y}, {x, y + 1}, {x + 1, y + 1}, {x + 1, y}}); break;
+                case 2: holes.push_back({{x + 0.5, y}, {x + 1, y + 0.5}, {x + 0.5, y + 1}, {x, y + 0.5}}); break;
+                default:
+                    if (gy == 3) holes.push_back({{x, 3}, {x + 0.5, 3.5}, {x + 1, 3}, {x + 0.5, 2.5}});
+                    break;
+                }
+            }
+        }
+        holes.push_back({{size + 5, 1}, {size + 6, 1}, {size + 6, 2}});
+        const Poly once = GeometryEngine::bridgeHoles(island, holes);
+        ASSERT_TRUE(once == oneByOne(island, holes)) << "round " << round;
+        expectFaithful(fill({once}), GeometryEngine::signedArea(once), "bridged " + std::to_string(round));
+    }
 }
