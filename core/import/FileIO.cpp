@@ -1,6 +1,10 @@
 #include "FileIO.hpp"
 
+#include "model/Format.hpp"
+
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -43,6 +47,69 @@ Bytes readWholeFile(const std::filesystem::path& path) {
     }
     ::close(fd);
     return out;
+}
+
+namespace {
+constexpr std::string_view kTempMark = ".tmp-";
+
+[[noreturn]] void throwWrite(const std::filesystem::path& path, int err) {
+    throw FileWriteError("Could not write '" + path.string() + "': " + std::strerror(err));
+}
+
+std::string randomSuffix() {
+    static std::atomic<std::uint64_t> counter{0};
+    const std::uint64_t v = (static_cast<std::uint64_t>(::getpid()) << 32) ^ counter.fetch_add(1) ^
+                            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return hex16(v);
+}
+} // namespace
+
+void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode) {
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::filesystem::path tmp =
+        folder / ("." + path.filename().string() + std::string(kTempMark) + randomSuffix());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throwWrite(path, errno);
+    auto fail = [&](int err) {
+        ::unlink(tmp.c_str());
+        throwWrite(path, err);
+    };
+    const std::uint8_t* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            fail(err);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        fail(err);
+    }
+    if (::close(fd) != 0) fail(errno);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+    const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd >= 0) {
+        ::fsync(dirfd);
+        ::close(dirfd);
+    }
+}
+
+void removeStaleTemporaryFiles(const std::filesystem::path& folder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 1 && name[0] == '.' && name.find(kTempMark) != std::string::npos) {
+            std::error_code rec;
+            std::filesystem::remove(it->path(), rec);
+        }
+    }
 }
 
 std::string lastPathComponent(const std::filesystem::path& path) {

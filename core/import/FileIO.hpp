@@ -2,6 +2,7 @@
 // Whole-file reads and the path-name helpers the importers share.
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -17,6 +18,20 @@ class FileReadError : public CorvaneError {
 public:
     explicit FileReadError(const std::string& message) : CorvaneError(message) {}
 };
+
+// A file that could not be written; what() names the path and the system's reason.
+class FileWriteError : public CorvaneError {
+public:
+    explicit FileWriteError(const std::string& message) : CorvaneError(message) {}
+};
+
+// Replaces `path` with `bytes` in one step: a temporary file in the same folder, written in full and
+// flushed to disk, then renamed over the target (a link planted at the path is replaced, never
+// followed) and the folder flushed. On any failure the temporary file is removed, the target is
+// untouched, and FileWriteError is thrown.
+void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644);
+// Removes temporary files that an interrupted atomicWriteFile left in `folder`.
+void removeStaleTemporaryFiles(const std::filesystem::path& folder);
 
 // Reads a whole regular file. Uses read(2), not a mapping, so a file truncated while it is
 // read cannot bring the process down. Throws FileReadError.

@@ -257,7 +257,7 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
     return pkg;
 }
 
-PCBPackage PackageImporter::importZIPBytes(const Bytes& data, const std::string& fileName) const {
+PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
     if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
     const VellZip::Archive archive(data);
     return buildPackage(deletingPathExtension(fileName), fileName, archive.entries(),
@@ -274,7 +274,7 @@ Bytes readCapped(const fs::path& url) {
 } // namespace
 
 PCBPackage PackageImporter::importZIP(const fs::path& url) const {
-    return importZIPBytes(readCapped(url), lastPathComponent(url));
+    return importZIPData(readCapped(url), lastPathComponent(url));
 }
 
 PCBPackage PackageImporter::importSingleFile(const fs::path& url) const {
@@ -331,7 +331,7 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
 
     const std::string name = lastPathComponent(url);
     const Bytes data = readCapped(url);
-    if (VellZip::isZip(data)) return importZIPBytes(data, name);
+    if (VellZip::isZip(data)) return importZIPData(data, name);
 
     const std::string ext = asciiLower(pathExtension(name));
     if (ext == "kicad_pcb") return KiCadPCBParser{}.parse(name, data);

@@ -55,8 +55,8 @@ struct PackageImporter {
     // "%TF.FileFunction," value found in a content head (any letter case), trimmed of spaces and line feeds.
     static std::optional<std::string> x2FileFunction(std::string_view head);
 
-private:
-    PCBPackage importZIPBytes(const Bytes& data, const std::string& fileName) const;
+    // A ZIP archive already in memory, named by its file name (the package is named without the extension).
+    PCBPackage importZIPData(const Bytes& data, const std::string& fileName) const;
 };
 
 } // namespace corvane
