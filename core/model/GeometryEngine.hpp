@@ -68,6 +68,9 @@ struct GeometryEngine {
     // Cuts `hole` (expected clockwise) into `outer` (counter-clockwise) through a zero-width bridge from the
     // hole's rightmost point; returns `outer` unchanged when no bridge can be cast.
     static std::vector<Vec2> bridgeHole(const std::vector<Vec2>& outer, const std::vector<Vec2>& hole);
+    // One island with its holes as a single polygon for fillRegion: the island counter-clockwise, each hole
+    // clockwise, bridged from the rightmost hole leftwards so that no bridge runs through a hole not yet cut.
+    static std::vector<Vec2> bridgeHoles(std::vector<Vec2> outer, const std::vector<std::vector<Vec2>>& holes);
     static std::vector<Vec2> dedupeConsecutive(const std::vector<Vec2>& points);
     // Triangulates a counter-clockwise polygon; stops with what it has when no ear is left.
     static std::vector<Triangle> earClip(const std::vector<Vec2>& polygon);
