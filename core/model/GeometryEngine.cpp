@@ -5,12 +5,13 @@
 #include <functional>
 #include <limits>
 
+#include <sys/mman.h>
+
 namespace corvane {
 
 namespace {
 constexpr double kPi = 3.141592653589793;
 constexpr double kTwoPi = 6.283185307179586;
-
 
 bool finite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -21,7 +22,7 @@ double distanceBetween(const Vec2& a, const Vec2& b) {
 }
 } // namespace
 
-// MARK: - TriangleMesh
+// TriangleMesh
 
 void TriangleMesh::addTriangle(const Vec2& a, const Vec2& b, const Vec2& c) {
     vertices.insert(vertices.end(), {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(b.x),
@@ -47,7 +48,6 @@ void TriangleMesh::addFan(const Vec2& center, double radius, double startDeg, do
     float px = 0;
     float py = 0;
     rim(startDeg, px, py);
-    vertices.reserve(vertices.size() + static_cast<std::size_t>(k) * 6);
     for (std::int64_t i = 1; i <= k; ++i) {
         float nx = 0;
         float ny = 0;
@@ -66,7 +66,7 @@ std::array<float, 12> TriangleMesh::verticesOfQuad(double minX, double minY, dou
     return {x0, y0, x1, y0, x1, y1, x0, y0, x1, y1, x0, y1};
 }
 
-// MARK: - Arcs and distances
+// Arcs and distances
 
 std::vector<Vec2> GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center,
                                             bool clockwise) const {
@@ -75,30 +75,46 @@ std::vector<Vec2> GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, 
     return out;
 }
 
-void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
-                               std::vector<Vec2>& out) const {
-    const double r = distanceBetween(start, center);
-    auto chord = [&] {
-        out.push_back(start);
-        out.push_back(end);
-    };
-    if (!(r > 1e-9) || !std::isfinite(r)) return chord();
-    const double a0 = std::atan2(start.y - center.y, start.x - center.x);
+namespace {
+// How an arc is sampled: n points at angles a0 + s·i/n on the start's radius, or just its two ends.
+struct ArcPlan {
+    bool chord = true;
+    double r = 0, a0 = 0, s = 0;
+    std::int64_t n = 2;
+};
+
+ArcPlan planArc(double segmentDegrees, const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise) {
+    ArcPlan plan;
+    plan.r = distanceBetween(start, center);
+    if (!(plan.r > 1e-9) || !std::isfinite(plan.r)) return plan;
+    plan.a0 = std::atan2(start.y - center.y, start.x - center.x);
     double a1 = std::atan2(end.y - center.y, end.x - center.x);
     if (clockwise) {
-        while (a1 >= a0) a1 -= kTwoPi;
+        while (a1 >= plan.a0) a1 -= kTwoPi;
     } else {
-        while (a1 <= a0) a1 += kTwoPi;
+        while (a1 <= plan.a0) a1 += kTwoPi;
     }
-    const double s = a1 - a0;
-    const double steps = std::ceil(std::fabs(s) / (arcSegmentDegrees * kPi / 180.0));
+    plan.s = a1 - plan.a0;
+    const double steps = std::ceil(std::fabs(plan.s) / (segmentDegrees * kPi / 180.0));
     // A sweep is at most a little over one turn, so only a tiny or unusable step size gets here.
-    if (!(arcSegmentDegrees > 0) || !std::isfinite(steps) || steps > 1e6) return chord();
-    const std::int64_t n = std::max<std::int64_t>(2, static_cast<std::int64_t>(steps));
-    out.reserve(out.size() + static_cast<std::size_t>(n));
-    for (std::int64_t i = 1; i <= n; ++i) {
-        const double a = a0 + s * static_cast<double>(i) / static_cast<double>(n);
-        out.push_back(Vec2{center.x + r * std::cos(a), center.y + r * std::sin(a)});
+    if (!(segmentDegrees > 0) || !std::isfinite(steps) || steps > 1e6) return plan;
+    plan.chord = false;
+    plan.n = std::max<std::int64_t>(2, static_cast<std::int64_t>(steps));
+    return plan;
+}
+} // namespace
+
+void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
+                               std::vector<Vec2>& out) const {
+    const ArcPlan plan = planArc(arcSegmentDegrees, start, end, center, clockwise);
+    if (plan.chord) {
+        out.push_back(start);
+        out.push_back(end);
+        return;
+    }
+    for (std::int64_t i = 1; i <= plan.n; ++i) {
+        const double a = plan.a0 + plan.s * static_cast<double>(i) / static_cast<double>(plan.n);
+        out.push_back(Vec2{center.x + plan.r * std::cos(a), center.y + plan.r * std::sin(a)});
     }
 }
 
@@ -133,7 +149,7 @@ double GeometryEngine::distancePointArc(const Vec2& p, const Vec2& start, const 
     return std::min(distanceBetween(p, start), distanceBetween(p, end));
 }
 
-// MARK: - Polygons
+// Polygons
 
 double GeometryEngine::signedArea(const std::vector<Vec2>& points) {
     const std::size_t n = points.size();
@@ -190,6 +206,28 @@ std::vector<Vec2> GeometryEngine::bridgeHole(const std::vector<Vec2>& outer, con
     return result;
 }
 
+std::vector<Vec2> GeometryEngine::bridgeHoles(std::vector<Vec2> outer, const std::vector<std::vector<Vec2>>& holes) {
+    outer = ensureCCW(std::move(outer));
+    std::vector<std::pair<double, std::size_t>> order;
+    order.reserve(holes.size());
+    for (std::size_t i = 0; i < holes.size(); ++i) {
+        if (holes[i].empty()) continue;
+        double right = -std::numeric_limits<double>::infinity();
+        for (const Vec2& p : holes[i]) right = std::max(right, p.x);
+        order.emplace_back(right, i);
+    }
+    // Rightmost first; NaN sorts last so the order stays strict.
+    std::stable_sort(order.begin(), order.end(), [](const auto& l, const auto& r) {
+        return l.first > r.first || (!std::isnan(l.first) && std::isnan(r.first));
+    });
+    for (const auto& [right, i] : order) {
+        std::vector<Vec2> hole = holes[i];
+        if (signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
+        outer = bridgeHole(outer, hole);
+    }
+    return outer;
+}
+
 std::vector<Vec2> GeometryEngine::dedupeConsecutive(const std::vector<Vec2>& points) {
     if (points.size() < 2) return points;
     std::vector<Vec2> kept;
@@ -201,7 +239,7 @@ std::vector<Vec2> GeometryEngine::dedupeConsecutive(const std::vector<Vec2>& poi
     return kept;
 }
 
-// MARK: - Ear clipping
+// Ear clipping
 
 namespace {
 
@@ -212,9 +250,30 @@ double turn(const Vec2& a, const Vec2& b, const Vec2& d) {
 // Ear clipping that always takes the lowest-index ear, made fast by two facts: a vertex that is not an ear
 // stays so until one of its neighbours or the point that blocks it goes, and only points near the candidate
 // triangle can block it (a uniform grid over the points finds them).
+// One instance per thread is reused, so that the many small contours of a layer do not each allocate its
+// working arrays.
 class EarClipper {
 public:
-    explicit EarClipper(const std::vector<Vec2>& points) : p_(points), n_(static_cast<std::int32_t>(points.size())) {
+    void run(const std::vector<Vec2>& points, std::vector<Triangle>& out) {
+        reset(points);
+        dropZeroTurns();
+        buildGrid();
+        clip(out);
+        if (remaining_ == 3) {
+            std::int32_t first = 0;
+            while (!alive_[static_cast<std::size_t>(first)]) ++first;
+            const std::int32_t second = next(first);
+            out.push_back(Triangle{pt(first), pt(second), pt(next(second))});
+        }
+        p_ = nullptr;
+        // Do not keep the arrays of an exceptional contour for the rest of the thread's life.
+        if (prev_.capacity() > (1u << 16)) *this = EarClipper();
+    }
+
+private:
+    void reset(const std::vector<Vec2>& points) {
+        p_ = &points;
+        n_ = static_cast<std::int32_t>(points.size());
         prev_.resize(static_cast<std::size_t>(n_));
         next_.resize(static_cast<std::size_t>(n_));
         for (std::int32_t i = 0; i < n_; ++i) {
@@ -225,21 +284,8 @@ public:
         remaining_ = n_;
     }
 
-    void run(std::vector<Triangle>& out) {
-        dropZeroTurns();
-        buildGrid();
-        clip(out);
-        if (remaining_ == 3) {
-            std::int32_t first = 0;
-            while (!alive_[static_cast<std::size_t>(first)]) ++first;
-            const std::int32_t second = next(first);
-            out.push_back(Triangle{pt(first), pt(second), pt(next(second))});
-        }
-    }
-
-private:
-    const std::vector<Vec2>& p_;
-    std::int32_t n_;
+    const std::vector<Vec2>* p_ = nullptr;
+    std::int32_t n_ = 0;
     std::int32_t remaining_ = 0;
     std::vector<std::int32_t> prev_, next_;
     std::vector<std::uint8_t> alive_;
@@ -247,14 +293,20 @@ private:
     // Grid of the remaining points: cell `c` holds items_[start_[c] .. start_[c] + count_[c]).
     std::int32_t gx_ = 1, gy_ = 1;
     double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
-    std::vector<std::int32_t> start_, count_, items_, slot_, cellOf_;
+    // Items carry their point so that scanning a cell reads memory in order.
+    struct Item {
+        Vec2 p;
+        std::int32_t index;
+    };
+    std::vector<std::int32_t> start_, count_, slot_, cellOf_;
+    std::vector<Item> items_;
 
     // Per vertex: whether it waits in the heap, and the point that blocks it (-1 for none).
     std::vector<std::uint8_t> queued_;
     std::vector<std::int32_t> blocker_, dependHead_, dependNext_, dependPrev_;
     std::vector<std::int32_t> heap_;
 
-    const Vec2& pt(std::int32_t i) const { return p_[static_cast<std::size_t>(i)]; }
+    const Vec2& pt(std::int32_t i) const { return (*p_)[static_cast<std::size_t>(i)]; }
     std::int32_t next(std::int32_t i) const { return next_[static_cast<std::size_t>(i)]; }
     std::int32_t prev(std::int32_t i) const { return prev_[static_cast<std::size_t>(i)]; }
 
@@ -269,8 +321,8 @@ private:
     // Collinear runs, 180° spikes and repeated points add no area but break the ear test: drop them until
     // none is left, keeping at least a triangle.
     void dropZeroTurns() {
-        std::vector<std::int32_t> work;
-        work.reserve(static_cast<std::size_t>(n_));
+        std::vector<std::int32_t>& work = heap_;  // free until clipping starts
+        work.clear();
         for (std::int32_t i = n_ - 1; i >= 0; --i) work.push_back(i);
         while (!work.empty() && remaining_ > 3) {
             const std::int32_t b = work.back();
@@ -312,8 +364,8 @@ private:
         }
         const double w = maxX - minX_;
         const double h = maxY - minY_;
-        // About two points per cell, shaped like the points' box.
-        const double cells = std::max(1.0, remaining_ / 2.0);
+        // About two points per cell, shaped like the points' box; small contours are quicker scanned whole.
+        const double cells = remaining_ <= 32 ? 1.0 : remaining_ / 2.0;
         double nx = 1;
         double ny = 1;
         if (w > 0 && h > 0 && std::isfinite(w / h)) {
@@ -341,40 +393,43 @@ private:
             ++count_[static_cast<std::size_t>(c)];
         }
         for (std::size_t c = 0; c < cellCount; ++c) start_[c + 1] = start_[c] + count_[c];
-        std::vector<std::int32_t> fill(start_.begin(), start_.end() - 1);
-        items_.assign(static_cast<std::size_t>(remaining_), 0);
+        std::vector<std::int32_t>& fill = heap_;  // free until clipping starts
+        fill.assign(start_.begin(), start_.end() - 1);
+        items_.assign(static_cast<std::size_t>(remaining_), Item{});
         for (std::int32_t i = 0; i < n_; ++i) {
             if (!alive_[static_cast<std::size_t>(i)]) continue;
             const auto c = static_cast<std::size_t>(cellOf_[static_cast<std::size_t>(i)]);
             slot_[static_cast<std::size_t>(i)] = fill[c];
-            items_[static_cast<std::size_t>(fill[c]++)] = i;
+            items_[static_cast<std::size_t>(fill[c]++)] = Item{pt(i), i};
         }
     }
 
     void removeFromGrid(std::int32_t i) {
         const auto c = static_cast<std::size_t>(cellOf_[static_cast<std::size_t>(i)]);
         const std::int32_t last = start_[c] + --count_[c];
-        const std::int32_t moved = items_[static_cast<std::size_t>(last)];
+        const Item moved = items_[static_cast<std::size_t>(last)];
         const std::int32_t at = slot_[static_cast<std::size_t>(i)];
         items_[static_cast<std::size_t>(at)] = moved;
-        slot_[static_cast<std::size_t>(moved)] = at;
+        slot_[static_cast<std::size_t>(moved.index)] = at;
     }
 
     // A point blocks the ear (a, b, d) when it lies inside or on the triangle, unless it sits on a corner:
     // a vertex on the diagonal would otherwise let the rest of the polygon touch itself.
-    bool blocks(std::int32_t j, std::int32_t ia, std::int32_t ib, std::int32_t id) const {
-        if (j == ia || j == ib || j == id) return false;
-        const Vec2& p = pt(j);
-        const Vec2& a = pt(ia);
-        const Vec2& b = pt(ib);
-        const Vec2& d = pt(id);
-        if (distanceBetween(p, a) < 1e-9 || distanceBetween(p, b) < 1e-9 || distanceBetween(p, d) < 1e-9) return false;
-        return turn(a, b, p) >= -1e-12 && turn(b, d, p) >= -1e-12 && turn(d, a, p) >= -1e-12;
+    static bool blocks(const Vec2& p, const Vec2& a, const Vec2& b, const Vec2& d) {
+        if (!(turn(a, b, p) >= -1e-12 && turn(b, d, p) >= -1e-12 && turn(d, a, p) >= -1e-12)) return false;
+        return !(distanceBetween(p, a) < 1e-9 || distanceBetween(p, b) < 1e-9 || distanceBetween(p, d) < 1e-9);
     }
 
     // Any remaining point that blocks the ear at b, or -1.
     std::int32_t findBlocker(std::int32_t ia, std::int32_t ib, std::int32_t id) const {
         const Vec2 tri[3] = {pt(ia), pt(ib), pt(id)};
+        if (gx_ == 1 && gy_ == 1) {
+            for (std::int32_t k = 0; k < count_[0]; ++k) {
+                const Item& item = items_[static_cast<std::size_t>(k)];
+                if (blocks(item.p, tri[0], tri[1], tri[2])) return item.index;
+            }
+            return -1;
+        }
         // Points within the tolerance of the edge tests lie in a slightly larger triangle: each edge moved
         // outward until its cross product reaches -1e-12. Its corners are where neighbouring moved edges meet.
         Vec2 grown[3];
@@ -443,8 +498,8 @@ private:
                 const std::int32_t begin = start_[cell];
                 const std::int32_t end = begin + count_[cell];
                 for (std::int32_t k = begin; k < end; ++k) {
-                    const std::int32_t j = items_[static_cast<std::size_t>(k)];
-                    if (blocks(j, ia, ib, id)) return j;
+                    const Item& item = items_[static_cast<std::size_t>(k)];
+                    if (blocks(item.p, tri[0], tri[1], tri[2])) return item.index;
                 }
             }
         }
@@ -453,7 +508,7 @@ private:
 
     std::int32_t findBlockerEverywhere(std::int32_t ia, std::int32_t ib, std::int32_t id) const {
         for (std::int32_t j = next(id); j != ia; j = next(j)) {
-            if (blocks(j, ia, ib, id)) return j;
+            if (blocks(pt(j), pt(ia), pt(ib), pt(id))) return j;
         }
         return -1;
     }
@@ -544,7 +599,8 @@ std::vector<Triangle> GeometryEngine::earClip(const std::vector<Vec2>& polygon) 
     for (const Vec2& p : points) {
         if (!finite(p)) return triangles;
     }
-    EarClipper(points).run(triangles);
+    thread_local EarClipper clipper;
+    clipper.run(points, triangles);
     return triangles;
 }
 
@@ -573,7 +629,7 @@ double GeometryEngine::distancePointPolygon(const Vec2& point, const std::vector
     return best;
 }
 
-// MARK: - Tessellation
+// Tessellation
 
 namespace {
 
@@ -667,22 +723,56 @@ void addDisc(TriangleMesh& mesh, const Vec2& center, double diameter) {
     addFixedFan(mesh, center, diameter * 0.5, FixedFan::disc, discSegments(diameter));
 }
 
-void fillContour(const std::vector<Vec2>& contour, TriangleMesh& mesh) {
+// One contour as a region fills it: counter-clockwise, without repeats, ear-clipped, with a fan from the first
+// point when clipping finds nothing at all. A contour holding a number that is not finite gives nothing.
+void triangulateContour(const std::vector<Vec2>& contour, std::vector<Triangle>& out) {
     for (const Vec2& p : contour) {
         if (!finite(p)) return;
     }
     const std::vector<Vec2> polygon = GeometryEngine::dedupeConsecutive(GeometryEngine::ensureCCW(contour));
     const std::vector<Triangle> triangles = GeometryEngine::earClip(polygon);
-    auto& v = mesh.vertices;
-    if (triangles.empty()) {
-        // Nothing clipped at all: a fan from the first point still shows the area.
-        if (polygon.size() < 3) return;
-        v.reserve(v.size() + (polygon.size() - 2) * 6);
-        for (std::size_t i = 1; i + 1 < polygon.size(); ++i) mesh.addTriangle(polygon[0], polygon[i], polygon[i + 1]);
+    if (!triangles.empty()) {
+        out.insert(out.end(), triangles.begin(), triangles.end());
         return;
     }
-    v.reserve(v.size() + triangles.size() * 6);
-    for (const Triangle& t : triangles) mesh.addTriangle(t[0], t[1], t[2]);
+    for (std::size_t i = 1; i + 1 < polygon.size(); ++i) out.push_back(Triangle{polygon[0], polygon[i], polygon[i + 1]});
+}
+
+void addTriangles(TriangleMesh& mesh, const std::vector<Triangle>& triangles, const Vec2& offset) {
+    for (const Triangle& t : triangles) mesh.addTriangle(t[0] + offset, t[1] + offset, t[2] + offset);
+}
+
+// Layer meshes run to hundreds of megabytes; backing them with huge pages saves most of the page faults
+// their first write would take. Only a hint: the kernel may ignore it.
+void adviseHugePages(std::vector<float>& v) {
+    constexpr std::uintptr_t huge = 2u << 20;
+    const std::size_t bytes = v.capacity() * sizeof(float);
+    if (bytes < 4 * huge) return;
+    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
+    const std::uintptr_t last = (begin + bytes) & ~(huge - 1);
+    if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+// The triangles flashShape gives, or an upper bound for macro outlines.
+std::int64_t flashTriangles(const std::optional<ApertureShape>& shape, std::int64_t n) {
+    if (!shape) return n;
+    return std::visit(
+        Overloaded{
+            [](const ApertureShape::Circle& c) { return std::isfinite(c.diameter) ? discSegments(c.diameter) : 0; },
+            [](const ApertureShape::Rectangle&) { return std::int64_t{2}; },
+            [&](const ApertureShape::Obround&) { return 2 + 2 * n; },
+            [](const ApertureShape::Polygon& p) {
+                return std::min(std::max<std::int64_t>(p.vertices, 3), GeometryEngine::maxPolygonVertices);
+            },
+            [](const ApertureShape::Macro& m) {
+                if (!m.outline) return std::isfinite(m.boundingDiameter) ? discSegments(m.boundingDiameter) : 0;
+                std::int64_t points = 0;
+                for (const Contour& c : *m.outline) points += static_cast<std::int64_t>(c.size());
+                return points;
+            },
+        },
+        shape->value);
 }
 
 double strokeWidthOf(const PCBObject& obj) {
@@ -702,8 +792,10 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
         std::int64_t tris = std::visit(
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
-                [&](const PCBObjectKind::ArcStroke&) { return perSegment * 4; },
-                [&](const PCBObjectKind::Flash&) { return std::int64_t{24}; },
+                [&](const PCBObjectKind::ArcStroke& a) {
+                    return perSegment * planArc(arcSegmentDegrees, a.start, a.end, a.center, a.clockwise).n;
+                },
+                [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n); },
                 [&](const PCBObjectKind::Region& r) {
                     std::int64_t points = 0;
                     for (const auto& c : r.contours) points += static_cast<std::int64_t>(c.size());
@@ -719,7 +811,21 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
     }
     layer.dark.vertices.reserve(darkFloats);
     layer.clear.vertices.reserve(clearFloats);
-    for (const PCBObject& obj : objects) append(obj, obj.polarity == Polarity::clear ? layer.clear : layer.dark);
+    adviseHugePages(layer.dark.vertices);
+    adviseHugePages(layer.clear.vertices);
+    for (const PCBObject& obj : objects) {
+        const bool isClear = obj.polarity == Polarity::clear;
+        TriangleMesh& mesh = isClear ? layer.clear : layer.dark;
+        const auto before = static_cast<std::int64_t>(mesh.vertices.size() / 2);
+        append(obj, mesh);
+        const auto added = static_cast<std::int64_t>(mesh.vertices.size() / 2) - before;
+        if (added == 0) continue;
+        if (!layer.runs.empty() && layer.runs.back().polarity == obj.polarity) {
+            layer.runs.back().vertexCount += added;
+        } else {
+            layer.runs.push_back(PolarityRun{obj.polarity, before, added});
+        }
+    }
     return layer;
 }
 
@@ -855,7 +961,6 @@ void GeometryEngine::flashShape(const Vec2& at, const std::optional<ApertureShap
                         (static_cast<double>(j) * 360.0 / static_cast<double>(k) + p.rotationDeg) * kPi / 180.0;
                     return Vec2{x + radius * std::cos(alpha), y + radius * std::sin(alpha)};
                 };
-                mesh.vertices.reserve(mesh.vertices.size() + static_cast<std::size_t>(k) * 6);
                 Vec2 prev = corner(0);
                 for (std::int64_t j = 0; j < k; ++j) {
                     const Vec2 next = corner(j + 1);
@@ -868,20 +973,31 @@ void GeometryEngine::flashShape(const Vec2& at, const std::optional<ApertureShap
                     addDisc(mesh, at, m.boundingDiameter);
                     return;
                 }
-                std::vector<Vec2> placed;
-                for (const Contour& contour : *m.outline) {
-                    placed.clear();
-                    placed.reserve(contour.size());
-                    for (const Vec2& p : contour) placed.push_back(Vec2{p.x + x, p.y + y});
-                    fillContour(placed, mesh);
+                // Pads of one aperture follow one another in a layer: clip the outline once, in aperture
+                // coordinates, and place its triangles at each flash.
+                struct Memo {
+                    std::vector<Contour> outline;
+                    std::vector<Triangle> triangles;
+                };
+                thread_local Memo memo;
+                if (memo.outline != *m.outline) {
+                    memo.triangles.clear();
+                    for (const Contour& contour : *m.outline) triangulateContour(contour, memo.triangles);
+                    memo.outline = *m.outline;
                 }
+                addTriangles(mesh, memo.triangles, at);
             },
         },
         shape->value);
 }
 
 void GeometryEngine::fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const {
-    for (const Contour& contour : contours) fillContour(contour, mesh);
+    std::vector<Triangle> triangles;
+    for (const Contour& contour : contours) {
+        triangles.clear();
+        triangulateContour(contour, triangles);
+        for (const Triangle& t : triangles) mesh.addTriangle(t[0], t[1], t[2]);
+    }
 }
 
 } // namespace corvane

@@ -24,9 +24,22 @@ struct TriangleMesh {
     static std::array<float, 12> verticesOfQuad(double minX, double minY, double maxX, double maxY);
 };
 
+// Consecutive primitives of one polarity in file order, as a range of vertices (not floats) of the mesh of
+// that polarity. Drawing the runs in order lets a dark object that follows a clear one survive it.
+struct PolarityRun {
+    Polarity polarity;
+    std::int64_t firstVertex = 0;
+    std::int64_t vertexCount = 0;
+
+    bool operator==(const PolarityRun&) const = default;
+};
+
 struct TessellatedLayer {
     TriangleMesh dark;
     TriangleMesh clear;
+    // Covers both meshes in file order; primitives without triangles leave no run, neighbours of one
+    // polarity share one, so dark and clear runs alternate.
+    std::vector<PolarityRun> runs;
 
     std::int64_t totalTriangles() const { return dark.triangleCount() + clear.triangleCount(); }
 };
@@ -68,6 +81,9 @@ struct GeometryEngine {
     // Cuts `hole` (expected clockwise) into `outer` (counter-clockwise) through a zero-width bridge from the
     // hole's rightmost point; returns `outer` unchanged when no bridge can be cast.
     static std::vector<Vec2> bridgeHole(const std::vector<Vec2>& outer, const std::vector<Vec2>& hole);
+    // One island with its holes as a single polygon for fillRegion: the island counter-clockwise, each hole
+    // clockwise, bridged from the rightmost hole leftwards so that no bridge runs through a hole not yet cut.
+    static std::vector<Vec2> bridgeHoles(std::vector<Vec2> outer, const std::vector<std::vector<Vec2>>& holes);
     static std::vector<Vec2> dedupeConsecutive(const std::vector<Vec2>& points);
     // Triangulates a counter-clockwise polygon; stops with what it has when no ear is left.
     static std::vector<Triangle> earClip(const std::vector<Vec2>& polygon);

@@ -164,7 +164,7 @@ Poly randomStar(std::mt19937& rng, int n) {
 }
 } // namespace
 
-// MARK: - Single contours
+// Single contours
 
 TEST(RegionFill, UnitSquareGivesTheTwoExpectedTriangles) {
     const auto tris = GeometryEngine::earClip({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
@@ -241,7 +241,7 @@ TEST(RegionFill, IndexedClippingMatchesThePlainClipper) {
     }
 }
 
-// MARK: - Hostile and broken contours
+// Hostile and broken contours
 
 TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
@@ -271,4 +271,28 @@ TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     for (int i = 0; i < 20000; ++i) noise.push_back(Vec2{coord(rng), coord(rng)});
     const auto scribble = GeometryEngine::earClip(noise);
     EXPECT_LT(scribble.size(), noise.size());
+}
+
+TEST(RegionFill, HolesBridgedInAnyOrderStayOpen) {
+    // Clearances in one row share the y of their rightmost points; bridged left to right as given, each
+    // bridge would run along the previous one and through the holes not yet cut.
+    const Poly island{{0, 0}, {0, 4}, {20, 4}, {20, 0}};  // clockwise on purpose
+    std::vector<Poly> holes;
+    double holeArea = 0;
+    for (int i = 0; i < 8; ++i) {
+        const double x = 1 + 2.2 * i;
+        Poly h{{x, 1}, {x + 1, 1}, {x + 1.5, 2}, {x + 1, 3}, {x, 3}};
+        if (i % 2) h = reversed(h);
+        holeArea += GeometryEngine::signedArea(i % 2 ? reversed(h) : h);
+        holes.push_back(h);
+    }
+    holes.push_back({});
+    const Poly polygon = GeometryEngine::bridgeHoles(island, holes);
+    EXPECT_EQ(polygon.size(), 4 + 8 * (5 + 3));
+    const auto tris = fill({polygon});
+    expectFaithful(tris, 80 - holeArea, "row of holes");
+    for (const auto& t : tris) {
+        const Vec2 c{(t[0].x + t[1].x + t[2].x) / 3, (t[0].y + t[1].y + t[2].y) / 3};
+        for (const auto& h : holes) EXPECT_FALSE(!h.empty() && GeometryEngine::pointInPolygon(c, h));
+    }
 }

@@ -65,7 +65,7 @@ bool allFinite(const TriangleMesh& m) {
 }
 } // namespace
 
-// MARK: - Mesh operations
+// Mesh operations
 
 TEST(TriangleMeshOps, QuadsFansAndTheBackgroundQuad) {
     const auto q = TriangleMesh::verticesOfQuad(0, 0, 2, 1);
@@ -87,7 +87,7 @@ TEST(TriangleMeshOps, QuadsFansAndTheBackgroundQuad) {
     EXPECT_NEAR(meshArea(fan), 3 * 0.5 * 4 * std::sin(kPi / 6), 1e-5);
 }
 
-// MARK: - Strokes
+// Strokes
 
 TEST(Strokes, BodyThenEndCapThenStartCapAtAnyDirection) {
     const GeometryEngine g;
@@ -161,7 +161,7 @@ TEST(Strokes, PolylinesAndArcsRoundEveryJoint) {
     EXPECT_EQ(chord.triangleCount(), 18 + 8);  // start to start is a dot, start to end a segment
 }
 
-// MARK: - Drills, slots and flashes
+// Drills, slots and flashes
 
 TEST(Flashes, DiscResolutionGrowsWithSize) {
     const GeometryEngine g;
@@ -244,12 +244,24 @@ TEST(Flashes, MacroOutlinesAreFilledAtTheFlashPosition) {
         EXPECT_GE(pad.vertices[i + 1], 19.5 - 1e-5);
         EXPECT_LE(pad.vertices[i + 1], 21 + 1e-5);
     }
+    // Pads of different macros in turn each keep their own outline.
+    const ApertureShape square = ApertureShape::macro("S", 1.5, std::vector<Contour>{{{0, 0}, {1, 0}, {1, 1}, {0, 1}}});
+    const ApertureShape wedge = ApertureShape::macro("W", 1.5, std::vector<Contour>{{{0, 0}, {1, 0}, {0, 1}}});
+    TriangleMesh mixed;
+    for (int i = 0; i < 3; ++i) {
+        g.append(object(PCBObjectKind::flash(Vec2{3.0 * i, 0}), square), mixed);
+        g.append(object(PCBObjectKind::flash(Vec2{3.0 * i, 5}), wedge), mixed);
+    }
+    EXPECT_EQ(mixed.triangleCount(), 9);
+    EXPECT_NEAR(meshArea(mixed), 3 * 1.5, 1e-5);
+    EXPECT_FLOAT_EQ(mixed.vertices[mixed.vertices.size() - 6], 6);  // last wedge placed at x = 6
+
     // An evaluated outline with nothing exposed draws nothing rather than a disc.
     const auto none = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::macro("E", 1, std::vector<Contour>{})));
     EXPECT_EQ(none.triangleCount(), 0);
 }
 
-// MARK: - Layers
+// Layers
 
 TEST(Tessellate, PolarityPicksTheMeshAndOrderIsKept) {
     const GeometryEngine g;
