@@ -260,7 +260,7 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
 PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
     if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
     const VellZip::Archive archive(data);
-    return buildPackage(deletingPathExtension(fileName), fileName, archive.entries(),
+    return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
                         [&archive](const std::string& path) { return archive.readEntry(path); });
 }
 

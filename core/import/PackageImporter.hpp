@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "FileIO.hpp"
+#include "SizeLimits.hpp"
 #include "VellZip.hpp"
 #include "model/Model.hpp"
 
@@ -36,8 +37,8 @@ struct PackageImporter {
     using EntryReader = std::function<Bytes(const std::string& path)>;
 
     // Ceilings on untrusted input: one entry, and everything read during one import.
-    static constexpr std::uint64_t maxEntryBytes = 1ULL << 30;
-    static constexpr std::uint64_t maxImportBytes = 4ULL << 30;
+    static constexpr std::uint64_t maxEntryBytes = kMaxEntryBytes;
+    static constexpr std::uint64_t maxImportBytes = kMaxImportBytes;
 
     PCBPackage importAny(const std::filesystem::path& url) const;
     PCBPackage importZIP(const std::filesystem::path& url) const;
@@ -47,6 +48,8 @@ struct PackageImporter {
                             const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const;
 
     static std::string shortHash(std::span<const std::uint8_t> bytes);
+    // The one ranking of layer roles: every file list and drawing order sorts by it, ascending
+    // and stable. Top copper first, bottom copper after everything else.
     static std::int64_t layerOrder(const LayerType& type);
 
     // Whether a file name may hold layer data; exposed for tests.
