@@ -3,6 +3,7 @@
 #include <cairo.h>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <string>
 #include <unistd.h>
 
