@@ -10,15 +10,6 @@ using namespace corvane::testing;
 
 namespace {
 
-struct Fixture {
-    ScratchSettings settings;
-    AppModel model{settings.open()};
-    RecordingRenderer renderer;
-
-    Fixture() { model.setRenderer(&renderer); }
-    ~Fixture() { model.setRenderer(nullptr); }
-};
-
 using Ptr = AppModel::PackagePtr;
 
 Ptr share(PCBPackage p) { return std::make_shared<const PCBPackage>(std::move(p)); }
@@ -127,10 +118,11 @@ TEST(AppCompare, RowsJoiningSeveralFilesKeepUnrelatedObjects) {
     PCBPackage a, b;
     a.name = "a";
     b.name = "b";
-    a.files.push_back(drillFile("plated.drl", {{1, 0.3}}, {{{1, 1}}, {{2, 2}}}));
-    a.files.push_back(drillFile("npth.drl", {{1, 3.0}}, {{{5, 5}, 1, Plating::npth}}));
-    b.files.push_back(drillFile("plated.drl", {{1, 0.3}}, {{{2, 2}}}));
-    b.files.push_back(drillFile("npth.drl", {{1, 3.0}}, {{{5, 5}, 1, Plating::npth}}));
+    const DrillTool small{1, 0.3, Plating::pth}, big{1, 3.0, Plating::npth};
+    a.files.push_back(drillFile("plated.drl", {small}, {hit({1, 1}), hit({2, 2})}));
+    a.files.push_back(drillFile("npth.drl", {big}, {hit({5, 5}, 1, Plating::npth)}));
+    b.files.push_back(drillFile("plated.drl", {small}, {hit({2, 2})}));
+    b.files.push_back(drillFile("npth.drl", {big}, {hit({5, 5}, 1, Plating::npth)}));
     const CompareRow row{"Drill", 0, 1, {}, {}};
     const auto groups = AppModel::compareGroupedObjects(row, a, b);
     ASSERT_EQ(groups.removed.size(), 1u);

@@ -14,15 +14,6 @@ using namespace corvane::testing;
 
 namespace {
 
-struct Fixture {
-    ScratchSettings settings;
-    AppModel model{settings.open()};
-    RecordingRenderer renderer;
-
-    Fixture() { model.setRenderer(&renderer); }
-    ~Fixture() { model.setRenderer(nullptr); }
-};
-
 const LayerState& stateOf(const AppModel& m, const std::string& id) {
     for (const auto& s : m.layerStates())
         if (s.id == id) return s;
@@ -42,12 +33,12 @@ PCBPackage mixedOrderPackage() {
     PCBPackage p;
     p.name = "mixed";
     p.files.push_back(gerberFile("b.gbr", LayerType::copper(CopperLayerID::bottom()), {stroke({0, 0}, {5, 0})}));
-    p.files.push_back(gerberFile("u.gbr", LayerType::unknown(), {pad({1, 1})}));
-    p.files.push_back(gerberFile("m.gbr", LayerType::solderMask(CopperLayerID::top()), {pad({2, 2})}));
-    p.files.push_back(gerberFile("i2.gbr", LayerType::copper(CopperLayerID::inner(2)), {pad({3, 3})}));
-    p.files.push_back(gerberFile("t.gbr", LayerType::copper(CopperLayerID::top()), {pad({4, 4})}));
-    p.files.push_back(gerberFile("s.gbr", LayerType::silkscreen(CopperLayerID::bottom()), {pad({5, 5})}));
-    p.files.push_back(gerberFile("p.gbr", LayerType::paste(CopperLayerID::top()), {pad({6, 6})}));
+    p.files.push_back(gerberFile("u.gbr", LayerType::unknown(), {disc({1, 1})}));
+    p.files.push_back(gerberFile("m.gbr", LayerType::solderMask(CopperLayerID::top()), {disc({2, 2})}));
+    p.files.push_back(gerberFile("i2.gbr", LayerType::copper(CopperLayerID::inner(2)), {disc({3, 3})}));
+    p.files.push_back(gerberFile("t.gbr", LayerType::copper(CopperLayerID::top()), {disc({4, 4})}));
+    p.files.push_back(gerberFile("s.gbr", LayerType::silkscreen(CopperLayerID::bottom()), {disc({5, 5})}));
+    p.files.push_back(gerberFile("p.gbr", LayerType::paste(CopperLayerID::top()), {disc({6, 6})}));
     return p;
 }
 
@@ -222,11 +213,12 @@ TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
     Fixture f;
     PCBPackage p = sampleBoard();
     p.files.push_back(gerberFile("mask.gbr", LayerType::solderMask(CopperLayerID::top()),
-                                 {pad({10, 10}, 1.0, Polarity::clear), pad({20, 20}, 1.0, Polarity::clear)}));
-    p.files.push_back(gerberFile("plane.gbr", LayerType::copper(CopperLayerID::inner(1)),
-                                 {stroke({1, 1}, {9, 1}), pad({5, 5}, 1.0, Polarity::clear)}, "NeGaTiVe"));
+                                 {disc({10, 10}, 1.0, Polarity::clear), disc({20, 20}, 1.0, Polarity::clear)}));
+    p.files.push_back(withFilePolarity(gerberFile("plane.gbr", LayerType::copper(CopperLayerID::inner(1)),
+                                                  {stroke({1, 1}, {9, 1}), disc({5, 5}, 1.0, Polarity::clear)}),
+                                       "NeGaTiVe"));
     p.files.push_back(gerberFile("plain-mask.gbr", LayerType::solderMask(CopperLayerID::bottom()),
-                                 {pad({10, 10}, 1.0, Polarity::clear), pad({20, 20})}));
+                                 {disc({10, 10}, 1.0, Polarity::clear), disc({20, 20})}));
     f.model.loadPackage(p);
 
     const GeometryEngine geom;
@@ -257,7 +249,7 @@ TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
     EXPECT_FALSE(AppModel::isNegativePlane(p.files[2]));  // a drill file
     PackageFile emptyMask = gerberFile("e.gbr", LayerType::solderMask(CopperLayerID::top()), {});
     EXPECT_FALSE(AppModel::isNegativePlane(emptyMask));
-    PackageFile positive = gerberFile("x.gbr", LayerType::solderMask(CopperLayerID::top()), {pad({0, 0})}, "Positive");
+    PackageFile positive = withFilePolarity(gerberFile("x.gbr", LayerType::solderMask(CopperLayerID::top()), {disc({0, 0})}), "Positive");
     EXPECT_FALSE(AppModel::isNegativePlane(positive));
 }
 
@@ -265,7 +257,7 @@ TEST(AppLoading, NegativePlaneWithoutABoardBoxIsDrawnPlain) {
     Fixture f;
     PCBPackage p;
     p.name = "no-box";
-    p.files.push_back(gerberFile("mask.gbr", LayerType::solderMask(CopperLayerID::top()), {pad({1, 1}, 1.0, Polarity::clear)}));
+    p.files.push_back(gerberFile("mask.gbr", LayerType::solderMask(CopperLayerID::top()), {disc({1, 1}, 1.0, Polarity::clear)}));
     p.files[0].gerber->bbox = BBox::empty();
     ASSERT_FALSE(p.boardBBox().isValid());
     f.model.loadPackage(p);
