@@ -9,7 +9,6 @@
 #include <thread>
 #include <utility>
 
-#include <QCoreApplication>
 #include <QThreadPool>
 
 #include "analysis/BoardSummaryEngine.hpp"
@@ -32,12 +31,17 @@ const RendererColor kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
 constexpr float kSameOpacity = 0.5f;
 constexpr float kChangeOpacity = 0.95f;
 
-// Worker results are handed to the GUI thread through the application object, which outlives every model;
-// the model itself may be gone by then, hence the guard.
+// Worker results reach the GUI thread through an object that is never destroyed, so that a result arriving
+// while the application shuts down has a valid receiver; the model itself may be gone, hence the guards.
+// Made by the first model, on the GUI thread.
+QObject* guiDispatcher() {
+    static QObject* dispatcher = new QObject();
+    return dispatcher;
+}
+
 template <class F>
 void onGuiThread(F&& body) {
-    if (!QCoreApplication::instance()) return;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(body), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(guiDispatcher(), std::forward<F>(body), Qt::QueuedConnection);
 }
 
 std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& geom, const std::vector<PCBObject>& objects) {
@@ -71,6 +75,7 @@ struct AppModel::CompareRowCache {
 
 AppModel::AppModel(std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent), settings_(settings ? std::move(settings) : std::make_unique<QSettings>("Corvane", "Corvane")) {
+    guiDispatcher();
     presets_ = builtInPresets();
     restoreSettings();
 }
