@@ -387,7 +387,11 @@ QImage Scene::readBack(const std::vector<Layer>& layers, QSize pixels, double de
 } // namespace gl
 
 MetalBoardRenderer::MetalBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
-    setFormat(surfaceFormat());
+    // Layers are multisampled in their own pass; the widget's framebuffer only receives whole-target
+    // composites, where more samples would add fill and change no pixel.
+    QSurfaceFormat format = surfaceFormat();
+    format.setSamples(0);
+    setFormat(format);
 }
 
 MetalBoardRenderer::~MetalBoardRenderer() {
@@ -524,6 +528,7 @@ void MetalBoardRenderer::paintGL() {
     const QSize pixels(viewport[2], viewport[3]);
     if (pixels.width() < 1 || pixels.height() < 1 || width() < 1 || height() < 1) return;
     widgetScene_->render(layers_, defaultFramebufferObject(), pixels, width(), height(), camera_);
+    ++framesDrawn_;
 }
 
 gl::Scene* MetalBoardRenderer::offscreenScene() {

@@ -57,6 +57,8 @@ public:
 
     // True after initializeGL failed; glFailed() was emitted then, once, from the event loop.
     bool hasFailed() const { return failed_; }
+    // Frames drawn into the widget so far; an idle canvas draws none.
+    std::uint64_t framesDrawn() const { return framesDrawn_; }
 
 Q_SIGNALS:
     void glFailed();
@@ -96,6 +98,7 @@ private:
     CameraState camera_;
     std::uint64_t nextSerial_ = 1;
     bool failed_ = false;
+    std::uint64_t framesDrawn_ = 0;
     std::unique_ptr<gl::Scene> widgetScene_;
     // A context of our own for read-backs while the widget has none.
     std::unique_ptr<QOffscreenSurface> offscreenSurface_;
