@@ -92,6 +92,7 @@ private:
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices);
     void releaseWidgetScene();
+    void releaseOffscreenScene();
     gl::Scene* offscreenScene();
 
     std::vector<RenderLayer> layers_;
