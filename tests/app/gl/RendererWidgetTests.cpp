@@ -1,4 +1,5 @@
 #include <QCoreApplication>
+#include <QGuiApplication>
 #include <QProcess>
 #include <QTest>
 #include <QWidget>
@@ -143,4 +144,22 @@ TEST_F(RendererWidget, KeepsDrawingAfterMovingToAnotherWindow) {
     EXPECT_TRUE(near(pixelAt(snapshot, canvas->camera(), {0, 0}), {0, 0, 255}));
     EXPECT_LE(maxDifference(grab, snapshot), 1);
     EXPECT_FALSE(canvas->hasFailed());
+}
+
+// The offscreen platform may still hand out contexts (with an X display about), but it has no windows to
+// show a GL widget in: the canvas must take its software view there.
+TEST(RendererProbe, RefusesTheOffscreenPlatform) {
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
+        EXPECT_FALSE(MetalBoardRenderer::probe());
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=RendererProbe.*"});
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QString out = QString::fromUtf8(child.readAllStandardOutput());
+    EXPECT_EQ(child.exitCode(), 0) << out.toStdString();
+    EXPECT_TRUE(out.contains("[  PASSED  ] 1 test")) << out.toStdString();
 }
