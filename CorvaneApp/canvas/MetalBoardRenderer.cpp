@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <unordered_map>
 
 #include "canvas/CanvasTransform.hpp"
