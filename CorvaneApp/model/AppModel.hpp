@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -217,6 +218,13 @@ private:
     // per package.
     void ensureLayerMeshes(const std::vector<std::size_t>& fileIndices);
     void ensureCompareCaches();
+    static std::shared_ptr<const CompareRowCache> makeCompareRowCache(const std::string& layerKey, const PCBPackage& base,
+                                                                      const PCBPackage& revised);
+    static std::map<std::string, std::shared_ptr<const CompareRowCache>> makeCompareCaches(
+        const std::vector<std::string>& layerKeys, const PCBPackage& base, const PCBPackage& revised,
+        unsigned maxThreads = std::thread::hardware_concurrency());
+    // The layer keys that have files in both revisions: the rows a comparison of the two will have.
+    static std::vector<std::string> sharedLayerKeys(const PCBPackage& a, const PCBPackage& b);
     std::vector<std::size_t> filesInCategoryOrder() const;
     void refreshSummary();
     void applyCamera();
@@ -264,7 +272,6 @@ private:
     std::unordered_map<std::string, std::shared_ptr<const TessellatedLayer>> layerMeshes_;
     // Groups and meshes of the current comparison by layer key, dropped whenever it changes.
     std::map<std::string, std::shared_ptr<const CompareRowCache>> compareCache_;
-    bool compareCacheValid_ = false;
 };
 
 } // namespace corvane

@@ -9,6 +9,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "analysis/Builders.hpp"
 #include "model/AppModel.hpp"
 
 namespace corvane::testing {
@@ -74,7 +75,7 @@ inline PCBObject stroke(Vec2 a, Vec2 b, double width = 0.2, Polarity polarity = 
                      std::nullopt, std::nullopt, std::nullopt, index);
 }
 
-inline PCBObject pad(Vec2 at, double diameter = 1.0, Polarity polarity = Polarity::dark, std::int64_t index = 0) {
+inline PCBObject disc(Vec2 at, double diameter = 1.0, Polarity polarity = Polarity::dark, std::int64_t index = 0) {
     return PCBObject(PCBObjectKind::flash(at), 11, ApertureShape::circle(diameter), polarity, std::nullopt,
                      std::nullopt, std::nullopt, std::nullopt, index);
 }
@@ -85,46 +86,21 @@ inline std::vector<PCBObject> numbered(std::vector<PCBObject> objects) {
     return objects;
 }
 
-inline PackageFile gerberFile(const std::string& name, LayerType type, std::vector<PCBObject> objects,
-                              std::optional<std::string> filePolarity = std::nullopt) {
-    PackageFile f;
-    f.fileName = name;
-    f.relativePath = name;
-    f.format = SourceFormat::gerberX2;
-    f.layerType = std::move(type);
-    f.confidence = DetectionConfidence::high;
-    GerberDocument doc;
-    doc.objects = numbered(std::move(objects));
-    for (const auto& o : doc.objects) doc.bbox.include(o.bbox);
-    doc.filePolarity = std::move(filePolarity);
-    f.gerber = std::move(doc);
+inline PackageFile withFilePolarity(PackageFile f, std::string polarity) {
+    f.gerber->filePolarity = std::move(polarity);
     return f;
 }
 
-struct TestHit {
-    Vec2 at;
-    std::int64_t tool = 1;
-    Plating plating = Plating::pth;
+inline DrillHit hit(Vec2 at, std::int64_t tool = 1, Plating plating = Plating::pth) { return DrillHit{at, tool, plating}; }
+
+struct Fixture {
+    ScratchSettings settings;
+    AppModel model{settings.open()};
+    RecordingRenderer renderer;
+
+    Fixture() { model.setRenderer(&renderer); }
+    ~Fixture() { model.setRenderer(nullptr); }
 };
-
-inline PackageFile drillFile(const std::string& name, std::map<std::int64_t, double> toolDiameters,
-                             std::vector<TestHit> hits) {
-    PackageFile f;
-    f.fileName = name;
-    f.relativePath = name;
-    f.format = SourceFormat::excellon;
-    f.layerType = LayerType::drill();
-    f.confidence = DetectionConfidence::high;
-    DrillDocument doc;
-    doc.fileName = name;
-    for (const auto& [n, d] : toolDiameters) doc.tools[n] = DrillTool{n, d, Plating::unknown};
-    for (const auto& h : hits) {
-        doc.hits.push_back(DrillHit{h.at, h.tool, h.plating});
-        doc.bbox.include(h.at);
-    }
-    f.drill = std::move(doc);
-    return f;
-}
 
 // A 40 × 30 mm board: outline, top copper with two tracks and a pad, a drill file with three hits.
 inline PCBPackage sampleBoard(const std::string& name = "board") {
@@ -132,12 +108,13 @@ inline PCBPackage sampleBoard(const std::string& name = "board") {
     p.name = name;
     p.sourceFileName = name + ".zip";
     p.files.push_back(gerberFile("board-F_Cu.gbr", LayerType::copper(CopperLayerID::top()),
-                                 {stroke({5, 5}, {20, 5}), stroke({20, 5}, {20, 20}), pad({10, 10})}));
+                                 {stroke({5, 5}, {20, 5}), stroke({20, 5}, {20, 20}), disc({10, 10})}));
     p.files.push_back(gerberFile("board-Edge_Cuts.gbr", LayerType::outline(),
                                  {stroke({0, 0}, {40, 0}, 0), stroke({40, 0}, {40, 30}, 0),
                                   stroke({40, 30}, {0, 30}, 0), stroke({0, 30}, {0, 0}, 0)}));
-    p.files.push_back(drillFile("board.drl", {{1, 0.3}, {2, 1.0}},
-                                {{{10, 10}, 1, Plating::pth}, {{20, 20}, 2, Plating::npth}, {{30, 20}, 2, Plating::unknown}}));
+    p.files.push_back(drillFile("board.drl", {DrillTool{1, 0.3, Plating::pth}, DrillTool{2, 1.0, Plating::npth}},
+                                {hit({10, 10}, 1, Plating::pth), hit({20, 20}, 2, Plating::npth),
+                                 hit({30, 20}, 2, Plating::unknown)}));
     return p;
 }
 
