@@ -616,11 +616,7 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     PackageDiff diff = diffRun.get();
     if (failure) std::rethrow_exception(failure);
 
-    setCompareBase(base);
-    setCompareBaseName(baseName);
-    setCompareDiff(diff);
-    setPackage(revised);
-
+    // The rows are made first so that the comparison itself can be moved into place.
     std::vector<CompareRow> rows;
     rows.reserve(diff.layers.size());
     for (const auto& l : diff.layers)
@@ -629,10 +625,16 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     std::stable_sort(rows.begin(), rows.end(), [](const CompareRow& a, const CompareRow& b) {
         return a.addedCount + a.removedCount > b.addedCount + b.removedCount;
     });
+    const std::string status = "Compare " + baseName + " \u2192 " + diff.nameB + ": " +
+                               std::to_string(diff.totalChanges()) + " changes";
+
+    setCompareBase(base);
+    setCompareBaseName(baseName);
+    setCompareDiff(std::move(diff));
+    setPackage(revised);
     setCompareRows(std::move(rows));
     compareCache_ = std::move(prepared);
-    setStatusMessage("Compare " + baseName + " \u2192 " + diff.nameB + ": " + std::to_string(diff.totalChanges()) +
-                     " changes");
+    setStatusMessage(status);
 
     const BBox board = revised->boardBBox();
     if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {
