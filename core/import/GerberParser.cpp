@@ -168,8 +168,9 @@ class GerberReader {
 public:
     explicit GerberReader(std::size_t textSize) {
         // A stroke or flash takes at least about 20 bytes of text; reserving for that many avoids moving
-        // every object when the vector would otherwise grow.
-        objects_.reserve(std::min<std::size_t>(textSize / 20 + 16, std::size_t{1} << 24));
+        // every object when the vector would otherwise grow. Capped so that a huge file does not ask for
+        // gigabytes before its first object: past the cap the table grows as needed.
+        objects_.reserve(std::min<std::size_t>(textSize / 20 + 16, std::size_t{1} << 21));
         adviseHugePages(objects_.data(), objects_.capacity() * sizeof(PCBObject));
     }
 
