@@ -231,3 +231,21 @@ TEST(GerberParserMacros, DiscSegments) {
     EXPECT_EQ(ApertureMacro::discSegments(0.5), 12);
     EXPECT_EQ(ApertureMacro::discSegments(5.0), 48);
 }
+
+TEST(GerberParserMacros, OlderLinePrimitives) {
+    // Code 2 is the older name of the vector line; 22 places a rectangle by its lower-left corner.
+    const GerberDocument doc = parseDoc(mmFile("%AMVL*2,1,0.2,0,0,1,0,90*%\n%ADD10VL*%\n"
+                                               "%AMLL*22,1,1,0.5,0.5,0.25,0*%\n%ADD11LL*%\n"));
+    const ApertureShape::Macro& vl = macroOf(doc, 10);
+    ASSERT_TRUE(vl.outline.has_value());
+    const BBox v = outlineBox(vl);  // along x, then turned a quarter: along y
+    EXPECT_NEAR(v.minX, -0.1, 1e-12);
+    EXPECT_NEAR(v.maxX, 0.1, 1e-12);
+    EXPECT_NEAR(v.minY, 0, 1e-12);
+    EXPECT_NEAR(v.maxY, 1, 1e-12);
+    const BBox l = outlineBox(macroOf(doc, 11));
+    EXPECT_NEAR(l.minX, 0.5, 1e-12);
+    EXPECT_NEAR(l.minY, 0.25, 1e-12);
+    EXPECT_NEAR(l.maxX, 1.5, 1e-12);
+    EXPECT_NEAR(l.maxY, 0.75, 1e-12);
+}
