@@ -208,6 +208,7 @@ private:
     PCBObject& newObject(PCBObjectKind kind, bool withAperture);
 
     void warn(const char* text);
+    void noteInternal(std::string text);
 
     // coordinate format and units
     std::int64_t intDigits_ = 2;
@@ -258,6 +259,14 @@ private:
 
 void GerberReader::warn(const char* text) {
     if (std::find(warnings_.begin(), warnings_.end(), text) == warnings_.end()) warnings_.emplace_back(text);
+}
+
+void GerberReader::noteInternal(std::string text) {
+    // Diagnostics only: each text once, and not without end for files defining endless apertures.
+    constexpr std::size_t kMaxNotes = 256;
+    if (internalWarnings_.size() >= kMaxNotes) return;
+    if (std::find(internalWarnings_.begin(), internalWarnings_.end(), text) != internalWarnings_.end()) return;
+    internalWarnings_.push_back(std::move(text));
 }
 
 // --- lexer ---------------------------------------------------------------------------------------
@@ -583,8 +592,8 @@ void GerberReader::defineAperture(std::string_view cmd) {
             if (extent > 0 && std::isfinite(extent)) {
                 diameter = extent * 2;
             } else {
-                internalWarnings_.push_back("Aperture macro '" + std::string(templateName) +
-                                            "' could not be measured; using 1mm approximation.");
+                noteInternal("Aperture macro '" + std::string(templateName) +
+                             "' could not be measured; using 1mm approximation.");
                 diameter = 1.0;
             }
         }
