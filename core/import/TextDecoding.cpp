@@ -11,9 +11,11 @@ std::string_view asChars(std::span<const std::uint8_t> bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// Whole-buffer UTF-8 check with a fast path over ASCII runs: drill and Gerber files are
-// almost entirely ASCII and reach tens of megabytes.
-bool validUTF8(std::span<const std::uint8_t> bytes) {
+} // namespace
+
+// Drill and Gerber files are almost entirely ASCII and reach tens of megabytes: skip ASCII
+// eight bytes at a time.
+bool validatesAsUTF8(std::span<const std::uint8_t> bytes) {
     std::size_t i = 0;
     const std::size_t n = bytes.size();
     while (i < n) {
@@ -37,7 +39,6 @@ bool validUTF8(std::span<const std::uint8_t> bytes) {
     }
     return true;
 }
-} // namespace
 
 std::string latin1ToUTF8(std::span<const std::uint8_t> bytes) {
     std::string out;
@@ -54,7 +55,7 @@ std::string latin1ToUTF8(std::span<const std::uint8_t> bytes) {
 }
 
 std::string decodeUTF8OrLatin1(std::span<const std::uint8_t> bytes) {
-    if (validUTF8(bytes)) return std::string(asChars(bytes));
+    if (validatesAsUTF8(bytes)) return std::string(asChars(bytes));
     return latin1ToUTF8(bytes);
 }
 

@@ -10,6 +10,9 @@
 
 namespace corvane {
 
+// Strict UTF-8 validation (no overlongs, surrogates or cut sequences), fast over ASCII runs.
+bool validatesAsUTF8(std::span<const std::uint8_t> bytes);
+
 // The bytes as text: unchanged when they are valid UTF-8, otherwise each byte read as the
 // Latin-1 code point of the same value. The result is always valid UTF-8.
 std::string decodeUTF8OrLatin1(std::span<const std::uint8_t> bytes);
