@@ -6,6 +6,7 @@
 
 #include "import/ApertureMacro.hpp"
 #include "import/GerberTestHelpers.hpp"
+#include "model/GeometryEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::test;
@@ -24,22 +25,11 @@ const ApertureShape::Macro& macroOf(const GerberDocument& doc, std::int64_t code
     return m ? *m : none;
 }
 
-bool insideContour(const Contour& c, Vec2 p) {
-    bool in = false;
-    for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) {
-        if ((c[i].y > p.y) != (c[j].y > p.y) &&
-            p.x < (c[j].x - c[i].x) * (p.y - c[i].y) / (c[j].y - c[i].y) + c[i].x) {
-            in = !in;
-        }
-    }
-    return in;
-}
-
 // Whether the drawn aperture covers the point: every contour is filled on its own.
 bool covers(const ApertureShape::Macro& m, double x, double y) {
     if (!m.outline) return false;
     for (const Contour& c : *m.outline)
-        if (insideContour(c, Vec2{x, y})) return true;
+        if (GeometryEngine::pointInPolygon(Vec2{x, y}, c)) return true;
     return false;
 }
 
