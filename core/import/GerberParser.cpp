@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -99,12 +100,33 @@ bool isAllASCII(const std::uint8_t* p, std::size_t n) {
     return true;
 }
 
+// Eight ASCII digits at p as their value, or nothing when one of them is not a digit. Coordinates are
+// mostly 7 to 10 digits long, so reading eight at a time halves the work of the common case.
+inline std::optional<std::uint64_t> eightDigits(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    if (std::endian::native != std::endian::little) v = __builtin_bswap64(v);
+    const std::uint64_t digitsOnly =
+        (v & 0xF0F0F0F0F0F0F0F0ULL) | (((v + 0x0606060606060606ULL) & 0xF0F0F0F0F0F0F0F0ULL) >> 4);
+    if (digitsOnly != 0x3333333333333333ULL) return std::nullopt;
+    v = ((v & 0x0F0F0F0F0F0F0F0FULL) * 2561) >> 8;
+    v = ((v & 0x00FF00FF00FF00FFULL) * 6553601) >> 16;
+    return ((v & 0x0000FFFF0000FFFFULL) * 42949672960001ULL) >> 32;
+}
+
 // A run of 1 to 18 ASCII digits and nothing else: the common case, read without a general parser.
 inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
     if (s.empty() || s.size() > 18) return std::nullopt;
     std::uint64_t v = 0;
-    for (const char c : s) {
-        const auto d = static_cast<unsigned>(static_cast<unsigned char>(c) - '0');
+    std::size_t k = 0;
+    if (s.size() >= 8) {
+        const auto head = eightDigits(s.data());
+        if (!head) return std::nullopt;
+        v = *head;
+        k = 8;
+    }
+    for (; k < s.size(); ++k) {
+        const auto d = static_cast<unsigned>(static_cast<unsigned char>(s[k]) - '0');
         if (d > 9) return std::nullopt;
         v = v * 10 + d;
     }
