@@ -126,7 +126,7 @@ void BM_SpacingRoundRectPads(benchmark::State& state) {
     std::vector<PCBObject> pads;
     for (int r = 0; r < 100; ++r)
         for (int c = 0; c < 200; ++c)
-            pads.push_back(object(PCBObjectKind::flash({c * 0.4, r * 2.0}), shape, "N" + std::to_string(c), r * 200 + c));
+            pads.push_back(object(PCBObjectKind::flash({c * 0.4, r * 2.0}), shape, std::string("N").append(std::to_string(c)), r * 200 + c));
     const PCBPackage pkg{"b", "b.zip", {copperFile("top.gtl", CopperLayerID::top(), std::move(pads))}, {}, {}};
     std::size_t issues = 0;
     for (auto _ : state) {

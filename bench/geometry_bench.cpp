@@ -227,4 +227,47 @@ void BM_FillBridgedPlane60k(benchmark::State& state) {
     state.counters["triangles"] = static_cast<double>(triangles);
 }
 BENCHMARK(BM_FillBridgedPlane60k)->Unit(benchmark::kMillisecond);
+// Joining 12,100 round clearances (40 points each) into their plane: half a million points.
+void BM_BridgeHoles12k(benchmark::State& state) {
+    const Contour island{{0, 0}, {100, 0}, {100, 100}, {0, 100}};
+    std::vector<Contour> holes;
+    for (int gx = 0; gx < 110; ++gx) {
+        for (int gy = 0; gy < 110; ++gy) {
+            const Vec2 c{1 + 98.0 * gx / 110, 1 + 98.0 * gy / 110};
+            Contour hole;
+            for (int k = 0; k < 40; ++k) {
+                const double a = kTwoPi * k / 40;
+                hole.push_back(c + Vec2{0.13 * std::cos(a), 0.13 * std::sin(a)});
+            }
+            holes.push_back(std::move(hole));
+        }
+    }
+    std::size_t points = 0;
+    for (auto _ : state) {
+        const Contour polygon = GeometryEngine::bridgeHoles(island, holes);
+        points = polygon.size();
+        benchmark::DoNotOptimize(polygon.data());
+    }
+    state.counters["points"] = static_cast<double>(points);
+}
+BENCHMARK(BM_BridgeHoles12k)->Unit(benchmark::kMillisecond);
+
+// A comb of 5,000 teeth: the clipper's worst shape among real-looking ones, every ear lies along the spine.
+void BM_FillComb20k(benchmark::State& state) {
+    Contour comb{{0, -1}, {10'000, -1}};
+    for (int k = 4'999; k >= 0; --k) {
+        comb.push_back(Vec2{2.0 * k + 1, 0});
+        comb.push_back(Vec2{2.0 * k + 1, 10});
+        comb.push_back(Vec2{2.0 * k, 10});
+        comb.push_back(Vec2{2.0 * k, 0});
+    }
+    const std::vector<Contour> region{comb};
+    const GeometryEngine engine;
+    for (auto _ : state) {
+        TriangleMesh mesh;
+        engine.fillRegion(region, mesh);
+        benchmark::DoNotOptimize(mesh.vertices.data());
+    }
+}
+BENCHMARK(BM_FillComb20k)->Unit(benchmark::kMillisecond);
 } // namespace

@@ -208,6 +208,21 @@ BBox segmentBox(const Vec2& a, const Vec2& b) {
 
 // Edges and contours whose boxes lie no nearer than the best distance so far are skipped: a
 // rounded pad has a few hundred edges, and only the facing ones matter.
+// Lowers `best` to the nearest approach of the segment p–q (whose box is segBox) to the edges of
+// one contour; edges whose boxes lie no nearer than `best` are skipped. True once best is 0.
+bool approachContour(const Vec2& p, const Vec2& q, const BBox& segBox, const Vec2* pts, std::size_t n,
+                     const Vec2& offset, ClosestPoints& best) {
+    for (std::size_t i = 0; i < n; ++i) {
+        const Vec2 e0 = pts[i] + offset;
+        const Vec2 e1 = pts[(i + 1) % n] + offset;
+        if (boxGap(segBox, segmentBox(e0, e1)) >= best.distance) continue;
+        const ClosestPoints e = closestPointsSegSeg(p, q, e0, e1);
+        if (e.distance < best.distance) best = e;
+        if (best.distance == 0) return true;
+    }
+    return false;
+}
+
 template <class View>
 ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) {
     ClosestPoints best{kInf, p, p};
@@ -217,17 +232,9 @@ ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) 
         const double contourGap = boxGap(segBox, ref.box);
         if (contourGap >= best.distance) continue;
         const Vec2* pts = poly.contourPoints(c);
-        const std::size_t n = ref.count;
-        for (std::size_t i = 0; i < n; ++i) {
-            const Vec2 e0 = pts[i] + poly.offset;
-            const Vec2 e1 = pts[(i + 1) % n] + poly.offset;
-            if (boxGap(segBox, segmentBox(e0, e1)) >= best.distance) continue;
-            const ClosestPoints e = closestPointsSegSeg(p, q, e0, e1);
-            if (e.distance < best.distance) best = e;
-            if (best.distance == 0) return best;
-        }
+        if (approachContour(p, q, segBox, pts, ref.count, poly.offset, best)) return best;
         // No edge touched: the segment lies wholly inside or wholly outside this contour.
-        if (contourGap == 0 && contourContains(pts, n, p - poly.offset)) return ClosestPoints{0.0, p, p};
+        if (contourGap == 0 && contourContains(pts, ref.count, p - poly.offset)) return ClosestPoints{0.0, p, p};
     }
     return best;
 }
@@ -255,14 +262,7 @@ ClosestPoints polygonsToPolygons(const View& A, const View& B, std::vector<Conto
             const Vec2 a1 = pa[(i + 1) % na] + A.offset;
             const BBox ea = segmentBox(a0, a1);
             if (boxGap(ea, rb.box) >= best.distance) continue;
-            for (std::size_t j = 0; j < nb; ++j) {
-                const Vec2 b0 = pb[j] + B.offset;
-                const Vec2 b1 = pb[(j + 1) % nb] + B.offset;
-                if (boxGap(ea, segmentBox(b0, b1)) >= best.distance) continue;
-                const ClosestPoints e = closestPointsSegSeg(a0, a1, b0, b1);
-                if (e.distance < best.distance) best = e;
-                if (best.distance == 0) return best;
-            }
+            if (approachContour(a0, a1, ea, pb, nb, B.offset, best)) return best;
         }
         // Edges apart, boxes overlapping: one contour may hold the other.
         const Vec2 a0 = pa[0] + A.offset;

@@ -52,11 +52,12 @@ void collectSpacingPrimitives(const PackageFile& file, SpacePrimList& out) {
     std::vector<Vec2> pts;
     GeometryEngine tenDegrees;
     tenDegrees.arcSegmentDegrees = 10.0;
-    for (const PCBObject& o : objects) {
+    for (std::size_t src = 0; src < objects.size(); ++src) {
+        const PCBObject& o = objects[src];
         if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
             auto body = CopperBodySet::capsule(s->start, s->end, nominalWidth(o.apertureShape));
             if (!body) continue;
-            SpacePrim p{*body, true, netOf(o), body->box};
+            SpacePrim p{*body, true, netOf(o), body->box, src};
             if (grid::isFinite(o.bbox) && o.bbox.isValid()) p.bbox.include(o.bbox);
             out.prims.push_back(p);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
@@ -67,12 +68,12 @@ void collectSpacingPrimitives(const PackageFile& file, SpacePrimList& out) {
             for (std::size_t k = 0; k + 1 < pts.size(); ++k) {
                 auto body = CopperBodySet::capsule(pts[k], pts[k + 1], w);
                 if (!body) break;
-                out.prims.push_back(SpacePrim{*body, true, net, body->box});
+                out.prims.push_back(SpacePrim{*body, true, net, body->box, src});
             }
         } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
             auto body = out.bodies.flash(f->at, o.apertureShape);
             if (!body) continue;
-            out.prims.push_back(SpacePrim{*body, false, netOf(o), body->box});
+            out.prims.push_back(SpacePrim{*body, false, netOf(o), body->box, src});
         }
     }
 }
@@ -82,6 +83,7 @@ double cellSizeFor(double limit) { return 4.0 * limit <= 0.5 ? 0.5 : 4.0 * limit
 std::optional<CheckIssue> spaceViolation(const SpacePrimList& list, const SpacePrim& a, const SpacePrim& b,
                                          double limit, double limitSq, const std::string& fileName) {
     if (a.net >= 0 && a.net == b.net) return std::nullopt;
+    if (a.source == b.source) return std::nullopt;
     if (a.isTrack && b.isTrack) {
         const Vec2& a0 = a.body.a;
         const Vec2& a1 = a.body.b;
@@ -217,6 +219,19 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
         }
     }
     return out;
+}
+
+void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
+                         std::vector<CheckIssue>& issues) {
+    SpacingResult result = checkCopperSpacing(package, limit, deadline);
+    for (auto& issue : result.issues) issues.push_back(std::move(issue));
+    // Without this the report would read as clean copper although part of it was never measured.
+    if (result.incomplete)
+        issues.push_back(CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
+                                    "Spacing check incomplete: the copper spacing check ran out of time before every "
+                                    "copper layer was examined, so spacing below the preset minimum may remain "
+                                    "unreported.",
+                                    result.unfinishedFile, std::nullopt});
 }
 
 } // namespace corvane::spacing

@@ -22,12 +22,14 @@ inline constexpr double kDeadlineSeconds = 2.0;
 inline constexpr double kTolerance = 1e-6;
 
 // One piece of copper. `isTrack` marks bodies made from strokes and arcs (the connected-track
-// rule applies between two of them); `net` is an interned net name, −1 without one.
+// rule applies between two of them); `net` is an interned net name, −1 without one; `source` is
+// the object's position in its file (the pieces of one arc share it: they are one copper).
 struct SpacePrim {
     CopperBody body;
     bool isTrack = false;
     std::int32_t net = -1;
     BBox bbox;
+    std::size_t source = 0;
 };
 
 struct SpacePrimList {
@@ -72,5 +74,9 @@ struct SpacingResult {
 
 // The whole check over a package; nothing when limit ≤ 0.
 SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline);
+
+// The check's findings as report rows, followed by a warning when it could not finish.
+void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
+                         std::vector<CheckIssue>& issues);
 
 } // namespace corvane::spacing

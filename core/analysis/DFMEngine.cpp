@@ -78,7 +78,11 @@ void checkOutline(const PCBPackage& package, std::vector<CheckIssue>& issues) {
         std::string positions;
         for (std::size_t k = 0; k < outside.size() && k < kMaxListedPositions; ++k) {
             if (k > 0) positions += ", ";
-            positions += "(" + formatFixed(outside[k].position.x, 3) + ", " + formatFixed(outside[k].position.y, 3) + ")";
+            positions += '(';
+            positions += formatFixed(outside[k].position.x, 3);
+            positions += ", ";
+            positions += formatFixed(outside[k].position.y, 3);
+            positions += ')';
         }
         issues.push_back(makeIssue("drillOutsideBoard", CheckSeverity::error, "Drill hit outside board",
                                    "Drill outside board: " + formatInt(static_cast<std::int64_t>(outside.size())) +
@@ -147,21 +151,6 @@ void checkDrillSize(const PCBPackage& package, double minDrill, std::vector<Chec
                                    worstFile->fileName));
 }
 
-void checkSpacing(const PCBPackage& package, double minSpace, std::vector<CheckIssue>& issues) {
-    if (!(minSpace > 0)) return;
-    const auto deadline = spacing::Clock::now() + std::chrono::duration_cast<spacing::Clock::duration>(
-                                                       std::chrono::duration<double>(spacing::kDeadlineSeconds));
-    auto result = spacing::checkCopperSpacing(package, minSpace, deadline);
-    for (auto& issue : result.issues) issues.push_back(std::move(issue));
-    // Without this the report would read as clean copper although part of it was never measured.
-    if (result.incomplete)
-        issues.push_back(makeIssue("spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
-                                   "Spacing check incomplete: the copper spacing check ran out of time before "
-                                   "every copper layer was examined, so spacing below the preset minimum may "
-                                   "remain unreported.",
-                                   result.unfinishedFile));
-}
-
 } // namespace
 
 DFMReport DFMEngine::runChecks(const PCBPackage& package, const std::optional<ManufacturingPreset>& preset) const {
@@ -172,7 +161,11 @@ DFMReport DFMEngine::runChecks(const PCBPackage& package, const std::optional<Ma
     if (preset) {
         checkTraceWidth(package, preset->minTraceMM, issues);
         checkDrillSize(package, preset->minDrillMM, issues);
-        checkSpacing(package, preset->minSpaceMM, issues);
+        if (preset->minSpaceMM > 0)
+            spacing::appendSpacingIssues(package, preset->minSpaceMM,
+                                         spacing::Clock::now() + std::chrono::duration_cast<spacing::Clock::duration>(
+                                                                     std::chrono::duration<double>(spacing::kDeadlineSeconds)),
+                                         issues);
     }
     return DFMReport(std::move(issues), preset ? std::optional<std::string>(preset->name) : std::nullopt, checkedAt);
 }

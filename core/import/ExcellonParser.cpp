@@ -1,5 +1,6 @@
 #include "ExcellonParser.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
@@ -219,7 +220,8 @@ bool is(const Word& w, char letter, std::string_view value) { return w.letter ==
 class Reader {
 public:
     Reader(std::string_view fileName, std::string_view text) : fileName_(fileName), plating_(filePlating(fileName, text)) {
-        hits_.reserve(text.size() / 16);
+        // About one hit per coordinate line; a guess only, capped so junk cannot reserve gigabytes.
+        hits_.reserve(std::min<std::size_t>(text.size() / 16, std::size_t{1} << 22));
         words_.reserve(16);
     }
 

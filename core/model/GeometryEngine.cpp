@@ -20,6 +20,22 @@ double distanceBetween(const Vec2& a, const Vec2& b) {
     const double dy = a.y - b.y;
     return std::sqrt(dx * dx + dy * dy);
 }
+
+// Columns and rows of a uniform grid over a box; anything outside the box, or not a number, falls into a
+// border cell, so a lookup is always in range.
+class GridAxes {
+protected:
+    std::int32_t gx_ = 1, gy_ = 1;
+    double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
+
+    static std::int32_t clampedCell(double v, double min, double scale, std::int32_t count) {
+        const double c = std::floor((v - min) * scale);
+        if (!(c > 0)) return 0;
+        return c >= count - 1 ? count - 1 : static_cast<std::int32_t>(c);
+    }
+    std::int32_t cellX(double x) const { return clampedCell(x, minX_, scaleX_, gx_); }
+    std::int32_t cellY(double y) const { return clampedCell(y, minY_, scaleY_, gy_); }
+};
 } // namespace
 
 // TriangleMesh
@@ -206,26 +222,248 @@ std::vector<Vec2> GeometryEngine::bridgeHole(const std::vector<Vec2>& outer, con
     return result;
 }
 
+namespace {
+
+// Bridges many holes with the outcome of bridgeHole applied hole after hole, without rescanning and copying
+// the growing polygon each time: every non-horizontal edge of the bridged polygon is a piece of an edge of
+// the island or of a hole, so the rays are cast against those edges (found through a grid of rows and
+// columns), and the polygon is assembled once at the end.
+class HoleBridger : GridAxes {
+public:
+    HoleBridger(const std::vector<Vec2>& outer, const std::vector<std::vector<Vec2>>& holes,
+                const std::vector<std::size_t>& order) {
+        addContour(outer);
+        for (std::size_t i : order) {
+            std::vector<Vec2> hole = holes[i];
+            if (GeometryEngine::signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
+            addContour(hole);
+        }
+        buildGrid();
+        registerEdges(0);
+        for (std::size_t c = 1; c < offset_.size(); ++c) {
+            if (bridge(c)) registerEdges(c);
+        }
+    }
+
+    std::vector<Vec2> assemble() const {
+        // Attachments along each edge in the order the sequential bridging leaves them: nearer the edge's
+        // start first; at one point, the later bridge first (it splits the piece before the earlier one).
+        std::vector<std::size_t> sorted(attachments_.size());
+        for (std::size_t i = 0; i < sorted.size(); ++i) sorted[i] = i;
+        std::sort(sorted.begin(), sorted.end(), [&](std::size_t l, std::size_t r) {
+            const Attachment& a = attachments_[l];
+            const Attachment& b = attachments_[r];
+            if (a.edge != b.edge) return a.edge < b.edge;
+            if (a.t != b.t) return a.t < b.t;
+            return l > r;
+        });
+        std::vector<std::size_t> firstOnEdge(points_.size() + 1, sorted.size());
+        for (std::size_t k = sorted.size(); k-- > 0;) firstOnEdge[attachments_[sorted[k]].edge] = k;
+        for (std::size_t e = points_.size(); e-- > 0;) firstOnEdge[e] = std::min(firstOnEdge[e], firstOnEdge[e + 1]);
+
+        struct Frame {
+            std::size_t contour, start, step, nextAttachment, endAttachment;
+            const Attachment* via;  // the bridge this hole hangs from; none for the island
+        };
+        std::vector<Vec2> out;
+        out.reserve(points_.size() + 3 * attachments_.size());
+        std::vector<Frame> stack{Frame{0, 0, 0, 0, 0, nullptr}};
+        while (!stack.empty()) {
+            Frame& f = stack.back();
+            if (f.nextAttachment < f.endAttachment) {
+                const Attachment& a = attachments_[sorted[f.nextAttachment++]];
+                out.push_back(a.b);
+                stack.push_back(Frame{a.hole, a.m, 0, 0, 0, &a});
+                continue;
+            }
+            const std::size_t size = size_[f.contour];
+            if (f.step == size) {
+                if (f.via) {
+                    out.push_back(points_[offset_[f.via->hole] + f.via->m]);
+                    out.push_back(f.via->b);
+                }
+                stack.pop_back();
+                continue;
+            }
+            const std::size_t edge = offset_[f.contour] + (f.start + f.step) % size;
+            ++f.step;
+            out.push_back(points_[edge]);
+            f.nextAttachment = firstOnEdge[edge];
+            f.endAttachment = firstOnEdge[edge + 1];
+        }
+        return out;
+    }
+
+private:
+    struct Attachment {
+        std::size_t edge;  // global index of the edge's first point
+        double t;          // squared distance of b from that point
+        Vec2 b;
+        std::size_t hole, m;  // the hole's contour and its rightmost point
+    };
+    std::vector<Vec2> points_;
+    std::vector<std::size_t> offset_, size_, start_;  // start: the point where a contour enters the polygon
+    std::vector<Attachment> attachments_;
+
+    std::vector<std::int32_t> head_, nextReg_;
+    std::vector<std::size_t> regEdge_, wide_;
+
+    void addContour(const std::vector<Vec2>& c) {
+        offset_.push_back(points_.size());
+        size_.push_back(c.size());
+        start_.push_back(0);
+        points_.insert(points_.end(), c.begin(), c.end());
+    }
+
+    std::size_t edgeEnd(std::size_t e, std::size_t c) const {
+        return e + 1 == offset_[c] + size_[c] ? offset_[c] : e + 1;
+    }
+
+    void buildGrid() {
+        double maxX = -std::numeric_limits<double>::infinity();
+        double maxY = maxX;
+        minX_ = std::numeric_limits<double>::infinity();
+        minY_ = minX_;
+        for (const Vec2& p : points_) {
+            if (!finite(p)) continue;
+            minX_ = std::min(minX_, p.x);
+            minY_ = std::min(minY_, p.y);
+            maxX = std::max(maxX, p.x);
+            maxY = std::max(maxY, p.y);
+        }
+        const double w = maxX - minX_;
+        const double h = maxY - minY_;
+        const double side = std::clamp(std::ceil(std::sqrt(static_cast<double>(points_.size()) / 4)), 1.0, 2048.0);
+        gx_ = w > 0 && std::isfinite(w) ? static_cast<std::int32_t>(side) : 1;
+        gy_ = h > 0 && std::isfinite(h) ? static_cast<std::int32_t>(side) : 1;
+        scaleX_ = gx_ > 1 ? gx_ / w : 0;
+        scaleY_ = gy_ > 1 ? gy_ / h : 0;
+        head_.assign(static_cast<std::size_t>(gx_) * static_cast<std::size_t>(gy_), -1);
+    }
+
+    double pad() const { return 1e-9 + 1e-12 * std::max(std::fabs(minX_), std::fabs(minY_)); }
+
+    // Files each edge that a ray can hit under every cell it passes through.
+    void registerEdges(std::size_t c) {
+        const double eps = pad();
+        for (std::size_t e = offset_[c]; e < offset_[c] + size_[c]; ++e) {
+            const Vec2& p = points_[e];
+            const Vec2& q = points_[edgeEnd(e, c)];
+            if (!finite(p) || !finite(q) || !(std::fabs(q.y - p.y) > 1e-12)) continue;
+            const double lo = std::min(p.y, q.y);
+            const double hi = std::max(p.y, q.y);
+            const std::int32_t r0 = cellY(lo - eps);
+            const std::int32_t r1 = cellY(hi + eps);
+            const std::int32_t cols = std::abs(cellX(q.x) - cellX(p.x)) + 1;
+            // A long edge would be filed under many cells: keep it aside and test it for every ray.
+            if ((r1 - r0 + 1) + cols > 16) {
+                wide_.push_back(e);
+                continue;
+            }
+            for (std::int32_t r = r0; r <= r1; ++r) {
+                double y0 = lo;
+                double y1 = hi;
+                if (scaleY_ > 0) {
+                    y0 = std::max(lo, minY_ + r / scaleY_ - eps);
+                    y1 = std::min(hi, minY_ + (r + 1) / scaleY_ + eps);
+                }
+                if (y0 > y1) continue;
+                const double xa = p.x + (q.x - p.x) * (y0 - p.y) / (q.y - p.y);
+                const double xb = p.x + (q.x - p.x) * (y1 - p.y) / (q.y - p.y);
+                for (std::int32_t col = cellX(std::min(xa, xb) - eps); col <= cellX(std::max(xa, xb) + eps); ++col) {
+                    const auto cell = static_cast<std::size_t>(r) * static_cast<std::size_t>(gx_) + static_cast<std::size_t>(col);
+                    regEdge_.push_back(e);
+                    nextReg_.push_back(head_[cell]);
+                    head_[cell] = static_cast<std::int32_t>(regEdge_.size() - 1);
+                }
+            }
+        }
+    }
+
+    // Casts the ray from the hole's rightmost point as bridgeHole does; false when the hole is dropped.
+    bool bridge(std::size_t c) {
+        const std::size_t n = size_[c];
+        if (n == 0) return false;
+        const std::size_t base = offset_[c];
+        std::size_t mi = 0;
+        for (std::size_t i = 1; i < n; ++i) {
+            const Vec2& p = points_[base + i];
+            const Vec2& m = points_[base + mi];
+            if (p.x > m.x || (p.x == m.x && p.y > m.y)) mi = i;
+        }
+        const Vec2 m = points_[base + mi];
+        if (!finite(m)) return false;
+        const double eps = pad();
+        const std::int32_t r = cellY(m.y);
+        bool found = false;
+        std::size_t bestEdge = 0;
+        double bestX = 0;
+        auto consider = [&](std::size_t e) {
+            const Vec2& p = points_[e];
+            const Vec2& q = points_[edgeEnd(e, contourOf(e))];
+            const double lo = std::min(p.y, q.y);
+            const double hi = std::max(p.y, q.y);
+            if (!(lo <= m.y && m.y <= hi)) return;
+            const double x = p.x + (q.x - p.x) * (m.y - p.y) / (q.y - p.y);
+            if (!(x >= m.x - 1e-9)) return;
+            if (!found || x < bestX || (x == bestX && order(e) < order(bestEdge))) {
+                found = true;
+                bestX = x;
+                bestEdge = e;
+            }
+        };
+        for (const std::size_t e : wide_) consider(e);
+        for (std::int32_t col = cellX(m.x - 1e-9 - eps); col < gx_; ++col) {
+            if (found && scaleX_ > 0 && minX_ + col / scaleX_ - eps > bestX) break;
+            const auto cell = static_cast<std::size_t>(r) * static_cast<std::size_t>(gx_) + static_cast<std::size_t>(col);
+            for (std::int32_t k = head_[cell]; k >= 0; k = nextReg_[static_cast<std::size_t>(k)]) {
+                consider(regEdge_[static_cast<std::size_t>(k)]);
+            }
+        }
+        if (!found) return false;
+        start_[c] = mi;
+        const Vec2 b{bestX, m.y};
+        const Vec2& start = points_[bestEdge];
+        const double dx = b.x - start.x;
+        const double dy = b.y - start.y;
+        attachments_.push_back(Attachment{bestEdge, dx * dx + dy * dy, b, c, mi});
+        return true;
+    }
+
+    // Where two edges meet the ray at the same point, the one-by-one bridging takes the earlier edge of the
+    // polygon. For two edges of one contour that is the earlier one counted from where the contour enters
+    // the polygon; edges of different contours (holes touching each other) go by contour.
+    std::pair<std::size_t, std::size_t> order(std::size_t e) const {
+        const std::size_t c = contourOf(e);
+        return {c, (e - offset_[c] + size_[c] - start_[c]) % size_[c]};
+    }
+
+    std::size_t contourOf(std::size_t e) const {
+        return static_cast<std::size_t>(std::upper_bound(offset_.begin(), offset_.end(), e) - offset_.begin()) - 1;
+    }
+};
+
+} // namespace
+
 std::vector<Vec2> GeometryEngine::bridgeHoles(std::vector<Vec2> outer, const std::vector<std::vector<Vec2>>& holes) {
     outer = ensureCCW(std::move(outer));
-    std::vector<std::pair<double, std::size_t>> order;
-    order.reserve(holes.size());
+    if (outer.empty()) return outer;
+    std::vector<std::pair<double, std::size_t>> byRight;
+    byRight.reserve(holes.size());
     for (std::size_t i = 0; i < holes.size(); ++i) {
         if (holes[i].empty()) continue;
         double right = -std::numeric_limits<double>::infinity();
         for (const Vec2& p : holes[i]) right = std::max(right, p.x);
-        order.emplace_back(right, i);
+        byRight.emplace_back(right, i);
     }
-    // Rightmost first; NaN sorts last so the order stays strict.
-    std::stable_sort(order.begin(), order.end(), [](const auto& l, const auto& r) {
+    // Rightmost first, so that no ray crosses a hole not yet cut; NaN sorts last so the order stays strict.
+    std::stable_sort(byRight.begin(), byRight.end(), [](const auto& l, const auto& r) {
         return l.first > r.first || (!std::isnan(l.first) && std::isnan(r.first));
     });
-    for (const auto& [right, i] : order) {
-        std::vector<Vec2> hole = holes[i];
-        if (signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
-        outer = bridgeHole(outer, hole);
-    }
-    return outer;
+    std::vector<std::size_t> order;
+    order.reserve(byRight.size());
+    for (const auto& entry : byRight) order.push_back(entry.second);
+    return HoleBridger(outer, holes, order).assemble();
 }
 
 std::vector<Vec2> GeometryEngine::dedupeConsecutive(const std::vector<Vec2>& points) {
@@ -252,7 +490,7 @@ double turn(const Vec2& a, const Vec2& b, const Vec2& d) {
 // triangle can block it (a uniform grid over the points finds them).
 // One instance per thread is reused, so that the many small contours of a layer do not each allocate its
 // working arrays.
-class EarClipper {
+class EarClipper : GridAxes {
 public:
     void run(const std::vector<Vec2>& points, std::vector<Triangle>& out) {
         reset(points);
@@ -291,8 +529,6 @@ private:
     std::vector<std::uint8_t> alive_;
 
     // Grid of the remaining points: cell `c` holds items_[start_[c] .. start_[c] + count_[c]).
-    std::int32_t gx_ = 1, gy_ = 1;
-    double minX_ = 0, minY_ = 0, scaleX_ = 0, scaleY_ = 0;
     // Items carry their point so that scanning a cell reads memory in order.
     struct Item {
         Vec2 p;
@@ -337,17 +573,6 @@ private:
             work.push_back(d);
             work.push_back(a);
         }
-    }
-
-    std::int32_t cellX(double x) const {
-        const double c = std::floor((x - minX_) * scaleX_);
-        if (!(c > 0)) return 0;
-        return c >= gx_ - 1 ? gx_ - 1 : static_cast<std::int32_t>(c);
-    }
-    std::int32_t cellY(double y) const {
-        const double c = std::floor((y - minY_) * scaleY_);
-        if (!(c > 0)) return 0;
-        return c >= gy_ - 1 ? gy_ - 1 : static_cast<std::int32_t>(c);
     }
 
     void buildGrid() {
@@ -783,13 +1008,10 @@ double strokeWidthOf(const PCBObject& obj) {
 
 TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& objects) const {
     TessellatedLayer layer;
-    // Reserve from a cheap estimate so the meshes grow once instead of doubling through gigabytes.
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
     const std::int64_t perSegment = 2 + 2 * n;
-    std::size_t darkFloats = 0;
-    std::size_t clearFloats = 0;
-    for (const PCBObject& obj : objects) {
-        std::int64_t tris = std::visit(
+    auto trianglesOf = [&](const PCBObject& obj) {
+        return std::visit(
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
                 [&](const PCBObjectKind::ArcStroke& a) {
@@ -807,10 +1029,21 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
                 [&](const PCBObjectKind::Slot&) { return perSegment; },
             },
             obj.kind.value);
-        (obj.polarity == Polarity::clear ? clearFloats : darkFloats) += static_cast<std::size_t>(tris) * 6;
+    };
+    // Reserve once instead of doubling through hundreds of megabytes. A big layer is sized from an even
+    // sample of its primitives with room to spare: reading every primitive twice costs more than reserving
+    // too much, which only takes address space until it is written.
+    const std::size_t count = objects.size();
+    const std::size_t stride = count <= 8192 ? 1 : count / 4096;
+    double darkFloats = 0;
+    double clearFloats = 0;
+    for (std::size_t i = 0; i < count; i += stride) {
+        const PCBObject& obj = objects[i];
+        (obj.polarity == Polarity::clear ? clearFloats : darkFloats) += static_cast<double>(trianglesOf(obj)) * 6;
     }
-    layer.dark.vertices.reserve(darkFloats);
-    layer.clear.vertices.reserve(clearFloats);
+    const double scale = stride == 1 ? 1.0 : static_cast<double>(stride) * 1.25;
+    layer.dark.vertices.reserve(static_cast<std::size_t>(darkFloats * scale));
+    layer.clear.vertices.reserve(static_cast<std::size_t>(clearFloats * scale));
     adviseHugePages(layer.dark.vertices);
     adviseHugePages(layer.clear.vertices);
     for (const PCBObject& obj : objects) {

@@ -218,6 +218,12 @@ TEST(CopperSpacing, ArcsAreSampledCapsules) {
     for (const auto& i : r.issues) EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
     EXPECT_TRUE(check({arc({2, 0}, {-2, 0}, {0, 0}, true, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15)
                     .issues.empty());
+    // A small wide ring overlaps itself across its centre: still one piece of copper.
+    EXPECT_TRUE(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25), pad({5, 5}, ApertureShape::circle(1))}, 0.15).issues.empty());
+    // Two such rings of different nets are measured normally.
+    EXPECT_EQ(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25, "A"), arc({0.6, 0}, {0.6, 0}, {0.5, 0}, false, 0.25, "B")}, 0.15)
+                  .issues.size(),
+              20u);
     GeometryEngine ten;
     ten.arcSegmentDegrees = 10.0;
     std::vector<Vec2> pts;
@@ -280,6 +286,20 @@ TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
     EXPECT_TRUE(r.issues.empty());
     EXPECT_TRUE(r.incomplete);
     EXPECT_EQ(r.unfinishedFile, "top.gtl");
+
+    std::vector<CheckIssue> rows;
+    spacing::appendSpacingIssues(pkg, 0.15, past, rows);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].id, "spacingCheckIncomplete");
+    EXPECT_EQ(rows[0].severity, CheckSeverity::warning);
+    EXPECT_EQ(rows[0].title, "Spacing check incomplete");
+    EXPECT_EQ(rows[0].message,
+              "Spacing check incomplete: the copper spacing check ran out of time before every copper layer was "
+              "examined, so spacing below the preset minimum may remain unreported.");
+    EXPECT_EQ(rows[0].fileName, "top.gtl");
+    rows.clear();
+    spacing::appendSpacingIssues(pkg, 0.15, later(), rows);
+    EXPECT_EQ(rows.size(), 2u);  // one finding per layer, no warning
 
     // A layer finished after the deadline keeps its findings; the next layer counts as unexamined.
     spacing::SpacePrimList list;

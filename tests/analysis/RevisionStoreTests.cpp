@@ -26,10 +26,8 @@ struct TempDir {
 };
 
 Bytes boardZip() {
-    VellZipWriter w;
     const std::string gerber = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.2*%\nD10*\nX0Y0D02*\nX1000000Y0D01*\nM02*\n";
-    w.addFile("board-F_Cu.gbr", Bytes(gerber.begin(), gerber.end()));
-    return w.finish();
+    return VellZipWriter::archive({{"board-F_Cu.gbr", Bytes(gerber.begin(), gerber.end())}});
 }
 
 std::string readText(const fs::path& p) {

@@ -296,3 +296,51 @@ TEST(RegionFill, HolesBridgedInAnyOrderStayOpen) {
         for (const auto& h : holes) EXPECT_FALSE(!h.empty() && GeometryEngine::pointInPolygon(c, h));
     }
 }
+
+TEST(RegionFill, BridgingManyHolesAtOnceMatchesBridgingOneByOne) {
+    // The one-by-one form: rightmost hole first, each clockwise, bridged into the growing polygon.
+    auto oneByOne = [](Poly outer, std::vector<Poly> holes) {
+        outer = GeometryEngine::ensureCCW(outer);
+        std::stable_sort(holes.begin(), holes.end(), [](const Poly& l, const Poly& r) {
+            auto right = [](const Poly& p) {
+                double x = -1e300;
+                for (const Vec2& v : p) x = std::max(x, v.x);
+                return x;
+            };
+            return right(l) > right(r);
+        });
+        for (Poly h : holes) {
+            if (GeometryEngine::signedArea(h) > 0) h = reversed(h);
+            outer = GeometryEngine::bridgeHole(outer, h);
+        }
+        return outer;
+    };
+    std::mt19937 rng(99);
+    for (int round = 0; round <= 40; ++round) {
+        // An axis-aligned island with midpoints on its edges, square and diamond holes on a grid (some in
+        // a row sharing y with island corners and each other, some with a corner on another's ray), one
+        // outside, some counter-clockwise.
+        const double size = round == 40 ? 100 : 10 + round % 7;  // the last one big enough for long edges
+        const Poly island{{0, 0}, {size / 2, 0}, {size, 0}, {size, size / 2}, {size, size}, {0, size}, {0, 3}};
+        std::vector<Poly> holes;
+        std::uniform_int_distribution<int> coin(0, 3);
+        for (int gx = 1; gx + 1 < size; gx += 2) {
+            for (int gy = 1; gy + 1 < size; gy += 2) {
+                const double x = gx;
+                const double y = gy;
+                switch (coin(rng)) {
+                case 0: break;
+                case 1: holes.push_back({{x, y}, {x, y + 1}, {x + 1, y + 1}, {x + 1, y}}); break;
+                case 2: holes.push_back({{x + 0.5, y}, {x + 1, y + 0.5}, {x + 0.5, y + 1}, {x, y + 0.5}}); break;
+                default:
+                    if (gy == 3) holes.push_back({{x, 3}, {x + 0.5, 3.5}, {x + 1, 3}, {x + 0.5, 2.5}});
+                    break;
+                }
+            }
+        }
+        holes.push_back({{size + 5, 1}, {size + 6, 1}, {size + 6, 2}});
+        const Poly once = GeometryEngine::bridgeHoles(island, holes);
+        ASSERT_TRUE(once == oneByOne(island, holes)) << "round " << round;
+        expectFaithful(fill({once}), GeometryEngine::signedArea(once), "bridged " + std::to_string(round));
+    }
+}

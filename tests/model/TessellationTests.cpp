@@ -308,3 +308,28 @@ TEST(Tessellate, UnusableNumbersGiveNoTriangles) {
     EXPECT_EQ(big.triangleCount(), 48);
     EXPECT_TRUE(allFinite(big));
 }
+
+TEST(Tessellate, BigLayersGiveWhatTheirPrimitivesGive) {
+    // Large enough that the meshes are sized from a sample; the heavy primitives sit where a sample misses.
+    const GeometryEngine g;
+    std::vector<PCBObject> objects;
+    for (int i = 0; i < 20000; ++i) {
+        const Vec2 at{0.01 * i, 0.02 * (i % 97)};
+        if (i % 4097 == 1) {
+            Contour ring;
+            for (int k = 0; k < 3000; ++k) ring.push_back(at + Vec2{std::cos(k * 0.002), std::sin(k * 0.002)});
+            objects.push_back(object(PCBObjectKind::region({ring}), std::nullopt, Polarity::clear));
+        } else if (i % 3 == 0) {
+            objects.push_back(object(PCBObjectKind::stroke(at, at + Vec2{0.5, 0.1}), ApertureShape::circle(0.2)));
+        } else {
+            objects.push_back(object(PCBObjectKind::flash(at), ApertureShape::circle(2.5)));
+        }
+    }
+    const auto layer = g.tessellate(objects);
+    TriangleMesh dark;
+    TriangleMesh clear;
+    for (const auto& o : objects) g.append(o, o.polarity == Polarity::clear ? clear : dark);
+    EXPECT_EQ(layer.dark.vertices, dark.vertices);
+    EXPECT_EQ(layer.clear.vertices, clear.vertices);
+    EXPECT_GT(layer.clear.triangleCount(), 4 * 2900);
+}
