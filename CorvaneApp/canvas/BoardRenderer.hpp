@@ -9,8 +9,8 @@
 
 namespace corvane {
 
-// What the application model drives on the board canvas's renderer. The GPU canvas implements it; model
-// tests implement it with a recording fake.
+// What the application model drives on the board canvas's renderer, on the GUI thread only. The GPU canvas
+// implements it; model tests implement it with a recording fake.
 class BoardRenderer {
 public:
     using Color = std::array<float, 4>; // r, g, b, a in 0 … 1; a is not used for drawing
