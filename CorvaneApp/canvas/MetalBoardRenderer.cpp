@@ -68,6 +68,15 @@ void main() {
 
 float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN gives 0
 
+// Layers are multisampled in passes of their own; the widget's framebuffer and the offscreen surface only
+// receive whole-target composites, where more samples would add fill and change no pixel (and an offscreen
+// surface asking for samples may find no configuration at all).
+QSurfaceFormat singleSampleFormat() {
+    QSurfaceFormat format = MetalBoardRenderer::surfaceFormat();
+    format.setSamples(0);
+    return format;
+}
+
 } // namespace
 
 namespace gl {
@@ -382,11 +391,7 @@ QImage Scene::readBack(const std::vector<Layer>& layers, QSize pixels, double de
 } // namespace gl
 
 MetalBoardRenderer::MetalBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
-    // Layers are multisampled in their own pass; the widget's framebuffer only receives whole-target
-    // composites, where more samples would add fill and change no pixel.
-    QSurfaceFormat format = surfaceFormat();
-    format.setSamples(0);
-    setFormat(format);
+    setFormat(singleSampleFormat());
 }
 
 MetalBoardRenderer::~MetalBoardRenderer() {
@@ -409,7 +414,7 @@ bool MetalBoardRenderer::probe() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
     QOpenGLContext context;
-    context.setFormat(surfaceFormat());
+    context.setFormat(singleSampleFormat());
     if (!context.create()) return false;
     QOffscreenSurface surface;
     surface.setFormat(context.format());
@@ -542,7 +547,7 @@ gl::Scene* MetalBoardRenderer::offscreenScene() {
     }
     if (offscreenContext_) return nullptr; // made once and failed
     offscreenContext_ = std::make_unique<QOpenGLContext>();
-    offscreenContext_->setFormat(surfaceFormat());
+    offscreenContext_->setFormat(singleSampleFormat());
     offscreenSurface_ = std::make_unique<QOffscreenSurface>();
     if (!offscreenContext_->create()) return nullptr;
     offscreenSurface_->setFormat(offscreenContext_->format());
