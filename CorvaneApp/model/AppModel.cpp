@@ -25,9 +25,9 @@ namespace corvane {
 
 namespace {
 
-const RendererColor kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
-const RendererColor kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
-const RendererColor kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
+const BoardRenderer::Color kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
+const BoardRenderer::Color kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
+const BoardRenderer::Color kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
 constexpr float kSameOpacity = 0.5f;
 constexpr float kChangeOpacity = 0.95f;
 
@@ -282,11 +282,16 @@ void AppModel::setActivePreset(std::optional<ManufacturingPreset> preset) {
     recheck();
 }
 
-BoardRenderer* AppModel::renderer() const { return rendererAlive_.expired() ? nullptr : renderer_; }
+BoardRenderer* AppModel::renderer() const {
+    // A renderer that is also a QObject (the GPU canvas) reads as gone once it is destroyed.
+    if (rendererIsObject_ && !rendererObject_) return nullptr;
+    return renderer_;
+}
 
 void AppModel::setRenderer(BoardRenderer* renderer) {
     renderer_ = renderer;
-    rendererAlive_ = renderer ? renderer->lifetime() : std::weak_ptr<const void>();
+    rendererObject_ = dynamic_cast<QObject*>(renderer);
+    rendererIsObject_ = rendererObject_ != nullptr;
 }
 
 void AppModel::setLastScreenshot(QImage image) {
@@ -417,7 +422,7 @@ QColor AppModel::defaultLayerColor(const LayerType& type) {
     return color.isValid() ? color : QColor(0, 122, 255);  // the system blue
 }
 
-RendererColor AppModel::simdColor(const QColor& color) {
+BoardRenderer::Color AppModel::simdColor(const QColor& color) {
     if (!color.isValid()) return {1.0f, 1.0f, 1.0f, 1.0f};
     const QColor rgb = color.toRgb();
     return {rgb.redF(), rgb.greenF(), rgb.blueF(), 1.0f};

@@ -14,11 +14,13 @@ class KeepingRenderer : public BoardRenderer {
 public:
     std::vector<std::pair<std::string, std::shared_ptr<const TessellatedLayer>>> layers;
     void removeAllLayers() override { layers.clear(); }
-    void setLayer(const std::string& id, const RendererColor&, float, bool,
+    void setLayer(const std::string& id, const BoardRenderer::Color&, float, bool,
                   std::shared_ptr<const TessellatedLayer> geometry) override {
         layers.emplace_back(id, std::move(geometry));
     }
-    void setCamera(const CameraState&) override {}
+    const CameraState& camera() const override { return camera_; }
+    void setCamera(const CameraState& c) override { camera_ = c; }
+    CameraState camera_;
 };
 
 PCBObject track(Vec2 a, Vec2 b, double width, std::int64_t index) {
