@@ -1,0 +1,223 @@
+#include "PreviewViewController.hpp"
+
+#include <QLabel>
+#include <QPainter>
+#include <QPalette>
+#include <QResizeEvent>
+#include <exception>
+#include <unistd.h>
+
+#include "analysis/CGRenderer.hpp"
+#include "analysis/RasterImage.hpp"
+#include "import/PackageImporter.hpp"
+
+namespace corvane {
+
+namespace {
+
+const QColor kRootGrey = QColor::fromRgbF(0.08f, 0.08f, 0.08f, 1.0f);
+const QColor kSecondaryLabel = QColor(235, 235, 245, 153);
+const QColor kTertiaryLabel = QColor(235, 235, 245, 77);
+
+void writeStderrLine(const std::string& line) {
+    const std::string bytes = line + "\n";
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(2, p, left);
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+QImage toQImage(const RasterImage& image) {
+    QImage wrapped(reinterpret_cast<const uchar*>(image.pixels->data()), image.width, image.height,
+                   image.width * 4, QImage::Format_ARGB32_Premultiplied);
+    return wrapped.copy();
+}
+
+// Keeps the title pinned to the top, the footer to the bottom and the image between them, so the
+// text never covers the board whatever the window size.
+class BoardRoot : public QWidget {
+public:
+    BoardRoot(BoardImageView* image, QLabel* title, QLabel* footer) : image_(image), title_(title), footer_(footer) {}
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        const int w = e->size().width(), h = e->size().height();
+        image_->setGeometry(12, 28, std::max(0, w - 24), std::max(0, h - 56));
+        title_->setGeometry(12, 10, std::max(0, w - 24), 18);
+        footer_->setGeometry(12, h - 22, std::max(0, w - 24), 14);
+    }
+
+private:
+    BoardImageView* image_;
+    QLabel* title_;
+    QLabel* footer_;
+};
+
+class MessageRoot : public QWidget {
+public:
+    explicit MessageRoot(QLabel* label) : label_(label) {}
+
+protected:
+    void resizeEvent(QResizeEvent* e) override {
+        label_->setGeometry(40, 40, std::max(0, e->size().width() - 80), std::max(0, e->size().height() - 80));
+    }
+
+private:
+    QLabel* label_;
+};
+
+void styleRoot(QWidget* root) {
+    root->setAutoFillBackground(true);
+    QPalette pal = root->palette();
+    pal.setColor(QPalette::Window, kRootGrey);
+    root->setPalette(pal);
+    root->resize(640, 480);
+}
+
+void colorLabel(QLabel* label, const QColor& color) {
+    QPalette pal = label->palette();
+    pal.setColor(QPalette::WindowText, color);
+    label->setPalette(pal);
+}
+
+} // namespace
+
+void BoardImageView::setImage(const QImage& image, QSizeF sizeInPoints) {
+    image_ = image;
+    size_ = sizeInPoints;
+    update();
+}
+
+void BoardImageView::paintEvent(QPaintEvent*) {
+    if (image_.isNull() || size_.width() <= 0 || size_.height() <= 0) return;
+    QPainter p(this);
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const double k = std::min(width() / size_.width(), height() / size_.height());
+    const QSizeF shown(size_.width() * k, size_.height() * k);
+    const QRectF target((width() - shown.width()) / 2, (height() - shown.height()) / 2, shown.width(), shown.height());
+    p.drawImage(target, image_);
+}
+
+PreviewViewController::PreviewViewController() = default;
+PreviewViewController::~PreviewViewController() = default;
+
+std::unique_ptr<QWidget> PreviewViewController::makeRoot() const {
+    auto root = std::make_unique<QWidget>();
+    styleRoot(root.get());
+    return root;
+}
+
+void PreviewViewController::loadView() { view_ = makeRoot(); }
+
+void PreviewViewController::showMessage(const QString& text) {
+    auto* label = new QLabel(text);
+    label->setWordWrap(true);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    colorLabel(label, kSecondaryLabel);
+    auto root = std::make_unique<MessageRoot>(label);
+    label->setParent(root.get());
+    styleRoot(root.get());
+    view_ = std::move(root);
+}
+
+void PreviewViewController::showBoard(const QImage& image, const PCBPackage& package) {
+    auto* imageView = new BoardImageView;
+    imageView->setImage(image, QSizeF(image.width() / 2, image.height() / 2));
+
+    auto* title = new QLabel(QString::fromStdString(package.name + " \u2014 Corvane preview \u00B7 100% local"));
+    QFont titleFont = title->font();
+    titleFont.setPixelSize(12);
+    titleFont.setWeight(QFont::Medium);
+    title->setFont(titleFont);
+    colorLabel(title, kSecondaryLabel);
+
+    std::string layers;
+    for (std::size_t i = 0; i < package.files.size(); ++i) {
+        if (i) layers += " \u00B7 ";
+        layers += package.files[i].layerType.displayName();
+    }
+    auto* footer = new QLabel;
+    QFont footerFont = footer->font();
+    footerFont.setPixelSize(10);
+    footer->setFont(footerFont);
+    colorLabel(footer, kTertiaryLabel);
+    // Truncate the tail when the list is wider than the view.
+    footer->setText(QFontMetrics(footerFont).elidedText(QString::fromStdString(layers), Qt::ElideRight, 616));
+    footer->setToolTip(QString::fromStdString(layers));
+
+    auto root = std::make_unique<BoardRoot>(imageView, title, footer);
+    imageView->setParent(root.get());
+    title->setParent(root.get());
+    footer->setParent(root.get());
+    styleRoot(root.get());
+    view_ = std::move(root);
+}
+
+void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) {
+    PCBPackage package;
+    try {
+        package = PackageImporter{}.importAny(url);
+    } catch (const std::exception& e) {
+        showMessage(QString::fromUtf8(notRecognized) + QString::fromStdString(e.what()) + ")");
+        return;
+    }
+    CGRenderer renderer;
+    auto image = renderer.render(package, SizePx{1200, 900}, std::nullopt, false);
+    if (!image) image = renderer.render(package, SizePx{800, 600}, std::nullopt, false);
+    if (!image) {
+        showMessage(QString::fromUtf8(cannotRender));
+        return;
+    }
+    showBoard(toQImage(*image), package);
+}
+
+int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath) {
+    PreviewViewController controller;
+    controller.loadView();
+    try {
+        controller.preparePreviewOfFile(std::filesystem::path(targetURL));
+    } catch (const std::exception& e) {
+        writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
+    }
+    QWidget* view = controller.view();
+    view->resize(800, 600);
+    view->ensurePolished();
+    const QPixmap pixmap = view->grab(QRect(0, 0, 800, 600));
+    if (pixmap.isNull()) return 4;
+
+    const QImage captured = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    RasterImage raster;
+    raster.width = captured.width();
+    raster.height = captured.height();
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(raster.width) * raster.height);
+    for (int y = 0; y < raster.height; ++y)
+        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * raster.width, captured.constScanLine(y),
+                    static_cast<std::size_t>(raster.width) * 4);
+    raster.pixels = std::move(pixels);
+    // Success is reported only once the file is really in place.
+    int code = 0;
+    if (raster.writePNG(outPath)) {
+        writeStderrLine("harness preview written: " + outPath);
+    } else {
+        writeStderrLine("harness preview not written: " + outPath);
+        code = 1;
+    }
+
+    BoardImageView* imageView = nullptr;
+    for (QObject* child : view->children()) {
+        if ((imageView = qobject_cast<BoardImageView*>(child))) break;
+    }
+    if (imageView && !imageView->image().isNull()) {
+        const QSizeF s = imageView->imageSize();
+        writeStderrLine("preview image: (" + formatFixed(s.width(), 1) + ", " + formatFixed(s.height(), 1) + ")");
+    } else {
+        writeStderrLine("no image view (fallback shown)");
+    }
+    return code;
+}
+
+} // namespace corvane

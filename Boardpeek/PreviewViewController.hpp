@@ -1,0 +1,55 @@
+#pragma once
+// The preview: imports a package, draws it off-screen and shows the picture with its title and
+// layer list, or a message when anything fails. Nothing is ever reported to the caller as an error.
+#include <QImage>
+#include <QWidget>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "model/Model.hpp"
+
+namespace corvane {
+
+// Shows an image scaled proportionally (up or down) into its bounds, centred.
+class BoardImageView : public QWidget {
+    Q_OBJECT
+public:
+    explicit BoardImageView(QWidget* parent = nullptr) : QWidget(parent) {}
+    void setImage(const QImage& image, QSizeF sizeInPoints);
+    const QImage& image() const { return image_; }
+    QSizeF imageSize() const { return size_; }
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    QImage image_;
+    QSizeF size_;
+};
+
+class PreviewViewController {
+public:
+    PreviewViewController();
+    ~PreviewViewController();
+
+    // A fresh dark root view.
+    void loadView();
+    // Imports, renders and shows the board, or a message view.
+    void preparePreviewOfFile(const std::filesystem::path& url);
+    QWidget* view() const { return view_.get(); }
+
+    // Runs one preview without a host and writes it as PNG. Returns the process exit code.
+    static int runHarness(const std::string& targetURL, const std::string& outPath);
+
+    static constexpr const char* notRecognized = "Not a recognized PCB manufacturing file.\n(";
+    static constexpr const char* cannotRender = "Could not render this board.";
+
+private:
+    std::unique_ptr<QWidget> makeRoot() const;
+    void showMessage(const QString& text);
+    void showBoard(const QImage& image, const PCBPackage& package);
+    std::unique_ptr<QWidget> view_;
+};
+
+} // namespace corvane

@@ -1,0 +1,52 @@
+// Boardpeek: the board preview program. Three ways in:
+//   QLHARNESS_URL=FILE [QLHARNESS_OUT=PNG] boardpeek   writes the preview as a PNG (no display needed)
+//   boardpeek --thumbnail INPUT OUTPUT SIZE              the desktop thumbnailer: the board only
+//   boardpeek FILE                                       shows the preview in a window
+#include <QApplication>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+
+#include "PreviewViewController.hpp"
+#include "Thumbnailer.hpp"
+#include "model/Format.hpp"
+
+using namespace corvane;
+
+int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--thumbnail") == 0) {
+        if (argc != 5) {
+            std::cerr << "usage: boardpeek --thumbnail INPUT OUTPUT SIZE\n";
+            return 2;
+        }
+        std::int64_t size = 0;
+        if (!parseInt64(argv[4], size) || size <= 0) size = 256;
+        std::string error;
+        if (!writeThumbnail(argv[2], argv[3], static_cast<int>(std::min<std::int64_t>(size, 4096)), error)) {
+            std::cerr << "boardpeek: " << error << "\n";
+            return 1;
+        }
+        return 0;
+    }
+
+    if (const char* target = std::getenv("QLHARNESS_URL")) {
+        if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        QApplication app(argc, argv);
+        const char* out = std::getenv("QLHARNESS_OUT");
+        return PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png");
+    }
+
+    if (argc != 2) {
+        std::cerr << "usage: boardpeek FILE\n       boardpeek --thumbnail INPUT OUTPUT SIZE\n";
+        return 2;
+    }
+    QApplication app(argc, argv);
+    PreviewViewController controller;
+    controller.loadView();
+    controller.preparePreviewOfFile(argv[1]);
+    QWidget* view = controller.view();
+    view->setWindowTitle("Boardpeek");
+    view->resize(800, 600);
+    view->show();
+    return app.exec();
+}

@@ -1,0 +1,165 @@
+#include <gtest/gtest.h>
+
+#include "analysis/CGRenderer.hpp"
+
+using namespace corvane;
+
+namespace {
+
+PCBObject object(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity = Polarity::dark) {
+    return PCBObject(std::move(kind), std::nullopt, std::move(shape), polarity, std::nullopt, std::nullopt,
+                     std::nullopt, std::nullopt, 0);
+}
+
+PackageFile gerberFile(const std::string& name, LayerType type, std::vector<PCBObject> objects) {
+    GerberDocument doc;
+    doc.format = SourceFormat::gerberRS274X;
+    BBox box = BBox::empty();
+    for (auto& o : objects) box.include(o.bbox);
+    doc.objects = std::move(objects);
+    doc.bbox = box;
+    PackageFile f;
+    f.fileName = name;
+    f.relativePath = name;
+    f.format = SourceFormat::gerberRS274X;
+    f.layerType = std::move(type);
+    f.confidence = DetectionConfidence::high;
+    f.gerber = std::move(doc);
+    return f;
+}
+
+// A 10 × 5 mm outline so that 1200 × 900 gives the scale 600/7 px/mm.
+PackageFile outline() {
+    std::vector<Contour> c{{{0, 0}, {10, 0}, {10, 5}, {0, 5}}};
+    auto stroke = [](Vec2 a, Vec2 b) { return object(PCBObjectKind::stroke(a, b), std::nullopt); };
+    return gerberFile("edge.gm1", LayerType::outline(),
+                      {stroke({0, 0}, {10, 0}), stroke({10, 0}, {10, 5}), stroke({10, 5}, {0, 5}), stroke({0, 5}, {0, 0})});
+}
+
+struct Px {
+    double s, offX, offY, H;
+    int x(double bx) const { return static_cast<int>(offX + s * bx); }
+    int y(double by) const { return static_cast<int>(H - offY - s * by); }
+};
+const Px kPx{600.0 / 7.0, 1200.0 / 7.0, 1650.0 / 7.0, 900};
+
+bool near(RasterImage::RGBA c, int r, int g, int b, int tol = 3) {
+    return std::abs(c.r - r) <= tol && std::abs(c.g - g) <= tol && std::abs(c.b - b) <= tol;
+}
+
+} // namespace
+
+TEST(CGRendererGeometry, FitScaleMarginsAndUpright) {
+    PCBPackage pkg;
+    pkg.files.push_back(outline());
+    pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
+                                   {object(PCBObjectKind::flash({2, 4}), ApertureShape::circle(1.0))}));
+    CGRenderer r;
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    ASSERT_TRUE(img);
+    EXPECT_EQ(img->width, 1200);
+    EXPECT_EQ(img->height, 900);
+    EXPECT_DOUBLE_EQ(r.pxScale, 600.0 / 7.0);
+    // Board +y is up: the pad at y = 4 sits in the upper half of the picture.
+    const auto pad = img->rgba(kPx.x(2), kPx.y(4));
+    EXPECT_TRUE(near(pad, 242, 158, 46)) << pad.r << "," << pad.g << "," << pad.b;
+    EXPECT_LT(kPx.y(4), 450);
+    // The background everywhere away from the board.
+    EXPECT_TRUE(near(img->rgba(5, 5), 20, 23, 28));
+    // flipX mirrors left to right.
+    auto flipped = r.render(pkg, SizePx{1200, 900}, std::nullopt, true);
+    ASSERT_TRUE(flipped);
+    EXPECT_TRUE(near(flipped->rgba(1200 - kPx.x(2), kPx.y(4)), 242, 158, 46));
+}
+
+TEST(CGRendererGeometry, RefusesEmptyBoardsAndTinySizes) {
+    PCBPackage empty;
+    CGRenderer r;
+    EXPECT_FALSE(r.render(empty, SizePx{1200, 900}, std::nullopt, false));
+    PCBPackage pkg;
+    pkg.files.push_back(outline());
+    EXPECT_FALSE(r.render(pkg, SizePx{4, 900}, std::nullopt, false));
+    auto thin = r.render(pkg, SizePx{4.5, 900}, std::nullopt, false);
+    ASSERT_TRUE(thin);
+    EXPECT_EQ(thin->width, 4);
+    EXPECT_FALSE(r.render(pkg, SizePx{1e9, 900}, std::nullopt, false));
+    EXPECT_FALSE(r.render(pkg, SizePx{NAN, 900}, std::nullopt, false));
+}
+
+TEST(CGRendererLayers, BottomCopperDrawsLastAndVisibilityFilters) {
+    PCBPackage pkg;
+    pkg.files.push_back(gerberFile("bottom.gbl", LayerType::copper(CopperLayerID::bottom()),
+                                   {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
+    pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
+                                   {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
+    pkg.files.push_back(outline());
+    CGRenderer r;
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    ASSERT_TRUE(img);
+    EXPECT_TRUE(near(img->rgba(kPx.x(5), kPx.y(2.5)), 77, 158, 242));
+
+    auto onlyTop = r.render(pkg, SizePx{1200, 900}, std::set<std::string>{"top.gtl"}, false);
+    ASSERT_TRUE(onlyTop);
+    EXPECT_TRUE(near(onlyTop->rgba(kPx.x(5), kPx.y(2.5)), 242, 158, 46));
+
+    auto none = r.render(pkg, SizePx{1200, 900}, std::set<std::string>{}, false);
+    ASSERT_TRUE(none);
+    EXPECT_TRUE(near(none->rgba(kPx.x(5), kPx.y(2.5)), 20, 23, 28));
+}
+
+TEST(CGRendererLayers, ClearPolarityCutsOnlyItsOwnLayer) {
+    PCBPackage pkg;
+    pkg.files.push_back(outline());
+    std::vector<Contour> plane{{{0, 0}, {10, 0}, {10, 5}, {0, 5}}};
+    pkg.files.push_back(gerberFile(
+        "bottom.gbl", LayerType::copper(CopperLayerID::bottom()),
+        {object(PCBObjectKind::region(plane), std::nullopt),
+         object(PCBObjectKind::flash({3, 2.5}), ApertureShape::circle(1.5), Polarity::clear)}));
+    pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
+                                   {object(PCBObjectKind::flash({7, 2.5}), ApertureShape::circle(1.5))}));
+    CGRenderer r;
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    ASSERT_TRUE(img);
+    // The clearance shows what lies below: the background, not bottom copper.
+    EXPECT_TRUE(near(img->rgba(kPx.x(3), kPx.y(2.5)), 20, 23, 28));
+    EXPECT_TRUE(near(img->rgba(kPx.x(5), kPx.y(2.5)), 77, 158, 242));
+    // Bottom copper (drawn last) covers the top pad, which was not cut.
+    EXPECT_TRUE(near(img->rgba(kPx.x(7), kPx.y(2.5)), 77, 158, 242));
+}
+
+TEST(CGRendererPrimitives, DrillsMacrosAndRegionHoles) {
+    PCBPackage pkg;
+    pkg.files.push_back(outline());
+    std::vector<Contour> outer{{{1, 1}, {4, 1}, {4, 4}, {1, 4}}, {{2, 2}, {3, 2}, {3, 3}, {2, 3}}};
+    // A macro pad whose outline is an L: the corner cut out stays empty.
+    std::vector<Contour> lShape{{{-1, -1}, {1, -1}, {1, 0}, {0, 0}, {0, 1}, {-1, 1}}};
+    pkg.files.push_back(gerberFile(
+        "top.gtl", LayerType::copper(CopperLayerID::top()),
+        {object(PCBObjectKind::region(outer), std::nullopt),
+         object(PCBObjectKind::flash({7, 2.5}), ApertureShape::macro("L", 2.83, lShape))}));
+    DrillDocument drill;
+    drill.tools[1] = DrillTool{1, 1.0, Plating::pth};
+    drill.hits.push_back(DrillHit{{2.5, 2.5}, 1, Plating::pth});
+    drill.bbox = BBox{2, 2, 3, 3};
+    PackageFile df;
+    df.fileName = "board.drl";
+    df.layerType = LayerType::drill();
+    df.format = SourceFormat::excellon;
+    df.drill = drill;
+    pkg.files.push_back(df);
+
+    CGRenderer r;
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    ASSERT_TRUE(img);
+    // Region holes are filled like any contour; the drill on top is the hole colour.
+    EXPECT_TRUE(near(img->rgba(kPx.x(1.5), kPx.y(1.5)), 242, 158, 46));
+    EXPECT_TRUE(near(img->rgba(kPx.x(2.5), kPx.y(2.5)), 5, 5, 8));
+    EXPECT_TRUE(near(img->rgba(kPx.x(6.5), kPx.y(2.0)), 242, 158, 46));
+    EXPECT_TRUE(near(img->rgba(kPx.x(7.5), kPx.y(3.0)), 20, 23, 28));
+}
+
+TEST(CGRendererColors, DefaultTable) {
+    EXPECT_EQ(CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(3))), (RGBAColor{0.8, 0.42, 0.95, 1.0}));
+    EXPECT_EQ(CGRenderer::defaultColor(LayerType::solderMask(CopperLayerID::bottom())), (RGBAColor{0.1, 0.65, 0.35, 0.55}));
+    EXPECT_EQ(CGRenderer::defaultColor(LayerType::unknown()), (RGBAColor{0.6, 0.6, 0.6, 1.0}));
+}

@@ -1,0 +1,118 @@
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Run {
+    int code = -1;
+    std::string err;
+};
+
+// Runs the real program with an environment, capturing standard error.
+Run runBoardpeek(const std::string& env, const std::string& args) {
+    const fs::path errFile = fs::temp_directory_path() / ("bp-err-" + std::to_string(::getpid()));
+    const std::string cmd = "env -u QLHARNESS_URL -u QLHARNESS_OUT " + env + " QT_QPA_PLATFORM=offscreen '" +
+                            BOARDPEEK_EXE + "' " + args + " 2>'" + errFile.string() + "' >/dev/null";
+    const int status = std::system(cmd.c_str());
+    Run r;
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in(errFile);
+    r.err.assign(std::istreambuf_iterator<char>(in), {});
+    fs::remove(errFile);
+    return r;
+}
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        path = fs::temp_directory_path() / ("bp-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::create_directories(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    static inline int counter = 0;
+};
+
+const std::string kSample = std::string(CORVANE_SOURCE_DIR) + "/Samples/ESP32_RevA.zip";
+
+bool isPNG(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::array<char, 8> sig{};
+    in.read(sig.data(), 8);
+    return in.gcount() == 8 && sig[1] == 'P' && sig[2] == 'N' && sig[3] == 'G';
+}
+
+} // namespace
+
+TEST(BoardpeekHarness, WritesThePreviewAndReportsTheImage) {
+    TempDir dir;
+    const fs::path out = dir.path / "preview.png";
+    const Run r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("harness preview written: " + out.string() + "\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("preview image: (600.0, 450.0)\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(isPNG(out));
+}
+
+TEST(BoardpeekHarness, RefusedFileShowsTheMessage) {
+    TempDir dir;
+    const fs::path in = dir.path / "board.xml";
+    std::ofstream(in) << "<?xml version=\"1.0\"?><IPC-2581 revision=\"B\"></IPC-2581>";
+    const fs::path out = dir.path / "preview.png";
+    const Run r = runBoardpeek("QLHARNESS_URL='" + in.string() + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    EXPECT_EQ(r.code, 0) << r.err;
+    const auto written = r.err.find("harness preview written: ");
+    const auto fallback = r.err.find("no image view (fallback shown)\n");
+    ASSERT_NE(written, std::string::npos);
+    ASSERT_NE(fallback, std::string::npos);
+    EXPECT_LT(written, fallback);
+    EXPECT_TRUE(isPNG(out));
+}
+
+TEST(BoardpeekHarness, AFailedWriteIsAnErrorNotASuccess) {
+    TempDir dir;
+    // A plain file where the output folder should be: the write must fail even as root.
+    const fs::path blocker = dir.path / "blocker";
+    std::ofstream(blocker) << "x";
+    const fs::path out = blocker / "preview.png";
+    const Run r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    EXPECT_NE(r.code, 0);
+    EXPECT_EQ(r.err.find("harness preview written:"), std::string::npos) << r.err;
+}
+
+TEST(BoardpeekHarness, PlantedLinkAtTheOutputIsReplacedNotFollowed) {
+    TempDir dir;
+    const fs::path victim = dir.path / "victim.txt";
+    std::ofstream(victim) << "keep me";
+    const fs::path out = dir.path / "preview.png";
+    fs::create_symlink(victim, out);
+    const Run r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::ifstream in(victim);
+    std::string text((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(text, "keep me");
+    EXPECT_FALSE(fs::is_symlink(out));
+    EXPECT_TRUE(isPNG(out));
+}
+
+TEST(BoardpeekThumbnailer, GoodAndBadInput) {
+    TempDir dir;
+    const fs::path out = dir.path / "thumb.png";
+    Run r = runBoardpeek("", "--thumbnail '" + kSample + "' '" + out.string() + "' 128");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(isPNG(out));
+
+    const fs::path junk = dir.path / "junk.gbr";
+    std::ofstream(junk) << "this is not a board";
+    const fs::path out2 = dir.path / "thumb2.png";
+    r = runBoardpeek("", "--thumbnail '" + junk.string() + "' '" + out2.string() + "' 128");
+    EXPECT_NE(r.code, 0);
+    EXPECT_FALSE(fs::exists(out2));
+}
