@@ -1,0 +1,171 @@
+// The generated PDF read back with poppler: metadata, page texts, positions of right-aligned texts,
+// embedded pictures.
+#include <thread>
+
+#include "ReportTestSupport.hpp"
+
+using namespace corvane;
+using namespace corvane::reporttest;
+
+namespace {
+
+RecordingCanvas recordPages(const ReportInput& in) {
+    ReportPDFRenderer renderer(in);
+    RecordingCanvas canvas;
+    renderer.drawReport(canvas);
+    return canvas;
+}
+
+// Every text the layout drew on a page is found in the text poppler extracts from the same page.
+void expectEveryTextExtractable(const ReportInput& in) {
+    const RecordingCanvas recorded = recordPages(in);
+    const PdfFile pdf(ReportGenerator{}.generatePDF(in));
+    const auto pages = pdf.pages();
+    ASSERT_EQ(pages.size(), recorded.pages.size());
+    for (std::size_t i = 0; i < pages.size(); ++i) {
+        const std::string extracted = withoutSpaces(pages[i]);
+        for (const auto* op : recorded.pages[i].texts())
+            EXPECT_NE(extracted.find(withoutSpaces(op->text)), std::string::npos)
+                << "page " << i + 1 << ": \"" << op->text << "\" not extracted";
+    }
+}
+
+// The right end (xMax) of the word that follows "Page" in the header of a page, from pdftotext -bbox.
+double pageNumberRightEnd(const PdfFile& pdf, int page) {
+    const std::string html = pdf.bbox(page);
+    const std::size_t pageWord = html.find(">Page</word>");
+    if (pageWord == std::string::npos) return -1;
+    const std::size_t next = html.find("<word", pageWord);
+    const std::size_t xMax = html.find("xMax=\"", next);
+    if (next == std::string::npos || xMax == std::string::npos) return -1;
+    double v = -1;
+    const std::size_t start = xMax + 6;
+    parseDouble(std::string_view(html).substr(start, html.find('"', start) - start), v);
+    return v;
+}
+
+bool fontCovers(const std::string& hexCodePoint) {
+    return !run("fc-list ':charset=" + hexCodePoint + "' family 2>/dev/null").empty();
+}
+
+class ReportPDF : public ::testing::Test {
+protected:
+    void SetUp() override {
+        TextEngine engine;
+        ASSERT_EQ(engine.resolvedFamily(FontSpec{false, 10}), "Nimbus Sans")
+            << "\"Helvetica\" must resolve to Nimbus Sans (install fonts-urw-base35)";
+        ASSERT_FALSE(run("command -v pdftotext").empty()) << "poppler-utils is needed for these tests";
+    }
+    ScopedTimeZone utc_{"UTC"};
+};
+
+TEST_F(ReportPDF, MinimalReportHasFourPagesTitleAndCreator) {
+    const auto bytes = ReportGenerator{}.generatePDF(minimalInput());
+    ASSERT_GT(bytes.size(), 4u);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 5), "%PDF-");
+    const PdfFile pdf(bytes);
+    const std::string info = pdf.info();
+    EXPECT_EQ(infoField(info, "Title"), "Sensor Board \xE2\x80\x94 PCB Manufacturing Review Report");
+    EXPECT_EQ(infoField(info, "Creator"), "Corvane");
+    EXPECT_EQ(infoField(info, "Pages"), "4");
+    EXPECT_EQ(infoField(info, "Page size"), "595 x 842 pts (A4)");
+
+    const auto pages = pdf.pages();
+    ASSERT_EQ(pages.size(), 4u);
+    const char* headings[] = {"PCB Manufacturing Review Report", "Layer Summary", "Warnings", "Measurements"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_NE(pages[i].find("Page " + std::to_string(i + 1)), std::string::npos) << pages[i];
+        EXPECT_NE(pages[i].find(headings[i]), std::string::npos) << pages[i];
+        EXPECT_NEAR(pageNumberRightEnd(pdf, static_cast<int>(i) + 1), 539, 0.5);
+    }
+    EXPECT_NE(pages[0].find("Generated March 5, 2026 \xC2\xB7 14:07"), std::string::npos);
+    EXPECT_NE(pages[0].find("No board summary available."), std::string::npos);
+    EXPECT_NE(pages[2].find("No DFM check was run for this report."), std::string::npos);
+    EXPECT_NE(pages[3].find("Generated locally by Corvane \xE2\x80\x94 100% on-device, no upload."), std::string::npos);
+}
+
+TEST_F(ReportPDF, EveryTextIsExtractableInBothModes) {
+    expectEveryTextExtractable(fullInput(false));
+    expectEveryTextExtractable(fullInput(true));
+}
+
+TEST_F(ReportPDF, LongListsBreakOntoFurtherPages) {
+    ReportInput in = fullInput(true);
+    for (int i = 0; i < 40; ++i)
+        in.packageA.files.push_back(gerberFile("layer-" + std::to_string(i) + ".gbr", LayerType::unknown(), i));
+    in.diff->layers.push_back(layerDiff("Inner 1 Copper", 30, 20));
+    in.screenshots = {ReportScreenshot{solidImage(1200, 900), "One"}, ReportScreenshot{solidImage(900, 1200), "Two"},
+                      ReportScreenshot{solidImage(300, 200), "Three"}};
+    for (int i = 0; i < 70; ++i) in.measurements.push_back("Y Delta: " + std::to_string(i) + ".000 mm");
+    expectEveryTextExtractable(in);
+
+    const PdfFile pdf(ReportGenerator{}.generatePDF(in));
+    const auto pages = pdf.pages();
+    ASSERT_GE(pages.size(), 9u);
+    EXPECT_NE(pages[2].find("layer-39.gbr"), std::string::npos);  // the file table ran onto page 3
+    std::size_t screenshotsPage = 0;
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        if (pages[i].find("Screenshots") != std::string::npos && !screenshotsPage) screenshotsPage = i;
+    ASSERT_GT(screenshotsPage, 0u);
+    EXPECT_NE(pages[screenshotsPage + 1].find("Screenshots (continued)"), std::string::npos);
+    EXPECT_NE(pages.back().find("Generated locally by Corvane"), std::string::npos);
+    for (std::size_t i = 0; i < pages.size(); ++i)
+        EXPECT_NEAR(pageNumberRightEnd(pdf, static_cast<int>(i) + 1), 539, 0.5) << "page " << i + 1;
+
+    // Each picture is embedded once, at its own resolution.
+    const std::string images = run("pdfimages -list " + pdf.quoted() + " 2>/dev/null");
+    EXPECT_NE(images.find(" 1200   900 "), std::string::npos) << images;
+    EXPECT_NE(images.find("  900  1200 "), std::string::npos) << images;
+    EXPECT_NE(images.find("  300   200 "), std::string::npos) << images;
+}
+
+TEST_F(ReportPDF, ForeignNamesNeverBlankTheRestOfTheReport) {
+    ReportInput in = fullInput(true);
+    const std::string cjk = "\xE5\x9F\xBA\xE6\x9D\xBF";  // 基板
+    in.projectName = cjk + " board \xC3\x28 rev";          // CJK and an invalid byte pair
+    in.nameA = "A\xFF";
+    in.packageA.files.push_back(gerberFile(cjk + "\xFE\xFF-top.gtl", LayerType::copper(CopperLayerID::top()), 5));
+    in.measurements.push_back("Note\x01with\x1b" "controls");
+    const RecordingCanvas recorded = recordPages(in);
+    const PdfFile pdf(ReportGenerator{}.generatePDF(in));
+    const auto pages = pdf.pages();
+    ASSERT_EQ(pages.size(), recorded.pages.size());
+    EXPECT_EQ(infoField(pdf.info(), "Title"),
+              cjk + " board \xEF\xBF\xBD( rev \xE2\x80\x94 PCB Manufacturing Review Report");
+    EXPECT_NE(pages[1].find("Layer Summary"), std::string::npos);
+    EXPECT_NE(pages[1].find("-top.gtl"), std::string::npos);
+    EXPECT_NE(pages[1].find("Revision A \xE2\x80\x94 A\xEF\xBF\xBD"), std::string::npos);
+    EXPECT_NE(pages.back().find("Note with controls"), std::string::npos);
+    EXPECT_NE(pages.back().find("Generated locally by Corvane"), std::string::npos);
+    // The CJK glyphs come from whichever installed face covers them; without one they show as boxes.
+    if (fontCovers("57fa")) {
+        EXPECT_NE(pages[1].find(cjk), std::string::npos);
+    }
+}
+
+TEST_F(ReportPDF, EmptyPackageInCompareMode) {
+    ReportInput in = minimalInput();
+    in.nameB = "RevB";
+    in.packageB = PCBPackage{};
+    const PdfFile pdf(ReportGenerator{}.generatePDF(in));
+    const auto pages = pdf.pages();
+    ASSERT_EQ(pages.size(), 4u);
+    EXPECT_NE(pages[0].find("Revision A: RevA \xE2\x86\x92 Revision B: RevB"), std::string::npos) << pages[0];
+    EXPECT_NE(pages[1].find("No files."), std::string::npos);
+    EXPECT_NE(pages[1].find("Revision B \xE2\x80\x94 RevB"), std::string::npos);
+    expectEveryTextExtractable(in);
+}
+
+TEST_F(ReportPDF, ReportsCanBeMadeOnSeveralThreadsAtOnce) {
+    std::vector<std::vector<std::uint8_t>> results(4);
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < results.size(); ++i)
+        threads.emplace_back([&results, i] { results[i] = ReportGenerator{}.generatePDF(fullInput(i % 2 == 0)); });
+    for (auto& t : threads) t.join();
+    for (std::size_t i = 0; i < results.size(); ++i) {
+        const PdfFile pdf(results[i]);
+        EXPECT_EQ(infoField(pdf.info(), "Pages"), std::to_string(recordPages(fullInput(i % 2 == 0)).pages.size()));
+    }
+}
+
+} // namespace
