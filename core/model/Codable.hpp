@@ -230,9 +230,9 @@ Json encodeValue(const std::vector<T>& values, const CodingOptions& options) {
 template <class T>
 Json encodeValue(const std::map<std::int64_t, T>& values, const CodingOptions& options) {
     Json out = Json::object();
-    for (const auto& [key, value] : values) {
-        std::string text = std::to_string(key);
-        out[text] = withPathComponent(text, [&] { return encodeValue(value, options); });
+    for (const auto& entry : values) {
+        std::string text = std::to_string(entry.first);
+        out[text] = withPathComponent(text, [&] { return encodeValue(entry.second, options); });
     }
     return out;
 }
@@ -240,7 +240,8 @@ Json encodeValue(const std::map<std::int64_t, T>& values, const CodingOptions& o
 template <class T>
 Json encodeValue(const std::map<std::string, T>& values, const CodingOptions& options) {
     Json out = Json::object();
-    for (const auto& [key, value] : values) out[key] = withPathComponent(key, [&] { return encodeValue(value, options); });
+    for (const auto& entry : values)
+        out[entry.first] = withPathComponent(entry.first, [&] { return encodeValue(entry.second, options); });
     return out;
 }
 
@@ -266,7 +267,9 @@ template <class T>
 void decodeValue(const Json& json, std::map<std::int64_t, T>& out, const CodingOptions& options) {
     if (!json.is_object()) throwTypeMismatch("Dictionary", json);
     std::map<std::int64_t, T> result;
-    for (const auto& [key, element] : json.items()) {
+    for (const auto& item : json.items()) {
+        const std::string& key = item.key();
+        const Json& element = item.value();
         auto number = parseIntKey(key);
         if (!number) throwInvalidIntKey(key);
         T value{};
@@ -281,7 +284,9 @@ template <class T>
 void decodeValue(const Json& json, std::map<std::string, T>& out, const CodingOptions& options) {
     if (!json.is_object()) throwTypeMismatch("Dictionary", json);
     std::map<std::string, T> result;
-    for (const auto& [key, element] : json.items()) {
+    for (const auto& item : json.items()) {
+        const std::string& key = item.key();
+        const Json& element = item.value();
         T value{};
         withPathComponent(key, [&] { decodeValue(element, value, options); });
         result.emplace(key, std::move(value));

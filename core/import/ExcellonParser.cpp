@@ -1,0 +1,571 @@
+#include "ExcellonParser.hpp"
+
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <map>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "TextDecoding.hpp"
+
+namespace corvane {
+
+namespace {
+
+constexpr double mmPerInch = 25.4;
+constexpr double mmPerMil = 0.0254;
+// Longest digit string a coordinate is padded to: more digits than a double holds.
+constexpr std::size_t maxPaddedDigits = 32;
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+bool isSpace(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && isSpace(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpace(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Keyword tests run on the line as if upper-cased; `word` is upper case.
+bool startsWithCI(std::string_view s, std::string_view word) {
+    if (s.size() < word.size()) return false;
+    for (std::size_t i = 0; i < word.size(); ++i)
+        if (upper(s[i]) != word[i]) return false;
+    return true;
+}
+
+std::size_t findCI(std::string_view s, std::string_view word, std::size_t from = 0) {
+    if (word.size() > s.size()) return std::string_view::npos;
+    for (std::size_t i = from; i + word.size() <= s.size(); ++i)
+        if (upper(s[i]) == word[0] && startsWithCI(s.substr(i), word)) return i;
+    return std::string_view::npos;
+}
+
+bool containsCI(std::string_view s, std::string_view word) { return findCI(s, word) != std::string_view::npos; }
+
+std::optional<std::int64_t> wholeNumber(std::string_view digits) {
+    std::int64_t v = 0;
+    if (!parseInt64(digits, v)) return std::nullopt;
+    return v;
+}
+
+std::optional<double> decimalNumber(std::string_view text) {
+    double v = 0;
+    if (!parseDouble(text, v) || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+double powerOfTen(std::int64_t n) {
+    static constexpr std::array<double, 23> exact = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                                     1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                                     1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    if (n >= 0 && n < static_cast<std::int64_t>(exact.size())) return exact[static_cast<std::size_t>(n)];
+    if (n > 400) return std::numeric_limits<double>::infinity();
+    return std::pow(10.0, static_cast<double>(n));
+}
+
+// Plating named anywhere in the file, decided once before the lines are read. Searched in
+// place, case-insensitively: drill files reach tens of megabytes.
+Plating filePlating(std::string_view fileName, std::string_view text) {
+    bool plated = false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = upper(text[i]);
+        if (c == 'N') {
+            const std::string_view rest = text.substr(i);
+            if (startsWithCI(rest, "NONPLATED") || startsWithCI(rest, "NON-PLATED") ||
+                startsWithCI(rest, "NON_PLATED") || startsWithCI(rest, "NPTH"))
+                return Plating::npth;
+        } else if (c == 'P') {
+            if (!plated && startsWithCI(text.substr(i), "PLATED")) plated = true;
+        } else if (c == 'T') {
+            if (!plated && startsWithCI(text.substr(i), "TYPE=PTH")) plated = true;
+        }
+    }
+    if (plated) return Plating::pth;
+    if (containsCI(fileName, "NPTH")) return Plating::npth;
+    return Plating::unknown;
+}
+
+// The plating a comment declares for what follows it, if any: ";TYPE=PLATED",
+// ";TYPE=NON_PLATED", or the X2 aperture function form "#@! TA.AperFunction,NonPlated,...".
+std::optional<Plating> sectionPlating(std::string_view comment) {
+    auto fromWord = [](std::string_view w) -> std::optional<Plating> {
+        if (startsWithCI(w, "NON_PLATED") || startsWithCI(w, "NON-PLATED") || startsWithCI(w, "NONPLATED") ||
+            startsWithCI(w, "NPTH"))
+            return Plating::npth;
+        if (startsWithCI(w, "PLATED") || startsWithCI(w, "PTH")) return Plating::pth;
+        return std::nullopt;
+    };
+    if (startsWithCI(comment, "TYPE=")) return fromWord(trimmed(comment.substr(5)));
+    const std::string_view mark = "#@! TA.APERFUNCTION,";
+    if (const auto at = findCI(comment, mark); at != std::string_view::npos)
+        return fromWord(comment.substr(at + mark.size()));
+    return std::nullopt;
+}
+
+// "FILE_FORMAT\s*=\s*(\d+)\s*:\s*(\d+)\s*([TL]?)", tried at every occurrence of the keyword,
+// leftmost first. Hand-written: a general engine recurses per character on long lines.
+struct FileFormat {
+    std::string_view intDigits;
+    std::string_view decDigits;
+    char zeros = 0;  // 'T', 'L' or none
+};
+
+std::optional<FileFormat> matchFileFormat(std::string_view line) {
+    const std::string_view key = "FILE_FORMAT";
+    auto isWhite = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; };
+    for (std::size_t at = findCI(line, key); at != std::string_view::npos; at = findCI(line, key, at + 1)) {
+        std::size_t i = at + key.size();
+        auto skipWhite = [&] { while (i < line.size() && isWhite(line[i])) ++i; };
+        auto digits = [&] {
+            const std::size_t start = i;
+            while (i < line.size() && isDigit(line[i])) ++i;
+            return line.substr(start, i - start);
+        };
+        skipWhite();
+        if (i >= line.size() || line[i] != '=') continue;
+        ++i;
+        skipWhite();
+        FileFormat f;
+        f.intDigits = digits();
+        if (f.intDigits.empty()) continue;
+        skipWhite();
+        if (i >= line.size() || line[i] != ':') continue;
+        ++i;
+        skipWhite();
+        f.decDigits = digits();
+        if (f.decDigits.empty()) continue;
+        skipWhite();
+        if (i < line.size() && (upper(line[i]) == 'T' || upper(line[i]) == 'L')) f.zeros = upper(line[i]);
+        return f;
+    }
+    return std::nullopt;
+}
+
+struct Word {
+    char letter;
+    std::string_view value;
+};
+
+// One letter, then spaces and tabs, then the characters of a number. Anything else between
+// words is skipped.
+void tokenize(std::string_view line, std::vector<Word>& words) {
+    words.clear();
+    std::size_t i = 0;
+    while (i < line.size()) {
+        const char c = line[i++];
+        if (!isLetter(c)) continue;
+        while (i < line.size() && isSpace(line[i])) ++i;
+        const std::size_t start = i;
+        while (i < line.size() && (isDigit(line[i]) || line[i] == '.' || line[i] == '+' || line[i] == '-')) ++i;
+        words.push_back({c, line.substr(start, i - start)});
+    }
+}
+
+bool is(const Word& w, char letter, std::string_view value) { return w.letter == letter && w.value == value; }
+
+class Reader {
+public:
+    Reader(std::string_view fileName, std::string_view text) : fileName_(fileName), plating_(filePlating(fileName, text)) {
+        hits_.reserve(text.size() / 16);
+        words_.reserve(16);
+    }
+
+    void read(std::string_view text) {
+        std::size_t start = 0;
+        while (start < text.size()) {
+            std::size_t end = start;
+            while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
+            if (end > start && !handleLine(text.substr(start, end - start))) return;
+            start = end + 1;
+        }
+    }
+
+    DrillDocument finish() {
+        DrillDocument doc;
+        BBox box = BBox::empty();
+        for (const auto& h : hits_) {
+            box.include(h.position);
+            const auto tool = tools_.find(h.toolNumber);
+            if (tool != tools_.end() && tool->second.diameterMM > 0) {
+                const double r = tool->second.diameterMM / 2;
+                box.include(Vec2{h.position.x - r, h.position.y - r});
+                box.include(Vec2{h.position.x + r, h.position.y + r});
+            }
+        }
+        for (const auto& s : slots_)
+            if (s.bbox.isValid()) box.include(s.bbox);
+        doc.tools = std::move(tools_);
+        doc.hits = std::move(hits_);
+        doc.slots = std::move(slots_);
+        doc.units = Units::mm;
+        doc.bbox = box;
+        doc.fileName = std::string(fileName_);
+        return doc;
+    }
+
+private:
+    // Returns false when the program ends.
+    bool handleLine(std::string_view line) {
+        line = trimmed(line);
+        if (line.empty()) return true;
+        if (line.front() == '/') {
+            line = trimmed(line.substr(1));
+            if (line.empty()) return true;
+        }
+        if (line.front() == ';') {
+            handleComment(trimmed(line.substr(1)));
+            applyFormatHints(line);
+            return true;
+        }
+        if (startsWithCI(line, "METRIC") || startsWithCI(line, "INCH")) {
+            metric_ = startsWithCI(line, "METRIC");
+            unitLineOptions(line);
+            return true;
+        }
+        // LZ: leading zeros written, so the digits fill from the left; TZ: trailing zeros
+        // written, so the number is right-aligned.
+        if (startsWithCI(line, "LZ")) {
+            fillFromLeft_ = true;
+            return true;
+        }
+        if (startsWithCI(line, "TZ")) {
+            fillFromLeft_ = false;
+            return true;
+        }
+        if (applyFormatHints(line)) return true;
+        tokenize(line, words_);
+        return handleWords();
+    }
+
+    // "METRIC,TZ", "INCH,LZ,00.0000", "METRIC,0000.00".
+    void unitLineOptions(std::string_view line) {
+        if (containsCI(line, "TZ")) fillFromLeft_ = false;
+        else if (containsCI(line, "LZ")) fillFromLeft_ = true;
+        const auto comma = line.rfind(',');
+        if (comma == std::string_view::npos) return;
+        const std::string_view pattern = line.substr(comma + 1);
+        const auto dot = pattern.find('.');
+        if (dot == std::string_view::npos || dot == 0 || dot + 1 == pattern.size()) return;
+        for (std::size_t i = 0; i < pattern.size(); ++i)
+            if (i != dot && pattern[i] != '0') return;
+        intDigits_ = static_cast<std::int64_t>(dot);
+        decDigits_ = static_cast<std::int64_t>(pattern.size() - dot - 1);
+    }
+
+    bool applyFormatHints(std::string_view line) {
+        bool taken = false;
+        if (const auto at = findCI(line, "DECIMALS"); at != std::string_view::npos) {
+            std::string digits;
+            for (char c : line.substr(at + 8))
+                if (isDigit(c) && digits.size() <= 20) digits.push_back(c);
+            if (auto n = wholeNumber(digits)) {
+                decDigits_ = *n;
+                taken = true;
+            }
+        }
+        if (containsCI(line, "FILE_FORMAT")) {
+            if (auto f = matchFileFormat(line)) {
+                auto i = wholeNumber(f->intDigits);
+                auto d = wholeNumber(f->decDigits);
+                if (i && d) {
+                    intDigits_ = *i;
+                    decDigits_ = *d;
+                    taken = true;
+                    // The hint's letter names the suppressed zeros: T = trailing ones left out.
+                    if (f->zeros == 'T') fillFromLeft_ = true;
+                    else if (f->zeros == 'L') fillFromLeft_ = false;
+                }
+            }
+        }
+        return taken;
+    }
+
+    // Section markers and tool tables written as comments.
+    void handleComment(std::string_view comment) {
+        if (auto p = sectionPlating(comment)) {
+            section_ = *p;
+            return;
+        }
+        commentTool(comment);
+    }
+
+    // Allegro: ";T01 Holesize 1. = 12.000000 Tolerance = +2.000000/-2.000000 PLATED MILS Quantity = 24".
+    void commentTool(std::string_view comment) {
+        if (comment.size() < 2 || upper(comment[0]) != 'T' || !isDigit(comment[1])) return;
+        std::size_t i = 1;
+        while (i < comment.size() && isDigit(comment[i])) ++i;
+        const auto number = wholeNumber(comment.substr(1, i - 1));
+        const std::string_view rest = trimmed(comment.substr(i));
+        if (!number || !startsWithCI(rest, "HOLESIZE")) return;
+        const auto eq = rest.find('=');
+        if (eq == std::string_view::npos) return;
+        std::size_t v = eq + 1;
+        while (v < rest.size() && isSpace(rest[v])) ++v;
+        std::size_t e = v;
+        while (e < rest.size() && (isDigit(rest[e]) || rest[e] == '.' || rest[e] == '+' || rest[e] == '-')) ++e;
+        const auto size = decimalNumber(rest.substr(v, e - v));
+        if (!size) return;
+        std::optional<double> scale;
+        std::optional<Plating> plating;
+        std::size_t w = e;
+        while (w < rest.size()) {
+            while (w < rest.size() && !(isLetter(rest[w]) || rest[w] == '_' || rest[w] == '-')) ++w;
+            const std::size_t start = w;
+            while (w < rest.size() && (isLetter(rest[w]) || rest[w] == '_' || rest[w] == '-')) ++w;
+            const std::string_view word = rest.substr(start, w - start);
+            auto eq2 = [&](std::string_view s) { return word.size() == s.size() && startsWithCI(word, s); };
+            if (eq2("MILS") || eq2("MIL")) scale = mmPerMil;
+            else if (eq2("MM")) scale = 1.0;
+            else if (eq2("INCH") || eq2("INCHES")) scale = mmPerInch;
+            else if (eq2("NON_PLATED") || eq2("NON-PLATED") || eq2("NONPLATED") || eq2("NPTH")) plating = Plating::npth;
+            else if (eq2("PLATED") || eq2("PTH")) plating = Plating::pth;
+        }
+        if (!scale || definedByC_.count(*number)) return;
+        tools_[*number] = DrillTool{*number, *size * *scale, plating.value_or(newToolPlating())};
+    }
+
+    bool handleWords() {
+        bool end = false, skip = false, moveOnly = false, linear = false, slot = false;
+        std::optional<std::int64_t> toolWord;
+        for (const auto& w : words_) {
+            if (w.letter == 'M') {
+                const auto v = w.value;
+                if (v == "30" || v == "00") end = true;
+                else if (v == "15") toolDown_ = true;
+                else if (v == "16" || v == "17") toolDown_ = false;
+                else if (v == "71") metric_ = true;
+                else if (v == "72") metric_ = false;
+                else if (v == "01" || v == "02" || v == "06" || v == "08" || v == "09" || v == "24" || v == "25" ||
+                         v == "26" || v == "27" || v == "45" || v == "47" || v == "50" || v == "51" || v == "52")
+                    skip = true;
+            } else if (w.letter == 'G') {
+                const auto v = w.value;
+                if (v == "00") moveOnly = true;
+                else if (v == "01" || v == "02" || v == "03") linear = true;
+                else if (v == "05") toolDown_ = false;
+                else if (v == "85") slot = true;
+                else if (v == "93" || v == "04") skip = true;
+            } else if (w.letter == 'T') {
+                if (auto n = wholeNumber(w.value)) toolWord = n;
+            }
+        }
+        if (end) return false;
+        if (skip) return true;
+
+        if (toolWord) {
+            for (const auto& w : words_) {
+                if (w.letter != 'C' || w.value.empty()) continue;
+                if (auto d = diameterMM(w.value)) {
+                    tools_[*toolWord] = DrillTool{*toolWord, *d, newToolPlating()};
+                    definedByC_.insert(*toolWord);
+                }
+                break;
+            }
+            currentTool_ = toolWord;
+        }
+
+        const Word* x = nullptr;
+        const Word* y = nullptr;
+        const Word* r = nullptr;
+        for (const auto& w : words_) {
+            if (w.value.empty()) continue;
+            if (w.letter == 'X' && !x) x = &w;
+            else if (w.letter == 'Y' && !y) y = &w;
+            else if (w.letter == 'R' && !r) r = &w;
+        }
+        if (slot) {
+            slotG85();
+            return true;
+        }
+        if (r) {
+            if (auto count = decimalNumber(r->value)) {
+                if (!x && !y) return true;
+                bool coordinateBefore = false;
+                for (const Word* w = words_.data(); w != r; ++w)
+                    if (w->letter == 'X' || w->letter == 'Y') coordinateBefore = true;
+                if (!toolDown_ && !coordinateBefore) {
+                    repeat(*count, x, y);
+                    return true;
+                }
+            }
+        }
+
+        const auto nx = x ? coordinateValue(x->value) : std::nullopt;
+        const auto ny = y ? coordinateValue(y->value) : std::nullopt;
+        if (!nx && !ny) return true;
+        const Vec2 old = position_;
+        position_ = Vec2{nx.value_or(old.x), ny.value_or(old.y)};
+        if (moveOnly) return true;
+        if (toolDown_) {
+            if (position_.x != old.x || position_.y != old.y) addSlot(old, position_);
+        } else if (!linear) {
+            addHit(position_);
+        }
+        return true;
+    }
+
+    void repeat(double r, const Word* x, const Word* y) {
+        std::int64_t count = r >= 10000 ? 10000 : r <= 0 ? 0 : static_cast<std::int64_t>(r);
+        count = std::min(count, ExcellonParser::maxRepeatedHits - repeatedHits_);
+        repeatedHits_ += count;
+        const double dx = x ? coordinateValue(x->value).value_or(0) : 0;
+        const double dy = y ? coordinateValue(y->value).value_or(0) : 0;
+        for (std::int64_t k = 0; k < count; ++k) {
+            const Vec2 next{position_.x + dx, position_.y + dy};
+            if (!std::isfinite(next.x) || !std::isfinite(next.y)) break;
+            position_ = next;
+            addHit(position_);
+        }
+    }
+
+    // "X1.0Y2.0G85X3.0Y2.0": a slot from the coordinates before G85 to those after it.
+    void slotG85() {
+        std::size_t g = 0;
+        while (g < words_.size() && !is(words_[g], 'G', "85")) ++g;
+        auto firstValue = [&](char letter, std::size_t from, std::size_t to) -> std::optional<double> {
+            for (std::size_t i = from; i < to; ++i)
+                if (words_[i].letter == letter && !words_[i].value.empty())
+                    if (auto v = coordinateValue(words_[i].value)) return v;
+            return std::nullopt;
+        };
+        const Vec2 start{firstValue('X', 0, g).value_or(position_.x), firstValue('Y', 0, g).value_or(position_.y)};
+        const Vec2 end{firstValue('X', g + 1, words_.size()).value_or(start.x),
+                       firstValue('Y', g + 1, words_.size()).value_or(start.y)};
+        addSlot(start, end);
+        position_ = end;
+    }
+
+    std::optional<double> diameterMM(std::string_view value) const {
+        auto d = decimalNumber(value);
+        if (!d) return std::nullopt;
+        double mm = *d;
+        if (value.find('.') == std::string_view::npos) mm /= 1000;
+        if (!metric_) mm *= mmPerInch;
+        if (!std::isfinite(mm)) return std::nullopt;
+        return mm;
+    }
+
+    std::optional<double> coordinateValue(std::string_view value) const {
+        bool negative = false;
+        if (!value.empty() && value.front() == '-') {
+            negative = true;
+            value.remove_prefix(1);
+        } else if (!value.empty() && value.front() == '+') {
+            value.remove_prefix(1);
+        }
+        if (value.empty()) return std::nullopt;
+        const double unit = metric_ ? 1.0 : mmPerInch;
+        double result;
+        if (value.find('.') != std::string_view::npos) {
+            auto n = decimalNumber(value);
+            if (!n) return std::nullopt;
+            result = *n * unit;
+        } else {
+            auto n = digitValue(value);
+            if (!n) return std::nullopt;
+            result = *n / powerOfTen(decDigits()) * unit;
+        }
+        if (negative) result = -result;
+        if (!std::isfinite(result)) return std::nullopt;
+        return result;
+    }
+
+    // A digit string as a whole number, filled on the right first when the digits fill from
+    // the left.
+    std::optional<double> digitValue(std::string_view digits) const {
+        std::size_t target = digits.size();
+        if (fillFromLeft_) {
+            const std::int64_t want = intDigits() + decDigits();
+            const std::size_t capped = want < 0 || want > static_cast<std::int64_t>(maxPaddedDigits)
+                                           ? maxPaddedDigits
+                                           : static_cast<std::size_t>(want);
+            if (capped > target) target = capped;
+        }
+        // Up to 15 digits the integer is exact in a double: no text round trip needed.
+        if (target <= 15) {
+            std::int64_t n = 0;
+            for (char c : digits) {
+                if (!isDigit(c)) return std::nullopt;
+                n = n * 10 + (c - '0');
+            }
+            for (std::size_t k = digits.size(); k < target; ++k) n *= 10;
+            return static_cast<double>(n);
+        }
+        std::array<char, maxPaddedDigits> padded{};
+        std::string_view text = digits;
+        if (target > digits.size()) {
+            std::copy(digits.begin(), digits.end(), padded.begin());
+            std::fill(padded.begin() + static_cast<std::ptrdiff_t>(digits.size()),
+                      padded.begin() + static_cast<std::ptrdiff_t>(target), '0');
+            text = std::string_view(padded.data(), target);
+        }
+        return decimalNumber(text);
+    }
+
+    std::int64_t intDigits() const { return intDigits_.value_or(metric_ ? 3 : 2); }
+    std::int64_t decDigits() const { return decDigits_.value_or(metric_ ? 3 : 4); }
+
+    Plating newToolPlating() const { return section_.value_or(plating_); }
+
+    Plating holePlating() const {
+        if (currentTool_) {
+            const auto t = tools_.find(*currentTool_);
+            if (t != tools_.end()) return t->second.plating;
+        }
+        return newToolPlating();
+    }
+
+    void addHit(const Vec2& at) { hits_.push_back(DrillHit{at, currentTool_.value_or(0), holePlating()}); }
+
+    void addSlot(const Vec2& start, const Vec2& end) {
+        double d = 0.1;
+        if (currentTool_) {
+            const auto t = tools_.find(*currentTool_);
+            if (t != tools_.end()) d = t->second.diameterMM;
+        }
+        slots_.emplace_back(PCBObjectKind::slot(start, end, d, holePlating() == Plating::pth), currentTool_,
+                            ApertureShape::circle(d), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
+                            std::nullopt, static_cast<std::int64_t>(slots_.size()));
+    }
+
+    std::string_view fileName_;
+    Plating plating_;                  // the file-wide rule
+    std::optional<Plating> section_;   // the latest plating section marker
+    bool metric_ = false;              // Excellon starts in inches
+    bool fillFromLeft_ = false;
+    std::optional<std::int64_t> intDigits_;
+    std::optional<std::int64_t> decDigits_;
+    std::map<std::int64_t, DrillTool> tools_;
+    std::set<std::int64_t> definedByC_;
+    std::optional<std::int64_t> currentTool_;
+    Vec2 position_;
+    bool toolDown_ = false;
+    std::int64_t repeatedHits_ = 0;
+    std::vector<DrillHit> hits_;
+    std::vector<PCBObject> slots_;
+    std::vector<Word> words_;
+};
+
+} // namespace
+
+DrillDocument ExcellonParser::parse(std::string_view fileName, std::span<const std::uint8_t> data) const {
+    if (data.empty()) throw ExcellonParseError::emptyInput();
+    if (validatesAsUTF8(data)) return parse(fileName, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+    const std::string text = latin1ToUTF8(data);
+    return parse(fileName, std::string_view(text));
+}
+
+DrillDocument ExcellonParser::parse(std::string_view fileName, std::string_view text) const {
+    text = droppingUTF8BOM(text);
+    Reader reader(fileName, text);
+    reader.read(text);
+    return reader.finish();
+}
+
+} // namespace corvane

@@ -1,0 +1,383 @@
+#include "LayerClassifier.hpp"
+
+#include <array>
+#include <charconv>
+#include <limits>
+
+namespace corvane {
+
+namespace {
+
+// Keywords, extensions and markers are all ASCII, so ASCII case mapping is enough; non-ASCII
+// letters keep their case.
+std::string lowerASCII(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string upperASCII(std::string_view s) {
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    return out;
+}
+
+bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isAlnum(char c) { return isDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+bool contains(std::string_view hay, std::string_view needle) { return hay.find(needle) != std::string_view::npos; }
+bool endsWith(std::string_view s, std::string_view suffix) {
+    return s.size() >= suffix.size() && s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// A whole ASCII digit run as a number; none on overflow or an empty run.
+std::optional<std::int64_t> digitsValue(std::string_view digits) {
+    if (digits.empty()) return std::nullopt;
+    for (char c : digits)
+        if (!isDigit(c)) return std::nullopt;
+    std::int64_t v = 0;
+    auto res = std::from_chars(digits.data(), digits.data() + digits.size(), v);
+    if (res.ec != std::errc() || res.ptr != digits.data() + digits.size()) return std::nullopt;
+    return v;
+}
+
+// The number n of "<prefix><digits>", e.g. 12 for "g12" with prefix "g".
+std::optional<std::int64_t> numberedForm(std::string_view token, std::string_view prefix) {
+    if (token.size() <= prefix.size() || token.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
+    return digitsValue(token.substr(prefix.size()));
+}
+
+// The extension is the text after the last "." of the name, unless that "." starts the name.
+struct NameParts {
+    std::string lower;
+    std::string ext;
+    std::string stem;
+};
+
+NameParts splitName(std::string_view fileName) {
+    NameParts p;
+    p.lower = lowerASCII(fileName);
+    const auto dot = p.lower.rfind('.');
+    if (dot == std::string::npos || dot == 0) {
+        p.stem = p.lower;
+    } else {
+        p.ext = p.lower.substr(dot + 1);
+        p.stem = p.lower.substr(0, dot);
+    }
+    return p;
+}
+
+// What the first part of a file's content shows, worked out once per detection.
+struct HeadFacts {
+    bool gerberFormat = false;   // "%FS": a Gerber format statement
+    bool excellonWords = false;  // M48, FMAT, METRIC or INCH in any case
+    bool x2Marks = false;        // X2 attributes, or their comment form
+    bool m48 = false;
+    bool t01 = false;            // "T01" in any case
+    bool toolLine = false;       // a line starting "T<digits>C"
+
+    explicit HeadFacts(std::string_view head) {
+        const std::string upper = upperASCII(head);
+        gerberFormat = contains(upper, "%FS");
+        excellonWords = contains(upper, "M48") || contains(upper, "FMAT") || contains(upper, "METRIC") ||
+                        contains(upper, "INCH");
+        x2Marks = contains(upper, "%TF.") || contains(upper, "%TA.") || contains(upper, "%TO.") ||
+                  contains(upper, "#@! T");
+        m48 = contains(head, "M48");
+        t01 = contains(upper, "T01");
+        std::size_t start = 0;
+        while (start < head.size() && !toolLine) {
+            std::size_t end = head.find_first_of("\r\n", start);
+            if (end == std::string_view::npos) end = head.size();
+            std::string_view line = head.substr(start, end - start);
+            while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+            if (line.size() >= 3 && line[0] == 'T' && isDigit(line[1])) {
+                std::size_t i = 1;
+                while (i < line.size() && isDigit(line[i])) ++i;
+                toolLine = i < line.size() && line[i] == 'C';
+            }
+            start = end + 1;
+        }
+    }
+
+    // Excellon words without a Gerber format statement mean a drill file.
+    SourceFormat format() const {
+        if (excellonWords && !gerberFormat) return SourceFormat::excellon;
+        if (x2Marks) return SourceFormat::gerberX2;
+        return SourceFormat::gerberRS274X;
+    }
+    // CAD tools name both drill files and text reports ".txt": only real drill content counts.
+    bool drillText() const { return (m48 || toolLine) && !gerberFormat; }
+};
+
+// A role found by name goes to the Excellon reader when it is a drill role and the head shows
+// no Gerber format statement (headerless NC drill files carry no Excellon words at all).
+SourceFormat formatFor(const LayerType& type, const HeadFacts& facts) {
+    if (type.isDrill() && !facts.gerberFormat) return SourceFormat::excellon;
+    return facts.format();
+}
+
+enum class Role : std::uint8_t { copperTop, copperBottom, copperInner, maskTop, maskBottom, silkTop, silkBottom, pasteTop, pasteBottom, outline, drill };
+
+struct ExtensionRule {
+    std::string_view token;
+    Role role;
+};
+
+constexpr std::array<ExtensionRule, 51> extensionTable{{
+    {"gtl", Role::copperTop}, {"top", Role::copperTop}, {"gt", Role::copperTop}, {"cmp", Role::copperTop},
+    {"gbl", Role::copperBottom}, {"bot", Role::copperBottom}, {"gb", Role::copperBottom}, {"sol", Role::copperBottom},
+    {"gts", Role::maskTop}, {"gbs", Role::maskBottom}, {"smt", Role::maskTop}, {"smb", Role::maskBottom},
+    {"sts", Role::maskBottom}, {"stc", Role::maskTop},
+    {"gto", Role::silkTop}, {"gbo", Role::silkBottom}, {"plt", Role::silkTop}, {"plb", Role::silkBottom},
+    {"sot", Role::silkTop}, {"sob", Role::silkBottom}, {"sst", Role::silkTop}, {"ssb", Role::silkBottom},
+    {"plc", Role::silkTop}, {"pls", Role::silkBottom},
+    {"gtp", Role::pasteTop}, {"gbp", Role::pasteBottom}, {"cpt", Role::pasteTop}, {"crb", Role::pasteBottom},
+    {"crc", Role::pasteTop}, {"crs", Role::pasteBottom},
+    {"gko", Role::outline}, {"gml", Role::outline}, {"out", Role::outline}, {"kee", Role::outline}, {"brd", Role::outline},
+    {"txt", Role::drill}, {"drl", Role::drill}, {"drd", Role::drill}, {"xln", Role::drill}, {"nc", Role::drill},
+    {"tap", Role::drill}, {"exc", Role::drill}, {"drills", Role::drill}, {"cnc", Role::drill}, {"ncd", Role::drill},
+    // Inner layers written as fixed extensions: the digit is the layer number.
+    {"in1", Role::copperInner}, {"in2", Role::copperInner}, {"in3", Role::copperInner},
+    {"in4", Role::copperInner}, {"in5", Role::copperInner}, {"in6", Role::copperInner},
+}};
+
+// Extensions that say "Gerber" without saying which layer: the stem decides.
+constexpr std::array<std::string_view, 7> genericExtensions{"gbr", "art", "pho", "ger", "gerber", "grb", "gdo"};
+
+constexpr auto allKnownExtensions = [] {
+    // Mechanical layers are files too: they pass the name filter and come out unknown.
+    std::array<std::string_view, extensionTable.size() + genericExtensions.size() + 1> all{};
+    std::size_t i = 0;
+    for (const auto& r : extensionTable) all[i++] = r.token;
+    for (auto g : genericExtensions) all[i++] = g;
+    all[i++] = "gm";
+    return all;
+}();
+
+bool isGeneric(std::string_view ext) {
+    for (auto g : genericExtensions)
+        if (ext == g) return true;
+    return false;
+}
+
+LayerType typeOf(Role r, std::int64_t innerNumber = 1) {
+    switch (r) {
+    case Role::copperInner: return LayerType::copper(CopperLayerID::inner(innerNumber));
+    case Role::copperTop: return LayerType::copper(CopperLayerID::top());
+    case Role::copperBottom: return LayerType::copper(CopperLayerID::bottom());
+    case Role::maskTop: return LayerType::solderMask(CopperLayerID::top());
+    case Role::maskBottom: return LayerType::solderMask(CopperLayerID::bottom());
+    case Role::silkTop: return LayerType::silkscreen(CopperLayerID::top());
+    case Role::silkBottom: return LayerType::silkscreen(CopperLayerID::bottom());
+    case Role::pasteTop: return LayerType::paste(CopperLayerID::top());
+    case Role::pasteBottom: return LayerType::paste(CopperLayerID::bottom());
+    case Role::outline: return LayerType::outline();
+    case Role::drill: return LayerType::drill();
+    }
+    return LayerType::unknown();
+}
+
+// Altium mechanical layers (gm, gm<n>) hold drawing sheets, dimensions or the outline, often
+// far larger than the board: never take them for the outline.
+bool mechanicalLayer(std::string_view token) { return token == "gm" || numberedForm(token, "gm").has_value(); }
+
+// The extension table: a lower-case token to its layer role.
+std::optional<LayerType> extensionLayerType(std::string_view token, const HeadFacts& facts) {
+    if (mechanicalLayer(token)) return std::nullopt;
+    // Altium numbers inner signal (g<n>) and plane (gp<n>) layers without limit.
+    for (std::string_view prefix : {"gp", "g"}) {
+        if (auto n = numberedForm(token, prefix)) {
+            if (*n >= 1) return LayerType::copper(CopperLayerID::inner(*n));
+            return std::nullopt;
+        }
+    }
+    if (token == "txt" || numberedForm(token, "tx")) {
+        if (facts.drillText()) return LayerType::drill();
+        return std::nullopt;
+    }
+    for (const auto& r : extensionTable)
+        if (r.token == token) return typeOf(r.role, r.role == Role::copperInner ? token.back() - '0' : 1);
+    return std::nullopt;
+}
+
+// Gerber X2 file function, e.g. "Copper,L2,Inr" or "Soldermask,Bot".
+std::optional<LayerType> fileFunctionLayerType(std::string_view function) {
+    const std::string f = lowerASCII(function);
+    auto side = [&] { return contains(f, "bot") ? CopperLayerID::bottom() : CopperLayerID::top(); };
+    if (f.rfind("copper", 0) == 0) {
+        std::vector<std::string_view> fields;
+        std::string_view rest = f;
+        while (true) {
+            const auto comma = rest.find(',');
+            std::string_view field = rest.substr(0, comma);
+            if (!field.empty()) fields.push_back(field);
+            if (comma == std::string_view::npos) break;
+            rest.remove_prefix(comma + 1);
+        }
+        if (fields.size() < 3) return LayerType::copper(CopperLayerID::top());
+        std::string_view number = fields[1].substr(1);
+        std::int64_t n = 0;
+        if (number.empty() || !parseInt64(number, n) || n == std::numeric_limits<std::int64_t>::min())
+            return LayerType::copper(CopperLayerID::top());
+        if (fields[2] == "bot") return LayerType::copper(CopperLayerID::bottom());
+        if (fields[2] == "inr") return LayerType::copper(CopperLayerID::inner(n - 1 < 1 ? 1 : n - 1));
+        return LayerType::copper(CopperLayerID::top());
+    }
+    if (f.rfind("soldermask", 0) == 0) return LayerType::solderMask(side());
+    if (f.rfind("legend", 0) == 0) return LayerType::silkscreen(side());
+    if (f.rfind("paste", 0) == 0) return LayerType::paste(side());
+    if (f.rfind("profile", 0) == 0) return LayerType::outline();
+    if (contains(f, "plated") || contains(f, "drill")) return LayerType::drill();
+    return std::nullopt;
+}
+
+// The number of the leftmost "<word><digits><tail>" in s, e.g. "in12-cu"; the match must have
+// at least one digit. `found` says whether any match exists (its digits may still overflow).
+std::optional<std::int64_t> firstNumbered(std::string_view s, std::string_view word, std::string_view tail, bool& found) {
+    found = false;
+    for (std::size_t at = s.find(word); at != std::string_view::npos; at = s.find(word, at + 1)) {
+        const std::size_t digits = at + word.size();
+        std::size_t end = digits;
+        while (end < s.size() && isDigit(s[end])) ++end;
+        if (end == digits) continue;
+        if (s.compare(end, tail.size(), tail) != 0) continue;
+        found = true;
+        return digitsValue(s.substr(digits, end - digits));
+    }
+    return std::nullopt;
+}
+
+// KiCad layer names: F.Cu, B_Mask, In3.Cu, Edge.Cuts and friends, however separated.
+std::optional<LayerType> kicadLayerType(std::string_view name) {
+    std::string s = lowerASCII(name);
+    for (char& c : s)
+        if (c == '_' || c == '.' || c == ' ') c = '-';
+    if (endsWith(s, "f-cu") || s == "fcu") return LayerType::copper(CopperLayerID::top());
+    if (endsWith(s, "b-cu") || s == "bcu") return LayerType::copper(CopperLayerID::bottom());
+    bool found = false;
+    if (auto n = firstNumbered(s, "in", "-cu", found)) return LayerType::copper(CopperLayerID::inner(*n));
+    struct Suffix { std::string_view text; Role role; };
+    static constexpr Suffix suffixes[] = {
+        {"f-mask", Role::maskTop}, {"b-mask", Role::maskBottom}, {"f-silkscreen", Role::silkTop},
+        {"f-silks", Role::silkTop}, {"b-silkscreen", Role::silkBottom}, {"b-silks", Role::silkBottom},
+        {"f-paste", Role::pasteTop}, {"b-paste", Role::pasteBottom}, {"edge-cuts", Role::outline},
+    };
+    for (const auto& sfx : suffixes)
+        if (endsWith(s, sfx.text)) return typeOf(sfx.role);
+    return std::nullopt;
+}
+
+// The ASCII letter-and-digit runs of a name.
+std::vector<std::string_view> nameWords(std::string_view s) {
+    std::vector<std::string_view> words;
+    std::size_t i = 0;
+    while (i < s.size()) {
+        while (i < s.size() && !isAlnum(s[i])) ++i;
+        const std::size_t start = i;
+        while (i < s.size() && isAlnum(s[i])) ++i;
+        if (i > start) words.push_back(s.substr(start, i - start));
+    }
+    return words;
+}
+
+// "sec"/"secondary" is the bottom side in several CAD tools' layer names.
+bool namesSecondarySide(std::string_view lower) {
+    if (contains(lower, "secondary")) return true;
+    for (auto w : nameWords(lower))
+        if (w == "sec") return true;
+    return false;
+}
+
+// Free-form keywords in a lower-cased name.
+std::optional<LayerType> patternLayerType(std::string_view lower) {
+    auto any = [&](std::initializer_list<std::string_view> words) {
+        for (auto w : words)
+            if (contains(lower, w)) return true;
+        return false;
+    };
+    const bool secondary = namesSecondarySide(lower);
+    auto sideA = [&] {
+        return any({"bot", "bottom", "b-"}) || secondary ? CopperLayerID::bottom() : CopperLayerID::top();
+    };
+    if (any({"outline", "boardoutline", "profile", "keepout", "contour", "route"})) return LayerType::outline();
+    if (any({"drill", "hole"})) return LayerType::drill();
+    if (any({"silkscreen", "silk", "legend", "overlay"})) return LayerType::silkscreen(sideA());
+    if (any({"soldermask", "solderresist", "mask"})) return LayerType::solderMask(sideA());
+    if (any({"paste", "stencil", "cream"})) return LayerType::paste(sideA());
+    if (any({"copper", "signal", "power", "ground", "plane"})) {
+        const bool bottom = any({"bot", "bottom"}) || secondary;
+        bool found = false;
+        if (auto n = firstNumbered(lower, "inner", "", found)) return LayerType::copper(CopperLayerID::inner(*n));
+        return LayerType::copper(bottom ? CopperLayerID::bottom() : CopperLayerID::top());
+    }
+    return std::nullopt;
+}
+
+// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom.
+std::optional<LayerType> lastWordSide(const NameParts& name) {
+    const auto words = nameWords(isGeneric(name.ext) ? std::string_view(name.stem) : std::string_view(name.lower));
+    if (words.empty()) return std::nullopt;
+    const std::string_view last = words.back();
+    if (last == "top" || last == "front") return LayerType::copper(CopperLayerID::top());
+    if (last == "bottom" || last == "bot" || last == "back" || last == "sec" || last == "secondary")
+        return LayerType::copper(CopperLayerID::bottom());
+    return std::nullopt;
+}
+
+LayerDetection make(LayerType type, DetectionConfidence confidence, SourceFormat format, std::string note = {}) {
+    return LayerDetection{std::move(type), confidence, format, std::move(note)};
+}
+
+} // namespace
+
+LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_view contentHead,
+                                       const std::optional<std::string>& x2FileFunction) const {
+    const NameParts name = splitName(fileName);
+    const HeadFacts facts(contentHead);
+    using C = DetectionConfidence;
+
+    if (x2FileFunction) {
+        if (auto x2 = fileFunctionLayerType(*x2FileFunction)) {
+            const auto byExtension = extensionLayerType(name.ext, facts);
+            if (byExtension && byExtension->matchKey() != x2->matchKey())
+                return make(*x2, C::low, formatFor(*x2, facts),
+                            "X2 metadata (" + *x2FileFunction + ") conflicts with filename \u2014 review this layer.");
+            return make(*x2, C::high, formatFor(*x2, facts), "Gerber X2 metadata: " + *x2FileFunction);
+        }
+    }
+    if (auto t = extensionLayerType(name.ext, facts)) return make(*t, C::high, formatFor(*t, facts));
+    if (mechanicalLayer(name.ext))
+        return make(LayerType::unknown(), C::low, facts.format(), "Mechanical layer: role not known");
+    if (isGeneric(name.ext)) {
+        if (auto t = extensionLayerType(name.stem, facts))
+            return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
+        if (auto t = kicadLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts), "KiCad-style stem");
+    }
+    if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
+    if (auto t = patternLayerType(name.lower)) return make(*t, C::medium, formatFor(*t, facts));
+    // A file that tells its own function is not guessed from a side word in its name.
+    const bool hasFunction = x2FileFunction && !x2FileFunction->empty();
+    if (!hasFunction && facts.format() != SourceFormat::excellon) {
+        if (auto t = lastWordSide(name)) return make(*t, C::medium, facts.format(), "Side from the name's last word");
+    }
+    if (!facts.gerberFormat && (facts.m48 || facts.t01))
+        return make(LayerType::drill(), C::medium, SourceFormat::excellon, "Excellon header detected");
+    if (contains(contentHead, "%FS") || contains(contentHead, "%ADD") || contains(contentHead, "G04"))
+        return make(LayerType::unknown(), C::low, SourceFormat::gerberRS274X, "Gerber content but unknown layer role");
+    return make(LayerType::unknown(), C::low, SourceFormat::unknown, "Unrecognized file");
+}
+
+bool LayerClassifier::mapsExtension(std::string_view ext) {
+    for (auto known : allKnownExtensions)
+        if (ext == known) return true;
+    for (std::string_view prefix : {"g", "gp", "gm", "tx"})
+        if (numberedForm(ext, prefix)) return true;
+    return false;
+}
+
+std::span<const std::string_view> LayerClassifier::knownExtensions() { return allKnownExtensions; }
+
+} // namespace corvane

@@ -1,0 +1,80 @@
+#pragma once
+// Turns primitives into flat triangle meshes for the GPU canvas, samples arcs and measures distances.
+// Geometry is computed in double precision; meshes store single precision.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "Geometry.hpp"
+#include "Primitives.hpp"
+
+namespace corvane {
+
+// Three vertices per triangle, x and y each: six floats per triangle, no index list.
+struct TriangleMesh {
+    std::vector<float> vertices;
+
+    std::int64_t triangleCount() const { return static_cast<std::int64_t>(vertices.size() / 6); }
+
+    void addTriangle(const Vec2& a, const Vec2& b, const Vec2& c);
+    void addQuad(const Vec2& a, const Vec2& b, const Vec2& c, const Vec2& d);
+    // Rim points are computed in single precision; gives max(segments, 3) triangles.
+    void addFan(const Vec2& center, double radius, double startDeg, double sweepDeg, std::int64_t segments);
+    static std::array<float, 12> verticesOfQuad(double minX, double minY, double maxX, double maxY);
+};
+
+struct TessellatedLayer {
+    TriangleMesh dark;
+    TriangleMesh clear;
+
+    std::int64_t totalTriangles() const { return dark.triangleCount() + clear.triangleCount(); }
+};
+
+using Triangle = std::array<Vec2, 3>;
+
+struct GeometryEngine {
+    // Largest angle one straight piece of a sampled arc may span; must be greater than 0.
+    double arcSegmentDegrees = 8.0;
+    // Triangles per round cap, obround end and zero-length stroke disc; values below 3 act as 3.
+    std::int64_t capSegments = 8;
+
+    // Polygon apertures take their vertex count from the file; more than this is drawn with this many.
+    static constexpr std::int64_t maxPolygonVertices = 1024;
+
+    TessellatedLayer tessellate(const std::vector<PCBObject>& objects) const;
+
+    // Building blocks of tessellate, appending to the mesh given.
+    void append(const PCBObject& obj, TriangleMesh& mesh) const;
+    void strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const;
+    void strokePolyline(const std::vector<Vec2>& points, double width, TriangleMesh& mesh) const;
+    void flashShape(const Vec2& at, const std::optional<ApertureShape>& shape, TriangleMesh& mesh) const;
+    // Fills every contour on its own (contours of one region are separate areas, not holes).
+    void fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const;
+
+    // The points of an arc after its start point; equal start and end angles give a full turn.
+    std::vector<Vec2> sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise) const;
+    // Same, appending to `out` (reusable scratch storage).
+    void sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
+                   std::vector<Vec2>& out) const;
+
+    static double distancePointSegment(const Vec2& p, const Vec2& a, const Vec2& b);
+    static double distancePointArc(const Vec2& p, const Vec2& start, const Vec2& end, const Vec2& center,
+                                   bool clockwise);
+
+    // Polygons: implicitly closed point lists. Signed area is positive for counter-clockwise order.
+    static double signedArea(const std::vector<Vec2>& points);
+    static std::vector<Vec2> ensureCCW(std::vector<Vec2> points);
+    // Cuts `hole` (expected clockwise) into `outer` (counter-clockwise) through a zero-width bridge from the
+    // hole's rightmost point; returns `outer` unchanged when no bridge can be cast.
+    static std::vector<Vec2> bridgeHole(const std::vector<Vec2>& outer, const std::vector<Vec2>& hole);
+    static std::vector<Vec2> dedupeConsecutive(const std::vector<Vec2>& points);
+    // Triangulates a counter-clockwise polygon; stops with what it has when no ear is left.
+    static std::vector<Triangle> earClip(const std::vector<Vec2>& polygon);
+    // Even-odd rule.
+    static bool pointInPolygon(const Vec2& point, const std::vector<Vec2>& polygon);
+    // 0 inside, infinity for an empty polygon.
+    static double distancePointPolygon(const Vec2& point, const std::vector<Vec2>& polygon);
+};
+
+} // namespace corvane

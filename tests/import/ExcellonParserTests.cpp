@@ -1,0 +1,258 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "import/ExcellonParser.hpp"
+
+using namespace corvane;
+
+namespace {
+
+DrillDocument parseText(const std::string& text, const std::string& name = "board.drl") {
+    return ExcellonParser{}.parse(name, std::string_view(text));
+}
+
+DrillDocument parseBytes(const std::string& bytes, const std::string& name = "board.drl") {
+    std::vector<std::uint8_t> data(bytes.begin(), bytes.end());
+    return ExcellonParser{}.parse(name, std::span<const std::uint8_t>(data));
+}
+
+std::vector<Vec2> positions(const DrillDocument& d) {
+    std::vector<Vec2> out;
+    for (const auto& h : d.hits) out.push_back(h.position);
+    return out;
+}
+
+void expectNear(const Vec2& a, const Vec2& b) {
+    EXPECT_NEAR(a.x, b.x, 1e-9);
+    EXPECT_NEAR(a.y, b.y, 1e-9);
+}
+
+// One hit read under a header: its position in millimetres.
+Vec2 hitUnder(const std::string& header, const std::string& coordinates) {
+    const auto d = parseText(header + "\nT1C0.1\n" + coordinates + "\n");
+    EXPECT_EQ(d.hits.size(), 1u) << header << " / " << coordinates;
+    return d.hits.empty() ? Vec2{} : d.hits[0].position;
+}
+
+} // namespace
+
+TEST(ExcellonParser, ErrorTexts) {
+    try {
+        parseBytes("");
+        FAIL() << "empty input accepted";
+    } catch (const ExcellonParseError& e) {
+        EXPECT_EQ(e.errorCase(), ExcellonParseError::Case::emptyInput);
+        EXPECT_STREQ(e.what(), "Drill file is empty.");
+    }
+    EXPECT_STREQ(ExcellonParseError::malformed("bad tool").what(), "Malformed Excellon: bad tool");
+    const CorvaneError& base = ExcellonParseError::emptyInput();
+    EXPECT_STREQ(base.what(), "Drill file is empty.");
+    // Content-free text is an empty document, not an error.
+    const auto d = parseBytes("\r\n\n\r");
+    EXPECT_TRUE(d.hits.empty());
+    EXPECT_TRUE(d.bbox.isEmpty());
+    EXPECT_EQ(d.units, Units::mm);
+    EXPECT_EQ(d.fileName, "board.drl");
+}
+
+TEST(ExcellonParser, Latin1AndLineEnds) {
+    const std::string latin1 = "M48\n; Copyright \xA9 2024 G\xE4rtner\nMETRIC\nT1C0.8\n%\nX1.0Y2.0\nM30\n";
+    const auto d = parseBytes(latin1);
+    ASSERT_EQ(d.hits.size(), 1u);
+    EXPECT_DOUBLE_EQ(d.tools.at(1).diameterMM, 0.8);
+    std::string crlf;
+    for (char c : latin1) {
+        if (c == '\n') crlf += "\r\n";
+        else crlf += c;
+    }
+    const auto d2 = parseBytes(crlf);
+    EXPECT_EQ(positions(d2), positions(d));
+    EXPECT_EQ(d2.tools, d.tools);
+    // A byte-order mark does not hide the first line.
+    EXPECT_EQ(parseBytes("\xEF\xBB\xBFMETRIC\nT1C0.8\nX1.0Y2.0\n").tools.at(1).diameterMM, 0.8);
+}
+
+TEST(ExcellonParser, ZerosWithoutDecimalPoints) {
+    // LZ: leading zeros written, digits fill from the left. TZ: trailing zeros written, right-aligned.
+    expectNear(hitUnder("INCH,LZ", "X012Y0005"), {1.2 * 25.4, 0.05 * 25.4});
+    expectNear(hitUnder("INCH,TZ", "X012Y5"), {0.0012 * 25.4, 0.0005 * 25.4});
+    expectNear(hitUnder("INCH,TZ", "X-15000Y+25000"), {-1.5 * 25.4, 2.5 * 25.4});
+    expectNear(hitUnder("METRIC,LZ", "X0125Y012345"), {12.5, 12.345});
+    expectNear(hitUnder("METRIC,TZ", "X125Y12345"), {0.125, 12.345});
+    // Bare zero lines after the unit line.
+    expectNear(hitUnder("INCH\nLZ", "X012"), {1.2 * 25.4, 0});
+    expectNear(hitUnder("METRIC,LZ\nTZ", "X125"), {0.125, 0});
+    // Decimal points make the zero mode irrelevant.
+    expectNear(hitUnder("INCH,LZ", "X0.5Y1.25"), {0.5 * 25.4, 1.25 * 25.4});
+}
+
+TEST(ExcellonParser, DigitCounts) {
+    // Digit counts from the unit line.
+    expectNear(hitUnder("METRIC,TZ,000.000", "X12345"), {12.345, 0});
+    expectNear(hitUnder("METRIC,LZ,0000.00", "X01234"), {123.4, 0});
+    expectNear(hitUnder("METRIC,0000.00", "X1234"), {12.34, 0});
+    expectNear(hitUnder("INCH,LZ,00.0000", "X0125"), {1.25 * 25.4, 0});
+    expectNear(hitUnder("INCH,LZ,000.000", "X0125"), {12.5 * 25.4, 0});
+    // Metric without any hint reads 3:3; inch 2:4.
+    expectNear(hitUnder("METRIC", "X12345Y6789"), {12.345, 6.789});
+    expectNear(hitUnder("METRIC,LZ", "X1"), {100.0, 0});
+    expectNear(hitUnder("INCH,LZ", "X1"), {10 * 25.4, 0});
+    // Hints in comments. The hint's letter names the suppressed zeros (T: fill from the left).
+    expectNear(hitUnder(";FILE_FORMAT=3:3\nMETRIC,TZ", "X1234"), {1.234, 0});
+    expectNear(hitUnder("METRIC\n;FILE_FORMAT=2:5 T", "X125"), {12.5, 0});
+    expectNear(hitUnder("METRIC,LZ\n;FILE_FORMAT = 4 : 2 L", "X125"), {1.25, 0});
+    expectNear(hitUnder("METRIC,TZ\n;DECIMALS=2", "X125"), {1.25, 0});
+    expectNear(hitUnder("METRIC\n;junk FILE_FORMAT=x FILE_FORMAT=2:4", "X125"), {0.0125, 0});
+}
+
+TEST(ExcellonParser, UnitsStartInInches) {
+    const auto d = parseText("T1C0.02\nX10000Y20000\nM71\nX1.0Y2.0\n");
+    EXPECT_NEAR(d.tools.at(1).diameterMM, 0.508, 1e-12);
+    ASSERT_EQ(d.hits.size(), 2u);
+    expectNear(d.hits[0].position, {25.4, 50.8});
+    expectNear(d.hits[1].position, {1.0, 2.0});
+    // Diameters without a point are thousandths of the file unit.
+    EXPECT_NEAR(parseText("INCH\nT1C0.5\n").tools.at(1).diameterMM, 12.7, 1e-12);
+    EXPECT_NEAR(parseText("INCH\nT1C500\n").tools.at(1).diameterMM, 12.7, 1e-12);
+    // Lower-case words are not words, but lower-case unit lines count.
+    const auto lower = parseText("metric\nT1C0.8\nx1.0y1.0\nX1.0Y1.0\n");
+    ASSERT_EQ(lower.hits.size(), 1u);
+    expectNear(lower.hits[0].position, {1.0, 1.0});
+}
+
+TEST(ExcellonParser, ToolsHitsAndProgramEnd) {
+    const auto d = parseText("M48\nMETRIC\nT01C0.8\nT02C0.8\n%\nX1.0Y2.0\nX3.0\nG04 X9.0Y9.0\nM47 X9.0Y9.0\n"
+                             "T1\nY4.0\nM30\nX7.0Y7.0\n");
+    ASSERT_EQ(d.hits.size(), 3u);
+    EXPECT_EQ(d.hits[0].toolNumber, 2);  // the last definition selects its tool
+    expectNear(d.hits[1].position, {3.0, 2.0});
+    EXPECT_EQ(d.hits[2].toolNumber, 1);
+    expectNear(d.hits[2].position, {3.0, 4.0});
+    EXPECT_EQ(d.tools.size(), 2u);
+    // Box: hit centres grown by the tool radius.
+    EXPECT_NEAR(d.bbox.minX, 0.6, 1e-12);
+    EXPECT_NEAR(d.bbox.maxY, 4.4, 1e-12);
+    // A hit before any tool carries tool 0.
+    EXPECT_EQ(parseText("METRIC\nX1.0Y1.0\n").hits.at(0).toolNumber, 0);
+}
+
+TEST(ExcellonParser, RoutedAndG85Slots) {
+    const auto d = parseText("METRIC\nT3C1.0\nG00X1.0Y1.0\nM15\nG01X5.0Y1.0\nM16\nX1.0Y2.0G85X3.0Y2.0\n");
+    EXPECT_TRUE(d.hits.empty());
+    ASSERT_EQ(d.slots.size(), 2u);
+    const auto* s = d.slots[0].kind.as<PCBObjectKind::Slot>();
+    ASSERT_NE(s, nullptr);
+    expectNear(s->start, {1, 1});
+    expectNear(s->end, {5, 1});
+    EXPECT_DOUBLE_EQ(s->diameterMM, 1.0);
+    EXPECT_EQ(d.slots[0].apertureCode, 3);
+    EXPECT_EQ(d.slots[1].index, 1);
+    const auto* g85 = d.slots[1].kind.as<PCBObjectKind::Slot>();
+    expectNear(g85->start, {1, 2});
+    expectNear(g85->end, {3, 2});
+    EXPECT_NEAR(d.bbox.minX, 0.5, 1e-12);
+    EXPECT_NEAR(d.bbox.maxX, 5.5, 1e-12);
+    // A slot with no tool falls back to 0.1 mm.
+    const auto bare = parseText("METRIC\nG85X3.0Y2.0\n");
+    ASSERT_EQ(bare.slots.size(), 1u);
+    EXPECT_DOUBLE_EQ(bare.slots[0].kind.as<PCBObjectKind::Slot>()->diameterMM, 0.1);
+    EXPECT_FALSE(bare.slots[0].apertureCode.has_value());
+}
+
+TEST(ExcellonParser, Repeats) {
+    const auto d = parseText("METRIC\nT1C0.5\nX0.0Y0.0\nR3X0.5\nR3\nM15\nR2X9.0\n");
+    const std::vector<Vec2> want = {{0, 0}, {0.5, 0}, {1.0, 0}, {1.5, 0}};
+    ASSERT_EQ(d.hits.size(), want.size());
+    for (std::size_t i = 0; i < want.size(); ++i) expectNear(d.hits[i].position, want[i]);
+    // In routing mode the R word is ignored and the line is a routed move.
+    ASSERT_EQ(d.slots.size(), 1u);
+    expectNear(d.slots[0].kind.as<PCBObjectKind::Slot>()->end, {9.0, 0});
+}
+
+TEST(ExcellonParser, RepeatedHitsAreCapped) {
+    std::string text = "METRIC\nT1C0.1\nX0.0Y0.0\n";
+    for (int i = 0; i < 150; ++i) text += "R10000X0.001\n";
+    text += "R99999999999999999999999X1.0\nX5.0Y5.0\n";
+    const auto d = parseText(text);
+    // The first hit, the capped repeats, the last plain hit.
+    EXPECT_EQ(d.hits.size(), 1u + static_cast<std::size_t>(ExcellonParser::maxRepeatedHits) + 1u);
+    expectNear(d.hits.back().position, {5.0, 5.0});
+    // Repeats never walk into infinity.
+    const auto far = parseText("METRIC\nX1.0Y0\n" + std::string("R10000X") + std::string(300, '9') + ".0\n");
+    for (const auto& h : far.hits) EXPECT_TRUE(std::isfinite(h.position.x));
+}
+
+TEST(ExcellonParser, AllegroToolComments) {
+    const std::string allegro =
+        ";LEADER: 12\n;HEADER:\n"
+        ";T01 Holesize 1. = 12.000000 Tolerance = +2.000000/-2.000000 PLATED MILS Quantity = 2\n"
+        ";T02 Holesize 2. = 3.200000 Tolerance = +0.000000/-0.000000 NON_PLATED MM Quantity = 1\n"
+        "%\nT01\nX012345Y023456\nX013000Y023456\nT02\nX1Y1\nM30\n";
+    const auto d = parseText(allegro);
+    ASSERT_EQ(d.tools.size(), 2u);
+    EXPECT_NEAR(d.tools.at(1).diameterMM, 12 * 0.0254, 1e-12);
+    EXPECT_EQ(d.tools.at(1).plating, Plating::pth);
+    EXPECT_NEAR(d.tools.at(2).diameterMM, 3.2, 1e-12);
+    EXPECT_EQ(d.tools.at(2).plating, Plating::npth);
+    ASSERT_EQ(d.hits.size(), 3u);
+    EXPECT_EQ(d.hits[0].plating, Plating::pth);
+    EXPECT_EQ(d.hits[2].plating, Plating::npth);
+    expectNear(d.hits[0].position, {1.2345 * 25.4, 2.3456 * 25.4});
+    // A C word defines the tool whether it comes before or after the comment.
+    const auto after = parseText(";T01 Holesize 1. = 12.000000 PLATED MILS\nT01C0.020\n");
+    EXPECT_NEAR(after.tools.at(1).diameterMM, 0.508, 1e-12);
+    const auto before = parseText("T01C0.020\n;T01 Holesize 1. = 12.000000 PLATED MILS\n");
+    EXPECT_NEAR(before.tools.at(1).diameterMM, 0.508, 1e-12);
+    // Without a unit the comment defines nothing.
+    EXPECT_TRUE(parseText(";T01 Holesize 1. = 12.000000 PLATED\n").tools.empty());
+}
+
+TEST(ExcellonParser, Plating) {
+    // Sections give their plating to the tools defined after them; vias stay plated.
+    const auto d = parseText("M48\nMETRIC\n;TYPE=PLATED\nT1C0.3\nT2C1.0\n;TYPE=NON_PLATED\nT3C3.2\n%\n"
+                             "T1\nX1.0Y1.0\nT3\nX2.0Y2.0\nM15\nX3.0Y2.0\nM16\n");
+    EXPECT_EQ(d.tools.at(1).plating, Plating::pth);
+    EXPECT_EQ(d.tools.at(2).plating, Plating::pth);
+    EXPECT_EQ(d.tools.at(3).plating, Plating::npth);
+    EXPECT_EQ(d.hits.at(0).plating, Plating::pth);
+    EXPECT_EQ(d.hits.at(1).plating, Plating::npth);
+    EXPECT_FALSE(d.slots.at(0).kind.as<PCBObjectKind::Slot>()->plated);
+    // The X2 aperture-function comments work the same way.
+    const auto kicad = parseText("M48\nMETRIC\n; #@! TA.AperFunction,Plated,PTH,ViaDrill\nT1C0.4\n"
+                                 "; #@! TA.AperFunction,NonPlated,NPTH,ComponentDrill\nT2C3.0\n%\n");
+    EXPECT_EQ(kicad.tools.at(1).plating, Plating::pth);
+    EXPECT_EQ(kicad.tools.at(2).plating, Plating::npth);
+    // The file-wide rule: words in the text, then the file name.
+    EXPECT_EQ(parseText("; npth holes\nT1C0.3\nX1Y1\n").hits.at(0).plating, Plating::npth);
+    EXPECT_EQ(parseText("; Plated holes\nT1C0.3\nX1Y1\n").tools.at(1).plating, Plating::pth);
+    EXPECT_EQ(parseText("T1C0.3\nX1Y1\n", "board-NPTH.drl").hits.at(0).plating, Plating::npth);
+    EXPECT_EQ(parseText("T1C0.3\nX1Y1\n", "board-PTH.drl").hits.at(0).plating, Plating::unknown);
+    EXPECT_EQ(parseText("G85X1.0Y1.0\n", "x-NPTH.drl").slots.at(0).kind.as<PCBObjectKind::Slot>()->plated, false);
+    EXPECT_EQ(parseText("; TYPE=PTH\nG85X1.0Y1.0\n").slots.at(0).kind.as<PCBObjectKind::Slot>()->plated, true);
+}
+
+TEST(ExcellonParser, HostileInput) {
+    // A huge format hint and a long padding request stay bounded.
+    const auto big = parseText(";FILE_FORMAT=99999:99999 T\nMETRIC\nT1C0.1\nX1Y1\nX" + std::string(5000, '1') + "\n");
+    for (const auto& h : big.hits) {
+        EXPECT_TRUE(std::isfinite(h.position.x));
+        EXPECT_TRUE(std::isfinite(h.position.y));
+    }
+    // A very long hint line must not exhaust the stack.
+    const auto spaces = parseText(";FILE_FORMAT=" + std::string(100000, ' ') + "\nMETRIC\nX1.0Y1.0\n");
+    EXPECT_EQ(spaces.hits.size(), 1u);
+    // Tool numbers and diameters beyond every range are ignored.
+    const auto tools = parseText("T99999999999999999999C1.0\nT1C" + std::string(400, '9') + ".0\nT2C1..0\n");
+    EXPECT_TRUE(tools.tools.empty());
+    // Coordinates too large for a double are unreadable.
+    const auto coords = parseText("METRIC\nX" + std::string(400, '9') + ".0Y1.0\n");
+    ASSERT_EQ(coords.hits.size(), 1u);
+    expectNear(coords.hits[0].position, {0, 1});
+    // Binary junk reads without failing.
+    std::string junk;
+    for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919 + 13) & 0xFF));
+    EXPECT_NO_THROW(parseBytes(junk));
+}
