@@ -383,8 +383,10 @@ void ReportPDFRenderer::drawWarningsPage() {
         cursorY -= 16;
         for (const CheckIssue* issue : group) {
             breakIfBelow(28);
-            drawText("[" + upper(severity.rawValue()) + "] " + issue->title, boldBodyFont, ink, ReportPage::left,
-                     cursorY);
+            std::string head = upper(severity.rawValue());
+            head.insert(0, 1, '[');
+            head.append("] ").append(issue->title);
+            drawText(head, boldBodyFont, ink, ReportPage::left, cursorY);
             cursorY -= 13;
             std::string detail = issue->message;
             if (issue->fileName) detail += "  (" + *issue->fileName + ")";
