@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "ReportTestSupport.hpp"
+#include "analysis/CairoPdfCanvas.hpp"
 
 using namespace corvane;
 using namespace corvane::reporttest;
@@ -165,6 +166,32 @@ TEST_F(ReportPDF, ReportsCanBeMadeOnSeveralThreadsAtOnce) {
     for (std::size_t i = 0; i < results.size(); ++i) {
         const PdfFile pdf(results[i]);
         EXPECT_EQ(infoField(pdf.info(), "Pages"), std::to_string(recordPages(fullInput(i % 2 == 0)).pages.size()));
+    }
+}
+
+} // namespace
+
+namespace {
+
+TEST(CairoPdfCanvas, ADrawingErrorFailsTheDocumentInsteadOfBlankingIt) {
+    TextEngine engine;
+    {
+        CairoPdfCanvas canvas(engine, 595, 842, {"T", "C"});
+        ASSERT_TRUE(canvas.ok());
+        canvas.drawText("fine", FontSpec{}, RGBAColor{}, 56, 700);
+        canvas.endPage();
+        const auto bytes = canvas.finish(false);
+        ASSERT_TRUE(bytes.has_value());
+        EXPECT_EQ(infoField(PdfFile(*bytes).info(), "Pages"), "1");
+    }
+    {
+        // The renderer never hands the canvas invalid UTF-8; if anything did, Cairo's sticky error
+        // must surface instead of a document whose later pages are silently empty.
+        CairoPdfCanvas canvas(engine, 595, 842, {"T", "C"});
+        canvas.drawText("bad \xFF\xFE bytes", FontSpec{}, RGBAColor{}, 56, 700);
+        canvas.endPage();
+        canvas.drawText("second page", FontSpec{}, RGBAColor{}, 56, 700);
+        EXPECT_FALSE(canvas.finish(true).has_value());
     }
 }
 
