@@ -27,64 +27,60 @@ void RecordingCanvas::beginPage() { pages.emplace_back(); }
 
 void RecordingCanvas::endPage() { current().ended = true; }
 
+namespace {
+RecordingCanvas::Op makeOp(RecordingCanvas::Op::Kind kind, const RGBAColor& color) {
+    RecordingCanvas::Op op;
+    op.kind = kind;
+    op.color = color;
+    return op;
+}
+} // namespace
+
 void RecordingCanvas::drawText(const std::string& text, const FontSpec& font, const RGBAColor& color, double x, double y) {
-    Op op;
-    op.kind = Op::Kind::text;
+    Op op = makeOp(Op::Kind::text, color);
     op.text = text;
     op.font = font;
-    op.color = color;
     op.at = Vec2{x, y};
     current().ops.push_back(std::move(op));
 }
 
 void RecordingCanvas::strokePolyline(const std::vector<Vec2>& points, const RGBAColor& color, double lineWidth, LineCap cap) {
-    Op op;
-    op.kind = Op::Kind::polyline;
+    Op op = makeOp(Op::Kind::polyline, color);
     op.points = points;
-    op.color = color;
     op.lineWidth = lineWidth;
     op.cap = cap;
     current().ops.push_back(std::move(op));
 }
 
 void RecordingCanvas::fillRect(const PageRect& rect, const RGBAColor& color) {
-    Op op;
-    op.kind = Op::Kind::fillRect;
+    Op op = makeOp(Op::Kind::fillRect, color);
     op.rect = rect;
-    op.color = color;
     current().ops.push_back(std::move(op));
 }
 
 void RecordingCanvas::strokeRect(const PageRect& rect, const RGBAColor& color, double lineWidth) {
-    Op op;
-    op.kind = Op::Kind::strokeRect;
+    Op op = makeOp(Op::Kind::strokeRect, color);
     op.rect = rect;
-    op.color = color;
     op.lineWidth = lineWidth;
     current().ops.push_back(std::move(op));
 }
 
 void RecordingCanvas::fillRoundedRect(const PageRect& rect, double radius, const RGBAColor& color) {
-    Op op;
-    op.kind = Op::Kind::roundedRect;
+    Op op = makeOp(Op::Kind::roundedRect, color);
     op.rect = rect;
     op.radius = radius;
-    op.color = color;
     current().ops.push_back(std::move(op));
 }
 
 void RecordingCanvas::fillCircle(Vec2 center, double diameter, const RGBAColor& color) {
-    Op op;
-    op.kind = Op::Kind::circle;
+    Op op = makeOp(Op::Kind::circle, color);
     op.at = center;
     op.radius = diameter / 2;
-    op.color = color;
     current().ops.push_back(std::move(op));
 }
 
 void RecordingCanvas::drawImage(const RasterImage& image, const PageRect& rect) {
-    Op op;
-    op.kind = Op::Kind::image;
+    Op op = makeOp(Op::Kind::image, RGBAColor{});
     op.rect = rect;
     op.imageWidth = image.width;
     op.imageHeight = image.height;
