@@ -11,17 +11,12 @@ namespace corvane {
 
 namespace {
 
-struct Sink {
-    std::vector<std::uint8_t>* data;
-    bool* failed;
-};
-
 cairo_status_t appendBytes(void* closure, const unsigned char* bytes, unsigned int length) {
-    auto* sink = static_cast<Sink*>(closure);
+    auto* sink = static_cast<CairoPdfCanvas::Sink*>(closure);
     try {
-        sink->data->insert(sink->data->end(), bytes, bytes + length);
+        sink->data.insert(sink->data.end(), bytes, bytes + length);
     } catch (const std::bad_alloc&) {
-        *sink->failed = true;
+        sink->failed = true;
         return CAIRO_STATUS_WRITE_ERROR;
     }
     return CAIRO_STATUS_SUCCESS;
@@ -46,14 +41,9 @@ void setColor(cairo_t* cr, const RGBAColor& c) { cairo_set_source_rgba(cr, c.r, 
 
 CairoPdfCanvas::CairoPdfCanvas(TextEngine& text, double pageWidth, double pageHeight, const DocumentInfo& info)
     : text_(text), pageHeight_(pageHeight) {
-    // The sink lives on the heap beside the surface: Cairo calls back into it until the surface is
-    // finished.
-    auto* sink = new Sink{&data_, &writeFailed_};
-    surface_ = cairo_pdf_surface_create_for_stream(appendBytes, sink, pageWidth, pageHeight);
-    static const cairo_user_data_key_t sinkKey{};
-    if (cairo_surface_set_user_data(surface_, &sinkKey, sink, [](void* p) { delete static_cast<Sink*>(p); }) !=
-        CAIRO_STATUS_SUCCESS)
-        delete sink;
+    // The sink is a member: the destructor destroys the surface, whose last writes go to the sink,
+    // before any member goes away.
+    surface_ = cairo_pdf_surface_create_for_stream(appendBytes, &sink_, pageWidth, pageHeight);
     if (cairo_surface_status(surface_) != CAIRO_STATUS_SUCCESS) return;
     cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_TITLE, sanitizeUTF8(info.title).c_str());
     cairo_pdf_surface_set_metadata(surface_, CAIRO_PDF_METADATA_CREATOR, sanitizeUTF8(info.creator).c_str());
@@ -66,7 +56,7 @@ CairoPdfCanvas::~CairoPdfCanvas() {
 }
 
 bool CairoPdfCanvas::ok() const {
-    return surface_ && cr_ && !writeFailed_ && cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS &&
+    return surface_ && cr_ && !sink_.failed && cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS &&
            cairo_status(cr_) == CAIRO_STATUS_SUCCESS;
 }
 
@@ -77,9 +67,9 @@ std::optional<std::vector<std::uint8_t>> CairoPdfCanvas::finish(bool pageOpen) {
     cairo_destroy(cr_);
     cr_ = nullptr;
     cairo_surface_finish(surface_);
-    const bool written = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && !writeFailed_;
+    const bool written = cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS && !sink_.failed;
     if (!drawn || !written) return std::nullopt;
-    return std::move(data_);
+    return std::move(sink_.data);
 }
 
 void CairoPdfCanvas::beginPage() {

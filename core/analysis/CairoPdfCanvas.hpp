@@ -21,6 +21,12 @@ public:
         std::string creator;
     };
 
+    // Where Cairo's write callback appends the document.
+    struct Sink {
+        std::vector<std::uint8_t> data;
+        bool failed = false;
+    };
+
     // Every page has the given size in points. The text engine must outlive the canvas.
     CairoPdfCanvas(TextEngine& text, double pageWidth, double pageHeight, const DocumentInfo& info);
     ~CairoPdfCanvas() override;
@@ -50,10 +56,9 @@ private:
 
     TextEngine& text_;
     double pageHeight_;
-    std::vector<std::uint8_t> data_;
     // Cairo reads placed images when it writes the page, not when they are drawn.
     std::vector<std::shared_ptr<const std::vector<std::uint32_t>>> placedImages_;
-    bool writeFailed_ = false;
+    Sink sink_;
     cairo_surface_t* surface_ = nullptr;
     cairo_t* cr_ = nullptr;
 };
