@@ -44,8 +44,12 @@ std::string upper(std::string_view s) {
     return out;
 }
 
+// Cairo cannot make an image surface with a side beyond 32767 pixels.
+constexpr int maxImageSide = 32767;
+
 bool usableImage(const RasterImage& image) {
-    return image.width >= 1 && image.height >= 1 && image.pixels &&
+    return image.width >= 1 && image.height >= 1 && image.width <= maxImageSide && image.height <= maxImageSide &&
+           image.pixels &&
            image.pixels->size() >= static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
 }
 
@@ -410,7 +414,8 @@ void ReportPDFRenderer::drawScreenshotPages() {
         const double maxH = std::min((cursorY - ReportPage::lowest - 52 - 24) * 0.5, 340.0);
         for (std::size_t i = first; i < shots.size() && i < first + 2; ++i) {
             const ReportScreenshot& shot = shots[i];
-            // A picture without pixels (or with fewer than its size claims) keeps its place but shows nothing.
+            // A picture without pixels, with fewer than its size claims or too large to embed keeps its
+            // place but shows nothing.
             if (!usableImage(shot.image)) continue;
             const double iw = shot.image.width, ih = shot.image.height;
             const double s = std::min(ReportPage::contentWidth / iw, maxH / ih);
