@@ -1,5 +1,7 @@
 // The generated PDF read back with poppler: metadata, page texts, positions of right-aligned texts,
 // embedded pictures.
+#include <cairo.h>
+#include <cstring>
 #include <thread>
 
 #include "ReportTestSupport.hpp"
@@ -43,6 +45,47 @@ double pageNumberRightEnd(const PdfFile& pdf, int page) {
     const std::size_t start = xMax + 6;
     parseDouble(std::string_view(html).substr(start, html.find('"', start) - start), v);
     return v;
+}
+
+struct Pixel {
+    int r, g, b;
+};
+
+// One page rasterised by poppler at 72 dpi, so one pixel is one point; row 0 is the top of the page.
+class PageRaster {
+public:
+    PageRaster(const PdfFile& pdf, int page) {
+        const auto stem = std::filesystem::temp_directory_path() / ("corvane-report-raster-" + std::to_string(::getpid()));
+        const std::string p = std::to_string(page);
+        run("pdftoppm -r 72 -png -singlefile -f " + p + " -l " + p + " " + pdf.quoted() + " '" + stem.string() + "'");
+        png_ = stem.string() + ".png";
+        surface_ = cairo_image_surface_create_from_png(png_.c_str());
+    }
+    ~PageRaster() {
+        cairo_surface_destroy(surface_);
+        std::error_code ec;
+        std::filesystem::remove(png_, ec);
+    }
+    bool ok() const { return cairo_surface_status(surface_) == CAIRO_STATUS_SUCCESS; }
+    // The pixel under the page point (x, y), y measured upwards.
+    Pixel at(double x, double y) const {
+        const int col = static_cast<int>(x), row = static_cast<int>(842 - y);
+        const auto* data = cairo_image_surface_get_data(surface_);
+        const int stride = cairo_image_surface_get_stride(surface_);
+        std::uint32_t v;
+        std::memcpy(&v, data + row * stride + col * 4, 4);
+        return Pixel{static_cast<int>((v >> 16) & 0xFF), static_cast<int>((v >> 8) & 0xFF), static_cast<int>(v & 0xFF)};
+    }
+
+private:
+    std::string png_;
+    cairo_surface_t* surface_ = nullptr;
+};
+
+void expectColor(Pixel p, double r, double g, double b) {
+    EXPECT_NEAR(p.r, r * 255, 3);
+    EXPECT_NEAR(p.g, g * 255, 3);
+    EXPECT_NEAR(p.b, b * 255, 3);
 }
 
 bool fontCovers(const std::string& hexCodePoint) {
@@ -155,6 +198,26 @@ TEST_F(ReportPDF, EmptyPackageInCompareMode) {
     EXPECT_NE(pages[1].find("No files."), std::string::npos);
     EXPECT_NE(pages[1].find("Revision B \xE2\x80\x94 RevB"), std::string::npos);
     expectEveryTextExtractable(in);
+}
+
+TEST_F(ReportPDF, ShapesAndPicturesLandWhereTheLayoutPutsThem) {
+    ReportInput in = minimalInput();
+    in.screenshots = {ReportScreenshot{solidImage(1200, 900, 0xFF336699u), "View"}};
+    const PdfFile pdf(ReportGenerator{}.generatePDF(in));
+    const PageRaster cover(pdf, 1);
+    ASSERT_TRUE(cover.ok());
+    expectColor(cover.at(10, 10), 1, 1, 1);
+    expectColor(cover.at(61, 692), 0.05, 0.38, 0.17);   // badge board, left of the traces
+    expectColor(cover.at(150, 674), 0.02, 0.26, 0.12);  // chip, below its lettering
+    expectColor(cover.at(56 + 0.86 * 190, 626 + 0.2 * 132), 0.82, 0.56, 0.16);  // a pad
+    expectColor(cover.at(61, 621), 1, 1, 1);            // just below the badge
+    const PageRaster shots(pdf, 4);
+    ASSERT_TRUE(shots.ok());
+    // The picture fills 748 − 304 … 748 vertically, centred horizontally.
+    expectColor(shots.at(297, 600), 0.2, 0.4, 0.6);
+    expectColor(shots.at(297, 452), 0.2, 0.4, 0.6);
+    expectColor(shots.at(297, 754), 1, 1, 1);
+    expectColor(shots.at(120, 438), 1, 1, 1);            // below the frame, beside the caption
 }
 
 TEST_F(ReportPDF, ReportsCanBeMadeOnSeveralThreadsAtOnce) {
