@@ -10,7 +10,6 @@ namespace corvane {
 
 namespace {
 
-
 std::string pad2(int v) {
     std::string s = std::to_string(v);
     return s.size() < 2 ? "0" + s : s;

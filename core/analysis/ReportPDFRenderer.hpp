@@ -119,7 +119,6 @@ public:
 
     // Measuring with the engine that draws.
     double textWidth(std::string_view text, const FontSpec& font) { return text_.width(font, text); }
-    TextEngine& textEngine() { return text_; }
 
 private:
     void drawText(std::string_view text, const FontSpec& font, const RGBAColor& color, double x, double y);
