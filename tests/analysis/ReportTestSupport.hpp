@@ -8,7 +8,9 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <optional>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "analysis/ReportPDFRenderer.hpp"
