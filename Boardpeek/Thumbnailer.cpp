@@ -1,6 +1,7 @@
 #include "Thumbnailer.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <exception>
 
 #include "analysis/CGRenderer.hpp"

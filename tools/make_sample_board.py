@@ -86,10 +86,10 @@ def build():
     silk_t = Gerber("Legend,Top")
     edge = Gerber("Profile,NP")
 
-    # Copper pour on the bottom with a keep-out around the mounting holes.
-    bottom.region([(1, 1), (W - 1, 1), (W - 1, H - 1), (1, H - 1)])
+    # A ground pour under the antenna-free end of the board, cleared around its two mounting holes.
+    bottom.region([(1, 1), (11, 1), (11, H - 1), (1, H - 1)])
     bottom.lines.append("%LPC*%")
-    for hx, hy in ((3.5, 3.5), (W - 3.5, 3.5), (3.5, H - 3.5), (W - 3.5, H - 3.5)):
+    for hx, hy in ((3.5, 3.5), (3.5, H - 3.5)):
         bottom.flash("C,4.4", hx, hy)
     bottom.lines.append("%LPD*%")
 

@@ -1,10 +1,8 @@
 #include "RasterImage.hpp"
 
 #include <cairo.h>
-#include <cstdio>
-#include <fcntl.h>
-#include <string>
-#include <unistd.h>
+
+#include "import/FileIO.hpp"
 
 namespace corvane {
 
@@ -16,44 +14,37 @@ RasterImage::RGBA RasterImage::rgba(int x, int y) const {
 }
 
 namespace {
-cairo_status_t writeToFd(void* closure, const unsigned char* data, unsigned int length) {
-    const int fd = *static_cast<int*>(closure);
-    while (length > 0) {
-        const ssize_t n = ::write(fd, data, length);
-        if (n < 0) return CAIRO_STATUS_WRITE_ERROR;
-        data += n;
-        length -= static_cast<unsigned int>(n);
-    }
+cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
+    static_cast<std::vector<std::uint8_t>*>(closure)->insert(static_cast<std::vector<std::uint8_t>*>(closure)->end(),
+                                                              data, data + length);
     return CAIRO_STATUS_SUCCESS;
 }
 } // namespace
 
-bool RasterImage::writePNG(const std::filesystem::path& path) const {
-    if (!pixels || width <= 0 || height <= 0) return false;
+std::optional<std::vector<std::uint8_t>> RasterImage::pngData() const {
+    if (!pixels || width <= 0 || height <= 0) return std::nullopt;
     const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
-    if (stride != width * 4) return false;
+    if (stride != width * 4) return std::nullopt;
     cairo_surface_t* surface = cairo_image_surface_create_for_data(
         reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels->data())), CAIRO_FORMAT_ARGB32, width,
         height, stride);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return false;
-    }
-    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-    std::string tmpl = (folder / ".boardpng-XXXXXX").string();
-    int fd = ::mkstemp(tmpl.data());
-    if (fd < 0) {
-        cairo_surface_destroy(surface);
-        return false;
-    }
-    bool ok = cairo_surface_write_to_png_stream(surface, writeToFd, &fd) == CAIRO_STATUS_SUCCESS;
+    std::vector<std::uint8_t> png;
+    const bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS &&
+                    cairo_surface_write_to_png_stream(surface, appendBytes, &png) == CAIRO_STATUS_SUCCESS;
     cairo_surface_destroy(surface);
-    ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    ok = ok && ::fchmodat(AT_FDCWD, tmpl.c_str(), 0644, 0) == 0;
-    ok = ok && std::rename(tmpl.c_str(), path.c_str()) == 0;
-    if (!ok) ::unlink(tmpl.c_str());
-    return ok;
+    if (!ok) return std::nullopt;
+    return png;
+}
+
+bool RasterImage::writePNG(const std::filesystem::path& path) const {
+    const auto png = pngData();
+    if (!png) return false;
+    try {
+        atomicWriteFile(path, *png);
+        return true;
+    } catch (const FileWriteError&) {
+        return false;
+    }
 }
 
 } // namespace corvane

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace corvane {
@@ -17,6 +18,8 @@ struct RasterImage {
     struct RGBA { int r, g, b, a; };
     RGBA rgba(int x, int y) const;
 
+    // The picture as PNG file bytes; absent when it cannot be encoded.
+    std::optional<std::vector<std::uint8_t>> pngData() const;
     // Writes a PNG through a temporary file in the target's folder renamed into place, so a reader
     // never sees half a file and a link planted at the path is replaced, not followed.
     // Returns false when anything fails; nothing is left behind then.

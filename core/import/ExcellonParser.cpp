@@ -1,8 +1,10 @@
 #include "ExcellonParser.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <map>
 #include <optional>
@@ -69,23 +71,39 @@ double powerOfTen(std::int64_t n) {
     return std::pow(10.0, static_cast<double>(n));
 }
 
-// Plating named anywhere in the file, decided once before the lines are read. Searched in
-// place, case-insensitively: drill files reach tens of megabytes.
+// Plating named anywhere in the file, decided once before the lines are read. Drill files
+// reach tens of megabytes, so the words are found from their rare letters ("plated" by its
+// L, "npth" and "type=pth" by their H) with memchr instead of a lower-cased copy.
 Plating filePlating(std::string_view fileName, std::string_view text) {
-    bool plated = false;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = upper(text[i]);
-        if (c == 'N') {
-            const std::string_view rest = text.substr(i);
-            if (startsWithCI(rest, "NONPLATED") || startsWithCI(rest, "NON-PLATED") ||
-                startsWithCI(rest, "NON_PLATED") || startsWithCI(rest, "NPTH"))
-                return Plating::npth;
-        } else if (c == 'P') {
-            if (!plated && startsWithCI(text.substr(i), "PLATED")) plated = true;
-        } else if (c == 'T') {
-            if (!plated && startsWithCI(text.substr(i), "TYPE=PTH")) plated = true;
+    auto forEach = [&](char lower, auto&& visit) {
+        for (char c : {lower, upper(lower)}) {
+            const char* p = text.data();
+            const char* end = text.data() + text.size();
+            while (p < end) {
+                p = static_cast<const char*>(std::memchr(p, c, static_cast<std::size_t>(end - p)));
+                if (!p) break;
+                visit(static_cast<std::size_t>(p - text.data()));
+                ++p;
+            }
         }
-    }
+    };
+    auto wordAt = [&](std::size_t at, std::string_view word) {
+        return at + word.size() <= text.size() && startsWithCI(text.substr(at), word);
+    };
+    bool plated = false, nonPlated = false;
+    forEach('l', [&](std::size_t at) {
+        if (at < 1 || !wordAt(at - 1, "PLATED")) return;
+        plated = true;
+        if ((at >= 4 && wordAt(at - 4, "NON")) ||
+            (at >= 5 && (wordAt(at - 5, "NON-") || wordAt(at - 5, "NON_"))))
+            nonPlated = true;
+    });
+    forEach('h', [&](std::size_t at) {
+        if (at < 2 || !wordAt(at - 2, "PTH")) return;
+        if (at >= 3 && upper(text[at - 3]) == 'N') nonPlated = true;
+        if (at >= 7 && wordAt(at - 7, "TYPE=")) plated = true;
+    });
+    if (nonPlated) return Plating::npth;
     if (plated) return Plating::pth;
     if (containsCI(fileName, "NPTH")) return Plating::npth;
     return Plating::unknown;
@@ -150,21 +168,51 @@ std::optional<FileFormat> matchFileFormat(std::string_view line) {
 struct Word {
     char letter;
     std::string_view value;
+    // When the value is an optional sign and 1 to 15 digits: those digits as a number, read
+    // while the line is cut into words (coordinates are most of a file).
+    bool plainDigits;
+    std::uint64_t magnitude;
 };
 
 // One letter, then spaces and tabs, then the characters of a number. Anything else between
-// words is skipped.
-void tokenize(std::string_view line, std::vector<Word>& words) {
+// words is skipped. Returns whether the line may hold a format hint ("DECIMALS" needs a D,
+// "FILE_FORMAT" an underscore).
+bool tokenize(std::string_view line, std::vector<Word>& words) {
+    // Real lines hold a handful of words; a line of junk letters must not make a word list
+    // many times its own size, so words past this many are not read.
+    constexpr std::size_t maxWords = 1024;
     words.clear();
+    bool mayHoldHint = false;
     std::size_t i = 0;
     while (i < line.size()) {
         const char c = line[i++];
-        if (!isLetter(c)) continue;
+        if (!isLetter(c)) {
+            mayHoldHint |= c == '_';
+            continue;
+        }
+        if (words.size() == maxWords) break;
+        mayHoldHint |= c == 'D' || c == 'd';
         while (i < line.size() && isSpace(line[i])) ++i;
         const std::size_t start = i;
-        while (i < line.size() && (isDigit(line[i]) || line[i] == '.' || line[i] == '+' || line[i] == '-')) ++i;
-        words.push_back({c, line.substr(start, i - start)});
+        std::uint64_t magnitude = 0;
+        std::size_t digits = 0, others = 0;
+        for (; i < line.size(); ++i) {
+            const char ch = line[i];
+            if (isDigit(ch)) {
+                magnitude = magnitude * 10 + static_cast<std::uint64_t>(ch - '0');  // wraps harmlessly past 15 digits
+                ++digits;
+            } else if (ch == '.' || ch == '+' || ch == '-') {
+                ++others;
+            } else {
+                break;
+            }
+        }
+        const std::string_view value = line.substr(start, i - start);
+        const bool plain = digits >= 1 && digits <= 15 &&
+                           (others == 0 || (others == 1 && (value.front() == '-' || value.front() == '+')));
+        words.push_back({c, value, plain, magnitude});
     }
+    return mayHoldHint;
 }
 
 bool is(const Word& w, char letter, std::string_view value) { return w.letter == letter && w.value == value; }
@@ -172,16 +220,27 @@ bool is(const Word& w, char letter, std::string_view value) { return w.letter ==
 class Reader {
 public:
     Reader(std::string_view fileName, std::string_view text) : fileName_(fileName), plating_(filePlating(fileName, text)) {
-        hits_.reserve(text.size() / 16);
+        // About one hit per coordinate line; a guess only, capped so junk cannot reserve gigabytes.
+        hits_.reserve(std::min<std::size_t>(text.size() / 16, std::size_t{1} << 22));
         words_.reserve(16);
     }
 
     void read(std::string_view text) {
+        // Lines end at LF, CR or CR LF; empty lines are dropped, so CR LF is simply two ends.
+        const char* const base = text.data();
+        const std::size_t size = text.size();
         std::size_t start = 0;
-        while (start < text.size()) {
-            std::size_t end = start;
-            while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
-            if (end > start && !handleLine(text.substr(start, end - start))) return;
+        while (start < size) {
+            const void* lf = std::memchr(base + start, '\n', size - start);
+            const std::size_t end = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : size;
+            std::size_t from = start;
+            while (true) {
+                const void* cr = std::memchr(base + from, '\r', end - from);
+                const std::size_t to = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - base) : end;
+                if (to > from && !handleLine(text.substr(from, to - from))) return;
+                if (!cr) break;
+                from = to + 1;
+            }
             start = end + 1;
         }
     }
@@ -189,11 +248,17 @@ public:
     DrillDocument finish() {
         DrillDocument doc;
         BBox box = BBox::empty();
+        std::optional<std::int64_t> lastTool;
+        double radius = 0;  // of lastTool; 0 when it has no positive diameter
         for (const auto& h : hits_) {
             box.include(h.position);
-            const auto tool = tools_.find(h.toolNumber);
-            if (tool != tools_.end() && tool->second.diameterMM > 0) {
-                const double r = tool->second.diameterMM / 2;
+            if (h.toolNumber != lastTool) {
+                lastTool = h.toolNumber;
+                const auto tool = tools_.find(h.toolNumber);
+                radius = tool != tools_.end() && tool->second.diameterMM > 0 ? tool->second.diameterMM / 2 : 0;
+            }
+            if (radius > 0) {
+                const double r = radius;
                 box.include(Vec2{h.position.x - r, h.position.y - r});
                 box.include(Vec2{h.position.x + r, h.position.y + r});
             }
@@ -223,23 +288,34 @@ private:
             applyFormatHints(line);
             return true;
         }
-        if (startsWithCI(line, "METRIC") || startsWithCI(line, "INCH")) {
-            metric_ = startsWithCI(line, "METRIC");
-            unitLineOptions(line);
-            return true;
-        }
+        switch (upper(line.front())) {
+        case 'M':
+        case 'I':
+            if (startsWithCI(line, "METRIC") || startsWithCI(line, "INCH")) {
+                metric_ = startsWithCI(line, "METRIC");
+                unitLineOptions(line);
+                return true;
+            }
+            break;
         // LZ: leading zeros written, so the digits fill from the left; TZ: trailing zeros
         // written, so the number is right-aligned.
-        if (startsWithCI(line, "LZ")) {
-            fillFromLeft_ = true;
-            return true;
+        case 'L':
+            if (startsWithCI(line, "LZ")) {
+                fillFromLeft_ = true;
+                return true;
+            }
+            break;
+        case 'T':
+            if (startsWithCI(line, "TZ")) {
+                fillFromLeft_ = false;
+                return true;
+            }
+            break;
+        default: break;
         }
-        if (startsWithCI(line, "TZ")) {
-            fillFromLeft_ = false;
-            return true;
-        }
-        if (applyFormatHints(line)) return true;
-        tokenize(line, words_);
+        // Words are read before the hints are tried (reading them changes nothing), so that
+        // coordinate lines, most of a file, are ruled out as hints in the same pass.
+        if (tokenize(line, words_) && applyFormatHints(line)) return true;
         return handleWords();
     }
 
@@ -261,12 +337,26 @@ private:
     bool applyFormatHints(std::string_view line) {
         bool taken = false;
         if (const auto at = findCI(line, "DECIMALS"); at != std::string_view::npos) {
-            std::string digits;
-            for (char c : line.substr(at + 8))
-                if (isDigit(c) && digits.size() <= 20) digits.push_back(c);
-            if (auto n = wholeNumber(digits)) {
-                decDigits_ = *n;
-                taken = true;
+            // The digits after the word, wherever they stand. Leading zeros add nothing; past
+            // 20 significant digits the number cannot be read anyway.
+            std::array<char, 20> digits{};
+            std::size_t count = 0;
+            bool any = false, tooLong = false;
+            for (char c : line.substr(at + 8)) {
+                if (!isDigit(c)) continue;
+                any = true;
+                if (c == '0' && count == 0) continue;
+                if (count == digits.size()) {
+                    tooLong = true;
+                    break;
+                }
+                digits[count++] = c;
+            }
+            if (any && !tooLong) {
+                if (auto n = wholeNumber(count ? std::string_view(digits.data(), count) : std::string_view("0"))) {
+                    decDigits_ = *n;
+                    taken = true;
+                }
             }
         }
         if (containsCI(line, "FILE_FORMAT")) {
@@ -328,6 +418,7 @@ private:
         }
         if (!scale || definedByC_.count(*number)) return;
         tools_[*number] = DrillTool{*number, *size * *scale, plating.value_or(newToolPlating())};
+        selectedValid_ = false;
     }
 
     bool handleWords() {
@@ -368,6 +459,7 @@ private:
                 break;
             }
             currentTool_ = toolWord;
+            selectedValid_ = false;
         }
 
         const Word* x = nullptr;
@@ -396,8 +488,8 @@ private:
             }
         }
 
-        const auto nx = x ? coordinateValue(x->value) : std::nullopt;
-        const auto ny = y ? coordinateValue(y->value) : std::nullopt;
+        const auto nx = x ? coordinateValue(*x) : std::nullopt;
+        const auto ny = y ? coordinateValue(*y) : std::nullopt;
         if (!nx && !ny) return true;
         const Vec2 old = position_;
         position_ = Vec2{nx.value_or(old.x), ny.value_or(old.y)};
@@ -414,8 +506,8 @@ private:
         std::int64_t count = r >= 10000 ? 10000 : r <= 0 ? 0 : static_cast<std::int64_t>(r);
         count = std::min(count, ExcellonParser::maxRepeatedHits - repeatedHits_);
         repeatedHits_ += count;
-        const double dx = x ? coordinateValue(x->value).value_or(0) : 0;
-        const double dy = y ? coordinateValue(y->value).value_or(0) : 0;
+        const double dx = x ? coordinateValue(*x).value_or(0) : 0;
+        const double dy = y ? coordinateValue(*y).value_or(0) : 0;
         for (std::int64_t k = 0; k < count; ++k) {
             const Vec2 next{position_.x + dx, position_.y + dy};
             if (!std::isfinite(next.x) || !std::isfinite(next.y)) break;
@@ -431,7 +523,7 @@ private:
         auto firstValue = [&](char letter, std::size_t from, std::size_t to) -> std::optional<double> {
             for (std::size_t i = from; i < to; ++i)
                 if (words_[i].letter == letter && !words_[i].value.empty())
-                    if (auto v = coordinateValue(words_[i].value)) return v;
+                    if (auto v = coordinateValue(words_[i])) return v;
             return std::nullopt;
         };
         const Vec2 start{firstValue('X', 0, g).value_or(position_.x), firstValue('Y', 0, g).value_or(position_.y)};
@@ -451,7 +543,8 @@ private:
         return mm;
     }
 
-    std::optional<double> coordinateValue(std::string_view value) const {
+    std::optional<double> coordinateValue(const Word& word) const {
+        std::string_view value = word.value;
         bool negative = false;
         if (!value.empty() && value.front() == '-') {
             negative = true;
@@ -462,41 +555,38 @@ private:
         if (value.empty()) return std::nullopt;
         const double unit = metric_ ? 1.0 : mmPerInch;
         double result;
-        if (value.find('.') != std::string_view::npos) {
-            auto n = decimalNumber(value);
-            if (!n) return std::nullopt;
-            result = *n * unit;
+        if (word.plainDigits && paddedLength(value.size()) <= 15) {
+            // Exact as an integer: no text round trip.
+            std::uint64_t n = word.magnitude;
+            for (std::size_t k = value.size(); k < paddedLength(value.size()); ++k) n *= 10;
+            result = static_cast<double>(n) / powerOfTen(decDigits()) * unit;
+        } else if (value.find('.') != std::string_view::npos) {
+            auto d = decimalNumber(value);
+            if (!d) return std::nullopt;
+            result = *d * unit;
         } else {
-            auto n = digitValue(value);
-            if (!n) return std::nullopt;
-            result = *n / powerOfTen(decDigits()) * unit;
+            auto d = digitValue(value);
+            if (!d) return std::nullopt;
+            result = *d / powerOfTen(decDigits()) * unit;
         }
         if (negative) result = -result;
         if (!std::isfinite(result)) return std::nullopt;
         return result;
     }
 
-    // A digit string as a whole number, filled on the right first when the digits fill from
-    // the left.
+    // How many digits a coordinate has once filled on the right, when the digits fill from
+    // the left; otherwise its own length.
+    std::size_t paddedLength(std::size_t length) const {
+        if (!fillFromLeft_) return length;
+        const std::int64_t want = intDigits() + decDigits();
+        const std::size_t capped =
+            want < 0 || want > static_cast<std::int64_t>(maxPaddedDigits) ? maxPaddedDigits : static_cast<std::size_t>(want);
+        return capped > length ? capped : length;
+    }
+
+    // A digit string of any length, filled on the right first when the digits fill from the left.
     std::optional<double> digitValue(std::string_view digits) const {
-        std::size_t target = digits.size();
-        if (fillFromLeft_) {
-            const std::int64_t want = intDigits() + decDigits();
-            const std::size_t capped = want < 0 || want > static_cast<std::int64_t>(maxPaddedDigits)
-                                           ? maxPaddedDigits
-                                           : static_cast<std::size_t>(want);
-            if (capped > target) target = capped;
-        }
-        // Up to 15 digits the integer is exact in a double: no text round trip needed.
-        if (target <= 15) {
-            std::int64_t n = 0;
-            for (char c : digits) {
-                if (!isDigit(c)) return std::nullopt;
-                n = n * 10 + (c - '0');
-            }
-            for (std::size_t k = digits.size(); k < target; ++k) n *= 10;
-            return static_cast<double>(n);
-        }
+        const std::size_t target = paddedLength(digits.size());
         std::array<char, maxPaddedDigits> padded{};
         std::string_view text = digits;
         if (target > digits.size()) {
@@ -513,22 +603,30 @@ private:
 
     Plating newToolPlating() const { return section_.value_or(plating_); }
 
-    Plating holePlating() const {
-        if (currentTool_) {
-            const auto t = tools_.find(*currentTool_);
-            if (t != tools_.end()) return t->second.plating;
+    // The selected tool's table entry, looked up once per change of tool or table: every hit
+    // needs its plating. Map nodes stay put, so the pointer survives later definitions.
+    const DrillTool* selectedTool() {
+        if (!selectedValid_) {
+            selected_ = nullptr;
+            if (currentTool_) {
+                const auto t = tools_.find(*currentTool_);
+                if (t != tools_.end()) selected_ = &t->second;
+            }
+            selectedValid_ = true;
         }
-        return newToolPlating();
+        return selected_;
+    }
+
+    Plating holePlating() {
+        const DrillTool* tool = selectedTool();
+        return tool ? tool->plating : newToolPlating();
     }
 
     void addHit(const Vec2& at) { hits_.push_back(DrillHit{at, currentTool_.value_or(0), holePlating()}); }
 
     void addSlot(const Vec2& start, const Vec2& end) {
-        double d = 0.1;
-        if (currentTool_) {
-            const auto t = tools_.find(*currentTool_);
-            if (t != tools_.end()) d = t->second.diameterMM;
-        }
+        const DrillTool* tool = selectedTool();
+        const double d = tool ? tool->diameterMM : 0.1;
         slots_.emplace_back(PCBObjectKind::slot(start, end, d, holePlating() == Plating::pth), currentTool_,
                             ApertureShape::circle(d), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                             std::nullopt, static_cast<std::int64_t>(slots_.size()));
@@ -544,6 +642,8 @@ private:
     std::map<std::int64_t, DrillTool> tools_;
     std::set<std::int64_t> definedByC_;
     std::optional<std::int64_t> currentTool_;
+    const DrillTool* selected_ = nullptr;
+    bool selectedValid_ = false;
     Vec2 position_;
     bool toolDown_ = false;
     std::int64_t repeatedHits_ = 0;

@@ -1,15 +1,65 @@
 #pragma once
-// The package importer. Only the layer ranking lives here so far.
+// The one door every board package comes in through.
 #include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
 
+#include "FileIO.hpp"
+#include "SizeLimits.hpp"
+#include "VellZip.hpp"
 #include "model/Model.hpp"
 
 namespace corvane {
 
+class ImportError : public CorvaneError {
+public:
+    enum class Case { unreadable, nothingToImport };
+    static ImportError unreadable(const std::string& detail) { return ImportError(Case::unreadable, detail); }
+    static ImportError nothingToImport() { return ImportError(Case::nothingToImport, {}); }
+    Case errorCase() const { return case_; }
+    const std::string& detail() const { return detail_; }
+
+private:
+    ImportError(Case c, std::string detail)
+        : CorvaneError(c == Case::unreadable ? "Could not import: " + detail
+                                             : "No Gerber/Drill files found in the package."),
+          case_(c), detail_(std::move(detail)) {}
+    Case case_;
+    std::string detail_;
+};
+
 struct PackageImporter {
+    // Reads the bytes of one listed entry; may throw, which ends the build with that error.
+    using EntryReader = std::function<Bytes(const std::string& path)>;
+
+    // Ceilings on untrusted input: one entry, and everything read during one import.
+    static constexpr std::uint64_t maxEntryBytes = kMaxEntryBytes;
+    static constexpr std::uint64_t maxImportBytes = kMaxImportBytes;
+
+    PCBPackage importAny(const std::filesystem::path& url) const;
+    PCBPackage importZIP(const std::filesystem::path& url) const;
+    PCBPackage importDirectory(const std::filesystem::path& url) const;
+    PCBPackage importSingleFile(const std::filesystem::path& url) const;
+    PCBPackage buildPackage(const std::string& archiveName, const std::string& sourceFileName,
+                            const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const;
+
+    static std::string shortHash(std::span<const std::uint8_t> bytes);
     // The one ranking of layer roles: every file list and drawing order sorts by it, ascending
     // and stable. Top copper first, bottom copper after everything else.
     static std::int64_t layerOrder(const LayerType& type);
+
+    // Whether a file name may hold layer data; exposed for tests.
+    static bool supportedExtension(std::string_view fileName);
+    static std::vector<std::string> crossFileWarnings(const std::vector<PackageFile>& files);
+    // "%TF.FileFunction," value found in a content head (any letter case), trimmed of spaces and line feeds.
+    static std::optional<std::string> x2FileFunction(std::string_view head);
+
+    // A ZIP archive already in memory, named by its file name (the package is named without the extension).
+    PCBPackage importZIPData(const Bytes& data, const std::string& fileName) const;
 };
 
 } // namespace corvane

@@ -40,23 +40,25 @@ std::vector<DrillStat> DrillDocument::stats() const {
     return rows;
 }
 
+PCBObject DrillDocument::hitObject(std::size_t i) const {
+    const auto& hit = hits[i];
+    auto it = tools.find(hit.toolNumber);
+    const double d = it != tools.end() ? it->second.diameterMM : 0.1;
+    PCBObject obj;
+    obj.kind = PCBObjectKind::drill(hit.position, d, hit.plating == Plating::pth);
+    obj.polarity = Polarity::dark;
+    BBox box = BBox::empty();
+    box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
+    box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
+    obj.bbox = box;
+    obj.index = static_cast<std::int64_t>(i);
+    return obj;
+}
+
 std::vector<PCBObject> DrillDocument::objectsAsPCB() const {
     std::vector<PCBObject> out;
     out.reserve(hits.size() + slots.size());
-    for (std::size_t i = 0; i < hits.size(); ++i) {
-        const auto& hit = hits[i];
-        auto it = tools.find(hit.toolNumber);
-        const double d = it != tools.end() ? it->second.diameterMM : 0.1;
-        PCBObject obj;
-        obj.kind = PCBObjectKind::drill(hit.position, d, hit.plating == Plating::pth);
-        obj.polarity = Polarity::dark;
-        BBox box = BBox::empty();
-        box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
-        box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
-        obj.bbox = box;
-        obj.index = static_cast<std::int64_t>(i);
-        out.push_back(std::move(obj));
-    }
+    for (std::size_t i = 0; i < hits.size(); ++i) out.push_back(hitObject(i));
     out.insert(out.end(), slots.begin(), slots.end());
     return out;
 }

@@ -105,6 +105,9 @@ struct DrillDocument {
     // diameters come pth, npth, unknown so the table reads the same on every run.
     std::vector<DrillStat> stats() const;
     std::vector<PCBObject> objectsAsPCB() const;
+    // The drill primitive of hit i, exactly as objectsAsPCB() makes it (for callers that visit
+    // hits without building the whole list).
+    PCBObject hitObject(std::size_t i) const;
 };
 
 } // namespace corvane

@@ -44,10 +44,13 @@ struct GeometryEngine {
 
     TessellatedLayer tessellate(const std::vector<PCBObject>& objects) const;
 
-    // Building blocks of tessellate, appending to the mesh given.
+    // Building blocks of tessellate, appending to the mesh given. Sizes or coordinates that are not finite
+    // give no triangles.
     void append(const PCBObject& obj, TriangleMesh& mesh) const;
     void strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const;
     void strokePolyline(const std::vector<Vec2>& points, double width, TriangleMesh& mesh) const;
+    // A macro aperture with an evaluated outline is drawn as that outline, each contour filled as a region
+    // contour; without one it is a disc of its bounding diameter.
     void flashShape(const Vec2& at, const std::optional<ApertureShape>& shape, TriangleMesh& mesh) const;
     // Fills every contour on its own (contours of one region are separate areas, not holes).
     void fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const;
@@ -68,8 +71,14 @@ struct GeometryEngine {
     // Cuts `hole` (expected clockwise) into `outer` (counter-clockwise) through a zero-width bridge from the
     // hole's rightmost point; returns `outer` unchanged when no bridge can be cast.
     static std::vector<Vec2> bridgeHole(const std::vector<Vec2>& outer, const std::vector<Vec2>& hole);
+    // One island with its holes (either orientation) as a single polygon for fillRegion: the island made
+    // counter-clockwise, each hole clockwise, bridged from the rightmost hole leftwards so that no bridge runs
+    // through a hole not yet cut. The result is that of bridgeHole applied hole by hole in that order.
+    static std::vector<Vec2> bridgeHoles(std::vector<Vec2> outer, const std::vector<std::vector<Vec2>>& holes);
     static std::vector<Vec2> dedupeConsecutive(const std::vector<Vec2>& points);
-    // Triangulates a counter-clockwise polygon; stops with what it has when no ear is left.
+    // Triangulates a counter-clockwise polygon, always clipping the lowest-index ear. A point on or inside a
+    // candidate ear blocks it (except on its corners); points where the outline does not turn are dropped
+    // first. Stops with what it has when no ear is left.
     static std::vector<Triangle> earClip(const std::vector<Vec2>& polygon);
     // Even-odd rule.
     static bool pointInPolygon(const Vec2& point, const std::vector<Vec2>& polygon);

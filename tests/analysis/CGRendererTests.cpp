@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "analysis/CGRenderer.hpp"
 
 using namespace corvane;

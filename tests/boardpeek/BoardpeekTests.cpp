@@ -11,18 +11,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct Run {
+struct ProgramRun {
     int code = -1;
     std::string err;
 };
 
 // Runs the real program with an environment, capturing standard error.
-Run runBoardpeek(const std::string& env, const std::string& args) {
+ProgramRun runBoardpeek(const std::string& env, const std::string& args) {
     const fs::path errFile = fs::temp_directory_path() / ("bp-err-" + std::to_string(::getpid()));
     const std::string cmd = "env -u QLHARNESS_URL -u QLHARNESS_OUT " + env + " QT_QPA_PLATFORM=offscreen '" +
                             BOARDPEEK_EXE + "' " + args + " 2>'" + errFile.string() + "' >/dev/null";
     const int status = std::system(cmd.c_str());
-    Run r;
+    ProgramRun r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     std::ifstream in(errFile);
     r.err.assign(std::istreambuf_iterator<char>(in), {});
@@ -54,7 +54,7 @@ bool isPNG(const fs::path& p) {
 TEST(BoardpeekHarness, WritesThePreviewAndReportsTheImage) {
     TempDir dir;
     const fs::path out = dir.path / "preview.png";
-    const Run r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    const ProgramRun r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("harness preview written: " + out.string() + "\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("preview image: (600.0, 450.0)\n"), std::string::npos) << r.err;
@@ -66,7 +66,7 @@ TEST(BoardpeekHarness, RefusedFileShowsTheMessage) {
     const fs::path in = dir.path / "board.xml";
     std::ofstream(in) << "<?xml version=\"1.0\"?><IPC-2581 revision=\"B\"></IPC-2581>";
     const fs::path out = dir.path / "preview.png";
-    const Run r = runBoardpeek("QLHARNESS_URL='" + in.string() + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    const ProgramRun r = runBoardpeek("QLHARNESS_URL='" + in.string() + "' QLHARNESS_OUT='" + out.string() + "'", "");
     EXPECT_EQ(r.code, 0) << r.err;
     const auto written = r.err.find("harness preview written: ");
     const auto fallback = r.err.find("no image view (fallback shown)\n");
@@ -82,7 +82,7 @@ TEST(BoardpeekHarness, AFailedWriteIsAnErrorNotASuccess) {
     const fs::path blocker = dir.path / "blocker";
     std::ofstream(blocker) << "x";
     const fs::path out = blocker / "preview.png";
-    const Run r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    const ProgramRun r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
     EXPECT_NE(r.code, 0);
     EXPECT_EQ(r.err.find("harness preview written:"), std::string::npos) << r.err;
 }
@@ -93,7 +93,7 @@ TEST(BoardpeekHarness, PlantedLinkAtTheOutputIsReplacedNotFollowed) {
     std::ofstream(victim) << "keep me";
     const fs::path out = dir.path / "preview.png";
     fs::create_symlink(victim, out);
-    const Run r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
+    const ProgramRun r = runBoardpeek("QLHARNESS_URL='" + kSample + "' QLHARNESS_OUT='" + out.string() + "'", "");
     EXPECT_EQ(r.code, 0) << r.err;
     std::ifstream in(victim);
     std::string text((std::istreambuf_iterator<char>(in)), {});
@@ -105,7 +105,7 @@ TEST(BoardpeekHarness, PlantedLinkAtTheOutputIsReplacedNotFollowed) {
 TEST(BoardpeekThumbnailer, GoodAndBadInput) {
     TempDir dir;
     const fs::path out = dir.path / "thumb.png";
-    Run r = runBoardpeek("", "--thumbnail '" + kSample + "' '" + out.string() + "' 128");
+    ProgramRun r = runBoardpeek("", "--thumbnail '" + kSample + "' '" + out.string() + "' 128");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_TRUE(isPNG(out));
 

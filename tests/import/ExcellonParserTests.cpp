@@ -105,6 +105,8 @@ TEST(ExcellonParser, DigitCounts) {
     expectNear(hitUnder("METRIC\n;FILE_FORMAT=2:5 T", "X125"), {12.5, 0});
     expectNear(hitUnder("METRIC,LZ\n;FILE_FORMAT = 4 : 2 L", "X125"), {1.25, 0});
     expectNear(hitUnder("METRIC,TZ\n;DECIMALS=2", "X125"), {1.25, 0});
+    expectNear(hitUnder("METRIC,TZ\n;DECIMALS=0000000000000000000000000002", "X125"), {1.25, 0});
+    expectNear(hitUnder("METRIC,TZ\n;DECIMALS=00", "X125"), {125, 0});
     expectNear(hitUnder("METRIC\n;junk FILE_FORMAT=x FILE_FORMAT=2:4", "X125"), {0.0125, 0});
 }
 
@@ -251,6 +253,10 @@ TEST(ExcellonParser, HostileInput) {
     const auto coords = parseText("METRIC\nX" + std::string(400, '9') + ".0Y1.0\n");
     ASSERT_EQ(coords.hits.size(), 1u);
     expectNear(coords.hits[0].position, {0, 1});
+    // A line of junk letters is read only so far; the lines after it still count.
+    const auto letters = parseText("METRIC\n" + std::string(1 << 20, 'Q') + "X1.0Y1.0\nX2.0Y2.0\n");
+    ASSERT_EQ(letters.hits.size(), 1u);
+    expectNear(letters.hits[0].position, {2, 2});
     // Binary junk reads without failing.
     std::string junk;
     for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919 + 13) & 0xFF));

@@ -6,6 +6,7 @@
 
 #include "import/LayerClassifier.hpp"
 #include "import/PackageImporter.hpp"
+#include "import/TextDecoding.hpp"
 
 using namespace corvane;
 
@@ -283,4 +284,20 @@ TEST(LayerOrder, RanksEveryRole) {
     // Absurd inner numbers saturate instead of wrapping to a negative rank.
     EXPECT_EQ(PackageImporter::layerOrder(inner(INT64_MAX)), INT64_MAX);
     EXPECT_EQ(PackageImporter::layerOrder(inner(INT64_MAX - 100)), INT64_MAX);
+}
+
+TEST(LayerClassifier, HeadsOfLatin1AndCutFiles) {
+    // A drill file whose header comment holds a Latin-1 "©" is still sniffed as Excellon.
+    const std::string latin1 = "M48\n; Copyright \xA9 2024\nINCH,LZ\nT1C0.012\n%\nX012Y034\nM30\n";
+    const std::vector<std::uint8_t> drill(latin1.begin(), latin1.end());
+    const auto d = LayerClassifier{}.detect("board.drl", decodeHead(drill, 2048), std::nullopt);
+    EXPECT_EQ(d.format, SourceFormat::excellon);
+    const auto sniffed = LayerClassifier{}.detect("data.bin", decodeHead(drill, 2048), std::nullopt);
+    EXPECT_EQ(sniffed.layerType, LayerType::drill());
+    // A head cut inside a multi-byte character keeps its Gerber content.
+    std::string gerberText = "G04 \xE2\x82\xAC*\n%FSLAX26Y26*%\n%TF.FileFunction,Legend,Top*%\n";
+    const std::vector<std::uint8_t> bytes(gerberText.begin(), gerberText.end());
+    const std::string head = decodeHead(bytes, 6);  // "G04 " and two bytes of the euro sign
+    EXPECT_EQ(head, "G04 ");
+    EXPECT_EQ(LayerClassifier{}.detect("x.bin", head, std::nullopt).format, SourceFormat::gerberRS274X);
 }

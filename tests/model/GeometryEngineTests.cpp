@@ -14,7 +14,7 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 double angleOf(const Vec2& p, const Vec2& c) { return std::atan2(p.y - c.y, p.x - c.x); }
 } // namespace
 
-// MARK: - Arc sampling
+// Arc sampling
 
 TEST(SampleArc, StepCountFollowsSweepAndDirection) {
     const GeometryEngine g;
@@ -74,7 +74,7 @@ TEST(SampleArc, DegenerateArcsGiveTheirEndsOnly) {
     EXPECT_EQ(g.sampleArc(Vec2{1, 0}, Vec2{0, 1}, Vec2{0, 0}, false).size(), 2u);
 }
 
-// MARK: - Distances
+// Distances
 
 TEST(Distance, PointToSegment) {
     EXPECT_DOUBLE_EQ(GeometryEngine::distancePointSegment(Vec2{1, 1}, Vec2{0, 0}, Vec2{2, 0}), 1.0);
@@ -101,7 +101,7 @@ TEST(Distance, PointToArcInsideAndOutsideTheSweep) {
     EXPECT_NEAR(GeometryEngine::distancePointArc(Vec2{1, 1}, Vec2{0, 0}, Vec2{2, 0}, c, false), 1.0, 1e-12);
 }
 
-// MARK: - Polygon queries
+// Polygon queries
 
 TEST(PolygonQueries, EvenOddInsideAndDistance) {
     const std::vector<Vec2> square{{0, 0}, {4, 0}, {4, 4}, {0, 4}};
@@ -120,7 +120,7 @@ TEST(PolygonQueries, EvenOddInsideAndDistance) {
     EXPECT_DOUBLE_EQ(GeometryEngine::distancePointPolygon(Vec2{2, 2.5}, bridged), 0.5);
 }
 
-// MARK: - Hole bridging
+// Hole bridging
 
 TEST(BridgeHole, CutsFromTheRightmostHolePointToTheNearestEdge) {
     const std::vector<Vec2> outer{{0, 0}, {10, 0}, {10, 10}, {0, 10}};

@@ -1,0 +1,34 @@
+#pragma once
+// The board at a glance: size, layer and hole counts, the narrowest track and an estimate of the
+// closest copper, computed within a time budget.
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "CellGrid.hpp"
+#include "model/Model.hpp"
+
+namespace corvane {
+
+// The key of a cell of the spacing estimate's grid.
+using Vec2Int = GridCellKey;
+
+struct MinSpaceEstimate {
+    std::optional<double> value;
+    bool completed = true;  // false when the time budget ran out first
+};
+
+struct BoardSummaryEngine {
+    double timeBudget = 2.0;  // seconds the spacing estimate may run
+
+    BoardSummary summarize(const PCBPackage& package) const;
+    // The box of the outline layers' centre lines (arcs by start, end and centre), without
+    // aperture growth; nullopt when the outline has no usable geometry.
+    static std::optional<BBox> outlineCenterlineBBox(const PCBPackage& package);
+    // The closest gap between pieces of copper of one layer, skipping pairs on the same known net.
+    MinSpaceEstimate estimateMinSpace(const std::vector<PCBObject>& objects) const;
+    // The same over several layers at once; pieces of different layers are never paired.
+    MinSpaceEstimate estimateMinSpace(std::span<const std::span<const PCBObject>> layers) const;
+};
+
+} // namespace corvane

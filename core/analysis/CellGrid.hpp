@@ -1,0 +1,249 @@
+#pragma once
+// A uniform grid over the board plane for the proximity searches of the analysis engines.
+//
+// Cells are addressed by integer keys; each cell lists the items entered in it in entry order
+// (items are entered in ascending order, so every list is sorted). The lists live in one flat
+// array with an open-addressing table from cell key to its slice, which keeps lookups cheap and
+// avoids one allocation per cell.
+//
+// Stray geometry must never hang or exhaust memory: cell indices are clamped, and an item whose
+// box would cover more than `kMaxCellsPerItem` cells is not entered at all (callers keep such
+// items on an oversized list and compare them with everything).
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "model/Geometry.hpp"
+
+namespace corvane {
+
+// Integer cell coordinates of the point grids of the checks.
+struct GridCellKey {
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    bool operator==(const GridCellKey&) const = default;
+};
+
+namespace grid {
+
+inline constexpr std::int64_t kCellIndexLimit = std::int64_t{1} << 40;
+inline constexpr std::int64_t kMaxCellsPerItem = 65536;
+// Past this many cell entries in one grid, further items are treated as oversized.
+inline constexpr std::int64_t kMaxTotalEntries = std::int64_t{1} << 26;
+
+// floor(v / cell), clamped to ±2^40. NaN maps to the lower limit; callers skip non-finite input first.
+inline std::int64_t cellIndex(double v, double cell) {
+    const double q = std::floor(v / cell);
+    if (!(q > -static_cast<double>(kCellIndexLimit))) return -kCellIndexLimit;
+    if (q > static_cast<double>(kCellIndexLimit)) return kCellIndexLimit;
+    return static_cast<std::int64_t>(q);
+}
+
+inline GridCellKey cellOf(const Vec2& p, double cell) { return GridCellKey{cellIndex(p.x, cell), cellIndex(p.y, cell)}; }
+
+// The cells a box touches. An inverted axis gives the single cell of its minimum.
+struct CellRange {
+    std::int64_t x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+
+    bool isEmpty() const { return x1 < x0 || y1 < y0; }
+    // Number of cells, saturated just above kMaxCellsPerItem so it never overflows.
+    std::int64_t cellCount() const {
+        if (isEmpty()) return 0;
+        const std::int64_t w = x1 - x0 + 1;
+        const std::int64_t h = y1 - y0 + 1;
+        if (w > kMaxCellsPerItem || h > kMaxCellsPerItem) return kMaxCellsPerItem + 1;
+        const std::int64_t n = w * h;
+        return n > kMaxCellsPerItem ? kMaxCellsPerItem + 1 : n;
+    }
+    bool isOversized() const { return cellCount() > kMaxCellsPerItem; }
+    CellRange grown(std::int64_t by) const { return CellRange{x0 - by, x1 + by, y0 - by, y1 + by}; }
+};
+
+// lo = floor(min / cell); the range is lo…max(floor(max / cell), lo), or lo…lo when min ≤ max fails.
+inline void axisRange(double lo, double hi, double cell, std::int64_t& a, std::int64_t& b) {
+    a = cellIndex(lo, cell);
+    if (!(lo <= hi)) {
+        b = a;
+        return;
+    }
+    const std::int64_t h = cellIndex(hi, cell);
+    b = h > a ? h : a;
+}
+
+inline CellRange rangeOf(const BBox& box, double cell) {
+    CellRange r;
+    axisRange(box.minX, box.maxX, cell, r.x0, r.x1);
+    axisRange(box.minY, box.maxY, cell, r.y0, r.y1);
+    return r;
+}
+
+inline bool isFinite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+inline bool isFinite(const BBox& b) {
+    return std::isfinite(b.minX) && std::isfinite(b.minY) && std::isfinite(b.maxX) && std::isfinite(b.maxY);
+}
+
+class CellGrid {
+public:
+    // Enters item k of `ranges` in every cell of ranges[k], skipping empty ranges. Items whose
+    // range is oversized, or that would push the grid past kMaxTotalEntries, are not entered and
+    // are appended to `oversized` in item order. `stop` is polled now and then while building;
+    // when it returns true the build is abandoned and build() returns false.
+    template <class Stop>
+    bool build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop);
+
+    std::span<const std::uint32_t> items(GridCellKey key) const { return items(key.x, key.y); }
+    std::span<const std::uint32_t> items(std::int64_t x, std::int64_t y) const {
+        if (dense_) {
+            if (x < x0_ || x > x1_ || y < y0_ || y > y1_) return {};
+            const std::size_t k = static_cast<std::size_t>(x - x0_) * height_ + static_cast<std::size_t>(y - y0_);
+            return std::span<const std::uint32_t>(lists_.data() + offsets_[k], offsets_[k + 1] - offsets_[k]);
+        }
+        const Slot* s = find(x, y);
+        if (!s) return {};
+        return std::span<const std::uint32_t>(lists_.data() + s->begin, s->count);
+    }
+
+private:
+    struct Slot {
+        std::int64_t x = 0;
+        std::int64_t y = 0;
+        std::uint32_t begin = 0;
+        std::uint32_t count = 0;
+        bool occupied = false;
+    };
+    static std::uint64_t hashKey(std::int64_t x, std::int64_t y) {
+        std::uint64_t h = static_cast<std::uint64_t>(x) * 0x9E3779B97F4A7C15ULL;
+        h ^= static_cast<std::uint64_t>(y) + 0x632BE59BD9B4E019ULL + (h << 6) + (h >> 2);
+        h ^= h >> 29;
+        h *= 0xBF58476D1CE4E5B9ULL;
+        h ^= h >> 32;
+        return h;
+    }
+    Slot& slotFor(std::int64_t x, std::int64_t y);  // inserts when absent
+    const Slot* find(std::int64_t x, std::int64_t y) const;
+    void reset(std::size_t expectedCells);
+    void grow();
+    // The per-cell counter of the current mode, inserting the cell when hashed.
+    std::uint32_t& counter(std::int64_t x, std::int64_t y) {
+        if (dense_)
+            return offsets_[static_cast<std::size_t>(x - x0_) * height_ + static_cast<std::size_t>(y - y0_) + 1];
+        return slotFor(x, y).count;
+    }
+
+    // Dense mode: one offset per cell of the occupied extent, used when that extent is small.
+    bool dense_ = false;
+    std::int64_t x0_ = 0, x1_ = -1, y0_ = 0, y1_ = -1;
+    std::size_t height_ = 0;
+    std::vector<std::uint32_t> offsets_;
+    // Hashed mode: open addressing over the occupied cells.
+    std::vector<Slot> slots_;
+    std::size_t used_ = 0;
+    std::vector<std::uint32_t> lists_;
+};
+
+template <class Stop>
+bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop) {
+    oversized.clear();
+    lists_.clear();
+    offsets_.clear();
+    slots_.clear();
+    used_ = 0;
+    // Which items are entered, and the extent of the cells they occupy.
+    std::vector<std::uint8_t> entered(ranges.size(), 0);
+    std::int64_t total = 0;
+    x0_ = y0_ = kCellIndexLimit;
+    x1_ = y1_ = -kCellIndexLimit;
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        const CellRange& r = ranges[k];
+        if (r.isEmpty()) continue;
+        const std::int64_t n = r.cellCount();
+        if (n > kMaxCellsPerItem || total + n > kMaxTotalEntries) {
+            oversized.push_back(static_cast<std::uint32_t>(k));
+            continue;
+        }
+        entered[k] = 1;
+        total += n;
+        x0_ = std::min(x0_, r.x0);
+        x1_ = std::max(x1_, r.x1);
+        y0_ = std::min(y0_, r.y0);
+        y1_ = std::max(y1_, r.y1);
+    }
+    dense_ = false;
+    if (total > 0) {
+        const double w = static_cast<double>(x1_ - x0_ + 1);
+        const double h = static_cast<double>(y1_ - y0_ + 1);
+        const double denseLimit = std::min(4.0 * static_cast<double>(total) + 65536.0, 16777216.0);
+        if (w * h <= denseLimit) {
+            dense_ = true;
+            height_ = static_cast<std::size_t>(y1_ - y0_ + 1);
+            offsets_.assign(static_cast<std::size_t>(w * h) + 1, 0);
+        }
+    }
+    if (!dense_) reset(ranges.size());
+
+    std::uint32_t sincePoll = 0;
+    // First pass: count the entries of each cell.
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        if (!entered[k]) continue;
+        const CellRange& r = ranges[k];
+        for (std::int64_t x = r.x0; x <= r.x1; ++x)
+            for (std::int64_t y = r.y0; y <= r.y1; ++y) {
+                counter(x, y) += 1;
+                if (++sincePoll >= 4096) {
+                    sincePoll = 0;
+                    if (stop()) return false;
+                }
+            }
+    }
+    // Offsets, then a second pass that places the items; item order within a cell is entry order.
+    std::vector<std::uint32_t> fill;
+    if (dense_) {
+        for (std::size_t k = 1; k < offsets_.size(); ++k) offsets_[k] += offsets_[k - 1];
+        fill.assign(offsets_.begin(), offsets_.end() - 1);
+        lists_.resize(offsets_.back());
+    } else {
+        std::uint32_t offset = 0;
+        for (Slot& s : slots_) {
+            if (!s.occupied) continue;
+            s.begin = offset;
+            offset += s.count;
+            s.count = 0;
+        }
+        lists_.resize(offset);
+    }
+    for (std::size_t k = 0; k < ranges.size(); ++k) {
+        if (!entered[k]) continue;
+        const CellRange& r = ranges[k];
+        for (std::int64_t x = r.x0; x <= r.x1; ++x)
+            for (std::int64_t y = r.y0; y <= r.y1; ++y) {
+                if (dense_) {
+                    const std::size_t c = static_cast<std::size_t>(x - x0_) * height_ + static_cast<std::size_t>(y - y0_);
+                    lists_[fill[c]++] = static_cast<std::uint32_t>(k);
+                } else {
+                    Slot& s = slotFor(x, y);
+                    lists_[s.begin + s.count] = static_cast<std::uint32_t>(k);
+                    s.count += 1;
+                }
+                if (++sincePoll >= 4096) {
+                    sincePoll = 0;
+                    if (stop()) return false;
+                }
+            }
+    }
+    return true;
+}
+
+} // namespace grid
+} // namespace corvane
+
+template <> struct std::hash<corvane::GridCellKey> {
+    std::size_t operator()(const corvane::GridCellKey& k) const noexcept {
+        std::size_t s = 0;
+        corvane::hashCombineValue(s, k.x);
+        corvane::hashCombineValue(s, k.y);
+        return s;
+    }
+};

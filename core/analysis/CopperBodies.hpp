@@ -1,0 +1,104 @@
+#pragma once
+// Copper bodies with their real shapes and the exact gap between two of them.
+//
+// Spacing figures must measure copper, not centre lines or boxes: a track is a capsule of its
+// width, a round pad a disc, an obround a capsule, a rectangle its rectangle, a polygon or an
+// evaluated macro its polygons. Round pads measured as squares, or tracks as lines, give both
+// false alarms and, worse, passes for copper that is too close.
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "model/Geometry.hpp"
+#include "model/Primitives.hpp"
+
+namespace corvane {
+
+// Two nearest points and their distance, the first point on the first operand.
+struct ClosestPoints {
+    double distance = 0;
+    Vec2 onFirst;
+    Vec2 onSecond;
+};
+
+// Nearest points of the segments p1–q1 and p2–q2 (the clamped parametric solution).
+ClosestPoints closestPointsSegSeg(const Vec2& p1, const Vec2& q1, const Vec2& p2, const Vec2& q2);
+
+// Segment p–q against a filled axis-aligned box. An end inside the box gives distance 0 with p
+// and the box centre; otherwise the nearest of the edges bottom, right, top, left (first wins ties).
+ClosestPoints segRectDistance(const Vec2& p, const Vec2& q, const BBox& box);
+
+// Euclidean distance between two boxes, 0 when they touch or overlap.
+double boxGap(const BBox& a, const BBox& b);
+
+// Even-odd containment of p in one closed contour (edges wrap from the last point to the first).
+bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p);
+
+struct CopperBody {
+    enum class Shape : std::uint8_t { capsule, box, polygons };
+    Shape shape = Shape::capsule;
+    Vec2 a;              // capsule centre line from a to b; a == b for a disc
+    Vec2 b;
+    double radius = 0;   // capsule
+    BBox box;            // the copper's extent; for `box` the rectangle itself
+    std::uint32_t firstContour = 0;  // polygons: contours [firstContour, firstContour + contourCount)
+    std::uint32_t contourCount = 0;
+    Vec2 offset;                     // polygons: where the contours' origin lies on the board
+
+    // Midpoint of a capsule's centre line, else the box centre.
+    Vec2 center() const;
+};
+
+struct CopperGap {
+    double gap = 0;  // 0 when the bodies touch or overlap
+    Vec2 onFirst;    // nearest copper points, meaningful when gap > 0
+    Vec2 onSecond;
+};
+
+struct ContourPair {
+    double gap = 0;
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+};
+
+// Holds the polygon contours of the bodies it makes. Bodies refer to it by index, so a body is
+// only meaningful with the set that made it. An evaluated macro outline is not copied: its body
+// refers to the aperture's own contours, which must outlive the set.
+class CopperBodySet {
+public:
+    void clear();
+
+    // A capsule of `width` around a–b. Returns nullopt for non-finite input.
+    static std::optional<CopperBody> capsule(const Vec2& a, const Vec2& b, double width);
+    // The copper of a flash at `at` with the given aperture. Without a shape it is a point.
+    // Returns nullopt for non-finite input.
+    std::optional<CopperBody> flash(const Vec2& at, const std::optional<ApertureShape>& shape);
+
+    // Uses scratch storage of the set: not for concurrent calls on one set.
+    CopperGap gap(const CopperBody& first, const CopperBody& second) const;
+
+private:
+    struct ContourRef {
+        const Vec2* external = nullptr;  // else points_[begin, begin + count)
+        std::uint32_t begin = 0;
+        std::uint32_t count = 0;
+        BBox box;  // on the board
+    };
+    struct PolyView {
+        const ContourRef* contours = nullptr;
+        std::uint32_t count = 0;
+        const Vec2* points = nullptr;
+        Vec2 offset;
+        const Vec2* contourPoints(std::uint32_t c) const {
+            return contours[c].external ? contours[c].external : points + contours[c].begin;
+        }
+    };
+    PolyView view(const CopperBody& b) const;
+    static PolyView boxView(const BBox& box, ContourRef& ref, Vec2 (&pts)[4]);
+
+    std::vector<Vec2> points_;
+    std::vector<ContourRef> contours_;
+    mutable std::vector<ContourPair> pairScratch_;
+};
+
+} // namespace corvane

@@ -1,0 +1,214 @@
+#include "MeasureEngine.hpp"
+
+#include <cmath>
+#include <limits>
+
+#include "model/GeometryEngine.hpp"
+
+namespace corvane {
+
+namespace {
+
+// Visits every object of a file in the order of PackageFile::objects() without building that list:
+// the canvas asks on every pointer move. `boxFilter` decides from the box alone whether a drill hit
+// is worth making into an object.
+template <class BoxFilter, class Visit>
+void forEachObject(const PackageFile& file, BoxFilter&& boxFilter, Visit&& visit) {
+    if (file.gerber)
+        for (const auto& obj : file.gerber->objects)
+            if (boxFilter(obj.bbox)) visit(obj);
+    if (file.drill) {
+        const DrillDocument& doc = *file.drill;
+        for (std::size_t i = 0; i < doc.hits.size(); ++i) {
+            const auto& hit = doc.hits[i];
+            auto tool = doc.tools.find(hit.toolNumber);
+            const double d = tool != doc.tools.end() ? tool->second.diameterMM : 0.1;
+            BBox box = BBox::empty();
+            box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
+            box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
+            if (boxFilter(box)) visit(doc.hitObject(i));
+        }
+        for (const auto& obj : doc.slots)
+            if (boxFilter(obj.bbox)) visit(obj);
+    }
+}
+
+std::string fmt(Units u, double mm) { return u.format(mm, 2); }
+
+} // namespace
+
+double MeasureEngine::distance(const PCBObject& object, Vec2 p) {
+    const auto& k = object.kind;
+    if (const auto* s = k.as<PCBObjectKind::Stroke>()) return GeometryEngine::distancePointSegment(p, s->start, s->end);
+    if (const auto* a = k.as<PCBObjectKind::ArcStroke>())
+        return GeometryEngine::distancePointArc(p, a->start, a->end, a->center, a->clockwise);
+    if (const auto* f = k.as<PCBObjectKind::Flash>()) {
+        const double size = object.apertureShape ? object.apertureShape->boundingDiameter() : 0.2;
+        return std::max(0.0, p.distance(f->at) - size / 2);
+    }
+    if (const auto* r = k.as<PCBObjectKind::Region>()) {
+        double best = std::numeric_limits<double>::infinity();
+        for (const auto& c : r->contours) best = std::min(best, GeometryEngine::distancePointPolygon(p, c));
+        return best;
+    }
+    if (const auto* d = k.as<PCBObjectKind::Drill>()) return std::max(0.0, p.distance(d->at) - d->diameterMM / 2);
+    if (const auto* sl = k.as<PCBObjectKind::Slot>()) return GeometryEngine::distancePointSegment(p, sl->start, sl->end);
+    return std::numeric_limits<double>::infinity();
+}
+
+std::optional<HitResult> MeasureEngine::hitTest(const std::vector<PackageFile>& files, Vec2 at, double t) const {
+    double bestScore = std::numeric_limits<double>::max();
+    std::optional<HitResult> result;
+    auto near = [&](const BBox& b) {
+        return b.minX - t <= at.x && at.x <= b.maxX + t && b.minY - t <= at.y && at.y <= b.maxY + t;
+    };
+    for (const auto& file : files) {
+        forEachObject(file, near, [&](const PCBObject& obj) {
+            const double d = distance(obj, at);
+            if (d > t || std::isnan(d)) return;
+            const double score = d + 0.25 * std::max(0.0001, (obj.bbox.width() + obj.bbox.height()) / 2);
+            if (score < bestScore) {
+                bestScore = score;
+                result = HitResult{obj, file.fileName, file.layerType, d};
+            }
+        });
+    }
+    return result;
+}
+
+std::optional<Vec2> MeasureEngine::snap(const std::vector<PackageFile>& files, Vec2 at, double t) const {
+    double best = t;
+    std::optional<Vec2> result;
+    auto consider = [&](const Vec2& c) {
+        const double d = c.distance(at);
+        if (d < best) {
+            best = d;
+            result = c;
+        }
+    };
+    auto all = [](const BBox&) { return true; };
+    for (const auto& file : files) {
+        forEachObject(file, all, [&](const PCBObject& obj) {
+            const auto& k = obj.kind;
+            if (const auto* s = k.as<PCBObjectKind::Stroke>()) {
+                consider(s->start);
+                consider(s->end);
+                consider((s->start + s->end) * 0.5);
+            } else if (const auto* a = k.as<PCBObjectKind::ArcStroke>()) {
+                consider(a->start);
+                consider(a->end);
+            } else if (const auto* f = k.as<PCBObjectKind::Flash>()) {
+                consider(f->at);
+            } else if (const auto* r = k.as<PCBObjectKind::Region>()) {
+                if (!r->contours.empty()) {
+                    const auto& c = r->contours.front();
+                    for (std::size_t i = 0; i < std::min<std::size_t>(16, c.size()); ++i) consider(c[i]);
+                }
+            } else if (const auto* d = k.as<PCBObjectKind::Drill>()) {
+                consider(d->at);
+            } else if (const auto* sl = k.as<PCBObjectKind::Slot>()) {
+                consider(sl->start);
+                consider(sl->end);
+            }
+        });
+    }
+    return result;
+}
+
+BoardMeasurement MeasureEngine::distanceMeasurement(Vec2 from, Vec2 to, MeasurementKind kind, Units units) const {
+    BoardMeasurement m;
+    m.id = UUID::random();
+    m.kind = kind;
+    m.p1 = from;
+    m.p2 = to;
+    m.createdAt = Date::now();
+    if (kind == MeasurementKind::xDelta) {
+        m.valueMM = to.x - from.x;
+        m.label = "\u0394X " + fmt(units, std::fabs(to.x - from.x));
+    } else if (kind == MeasurementKind::yDelta) {
+        m.valueMM = to.y - from.y;
+        m.label = "\u0394Y " + fmt(units, std::fabs(to.y - from.y));
+    } else {
+        m.valueMM = from.distance(to);
+        m.label = fmt(units, m.valueMM);
+    }
+    return m;
+}
+
+std::optional<BoardMeasurement> MeasureEngine::boardDimensionMeasurement(const PCBPackage& package,
+                                                                         Units units) const {
+    const BBox box = package.boardBBox();
+    if (box.maxX < box.minX || box.maxY < box.minY) return std::nullopt;
+    const double w = std::max(0.0, box.maxX - box.minX);
+    const double h = std::max(0.0, box.maxY - box.minY);
+    BoardMeasurement m;
+    m.id = UUID::random();
+    m.kind = MeasurementKind::boardDimensions;
+    m.p1 = Vec2{box.minX, box.minY};
+    m.p2 = Vec2{box.maxX, box.maxY};
+    m.valueMM = std::max(w, h);
+    m.label = "Board " + fmt(units, w) + " \u00D7 " + fmt(units, h);
+    m.createdAt = Date::now();
+    return m;
+}
+
+std::string MeasureEngine::formatPoint(Vec2 p, Units units) {
+    if (units == Units::mil)
+        return "(" + formatFixed(p.x / 0.0254, 1) + ", " + formatFixed(p.y / 0.0254, 1) + ") mil";
+    return "(" + formatFixed(p.x, 3) + ", " + formatFixed(p.y, 3) + ") mm";
+}
+
+std::vector<InspectorRow> MeasureEngine::inspect(const HitResult& hit, Units units) const {
+    const PCBObject& obj = hit.object;
+    std::vector<InspectorRow> rows;
+    rows.emplace_back("Layer", hit.layerType.displayName());
+    rows.emplace_back("File", hit.fileName);
+    rows.emplace_back("Type", obj.typeName());
+    auto point = [&](const char* label, Vec2 p) { rows.emplace_back(label, formatPoint(p, units)); };
+    auto length = [&](const char* label, double mm) { rows.emplace_back(label, fmt(units, mm)); };
+    auto plating = [&](bool plated) { rows.emplace_back("Plating", plated ? "PTH (plated)" : "NPTH (non-plated)"); };
+    const auto& k = obj.kind;
+    if (const auto* s = k.as<PCBObjectKind::Stroke>()) {
+        point("Start", s->start);
+        point("End", s->end);
+        length("Length", s->end.distance(s->start));
+        if (obj.apertureShape) length("Track Width", obj.apertureShape->strokeNominalWidth());
+    } else if (const auto* a = k.as<PCBObjectKind::ArcStroke>()) {
+        point("Start", a->start);
+        point("End", a->end);
+        point("Center", a->center);
+        length("Radius", a->center.distance(a->start));
+        if (obj.apertureShape) length("Track Width", obj.apertureShape->strokeNominalWidth());
+    } else if (const auto* f = k.as<PCBObjectKind::Flash>()) {
+        point("Position", f->at);
+        if (obj.apertureShape) {
+            length("Pad Size", obj.apertureShape->boundingDiameter());
+            rows.emplace_back("Aperture", obj.apertureShape->description());
+        }
+    } else if (k.as<PCBObjectKind::Region>()) {
+        point("Position", obj.bbox.center());
+        rows.emplace_back("Size", fmt(units, std::max(0.0, obj.bbox.maxX - obj.bbox.minX)) + " \u00D7 " +
+                                      fmt(units, std::max(0.0, obj.bbox.maxY - obj.bbox.minY)));
+    } else if (const auto* d = k.as<PCBObjectKind::Drill>()) {
+        point("Position", d->at);
+        length("Hole Diameter", d->diameterMM);
+        plating(d->plated);
+    } else if (const auto* sl = k.as<PCBObjectKind::Slot>()) {
+        point("Start", sl->start);
+        point("End", sl->end);
+        length("Hole Diameter", sl->diameterMM);
+        plating(sl->plated);
+    }
+    rows.emplace_back("Polarity", obj.polarity == Polarity::clear ? "Clear (remove)" : "Dark (add)");
+    if (obj.net && !obj.net->empty()) rows.emplace_back("Net", *obj.net);
+    if (obj.component && !obj.component->empty()) {
+        rows.emplace_back("Component", *obj.component);
+        if (obj.pin && !obj.pin->empty()) rows.emplace_back("Pin", *obj.pin);
+    }
+    if (obj.apertureFunction && !obj.apertureFunction->empty())
+        rows.emplace_back("Aperture Function", *obj.apertureFunction);
+    rows.emplace_back("Aperture Code", obj.apertureCode ? "D" + formatInt(*obj.apertureCode) : "\u2014");
+    return rows;
+}
+
+} // namespace corvane

@@ -1,0 +1,276 @@
+#include "RevisionStore.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "import/FileIO.hpp"
+#include "import/PackageImporter.hpp"
+#include "import/VellZip.hpp"
+#include "model/UUID.hpp"
+
+namespace corvane {
+
+namespace fs = std::filesystem;
+
+Json encodeValue(const RevisionEntry& value, const CodingOptions& options) {
+    ObjectWriter w(options);
+    w.put("id", value.id);
+    w.put("name", value.name);
+    w.put("archiveFileName", value.archiveFileName);
+    w.put("importedAt", value.importedAt);
+    return w.take();
+}
+
+Json encodeValue(const ProjectEntry& value, const CodingOptions& options) {
+    ObjectWriter w(options);
+    w.put("id", value.id);
+    w.put("name", value.name);
+    w.put("revisions", value.revisions);
+    return w.take();
+}
+
+void decodeValue(const Json& json, RevisionEntry& out, const CodingOptions& options) {
+    ObjectReader r(json, options);
+    r.required("id", out.id);
+    r.required("name", out.name);
+    r.required("archiveFileName", out.archiveFileName);
+    r.required("importedAt", out.importedAt);
+}
+
+void decodeValue(const Json& json, ProjectEntry& out, const CodingOptions& options) {
+    ObjectReader r(json, options);
+    r.required("id", out.id);
+    r.required("name", out.name);
+    r.required("revisions", out.revisions);
+}
+
+namespace {
+
+std::string utcStamp() {
+    const std::time_t now = std::time(nullptr);
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char buf[32];
+    std::strftime(buf, sizeof buf, "%Y%m%dT%H%M%SZ", &tm);
+    return buf;
+}
+
+} // namespace
+
+// An exclusive lock on W/.lock held for one operation, so two processes never interleave changes.
+class RevisionStore::FileLock {
+public:
+    explicit FileLock(const fs::path& dir) {
+        fd_ = ::open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+        if (fd_ >= 0) {
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~FileLock() {
+        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+    }
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
+std::optional<fs::path> RevisionStore::defaultDirectory() {
+    fs::path base;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && xdg[0] == '/') {
+        base = xdg;
+    } else {
+        const char* home = std::getenv("HOME");
+        std::string homeDir = home && home[0] == '/' ? home : "";
+        if (homeDir.empty()) {
+            if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir && pw->pw_dir[0] == '/') homeDir = pw->pw_dir;
+        }
+        if (homeDir.empty()) return std::nullopt;
+        base = fs::path(homeDir) / ".local" / "share";
+    }
+    return base / "Corvane" / "Workspace";
+}
+
+RevisionStore::RevisionStore(std::optional<fs::path> directory)
+    : directory_(directory ? std::move(directory) : defaultDirectory()) {
+    if (!directory_) return;
+    std::error_code ec;
+    const bool existed = fs::exists(*directory_, ec);
+    fs::create_directories(packagesPath(), ec);
+    // A workspace we create holds the user's boards: keep it private.
+    if (!existed) ::chmod(directory_->c_str(), 0700);
+    removeStaleTemporaryFiles(*directory_);
+    removeStaleTemporaryFiles(packagesPath());
+    FileLock lock(*directory_);
+    loadManifest(true);
+}
+
+fs::path RevisionStore::manifestPath() const { return *directory_ / "projects.json"; }
+fs::path RevisionStore::packagesPath() const { return *directory_ / "packages"; }
+
+const fs::path& RevisionStore::requireDirectory() const {
+    if (!directory_) throw RevisionStoreError("workspace folder unavailable");
+    return *directory_;
+}
+
+RevisionStore::Stamp RevisionStore::currentStamp() const {
+    struct stat st {};
+    if (::stat(manifestPath().c_str(), &st) != 0) return Stamp{};
+    return Stamp{static_cast<std::uint64_t>(st.st_ino), static_cast<std::uint64_t>(st.st_size),
+                 static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, true};
+}
+
+void RevisionStore::loadManifest(bool initial) {
+    const Stamp stamp = currentStamp();
+    const fs::path path = manifestPath();
+    if (!stamp.exists) {
+        // No manifest: a new workspace has no projects; one that vanished under us keeps what we know.
+        if (initial) projects_.clear();
+        stamp_ = stamp;
+        return;
+    }
+    std::string problem;
+    try {
+        const Bytes bytes = readWholeFile(path);
+        projects_ = decodeJSON<std::vector<ProjectEntry>>(
+            std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), CodingOptions::iso8601());
+        stamp_ = stamp;
+        return;
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    // Never let the next save silently replace records we could not read: keep the file aside. What
+    // this store already knows stays in memory and is what the next save writes.
+    if (initial) projects_.clear();
+    const fs::path aside = path.string() + ".corrupt-" + utcStamp();
+    std::error_code ec;
+    fs::rename(path, aside, ec);
+    const std::string line = "Corvane: workspace manifest could not be read (" + problem + "); " +
+                             (ec ? "it stays at " + path.string() : "kept as " + aside.string()) + "\n";
+    [[maybe_unused]] auto n = ::write(2, line.data(), line.size());
+    stamp_ = currentStamp();
+}
+
+void RevisionStore::reloadIfChanged() {
+    if (currentStamp() != stamp_) loadManifest(false);
+}
+
+void RevisionStore::save(const std::vector<ProjectEntry>& projects) {
+    const std::string text = encodeJSONPretty(projects, CodingOptions::iso8601());
+    atomicWriteFile(manifestPath(), std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()), 0600);
+    stamp_ = currentStamp();
+}
+
+std::vector<ProjectEntry> RevisionStore::allProjects() {
+    std::lock_guard guard(mutex_);
+    if (directory_) {
+        FileLock lock(*directory_);
+        reloadIfChanged();
+    }
+    return projects_;
+}
+
+bool RevisionStore::isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos &&
+           name.find('\0') == std::string::npos;
+}
+
+fs::path RevisionStore::archiveURL(const RevisionEntry& entry) const {
+    return requireDirectory() / "packages" / entry.archiveFileName;
+}
+
+PCBPackage RevisionStore::loadPackage(const RevisionEntry& entry) const {
+    if (!isPlainFileName(entry.archiveFileName))
+        throw ImportError::unreadable("'" + entry.archiveFileName + "' is not a ZIP archive.");
+    const Bytes data = readWholeFile(archiveURL(entry));
+    return PackageImporter{}.importZIPData(data, entry.archiveFileName);
+}
+
+RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::uint8_t> archiveData,
+                                        const std::string& projectName, const std::string& revisionName) {
+    std::lock_guard guard(mutex_);
+    const fs::path& dir = requireDirectory();
+    if (!VellZip::isZip(archiveData)) throw RevisionStoreError("The revision to store is not a ZIP archive.");
+    FileLock lock(dir);
+    reloadIfChanged();
+
+    RevisionEntry entry;
+    entry.archiveFileName = UUID::random().uuidString() + ".zip";
+    entry.id = UUID::random().uuidString();
+    entry.name = revisionName;
+    // Whole seconds, as the manifest stores them, so memory and disk agree.
+    entry.importedAt = Date{std::floor(Date::now().timeIntervalSinceReferenceDate)};
+
+    const fs::path archive = packagesPath() / entry.archiveFileName;
+    atomicWriteFile(archive, archiveData, 0600);
+
+    std::vector<ProjectEntry> next = projects_;
+    auto it = std::find_if(next.begin(), next.end(), [&](const ProjectEntry& p) { return p.name == projectName; });
+    if (it != next.end()) {
+        it->revisions.push_back(entry);
+    } else {
+        next.push_back(ProjectEntry{UUID::random().uuidString(), projectName, {entry}});
+    }
+    try {
+        save(next);
+    } catch (...) {
+        std::error_code ec;
+        fs::remove(archive, ec);
+        throw;
+    }
+    projects_ = std::move(next);
+    return entry;
+}
+
+void RevisionStore::deleteRevision(const std::string& projectID, const std::string& revisionID) {
+    std::lock_guard guard(mutex_);
+    const fs::path& dir = requireDirectory();
+    FileLock lock(dir);
+    reloadIfChanged();
+    std::vector<ProjectEntry> next = projects_;
+    auto project = std::find_if(next.begin(), next.end(), [&](const ProjectEntry& p) { return p.id == projectID; });
+    if (project == next.end()) return;
+    auto revision = std::find_if(project->revisions.begin(), project->revisions.end(),
+                                 [&](const RevisionEntry& r) { return r.id == revisionID; });
+    if (revision == project->revisions.end()) return;
+    const std::string archiveName = revision->archiveFileName;
+    project->revisions.erase(revision);
+    if (project->revisions.empty()) next.erase(project);
+    // The manifest first: a failed save must never leave an entry pointing at a removed archive.
+    save(next);
+    projects_ = std::move(next);
+    if (isPlainFileName(archiveName)) {
+        std::error_code ec;
+        fs::remove(packagesPath() / archiveName, ec);
+    }
+}
+
+void RevisionStore::renameRevision(const std::string& projectID, const std::string& revisionID,
+                                   const std::string& newName) {
+    std::lock_guard guard(mutex_);
+    const fs::path& dir = requireDirectory();
+    FileLock lock(dir);
+    reloadIfChanged();
+    std::vector<ProjectEntry> next = projects_;
+    auto project = std::find_if(next.begin(), next.end(), [&](const ProjectEntry& p) { return p.id == projectID; });
+    if (project == next.end()) return;
+    auto revision = std::find_if(project->revisions.begin(), project->revisions.end(),
+                                 [&](const RevisionEntry& r) { return r.id == revisionID; });
+    if (revision == project->revisions.end()) return;
+    revision->name = newName;
+    save(next);
+    projects_ = std::move(next);
+}
+
+} // namespace corvane

@@ -1,0 +1,147 @@
+#include "FileIO.hpp"
+
+#include "model/Format.hpp"
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace corvane {
+
+namespace {
+[[noreturn]] void throwRead(const std::filesystem::path& path, int err) {
+    throw FileReadError("Could not read '" + lastPathComponent(path) + "': " + std::strerror(err));
+}
+} // namespace
+
+Bytes readWholeFile(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throwRead(path, errno);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        const int err = errno;
+        ::close(fd);
+        throwRead(path, err);
+    }
+    if (S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throwRead(path, EISDIR);
+    }
+    Bytes out;
+    if (S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+    std::uint8_t buf[1 << 16];
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            throwRead(path, err);
+        }
+        if (n == 0) break;
+        out.insert(out.end(), buf, buf + n);
+    }
+    ::close(fd);
+    return out;
+}
+
+namespace {
+constexpr std::string_view kTempMark = ".tmp-";
+
+[[noreturn]] void throwWrite(const std::filesystem::path& path, int err) {
+    throw FileWriteError("Could not write '" + path.string() + "': " + std::strerror(err));
+}
+
+std::string randomSuffix() {
+    static std::atomic<std::uint64_t> counter{0};
+    const std::uint64_t v = (static_cast<std::uint64_t>(::getpid()) << 32) ^ counter.fetch_add(1) ^
+                            static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    return hex16(v);
+}
+} // namespace
+
+void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode) {
+    const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
+    const std::filesystem::path tmp =
+        folder / ("." + path.filename().string() + std::string(kTempMark) + randomSuffix());
+    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0) throwWrite(path, errno);
+    auto fail = [&](int err) {
+        ::unlink(tmp.c_str());
+        throwWrite(path, err);
+    };
+    const std::uint8_t* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            const int err = errno;
+            ::close(fd);
+            fail(err);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0 || ::fsync(fd) != 0) {
+        const int err = errno;
+        ::close(fd);
+        fail(err);
+    }
+    if (::close(fd) != 0) fail(errno);
+    if (::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+    const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dirfd >= 0) {
+        ::fsync(dirfd);
+        ::close(dirfd);
+    }
+}
+
+void removeStaleTemporaryFiles(const std::filesystem::path& folder) {
+    std::error_code ec;
+    for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() > 1 && name[0] == '.' && name.find(kTempMark) != std::string::npos) {
+            std::error_code rec;
+            std::filesystem::remove(it->path(), rec);
+        }
+    }
+}
+
+std::string lastPathComponent(const std::filesystem::path& path) {
+    auto p = path.lexically_normal();
+    auto name = p.filename();
+    if (name.empty()) name = p.parent_path().filename();
+    return name.string();
+}
+
+std::string pathExtension(std::string_view name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return {};
+    return std::string(name.substr(dot + 1));
+}
+
+std::string deletingPathExtension(std::string_view name) {
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return std::string(name);
+    return std::string(name.substr(0, dot));
+}
+
+std::string_view archiveLastComponent(std::string_view path) {
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (auto& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+} // namespace corvane

@@ -1,0 +1,51 @@
+#pragma once
+// Whole-file reads and the path-name helpers the importers share.
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "model/Errors.hpp"
+
+namespace corvane {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A file that could not be read; what() names the file and the system's reason.
+class FileReadError : public CorvaneError {
+public:
+    explicit FileReadError(const std::string& message) : CorvaneError(message) {}
+};
+
+// A file that could not be written; what() names the path and the system's reason.
+class FileWriteError : public CorvaneError {
+public:
+    explicit FileWriteError(const std::string& message) : CorvaneError(message) {}
+};
+
+// Replaces `path` with `bytes` in one step: a temporary file in the same folder, written in full and
+// flushed to disk, then renamed over the target (a link planted at the path is replaced, never
+// followed) and the folder flushed. On any failure the temporary file is removed, the target is
+// untouched, and FileWriteError is thrown.
+void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644);
+// Removes temporary files that an interrupted atomicWriteFile left in `folder`.
+void removeStaleTemporaryFiles(const std::filesystem::path& folder);
+
+// Reads a whole regular file. Uses read(2), not a mapping, so a file truncated while it is
+// read cannot bring the process down. Throws FileReadError.
+Bytes readWholeFile(const std::filesystem::path& path);
+
+// The last component of a path, ignoring a trailing "/".
+std::string lastPathComponent(const std::filesystem::path& path);
+// Text after the last "." of a name, unless that "." starts the name; "" when there is none.
+std::string pathExtension(std::string_view name);
+// The name without its extension (and its dot).
+std::string deletingPathExtension(std::string_view name);
+// Last component of an archive path: "/" is the only separator inside archives.
+std::string_view archiveLastComponent(std::string_view path);
+
+std::string asciiLower(std::string_view text);
+
+} // namespace corvane

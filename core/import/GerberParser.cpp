@@ -1,0 +1,953 @@
+#include "import/GerberParser.hpp"
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <map>
+#include <optional>
+
+#include <sys/mman.h>
+
+#include "import/ApertureMacro.hpp"
+#include "import/TextDecoding.hpp"
+#include "model/Format.hpp"
+
+namespace corvane {
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTenDegrees = 0.17453292519943295;
+// With trailing zeros omitted, coordinates are padded to the format's digit count, never beyond this.
+constexpr std::size_t kMaxPaddedDigits = 32;
+// A single-quadrant arc may sweep a quarter turn; coordinates rounded to the file's resolution can
+// put a true quarter a little over it.
+constexpr double kQuarterSweepLimit = kPi * 0.5 + 0.05;
+// Outline points that objects may hold in total (each macro flash carries its own copy).
+constexpr std::size_t kObjectOutlinePointBudget = std::size_t{1} << 24;
+// Statements and points that macro evaluation may produce in one file.
+constexpr std::size_t kMacroWorkBudget = std::size_t{1} << 25;
+
+constexpr std::array<double, 10> kPow10 = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
+
+const char* const kWarnStepRepeat = "Step & Repeat (SR) is not supported; geometry shown once.";
+const char* const kWarnImagePolarity = "Incremental notation (IP) is not supported.";
+const char* const kWarnNegativeImage = "Negative image polarity (IPNEG) is not supported; image shown positive.";
+const char* const kWarnIncremental = "Incremental coordinates (G91) are not supported.";
+const char* const kWarnNoUnits = "No unit command; millimetres assumed.";
+
+// --- text helpers --------------------------------------------------------------------------------
+
+bool isSpaceOrTab(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view trimSpacesTabs(std::string_view s) {
+    while (!s.empty() && isSpaceOrTab(s.front())) s.remove_prefix(1);
+    while (!s.empty() && isSpaceOrTab(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+// Length of a white-space or line-break character (the Unicode sets Z* + TAB and line breaks) at the
+// start of `s`, 0 when there is none.
+std::size_t leadingWhitespaceLength(std::string_view s) {
+    if (s.empty()) return 0;
+    const auto b0 = static_cast<unsigned char>(s[0]);
+    if (b0 == ' ' || (b0 >= 0x09 && b0 <= 0x0D)) return 1;
+    if (b0 < 0x80 || s.size() < 2) return 0;
+    const auto b1 = static_cast<unsigned char>(s[1]);
+    if (b0 == 0xC2) return (b1 == 0x85 || b1 == 0xA0) ? 2 : 0;
+    if (s.size() < 3) return 0;
+    const auto b2 = static_cast<unsigned char>(s[2]);
+    if (b0 == 0xE1 && b1 == 0x9A && b2 == 0x80) return 3;  // U+1680
+    if (b0 == 0xE2 && b1 == 0x80 && (b2 <= 0x8A || b2 == 0xA8 || b2 == 0xA9 || b2 == 0xAF)) return 3;
+    if (b0 == 0xE2 && b1 == 0x81 && b2 == 0x9F) return 3;  // U+205F
+    if (b0 == 0xE3 && b1 == 0x80 && b2 == 0x80) return 3;  // U+3000
+    return 0;
+}
+
+std::size_t trailingWhitespaceLength(std::string_view s) {
+    if (s.empty()) return 0;
+    // Every member of the set is 1, 2 or 3 bytes long; try the ASCII case first.
+    for (std::size_t n : {1u, 2u, 3u}) {
+        if (s.size() < n) break;
+        const auto lead = static_cast<unsigned char>(s[s.size() - n]);
+        if (n > 1 && (lead & 0xC0) == 0x80) continue;
+        if (n == 1 && lead >= 0x80) continue;
+        return leadingWhitespaceLength(s.substr(s.size() - n)) == n ? n : 0;
+    }
+    return 0;
+}
+
+std::string_view trimWhitespaceAndNewlines(std::string_view s) {
+    while (std::size_t n = leadingWhitespaceLength(s)) s.remove_prefix(n);
+    while (std::size_t n = trailingWhitespaceLength(s)) s.remove_suffix(n);
+    return s;
+}
+
+bool isAllASCII(const std::uint8_t* p, std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, p + i, 8);
+        if (w & 0x8080808080808080ULL) return false;
+    }
+    for (; i < n; ++i)
+        if (p[i] & 0x80) return false;
+    return true;
+}
+
+// A run of 1 to 18 ASCII digits and nothing else: the common case, read without a general parser.
+inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
+    if (s.empty() || s.size() > 18) return std::nullopt;
+    std::uint64_t v = 0;
+    for (const char c : s) {
+        const auto d = static_cast<unsigned>(static_cast<unsigned char>(c) - '0');
+        if (d > 9) return std::nullopt;
+        v = v * 10 + d;
+    }
+    return v;
+}
+
+// A whole decimal number with an optional sign.
+inline bool readInteger(std::string_view s, std::int64_t& out) {
+    if (!s.empty() && s.front() != '+' && s.front() != '-') {
+        if (const auto v = parseDigits(s)) {
+            out = static_cast<std::int64_t>(*v);
+            return true;
+        }
+    }
+    return parseInt64(s, out);
+}
+
+// A decimal number that is finite; anything else is unreadable.
+std::optional<double> readFinite(std::string_view s) {
+    double v = 0;
+    if (!parseDouble(s, v) || !std::isfinite(v)) return std::nullopt;
+    return v;
+}
+
+// parseCoordinateSpec: a non-negative whole number v read as (v / 10, v % 10).
+std::optional<std::pair<std::int64_t, std::int64_t>> parseCoordinateSpec(std::string_view s) {
+    if (s.empty()) return std::nullopt;
+    std::int64_t v = 0;
+    if (!parseInt64(s, v) || v < 0) return std::nullopt;
+    return std::make_pair(v / 10, v % 10);
+}
+
+double distance(const Vec2& a, const Vec2& b) {
+    const double dx = a.x - b.x;
+    const double dy = a.y - b.y;
+    return std::sqrt(dx * dx + dy * dy);
+}
+
+enum class Interpolation : std::uint8_t { linear, clockwise, counterClockwise };
+// Files that never say G74 or G75 are common among older writers; they get their own treatment.
+enum class QuadrantMode : std::uint8_t { unset, single, multi };
+
+struct MacroBody {
+    std::vector<std::string> statements;
+    std::optional<double> measured;  // file units, cached until the body changes
+};
+
+// Large object tables are written once from front to back; with huge pages that costs a fault per
+// 2 MiB instead of per 4 KiB, which is a large share of the reading time. Only a hint.
+void adviseHugePages(void* data, std::size_t bytes) {
+    constexpr std::uintptr_t huge = std::uintptr_t{2} << 20;
+    if (bytes < 2 * huge) return;
+    const auto begin = (reinterpret_cast<std::uintptr_t>(data) + huge - 1) & ~(huge - 1);
+    const auto end = (reinterpret_cast<std::uintptr_t>(data) + bytes) & ~(huge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
+
+// --- the reader ----------------------------------------------------------------------------------
+
+class GerberReader {
+public:
+    explicit GerberReader(std::size_t textSize) {
+        // A stroke or flash takes at least about 20 bytes of text; reserving for that many avoids moving
+        // every object when the vector would otherwise grow.
+        objects_.reserve(std::min<std::size_t>(textSize / 20 + 16, std::size_t{1} << 24));
+        adviseHugePages(objects_.data(), objects_.capacity() * sizeof(PCBObject));
+    }
+
+    GerberParseResult run(std::string_view text);
+
+private:
+    // lexer
+    void appendToWord(const char* from, const char* to);
+    std::string_view wordView() const;
+    void resetWord();
+    void flushWord();
+
+    // extended commands and apertures
+    void handleExtended(std::string_view block);
+    void handleExtendedPart(std::string_view cmd);
+    void handleAttribute(std::string_view cmd);
+    void handleFormat(std::string_view rest);
+    void handleStepRepeat(std::string_view rest);
+    void defineAperture(std::string_view cmd);
+    double measuredMacro(MacroBody& body);
+
+    // words
+    void handleWord(std::string_view word);
+    void handleComment(std::string_view word);
+    void handleGCode(std::string_view code);
+    [[gnu::always_inline]] inline double coordinateValue(std::string_view text) const;
+    void emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ);
+    void emitFlash(Vec2 at);
+    Vec2 arcCenter(Vec2 target, double i, double j) const;
+    Vec2 singleQuadrantCenter(Vec2 target, double i, double j) const;
+    void finishContour();
+    void emitRegion();
+    void appendRegionArc(Vec2 target, Vec2 center);
+    void selectAperture(std::int64_t code);
+    PCBObject& newObject(PCBObjectKind kind, bool withAperture);
+
+    void warn(const char* text);
+
+    // coordinate format and units
+    std::int64_t intDigits_ = 2;
+    std::int64_t decDigits_ = 6;
+    bool trailingZeroOmission_ = false;
+    double mmPerUnit_ = 1.0;
+    bool formatSeen_ = false;
+    bool unitSeen_ = false;
+
+    // apertures and macros
+    std::map<std::int64_t, Aperture> apertures_;
+    std::map<std::string, MacroBody, std::less<>> macros_;
+    MacroBody* pendingMacro_ = nullptr;
+    std::size_t macroWorkBudget_ = kMacroWorkBudget;
+    std::size_t outlinePointBudget_ = kObjectOutlinePointBudget;
+
+    // plotting state
+    std::optional<std::int64_t> currentAperture_;
+    const Aperture* currentDefinition_ = nullptr;
+    std::size_t currentOutlinePoints_ = 0;
+    Vec2 point_;
+    Interpolation interpolation_ = Interpolation::linear;
+    QuadrantMode quadrant_ = QuadrantMode::unset;
+    std::int64_t modalDCode_ = 1;
+    Polarity polarity_ = Polarity::dark;
+    bool inRegion_ = false;
+    std::vector<Contour> contours_;
+    Contour currentContour_;
+
+    // attributes
+    std::optional<std::string> net_, component_, pin_, aperFunction_;
+    std::optional<std::string> fileFunction_, filePolarity_, projectID_, creationDate_;
+    bool fileFunctionFromAttribute_ = false;
+    std::map<std::string, std::string> fileAttributes_;
+
+    std::vector<PCBObject> objects_;
+    BBox bbox_ = BBox::empty();
+    std::vector<std::string> warnings_;
+    std::vector<std::string> internalWarnings_;
+
+    // the word being collected: a range of the text until a line break splits it, then a copy
+    const char* wordBegin_ = nullptr;
+    const char* wordEnd_ = nullptr;
+    bool wordInScratch_ = false;
+    std::string scratch_;
+    std::string blockScratch_;
+};
+
+void GerberReader::warn(const char* text) {
+    if (std::find(warnings_.begin(), warnings_.end(), text) == warnings_.end()) warnings_.emplace_back(text);
+}
+
+// --- lexer ---------------------------------------------------------------------------------------
+
+void GerberReader::appendToWord(const char* from, const char* to) {
+    if (from == to) return;
+    if (wordInScratch_) {
+        scratch_.append(from, to);
+    } else if (wordBegin_ == nullptr) {
+        wordBegin_ = from;
+        wordEnd_ = to;
+    } else if (wordEnd_ == from) {
+        wordEnd_ = to;
+    } else {
+        scratch_.assign(wordBegin_, wordEnd_);
+        scratch_.append(from, to);
+        wordInScratch_ = true;
+    }
+}
+
+std::string_view GerberReader::wordView() const {
+    if (wordInScratch_) return scratch_;
+    if (wordBegin_ == nullptr) return {};
+    return std::string_view(wordBegin_, static_cast<std::size_t>(wordEnd_ - wordBegin_));
+}
+
+void GerberReader::resetWord() {
+    wordBegin_ = wordEnd_ = nullptr;
+    wordInScratch_ = false;
+    scratch_.clear();
+}
+
+void GerberReader::flushWord() {
+    const std::string_view word = trimSpacesTabs(wordView());
+    if (!word.empty()) handleWord(word);
+    resetWord();
+}
+
+GerberParseResult GerberReader::run(std::string_view text) {
+    static const auto special = [] {
+        std::array<bool, 256> t{};
+        t[static_cast<unsigned char>('%')] = true;
+        t[static_cast<unsigned char>('*')] = true;
+        t[static_cast<unsigned char>('\n')] = true;
+        t[static_cast<unsigned char>('\r')] = true;
+        return t;
+    }();
+
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* q = p;
+        while (q < end && !special[static_cast<unsigned char>(*q)]) ++q;
+        appendToWord(p, q);
+        if (q == end) break;
+        p = q;
+        switch (*p) {
+        case '%': {
+            // A comment may hold "%": it is comment text, not the start of a block.
+            if (trimSpacesTabs(wordView()).starts_with("G04")) {
+                appendToWord(p, p + 1);
+                ++p;
+                break;
+            }
+            flushWord();
+            const char* blockStart = p + 1;
+            const void* close = blockStart < end ? std::memchr(blockStart, '%', static_cast<std::size_t>(end - blockStart)) : nullptr;
+            const char* blockEnd = close ? static_cast<const char*>(close) : end;
+            handleExtended(std::string_view(blockStart, static_cast<std::size_t>(blockEnd - blockStart)));
+            p = close ? blockEnd + 1 : end;
+            break;
+        }
+        case '*':
+            flushWord();
+            ++p;
+            break;
+        default: {  // line break
+            const std::string_view t = trimSpacesTabs(wordView());
+            if (t.empty()) {
+                resetWord();
+            } else if (t[0] == 'D' || t[0] == 'G' || t[0] == 'M' || t[0] == 'S') {
+                flushWord();
+            } else if (!wordInScratch_) {
+                // The word goes on after the line break, which is not part of it.
+                scratch_.assign(wordView());
+                wordInScratch_ = true;
+            }
+            ++p;
+            break;
+        }
+        }
+    }
+    flushWord();
+
+    // End of the parse.
+    if (!formatSeen_ && objects_.empty()) throw GerberParseError::missingFormatSpec();
+    if (!unitSeen_) warn(kWarnNoUnits);
+
+    GerberParseResult result;
+    GerberDocument& doc = result.document;
+    doc.bbox = bbox_;
+    doc.format = fileAttributes_.empty() ? SourceFormat::gerberRS274X : SourceFormat::gerberX2;
+    doc.units = mmPerUnit_ == 25.4 ? Units::mil : Units::mm;
+    doc.objects = std::move(objects_);
+    doc.apertures = std::move(apertures_);
+    doc.fileFunction = std::move(fileFunction_);
+    doc.filePolarity = std::move(filePolarity_);
+    doc.fileAttributes = std::move(fileAttributes_);
+    doc.projectID = std::move(projectID_);
+    doc.creationDate = std::move(creationDate_);
+    result.warnings = std::move(warnings_);
+    result.internalWarnings = std::move(internalWarnings_);
+    return result;
+}
+
+// --- extended commands ---------------------------------------------------------------------------
+
+void GerberReader::handleExtended(std::string_view block) {
+    // A CR LF inside a block reads as LF, as it does everywhere else.
+    if (block.find('\r') != std::string_view::npos) {
+        blockScratch_.clear();
+        for (std::size_t i = 0; i < block.size(); ++i) {
+            if (block[i] == '\r' && i + 1 < block.size() && block[i + 1] == '\n') continue;
+            blockScratch_.push_back(block[i]);
+        }
+        block = blockScratch_;
+    }
+    block = trimWhitespaceAndNewlines(block);
+    while (!block.empty()) {
+        const std::size_t star = block.find('*');
+        const std::string_view piece = block.substr(0, star);
+        block = star == std::string_view::npos ? std::string_view() : block.substr(star + 1);
+        if (!piece.empty()) handleExtendedPart(trimWhitespaceAndNewlines(piece));
+    }
+}
+
+void GerberReader::handleExtendedPart(std::string_view cmd) {
+    if (cmd.starts_with("TF.") || cmd.starts_with("TA.") || cmd.starts_with("TO.") || cmd.starts_with("TD")) {
+        handleAttribute(cmd);
+    } else if (cmd.starts_with("FS")) {
+        handleFormat(cmd.substr(2));
+    } else if (cmd.starts_with("MOMM")) {
+        mmPerUnit_ = 1.0;
+        unitSeen_ = true;
+    } else if (cmd.starts_with("MOIN")) {
+        mmPerUnit_ = 25.4;
+        unitSeen_ = true;
+    } else if (cmd.starts_with("LP")) {
+        polarity_ = cmd.ends_with("C") ? Polarity::clear : Polarity::dark;
+    } else if (cmd.starts_with("AM")) {
+        const std::string_view name = trimSpacesTabs(cmd.substr(2));
+        if (name.empty()) return;
+        auto it = macros_.find(name);
+        if (it == macros_.end()) it = macros_.emplace(std::string(name), MacroBody{}).first;
+        it->second = MacroBody{};
+        pendingMacro_ = &it->second;
+    } else if (cmd.starts_with("AD")) {
+        pendingMacro_ = nullptr;
+        defineAperture(cmd);
+    } else if (cmd.starts_with("SR")) {
+        handleStepRepeat(cmd.substr(2));
+    } else if (cmd.starts_with("IP")) {
+        // IPPOS is the default image polarity and changes nothing.
+        if (cmd == "IPPOS") return;
+        warn(cmd == "IPNEG" ? kWarnNegativeImage : kWarnImagePolarity);
+    } else if (pendingMacro_ != nullptr && !cmd.empty()) {
+        pendingMacro_->statements.emplace_back(cmd);
+        pendingMacro_->measured.reset();
+    }
+}
+
+void GerberReader::handleAttribute(std::string_view cmd) {
+    if (cmd.starts_with("TD")) {
+        std::string_view name = cmd.substr(2);
+        while (!name.empty() && name.front() == '.') name.remove_prefix(1);
+        while (!name.empty() && name.back() == '.') name.remove_suffix(1);
+        if (name == "N") net_.reset();
+        else if (name == "C") component_.reset();
+        else if (name == "P") pin_.reset();
+        else if (name == "AperFunction") aperFunction_.reset();
+        else {
+            net_.reset();
+            component_.reset();
+            pin_.reset();
+            aperFunction_.reset();
+        }
+        return;
+    }
+    const char kind = cmd[1];
+    std::string_view rest = cmd.substr(3);
+    // The first non-empty piece before a comma is the name; everything after that comma is the value.
+    while (!rest.empty() && rest.front() == ',') rest.remove_prefix(1);
+    if (rest.empty()) return;
+    const std::size_t comma = rest.find(',');
+    const std::string_view name = rest.substr(0, comma);
+    const std::string_view value = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+    const bool hasValue = !value.empty();
+
+    if (kind == 'F') {
+        fileAttributes_[std::string(name)] = std::string(value);
+        if (name == "FileFunction") {
+            fileFunction_ = std::string(value);
+            fileFunctionFromAttribute_ = true;
+        } else if (name == "FilePolarity") {
+            filePolarity_ = std::string(value);
+        } else if (name == "ProjectId") {
+            projectID_ = std::string(value.substr(0, value.find(',')));
+        } else if (name == "CreationDate") {
+            creationDate_ = std::string(value);
+        }
+    } else if (kind == 'A') {
+        if (name == "AperFunction" && hasValue) aperFunction_ = std::string(value);
+    } else {
+        if (name == "N") net_ = std::string(value);
+        else if (name == "C") component_ = std::string(value);
+        else if (name == "P") pin_ = std::string(value);
+        else if (name == "AperFunction") aperFunction_ = std::string(value);
+    }
+}
+
+void GerberReader::handleFormat(std::string_view rest) {
+    formatSeen_ = true;
+    if (!rest.empty() && rest.front() == 'L') {
+        trailingZeroOmission_ = false;
+        rest.remove_prefix(1);
+    } else if (!rest.empty() && rest.front() == 'T') {
+        trailingZeroOmission_ = true;
+        rest.remove_prefix(1);
+    }
+    const std::size_t x = rest.find('X');
+    const std::size_t y = rest.find('Y');
+    // Without both letters, or with Y first, the digit counts stay as they are.
+    if (x == std::string_view::npos || y == std::string_view::npos || y < x) return;
+    if (const auto spec = parseCoordinateSpec(rest.substr(x + 1, y - x - 1))) {
+        intDigits_ = spec->first;
+        decDigits_ = spec->second;
+    }
+    if (const auto spec = parseCoordinateSpec(rest.substr(y + 1))) decDigits_ = spec->second;
+}
+
+void GerberReader::handleStepRepeat(std::string_view rest) {
+    // "SR" alone and "SRX1Y1…" close a block or repeat once: the picture is what the file draws.
+    auto count = [&](char letter) -> std::optional<std::int64_t> {
+        const std::size_t at = rest.find(letter);
+        if (at == std::string_view::npos) return 1;
+        std::size_t end = at + 1;
+        while (end < rest.size() && rest[end] >= '0' && rest[end] <= '9') ++end;
+        std::int64_t v = 0;
+        if (!parseInt64(rest.substr(at + 1, end - at - 1), v)) return std::nullopt;
+        return v;
+    };
+    const auto xs = count('X');
+    const auto ys = count('Y');
+    if (!xs || !ys || *xs != 1 || *ys != 1) warn(kWarnStepRepeat);
+}
+
+double GerberReader::measuredMacro(MacroBody& body) {
+    if (!body.measured) body.measured = ApertureMacro::measureBoundingDiameter(body.statements);
+    return *body.measured;
+}
+
+void GerberReader::defineAperture(std::string_view cmd) {
+    std::string_view def = cmd.substr(2);
+    const std::size_t comma = def.find(',');
+    // Without parameters the aperture is still defined: many writers name a parameterless macro.
+    if (comma == 0 || def.empty()) return;
+    const std::string_view head = def.substr(0, comma);
+    std::size_t digitsEnd = 1;
+    while (digitsEnd < head.size() && head[digitsEnd] >= '0' && head[digitsEnd] <= '9') ++digitsEnd;
+    std::int64_t code = 0;
+    if (digitsEnd == 1 || !parseInt64(head.substr(1, digitsEnd - 1), code)) return;
+    const std::string_view templateName = head.substr(digitsEnd);
+
+    std::vector<double> params;
+    if (comma != std::string_view::npos) {
+        std::string_view rest = def.substr(comma + 1);
+        while (!rest.empty()) {
+            const std::size_t x = rest.find('X');
+            const std::string_view piece = rest.substr(0, x);
+            rest = x == std::string_view::npos ? std::string_view() : rest.substr(x + 1);
+            if (piece.empty()) continue;
+            params.push_back(readFinite(trimWhitespaceAndNewlines(piece)).value_or(0.0));
+        }
+    }
+    auto length = [&](std::size_t i) -> double {
+        if (i >= params.size()) return 0.0;
+        const double v = params[i] * mmPerUnit_;
+        return std::isfinite(v) ? v : 0.0;
+    };
+
+    std::optional<ApertureShape> shape;
+    const auto macro = macros_.find(templateName);
+    const char last = head.back();
+    if (macro == macros_.end() && last == 'C') {
+        shape = ApertureShape::circle(length(0));
+    } else if (macro == macros_.end() && (last == 'R' || last == 'O')) {
+        const double w = length(0);
+        const double h = params.size() >= 2 ? length(1) : w;
+        shape = last == 'R' ? ApertureShape::rectangle(w, h) : ApertureShape::obround(w, h);
+    } else if (macro == macros_.end() && last == 'P') {
+        std::int64_t vertices = 6;
+        if (params.size() >= 2) {
+            const auto v = ApertureMacro::truncatedCount(params[1]);
+            if (!v) return;  // a count beyond any integer: not a shape we can keep
+            vertices = *v;
+        }
+        shape = ApertureShape::polygon(length(0), vertices, params.size() >= 3 ? params[2] : 0.0);
+    } else {
+        double measured = 0;
+        std::optional<std::vector<Contour>> outline;
+        if (macro != macros_.end()) {
+            measured = measuredMacro(macro->second) * mmPerUnit_;
+            if (!std::isfinite(measured)) measured = 0;
+            outline = ApertureMacro::evaluate(macro->second.statements, params, mmPerUnit_, macroWorkBudget_);
+        }
+        double diameter = measured;
+        if (!(measured > 0)) {
+            double extent = 0;
+            if (outline) {
+                for (const Contour& c : *outline)
+                    for (const Vec2& p : c) extent = std::max(extent, std::sqrt(p.x * p.x + p.y * p.y));
+            }
+            if (extent > 0 && std::isfinite(extent)) {
+                diameter = extent * 2;
+            } else {
+                internalWarnings_.push_back("Aperture macro '" + std::string(templateName) +
+                                            "' could not be measured; using 1mm approximation.");
+                diameter = 1.0;
+            }
+        }
+        shape = ApertureShape::macro(std::string(templateName), diameter, std::move(outline));
+    }
+
+    apertures_.insert_or_assign(code, Aperture{code, std::move(*shape), std::nullopt});
+    if (currentAperture_ && *currentAperture_ == code) selectAperture(code);
+}
+
+// --- words ---------------------------------------------------------------------------------------
+
+void GerberReader::handleComment(std::string_view word) {
+    // The attribute form for older readers: "G04 #@! TF.FileFunction,<value>".
+    std::string_view rest = trimSpacesTabs(word.substr(3));
+    if (!rest.starts_with("#@!")) return;
+    rest = trimSpacesTabs(rest.substr(3));
+    constexpr std::string_view key = "TF.FileFunction,";
+    if (!rest.starts_with(key) || fileFunctionFromAttribute_) return;
+    fileFunction_ = std::string(trimSpacesTabs(rest.substr(key.size())));
+}
+
+void GerberReader::handleGCode(std::string_view code) {
+    if (code == "G01" || code == "G1") {
+        interpolation_ = Interpolation::linear;
+    } else if (code == "G02" || code == "G2") {
+        interpolation_ = Interpolation::clockwise;
+    } else if (code == "G03" || code == "G3") {
+        interpolation_ = Interpolation::counterClockwise;
+    } else if (code == "G74") {
+        quadrant_ = QuadrantMode::single;
+    } else if (code == "G75") {
+        quadrant_ = QuadrantMode::multi;
+    } else if (code == "G36") {
+        inRegion_ = true;
+        contours_.clear();
+        currentContour_.clear();
+    } else if (code == "G37") {
+        finishContour();
+        inRegion_ = false;
+        emitRegion();
+    } else if (code == "G70") {
+        mmPerUnit_ = 25.4;
+        unitSeen_ = true;
+    } else if (code == "G71") {
+        mmPerUnit_ = 1.0;
+        unitSeen_ = true;
+    } else if (code == "G91") {
+        warn(kWarnIncremental);
+    }
+}
+
+void GerberReader::selectAperture(std::int64_t code) {
+    currentAperture_ = code;
+    const auto it = apertures_.find(code);
+    currentDefinition_ = it == apertures_.end() ? nullptr : &it->second;
+    currentOutlinePoints_ = 0;
+    if (currentDefinition_) {
+        if (const auto* m = currentDefinition_->shape.as<ApertureShape::Macro>(); m && m->outline) {
+            for (const Contour& c : *m->outline) currentOutlinePoints_ += c.size();
+        }
+    }
+}
+
+void GerberReader::handleWord(std::string_view word) {
+    const char first = word[0];
+    if (first == 'G') {
+        if (word.starts_with("G04")) {
+            handleComment(word);
+            return;
+        }
+        if (word == "G54" || word == "G55") return;
+    } else if (first == 'M' && word.size() >= 2 && (word[1] == '0' || word[1] == '2')) {
+        return;
+    }
+
+    std::string_view body = word;
+    if (first == 'G') {
+        // The code is "G" and its digits, so "G1X100Y100D01" keeps its coordinates.
+        std::size_t n = 1;
+        while (n < word.size() && word[n] >= '0' && word[n] <= '9') ++n;
+        handleGCode(word.substr(0, n));
+        body = word.substr(n);
+    } else if (std::memchr(word.data(), 'G', word.size()) != nullptr) {
+        handleGCode(word.substr(0, 3));
+        body = word.substr(std::min<std::size_t>(3, word.size()));
+    }
+    if (body.empty()) return;
+
+    // Letter-value pairs; a value runs to the next X, Y, I, J or D.
+    std::string_view xs, ys, is, js;
+    bool hasX = false, hasY = false, hasI = false, hasJ = false;
+    std::optional<std::int64_t> dCode;
+    std::size_t i = 0;
+    while (i < body.size()) {
+        const char letter = body[i];
+        std::size_t j = i + 1;
+        while (j < body.size()) {
+            const char c = body[j];
+            if (c == 'X' || c == 'Y' || c == 'I' || c == 'J' || c == 'D') break;
+            ++j;
+        }
+        const std::string_view value = body.substr(i + 1, j - i - 1);
+        switch (letter) {
+        case 'X': xs = value; hasX = true; break;
+        case 'Y': ys = value; hasY = true; break;
+        case 'I': is = value; hasI = true; break;
+        case 'J': js = value; hasJ = true; break;
+        case 'D': {
+            std::int64_t d = 0;
+            if (readInteger(value, d)) dCode = d;
+            else dCode.reset();
+            break;
+        }
+        default: break;
+        }
+        i = j;
+    }
+
+    const bool hasCoordinates = hasX || hasY || hasI || hasJ;
+    if (!hasCoordinates && !dCode) return;
+    if (dCode && *dCode >= 10) {
+        selectAperture(*dCode);
+        return;
+    }
+    // A word without a D code repeats the last of D01, D02 and D03.
+    const std::int64_t d = dCode ? *dCode : modalDCode_;
+    if (d < 1 || d > 3) return;
+    modalDCode_ = d;
+
+    const Vec2 target{hasX ? coordinateValue(xs) : point_.x, hasY ? coordinateValue(ys) : point_.y};
+    switch (d) {
+    case 1:
+        emitDrawOrArc(target, hasI ? std::optional<double>(coordinateValue(is)) : std::nullopt,
+                      hasJ ? std::optional<double>(coordinateValue(js)) : std::nullopt);
+        break;
+    case 2:
+        if (inRegion_) finishContour();
+        break;
+    case 3:
+        emitFlash(target);
+        break;
+    default:
+        break;
+    }
+    point_ = target;
+}
+
+double GerberReader::coordinateValue(std::string_view text) const {
+    bool negative = false;
+    if (!text.empty() && text.front() == '-') {
+        negative = true;
+        text.remove_prefix(1);
+    }
+    std::array<char, kMaxPaddedDigits> padded;
+    if (trailingZeroOmission_) {
+        const std::int64_t wanted = std::min<std::int64_t>(static_cast<std::int64_t>(kMaxPaddedDigits), intDigits_ + decDigits_);
+        const auto target = static_cast<std::size_t>(wanted);
+        if (text.size() < target) {
+            std::memcpy(padded.data(), text.data(), text.size());
+            std::memset(padded.data() + text.size(), '0', target - text.size());
+            text = std::string_view(padded.data(), target);
+        }
+    }
+    double n = 0;
+    if (const auto whole = parseDigits(text)) {
+        n = static_cast<double>(*whole);  // exact below 2^53, correctly rounded above, as a full parse
+    } else if (const auto v = readFinite(text)) {
+        n = *v;
+    } else {
+        return 0.0;
+    }
+    const double value = (negative ? -n : n) * mmPerUnit_ / kPow10[static_cast<std::size_t>(decDigits_)];
+    return std::isfinite(value) ? value : 0.0;
+}
+
+PCBObject& GerberReader::newObject(PCBObjectKind kind, bool withAperture) {
+    PCBObject& o = objects_.emplace_back();
+    o.kind = std::move(kind);
+    if (withAperture) {
+        o.apertureCode = currentAperture_;
+        if (currentDefinition_) {
+            if (currentOutlinePoints_ > 0 && currentOutlinePoints_ > outlinePointBudget_) {
+                // Past the budget a macro flash keeps its size but not its outline.
+                ApertureShape shape = currentDefinition_->shape;
+                shape.as<ApertureShape::Macro>()->outline.reset();
+                o.apertureShape = std::move(shape);
+            } else {
+                outlinePointBudget_ -= currentOutlinePoints_;
+                o.apertureShape = currentDefinition_->shape;
+            }
+        }
+    }
+    o.polarity = polarity_;
+    o.net = net_;
+    o.component = component_;
+    o.pin = pin_;
+    o.apertureFunction = aperFunction_;
+    o.index = static_cast<std::int64_t>(objects_.size() - 1);
+    o.bbox = PCBObject::computeBBox(o.kind, o.apertureShape);
+    // The document's box, grown in file order while the object is still in cache.
+    if (o.bbox.isValid()) bbox_.include(o.bbox);
+    return o;
+}
+
+void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ) {
+    const bool circular = interpolation_ != Interpolation::linear;
+    if (inRegion_) {
+        if (currentContour_.empty()) currentContour_.push_back(point_);
+        if (circular) appendRegionArc(target, arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0)));
+        else currentContour_.push_back(target);
+        return;
+    }
+    if (!currentAperture_) return;
+    if (!circular) {
+        newObject(PCBObjectKind::stroke(point_, target), true);
+        return;
+    }
+    const Vec2 center = arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0));
+    newObject(PCBObjectKind::arcStroke(point_, target, center, interpolation_ == Interpolation::clockwise), true);
+}
+
+void GerberReader::emitFlash(Vec2 at) {
+    if (!currentAperture_) return;
+    newObject(PCBObjectKind::flash(at), true);
+}
+
+namespace {
+// How far a centre is from being one: the difference of its distances to the two ends.
+double fitError(Vec2 c, Vec2 start, Vec2 end) { return std::abs(distance(c, end) - distance(c, start)); }
+
+// Rounded coordinates leave a small mismatch on true centres.
+bool fits(Vec2 c, Vec2 start, Vec2 end) {
+    const double err = fitError(c, start, end);
+    return std::isfinite(err) && err <= 0.005 + 0.01 * distance(c, start);
+}
+
+// Angle swept from start to end about c in the given direction, in [0, 2π).
+double sweep(Vec2 c, Vec2 start, Vec2 end, bool clockwise) {
+    const double a0 = std::atan2(start.y - c.y, start.x - c.x);
+    const double a1 = std::atan2(end.y - c.y, end.x - c.x);
+    double s = clockwise ? a0 - a1 : a1 - a0;
+    while (s < 0) s += kTwoPi;
+    while (s >= kTwoPi) s -= kTwoPi;
+    return s;
+}
+} // namespace
+
+Vec2 GerberReader::singleQuadrantCenter(Vec2 target, double i, double j) const {
+    const Vec2 s = point_;
+    const double ai = std::abs(i), aj = std::abs(j);
+    const std::array<Vec2, 4> candidates = {Vec2{s.x - ai, s.y - aj}, Vec2{s.x - ai, s.y + aj},
+                                            Vec2{s.x + ai, s.y - aj}, Vec2{s.x + ai, s.y + aj}};
+    const bool clockwise = interpolation_ == Interpolation::clockwise;
+    // First the candidates whose arc is at most a quarter turn in the drawing direction.
+    int best = -1;
+    double bestError = 0;
+    for (int k = 0; k < 4; ++k) {
+        const Vec2 c = candidates[static_cast<std::size_t>(k)];
+        if (!fits(c, s, target) || sweep(c, s, target, clockwise) > kQuarterSweepLimit) continue;
+        const double err = fitError(c, s, target);
+        if (best < 0 || err < bestError) {
+            best = k;
+            bestError = err;
+        }
+    }
+    if (best >= 0) return candidates[static_cast<std::size_t>(best)];
+    // Otherwise the best fit of all four; ties keep the earlier, non-finite errors never win.
+    best = -1;
+    for (int k = 0; k < 4; ++k) {
+        const double err = fitError(candidates[static_cast<std::size_t>(k)], s, target);
+        if (!std::isfinite(err)) continue;
+        if (best < 0 || err < bestError) {
+            best = k;
+            bestError = err;
+        }
+    }
+    return candidates[static_cast<std::size_t>(best < 0 ? 3 : best)];
+}
+
+Vec2 GerberReader::arcCenter(Vec2 target, double i, double j) const {
+    const Vec2 multi{point_.x + i, point_.y + j};
+    switch (quadrant_) {
+    case QuadrantMode::multi:
+        return multi;
+    case QuadrantMode::single:
+        return singleQuadrantCenter(target, i, j);
+    case QuadrantMode::unset:
+        break;
+    }
+    return fits(multi, point_, target) ? multi : singleQuadrantCenter(target, i, j);
+}
+
+void GerberReader::appendRegionArc(Vec2 target, Vec2 c) {
+    const Vec2 s = point_;
+    const double r = distance(c, s);
+    if (!(r > 1e-9) || !std::isfinite(r)) {
+        currentContour_.push_back(target);
+        return;
+    }
+    const double a0 = std::atan2(s.y - c.y, s.x - c.x);
+    double a1 = std::atan2(target.y - c.y, target.x - c.x);
+    if (interpolation_ == Interpolation::clockwise) {
+        while (a1 >= a0) a1 -= kTwoPi;
+    } else {
+        while (a1 <= a0) a1 += kTwoPi;
+    }
+    const double span = a1 - a0;
+    const auto steps = ApertureMacro::truncatedCount(std::ceil(std::abs(span) / kTenDegrees));
+    if (!steps) {
+        currentContour_.push_back(target);
+        return;
+    }
+    const std::int64_t n = std::max<std::int64_t>(4, *steps);
+    for (std::int64_t k = 1; k <= n; ++k) {
+        const double t = a0 + span * static_cast<double>(k) / static_cast<double>(n);
+        currentContour_.push_back(Vec2{c.x + r * std::cos(t), c.y + r * std::sin(t)});
+    }
+}
+
+void GerberReader::finishContour() {
+    if (currentContour_.size() >= 3) contours_.push_back(std::move(currentContour_));
+    currentContour_.clear();
+}
+
+void GerberReader::emitRegion() {
+    if (contours_.empty()) return;
+    std::vector<Contour> contours = std::move(contours_);
+    contours_.clear();
+    newObject(PCBObjectKind::region(std::move(contours)), false);
+}
+
+// --- decoding ------------------------------------------------------------------------------------
+
+GerberParseResult parseBytes(std::string_view bytes) {
+    bytes = droppingUTF8BOM(bytes);
+    std::string latin1;
+    std::string_view text = bytes;
+    const auto* raw = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    if (!isAllASCII(raw, bytes.size()) && !isValidUTF8(bytes)) {
+        latin1 = latin1ToUTF8(std::span<const std::uint8_t>(raw, bytes.size()));
+        text = latin1;
+    }
+    if (trimWhitespaceAndNewlines(text).empty()) throw GerberParseError::emptyInput();
+    GerberReader reader(text.size());
+    return reader.run(text);
+}
+
+} // namespace
+
+GerberDocument GerberParser::parse(std::string_view fileName, std::span<const std::uint8_t> data) const {
+    return parseWithWarnings(fileName, data).document;
+}
+
+GerberDocument GerberParser::parse(std::string_view fileName, std::string_view text) const {
+    return parseWithWarnings(fileName, text).document;
+}
+
+GerberParseResult GerberParser::parseWithWarnings(std::string_view fileName, std::span<const std::uint8_t> data) const {
+    return parseWithWarnings(fileName, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
+}
+
+GerberParseResult GerberParser::parseWithWarnings(std::string_view, std::string_view text) const {
+    return parseBytes(text);
+}
+
+} // namespace corvane

@@ -1,0 +1,377 @@
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <limits>
+#include <random>
+
+#include "Builders.hpp"
+#include "analysis/CopperSpacing.hpp"
+#include "model/GeometryEngine.hpp"
+
+using namespace corvane;
+using namespace corvane::testing;
+using spacing::Clock;
+
+namespace {
+
+constexpr double kSqrt2 = 1.4142135623730951;
+
+Clock::time_point later() { return Clock::now() + std::chrono::seconds(30); }
+
+spacing::SpacingResult check(std::vector<PCBObject> objects, double limit) {
+    return spacing::checkCopperSpacing(package({copperFile("top.gtl", std::move(objects))}), limit, later());
+}
+
+// The exact copper gap of two objects of one layer as the check measures it.
+double gapOf(const PCBObject& a, const PCBObject& b) {
+    const PackageFile file = copperFile("g.gtl", {a, b});  // macro bodies refer to the file's outlines
+    spacing::SpacePrimList list;
+    collectSpacingPrimitives(file, list);
+    EXPECT_EQ(list.prims.size(), 2u);
+    return list.bodies.gap(list.prims[0].body, list.prims[1].body).gap;
+}
+
+ApertureShape rotatedSquareMacro(double side, double deg) {
+    const double th = deg * 3.141592653589793 / 180.0;
+    Contour c;
+    const double h = side / 2;
+    for (auto [x, y] : {std::pair{-h, -h}, {h, -h}, {h, h}, {-h, h}})
+        c.push_back(Vec2{x * std::cos(th) - y * std::sin(th), x * std::sin(th) + y * std::cos(th)});
+    return ApertureShape::macro("RotRect", side * kSqrt2, std::vector<Contour>{c});
+}
+
+// A rounded rectangle as an evaluated macro outline: the rectangle through the corner centres,
+// four edge bands of the corner radius and four corner discs (as polygons), all rotated.
+ApertureShape roundRect(double w, double h, double r, double deg) {
+    const double th = deg * 3.141592653589793 / 180.0;
+    auto rot = [&](Vec2 p) { return Vec2{p.x * std::cos(th) - p.y * std::sin(th), p.x * std::sin(th) + p.y * std::cos(th)}; };
+    const double cx = w / 2 - r, cy = h / 2 - r;
+    std::vector<Contour> contours;
+    auto rect = [&](double x0, double y0, double x1, double y1) {
+        contours.push_back({rot({x0, y0}), rot({x1, y0}), rot({x1, y1}), rot({x0, y1})});
+    };
+    rect(-cx, -cy, cx, cy);
+    rect(-cx, -h / 2, cx, -cy);
+    rect(-cx, cy, cx, h / 2);
+    rect(-w / 2, -cy, -cx, cy);
+    rect(cx, -cy, w / 2, cy);
+    for (auto [sx, sy] : {std::pair{1, 1}, {-1, 1}, {-1, -1}, {1, -1}}) {
+        Contour disc;
+        for (int k = 0; k < 36; ++k)
+            disc.push_back(rot({sx * cx + r * std::cos(k * 3.141592653589793 / 18), sy * cy + r * std::sin(k * 3.141592653589793 / 18)}));
+        contours.push_back(disc);
+    }
+    return ApertureShape::macro("RoundRect", std::sqrt(w * w + h * h), contours);
+}
+
+} // namespace
+
+TEST(CopperSpacing, ParallelCentreLinesReportGapAndMidpoint) {
+    auto r = check({track({0, 0}, {10, 0}, std::nullopt, "A"), track({0, 0.1}, {10, 0.1}, std::nullopt, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    const auto& i = r.issues[0];
+    EXPECT_EQ(i.id, "minSpaceBelowPreset");
+    EXPECT_EQ(i.severity, CheckSeverity::error);
+    EXPECT_EQ(i.title, "Spacing below preset");
+    EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    EXPECT_EQ(i.fileName, "top.gtl");
+    ASSERT_TRUE(i.position);
+    EXPECT_NEAR(i.position->y, 0.05, 1e-12);
+    EXPECT_GE(i.position->x, 0.0);
+    EXPECT_LE(i.position->x, 10.0);
+    EXPECT_FALSE(r.incomplete);
+}
+
+TEST(CopperSpacing, NetsAndSharedEndsExcludePairs) {
+    EXPECT_TRUE(check({track({0, 0}, {10, 0}, std::nullopt, "A"), track({0, 0.1}, {10, 0.1}, std::nullopt, "A")}, 0.15)
+                    .issues.empty());
+    EXPECT_EQ(check({track({0, 0}, {10, 0}, std::nullopt, "A"), track({0, 0.1}, {10, 0.1})}, 0.15).issues.size(), 1u);
+    EXPECT_EQ(check({track({0, 0}, {10, 0}), track({0, 0.1}, {10, 0.1})}, 0.15).issues.size(), 1u);
+    // Two pieces of one track meeting at a corner, even on different nets.
+    EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2, "A"), track({5, 0}, {5, 5}, 0.2, "B")}, 0.15).issues.empty());
+    // A track ending on a pad of its own net; another net's pad is a short.
+    EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2, "A"), pad({5, 0}, ApertureShape::circle(1), "A")}, 0.15).issues.empty());
+    EXPECT_EQ(check({track({0, 0}, {5, 0}, 0.2, "A"), pad({5, 0}, ApertureShape::circle(1), "B")}, 0.15).issues.size(), 1u);
+}
+
+TEST(CopperSpacing, CrossingTracksOfDifferentNetsTouch) {
+    auto r = check({track({0, 0}, {4, 4}, 0.2, "A"), track({0, 4}, {4, 0}, 0.2, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.000 mm is below the preset minimum 0.150 mm.");
+    EXPECT_EQ(*r.issues[0].position, (Vec2{2, 2}));
+}
+
+TEST(CopperSpacing, TrackWidthsCountInTheGap) {
+    // 0.3 mm centre to centre minus two half widths of 0.125 leaves 0.05 mm of copper gap.
+    auto r = check({track({0, 0}, {10, 0}, 0.25, "A"), track({0, 0.3}, {10, 0.3}, 0.25, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.050 mm is below the preset minimum 0.150 mm.");
+    EXPECT_NEAR(r.issues[0].position->y, 0.15, 1e-12);
+    EXPECT_TRUE(check({track({0, 0}, {10, 0}, 0.1, "A"), track({0, 0.3}, {10, 0.3}, 0.1, "B")}, 0.15).issues.empty());
+}
+
+TEST(CopperSpacing, ThresholdToleranceIsOneMicrometre) {
+    auto discs = [](double centreDistance) {
+        return check({pad({0, 0}, ApertureShape::circle(1.0), "A"), pad({centreDistance, 0}, ApertureShape::circle(1.0), "B")},
+                     0.15);
+    };
+    EXPECT_TRUE(discs(1.15).issues.empty());
+    EXPECT_TRUE(discs(1.15 - 0.5e-6).issues.empty());
+    ASSERT_EQ(discs(1.15 - 2e-6).issues.size(), 1u);
+    EXPECT_EQ(discs(1.15 - 2e-6).issues[0].message, "Copper spacing 0.150 mm is below the preset minimum 0.150 mm.");
+    // The Part's own example: 1 mm discs 1.05 mm apart with a 0.1 mm limit.
+    auto r = spacing::checkCopperSpacing(
+        package({copperFile("t", {pad({0, 0}, ApertureShape::circle(1.0), "A"), pad({1.05, 0}, ApertureShape::circle(1.0), "B")})}),
+        0.1, later());
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.050 mm is below the preset minimum 0.100 mm.");
+    EXPECT_NEAR(r.issues[0].position->x, 0.525, 1e-12);
+}
+
+TEST(CopperSpacing, ExactGapsBetweenBodyShapes) {
+    const auto disc1 = ApertureShape::circle(1.0);
+    // Diagonal round pads: the disc gap, not the square-box gap.
+    EXPECT_NEAR(gapOf(pad({0, 0}, disc1), pad({1, 1}, disc1)), kSqrt2 - 1.0, 1e-12);
+    // Diagonal rectangles: the corner-to-corner distance.
+    const auto sq = ApertureShape::rectangle(1, 1);
+    EXPECT_NEAR(gapOf(pad({0, 0}, sq), pad({1.3, 1.4}, sq)), std::sqrt(0.3 * 0.3 + 0.4 * 0.4), 1e-12);
+    // A track passing the corner region of a round pad: its square box would touch the track.
+    const double c = 0.5 + 0.2;  // the track's line lies 0.2 mm from the disc's rim
+    const Vec2 a{c * kSqrt2 - 5, 5}, b{c * kSqrt2 + 5, -5};
+    EXPECT_NEAR(gapOf(pad({0, 0}, disc1), track(a, b)), 0.2, 1e-9);
+    EXPECT_TRUE(check({pad({0, 0}, disc1, "A"), track(a, b, std::nullopt, "B")}, 0.15).issues.empty());
+    // A via (disc) beside a track: gap = centre distance − radius − half width.
+    EXPECT_NEAR(gapOf(pad({0, 0.6}, ApertureShape::circle(0.6)), track({-3, 0}, {3, 0}, 0.2)), 0.6 - 0.3 - 0.1, 1e-12);
+    // An obround is a capsule along its long side, not a square of its short side.
+    EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::obround(2, 1)), pad({1.35, 0}, ApertureShape::circle(0.5))), 0.1, 1e-12);
+    EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::obround(1, 2)), pad({0, 1.35}, ApertureShape::circle(0.5))), 0.1, 1e-12);
+    // A rectangle against a disc beyond its corner.
+    EXPECT_NEAR(gapOf(pad({0, 0}, sq), pad({1, 1}, ApertureShape::circle(0.2))), std::sqrt(0.5) - 0.1, 1e-12);
+    // A hexagon (polygon flash) with a vertex pointing at a disc.
+    EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::polygon(2, 6, 0)), pad({1.5, 0}, ApertureShape::circle(0.6))), 0.2, 1e-12);
+    // Rotated squares (evaluated macro outlines) whose boxes overlap but whose copper is apart:
+    // two diamonds of half diagonal s/√2 tip to tip.
+    const auto diamond = rotatedSquareMacro(1.0, 45);
+    EXPECT_NEAR(gapOf(pad({0, 0}, diamond), pad({kSqrt2 + 0.2, 0}, diamond)), 0.2, 1e-9);
+    // Diagonal neighbours face each other with parallel edges x + y = const.
+    EXPECT_NEAR(gapOf(pad({0, 0}, diamond), pad({0.8, 0.8}, diamond)), 1.6 / kSqrt2 - 1.0, 1e-9);
+    EXPECT_EQ(gapOf(pad({0, 0}, diamond), pad({0.6, 0.6}, diamond)), 0.0);
+    // A rectangle against a hexagon's vertex, and against an obround's round end.
+    EXPECT_NEAR(gapOf(pad({0, 0}, sq), pad({2.5, 0}, ApertureShape::polygon(2, 6, 0))), 1.0, 1e-12);
+    EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::obround(1, 3)), pad({0, 2.25}, ApertureShape::rectangle(2, 0.5))), 0.5, 1e-12);
+    // A macro without an outline is its bounding circle.
+    EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::macro("M", 1.0)), pad({1.2, 0}, disc1)), 0.2, 1e-12);
+    // Overlapping and nested shapes are 0 apart.
+    EXPECT_EQ(gapOf(pad({0, 0}, ApertureShape::rectangle(4, 4)), track({-1, 0}, {1, 0}, 0.1)), 0.0);
+    EXPECT_EQ(gapOf(pad({0, 0}, rotatedSquareMacro(4, 30)), pad({0.2, 0}, diamond)), 0.0);
+    EXPECT_EQ(gapOf(pad({0, 0}, ApertureShape::polygon(4, 8, 0)), track({-0.5, 0}, {0.5, 0}, 0.1)), 0.0);
+}
+
+TEST(CopperSpacing, RotatedRoundedRectanglePadsAreNotTheirBoxes) {
+    // Fine-pitch pads rotated by 45°: their boxes overlap, their copper is 0.2 mm apart.
+    const auto p = rotatedSquareMacro(1.0, 45);
+    auto r = check({pad({0, 0}, p, "A"), pad({kSqrt2 + 0.2, 0}, p, "B")}, 0.15);
+    EXPECT_TRUE(r.issues.empty());
+    r = check({pad({0, 0}, p, "A"), pad({kSqrt2 + 0.1, 0}, p, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    EXPECT_NEAR(r.issues[0].position->x, kSqrt2 / 2 + 0.05, 1e-9);
+    EXPECT_NEAR(r.issues[0].position->y, 0.0, 1e-9);
+}
+
+TEST(CopperSpacing, RotatedRoundRectPadsSideBySide) {
+    // 1.0 × 0.6 pads rotated by 30°, placed along their rotated long axis: the flat ends face each
+    // other, so the gap is the centre distance minus the length, while their boxes overlap.
+    const auto p = roundRect(1.0, 0.6, 0.1, 30);
+    const Vec2 axis{std::cos(3.141592653589793 / 6), std::sin(3.141592653589793 / 6)};
+    auto at = [&](double d) { return Vec2{axis.x * d, axis.y * d}; };
+    EXPECT_NEAR(gapOf(pad({0, 0}, p), pad(at(1.12), p)), 0.12, 1e-9);
+    EXPECT_TRUE(check({pad({0, 0}, p, "A"), pad(at(1.2), p, "B")}, 0.15).issues.empty());
+    auto r = check({pad({0, 0}, p, "A"), pad(at(1.12), p, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.120 mm is below the preset minimum 0.150 mm.");
+    // A track running past the pad's rounded corner at 0.2 mm from its arc.
+    const Vec2 corner{0.4, 0.2};  // corner disc centre in pad coordinates, before rotation
+    const double th = 3.141592653589793 / 6;
+    const Vec2 c{corner.x * std::cos(th) - corner.y * std::sin(th), corner.x * std::sin(th) + corner.y * std::cos(th)};
+    const Vec2 dir{std::cos(th + 3.141592653589793 / 4), std::sin(th + 3.141592653589793 / 4)};
+    const Vec2 touch = c + dir * (0.1 + 0.2 + 0.05);  // 0.05 = the track's half width
+    const Vec2 along{-dir.y, dir.x};
+    EXPECT_NEAR(gapOf(pad({0, 0}, p), track(touch + along * 2.0, touch - along * 2.0, 0.1)), 0.2, 2e-3);
+}
+
+TEST(CopperSpacing, AlignedRectanglesKeepTheClampedCentreMidpoint) {
+    auto r = check({pad({0, 0}, ApertureShape::rectangle(1, 1), "A"), pad({1.1, 0.3}, ApertureShape::rectangle(1, 1), "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    // a's centre clamped into b is (0.6, 0); b's centre clamped into a is (0.5, 0.3).
+    EXPECT_NEAR(r.issues[0].position->x, 0.55, 1e-12);
+    EXPECT_NEAR(r.issues[0].position->y, 0.15, 1e-12);
+}
+
+TEST(CopperSpacing, ArcsAreSampledCapsules) {
+    // A half circle of radius 2 around the origin and a disc just outside its top.
+    // The two 10° pieces meeting at the top each come within 0.1 mm of the disc.
+    auto r = check({arc({2, 0}, {-2, 0}, {0, 0}, false, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 2u);
+    for (const auto& i : r.issues) EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    EXPECT_TRUE(check({arc({2, 0}, {-2, 0}, {0, 0}, true, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15)
+                    .issues.empty());
+    // A small wide ring overlaps itself across its centre: still one piece of copper.
+    EXPECT_TRUE(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25), pad({5, 5}, ApertureShape::circle(1))}, 0.15).issues.empty());
+    // Two such rings of different nets are measured normally.
+    EXPECT_EQ(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25, "A"), arc({0.6, 0}, {0.6, 0}, {0.5, 0}, false, 0.25, "B")}, 0.15)
+                  .issues.size(),
+              20u);
+    GeometryEngine ten;
+    ten.arcSegmentDegrees = 10.0;
+    std::vector<Vec2> pts;
+    spacing::arcPieces(ten, {1, 0}, {1, 0}, {0, 0}, false, pts);
+    EXPECT_EQ(pts.size(), 37u);  // a full turn in 36 pieces
+    spacing::arcPieces(ten, {1, 0}, {0, 1}, {0, 0}, false, pts);
+    EXPECT_EQ(pts.size(), 10u);
+    const Vec2 eight{std::cos(8 * 3.141592653589793 / 180), std::sin(8 * 3.141592653589793 / 180)};
+    spacing::arcPieces(ten, {1, 0}, eight, {0, 0}, false, pts);
+    EXPECT_EQ(pts.size(), 2u);  // a short arc is one piece
+    spacing::arcPieces(ten, {1, 0}, {1, 1e-12}, {1, 0}, false, pts);
+    EXPECT_EQ(pts, (std::vector<Vec2>{{1, 0}, {1, 1e-12}}));
+    // Non-finite arcs give no copper.
+    EXPECT_TRUE(check({arc({1, 0}, {0, std::nan("")}, {0, 0}, false, 0.2, "A"), track({0, 0}, {1, 0}, 0.2, "B")}, 0.15)
+                    .issues.empty());
+}
+
+TEST(CopperSpacing, CellSizeFollowsTheLimit) {
+    EXPECT_EQ(spacing::cellSizeFor(0.1), 0.5);
+    EXPECT_EQ(spacing::cellSizeFor(0.125), 0.5);
+    EXPECT_NEAR(spacing::cellSizeFor(0.2), 0.8, 1e-15);
+}
+
+TEST(CopperSpacing, LimitZeroAndLonePrimitivesGiveNothing) {
+    auto objects = std::vector<PCBObject>{track({0, 0}, {1, 0}, 0.2, "A"), track({0, 0.1}, {1, 0.1}, 0.2, "B")};
+    EXPECT_TRUE(check(objects, 0.0).issues.empty());
+    EXPECT_TRUE(check(objects, -1.0).issues.empty());
+    EXPECT_TRUE(check(objects, std::nan("")).issues.empty());
+    EXPECT_TRUE(check({track({0, 0}, {1, 0}, 0.2, "A")}, 0.15).issues.empty());
+    // Non-copper layers are never examined.
+    auto r = spacing::checkCopperSpacing(package({gerberFile("silk", LayerType::silkscreen(CopperLayerID::top()), objects)}),
+                                         0.15, later());
+    EXPECT_TRUE(r.issues.empty());
+}
+
+TEST(CopperSpacing, TwentyIssuesAtMostInVisitingOrder) {
+    // 25 pads on net A each with a neighbour on net B 0.05 mm to the right, far from each other.
+    std::vector<PCBObject> first;
+    for (int k = 0; k < 25; ++k) {
+        first.push_back(pad({k * 5.0, 0}, ApertureShape::circle(1), "A" + std::to_string(k)));
+        first.push_back(pad({k * 5.0 + 1.05, 0}, ApertureShape::circle(1), "B" + std::to_string(k)));
+    }
+    std::vector<PCBObject> second = {track({0, 0}, {1, 0}, 0.2, "A"), track({0, 0.2}, {1, 0.2}, 0.2, "B")};
+    auto r = spacing::checkCopperSpacing(package({copperFile("top.gtl", first), copperFile("bot.gbl", second, CopperLayerID::bottom())}),
+                                         0.1, later());
+    ASSERT_EQ(r.issues.size(), 20u);
+    for (int k = 0; k < 20; ++k) {
+        EXPECT_EQ(r.issues[k].fileName, "top.gtl");
+        EXPECT_NEAR(r.issues[k].position->x, k * 5.0 + 0.525, 1e-9) << k;
+    }
+    EXPECT_FALSE(r.incomplete);  // stopping at the cap is not a silent pass
+}
+
+TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
+    auto pkg = package({copperFile("top.gtl", {track({0, 0}, {1, 0}, 0.2, "A"), track({0, 0.2}, {1, 0.2}, 0.2, "B")}),
+                        copperFile("bot.gbl", {track({0, 0}, {1, 0}, 0.2, "A"), track({0, 0.2}, {1, 0.2}, 0.2, "B")},
+                                   CopperLayerID::bottom())});
+    const auto past = Clock::now() - std::chrono::seconds(1);
+    auto r = spacing::checkCopperSpacing(pkg, 0.15, past);
+    EXPECT_TRUE(r.issues.empty());
+    EXPECT_TRUE(r.incomplete);
+    EXPECT_EQ(r.unfinishedFile, "top.gtl");
+
+    std::vector<CheckIssue> rows;
+    spacing::appendSpacingIssues(pkg, 0.15, past, rows);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].id, "spacingCheckIncomplete");
+    EXPECT_EQ(rows[0].severity, CheckSeverity::warning);
+    EXPECT_EQ(rows[0].title, "Spacing check incomplete");
+    EXPECT_EQ(rows[0].message,
+              "Spacing check incomplete: the copper spacing check ran out of time before every copper layer was "
+              "examined, so spacing below the preset minimum may remain unreported.");
+    EXPECT_EQ(rows[0].fileName, "top.gtl");
+    rows.clear();
+    spacing::appendSpacingIssues(pkg, 0.15, later(), rows);
+    EXPECT_EQ(rows.size(), 2u);  // one finding per layer, no warning
+
+    // A layer finished after the deadline keeps its findings; the next layer counts as unexamined.
+    spacing::SpacePrimList list;
+    collectSpacingPrimitives(pkg.files[0], list);
+    auto layer = spacing::findSpaceViolations(list, 0.6, 0.15, 20, past, "top.gtl");
+    EXPECT_EQ(layer.issues.size(), 1u);
+    EXPECT_TRUE(layer.stopped);
+    EXPECT_FALSE(layer.timedOut);
+
+    // Building a large grid polls the deadline too.
+    std::vector<PCBObject> many;
+    for (int k = 0; k < 3000; ++k) many.push_back(track({k * 1.0, 0}, {k * 1.0 + 0.5, 0}, 0.2, "N" + std::to_string(k)));
+    const PackageFile big = copperFile("big", many);
+    collectSpacingPrimitives(big, list);
+    layer = spacing::findSpaceViolations(list, 0.5, 0.15, 20, past, "big");
+    EXPECT_TRUE(layer.stopped);
+    EXPECT_TRUE(layer.timedOut);
+    EXPECT_TRUE(layer.issues.empty());
+}
+
+TEST(CopperSpacing, StrayGeometryAndNaNFinishQuickly) {
+    std::vector<PCBObject> objects;
+    for (int k = 0; k < 200; ++k) objects.push_back(track({k * 0.5, 0}, {k * 0.5, 5}, 0.1, "N" + std::to_string(k)));
+    // A 1 km stray segment crossing every track, on its own net: an oversized primitive.
+    objects.push_back(track({-500000, 2}, {500000, 2}, 0.1, "STRAY"));
+    objects.push_back(track({std::nan(""), 0}, {1, 1}, 0.1, "X"));
+    objects.push_back(pad({std::numeric_limits<double>::infinity(), 0}, ApertureShape::circle(1), "Y"));
+    objects.push_back(pad({1e300, -1e300}, ApertureShape::circle(1), "Z"));
+    const auto t0 = Clock::now();
+    auto r = check(objects, 0.15);
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 1.5);
+    ASSERT_EQ(r.issues.size(), 20u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.000 mm is below the preset minimum 0.150 mm.");
+    EXPECT_FALSE(r.incomplete);
+}
+
+TEST(CopperSpacing, PrunedShapeDistanceMatchesEveryEdgePair) {
+    // Random multi-contour outlines (star-shaped, so simple) against each other and against tracks.
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> u(0, 1);
+    auto star = [&](Vec2 c, int n) {
+        Contour k;
+        for (int i = 0; i < n; ++i) {
+            const double th = 2 * 3.141592653589793 * i / n;
+            const double r = 0.2 + 0.5 * u(rng);
+            k.push_back(Vec2{c.x + r * std::cos(th), c.y + r * std::sin(th)});
+        }
+        return k;
+    };
+    auto brute = [](const std::vector<Contour>& A, const std::vector<Contour>& B) {
+        double best = std::numeric_limits<double>::infinity();
+        for (const auto& a : A)
+            for (const auto& b : B) {
+                double local = std::numeric_limits<double>::infinity();
+                for (std::size_t i = 0; i < a.size(); ++i)
+                    for (std::size_t j = 0; j < b.size(); ++j)
+                        local = std::min(local, closestPointsSegSeg(a[i], a[(i + 1) % a.size()], b[j], b[(j + 1) % b.size()]).distance);
+                if (local > 0 && (contourContains(b.data(), b.size(), a[0]) || contourContains(a.data(), a.size(), b[0]))) local = 0;
+                best = std::min(best, local);
+            }
+        return best;
+    };
+    for (int round = 0; round < 300; ++round) {
+        std::vector<Contour> A, B;
+        for (int k = 0; k < 3; ++k) A.push_back(star({u(rng) * 2, u(rng) * 2}, 5 + k * 7));
+        for (int k = 0; k < 2; ++k) B.push_back(star({1.5 + u(rng) * 2, u(rng) * 2}, 6 + k * 5));
+        const double expected = brute(A, B);
+        const double got = gapOf(pad({0, 0}, ApertureShape::macro("A", 4, A)), pad({0, 0}, ApertureShape::macro("B", 4, B)));
+        ASSERT_NEAR(got, expected, 1e-12) << round;
+        // A zero-width track along B's first edge measures like that edge.
+        const Contour edge = {B[0][0], B[0][1]};
+        EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::macro("A", 4, A)), track(B[0][0], B[0][1])), brute(A, {edge}), 1e-12)
+            << round;
+    }
+}

@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "TestPackages.hpp"
+#include "analysis/MeasureEngine.hpp"
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+const LayerType kTop = LayerType::copper(CopperLayerID::top());
+}
+
+TEST(MeasureDistance, EveryKind) {
+    // Strokes count from the centre line, whatever their width.
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(stroke({0, 0}, {10, 0}, 5), {5, 1}), 1.0);
+    // Flashes and drills count from the rim, 0 inside.
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(obj(PCBObjectKind::flash({0, 0}), ApertureShape::circle(2)), {3, 0}), 2.0);
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(obj(PCBObjectKind::flash({0, 0}), ApertureShape::circle(2)), {0.5, 0}), 0.0);
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(obj(PCBObjectKind::flash({0, 0})), {1, 0}), 0.9);
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(obj(PCBObjectKind::drill({0, 0}, 1, true)), {2, 0}), 1.5);
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(obj(PCBObjectKind::slot({0, 0}, {4, 0}, 2, false)), {2, 3}), 3.0);
+    // A counter-clockwise quarter arc from (1,0) to (0,1): inside its sweep the distance is radial,
+    // outside it is to the nearer end.
+    auto ccw = obj(PCBObjectKind::arcStroke({1, 0}, {0, 1}, {0, 0}, false));
+    EXPECT_NEAR(MeasureEngine::distance(ccw, {2, 2}), std::sqrt(8.0) - 1, 1e-12);
+    EXPECT_NEAR(MeasureEngine::distance(ccw, {3, -1}), std::sqrt(5.0), 1e-12);
+    // The same end points clockwise sweep the other three quarters.
+    auto cw = obj(PCBObjectKind::arcStroke({1, 0}, {0, 1}, {0, 0}, true));
+    EXPECT_NEAR(MeasureEngine::distance(cw, {3, -1}), std::sqrt(10.0) - 1, 1e-12);
+    EXPECT_NEAR(MeasureEngine::distance(cw, {2, 2}), std::sqrt(5.0), 1e-12);
+    // Regions: even-odd per contour, and inside a hole contour counts as inside.
+    auto region = obj(PCBObjectKind::region({{{0, 0}, {10, 0}, {10, 10}, {0, 10}}, {{4, 4}, {6, 4}, {6, 6}, {4, 6}}}));
+    EXPECT_EQ(MeasureEngine::distance(region, {5, 5}), 0.0);
+    EXPECT_EQ(MeasureEngine::distance(region, {2, 2}), 0.0);
+    EXPECT_DOUBLE_EQ(MeasureEngine::distance(region, {13, 5}), 3.0);
+    EXPECT_TRUE(std::isinf(MeasureEngine::distance(obj(PCBObjectKind::region({})), {0, 0})));
+}
+
+TEST(MeasureHitTest, SmallBeatsLargeFirstWinsAndPlainDistance) {
+    auto plane = obj(PCBObjectKind::region({{{0, 0}, {10, 0}, {10, 10}, {0, 10}}}));
+    auto pad = obj(PCBObjectKind::flash({5, 5}), ApertureShape::circle(1));
+    std::vector<PackageFile> files{gerberFile("top.gtl", kTop, {plane, pad})};
+    MeasureEngine m;
+    auto hit = m.hitTest(files, {5.2, 5}, 0.1);
+    ASSERT_TRUE(hit);
+    EXPECT_TRUE(hit->object.kind.as<PCBObjectKind::Flash>());
+    EXPECT_EQ(hit->fileName, "top.gtl");
+
+    // A track is hit only near its centre line; distanceMM is the plain distance.
+    std::vector<PackageFile> tracks{gerberFile("t.gtl", kTop, {stroke({0, 0}, {10, 0}, 2)})};
+    EXPECT_FALSE(m.hitTest(tracks, {5, 0.5}, 0.2));
+    hit = m.hitTest(tracks, {5, 0.15}, 0.2);
+    ASSERT_TRUE(hit);
+    EXPECT_DOUBLE_EQ(hit->distanceMM, 0.15);
+
+    // Two identical objects: the earlier file wins.
+    std::vector<PackageFile> twins{gerberFile("first.gtl", kTop, {pad}), gerberFile("second.gtl", kTop, {pad})};
+    EXPECT_EQ(m.hitTest(twins, {5, 5}, 0.1)->fileName, "first.gtl");
+
+    // Drill hits are tested like the objects the drill file turns into.
+    std::vector<PackageFile> drills{drillFile("d.drl", {{{3, 3}, 1.0}})};
+    hit = m.hitTest(drills, {3.4, 3}, 0.05);
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(hit->object.typeName(), "Drill Hit");
+    EXPECT_EQ(hit->layerType, LayerType::drill());
+}
+
+TEST(MeasureSnap, CandidatesPerKind) {
+    MeasureEngine m;
+    std::vector<PackageFile> files{gerberFile("t.gtl", kTop, {stroke({0, 0}, {10, 0})})};
+    EXPECT_EQ(*m.snap(files, {5.1, 0.1}, 0.5), (Vec2{5, 0}));  // midpoint
+    EXPECT_FALSE(m.snap(files, {5.5, 0}, 0.5));               // exactly at the tolerance
+    std::vector<PackageFile> arcs{gerberFile("a.gtl", kTop, {obj(PCBObjectKind::arcStroke({1, 0}, {-1, 0}, {0, 0}, false))})};
+    EXPECT_FALSE(m.snap(arcs, {0, 0}, 0.5));  // never the centre
+    Contour many;
+    for (int i = 0; i < 40; ++i) many.push_back(Vec2{static_cast<double>(i), 0});
+    std::vector<PackageFile> regions{gerberFile("r.gtl", kTop, {obj(PCBObjectKind::region({many}))})};
+    EXPECT_EQ(*m.snap(regions, {15.1, 0}, 0.5), (Vec2{15, 0}));
+    EXPECT_FALSE(m.snap(regions, {20, 0}, 0.5));  // only the first 16 vertices
+}
+
+TEST(MeasureTexts, MeasurementsAndPoints) {
+    MeasureEngine m;
+    auto dx = m.distanceMeasurement({5, 0}, {2, 0}, MeasurementKind::xDelta, Units::mm);
+    EXPECT_EQ(dx.valueMM, -3);
+    EXPECT_EQ(dx.label, "\u0394X 3.00 mm");
+    EXPECT_EQ(*dx.xDeltaMM(), -3);
+    auto dy = m.distanceMeasurement({0, 0}, {0, 2.54}, MeasurementKind::yDelta, Units::mil);
+    EXPECT_EQ(dy.label, "\u0394Y 100.0 mil");
+    auto p2p = m.distanceMeasurement({0, 0}, {3, 4}, MeasurementKind::pointToPoint, Units::mm);
+    EXPECT_EQ(p2p.valueMM, 5);
+    EXPECT_EQ(p2p.label, "5.00 mm");
+    EXPECT_NE(p2p.id, dx.id);
+    EXPECT_EQ(MeasureEngine::formatPoint({2.54, -1}, Units::mil), "(100.0, -39.4) mil");
+    EXPECT_EQ(MeasureEngine::formatPoint({1.2345, 0}, Units::mm), "(1.234, 0.000) mm");
+    EXPECT_EQ(MeasurementKind::fromRawValue("Point \u2192 Point"), MeasurementKind::pointToPoint);
+    EXPECT_FALSE(MeasurementKind::fromRawValue("point to point"));
+
+    auto board = m.boardDimensionMeasurement(
+        package("b", {gerberFile("e.gko", LayerType::outline(), {stroke({0, 0}, {100, 80}, 0)})}), Units::mm);
+    ASSERT_TRUE(board);
+    EXPECT_EQ(board->valueMM, 100);
+    EXPECT_EQ(board->label, "Board 100.00 mm \u00D7 80.00 mm");
+    EXPECT_FALSE(m.boardDimensionMeasurement(package("e", {}), Units::mm));
+}
+
+TEST(MeasureInspector, RowsInOrder) {
+    MeasureEngine m;
+    PCBObject pad = obj(PCBObjectKind::flash({1, 2}), ApertureShape::rectangle(1, 2));
+    pad.apertureCode = 11;
+    pad.net = "GND";
+    pad.pin = "3";  // no component: no Pin row
+    pad.apertureFunction = "SMDPad,CuDef";
+    auto rows = m.inspect(HitResult{pad, "top.gtl", kTop, 0}, Units::mm);
+    std::vector<InspectorRow> expected{{"Layer", "Top Copper"},
+                                       {"File", "top.gtl"},
+                                       {"Type", "Flash (Pad)"},
+                                       {"Position", "(1.000, 2.000) mm"},
+                                       {"Pad Size", "2.83 mm"},
+                                       {"Aperture", "rect 1.000\u00D72.000"},
+                                       {"Polarity", "Dark (add)"},
+                                       {"Net", "GND"},
+                                       {"Aperture Function", "SMDPad,CuDef"},
+                                       {"Aperture Code", "D11"}};
+    EXPECT_EQ(rows, expected);
+
+    PCBObject hole = obj(PCBObjectKind::slot({0, 0}, {2, 0}, 0.8, false), std::nullopt, Polarity::clear);
+    hole.component = "J1";
+    hole.pin = "";
+    rows = m.inspect(HitResult{hole, "d.drl", LayerType::drill(), 0}, Units::mm);
+    expected = {{"Layer", "Drill"},          {"File", "d.drl"},          {"Type", "Slot"},
+                {"Start", "(0.000, 0.000) mm"}, {"End", "(2.000, 0.000) mm"}, {"Hole Diameter", "0.80 mm"},
+                {"Plating", "NPTH (non-plated)"}, {"Polarity", "Clear (remove)"}, {"Component", "J1"},
+                {"Aperture Code", "\u2014"}};
+    EXPECT_EQ(rows, expected);
+
+    auto region = obj(PCBObjectKind::region({{{0, 0}, {4, 0}, {4, 2}}}));
+    rows = m.inspect(HitResult{region, "r", kTop, 0}, Units::mm);
+    EXPECT_EQ(rows[4], (InspectorRow{"Size", "4.00 mm \u00D7 2.00 mm"}));
+}

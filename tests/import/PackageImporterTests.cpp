@@ -1,0 +1,196 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "ArchiveBuilder.hpp"
+#include "import/PackageImporter.hpp"
+#include "import/VellZipWriter.hpp"
+
+using namespace corvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kGerber = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.2*%\nD10*\nX0Y0D02*\nX1000000Y0D01*\nM02*\n";
+const std::string kDrill = "M48\nMETRIC,TZ\nT1C0.800\n%\nT1\nX1.000Y1.000\nM30\n";
+
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        static int counter = 0;
+        path = fs::temp_directory_path() / ("corvane-import-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~TempDir() { fs::remove_all(path); }
+    fs::path write(const std::string& rel, std::string_view content) const {
+        const fs::path p = path / rel;
+        fs::create_directories(p.parent_path());
+        std::ofstream(p, std::ios::binary) << content;
+        return p;
+    }
+    fs::path writeBytes(const std::string& rel, const Bytes& content) const {
+        return write(rel, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
+    }
+};
+
+Bytes zipOf(const std::vector<std::pair<std::string, std::string>>& files) {
+    std::vector<VellZipWriter::Entry> entries;
+    for (const auto& [path, text] : files) entries.emplace_back(path, Bytes(text.begin(), text.end()));
+    return VellZipWriter::archive(entries);
+}
+
+std::vector<std::string> names(const PCBPackage& p) {
+    std::vector<std::string> out;
+    for (const auto& f : p.files) out.push_back(f.fileName);
+    return out;
+}
+
+template <class F>
+std::string errorText(F&& f) {
+    try {
+        f();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(no error)";
+}
+
+} // namespace
+
+TEST(PackageImporterZip, FiltersClassifiesSortsAndHashes) {
+    TempDir dir;
+    const fs::path zip = dir.writeBytes("Board_v2.zip", zipOf({
+        {"gerbers/board-B_Cu.gbr", kGerber},
+        {"gerbers/board-F_Cu.gbr", kGerber},
+        {"gerbers/board.drl", kDrill},
+        {"__MACOSX/gerbers/._board-F_Cu.gbr", "junk"},
+        {".hidden.gbr", kGerber},
+        {"gerbers/notes.pdf", "pdf"},
+        {"gerbers/empty.gtl", ""},
+        {"gerbers/readme.txt", "This package was made for inch boards.\n"},
+    }));
+    const PCBPackage pkg = PackageImporter{}.importAny(zip);
+    EXPECT_EQ(pkg.name, "Board_v2");
+    EXPECT_EQ(pkg.sourceFileName, "Board_v2.zip");
+    EXPECT_EQ(names(pkg), (std::vector<std::string>{"board-F_Cu.gbr", "board.drl", "board-B_Cu.gbr"}));
+    EXPECT_EQ(pkg.files[0].relativePath, "gerbers/board-F_Cu.gbr");
+    EXPECT_TRUE(pkg.files[0].gerber.has_value());
+    EXPECT_TRUE(pkg.files[1].drill.has_value());
+    EXPECT_EQ(pkg.files[0].dataHash, PackageImporter::shortHash(Bytes(kGerber.begin(), kGerber.end())));
+    // A readme is skipped with a warning instead of failing the package.
+    ASSERT_FALSE(pkg.warnings.empty());
+    EXPECT_EQ(pkg.warnings[0], "Skipped unrecognized file: readme.txt");
+}
+
+TEST(PackageImporterZip, NothingToImportAndNotAZip) {
+    TempDir dir;
+    const fs::path onlyJunk = dir.writeBytes("junk.zip", zipOf({{"__MACOSX/a.gbr", kGerber}, {".x/b.gbr", kGerber}}));
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(onlyJunk); }), "No Gerber/Drill files found in the package.");
+    const fs::path text = dir.write("fake.zip", "not a zip");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importZIP(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.path / "missing.zip"); }).rfind("Could not read 'missing.zip'", 0),
+              0u);
+}
+
+TEST(PackageImporterZip, OneBadAcceptedFileFailsTheWholeImport) {
+    TempDir dir;
+    const fs::path zip = dir.writeBytes("bad.zip", zipOf({{"top.gtl", kGerber}, {"bottom.gbl", "G04 nothing but comments*\nM02*\n"}}));
+    const std::string viaZip = errorText([&] { PackageImporter{}.importAny(zip); });
+    const fs::path single = dir.write("bottom.gbl", "G04 nothing but comments*\nM02*\n");
+    // Whatever the reader says, it passes through unchanged and no partial package comes back.
+    EXPECT_NE(viaZip, "(no error)");
+    EXPECT_EQ(viaZip, errorText([&] { PackageImporter{}.importAny(single); }));
+}
+
+TEST(PackageImporterWarnings, DuplicatesAndLowConfidence) {
+    std::vector<PackageFile> files(4);
+    files[0].fileName = "a.gtl";
+    files[0].layerType = LayerType::copper(CopperLayerID::top());
+    files[1].fileName = "b.gtl";
+    files[1].layerType = LayerType::copper(CopperLayerID::top());
+    files[2].fileName = "c.gtl";
+    files[2].layerType = LayerType::copper(CopperLayerID::top());
+    files[3].fileName = "x.gbr";
+    files[3].layerType = LayerType::unknown();
+    files[3].confidence = DetectionConfidence::low;
+    for (int i = 0; i < 3; ++i) files[static_cast<std::size_t>(i)].confidence = DetectionConfidence::high;
+    EXPECT_EQ(PackageImporter::crossFileWarnings(files),
+              (std::vector<std::string>{"Duplicate layer: 'b.gtl' and 'a.gtl' are both Top Copper.",
+                                        "Duplicate layer: 'c.gtl' and 'a.gtl' are both Top Copper.",
+                                        "Potential layer misclassification: 'x.gbr' (Unknown)."}));
+    // Split drill files are normal.
+    std::vector<PackageFile> drills(2);
+    drills[0].fileName = "pth.drl";
+    drills[1].fileName = "npth.drl";
+    for (auto& d : drills) {
+        d.layerType = LayerType::drill();
+        d.confidence = DetectionConfidence::high;
+    }
+    EXPECT_TRUE(PackageImporter::crossFileWarnings(drills).empty());
+}
+
+TEST(PackageImporterNames, FilterAndFileFunction) {
+    EXPECT_TRUE(PackageImporter::supportedExtension("board.GTL"));
+    EXPECT_FALSE(PackageImporter::supportedExtension("top.gbr.bak"));
+    EXPECT_TRUE(PackageImporter::supportedExtension("notes.f_cu"));
+    EXPECT_TRUE(PackageImporter::supportedExtension("x-in1.cu"));
+    EXPECT_FALSE(PackageImporter::supportedExtension("x-in12.cu"));
+    EXPECT_FALSE(PackageImporter::supportedExtension("manual.pdf"));
+    // Altium inner layers and drill files of any number, Eagle and generic extensions.
+    for (const char* n : {"b.G14", "b.GP3", "b.TX2", "b.cmp", "b.sol", "b.grb", "b.ger", "b.ncd", "b.cnc"})
+        EXPECT_TRUE(PackageImporter::supportedExtension(n)) << n;
+
+    EXPECT_EQ(PackageImporter::x2FileFunction("%TF.FileFunction,Copper,L1,Top*%"), "Copper,L1,Top");
+    EXPECT_EQ(PackageImporter::x2FileFunction("%tf.filefunction, Soldermask,Bot \n*%"), "Soldermask,Bot");
+    EXPECT_EQ(PackageImporter::x2FileFunction("G04 #@! TF.FileFunction,Legend,Top*"), "Legend,Top");
+    EXPECT_FALSE(PackageImporter::x2FileFunction("%TF.FileFunction,Copper,L1,Top"));
+    EXPECT_EQ(PackageImporter::shortHash({}), "cbf29ce484222325");
+}
+
+TEST(PackageImporterKinds, FolderSingleFileKiCadIpcAndOdb) {
+    TempDir dir;
+    // A folder whose path repeats inside itself keeps both files apart.
+    const fs::path folder = dir.path / "a" / "b";
+    dir.write("a/b/top.gtl", kGerber);
+    dir.write("a/b/x/a/b/top.gtl", kGerber);
+    dir.write("a/b/drill.drl", kDrill);
+    dir.write("a/b/readme.md", "not read");
+    const PCBPackage pkg = PackageImporter{}.importAny(folder);
+    EXPECT_EQ(pkg.name, "b");
+    std::vector<std::string> rel;
+    for (const auto& f : pkg.files) rel.push_back(f.relativePath);
+    EXPECT_EQ(rel, (std::vector<std::string>{"top.gtl", "x/a/b/top.gtl", "drill.drl"}));
+    EXPECT_EQ(pkg.warnings, (std::vector<std::string>{"Duplicate layer: 'top.gtl' and 'top.gtl' are both Top Copper."}));
+    // Deterministic: the same folder gives the same package.
+    EXPECT_EQ(names(PackageImporter{}.importAny(folder)), names(pkg));
+
+    const fs::path single = dir.write("solo.gbl", kGerber);
+    const PCBPackage one = PackageImporter{}.importAny(single);
+    EXPECT_EQ(one.name, "solo");
+    EXPECT_EQ(one.files.at(0).layerType, LayerType::copper(CopperLayerID::bottom()));
+
+    const fs::path ipc = dir.write("board.xml", "<?xml version=\"1.0\"?>\n<IPC-2581 revision=\"C\">");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(ipc); }), "Could not import: IPC-2581 import is not supported.");
+    const fs::path xml = dir.write("other.xml", "<?xml version=\"1.0\"?><x/>");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(xml); }), "No Gerber/Drill files found in the package.");
+
+    const fs::path kicad = dir.write("board.KICAD_PCB", "(kicad_pcb (version 20221018) (generator pcbnew))");
+    const fs::path kicadByContent = dir.write("board.txt", "(kicad_pcb (version 20221018) (generator pcbnew))");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(kicad); }),
+              errorText([&] { PackageImporter{}.importAny(kicadByContent); }));
+
+    // The extension tgz goes to the ODB++ reader even when the bytes are not gzip.
+    const fs::path tgz = dir.write("job.tgz", "plain");
+    EXPECT_NE(errorText([&] { PackageImporter{}.importAny(tgz); }).find("ODB++"), std::string::npos);
+}
+
+TEST(PackageImporterWarnings, GerberReaderWarningsReachThePackage) {
+    TempDir dir;
+    const std::string noUnits = "%FSLAX46Y46*%\n%ADD10C,0.2*%\nD10*\nX0Y0D02*\nX1000000Y0D01*\nM02*\n";
+    const fs::path zip = dir.writeBytes("w.zip", zipOf({{"top.gtl", noUnits}, {"odd.gbr", kGerber}}));
+    const PCBPackage pkg = PackageImporter{}.importAny(zip);
+    ASSERT_GE(pkg.warnings.size(), 2u);
+    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; millimetres assumed.");
+}
