@@ -13,44 +13,24 @@
 #include <unistd.h>
 #include <vector>
 
+#include "analysis/Builders.hpp"
 #include "analysis/ReportPDFRenderer.hpp"
 
 namespace corvane::reporttest {
 
-inline PCBObject flashAt(double x, double y) {
-    return PCBObject(PCBObjectKind::flash(Vec2{x, y}), std::int64_t{10}, ApertureShape::circle(0.5), Polarity::dark,
-                     std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0);
-}
-
+// A file of `objectCount` pads; the report only counts them.
 inline PackageFile gerberFile(const std::string& name, LayerType type, int objectCount) {
-    GerberDocument doc;
-    doc.format = SourceFormat::gerberRS274X;
-    for (int i = 0; i < objectCount; ++i) doc.objects.push_back(flashAt(i, i));
-    PackageFile f;
-    f.fileName = name;
-    f.relativePath = name;
-    f.format = SourceFormat::gerberRS274X;
-    f.layerType = std::move(type);
-    f.confidence = DetectionConfidence::high;
-    f.gerber = std::move(doc);
-    return f;
+    std::vector<PCBObject> pads;
+    for (int i = 0; i < objectCount; ++i) pads.push_back(testing::pad(Vec2{double(i), double(i)}, ApertureShape::circle(0.5)));
+    return testing::gerberFile(name, std::move(type), std::move(pads));
 }
 
 inline PackageFile drillFile(const std::string& name, int hits, int slots) {
-    DrillDocument doc;
-    doc.tools[1] = DrillTool{1, 0.3, Plating::pth};
-    for (int i = 0; i < hits; ++i) doc.hits.push_back(DrillHit{Vec2{double(i), 0}, 1, Plating::pth});
+    std::vector<DrillHit> hitList;
+    for (int i = 0; i < hits; ++i) hitList.push_back(DrillHit{Vec2{double(i), 0}, 1, Plating::pth});
+    PackageFile f = testing::drillFile(name, {DrillTool{1, 0.3, Plating::pth}}, std::move(hitList));
     for (int i = 0; i < slots; ++i)
-        doc.slots.push_back(PCBObject(PCBObjectKind::slot(Vec2{0, 0}, Vec2{1, 0}, 0.8, true), std::nullopt,
-                                      std::nullopt, Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
-                                      std::nullopt, 0));
-    PackageFile f;
-    f.fileName = name;
-    f.relativePath = name;
-    f.format = SourceFormat::excellon;
-    f.layerType = LayerType::drill();
-    f.confidence = DetectionConfidence::high;
-    f.drill = std::move(doc);
+        f.drill->slots.push_back(testing::makeObject(PCBObjectKind::slot(Vec2{0, 0}, Vec2{1, 0}, 0.8, true)));
     return f;
 }
 
