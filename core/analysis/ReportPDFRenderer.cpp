@@ -458,6 +458,9 @@ void ReportPDFRenderer::drawReport(PageCanvas& canvas) {
         ~Release() { ctx = nullptr; }
     } release{ctx};
     ctx = &canvas;
+    // A second document from the same renderer starts its page count afresh.
+    pageNumber = 0;
+    cursorY = 0;
     drawCoverPage();
     drawLayerSummaryPages();
     if (input.diff && !input.diff->layers.empty()) drawDifferencePages(*input.diff);

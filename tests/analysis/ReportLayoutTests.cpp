@@ -574,6 +574,16 @@ TEST_F(ReportLayout, HelpersWithoutACanvasOnlyMoveTheCursor) {
     EXPECT_DOUBLE_EQ(r.cursorY, 730 - 18 - 4 * 17);
 }
 
+TEST_F(ReportLayout, ARendererDrawnTwiceNumbersItsPagesAfresh) {
+    ReportPDFRenderer r(minimalInput());
+    RecordingCanvas first, second;
+    r.drawReport(first);
+    r.drawReport(second);
+    ASSERT_EQ(second.pages.size(), 4u);
+    EXPECT_NE(second.pages[0].findText("Page 1"), nullptr);
+    EXPECT_EQ(r.ctx, nullptr);
+}
+
 TEST(ReportPDFError, DescribesTheFailure) {
     const ReportPDFError e = ReportPDFError::contextUnavailable();
     EXPECT_STREQ(e.what(), "The PDF report could not be created.");
