@@ -44,7 +44,7 @@ public:
     void removeAllLayers() override;
     void setLayer(const std::string& id, const Color& color, float opacity, bool visible,
                   std::shared_ptr<const TessellatedLayer> meshes) override;
-    const CameraState& camera() const { return camera_; }
+    const CameraState& camera() const override { return camera_; }
     void setCamera(const CameraState& camera) override;
 
     // Draws one frame synchronously into a single-sample target of `pixelSize` pixels, for a view of
@@ -87,8 +87,11 @@ private:
             std::int64_t count;
         };
         std::vector<Run> runs;
+        // Extent of the dark triangles the runs draw: nothing outside it can show. Empty when none.
+        BBox inkBox = BBox::empty();
     };
 
+    static BBox inkBoxOf(const RenderLayer& layer);
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices);
     void releaseWidgetScene();

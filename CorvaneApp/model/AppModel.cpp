@@ -25,9 +25,9 @@ namespace corvane {
 
 namespace {
 
-const RendererColor kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
-const RendererColor kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
-const RendererColor kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
+const BoardRenderer::Color kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
+const BoardRenderer::Color kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
+const BoardRenderer::Color kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
 constexpr float kSameOpacity = 0.5f;
 constexpr float kChangeOpacity = 0.95f;
 
@@ -282,11 +282,16 @@ void AppModel::setActivePreset(std::optional<ManufacturingPreset> preset) {
     recheck();
 }
 
-BoardRenderer* AppModel::renderer() const { return rendererAlive_.expired() ? nullptr : renderer_; }
+BoardRenderer* AppModel::renderer() const {
+    // A renderer that is also a QObject (the GPU canvas) reads as gone once it is destroyed.
+    if (rendererIsObject_ && !rendererObject_) return nullptr;
+    return renderer_;
+}
 
 void AppModel::setRenderer(BoardRenderer* renderer) {
     renderer_ = renderer;
-    rendererAlive_ = renderer ? renderer->lifetime() : std::weak_ptr<const void>();
+    rendererObject_ = dynamic_cast<QObject*>(renderer);
+    rendererIsObject_ = rendererObject_ != nullptr;
 }
 
 void AppModel::setLastScreenshot(QImage image) {
@@ -318,8 +323,12 @@ void AppModel::importURL(const std::filesystem::path& url) {
             } catch (const std::exception&) {
                 data.clear();  // a folder has no bytes of its own
             }
-            // The cache is thread-safe; filling it here keeps the copy off the GUI thread.
-            DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+            // The cache is thread-safe; filling it here keeps the copy off the GUI thread. It is only a cache:
+            // a board that does not fit in it is still shown.
+            try {
+                DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+            } catch (const std::exception&) {
+            }
         }
         onGuiThread([guard, package, failure, name, start] {
             if (!guard) return;
@@ -417,7 +426,7 @@ QColor AppModel::defaultLayerColor(const LayerType& type) {
     return color.isValid() ? color : QColor(0, 122, 255);  // the system blue
 }
 
-RendererColor AppModel::simdColor(const QColor& color) {
+BoardRenderer::Color AppModel::simdColor(const QColor& color) {
     if (!color.isValid()) return {1.0f, 1.0f, 1.0f, 1.0f};
     const QColor rgb = color.toRgb();
     return {rgb.redF(), rgb.greenF(), rgb.blueF(), 1.0f};
@@ -616,11 +625,7 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     PackageDiff diff = diffRun.get();
     if (failure) std::rethrow_exception(failure);
 
-    setCompareBase(base);
-    setCompareBaseName(baseName);
-    setCompareDiff(diff);
-    setPackage(revised);
-
+    // The rows are made first so that the comparison itself can be moved into place.
     std::vector<CompareRow> rows;
     rows.reserve(diff.layers.size());
     for (const auto& l : diff.layers)
@@ -629,10 +634,16 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     std::stable_sort(rows.begin(), rows.end(), [](const CompareRow& a, const CompareRow& b) {
         return a.addedCount + a.removedCount > b.addedCount + b.removedCount;
     });
+    const std::string status = "Compare " + baseName + " \u2192 " + diff.nameB + ": " +
+                               std::to_string(diff.totalChanges()) + " changes";
+
+    setCompareBase(base);
+    setCompareBaseName(baseName);
+    setCompareDiff(std::move(diff));
+    setPackage(revised);
     setCompareRows(std::move(rows));
     compareCache_ = std::move(prepared);
-    setStatusMessage("Compare " + baseName + " \u2192 " + diff.nameB + ": " + std::to_string(diff.totalChanges()) +
-                     " changes");
+    setStatusMessage(status);
 
     const BBox board = revised->boardBBox();
     if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {

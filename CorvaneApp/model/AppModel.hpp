@@ -27,7 +27,7 @@
 #include "canvas/CameraState.hpp"
 #include "import/PackageImporter.hpp"
 #include "model/Annotation.hpp"
-#include "model/BoardRenderer.hpp"
+#include "canvas/BoardRenderer.hpp"
 #include "model/LayerState.hpp"
 #include "model/Model.hpp"
 #include "model/Tool.hpp"
@@ -128,7 +128,8 @@ public:
     const MeasureEngine& measureEngine() const { return measureEngine_; }
     const PackageImporter& importer() const { return importer_; }
     const std::set<std::string>& soloSet() const { return soloSet_; }
-    // Held without ownership; reads as null once the renderer is gone.
+    // Held without ownership. A renderer that is a QObject reads as null once destroyed; any other must be
+    // taken back with setRenderer(nullptr) before it goes.
     BoardRenderer* renderer() const;
     void setRenderer(BoardRenderer* renderer);
     QWidget* canvasView() const { return canvasView_; }
@@ -159,7 +160,7 @@ public:
     static double defaultOpacity(const LayerType& type);
     static QColor defaultLayerColor(const LayerType& type);
     // Red, green and blue of the colour in sRGB with alpha 1; white for an invalid colour.
-    static RendererColor simdColor(const QColor& color);
+    static BoardRenderer::Color simdColor(const QColor& color);
     static std::string layerRendererID(const std::string& fileName) { return "layer:" + fileName; }
 
     // ---- Comparison, camera, measurements ---------------------------------------------------------------
@@ -262,7 +263,8 @@ private:
     const PackageImporter importer_{};
     std::set<std::string> soloSet_;
     BoardRenderer* renderer_ = nullptr;
-    std::weak_ptr<const void> rendererAlive_;
+    QPointer<QObject> rendererObject_;
+    bool rendererIsObject_ = false;
     QPointer<QWidget> canvasView_;
     QSizeF canvasSize_{0, 0};
     bool hasFitted_ = false;

@@ -75,11 +75,11 @@ TEST(AppCompare, StartCompareShowsRowsStatusAndColouredLayers) {
     const auto& same = *f.renderer.find("diff:Top Copper:same");
     const auto& removed = *f.renderer.find("diff:Top Copper:removed");
     const auto& added = *f.renderer.find("diff:Top Copper:added");
-    EXPECT_EQ(same.color, (RendererColor{0.55f, 0.57f, 0.60f, 1.0f}));
+    EXPECT_EQ(same.color, (BoardRenderer::Color{0.55f, 0.57f, 0.60f, 1.0f}));
     EXPECT_EQ(same.opacity, 0.5f);
-    EXPECT_EQ(removed.color, (RendererColor{1.0f, 0.28f, 0.28f, 1.0f}));
+    EXPECT_EQ(removed.color, (BoardRenderer::Color{1.0f, 0.28f, 0.28f, 1.0f}));
     EXPECT_EQ(removed.opacity, 0.95f);
-    EXPECT_EQ(added.color, (RendererColor{0.30f, 0.90f, 0.40f, 1.0f}));
+    EXPECT_EQ(added.color, (BoardRenderer::Color{0.30f, 0.90f, 0.40f, 1.0f}));
     for (const auto& l : f.renderer.layers) EXPECT_TRUE(l.visible) << l.id;
     EXPECT_FALSE(removed.geometry->dark.vertices.empty());
     EXPECT_FALSE(added.geometry->dark.vertices.empty());
@@ -184,8 +184,8 @@ TEST(AppCamera, FitCentresAndScalesAndTellsEveryone) {
     EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, std::min(1000 / 160.0, 500 / 32.0));
     EXPECT_EQ(overlay, 1);
     EXPECT_EQ(camera.count(), 1);
-    ASSERT_TRUE(f.renderer.camera);
-    EXPECT_EQ(*f.renderer.camera, f.model.camera());
+    ASSERT_TRUE(f.renderer.cameraSet);
+    EXPECT_EQ(f.renderer.camera(), f.model.camera());
 
     // A single point is fitted with the smallest divisor on both axes.
     f.model.fitBBox(BBox{3, 4, 3, 4});
@@ -269,7 +269,7 @@ TEST(AppCamera, ZoomToCentresAndShowsTheSpan) {
     f.model.zoomTo({7, 8}, 0);
     EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, 400 / 0.5);
     EXPECT_EQ(camera.count(), 3);
-    EXPECT_EQ(*f.renderer.camera, f.model.camera());
+    EXPECT_EQ(f.renderer.camera(), f.model.camera());
 }
 
 // ---- Measurements -----------------------------------------------------------------------------------------

@@ -90,8 +90,8 @@ TEST(AppLoading, LoadingInstallsLayersTablesSummaryAndDimensions) {
     EXPECT_TRUE(f.model.hasFitted());
     EXPECT_EQ(f.model.camera().center, (Vec2{20, 15}));
     EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, std::min(1000 / (1.6 * 40), 800 / (1.6 * 30)));
-    ASSERT_TRUE(f.renderer.camera);
-    EXPECT_EQ(*f.renderer.camera, f.model.camera());
+    ASSERT_TRUE(f.renderer.cameraSet);
+    EXPECT_EQ(f.renderer.camera(), f.model.camera());
 
     ASSERT_TRUE(waitFor(checks, 1));
     ASSERT_TRUE(f.model.dfmReport());
@@ -159,7 +159,7 @@ TEST(AppLoading, LayerCommandsReuseMeshesUntilThePackageChanges) {
     f.model.toggleSolo("t.gbr");
     f.model.moveLayer("t.gbr", false);
     EXPECT_EQ(f.renderer.find("layer:t.gbr")->geometry, before);
-    EXPECT_EQ(f.renderer.find("layer:t.gbr")->color, (RendererColor{0, 1, 0, 1}));
+    EXPECT_EQ(f.renderer.find("layer:t.gbr")->color, (BoardRenderer::Color{0, 1, 0, 1}));
     f.model.loadPackage(mixedOrderPackage());
     EXPECT_NE(f.renderer.find("layer:t.gbr")->geometry, before);
 }

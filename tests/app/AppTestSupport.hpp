@@ -14,11 +14,12 @@
 
 namespace corvane::testing {
 
-class RecordingRenderer : public BoardRenderer {
+// A QObject, as the GPU canvas is, so that the model can tell when it is gone.
+class RecordingRenderer : public QObject, public BoardRenderer {
 public:
     struct Layer {
         std::string id;
-        RendererColor color{};
+        BoardRenderer::Color color{};
         float opacity = 0;
         bool visible = false;
         std::shared_ptr<const TessellatedLayer> geometry;
@@ -29,14 +30,13 @@ public:
     int removeAllCount = 0;
     int setLayerCount = 0;
     std::vector<std::string> calls;  // "removeAll" or the id of each setLayer, in order
-    std::optional<CameraState> camera;
 
     void removeAllLayers() override {
         layers.clear();
         ++removeAllCount;
         calls.push_back("removeAll");
     }
-    void setLayer(const std::string& id, const RendererColor& color, float opacity, bool visible,
+    void setLayer(const std::string& id, const BoardRenderer::Color& color, float opacity, bool visible,
                   std::shared_ptr<const TessellatedLayer> geometry) override {
         ++setLayerCount;
         calls.push_back(id);
@@ -49,7 +49,12 @@ public:
         }
         layers.push_back(std::move(l));
     }
-    void setCamera(const CameraState& c) override { camera = c; }
+    const CameraState& camera() const override { return camera_; }
+    void setCamera(const CameraState& c) override {
+        camera_ = c;
+        cameraSet = true;
+    }
+    bool cameraSet = false;
 
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
@@ -61,6 +66,9 @@ public:
             if (l.id == id) return &l;
         return nullptr;
     }
+
+private:
+    CameraState camera_;
 };
 
 // A settings file of the test's own, removed with the folder.

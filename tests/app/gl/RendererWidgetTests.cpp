@@ -4,6 +4,8 @@
 #include <QTest>
 #include <QWidget>
 
+#include <functional>
+
 #include "GLTestSupport.hpp"
 #include "model/GeometryEngine.hpp"
 
@@ -17,8 +19,10 @@ protected:
     void SetUp() override { CORVANE_REQUIRE_GL(); }
 
     // A window holding only the canvas, shown and painted once.
-    MetalBoardRenderer* showCanvas(QWidget& window, QSize size) {
+    MetalBoardRenderer* showCanvas(QWidget& window, QSize size,
+                                   const std::function<void(MetalBoardRenderer&)>& beforeShow = {}) {
         auto* canvas = new MetalBoardRenderer(&window);
+        if (beforeShow) beforeShow(*canvas);
         window.resize(size);
         canvas->setGeometry(0, 0, size.width(), size.height());
         window.show();
@@ -60,8 +64,8 @@ TEST_F(RendererWidget, ProbeChoosesOpenGL) { EXPECT_TRUE(MetalBoardRenderer::pro
 
 TEST_F(RendererWidget, WindowFramebufferMatchesRenderToImage) {
     QWidget window;
-    MetalBoardRenderer* canvas = showCanvas(window, {257, 143});
-    uploadBoard(*canvas);
+    // Uploaded before the widget has a context: the meshes wait on the CPU.
+    MetalBoardRenderer* canvas = showCanvas(window, {257, 143}, uploadBoard);
     EXPECT_FALSE(canvas->hasFailed());
 
     const QImage grab = canvas->grabFramebuffer();
