@@ -23,17 +23,7 @@ PCBPackage testBoard() {
     return p;
 }
 
-const LayerState& layer(const AppModel& m, const std::string& id) {
-    for (const auto& s : m.layerStates())
-        if (s.id == id) return s;
-    throw std::runtime_error("no layer " + id);
-}
 
-// The colour a layer leaves over `under`.
-QColor layerOver(const AppModel& m, const std::string& id, const QColor& under) {
-    const LayerState& s = layer(m, id);
-    return over(s.color.toRgb(), s.opacity, under);
-}
 
 struct ScreenshotFixture : CanvasModel {
     explicit ScreenshotFixture(QSizeF canvas = {1000, 600}) {
