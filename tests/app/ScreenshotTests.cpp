@@ -270,3 +270,22 @@ TEST(LayerPainting, FarAwayAndBrokenObjectsAreSkipped) {
     EXPECT_TRUE(near(pixelAtBoard(img, cam, {0.001, 0}), Qt::red)) << "the long track, cut to the target";
     EXPECT_TRUE(near(img.pixelColor(5, 5), Qt::black));
 }
+
+TEST(LayerPainting, BandsJoinWithoutSeams) {
+    // Shapes across many band edges, painted in bands and in one pass.
+    std::vector<PCBObject> objects;
+    for (int i = 0; i < 40; ++i) {
+        const double x = -9 + (i % 8) * 2.5, y = -9 + (i / 8) * 4.1;
+        objects.push_back(i % 3 == 0 ? track({x, y}, {x + 1.7, y + 3.3}, 0.37)
+                          : i % 3 == 1 ? pad({x, y}, ApertureShape::circle(1.3))
+                                       : pad({x, y}, ApertureShape::obround(1.1, 2.9)));
+    }
+    const CameraState cam = cameraAt(13.7, {0.31, -0.17});
+    const QSize size(300, 700);
+    const QImage whole = paintObjects(objects, cam, size, QColor(200, 120, 40, 180));
+    QImage banded = blankImage(size.width(), size.height());
+    ScreenshotController::paintLayerJobs(banded, QSizeF(size), cam, {{objects, QColor(200, 120, 40, 180), std::nullopt}});
+    for (int y = 0; y < size.height(); ++y)
+        for (int x = 0; x < size.width(); ++x)
+            ASSERT_TRUE(near(banded.pixelColor(x, y), whole.pixelColor(x, y), 1)) << x << ", " << y;
+}
