@@ -76,6 +76,26 @@ void forEachNear(const std::vector<PackageFile>& files, const MeasureIndex* inde
 
 } // namespace
 
+namespace {
+constexpr auto measurementFields = [](auto& c, auto& m) {
+    c.field("id", m.id);
+    c.field("kind", m.kind);
+    c.optionalField("p1", m.p1);
+    c.optionalField("p2", m.p2);
+    c.field("valueMM", m.valueMM);
+    c.field("label", m.label);
+    c.field("createdAt", m.createdAt);
+};
+} // namespace
+
+Json encodeValue(const BoardMeasurement& value, const CodingOptions& options) {
+    return encodeRecord(value, options, measurementFields);
+}
+
+void decodeValue(const Json& json, BoardMeasurement& out, const CodingOptions& options) {
+    decodeRecord(json, out, options, measurementFields);
+}
+
 struct MeasureIndex::Impl {
     std::vector<std::size_t> counts;     // objects per file
     std::vector<std::uint32_t> firstId;  // global number of each file's first object
