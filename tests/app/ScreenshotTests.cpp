@@ -289,3 +289,17 @@ TEST(LayerPainting, BandsJoinWithoutSeams) {
         for (int x = 0; x < size.width(); ++x)
             ASSERT_TRUE(near(banded.pixelColor(x, y), whole.pixelColor(x, y), 1)) << x << ", " << y;
 }
+
+TEST(LayerPainting, HighDensityTargetsKeepBoardPositions) {
+    const CameraState cam = cameraAt(10);
+    QImage target(400, 300, QImage::Format_ARGB32_Premultiplied);  // 200 × 150 points at two pixels each
+    target.setDevicePixelRatio(2);
+    target.fill(Qt::black);
+    const std::vector<PCBObject> objects{pad({3, 2}, ApertureShape::circle(2)), clearObject(pad({3, 2}, ApertureShape::circle(0.6)))};
+    ScreenshotController::paintLayerJobs(target, QSizeF(200, 150), cam, {{objects, QColor(Qt::green), std::nullopt}});
+    EXPECT_TRUE(near(pixelAtBoard(target, cam, {3.6, 2}), Qt::green));
+    EXPECT_TRUE(near(pixelAtBoard(target, cam, {3, 2}), Qt::black)) << "what lies below shows through the cut";
+    EXPECT_TRUE(near(pixelAtBoard(target, cam, {4.15, 2}), Qt::black));
+    // Board (3, 2) lies 30 points right of and 20 above the centre: pixel (260, 110) at density 2.
+    EXPECT_TRUE(near(target.pixelColor(268, 110), Qt::green));
+}
