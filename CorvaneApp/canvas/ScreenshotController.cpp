@@ -319,7 +319,8 @@ void ScreenshotController::paintLayerJobs(QImage& target, const QSizeF& size, co
     // Each band walks every object but paints only what reaches it; rasterising dominates, so a few bands
     // per core keep the work even where the board is dense in one part of the view.
     const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
-    const int rowsPerBand = std::max(32, (target.height() + static_cast<int>(threads) - 1) / static_cast<int>(threads));
+    const int bandCount = 3 * static_cast<int>(threads);
+    const int rowsPerBand = std::max(32, (target.height() + bandCount - 1) / bandCount);
     std::vector<Band> bands;
     for (int y = 0; y < target.height(); y += rowsPerBand) {
         const int rows = std::min(rowsPerBand, target.height() - y);
