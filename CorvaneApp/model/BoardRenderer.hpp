@@ -3,6 +3,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "canvas/CameraState.hpp"
 #include "model/GeometryEngine.hpp"
@@ -13,6 +14,8 @@ using RendererColor = std::array<float, 4>;  // red, green, blue, alpha in 0...1
 
 class BoardRenderer {
 public:
+    using Color = RendererColor;
+
     BoardRenderer() : alive_(std::make_shared<char>(0)) {}
     BoardRenderer(const BoardRenderer&) = delete;
     BoardRenderer& operator=(const BoardRenderer&) = delete;
@@ -25,6 +28,16 @@ public:
     virtual void setLayer(const std::string& id, const RendererColor& color, float opacity, bool visible,
                           std::shared_ptr<const TessellatedLayer> geometry) = 0;
     virtual void setCamera(const CameraState& camera) = 0;
+
+    // Same, from flat x, y float arrays (three vertices per triangle).
+    void setLayer(const std::string& id, const Color& color, float opacity, bool visible, std::vector<float> dark,
+                  std::vector<float> clear, std::vector<PolarityRun> runs = {}) {
+        auto meshes = std::make_shared<TessellatedLayer>();
+        meshes->dark.vertices = std::move(dark);
+        meshes->clear.vertices = std::move(clear);
+        meshes->runs = std::move(runs);
+        setLayer(id, color, opacity, visible, std::shared_ptr<const TessellatedLayer>(std::move(meshes)));
+    }
 
     // Expires when the renderer is destroyed: the model holds the renderer without keeping it alive.
     std::weak_ptr<const void> lifetime() const { return alive_; }
