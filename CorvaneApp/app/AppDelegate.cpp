@@ -54,6 +54,7 @@ void AppDelegate::buildWindow() {
     // The menu bar is inside the window here, so the bars are added to the content size.
     window_->menuBar()->setNativeMenuBar(false);
     window_->menuBar()->setObjectName("menuBar");
+    buildMenu();  // the bar's height counts in the window size
 
     window_->layout()->activate();
     const QSize bars(0, window_->menuBar()->sizeHint().height() + view_->toolbar()->sizeHint().height());
