@@ -1046,7 +1046,19 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
     layer.clear.vertices.reserve(static_cast<std::size_t>(clearFloats * scale));
     adviseHugePages(layer.dark.vertices);
     adviseHugePages(layer.clear.vertices);
-    for (const PCBObject& obj : objects) append(obj, obj.polarity == Polarity::clear ? layer.clear : layer.dark);
+    for (const PCBObject& obj : objects) {
+        const bool isClear = obj.polarity == Polarity::clear;
+        TriangleMesh& mesh = isClear ? layer.clear : layer.dark;
+        const auto before = static_cast<std::int64_t>(mesh.vertices.size() / 2);
+        append(obj, mesh);
+        const auto added = static_cast<std::int64_t>(mesh.vertices.size() / 2) - before;
+        if (added == 0) continue;
+        if (!layer.runs.empty() && layer.runs.back().polarity == obj.polarity) {
+            layer.runs.back().vertexCount += added;
+        } else {
+            layer.runs.push_back(PolarityRun{obj.polarity, before, added});
+        }
+    }
     return layer;
 }
 

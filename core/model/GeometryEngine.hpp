@@ -24,9 +24,22 @@ struct TriangleMesh {
     static std::array<float, 12> verticesOfQuad(double minX, double minY, double maxX, double maxY);
 };
 
+// Consecutive primitives of one polarity in file order, as a range of vertices (not floats) of the mesh of
+// that polarity. Drawing the runs in order lets a dark object that follows a clear one survive it.
+struct PolarityRun {
+    Polarity polarity;
+    std::int64_t firstVertex = 0;
+    std::int64_t vertexCount = 0;
+
+    bool operator==(const PolarityRun&) const = default;
+};
+
 struct TessellatedLayer {
     TriangleMesh dark;
     TriangleMesh clear;
+    // Covers both meshes in file order; primitives without triangles leave no run, neighbours of one
+    // polarity share one, so dark and clear runs alternate.
+    std::vector<PolarityRun> runs;
 
     std::int64_t totalTriangles() const { return dark.triangleCount() + clear.triangleCount(); }
 };

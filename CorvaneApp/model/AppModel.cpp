@@ -1,0 +1,762 @@
+#include "AppModel.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <utility>
+
+#include <QCoreApplication>
+#include <QThreadPool>
+
+#include "analysis/BoardSummaryEngine.hpp"
+#include "analysis/CGRenderer.hpp"
+#include "analysis/DFMEngine.hpp"
+#include "import/DocumentCache.hpp"
+#include "import/FileIO.hpp"
+#include "model/Codable.hpp"
+#include "model/Format.hpp"
+#include "model/NotificationHub.hpp"
+#include "model/ParallelFor.hpp"
+
+namespace corvane {
+
+namespace {
+
+const RendererColor kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
+const RendererColor kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
+const RendererColor kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
+constexpr float kSameOpacity = 0.5f;
+constexpr float kChangeOpacity = 0.95f;
+
+// Worker results are handed to the GUI thread through the application object, which outlives every model;
+// the model itself may be gone by then, hence the guard.
+template <class F>
+void onGuiThread(F&& body) {
+    if (!QCoreApplication::instance()) return;
+    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(body), Qt::QueuedConnection);
+}
+
+std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& geom, const std::vector<PCBObject>& objects) {
+    return std::make_shared<const TessellatedLayer>(geom.tessellate(objects));
+}
+
+// A negative plane: the board filled, with every feature of the file cut out of it.
+TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& board, double margin) {
+    const BBox grown = board.outset(margin);
+    const auto quad = TriangleMesh::verticesOfQuad(grown.minX, grown.minY, grown.maxX, grown.maxY);
+    TessellatedLayer plane;
+    plane.dark.vertices.assign(quad.begin(), quad.end());
+    plane.clear.vertices = std::move(features.clear.vertices);
+    plane.clear.vertices.insert(plane.clear.vertices.end(), features.dark.vertices.begin(), features.dark.vertices.end());
+    plane.runs.push_back(PolarityRun{Polarity::dark, 0, static_cast<std::int64_t>(plane.dark.vertices.size() / 2)});
+    if (!plane.clear.vertices.empty())
+        plane.runs.push_back(PolarityRun{Polarity::clear, 0, static_cast<std::int64_t>(plane.clear.vertices.size() / 2)});
+    return plane;
+}
+
+bool isUsableCanvas(QSizeF size) { return size.width() >= 10 && size.height() >= 10; }
+
+} // namespace
+
+struct AppModel::CompareRowCache {
+    std::shared_ptr<const CompareGroups> groups;
+    std::shared_ptr<const TessellatedLayer> same, removed, added;
+};
+
+// ---- Construction and settings ----------------------------------------------------------------------------
+
+AppModel::AppModel(std::unique_ptr<QSettings> settings, QObject* parent)
+    : QObject(parent), settings_(settings ? std::move(settings) : std::make_unique<QSettings>("Corvane", "Corvane")) {
+    presets_ = builtInPresets();
+    restoreSettings();
+}
+
+AppModel::~AppModel() = default;
+
+std::vector<ManufacturingPreset> AppModel::builtInPresets() {
+    return {
+        ManufacturingPreset{"Custom", 0.1, 0.1, 0.2, 0.15},
+        ManufacturingPreset{"JLCPCB (editable)", 0.1, 0.1, 0.2, 0.15},
+        ManufacturingPreset{"PCBWay (editable)", 0.1, 0.1, 0.2, 0.15},
+    };
+}
+
+void AppModel::restoreSettings() {
+    // Assigned directly: restoring is not a change to write back.
+    units_ = settings_->value(unitsKey).toString() == QStringLiteral("mil") ? Units::mil : Units::mm;
+
+    if (settings_->contains(presetsKey)) {
+        const QByteArray data = settings_->value(presetsKey).toByteArray();
+        try {
+            presets_ = decodeJSON<std::vector<ManufacturingPreset>>(std::string_view(data.constData(), data.size()));
+        } catch (const std::exception&) {
+            // An unreadable list leaves the built-in presets in place.
+        }
+    }
+
+    std::optional<ManufacturingPreset> active;
+    if (settings_->contains(activePresetKey)) {
+        const std::string name = settings_->value(activePresetKey).toString().toStdString();
+        for (const auto& p : presets_) {
+            if (p.name == name) {
+                active = p;
+                break;
+            }
+        }
+    }
+    // Through the setter once, so a name that matches nothing is removed from the settings.
+    setActivePreset(std::move(active));
+}
+
+void AppModel::writeActivePresetSetting() {
+    if (activePreset_) settings_->setValue(activePresetKey, QString::fromStdString(activePreset_->name));
+    else settings_->remove(activePresetKey);
+    settings_->sync();
+}
+
+void AppModel::savePresets() {
+    std::string text;
+    try {
+        text = encodeJSON(presets_);
+    } catch (const std::exception&) {
+        return;  // a list that cannot be written keeps the stored one
+    }
+    settings_->setValue(presetsKey, QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    settings_->sync();
+}
+
+RevisionStore& AppModel::revisionStore() {
+    if (!revisionStore_) revisionStore_ = std::make_unique<RevisionStore>();
+    return *revisionStore_;
+}
+
+// ---- Plain setters ----------------------------------------------------------------------------------------
+
+void AppModel::setPackage(PackagePtr package) {
+    package_ = std::move(package);
+    layerMeshes_.clear();
+    compareCache_.clear();
+    compareCacheValid_ = false;
+    Q_EMIT packageChanged();
+    rebuildLayers();
+}
+
+void AppModel::setLayerStates(std::vector<LayerState> states) {
+    layerStates_ = std::move(states);
+    Q_EMIT layerStatesChanged();
+}
+
+void AppModel::setStatusMessage(std::string message) {
+    statusMessage_ = std::move(message);
+    Q_EMIT statusMessageChanged();
+}
+
+void AppModel::setBoardSummary(std::optional<BoardSummary> summary) {
+    boardSummary_ = std::move(summary);
+    Q_EMIT boardSummaryChanged();
+}
+
+void AppModel::setDrillFiles(std::vector<DrillFileStats> files) {
+    drillFiles_ = std::move(files);
+    Q_EMIT drillFilesChanged();
+}
+
+void AppModel::setUnits(Units units) {
+    units_ = units;
+    settings_->setValue(unitsKey, units_ == Units::mil ? QStringLiteral("mil") : QStringLiteral("mm"));
+    settings_->sync();
+    Q_EMIT unitsChanged();
+}
+
+void AppModel::setShowGrid(bool on) {
+    showGrid_ = on;
+    Q_EMIT showGridChanged();
+}
+
+void AppModel::setShowOrigin(bool on) {
+    showOrigin_ = on;
+    Q_EMIT showOriginChanged();
+}
+
+void AppModel::setShowCrosshair(bool on) {
+    showCrosshair_ = on;
+    Q_EMIT showCrosshairChanged();
+}
+
+void AppModel::setCamera(const CameraState& camera) {
+    camera_ = camera;
+    applyCamera();
+}
+
+void AppModel::applyCamera() {
+    if (auto* r = renderer()) r->setCamera(camera_);
+    Notifications::post(Notifications::overlayNeedsDisplay);
+    Q_EMIT cameraChanged();
+}
+
+void AppModel::setTool(Tool tool) {
+    tool_ = tool;
+    Q_EMIT toolChanged();
+}
+
+void AppModel::setSelection(std::optional<HitResult> hit) {
+    selection_ = std::move(hit);
+    Q_EMIT selectionChanged();
+}
+
+void AppModel::setMeasurements(std::vector<BoardMeasurement> list) {
+    measurements_ = std::move(list);
+    Q_EMIT measurementsChanged();
+}
+
+void AppModel::setAnnotations(std::vector<Annotation> list) {
+    annotations_ = std::move(list);
+    Q_EMIT annotationsChanged();
+}
+
+void AppModel::setPendingMeasureAnchor(std::optional<Vec2> point) {
+    pendingMeasureAnchor_ = point;
+    Q_EMIT pendingMeasureAnchorChanged();
+}
+
+void AppModel::setPendingAnnotationPreview(std::optional<Annotation> preview) {
+    pendingAnnotationPreview_ = std::move(preview);
+    Q_EMIT pendingAnnotationPreviewChanged();
+}
+
+void AppModel::setCursorWorld(std::optional<Vec2> point) {
+    cursorWorld_ = point;
+    Q_EMIT cursorWorldChanged();
+}
+
+void AppModel::setCompareBase(PackagePtr base) {
+    compareBase_ = std::move(base);
+    compareCache_.clear();
+    compareCacheValid_ = false;
+    Q_EMIT compareBaseChanged();
+}
+
+void AppModel::setCompareBaseName(std::string name) {
+    compareBaseName_ = std::move(name);
+    Q_EMIT compareBaseNameChanged();
+}
+
+void AppModel::setCompareDiff(std::optional<PackageDiff> diff) {
+    compareDiff_ = std::move(diff);
+    compareCache_.clear();
+    compareCacheValid_ = false;
+    Q_EMIT compareDiffChanged();
+}
+
+void AppModel::setCompareRows(std::vector<CompareRow> rows) {
+    compareRows_ = std::move(rows);
+    compareCache_.clear();
+    compareCacheValid_ = false;
+    Q_EMIT compareRowsChanged();
+}
+
+void AppModel::setCompareHighlight(std::optional<DiffChange> change) {
+    compareHighlight_ = std::move(change);
+    Q_EMIT compareHighlightChanged();
+}
+
+void AppModel::setDfmReport(std::optional<DFMReport> report) {
+    dfmReport_ = std::move(report);
+    Q_EMIT dfmReportChanged();
+}
+
+void AppModel::setPresets(std::vector<ManufacturingPreset> list) {
+    presets_ = std::move(list);
+    Q_EMIT presetsChanged();
+}
+
+void AppModel::setActivePreset(std::optional<ManufacturingPreset> preset) {
+    activePreset_ = std::move(preset);
+    writeActivePresetSetting();
+    Q_EMIT activePresetChanged();
+    recheck();
+}
+
+BoardRenderer* AppModel::renderer() const { return rendererAlive_.expired() ? nullptr : renderer_; }
+
+void AppModel::setRenderer(BoardRenderer* renderer) {
+    renderer_ = renderer;
+    rendererAlive_ = renderer ? renderer->lifetime() : std::weak_ptr<const void>();
+}
+
+void AppModel::setLastScreenshot(QImage image) {
+    lastScreenshot_ = std::move(image);
+    Q_EMIT lastScreenshotChanged();
+}
+
+// ---- Import and installation ------------------------------------------------------------------------------
+
+void AppModel::importURL(const std::filesystem::path& url) {
+    const std::string name = lastPathComponent(url);
+    setStatusMessage("Importing " + name + "\u2026");
+
+    QPointer<AppModel> guard(this);
+    const PackageImporter importer = importer_;
+    QThreadPool::globalInstance()->start([guard, importer, url, name] {
+        const auto start = std::chrono::steady_clock::now();
+        PackagePtr package;
+        std::string failure;
+        try {
+            package = std::make_shared<const PCBPackage>(importer.importAny(url));
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        if (package) {
+            Bytes data;
+            try {
+                data = readWholeFile(url);
+            } catch (const std::exception&) {
+                data.clear();  // a folder has no bytes of its own
+            }
+            // The cache is thread-safe; filling it here keeps the copy off the GUI thread.
+            DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+        }
+        onGuiThread([guard, package, failure, name, start] {
+            if (!guard) return;
+            if (!package) {
+                guard->setStatusMessage("Import failed: " + failure);
+                Q_EMIT guard->importFinished(false);
+                return;
+            }
+            guard->loadPackage(package);
+            const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
+            guard->setStatusMessage(name + " \u2014 " + std::to_string(package->files.size()) + " files, " +
+                                    formatFixed(elapsed.count(), 0) + " ms");
+            Q_EMIT guard->importFinished(true);
+        });
+    });
+}
+
+void AppModel::loadPackage(PackagePtr package) {
+    if (!package) return;
+    // The upload that leaving compare mode would make is redone at once for the new package.
+    resetCompareState();
+    setPackage(package);
+    setDfmReport(std::nullopt);
+    setMeasurements({});
+    setAnnotations({});
+    setSelection(std::nullopt);
+    setPendingMeasureAnchor(std::nullopt);
+
+    std::vector<DrillFileStats> drills;
+    for (const auto& f : package->files) {
+        if (!f.drill) continue;
+        DrillFileStats d{f.fileName, f.drill->stats(), 0, 0};
+        for (const auto& hit : f.drill->hits) {
+            if (hit.plating == Plating::pth) ++d.pthCount;
+            else if (hit.plating == Plating::npth) ++d.npthCount;
+        }
+        drills.push_back(std::move(d));
+    }
+    setDrillFiles(std::move(drills));
+
+    refreshSummary();
+
+    if (auto dims = measureEngine_.boardDimensionMeasurement(*package, units_)) {
+        const bool present = std::any_of(measurements_.begin(), measurements_.end(), [](const BoardMeasurement& m) {
+            return m.kind == MeasurementKind::boardDimensions;
+        });
+        if (!present) {
+            auto list = measurements_;
+            list.insert(list.begin(), std::move(*dims));
+            if (list.size() > maxMeasurements) list.resize(maxMeasurements);
+            setMeasurements(std::move(list));
+        }
+    }
+
+    const BBox board = package->boardBBox();
+    if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {
+        hasFitted_ = true;
+        fitBBox(board);
+    }
+    recheck();
+}
+
+void AppModel::refreshSummary() {
+    if (!package_) return;
+    BoardSummaryEngine engine;
+    engine.timeBudget = summaryTimeBudget;
+    setBoardSummary(engine.summarize(*package_));
+}
+
+void AppModel::resetCompareState() {
+    setCompareBase(nullptr);
+    setCompareDiff(std::nullopt);
+    setCompareRows({});
+    setCompareHighlight(std::nullopt);
+}
+
+void AppModel::clearCompare() {
+    resetCompareState();
+    syncRenderer();
+}
+
+// ---- Layers -----------------------------------------------------------------------------------------------
+
+double AppModel::defaultOpacity(const LayerType& type) {
+    if (type.as<LayerType::SolderMask>()) return 0.45;
+    if (type.as<LayerType::Paste>()) return 0.8;
+    if (type.as<LayerType::Silkscreen>()) return 0.9;
+    return 1.0;
+}
+
+QColor AppModel::defaultLayerColor(const LayerType& type) {
+    const RGBAColor c = CGRenderer::defaultColor(type);
+    QColor color = QColor::fromRgbF(static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b),
+                                    static_cast<float>(c.a));
+    return color.isValid() ? color : QColor(0, 122, 255);  // the system blue
+}
+
+RendererColor AppModel::simdColor(const QColor& color) {
+    if (!color.isValid()) return {1.0f, 1.0f, 1.0f, 1.0f};
+    const QColor rgb = color.toRgb();
+    return {rgb.redF(), rgb.greenF(), rgb.blueF(), 1.0f};
+}
+
+std::vector<std::size_t> AppModel::filesInCategoryOrder() const {
+    std::vector<std::size_t> order;
+    if (!package_) return order;
+    order.reserve(package_->files.size());
+    for (std::size_t i = 0; i < package_->files.size(); ++i) order.push_back(i);
+    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+        return PackageImporter::layerOrder(package_->files[a].layerType) <
+               PackageImporter::layerOrder(package_->files[b].layerType);
+    });
+    return order;
+}
+
+void AppModel::rebuildLayers() {
+    if (!package_) {
+        setLayerStates({});
+        return;
+    }
+    std::vector<LayerState> states;
+    states.reserve(package_->files.size());
+    for (std::size_t i : filesInCategoryOrder()) {
+        const PackageFile& f = package_->files[i];
+        LayerState s;
+        s.id = f.fileName;
+        s.displayName = f.fileName;
+        s.typeName = f.layerType.displayName();
+        s.visible = true;
+        s.opacity = defaultOpacity(f.layerType);
+        s.color = defaultLayerColor(f.layerType);
+        s.categoryOrder = PackageImporter::layerOrder(f.layerType);
+        s.objectCount = f.gerber ? static_cast<std::int64_t>(f.gerber->objects.size()) : f.drill ? f.drill->totalCount() : 0;
+        states.push_back(std::move(s));
+    }
+    setLayerStates(std::move(states));
+    syncRenderer();
+}
+
+bool AppModel::isNegativePlane(const PackageFile& file) {
+    if (!file.gerber) return false;
+    if (file.filePolarityNegative()) return true;
+    if (!file.layerType.as<LayerType::SolderMask>() || file.gerber->objects.empty()) return false;
+    return std::all_of(file.gerber->objects.begin(), file.gerber->objects.end(),
+                       [](const PCBObject& o) { return o.polarity == Polarity::clear; });
+}
+
+void AppModel::ensureLayerMeshes(const std::vector<std::size_t>& fileIndices) {
+    std::vector<std::size_t> missing;
+    for (std::size_t i : fileIndices)
+        if (!layerMeshes_.count(package_->files[i].fileName)) missing.push_back(i);
+    if (missing.empty()) return;
+    // The largest files first, so that no thread is left with a big one at the end.
+    auto weight = [this](std::size_t i) {
+        const auto& f = package_->files[i];
+        return (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
+    };
+    std::stable_sort(missing.begin(), missing.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
+
+    const BBox board = package_->boardBBox();
+    const GeometryEngine geom;
+    std::vector<std::shared_ptr<const TessellatedLayer>> made(missing.size());
+    const PCBPackage& pkg = *package_;
+    parallelFor(missing.size(), [&](std::size_t k) {
+        const PackageFile& f = pkg.files[missing[k]];
+        TessellatedLayer layer = f.gerber && !f.drill ? geom.tessellate(f.gerber->objects) : geom.tessellate(f.objects());
+        if (board.isValid() && isNegativePlane(f)) layer = negativePlaneMesh(std::move(layer), board, negativePlaneMarginMM);
+        made[k] = std::make_shared<const TessellatedLayer>(std::move(layer));
+    });
+    for (std::size_t k = 0; k < missing.size(); ++k) layerMeshes_[pkg.files[missing[k]].fileName] = std::move(made[k]);
+}
+
+void AppModel::syncRenderer() {
+    BoardRenderer* r = renderer();
+    if (!r || !package_) return;
+    r->removeAllLayers();
+    if (compareDiff_) {
+        syncCompareRenderer();
+        return;
+    }
+
+    auto stateFor = [this](const std::string& id) -> const LayerState* {
+        for (const auto& s : layerStates_)
+            if (s.id == id) return &s;
+        return nullptr;
+    };
+    std::vector<std::size_t> order;
+    for (std::size_t i : filesInCategoryOrder())
+        if (stateFor(package_->files[i].fileName)) order.push_back(i);
+    ensureLayerMeshes(order);
+
+    // Solo ids of layers that no longer exist are ignored.
+    const bool soloActive = std::any_of(layerStates_.begin(), layerStates_.end(),
+                                        [this](const LayerState& s) { return soloSet_.count(s.id) > 0; });
+    for (std::size_t i : order) {
+        const std::string& name = package_->files[i].fileName;
+        const LayerState& s = *stateFor(name);
+        const bool visible = s.visible && !(soloActive && !soloSet_.count(s.id));
+        r->setLayer(layerRendererID(name), simdColor(s.color), static_cast<float>(s.opacity), visible, layerMeshes_.at(name));
+    }
+}
+
+void AppModel::recheck() {
+    if (!package_) return;
+    QPointer<AppModel> guard(this);
+    PackagePtr package = package_;
+    std::optional<ManufacturingPreset> preset = activePreset_;
+    QThreadPool::globalInstance()->start([guard, package, preset] {
+        std::optional<DFMReport> report;
+        try {
+            report = DFMEngine().runChecks(*package, preset);
+        } catch (const std::exception&) {
+        }
+        onGuiThread([guard, report] {
+            if (!guard) return;
+            if (report) guard->setDfmReport(report);
+            Q_EMIT guard->checksFinished();
+        });
+    });
+}
+
+void AppModel::toggleSolo(const std::string& id) {
+    if (!soloSet_.erase(id)) soloSet_.insert(id);
+    syncRenderer();
+    Q_EMIT soloChanged();
+}
+
+void AppModel::setLayerVisible(const std::string& id, bool visible) {
+    for (auto& s : layerStates_) {
+        if (s.id != id) continue;
+        s.visible = visible;
+        Q_EMIT layerStatesChanged();
+        syncRenderer();
+        return;
+    }
+}
+
+void AppModel::setLayerColor(const std::string& id, const QColor& color) {
+    for (auto& s : layerStates_) {
+        if (s.id != id) continue;
+        s.color = color;
+        Q_EMIT layerStatesChanged();
+        syncRenderer();
+        return;
+    }
+}
+
+void AppModel::moveLayer(const std::string& id, bool up) {
+    const auto it = std::find_if(layerStates_.begin(), layerStates_.end(), [&](const LayerState& s) { return s.id == id; });
+    if (it == layerStates_.end()) return;
+    const auto i = static_cast<std::ptrdiff_t>(it - layerStates_.begin());
+    const std::ptrdiff_t target = up ? i - 1 : i + 1;
+    if (target < 0 || target >= static_cast<std::ptrdiff_t>(layerStates_.size())) return;
+    std::swap(layerStates_[static_cast<std::size_t>(i)], layerStates_[static_cast<std::size_t>(target)]);
+    Q_EMIT layerStatesChanged();
+    syncRenderer();
+}
+
+void AppModel::setManualLayerType(const std::string& fileName, const LayerType& type) {
+    if (!package_) return;
+    auto changed = std::make_shared<PCBPackage>(*package_);
+    const auto it = std::find_if(changed->files.begin(), changed->files.end(),
+                                 [&](const PackageFile& f) { return f.fileName == fileName; });
+    if (it == changed->files.end()) return;
+    it->layerType = type;
+    it->confidence = DetectionConfidence::manual;
+    setPackage(std::move(changed));
+    setStatusMessage("Layer type of " + fileName + " set to " + type.displayName());
+    // The summary and the checks judge layer roles: an outline just set is no longer missing.
+    refreshSummary();
+    recheck();
+}
+
+// ---- Comparison -------------------------------------------------------------------------------------------
+
+void AppModel::startCompare(PackagePtr base, const std::string& baseName, PackagePtr revised) {
+    if (!base || !revised) return;
+    // Everything below uploads again, so leaving the old mode sends nothing of its own.
+    resetCompareState();
+    PackageDiff diff = DiffEngine{compareToleranceMM}.compare(*base, *revised);
+    setCompareBase(base);
+    setCompareBaseName(baseName);
+    setCompareDiff(diff);
+    setPackage(revised);
+
+    std::vector<CompareRow> rows;
+    rows.reserve(diff.layers.size());
+    for (const auto& l : diff.layers)
+        rows.push_back(CompareRow{l.layerKey, static_cast<std::int64_t>(l.added.size()),
+                                  static_cast<std::int64_t>(l.removed.size()), l.added, l.removed});
+    std::stable_sort(rows.begin(), rows.end(), [](const CompareRow& a, const CompareRow& b) {
+        return a.addedCount + a.removedCount > b.addedCount + b.removedCount;
+    });
+    setCompareRows(std::move(rows));
+    setStatusMessage("Compare " + baseName + " \u2192 " + diff.nameB + ": " + std::to_string(diff.totalChanges()) +
+                     " changes");
+
+    const BBox board = revised->boardBBox();
+    if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {
+        hasFitted_ = true;
+        fitBBox(board);
+    }
+    syncRenderer();
+}
+
+CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPackage& base, const PCBPackage& revised) {
+    auto objectsFor = [&row](const PCBPackage& pkg) {
+        std::vector<PCBObject> list;
+        for (const auto& f : pkg.files) {
+            if (f.layerType.displayName() != row.layerKey && !(row.layerKey == "Drill" && f.drill)) continue;
+            auto objs = f.objects();
+            list.insert(list.end(), std::make_move_iterator(objs.begin()), std::make_move_iterator(objs.end()));
+        }
+        return list;
+    };
+    std::vector<PCBObject> a = objectsFor(base);
+    std::vector<PCBObject> b = objectsFor(revised);
+
+    // Rows that join several files repeat stored indices (drill hits start at 0 in every file), so list A
+    // is numbered by position for the match and given its own indices back afterwards.
+    std::vector<std::int64_t> stored(a.size());
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        stored[i] = a[i].index;
+        a[i].index = static_cast<std::int64_t>(i);
+    }
+    ObjectDiff diff = DiffEngine{compareToleranceMM}.compareObjects(a, b);
+    std::vector<bool> isRemoved(a.size(), false);
+    for (auto& o : diff.removed) {
+        const auto pos = static_cast<std::size_t>(o.index);
+        isRemoved[pos] = true;
+        o.index = stored[pos];
+    }
+    CompareGroups groups;
+    groups.same.reserve(a.size() - std::min(a.size(), diff.removed.size()));
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (isRemoved[i]) continue;
+        a[i].index = stored[i];
+        groups.same.push_back(std::move(a[i]));
+    }
+    groups.removed = std::move(diff.removed);
+    groups.added = std::move(diff.added);
+    return groups;
+}
+
+void AppModel::ensureCompareCaches() {
+    if (compareCacheValid_) return;
+    compareCache_.clear();
+    compareCacheValid_ = true;
+    if (!package_ || !compareBase_ || !compareDiff_) return;
+
+    const std::size_t n = compareRows_.size();
+    std::vector<std::shared_ptr<CompareRowCache>> made(n);
+    const GeometryEngine geom;
+    const PCBPackage& base = *compareBase_;
+    const PCBPackage& revised = *package_;
+    parallelFor(n, [&](std::size_t i) {
+        auto cache = std::make_shared<CompareRowCache>();
+        auto groups = std::make_shared<CompareGroups>(compareGroupedObjects(compareRows_[i], base, revised));
+        cache->same = tessellateShared(geom, groups->same);
+        cache->removed = tessellateShared(geom, groups->removed);
+        cache->added = tessellateShared(geom, groups->added);
+        cache->groups = std::move(groups);
+        made[i] = std::move(cache);
+    });
+    for (std::size_t i = 0; i < n; ++i) compareCache_.emplace(compareRows_[i].layerKey, std::move(made[i]));
+}
+
+std::shared_ptr<const CompareGroups> AppModel::compareGroups(const std::string& layerKey) {
+    ensureCompareCaches();
+    const auto it = compareCache_.find(layerKey);
+    return it == compareCache_.end() ? nullptr : it->second->groups;
+}
+
+void AppModel::syncCompareRenderer() {
+    BoardRenderer* r = renderer();
+    if (!package_ || !compareBase_ || !compareDiff_ || !r) return;
+    ensureCompareCaches();
+    for (const auto& row : compareRows_) {
+        const auto it = compareCache_.find(row.layerKey);
+        if (it == compareCache_.end()) continue;
+        const CompareRowCache& c = *it->second;
+        if (c.groups->same.empty() && c.groups->removed.empty() && c.groups->added.empty()) continue;
+        const std::string prefix = "diff:" + row.layerKey;
+        r->setLayer(prefix + ":same", kSameColor, kSameOpacity, true, c.same);
+        r->setLayer(prefix + ":removed", kRemovedColor, kChangeOpacity, true, c.removed);
+        r->setLayer(prefix + ":added", kAddedColor, kChangeOpacity, true, c.added);
+    }
+}
+
+// ---- Camera -----------------------------------------------------------------------------------------------
+
+void AppModel::fitBBox(const BBox& box) {
+    if (!box.isValid()) return;
+    const double W = canvasSize_.width(), H = canvasSize_.height();
+    if (!(W > 10)) return;
+    const double k = std::min(W / std::max(1.6 * box.width(), 0.5), H / std::max(1.6 * box.height(), 0.5));
+    const Vec2 center = box.center();
+    // A scale of zero or one that is not finite would make every later mapping from the view divide by it.
+    if (!(k > 0) || !std::isfinite(k) || !std::isfinite(center.x) || !std::isfinite(center.y)) return;
+    camera_.center = center;
+    camera_.pxPerMM = k;
+    applyCamera();
+}
+
+void AppModel::zoomTo(Vec2 position, double spanMM) {
+    if (!std::isfinite(position.x) || !std::isfinite(position.y)) return;
+    camera_.center = position;
+    const double W = canvasSize_.width(), H = canvasSize_.height();
+    if (W > 10) {
+        const double k = std::min(W, H) / std::max(spanMM, 0.5);
+        if (k > 0 && std::isfinite(k)) camera_.pxPerMM = k;
+    }
+    applyCamera();
+}
+
+void AppModel::canvasSizeChanged(QSizeF size) {
+    const QSizeF old = canvasSize_;
+    canvasSize_ = size;
+    if (isUsableCanvas(old) || !isUsableCanvas(size) || hasFitted_ || !package_) return;
+    const BBox board = package_->boardBBox();
+    if (!board.isValid()) return;
+    hasFitted_ = true;
+    fitBBox(board);
+}
+
+// ---- Measurements -----------------------------------------------------------------------------------------
+
+void AppModel::addMeasurement(BoardMeasurement measurement) {
+    auto list = measurements_;
+    const bool hasDimensions = std::any_of(list.begin(), list.end(), [](const BoardMeasurement& m) {
+        return m.kind == MeasurementKind::boardDimensions;
+    });
+    list.insert(list.begin() + (hasDimensions ? 1 : 0), std::move(measurement));
+    if (list.size() > maxMeasurements) list.resize(maxMeasurements);
+    setMeasurements(std::move(list));
+}
+
+void AppModel::clearMeasurements() {
+    auto list = measurements_;
+    std::erase_if(list, [](const BoardMeasurement& m) { return m.kind != MeasurementKind::boardDimensions; });
+    setMeasurements(std::move(list));
+}
+
+} // namespace corvane

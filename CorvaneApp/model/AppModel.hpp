@@ -1,0 +1,270 @@
+#pragma once
+// The desktop program's one state object: the board on screen, its layers, checks, comparison, camera and
+// measurements, and the user settings. GUI thread only: background work hands its results back through
+// queued calls before anything here is touched.
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include <QColor>
+#include <QImage>
+#include <QObject>
+#include <QPointer>
+#include <QSettings>
+#include <QSizeF>
+#include <QWidget>
+
+#include "analysis/DiffEngine.hpp"
+#include "analysis/MeasureEngine.hpp"
+#include "analysis/RevisionStore.hpp"
+#include "canvas/CameraState.hpp"
+#include "import/PackageImporter.hpp"
+#include "model/Annotation.hpp"
+#include "model/BoardRenderer.hpp"
+#include "model/LayerState.hpp"
+#include "model/Model.hpp"
+#include "model/Tool.hpp"
+
+namespace corvane {
+
+// The three groups of one compare row: in both revisions, only in A, only in B.
+struct CompareGroups {
+    std::vector<PCBObject> same;
+    std::vector<PCBObject> removed;
+    std::vector<PCBObject> added;
+};
+
+class AppModel : public QObject {
+    Q_OBJECT
+public:
+    using PackagePtr = std::shared_ptr<const PCBPackage>;
+
+    // Settings keys; "launchedOnce" belongs to the application delegate, which shares these settings.
+    static constexpr const char* unitsKey = "units";
+    static constexpr const char* presetsKey = "presets";
+    static constexpr const char* activePresetKey = "activePreset";
+    static constexpr const char* launchedOnceKey = "launchedOnce";
+
+    static constexpr double negativePlaneMarginMM = 5.0;
+    static constexpr std::size_t maxMeasurements = 20;
+    static constexpr double compareToleranceMM = 0.0001;
+    static constexpr double summaryTimeBudget = 2.0;
+
+    // Restores the settings from `settings`, or from QSettings("Corvane", "Corvane") when none is given.
+    explicit AppModel(std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
+    ~AppModel() override;
+
+    static std::vector<ManufacturingPreset> builtInPresets();
+    QSettings& settings() { return *settings_; }
+
+    // ---- State ------------------------------------------------------------------------------------------
+    const PackagePtr& package() const { return package_; }
+    // Every assignment rebuilds the layer list.
+    void setPackage(PackagePtr package);
+    const std::vector<LayerState>& layerStates() const { return layerStates_; }
+    void setLayerStates(std::vector<LayerState> states);
+    const std::string& statusMessage() const { return statusMessage_; }
+    void setStatusMessage(std::string message);
+    const std::optional<BoardSummary>& boardSummary() const { return boardSummary_; }
+    void setBoardSummary(std::optional<BoardSummary> summary);
+    const std::vector<DrillFileStats>& drillFiles() const { return drillFiles_; }
+    void setDrillFiles(std::vector<DrillFileStats> files);
+    Units units() const { return units_; }
+    // Every assignment is written to the settings.
+    void setUnits(Units units);
+    bool showGrid() const { return showGrid_; }
+    void setShowGrid(bool on);
+    bool showOrigin() const { return showOrigin_; }
+    void setShowOrigin(bool on);
+    bool showCrosshair() const { return showCrosshair_; }
+    void setShowCrosshair(bool on);
+    const CameraState& camera() const { return camera_; }
+    // Copies the camera into the renderer, asks for the overlay to be redrawn and signals cameraChanged.
+    void setCamera(const CameraState& camera);
+    Tool tool() const { return tool_; }
+    void setTool(Tool tool);
+    const std::optional<HitResult>& selection() const { return selection_; }
+    void setSelection(std::optional<HitResult> hit);
+    const std::vector<BoardMeasurement>& measurements() const { return measurements_; }
+    void setMeasurements(std::vector<BoardMeasurement> list);
+    const std::vector<Annotation>& annotations() const { return annotations_; }
+    void setAnnotations(std::vector<Annotation> list);
+    const std::optional<Vec2>& pendingMeasureAnchor() const { return pendingMeasureAnchor_; }
+    void setPendingMeasureAnchor(std::optional<Vec2> point);
+    const std::optional<Annotation>& pendingAnnotationPreview() const { return pendingAnnotationPreview_; }
+    void setPendingAnnotationPreview(std::optional<Annotation> preview);
+    const std::optional<Vec2>& cursorWorld() const { return cursorWorld_; }
+    void setCursorWorld(std::optional<Vec2> point);
+    const std::optional<Vec2>& pendingTextLocation() const { return pendingTextLocation_; }
+    void setPendingTextLocation(std::optional<Vec2> point) { pendingTextLocation_ = point; }
+    const PackagePtr& compareBase() const { return compareBase_; }
+    void setCompareBase(PackagePtr base);
+    const std::string& compareBaseName() const { return compareBaseName_; }
+    void setCompareBaseName(std::string name);
+    const std::optional<PackageDiff>& compareDiff() const { return compareDiff_; }
+    void setCompareDiff(std::optional<PackageDiff> diff);
+    const std::vector<CompareRow>& compareRows() const { return compareRows_; }
+    void setCompareRows(std::vector<CompareRow> rows);
+    const std::optional<DiffChange>& compareHighlight() const { return compareHighlight_; }
+    void setCompareHighlight(std::optional<DiffChange> change);
+    const std::optional<DFMReport>& dfmReport() const { return dfmReport_; }
+    void setDfmReport(std::optional<DFMReport> report);
+    const std::vector<ManufacturingPreset>& presets() const { return presets_; }
+    // Does not write the settings; savePresets() does.
+    void setPresets(std::vector<ManufacturingPreset> list);
+    const std::optional<ManufacturingPreset>& activePreset() const { return activePreset_; }
+    // Every assignment is written to the settings and runs the checks again.
+    void setActivePreset(std::optional<ManufacturingPreset> preset);
+    void savePresets();
+    // Made on first use.
+    RevisionStore& revisionStore();
+    const MeasureEngine& measureEngine() const { return measureEngine_; }
+    const PackageImporter& importer() const { return importer_; }
+    const std::set<std::string>& soloSet() const { return soloSet_; }
+    // Held without ownership; reads as null once the renderer is gone.
+    BoardRenderer* renderer() const;
+    void setRenderer(BoardRenderer* renderer);
+    QWidget* canvasView() const { return canvasView_; }
+    void setCanvasView(QWidget* view) { canvasView_ = view; }
+    QSizeF canvasSize() const { return canvasSize_; }
+    bool hasFitted() const { return hasFitted_; }
+    void setHasFitted(bool fitted) { hasFitted_ = fitted; }
+    const QImage& lastScreenshot() const { return lastScreenshot_; }
+    void setLastScreenshot(QImage image);
+
+    // ---- Loading and layers -----------------------------------------------------------------------------
+    // Imports a file or folder on a worker thread and installs the result; returns at once.
+    void importURL(const std::filesystem::path& url);
+    void loadPackage(PackagePtr package);
+    void loadPackage(PCBPackage package) { loadPackage(std::make_shared<const PCBPackage>(std::move(package))); }
+    void clearCompare();
+    void rebuildLayers();
+    void syncRenderer();
+    // Runs the manufacturing checks on a worker thread; each run assigns its report when it ends.
+    void recheck();
+    void toggleSolo(const std::string& id);
+    void setLayerVisible(const std::string& id, bool visible);
+    void setLayerColor(const std::string& id, const QColor& color);
+    void moveLayer(const std::string& id, bool up);
+    void setManualLayerType(const std::string& fileName, const LayerType& type);
+
+    static bool isNegativePlane(const PackageFile& file);
+    static double defaultOpacity(const LayerType& type);
+    static QColor defaultLayerColor(const LayerType& type);
+    // Red, green and blue of the colour in sRGB with alpha 1; white for an invalid colour.
+    static RendererColor simdColor(const QColor& color);
+    static std::string layerRendererID(const std::string& fileName) { return "layer:" + fileName; }
+
+    // ---- Comparison, camera, measurements ---------------------------------------------------------------
+    void startCompare(PackagePtr base, const std::string& baseName, PackagePtr revised);
+    static CompareGroups compareGroupedObjects(const CompareRow& row, const PCBPackage& base, const PCBPackage& revised);
+    // The groups of a row of the current comparison, computed once per comparison; null outside compare
+    // mode or for a key that is not a row.
+    std::shared_ptr<const CompareGroups> compareGroups(const std::string& layerKey);
+    void fitBBox(const BBox& box);
+    void zoomTo(Vec2 position, double spanMM);
+    void canvasSizeChanged(QSizeF size);
+    void addMeasurement(BoardMeasurement measurement);
+    void clearMeasurements();
+
+Q_SIGNALS:
+    void packageChanged();
+    void layerStatesChanged();
+    void statusMessageChanged();
+    void boardSummaryChanged();
+    void drillFilesChanged();
+    void unitsChanged();
+    void showGridChanged();
+    void showOriginChanged();
+    void showCrosshairChanged();
+    void cameraChanged();
+    void toolChanged();
+    void selectionChanged();
+    void measurementsChanged();
+    void annotationsChanged();
+    void pendingMeasureAnchorChanged();
+    void pendingAnnotationPreviewChanged();
+    void cursorWorldChanged();
+    void compareBaseChanged();
+    void compareBaseNameChanged();
+    void compareDiffChanged();
+    void compareRowsChanged();
+    void compareHighlightChanged();
+    void dfmReportChanged();
+    void presetsChanged();
+    void activePresetChanged();
+    void soloChanged();
+    void lastScreenshotChanged();
+    // An import started by importURL ended, with its package installed or its failure in the status line.
+    void importFinished(bool succeeded);
+    // A check run started by recheck ended (its report assigned, unless the run failed).
+    void checksFinished();
+
+private:
+    struct CompareRowCache;
+
+    void restoreSettings();
+    void writeActivePresetSetting();
+    void resetCompareState();
+    void syncCompareRenderer();
+    // The renderer geometry of every file of the current package that has a layer row, made at most once
+    // per package.
+    void ensureLayerMeshes(const std::vector<std::size_t>& fileIndices);
+    void ensureCompareCaches();
+    std::vector<std::size_t> filesInCategoryOrder() const;
+    void refreshSummary();
+    void applyCamera();
+
+    std::unique_ptr<QSettings> settings_;
+
+    PackagePtr package_;
+    std::vector<LayerState> layerStates_;
+    std::string statusMessage_;
+    std::optional<BoardSummary> boardSummary_;
+    std::vector<DrillFileStats> drillFiles_;
+    Units units_ = Units::mm;
+    bool showGrid_ = true;
+    bool showOrigin_ = true;
+    bool showCrosshair_ = true;
+    CameraState camera_;
+    Tool tool_ = Tool::select;
+    std::optional<HitResult> selection_;
+    std::vector<BoardMeasurement> measurements_;
+    std::vector<Annotation> annotations_;
+    std::optional<Vec2> pendingMeasureAnchor_;
+    std::optional<Annotation> pendingAnnotationPreview_;
+    std::optional<Vec2> cursorWorld_;
+    std::optional<Vec2> pendingTextLocation_;
+    PackagePtr compareBase_;
+    std::string compareBaseName_;
+    std::optional<PackageDiff> compareDiff_;
+    std::vector<CompareRow> compareRows_;
+    std::optional<DiffChange> compareHighlight_;
+    std::optional<DFMReport> dfmReport_;
+    std::vector<ManufacturingPreset> presets_;
+    std::optional<ManufacturingPreset> activePreset_;
+    std::unique_ptr<RevisionStore> revisionStore_;
+    const MeasureEngine measureEngine_{};
+    const PackageImporter importer_{};
+    std::set<std::string> soloSet_;
+    BoardRenderer* renderer_ = nullptr;
+    std::weak_ptr<const void> rendererAlive_;
+    QPointer<QWidget> canvasView_;
+    QSizeF canvasSize_{0, 0};
+    bool hasFitted_ = false;
+    QImage lastScreenshot_;
+
+    // Meshes of the current package by file name, dropped whenever the package is assigned.
+    std::unordered_map<std::string, std::shared_ptr<const TessellatedLayer>> layerMeshes_;
+    // Groups and meshes of the current comparison by layer key, dropped whenever it changes.
+    std::map<std::string, std::shared_ptr<const CompareRowCache>> compareCache_;
+    bool compareCacheValid_ = false;
+};
+
+} // namespace corvane

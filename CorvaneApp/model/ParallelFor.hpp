@@ -1,0 +1,45 @@
+#pragma once
+// Runs independent pieces of pure work on several threads and waits for all of them.
+#include <algorithm>
+#include <atomic>
+#include <cstddef>
+#include <exception>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace corvane {
+
+// Calls body(i) for i in [0, n), in no particular order, at most `maxThreads` at a time (the caller's thread
+// included). The first exception thrown by a call is rethrown once every call has ended.
+template <class F>
+void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::hardware_concurrency()) {
+    const std::size_t threads = std::min<std::size_t>(n, std::max(1u, maxThreads));
+    if (threads <= 1) {
+        for (std::size_t i = 0; i < n; ++i) body(i);
+        return;
+    }
+    std::atomic<std::size_t> next{0};
+    std::exception_ptr failure;
+    std::mutex failureMutex;
+    auto worker = [&] {
+        for (;;) {
+            const std::size_t i = next.fetch_add(1);
+            if (i >= n) return;
+            try {
+                body(i);
+            } catch (...) {
+                std::lock_guard lock(failureMutex);
+                if (!failure) failure = std::current_exception();
+            }
+        }
+    };
+    std::vector<std::thread> pool;
+    pool.reserve(threads - 1);
+    for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+    worker();
+    for (auto& t : pool) t.join();
+    if (failure) std::rethrow_exception(failure);
+}
+
+} // namespace corvane

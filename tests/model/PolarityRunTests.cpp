@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include <limits>
+
+#include "model/GeometryEngine.hpp"
+
+using namespace corvane;
+
+namespace {
+
+PCBObject flash(double x, Polarity polarity, double diameter = 1.0) {
+    return PCBObject(PCBObjectKind::flash(Vec2{x, 0}), std::nullopt, ApertureShape::circle(diameter), polarity,
+                     std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0);
+}
+
+std::int64_t vertices(const TriangleMesh& m) { return static_cast<std::int64_t>(m.vertices.size() / 2); }
+
+} // namespace
+
+TEST(PolarityRuns, FollowFileOrderAsRangesIntoEachMesh) {
+    const GeometryEngine g;
+    const std::int64_t perFlash = vertices(g.tessellate({flash(0, Polarity::dark)}).dark);
+    ASSERT_GT(perFlash, 0);
+
+    // dark dark | clear | dark | clear clear
+    const auto layer = g.tessellate({flash(0, Polarity::dark), flash(1, Polarity::dark), flash(2, Polarity::clear),
+                                     flash(3, Polarity::dark), flash(4, Polarity::clear),
+                                     flash(5, Polarity::clear)});
+    const std::vector<PolarityRun> expected{
+        {Polarity::dark, 0, 2 * perFlash},
+        {Polarity::clear, 0, perFlash},
+        {Polarity::dark, 2 * perFlash, perFlash},
+        {Polarity::clear, perFlash, 2 * perFlash},
+    };
+    EXPECT_EQ(layer.runs, expected);
+    EXPECT_EQ(vertices(layer.dark), 3 * perFlash);
+    EXPECT_EQ(vertices(layer.clear), 3 * perFlash);
+}
+
+TEST(PolarityRuns, PrimitivesWithoutTrianglesNeitherSplitNorOpenRuns) {
+    const GeometryEngine g;
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    // The clear flash of NaN size draws nothing, so the dark flashes around it stay one run.
+    const auto layer = g.tessellate({flash(0, Polarity::dark), flash(1, Polarity::clear, nan),
+                                     flash(2, Polarity::dark)});
+    ASSERT_EQ(layer.runs.size(), 1u);
+    EXPECT_EQ(layer.runs[0].polarity, Polarity::dark);
+    EXPECT_EQ(layer.runs[0].firstVertex, 0);
+    EXPECT_EQ(layer.runs[0].vertexCount, vertices(layer.dark));
+    EXPECT_TRUE(layer.clear.vertices.empty());
+
+    EXPECT_TRUE(g.tessellate({}).runs.empty());
+}
