@@ -17,9 +17,12 @@
 #include "model/NotificationHub.hpp"
 #include "window/BoardCommands.hpp"
 #include "window/CanvasSlots.hpp"
-#include "window/PanelSlots.hpp"
+#include "panels/InspectorPanel.hpp"
+#include "panels/SidebarView.hpp"
+#include "sheets/SheetPlaceholders.hpp"
+#include "sheets/SheetPresenter.hpp"
 #include "window/StatusBarView.hpp"
-#include "window/Symbols.hpp"
+#include "window/SymbolIcons.hpp"
 #include "window/ToolPicker.hpp"
 #include "window/WelcomeView.hpp"
 
@@ -53,18 +56,6 @@ QWidget* limitWidth(QWidget* panel, int minimum, int maximum) {
     return panel;
 }
 
-const char* sheetNotification(SheetKind kind) {
-    switch (kind) {
-    case SheetKind::compare: return Notifications::openCompareSheet;
-    case SheetKind::drill: return Notifications::openDrillSheet;
-    case SheetKind::checks: return Notifications::openChecksSheet2;
-    case SheetKind::presets: return Notifications::openPresetSheet;
-    case SheetKind::workspace: return Notifications::openWorkspaceSheet;
-    case SheetKind::report: return Notifications::openReportSheet;
-    }
-    return "";
-}
-
 } // namespace
 
 MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(parent), model_(&model) {
@@ -80,7 +71,7 @@ MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(paren
     splitter_->setHandleWidth(1);
     root->addWidget(splitter_);
 
-    splitter_->addWidget(limitWidth(makeSidebarView(model, splitter_), sidebarMinWidth, sidebarMaxWidth));
+    splitter_->addWidget(limitWidth(new SidebarView(&model, splitter_), sidebarMinWidth, sidebarMaxWidth));
 
     auto* column = new QWidget(splitter_);
     column->setObjectName("canvasColumn");
@@ -103,17 +94,16 @@ MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(paren
     columnStack->addWidget(status);
     splitter_->addWidget(column);
 
-    splitter_->addWidget(limitWidth(makeInspectorPanel(model, splitter_), inspectorMinWidth, inspectorMaxWidth));
+    splitter_->addWidget(limitWidth(new InspectorPanel(&model, splitter_), inspectorMinWidth, inspectorMaxWidth));
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
     splitter_->setStretchFactor(2, 0);
 
     buildToolbar();
 
-    for (SheetKind kind : {SheetKind::presets, SheetKind::workspace, SheetKind::compare, SheetKind::drill,
-                           SheetKind::checks, SheetKind::report}) {
-        Notifications::observe(sheetNotification(kind), this, [this, kind] { presentSheet(kind); });
-    }
+    // The presenter answers the six sheet notifications.
+    sheets_ = new SheetPresenter(this, &model);
+    addSheetPlaceholders(*sheets_);
     connect(&model, &AppModel::packageChanged, this, &MainWindowView::refreshWelcome);
     connect(&model, &AppModel::cameraChanged, this, &MainWindowView::refreshToolbar);
     connect(&model, &AppModel::unitsChanged, this, &MainWindowView::refreshToolbar);
@@ -148,12 +138,12 @@ void MainWindowView::buildToolbar() {
            [this] { openPanel(); });
     toolbar_->addSeparator();
     button("toolbar.compare", "Compare", "arrow.left.arrow.right", "Compare two revisions",
-           [this] { presentSheet(SheetKind::compare); });
+           [this] { presentSheet(Notifications::openCompareSheet); });
     button("toolbar.drill", "Drill", "circle.grid.2x2", "Drill view with PTH/NPTH statistics",
-           [this] { presentSheet(SheetKind::drill); });
+           [this] { presentSheet(Notifications::openDrillSheet); });
     button("toolbar.checks", "Checks", "checkmark.shield", "Quick checks against your factory preset",
-           [this] { presentSheet(SheetKind::checks); });
-    button("toolbar.report", "Report", "doc.richtext", "Export PDF report", [this] { presentSheet(SheetKind::report); });
+           [this] { presentSheet(Notifications::openChecksSheet2); });
+    button("toolbar.report", "Report", "doc.richtext", "Export PDF report", [this] { presentSheet(Notifications::openReportSheet); });
     toolbar_->addSeparator();
     button("toolbar.fit", "Fit", "arrow.up.left.and.arrow.down.right", QString(), [this] { fitBoard(); });
     viewAction_ = button("toolbar.view", "Top View", "arrow.triangle.2.circlepath", "Flip top/bottom view (mirror)",
@@ -234,31 +224,8 @@ void MainWindowView::showEvent(QShowEvent* event) {
     splitter_->setSizes({sidebarWidth, std::max(0, width() - sidebarWidth - inspectorWidth - handles), inspectorWidth});
 }
 
-void MainWindowView::presentSheet(SheetKind kind) {
-    if (!model_) return;
-    auto& slot = sheets_[static_cast<std::size_t>(kind)];
-    if (slot) {
-        slot->raise();
-        slot->activateWindow();
-        return;
-    }
-    // A sheet asked for from an open sheet (the presets from the checks) belongs on top of it.
-    QWidget* parent = QApplication::activeModalWidget();
-    if (!qobject_cast<QDialog*>(parent)) parent = window();
-    QDialog* sheet = nullptr;
-    switch (kind) {
-    case SheetKind::compare: sheet = makeCompareSheet(*model_, parent); break;
-    case SheetKind::drill: sheet = makeDrillSheet(*model_, parent); break;
-    case SheetKind::checks: sheet = makeChecksSheet(*model_, parent); break;
-    case SheetKind::presets: sheet = makePresetSheet(*model_, parent); break;
-    case SheetKind::workspace: sheet = makeWorkspaceSheet(*model_, parent); break;
-    case SheetKind::report: sheet = makeReportSheet(*model_, parent); break;
-    }
-    if (!sheet) return;
-    sheet->setAttribute(Qt::WA_DeleteOnClose);
-    sheet->setWindowModality(Qt::WindowModal);
-    slot = sheet;
-    sheet->open();
+void MainWindowView::presentSheet(const QString& name) {
+    if (sheets_) sheets_->present(name);
 }
 
 } // namespace corvane

@@ -1,7 +1,6 @@
 #pragma once
 // The content of the main window: sidebar, canvas column (tool picker, canvas with the welcome panel over it,
 // status bar) and inspector side by side; the window toolbar; the six sheets; dropped files.
-#include <array>
 #include <filesystem>
 
 #include <QList>
@@ -11,6 +10,7 @@
 
 class QDialog;
 class QSplitter;
+class QString;
 class QToolBar;
 class QToolButton;
 class QAction;
@@ -18,9 +18,8 @@ class QAction;
 namespace corvane {
 
 class AppModel;
+class SheetPresenter;
 class WelcomeView;
-
-enum class SheetKind { compare, drill, checks, presets, workspace, report };
 
 class MainWindowView : public QWidget {
     Q_OBJECT
@@ -43,10 +42,9 @@ public:
     void fitBoard();
     // Imports the first local file among `urls`; false when there is none to take.
     bool handleDrop(const QList<QUrl>& urls);
-    // Shows the sheet, or raises it when it is already open. A sheet asked for by an open sheet sits on it.
-    void presentSheet(SheetKind kind);
-    // The sheet of this kind while it is open.
-    QDialog* openSheet(SheetKind kind) const { return sheets_[static_cast<std::size_t>(kind)]; }
+    // Shows the sheet that the notification `name` asks for, or raises it when it is already open.
+    void presentSheet(const QString& name);
+    SheetPresenter* sheets() const { return sheets_; }
 
 protected:
     void dragEnterEvent(QDragEnterEvent* event) override;
@@ -66,7 +64,7 @@ private:
     QWidget* canvas_ = nullptr;
     WelcomeView* welcome_ = nullptr;
     bool sizedOnce_ = false;
-    std::array<QPointer<QDialog>, 6> sheets_;
+    SheetPresenter* sheets_ = nullptr;
 };
 
 } // namespace corvane

@@ -6,7 +6,7 @@
 
 #include "model/AppModel.hpp"
 #include "model/Format.hpp"
-#include "window/Symbols.hpp"
+#include "panels/PanelStyle.hpp"
 
 namespace corvane {
 
@@ -18,15 +18,15 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 QLabel* captionLabel(const QString& name, QWidget* parent) {
     auto* label = new QLabel(parent);
     label->setObjectName(name);
-    label->setFont(textStyleFont(TextStyle::caption));
-    label->setForegroundRole(QPalette::PlaceholderText);  // the secondary text colour
+    label->setFont(ui::captionFont());
+    ui::setTextColor(label, ui::secondaryColor());
     return label;
 }
 
 QCheckBox* toggle(const QString& title, const QString& name, QWidget* parent) {
     auto* box = new QCheckBox(title, parent);
     box->setObjectName(name);
-    box->setFont(textStyleFont(TextStyle::caption));
+    box->setFont(ui::captionFont());
     box->setFocusPolicy(Qt::NoFocus);
     return box;
 }
@@ -65,14 +65,14 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     row->addStretch(1);
     cursor_ = new QLabel(this);
     cursor_->setObjectName("status.cursor");
-    cursor_->setFont(systemFontOfPixelSize(11));  // the system font's digits are of equal width
+    cursor_->setFont(ui::pixelFont(11, QFont::Normal, true));
     row->addWidget(cursor_);
     zoom_ = captionLabel("status.zoom", this);
     row->addWidget(zoom_);
     message_ = new ElidedLabel(this);
     message_->setObjectName("status.message");
-    message_->setFont(textStyleFont(TextStyle::caption));
-    message_->setForegroundRole(QPalette::PlaceholderText);
+    message_->setFont(ui::captionFont());
+    ui::setTextColor(message_, ui::secondaryColor());
     // A long message gives way; the switches stay visible.
     message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     row->addWidget(message_, 1);

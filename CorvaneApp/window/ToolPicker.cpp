@@ -7,7 +7,7 @@
 
 #include "model/AppModel.hpp"
 #include "window/BoardCommands.hpp"
-#include "window/Symbols.hpp"
+#include "panels/PanelStyle.hpp"
 
 namespace corvane {
 
@@ -15,7 +15,7 @@ ToolButton::ToolButton(const QString& title, QWidget* parent) : QAbstractButton(
     setText(title);
     setCheckable(true);
     setFocusPolicy(Qt::NoFocus);
-    setFont(systemFontOfPixelSize(11));
+    setFont(ui::pixelFont(11));
     setCursor(Qt::PointingHandCursor);
 }
 
@@ -71,16 +71,9 @@ QString ToolPicker::buttonName(Tool tool) {
 
 namespace {
 QPushButton* linkButton(const QString& title, const QString& name, QWidget* parent) {
-    auto* button = new QPushButton(title, parent);
+    auto* button = ui::linkButton(title, parent);
     button->setObjectName(name);
-    button->setFlat(true);
-    button->setAutoDefault(false);
     button->setFocusPolicy(Qt::NoFocus);
-    button->setFont(textStyleFont(TextStyle::caption));
-    button->setCursor(Qt::PointingHandCursor);
-    QPalette pal = button->palette();
-    pal.setColor(QPalette::ButtonText, pal.color(QPalette::Link));
-    button->setPalette(pal);
     return button;
 }
 } // namespace

@@ -13,7 +13,8 @@
 
 #include "model/AppModel.hpp"
 #include "model/NotificationHub.hpp"
-#include "window/Symbols.hpp"
+#include "panels/PanelStyle.hpp"
+#include "window/SymbolIcons.hpp"
 
 namespace corvane {
 
@@ -46,7 +47,6 @@ void openSample(AppModel& model) {
 } // namespace SampleLoader
 
 namespace {
-const QColor kGreen(0x30, 0xd1, 0x58);
 
 QLabel* label(const QString& text, const QString& name, const QFont& font, QWidget* parent) {
     auto* l = new QLabel(text, parent);
@@ -54,12 +54,6 @@ QLabel* label(const QString& text, const QString& name, const QFont& font, QWidg
     l->setFont(font);
     l->setAlignment(Qt::AlignHCenter);
     return l;
-}
-
-void setTextColor(QWidget* w, const QColor& color) {
-    QPalette pal = w->palette();
-    pal.setColor(QPalette::WindowText, color);
-    w->setPalette(pal);
 }
 } // namespace
 
@@ -73,23 +67,23 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent) : QWidget(parent), mo
     auto* symbol = new QLabel(this);
     symbol->setObjectName("welcome.symbol");
     symbol->setProperty("symbol", QStringLiteral("cpu"));
-    symbol->setPixmap(symbolPixmap(QStringLiteral("cpu"), kGreen, 56));
+    symbol->setPixmap(symbolPixmap(QStringLiteral("cpu"), ui::green(), 56));
     symbol->setAlignment(Qt::AlignHCenter);
     stack->addWidget(symbol, 0, Qt::AlignHCenter);
 
-    stack->addWidget(label(QStringLiteral("Corvane"), "welcome.title", textStyleFont(TextStyle::largeTitle), this),
+    stack->addWidget(label(QStringLiteral("Corvane"), "welcome.title", ui::pixelFont(26, QFont::Bold), this),
                      0, Qt::AlignHCenter);
     auto* subtitle = label(QStringLiteral("Review PCB manufacturing files on your computer\nbefore you send them to "
                                           "production."),
-                           "welcome.subtitle", textStyleFont(TextStyle::body), this);
-    subtitle->setForegroundRole(QPalette::PlaceholderText);
+                           "welcome.subtitle", ui::pixelFont(13), this);
+    ui::setTextColor(subtitle, ui::secondaryColor());
     stack->addWidget(subtitle, 0, Qt::AlignHCenter);
 
     auto* actions = new QVBoxLayout();
     actions->setSpacing(8);
     actions->setAlignment(Qt::AlignHCenter);
     actions->addWidget(label(QStringLiteral("Drop a manufacturer package .zip here"), "welcome.dropPrompt",
-                             textStyleFont(TextStyle::headline), this),
+                             ui::headlineFont(), this),
                        0, Qt::AlignHCenter);
     auto* open = new QPushButton(QStringLiteral("Open Package\u2026"), this);
     open->setObjectName("welcome.open");
@@ -111,20 +105,18 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent) : QWidget(parent), mo
     auto* lock = new QLabel(this);
     lock->setObjectName("welcome.privacySymbol");
     lock->setProperty("symbol", QStringLiteral("lock.shield.fill"));
-    lock->setPixmap(symbolPixmap(QStringLiteral("lock.shield.fill"), kGreen, 12));
+    lock->setPixmap(symbolPixmap(QStringLiteral("lock.shield.fill"), ui::green(), 12));
     privacyRow->addWidget(lock);
     auto* privacy = label(QStringLiteral("100% local PCB review \u2014 your design never leaves this computer."),
-                          "welcome.privacy", textStyleFont(TextStyle::caption), this);
-    setTextColor(privacy, kGreen);
+                          "welcome.privacy", ui::captionFont(), this);
+    ui::setTextColor(privacy, ui::green());
     privacyRow->addWidget(privacy);
     privacyRow->addStretch(1);
     stack->addLayout(privacyRow);
 
     auto* formats = label(QStringLiteral("Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon drill \u00B7 ZIP packages"),
-                          "welcome.formats", textStyleFont(TextStyle::caption2), this);
-    QColor tertiary = palette().color(QPalette::WindowText);
-    tertiary.setAlphaF(0.5f);
-    setTextColor(formats, tertiary);
+                          "welcome.formats", ui::caption2Font(), this);
+    ui::setTextColor(formats, ui::tertiaryColor());
     stack->addWidget(formats, 0, Qt::AlignHCenter);
 }
 

@@ -1,4 +1,4 @@
-#include "window/Symbols.hpp"
+#include "window/SymbolIcons.hpp"
 
 #include <QApplication>
 #include <QPainter>
@@ -6,24 +6,6 @@
 #include <QPalette>
 
 namespace corvane {
-
-QFont systemFontOfPixelSize(int pixelSize, bool bold) {
-    QFont font = QApplication::font();
-    font.setPixelSize(pixelSize);
-    font.setBold(bold);
-    return font;
-}
-
-QFont textStyleFont(TextStyle style) {
-    switch (style) {
-    case TextStyle::largeTitle: return systemFontOfPixelSize(26, true);
-    case TextStyle::headline: return systemFontOfPixelSize(13, true);
-    case TextStyle::body: return systemFontOfPixelSize(13);
-    case TextStyle::caption: return systemFontOfPixelSize(11);
-    case TextStyle::caption2: return systemFontOfPixelSize(10);
-    }
-    return systemFontOfPixelSize(13);
-}
 
 namespace {
 
