@@ -11,6 +11,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QEvent>
 #include <QLayout>
 #include <QMainWindow>
 #include <QPageLayout>
@@ -254,6 +255,8 @@ void AutomationHooks::fire() {
     if (fired_) return;
     fired_ = true;
     deadline_.stop();
+    // Work that just ended changed texts and rows whose layouts are still queued; settle them first.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     if (capture_ == Capture::png) capturePNG();
     if (capture_ == Capture::pdf) capturePDF();
 }

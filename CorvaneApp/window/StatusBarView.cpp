@@ -73,9 +73,9 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     message_->setObjectName("status.message");
     message_->setFont(ui::captionFont());
     ui::setTextColor(message_, ui::secondaryColor());
-    // A long message gives way; the switches stay visible.
-    message_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-    row->addWidget(message_, 1);
+    // A long message gives way (down to nothing, see ElidedLabel); the switches stay visible.
+    message_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    row->addWidget(message_);
 
     grid_ = toggle(QStringLiteral("Grid"), QStringLiteral("status.grid"), this);
     origin_ = toggle(QStringLiteral("Origin"), QStringLiteral("status.origin"), this);
