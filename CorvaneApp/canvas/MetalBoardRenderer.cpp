@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <limits>
 #include <unordered_map>
 
 #include "canvas/CanvasTransform.hpp"
@@ -69,8 +68,13 @@ void main() {
 
 float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN gives 0
 
-bool makeCurrentOffscreen(QOpenGLContext& context, QOffscreenSurface& surface) {
-    return context.makeCurrent(&surface);
+// Layers are multisampled in passes of their own; the widget's framebuffer and the offscreen surface only
+// receive whole-target composites, where more samples would add fill and change no pixel (and an offscreen
+// surface asking for samples may find no configuration at all).
+QSurfaceFormat singleSampleFormat() {
+    QSurfaceFormat format = MetalBoardRenderer::surfaceFormat();
+    format.setSamples(0);
+    return format;
 }
 
 } // namespace
@@ -387,15 +391,12 @@ QImage Scene::readBack(const std::vector<Layer>& layers, QSize pixels, double de
 } // namespace gl
 
 MetalBoardRenderer::MetalBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
-    setFormat(surfaceFormat());
+    setFormat(singleSampleFormat());
 }
 
 MetalBoardRenderer::~MetalBoardRenderer() {
     releaseWidgetScene();
-    if (offscreenScene_ && makeCurrentOffscreen(*offscreenContext_, *offscreenSurface_)) {
-        offscreenScene_->release();
-        offscreenContext_->doneCurrent();
-    }
+    releaseOffscreenScene();
 }
 
 QSurfaceFormat MetalBoardRenderer::surfaceFormat() {
@@ -413,7 +414,7 @@ bool MetalBoardRenderer::probe() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
     QOpenGLContext context;
-    context.setFormat(surfaceFormat());
+    context.setFormat(singleSampleFormat());
     if (!context.create()) return false;
     QOffscreenSurface surface;
     surface.setFormat(context.format());
@@ -485,7 +486,8 @@ void MetalBoardRenderer::setCamera(const CameraState& camera) {
 }
 
 void MetalBoardRenderer::initializeGL() {
-    releaseWidgetScene();
+    // The previous context, if any, is gone and took its objects along.
+    widgetScene_.reset();
     auto scene = std::make_unique<gl::Scene>(context());
     if (failed_ || !scene->initialize()) {
         scene->release();
@@ -505,10 +507,22 @@ void MetalBoardRenderer::initializeGL() {
 
 void MetalBoardRenderer::releaseWidgetScene() {
     if (!widgetScene_) return;
-    makeCurrent();
-    widgetScene_->release();
+    if (context() == widgetScene_->context()) {
+        makeCurrent();
+        widgetScene_->release();
+        doneCurrent();
+    }
     widgetScene_.reset();
-    doneCurrent();
+}
+
+void MetalBoardRenderer::releaseOffscreenScene() {
+    if (offscreenScene_ && offscreenContext_->makeCurrent(offscreenSurface_.get())) {
+        offscreenScene_->release();
+        offscreenContext_->doneCurrent();
+    }
+    offscreenScene_.reset();
+    offscreenContext_.reset();
+    offscreenSurface_.reset();
 }
 
 void MetalBoardRenderer::paintGL() {
@@ -524,20 +538,21 @@ void MetalBoardRenderer::paintGL() {
     const QSize pixels(viewport[2], viewport[3]);
     if (pixels.width() < 1 || pixels.height() < 1 || width() < 1 || height() < 1) return;
     widgetScene_->render(layers_, defaultFramebufferObject(), pixels, width(), height(), camera_);
+    ++framesDrawn_;
 }
 
 gl::Scene* MetalBoardRenderer::offscreenScene() {
     if (offscreenScene_) {
-        return makeCurrentOffscreen(*offscreenContext_, *offscreenSurface_) ? offscreenScene_.get() : nullptr;
+        return offscreenContext_->makeCurrent(offscreenSurface_.get()) ? offscreenScene_.get() : nullptr;
     }
     if (offscreenContext_) return nullptr; // made once and failed
     offscreenContext_ = std::make_unique<QOpenGLContext>();
-    offscreenContext_->setFormat(surfaceFormat());
+    offscreenContext_->setFormat(singleSampleFormat());
     offscreenSurface_ = std::make_unique<QOffscreenSurface>();
     if (!offscreenContext_->create()) return nullptr;
     offscreenSurface_->setFormat(offscreenContext_->format());
     offscreenSurface_->create();
-    if (!offscreenSurface_->isValid() || !makeCurrentOffscreen(*offscreenContext_, *offscreenSurface_)) {
+    if (!offscreenSurface_->isValid() || !offscreenContext_->makeCurrent(offscreenSurface_.get())) {
         return nullptr;
     }
     auto scene = std::make_unique<gl::Scene>(offscreenContext_.get());
@@ -556,6 +571,7 @@ QImage MetalBoardRenderer::renderToImage(const QSize& pixelSize, double devicePi
         return {};
     }
     if (widgetScene_ && context() && context()->isValid()) {
+        releaseOffscreenScene(); // the widget's context serves from now on
         makeCurrent();
         QImage image = widgetScene_->readBack(layers_, pixelSize, devicePixelRatio, camera_);
         doneCurrent();

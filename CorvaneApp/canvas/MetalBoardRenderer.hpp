@@ -57,6 +57,8 @@ public:
 
     // True after initializeGL failed; glFailed() was emitted then, once, from the event loop.
     bool hasFailed() const { return failed_; }
+    // Frames drawn into the widget so far; an idle canvas draws none.
+    std::uint64_t framesDrawn() const { return framesDrawn_; }
 
 Q_SIGNALS:
     void glFailed();
@@ -90,12 +92,14 @@ private:
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices);
     void releaseWidgetScene();
+    void releaseOffscreenScene();
     gl::Scene* offscreenScene();
 
     std::vector<RenderLayer> layers_;
     CameraState camera_;
     std::uint64_t nextSerial_ = 1;
     bool failed_ = false;
+    std::uint64_t framesDrawn_ = 0;
     std::unique_ptr<gl::Scene> widgetScene_;
     // A context of our own for read-backs while the widget has none.
     std::unique_ptr<QOffscreenSurface> offscreenSurface_;

@@ -226,3 +226,19 @@ TEST_F(RenderToImage, UnusableSizesGiveNoImage) {
     EXPECT_TRUE(renderer.renderToImage({1 << 20, 4}, 1.0).isNull());
     EXPECT_FALSE(renderer.renderToImage({1, 1}, 1.0).isNull());
 }
+
+TEST_F(RenderToImage, RunsOutsideTheirMeshAreCutToWholeTrianglesInside) {
+    std::vector<float> dark = rect(-5, -5, 5, 5);
+    dark.insert(dark.end(), {9, 9, 9}); // a vertex and a half of a triangle never finished
+    const std::vector<PolarityRun> runs{
+        {Polarity::dark, 0, 1000},  // past the end: the two whole triangles
+        {Polarity::clear, 0, 3},    // no clear mesh at all
+        {Polarity::dark, -3, 6},    // before the start
+        {Polarity::dark, 6, 0},     // empty
+    };
+    renderer.setLayer("odd", kRed, 1, true, dark, {}, runs);
+    const CameraState cam = renderer.camera();
+    const QImage image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {9, 8}), kBackground));
+}

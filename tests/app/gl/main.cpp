@@ -11,7 +11,9 @@ namespace corvane::gltest {
 bool glAvailable() {
     static const bool available = [] {
         QOpenGLContext context;
-        context.setFormat(MetalBoardRenderer::surfaceFormat());
+        QSurfaceFormat format = MetalBoardRenderer::surfaceFormat();
+        format.setSamples(0);
+        context.setFormat(format);
         if (!context.create()) return false;
         QOffscreenSurface surface;
         surface.setFormat(context.format());
