@@ -44,7 +44,7 @@ public:
     void removeAllLayers() override;
     void setLayer(const std::string& id, const Color& color, float opacity, bool visible,
                   std::shared_ptr<const TessellatedLayer> meshes) override;
-    const CameraState& camera() const { return camera_; }
+    const CameraState& camera() const override { return camera_; }
     void setCamera(const CameraState& camera) override;
 
     // Draws one frame synchronously into a single-sample target of `pixelSize` pixels, for a view of
