@@ -70,4 +70,30 @@ void BM_SnapMillion(benchmark::State& state) {
 }
 BENCHMARK(BM_SnapMillion)->Unit(benchmark::kMillisecond);
 
+void BM_HitTestMillionIndexed(benchmark::State& state) {
+    const PCBPackage p = packageOf(makeObjects(1'000'000, 2));
+    const MeasureIndex index(p.files);
+    MeasureEngine m;
+    double x = 10;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(m.hitTest(p.files, {x, 150}, 0.2, &index));
+        x = x > 290 ? 10 : x + 7.3;
+    }
+}
+BENCHMARK(BM_HitTestMillionIndexed)->Unit(benchmark::kMicrosecond);
+
+void BM_SnapMillionIndexed(benchmark::State& state) {
+    const PCBPackage p = packageOf(makeObjects(1'000'000, 3));
+    const MeasureIndex index(p.files);
+    MeasureEngine m;
+    for (auto _ : state) benchmark::DoNotOptimize(m.snap(p.files, {150, 150}, 0.5, &index));
+}
+BENCHMARK(BM_SnapMillionIndexed)->Unit(benchmark::kMicrosecond);
+
+void BM_BuildIndexMillion(benchmark::State& state) {
+    const PCBPackage p = packageOf(makeObjects(1'000'000, 4));
+    for (auto _ : state) benchmark::DoNotOptimize(MeasureIndex(p.files));
+}
+BENCHMARK(BM_BuildIndexMillion)->Unit(benchmark::kMillisecond);
+
 } // namespace

@@ -17,7 +17,15 @@ for src in tests/fuzz/*.cpp; do
   mkdir -p "$corpus"
   seeds=()
   [ -d "tests/fuzz/seeds/$name" ] && seeds+=("tests/fuzz/seeds/$name")
-  echo "== $name ($seconds s)"
-  "build-fuzz/tests/fuzz/$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 \
-    -print_final_stats=1 "$corpus" "${seeds[@]}"
+  log="build-fuzz/logs/$name.log"
+  mkdir -p build-fuzz/logs
+  # The fuzzer's progress lines go to a log; only its verdict is printed, or the log's end on a finding.
+  if "build-fuzz/tests/fuzz/$name" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=3072 \
+      -print_final_stats=1 "$corpus" "${seeds[@]}" >"$log" 2>&1; then
+    echo "== $name: clean after $(grep -o 'stat::number_of_executed_units: *[0-9]*' "$log" | grep -o '[0-9]*$' || echo '?') runs ($seconds s)"
+  else
+    echo "== $name: FAILED; end of $log:"
+    tail -n 60 "$log"
+    exit 1
+  fi
 done

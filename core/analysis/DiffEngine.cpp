@@ -72,75 +72,81 @@ private:
     std::string buf_;
 };
 
-// Objects bucketed by key in first-appearance order. Keys live in one arena and are found through
-// an open-addressing table, so a million objects cost no per-key allocation.
-class Buckets {
-public:
-    Buckets(const std::vector<const PCBObject*>& objects, double t) {
-        std::size_t cap = 16;
-        while (cap < objects.size() * 2) cap <<= 1;
-        slots_.assign(cap, kEmpty);
-        keys_.reserve(objects.size());
-        arena_.reserve(objects.size() * 40);
-        KeyBuilder kb(t);
-        std::vector<std::size_t> bucketOf(objects.size());
-        for (std::size_t i = 0; i < objects.size(); ++i) {
-            const std::string& k = kb.key(*objects[i]);
-            bucketOf[i] = findOrInsert(k);
-        }
-        // Lay the members of each bucket out contiguously, in object order.
-        start_.assign(keys_.size() + 1, 0);
-        for (std::size_t b : bucketOf) ++start_[b + 1];
-        for (std::size_t b = 0; b < keys_.size(); ++b) start_[b + 1] += start_[b];
-        members_.resize(objects.size());
-        std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
-        for (std::size_t i = 0; i < objects.size(); ++i) members_[fill[bucketOf[i]]++] = i;
-    }
-
-    std::size_t count() const { return keys_.size(); }
-    std::string_view key(std::size_t b) const { return std::string_view(arena_).substr(keys_[b].offset, keys_[b].length); }
-    std::size_t size(std::size_t b) const { return start_[b + 1] - start_[b]; }
-    std::size_t member(std::size_t b, std::size_t i) const { return members_[start_[b] + i]; }
-
-    std::size_t sizeOf(std::string_view k) const {
-        const std::size_t h = std::hash<std::string_view>{}(k);
-        const std::uint64_t tag = h >> 32;
-        for (std::size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
-            if (slots_[s] == kEmpty) return 0;
-            const std::size_t b = slots_[s] & 0xFFFFFFFFu;
-            if ((slots_[s] >> 32) == tag && key(b) == k) return size(b);
-        }
-    }
-
-private:
-    struct KeyRef {
-        std::size_t offset, length;
-    };
-    // A slot holds the upper hash bits beside the bucket number, so probing rarely touches the keys.
-    static constexpr std::uint64_t kEmpty = ~std::uint64_t{0};
-
-    std::size_t findOrInsert(const std::string& k) {
-        const std::size_t h = std::hash<std::string_view>{}(k);
-        const std::uint64_t tag = h >> 32;
-        for (std::size_t s = h & (slots_.size() - 1);; s = (s + 1) & (slots_.size() - 1)) {
-            if (slots_[s] == kEmpty) {
-                const std::size_t b = keys_.size();
-                slots_[s] = (tag << 32) | b;
-                keys_.push_back(KeyRef{arena_.size(), k.size()});
-                arena_ += k;
-                return b;
-            }
-            const std::size_t b = slots_[s] & 0xFFFFFFFFu;
-            if ((slots_[s] >> 32) == tag && key(b) == k) return b;
-        }
-    }
-
-    std::string arena_;
-    std::vector<KeyRef> keys_;
-    std::vector<std::uint64_t> slots_;
-    std::vector<std::size_t> start_;
-    std::vector<std::size_t> members_;
+// A 128-bit digest of a key. Two different keys share one with a chance of about 2^-128 per pair, so
+// digests stand in for the keys themselves and grouping never touches key bytes again.
+struct Digest {
+    std::uint64_t hi = 0, lo = 0;
+    bool operator==(const Digest&) const = default;
+    bool operator<(const Digest& o) const { return hi != o.hi ? hi < o.hi : lo < o.lo; }
 };
+
+inline std::uint64_t mix(std::uint64_t x) {
+    x ^= x >> 32;
+    x *= 0xd6e8feb86659fd93ULL;
+    x ^= x >> 32;
+    x *= 0xd6e8feb86659fd93ULL;
+    x ^= x >> 32;
+    return x;
+}
+
+Digest digestOf(std::string_view bytes) {
+    std::uint64_t h1 = 0x9e3779b97f4a7c15ULL ^ bytes.size(), h2 = 0xc2b2ae3d27d4eb4fULL + bytes.size();
+    std::size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, bytes.data() + i, 8);
+        h1 = mix(h1 ^ w) + 0x165667b19e3779f9ULL;
+        h2 = mix(h2 + w * 0x94d049bb133111ebULL) ^ h1;
+    }
+    std::uint64_t tail = 0;
+    std::memcpy(&tail, bytes.data() + i, bytes.size() - i);
+    h1 = mix(h1 ^ tail ^ (0xffULL << 56));
+    h2 = mix(h2 + tail + h1);
+    return Digest{h1, h2};
+}
+
+struct Keyed {
+    Digest digest;
+    std::uint32_t index;  // position in the object list
+};
+
+// The objects' digests sorted so equal keys sit together, each run in object order.
+std::vector<Keyed> sortedDigests(const std::vector<const PCBObject*>& objects, double t) {
+    std::vector<Keyed> out(objects.size());
+    KeyBuilder kb(t);
+    for (std::size_t i = 0; i < objects.size(); ++i)
+        out[i] = Keyed{digestOf(kb.key(*objects[i])), static_cast<std::uint32_t>(i)};
+    std::sort(out.begin(), out.end(), [](const Keyed& x, const Keyed& y) {
+        return x.digest < y.digest || (x.digest == y.digest && x.index < y.index);
+    });
+    return out;
+}
+
+// The objects of `mine` beyond the count that `theirs` holds of the same key, ordered by the first
+// appearance of their key in `mine` and then by object order, as a per-key bucket walk yields them.
+std::vector<std::uint32_t> surplus(const std::vector<Keyed>& mine, const std::vector<Keyed>& theirs) {
+    struct Pick {
+        std::uint32_t firstOfKey, index;
+    };
+    std::vector<Pick> picks;
+    std::size_t j = 0;
+    for (std::size_t i = 0; i < mine.size();) {
+        std::size_t end = i;
+        while (end < mine.size() && mine[end].digest == mine[i].digest) ++end;
+        while (j < theirs.size() && theirs[j].digest < mine[i].digest) ++j;
+        std::size_t count = 0;
+        while (j + count < theirs.size() && theirs[j + count].digest == mine[i].digest) ++count;
+        for (std::size_t k = i + count; k < end; ++k) picks.push_back(Pick{mine[i].index, mine[k].index});
+        i = end;
+    }
+    std::sort(picks.begin(), picks.end(), [](const Pick& x, const Pick& y) {
+        return x.firstOfKey != y.firstOfKey ? x.firstOfKey < y.firstOfKey : x.index < y.index;
+    });
+    std::vector<std::uint32_t> out;
+    out.reserve(picks.size());
+    for (const auto& p : picks) out.push_back(p.index);
+    return out;
+}
 
 // The objects of some files without copying the Gerber ones; drill hits are made once here.
 struct ObjectList {
@@ -176,17 +182,11 @@ private:
 };
 
 ObjectDiff diffPointers(const std::vector<const PCBObject*>& a, const std::vector<const PCBObject*>& b, double t) {
-    const Buckets ba(a, t);
-    const Buckets bb(b, t);
+    const auto da = sortedDigests(a, t);
+    const auto db = sortedDigests(b, t);
     ObjectDiff out;
-    for (std::size_t k = 0; k < ba.count(); ++k) {
-        const std::size_t nB = bb.sizeOf(ba.key(k));
-        for (std::size_t i = nB; i < ba.size(k); ++i) out.removed.push_back(*a[ba.member(k, i)]);
-    }
-    for (std::size_t k = 0; k < bb.count(); ++k) {
-        const std::size_t nA = ba.sizeOf(bb.key(k));
-        for (std::size_t i = nA; i < bb.size(k); ++i) out.added.push_back(*b[bb.member(k, i)]);
-    }
+    for (std::uint32_t i : surplus(da, db)) out.removed.push_back(*a[i]);
+    for (std::uint32_t i : surplus(db, da)) out.added.push_back(*b[i]);
     return out;
 }
 

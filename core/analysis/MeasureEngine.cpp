@@ -1,8 +1,10 @@
 #include "MeasureEngine.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
+#include "CellGrid.hpp"
 #include "model/GeometryEngine.hpp"
 
 namespace corvane {
@@ -35,7 +37,142 @@ void forEachObject(const PackageFile& file, BoxFilter&& boxFilter, Visit&& visit
 
 std::string fmt(Units u, double mm) { return u.format(mm, 2); }
 
+std::size_t objectCount(const PackageFile& f) {
+    std::size_t n = f.gerber ? f.gerber->objects.size() : 0;
+    if (f.drill) n += f.drill->hits.size() + f.drill->slots.size();
+    return n;
+}
+
+BBox hitBox(const DrillDocument& doc, std::size_t i) {
+    const auto& hit = doc.hits[i];
+    auto tool = doc.tools.find(hit.toolNumber);
+    const double d = tool != doc.tools.end() ? tool->second.diameterMM : 0.1;
+    BBox box = BBox::empty();
+    box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
+    box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
+    return box;
+}
+
+// The box of object `local` of a file, in PackageFile::objects order.
+BBox localBox(const PackageFile& f, std::size_t local) {
+    const std::size_t g = f.gerber ? f.gerber->objects.size() : 0;
+    if (local < g) return f.gerber->objects[local].bbox;
+    local -= g;
+    if (local < f.drill->hits.size()) return hitBox(*f.drill, local);
+    return f.drill->slots[local - f.drill->hits.size()].bbox;
+}
+
+// Calls visit(object) for object `local` of a file, making a drill hit's object only when needed.
+template <class Visit>
+void visitLocal(const PackageFile& f, std::size_t local, Visit&& visit) {
+    const std::size_t g = f.gerber ? f.gerber->objects.size() : 0;
+    if (local < g) return visit(f.gerber->objects[local]);
+    local -= g;
+    if (local < f.drill->hits.size()) return visit(f.drill->hitObject(local));
+    visit(f.drill->slots[local - f.drill->hits.size()]);
+}
+
+// Visits, in (file, object) order, every object whose box may pass `boxFilter`: all of them, or
+// the index's candidates near `at` when an index built for these files is given.
+template <class BoxFilter, class Visit>
+void forEachNear(const std::vector<PackageFile>& files, const MeasureIndex* index, Vec2 at, double reach,
+                 BoxFilter&& boxFilter, Visit&& visit) {
+    if (index && index->matches(files)) {
+        if (auto ids = index->candidates(at, reach)) {
+            for (std::uint32_t id : *ids) {
+                const auto [fi, local] = index->locate(id);
+                const PackageFile& f = files[fi];
+                if (!boxFilter(localBox(f, local))) continue;
+                visitLocal(f, local, [&](const PCBObject& obj) { visit(f, obj); });
+            }
+            return;
+        }
+    }
+    for (const auto& f : files) forEachObject(f, boxFilter, [&](const PCBObject& obj) { visit(f, obj); });
+}
+
 } // namespace
+
+struct MeasureIndex::Impl {
+    std::vector<std::size_t> counts;     // objects per file
+    std::vector<std::uint32_t> firstId;  // global number of each file's first object
+    std::uint32_t total = 0;
+    double cell = 1.0;
+    grid::CellGrid cells;
+    std::vector<std::uint32_t> always;   // objects with oversized or unusable boxes
+};
+
+MeasureIndex::MeasureIndex() = default;
+MeasureIndex::~MeasureIndex() = default;
+MeasureIndex::MeasureIndex(MeasureIndex&&) noexcept = default;
+MeasureIndex& MeasureIndex::operator=(MeasureIndex&&) noexcept = default;
+
+MeasureIndex::MeasureIndex(const std::vector<PackageFile>& files) : impl_(std::make_unique<Impl>()) {
+    Impl& m = *impl_;
+    std::uint64_t total = 0;
+    BBox extent = BBox::empty();
+    for (const auto& f : files) {
+        m.counts.push_back(objectCount(f));
+        m.firstId.push_back(static_cast<std::uint32_t>(std::min<std::uint64_t>(total, UINT32_MAX)));
+        total += m.counts.back();
+        if (f.gerber && grid::isFinite(f.gerber->bbox)) extent.include(f.gerber->bbox);
+        if (f.drill && grid::isFinite(f.drill->bbox)) extent.include(f.drill->bbox);
+    }
+    if (total >= UINT32_MAX) {
+        impl_.reset();  // too many objects to number: queries scan
+        return;
+    }
+    m.total = static_cast<std::uint32_t>(total);
+    // About a few objects per cell on an even board, never finer than a quarter millimetre.
+    const double area = extent.isValid() ? std::max(1.0, extent.width() * extent.height()) : 1.0;
+    m.cell = std::max(0.25, std::sqrt(area / std::max<double>(1.0, static_cast<double>(total))) * 2.0);
+
+    std::vector<grid::CellRange> ranges(m.total);
+    std::uint32_t id = 0;
+    for (const auto& f : files) {
+        for (std::size_t local = 0; local < objectCount(f); ++local, ++id) {
+            const BBox b = localBox(f, local);
+            if (b.isValid() && grid::isFinite(b)) ranges[id] = grid::rangeOf(b, m.cell);
+            else if (!b.isValid() && std::isinf(b.minX) && std::isinf(b.maxX)) ranges[id] = grid::CellRange{};  // no geometry
+            else ranges[id] = grid::CellRange{0, grid::kMaxCellsPerItem * 2, 0, 0};  // unusable: always looked at
+        }
+    }
+    std::vector<std::uint32_t> oversized;
+    m.cells.build(std::span<const grid::CellRange>(ranges), oversized, [] { return false; });
+    m.always = std::move(oversized);
+}
+
+bool MeasureIndex::matches(const std::vector<PackageFile>& files) const {
+    if (!impl_ || impl_->counts.size() != files.size()) return false;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (impl_->counts[i] != objectCount(files[i])) return false;
+    return true;
+}
+
+std::optional<std::vector<std::uint32_t>> MeasureIndex::candidates(Vec2 at, double reach) const {
+    if (!impl_ || !grid::isFinite(at) || !std::isfinite(reach) || reach < 0) return std::nullopt;
+    const Impl& m = *impl_;
+    const grid::CellRange r = grid::rangeOf(BBox{at.x - reach, at.y - reach, at.x + reach, at.y + reach}, m.cell);
+    if (r.cellCount() > 4096) return std::nullopt;  // a huge reach: scanning is as good
+    std::vector<std::uint32_t> ids(m.always.begin(), m.always.end());
+    for (std::int64_t x = r.x0; x <= r.x1; ++x)
+        for (std::int64_t y = r.y0; y <= r.y1; ++y) {
+            const auto items = m.cells.items(x, y);
+            ids.insert(ids.end(), items.begin(), items.end());
+        }
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+std::pair<std::size_t, std::size_t> MeasureIndex::locate(std::uint32_t id) const {
+    const auto& first = impl_->firstId;
+    auto it = std::upper_bound(first.begin(), first.end(), id);
+    std::size_t fi = static_cast<std::size_t>(it - first.begin()) - 1;
+    // Files without objects share their successor's first number; step back to the one holding id.
+    while (impl_->counts[fi] == 0 || id - first[fi] >= impl_->counts[fi]) --fi;
+    return {fi, id - first[fi]};
+}
 
 double MeasureEngine::distance(const PCBObject& object, Vec2 p) {
     const auto& k = object.kind;
@@ -56,27 +193,27 @@ double MeasureEngine::distance(const PCBObject& object, Vec2 p) {
     return std::numeric_limits<double>::infinity();
 }
 
-std::optional<HitResult> MeasureEngine::hitTest(const std::vector<PackageFile>& files, Vec2 at, double t) const {
+std::optional<HitResult> MeasureEngine::hitTest(const std::vector<PackageFile>& files, Vec2 at, double t,
+                                                const MeasureIndex* index) const {
     double bestScore = std::numeric_limits<double>::max();
     std::optional<HitResult> result;
     auto near = [&](const BBox& b) {
         return b.minX - t <= at.x && at.x <= b.maxX + t && b.minY - t <= at.y && at.y <= b.maxY + t;
     };
-    for (const auto& file : files) {
-        forEachObject(file, near, [&](const PCBObject& obj) {
-            const double d = distance(obj, at);
-            if (d > t || std::isnan(d)) return;
-            const double score = d + 0.25 * std::max(0.0001, (obj.bbox.width() + obj.bbox.height()) / 2);
-            if (score < bestScore) {
-                bestScore = score;
-                result = HitResult{obj, file.fileName, file.layerType, d};
-            }
-        });
-    }
+    forEachNear(files, index, at, t, near, [&](const PackageFile& file, const PCBObject& obj) {
+        const double d = distance(obj, at);
+        if (d > t || std::isnan(d)) return;
+        const double score = d + 0.25 * std::max(0.0001, (obj.bbox.width() + obj.bbox.height()) / 2);
+        if (score < bestScore) {
+            bestScore = score;
+            result = HitResult{obj, file.fileName, file.layerType, d};
+        }
+    });
     return result;
 }
 
-std::optional<Vec2> MeasureEngine::snap(const std::vector<PackageFile>& files, Vec2 at, double t) const {
+std::optional<Vec2> MeasureEngine::snap(const std::vector<PackageFile>& files, Vec2 at, double t,
+                                        const MeasureIndex* index) const {
     double best = t;
     std::optional<Vec2> result;
     auto consider = [&](const Vec2& c) {
@@ -86,9 +223,10 @@ std::optional<Vec2> MeasureEngine::snap(const std::vector<PackageFile>& files, V
             result = c;
         }
     };
+    // Every candidate point of an object lies inside its box, so only objects whose box comes
+    // within t of the pointer can offer one; objects with unusable boxes are always looked at.
     auto all = [](const BBox&) { return true; };
-    for (const auto& file : files) {
-        forEachObject(file, all, [&](const PCBObject& obj) {
+    forEachNear(files, index, at, t, all, [&](const PackageFile&, const PCBObject& obj) {
             const auto& k = obj.kind;
             if (const auto* s = k.as<PCBObjectKind::Stroke>()) {
                 consider(s->start);
@@ -110,8 +248,7 @@ std::optional<Vec2> MeasureEngine::snap(const std::vector<PackageFile>& files, V
                 consider(sl->start);
                 consider(sl->end);
             }
-        });
-    }
+    });
     return result;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 // Hit testing, snapping, measurements and the inspector's rows.
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -68,9 +69,36 @@ struct HitResult {
 
 using InspectorRow = std::pair<std::string, std::string>;
 
+// A spatial index over the objects of a list of files, built once per loaded board so that hit tests
+// and snapping under the moving pointer look at nearby objects only. Queries through it give exactly
+// the results of a full scan: candidates are visited in (file, object) order.
+class MeasureIndex {
+public:
+    MeasureIndex();
+    explicit MeasureIndex(const std::vector<PackageFile>& files);
+    ~MeasureIndex();
+    MeasureIndex(MeasureIndex&&) noexcept;
+    MeasureIndex& operator=(MeasureIndex&&) noexcept;
+
+    // Whether the index was built for files of these object counts (otherwise queries scan).
+    bool matches(const std::vector<PackageFile>& files) const;
+    // Global object numbers (in file order, then PackageFile::objects order) that may lie within
+    // `reach` of `at`, ascending; absent when the index cannot narrow the search.
+    std::optional<std::vector<std::uint32_t>> candidates(Vec2 at, double reach) const;
+    // File of a global object number and the object's position in PackageFile::objects.
+    std::pair<std::size_t, std::size_t> locate(std::uint32_t id) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
 struct MeasureEngine {
-    std::optional<HitResult> hitTest(const std::vector<PackageFile>& files, Vec2 at, double toleranceMM) const;
-    std::optional<Vec2> snap(const std::vector<PackageFile>& files, Vec2 at, double toleranceMM) const;
+    // With an index built for `files`, only nearby objects are looked at; the result is the same.
+    std::optional<HitResult> hitTest(const std::vector<PackageFile>& files, Vec2 at, double toleranceMM,
+                                     const MeasureIndex* index = nullptr) const;
+    std::optional<Vec2> snap(const std::vector<PackageFile>& files, Vec2 at, double toleranceMM,
+                             const MeasureIndex* index = nullptr) const;
     BoardMeasurement distanceMeasurement(Vec2 from, Vec2 to, MeasurementKind kind, Units units) const;
     std::vector<InspectorRow> inspect(const HitResult& hit, Units units) const;
     std::optional<BoardMeasurement> boardDimensionMeasurement(const PCBPackage& package, Units units) const;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "TestPackages.hpp"
 #include "analysis/MeasureEngine.hpp"
@@ -139,4 +140,48 @@ TEST(MeasureInspector, RowsInOrder) {
     auto region = obj(PCBObjectKind::region({{{0, 0}, {4, 0}, {4, 2}}}));
     rows = m.inspect(HitResult{region, "r", kTop, 0}, Units::mm);
     EXPECT_EQ(rows[4], (InspectorRow{"Size", "4.00 mm \u00D7 2.00 mm"}));
+}
+
+TEST(MeasureIndexQueries, SameAnswersAsAFullScan) {
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> pos(0, 60), len(-3, 3);
+    std::vector<PCBObject> top, bottom;
+    for (int i = 0; i < 1500; ++i) {
+        const Vec2 a{pos(rng), pos(rng)};
+        switch (i % 5) {
+        case 0: top.push_back(stroke(a, a + Vec2{len(rng), len(rng)}, 0.3)); break;
+        case 1: top.push_back(obj(PCBObjectKind::flash(a), ApertureShape::rectangle(1, 0.6))); break;
+        case 2: top.push_back(obj(PCBObjectKind::arcStroke(a, a + Vec2{2, 0}, a + Vec2{1, 0}, i % 2 == 0))); break;
+        case 3: bottom.push_back(obj(PCBObjectKind::region({{a, a + Vec2{2, 0}, a + Vec2{2, 2}, a + Vec2{0, 2}}}))); break;
+        default: bottom.push_back(stroke(a, a, 0.2)); break;
+        }
+    }
+    // One plane over everything, and an object with no geometry.
+    bottom.push_back(obj(PCBObjectKind::region({{{-5, -5}, {65, -5}, {65, 65}, {-5, 65}}})));
+    bottom.push_back(obj(PCBObjectKind::region({})));
+    std::vector<std::pair<Vec2, double>> holes;
+    for (int i = 0; i < 200; ++i) holes.push_back({{pos(rng), pos(rng)}, 0.8});
+    std::vector<PackageFile> files{gerberFile("top.gtl", kTop, top), gerberFile("empty.gbr", LayerType::unknown(), {}),
+                                   gerberFile("bottom.gbl", LayerType::copper(CopperLayerID::bottom()), bottom),
+                                   drillFile("d.drl", holes)};
+    files.back().drill->slots.push_back(obj(PCBObjectKind::slot({1, 1}, {4, 1}, 0.6, true)));
+    const MeasureIndex index(files);
+    ASSERT_TRUE(index.matches(files));
+    MeasureEngine m;
+    for (int i = 0; i < 400; ++i) {
+        const Vec2 p{pos(rng), pos(rng)};
+        for (double t : {0.05, 0.5, 2.0}) {
+            const auto a = m.hitTest(files, p, t), b = m.hitTest(files, p, t, &index);
+            ASSERT_EQ(a.has_value(), b.has_value());
+            if (a) {
+                EXPECT_EQ(a->object, b->object);
+                EXPECT_EQ(a->fileName, b->fileName);
+            }
+            EXPECT_EQ(m.snap(files, p, t), m.snap(files, p, t, &index));
+        }
+    }
+    // An index built for other files is not used.
+    std::vector<PackageFile> other{gerberFile("x.gtl", kTop, {stroke({0, 0}, {1, 0})})};
+    EXPECT_FALSE(index.matches(other));
+    EXPECT_TRUE(m.hitTest(other, {0.5, 0}, 0.1, &index));
 }

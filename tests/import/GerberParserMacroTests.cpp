@@ -6,6 +6,7 @@
 
 #include "import/ApertureMacro.hpp"
 #include "import/GerberTestHelpers.hpp"
+#include "model/GeometryEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::test;
@@ -24,22 +25,11 @@ const ApertureShape::Macro& macroOf(const GerberDocument& doc, std::int64_t code
     return m ? *m : none;
 }
 
-bool insideContour(const Contour& c, Vec2 p) {
-    bool in = false;
-    for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) {
-        if ((c[i].y > p.y) != (c[j].y > p.y) &&
-            p.x < (c[j].x - c[i].x) * (p.y - c[i].y) / (c[j].y - c[i].y) + c[i].x) {
-            in = !in;
-        }
-    }
-    return in;
-}
-
 // Whether the drawn aperture covers the point: every contour is filled on its own.
 bool covers(const ApertureShape::Macro& m, double x, double y) {
     if (!m.outline) return false;
     for (const Contour& c : *m.outline)
-        if (insideContour(c, Vec2{x, y})) return true;
+        if (GeometryEngine::pointInPolygon(Vec2{x, y}, c)) return true;
     return false;
 }
 
@@ -230,4 +220,22 @@ TEST(GerberParserMacros, DiscSegments) {
     EXPECT_EQ(ApertureMacro::discSegments(0.1), 6);
     EXPECT_EQ(ApertureMacro::discSegments(0.5), 12);
     EXPECT_EQ(ApertureMacro::discSegments(5.0), 48);
+}
+
+TEST(GerberParserMacros, OlderLinePrimitives) {
+    // Code 2 is the older name of the vector line; 22 places a rectangle by its lower-left corner.
+    const GerberDocument doc = parseDoc(mmFile("%AMVL*2,1,0.2,0,0,1,0,90*%\n%ADD10VL*%\n"
+                                               "%AMLL*22,1,1,0.5,0.5,0.25,0*%\n%ADD11LL*%\n"));
+    const ApertureShape::Macro& vl = macroOf(doc, 10);
+    ASSERT_TRUE(vl.outline.has_value());
+    const BBox v = outlineBox(vl);  // along x, then turned a quarter: along y
+    EXPECT_NEAR(v.minX, -0.1, 1e-12);
+    EXPECT_NEAR(v.maxX, 0.1, 1e-12);
+    EXPECT_NEAR(v.minY, 0, 1e-12);
+    EXPECT_NEAR(v.maxY, 1, 1e-12);
+    const BBox l = outlineBox(macroOf(doc, 11));
+    EXPECT_NEAR(l.minX, 0.5, 1e-12);
+    EXPECT_NEAR(l.minY, 0.25, 1e-12);
+    EXPECT_NEAR(l.maxX, 1.5, 1e-12);
+    EXPECT_NEAR(l.maxY, 0.75, 1e-12);
 }

@@ -228,3 +228,23 @@ TEST(GerberParserRegions, ArcStrokeBoxCoversItsBulge) {
     EXPECT_NEAR(doc.objects[0].bbox.maxY, 1.1, 1e-12);
     EXPECT_EQ(doc.objects[0].typeName(), "Arc");
 }
+
+TEST(GerberParserArcs, SingleQuadrantQuarterArcsInEveryQuadrant) {
+    // Quarter arcs of the unit circle about (3, 3), offsets written without signs as single-quadrant
+    // files do; every quadrant and both directions must find the true centre.
+    const double sx[4] = {4, 3, 2, 3}, sy[4] = {3, 4, 3, 2};
+    for (int k = 0; k < 4; ++k) {
+        const int n = (k + 1) % 4;
+        for (const bool ccw : {true, false}) {
+            const int from = ccw ? k : n, to = ccw ? n : k;
+            const double i = std::abs(sx[from] - 3), j = std::abs(sy[from] - 3);
+            auto coord = [](double v) { return std::to_string(static_cast<long long>(v * 1e6)); };
+            const std::string body = "G74*\nX" + coord(sx[from]) + "Y" + coord(sy[from]) + "D02*\n" +
+                                     (ccw ? "G03" : "G02") + "X" + coord(sx[to]) + "Y" + coord(sy[to]) + "I" +
+                                     coord(i) + "J" + coord(j) + "D01*";
+            const auto a = onlyArc(body);
+            expectPoint(a.center, 3, 3);
+            EXPECT_EQ(a.clockwise, !ccw) << body;
+        }
+    }
+}

@@ -138,6 +138,15 @@ TEST(GerberParserFormat, DigitsZerosAndUnits) {
     EXPECT_DOUBLE_EQ(flashX("%FSLAX24Y24*%%MOIN*%", "-10000"), -25.4);
     EXPECT_DOUBLE_EQ(flashX("%FSLAX24Y24*%%MOMM*%", "+10000"), 1.0);
     EXPECT_DOUBLE_EQ(flashX("%FSLAX24Y24*%%MOMM*%", "1.5"), 0.00015);  // a point is read as written
+    // Long digit runs as CAD tools write them.
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "153228200"), 153.2282);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "-92325400"), -92.3254);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "12345678"), 12.345678);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "1234567890123"), 1234567.890123);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "12345678901234567"), 12345678901234567.0 / 1e6);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "1234567890123456789012"), 1234567890123456789012.0 / 1e6);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "1234567:"), 0.0);
+    EXPECT_DOUBLE_EQ(flashX("%FSLAX46Y46*%%MOMM*%", "12345/78"), 0.0);
     // Unreadable and non-finite values count as 0, never as a size or a box.
     EXPECT_DOUBLE_EQ(flashX("%FSLAX24Y24*%%MOMM*%", "nan"), 0.0);
     EXPECT_DOUBLE_EQ(flashX("%FSLAX24Y24*%%MOMM*%", "1e999"), 0.0);
