@@ -8,6 +8,7 @@
 #include "sheets/CompareSheet.hpp"
 #include "sheets/DrillSheet.hpp"
 #include "sheets/PresetSheet.hpp"
+#include "sheets/ReportSheet.hpp"
 #include "sheets/WorkspaceSheet.hpp"
 
 namespace corvane {
@@ -27,6 +28,7 @@ SheetPresenter::SheetPresenter(QWidget* window, AppModel* model) : QObject(windo
     addSheet(Notifications::openPresetSheet, make<PresetSheet>());
     addSheet(Notifications::openCompareSheet, make<CompareSheet>());
     addSheet(Notifications::openWorkspaceSheet, make<WorkspaceSheet>());
+    addSheet(Notifications::openReportSheet, make<ReportSheet>());
 }
 
 void SheetPresenter::addSheet(const QString& name, Factory factory) {
