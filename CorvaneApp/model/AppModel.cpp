@@ -326,7 +326,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
             // The cache is thread-safe; filling it here keeps the copy off the GUI thread.
             DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
         }
-        onGuiThread([guard, package, failure, name, start] {
+        onGuiThread([guard, package, failure, name, start, url] {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
@@ -334,6 +334,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
                 return;
             }
             guard->loadPackage(package);
+            guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
             guard->setStatusMessage(name + " \u2014 " + std::to_string(package->files.size()) + " files, " +
                                     formatFixed(elapsed.count(), 0) + " ms");
@@ -346,6 +347,7 @@ void AppModel::loadPackage(PackagePtr package) {
     if (!package) return;
     // The upload that leaving compare mode would make is redone at once for the new package.
     resetCompareState();
+    packageSourceURL_.reset();
     setPackage(package);
     setDfmReport(std::nullopt);
     setMeasurements({});

@@ -35,6 +35,7 @@ ChecksSheet::ChecksSheet(AppModel* model, QWidget* parent)
     list_ = new QScrollArea(this);
     list_->setObjectName("checks.list");
     list_->setWidgetResizable(true);
+    list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     body()->addWidget(list_, 1);
     passed_ = new QWidget(this);
     passed_->setObjectName("checks.passed");

@@ -5,8 +5,11 @@
 
 #include "model/NotificationHub.hpp"
 #include "sheets/ChecksSheet.hpp"
+#include "sheets/CompareSheet.hpp"
 #include "sheets/DrillSheet.hpp"
 #include "sheets/PresetSheet.hpp"
+#include "sheets/ReportSheet.hpp"
+#include "sheets/WorkspaceSheet.hpp"
 
 namespace corvane {
 
@@ -23,6 +26,9 @@ SheetPresenter::SheetPresenter(QWidget* window, AppModel* model) : QObject(windo
     addSheet(Notifications::openDrillSheet, make<DrillSheet>());
     addSheet(Notifications::openChecksSheet2, make<ChecksSheet>());
     addSheet(Notifications::openPresetSheet, make<PresetSheet>());
+    addSheet(Notifications::openCompareSheet, make<CompareSheet>());
+    addSheet(Notifications::openWorkspaceSheet, make<WorkspaceSheet>());
+    addSheet(Notifications::openReportSheet, make<ReportSheet>());
 }
 
 void SheetPresenter::addSheet(const QString& name, Factory factory) {
