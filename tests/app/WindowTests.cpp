@@ -89,6 +89,9 @@ TEST(MainWindow, MenuBarHasTheFiveMenusWithTheirItemsAndShortcuts) {
     std::vector<std::string> menus;
     for (QAction* a : f.window().menuBar()->actions()) menus.push_back(a->text().toStdString());
     EXPECT_EQ(menus, (std::vector<std::string>{"Corvane", "File", "View", "Tools", "Help"}));
+    f.delegate->buildMenu();  // again, as launching does: still one set of menus
+    EXPECT_EQ(f.window().findChildren<QMenu*>("menu.file").size(), 1);
+    EXPECT_EQ(f.window().menuBar()->actions().size(), 5);
 
     EXPECT_EQ(menuTitles(f.window().findChild<QMenu*>("menu.app")),
               (std::vector<std::string>{"About Corvane", "-", "Preferences\u2026", "-", "Quit Corvane"}));
