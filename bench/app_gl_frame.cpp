@@ -96,7 +96,12 @@ void BM_CanvasFrame(benchmark::State& state) {
     }
 }
 // Second argument: triangles over all 12 layers; 12 of them show what the layer passes cost alone.
-BENCHMARK(BM_CanvasFrame)->Args({1, kTriangles})->Args({20, kTriangles})->Args({1, 12})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CanvasFrame)
+    ->Args({1, kTriangles})
+    ->Args({20, kTriangles})
+    ->Args({1, 12})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 void BM_Snapshot(benchmark::State& state) {
     Canvas& c = shared(kTriangles);

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <limits>
 #include <unordered_map>
 
 #include "canvas/CanvasTransform.hpp"
@@ -110,6 +111,7 @@ private:
     };
 
     bool ensureScratch(QSize pixels);
+    static QRect layerRect(const Layer& layer, const CanvasTransform::Clip& clip, QSize pixels);
     void releaseScratch();
     GLuint bufferFor(const Layer& layer);
     void dropStaleBuffers(const std::vector<Layer>& layers);
@@ -290,6 +292,27 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
     }
 }
 
+// The target pixels (GL's bottom-up rows) that a layer's ink can reach, with two pixels to spare for
+// rounding; empty when it lies wholly outside. Each layer pass is scissored to it, so a layer that covers
+// little of the view, or none, costs little fill: on software GL every full pass takes milliseconds.
+QRect Scene::layerRect(const Layer& layer, const CanvasTransform::Clip& clip, QSize pixels) {
+    const BBox& box = layer.inkBox;
+    if (!box.isValid()) return {};
+    const double w = pixels.width();
+    const double h = pixels.height();
+    const double ax = ((box.minX - clip.centerX) * clip.scaleX + 1) * 0.5 * w;
+    const double bx = ((box.maxX - clip.centerX) * clip.scaleX + 1) * 0.5 * w;
+    const double ay = ((box.minY - clip.centerY) * clip.scaleY + 1) * 0.5 * h;
+    const double by = ((box.maxY - clip.centerY) * clip.scaleY + 1) * 0.5 * h;
+    if (std::isnan(ax) || std::isnan(bx) || std::isnan(ay) || std::isnan(by)) return QRect(QPoint(0, 0), pixels);
+    const double x0 = std::clamp(std::floor(std::min(ax, bx)) - 2, 0.0, w);
+    const double x1 = std::clamp(std::ceil(std::max(ax, bx)) + 2, 0.0, w);
+    const double y0 = std::clamp(std::floor(std::min(ay, by)) - 2, 0.0, h);
+    const double y1 = std::clamp(std::ceil(std::max(ay, by)) + 2, 0.0, h);
+    if (x1 <= x0 || y1 <= y0) return {};
+    return QRect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
+}
+
 void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels, double viewWidth,
                    double viewHeight, const CameraState& camera) {
     dropStaleBuffers(layers);
@@ -316,8 +339,12 @@ void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels
     for (const Layer& layer : layers) {
         // An empty or hidden layer would still cost a full-target pass.
         if (!layer.visible || layer.runs.empty()) continue;
+        const QRect rect = layerRect(layer, clip, pixels);
+        if (rect.isEmpty()) continue;
         const GLuint buffer = bufferFor(layer);
         if (!buffer) continue;
+        f_->glEnable(GL_SCISSOR_TEST); // clear, draws, resolve and composite alike
+        f_->glScissor(rect.x(), rect.y(), rect.width(), rect.height());
 
         f_->glBindFramebuffer(GL_FRAMEBUFFER, msaaFbo_);
         f_->glViewport(0, 0, pixels.width(), pixels.height());
@@ -340,6 +367,7 @@ void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels
         f_->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
     }
     f_->glBindVertexArray(0);
+    f_->glDisable(GL_SCISSOR_TEST);
     f_->glDisable(GL_BLEND);
     f_->glBindFramebuffer(GL_FRAMEBUFFER, target);
 }
@@ -450,6 +478,25 @@ MetalBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkV
     return runs;
 }
 
+BBox MetalBoardRenderer::inkBoxOf(const RenderLayer& layer) {
+    float minX = std::numeric_limits<float>::infinity();
+    float minY = minX;
+    float maxX = -minX;
+    float maxY = -minX;
+    const float* v = layer.meshes->dark.vertices.data();
+    for (const RenderLayer::Run& run : layer.runs) {
+        if (run.clear) continue;
+        for (std::int64_t i = run.first * 2, end = (run.first + run.count) * 2; i < end; i += 2) {
+            // NaN fails every comparison and is left out, as the rasteriser leaves its triangle out.
+            if (v[i] < minX) minX = v[i];
+            if (v[i] > maxX) maxX = v[i];
+            if (v[i + 1] < minY) minY = v[i + 1];
+            if (v[i + 1] > maxY) maxY = v[i + 1];
+        }
+    }
+    return BBox{minX, minY, maxX, maxY};
+}
+
 void MetalBoardRenderer::removeAllLayers() {
     layers_.clear();
     update();
@@ -474,6 +521,7 @@ void MetalBoardRenderer::setLayer(const std::string& id, const Color& color, flo
         it->clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
         it->runs = buildRuns(*meshes, it->darkVertices, it->clearVertices);
         it->meshes = std::move(meshes);
+        it->inkBox = inkBoxOf(*it);
         ++it->version;
     }
     update();

@@ -87,8 +87,11 @@ private:
             std::int64_t count;
         };
         std::vector<Run> runs;
+        // Extent of the dark triangles the runs draw: nothing outside it can show. Empty when none.
+        BBox inkBox = BBox::empty();
     };
 
+    static BBox inkBoxOf(const RenderLayer& layer);
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices);
     void releaseWidgetScene();

@@ -323,8 +323,12 @@ void AppModel::importURL(const std::filesystem::path& url) {
             } catch (const std::exception&) {
                 data.clear();  // a folder has no bytes of its own
             }
-            // The cache is thread-safe; filling it here keeps the copy off the GUI thread.
-            DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+            // The cache is thread-safe; filling it here keeps the copy off the GUI thread. It is only a cache:
+            // a board that does not fit in it is still shown.
+            try {
+                DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+            } catch (const std::exception&) {
+            }
         }
         onGuiThread([guard, package, failure, name, start, url] {
             if (!guard) return;

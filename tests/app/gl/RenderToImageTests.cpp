@@ -242,3 +242,33 @@ TEST_F(RenderToImage, RunsOutsideTheirMeshAreCutToWholeTrianglesInside) {
     EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {255, 0, 0}));
     EXPECT_TRUE(near(pixelAt(image, cam, {9, 8}), kBackground));
 }
+
+// Each layer pass is limited to the pixels its ink can reach; the picture must be the same as an unlimited
+// pass, antialiased edges included, in both views and partly off the image.
+TEST_F(RenderToImage, LimitingALayerPassToItsInkChangesNoPixel) {
+    const TessellatedLayer strokes = GeometryEngine().tessellate({
+        PCBObject(PCBObjectKind::arcStroke({-3, 0}, {3, 0}, {0, 0}, true), std::nullopt, ApertureShape::circle(0.7),
+                  Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
+        PCBObject(PCBObjectKind::stroke({8, -9}, {15, 12}), std::nullopt, ApertureShape::circle(1.3),
+                  Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 1),
+    });
+    // Two triangles of no area far apart: they draw nothing but make the ink cover every pixel.
+    std::vector<float> everywhere = strokes.dark.vertices;
+    everywhere.insert(everywhere.end(), {-500, -500, -500, -500, -500, -500, 500, 500, 500, 500, 500, 500});
+    for (bool mirrored : {false, true}) {
+        renderer.removeAllLayers();
+        renderer.setCamera(CameraState{Vec2{0.37, -0.21}, 7.3, mirrored});
+        renderer.setLayer("below", kBlue, 0.7f, true, rect(-20, -20, 20, 20), {});
+        renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, strokes.dark.vertices, {});
+        const QImage limited = render(renderer, {211, 157});
+        renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, everywhere, {});
+        const QImage full = render(renderer, {211, 157});
+        EXPECT_TRUE(limited == full) << "mirrored " << mirrored;
+        // The straight stroke's middle: orange at 0.8 over blue at 0.7 over the background.
+        const Rgb below{int(std::lround(19 * 0.3)), int(std::lround(20 * 0.3)), int(std::lround(0.7 * 255 + 26 * 0.3))};
+        const Rgb expected{int(std::lround(0.9 * 0.8 * 255 + below.r * 0.2)),
+                           int(std::lround(0.6 * 0.8 * 255 + below.g * 0.2)),
+                           int(std::lround(0.1 * 0.8 * 255 + below.b * 0.2))};
+        EXPECT_TRUE(near(pixelAt(limited, renderer.camera(), {11.5, 1.5}), expected, 2)) << "mirrored " << mirrored;
+    }
+}
