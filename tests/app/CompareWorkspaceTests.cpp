@@ -250,11 +250,7 @@ TEST(WorkspaceSheet, BoardsWithoutAStorableSourceAreRefused) {
                      "  (layers (0 \"F.Cu\" signal) (31 \"B.Cu\" signal) (44 \"Edge.Cuts\" user))\n"
                      "  (segment (start 1 1) (end 10 1) (width 0.25) (layer \"F.Cu\") (net 0))\n"
                      "  (gr_rect (start 0 0) (end 20 10) (layer \"Edge.Cuts\") (width 0.1))\n)\n");
-    if (!importAndWait(*f.model, kicad)) {
-        // The reader refused this small board: judge the same source on a board put in place by hand.
-        f.model->loadPackage(sampleBoard("demo"));
-        f.model->setPackageSourceURL(kicad);
-    }
+    ASSERT_TRUE(importAndWait(*f.model, kicad)) << f.model->statusMessage();
     QSignalSpy stored(&sheet, &WorkspaceSheet::storeFinished);
     sheet.addCurrent();
     ASSERT_TRUE(stored.wait(20000));
