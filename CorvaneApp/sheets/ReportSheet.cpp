@@ -20,20 +20,10 @@ namespace corvane {
 
 using namespace ui;
 
-ReportSheet::ReportSheet(AppModel* model, QWidget* parent) : QDialog(parent), model_(model) {
-    setObjectName("sheet.report");
-    setWindowTitle("PDF Report");
-    setWindowModality(Qt::WindowModal);
-    setAttribute(Qt::WA_DeleteOnClose);
+ReportSheet::ReportSheet(AppModel* model, QWidget* parent)
+    : SheetFrame(parent, "sheet.report", "doc.richtext.fill", indigo(), "PDF Report", 14), model_(model) {
     setFixedWidth(460);
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-    auto* title = new QHBoxLayout();
-    title->addWidget(symbolLabel("doc.richtext.fill", indigo(), 16, this));
-    title->addWidget(textLabel("PDF Report", headlineFont(), QColor(), this));
-    title->addStretch(1);
-    stack->addLayout(title);
+    QVBoxLayout* stack = body();
     includeScreenshot_ = new QCheckBox("Include annotated screenshot", this);
     includeScreenshot_->setObjectName("report.includeScreenshot");
     includeScreenshot_->setChecked(true);
@@ -54,7 +44,7 @@ ReportSheet::ReportSheet(AppModel* model, QWidget* parent) : QDialog(parent), mo
     error_->setWordWrap(true);
     stack->addWidget(result_);
     stack->addWidget(error_);
-    auto* buttons = new QHBoxLayout();
+    QHBoxLayout* buttons = footerRow();
     buttons->addStretch(1);
     auto* cancel = plainButton("Cancel", this);
     cancel->setObjectName("report.cancel");
@@ -63,13 +53,8 @@ ReportSheet::ReportSheet(AppModel* model, QWidget* parent) : QDialog(parent), mo
     export_->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addWidget(export_);
-    stack->addLayout(buttons);
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName("report.progress");
-    progress_->setRange(0, 0);
-    progress_->setMaximumHeight(8);
-    progress_->setTextVisible(false);
-    stack->addWidget(progress_);
+    progress_ = busyIndicator("report.progress", this);
+    layout()->addWidget(progress_);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(export_, &QPushButton::clicked, this, &ReportSheet::exportPDF);
     connect(model, &AppModel::packageChanged, this, &ReportSheet::syncState);

@@ -4,6 +4,8 @@
 // comparison has its own budget).
 #include <benchmark/benchmark.h>
 
+#include "AppBenchMain.hpp"
+
 #include <chrono>
 #include <filesystem>
 
@@ -145,15 +147,4 @@ BENCHMARK(BM_ReportExportGap)->Iterations(1)->Unit(benchmark::kMillisecond)->Use
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runAppBenchmarks(argc, argv); }
