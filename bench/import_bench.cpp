@@ -6,6 +6,7 @@
 #include <random>
 #include <string>
 
+#include "analysis/CGRenderer.hpp"
 #include "import/PackageImporter.hpp"
 #include "import/VellZipWriter.hpp"
 
@@ -55,5 +56,15 @@ void BM_ImportHundredMegabytePackage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_ImportHundredMegabytePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RenderHundredMegabytePackage(benchmark::State& state) {
+    const PCBPackage pkg = PackageImporter{}.importAny(packagePath());
+    for (auto _ : state) {
+        CGRenderer renderer;
+        auto image = renderer.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+        benchmark::DoNotOptimize(image);
+    }
+}
+BENCHMARK(BM_RenderHundredMegabytePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

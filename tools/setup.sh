@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config zlib1g-dev nlohmann-json3-dev libcairo2-dev
-  libpango1.0-dev fonts-urw-base35 qt6-base-dev libqt6opengl6-dev libgl-dev libgtest-dev libbenchmark-dev
+  libpango1.0-dev fonts-urw-base35 qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri libgtest-dev libbenchmark-dev
   xvfb xauth poppler-utils gerbv clang libclang-rt-14-dev locales)
 missing=()
 for p in "${packages[@]}"; do

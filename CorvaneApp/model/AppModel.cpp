@@ -4,9 +4,11 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <future>
+#include <iterator>
+#include <thread>
 #include <utility>
 
-#include <QCoreApplication>
 #include <QThreadPool>
 
 #include "analysis/BoardSummaryEngine.hpp"
@@ -23,18 +25,23 @@ namespace corvane {
 
 namespace {
 
-const RendererColor kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
-const RendererColor kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
-const RendererColor kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
+const BoardRenderer::Color kSameColor{0.55f, 0.57f, 0.60f, 1.0f};
+const BoardRenderer::Color kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
+const BoardRenderer::Color kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
 constexpr float kSameOpacity = 0.5f;
 constexpr float kChangeOpacity = 0.95f;
 
-// Worker results are handed to the GUI thread through the application object, which outlives every model;
-// the model itself may be gone by then, hence the guard.
+// Worker results reach the GUI thread through an object that is never destroyed, so that a result arriving
+// while the application shuts down has a valid receiver; the model itself may be gone, hence the guards.
+// Made by the first model, on the GUI thread.
+QObject* guiDispatcher() {
+    static QObject* dispatcher = new QObject();
+    return dispatcher;
+}
+
 template <class F>
 void onGuiThread(F&& body) {
-    if (!QCoreApplication::instance()) return;
-    QMetaObject::invokeMethod(QCoreApplication::instance(), std::forward<F>(body), Qt::QueuedConnection);
+    QMetaObject::invokeMethod(guiDispatcher(), std::forward<F>(body), Qt::QueuedConnection);
 }
 
 std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& geom, const std::vector<PCBObject>& objects) {
@@ -68,6 +75,7 @@ struct AppModel::CompareRowCache {
 
 AppModel::AppModel(std::unique_ptr<QSettings> settings, QObject* parent)
     : QObject(parent), settings_(settings ? std::move(settings) : std::make_unique<QSettings>("Corvane", "Corvane")) {
+    guiDispatcher();
     presets_ = builtInPresets();
     restoreSettings();
 }
@@ -137,7 +145,6 @@ void AppModel::setPackage(PackagePtr package) {
     package_ = std::move(package);
     layerMeshes_.clear();
     compareCache_.clear();
-    compareCacheValid_ = false;
     Q_EMIT packageChanged();
     rebuildLayers();
 }
@@ -233,7 +240,6 @@ void AppModel::setCursorWorld(std::optional<Vec2> point) {
 void AppModel::setCompareBase(PackagePtr base) {
     compareBase_ = std::move(base);
     compareCache_.clear();
-    compareCacheValid_ = false;
     Q_EMIT compareBaseChanged();
 }
 
@@ -245,14 +251,12 @@ void AppModel::setCompareBaseName(std::string name) {
 void AppModel::setCompareDiff(std::optional<PackageDiff> diff) {
     compareDiff_ = std::move(diff);
     compareCache_.clear();
-    compareCacheValid_ = false;
     Q_EMIT compareDiffChanged();
 }
 
 void AppModel::setCompareRows(std::vector<CompareRow> rows) {
     compareRows_ = std::move(rows);
     compareCache_.clear();
-    compareCacheValid_ = false;
     Q_EMIT compareRowsChanged();
 }
 
@@ -278,11 +282,16 @@ void AppModel::setActivePreset(std::optional<ManufacturingPreset> preset) {
     recheck();
 }
 
-BoardRenderer* AppModel::renderer() const { return rendererAlive_.expired() ? nullptr : renderer_; }
+BoardRenderer* AppModel::renderer() const {
+    // A renderer that is also a QObject (the GPU canvas) reads as gone once it is destroyed.
+    if (rendererIsObject_ && !rendererObject_) return nullptr;
+    return renderer_;
+}
 
 void AppModel::setRenderer(BoardRenderer* renderer) {
     renderer_ = renderer;
-    rendererAlive_ = renderer ? renderer->lifetime() : std::weak_ptr<const void>();
+    rendererObject_ = dynamic_cast<QObject*>(renderer);
+    rendererIsObject_ = rendererObject_ != nullptr;
 }
 
 void AppModel::setLastScreenshot(QImage image) {
@@ -314,8 +323,12 @@ void AppModel::importURL(const std::filesystem::path& url) {
             } catch (const std::exception&) {
                 data.clear();  // a folder has no bytes of its own
             }
-            // The cache is thread-safe; filling it here keeps the copy off the GUI thread.
-            DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+            // The cache is thread-safe; filling it here keeps the copy off the GUI thread. It is only a cache:
+            // a board that does not fit in it is still shown.
+            try {
+                DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+            } catch (const std::exception&) {
+            }
         }
         onGuiThread([guard, package, failure, name, start, url] {
             if (!guard) return;
@@ -415,7 +428,7 @@ QColor AppModel::defaultLayerColor(const LayerType& type) {
     return color.isValid() ? color : QColor(0, 122, 255);  // the system blue
 }
 
-RendererColor AppModel::simdColor(const QColor& color) {
+BoardRenderer::Color AppModel::simdColor(const QColor& color) {
     if (!color.isValid()) return {1.0f, 1.0f, 1.0f, 1.0f};
     const QColor rgb = color.toRgb();
     return {rgb.redF(), rgb.greenF(), rgb.blueF(), 1.0f};
@@ -597,12 +610,24 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     if (!base || !revised) return;
     // Everything below uploads again, so leaving the old mode sends nothing of its own.
     resetCompareState();
-    PackageDiff diff = DiffEngine{compareToleranceMM}.compare(*base, *revised);
-    setCompareBase(base);
-    setCompareBaseName(baseName);
-    setCompareDiff(diff);
-    setPackage(revised);
 
+    // The rows are the layers both revisions have; their groups and meshes do not need the comparison's
+    // result, so they are made while it runs.
+    auto diffRun = std::async(std::launch::async, [&base, &revised] {
+        return DiffEngine{compareToleranceMM}.compare(*base, *revised);
+    });
+    std::map<std::string, std::shared_ptr<const CompareRowCache>> prepared;
+    std::exception_ptr failure;
+    try {
+        const unsigned threads = std::max(1u, std::thread::hardware_concurrency() - 1);
+        prepared = makeCompareCaches(sharedLayerKeys(*base, *revised), *base, *revised, threads);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    PackageDiff diff = diffRun.get();
+    if (failure) std::rethrow_exception(failure);
+
+    // The rows are made first so that the comparison itself can be moved into place.
     std::vector<CompareRow> rows;
     rows.reserve(diff.layers.size());
     for (const auto& l : diff.layers)
@@ -611,9 +636,16 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     std::stable_sort(rows.begin(), rows.end(), [](const CompareRow& a, const CompareRow& b) {
         return a.addedCount + a.removedCount > b.addedCount + b.removedCount;
     });
+    const std::string status = "Compare " + baseName + " \u2192 " + diff.nameB + ": " +
+                               std::to_string(diff.totalChanges()) + " changes";
+
+    setCompareBase(base);
+    setCompareBaseName(baseName);
+    setCompareDiff(std::move(diff));
+    setPackage(revised);
     setCompareRows(std::move(rows));
-    setStatusMessage("Compare " + baseName + " \u2192 " + diff.nameB + ": " + std::to_string(diff.totalChanges()) +
-                     " changes");
+    compareCache_ = std::move(prepared);
+    setStatusMessage(status);
 
     const BBox board = revised->boardBBox();
     if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {
@@ -623,11 +655,27 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     syncRenderer();
 }
 
+std::vector<std::string> AppModel::sharedLayerKeys(const PCBPackage& a, const PCBPackage& b) {
+    auto keysOf = [](const PCBPackage& p) {
+        std::set<std::string> keys;
+        for (const auto& f : p.files) keys.insert(f.layerType.isDrill() ? std::string("Drill") : f.layerType.displayName());
+        return keys;
+    };
+    const auto ka = keysOf(a), kb = keysOf(b);
+    std::vector<std::string> shared;
+    std::set_intersection(ka.begin(), ka.end(), kb.begin(), kb.end(), std::back_inserter(shared));
+    return shared;
+}
+
 CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPackage& base, const PCBPackage& revised) {
     auto objectsFor = [&row](const PCBPackage& pkg) {
         std::vector<PCBObject> list;
         for (const auto& f : pkg.files) {
             if (f.layerType.displayName() != row.layerKey && !(row.layerKey == "Drill" && f.drill)) continue;
+            if (f.gerber && !f.drill) {
+                list.insert(list.end(), f.gerber->objects.begin(), f.gerber->objects.end());
+                continue;
+            }
             auto objs = f.objects();
             list.insert(list.end(), std::make_move_iterator(objs.begin()), std::make_move_iterator(objs.end()));
         }
@@ -662,27 +710,37 @@ CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPa
     return groups;
 }
 
-void AppModel::ensureCompareCaches() {
-    if (compareCacheValid_) return;
-    compareCache_.clear();
-    compareCacheValid_ = true;
-    if (!package_ || !compareBase_ || !compareDiff_) return;
-
-    const std::size_t n = compareRows_.size();
-    std::vector<std::shared_ptr<CompareRowCache>> made(n);
+std::shared_ptr<const AppModel::CompareRowCache> AppModel::makeCompareRowCache(const std::string& layerKey,
+                                                                               const PCBPackage& base,
+                                                                               const PCBPackage& revised) {
     const GeometryEngine geom;
-    const PCBPackage& base = *compareBase_;
-    const PCBPackage& revised = *package_;
-    parallelFor(n, [&](std::size_t i) {
-        auto cache = std::make_shared<CompareRowCache>();
-        auto groups = std::make_shared<CompareGroups>(compareGroupedObjects(compareRows_[i], base, revised));
-        cache->same = tessellateShared(geom, groups->same);
-        cache->removed = tessellateShared(geom, groups->removed);
-        cache->added = tessellateShared(geom, groups->added);
-        cache->groups = std::move(groups);
-        made[i] = std::move(cache);
-    });
-    for (std::size_t i = 0; i < n; ++i) compareCache_.emplace(compareRows_[i].layerKey, std::move(made[i]));
+    auto cache = std::make_shared<CompareRowCache>();
+    auto groups = std::make_shared<CompareGroups>(compareGroupedObjects(CompareRow{layerKey}, base, revised));
+    cache->same = tessellateShared(geom, groups->same);
+    cache->removed = tessellateShared(geom, groups->removed);
+    cache->added = tessellateShared(geom, groups->added);
+    cache->groups = std::move(groups);
+    return cache;
+}
+
+std::map<std::string, std::shared_ptr<const AppModel::CompareRowCache>>
+AppModel::makeCompareCaches(const std::vector<std::string>& layerKeys, const PCBPackage& base, const PCBPackage& revised,
+                            unsigned maxThreads) {
+    std::vector<std::shared_ptr<const CompareRowCache>> made(layerKeys.size());
+    parallelFor(
+        layerKeys.size(), [&](std::size_t i) { made[i] = makeCompareRowCache(layerKeys[i], base, revised); }, maxThreads);
+    std::map<std::string, std::shared_ptr<const CompareRowCache>> out;
+    for (std::size_t i = 0; i < layerKeys.size(); ++i) out.emplace(layerKeys[i], std::move(made[i]));
+    return out;
+}
+
+void AppModel::ensureCompareCaches() {
+    if (!package_ || !compareBase_ || !compareDiff_) return;
+    std::vector<std::string> missing;
+    for (const auto& row : compareRows_)
+        if (!compareCache_.count(row.layerKey)) missing.push_back(row.layerKey);
+    if (missing.empty()) return;
+    compareCache_.merge(makeCompareCaches(missing, *compareBase_, *package_));
 }
 
 std::shared_ptr<const CompareGroups> AppModel::compareGroups(const std::string& layerKey) {

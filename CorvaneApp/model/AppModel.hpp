@@ -9,6 +9,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -26,7 +27,7 @@
 #include "canvas/CameraState.hpp"
 #include "import/PackageImporter.hpp"
 #include "model/Annotation.hpp"
-#include "model/BoardRenderer.hpp"
+#include "canvas/BoardRenderer.hpp"
 #include "model/LayerState.hpp"
 #include "model/Model.hpp"
 #include "model/Tool.hpp"
@@ -127,7 +128,8 @@ public:
     const MeasureEngine& measureEngine() const { return measureEngine_; }
     const PackageImporter& importer() const { return importer_; }
     const std::set<std::string>& soloSet() const { return soloSet_; }
-    // Held without ownership; reads as null once the renderer is gone.
+    // Held without ownership. A renderer that is a QObject reads as null once destroyed; any other must be
+    // taken back with setRenderer(nullptr) before it goes.
     BoardRenderer* renderer() const;
     void setRenderer(BoardRenderer* renderer);
     QWidget* canvasView() const { return canvasView_; }
@@ -162,7 +164,7 @@ public:
     static double defaultOpacity(const LayerType& type);
     static QColor defaultLayerColor(const LayerType& type);
     // Red, green and blue of the colour in sRGB with alpha 1; white for an invalid colour.
-    static RendererColor simdColor(const QColor& color);
+    static BoardRenderer::Color simdColor(const QColor& color);
     static std::string layerRendererID(const std::string& fileName) { return "layer:" + fileName; }
 
     // ---- Comparison, camera, measurements ---------------------------------------------------------------
@@ -221,6 +223,13 @@ private:
     // per package.
     void ensureLayerMeshes(const std::vector<std::size_t>& fileIndices);
     void ensureCompareCaches();
+    static std::shared_ptr<const CompareRowCache> makeCompareRowCache(const std::string& layerKey, const PCBPackage& base,
+                                                                      const PCBPackage& revised);
+    static std::map<std::string, std::shared_ptr<const CompareRowCache>> makeCompareCaches(
+        const std::vector<std::string>& layerKeys, const PCBPackage& base, const PCBPackage& revised,
+        unsigned maxThreads = std::thread::hardware_concurrency());
+    // The layer keys that have files in both revisions: the rows a comparison of the two will have.
+    static std::vector<std::string> sharedLayerKeys(const PCBPackage& a, const PCBPackage& b);
     std::vector<std::size_t> filesInCategoryOrder() const;
     void refreshSummary();
     void applyCamera();
@@ -258,7 +267,8 @@ private:
     const PackageImporter importer_{};
     std::set<std::string> soloSet_;
     BoardRenderer* renderer_ = nullptr;
-    std::weak_ptr<const void> rendererAlive_;
+    QPointer<QObject> rendererObject_;
+    bool rendererIsObject_ = false;
     QPointer<QWidget> canvasView_;
     QSizeF canvasSize_{0, 0};
     bool hasFitted_ = false;
@@ -269,7 +279,6 @@ private:
     std::unordered_map<std::string, std::shared_ptr<const TessellatedLayer>> layerMeshes_;
     // Groups and meshes of the current comparison by layer key, dropped whenever it changes.
     std::map<std::string, std::shared_ptr<const CompareRowCache>> compareCache_;
-    bool compareCacheValid_ = false;
 };
 
 } // namespace corvane

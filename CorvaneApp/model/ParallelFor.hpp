@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <exception>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -36,7 +37,13 @@ void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::har
     };
     std::vector<std::thread> pool;
     pool.reserve(threads - 1);
-    for (std::size_t t = 1; t < threads; ++t) pool.emplace_back(worker);
+    for (std::size_t t = 1; t < threads; ++t) {
+        try {
+            pool.emplace_back(worker);
+        } catch (const std::system_error&) {
+            break;  // fewer threads: the calling thread still takes what is left
+        }
+    }
     worker();
     for (auto& t : pool) t.join();
     if (failure) std::rethrow_exception(failure);

@@ -9,15 +9,17 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "analysis/Builders.hpp"
 #include "model/AppModel.hpp"
 
 namespace corvane::testing {
 
-class RecordingRenderer : public BoardRenderer {
+// A QObject, as the GPU canvas is, so that the model can tell when it is gone.
+class RecordingRenderer : public QObject, public BoardRenderer {
 public:
     struct Layer {
         std::string id;
-        RendererColor color{};
+        BoardRenderer::Color color{};
         float opacity = 0;
         bool visible = false;
         std::shared_ptr<const TessellatedLayer> geometry;
@@ -28,14 +30,13 @@ public:
     int removeAllCount = 0;
     int setLayerCount = 0;
     std::vector<std::string> calls;  // "removeAll" or the id of each setLayer, in order
-    std::optional<CameraState> camera;
 
     void removeAllLayers() override {
         layers.clear();
         ++removeAllCount;
         calls.push_back("removeAll");
     }
-    void setLayer(const std::string& id, const RendererColor& color, float opacity, bool visible,
+    void setLayer(const std::string& id, const BoardRenderer::Color& color, float opacity, bool visible,
                   std::shared_ptr<const TessellatedLayer> geometry) override {
         ++setLayerCount;
         calls.push_back(id);
@@ -48,7 +49,12 @@ public:
         }
         layers.push_back(std::move(l));
     }
-    void setCamera(const CameraState& c) override { camera = c; }
+    const CameraState& camera() const override { return camera_; }
+    void setCamera(const CameraState& c) override {
+        camera_ = c;
+        cameraSet = true;
+    }
+    bool cameraSet = false;
 
     std::vector<std::string> ids() const {
         std::vector<std::string> out;
@@ -60,6 +66,9 @@ public:
             if (l.id == id) return &l;
         return nullptr;
     }
+
+private:
+    CameraState camera_;
 };
 
 // A settings file of the test's own, removed with the folder.
@@ -74,7 +83,7 @@ inline PCBObject stroke(Vec2 a, Vec2 b, double width = 0.2, Polarity polarity = 
                      std::nullopt, std::nullopt, std::nullopt, index);
 }
 
-inline PCBObject pad(Vec2 at, double diameter = 1.0, Polarity polarity = Polarity::dark, std::int64_t index = 0) {
+inline PCBObject disc(Vec2 at, double diameter = 1.0, Polarity polarity = Polarity::dark, std::int64_t index = 0) {
     return PCBObject(PCBObjectKind::flash(at), 11, ApertureShape::circle(diameter), polarity, std::nullopt,
                      std::nullopt, std::nullopt, std::nullopt, index);
 }
@@ -85,46 +94,21 @@ inline std::vector<PCBObject> numbered(std::vector<PCBObject> objects) {
     return objects;
 }
 
-inline PackageFile gerberFile(const std::string& name, LayerType type, std::vector<PCBObject> objects,
-                              std::optional<std::string> filePolarity = std::nullopt) {
-    PackageFile f;
-    f.fileName = name;
-    f.relativePath = name;
-    f.format = SourceFormat::gerberX2;
-    f.layerType = std::move(type);
-    f.confidence = DetectionConfidence::high;
-    GerberDocument doc;
-    doc.objects = numbered(std::move(objects));
-    for (const auto& o : doc.objects) doc.bbox.include(o.bbox);
-    doc.filePolarity = std::move(filePolarity);
-    f.gerber = std::move(doc);
+inline PackageFile withFilePolarity(PackageFile f, std::string polarity) {
+    f.gerber->filePolarity = std::move(polarity);
     return f;
 }
 
-struct TestHit {
-    Vec2 at;
-    std::int64_t tool = 1;
-    Plating plating = Plating::pth;
+inline DrillHit hit(Vec2 at, std::int64_t tool = 1, Plating plating = Plating::pth) { return DrillHit{at, tool, plating}; }
+
+struct Fixture {
+    ScratchSettings settings;
+    AppModel model{settings.open()};
+    RecordingRenderer renderer;
+
+    Fixture() { model.setRenderer(&renderer); }
+    ~Fixture() { model.setRenderer(nullptr); }
 };
-
-inline PackageFile drillFile(const std::string& name, std::map<std::int64_t, double> toolDiameters,
-                             std::vector<TestHit> hits) {
-    PackageFile f;
-    f.fileName = name;
-    f.relativePath = name;
-    f.format = SourceFormat::excellon;
-    f.layerType = LayerType::drill();
-    f.confidence = DetectionConfidence::high;
-    DrillDocument doc;
-    doc.fileName = name;
-    for (const auto& [n, d] : toolDiameters) doc.tools[n] = DrillTool{n, d, Plating::unknown};
-    for (const auto& h : hits) {
-        doc.hits.push_back(DrillHit{h.at, h.tool, h.plating});
-        doc.bbox.include(h.at);
-    }
-    f.drill = std::move(doc);
-    return f;
-}
 
 // A 40 × 30 mm board: outline, top copper with two tracks and a pad, a drill file with three hits.
 inline PCBPackage sampleBoard(const std::string& name = "board") {
@@ -132,12 +116,13 @@ inline PCBPackage sampleBoard(const std::string& name = "board") {
     p.name = name;
     p.sourceFileName = name + ".zip";
     p.files.push_back(gerberFile("board-F_Cu.gbr", LayerType::copper(CopperLayerID::top()),
-                                 {stroke({5, 5}, {20, 5}), stroke({20, 5}, {20, 20}), pad({10, 10})}));
+                                 {stroke({5, 5}, {20, 5}), stroke({20, 5}, {20, 20}), disc({10, 10})}));
     p.files.push_back(gerberFile("board-Edge_Cuts.gbr", LayerType::outline(),
                                  {stroke({0, 0}, {40, 0}, 0), stroke({40, 0}, {40, 30}, 0),
                                   stroke({40, 30}, {0, 30}, 0), stroke({0, 30}, {0, 0}, 0)}));
-    p.files.push_back(drillFile("board.drl", {{1, 0.3}, {2, 1.0}},
-                                {{{10, 10}, 1, Plating::pth}, {{20, 20}, 2, Plating::npth}, {{30, 20}, 2, Plating::unknown}}));
+    p.files.push_back(drillFile("board.drl", {DrillTool{1, 0.3, Plating::pth}, DrillTool{2, 1.0, Plating::npth}},
+                                {hit({10, 10}, 1, Plating::pth), hit({20, 20}, 2, Plating::npth),
+                                 hit({30, 20}, 2, Plating::unknown)}));
     return p;
 }
 

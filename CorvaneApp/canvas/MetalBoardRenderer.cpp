@@ -1,0 +1,640 @@
+#include "canvas/MetalBoardRenderer.hpp"
+
+#include <QGuiApplication>
+#include <QMetaObject>
+#include <QOffscreenSurface>
+#include <QOpenGLContext>
+#include <QOpenGLExtraFunctions>
+#include <QOpenGLShaderProgram>
+#include <QtGlobal>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <unordered_map>
+
+#include "canvas/CanvasTransform.hpp"
+
+#ifndef GL_FRAMEBUFFER_SRGB
+#define GL_FRAMEBUFFER_SRGB 0x8DB9
+#endif
+
+namespace corvane {
+
+namespace {
+
+// Background of the canvas: reads back as (19, 20, 26) in 8 bits.
+constexpr float kBackground[4] = {0.075f, 0.08f, 0.1f, 1.0f};
+constexpr int kSamples = 4;
+// Largest vertex count of one draw call: a multiple of 3, well inside GLsizei.
+constexpr std::int64_t kMaxDrawVertices = std::int64_t{3} << 28;
+
+const char* const kMeshVertexShader = R"(#version 330 core
+layout(location = 0) in vec2 position;
+// (x scale, centre x, y scale, centre y): board millimetres to clip space
+uniform vec4 xform;
+void main() {
+    gl_Position = vec4((position.x - xform.y) * xform.x, (position.y - xform.w) * xform.z, 0.0, 1.0);
+}
+)";
+
+const char* const kMeshFragmentShader = R"(#version 330 core
+uniform vec4 color;
+out vec4 fragColor;
+void main() {
+    fragColor = color;
+}
+)";
+
+// A full-target strip without vertex data: texture row 0 is the bottom row of the target.
+const char* const kQuadVertexShader = R"(#version 330 core
+out vec2 uv;
+const vec2 corners[4] = vec2[4](vec2(-1.0, -1.0), vec2(1.0, -1.0), vec2(-1.0, 1.0), vec2(1.0, 1.0));
+void main() {
+    vec2 p = corners[gl_VertexID];
+    uv = p * 0.5 + 0.5;
+    gl_Position = vec4(p, 0.0, 1.0);
+}
+)";
+
+const char* const kQuadFragmentShader = R"(#version 330 core
+uniform sampler2D layerImage;
+in vec2 uv;
+out vec4 fragColor;
+void main() {
+    fragColor = texture(layerImage, uv);
+}
+)";
+
+float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN gives 0
+
+// Layers are multisampled in passes of their own; the widget's framebuffer and the offscreen surface only
+// receive whole-target composites, where more samples would add fill and change no pixel (and an offscreen
+// surface asking for samples may find no configuration at all).
+QSurfaceFormat singleSampleFormat() {
+    QSurfaceFormat format = MetalBoardRenderer::surfaceFormat();
+    format.setSamples(0);
+    return format;
+}
+
+} // namespace
+
+namespace gl {
+
+// The GL objects of one context: programs, vertex buffers of the layers and the scratch targets, and the
+// drawing of one frame. Every member function needs that context current.
+class Scene {
+public:
+    using Layer = MetalBoardRenderer::RenderLayer;
+
+    explicit Scene(QOpenGLContext* context) : context_(context), f_(context->extraFunctions()) {}
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+    ~Scene() = default; // release() frees the GL objects while the context is current
+
+    bool initialize();
+    void release();
+    QOpenGLContext* context() const { return context_; }
+
+    // Clears `target` to the background and composites every visible layer onto it.
+    void render(const std::vector<Layer>& layers, GLuint target, QSize pixels, double viewWidth,
+                double viewHeight, const CameraState& camera);
+    QImage readBack(const std::vector<Layer>& layers, QSize pixels, double devicePixelRatio,
+                    const CameraState& camera);
+
+private:
+    struct Buffer {
+        GLuint name = 0;
+        std::uint64_t version = 0;
+        bool failed = false;
+    };
+
+    bool ensureScratch(QSize pixels);
+    static QRect layerRect(const Layer& layer, const CanvasTransform::Clip& clip, QSize pixels);
+    void releaseScratch();
+    GLuint bufferFor(const Layer& layer);
+    void dropStaleBuffers(const std::vector<Layer>& layers);
+    void drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip);
+
+    QOpenGLContext* context_;
+    QOpenGLExtraFunctions* f_;
+    std::unique_ptr<QOpenGLShaderProgram> mesh_;
+    std::unique_ptr<QOpenGLShaderProgram> quad_;
+    int xformLocation_ = -1;
+    int colorLocation_ = -1;
+    int layerImageLocation_ = -1;
+    GLuint meshVao_ = 0;
+    GLuint quadVao_ = 0;
+    GLuint msaaFbo_ = 0;
+    GLuint msaaColor_ = 0;
+    GLuint resolveFbo_ = 0;
+    GLuint resolveTexture_ = 0;
+    QSize scratchSize_;
+    bool scratchWarned_ = false;
+    std::unordered_map<std::uint64_t, Buffer> buffers_;
+};
+
+bool Scene::initialize() {
+    if (!f_) return false;
+    const QSurfaceFormat format = context_->format();
+    if (context_->isOpenGLES() || format.version() < qMakePair(3, 3)) return false;
+    mesh_ = std::make_unique<QOpenGLShaderProgram>();
+    quad_ = std::make_unique<QOpenGLShaderProgram>();
+    if (!mesh_->addShaderFromSourceCode(QOpenGLShader::Vertex, kMeshVertexShader) ||
+        !mesh_->addShaderFromSourceCode(QOpenGLShader::Fragment, kMeshFragmentShader) || !mesh_->link() ||
+        !quad_->addShaderFromSourceCode(QOpenGLShader::Vertex, kQuadVertexShader) ||
+        !quad_->addShaderFromSourceCode(QOpenGLShader::Fragment, kQuadFragmentShader) || !quad_->link()) {
+        mesh_.reset();
+        quad_.reset();
+        return false;
+    }
+    xformLocation_ = mesh_->uniformLocation("xform");
+    colorLocation_ = mesh_->uniformLocation("color");
+    layerImageLocation_ = quad_->uniformLocation("layerImage");
+    // The core profile draws nothing without a bound vertex array, even for the attribute-less quad.
+    f_->glGenVertexArrays(1, &meshVao_);
+    f_->glGenVertexArrays(1, &quadVao_);
+    f_->glBindVertexArray(meshVao_);
+    f_->glEnableVertexAttribArray(0);
+    f_->glBindVertexArray(0);
+    return true;
+}
+
+void Scene::release() {
+    for (auto& [serial, buffer] : buffers_) {
+        if (buffer.name) f_->glDeleteBuffers(1, &buffer.name);
+    }
+    buffers_.clear();
+    releaseScratch();
+    if (meshVao_) f_->glDeleteVertexArrays(1, &meshVao_);
+    if (quadVao_) f_->glDeleteVertexArrays(1, &quadVao_);
+    meshVao_ = quadVao_ = 0;
+    mesh_.reset();
+    quad_.reset();
+}
+
+void Scene::releaseScratch() {
+    if (msaaFbo_) f_->glDeleteFramebuffers(1, &msaaFbo_);
+    if (msaaColor_) f_->glDeleteRenderbuffers(1, &msaaColor_);
+    if (resolveFbo_) f_->glDeleteFramebuffers(1, &resolveFbo_);
+    if (resolveTexture_) f_->glDeleteTextures(1, &resolveTexture_);
+    msaaFbo_ = msaaColor_ = resolveFbo_ = resolveTexture_ = 0;
+    scratchSize_ = QSize();
+}
+
+// One multisampled target and one resolve texture serve every layer in turn, so memory does not grow with
+// the number of layers.
+bool Scene::ensureScratch(QSize pixels) {
+    if (msaaFbo_ && scratchSize_ == pixels) return true;
+    releaseScratch();
+    f_->glGenRenderbuffers(1, &msaaColor_);
+    f_->glBindRenderbuffer(GL_RENDERBUFFER, msaaColor_);
+    f_->glRenderbufferStorageMultisample(GL_RENDERBUFFER, kSamples, GL_RGBA8, pixels.width(), pixels.height());
+    f_->glGenFramebuffers(1, &msaaFbo_);
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, msaaFbo_);
+    f_->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, msaaColor_);
+    bool complete = f_->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+
+    f_->glGenTextures(1, &resolveTexture_);
+    f_->glBindTexture(GL_TEXTURE_2D, resolveTexture_);
+    f_->glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA8, pixels.width(), pixels.height(), 0, GL_RGBA, GL_UNSIGNED_BYTE,
+                     nullptr);
+    f_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    f_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    f_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_S, GL_CLAMP_TO_EDGE);
+    f_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_WRAP_T, GL_CLAMP_TO_EDGE);
+    f_->glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAX_LEVEL, 0);
+    f_->glGenFramebuffers(1, &resolveFbo_);
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, resolveFbo_);
+    f_->glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, resolveTexture_, 0);
+    complete = complete && f_->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (!complete) {
+        if (!scratchWarned_) {
+            qWarning("Board canvas: no %d x %d layer target could be made; layers are not drawn", pixels.width(),
+                     pixels.height());
+            scratchWarned_ = true;
+        }
+        releaseScratch();
+        return false;
+    }
+    scratchSize_ = pixels;
+    return true;
+}
+
+void Scene::dropStaleBuffers(const std::vector<Layer>& layers) {
+    for (auto it = buffers_.begin(); it != buffers_.end();) {
+        const bool present = std::any_of(layers.begin(), layers.end(),
+                                         [&](const Layer& l) { return l.serial == it->first; });
+        if (present) {
+            ++it;
+            continue;
+        }
+        if (it->second.name) f_->glDeleteBuffers(1, &it->second.name);
+        it = buffers_.erase(it);
+    }
+}
+
+// The layer's vertices, dark then clear, in one buffer; uploaded when first drawn after a change.
+GLuint Scene::bufferFor(const Layer& layer) {
+    Buffer& buffer = buffers_[layer.serial];
+    if (buffer.name && buffer.version == layer.version) return buffer.name;
+    if (buffer.failed && buffer.version == layer.version) return 0;
+    buffer.version = layer.version;
+    buffer.failed = false;
+    if (!buffer.name) f_->glGenBuffers(1, &buffer.name);
+    const auto darkBytes = static_cast<GLsizeiptr>(layer.darkVertices * 2 * sizeof(float));
+    const auto clearBytes = static_cast<GLsizeiptr>(layer.clearVertices * 2 * sizeof(float));
+    while (f_->glGetError() != GL_NO_ERROR) {
+    }
+    f_->glBindBuffer(GL_ARRAY_BUFFER, buffer.name);
+    f_->glBufferData(GL_ARRAY_BUFFER, darkBytes + clearBytes, nullptr, GL_STATIC_DRAW);
+    if (f_->glGetError() != GL_NO_ERROR) {
+        qWarning("Board canvas: no room for the %lld vertices of layer \"%s\"; it is not drawn",
+                 static_cast<long long>(layer.darkVertices + layer.clearVertices), layer.id.c_str());
+        f_->glDeleteBuffers(1, &buffer.name);
+        buffer.name = 0;
+        buffer.failed = true;
+        return 0;
+    }
+    if (darkBytes > 0) f_->glBufferSubData(GL_ARRAY_BUFFER, 0, darkBytes, layer.meshes->dark.vertices.data());
+    if (clearBytes > 0) {
+        f_->glBufferSubData(GL_ARRAY_BUFFER, darkBytes, clearBytes, layer.meshes->clear.vertices.data());
+    }
+    return buffer.name;
+}
+
+void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip) {
+    mesh_->bind();
+    f_->glUniform4f(xformLocation_, static_cast<float>(clip.scaleX), static_cast<float>(clip.centerX),
+                    static_cast<float>(clip.scaleY), static_cast<float>(clip.centerY));
+    f_->glBindVertexArray(meshVao_);
+    f_->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    const float o = unit(layer.opacity);
+    for (const Layer::Run& run : layer.runs) {
+        if (run.clear) {
+            // Zero source factor: every covered sample becomes transparent again.
+            f_->glBlendFuncSeparate(GL_ZERO, GL_ONE_MINUS_SRC_ALPHA, GL_ZERO, GL_ONE_MINUS_SRC_ALPHA);
+            f_->glUniform4f(colorLocation_, 0, 0, 0, 1);
+        } else {
+            f_->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+            f_->glUniform4f(colorLocation_, unit(layer.color[0]) * o, unit(layer.color[1]) * o,
+                            unit(layer.color[2]) * o, o);
+        }
+        for (std::int64_t done = 0; done < run.count; done += kMaxDrawVertices) {
+            const std::int64_t first = run.first + done;
+            const auto count = static_cast<GLsizei>(std::min(kMaxDrawVertices, run.count - done));
+            // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
+            f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
+                                      reinterpret_cast<const void*>(static_cast<std::uintptr_t>(first) * 8));
+            f_->glDrawArrays(GL_TRIANGLES, 0, count);
+        }
+    }
+}
+
+// The target pixels (GL's bottom-up rows) that a layer's ink can reach, with two pixels to spare for
+// rounding; empty when it lies wholly outside. Each layer pass is scissored to it, so a layer that covers
+// little of the view, or none, costs little fill: on software GL every full pass takes milliseconds.
+QRect Scene::layerRect(const Layer& layer, const CanvasTransform::Clip& clip, QSize pixels) {
+    const BBox& box = layer.inkBox;
+    if (!box.isValid()) return {};
+    const double w = pixels.width();
+    const double h = pixels.height();
+    const double ax = ((box.minX - clip.centerX) * clip.scaleX + 1) * 0.5 * w;
+    const double bx = ((box.maxX - clip.centerX) * clip.scaleX + 1) * 0.5 * w;
+    const double ay = ((box.minY - clip.centerY) * clip.scaleY + 1) * 0.5 * h;
+    const double by = ((box.maxY - clip.centerY) * clip.scaleY + 1) * 0.5 * h;
+    if (std::isnan(ax) || std::isnan(bx) || std::isnan(ay) || std::isnan(by)) return QRect(QPoint(0, 0), pixels);
+    const double x0 = std::clamp(std::floor(std::min(ax, bx)) - 2, 0.0, w);
+    const double x1 = std::clamp(std::ceil(std::max(ax, bx)) + 2, 0.0, w);
+    const double y0 = std::clamp(std::floor(std::min(ay, by)) - 2, 0.0, h);
+    const double y1 = std::clamp(std::ceil(std::max(ay, by)) + 2, 0.0, h);
+    if (x1 <= x0 || y1 <= y0) return {};
+    return QRect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0), static_cast<int>(y1 - y0));
+}
+
+void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels, double viewWidth,
+                   double viewHeight, const CameraState& camera) {
+    dropStaleBuffers(layers);
+    f_->glDisable(GL_DEPTH_TEST);
+    f_->glDisable(GL_STENCIL_TEST);
+    f_->glDisable(GL_SCISSOR_TEST);
+    f_->glDisable(GL_CULL_FACE);
+    f_->glDisable(GL_FRAMEBUFFER_SRGB); // blending works on the stored values
+    f_->glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE);
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, target);
+    f_->glViewport(0, 0, pixels.width(), pixels.height());
+    f_->glClearColor(kBackground[0], kBackground[1], kBackground[2], kBackground[3]);
+    f_->glClear(GL_COLOR_BUFFER_BIT);
+
+    const bool anyDrawn = std::any_of(layers.begin(), layers.end(), [](const Layer& l) {
+        return l.visible && !l.runs.empty();
+    });
+    if (!anyDrawn || !ensureScratch(pixels)) return;
+
+    const CanvasTransform::Clip clip = CanvasTransform(viewWidth, viewHeight, camera).clip();
+    f_->glEnable(GL_BLEND);
+    f_->glBlendEquation(GL_FUNC_ADD);
+    f_->glActiveTexture(GL_TEXTURE0);
+    for (const Layer& layer : layers) {
+        // An empty or hidden layer would still cost a full-target pass.
+        if (!layer.visible || layer.runs.empty()) continue;
+        const QRect rect = layerRect(layer, clip, pixels);
+        if (rect.isEmpty()) continue;
+        const GLuint buffer = bufferFor(layer);
+        if (!buffer) continue;
+        f_->glEnable(GL_SCISSOR_TEST); // clear, draws, resolve and composite alike
+        f_->glScissor(rect.x(), rect.y(), rect.width(), rect.height());
+
+        f_->glBindFramebuffer(GL_FRAMEBUFFER, msaaFbo_);
+        f_->glViewport(0, 0, pixels.width(), pixels.height());
+        f_->glClearColor(0, 0, 0, 0);
+        f_->glClear(GL_COLOR_BUFFER_BIT);
+        drawLayer(layer, buffer, clip);
+
+        f_->glBindFramebuffer(GL_READ_FRAMEBUFFER, msaaFbo_);
+        f_->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFbo_);
+        f_->glBlitFramebuffer(0, 0, pixels.width(), pixels.height(), 0, 0, pixels.width(), pixels.height(),
+                              GL_COLOR_BUFFER_BIT, GL_NEAREST);
+
+        f_->glBindFramebuffer(GL_FRAMEBUFFER, target);
+        f_->glViewport(0, 0, pixels.width(), pixels.height());
+        f_->glBlendFuncSeparate(GL_ONE, GL_ONE_MINUS_SRC_ALPHA, GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+        quad_->bind();
+        quad_->setUniformValue(layerImageLocation_, 0);
+        f_->glBindTexture(GL_TEXTURE_2D, resolveTexture_);
+        f_->glBindVertexArray(quadVao_);
+        f_->glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
+    }
+    f_->glBindVertexArray(0);
+    f_->glDisable(GL_SCISSOR_TEST);
+    f_->glDisable(GL_BLEND);
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, target);
+}
+
+QImage Scene::readBack(const std::vector<Layer>& layers, QSize pixels, double devicePixelRatio,
+                       const CameraState& camera) {
+    GLint maxSize = 0;
+    f_->glGetIntegerv(GL_MAX_RENDERBUFFER_SIZE, &maxSize);
+    if (pixels.width() > maxSize || pixels.height() > maxSize) return {};
+    QImage image(pixels, QImage::Format_RGBA8888_Premultiplied);
+    if (image.isNull()) return {};
+
+    GLint previousFbo = 0;
+    f_->glGetIntegerv(GL_FRAMEBUFFER_BINDING, &previousFbo);
+    GLuint color = 0;
+    GLuint fbo = 0;
+    f_->glGenRenderbuffers(1, &color);
+    f_->glBindRenderbuffer(GL_RENDERBUFFER, color);
+    f_->glRenderbufferStorage(GL_RENDERBUFFER, GL_RGBA8, pixels.width(), pixels.height());
+    f_->glGenFramebuffers(1, &fbo);
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, fbo);
+    f_->glFramebufferRenderbuffer(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_RENDERBUFFER, color);
+    const bool complete = f_->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+    if (complete) {
+        render(layers, fbo, pixels, pixels.width() / devicePixelRatio, pixels.height() / devicePixelRatio, camera);
+        // RGBA rows are a multiple of 4 bytes at any width, so alignment 4 leaves no padding.
+        f_->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        f_->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+        f_->glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+        f_->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+        const int w = pixels.width();
+        const int h = pixels.height();
+        std::vector<uchar> rows(static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h));
+        f_->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+        // GL reads the bottom row first; the image starts with the top row (world +y).
+        for (int y = 0; y < h; ++y) {
+            std::memcpy(image.scanLine(y), rows.data() + static_cast<std::size_t>(h - 1 - y) * w * 4,
+                        static_cast<std::size_t>(w) * 4);
+        }
+    }
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFbo));
+    f_->glDeleteFramebuffers(1, &fbo);
+    f_->glDeleteRenderbuffers(1, &color);
+    if (!complete) return {};
+    image.setDevicePixelRatio(devicePixelRatio);
+    return image;
+}
+
+} // namespace gl
+
+MetalBoardRenderer::MetalBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
+    setFormat(singleSampleFormat());
+}
+
+MetalBoardRenderer::~MetalBoardRenderer() {
+    releaseWidgetScene();
+    releaseOffscreenScene();
+}
+
+QSurfaceFormat MetalBoardRenderer::surfaceFormat() {
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setVersion(3, 3);
+    format.setProfile(QSurfaceFormat::CoreProfile);
+    format.setSamples(kSamples);
+    return format;
+}
+
+void MetalBoardRenderer::installDefaultSurfaceFormat() { QSurfaceFormat::setDefaultFormat(surfaceFormat()); }
+
+bool MetalBoardRenderer::probe() {
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
+    QOpenGLContext context;
+    context.setFormat(singleSampleFormat());
+    if (!context.create()) return false;
+    QOffscreenSurface surface;
+    surface.setFormat(context.format());
+    surface.create();
+    if (!surface.isValid() || !context.makeCurrent(&surface)) return false;
+    gl::Scene scene(&context);
+    const bool ok = scene.initialize();
+    scene.release();
+    context.doneCurrent();
+    return ok;
+}
+
+std::vector<MetalBoardRenderer::RenderLayer::Run>
+MetalBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
+                              std::int64_t clearVertices) {
+    std::vector<RenderLayer::Run> runs;
+    auto add = [&](bool clear, std::int64_t first, std::int64_t count) {
+        // Runs come from outside: keep each inside its mesh, whole triangles only.
+        const std::int64_t size = clear ? clearVertices : darkVertices;
+        if (first < 0 || first >= size || count <= 0) return;
+        count = std::min(count, size - first);
+        count -= count % 3;
+        if (count > 0) runs.push_back({clear, clear ? darkVertices + first : first, count});
+    };
+    if (meshes.runs.empty()) {
+        add(false, 0, darkVertices);
+        add(true, 0, clearVertices);
+    } else {
+        for (const PolarityRun& run : meshes.runs) {
+            add(run.polarity == Polarity::clear, run.firstVertex, run.vertexCount);
+        }
+    }
+    return runs;
+}
+
+BBox MetalBoardRenderer::inkBoxOf(const RenderLayer& layer) {
+    float minX = std::numeric_limits<float>::infinity();
+    float minY = minX;
+    float maxX = -minX;
+    float maxY = -minX;
+    const float* v = layer.meshes->dark.vertices.data();
+    for (const RenderLayer::Run& run : layer.runs) {
+        if (run.clear) continue;
+        for (std::int64_t i = run.first * 2, end = (run.first + run.count) * 2; i < end; i += 2) {
+            // NaN fails every comparison and is left out, as the rasteriser leaves its triangle out.
+            if (v[i] < minX) minX = v[i];
+            if (v[i] > maxX) maxX = v[i];
+            if (v[i + 1] < minY) minY = v[i + 1];
+            if (v[i + 1] > maxY) maxY = v[i + 1];
+        }
+    }
+    return BBox{minX, minY, maxX, maxY};
+}
+
+void MetalBoardRenderer::removeAllLayers() {
+    layers_.clear();
+    update();
+}
+
+void MetalBoardRenderer::setLayer(const std::string& id, const Color& color, float opacity, bool visible,
+                                  std::shared_ptr<const TessellatedLayer> meshes) {
+    auto it = std::find_if(layers_.begin(), layers_.end(), [&](const RenderLayer& l) { return l.id == id; });
+    if (it == layers_.end()) {
+        RenderLayer layer;
+        layer.id = id;
+        layer.serial = nextSerial_++;
+        layers_.push_back(std::move(layer));
+        it = layers_.end() - 1;
+    }
+    it->color = color;
+    it->opacity = opacity;
+    it->visible = visible;
+    if (!meshes) meshes = std::make_shared<const TessellatedLayer>();
+    if (meshes != it->meshes) {
+        it->darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
+        it->clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
+        it->runs = buildRuns(*meshes, it->darkVertices, it->clearVertices);
+        it->meshes = std::move(meshes);
+        it->inkBox = inkBoxOf(*it);
+        ++it->version;
+    }
+    update();
+}
+
+void MetalBoardRenderer::setCamera(const CameraState& camera) {
+    if (camera == camera_) return;
+    camera_ = camera;
+    update();
+}
+
+void MetalBoardRenderer::initializeGL() {
+    // The previous context, if any, is gone and took its objects along.
+    widgetScene_.reset();
+    auto scene = std::make_unique<gl::Scene>(context());
+    if (failed_ || !scene->initialize()) {
+        scene->release();
+        if (!failed_) {
+            failed_ = true;
+            qWarning("Board canvas: OpenGL 3.3 is not available; using the software canvas");
+            // Queued: the receiver may replace this widget, which must not happen inside initializeGL.
+            QMetaObject::invokeMethod(this, &MetalBoardRenderer::glFailed, Qt::QueuedConnection);
+        }
+        return;
+    }
+    widgetScene_ = std::move(scene);
+    // A widget moved to another window gets a new context; the old one takes its objects along.
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MetalBoardRenderer::releaseWidgetScene,
+            Qt::UniqueConnection);
+}
+
+void MetalBoardRenderer::releaseWidgetScene() {
+    if (!widgetScene_) return;
+    if (context() == widgetScene_->context()) {
+        makeCurrent();
+        widgetScene_->release();
+        doneCurrent();
+    }
+    widgetScene_.reset();
+}
+
+void MetalBoardRenderer::releaseOffscreenScene() {
+    if (offscreenScene_ && offscreenContext_->makeCurrent(offscreenSurface_.get())) {
+        offscreenScene_->release();
+        offscreenContext_->doneCurrent();
+    }
+    offscreenScene_.reset();
+    offscreenContext_.reset();
+    offscreenSurface_.reset();
+}
+
+void MetalBoardRenderer::paintGL() {
+    QOpenGLExtraFunctions* f = context()->extraFunctions();
+    if (!widgetScene_) {
+        f->glClearColor(kBackground[0], kBackground[1], kBackground[2], kBackground[3]);
+        f->glClear(GL_COLOR_BUFFER_BIT);
+        return;
+    }
+    // The viewport Qt set is the framebuffer in pixels; the camera scale is per point.
+    GLint viewport[4] = {0, 0, 0, 0};
+    f->glGetIntegerv(GL_VIEWPORT, viewport);
+    const QSize pixels(viewport[2], viewport[3]);
+    if (pixels.width() < 1 || pixels.height() < 1 || width() < 1 || height() < 1) return;
+    widgetScene_->render(layers_, defaultFramebufferObject(), pixels, width(), height(), camera_);
+    ++framesDrawn_;
+}
+
+gl::Scene* MetalBoardRenderer::offscreenScene() {
+    if (offscreenScene_) {
+        return offscreenContext_->makeCurrent(offscreenSurface_.get()) ? offscreenScene_.get() : nullptr;
+    }
+    if (offscreenContext_) return nullptr; // made once and failed
+    offscreenContext_ = std::make_unique<QOpenGLContext>();
+    offscreenContext_->setFormat(singleSampleFormat());
+    offscreenSurface_ = std::make_unique<QOffscreenSurface>();
+    if (!offscreenContext_->create()) return nullptr;
+    offscreenSurface_->setFormat(offscreenContext_->format());
+    offscreenSurface_->create();
+    if (!offscreenSurface_->isValid() || !offscreenContext_->makeCurrent(offscreenSurface_.get())) {
+        return nullptr;
+    }
+    auto scene = std::make_unique<gl::Scene>(offscreenContext_.get());
+    if (!scene->initialize()) {
+        scene->release();
+        offscreenContext_->doneCurrent();
+        return nullptr;
+    }
+    offscreenScene_ = std::move(scene);
+    return offscreenScene_.get();
+}
+
+QImage MetalBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixelRatio) {
+    if (pixelSize.width() < 1 || pixelSize.height() < 1 || !std::isfinite(devicePixelRatio) ||
+        devicePixelRatio <= 0) {
+        return {};
+    }
+    if (widgetScene_ && context() && context()->isValid()) {
+        releaseOffscreenScene(); // the widget's context serves from now on
+        makeCurrent();
+        QImage image = widgetScene_->readBack(layers_, pixelSize, devicePixelRatio, camera_);
+        doneCurrent();
+        return image;
+    }
+    gl::Scene* scene = offscreenScene();
+    if (!scene) return {};
+    QImage image = scene->readBack(layers_, pixelSize, devicePixelRatio, camera_);
+    offscreenContext_->doneCurrent();
+    return image;
+}
+
+QImage MetalBoardRenderer::snapshot() {
+    const double dpr = devicePixelRatioF();
+    return renderToImage(size() * dpr, dpr);
+}
+
+} // namespace corvane

@@ -1,0 +1,113 @@
+#pragma once
+#include <QImage>
+#include <QOpenGLWidget>
+#include <QSurfaceFormat>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "canvas/BoardRenderer.hpp"
+
+class QOffscreenSurface;
+class QOpenGLContext;
+
+namespace corvane {
+
+namespace gl {
+class Scene;
+}
+
+// The GPU board canvas: OpenGL 3.3 core in a QOpenGLWidget. Each visible layer is drawn with 4× multisampling
+// into one scratch target, its dark runs blending and its clear runs erasing, then resolved and composited in
+// upload order over the background. Frames are drawn only when something changed (an upload, a camera write,
+// a resize or an expose), never continuously: on software OpenGL a redraw loop would take every core.
+//
+// Uploads and camera writes may come before the widget has a context; the meshes stay on the CPU (shared
+// with the caller) and reach the GPU when a context is current.
+class MetalBoardRenderer : public QOpenGLWidget, public BoardRenderer {
+    Q_OBJECT
+public:
+    explicit MetalBoardRenderer(QWidget* parent);
+    ~MetalBoardRenderer() override;
+
+    // The context format the canvas needs; install it as the default before the QApplication exists.
+    static QSurfaceFormat surfaceFormat();
+    static void installDefaultSurfaceFormat();
+
+    // True when the GPU canvas can run here: a windowing platform (not "offscreen" or "minimal"), a context of
+    // at least OpenGL 3.3 and shaders that compile. Otherwise the canvas uses its software view.
+    static bool probe();
+
+    using BoardRenderer::setLayer;
+    void removeAllLayers() override;
+    void setLayer(const std::string& id, const Color& color, float opacity, bool visible,
+                  std::shared_ptr<const TessellatedLayer> meshes) override;
+    const CameraState& camera() const override { return camera_; }
+    void setCamera(const CameraState& camera) override;
+
+    // Draws one frame synchronously into a single-sample target of `pixelSize` pixels, for a view of
+    // pixelSize / devicePixelRatio points, and reads it back: RGBA, premultiplied, world +y towards the top
+    // row, tight rows. Uses the widget's context when it has one, else a context of its own on an offscreen
+    // surface, so it works for a widget never shown. A null image when no context or target can be made.
+    QImage renderToImage(const QSize& pixelSize, double devicePixelRatio);
+    // The widget's current picture at its own size and pixel ratio.
+    QImage snapshot();
+
+    // True after initializeGL failed; glFailed() was emitted then, once, from the event loop.
+    bool hasFailed() const { return failed_; }
+    // Frames drawn into the widget so far; an idle canvas draws none.
+    std::uint64_t framesDrawn() const { return framesDrawn_; }
+
+Q_SIGNALS:
+    void glFailed();
+
+protected:
+    void initializeGL() override;
+    void paintGL() override;
+
+private:
+    friend class gl::Scene;
+
+    struct RenderLayer {
+        std::string id;
+        Color color{};
+        float opacity = 1;
+        bool visible = true;
+        std::shared_ptr<const TessellatedLayer> meshes;
+        std::uint64_t serial = 0;  // identity of this layer object, for the GPU buffers kept per context
+        std::uint64_t version = 0; // changes whenever the meshes change
+        std::int64_t darkVertices = 0;
+        std::int64_t clearVertices = 0;
+        // Runs as ranges into one buffer holding the dark vertices followed by the clear ones.
+        struct Run {
+            bool clear;
+            std::int64_t first;
+            std::int64_t count;
+        };
+        std::vector<Run> runs;
+        // Extent of the dark triangles the runs draw: nothing outside it can show. Empty when none.
+        BBox inkBox = BBox::empty();
+    };
+
+    static BBox inkBoxOf(const RenderLayer& layer);
+    static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
+                                                   std::int64_t clearVertices);
+    void releaseWidgetScene();
+    void releaseOffscreenScene();
+    gl::Scene* offscreenScene();
+
+    std::vector<RenderLayer> layers_;
+    CameraState camera_;
+    std::uint64_t nextSerial_ = 1;
+    bool failed_ = false;
+    std::uint64_t framesDrawn_ = 0;
+    std::unique_ptr<gl::Scene> widgetScene_;
+    // A context of our own for read-backs while the widget has none.
+    std::unique_ptr<QOffscreenSurface> offscreenSurface_;
+    std::unique_ptr<QOpenGLContext> offscreenContext_;
+    std::unique_ptr<gl::Scene> offscreenScene_;
+};
+
+} // namespace corvane

@@ -1,0 +1,274 @@
+#include <cstring>
+#include <limits>
+
+#include "GLTestSupport.hpp"
+#include "model/GeometryEngine.hpp"
+
+using namespace corvane;
+using namespace corvane::gltest;
+
+namespace {
+
+const BoardRenderer::Color kRed{1, 0, 0, 1};
+const BoardRenderer::Color kGreen{0, 1, 0, 1};
+const BoardRenderer::Color kBlue{0, 0, 1, 1};
+
+// 200 × 160 pixels at 8 px/mm around the origin: the view spans x −12.5 … 12.5 mm, y −10 … 10 mm.
+QImage render(MetalBoardRenderer& r, QSize size = {200, 160}, double dpr = 1.0) {
+    QImage image = r.renderToImage(size, dpr);
+    EXPECT_FALSE(image.isNull());
+    return image;
+}
+
+PCBObject squareRegion(double half, Polarity polarity, double cx = 0) {
+    const Contour c{{cx - half, -half}, {cx + half, -half}, {cx + half, half}, {cx - half, half}};
+    return PCBObject(PCBObjectKind::region({c}), std::nullopt, std::nullopt, polarity, std::nullopt, std::nullopt,
+                     std::nullopt, std::nullopt, 0);
+}
+
+bool everyPixelIs(const QImage& image, Rgb expected) {
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            if (!near(image.pixelColor(x, y), expected)) {
+                ADD_FAILURE() << "pixel " << x << ", " << y << ": " << near(image.pixelColor(x, y), expected).message();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+class RenderToImage : public ::testing::Test {
+protected:
+    void SetUp() override { CORVANE_REQUIRE_GL(); }
+    MetalBoardRenderer renderer{nullptr};
+};
+
+} // namespace
+
+TEST_F(RenderToImage, EmptyCanvasIsTheBackgroundEverywhere) {
+    const QImage image = render(renderer);
+    EXPECT_EQ(image.size(), QSize(200, 160));
+    EXPECT_EQ(image.format(), QImage::Format_RGBA8888_Premultiplied);
+    EXPECT_TRUE(everyPixelIs(image, kBackground));
+
+    // Hidden layers and layers of no triangles leave it unchanged.
+    renderer.setLayer("hidden", kRed, 1, false, rect(-5, -5, 5, 5), {});
+    renderer.setLayer("empty", kRed, 1, true, {}, {});
+    EXPECT_TRUE(everyPixelIs(render(renderer), kBackground));
+}
+
+TEST_F(RenderToImage, DarkTrianglesBlendTheirColourByOpacity) {
+    const BoardRenderer::Color c{0.8f, 0.4f, 0.2f, 0.25f}; // the colour's own alpha plays no part
+    renderer.setLayer("a", c, 0.5f, true, rect(-5, -5, 5, 5), {});
+    const CameraState cam = renderer.camera();
+    const QImage image = render(renderer);
+    const double o = 0.5;
+    const Rgb expected{int(std::lround(0.8 * o * 255 + kBackground.r * (1 - o))),
+                       int(std::lround(0.4 * o * 255 + kBackground.g * (1 - o))),
+                       int(std::lround(0.2 * o * 255 + kBackground.b * (1 - o)))};
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), expected));
+    EXPECT_TRUE(near(pixelAt(image, cam, {-4.9, 4.9}), expected));
+    EXPECT_TRUE(near(pixelAt(image, cam, {6, 0}), kBackground));
+
+    // Opaque layers keep their colour; a half-transparent one over them blends with it.
+    renderer.setLayer("a", kRed, 1, true, rect(-5, -5, 5, 5), {});
+    renderer.setLayer("b", kBlue, 0.5f, true, rect(0, -5, 10, 5), {});
+    const QImage two = render(renderer);
+    EXPECT_TRUE(near(pixelAt(two, cam, {-2, 0}), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(two, cam, {2, 0}), {127, 0, 128}));
+    EXPECT_TRUE(near(pixelAt(two, cam, {7, 0}), {10, 10, 141}));
+}
+
+TEST_F(RenderToImage, ClearTrianglesCutTheirOwnLayerOnly) {
+    renderer.setLayer("below", kRed, 1, true, rect(-10, -8, 10, 8), {});
+    renderer.setLayer("cut", kGreen, 1, true, rect(-6, -6, 6, 6), rect(-2, -2, 2, 2));
+    const CameraState cam = renderer.camera();
+    const QImage image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {255, 0, 0})); // the layer below shows through the hole
+    EXPECT_TRUE(near(pixelAt(image, cam, {4, 0}), {0, 255, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {8, 0}), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {11, 0}), kBackground));
+}
+
+TEST_F(RenderToImage, LayerOfOnlyClearTrianglesShowsNothing) {
+    renderer.setLayer("clear", kRed, 1, true, {}, rect(-12.5, -10, 12.5, 10));
+    EXPECT_TRUE(everyPixelIs(render(renderer), kBackground));
+}
+
+TEST_F(RenderToImage, PolarityRunsKeepDarkObjectsThatFollowAClearOne) {
+    // A pour, its clearance, and a pad inside the clearance, in file order.
+    const TessellatedLayer layer = GeometryEngine().tessellate(
+        {squareRegion(8, Polarity::dark), squareRegion(5, Polarity::clear), squareRegion(2, Polarity::dark)});
+    ASSERT_EQ(layer.runs.size(), 3u);
+    renderer.setLayer("copper", kRed, 1, true, std::make_shared<const TessellatedLayer>(layer));
+    const CameraState cam = renderer.camera();
+    const QImage image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {255, 0, 0}));   // the pad
+    EXPECT_TRUE(near(pixelAt(image, cam, {3.5, 0}), kBackground)); // the clearance
+    EXPECT_TRUE(near(pixelAt(image, cam, {6.5, 0}), {255, 0, 0})); // the pour
+
+    // Without runs every clear triangle erases every dark one, the pad included.
+    renderer.setLayer("copper", kRed, 1, true, layer.dark.vertices, layer.clear.vertices);
+    const QImage plain = render(renderer);
+    EXPECT_TRUE(near(pixelAt(plain, cam, {0, 0}), kBackground));
+    EXPECT_TRUE(near(pixelAt(plain, cam, {6.5, 0}), {255, 0, 0}));
+}
+
+TEST_F(RenderToImage, NegativePlaneIsAFilledBoxWithTheFeaturesCutOut) {
+    const TessellatedLayer features = GeometryEngine().tessellate({squareRegion(2, Polarity::dark, -4),
+                                                                   squareRegion(1, Polarity::clear, 4)});
+    // Board box −5 … 5 grown by 5 mm; the clear mesh is the features' clear then dark triangles.
+    renderer.setLayer("mask", kGreen, 1, true, rect(-10, -10, 10, 10),
+                      joined(features.clear.vertices, features.dark.vertices));
+    const CameraState cam = renderer.camera();
+    const QImage image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {-4, 0}), kBackground));
+    EXPECT_TRUE(near(pixelAt(image, cam, {4, 0}), kBackground));
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {0, 255, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {9, 9}), {0, 255, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {11, 0}), kBackground));
+}
+
+TEST_F(RenderToImage, FirstUploadOrderIsTheDrawingOrder) {
+    const CameraState cam = renderer.camera();
+    renderer.setLayer("a", kRed, 1, true, rect(-6, -4, 4, 4), {});
+    renderer.setLayer("b", kGreen, 1, true, rect(-4, -4, 6, 4), {});
+    renderer.setLayer("a", kBlue, 1, true, rect(-6, -4, 4, 4), {}); // keeps its place at the bottom
+    QImage image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {0, 255, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {-5, 0}), {0, 0, 255}));
+
+    // Emptied, "a" keeps its place and draws nothing; filled again, it is still below "b".
+    renderer.setLayer("a", kBlue, 1, true, {}, {});
+    image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {-5, 0}), kBackground));
+    renderer.setLayer("a", kBlue, 1, true, rect(-6, -4, 4, 4), {});
+    EXPECT_TRUE(near(pixelAt(render(renderer), cam, {0, 0}), {0, 255, 0}));
+
+    // After the list is emptied the uploads define the order afresh.
+    renderer.removeAllLayers();
+    EXPECT_TRUE(everyPixelIs(render(renderer), kBackground));
+    renderer.setLayer("b", kGreen, 1, true, rect(-4, -4, 6, 4), {});
+    renderer.setLayer("a", kBlue, 1, true, rect(-6, -4, 4, 4), {});
+    EXPECT_TRUE(near(pixelAt(render(renderer), cam, {0, 0}), {0, 0, 255}));
+}
+
+TEST_F(RenderToImage, WorldYIsUpAndMirroringFlipsX) {
+    // A square in the board's +x, +y quadrant.
+    renderer.setLayer("q", kRed, 1, true, rect(3, 3, 7, 7), {});
+    QImage image = render(renderer);
+    EXPECT_TRUE(near(image.pixelColor(140, 40), {255, 0, 0})); // top right
+    EXPECT_TRUE(near(image.pixelColor(60, 40), kBackground));
+    EXPECT_TRUE(near(image.pixelColor(140, 120), kBackground));
+
+    renderer.setCamera(CameraState{Vec2::zero(), 8.0, true});
+    image = render(renderer);
+    EXPECT_TRUE(near(image.pixelColor(60, 40), {255, 0, 0})); // top left
+    EXPECT_TRUE(near(image.pixelColor(140, 40), kBackground));
+    EXPECT_TRUE(near(image.pixelColor(60, 120), kBackground));
+}
+
+TEST_F(RenderToImage, CameraCentreAndScaleFollowTheCanvasTransform) {
+    for (bool mirrored : {false, true}) {
+        const CameraState cam{Vec2{40, -15}, 3.0, mirrored};
+        renderer.setCamera(cam);
+        renderer.setLayer("p", kRed, 1, true, rect(44, -13, 50, -9), {});
+        const QImage image = render(renderer, {301, 97});
+        EXPECT_TRUE(near(pixelAt(image, cam, {47, -11}), {255, 0, 0})) << "mirrored " << mirrored;
+        EXPECT_TRUE(near(pixelAt(image, cam, {44.5, -12.5}), {255, 0, 0})) << "mirrored " << mirrored;
+        EXPECT_TRUE(near(pixelAt(image, cam, {42, -11}), kBackground)) << "mirrored " << mirrored;
+        EXPECT_TRUE(near(pixelAt(image, cam, {47, -7}), kBackground)) << "mirrored " << mirrored;
+    }
+}
+
+TEST_F(RenderToImage, OddWidthsReadBackWithTightRows) {
+    // Board x ≥ 0 is red: the edge must fall in the same column of every row.
+    renderer.setLayer("half", kRed, 1, true, rect(0, -100, 100, 100), {});
+    for (int width : {301, 97}) {
+        const QImage image = render(renderer, {width, 37});
+        ASSERT_EQ(image.width(), width);
+        EXPECT_EQ(image.bytesPerLine(), width * 4);
+        const uchar* bits = image.constBits();
+        for (int y = 0; y < image.height(); ++y) {
+            const uchar* right = bits + (std::size_t(y) * width + width / 2 + 1) * 4;
+            const uchar* left = bits + (std::size_t(y) * width + width / 2 - 1) * 4;
+            const uchar* last = bits + (std::size_t(y) * width + width - 1) * 4;
+            ASSERT_EQ(right[0], 255) << "width " << width << " row " << y;
+            ASSERT_EQ(last[0], 255) << "width " << width << " row " << y;
+            ASSERT_EQ(left[0], kBackground.r) << "width " << width << " row " << y;
+        }
+    }
+}
+
+TEST_F(RenderToImage, DevicePixelRatioTwoDoublesThePixels) {
+    const CameraState cam = renderer.camera();
+    renderer.setLayer("s", kRed, 1, true, rect(0, 0, 2, 2), {}); // 16 points wide at 8 points/mm
+    auto redRun = [](const QImage& image, int row) {
+        int n = 0;
+        for (int x = 0; x < image.width(); ++x) n += image.pixelColor(x, row).red() > 128;
+        return n;
+    };
+    const QImage one = render(renderer, {200, 160}, 1.0);
+    const QImage two = render(renderer, {400, 320}, 2.0);
+    EXPECT_EQ(two.devicePixelRatio(), 2.0);
+    EXPECT_EQ(redRun(one, 72), 16);
+    EXPECT_EQ(redRun(two, 144), 32);
+    EXPECT_TRUE(near(pixelAt(two, cam, {1.9, 1.9}), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(two, cam, {2.1, 1}), kBackground));
+}
+
+TEST_F(RenderToImage, UnusableSizesGiveNoImage) {
+    EXPECT_TRUE(renderer.renderToImage({0, 10}, 1.0).isNull());
+    EXPECT_TRUE(renderer.renderToImage({10, -1}, 1.0).isNull());
+    EXPECT_TRUE(renderer.renderToImage({10, 10}, 0.0).isNull());
+    EXPECT_TRUE(renderer.renderToImage({10, 10}, std::numeric_limits<double>::quiet_NaN()).isNull());
+    EXPECT_TRUE(renderer.renderToImage({1 << 20, 4}, 1.0).isNull());
+    EXPECT_FALSE(renderer.renderToImage({1, 1}, 1.0).isNull());
+}
+
+TEST_F(RenderToImage, RunsOutsideTheirMeshAreCutToWholeTrianglesInside) {
+    std::vector<float> dark = rect(-5, -5, 5, 5);
+    dark.insert(dark.end(), {9, 9, 9}); // a vertex and a half of a triangle never finished
+    const std::vector<PolarityRun> runs{
+        {Polarity::dark, 0, 1000},  // past the end: the two whole triangles
+        {Polarity::clear, 0, 3},    // no clear mesh at all
+        {Polarity::dark, -3, 6},    // before the start
+        {Polarity::dark, 6, 0},     // empty
+    };
+    renderer.setLayer("odd", kRed, 1, true, dark, {}, runs);
+    const CameraState cam = renderer.camera();
+    const QImage image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, cam, {0, 0}), {255, 0, 0}));
+    EXPECT_TRUE(near(pixelAt(image, cam, {9, 8}), kBackground));
+}
+
+// Each layer pass is limited to the pixels its ink can reach; the picture must be the same as an unlimited
+// pass, antialiased edges included, in both views and partly off the image.
+TEST_F(RenderToImage, LimitingALayerPassToItsInkChangesNoPixel) {
+    const TessellatedLayer strokes = GeometryEngine().tessellate({
+        PCBObject(PCBObjectKind::arcStroke({-3, 0}, {3, 0}, {0, 0}, true), std::nullopt, ApertureShape::circle(0.7),
+                  Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
+        PCBObject(PCBObjectKind::stroke({8, -9}, {15, 12}), std::nullopt, ApertureShape::circle(1.3),
+                  Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 1),
+    });
+    // Two triangles of no area far apart: they draw nothing but make the ink cover every pixel.
+    std::vector<float> everywhere = strokes.dark.vertices;
+    everywhere.insert(everywhere.end(), {-500, -500, -500, -500, -500, -500, 500, 500, 500, 500, 500, 500});
+    for (bool mirrored : {false, true}) {
+        renderer.removeAllLayers();
+        renderer.setCamera(CameraState{Vec2{0.37, -0.21}, 7.3, mirrored});
+        renderer.setLayer("below", kBlue, 0.7f, true, rect(-20, -20, 20, 20), {});
+        renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, strokes.dark.vertices, {});
+        const QImage limited = render(renderer, {211, 157});
+        renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, everywhere, {});
+        const QImage full = render(renderer, {211, 157});
+        EXPECT_TRUE(limited == full) << "mirrored " << mirrored;
+        // The straight stroke's middle: orange at 0.8 over blue at 0.7 over the background.
+        const Rgb below{int(std::lround(19 * 0.3)), int(std::lround(20 * 0.3)), int(std::lround(0.7 * 255 + 26 * 0.3))};
+        const Rgb expected{int(std::lround(0.9 * 0.8 * 255 + below.r * 0.2)),
+                           int(std::lround(0.6 * 0.8 * 255 + below.g * 0.2)),
+                           int(std::lround(0.1 * 0.8 * 255 + below.b * 0.2))};
+        EXPECT_TRUE(near(pixelAt(limited, renderer.camera(), {11.5, 1.5}), expected, 2)) << "mirrored " << mirrored;
+    }
+}
