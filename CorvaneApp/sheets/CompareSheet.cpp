@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "panels/PanelStyle.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
 
 namespace corvane {
 
@@ -122,8 +122,8 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     buttons->addWidget(cancel);
     buttons->addWidget(compare_);
     // A cancelled chooser clears that choice back to "Choose file…".
-    connect(chooseA, &QPushButton::clicked, this, [this] { setBaseURL(SheetServices::shared().chooseZip(this)); });
-    connect(chooseB, &QPushButton::clicked, this, [this] { setRevisedURL(SheetServices::shared().chooseZip(this)); });
+    connect(chooseA, &QPushButton::clicked, this, [this] { setBaseURL(UIServices::current().chooseZip(this)); });
+    connect(chooseB, &QPushButton::clicked, this, [this] { setRevisedURL(UIServices::current().chooseZip(this)); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(compare_, &QPushButton::clicked, this, &CompareSheet::run);
     connect(this, &QDialog::finished, this, [this] { ++runId_; });

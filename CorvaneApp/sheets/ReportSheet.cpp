@@ -14,7 +14,8 @@
 #include "analysis/BoardSummaryEngine.hpp"
 #include "import/FileIO.hpp"
 #include "panels/PanelStyle.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
+#include "canvas/ScreenshotController.hpp"
 
 namespace corvane {
 
@@ -89,7 +90,7 @@ void ReportSheet::exportPDF() {
     if (busy_ || !model_ || !model_->package()) return;
     busy_ = true;
     syncState();
-    const auto url = SheetServices::shared().chooseReportFile(this, proposedName(*model_));
+    const auto url = UIServices::current().chooseReportPath(this, proposedName(*model_));
     // The package cannot go while the chooser runs (nothing unloads one), but the model itself might.
     if (!url || !model_ || !model_->package()) {
         busy_ = false;
@@ -98,8 +99,7 @@ void ReportSheet::exportPDF() {
     }
     std::optional<RasterImage> picture;
     if (includeScreenshot_->isChecked()) {
-        const QImage image = SheetServices::shared().makeImage(*model_, 2.0);
-        if (!image.isNull()) picture = rasterImage(image);
+        if (const auto image = ScreenshotController::makeImage(*model_, 2.0)) picture = rasterImage(*image);
     }
 
     // Everything the report needs, taken now: later changes of the model do not reach this report.
@@ -155,7 +155,7 @@ void ReportSheet::exportPDF() {
             qApp,
             [guard, target, failure] {
                 // The file was asked for and written: it opens even when the sheet has been closed meanwhile.
-                if (failure.empty()) SheetServices::shared().openFile(target);
+                if (failure.empty()) UIServices::current().openFile(target);
                 if (!guard) return;
                 guard->busy_ = false;
                 if (failure.empty()) {

@@ -19,7 +19,6 @@
 #include "window/CanvasSlots.hpp"
 #include "panels/InspectorPanel.hpp"
 #include "panels/SidebarView.hpp"
-#include "sheets/SheetPlaceholders.hpp"
 #include "sheets/SheetPresenter.hpp"
 #include "window/StatusBarView.hpp"
 #include "window/SymbolIcons.hpp"
@@ -103,7 +102,6 @@ MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(paren
 
     // The presenter answers the six sheet notifications.
     sheets_ = new SheetPresenter(this, &model);
-    addSheetPlaceholders(*sheets_);
     connect(&model, &AppModel::packageChanged, this, &MainWindowView::refreshWelcome);
     connect(&model, &AppModel::cameraChanged, this, &MainWindowView::refreshToolbar);
     connect(&model, &AppModel::unitsChanged, this, &MainWindowView::refreshToolbar);
