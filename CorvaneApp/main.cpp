@@ -6,10 +6,10 @@
 #include <QTimer>
 
 #include "app/AppDelegate.hpp"
-#include "app/CanvasCapture.hpp"
+#include "canvas/MetalBoardRenderer.hpp"
 
 int main(int argc, char** argv) {
-    corvane::installCanvasSurfaceFormat();
+    corvane::MetalBoardRenderer::installDefaultSurfaceFormat();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setOrganizationName(QStringLiteral("Corvane"));

@@ -22,7 +22,8 @@
 #include <QThreadPool>
 
 #include "app/AppDelegate.hpp"
-#include "app/CanvasCapture.hpp"
+#include "canvas/CanvasContainerView.hpp"
+#include "canvas/MetalBoardRenderer.hpp"
 #include "import/FileIO.hpp"
 #include "model/AppModel.hpp"
 
@@ -270,9 +271,15 @@ void AutomationHooks::capturePNG() {
     writeLine(std::string("metal available: ") + (gpu ? "true" : "false"));
 
     QImage image;
+    auto* container = qobject_cast<CanvasContainerView*>(canvas);
     if (gpu) {
-        image = renderGPUCanvas(canvas);
+        if (MetalBoardRenderer* view = container ? container->renderer() : nullptr; view && !view->hasFailed()) {
+            const double ratio = view->devicePixelRatioF();
+            const QSize pixels(static_cast<int>(view->width() * ratio), static_cast<int>(view->height() * ratio));
+            if (!pixels.isEmpty()) image = view->renderToImage(pixels, ratio);
+        }
     } else {
+        // The software canvas with the overlay over it, as the window shows them.
         if (QLayout* layout = canvas->layout()) layout->activate();
         const QPixmap pixmap = canvas->grab();
         if (!pixmap.isNull()) image = pixmap.toImage();

@@ -11,31 +11,56 @@ QRectF reach(const QRectF& target, double margin) { return target.adjusted(-marg
 
 bool isFinite(const QPointF& p) { return std::isfinite(p.x()) && std::isfinite(p.y()); }
 
+namespace {
+
+enum Outside : int { kLeft = 1, kRight = 2, kTop = 4, kBottom = 8 };
+
+int outcode(const QPointF& p, const QRectF& r) {
+    int code = 0;
+    if (p.x() < r.left()) code |= kLeft;
+    else if (p.x() > r.right()) code |= kRight;
+    if (p.y() < r.top()) code |= kTop;
+    else if (p.y() > r.bottom()) code |= kBottom;
+    return code;
+}
+
+} // namespace
+
 bool clipSegment(QPointF& a, QPointF& b, const QRectF& r, double* t0Out, double* t1Out) {
     if (!isFinite(a) || !isFinite(b)) return false;
-    // Liang–Barsky: narrow [t0, t1] by each of the four edges.
-    const double dx = b.x() - a.x(), dy = b.y() - a.y();
-    double t0 = 0, t1 = 1;
-    auto edge = [&](double p, double q) {
-        if (p == 0) return q >= 0;
-        const double t = q / p;
-        if (p < 0) {
-            if (t > t1) return false;
-            if (t > t0) t0 = t;
+    // Cohen–Sutherland, placing each cut end on the edge itself: a parameter along a segment billions of
+    // points long would lose the few points that matter.
+    const QPointF a0 = a, b0 = b;
+    int codeA = outcode(a, r), codeB = outcode(b, r);
+    for (int guard = 0; guard < 8 && (codeA | codeB); ++guard) {
+        if (codeA & codeB) return false;
+        const bool moveA = codeA != 0;
+        const int code = moveA ? codeA : codeB;
+        const QPointF p = a, q = b;
+        QPointF cut;
+        if (code & kLeft) cut = QPointF(r.left(), p.y() + (q.y() - p.y()) * ((r.left() - p.x()) / (q.x() - p.x())));
+        else if (code & kRight) cut = QPointF(r.right(), p.y() + (q.y() - p.y()) * ((r.right() - p.x()) / (q.x() - p.x())));
+        else if (code & kTop) cut = QPointF(p.x() + (q.x() - p.x()) * ((r.top() - p.y()) / (q.y() - p.y())), r.top());
+        else cut = QPointF(p.x() + (q.x() - p.x()) * ((r.bottom() - p.y()) / (q.y() - p.y())), r.bottom());
+        if (!isFinite(cut)) return false;
+        if (moveA) {
+            a = cut;
+            codeA = outcode(a, r);
         } else {
-            if (t < t0) return false;
-            if (t < t1) t1 = t;
+            b = cut;
+            codeB = outcode(b, r);
         }
-        return true;
+    }
+    if (codeA | codeB) return false;
+    const double dx = b0.x() - a0.x(), dy = b0.y() - a0.y();
+    const double length = std::sqrt(dx * dx + dy * dy);
+    auto along = [&](const QPointF& p) {
+        if (!(length > 0)) return 0.0;
+        const double ex = p.x() - a0.x(), ey = p.y() - a0.y();
+        return std::sqrt(ex * ex + ey * ey) / length;
     };
-    if (!edge(-dx, a.x() - r.left()) || !edge(dx, r.right() - a.x()) || !edge(-dy, a.y() - r.top()) ||
-        !edge(dy, r.bottom() - a.y()))
-        return false;
-    const QPointF start = a;
-    if (t1 < 1) b = QPointF(start.x() + t1 * dx, start.y() + t1 * dy);
-    if (t0 > 0) a = QPointF(start.x() + t0 * dx, start.y() + t0 * dy);
-    if (t0Out) *t0Out = t0;
-    if (t1Out) *t1Out = t1;
+    if (t0Out) *t0Out = along(a);
+    if (t1Out) *t1Out = along(b);
     return true;
 }
 

@@ -4,7 +4,7 @@
 
 #include "app/UIServices.hpp"
 #include "model/AppModel.hpp"
-#include "window/CanvasSlots.hpp"
+#include "canvas/ScreenshotController.hpp"
 
 namespace corvane::BoardCommands {
 
@@ -36,7 +36,7 @@ void toggleMirror(AppModel& model) {
 
 void copyScreenshot(AppModel& model) {
     // Claiming a copy that did not happen would leave the user pasting an older picture.
-    model.setStatusMessage(copyBoardScreenshot(model) ? "Screenshot copied to clipboard"
+    model.setStatusMessage(ScreenshotController::copyScreenshot(model) ? "Screenshot copied to clipboard"
                                                       : "Nothing copied \u2014 no board on the canvas");
 }
 

@@ -13,10 +13,10 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "canvas/CanvasContainerView.hpp"
 #include "model/AppModel.hpp"
 #include "model/NotificationHub.hpp"
 #include "window/BoardCommands.hpp"
-#include "window/CanvasSlots.hpp"
 #include "panels/InspectorPanel.hpp"
 #include "panels/SidebarView.hpp"
 #include "sheets/SheetPresenter.hpp"
@@ -83,7 +83,8 @@ MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(paren
     columnStack->addWidget(picker);
     auto* stack = new CanvasStack(column);
     stack->setObjectName("canvasStack");
-    canvas_ = makeCanvasHost(model, stack);
+    canvasHost_ = std::make_unique<CanvasHost>(&model);
+    canvas_ = canvasHost_->makeView(stack);
     welcome_ = new WelcomeView(model, stack);
     stack->canvas = canvas_;
     stack->overlay = welcome_;
@@ -108,6 +109,8 @@ MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(paren
     refreshWelcome();
     refreshToolbar();
 }
+
+MainWindowView::~MainWindowView() = default;
 
 void MainWindowView::buildToolbar() {
     toolbar_ = new QToolBar(QStringLiteral("Toolbar"), this);

@@ -2,6 +2,7 @@
 // The content of the main window: sidebar, canvas column (tool picker, canvas with the welcome panel over it,
 // status bar) and inspector side by side; the window toolbar; the six sheets; dropped files.
 #include <filesystem>
+#include <memory>
 
 #include <QList>
 #include <QPointer>
@@ -18,6 +19,7 @@ class QAction;
 namespace corvane {
 
 class AppModel;
+class CanvasHost;
 class SheetPresenter;
 class WelcomeView;
 
@@ -30,6 +32,7 @@ public:
         "Choose a manufacturer package (ZIP), a folder of Gerbers, or a single file";
 
     explicit MainWindowView(AppModel& model, QWidget* parent = nullptr);
+    ~MainWindowView() override;
 
     // The window toolbar; the window that shows this view adopts it.
     QToolBar* toolbar() const { return toolbar_; }
@@ -63,6 +66,7 @@ private:
     QSplitter* splitter_ = nullptr;
     QWidget* canvas_ = nullptr;
     WelcomeView* welcome_ = nullptr;
+    std::unique_ptr<CanvasHost> canvasHost_;
     bool sizedOnce_ = false;
     SheetPresenter* sheets_ = nullptr;
 };

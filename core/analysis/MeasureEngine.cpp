@@ -21,15 +21,8 @@ void forEachObject(const PackageFile& file, BoxFilter&& boxFilter, Visit&& visit
             if (boxFilter(obj.bbox)) visit(obj);
     if (file.drill) {
         const DrillDocument& doc = *file.drill;
-        for (std::size_t i = 0; i < doc.hits.size(); ++i) {
-            const auto& hit = doc.hits[i];
-            auto tool = doc.tools.find(hit.toolNumber);
-            const double d = tool != doc.tools.end() ? tool->second.diameterMM : 0.1;
-            BBox box = BBox::empty();
-            box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
-            box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
-            if (boxFilter(box)) visit(doc.hitObject(i));
-        }
+        for (std::size_t i = 0; i < doc.hits.size(); ++i)
+            if (boxFilter(doc.hitBBox(i))) visit(doc.hitObject(i));
         for (const auto& obj : doc.slots)
             if (boxFilter(obj.bbox)) visit(obj);
     }
@@ -43,22 +36,12 @@ std::size_t objectCount(const PackageFile& f) {
     return n;
 }
 
-BBox hitBox(const DrillDocument& doc, std::size_t i) {
-    const auto& hit = doc.hits[i];
-    auto tool = doc.tools.find(hit.toolNumber);
-    const double d = tool != doc.tools.end() ? tool->second.diameterMM : 0.1;
-    BBox box = BBox::empty();
-    box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
-    box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
-    return box;
-}
-
 // The box of object `local` of a file, in PackageFile::objects order.
 BBox localBox(const PackageFile& f, std::size_t local) {
     const std::size_t g = f.gerber ? f.gerber->objects.size() : 0;
     if (local < g) return f.gerber->objects[local].bbox;
     local -= g;
-    if (local < f.drill->hits.size()) return hitBox(*f.drill, local);
+    if (local < f.drill->hits.size()) return f.drill->hitBBox(local);
     return f.drill->slots[local - f.drill->hits.size()].bbox;
 }
 
@@ -92,6 +75,26 @@ void forEachNear(const std::vector<PackageFile>& files, const MeasureIndex* inde
 }
 
 } // namespace
+
+namespace {
+constexpr auto measurementFields = [](auto& c, auto& m) {
+    c.field("id", m.id);
+    c.field("kind", m.kind);
+    c.optionalField("p1", m.p1);
+    c.optionalField("p2", m.p2);
+    c.field("valueMM", m.valueMM);
+    c.field("label", m.label);
+    c.field("createdAt", m.createdAt);
+};
+} // namespace
+
+Json encodeValue(const BoardMeasurement& value, const CodingOptions& options) {
+    return encodeRecord(value, options, measurementFields);
+}
+
+void decodeValue(const Json& json, BoardMeasurement& out, const CodingOptions& options) {
+    decodeRecord(json, out, options, measurementFields);
+}
 
 struct MeasureIndex::Impl {
     std::vector<std::size_t> counts;     // objects per file

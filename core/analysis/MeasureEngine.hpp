@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "model/Codable.hpp"
 #include "model/Model.hpp"
 #include "model/UUID.hpp"
 
@@ -59,6 +60,10 @@ struct BoardMeasurement {
     }
     bool operator==(const BoardMeasurement&) const = default;
 };
+
+// JSON form: "id", "kind" (its raw text), "p1" and "p2" (left out when absent), "valueMM", "label", "createdAt".
+Json encodeValue(const BoardMeasurement& value, const CodingOptions& options);
+void decodeValue(const Json& json, BoardMeasurement& out, const CodingOptions& options);
 
 struct HitResult {
     PCBObject object;

@@ -233,18 +233,29 @@ RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::
     return entry;
 }
 
+namespace {
+// The project and revision with these ids in `projects`, or nulls.
+std::pair<std::vector<ProjectEntry>::iterator, RevisionEntry*> findRevision(std::vector<ProjectEntry>& projects,
+                                                                           const std::string& projectID,
+                                                                           const std::string& revisionID) {
+    auto project = std::find_if(projects.begin(), projects.end(), [&](const ProjectEntry& p) { return p.id == projectID; });
+    if (project == projects.end()) return {project, nullptr};
+    auto revision = std::find_if(project->revisions.begin(), project->revisions.end(),
+                                 [&](const RevisionEntry& r) { return r.id == revisionID; });
+    return {project, revision == project->revisions.end() ? nullptr : &*revision};
+}
+} // namespace
+
 void RevisionStore::deleteRevision(const std::string& projectID, const std::string& revisionID) {
     std::lock_guard guard(mutex_);
     const fs::path& dir = requireDirectory();
     FileLock lock(dir);
     reloadIfChanged();
     std::vector<ProjectEntry> next = projects_;
-    auto project = std::find_if(next.begin(), next.end(), [&](const ProjectEntry& p) { return p.id == projectID; });
-    if (project == next.end()) return;
-    auto revision = std::find_if(project->revisions.begin(), project->revisions.end(),
-                                 [&](const RevisionEntry& r) { return r.id == revisionID; });
-    if (revision == project->revisions.end()) return;
-    const std::string archiveName = revision->archiveFileName;
+    auto [project, found] = findRevision(next, projectID, revisionID);
+    if (!found) return;
+    const std::string archiveName = found->archiveFileName;
+    const auto revision = project->revisions.begin() + (found - project->revisions.data());
     project->revisions.erase(revision);
     if (project->revisions.empty()) next.erase(project);
     // The manifest first: a failed save must never leave an entry pointing at a removed archive.
@@ -263,11 +274,8 @@ void RevisionStore::renameRevision(const std::string& projectID, const std::stri
     FileLock lock(dir);
     reloadIfChanged();
     std::vector<ProjectEntry> next = projects_;
-    auto project = std::find_if(next.begin(), next.end(), [&](const ProjectEntry& p) { return p.id == projectID; });
-    if (project == next.end()) return;
-    auto revision = std::find_if(project->revisions.begin(), project->revisions.end(),
-                                 [&](const RevisionEntry& r) { return r.id == revisionID; });
-    if (revision == project->revisions.end()) return;
+    RevisionEntry* revision = findRevision(next, projectID, revisionID).second;
+    if (!revision) return;
     revision->name = newName;
     save(next);
     projects_ = std::move(next);

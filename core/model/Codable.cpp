@@ -619,4 +619,13 @@ Json parseJSON(std::string_view text) {
     }
 }
 
+Json encodeValue(const UUID& value, const CodingOptions&) { return Json(value.uuidString()); }
+
+void decodeValue(const Json& json, UUID& out, const CodingOptions&) {
+    if (!json.is_string()) throwTypeMismatch("String", json);
+    auto parsed = UUID::parse(json.get_ref<const std::string&>());
+    if (!parsed) throw DecodingError(DecodingError::Kind::dataCorrupted, {}, "Attempted to decode UUID from invalid UUID string.");
+    out = *parsed;
+}
+
 } // namespace corvane

@@ -35,6 +35,7 @@
 
 #include "Errors.hpp"
 #include "Model.hpp"
+#include "UUID.hpp"
 
 namespace corvane {
 
@@ -100,6 +101,10 @@ void decodeValue(const Json& json, std::int64_t& out, const CodingOptions& optio
 void decodeValue(const Json& json, bool& out, const CodingOptions& options);
 void decodeValue(const Json& json, std::string& out, const CodingOptions& options);
 void decodeValue(const Json& json, Date& out, const CodingOptions& options);
+
+// A UUID is its upper-case 8-4-4-4-12 text; reading accepts either letter case.
+Json encodeValue(const UUID& value, const CodingOptions& options);
+void decodeValue(const Json& json, UUID& out, const CodingOptions& options);
 
 // ISO 8601 text of a date ("2026-12-09T01:38:22Z"); throws EncodingError for non-finite dates and years
 // outside 0000-9999. The parser accepts exactly that form.

@@ -40,17 +40,29 @@ std::vector<DrillStat> DrillDocument::stats() const {
     return rows;
 }
 
-PCBObject DrillDocument::hitObject(std::size_t i) const {
+namespace {
+double hitDiameter(const DrillDocument& doc, const DrillHit& hit) {
+    auto it = doc.tools.find(hit.toolNumber);
+    return it != doc.tools.end() ? it->second.diameterMM : 0.1;
+}
+} // namespace
+
+BBox DrillDocument::hitBBox(std::size_t i) const {
     const auto& hit = hits[i];
-    auto it = tools.find(hit.toolNumber);
-    const double d = it != tools.end() ? it->second.diameterMM : 0.1;
-    PCBObject obj;
-    obj.kind = PCBObjectKind::drill(hit.position, d, hit.plating == Plating::pth);
-    obj.polarity = Polarity::dark;
+    const double d = hitDiameter(*this, hit);
+    // Grown corner by corner, so a negative diameter still gives an ordered box.
     BBox box = BBox::empty();
     box.include(Vec2{hit.position.x - d / 2, hit.position.y - d / 2});
     box.include(Vec2{hit.position.x + d / 2, hit.position.y + d / 2});
-    obj.bbox = box;
+    return box;
+}
+
+PCBObject DrillDocument::hitObject(std::size_t i) const {
+    const auto& hit = hits[i];
+    PCBObject obj;
+    obj.kind = PCBObjectKind::drill(hit.position, hitDiameter(*this, hit), hit.plating == Plating::pth);
+    obj.polarity = Polarity::dark;
+    obj.bbox = hitBBox(i);
     obj.index = static_cast<std::int64_t>(i);
     return obj;
 }

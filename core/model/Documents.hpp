@@ -108,6 +108,8 @@ struct DrillDocument {
     // The drill primitive of hit i, exactly as objectsAsPCB() makes it (for callers that visit
     // hits without building the whole list).
     PCBObject hitObject(std::size_t i) const;
+    // The box of hit i's drill primitive: its tool's circle (0.1 mm without a tool).
+    BBox hitBBox(std::size_t i) const;
 };
 
 } // namespace corvane

@@ -185,3 +185,27 @@ TEST(MeasureIndexQueries, SameAnswersAsAFullScan) {
     EXPECT_FALSE(index.matches(other));
     EXPECT_TRUE(m.hitTest(other, {0.5, 0}, 0.1, &index));
 }
+
+TEST(MeasureJSON, MeasurementRoundTripAndStrictKinds) {
+    MeasureEngine m;
+    const auto dx = m.distanceMeasurement({5, 0}, {2, 0}, MeasurementKind::xDelta, Units::mm);
+    const Json j = Json::parse(encodeJSON(dx));
+    EXPECT_EQ(j["kind"], "X Delta");
+    EXPECT_EQ(j["id"], dx.id.uuidString());
+    EXPECT_EQ(j["p1"]["x"], 5.0);
+    EXPECT_EQ(decodeJSON<BoardMeasurement>(encodeJSON(dx)), dx);
+
+    BoardMeasurement noPoints = dx;
+    noPoints.p1.reset();
+    noPoints.p2.reset();
+    const Json k = Json::parse(encodeJSON(noPoints));
+    EXPECT_FALSE(k.contains("p1"));
+    EXPECT_FALSE(noPoints.xDeltaMM());
+
+    Json bad = j;
+    bad["kind"] = "x delta";
+    EXPECT_THROW(decodeJSON<BoardMeasurement>(bad.dump()), DecodingError);
+    bad = j;
+    bad["id"] = "not-a-uuid";
+    EXPECT_THROW(decodeJSON<BoardMeasurement>(bad.dump()), DecodingError);
+}

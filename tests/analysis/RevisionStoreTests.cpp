@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TempDir.hpp"
+
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -14,16 +16,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int counter = 0;
-        path = fs::temp_directory_path() / ("corvane-store-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-};
+using corvane::testing::TempDir;
 
 Bytes boardZip() {
     const std::string gerber = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.2*%\nD10*\nX0Y0D02*\nX1000000Y0D01*\nM02*\n";

@@ -123,6 +123,17 @@ TEST(AutomationRun, SnapshotOfTheSoftwareCanvasAfterAnImport) {
     EXPECT_GT(image.height(), 400);
 }
 
+TEST(AutomationRun, SoftwareSnapshotShowsTheBoardTheRightWayUp) {
+    Launcher l;
+    const QString zip = l.home.filePath("probe.zip"), png = l.home.filePath("probe.png");
+    writeFile(zip.toStdString(), probeBoardZip());
+    const ProgramRun r = l.run({{"CORVANE_IMPORT", zip}, {"CORVANE_METAL_SNAPSHOT", png}, {"CORVANE_SCREENSHOT_DELAY", "0"}});
+    EXPECT_EQ(r.exitCode, 0);
+    const QImage image(png);
+    ASSERT_FALSE(image.isNull());
+    expectProbeBoard(image);
+}
+
 TEST(AutomationRun, PdfOfTheWindowContentKeepsItsTextAndSize) {
     Launcher l;
     const QString pdf = l.home.filePath("window.pdf");

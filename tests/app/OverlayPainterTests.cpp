@@ -187,6 +187,12 @@ TEST(OverlayPainter, BoardBoxIsDashedFourOnFourOff) {
     EXPECT_TRUE(near(image.pixelColor(110, 50), red));
     EXPECT_TRUE(isBlack(image.pixelColor(114, 50)));
     EXPECT_TRUE(isBlack(image.pixelColor(102, 52))) << "one point wide";
+
+    // A box reaching far off the target is cut to it; the visible dashes stay in place.
+    m.load(package({gerberFile("edge.gbr", LayerType::outline(), {stroke({10, 10}, {1e9, 10}, 0), stroke({1e9, 10}, {1e9, 40}, 0),
+                                                                    stroke({1e9, 40}, {10, 40}, 0), stroke({10, 40}, {10, 10}, 0)})}));
+    const QImage far = paintOverlay(m.model, camera, true);
+    for (int x : {102, 106, 110, 114, 190, 198}) EXPECT_EQ(far.pixelColor(x, 50), image.pixelColor(x, 50)) << x;
 }
 
 TEST(OverlayPainter, AnnotationPaletteWrapsBothWays) {

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QFileOpenEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
@@ -327,6 +328,41 @@ TEST(MainWindow, FilesHandedOverEachStartAnImport) {
     f.delegate->openURLs({folderPath(dir) / "a.zip", folderPath(dir) / "b.zip"});
     EXPECT_EQ(f.model().statusMessage(), "Importing b.zip\u2026");
     QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 2, 10000);
+}
+
+} // namespace
+} // namespace corvane::testing
+
+namespace corvane::testing {
+namespace {
+
+TEST(PackageFileDialog, TakesAFolderInsteadOfEnteringIt) {
+    QTemporaryDir dir;
+    QDir(dir.path()).mkpath("gerbers");
+    PackageFileDialog dialog(nullptr, "Choose");
+    EXPECT_TRUE(dialog.testOption(QFileDialog::DontUseNativeDialog));
+    dialog.setDirectory(dir.path());
+    dialog.selectFile(dir.filePath("gerbers"));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    ASSERT_TRUE(dialog.chosenPath().has_value());
+    EXPECT_EQ(*dialog.chosenPath(), folderPath(dir) / "gerbers");
+
+    PackageFileDialog cancelled(nullptr, "Choose");
+    cancelled.reject();
+    EXPECT_FALSE(cancelled.chosenPath().has_value());
+}
+
+TEST(MainWindow, TheSystemsOpenFileRequestImports) {
+    DelegateFixture f;
+    QTemporaryDir dir;
+    writeFile(folderPath(dir) / "handed.zip", boardZip());
+    QFileOpenEvent event(dir.filePath("handed.zip"));
+    QSignalSpy finished(&f.model(), &AppModel::importFinished);
+    QApplication::sendEvent(qApp, &event);
+    EXPECT_EQ(f.model().statusMessage(), "Importing handed.zip\u2026");
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(f.model().package()->name, "handed");
 }
 
 } // namespace

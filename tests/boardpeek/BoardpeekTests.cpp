@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TempDir.hpp"
+
 #include <array>
 #include <cstdio>
 #include <filesystem>
@@ -30,15 +32,7 @@ ProgramRun runBoardpeek(const std::string& env, const std::string& args) {
     return r;
 }
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        path = fs::temp_directory_path() / ("bp-test-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    static inline int counter = 0;
-};
+using corvane::testing::TempDir;
 
 const std::string kSample = std::string(CORVANE_SOURCE_DIR) + "/Samples/ESP32_RevA.zip";
 

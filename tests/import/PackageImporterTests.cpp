@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "TempDir.hpp"
+
 #include <filesystem>
 #include <fstream>
 
@@ -15,21 +17,7 @@ namespace {
 const std::string kGerber = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.2*%\nD10*\nX0Y0D02*\nX1000000Y0D01*\nM02*\n";
 const std::string kDrill = "M48\nMETRIC,TZ\nT1C0.800\n%\nT1\nX1.000Y1.000\nM30\n";
 
-struct TempDir {
-    fs::path path;
-    TempDir() {
-        static int counter = 0;
-        path = fs::temp_directory_path() / ("corvane-import-" + std::to_string(::getpid()) + "-" + std::to_string(counter++));
-        fs::remove_all(path);
-        fs::create_directories(path);
-    }
-    ~TempDir() { fs::remove_all(path); }
-    fs::path write(const std::string& rel, std::string_view content) const {
-        const fs::path p = path / rel;
-        fs::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << content;
-        return p;
-    }
+struct TempDir : corvane::testing::TempDir {
     fs::path writeBytes(const std::string& rel, const Bytes& content) const {
         return write(rel, std::string_view(reinterpret_cast<const char*>(content.data()), content.size()));
     }
