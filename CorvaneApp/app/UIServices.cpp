@@ -1,7 +1,11 @@
 #include "app/UIServices.hpp"
 
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QUrl>
+
+#include "sheets/StoreRevisionDialog.hpp"
 
 namespace corvane {
 
@@ -33,6 +37,33 @@ void UIServices::alert(QWidget* parent, const QString& message, const QString& i
     box.setInformativeText(informativeText);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
+}
+
+std::optional<std::filesystem::path> UIServices::chooseZip(QWidget* parent) {
+    const QString file =
+        QFileDialog::getOpenFileName(parent, QStringLiteral("Choose a ZIP package"), QString(), QStringLiteral("ZIP archives (*.zip *.ZIP)"));
+    if (file.isEmpty()) return std::nullopt;
+    return toPath(file);
+}
+
+std::optional<std::filesystem::path> UIServices::chooseReportPath(QWidget* parent, const QString& proposedName) {
+    QFileDialog dialog(parent, QStringLiteral("Export PDF Report"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("PDF documents (*.pdf)"));
+    dialog.setDefaultSuffix(QStringLiteral("pdf"));
+    dialog.selectFile(proposedName);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return toPath(dialog.selectedFiles().front());
+}
+
+std::optional<StoreNames> UIServices::askStoreNames(QWidget* parent, const std::string& project, const std::string& revision) {
+    StoreRevisionDialog dialog(project, revision, parent);
+    if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+    return dialog.names();
+}
+
+void UIServices::openFile(const std::filesystem::path& file) {
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string())));
 }
 
 PackageFileDialog::PackageFileDialog(QWidget* parent, const QString& message) : QFileDialog(parent) {

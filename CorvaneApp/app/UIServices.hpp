@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <string>
 
 #include <QFileDialog>
 #include <QString>
@@ -11,6 +12,11 @@
 class QWidget;
 
 namespace corvane {
+
+struct StoreNames {
+    std::string project;
+    std::string revision;
+};
 
 class UIServices {
 public:
@@ -20,6 +26,14 @@ public:
     virtual std::optional<std::filesystem::path> chooseImportPath(QWidget* parent, const QString& message);
     // A modal alert with one button.
     virtual void alert(QWidget* parent, const QString& message, const QString& informativeText);
+    // Asks for one ZIP archive (compare sheet).
+    virtual std::optional<std::filesystem::path> chooseZip(QWidget* parent);
+    // Asks where to save the PDF report, proposing `proposedName`.
+    virtual std::optional<std::filesystem::path> chooseReportPath(QWidget* parent, const QString& proposedName);
+    // The "Store revision" dialog: project and revision names, or nothing when not stored.
+    virtual std::optional<StoreNames> askStoreNames(QWidget* parent, const std::string& project, const std::string& revision);
+    // Opens a file in the desktop's viewer for it.
+    virtual void openFile(const std::filesystem::path& file);
 
     // The service in use; the interactive one until a test installs its own.
     static UIServices& current();

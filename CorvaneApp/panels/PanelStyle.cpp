@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QPalette>
+#include <QProgressBar>
 #include <QPushButton>
 
 namespace corvane::ui {
@@ -114,6 +115,15 @@ QPushButton* linkButton(const QString& text, QWidget* parent) {
     button->setFont(captionFont());
     setTextColor(button, blue());
     return button;
+}
+
+QProgressBar* busyIndicator(const char* objectName, QWidget* parent) {
+    auto* bar = new QProgressBar(parent);
+    bar->setObjectName(objectName);
+    bar->setRange(0, 0);
+    bar->setMaximumHeight(8);
+    bar->setTextVisible(false);
+    return bar;
 }
 
 QPushButton* plainButton(const QString& text, QWidget* parent) {

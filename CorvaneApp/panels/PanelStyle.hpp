@@ -8,6 +8,7 @@
 #include <QString>
 
 class QLabel;
+class QProgressBar;
 class QPushButton;
 class QWidget;
 
@@ -43,6 +44,8 @@ QLabel* symbolLabel(const char* symbol, const QColor& color, int pixels, QWidget
 QLabel* textLabel(const QString& text, const QFont& font, const QColor& color = QColor(), QWidget* parent = nullptr);
 // A flat button that reads as a link; never the dialog's default button.
 QPushButton* linkButton(const QString& text, QWidget* parent = nullptr);
+// A small indeterminate progress bar, shown while a sheet's work runs.
+QProgressBar* busyIndicator(const char* objectName, QWidget* parent);
 // A plain push button that Enter in a text field does not trigger.
 QPushButton* plainButton(const QString& text, QWidget* parent = nullptr);
 

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "panels/PanelStyle.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
 
 namespace corvane {
 
@@ -57,21 +57,10 @@ std::vector<fs::path> WorkspaceScanner::recentZipURLs() {
     return found;
 }
 
-CompareSheet::CompareSheet(AppModel* model, QWidget* parent) : QDialog(parent), model_(model) {
-    setObjectName("sheet.compare");
-    setWindowTitle("Gerber Compare");
-    setWindowModality(Qt::WindowModal);
-    setAttribute(Qt::WA_DeleteOnClose);
+CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
+    : SheetFrame(parent, "sheet.compare", "arrow.left.arrow.right.circle.fill", blue(), "Gerber Compare", 14), model_(model) {
     setFixedWidth(480);
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-
-    auto* title = new QHBoxLayout();
-    title->addWidget(symbolLabel("arrow.left.arrow.right.circle.fill", blue(), 16, this));
-    title->addWidget(textLabel("Gerber Compare", headlineFont(), QColor(), this));
-    title->addStretch(1);
-    stack->addLayout(title);
+    QVBoxLayout* stack = body();
 
     auto* form = new QFormLayout();
     pickerA_ = new QComboBox(this);
@@ -117,7 +106,7 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent) : QDialog(parent), 
     error_->setWordWrap(true);
     stack->addWidget(error_);
 
-    auto* buttons = new QHBoxLayout();
+    QHBoxLayout* buttons = footerRow();
     auto* chooseA = plainButton("Choose A\u2026", this);
     chooseA->setObjectName("compare.chooseA");
     auto* chooseB = plainButton("Choose B\u2026", this);
@@ -132,20 +121,15 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent) : QDialog(parent), 
     buttons->addStretch(1);
     buttons->addWidget(cancel);
     buttons->addWidget(compare_);
-    stack->addLayout(buttons);
     // A cancelled chooser clears that choice back to "Choose file…".
-    connect(chooseA, &QPushButton::clicked, this, [this] { setBaseURL(SheetServices::shared().chooseZip(this)); });
-    connect(chooseB, &QPushButton::clicked, this, [this] { setRevisedURL(SheetServices::shared().chooseZip(this)); });
+    connect(chooseA, &QPushButton::clicked, this, [this] { setBaseURL(UIServices::current().chooseZip(this)); });
+    connect(chooseB, &QPushButton::clicked, this, [this] { setRevisedURL(UIServices::current().chooseZip(this)); });
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(compare_, &QPushButton::clicked, this, &CompareSheet::run);
     connect(this, &QDialog::finished, this, [this] { ++runId_; });
 
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName("compare.progress");
-    progress_->setRange(0, 0);
-    progress_->setMaximumHeight(8);
-    progress_->setTextVisible(false);
-    stack->addWidget(progress_);
+    progress_ = busyIndicator("compare.progress", this);
+    layout()->addWidget(progress_);
 
     fillPickers();
     syncState();

@@ -24,7 +24,7 @@ struct WorkspaceScanner {
     static std::vector<std::filesystem::path> recentZipURLs();
 };
 
-class CompareSheet : public QDialog {
+class CompareSheet : public SheetFrame {
     Q_OBJECT
 public:
     explicit CompareSheet(AppModel* model, QWidget* parent = nullptr);

@@ -14,26 +14,17 @@
 #include "analysis/BoardSummaryEngine.hpp"
 #include "import/FileIO.hpp"
 #include "panels/PanelStyle.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
+#include "canvas/ScreenshotController.hpp"
 
 namespace corvane {
 
 using namespace ui;
 
-ReportSheet::ReportSheet(AppModel* model, QWidget* parent) : QDialog(parent), model_(model) {
-    setObjectName("sheet.report");
-    setWindowTitle("PDF Report");
-    setWindowModality(Qt::WindowModal);
-    setAttribute(Qt::WA_DeleteOnClose);
+ReportSheet::ReportSheet(AppModel* model, QWidget* parent)
+    : SheetFrame(parent, "sheet.report", "doc.richtext.fill", indigo(), "PDF Report", 14), model_(model) {
     setFixedWidth(460);
-    auto* stack = new QVBoxLayout(this);
-    stack->setContentsMargins(20, 20, 20, 20);
-    stack->setSpacing(14);
-    auto* title = new QHBoxLayout();
-    title->addWidget(symbolLabel("doc.richtext.fill", indigo(), 16, this));
-    title->addWidget(textLabel("PDF Report", headlineFont(), QColor(), this));
-    title->addStretch(1);
-    stack->addLayout(title);
+    QVBoxLayout* stack = body();
     includeScreenshot_ = new QCheckBox("Include annotated screenshot", this);
     includeScreenshot_->setObjectName("report.includeScreenshot");
     includeScreenshot_->setChecked(true);
@@ -54,7 +45,7 @@ ReportSheet::ReportSheet(AppModel* model, QWidget* parent) : QDialog(parent), mo
     error_->setWordWrap(true);
     stack->addWidget(result_);
     stack->addWidget(error_);
-    auto* buttons = new QHBoxLayout();
+    QHBoxLayout* buttons = footerRow();
     buttons->addStretch(1);
     auto* cancel = plainButton("Cancel", this);
     cancel->setObjectName("report.cancel");
@@ -63,13 +54,8 @@ ReportSheet::ReportSheet(AppModel* model, QWidget* parent) : QDialog(parent), mo
     export_->setDefault(true);
     buttons->addWidget(cancel);
     buttons->addWidget(export_);
-    stack->addLayout(buttons);
-    progress_ = new QProgressBar(this);
-    progress_->setObjectName("report.progress");
-    progress_->setRange(0, 0);
-    progress_->setMaximumHeight(8);
-    progress_->setTextVisible(false);
-    stack->addWidget(progress_);
+    progress_ = busyIndicator("report.progress", this);
+    layout()->addWidget(progress_);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(export_, &QPushButton::clicked, this, &ReportSheet::exportPDF);
     connect(model, &AppModel::packageChanged, this, &ReportSheet::syncState);
@@ -104,7 +90,7 @@ void ReportSheet::exportPDF() {
     if (busy_ || !model_ || !model_->package()) return;
     busy_ = true;
     syncState();
-    const auto url = SheetServices::shared().chooseReportFile(this, proposedName(*model_));
+    const auto url = UIServices::current().chooseReportPath(this, proposedName(*model_));
     // The package cannot go while the chooser runs (nothing unloads one), but the model itself might.
     if (!url || !model_ || !model_->package()) {
         busy_ = false;
@@ -113,8 +99,7 @@ void ReportSheet::exportPDF() {
     }
     std::optional<RasterImage> picture;
     if (includeScreenshot_->isChecked()) {
-        const QImage image = SheetServices::shared().makeImage(*model_, 2.0);
-        if (!image.isNull()) picture = rasterImage(image);
+        if (const auto image = ScreenshotController::makeImage(*model_, 2.0)) picture = rasterImage(*image);
     }
 
     // Everything the report needs, taken now: later changes of the model do not reach this report.
@@ -170,7 +155,7 @@ void ReportSheet::exportPDF() {
             qApp,
             [guard, target, failure] {
                 // The file was asked for and written: it opens even when the sheet has been closed meanwhile.
-                if (failure.empty()) SheetServices::shared().openFile(target);
+                if (failure.empty()) UIServices::current().openFile(target);
                 if (!guard) return;
                 guard->busy_ = false;
                 if (failure.empty()) {

@@ -2,11 +2,11 @@
 // "PDF Report": export the review report of the board on screen, rendered and written off the GUI thread.
 #include <filesystem>
 
-#include <QDialog>
 #include <QPointer>
 
 #include "analysis/ReportPDFRenderer.hpp"
 #include "model/AppModel.hpp"
+#include "sheets/SheetFrame.hpp"
 
 class QCheckBox;
 class QLabel;
@@ -15,7 +15,7 @@ class QPushButton;
 
 namespace corvane {
 
-class ReportSheet : public QDialog {
+class ReportSheet : public SheetFrame {
     Q_OBJECT
 public:
     explicit ReportSheet(AppModel* model, QWidget* parent = nullptr);

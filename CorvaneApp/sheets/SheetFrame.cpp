@@ -35,12 +35,12 @@ SheetFrame::SheetFrame(QWidget* parent, const char* objectName, const char* symb
     stack->addLayout(body_, 1);
     footer_ = new QHBoxLayout();
     stack->addLayout(footer_);
-    done_ = new QPushButton("Done", this);
-    done_->setObjectName("done");
-    connect(done_, &QPushButton::clicked, this, &QDialog::accept);
 }
 
 void SheetFrame::finishFooter(bool doneIsDefault) {
+    done_ = new QPushButton("Done", this);
+    done_->setObjectName("done");
+    connect(done_, &QPushButton::clicked, this, &QDialog::accept);
     done_->setAutoDefault(doneIsDefault);
     done_->setDefault(doneIsDefault);
     footer_->addWidget(done_);

@@ -15,6 +15,7 @@ class SheetFrame : public QDialog {
 public:
     SheetFrame(QWidget* parent, const char* objectName, const char* symbol, const QColor& color, const QString& title,
                int spacing);
+    // Null for a sheet that closes through its own buttons.
     QPushButton* doneButton() const { return done_; }
 
 protected:

@@ -10,7 +10,7 @@
 
 #include "panels/PanelStyle.hpp"
 #include "sheets/RevisionArchive.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
 
 namespace corvane {
 
@@ -132,7 +132,7 @@ void WorkspaceSheet::rebuild() {
 void WorkspaceSheet::addCurrent() {
     if (!model_ || !model_->package()) return;
     const AppModel::PackagePtr package = model_->package();
-    const auto names = SheetServices::shared().askStoreNames(this, package->name, nextRevName(package->name));
+    const auto names = UIServices::current().askStoreNames(this, package->name, nextRevName(package->name));
     if (!names || names->project.empty() || names->revision.empty()) return;
     const auto source = model_->packageSourceURL();
     const auto directory = model_->revisionStore().directory();

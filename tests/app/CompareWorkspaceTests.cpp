@@ -11,6 +11,7 @@
 #include "import/PackageImporter.hpp"
 #include "panels/SidebarView.hpp"
 #include "sheets/CompareSheet.hpp"
+#include "sheets/StoreRevisionDialog.hpp"
 #include "sheets/WorkspaceSheet.hpp"
 
 using namespace corvane;
@@ -79,7 +80,7 @@ TEST(CompareSheet, MissingRevisionsAndUnreadableArchivesShowInTheErrorLine) {
     EXPECT_EQ(text(error), "Choose Revision A");
     EXPECT_FALSE(sheet.busy());
 
-    services->chooseZip = [&](QWidget*) { return std::optional<fs::path>(folders.downloads / "x"); };
+    services->zipAnswer = [&](QWidget*) { return std::optional<fs::path>(folders.downloads / "x"); };
     child<QPushButton>(&sheet, "compare.chooseA")->click();
     EXPECT_EQ(child<QComboBox>(&sheet, "compare.pickerA")->currentIndex(), -1);  // not a listed entry
     sheet.run();
@@ -96,7 +97,7 @@ TEST(CompareSheet, MissingRevisionsAndUnreadableArchivesShowInTheErrorLine) {
     EXPECT_FALSE(f.model->compareDiff());
 
     // A cancelled chooser clears the choice.
-    services->chooseZip = [](QWidget*) { return std::optional<fs::path>(); };
+    services->zipAnswer = [](QWidget*) { return std::optional<fs::path>(); };
     child<QPushButton>(&sheet, "compare.chooseA")->click();
     EXPECT_FALSE(sheet.baseURL());
     EXPECT_EQ(child<QComboBox>(&sheet, "compare.pickerA")->currentIndex(), 0);
@@ -162,7 +163,7 @@ TEST(WorkspaceSheet, StoreProposesNextRevisionsAndDeletingTheLastDropsTheProject
     writeZip(folders.downloads / "Board.zip", {5});
     ScopedServices services;
     std::vector<std::string> proposed;
-    services->askStoreNames = [&](QWidget*, const std::string& project, const std::string& revision) {
+    services->storeAnswer = [&](QWidget*, const std::string& project, const std::string& revision) {
         proposed.push_back(project + "/" + revision);
         return std::optional<StoreNames>(StoreNames{project, revision});
     };
@@ -208,7 +209,7 @@ TEST(WorkspaceSheet, ZipFolderAndSingleGerberRevisionsReopenWithTheSameFiles) {
     for (const auto& [name, data] : revisionEntries({3})) atomicWriteFile((fs::create_directories(root / "Folder" / "gerbers"), root / "Folder" / "gerbers" / name), data);
     writeText(root / "single-F_Cu.gbr", copperGerber({4}));
     ScopedServices services;
-    services->askStoreNames = [](QWidget*, const std::string& project, const std::string& revision) {
+    services->storeAnswer = [](QWidget*, const std::string& project, const std::string& revision) {
         return std::optional<StoreNames>(StoreNames{project, revision});
     };
     PanelFixture f;
@@ -240,7 +241,7 @@ TEST(WorkspaceSheet, ZipFolderAndSingleGerberRevisionsReopenWithTheSameFiles) {
 TEST(WorkspaceSheet, BoardsWithoutAStorableSourceAreRefused) {
     UserFolders folders;
     ScopedServices services;
-    services->askStoreNames = [](QWidget*, const std::string& project, const std::string& revision) {
+    services->storeAnswer = [](QWidget*, const std::string& project, const std::string& revision) {
         return std::optional<StoreNames>(StoreNames{project, revision});
     };
     PanelFixture f;
@@ -250,11 +251,7 @@ TEST(WorkspaceSheet, BoardsWithoutAStorableSourceAreRefused) {
                      "  (layers (0 \"F.Cu\" signal) (31 \"B.Cu\" signal) (44 \"Edge.Cuts\" user))\n"
                      "  (segment (start 1 1) (end 10 1) (width 0.25) (layer \"F.Cu\") (net 0))\n"
                      "  (gr_rect (start 0 0) (end 20 10) (layer \"Edge.Cuts\") (width 0.1))\n)\n");
-    if (!importAndWait(*f.model, kicad)) {
-        // The reader refused this small board: judge the same source on a board put in place by hand.
-        f.model->loadPackage(sampleBoard("demo"));
-        f.model->setPackageSourceURL(kicad);
-    }
+    ASSERT_TRUE(importAndWait(*f.model, kicad)) << f.model->statusMessage();
     QSignalSpy stored(&sheet, &WorkspaceSheet::storeFinished);
     sheet.addCurrent();
     ASSERT_TRUE(stored.wait(20000));

@@ -178,6 +178,17 @@ TEST(LayerRows, TextsIconsAndOrderButtons) {
     ASSERT_TRUE(box);
 }
 
+TEST(LayerRows, DrillRowCountsHitsAndSlots) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    PCBPackage board = sampleBoard();
+    board.files[2].drill->slots.push_back(PCBObject(PCBObjectKind::slot({1, 1}, {3, 1}, 0.8, true), std::nullopt,
+                                                    std::nullopt, Polarity::dark, std::nullopt, std::nullopt,
+                                                    std::nullopt, std::nullopt, 0));
+    f.model->loadPackage(std::move(board));
+    EXPECT_EQ(text(child<QLabel>(sidebar.layerRow("board.drl"), "layerRow.detail")), "Drill \u00B7 4");
+}
+
 TEST(LayerRows, DoubleClickShowsAndTogglesSolo) {
     PanelFixture f;
     SidebarView sidebar(f.model.get());

@@ -28,21 +28,16 @@ struct ReportFixture : PanelFixture {
     QTemporaryDir out;
     ScopedServices services;
     std::vector<QString> proposed;
-    std::vector<fs::path> opened;
     fs::path target = fs::path(out.path().toStdString()) / "Rev3-Report.pdf";
 
     ReportFixture() {
         model->loadPackage(sampleBoard("Rev3"));
-        services->chooseReportFile = [this](QWidget*, const QString& name) {
+        services->reportPathAnswer = [this](QWidget*, const QString& name) {
             proposed.push_back(name);
             return std::optional<fs::path>(target);
         };
-        services->openFile = [this](const fs::path& p) { opened.push_back(p); };
-        services->makeImage = [](AppModel&, double scale) {
-            QImage image(int(200 * scale), int(120 * scale), QImage::Format_RGBA8888_Premultiplied);
-            image.fill(QColor(20, 90, 40));
-            return image;
-        };
+        // A canvas of some size, so the screenshot can be drawn.
+        model->canvasSizeChanged(QSizeF(400, 300));
     }
 };
 
@@ -60,7 +55,7 @@ TEST(ReportSheet, ExportProposesTheNameWritesOpensAndCloses) {
     ASSERT_TRUE(finished.wait(30000));
     EXPECT_TRUE(finished.front().front().toBool());
     EXPECT_EQ(f.proposed, (std::vector<QString>{"Rev3-Report.pdf"}));
-    EXPECT_EQ(f.opened, (std::vector<fs::path>{f.target}));
+    EXPECT_EQ(f.services->opened, (std::vector<fs::path>{f.target}));
     EXPECT_EQ(text(child<QLabel>(sheet.data(), "report.result")), "Saved Rev3-Report.pdf");
     EXPECT_FALSE(sheet->isVisible());
     const std::string body = pdfText(f.target);
@@ -85,7 +80,7 @@ TEST(ReportSheet, BothOptionsOffLeaveOutPictureAndMeasurements) {
 
 TEST(ReportSheet, CancelledChooserLeavesTheSheetIdle) {
     ReportFixture f;
-    f.services->chooseReportFile = [](QWidget*, const QString&) { return std::optional<fs::path>(); };
+    f.services->reportPathAnswer = [](QWidget*, const QString&) { return std::optional<fs::path>(); };
     ReportSheet sheet(f.model.get());
     sheet.show();
     sheet.exportPDF();
@@ -108,7 +103,7 @@ TEST(ReportSheet, FailedWriteShowsTheErrorAndOpensNothing) {
     EXPECT_FALSE(finished.front().front().toBool());
     EXPECT_EQ(text(child<QLabel>(&sheet, "report.error")).rfind("Failed: ", 0), 0u);
     EXPECT_GT(text(child<QLabel>(&sheet, "report.error")).size(), 8u);
-    EXPECT_TRUE(f.opened.empty());
+    EXPECT_TRUE(f.services->opened.empty());
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_FALSE(sheet.busy());
 }

@@ -2,6 +2,9 @@
 // Small revision pairs written by the tests: Gerber and Excellon text, zipped by the core's writer, and
 // private Downloads and workspace folders emptied around each test.
 #include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,7 @@
 #include "analysis/RevisionStore.hpp"
 #include "import/FileIO.hpp"
 #include "import/VellZipWriter.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
 
 namespace corvane::testing {
 
@@ -67,16 +70,37 @@ struct UserFolders {
     }
 };
 
-// Replaces the sheets' dialogs for one test.
-struct ScopedServices {
-    SheetServices saved = SheetServices::shared();
-    ScopedServices() {
-        SheetServices::shared().openFile = [](const fs::path&) {};
-        SheetServices::shared().chooseZip = [](QWidget*) { return std::optional<fs::path>(); };
+// Answers the sheets' dialogs from the test and records the files it was asked to open.
+class SheetScript : public UIServices {
+public:
+    std::function<std::optional<fs::path>(QWidget*)> zipAnswer = [](QWidget*) { return std::optional<fs::path>(); };
+    std::function<std::optional<fs::path>(QWidget*, const QString&)> reportPathAnswer = [](QWidget*, const QString&) {
+        return std::optional<fs::path>();
+    };
+    std::function<std::optional<StoreNames>(QWidget*, const std::string&, const std::string&)> storeAnswer =
+        [](QWidget*, const std::string&, const std::string&) { return std::optional<StoreNames>(); };
+    std::vector<fs::path> opened;
+
+    std::optional<fs::path> chooseZip(QWidget* parent) override { return zipAnswer(parent); }
+    std::optional<fs::path> chooseReportPath(QWidget* parent, const QString& proposed) override {
+        return reportPathAnswer(parent, proposed);
     }
-    ~ScopedServices() { SheetServices::shared() = saved; }
-    SheetServices& operator*() { return SheetServices::shared(); }
-    SheetServices* operator->() { return &SheetServices::shared(); }
+    std::optional<StoreNames> askStoreNames(QWidget* parent, const std::string& project, const std::string& revision) override {
+        return storeAnswer(parent, project, revision);
+    }
+    void openFile(const fs::path& file) override { opened.push_back(file); }
+};
+
+// Installs a script for the life of the fixture.
+struct ScopedServices {
+    SheetScript* script;
+    ScopedServices() {
+        auto owned = std::make_unique<SheetScript>();
+        script = owned.get();
+        UIServices::install(std::move(owned));
+    }
+    ~ScopedServices() { UIServices::install(nullptr); }
+    SheetScript* operator->() { return script; }
 };
 
 } // namespace corvane::testing

@@ -89,9 +89,6 @@ TEST(MainWindow, MenuBarHasTheFiveMenusWithTheirItemsAndShortcuts) {
     std::vector<std::string> menus;
     for (QAction* a : f.window().menuBar()->actions()) menus.push_back(a->text().toStdString());
     EXPECT_EQ(menus, (std::vector<std::string>{"Corvane", "File", "View", "Tools", "Help"}));
-    f.delegate->buildMenu();  // again, as launching does: still one set of menus
-    EXPECT_EQ(f.window().findChildren<QMenu*>("menu.file").size(), 1);
-    EXPECT_EQ(f.window().menuBar()->actions().size(), 5);
 
     EXPECT_EQ(menuTitles(f.window().findChild<QMenu*>("menu.app")),
               (std::vector<std::string>{"About Corvane", "-", "Preferences\u2026", "-", "Quit Corvane"}));
@@ -232,7 +229,11 @@ TEST(MainWindow, MenuCommandsOpenTheirSheetsAndASecondRequestKeepsOneSheet) {
         QApplication::processEvents();
         const auto sheets = visibleChildren<QDialog>(&f.window(), sheetName);
         ASSERT_EQ(sheets.size(), 1u) << sheetName;
-        sheets.front()->reject();
+        // The compare and report sheets close with "Cancel"; the others with "Done".
+        auto* close = sheets.front()->findChild<QPushButton*>("done");
+        if (!close) close = sheets.front()->findChild<QPushButton*>(QString(sheetName).mid(6) + ".cancel");
+        ASSERT_TRUE(close) << sheetName;
+        close->click();
         QApplication::processEvents();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         EXPECT_TRUE(visibleChildren<QDialog>(&f.window(), sheetName).empty()) << sheetName;

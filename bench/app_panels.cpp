@@ -2,6 +2,8 @@
 // and the checks sheet open. Each iteration includes the layout pass that follows the change.
 #include <benchmark/benchmark.h>
 
+#include "AppBenchMain.hpp"
+
 #include <QApplication>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -106,15 +108,4 @@ BENCHMARK(BM_NewCheckReport)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    QTemporaryDir home;
-    qputenv("HOME", home.path().toUtf8());
-    qputenv("XDG_CONFIG_HOME", (home.path() + "/config").toUtf8());
-    qputenv("XDG_DATA_HOME", (home.path() + "/data").toUtf8());
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runAppBenchmarks(argc, argv); }
