@@ -83,7 +83,7 @@ void BM_CanvasFrame(benchmark::State& state) {
         state.SkipWithError("no OpenGL canvas");
         return;
     }
-    const double zoom = static_cast<double>(state.range(0));
+    const double zoom = static_cast<double>(state.range(0)) / 100.0;
     int turn = 0;
     for (auto _ : state) {
         const std::uint64_t before = c.canvas->framesDrawn();
@@ -95,18 +95,20 @@ void BM_CanvasFrame(benchmark::State& state) {
         if (c.canvas->framesDrawn() == before) state.SkipWithError("no frame");
     }
 }
-// Second argument: triangles over all 12 layers; 12 of them show what the layer passes cost alone.
+// Arguments: zoom in percent of the fitted scale; triangles over all 12 layers (12 of them show what the
+// layer passes cost alone).
 BENCHMARK(BM_CanvasFrame)
-    ->Args({1, kTriangles})
-    ->Args({20, kTriangles})
-    ->Args({1, 12})
+    ->Args({100, kTriangles})
+    ->Args({2000, kTriangles})
+    ->Args({25, kTriangles})
+    ->Args({100, 12})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 
 void BM_Snapshot(benchmark::State& state) {
     Canvas& c = shared(kTriangles);
     CameraState camera = kFitted;
-    camera.pxPerMM *= static_cast<double>(state.range(0));
+    camera.pxPerMM *= static_cast<double>(state.range(0)) / 100.0;
     c.canvas->setCamera(camera);
     for (auto _ : state) {
         const QImage image = c.canvas->renderToImage(kCanvas, 1.0);
@@ -114,7 +116,8 @@ void BM_Snapshot(benchmark::State& state) {
         benchmark::DoNotOptimize(image.constBits());
     }
 }
-BENCHMARK(BM_Snapshot)->Arg(1)->Arg(20)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Argument: zoom in percent of the fitted scale.
+BENCHMARK(BM_Snapshot)->Arg(100)->Arg(2000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

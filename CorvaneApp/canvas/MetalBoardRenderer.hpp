@@ -21,7 +21,7 @@ class Scene;
 
 // The GPU board canvas: OpenGL 3.3 core in a QOpenGLWidget. Each visible layer is drawn with 4× multisampling
 // into one scratch target, its dark runs blending and its clear runs erasing, then resolved and composited in
-// upload order over the background. Frames are drawn only when something changed (an upload, a camera write,
+// upload order over the background; each pass covers only the pixels the layer's ink can reach. Frames are drawn only when something changed (an upload, a camera write,
 // a resize or an expose), never continuously: on software OpenGL a redraw loop would take every core.
 //
 // Uploads and camera writes may come before the widget has a context; the meshes stay on the CPU (shared
@@ -32,7 +32,8 @@ public:
     explicit MetalBoardRenderer(QWidget* parent);
     ~MetalBoardRenderer() override;
 
-    // The context format the canvas needs; install it as the default before the QApplication exists.
+    // OpenGL 3.3 core with 4 samples; install it as the default before the QApplication exists. The canvas's
+    // own contexts ask for no samples: its layers are multisampled in passes of their own.
     static QSurfaceFormat surfaceFormat();
     static void installDefaultSurfaceFormat();
 

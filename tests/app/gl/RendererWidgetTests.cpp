@@ -16,7 +16,13 @@ namespace {
 
 class RendererWidget : public ::testing::Test {
 protected:
-    void SetUp() override { CORVANE_REQUIRE_GL(); }
+    void SetUp() override {
+        CORVANE_REQUIRE_GL();
+        const QString platform = QGuiApplication::platformName();
+        if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) {
+            GTEST_SKIP() << "the " << platform.toStdString() << " platform shows no OpenGL widgets";
+        }
+    }
 
     // A window holding only the canvas, shown and painted once.
     MetalBoardRenderer* showCanvas(QWidget& window, QSize size,

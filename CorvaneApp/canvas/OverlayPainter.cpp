@@ -1,0 +1,318 @@
+#include "canvas/OverlayPainter.hpp"
+
+#include <cmath>
+#include <vector>
+
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPainterPath>
+#include <QPen>
+
+#include "canvas/CanvasClip.hpp"
+#include "canvas/SystemColors.hpp"
+#include "model/AppModel.hpp"
+
+namespace corvane {
+
+namespace {
+
+QPen solidPen(const QColor& color, double width) {
+    QPen pen(color, width);
+    pen.setCapStyle(Qt::FlatCap);
+    pen.setJoinStyle(Qt::MiterJoin);
+    return pen;
+}
+
+// `on` and `off` in points at `width`, starting `phase` points into the pattern. Qt measures dashes in pen
+// widths and lengthens them by square caps, hence the flat cap.
+QPen dashedPen(const QColor& color, double width, double on, double off, double phase) {
+    QPen pen = solidPen(color, width);
+    pen.setDashPattern({on / width, off / width});
+    pen.setDashOffset(phase / width);
+    return pen;
+}
+
+// Line pieces stroked as one path, so that where they cross the colour is laid down once.
+class SegmentPath {
+public:
+    explicit SegmentPath(const QRectF& reach) : reach_(reach) {}
+    void add(QPointF a, QPointF b) {
+        if (!CanvasClip::clipSegment(a, b, reach_)) return;
+        path_.moveTo(a);
+        path_.lineTo(b);
+    }
+    void stroke(QPainter& painter, const QPen& pen) const {
+        if (path_.isEmpty()) return;
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path_);
+    }
+
+private:
+    QRectF reach_;
+    QPainterPath path_;
+};
+
+QFont labelFont(int pixelSize, QFont::Weight weight) {
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(pixelSize);
+    font.setWeight(weight);
+    return font;
+}
+
+// A text on a dark box whose top left is at `anchor`; the box follows the text's ink, not its line height.
+void drawLabel(QPainter& painter, const QPointF& anchor, const std::string& text, const QFont& font, const QColor& color,
+               const QRectF& reach) {
+    if (text.empty() || !CanvasClip::isFinite(anchor)) return;
+    const QString line = QString::fromStdString(text);
+    const QRectF ink = QFontMetricsF(font).tightBoundingRect(line);
+    const double w = ink.width(), h = ink.height();
+    const QRectF box(anchor.x() - 2, anchor.y(), w + 4, h + 2);
+    if (!box.intersects(reach)) return;
+    painter.fillRect(box, SystemColors::black(0.55));
+    painter.setFont(font);
+    painter.setPen(color);
+    painter.drawText(QPointF(anchor.x(), anchor.y() + h), line);
+}
+
+QRectF normalizedRect(const QPointF& a, const QPointF& b) {
+    return QRectF(QPointF(std::min(a.x(), b.x()), std::min(a.y(), b.y())),
+                  QPointF(std::max(a.x(), b.x()), std::max(a.y(), b.y())));
+}
+
+void strokeRect(QPainter& painter, const QRectF& r, const QPen& pen, const QRectF& reach) {
+    const QPointF corners[4] = {r.topLeft(), r.topRight(), r.bottomRight(), r.bottomLeft()};
+    CanvasClip::strokeClosedOutline(painter, corners, 4, pen, reach);
+}
+
+// The on-screen rectangle of a board box (corners at its top left and bottom right in board terms).
+QRectF boxOnScreen(const BBox& box, const CanvasTransform& vp) {
+    return normalizedRect(vp.toViewPoint(Vec2{box.minX, box.maxY}), vp.toViewPoint(Vec2{box.maxX, box.minY}));
+}
+
+MeasurementKind kindForTool(Tool tool) {
+    if (tool == Tool::measureX) return MeasurementKind::xDelta;
+    if (tool == Tool::measureY) return MeasurementKind::yDelta;
+    return MeasurementKind::pointToPoint;
+}
+
+} // namespace
+
+std::optional<OverlayPainter::GridSteps> OverlayPainter::gridSteps(double pxPerMM) {
+    if (!(pxPerMM > 0) || !std::isfinite(pxPerMM)) return std::nullopt;
+    static constexpr double decades[] = {0.001, 0.01, 0.1, 1, 10, 100, 1000, 10000, 100000};
+    static constexpr double multiples[] = {1, 2, 5};
+    double major = 5e5;  // used even when it is still shorter than 48 points
+    for (double decade : decades) {
+        for (double m : multiples) {
+            if (m * decade * pxPerMM >= 48) {
+                major = m * decade;
+                return GridSteps{major, major / 5};
+            }
+        }
+    }
+    return GridSteps{major, major / 5};
+}
+
+QColor OverlayPainter::annotationColor(std::int64_t colorIndex) {
+    switch (((colorIndex % 3) + 3) % 3) {
+    case 0: return SystemColors::orange();
+    case 1: return SystemColors::pink();
+    default: return SystemColors::green();
+    }
+}
+
+void OverlayPainter::drawGrid(QPainter& painter, const QSizeF& size, const CameraState& camera) {
+    const auto steps = gridSteps(camera.pxPerMM);
+    if (!steps) return;
+    const double W = size.width(), H = size.height();
+    const double k = camera.pxPerMM;
+    const double s = camera.mirrored ? -1.0 : 1.0;
+    const double minX = camera.center.x - (W / 2) / k, maxX = camera.center.x + (W / 2) / k;
+    const double minY = camera.center.y - (H / 2) / k, maxY = camera.center.y + (H / 2) / k;
+
+    auto style = [&](double step, const QColor& color) {
+        const double firstX = std::floor(minX / step), firstY = std::floor(minY / step);
+        const double countX = std::floor(maxX / step) - firstX + 1, countY = std::floor(maxY / step) - firstY + 1;
+        // Far from the origin the board multiples may no longer be told apart; a grid of thousands of lines
+        // per style would be an even wash.
+        if (!std::isfinite(countX) || !std::isfinite(countY) || countX + countY > maxLinesPerStyle) return;
+        QPainterPath path;
+        for (double i = 0; i < countX; ++i) {
+            const double x = (firstX + i) * step;
+            if (x > maxX) break;
+            const double px = W / 2 + s * k * (x - camera.center.x);
+            path.moveTo(px, 0);
+            path.lineTo(px, H);
+        }
+        for (double i = 0; i < countY; ++i) {
+            const double y = (firstY + i) * step;
+            if (y > maxY) break;
+            const double py = H / 2 - k * (y - camera.center.y);
+            path.moveTo(0, py);
+            path.lineTo(W, py);
+        }
+        painter.setPen(solidPen(color, 0.5));
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+    };
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    if (steps->minor * k > 7) style(steps->minor, SystemColors::white(0.05));
+    style(steps->major, SystemColors::white(0.12));
+    painter.restore();
+}
+
+void GridCache::paint(QPainter& painter, const QSizeF& size, const CameraState& camera) {
+    const double dpr = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    if (!valid_ || size_ != size || !(camera_ == camera) || devicePixelRatio_ != dpr) {
+        const QSize pixels(static_cast<int>(std::ceil(size.width() * dpr)), static_cast<int>(std::ceil(size.height() * dpr)));
+        image_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
+        image_.setDevicePixelRatio(dpr);
+        image_.fill(Qt::transparent);
+        if (!image_.isNull()) {
+            QPainter p(&image_);
+            OverlayPainter::drawGrid(p, size, camera);
+        }
+        size_ = size;
+        camera_ = camera;
+        devicePixelRatio_ = dpr;
+        valid_ = true;
+    }
+    if (!image_.isNull()) painter.drawImage(QPointF(0, 0), image_);
+}
+
+void OverlayPainter::drawMeasurement(const BoardMeasurement& m, QPainter& painter, const CanvasTransform& vp,
+                                     Units /*units: the label already carries them*/, bool provisional) {
+    if (!m.p1 || !m.p2) return;
+    const QPointF A = vp.toViewPoint(*m.p1), B = vp.toViewPoint(*m.p2);
+    if (!CanvasClip::isFinite(A) || !CanvasClip::isFinite(B)) return;
+    const QColor color = SystemColors::teal(provisional ? 0.6 : 1.0);
+    const QRectF reach = CanvasClip::reach(QRectF(0, 0, vp.viewWidth(), vp.viewHeight()));
+
+    const QPointF d = B - A;
+    const double L = std::max(std::sqrt(d.x() * d.x() + d.y() * d.y()), 1.0);
+    const QPointF n(-d.y() * 5 / L, d.x() * 5 / L);
+    SegmentPath path(reach);
+    path.add(A, B);
+    path.add(A - n, A + n);
+    path.add(B - n, B + n);
+    path.stroke(painter, solidPen(color, 1.25));
+
+    if (m.label.empty()) return;
+    const QPointF T((A.x() + B.x()) / 2 + 8, (A.y() + B.y()) / 2 - 8);
+    drawLabel(painter, T, m.label, labelFont(11, QFont::Medium), color, reach);
+}
+
+void OverlayPainter::drawAnnotation(const Annotation& a, QPainter& painter, const CanvasTransform& vp) {
+    const QColor color = annotationColor(a.colorIndex);
+    const QPointF P1 = vp.toViewPoint(a.p1);
+    const QRectF reach = CanvasClip::reach(QRectF(0, 0, vp.viewWidth(), vp.viewHeight()));
+    switch (a.kind) {
+    case Annotation::Kind::arrow: {
+        if (!a.p2) return;
+        const QPointF P2 = vp.toViewPoint(*a.p2);
+        if (!CanvasClip::isFinite(P1) || !CanvasClip::isFinite(P2)) return;
+        const QPointF d = P2 - P1;
+        const double len = std::max(std::sqrt(d.x() * d.x() + d.y() * d.y()), 1.0);
+        const QPointF u = d / len, w(-u.y(), u.x());
+        SegmentPath path(reach);
+        path.add(P1, P2);
+        path.add(P2, P2 - 12 * u + 6 * w);
+        path.add(P2, P2 - 12 * u - 6 * w);
+        path.stroke(painter, solidPen(color, 2));
+        return;
+    }
+    case Annotation::Kind::rectangle: {
+        if (!a.p2) return;
+        strokeRect(painter, normalizedRect(P1, vp.toViewPoint(*a.p2)), solidPen(color, 2), reach);
+        return;
+    }
+    case Annotation::Kind::text:
+        drawLabel(painter, QPointF(P1.x() + 4, P1.y() - 16), a.text, labelFont(12, QFont::Bold), color, reach);
+        return;
+    }
+}
+
+void OverlayPainter::draw(QPainter& painter, const QSizeF& size, const CameraState& camera, const AppModel& model,
+                          bool isExport, GridCache* gridCache) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    const CanvasTransform vp(size, camera);
+    const double W = size.width(), H = size.height();
+    const QRectF reach = CanvasClip::reach(QRectF(0, 0, W, H));
+
+    if (model.showGrid() && !isExport) {
+        if (gridCache)
+            gridCache->paint(painter, size, camera);
+        else
+            drawGrid(painter, size, camera);
+    }
+
+    if (model.showOrigin() && !isExport) {
+        const QPointF O = vp.toViewPoint(Vec2::zero());
+        if (CanvasClip::isFinite(O)) {
+            SegmentPath cross(reach);
+            cross.add(QPointF(O.x() - 7, O.y()), QPointF(O.x() + 7, O.y()));
+            cross.add(QPointF(O.x(), O.y() - 7), QPointF(O.x(), O.y() + 7));
+            const QPen pen = solidPen(SystemColors::yellow(0.9), 1);
+            cross.stroke(painter, pen);
+            if (reach.contains(O)) {
+                painter.setPen(pen);
+                painter.drawEllipse(O, 4.0, 4.0);
+            }
+        }
+    }
+
+    if (const auto& package = model.package()) {
+        const BBox board = package->boardBBox();
+        if (board.isValid())
+            strokeRect(painter, boxOnScreen(board, vp), dashedPen(SystemColors::red(0.65), 1, 4, 4, 0), reach);
+    }
+
+    for (const auto& m : model.measurements()) drawMeasurement(m, painter, vp, model.units(), false);
+
+    if (model.pendingMeasureAnchor() && model.cursorWorld()) {
+        const Vec2 anchor = *model.pendingMeasureAnchor(), cursor = *model.cursorWorld();
+        const QPointF A = vp.toViewPoint(anchor), C = vp.toViewPoint(cursor);
+        SegmentPath guide(reach);
+        if (model.tool() == Tool::measureX) {
+            guide.add(A, QPointF(C.x(), A.y()));
+            guide.add(QPointF(A.x(), A.y() - 6), QPointF(A.x(), A.y() + 6));
+            guide.add(QPointF(C.x(), C.y() - 6), QPointF(C.x(), C.y() + 6));
+        } else if (model.tool() == Tool::measureY) {
+            guide.add(A, QPointF(A.x(), C.y()));
+            guide.add(QPointF(A.x() - 6, A.y()), QPointF(A.x() + 6, A.y()));
+            guide.add(QPointF(C.x() - 6, C.y()), QPointF(C.x() + 6, C.y()));
+        } else {
+            guide.add(A, C);
+        }
+        guide.stroke(painter, solidPen(SystemColors::teal(0.5), 0.75));
+        const BoardMeasurement provisional =
+            model.measureEngine().distanceMeasurement(anchor, cursor, kindForTool(model.tool()), model.units());
+        drawMeasurement(provisional, painter, vp, model.units(), true);
+    }
+
+    for (const auto& a : model.annotations()) drawAnnotation(a, painter, vp);
+    if (const auto& preview = model.pendingAnnotationPreview()) drawAnnotation(*preview, painter, vp);
+
+    if (const auto& hit = model.selection())
+        strokeRect(painter, boxOnScreen(hit->object.bbox, vp), dashedPen(SystemColors::cyan(), 1.5, 3, 3, 2), reach);
+
+    if (const auto& change = model.compareHighlight())
+        strokeRect(painter, boxOnScreen(change->bbox, vp).adjusted(-4, -4, 4, 4), solidPen(SystemColors::yellow(), 2),
+                   reach);
+
+    if (model.showCrosshair() && !isExport && model.cursorWorld()) {
+        const QPointF P = vp.toViewPoint(*model.cursorWorld());
+        SegmentPath cross(reach);
+        cross.add(QPointF(0, P.y()), QPointF(W, P.y()));
+        cross.add(QPointF(P.x(), 0), QPointF(P.x(), H));
+        cross.stroke(painter, solidPen(SystemColors::white(0.28), 0.5));
+    }
+    painter.restore();
+}
+
+} // namespace corvane

@@ -1,0 +1,367 @@
+#include "canvas/ScreenshotController.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include <QBuffer>
+#include <QClipboard>
+#include <QFont>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QMimeData>
+#include <QPainterPath>
+#include <QPen>
+
+#include "canvas/CanvasClip.hpp"
+#include "canvas/OverlayPainter.hpp"
+#include "canvas/SystemColors.hpp"
+#include "import/PackageImporter.hpp"
+#include "model/AppModel.hpp"
+
+namespace corvane {
+
+namespace {
+
+// Sizes a painted image may have; QImage refuses more, and a screenshot this large is a mistake.
+constexpr double kMaxImageSide = 32767;
+
+// The primitives of one file without copying a Gerber document's list.
+class FileObjects {
+public:
+    explicit FileObjects(const PackageFile& file) : file_(file) {
+        if (!(file.gerber && !file.drill)) owned_ = file.objects();
+    }
+    std::span<const PCBObject> view() const {
+        if (file_.gerber && !file_.drill) return file_.gerber->objects;
+        return owned_;
+    }
+
+private:
+    const PackageFile& file_;
+    std::vector<PCBObject> owned_;
+};
+
+double apertureWidth(const std::optional<ApertureShape>& shape) {
+    return shape ? shape->strokeNominalWidth() : 0.2;
+}
+
+class LayerPainter {
+public:
+    LayerPainter(QPainter& painter, const CanvasTransform& t, double pxScale, const QColor& color,
+                 const GeometryEngine& geom, bool cutEverything)
+        : painter_(painter), t_(t), p_(pxScale), color_(color), geom_(geom), cutEverything_(cutEverything),
+          target_(0, 0, t.viewWidth(), t.viewHeight()) {}
+
+    void draw(const PCBObject& obj) {
+        const bool erase = cutEverything_ || obj.polarity == Polarity::clear;
+        if (!touchesTarget(obj.bbox)) return;
+        setErasing(erase);
+        const QColor& ink = erase ? eraseInk_ : color_;
+        const QColor& holeInk = erase ? eraseInk_ : hole_;
+        if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) {
+            line(s->start, s->end, apertureWidth(obj.apertureShape), ink);
+        } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
+            arc(*a, apertureWidth(obj.apertureShape), ink);
+        } else if (const auto* f = obj.kind.as<PCBObjectKind::Flash>()) {
+            flash(f->at, obj.apertureShape, ink);
+        } else if (const auto* r = obj.kind.as<PCBObjectKind::Region>()) {
+            for (const auto& contour : r->contours) polygon(contour, Vec2::zero(), ink);
+        } else if (const auto* d = obj.kind.as<PCBObjectKind::Drill>()) {
+            disc(d->at, d->diameterMM, holeInk);
+        } else if (const auto* sl = obj.kind.as<PCBObjectKind::Slot>()) {
+            line(sl->start, sl->end, sl->diameterMM, holeInk);
+        }
+    }
+
+private:
+    QPointF map(const Vec2& v) const { return t_.toViewPoint(v); }
+
+    // The object's box, mapped, against the target grown by the narrowest line; a box that is not valid
+    // draws nothing anyway.
+    bool touchesTarget(const BBox& b) const {
+        if (!b.isValid()) return false;
+        const QPointF a = map(Vec2{b.minX, b.minY}), c = map(Vec2{b.maxX, b.maxY});
+        if (!CanvasClip::isFinite(a) || !CanvasClip::isFinite(c)) return false;
+        const double lx = std::min(a.x(), c.x()), hx = std::max(a.x(), c.x());
+        const double ly = std::min(a.y(), c.y()), hy = std::max(a.y(), c.y());
+        return !(hx < target_.left() - 1 || lx > target_.right() + 1 || hy < target_.top() - 1 ||
+                 ly > target_.bottom() + 1);
+    }
+
+    void setErasing(bool erase) {
+        if (erase == erasing_) return;
+        painter_.setCompositionMode(erase ? QPainter::CompositionMode_Clear : QPainter::CompositionMode_SourceOver);
+        erasing_ = erase;
+    }
+
+    void usePen(double widthPx, const QColor& color) {
+        if (penSet_ && widthPx == penWidth_ && color == penColor_) return;
+        QPen pen(color, widthPx);
+        pen.setCapStyle(Qt::RoundCap);
+        pen.setJoinStyle(Qt::RoundJoin);
+        painter_.setPen(pen);
+        painter_.setBrush(Qt::NoBrush);
+        penSet_ = true;
+        penWidth_ = widthPx;
+        penColor_ = color;
+    }
+
+    void useFill(const QColor& color) {
+        painter_.setPen(Qt::NoPen);
+        painter_.setBrush(color);
+        penSet_ = false;
+    }
+
+    void line(const Vec2& start, const Vec2& end, double widthMM, const QColor& color) {
+        const double w = std::max(p_ * widthMM, 1.0);
+        if (!std::isfinite(w)) return;
+        QPointF a = map(start), b = map(end);
+        if (!CanvasClip::clipSegment(a, b, CanvasClip::reach(target_, w + 2))) return;
+        usePen(w, color);
+        if (a == b) {
+            // A zero-length line with round caps is its cap: a disc of the line width.
+            useFill(color);
+            painter_.drawEllipse(a, w / 2, w / 2);
+            return;
+        }
+        painter_.drawLine(a, b);
+    }
+
+    void arc(const PCBObjectKind::ArcStroke& a, double widthMM, const QColor& color) {
+        const double w = std::max(p_ * widthMM, 1.0);
+        if (!std::isfinite(w)) return;
+        arcPoints_.clear();
+        arcPoints_.push_back(a.start);
+        geom_.sampleArc(a.start, a.end, a.center, a.clockwise, arcPoints_);
+        const QRectF reach = CanvasClip::reach(target_, w + 2);
+        QPainterPath path;
+        bool inside = true;
+        for (std::size_t i = 0; i < arcPoints_.size(); ++i) {
+            const QPointF q = map(arcPoints_[i]);
+            if (!CanvasClip::isFinite(q)) return;
+            inside = inside && reach.contains(q);
+            if (i == 0)
+                path.moveTo(q);
+            else
+                path.lineTo(q);
+        }
+        if (inside) {
+            usePen(w, color);
+            painter_.drawPath(path);
+            return;
+        }
+        // An arc reaching far off the target is drawn piece by piece, each piece cut to the target.
+        for (std::size_t i = 0; i + 1 < arcPoints_.size(); ++i) line(arcPoints_[i], arcPoints_[i + 1], widthMM, color);
+    }
+
+    void disc(const Vec2& at, double diameterMM, const QColor& color) {
+        const double r = std::abs(diameterMM) * 0.5 * p_;
+        const QPointF c = map(at);
+        if (!std::isfinite(r) || !CanvasClip::isFinite(c)) return;
+        useFill(color);
+        painter_.drawEllipse(c, r, r);
+    }
+
+    void polygon(const Contour& contour, const Vec2& offset, const QColor& color) {
+        if (contour.size() < 3) return;
+        QPainterPath path;
+        path.setFillRule(Qt::WindingFill);
+        for (std::size_t i = 0; i < contour.size(); ++i) {
+            const QPointF q = map(contour[i] + offset);
+            if (!CanvasClip::isFinite(q)) return;
+            if (i == 0)
+                path.moveTo(q);
+            else
+                path.lineTo(q);
+        }
+        path.closeSubpath();
+        useFill(color);
+        painter_.drawPath(path);
+    }
+
+    void flash(const Vec2& at, const std::optional<ApertureShape>& shape, const QColor& color) {
+        if (!shape) return disc(at, 0.2, color);
+        if (const auto* r = shape->as<ApertureShape::Rectangle>()) {
+            const double w = std::abs(r->width) * p_, h = std::abs(r->height) * p_;
+            const QPointF c = map(at);
+            if (!std::isfinite(w) || !std::isfinite(h) || !CanvasClip::isFinite(c)) return;
+            useFill(color);
+            painter_.drawRect(QRectF(c.x() - w / 2, c.y() - h / 2, w, h));
+            return;
+        }
+        if (const auto* o = shape->as<ApertureShape::Obround>()) {
+            const double rw = std::abs(o->width) * 0.5 * p_, rh = std::abs(o->height) * 0.5 * p_;
+            const QPointF c = map(at);
+            if (!std::isfinite(rw) || !std::isfinite(rh) || !CanvasClip::isFinite(c)) return;
+            useFill(color);
+            painter_.drawEllipse(c, rw, rh);
+            return;
+        }
+        if (const auto* m = shape->as<ApertureShape::Macro>()) {
+            if (m->outline && !m->outline->empty()) {
+                for (const auto& contour : *m->outline) polygon(contour, at, color);
+                return;
+            }
+        }
+        disc(at, shape->boundingDiameter(), color);
+    }
+
+    QPainter& painter_;
+    const CanvasTransform& t_;
+    double p_;
+    QColor color_;
+    QColor hole_ = SystemColors::hole();
+    QColor eraseInk_ = SystemColors::black();  // any opaque colour: the clear mode ignores it
+    const GeometryEngine& geom_;
+    bool cutEverything_;
+    QRectF target_;
+    bool erasing_ = false;
+    bool penSet_ = false;
+    double penWidth_ = 0;
+    QColor penColor_;
+    std::vector<Vec2> arcPoints_;
+};
+
+void drawObjects(std::span<const PCBObject> objects, QPainter& painter, const CanvasTransform& transform,
+                 double pxScale, const QColor& color, const GeometryEngine& geom, bool cutEverything) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    LayerPainter layer(painter, transform, pxScale, color, geom, cutEverything);
+    for (const auto& obj : objects) layer.draw(obj);
+    painter.restore();
+}
+
+// The layer colour in sRGB with the layer's opacity; white when the colour cannot be converted.
+QColor layerColor(const QColor& color, double opacity) {
+    QColor c = color.isValid() ? color.toRgb() : QColor(Qt::white);
+    c.setAlphaF(static_cast<float>(std::clamp(std::isfinite(opacity) ? opacity : 1.0, 0.0, 1.0)));
+    return c;
+}
+
+} // namespace
+
+GeometryEngine ScreenshotController::geometry() {
+    GeometryEngine geom;
+    geom.arcSegmentDegrees = 8.0;
+    geom.capSegments = 8;
+    return geom;
+}
+
+void ScreenshotController::drawLayer(std::span<const PCBObject> objects, QPainter& painter,
+                                     const CanvasTransform& transform, double pxScale, const QColor& color,
+                                     const GeometryEngine& geom) {
+    drawObjects(objects, painter, transform, pxScale, color, geom, false);
+}
+
+void ScreenshotController::paintLayer(QImage& target, QPainter& targetPainter, QImage& scratch, const QSizeF& size,
+                                      const CameraState& camera, std::span<const PCBObject> objects,
+                                      const QColor& color, const std::optional<BBox>& negativePlane) {
+    const CanvasTransform transform(size, camera);
+    const GeometryEngine geom = geometry();
+    const bool erases = negativePlane ||
+                        std::any_of(objects.begin(), objects.end(), [](const PCBObject& o) { return o.polarity == Polarity::clear; });
+    if (!erases) {
+        // Laying objects straight onto the target gives the same picture: nothing in the layer erases.
+        drawObjects(objects, targetPainter, transform, camera.pxPerMM, color, geom, false);
+        return;
+    }
+    if (scratch.size() != target.size() || scratch.devicePixelRatio() != target.devicePixelRatio()) {
+        scratch = QImage(target.size(), QImage::Format_ARGB32_Premultiplied);
+        scratch.setDevicePixelRatio(target.devicePixelRatio());
+    }
+    if (scratch.isNull()) return;
+    scratch.fill(Qt::transparent);
+    {
+        QPainter p(&scratch);
+        if (negativePlane) {
+            const QRectF plane = QRectF(transform.toViewPoint(Vec2{negativePlane->minX, negativePlane->maxY}),
+                                        transform.toViewPoint(Vec2{negativePlane->maxX, negativePlane->minY}))
+                                     .normalized()
+                                     .intersected(CanvasClip::reach(QRectF(QPointF(0, 0), size), 4));
+            p.fillRect(plane, color);
+        }
+        drawObjects(objects, p, transform, camera.pxPerMM, color, geom, negativePlane.has_value());
+    }
+    targetPainter.drawImage(QPointF(0, 0), scratch);
+}
+
+void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const CameraState& camera,
+                                       const AppModel& model) {
+    const auto& package = model.package();
+    if (!package) return;
+    std::vector<std::size_t> order(package->files.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return PackageImporter::layerOrder(package->files[a].layerType) <
+               PackageImporter::layerOrder(package->files[b].layerType);
+    });
+    const auto& states = model.layerStates();
+    const auto& solo = model.soloSet();
+    // Solo ids of layers that are gone are ignored, as the GPU canvas ignores them.
+    const bool soloActive =
+        std::any_of(states.begin(), states.end(), [&](const LayerState& s) { return solo.count(s.id) > 0; });
+    const BBox board = package->boardBBox();
+
+    QPainter painter(&target);
+    QImage scratch;
+    for (std::size_t i : order) {
+        const PackageFile& file = package->files[i];
+        const auto state = std::find_if(states.begin(), states.end(), [&](const LayerState& s) { return s.id == file.fileName; });
+        if (state == states.end() || !state->visible) continue;
+        if (soloActive && !solo.count(state->id)) continue;
+        std::optional<BBox> plane;
+        if (board.isValid() && AppModel::isNegativePlane(file)) plane = board.outset(AppModel::negativePlaneMarginMM);
+        const FileObjects objects(file);
+        paintLayer(target, painter, scratch, size, camera, objects.view(), layerColor(state->color, state->opacity), plane);
+    }
+}
+
+std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, double scale) {
+    const auto& package = model.package();
+    if (!package) return std::nullopt;
+    const QSizeF canvas = model.canvasSize();
+    if (!(canvas.width() > 2) || !(canvas.height() > 2) || !(scale > 0)) return std::nullopt;
+    const double wd = std::trunc(canvas.width() * scale), hd = std::trunc(canvas.height() * scale);
+    if (!(wd >= 1 && hd >= 1 && wd <= kMaxImageSide && hd <= kMaxImageSide)) return std::nullopt;
+    const int w = static_cast<int>(wd), h = static_cast<int>(hd);
+
+    QImage image(w, h, QImage::Format_RGBA8888_Premultiplied);
+    if (image.isNull()) return std::nullopt;
+    image.fill(SystemColors::canvasBackground());
+
+    CameraState camera = model.camera();
+    camera.pxPerMM *= scale;
+    const QSizeF size(w, h);
+    paintLayers(image, size, camera, model);
+
+    QPainter painter(&image);
+    OverlayPainter::draw(painter, size, camera, model, true);
+
+    QFont font = QGuiApplication::font();
+    font.setPixelSize(13);
+    font.setWeight(QFont::Medium);
+    const QString caption = QString::fromUtf8(captionPrefix) + QString::fromStdString(package->name);
+    const double captionHeight = QFontMetricsF(font).tightBoundingRect(caption).height();
+    painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setFont(font);
+    painter.setPen(SystemColors::white(0.55));
+    painter.drawText(QPointF(12, h - captionHeight - 10), caption);
+    painter.end();
+    return image;
+}
+
+std::optional<QImage> ScreenshotController::copyScreenshot(AppModel& model) {
+    auto image = makeImage(model, 2.0);
+    if (!image) return std::nullopt;
+    model.setLastScreenshot(*image);
+    auto* data = new QMimeData;
+    data->setImageData(*image);
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (buffer.open(QIODevice::WriteOnly) && image->save(&buffer, "PNG")) data->setData(QStringLiteral("image/png"), png);
+    if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setMimeData(data);
+    else delete data;
+    return image;
+}
+
+} // namespace corvane

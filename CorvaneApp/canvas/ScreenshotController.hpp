@@ -1,0 +1,56 @@
+#pragma once
+// The board as the canvas shows it, painted with QPainter independently of the GPU: the screenshot image
+// for the clipboard and the report, and the layer painting of the software canvas.
+#include <optional>
+#include <span>
+#include <vector>
+
+#include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QSizeF>
+
+#include "canvas/CameraState.hpp"
+#include "canvas/CanvasTransform.hpp"
+#include "model/GeometryEngine.hpp"
+#include "model/Model.hpp"
+
+namespace corvane {
+
+class AppModel;
+
+struct ScreenshotController {
+    // Caption drawn at the bottom left of every screenshot, before the package name.
+    static constexpr const char* captionPrefix = "Corvane \u2014 ";
+
+    // The arc and cap settings the painters use.
+    static GeometryEngine geometry();
+
+    // Paints `objects` in order through `transform` (board mm to target units, y down), `pxScale` target units
+    // per millimetre for widths and diameters: dark objects in `color` (its alpha is the layer's opacity),
+    // drill hits and slots in the hole colour, clear objects erasing what is under them. Flashes take their
+    // aperture's shape: rectangles, obrounds (as the inscribed ellipse) and evaluated macro outlines; other
+    // shapes are circles of their bounding diameter. Objects wholly outside the target are skipped.
+    static void drawLayer(std::span<const PCBObject> objects, QPainter& painter, const CanvasTransform& transform,
+                          double pxScale, const QColor& color, const GeometryEngine& geom);
+
+    // The visible layers of the model's package as the canvas draws them in normal mode, onto `target`
+    // (logical size `size`, its own device pixel ratio) with `camera`: files by layer category, each layer
+    // painted on its own so that its clear objects and a negative plane's features erase only that layer.
+    static void paintLayers(QImage& target, const QSizeF& size, const CameraState& camera, const AppModel& model);
+    // One layer painted on its own and laid over `target`. With `negativePlane` the layer is that box filled
+    // with every object cut out of it.
+    static void paintLayer(QImage& target, QPainter& targetPainter, QImage& scratch, const QSizeF& size,
+                           const CameraState& camera, std::span<const PCBObject> objects, const QColor& color,
+                           const std::optional<BBox>& negativePlane = std::nullopt);
+
+    // The board, the overlay without its interactive parts and a caption, at `scale` image pixels per canvas
+    // point. None without a package, for a canvas of 2 points or less either way, or when the image cannot
+    // be made.
+    static std::optional<QImage> makeImage(const AppModel& model, double scale);
+    // makeImage at scale 2, remembered as the model's last screenshot and put on the clipboard as an image
+    // and as "image/png". None (clipboard and model untouched) when no image can be made.
+    static std::optional<QImage> copyScreenshot(AppModel& model);
+};
+
+} // namespace corvane
