@@ -330,7 +330,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
             } catch (const std::exception&) {
             }
         }
-        onGuiThread([guard, package, failure, name, start] {
+        onGuiThread([guard, package, failure, name, start, url] {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
@@ -338,6 +338,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
                 return;
             }
             guard->loadPackage(package);
+            guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
             guard->setStatusMessage(name + " \u2014 " + std::to_string(package->files.size()) + " files, " +
                                     formatFixed(elapsed.count(), 0) + " ms");
@@ -350,6 +351,7 @@ void AppModel::loadPackage(PackagePtr package) {
     if (!package) return;
     // The upload that leaving compare mode would make is redone at once for the new package.
     resetCompareState();
+    packageSourceURL_.reset();
     setPackage(package);
     setDfmReport(std::nullopt);
     setMeasurements({});

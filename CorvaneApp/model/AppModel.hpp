@@ -139,6 +139,10 @@ public:
     void setHasFitted(bool fitted) { hasFitted_ = fitted; }
     const QImage& lastScreenshot() const { return lastScreenshot_; }
     void setLastScreenshot(QImage image);
+    // The file or folder the open board was imported from; absent for a board built in memory. Storing a
+    // revision reads the source again, since the model keeps the parsed board only.
+    const std::optional<std::filesystem::path>& packageSourceURL() const { return packageSourceURL_; }
+    void setPackageSourceURL(std::optional<std::filesystem::path> url) { packageSourceURL_ = std::move(url); }
 
     // ---- Loading and layers -----------------------------------------------------------------------------
     // Imports a file or folder on a worker thread and installs the result; returns at once.
@@ -269,6 +273,7 @@ private:
     QSizeF canvasSize_{0, 0};
     bool hasFitted_ = false;
     QImage lastScreenshot_;
+    std::optional<std::filesystem::path> packageSourceURL_;
 
     // Meshes of the current package by file name, dropped whenever the package is assigned.
     std::unordered_map<std::string, std::shared_ptr<const TessellatedLayer>> layerMeshes_;

@@ -1,0 +1,189 @@
+#include "panels/InspectorPanel.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "model/NotificationHub.hpp"
+#include "panels/PanelStyle.hpp"
+
+namespace corvane {
+
+using namespace ui;
+
+namespace {
+
+QLabel* header(const QString& title, const char* name, QWidget* parent) {
+    auto* label = textLabel(title, pixelFont(11, QFont::DemiBold), secondaryColor(), parent);
+    label->setObjectName(name);
+    return label;
+}
+
+QLabel* wrapped(const QString& text, const QFont& font, const QColor& color, const char* name, QWidget* parent) {
+    auto* label = textLabel(text, font, color, parent);
+    label->setWordWrap(true);
+    label->setObjectName(name);
+    return label;
+}
+
+} // namespace
+
+InspectorPanel::InspectorPanel(AppModel* model, QWidget* parent) : QScrollArea(parent), model_(model) {
+    setObjectName("inspector");
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(this);
+    auto* box = new QVBoxLayout(content);
+    box->setContentsMargins(10, 8, 10, 8);
+    box->setSpacing(6);
+
+    box->addWidget(header("Inspector", "inspector.inspectHeader", content));
+    inspectBox_ = new QVBoxLayout();
+    inspectBox_->setSpacing(2);
+    box->addLayout(inspectBox_);
+
+    box->addSpacing(8);
+    measurementsHeader_ = header(QString(), "inspector.measurementsHeader", content);
+    box->addWidget(measurementsHeader_);
+    measurementsBox_ = new QVBoxLayout();
+    measurementsBox_->setSpacing(2);
+    box->addLayout(measurementsBox_);
+    auto* clearButton = new QPushButton("Clear measurements", content);
+    clearButton->setObjectName("inspector.clear");
+    clearButton->setFont(captionFont());
+    clearButton->setAutoDefault(false);
+    connect(clearButton, &QPushButton::clicked, this, [this] {
+        if (model_) model_->clearMeasurements();
+    });
+    box->addWidget(clearButton, 0, Qt::AlignLeft);
+
+    box->addSpacing(8);
+    box->addWidget(header("Quick Checks", "inspector.checksHeader", content));
+    checksBox_ = new QVBoxLayout();
+    checksBox_->setSpacing(4);
+    box->addLayout(checksBox_);
+
+    box->addSpacing(8);
+    box->addWidget(header("Privacy", "inspector.privacyHeader", content));
+    auto* privacy = new QHBoxLayout();
+    privacy->addWidget(symbolLabel("lock.shield", green(), 11, content));
+    auto* privacyLabel = wrapped(privacyText, captionFont(), green(), "inspector.privacy", content);
+    privacy->addWidget(privacyLabel, 1);
+    box->addLayout(privacy);
+    box->addStretch(1);
+    setWidget(content);
+
+    connect(model, &AppModel::selectionChanged, this, &InspectorPanel::syncSelection);
+    connect(model, &AppModel::unitsChanged, this, &InspectorPanel::syncSelection);
+    connect(model, &AppModel::measurementsChanged, this, &InspectorPanel::syncMeasurements);
+    connect(model, &AppModel::dfmReportChanged, this, &InspectorPanel::syncChecks);
+    syncSelection();
+    syncMeasurements();
+    syncChecks();
+}
+
+QString InspectorPanel::measurementsTitle(std::size_t count) {
+    return qs("Measurements (last " + std::to_string(count) + ")");
+}
+
+void InspectorPanel::clear(QLayout* box) {
+    while (QLayoutItem* item = box->takeAt(0)) {
+        if (QLayout* inner = item->layout()) clear(inner);
+        delete item->widget();
+        delete item;
+    }
+}
+
+void InspectorPanel::syncSelection() {
+    if (!model_) return;
+    clear(inspectBox_);
+    QWidget* content = widget();
+    const auto& selection = model_->selection();
+    if (!selection) {
+        inspectBox_->addWidget(wrapped(hintText, captionFont(), secondaryColor(), "inspector.hint", content));
+        return;
+    }
+    for (const auto& [label, value] : model_->measureEngine().inspect(*selection, model_->units())) {
+        auto* row = new QWidget(content);
+        row->setObjectName(qs("inspector.row:" + label));
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(textLabel(qs(label), pixelFont(11), secondaryColor(), row));
+        h->addStretch(1);
+        auto* v = textLabel(qs(value), pixelFont(11, QFont::Normal, true), QColor(), row);
+        v->setObjectName("inspector.value");
+        v->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        v->setWordWrap(true);
+        h->addWidget(v);
+        inspectBox_->addWidget(row);
+    }
+}
+
+void InspectorPanel::syncMeasurements() {
+    if (!model_) return;
+    clear(measurementsBox_);
+    QWidget* content = widget();
+    const auto& list = model_->measurements();
+    measurementsHeader_->setText(measurementsTitle(list.size()));
+    for (const auto& m : list) {
+        auto* row = new QWidget(content);
+        row->setObjectName("inspector.measurement");
+        auto* h = new QHBoxLayout(row);
+        h->setContentsMargins(0, 0, 0, 0);
+        h->addWidget(textLabel(qs(std::string(m.kind.rawValue())), captionFont(), secondaryColor(), row));
+        h->addStretch(1);
+        auto* v = textLabel(qs(m.label), pixelFont(11, QFont::Medium, true), QColor(), row);
+        v->setObjectName("inspector.measurementLabel");
+        h->addWidget(v);
+        measurementsBox_->addWidget(row);
+    }
+    if (list.empty())
+        measurementsBox_->addWidget(wrapped("Use Measure / \u0394X / \u0394Y tools on the canvas.", captionFont(),
+                                            secondaryColor(), "inspector.measurementsHint", content));
+}
+
+void InspectorPanel::syncChecks() {
+    if (!model_) return;
+    clear(checksBox_);
+    QWidget* content = widget();
+    const auto& report = model_->dfmReport();
+    if (!report) {
+        checksBox_->addWidget(wrapped("No checks run yet.", captionFont(), secondaryColor(), "inspector.noChecks", content));
+        return;
+    }
+    auto* counts = new QHBoxLayout();
+    counts->addWidget(symbolLabel("xmark.octagon.fill", red(), 11, content));
+    auto* errors = textLabel(qs(std::to_string(report->errorCount())), pixelFont(11), red(), content);
+    errors->setObjectName("inspector.errorCount");
+    counts->addWidget(errors);
+    counts->addSpacing(8);
+    counts->addWidget(symbolLabel("exclamationmark.triangle.fill", orange(), 11, content));
+    auto* warnings = textLabel(qs(std::to_string(report->warningCount())), pixelFont(11), orange(), content);
+    warnings->setObjectName("inspector.warningCount");
+    counts->addWidget(warnings);
+    counts->addStretch(1);
+    auto* details = linkButton("Details", content);
+    details->setObjectName("inspector.details");
+    connect(details, &QPushButton::clicked, this, [] { Notifications::post(Notifications::openChecksSheet2); });
+    counts->addWidget(details);
+    checksBox_->addLayout(counts);
+    for (std::size_t i = 0; i < report->issues.size() && i < shownIssues; ++i) {
+        const auto& issue = report->issues[i];
+        auto* item = new QWidget(content);
+        item->setObjectName("inspector.issue");
+        auto* v = new QVBoxLayout(item);
+        v->setContentsMargins(0, 0, 0, 0);
+        v->setSpacing(1);
+        auto* title = textLabel(qs(issue.title), pixelFont(11, QFont::Medium), QColor(), item);
+        title->setObjectName("inspector.issueTitle");
+        title->setWordWrap(true);
+        v->addWidget(title);
+        auto* message = textLabel(qs(issue.message), caption2Font(), secondaryColor(), item);
+        message->setWordWrap(true);
+        v->addWidget(message);
+        checksBox_->addWidget(item);
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,38 @@
+#pragma once
+// The right column: the picked object's details, the measurement list, the latest checks and the privacy note.
+#include <QPointer>
+#include <QScrollArea>
+
+#include "model/AppModel.hpp"
+
+class QLabel;
+class QPushButton;
+class QVBoxLayout;
+
+namespace corvane {
+
+class InspectorPanel : public QScrollArea {
+    Q_OBJECT
+public:
+    static constexpr std::size_t shownIssues = 6;
+    static constexpr const char* hintText =
+        "Click any object with the Inspect tool to see layer, type, position, size, aperture, polarity and net info.";
+    static constexpr const char* privacyText = "100% local \u2014 files never leave this computer";
+
+    explicit InspectorPanel(AppModel* model, QWidget* parent = nullptr);
+    static QString measurementsTitle(std::size_t count);
+
+private:
+    void syncSelection();
+    void syncMeasurements();
+    void syncChecks();
+    static void clear(QLayout* box);
+
+    QPointer<AppModel> model_;
+    QVBoxLayout* inspectBox_ = nullptr;
+    QLabel* measurementsHeader_ = nullptr;
+    QVBoxLayout* measurementsBox_ = nullptr;
+    QVBoxLayout* checksBox_ = nullptr;
+};
+
+} // namespace corvane

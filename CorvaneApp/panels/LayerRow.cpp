@@ -1,0 +1,275 @@
+#include "panels/LayerRow.hpp"
+
+#include <QAction>
+#include <QApplication>
+#include <QColorDialog>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+#include "panels/PanelStyle.hpp"
+
+namespace corvane {
+
+using namespace ui;
+
+const std::vector<LayerRole>& layerRoles() {
+    static const std::vector<LayerRole> roles = {
+        {"Top Copper", LayerType::copper(CopperLayerID::top())},
+        {"Bottom Copper", LayerType::copper(CopperLayerID::bottom())},
+        {"Inner 1", LayerType::copper(CopperLayerID::inner(1))},
+        {"Inner 2", LayerType::copper(CopperLayerID::inner(2))},
+        {"Inner 3", LayerType::copper(CopperLayerID::inner(3))},
+        {"Inner 4", LayerType::copper(CopperLayerID::inner(4))},
+        {"Top Solder Mask", LayerType::solderMask(CopperLayerID::top())},
+        {"Bottom Solder Mask", LayerType::solderMask(CopperLayerID::bottom())},
+        {"Top Silkscreen", LayerType::silkscreen(CopperLayerID::top())},
+        {"Bottom Silkscreen", LayerType::silkscreen(CopperLayerID::bottom())},
+        {"Top Paste", LayerType::paste(CopperLayerID::top())},
+        {"Bottom Paste", LayerType::paste(CopperLayerID::bottom())},
+        {"Board Outline", LayerType::outline()},
+        {"Drill", LayerType::drill()},
+        {"Unknown", LayerType::unknown()},
+    };
+    return roles;
+}
+
+// ---- Role menu target -------------------------------------------------------------------------------------
+
+LayerTypeTarget& LayerTypeTarget::shared() {
+    static LayerTypeTarget* target = new LayerTypeTarget();  // lives until the process ends
+    return *target;
+}
+
+QVariant LayerTypeTarget::actionData(AppModel* model, const std::string& fileName, int roleIndex) {
+    return QVariantList{QVariant::fromValue<QObject*>(model), qs(fileName), roleIndex};
+}
+
+void LayerTypeTarget::pick(QAction* action) {
+    if (!action) return;
+    const QVariantList data = action->data().toList();
+    if (data.size() != 3 || !data[1].canConvert<QString>() || data[2].typeId() != QMetaType::Int) return;
+    QPointer<AppModel> model = qobject_cast<AppModel*>(data[0].value<QObject*>());
+    const int index = data[2].toInt();
+    if (!model || index < 0 || index >= static_cast<int>(layerRoles().size())) return;
+    const std::string fileName = ss(data[1].toString());
+    const LayerType type = layerRoles()[static_cast<std::size_t>(index)].type;
+    // Queued, so the model changes only after the menu's own event handling has finished.
+    QMetaObject::invokeMethod(
+        model.data(),
+        [model, fileName, type] {
+            if (model) model->setManualLayerType(fileName, type);
+        },
+        Qt::QueuedConnection);
+}
+
+// ---- Colour popup -----------------------------------------------------------------------------------------
+
+LayerColorPopup::LayerColorPopup(AppModel* model, std::string layerId, QWidget* parent)
+    : QFrame(parent, Qt::Popup), model_(model), layerId_(std::move(layerId)) {
+    setObjectName("layerRow.colorPopup");
+    setAttribute(Qt::WA_DeleteOnClose);
+    setFrameShape(QFrame::StyledPanel);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(8, 8, 8, 8);
+    picker_ = new QColorDialog(this);
+    picker_->setWindowFlags(Qt::Widget);
+    picker_->setOptions(QColorDialog::ShowAlphaChannel | QColorDialog::NoButtons | QColorDialog::DontUseNativeDialog);
+    picker_->setWindowTitle("Color");
+    layout->addWidget(picker_);
+    throttle_.setSingleShot(true);
+    throttle_.setInterval(LayerRow::colorThrottleMS);
+    connect(&throttle_, &QTimer::timeout, this, &LayerColorPopup::flush);
+    connect(picker_, &QColorDialog::currentColorChanged, this, &LayerColorPopup::colorPicked);
+}
+
+void LayerColorPopup::colorPicked(const QColor& color) {
+    pending_ = color;
+    // The first change of a drag goes through at once; later ones wait for the interval to end.
+    if (!throttle_.isActive()) {
+        flush();
+        throttle_.start();
+    }
+}
+
+void LayerColorPopup::flush() {
+    if (!pending_ || !model_) return;
+    const QColor color = *pending_;
+    pending_.reset();
+    model_->setLayerColor(layerId_, color);
+}
+
+// ---- Row --------------------------------------------------------------------------------------------------
+
+namespace {
+
+QIcon swatchIcon(const QColor& color) {
+    QPixmap pixmap(11, 11);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(color);
+    p.drawEllipse(QRectF(0.5, 0.5, 10, 10));
+    return QIcon(pixmap);
+}
+
+QToolButton* iconButton(const char* symbol, const QColor& color, int pixels, const char* name, QWidget* parent) {
+    auto* button = new QToolButton(parent);
+    button->setObjectName(name);
+    button->setAutoRaise(true);
+    button->setFont(pixelFont(pixels));
+    button->setFocusPolicy(Qt::NoFocus);
+    setSymbol(button, symbol, color);
+    return button;
+}
+
+} // namespace
+
+LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : QFrame(parent), model_(model), layer_(layer) {
+    setObjectName(qs("layerRow:" + layer.id));
+    auto* row = new QHBoxLayout(this);
+    row->setContentsMargins(4, 2, 4, 2);
+    row->setSpacing(8);
+
+    visible_ = iconButton("eye", QColor(), 12, "layerRow.visible", this);
+    connect(visible_, &QToolButton::clicked, this, [this] {
+        if (!model_) return;
+        const LayerState now = current();
+        model_->setLayerVisible(now.id, !now.visible);
+    });
+    row->addWidget(visible_);
+
+    swatch_ = new QToolButton(this);
+    swatch_->setObjectName("layerRow.swatch");
+    swatch_->setAutoRaise(true);
+    swatch_->setIconSize(QSize(11, 11));
+    swatch_->setFocusPolicy(Qt::NoFocus);
+    connect(swatch_, &QToolButton::clicked, this, &LayerRow::openColorPopup);
+    row->addWidget(swatch_);
+
+    auto* names = new QVBoxLayout();
+    names->setSpacing(1);
+    name_ = textLabel(QString(), pixelFont(12, QFont::Medium), QColor(), this);
+    name_->setObjectName("layerRow.name");
+    detail_ = textLabel(QString(), pixelFont(10), secondaryColor(), this);
+    detail_->setObjectName("layerRow.detail");
+    names->addWidget(name_);
+    names->addWidget(detail_);
+    row->addLayout(names, 1);
+
+    solo_ = iconButton("s.circle", secondaryColor(), 12, "layerRow.solo", this);
+    solo_->setToolTip("Solo");
+    connect(solo_, &QToolButton::clicked, this, [this] {
+        if (model_) model_->toggleSolo(layer_.id);
+    });
+    row->addWidget(solo_);
+
+    auto* order = new QVBoxLayout();
+    order->setSpacing(0);
+    up_ = iconButton("chevron.up", QColor(), 8, "layerRow.up", this);
+    down_ = iconButton("chevron.down", QColor(), 8, "layerRow.down", this);
+    connect(up_, &QToolButton::clicked, this, [this] {
+        if (model_) model_->moveLayer(layer_.id, true);
+    });
+    connect(down_, &QToolButton::clicked, this, [this] {
+        if (model_) model_->moveLayer(layer_.id, false);
+    });
+    order->addWidget(up_, 0, Qt::AlignHCenter);
+    order->addWidget(down_, 0, Qt::AlignHCenter);
+    row->addLayout(order);
+
+    more_ = iconButton("ellipsis", QColor(), 12, "layerRow.more", this);
+    more_->setFixedWidth(18);
+    more_->setPopupMode(QToolButton::InstantPopup);
+    auto* moreMenu = new QMenu(more_);
+    QAction* correct = moreMenu->addAction("Correct layer type\u2026");
+    // After the small menu has closed, so the role menu is the only one tracking.
+    connect(correct, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, &LayerRow::presentTypeMenu); });
+    more_->setMenu(moreMenu);
+    row->addWidget(more_);
+
+    update(layer);
+}
+
+LayerState LayerRow::current() const {
+    if (model_) {
+        for (const auto& l : model_->layerStates())
+            if (l.id == layer_.id) return l;
+    }
+    return layer_;
+}
+
+QString LayerRow::detailText(const LayerState& layer) {
+    return qs(layer.typeName + " \u00B7 " + std::to_string(layer.objectCount));
+}
+
+void LayerRow::update(const LayerState& layer) {
+    layer_ = layer;
+    setSymbol(visible_, layer.visible ? "eye" : "eye.slash", layer.visible ? QColor() : secondaryColor());
+    swatch_->setIcon(swatchIcon(layer.color));
+    swatch_->setProperty("color", layer.color);
+    name_->setText(qs(layer.displayName));
+    detail_->setText(detailText(layer));
+    updateSolo();
+}
+
+void LayerRow::updateSolo() {
+    const bool soloed = model_ && model_->soloSet().count(layer_.id) > 0;
+    setSymbol(solo_, "s.circle", soloed ? orange() : secondaryColor());
+    solo_->setProperty("soloed", soloed);
+}
+
+QMenu* LayerRow::buildTypeMenu(QWidget* parent) const {
+    auto* menu = new QMenu(parent);
+    menu->setObjectName("layerTypeMenu");
+    const auto& roles = layerRoles();
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+        QAction* action = menu->addAction(QString::fromUtf8(roles[i].title));
+        action->setData(LayerTypeTarget::actionData(model_.data(), layer_.id, static_cast<int>(i)));
+        connect(action, &QAction::triggered, &LayerTypeTarget::shared(), [action] { LayerTypeTarget::shared().pick(action); });
+    }
+    return menu;
+}
+
+void LayerRow::presentTypeMenu() {
+    QWidget* window = this->window();
+    QMenu* menu = buildTypeMenu(this);
+    QPoint at(40, 24);
+    if (auto* main = qobject_cast<QMainWindow*>(window); main && main->centralWidget())
+        at = main->centralWidget()->mapToGlobal(at);
+    else if (window)
+        at = window->mapToGlobal(at);
+    menu->exec(at);
+    menu->deleteLater();
+}
+
+void LayerRow::openColorPopup() {
+    if (popup_) {
+        popup_->raise();
+        return;
+    }
+    popup_ = new LayerColorPopup(model_.data(), layer_.id, this);
+    // Starts from the model's colour: it may have been changed elsewhere since this row was drawn.
+    {
+        const QSignalBlocker quiet(popup_->picker());
+        popup_->picker()->setCurrentColor(current().color);
+    }
+    popup_->adjustSize();
+    popup_->move(swatch_->mapToGlobal(QPoint(0, swatch_->height())));
+    popup_->show();
+}
+
+void LayerRow::mouseDoubleClickEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !model_) return QFrame::mouseDoubleClickEvent(event);
+    model_->setLayerVisible(layer_.id, true);
+    model_->toggleSolo(layer_.id);
+    event->accept();
+}
+
+} // namespace corvane

@@ -1,0 +1,296 @@
+#include "panels/SidebarView.hpp"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPainter>
+#include <QStyleOptionButton>
+#include <QVBoxLayout>
+
+#include "model/Format.hpp"
+#include "panels/LayerRow.hpp"
+#include "panels/PanelStyle.hpp"
+
+namespace corvane {
+
+using namespace ui;
+
+// ---- Summary ----------------------------------------------------------------------------------------------
+
+SummaryGrid::SummaryGrid(const BoardSummary& summary, Units units, QWidget* parent) : QWidget(parent) {
+    setObjectName("sidebar.summary");
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 0, 0, 0);
+    layout_->setSpacing(4);
+    setSummary(summary, units);
+}
+
+std::vector<std::pair<std::string, std::string>> SummaryGrid::rows(const BoardSummary& s, Units units) {
+    const auto len = [&](double mm) { return units.format(mm, 2); };
+    std::vector<std::pair<std::string, std::string>> out;
+    out.emplace_back("Board", len(s.widthMM) + " \u00D7 " + len(s.heightMM));
+    out.emplace_back("Layers", std::to_string(s.copperLayerCount) + " copper");
+    out.emplace_back("Pads", std::to_string(s.padCount));
+    out.emplace_back("Drills", std::to_string(s.drillCount) + " (" + std::to_string(s.pthCount) + " PTH / " +
+                                   std::to_string(s.npthCount) + " NPTH)");
+    if (s.minTrackMM) out.emplace_back("Min Track", len(*s.minTrackMM));
+    if (s.minSpaceMM) out.emplace_back("Min Space", len(*s.minSpaceMM) + (s.minSpaceReliable ? "" : " (est.)"));
+    if (s.smallestDrillMM) out.emplace_back("Smallest Drill", len(*s.smallestDrillMM));
+    return out;
+}
+
+QWidget* SummaryGrid::row(const std::string& label, const std::string& value) {
+    auto* w = new QWidget(this);
+    w->setObjectName(qs("summary:" + label));
+    auto* h = new QHBoxLayout(w);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->addWidget(textLabel(qs(label), pixelFont(11), secondaryColor(), w));
+    h->addStretch(1);
+    auto* v = textLabel(qs(value), pixelFont(11, QFont::Normal, true), QColor(), w);
+    v->setObjectName("summary.value");
+    h->addWidget(v);
+    return w;
+}
+
+void SummaryGrid::setSummary(const BoardSummary& summary, Units units) {
+    auto fresh = rows(summary, units);
+    if (fresh == shown_) return;
+    shown_ = std::move(fresh);
+    while (QLayoutItem* item = layout_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    for (const auto& [label, value] : shown_) layout_->addWidget(row(label, value));
+}
+
+// ---- Change lines -----------------------------------------------------------------------------------------
+
+ChangeButton::ChangeButton(const DiffChange& change, const QColor& color, const QString& prefix, QWidget* parent)
+    : QAbstractButton(parent), color_(color), prefix_(prefix), text_(changeText(change)) {
+    setObjectName("compare.change");
+    setText(prefix + " " + text_);
+    setCursor(Qt::PointingHandCursor);
+    setFocusPolicy(Qt::NoFocus);
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+}
+
+QString ChangeButton::changeText(const DiffChange& change) {
+    // Raw millimetres whatever the display unit: the positions identify the object, they are not lengths.
+    return qs(change.objectType + " @ (" + formatFixed(change.position.x, 2) + ", " + formatFixed(change.position.y, 2) + ")");
+}
+
+QSize ChangeButton::sizeHint() const {
+    const QFontMetrics prefixMetrics(pixelFont(11, QFont::Bold));
+    const QFontMetrics textMetrics(pixelFont(10));
+    return QSize(prefixMetrics.horizontalAdvance(prefix_) + 4 + textMetrics.horizontalAdvance(text_),
+                 std::max(prefixMetrics.height(), textMetrics.height()));
+}
+
+void ChangeButton::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    if (isDown()) p.fillRect(rect(), palette().color(QPalette::Highlight).lighter(170));
+    const QFont prefixFont = pixelFont(11, QFont::Bold);
+    p.setFont(prefixFont);
+    p.setPen(color_);
+    const int prefixWidth = QFontMetrics(prefixFont).horizontalAdvance(prefix_);
+    p.drawText(QRect(0, 0, prefixWidth, height()), Qt::AlignVCenter | Qt::AlignLeft, prefix_);
+    const QFont textFont = pixelFont(10);
+    p.setFont(textFont);
+    p.setPen(palette().color(QPalette::WindowText));
+    const QRect textRect(prefixWidth + 4, 0, std::max(0, width() - prefixWidth - 4), height());
+    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
+               QFontMetrics(textFont).elidedText(text_, Qt::ElideRight, textRect.width()));
+}
+
+// ---- Compare rows -----------------------------------------------------------------------------------------
+
+CompareRowView::CompareRowView(AppModel* model, const CompareRow& row, QWidget* parent) : QWidget(parent), model_(model) {
+    layout_ = new QVBoxLayout(this);
+    layout_->setContentsMargins(0, 2, 0, 2);
+    layout_->setSpacing(3);
+    setRow(row);
+}
+
+QString CompareRowView::headerCountText(const CompareRow& row) {
+    return qs(std::to_string(row.addedCount + row.removedCount) + " changes");
+}
+
+QString CompareRowView::moreText(const CompareRow& row) {
+    const std::size_t total = row.added.size() + row.removed.size();
+    if (total <= 2 * linesPerGroup) return QString();
+    return qs("\u2026 " + std::to_string(total - 2 * linesPerGroup) + " more");
+}
+
+ChangeButton* CompareRowView::changeButton(const DiffChange& change, const QColor& color, const QString& prefix) {
+    auto* button = new ChangeButton(change, color, prefix, this);
+    connect(button, &ChangeButton::clicked, this, [this, change] {
+        if (!model_) return;
+        model_->setCompareHighlight(change);
+        model_->fitBBox(change.bbox);
+    });
+    return button;
+}
+
+void CompareRowView::setRow(const CompareRow& row) {
+    // Both the diff and the row list announce a new comparison; the lines are built once.
+    if (shown_ && shown_->layerKey == row.layerKey && shown_->addedCount == row.addedCount &&
+        shown_->removedCount == row.removedCount && shown_->added == row.added && shown_->removed == row.removed)
+        return;
+    shown_ = row;
+    setObjectName(qs("compareRow:" + row.layerKey));
+    while (QLayoutItem* item = layout_->takeAt(0)) {
+        delete item->widget();
+        delete item->layout();
+        delete item;
+    }
+    auto* header = new QHBoxLayout();
+    auto* key = textLabel(qs(row.layerKey), pixelFont(12, QFont::DemiBold), QColor(), this);
+    key->setObjectName("compare.key");
+    auto* count = textLabel(headerCountText(row), captionFont(), secondaryColor(), this);
+    count->setObjectName("compare.count");
+    header->addWidget(key);
+    header->addStretch(1);
+    header->addWidget(count);
+    layout_->addLayout(header);
+    for (std::size_t i = 0; i < row.added.size() && i < linesPerGroup; ++i)
+        layout_->addWidget(changeButton(row.added[i], green(), "+"));
+    for (std::size_t i = 0; i < row.removed.size() && i < linesPerGroup; ++i)
+        layout_->addWidget(changeButton(row.removed[i], red(), "\u2212"));
+    const QString more = moreText(row);
+    if (!more.isEmpty()) {
+        auto* label = textLabel(more, caption2Font(), secondaryColor(), this);
+        label->setObjectName("compare.more");
+        layout_->addWidget(label);
+    }
+}
+
+// ---- Sidebar ----------------------------------------------------------------------------------------------
+
+SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent), model_(model) {
+    setObjectName("sidebar");
+    setWidgetResizable(true);
+    setFrameShape(QFrame::NoFrame);
+    auto* content = new QWidget(this);
+    auto* box = new QVBoxLayout(content);
+    box->setContentsMargins(8, 8, 8, 8);
+    box->setSpacing(6);
+
+    box->addWidget(sectionHeader("Layers", "sidebar.layersHeader"));
+    layersBox_ = new QVBoxLayout();
+    layersBox_->setSpacing(0);
+    box->addLayout(layersBox_);
+
+    summaryHeader_ = sectionHeader("Board Summary", "sidebar.summaryHeader");
+    box->addWidget(summaryHeader_);
+    summary_ = new SummaryGrid(BoardSummary{}, Units::mm, content);
+    box->addWidget(summary_);
+
+    compareHeader_ = sectionHeader("Differences", "sidebar.differencesHeader");
+    box->addWidget(compareHeader_);
+    compareBox_ = new QVBoxLayout();
+    compareBox_->setSpacing(6);
+    box->addLayout(compareBox_);
+    box->addStretch(1);
+    setWidget(content);
+
+    connect(model, &AppModel::layerStatesChanged, this, &SidebarView::syncLayers);
+    connect(model, &AppModel::soloChanged, this, &SidebarView::syncSolo);
+    connect(model, &AppModel::boardSummaryChanged, this, &SidebarView::syncSummary);
+    connect(model, &AppModel::unitsChanged, this, &SidebarView::syncSummary);
+    connect(model, &AppModel::compareDiffChanged, this, &SidebarView::syncCompare);
+    connect(model, &AppModel::compareRowsChanged, this, &SidebarView::syncCompare);
+    syncLayers();
+    syncSummary();
+    syncCompare();
+}
+
+QLabel* SidebarView::sectionHeader(const QString& title, const char* name) {
+    auto* label = textLabel(title, pixelFont(11, QFont::DemiBold), secondaryColor());
+    label->setObjectName(name);
+    return label;
+}
+
+LayerRow* SidebarView::layerRow(const std::string& id) const {
+    const auto it = layerRows_.find(id);
+    return it == layerRows_.end() ? nullptr : it->second;
+}
+
+CompareRowView* SidebarView::compareRow(const std::string& layerKey) const {
+    const auto it = compareRows_.find(layerKey);
+    return it == compareRows_.end() ? nullptr : it->second;
+}
+
+void SidebarView::syncLayers() {
+    if (!model_) return;
+    const auto& states = model_->layerStates();
+    // Rows are kept and updated by id: recreating them would close a colour popup at its first change.
+    std::map<std::string, LayerRow*> keep;
+    for (const auto& state : states) {
+        if (keep.count(state.id)) continue;  // ids are file names, unique within a package
+        auto it = layerRows_.find(state.id);
+        LayerRow* row = nullptr;
+        if (it != layerRows_.end()) {
+            row = it->second;
+            row->update(state);
+            layerRows_.erase(it);
+        } else {
+            row = new LayerRow(model_.data(), state, widget());
+        }
+        keep.emplace(state.id, row);
+    }
+    for (auto& [id, row] : layerRows_) delete row;
+    layerRows_ = std::move(keep);
+    // Put the rows in list order; a row already in place is not moved.
+    int position = 0;
+    for (const auto& state : states) {
+        LayerRow* row = layerRows_.at(state.id);
+        if (layersBox_->indexOf(row) != position) {
+            layersBox_->removeWidget(row);
+            layersBox_->insertWidget(position, row);
+        }
+        ++position;
+    }
+}
+
+void SidebarView::syncSolo() {
+    for (auto& [id, row] : layerRows_) row->updateSolo();
+}
+
+void SidebarView::syncSummary() {
+    if (!model_) return;
+    const auto& summary = model_->boardSummary();
+    summaryHeader_->setVisible(summary.has_value());
+    summary_->setVisible(summary.has_value());
+    if (summary) summary_->setSummary(*summary, model_->units());
+}
+
+void SidebarView::syncCompare() {
+    if (!model_) return;
+    const bool comparing = model_->compareDiff().has_value();
+    compareHeader_->setVisible(comparing);
+    const std::vector<CompareRow> none;
+    const auto& rows = comparing ? model_->compareRows() : none;
+    std::map<std::string, CompareRowView*> keep;
+    int position = 0;
+    for (const auto& row : rows) {
+        if (keep.count(row.layerKey)) continue;
+        auto it = compareRows_.find(row.layerKey);
+        CompareRowView* view = nullptr;
+        if (it != compareRows_.end()) {
+            view = it->second;
+            view->setRow(row);
+            compareRows_.erase(it);
+        } else {
+            view = new CompareRowView(model_.data(), row, widget());
+        }
+        keep.emplace(row.layerKey, view);
+        if (compareBox_->indexOf(view) != position) {
+            compareBox_->removeWidget(view);
+            compareBox_->insertWidget(position, view);
+        }
+        ++position;
+    }
+    for (auto& [key, view] : compareRows_) delete view;
+    compareRows_ = std::move(keep);
+}
+
+} // namespace corvane

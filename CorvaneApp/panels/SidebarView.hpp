@@ -1,0 +1,95 @@
+#pragma once
+// The left column: the layer list, the board summary and, while comparing, the changes per layer.
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QAbstractButton>
+#include <QPointer>
+#include <QScrollArea>
+
+#include "model/AppModel.hpp"
+
+class QLabel;
+class QVBoxLayout;
+
+namespace corvane {
+
+class LayerRow;
+
+class SummaryGrid : public QWidget {
+    Q_OBJECT
+public:
+    SummaryGrid(const BoardSummary& summary, Units units, QWidget* parent = nullptr);
+    void setSummary(const BoardSummary& summary, Units units);
+    // The (label, value) rows shown for a summary, in order; absent optional values leave their row out.
+    static std::vector<std::pair<std::string, std::string>> rows(const BoardSummary& summary, Units units);
+    const std::vector<std::pair<std::string, std::string>>& shownRows() const { return shown_; }
+
+private:
+    QWidget* row(const std::string& label, const std::string& value);
+    QVBoxLayout* layout_ = nullptr;
+    std::vector<std::pair<std::string, std::string>> shown_;
+};
+
+// One clickable change line; the whole width, the empty part after the text included, is the hit area.
+class ChangeButton : public QAbstractButton {
+    Q_OBJECT
+public:
+    ChangeButton(const DiffChange& change, const QColor& color, const QString& prefix, QWidget* parent = nullptr);
+    static QString changeText(const DiffChange& change);
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor color_;
+    QString prefix_;
+    QString text_;
+};
+
+class CompareRowView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr std::size_t linesPerGroup = 30;
+
+    CompareRowView(AppModel* model, const CompareRow& row, QWidget* parent = nullptr);
+    void setRow(const CompareRow& row);
+    ChangeButton* changeButton(const DiffChange& change, const QColor& color, const QString& prefix);
+    static QString headerCountText(const CompareRow& row);
+    // Empty when the row shows every change.
+    static QString moreText(const CompareRow& row);
+
+private:
+    QPointer<AppModel> model_;
+    QVBoxLayout* layout_ = nullptr;
+    std::optional<CompareRow> shown_;
+};
+
+class SidebarView : public QScrollArea {
+    Q_OBJECT
+public:
+    explicit SidebarView(AppModel* model, QWidget* parent = nullptr);
+    LayerRow* layerRow(const std::string& id) const;
+    CompareRowView* compareRow(const std::string& layerKey) const;
+
+private:
+    void syncLayers();
+    void syncSolo();
+    void syncSummary();
+    void syncCompare();
+    QLabel* sectionHeader(const QString& title, const char* name);
+
+    QPointer<AppModel> model_;
+    QVBoxLayout* layersBox_ = nullptr;
+    QLabel* summaryHeader_ = nullptr;
+    SummaryGrid* summary_ = nullptr;
+    QLabel* compareHeader_ = nullptr;
+    QVBoxLayout* compareBox_ = nullptr;
+    std::map<std::string, LayerRow*> layerRows_;
+    std::map<std::string, CompareRowView*> compareRows_;
+};
+
+} // namespace corvane

@@ -1,0 +1,176 @@
+#include "sheets/ReportSheet.hpp"
+
+#include <cstring>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QThreadPool>
+#include <QVBoxLayout>
+
+#include "analysis/BoardSummaryEngine.hpp"
+#include "import/FileIO.hpp"
+#include "panels/PanelStyle.hpp"
+#include "app/UIServices.hpp"
+#include "canvas/ScreenshotController.hpp"
+
+namespace corvane {
+
+using namespace ui;
+
+ReportSheet::ReportSheet(AppModel* model, QWidget* parent)
+    : SheetFrame(parent, "sheet.report", "doc.richtext.fill", indigo(), "PDF Report", 14), model_(model) {
+    setFixedWidth(460);
+    QVBoxLayout* stack = body();
+    includeScreenshot_ = new QCheckBox("Include annotated screenshot", this);
+    includeScreenshot_->setObjectName("report.includeScreenshot");
+    includeScreenshot_->setChecked(true);
+    includeMeasurements_ = new QCheckBox("Include measurements", this);
+    includeMeasurements_->setObjectName("report.includeMeasurements");
+    includeMeasurements_->setChecked(true);
+    stack->addWidget(includeScreenshot_);
+    stack->addWidget(includeMeasurements_);
+    auto* contents = textLabel("Contents: project, revisions, board dimensions, layer summary, drill summary, differences, "
+                               "screenshots, measurements, warnings.",
+                               captionFont(), secondaryColor(), this);
+    contents->setWordWrap(true);
+    stack->addWidget(contents);
+    result_ = textLabel(QString(), captionFont(), green(), this);
+    result_->setObjectName("report.result");
+    error_ = textLabel(QString(), captionFont(), orange(), this);
+    error_->setObjectName("report.error");
+    error_->setWordWrap(true);
+    stack->addWidget(result_);
+    stack->addWidget(error_);
+    QHBoxLayout* buttons = footerRow();
+    buttons->addStretch(1);
+    auto* cancel = plainButton("Cancel", this);
+    cancel->setObjectName("report.cancel");
+    export_ = new QPushButton("Export PDF\u2026", this);
+    export_->setObjectName("report.export");
+    export_->setDefault(true);
+    buttons->addWidget(cancel);
+    buttons->addWidget(export_);
+    progress_ = busyIndicator("report.progress", this);
+    layout()->addWidget(progress_);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    connect(export_, &QPushButton::clicked, this, &ReportSheet::exportPDF);
+    connect(model, &AppModel::packageChanged, this, &ReportSheet::syncState);
+    syncState();
+}
+
+void ReportSheet::syncState() {
+    export_->setEnabled(model_ && model_->package() && !busy_);
+    progress_->setVisible(busy_);
+    result_->setVisible(!result_->text().isEmpty());
+    error_->setVisible(!error_->text().isEmpty());
+}
+
+QString ReportSheet::proposedName(const AppModel& model) {
+    return qs((model.package() ? model.package()->name : std::string("Corvane")) + "-Report.pdf");
+}
+
+RasterImage ReportSheet::rasterImage(const QImage& image) {
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    RasterImage out;
+    out.width = argb.width();
+    out.height = argb.height();
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(out.width) * out.height);
+    for (int y = 0; y < out.height; ++y)
+        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * out.width, argb.constScanLine(y),
+                    static_cast<std::size_t>(out.width) * 4);
+    out.pixels = std::move(pixels);
+    return out;
+}
+
+void ReportSheet::exportPDF() {
+    if (busy_ || !model_ || !model_->package()) return;
+    busy_ = true;
+    syncState();
+    const auto url = UIServices::current().chooseReportPath(this, proposedName(*model_));
+    // The package cannot go while the chooser runs (nothing unloads one), but the model itself might.
+    if (!url || !model_ || !model_->package()) {
+        busy_ = false;
+        syncState();
+        return;
+    }
+    std::optional<RasterImage> picture;
+    if (includeScreenshot_->isChecked()) {
+        if (const auto image = ScreenshotController::makeImage(*model_, 2.0)) picture = rasterImage(*image);
+    }
+
+    // Everything the report needs, taken now: later changes of the model do not reach this report.
+    const AppModel::PackagePtr P = model_->package();
+    const AppModel::PackagePtr B = model_->compareBase();
+    const std::string nameA = model_->compareBaseName().empty() ? P->name : model_->compareBaseName();
+    const auto summary = model_->boardSummary();
+    std::vector<DrillStat> currentDrills;
+    for (const auto& file : model_->drillFiles()) currentDrills.insert(currentDrills.end(), file.stats.begin(), file.stats.end());
+    const auto diff = model_->compareDiff();
+    const auto dfm = model_->dfmReport();
+    std::vector<std::string> measurements;
+    if (includeMeasurements_->isChecked())
+        for (const auto& m : model_->measurements()) measurements.push_back(std::string(m.kind.rawValue()) + ": " + m.label);
+    const Date now = Date::now();
+
+    QPointer<ReportSheet> guard(this);
+    const std::filesystem::path target = *url;
+    QThreadPool::globalInstance()->start([=] {
+        std::string failure;
+        try {
+            ReportInput input;
+            input.projectName = P->name;
+            input.nameA = nameA;
+            if (B) {
+                input.nameB = P->name;
+                input.packageA = *B;
+                input.packageB = *P;
+                input.summaryA = BoardSummaryEngine{}.summarize(*B);
+                input.summaryB = summary;
+                for (const auto& f : B->files)
+                    if (f.drill) {
+                        const auto stats = f.drill->stats();
+                        input.drillStatsA.insert(input.drillStatsA.end(), stats.begin(), stats.end());
+                    }
+                input.drillStatsB = currentDrills;
+            } else {
+                input.packageA = *P;
+                input.summaryA = summary;
+                input.drillStatsA = currentDrills;
+            }
+            input.diff = diff;
+            input.dfm = dfm;
+            if (picture) input.screenshots.push_back(ReportScreenshot{*picture, P->name + " \u2014 top view"});
+            input.measurements = measurements;
+            input.generatedAt = now;
+            const auto pdf = ReportGenerator{}.generatePDF(input);
+            atomicWriteFile(target, pdf);
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        QMetaObject::invokeMethod(
+            qApp,
+            [guard, target, failure] {
+                // The file was asked for and written: it opens even when the sheet has been closed meanwhile.
+                if (failure.empty()) UIServices::current().openFile(target);
+                if (!guard) return;
+                guard->busy_ = false;
+                if (failure.empty()) {
+                    guard->result_->setText(qs("Saved " + target.filename().string()));
+                    guard->syncState();
+                    Q_EMIT guard->exportFinished(true);
+                    guard->accept();
+                } else {
+                    guard->error_->setText(qs("Failed: " + failure));
+                    guard->syncState();
+                    Q_EMIT guard->exportFinished(false);
+                }
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+} // namespace corvane

@@ -1,0 +1,35 @@
+#pragma once
+// Opens the sheets when their notifications are posted: one sheet per name, a second request raises it.
+// A sheet asked for from an open sheet (checks -> "Edit Presets...") opens over that sheet.
+#include <functional>
+#include <map>
+
+#include <QPointer>
+#include <QString>
+#include <QWidget>
+
+#include "model/AppModel.hpp"
+
+class QDialog;
+
+namespace corvane {
+
+class SheetPresenter : public QObject {
+    Q_OBJECT
+public:
+    using Factory = std::function<QDialog*(AppModel* model, QWidget* parent)>;
+
+    SheetPresenter(QWidget* window, AppModel* model);
+    // The open sheet for a notification name, if any.
+    QDialog* sheet(const QString& name) const;
+    void present(const QString& name);
+    void addSheet(const QString& name, Factory factory);
+
+private:
+    QPointer<QWidget> window_;
+    QPointer<AppModel> model_;
+    std::map<QString, Factory> factories_;
+    std::map<QString, QPointer<QDialog>> open_;
+};
+
+} // namespace corvane

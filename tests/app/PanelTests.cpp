@@ -1,0 +1,335 @@
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QColorDialog>
+#include <QMenu>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+
+#include "PanelTestSupport.hpp"
+#include "model/NotificationHub.hpp"
+#include "panels/InspectorPanel.hpp"
+#include "panels/LayerRow.hpp"
+#include "panels/SidebarView.hpp"
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+DiffChange change(const char* kind, double x, double y) {
+    BBox box = BBox::empty();
+    box.include(Vec2{x - 0.5, y - 0.5});
+    box.include(Vec2{x + 0.5, y + 0.5});
+    return DiffChange{kind, "Flash (Pad)", {x, y}, box, "pad"};
+}
+
+CompareRow compareRow(const std::string& key, std::size_t added, std::size_t removed) {
+    CompareRow row;
+    row.layerKey = key;
+    for (std::size_t i = 0; i < added; ++i) row.added.push_back(change("Added", 1.0 + double(i), 2.005));
+    for (std::size_t i = 0; i < removed; ++i) row.removed.push_back(change("Removed", -3.25, double(i)));
+    row.addedCount = static_cast<std::int64_t>(added);
+    row.removedCount = static_cast<std::int64_t>(removed);
+    return row;
+}
+
+void showCompare(AppModel& m, std::vector<CompareRow> rows) {
+    PackageDiff diff;
+    diff.nameA = "A";
+    diff.nameB = "B";
+    m.setCompareDiff(diff);
+    m.setCompareRows(std::move(rows));
+}
+
+std::vector<std::string> rowIds(const AppModel& m) {
+    std::vector<std::string> ids;
+    for (const auto& l : m.layerStates()) ids.push_back(l.id);
+    return ids;
+}
+
+} // namespace
+
+TEST(SummaryGrid, RowsInMillimetresAndMil) {
+    BoardSummary s{50, 30, 4, 120, 36, 0.15, 0.2, false, 0.3, 30, 6};
+    using Rows = std::vector<std::pair<std::string, std::string>>;
+    EXPECT_EQ(SummaryGrid::rows(s, Units::mm),
+              (Rows{{"Board", "50.00 mm \u00D7 30.00 mm"},
+                    {"Layers", "4 copper"},
+                    {"Pads", "120"},
+                    {"Drills", "36 (30 PTH / 6 NPTH)"},
+                    {"Min Track", "0.15 mm"},
+                    {"Min Space", "0.20 mm (est.)"},
+                    {"Smallest Drill", "0.30 mm"}}));
+    const auto mil = SummaryGrid::rows(s, Units::mil);
+    EXPECT_EQ(mil[0].second, "1968.5 mil \u00D7 1181.1 mil");
+    EXPECT_EQ(mil[4].second, "5.9 mil");
+    s.minSpaceReliable = true;
+    EXPECT_EQ(SummaryGrid::rows(s, Units::mm)[5].second, "0.20 mm");
+
+    BoardSummary bare{10, 5, 0, 0, 0};
+    const auto four = SummaryGrid::rows(bare, Units::mm);
+    ASSERT_EQ(four.size(), 4u);
+    EXPECT_EQ(four[3].first, "Drills");
+}
+
+TEST(Sidebar, SectionsFollowTheModelAndUnitsSwitchAtOnce) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    EXPECT_FALSE(child(&sidebar, "sidebar.layersHeader")->isHidden());
+    EXPECT_TRUE(child(&sidebar, "sidebar.summaryHeader")->isHidden());
+    EXPECT_TRUE(child(&sidebar, "sidebar.differencesHeader")->isHidden());
+    EXPECT_TRUE(sidebar.findChildren<LayerRow*>().empty());
+
+    f.model->loadPackage(sampleBoard());
+    EXPECT_EQ(sidebar.findChildren<LayerRow*>().size(), 3u);
+    ASSERT_FALSE(child(&sidebar, "sidebar.summary")->isHidden());
+    auto* grid = sidebar.findChild<SummaryGrid*>();
+    EXPECT_EQ(grid->shownRows()[0].second, "40.00 mm \u00D7 30.00 mm");
+    f.model->setUnits(Units::mil);
+    EXPECT_EQ(grid->shownRows()[0].second, "1574.8 mil \u00D7 1181.1 mil");
+    EXPECT_EQ(text(child<QLabel>(child(&sidebar, "summary:Board"), "summary.value")), "1574.8 mil \u00D7 1181.1 mil");
+}
+
+TEST(Sidebar, CompareRowsCutAtThirtyPerGroupWithTheMoreLine) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    showCompare(*f.model, {compareRow("Top Copper", 40, 40), compareRow("Bottom Copper", 50, 0),
+                           compareRow("Drill", 30, 30)});
+    EXPECT_FALSE(child(&sidebar, "sidebar.differencesHeader")->isHidden());
+
+    auto* top = sidebar.compareRow("Top Copper");
+    ASSERT_TRUE(top);
+    EXPECT_EQ(text(child<QLabel>(top, "compare.count")), "80 changes");
+    const auto lines = top->findChildren<ChangeButton*>();
+    ASSERT_EQ(lines.size(), 60u);
+    EXPECT_EQ(lines[0]->text().toStdString(), "+ Flash (Pad) @ (1.00, 2.00)");
+    EXPECT_EQ(lines[30]->text().toStdString(), "\u2212 Flash (Pad) @ (-3.25, 0.00)");
+    EXPECT_EQ(text(child<QLabel>(top, "compare.more")), "\u2026 20 more");
+
+    auto* bottom = sidebar.compareRow("Bottom Copper");
+    EXPECT_EQ(bottom->findChildren<ChangeButton*>().size(), 30u);
+    EXPECT_FALSE(child(bottom, "compare.more"));
+    EXPECT_FALSE(child(sidebar.compareRow("Drill"), "compare.more"));
+    EXPECT_EQ(CompareRowView::moreText(compareRow("X", 50, 22)).toStdString(), "\u2026 12 more");
+
+    // Positions stay raw millimetres in mil.
+    f.model->setUnits(Units::mil);
+    EXPECT_EQ(top->findChildren<ChangeButton*>()[0]->text().toStdString(), "+ Flash (Pad) @ (1.00, 2.00)");
+
+    f.model->clearCompare();
+    EXPECT_TRUE(child(&sidebar, "sidebar.differencesHeader")->isHidden());
+    EXPECT_FALSE(sidebar.compareRow("Top Copper"));
+}
+
+TEST(Sidebar, ClickAnywhereOnAChangeLineHighlightsAndFits) {
+    PanelFixture f;
+    f.model->canvasSizeChanged(QSizeF(800, 600));
+    SidebarView sidebar(f.model.get());
+    sidebar.resize(400, 600);
+    sidebar.show();
+    showCompare(*f.model, {compareRow("Top Copper", 2, 0)});
+    QApplication::processEvents();
+    auto* line = sidebar.compareRow("Top Copper")->findChildren<ChangeButton*>()[1];
+    ASSERT_GT(line->width(), line->sizeHint().width());
+    QTest::mouseClick(line, Qt::LeftButton, {}, QPoint(line->width() - 3, line->height() / 2));
+    ASSERT_TRUE(f.model->compareHighlight());
+    EXPECT_EQ(f.model->compareHighlight()->position.x, 2.0);
+    EXPECT_EQ(f.model->camera().center.x, 2.0);
+    EXPECT_NEAR(f.model->camera().pxPerMM, 600 / 1.6, 1e-9);
+}
+
+TEST(LayerRows, TextsIconsAndOrderButtons) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    f.model->loadPackage(sampleBoard());
+    auto* drill = sidebar.layerRow("board.drl");
+    ASSERT_TRUE(drill);
+    EXPECT_EQ(drill->objectName().toStdString(), "layerRow:board.drl");
+    EXPECT_EQ(text(child<QLabel>(drill, "layerRow.detail")), "Drill \u00B7 3");
+    EXPECT_EQ(text(child<QLabel>(drill, "layerRow.name")), "board.drl");
+
+    auto* eye = child<QToolButton>(drill, "layerRow.visible");
+    EXPECT_EQ(eye->property("symbol").toString(), "eye");
+    eye->click();
+    EXPECT_EQ(eye->property("symbol").toString(), "eye.slash");
+    EXPECT_EQ(sidebar.layerRow("board.drl"), drill);  // updated in place
+    eye->click();
+    EXPECT_EQ(eye->property("symbol").toString(), "eye");
+
+    auto* solo = child<QToolButton>(drill, "layerRow.solo");
+    EXPECT_FALSE(solo->property("soloed").toBool());
+    solo->click();
+    EXPECT_TRUE(f.model->soloSet().count("board.drl"));
+    EXPECT_TRUE(solo->property("soloed").toBool());
+
+    const auto before = rowIds(*f.model);
+    child<QToolButton>(sidebar.layerRow(before.front()), "layerRow.up")->click();
+    child<QToolButton>(sidebar.layerRow(before.back()), "layerRow.down")->click();
+    EXPECT_EQ(rowIds(*f.model), before);
+    child<QToolButton>(sidebar.layerRow(before.back()), "layerRow.up")->click();
+    const auto moved = rowIds(*f.model);
+    EXPECT_EQ(moved[moved.size() - 2], before.back());
+    // The sidebar's row widgets follow the new order.
+    auto* box = sidebar.layerRow(moved[0])->parentWidget()->layout();
+    ASSERT_TRUE(box);
+}
+
+TEST(LayerRows, DrillRowCountsHitsAndSlots) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    PCBPackage board = sampleBoard();
+    board.files[2].drill->slots.push_back(PCBObject(PCBObjectKind::slot({1, 1}, {3, 1}, 0.8, true), std::nullopt,
+                                                    std::nullopt, Polarity::dark, std::nullopt, std::nullopt,
+                                                    std::nullopt, std::nullopt, 0));
+    f.model->loadPackage(std::move(board));
+    EXPECT_EQ(text(child<QLabel>(sidebar.layerRow("board.drl"), "layerRow.detail")), "Drill \u00B7 4");
+}
+
+TEST(LayerRows, DoubleClickShowsAndTogglesSolo) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    f.model->loadPackage(sampleBoard());
+    f.model->setLayerVisible("board-F_Cu.gbr", false);
+    auto* row = sidebar.layerRow("board-F_Cu.gbr");
+    QTest::mouseDClick(row, Qt::LeftButton, {}, QPoint(row->width() / 2, 2));
+    EXPECT_TRUE(f.model->layerStates()[0].visible);
+    EXPECT_TRUE(f.model->soloSet().count("board-F_Cu.gbr"));
+    QTest::mouseDClick(row, Qt::LeftButton, {}, QPoint(row->width() / 2, 2));
+    EXPECT_TRUE(f.model->layerStates()[0].visible);
+    EXPECT_FALSE(f.model->soloSet().count("board-F_Cu.gbr"));
+}
+
+TEST(LayerRows, RoleMenuRetypesThroughAQueuedCall) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    f.model->loadPackage(sampleBoard());
+    auto* row = sidebar.layerRow("board-Edge_Cuts.gbr");
+    std::unique_ptr<QMenu> menu(row->buildTypeMenu(nullptr));
+    const auto actions = menu->actions();
+    ASSERT_EQ(actions.size(), 15);
+    EXPECT_EQ(actions[3]->text().toStdString(), "Inner 2");
+    EXPECT_EQ(actions[14]->text().toStdString(), "Unknown");
+    actions[3]->trigger();
+    EXPECT_EQ(f.model->package()->files[1].layerType, LayerType::outline());  // not yet: queued
+    QTRY_COMPARE(f.model->package()->files[1].layerType, LayerType::copper(CopperLayerID::inner(2)));
+    EXPECT_EQ(f.model->package()->files[1].confidence, DetectionConfidence::manual);
+    EXPECT_EQ(text(child<QLabel>(sidebar.layerRow("board-Edge_Cuts.gbr"), "layerRow.detail")), "Inner 2 Copper \u00B7 4");
+    EXPECT_EQ(f.model->statusMessage(), "Layer type of board-Edge_Cuts.gbr set to Inner 2 Copper");
+
+    // An action without the row's data is ignored.
+    QAction stray("Top Copper");
+    LayerTypeTarget::shared().pick(&stray);
+    stray.setData(QVariantList{QString("x"), 3});
+    LayerTypeTarget::shared().pick(&stray);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.model->package()->files[1].layerType, LayerType::copper(CopperLayerID::inner(2)));
+}
+
+TEST(LayerRows, PresentedMenuPopsUpAndPicks) {
+    PanelFixture f;
+    QWidget window;
+    auto* sidebar = new SidebarView(f.model.get(), &window);
+    window.resize(300, 400);
+    window.show();
+    f.model->loadPackage(sampleBoard());
+    QTimer::singleShot(50, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        menu->actions()[1]->trigger();
+        menu->close();
+    });
+    sidebar->layerRow("board-F_Cu.gbr")->presentTypeMenu();
+    QTRY_COMPARE(f.model->package()->files[0].layerType, LayerType::copper(CopperLayerID::bottom()));
+}
+
+TEST(LayerRows, ColourPopupSurvivesColourChangesAndThrottles) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    sidebar.show();
+    f.model->loadPackage(sampleBoard());
+    f.model->setLayerColor("board-F_Cu.gbr", QColor(10, 20, 30));
+    auto* row = sidebar.layerRow("board-F_Cu.gbr");
+    child<QToolButton>(row, "layerRow.swatch")->click();
+    QPointer<LayerColorPopup> popup = row->colorPopup();
+    ASSERT_TRUE(popup);
+    EXPECT_EQ(popup->picker()->currentColor(), QColor(10, 20, 30));  // the model's colour
+    EXPECT_TRUE(popup->picker()->testOption(QColorDialog::ShowAlphaChannel));
+
+    popup->picker()->setCurrentColor(QColor(200, 0, 0));
+    EXPECT_EQ(f.model->layerStates()[0].color.red(), 200);  // the first goes through at once
+    popup->picker()->setCurrentColor(QColor(0, 200, 0));
+    popup->picker()->setCurrentColor(QColor(0, 0, 200, 100));
+    EXPECT_EQ(f.model->layerStates()[0].color.red(), 200);         // held back
+    QTRY_COMPARE(f.model->layerStates()[0].color, QColor(0, 0, 200, 100));  // the latest, alpha kept
+    ASSERT_TRUE(popup);
+    EXPECT_TRUE(popup->isVisible());
+    EXPECT_EQ(sidebar.layerRow("board-F_Cu.gbr"), row);
+    EXPECT_EQ(child<QToolButton>(row, "layerRow.swatch")->property("color").value<QColor>(), QColor(0, 0, 200, 100));
+}
+
+TEST(Inspector, SectionsBeforeAndAfterALoad) {
+    PanelFixture f;
+    InspectorPanel panel(f.model.get());
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.hint")), InspectorPanel::hintText);
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.measurementsHeader")), "Measurements (last 0)");
+    EXPECT_TRUE(child(&panel, "inspector.measurementsHint"));
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.noChecks")), "No checks run yet.");
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.privacy")), "100% local \u2014 files never leave this computer");
+
+    f.model->loadPackage(sampleBoard());
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.measurementsHeader")), "Measurements (last 1)");
+    EXPECT_FALSE(child(&panel, "inspector.measurementsHint"));
+    f.model->addMeasurement(f.model->measureEngine().distanceMeasurement({0, 0}, {3, 4}, MeasurementKind::pointToPoint, Units::mm));
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.measurementsHeader")), "Measurements (last 2)");
+    child<QPushButton>(&panel, "inspector.clear")->click();
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.measurementsHeader")), "Measurements (last 1)");
+
+    HitResult hit{f.model->package()->files[0].gerber->objects[2], "board-F_Cu.gbr",
+                  LayerType::copper(CopperLayerID::top()), 0};
+    f.model->setSelection(hit);
+    EXPECT_FALSE(child(&panel, "inspector.hint"));
+    const auto rows = f.model->measureEngine().inspect(hit, Units::mm);
+    ASSERT_FALSE(rows.empty());
+    const QString first = QString::fromStdString("inspector.row:" + rows[0].first);
+    EXPECT_EQ(text(child<QLabel>(child(&panel, first), "inspector.value")), rows[0].second);
+}
+
+TEST(Inspector, ChecksShowCountsAndTheFirstSixIssues) {
+    PanelFixture f;
+    InspectorPanel panel(f.model.get());
+    std::vector<CheckIssue> issues;
+    for (int i = 0; i < 8; ++i)
+        issues.push_back(CheckIssue{"r" + std::to_string(i), i < 2 ? CheckSeverity::info : CheckSeverity::warning,
+                                    "Issue " + std::to_string(i), "message", std::nullopt, std::nullopt});
+    issues.push_back(CheckIssue{"e", CheckSeverity::error, "Broken", "m", std::nullopt, std::nullopt});
+    f.model->setDfmReport(DFMReport(issues, std::nullopt, Date{}));
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.errorCount")), "1");
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.warningCount")), "6");
+    const auto shown = panel.findChildren<QLabel*>("inspector.issueTitle");
+    ASSERT_EQ(shown.size(), 6u);
+    EXPECT_EQ(shown[0]->text().toStdString(), "Broken");
+
+    int opened = 0;
+    QObject context;
+    Notifications::observe(Notifications::openChecksSheet2, &context, [&] { ++opened; });
+    child<QPushButton>(&panel, "inspector.details")->click();
+    EXPECT_EQ(opened, 1);
+}
+
+TEST(Gallery, SidebarInCompareModeAndInspector) {
+    PanelFixture f;
+    f.model->loadPackage(sampleBoard());
+    SidebarView sidebar(f.model.get());
+    showCompare(*f.model, {compareRow("Top Copper", 40, 40), compareRow("Drill", 3, 1)});
+    sidebar.resize(280, 900);
+    sidebar.show();
+    keepShot(&sidebar, "sidebar-compare");
+    InspectorPanel panel(f.model.get());
+    panel.resize(280, 600);
+    panel.show();
+    keepShot(&panel, "inspector");
+}

@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include <QCheckBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include "PanelTestSupport.hpp"
+#include "RevisionFiles.hpp"
+#include "sheets/ReportSheet.hpp"
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+std::string pdfText(const fs::path& pdf) {
+    QProcess p;
+    p.start("pdftotext", {QString::fromStdString(pdf.string()), "-"});
+    if (!p.waitForFinished(30000)) return "<pdftotext failed>";
+    return p.readAllStandardOutput().toStdString();
+}
+
+struct ReportFixture : PanelFixture {
+    QTemporaryDir out;
+    ScopedServices services;
+    std::vector<QString> proposed;
+    fs::path target = fs::path(out.path().toStdString()) / "Rev3-Report.pdf";
+
+    ReportFixture() {
+        model->loadPackage(sampleBoard("Rev3"));
+        services->reportPathAnswer = [this](QWidget*, const QString& name) {
+            proposed.push_back(name);
+            return std::optional<fs::path>(target);
+        };
+        // A canvas of some size, so the screenshot can be drawn.
+        model->canvasSizeChanged(QSizeF(400, 300));
+    }
+};
+
+} // namespace
+
+TEST(ReportSheet, ExportProposesTheNameWritesOpensAndCloses) {
+    ReportFixture f;
+    f.model->addMeasurement(f.model->measureEngine().distanceMeasurement({0, 0}, {3, 4}, MeasurementKind::pointToPoint, Units::mm));
+    QPointer<ReportSheet> sheet = new ReportSheet(f.model.get());
+    sheet->show();
+    QSignalSpy finished(sheet.data(), &ReportSheet::exportFinished);
+    child<QPushButton>(sheet.data(), "report.export")->click();
+    EXPECT_TRUE(sheet->busy());
+    EXPECT_FALSE(child<QPushButton>(sheet.data(), "report.export")->isEnabled());
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_TRUE(finished.front().front().toBool());
+    EXPECT_EQ(f.proposed, (std::vector<QString>{"Rev3-Report.pdf"}));
+    EXPECT_EQ(f.services->opened, (std::vector<fs::path>{f.target}));
+    EXPECT_EQ(text(child<QLabel>(sheet.data(), "report.result")), "Saved Rev3-Report.pdf");
+    EXPECT_FALSE(sheet->isVisible());
+    const std::string body = pdfText(f.target);
+    EXPECT_NE(body.find("Screenshots"), std::string::npos);
+    EXPECT_NE(body.find("Rev3 \u2014 top view"), std::string::npos);
+    EXPECT_NE(body.find("Point \u2192 Point: "), std::string::npos) << body;
+}
+
+TEST(ReportSheet, BothOptionsOffLeaveOutPictureAndMeasurements) {
+    ReportFixture f;
+    f.model->addMeasurement(f.model->measureEngine().distanceMeasurement({0, 0}, {3, 4}, MeasurementKind::pointToPoint, Units::mm));
+    ReportSheet sheet(f.model.get());
+    child<QCheckBox>(&sheet, "report.includeScreenshot")->setChecked(false);
+    child<QCheckBox>(&sheet, "report.includeMeasurements")->setChecked(false);
+    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
+    sheet.exportPDF();
+    ASSERT_TRUE(finished.wait(30000));
+    const std::string body = pdfText(f.target);
+    EXPECT_NE(body.find("No measurements recorded."), std::string::npos) << body;
+    EXPECT_EQ(body.find("Screenshots"), std::string::npos);
+}
+
+TEST(ReportSheet, CancelledChooserLeavesTheSheetIdle) {
+    ReportFixture f;
+    f.services->reportPathAnswer = [](QWidget*, const QString&) { return std::optional<fs::path>(); };
+    ReportSheet sheet(f.model.get());
+    sheet.show();
+    sheet.exportPDF();
+    EXPECT_FALSE(sheet.busy());
+    EXPECT_TRUE(child<QPushButton>(&sheet, "report.export")->isEnabled());
+    EXPECT_TRUE(child(&sheet, "report.result")->isHidden());
+    EXPECT_TRUE(child(&sheet, "report.error")->isHidden());
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_FALSE(fs::exists(f.target));
+}
+
+TEST(ReportSheet, FailedWriteShowsTheErrorAndOpensNothing) {
+    ReportFixture f;
+    f.target = fs::path(f.out.path().toStdString()) / "missing" / "folder" / "Rev3-Report.pdf";
+    ReportSheet sheet(f.model.get());
+    sheet.show();
+    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
+    sheet.exportPDF();
+    ASSERT_TRUE(finished.wait(30000));
+    EXPECT_FALSE(finished.front().front().toBool());
+    EXPECT_EQ(text(child<QLabel>(&sheet, "report.error")).rfind("Failed: ", 0), 0u);
+    EXPECT_GT(text(child<QLabel>(&sheet, "report.error")).size(), 8u);
+    EXPECT_TRUE(f.services->opened.empty());
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_FALSE(sheet.busy());
+}
+
+TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
+    PanelFixture empty;
+    ReportSheet idle(empty.model.get());
+    EXPECT_FALSE(child<QPushButton>(&idle, "report.export")->isEnabled());
+    EXPECT_EQ(ReportSheet::proposedName(*empty.model), "Corvane-Report.pdf");
+
+    ReportFixture f;
+    auto base = std::make_shared<const PCBPackage>(sampleBoard("Rev2"));
+    f.model->startCompare(base, "", f.model->package());
+    ReportSheet sheet(f.model.get());
+    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
+    sheet.exportPDF();
+    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(finished.front().front().toBool());
+    const std::string body = pdfText(f.target);
+    // An empty base name falls back to the open board's name for both revisions.
+    EXPECT_EQ(body.find("Rev2"), std::string::npos) << body;
+    EXPECT_NE(body.find("Rev3"), std::string::npos);
+}
+
+TEST(Gallery, ReportSheet) {
+    ReportFixture f;
+    ReportSheet sheet(f.model.get());
+    sheet.show();
+    keepShot(&sheet, "sheet-report");
+}

@@ -1,0 +1,262 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+#include <QTreeWidget>
+
+#include "PanelTestSupport.hpp"
+#include "model/NotificationHub.hpp"
+#include "sheets/ChecksSheet.hpp"
+#include "sheets/DrillSheet.hpp"
+#include "sheets/PresetSheet.hpp"
+#include "sheets/SheetPresenter.hpp"
+
+using namespace corvane;
+using namespace corvane::testing;
+
+namespace {
+
+std::vector<std::string> labelTexts(const QWidget* parent, const char* name) {
+    std::vector<std::string> out;
+    for (auto* l : parent->findChildren<QLabel*>(name)) out.push_back(l->text().toStdString());
+    return out;
+}
+
+std::vector<std::string> presetNames(const AppModel& m) {
+    std::vector<std::string> names;
+    for (const auto& p : m.presets()) names.push_back(p.name);
+    return names;
+}
+
+DrillFileStats drillStats(const std::string& name, std::vector<DrillStat> stats, std::int64_t pth, std::int64_t npth) {
+    return DrillFileStats{name, std::move(stats), pth, npth};
+}
+
+} // namespace
+
+TEST(DrillSheet, NoneOneAndTwoFilesInMillimetresAndMil) {
+    PanelFixture f;
+    DrillSheet sheet(f.model.get());
+    EXPECT_EQ(text(child<QLabel>(&sheet, "drill.none")), "No drill files in this package.");
+    EXPECT_TRUE(child(&sheet, "done"));
+
+    f.model->setDrillFiles({drillStats("a.drl", {{0.3, Plating::pth, 4}, {1.0, Plating::npth, 2}, {3.175, Plating::unknown, 1}}, 4, 2)});
+    EXPECT_FALSE(child(&sheet, "drill.none"));
+    auto* block = child(&sheet, "drill.block:a.drl");
+    ASSERT_TRUE(block);
+    EXPECT_EQ(labelTexts(block, "drill.diameter"), (std::vector<std::string>{"0.300 mm", "1.000 mm", "3.175 mm"}));
+    EXPECT_EQ(labelTexts(block, "drill.type"), (std::vector<std::string>{"PTH", "NPTH", "\u2014"}));
+    EXPECT_EQ(labelTexts(block, "drill.count"), (std::vector<std::string>{"\u00D7 4", "\u00D7 2", "\u00D7 1"}));
+    EXPECT_EQ(text(child<QLabel>(block, "drill.total")), "7");
+    EXPECT_EQ(text(child<QLabel>(block, "drill.pth")), "4 PTH");
+    EXPECT_EQ(text(child<QLabel>(block, "drill.npth")), "2 NPTH");
+
+    f.model->setDrillFiles({drillStats("a.drl", {}, 0, 0), drillStats("b.drl", {{0.254, Plating::pth, 9}}, 9, 0)});
+    ASSERT_TRUE(child(&sheet, "drill.block:b.drl"));
+    EXPECT_EQ(text(child<QLabel>(child(&sheet, "drill.block:a.drl"), "drill.total")), "0");
+    EXPECT_EQ(labelTexts(&sheet, "drill.fileName"), (std::vector<std::string>{"a.drl", "b.drl"}));
+    f.model->setUnits(Units::mil);
+    EXPECT_EQ(text(child<QLabel>(child(&sheet, "drill.block:b.drl"), "drill.diameter")), "10.0 mil");
+}
+
+TEST(DrillSheet, ManyFilesScrollAndKeepDoneOnScreen) {
+    PanelFixture f;
+    std::vector<DrillFileStats> files;
+    for (int i = 0; i < 12; ++i) files.push_back(drillStats("f" + std::to_string(i) + ".drl", {{0.3, Plating::pth, 1}}, 1, 0));
+    f.model->setDrillFiles(files);
+    DrillSheet sheet(f.model.get());
+    sheet.resize(460, 320);
+    sheet.show();
+    QApplication::processEvents();
+    auto* done = child(&sheet, "done");
+    EXPECT_LE(done->mapTo(&sheet, QPoint(0, done->height())).y(), sheet.height());
+    EXPECT_LE(sheet.height(), 400);
+}
+
+TEST(ChecksSheet, CountsPassedStateAndPresetMenu) {
+    PanelFixture f;
+    f.model->setActivePreset(std::nullopt);
+    ChecksSheet sheet(f.model.get());
+    EXPECT_TRUE(child(&sheet, "checks.counts")->isHidden());
+    EXPECT_FALSE(child(&sheet, "checks.passed")->isHidden());
+    auto* preset = child<QToolButton>(&sheet, "checks.preset");
+    EXPECT_EQ(preset->text().toStdString(), "Preset: None");
+
+    f.model->setDfmReport(DFMReport({}, std::nullopt, Date{}));
+    EXPECT_EQ(text(child<QLabel>(&sheet, "checks.counts")), "0 errors \u00B7 0 warnings");
+    EXPECT_FALSE(child(&sheet, "checks.passed")->isHidden());
+
+    f.model->setDfmReport(DFMReport({CheckIssue{"i", CheckSeverity::info, "Note", "fyi", std::nullopt, std::nullopt},
+                                     CheckIssue{"w", CheckSeverity::warning, "Thin", "too thin", "top.gbr", Vec2{3, 4}}},
+                                    std::nullopt, Date{}));
+    EXPECT_EQ(text(child<QLabel>(&sheet, "checks.counts")), "0 errors \u00B7 1 warnings");
+    EXPECT_TRUE(child(&sheet, "checks.passed")->isHidden());
+    const auto rows = sheet.findChildren<QWidget*>("checks.issue");
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(text(child<QLabel>(rows[0], "checks.title")), "Thin");
+    EXPECT_EQ(child(rows[0], "checks.severity")->property("symbol").toString(), "exclamationmark.triangle.fill");
+    EXPECT_EQ(text(child<QLabel>(rows[0], "checks.file")), "top.gbr");
+    EXPECT_EQ(child(rows[1], "checks.severity")->property("symbol").toString(), "info.circle.fill");
+    EXPECT_FALSE(child(rows[1], "checks.locate"));
+    EXPECT_FALSE(child(rows[1], "checks.file"));
+
+    f.model->canvasSizeChanged(QSizeF(600, 480));
+    child<QPushButton>(rows[0], "checks.locate")->click();
+    EXPECT_EQ(f.model->camera().center.x, 3.0);
+    EXPECT_EQ(f.model->camera().center.y, 4.0);
+    EXPECT_DOUBLE_EQ(f.model->camera().pxPerMM, 480 / 12.0);
+}
+
+TEST(ChecksSheet, ChoosingAPresetPersistsItAndRerunsTheChecks) {
+    PanelFixture f;
+    f.model->loadPackage(sampleBoard());
+    QSignalSpy ran(f.model.get(), &AppModel::checksFinished);
+    ASSERT_TRUE(ran.wait(10000));
+    ChecksSheet sheet(f.model.get());
+    QMenu* menu = child<QToolButton>(&sheet, "checks.preset")->menu();
+    const auto actions = menu->actions();
+    ASSERT_EQ(actions.size(), static_cast<int>(f.model->presets().size()) + 1);
+    EXPECT_EQ(actions[0]->text().toStdString(), "None");
+    const std::string chosen = f.model->presets().back().name;
+    actions.back()->trigger();
+    EXPECT_EQ(f.model->settings().value(AppModel::activePresetKey).toString().toStdString(), chosen);
+    EXPECT_EQ(child<QToolButton>(&sheet, "checks.preset")->text().toStdString(), "Preset: " + chosen);
+    ASSERT_TRUE(ran.wait(10000));
+    ASSERT_TRUE(f.model->dfmReport());
+    EXPECT_EQ(f.model->dfmReport()->presetName, chosen);
+
+    child<QToolButton>(&sheet, "checks.preset")->menu()->actions()[0]->trigger();
+    EXPECT_FALSE(f.model->settings().contains(AppModel::activePresetKey));
+}
+
+TEST(PresetSheet, SaveReplacesInPlaceOrAppendsAndDeleteRemovesEveryNamesake) {
+    PanelFixture f;
+    f.model->setPresets({{"A", 0.1, 0.1, 0.2, 0.15}, {"B", 0.2, 0.2, 0.3, 0.1}, {"A", 0.3, 0.3, 0.4, 0.2}});
+    PresetSheet sheet(f.model.get());
+    auto* list = child<QTreeWidget>(&sheet, "presets.list");
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(1)->text(1).toStdString(), "0.20/0.20/0.30");
+
+    sheet.pickRow(1);
+    EXPECT_EQ(sheet.draft().name, "B");
+    auto* trace = child<QLineEdit>(&sheet, "presets.minTrace");
+    QTest::keyClicks(trace, "5");  // "0.2" becomes "0.25"
+    EXPECT_DOUBLE_EQ(sheet.draft().minTraceMM, 0.25);
+    child<QPushButton>(&sheet, "presets.save")->click();
+    EXPECT_EQ(presetNames(*f.model), (std::vector<std::string>{"A", "B", "A"}));
+    EXPECT_DOUBLE_EQ(f.model->presets()[1].minTraceMM, 0.25);
+    EXPECT_EQ(list->topLevelItem(1)->text(1).toStdString(), "0.25/0.20/0.30");
+
+    auto* name = child<QLineEdit>(&sheet, "presets.name");
+    name->selectAll();
+    QTest::keyClicks(name, "C");
+    child<QPushButton>(&sheet, "presets.save")->click();
+    EXPECT_EQ(presetNames(*f.model), (std::vector<std::string>{"A", "B", "A", "C"}));
+
+    sheet.deletePresets("A");
+    EXPECT_EQ(presetNames(*f.model), (std::vector<std::string>{"B", "C"}));
+    // Saved to the settings each time.
+    AppModel reread(f.settings.open());
+    EXPECT_EQ(presetNames(reread), (std::vector<std::string>{"B", "C"}));
+}
+
+TEST(PresetSheet, UseForChecksWithKnownAndNewNames) {
+    PanelFixture f;
+    f.model->setPresets({{"Fab", 0.1, 0.1, 0.2, 0.15}});
+    f.model->savePresets();
+    PresetSheet sheet(f.model.get());
+    auto* name = child<QLineEdit>(&sheet, "presets.name");
+    name->selectAll();
+    QTest::keyClicks(name, "Fab");
+    auto* drill = child<QLineEdit>(&sheet, "presets.minDrill");
+    drill->selectAll();
+    QTest::keyClicks(drill, "0.5");
+    child<QPushButton>(&sheet, "presets.use")->click();
+    EXPECT_EQ(presetNames(*f.model), (std::vector<std::string>{"Fab"}));
+    EXPECT_DOUBLE_EQ(f.model->presets()[0].minDrillMM, 0.2);  // the stored one is left alone
+    ASSERT_TRUE(f.model->activePreset());
+    EXPECT_DOUBLE_EQ(f.model->activePreset()->minDrillMM, 0.5);
+    EXPECT_EQ(f.model->settings().value(AppModel::activePresetKey).toString(), "Fab");
+
+    name->selectAll();
+    QTest::keyClicks(name, "New");
+    child<QPushButton>(&sheet, "presets.use")->click();
+    EXPECT_EQ(presetNames(*f.model), (std::vector<std::string>{"Fab", "New"}));
+    EXPECT_EQ(f.model->activePreset()->name, "New");
+    AppModel reread(f.settings.open());
+    EXPECT_EQ(presetNames(reread), (std::vector<std::string>{"Fab", "New"}));
+}
+
+TEST(PresetSheet, NumberFieldsTakeAnyFiniteNumberAndEnterDoesNotClose) {
+    PanelFixture f;
+    PresetSheet sheet(f.model.get());
+    sheet.show();
+    auto* space = child<QLineEdit>(&sheet, "presets.minSpace");
+    space->selectAll();
+    QTest::keyClicks(space, "-2");
+    EXPECT_DOUBLE_EQ(sheet.draft().minSpaceMM, -2.0);
+    space->selectAll();
+    QTest::keyClicks(space, "abc");
+    EXPECT_DOUBLE_EQ(sheet.draft().minSpaceMM, -2.0);
+    auto* name = child<QLineEdit>(&sheet, "presets.name");
+    name->setFocus();
+    QTest::keyClick(name, Qt::Key_Return);
+    EXPECT_TRUE(sheet.isVisible());
+    EXPECT_EQ(sheet.result(), 0);
+}
+
+TEST(Sheets, PresenterOpensFreshSheetsAndPresetsOverChecks) {
+    PanelFixture f;
+    QWidget window;
+    window.resize(900, 600);
+    window.show();
+    SheetPresenter presenter(&window, f.model.get());
+    Notifications::post(Notifications::openPresetSheet);
+    auto* first = qobject_cast<PresetSheet*>(presenter.sheet(Notifications::openPresetSheet));
+    ASSERT_TRUE(first);
+    child<QLineEdit>(first, "presets.name")->setText("typed");
+    Notifications::post(Notifications::openPresetSheet);
+    EXPECT_EQ(presenter.sheet(Notifications::openPresetSheet), first);  // raised, not doubled
+    QPointer<QDialog> gone = first;
+    child<QPushButton>(first, "done")->click();
+    QTRY_VERIFY(!gone);
+
+    Notifications::post(Notifications::openPresetSheet);
+    auto* second = qobject_cast<PresetSheet*>(presenter.sheet(Notifications::openPresetSheet));
+    ASSERT_TRUE(second);
+    EXPECT_EQ(second->draft(), PresetSheet::initialDraft());
+    EXPECT_EQ(child<QLineEdit>(second, "presets.name")->text(), "My Factory");
+    child<QPushButton>(second, "done")->click();
+
+    Notifications::post(Notifications::openChecksSheet2);
+    QDialog* checks = presenter.sheet(Notifications::openChecksSheet2);
+    ASSERT_TRUE(checks);
+    QTRY_COMPARE(QApplication::activeModalWidget(), checks);
+    child<QPushButton>(checks, "checks.editPresets")->click();
+    QDialog* presets = presenter.sheet(Notifications::openPresetSheet);
+    ASSERT_TRUE(presets);
+    EXPECT_EQ(presets->parentWidget(), checks);
+    EXPECT_TRUE(checks->isVisible());
+}
+
+TEST(Gallery, DrillChecksAndPresetSheets) {
+    PanelFixture f;
+    f.model->setDrillFiles({drillStats("board.drl", {{0.3, Plating::pth, 40}, {1.0, Plating::npth, 4}}, 40, 4)});
+    f.model->setDfmReport(DFMReport({CheckIssue{"w", CheckSeverity::warning, "Thin track", "0.08 mm below 0.10 mm",
+                                                "top.gbr", Vec2{3, 4}}},
+                                    "My Factory", Date{}));
+    DrillSheet drill(f.model.get());
+    drill.show();
+    keepShot(&drill, "sheet-drill");
+    ChecksSheet checks(f.model.get());
+    checks.show();
+    keepShot(&checks, "sheet-checks");
+    PresetSheet presets(f.model.get());
+    presets.show();
+    keepShot(&presets, "sheet-presets");
+}
