@@ -3,6 +3,8 @@
 //   build/bench/app_canvas   (Release build; runs on Qt's offscreen platform)
 #include <benchmark/benchmark.h>
 
+#include "AppBenchMain.hpp"
+
 #include <QApplication>
 #include <QImage>
 #include <QSettings>
@@ -151,11 +153,4 @@ BENCHMARK(BM_MakeImage1000x600Scale2)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
-int main(int argc, char** argv) {
-    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+int main(int argc, char** argv) { return runAppBenchmarks(argc, argv); }
