@@ -87,7 +87,7 @@ struct Scene {
     }
 };
 
-void moveCursor(AppModel& model, int i) { model.setCursorWorld(Vec2{10 + (i % 80), 10 + (i % 40)}); }
+void moveCursor(AppModel& model, int i) { model.setCursorWorld(Vec2{10.0 + (i % 80), 10.0 + (i % 40)}); }
 
 void BM_PointerMoveSoftwareCanvas(benchmark::State& state) {
     Scene& s = Scene::shared();
