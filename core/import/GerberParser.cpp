@@ -227,7 +227,9 @@ private:
     void emitRegion();
     void appendRegionArc(Vec2 target, Vec2 center);
     void selectAperture(std::int64_t code);
-    PCBObject& newObject(PCBObjectKind kind, bool withAperture);
+    PCBObject& newObject(bool withAperture);
+    void finishObject(PCBObject& o);
+    void emitStroke(Vec2 from, Vec2 to);
 
     void warn(const char* text);
     void noteInternal(std::string text);
@@ -251,6 +253,8 @@ private:
     std::optional<std::int64_t> currentAperture_;
     const Aperture* currentDefinition_ = nullptr;
     std::size_t currentOutlinePoints_ = 0;
+    // Half the current aperture's bounding diameter: what an object's box grows by around its points.
+    double currentRadius_ = 0.0;
     Vec2 point_;
     Interpolation interpolation_ = Interpolation::linear;
     QuadrantMode quadrant_ = QuadrantMode::unset;
@@ -673,6 +677,7 @@ void GerberReader::selectAperture(std::int64_t code) {
     const auto it = apertures_.find(code);
     currentDefinition_ = it == apertures_.end() ? nullptr : &it->second;
     currentOutlinePoints_ = 0;
+    currentRadius_ = currentDefinition_ ? currentDefinition_->shape.boundingDiameter() * 0.5 : 0.0;
     if (currentDefinition_) {
         if (const auto* m = currentDefinition_->shape.as<ApertureShape::Macro>(); m && m->outline) {
             for (const Contour& c : *m->outline) currentOutlinePoints_ += c.size();
@@ -792,9 +797,10 @@ double GerberReader::coordinateValue(std::string_view text) const {
     return std::isfinite(value) ? value : 0.0;
 }
 
-PCBObject& GerberReader::newObject(PCBObjectKind kind, bool withAperture) {
+// The object is built in place in the table: copying a finished 376-byte object in would cost as much
+// as building it. The caller sets the kind, then finishObject fills the box.
+PCBObject& GerberReader::newObject(bool withAperture) {
     PCBObject& o = objects_.emplace_back();
-    o.kind = std::move(kind);
     if (withAperture) {
         o.apertureCode = currentAperture_;
         if (currentDefinition_) {
@@ -810,15 +816,33 @@ PCBObject& GerberReader::newObject(PCBObjectKind kind, bool withAperture) {
         }
     }
     o.polarity = polarity_;
-    o.net = net_;
-    o.component = component_;
-    o.pin = pin_;
-    o.apertureFunction = aperFunction_;
+    if (net_) o.net = net_;
+    if (component_) o.component = component_;
+    if (pin_) o.pin = pin_;
+    if (aperFunction_) o.apertureFunction = aperFunction_;
     o.index = static_cast<std::int64_t>(objects_.size() - 1);
+    return o;
+}
+
+void GerberReader::finishObject(PCBObject& o) {
     o.bbox = PCBObject::computeBBox(o.kind, o.apertureShape);
     // The document's box, grown in file order while the object is still in cache.
     if (o.bbox.isValid()) bbox_.include(o.bbox);
-    return o;
+}
+
+// Strokes and flashes are nearly every object; their box is the points grown by the aperture's half
+// size, the same steps PCBObject::computeBBox takes, with the half size worked out once per aperture.
+void GerberReader::emitStroke(Vec2 from, Vec2 to) {
+    PCBObject& o = newObject(true);
+    o.kind.value.emplace<PCBObjectKind::Stroke>(PCBObjectKind::Stroke{from, to});
+    const double r = o.apertureShape ? currentRadius_ : 0.0;
+    BBox box = BBox::empty();
+    box.include(Vec2{from.x - r, from.y - r});
+    box.include(Vec2{from.x + r, from.y + r});
+    box.include(Vec2{to.x - r, to.y - r});
+    box.include(Vec2{to.x + r, to.y + r});
+    o.bbox = box;
+    if (box.isValid()) bbox_.include(box);
 }
 
 void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ) {
@@ -831,16 +855,26 @@ void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::o
     }
     if (!currentAperture_) return;
     if (!circular) {
-        newObject(PCBObjectKind::stroke(point_, target), true);
+        emitStroke(point_, target);
         return;
     }
     const Vec2 center = arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0));
-    newObject(PCBObjectKind::arcStroke(point_, target, center, interpolation_ == Interpolation::clockwise), true);
+    PCBObject& o = newObject(true);
+    o.kind.value.emplace<PCBObjectKind::ArcStroke>(
+        PCBObjectKind::ArcStroke{point_, target, center, interpolation_ == Interpolation::clockwise});
+    finishObject(o);
 }
 
 void GerberReader::emitFlash(Vec2 at) {
     if (!currentAperture_) return;
-    newObject(PCBObjectKind::flash(at), true);
+    PCBObject& o = newObject(true);
+    o.kind.value.emplace<PCBObjectKind::Flash>(PCBObjectKind::Flash{at});
+    const double r = o.apertureShape ? currentRadius_ : 0.0;
+    BBox box = BBox::empty();
+    box.include(Vec2{at.x - r, at.y - r});
+    box.include(Vec2{at.x + r, at.y + r});
+    o.bbox = box;
+    if (box.isValid()) bbox_.include(box);
 }
 
 namespace {
@@ -945,7 +979,9 @@ void GerberReader::emitRegion() {
     if (contours_.empty()) return;
     std::vector<Contour> contours = std::move(contours_);
     contours_.clear();
-    newObject(PCBObjectKind::region(std::move(contours)), false);
+    PCBObject& o = newObject(false);
+    o.kind.value.emplace<PCBObjectKind::Region>(PCBObjectKind::Region{std::move(contours)});
+    finishObject(o);
 }
 
 // --- decoding ------------------------------------------------------------------------------------
