@@ -12,6 +12,10 @@
 
 #include <sys/mman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "import/ApertureMacro.hpp"
 #include "import/TextDecoding.hpp"
 #include "model/Format.hpp"
@@ -100,6 +104,27 @@ bool isAllASCII(const std::uint8_t* p, std::size_t n) {
     return true;
 }
 
+// The first of '%', '*', LF and CR in [p, end), or end. Words are some 25 bytes long, so this runs once
+// per word and looks at 16 bytes a step.
+inline const char* findSpecial(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i percent = _mm_set1_epi8('%');
+    const __m128i star = _mm_set1_epi8('*');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, percent), _mm_cmpeq_epi8(v, star)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '%' && *p != '*' && *p != '\n' && *p != '\r') ++p;
+    return p;
+}
+
 // Eight ASCII digits at p as their value, or nothing when one of them is not a digit. Coordinates are
 // mostly 7 to 10 digits long, so reading eight at a time halves the work of the common case.
 inline std::optional<std::uint64_t> eightDigits(const char* p) {
@@ -115,7 +140,7 @@ inline std::optional<std::uint64_t> eightDigits(const char* p) {
 }
 
 // A run of 1 to 18 ASCII digits and nothing else: the common case, read without a general parser.
-inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
+[[gnu::always_inline]] inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
     if (s.empty() || s.size() > 18) return std::nullopt;
     std::uint64_t v = 0;
     std::size_t k = 0;
@@ -344,11 +369,27 @@ GerberParseResult GerberReader::run(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p < end) {
-        const char* q = p;
-        while (q < end && !special[static_cast<unsigned char>(*q)]) ++q;
-        appendToWord(p, q);
-        if (q == end) break;
-        p = q;
+        if (wordBegin_ == nullptr && !wordInScratch_) {
+            // Nothing collected yet, the common case: line breaks between words do nothing, and a word
+            // ending in '*' needs none of the collecting below.
+            while (p < end && (*p == '\n' || *p == '\r')) ++p;
+            const char* q = findSpecial(p, end);
+            if (q < end && *q == '*') {
+                const std::string_view word = trimSpacesTabs(std::string_view(p, static_cast<std::size_t>(q - p)));
+                if (!word.empty()) handleWord(word);
+                p = q + 1;
+                continue;
+            }
+            appendToWord(p, q);
+            if (q == end) break;
+            p = q;
+        } else {
+            const char* q = p;
+            while (q < end && !special[static_cast<unsigned char>(*q)]) ++q;
+            appendToWord(p, q);
+            if (q == end) break;
+            p = q;
+        }
         switch (*p) {
         case '%': {
             // A comment may hold "%": it is comment text, not the start of a block.
