@@ -190,6 +190,49 @@ double distance(const Vec2& a, const Vec2& b) {
     return std::sqrt(dx * dx + dy * dy);
 }
 
+// The letter-value pairs of a word; a later pair with the same letter replaces an earlier one.
+struct WordFields {
+    std::string_view xs, ys, is, js, ds;
+    bool hasX = false, hasY = false, hasI = false, hasJ = false, hasD = false;
+};
+
+// What a character is to the word splitter: 1 for a letter that starts a pair, 2 for 'G'.
+constexpr std::array<std::uint8_t, 256> kWordCharClass = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned char c : {'X', 'Y', 'I', 'J', 'D'}) t[c] = 1;
+    t['G'] = 2;
+    return t;
+}();
+
+// Splits a word into letter-value pairs, a value running to the next X, Y, I, J or D. With stopAtG,
+// gives up (false) at the first 'G' after the word's first character, which then needs other reading.
+[[gnu::always_inline]] inline bool splitWord(std::string_view body, bool stopAtG, WordFields& f) {
+    const char* const data = body.data();
+    const std::size_t size = body.size();
+    std::size_t i = 0;
+    while (i < size) {
+        const char letter = data[i];
+        std::size_t j = i + 1;
+        while (j < size) {
+            const std::uint8_t cls = kWordCharClass[static_cast<unsigned char>(data[j])];
+            if (cls == 1) break;
+            if (cls == 2 && stopAtG) return false;
+            ++j;
+        }
+        const std::string_view value(data + i + 1, j - i - 1);
+        switch (letter) {
+        case 'X': f.xs = value; f.hasX = true; break;
+        case 'Y': f.ys = value; f.hasY = true; break;
+        case 'I': f.is = value; f.hasI = true; break;
+        case 'J': f.js = value; f.hasJ = true; break;
+        case 'D': f.ds = value; f.hasD = true; break;
+        default: break;
+        }
+        i = j;
+    }
+    return true;
+}
+
 enum class Interpolation : std::uint8_t { linear, clockwise, counterClockwise };
 // Files that never say G74 or G75 are common among older writers; they get their own treatment.
 enum class QuadrantMode : std::uint8_t { unset, single, multi };
@@ -745,40 +788,24 @@ void GerberReader::handleWord(std::string_view word) {
         while (n < word.size() && word[n] >= '0' && word[n] <= '9') ++n;
         handleGCode(word.substr(0, n));
         body = word.substr(n);
-    } else if (std::memchr(word.data(), 'G', word.size()) != nullptr) {
+        if (body.empty()) return;
+    }
+
+    WordFields f;
+    if (!splitWord(body, first != 'G', f)) {
+        // A "G" inside a word that does not start with one: its first three characters are the code.
         handleGCode(word.substr(0, 3));
         body = word.substr(std::min<std::size_t>(3, word.size()));
+        if (body.empty()) return;
+        f = WordFields{};
+        splitWord(body, false, f);
     }
-    if (body.empty()) return;
-
-    // Letter-value pairs; a value runs to the next X, Y, I, J or D.
-    std::string_view xs, ys, is, js;
-    bool hasX = false, hasY = false, hasI = false, hasJ = false;
+    const std::string_view xs = f.xs, ys = f.ys, is = f.is, js = f.js;
+    const bool hasX = f.hasX, hasY = f.hasY, hasI = f.hasI, hasJ = f.hasJ;
     std::optional<std::int64_t> dCode;
-    std::size_t i = 0;
-    while (i < body.size()) {
-        const char letter = body[i];
-        std::size_t j = i + 1;
-        while (j < body.size()) {
-            const char c = body[j];
-            if (c == 'X' || c == 'Y' || c == 'I' || c == 'J' || c == 'D') break;
-            ++j;
-        }
-        const std::string_view value = body.substr(i + 1, j - i - 1);
-        switch (letter) {
-        case 'X': xs = value; hasX = true; break;
-        case 'Y': ys = value; hasY = true; break;
-        case 'I': is = value; hasI = true; break;
-        case 'J': js = value; hasJ = true; break;
-        case 'D': {
-            std::int64_t d = 0;
-            if (readInteger(value, d)) dCode = d;
-            else dCode.reset();
-            break;
-        }
-        default: break;
-        }
-        i = j;
+    if (f.hasD) {
+        std::int64_t d = 0;
+        if (readInteger(f.ds, d)) dCode = d;
     }
 
     const bool hasCoordinates = hasX || hasY || hasI || hasJ;
