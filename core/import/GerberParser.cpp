@@ -204,11 +204,62 @@ constexpr std::array<std::uint8_t, 256> kWordCharClass = [] {
     return t;
 }();
 
+inline void setField(WordFields& f, char letter, std::string_view value) {
+    switch (letter) {
+    case 'X': f.xs = value; f.hasX = true; break;
+    case 'Y': f.ys = value; f.hasY = true; break;
+    case 'I': f.is = value; f.hasI = true; break;
+    case 'J': f.js = value; f.hasJ = true; break;
+    case 'D': f.ds = value; f.hasD = true; break;
+    default: break;
+    }
+}
+
+#if defined(__SSE2__)
+// Bit k set where block[k] is one of X, Y, I, J, D (pairLetters) or G.
+inline void letterMasks(const char* block, std::uint32_t& pairLetters, std::uint32_t& gs) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    const __m128i pairs = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('X')), _mm_cmpeq_epi8(v, _mm_set1_epi8('Y'))),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('I')), _mm_cmpeq_epi8(v, _mm_set1_epi8('J'))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8('D'))));
+    pairLetters = static_cast<std::uint32_t>(_mm_movemask_epi8(pairs));
+    gs = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('G'))));
+}
+#endif
+
 // Splits a word into letter-value pairs, a value running to the next X, Y, I, J or D. With stopAtG,
 // gives up (false) at the first 'G' after the word's first character, which then needs other reading.
-[[gnu::always_inline]] inline bool splitWord(std::string_view body, bool stopAtG, WordFields& f) {
+// `readable` bytes from body.data() may be read (at least body.size()).
+[[gnu::always_inline]] inline bool splitWord(std::string_view body, std::size_t readable, bool stopAtG,
+                                             WordFields& f) {
     const char* const data = body.data();
     const std::size_t size = body.size();
+#if defined(__SSE2__)
+    if (size <= 32 && readable >= 32) {
+        // Nearly every word: find all the letters at once, then cut the values between them.
+        std::uint32_t lo = 0, loG = 0, hi = 0, hiG = 0;
+        letterMasks(data, lo, loG);
+        letterMasks(data + 16, hi, hiG);
+        const std::uint64_t inWord = (std::uint64_t{1} << size) - 1;
+        const auto starts = static_cast<std::uint32_t>((lo | (hi << 16)) & inWord);
+        const auto gs = static_cast<std::uint32_t>((loG | (hiG << 16)) & inWord);
+        if (stopAtG && (gs & ~std::uint32_t{1}) != 0) return false;
+        // The first character starts a pair whatever it is.
+        std::uint32_t rest = starts & ~std::uint32_t{1};
+        std::size_t i = 0;
+        for (;;) {
+            const std::size_t j = rest == 0 ? size : static_cast<std::size_t>(std::countr_zero(rest));
+            setField(f, data[i], std::string_view(data + i + 1, j - i - 1));
+            if (rest == 0) break;
+            rest &= rest - 1;
+            i = j;
+        }
+        return true;
+    }
+#else
+    (void)readable;
+#endif
     std::size_t i = 0;
     while (i < size) {
         const char letter = data[i];
@@ -219,15 +270,7 @@ constexpr std::array<std::uint8_t, 256> kWordCharClass = [] {
             if (cls == 2 && stopAtG) return false;
             ++j;
         }
-        const std::string_view value(data + i + 1, j - i - 1);
-        switch (letter) {
-        case 'X': f.xs = value; f.hasX = true; break;
-        case 'Y': f.ys = value; f.hasY = true; break;
-        case 'I': f.is = value; f.hasI = true; break;
-        case 'J': f.js = value; f.hasJ = true; break;
-        case 'D': f.ds = value; f.hasD = true; break;
-        default: break;
-        }
+        setField(f, letter, std::string_view(data + i + 1, j - i - 1));
         i = j;
     }
     return true;
@@ -283,7 +326,9 @@ private:
     double measuredMacro(MacroBody& body);
 
     // words
-    void handleWord(std::string_view word);
+    // readable: how many bytes from word.data() may be read, at least word.size(); the word splitter
+    // reads whole 16-byte blocks when it can.
+    void handleWord(std::string_view word, std::size_t readable);
     void handleComment(std::string_view word);
     void handleGCode(std::string_view code);
     [[gnu::always_inline]] inline double coordinateValue(std::string_view text) const;
@@ -395,7 +440,7 @@ void GerberReader::resetWord() {
 
 void GerberReader::flushWord() {
     const std::string_view word = trimSpacesTabs(wordView());
-    if (!word.empty()) handleWord(word);
+    if (!word.empty()) handleWord(word, word.size());
     resetWord();
 }
 
@@ -419,7 +464,7 @@ GerberParseResult GerberReader::run(std::string_view text) {
             const char* q = findSpecial(p, end);
             if (q < end && *q == '*') {
                 const std::string_view word = trimSpacesTabs(std::string_view(p, static_cast<std::size_t>(q - p)));
-                if (!word.empty()) handleWord(word);
+                if (!word.empty()) handleWord(word, static_cast<std::size_t>(end - word.data()));
                 p = q + 1;
                 continue;
             }
@@ -769,7 +814,7 @@ void GerberReader::selectAperture(std::int64_t code) {
     }
 }
 
-void GerberReader::handleWord(std::string_view word) {
+void GerberReader::handleWord(std::string_view word, std::size_t readable) {
     const char first = word[0];
     if (first == 'G') {
         if (word.starts_with("G04")) {
@@ -792,13 +837,14 @@ void GerberReader::handleWord(std::string_view word) {
     }
 
     WordFields f;
-    if (!splitWord(body, first != 'G', f)) {
+    const std::size_t bodyReadable = readable - static_cast<std::size_t>(body.data() - word.data());
+    if (!splitWord(body, bodyReadable, first != 'G', f)) {
         // A "G" inside a word that does not start with one: its first three characters are the code.
         handleGCode(word.substr(0, 3));
         body = word.substr(std::min<std::size_t>(3, word.size()));
         if (body.empty()) return;
         f = WordFields{};
-        splitWord(body, false, f);
+        splitWord(body, body.size(), false, f);
     }
     const std::string_view xs = f.xs, ys = f.ys, is = f.is, js = f.js;
     const bool hasX = f.hasX, hasY = f.hasY, hasI = f.hasI, hasJ = f.hasJ;
