@@ -37,6 +37,9 @@ constexpr std::size_t kObjectOutlinePointBudget = std::size_t{1} << 24;
 // Statements and points that macro evaluation may produce in one file.
 constexpr std::size_t kMacroWorkBudget = std::size_t{1} << 25;
 
+// How many objects ahead of the one being built the table is fetched into cache.
+constexpr std::size_t kPrefetchObjects = 8;
+
 constexpr std::array<double, 10> kPow10 = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
 const char* const kWarnStepRepeat = "Step & Repeat (SR) is not supported; geometry shown once.";
@@ -914,6 +917,12 @@ double GerberReader::coordinateValue(std::string_view text) const {
 // The object is built in place in the table: copying a finished 376-byte object in would cost as much
 // as building it. The caller sets the kind, then finishObject fills the box.
 PCBObject& GerberReader::newObject(bool withAperture) {
+    // The table is written once, front to back, into memory that is not in cache yet: ask for the lines of
+    // an object a few places ahead so that they arrive before it is built.
+    if (objects_.capacity() - objects_.size() > kPrefetchObjects) {
+        const char* ahead = reinterpret_cast<const char*>(objects_.data() + objects_.size() + kPrefetchObjects);
+        for (std::size_t line = 0; line < sizeof(PCBObject); line += 64) __builtin_prefetch(ahead + line, 1, 3);
+    }
     PCBObject& o = objects_.emplace_back();
     if (withAperture) {
         o.apertureCode = currentAperture_;
