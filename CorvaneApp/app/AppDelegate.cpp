@@ -78,7 +78,9 @@ void AppDelegate::buildWindow() {
 }
 
 void AppDelegate::buildMenu() {
-    if (window_) buildMainMenu(*window_->menuBar(), *this);
+    // Built once: the window needs it for its size before launching has finished.
+    if (!window_ || !window_->menuBar()->actions().isEmpty()) return;
+    buildMainMenu(*window_->menuBar(), *this);
 }
 
 void AppDelegate::registerOpenHandler() {

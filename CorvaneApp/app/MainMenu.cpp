@@ -31,7 +31,6 @@ QKeySequence ctrl(int key) { return QKeySequence(Qt::CTRL | key); }
 } // namespace
 
 void buildMainMenu(QMenuBar& bar, AppDelegate& d) {
-    bar.clear();
     QMenu* app = menu(bar, QStringLiteral("Corvane"), QStringLiteral("menu.app"));
     item(app, QStringLiteral("About Corvane"), "action.about", {}, [&d] { d.showAbout(); });
     app->addSeparator();

@@ -7,6 +7,7 @@ namespace corvane {
 
 class AppDelegate;
 
+// Adds the five menus to an empty bar.
 void buildMainMenu(QMenuBar& bar, AppDelegate& delegate);
 
 } // namespace corvane

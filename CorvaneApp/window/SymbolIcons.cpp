@@ -23,15 +23,17 @@ void drawChip(QPainter& p, double s) {
     p.drawRect(QRectF(origin + body * 0.3, origin + body * 0.3, body * 0.4, body * 0.4));
 }
 
-void drawShield(QPainter& p, double s) {
+QPainterPath shieldPath(double s) {
     QPainterPath shield;
     shield.moveTo(s * 0.5, s * 0.08);
     shield.lineTo(s * 0.88, s * 0.22);
     shield.cubicTo(s * 0.88, s * 0.6, s * 0.7, s * 0.82, s * 0.5, s * 0.94);
     shield.cubicTo(s * 0.3, s * 0.82, s * 0.12, s * 0.6, s * 0.12, s * 0.22);
     shield.closeSubpath();
-    p.fillPath(shield, p.pen().color());
+    return shield;
 }
+
+void drawShield(QPainter& p, double s) { p.fillPath(shieldPath(s), p.pen().color()); }
 
 void drawBox(QPainter& p, double s) {
     p.drawRect(QRectF(s * 0.15, s * 0.3, s * 0.7, s * 0.55));
@@ -56,13 +58,7 @@ void drawGrid(QPainter& p, double s) {
 }
 
 void drawCheckShield(QPainter& p, double s) {
-    QPainterPath shield;
-    shield.moveTo(s * 0.5, s * 0.08);
-    shield.lineTo(s * 0.88, s * 0.22);
-    shield.cubicTo(s * 0.88, s * 0.6, s * 0.7, s * 0.82, s * 0.5, s * 0.94);
-    shield.cubicTo(s * 0.3, s * 0.82, s * 0.12, s * 0.6, s * 0.12, s * 0.22);
-    shield.closeSubpath();
-    p.drawPath(shield);
+    p.drawPath(shieldPath(s));
     p.drawLine(QPointF(s * 0.33, s * 0.5), QPointF(s * 0.46, s * 0.64));
     p.drawLine(QPointF(s * 0.46, s * 0.64), QPointF(s * 0.68, s * 0.36));
 }
