@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
+#include <thread>
 
 #include <QBuffer>
 #include <QClipboard>
@@ -17,6 +19,7 @@
 #include "canvas/SystemColors.hpp"
 #include "import/PackageImporter.hpp"
 #include "model/AppModel.hpp"
+#include "model/ParallelFor.hpp"
 
 namespace corvane {
 
@@ -48,9 +51,9 @@ double apertureWidth(const std::optional<ApertureShape>& shape) {
 class LayerPainter {
 public:
     LayerPainter(QPainter& painter, const CanvasTransform& t, double pxScale, const QColor& color,
-                 const GeometryEngine& geom, bool cutEverything)
+                 const GeometryEngine& geom, bool cutEverything, const QRectF& target)
         : painter_(painter), t_(t), p_(pxScale), color_(color), geom_(geom), cutEverything_(cutEverything),
-          target_(0, 0, t.viewWidth(), t.viewHeight()) {}
+          target_(target) {}
 
     void draw(const PCBObject& obj) {
         const bool erase = cutEverything_ || obj.polarity == Polarity::clear;
@@ -222,11 +225,14 @@ private:
     std::vector<Vec2> arcPoints_;
 };
 
+// `target` is the part of the view (logical units) that can receive paint; objects wholly outside it are
+// skipped.
 void drawObjects(std::span<const PCBObject> objects, QPainter& painter, const CanvasTransform& transform,
-                 double pxScale, const QColor& color, const GeometryEngine& geom, bool cutEverything) {
+                 double pxScale, const QColor& color, const GeometryEngine& geom, bool cutEverything,
+                 const QRectF& target) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    LayerPainter layer(painter, transform, pxScale, color, geom, cutEverything);
+    LayerPainter layer(painter, transform, pxScale, color, geom, cutEverything, target);
     for (const auto& obj : objects) layer.draw(obj);
     painter.restore();
 }
@@ -250,39 +256,81 @@ GeometryEngine ScreenshotController::geometry() {
 void ScreenshotController::drawLayer(std::span<const PCBObject> objects, QPainter& painter,
                                      const CanvasTransform& transform, double pxScale, const QColor& color,
                                      const GeometryEngine& geom) {
-    drawObjects(objects, painter, transform, pxScale, color, geom, false);
+    drawObjects(objects, painter, transform, pxScale, color, geom, false,
+                QRectF(0, 0, transform.viewWidth(), transform.viewHeight()));
 }
 
-void ScreenshotController::paintLayer(QImage& target, QPainter& targetPainter, QImage& scratch, const QSizeF& size,
-                                      const CameraState& camera, std::span<const PCBObject> objects,
-                                      const QColor& color, const std::optional<BBox>& negativePlane) {
+namespace {
+
+// Rows [firstRow, firstRow + rows) of a target, painted by one thread: a view on the target's own pixels, so
+// the bands together fill the whole image without copying.
+struct Band {
+    QImage view;
+    QImage scratch;
+    QRectF logical;  // the band in the target's logical coordinates
+};
+
+void paintBand(Band& band, const QSizeF& size, const CameraState& camera,
+               const std::vector<ScreenshotController::LayerJob>& jobs) {
     const CanvasTransform transform(size, camera);
-    const GeometryEngine geom = geometry();
-    const bool erases = negativePlane ||
-                        std::any_of(objects.begin(), objects.end(), [](const PCBObject& o) { return o.polarity == Polarity::clear; });
-    if (!erases) {
-        // Laying objects straight onto the target gives the same picture: nothing in the layer erases.
-        drawObjects(objects, targetPainter, transform, camera.pxPerMM, color, geom, false);
-        return;
-    }
-    if (scratch.size() != target.size() || scratch.devicePixelRatio() != target.devicePixelRatio()) {
-        scratch = QImage(target.size(), QImage::Format_ARGB32_Premultiplied);
-        scratch.setDevicePixelRatio(target.devicePixelRatio());
-    }
-    if (scratch.isNull()) return;
-    scratch.fill(Qt::transparent);
-    {
-        QPainter p(&scratch);
-        if (negativePlane) {
-            const QRectF plane = QRectF(transform.toViewPoint(Vec2{negativePlane->minX, negativePlane->maxY}),
-                                        transform.toViewPoint(Vec2{negativePlane->maxX, negativePlane->minY}))
-                                     .normalized()
-                                     .intersected(CanvasClip::reach(QRectF(QPointF(0, 0), size), 4));
-            p.fillRect(plane, color);
+    const GeometryEngine geom = ScreenshotController::geometry();
+    QPainter painter(&band.view);
+    painter.translate(0, -band.logical.top());
+    for (const auto& job : jobs) {
+        const bool erases = job.negativePlane || std::any_of(job.objects.begin(), job.objects.end(), [](const PCBObject& o) {
+                                return o.polarity == Polarity::clear;
+                            });
+        if (!erases) {
+            // Laying the objects straight onto the target gives the same picture: nothing in the layer erases.
+            drawObjects(job.objects, painter, transform, camera.pxPerMM, job.color, geom, false, band.logical);
+            continue;
         }
-        drawObjects(objects, p, transform, camera.pxPerMM, color, geom, negativePlane.has_value());
+        if (band.scratch.size() != band.view.size()) {
+            band.scratch = QImage(band.view.size(), band.view.format());
+            band.scratch.setDevicePixelRatio(band.view.devicePixelRatio());
+        }
+        if (band.scratch.isNull()) continue;
+        band.scratch.fill(Qt::transparent);
+        {
+            QPainter p(&band.scratch);
+            p.translate(0, -band.logical.top());
+            if (job.negativePlane) {
+                const BBox& box = *job.negativePlane;
+                const QRectF plane = QRectF(transform.toViewPoint(Vec2{box.minX, box.maxY}), transform.toViewPoint(Vec2{box.maxX, box.minY}))
+                                         .normalized()
+                                         .intersected(CanvasClip::reach(band.logical, 4));
+                p.fillRect(plane, job.color);
+            }
+            drawObjects(job.objects, p, transform, camera.pxPerMM, job.color, geom, job.negativePlane.has_value(),
+                        band.logical);
+        }
+        painter.drawImage(QPointF(0, band.logical.top()), band.scratch);
     }
-    targetPainter.drawImage(QPointF(0, 0), scratch);
+}
+
+} // namespace
+
+void ScreenshotController::paintLayerJobs(QImage& target, const QSizeF& size, const CameraState& camera,
+                                          const std::vector<LayerJob>& jobs) {
+    if (target.isNull() || jobs.empty()) return;
+    if (target.format() != QImage::Format_ARGB32_Premultiplied && target.format() != QImage::Format_RGBA8888_Premultiplied)
+        target = target.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    const double dpr = target.devicePixelRatio();
+    // Each band walks every object but paints only what reaches it; rasterising dominates, so a few bands
+    // per core keep the work even where the board is dense in one part of the view.
+    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    const int bandCount = 3 * static_cast<int>(threads);
+    const int rowsPerBand = std::max(32, (target.height() + bandCount - 1) / bandCount);
+    std::vector<Band> bands;
+    for (int y = 0; y < target.height(); y += rowsPerBand) {
+        const int rows = std::min(rowsPerBand, target.height() - y);
+        Band band;
+        band.view = QImage(target.scanLine(y), target.width(), rows, target.bytesPerLine(), target.format());
+        band.view.setDevicePixelRatio(dpr);
+        band.logical = QRectF(0, y / dpr, size.width(), rows / dpr);
+        bands.push_back(std::move(band));
+    }
+    parallelFor(bands.size(), [&](std::size_t i) { paintBand(bands[i], size, camera, jobs); }, threads);
 }
 
 void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const CameraState& camera,
@@ -302,18 +350,21 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
         std::any_of(states.begin(), states.end(), [&](const LayerState& s) { return solo.count(s.id) > 0; });
     const BBox board = package->boardBBox();
 
-    QPainter painter(&target);
-    QImage scratch;
+    std::vector<std::unique_ptr<FileObjects>> objects;
+    std::vector<LayerJob> jobs;
     for (std::size_t i : order) {
         const PackageFile& file = package->files[i];
         const auto state = std::find_if(states.begin(), states.end(), [&](const LayerState& s) { return s.id == file.fileName; });
         if (state == states.end() || !state->visible) continue;
         if (soloActive && !solo.count(state->id)) continue;
-        std::optional<BBox> plane;
-        if (board.isValid() && AppModel::isNegativePlane(file)) plane = board.outset(AppModel::negativePlaneMarginMM);
-        const FileObjects objects(file);
-        paintLayer(target, painter, scratch, size, camera, objects.view(), layerColor(state->color, state->opacity), plane);
+        LayerJob job;
+        if (board.isValid() && AppModel::isNegativePlane(file)) job.negativePlane = board.outset(AppModel::negativePlaneMarginMM);
+        objects.push_back(std::make_unique<FileObjects>(file));
+        job.objects = objects.back()->view();
+        job.color = layerColor(state->color, state->opacity);
+        jobs.push_back(std::move(job));
     }
+    paintLayerJobs(target, size, camera, jobs);
 }
 
 std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, double scale) {

@@ -34,15 +34,21 @@ struct ScreenshotController {
     static void drawLayer(std::span<const PCBObject> objects, QPainter& painter, const CanvasTransform& transform,
                           double pxScale, const QColor& color, const GeometryEngine& geom);
 
-    // The visible layers of the model's package as the canvas draws them in normal mode, onto `target`
-    // (logical size `size`, its own device pixel ratio) with `camera`: files by layer category, each layer
-    // painted on its own so that its clear objects and a negative plane's features erase only that layer.
+    // One layer to paint: its objects in file order and its colour with the layer's opacity as alpha. With
+    // `negativePlane` the layer is that box filled with every object cut out of it.
+    struct LayerJob {
+        std::span<const PCBObject> objects;
+        QColor color;
+        std::optional<BBox> negativePlane;
+    };
+    // Paints the layers in order onto `target` (logical size `size`, its own device pixel ratio) through
+    // `camera`, each on its own so that its clear objects erase only that layer, then laid over what is
+    // below, as the GPU canvas composes them. Horizontal bands of the target are painted in parallel.
+    static void paintLayerJobs(QImage& target, const QSizeF& size, const CameraState& camera,
+                               const std::vector<LayerJob>& jobs);
+    // The visible layers of the model's package as the canvas draws them in normal mode: files by layer
+    // category, the layer list's colours and opacities, negative planes as cut-out boards.
     static void paintLayers(QImage& target, const QSizeF& size, const CameraState& camera, const AppModel& model);
-    // One layer painted on its own and laid over `target`. With `negativePlane` the layer is that box filled
-    // with every object cut out of it.
-    static void paintLayer(QImage& target, QPainter& targetPainter, QImage& scratch, const QSizeF& size,
-                           const CameraState& camera, std::span<const PCBObject> objects, const QColor& color,
-                           const std::optional<BBox>& negativePlane = std::nullopt);
 
     // The board, the overlay without its interactive parts and a caption, at `scale` image pixels per canvas
     // point. None without a package, for a canvas of 2 points or less either way, or when the image cannot

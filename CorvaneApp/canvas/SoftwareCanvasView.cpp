@@ -16,15 +16,17 @@ void paintCompareRows(QImage& target, const QSizeF& size, const CameraState& cam
     const QColor same = QColor::fromRgbF(0.55f, 0.55f, 0.55f, 0.55f);
     const QColor removed = SystemColors::red(0.95);
     const QColor added = SystemColors::green(0.95);
-    QPainter painter(&target);
-    QImage scratch;
+    std::vector<std::shared_ptr<const CompareGroups>> groups;  // keeps the objects alive while painting
+    std::vector<ScreenshotController::LayerJob> jobs;
     for (const CompareRow& row : model.compareRows()) {
-        const auto groups = model.compareGroups(row.layerKey);
-        if (!groups) continue;
-        ScreenshotController::paintLayer(target, painter, scratch, size, camera, groups->same, same);
-        ScreenshotController::paintLayer(target, painter, scratch, size, camera, groups->removed, removed);
-        ScreenshotController::paintLayer(target, painter, scratch, size, camera, groups->added, added);
+        auto g = model.compareGroups(row.layerKey);
+        if (!g) continue;
+        jobs.push_back({g->same, same, std::nullopt});
+        jobs.push_back({g->removed, removed, std::nullopt});
+        jobs.push_back({g->added, added, std::nullopt});
+        groups.push_back(std::move(g));
     }
+    ScreenshotController::paintLayerJobs(target, size, camera, jobs);
 }
 
 } // namespace

@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QCoreApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QNativeGestureEvent>
@@ -423,4 +429,27 @@ TEST(CanvasHost, HandsTheCanvasToTheModelAndFitsOnTheNextTurn) {
     second.updateView(view);
     EXPECT_EQ(view->model(), &other.model);
     EXPECT_EQ(second.canvas(), view);
+}
+
+TEST(CanvasInput, TheRealTextPromptAddsOrCancels) {
+    for (bool add : {true, false}) {
+        QTimer::singleShot(0, [add] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            ASSERT_NE(dialog, nullptr);
+            EXPECT_EQ(dialog->objectName(), QStringLiteral("canvas.annotationPrompt"));
+            ASSERT_NE(dialog->findChild<QLabel*>(), nullptr);
+            EXPECT_EQ(dialog->findChild<QLabel*>()->text(), QStringLiteral("Annotation text"));
+            auto* field = dialog->findChild<QLineEdit*>();
+            ASSERT_NE(field, nullptr);
+            EXPECT_EQ(field->size(), QSize(240, 24));
+            field->setText(QStringLiteral("Via"));
+            for (auto* button : dialog->findChildren<QPushButton*>())
+                if (button->text() == (add ? QStringLiteral("Add") : QStringLiteral("Cancel"))) button->click();
+        });
+        const auto text = CanvasContainerView::runTextPromptDialog(nullptr);
+        EXPECT_EQ(text.has_value(), add);
+        if (add) {
+            EXPECT_EQ(*text, QStringLiteral("Via"));
+        }
+    }
 }

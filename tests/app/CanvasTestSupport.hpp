@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <stdexcept>
 #include <string>
 
 #include <QColor>
@@ -76,6 +77,18 @@ inline QColor opaque(QColor c) {
 }
 
 inline QColor background() { return SystemColors::canvasBackground().toRgb(); }
+
+inline const LayerState& layerState(const AppModel& m, const std::string& id) {
+    for (const auto& s : m.layerStates())
+        if (s.id == id) return s;
+    throw std::runtime_error("no layer " + id);
+}
+
+// The colour a layer leaves over `under`.
+inline QColor layerOver(const AppModel& m, const std::string& id, const QColor& under) {
+    const LayerState& s = layerState(m, id);
+    return over(s.color.toRgb(), s.opacity, under);
+}
 
 inline PCBObject clearObject(PCBObject o) {
     o.polarity = Polarity::clear;

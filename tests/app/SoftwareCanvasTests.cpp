@@ -29,16 +29,7 @@ struct SoftwareCanvas : CanvasModel {
     QColor at(const QImage& image, Vec2 board) const { return pixelAtBoard(image, model.camera(), board); }
 };
 
-const LayerState& layer(const AppModel& m, const std::string& id) {
-    for (const auto& s : m.layerStates())
-        if (s.id == id) return s;
-    throw std::runtime_error("no layer " + id);
-}
 
-QColor layerOver(const AppModel& m, const std::string& id, const QColor& under) {
-    const LayerState& s = layer(m, id);
-    return over(s.color.toRgb(), s.opacity, under);
-}
 
 } // namespace
 

@@ -37,8 +37,10 @@ struct Window {
     }
     QImage shoot(const QString& name) {
         if (!QTest::qWaitForWindowExposed(canvas.get())) return {};
-        model.loadPackage(smallBoard());
-        model.setMeasurements({});
+        if (!model.package()) {
+            model.loadPackage(smallBoard());
+            model.setMeasurements({});
+        }
         QTest::qWait(300);
         const QImage image = canvas->grab().toImage().convertToFormat(QImage::Format_RGB32);
         QDir().mkpath(QStringLiteral("canvas-artifacts"));
@@ -73,4 +75,19 @@ TEST(CanvasWindow, GpuAndSoftwareCanvasesAgreeAtTheSameBoardPoints) {
     EXPECT_LT(gltest::pixelAt(a, cam, {10, 10}).red(), 24);
     EXPECT_LT(gltest::pixelAt(b, cam, {10, 10}).red(), 24);
     EXPECT_FALSE(gltest::near(gltest::pixelAt(a, cam, {25, 6}), gltest::kBackground, 10)) << "the track is drawn";
+
+    // The bottom view: both canvases mirror about the same centre.
+    CameraState mirrored = cam;
+    mirrored.mirrored = true;
+    gpu.model.setCamera(mirrored);
+    software.model.setCamera(mirrored);
+    const QImage am = gpu.shoot(QStringLiteral("gpu-canvas-mirrored"));
+    const QImage bm = software.shoot(QStringLiteral("software-canvas-mirrored"));
+    for (Vec2 p : {Vec2{11.5, 10}, Vec2{25, 6}, Vec2{30, 20}, Vec2{20, 25}}) {
+        const QColor ga = gltest::pixelAt(am, mirrored, p), sb = gltest::pixelAt(bm, mirrored, p);
+        EXPECT_TRUE(gltest::near(ga, {sb.red(), sb.green(), sb.blue()}, 4)) << "mirrored " << p.x << ", " << p.y;
+        EXPECT_TRUE(gltest::near(ga, {gltest::pixelAt(a, cam, p).red(), gltest::pixelAt(a, cam, p).green(),
+                                      gltest::pixelAt(a, cam, p).blue()}, 4))
+            << "the same board point shows the same colour, " << p.x << ", " << p.y;
+    }
 }
