@@ -231,7 +231,7 @@ void CanvasContainerView::startPan(const QPointF& p) {
 Vec2 CanvasContainerView::snappedWorld(const QPointF& p) const {
     const Vec2 w = world(p);
     const double tolerance = kSnapPoints / std::max(model_->camera().pxPerMM, CameraState::minPxPerMM);
-    const auto snapped = model_->measureEngine().snap(model_->package()->files, w, tolerance);
+    const auto snapped = model_->measureEngine().snap(model_->package()->files, w, tolerance, model_->measureIndex());
     return snapped ? *snapped : w;
 }
 
@@ -239,7 +239,7 @@ void CanvasContainerView::selectClick(const QPointF& p) {
     if (!model_->package()) return;
     const Vec2 w = snappedWorld(p);
     const double tolerance = kSnapPoints / std::max(model_->camera().pxPerMM, CameraState::minPxPerMM) + kHitExtraMM;
-    model_->setSelection(model_->measureEngine().hitTest(model_->package()->files, w, tolerance));
+    model_->setSelection(model_->measureEngine().hitTest(model_->package()->files, w, tolerance, model_->measureIndex()));
 }
 
 void CanvasContainerView::measureClick(const QPointF& p) {

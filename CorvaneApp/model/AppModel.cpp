@@ -141,6 +141,15 @@ RevisionStore& AppModel::revisionStore() {
 
 // ---- Plain setters ----------------------------------------------------------------------------------------
 
+const MeasureIndex* AppModel::measureIndex() const {
+    if (!package_) return nullptr;
+    if (measureIndexPackage_ != package_) {
+        measureIndex_ = std::make_unique<const MeasureIndex>(package_->files);
+        measureIndexPackage_ = package_;
+    }
+    return measureIndex_.get();
+}
+
 void AppModel::setPackage(PackagePtr package) {
     package_ = std::move(package);
     layerMeshes_.clear();

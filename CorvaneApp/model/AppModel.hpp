@@ -126,6 +126,9 @@ public:
     // Made on first use.
     RevisionStore& revisionStore();
     const MeasureEngine& measureEngine() const { return measureEngine_; }
+    // A spatial index of the current package's objects for hit tests and snapping under the pointer,
+    // built on first use for each package; null without a package.
+    const MeasureIndex* measureIndex() const;
     const PackageImporter& importer() const { return importer_; }
     const std::set<std::string>& soloSet() const { return soloSet_; }
     // Held without ownership. A renderer that is a QObject reads as null once destroyed; any other must be
@@ -264,6 +267,8 @@ private:
     std::optional<ManufacturingPreset> activePreset_;
     std::unique_ptr<RevisionStore> revisionStore_;
     const MeasureEngine measureEngine_{};
+    mutable std::unique_ptr<const MeasureIndex> measureIndex_;
+    mutable PackagePtr measureIndexPackage_;  // held, so its address cannot be reused by another package
     const PackageImporter importer_{};
     std::set<std::string> soloSet_;
     BoardRenderer* renderer_ = nullptr;
