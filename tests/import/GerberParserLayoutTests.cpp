@@ -128,18 +128,28 @@ std::string render(const GeneratedFile& f, Layout layout) {
     std::string s;
     for (const Statement& st : f.statements) {
         if (st.block) {
-            s += "%" + st.text + "*%";
+            s += '%';
+            s += st.text;
+            s += "*%";
             s += layout == Layout::oneLine ? "" : (layout == Layout::crlf ? "\r\n" : "\n");
             continue;
         }
-        std::string w = st.text;
-        if (layout == Layout::padded) w = " \t" + w + " ";
-        if (layout == Layout::splitCoordinates && w[0] == 'X') {
+        std::string w;
+        if (layout == Layout::padded) w = " \t";
+        w += st.text;
+        if (layout == Layout::padded) w += ' ';
+        if (layout == Layout::splitCoordinates && st.text[0] == 'X') {
             // A line break inside a word that starts with a coordinate does not end it.
             const auto y = w.find('Y');
-            if (y != std::string::npos) w.insert(y, "\n");
+            if (y != std::string::npos) {
+                std::string split = w.substr(0, y);
+                split += '\n';
+                split.append(w, y, std::string::npos);
+                w = std::move(split);
+            }
         }
-        s += w + "*";
+        s += w;
+        s += '*';
         s += layout == Layout::oneLine ? "" : (layout == Layout::crlf ? "\r\n" : "\n");
     }
     return s;
