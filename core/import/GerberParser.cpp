@@ -12,6 +12,10 @@
 
 #include <sys/mman.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "import/ApertureMacro.hpp"
 #include "import/TextDecoding.hpp"
 #include "model/Format.hpp"
@@ -32,6 +36,9 @@ constexpr double kQuarterSweepLimit = kPi * 0.5 + 0.05;
 constexpr std::size_t kObjectOutlinePointBudget = std::size_t{1} << 24;
 // Statements and points that macro evaluation may produce in one file.
 constexpr std::size_t kMacroWorkBudget = std::size_t{1} << 25;
+
+// How many objects ahead of the one being built the table is fetched into cache.
+constexpr std::size_t kPrefetchObjects = 8;
 
 constexpr std::array<double, 10> kPow10 = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
@@ -100,6 +107,27 @@ bool isAllASCII(const std::uint8_t* p, std::size_t n) {
     return true;
 }
 
+// The first of '%', '*', LF and CR in [p, end), or end. Words are some 25 bytes long, so this runs once
+// per word and looks at 16 bytes a step.
+inline const char* findSpecial(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i percent = _mm_set1_epi8('%');
+    const __m128i star = _mm_set1_epi8('*');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, percent), _mm_cmpeq_epi8(v, star)),
+                                         _mm_or_si128(_mm_cmpeq_epi8(v, lf), _mm_cmpeq_epi8(v, cr)));
+        const int mask = _mm_movemask_epi8(hit);
+        if (mask != 0) return p + std::countr_zero(static_cast<unsigned>(mask));
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '%' && *p != '*' && *p != '\n' && *p != '\r') ++p;
+    return p;
+}
+
 // Eight ASCII digits at p as their value, or nothing when one of them is not a digit. Coordinates are
 // mostly 7 to 10 digits long, so reading eight at a time halves the work of the common case.
 inline std::optional<std::uint64_t> eightDigits(const char* p) {
@@ -115,7 +143,7 @@ inline std::optional<std::uint64_t> eightDigits(const char* p) {
 }
 
 // A run of 1 to 18 ASCII digits and nothing else: the common case, read without a general parser.
-inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
+[[gnu::always_inline]] inline std::optional<std::uint64_t> parseDigits(std::string_view s) {
     if (s.empty() || s.size() > 18) return std::nullopt;
     std::uint64_t v = 0;
     std::size_t k = 0;
@@ -163,6 +191,92 @@ double distance(const Vec2& a, const Vec2& b) {
     const double dx = a.x - b.x;
     const double dy = a.y - b.y;
     return std::sqrt(dx * dx + dy * dy);
+}
+
+// The letter-value pairs of a word; a later pair with the same letter replaces an earlier one.
+struct WordFields {
+    std::string_view xs, ys, is, js, ds;
+    bool hasX = false, hasY = false, hasI = false, hasJ = false, hasD = false;
+};
+
+// What a character is to the word splitter: 1 for a letter that starts a pair, 2 for 'G'.
+constexpr std::array<std::uint8_t, 256> kWordCharClass = [] {
+    std::array<std::uint8_t, 256> t{};
+    for (unsigned char c : {'X', 'Y', 'I', 'J', 'D'}) t[c] = 1;
+    t['G'] = 2;
+    return t;
+}();
+
+inline void setField(WordFields& f, char letter, std::string_view value) {
+    switch (letter) {
+    case 'X': f.xs = value; f.hasX = true; break;
+    case 'Y': f.ys = value; f.hasY = true; break;
+    case 'I': f.is = value; f.hasI = true; break;
+    case 'J': f.js = value; f.hasJ = true; break;
+    case 'D': f.ds = value; f.hasD = true; break;
+    default: break;
+    }
+}
+
+#if defined(__SSE2__)
+// Bit k set where block[k] is one of X, Y, I, J, D (pairLetters) or G.
+inline void letterMasks(const char* block, std::uint32_t& pairLetters, std::uint32_t& gs) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block));
+    const __m128i pairs = _mm_or_si128(
+        _mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('X')), _mm_cmpeq_epi8(v, _mm_set1_epi8('Y'))),
+        _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('I')), _mm_cmpeq_epi8(v, _mm_set1_epi8('J'))),
+                     _mm_cmpeq_epi8(v, _mm_set1_epi8('D'))));
+    pairLetters = static_cast<std::uint32_t>(_mm_movemask_epi8(pairs));
+    gs = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('G'))));
+}
+#endif
+
+// Splits a word into letter-value pairs, a value running to the next X, Y, I, J or D. With stopAtG,
+// gives up (false) at the first 'G' after the word's first character, which then needs other reading.
+// `readable` bytes from body.data() may be read (at least body.size()).
+[[gnu::always_inline]] inline bool splitWord(std::string_view body, std::size_t readable, bool stopAtG,
+                                             WordFields& f) {
+    const char* const data = body.data();
+    const std::size_t size = body.size();
+#if defined(__SSE2__)
+    if (size <= 32 && readable >= 32) {
+        // Nearly every word: find all the letters at once, then cut the values between them.
+        std::uint32_t lo = 0, loG = 0, hi = 0, hiG = 0;
+        letterMasks(data, lo, loG);
+        letterMasks(data + 16, hi, hiG);
+        const std::uint64_t inWord = (std::uint64_t{1} << size) - 1;
+        const auto starts = static_cast<std::uint32_t>((lo | (hi << 16)) & inWord);
+        const auto gs = static_cast<std::uint32_t>((loG | (hiG << 16)) & inWord);
+        if (stopAtG && (gs & ~std::uint32_t{1}) != 0) return false;
+        // The first character starts a pair whatever it is.
+        std::uint32_t rest = starts & ~std::uint32_t{1};
+        std::size_t i = 0;
+        for (;;) {
+            const std::size_t j = rest == 0 ? size : static_cast<std::size_t>(std::countr_zero(rest));
+            setField(f, data[i], std::string_view(data + i + 1, j - i - 1));
+            if (rest == 0) break;
+            rest &= rest - 1;
+            i = j;
+        }
+        return true;
+    }
+#else
+    (void)readable;
+#endif
+    std::size_t i = 0;
+    while (i < size) {
+        const char letter = data[i];
+        std::size_t j = i + 1;
+        while (j < size) {
+            const std::uint8_t cls = kWordCharClass[static_cast<unsigned char>(data[j])];
+            if (cls == 1) break;
+            if (cls == 2 && stopAtG) return false;
+            ++j;
+        }
+        setField(f, letter, std::string_view(data + i + 1, j - i - 1));
+        i = j;
+    }
+    return true;
 }
 
 enum class Interpolation : std::uint8_t { linear, clockwise, counterClockwise };
@@ -215,7 +329,9 @@ private:
     double measuredMacro(MacroBody& body);
 
     // words
-    void handleWord(std::string_view word);
+    // readable: how many bytes from word.data() may be read, at least word.size(); the word splitter
+    // reads whole 16-byte blocks when it can.
+    void handleWord(std::string_view word, std::size_t readable);
     void handleComment(std::string_view word);
     void handleGCode(std::string_view code);
     [[gnu::always_inline]] inline double coordinateValue(std::string_view text) const;
@@ -227,7 +343,9 @@ private:
     void emitRegion();
     void appendRegionArc(Vec2 target, Vec2 center);
     void selectAperture(std::int64_t code);
-    PCBObject& newObject(PCBObjectKind kind, bool withAperture);
+    PCBObject& newObject(bool withAperture);
+    void finishObject(PCBObject& o);
+    void emitStroke(Vec2 from, Vec2 to);
 
     void warn(const char* text);
     void noteInternal(std::string text);
@@ -251,6 +369,8 @@ private:
     std::optional<std::int64_t> currentAperture_;
     const Aperture* currentDefinition_ = nullptr;
     std::size_t currentOutlinePoints_ = 0;
+    // Half the current aperture's bounding diameter: what an object's box grows by around its points.
+    double currentRadius_ = 0.0;
     Vec2 point_;
     Interpolation interpolation_ = Interpolation::linear;
     QuadrantMode quadrant_ = QuadrantMode::unset;
@@ -323,7 +443,7 @@ void GerberReader::resetWord() {
 
 void GerberReader::flushWord() {
     const std::string_view word = trimSpacesTabs(wordView());
-    if (!word.empty()) handleWord(word);
+    if (!word.empty()) handleWord(word, word.size());
     resetWord();
 }
 
@@ -340,11 +460,27 @@ GerberParseResult GerberReader::run(std::string_view text) {
     const char* p = text.data();
     const char* const end = p + text.size();
     while (p < end) {
-        const char* q = p;
-        while (q < end && !special[static_cast<unsigned char>(*q)]) ++q;
-        appendToWord(p, q);
-        if (q == end) break;
-        p = q;
+        if (wordBegin_ == nullptr && !wordInScratch_) {
+            // Nothing collected yet, the common case: line breaks between words do nothing, and a word
+            // ending in '*' needs none of the collecting below.
+            while (p < end && (*p == '\n' || *p == '\r')) ++p;
+            const char* q = findSpecial(p, end);
+            if (q < end && *q == '*') {
+                const std::string_view word = trimSpacesTabs(std::string_view(p, static_cast<std::size_t>(q - p)));
+                if (!word.empty()) handleWord(word, static_cast<std::size_t>(end - word.data()));
+                p = q + 1;
+                continue;
+            }
+            appendToWord(p, q);
+            if (q == end) break;
+            p = q;
+        } else {
+            const char* q = p;
+            while (q < end && !special[static_cast<unsigned char>(*q)]) ++q;
+            appendToWord(p, q);
+            if (q == end) break;
+            p = q;
+        }
         switch (*p) {
         case '%': {
             // A comment may hold "%": it is comment text, not the start of a block.
@@ -673,6 +809,7 @@ void GerberReader::selectAperture(std::int64_t code) {
     const auto it = apertures_.find(code);
     currentDefinition_ = it == apertures_.end() ? nullptr : &it->second;
     currentOutlinePoints_ = 0;
+    currentRadius_ = currentDefinition_ ? currentDefinition_->shape.boundingDiameter() * 0.5 : 0.0;
     if (currentDefinition_) {
         if (const auto* m = currentDefinition_->shape.as<ApertureShape::Macro>(); m && m->outline) {
             for (const Contour& c : *m->outline) currentOutlinePoints_ += c.size();
@@ -680,7 +817,7 @@ void GerberReader::selectAperture(std::int64_t code) {
     }
 }
 
-void GerberReader::handleWord(std::string_view word) {
+void GerberReader::handleWord(std::string_view word, std::size_t readable) {
     const char first = word[0];
     if (first == 'G') {
         if (word.starts_with("G04")) {
@@ -699,40 +836,25 @@ void GerberReader::handleWord(std::string_view word) {
         while (n < word.size() && word[n] >= '0' && word[n] <= '9') ++n;
         handleGCode(word.substr(0, n));
         body = word.substr(n);
-    } else if (std::memchr(word.data(), 'G', word.size()) != nullptr) {
+        if (body.empty()) return;
+    }
+
+    WordFields f;
+    const std::size_t bodyReadable = readable - static_cast<std::size_t>(body.data() - word.data());
+    if (!splitWord(body, bodyReadable, first != 'G', f)) {
+        // A "G" inside a word that does not start with one: its first three characters are the code.
         handleGCode(word.substr(0, 3));
         body = word.substr(std::min<std::size_t>(3, word.size()));
+        if (body.empty()) return;
+        f = WordFields{};
+        splitWord(body, body.size(), false, f);
     }
-    if (body.empty()) return;
-
-    // Letter-value pairs; a value runs to the next X, Y, I, J or D.
-    std::string_view xs, ys, is, js;
-    bool hasX = false, hasY = false, hasI = false, hasJ = false;
+    const std::string_view xs = f.xs, ys = f.ys, is = f.is, js = f.js;
+    const bool hasX = f.hasX, hasY = f.hasY, hasI = f.hasI, hasJ = f.hasJ;
     std::optional<std::int64_t> dCode;
-    std::size_t i = 0;
-    while (i < body.size()) {
-        const char letter = body[i];
-        std::size_t j = i + 1;
-        while (j < body.size()) {
-            const char c = body[j];
-            if (c == 'X' || c == 'Y' || c == 'I' || c == 'J' || c == 'D') break;
-            ++j;
-        }
-        const std::string_view value = body.substr(i + 1, j - i - 1);
-        switch (letter) {
-        case 'X': xs = value; hasX = true; break;
-        case 'Y': ys = value; hasY = true; break;
-        case 'I': is = value; hasI = true; break;
-        case 'J': js = value; hasJ = true; break;
-        case 'D': {
-            std::int64_t d = 0;
-            if (readInteger(value, d)) dCode = d;
-            else dCode.reset();
-            break;
-        }
-        default: break;
-        }
-        i = j;
+    if (f.hasD) {
+        std::int64_t d = 0;
+        if (readInteger(f.ds, d)) dCode = d;
     }
 
     const bool hasCoordinates = hasX || hasY || hasI || hasJ;
@@ -792,9 +914,16 @@ double GerberReader::coordinateValue(std::string_view text) const {
     return std::isfinite(value) ? value : 0.0;
 }
 
-PCBObject& GerberReader::newObject(PCBObjectKind kind, bool withAperture) {
+// The object is built in place in the table: copying a finished 376-byte object in would cost as much
+// as building it. The caller sets the kind, then finishObject fills the box.
+PCBObject& GerberReader::newObject(bool withAperture) {
+    // The table is written once, front to back, into memory that is not in cache yet: ask for the lines of
+    // an object a few places ahead so that they arrive before it is built.
+    if (objects_.capacity() - objects_.size() > kPrefetchObjects) {
+        const char* ahead = reinterpret_cast<const char*>(objects_.data() + objects_.size() + kPrefetchObjects);
+        for (std::size_t line = 0; line < sizeof(PCBObject); line += 64) __builtin_prefetch(ahead + line, 1, 3);
+    }
     PCBObject& o = objects_.emplace_back();
-    o.kind = std::move(kind);
     if (withAperture) {
         o.apertureCode = currentAperture_;
         if (currentDefinition_) {
@@ -810,15 +939,33 @@ PCBObject& GerberReader::newObject(PCBObjectKind kind, bool withAperture) {
         }
     }
     o.polarity = polarity_;
-    o.net = net_;
-    o.component = component_;
-    o.pin = pin_;
-    o.apertureFunction = aperFunction_;
+    if (net_) o.net = net_;
+    if (component_) o.component = component_;
+    if (pin_) o.pin = pin_;
+    if (aperFunction_) o.apertureFunction = aperFunction_;
     o.index = static_cast<std::int64_t>(objects_.size() - 1);
+    return o;
+}
+
+void GerberReader::finishObject(PCBObject& o) {
     o.bbox = PCBObject::computeBBox(o.kind, o.apertureShape);
     // The document's box, grown in file order while the object is still in cache.
     if (o.bbox.isValid()) bbox_.include(o.bbox);
-    return o;
+}
+
+// Strokes and flashes are nearly every object; their box is the points grown by the aperture's half
+// size, the same steps PCBObject::computeBBox takes, with the half size worked out once per aperture.
+void GerberReader::emitStroke(Vec2 from, Vec2 to) {
+    PCBObject& o = newObject(true);
+    o.kind.value.emplace<PCBObjectKind::Stroke>(PCBObjectKind::Stroke{from, to});
+    const double r = o.apertureShape ? currentRadius_ : 0.0;
+    BBox box = BBox::empty();
+    box.include(Vec2{from.x - r, from.y - r});
+    box.include(Vec2{from.x + r, from.y + r});
+    box.include(Vec2{to.x - r, to.y - r});
+    box.include(Vec2{to.x + r, to.y + r});
+    o.bbox = box;
+    if (box.isValid()) bbox_.include(box);
 }
 
 void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ) {
@@ -831,16 +978,26 @@ void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::o
     }
     if (!currentAperture_) return;
     if (!circular) {
-        newObject(PCBObjectKind::stroke(point_, target), true);
+        emitStroke(point_, target);
         return;
     }
     const Vec2 center = arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0));
-    newObject(PCBObjectKind::arcStroke(point_, target, center, interpolation_ == Interpolation::clockwise), true);
+    PCBObject& o = newObject(true);
+    o.kind.value.emplace<PCBObjectKind::ArcStroke>(
+        PCBObjectKind::ArcStroke{point_, target, center, interpolation_ == Interpolation::clockwise});
+    finishObject(o);
 }
 
 void GerberReader::emitFlash(Vec2 at) {
     if (!currentAperture_) return;
-    newObject(PCBObjectKind::flash(at), true);
+    PCBObject& o = newObject(true);
+    o.kind.value.emplace<PCBObjectKind::Flash>(PCBObjectKind::Flash{at});
+    const double r = o.apertureShape ? currentRadius_ : 0.0;
+    BBox box = BBox::empty();
+    box.include(Vec2{at.x - r, at.y - r});
+    box.include(Vec2{at.x + r, at.y + r});
+    o.bbox = box;
+    if (box.isValid()) bbox_.include(box);
 }
 
 namespace {
@@ -945,7 +1102,9 @@ void GerberReader::emitRegion() {
     if (contours_.empty()) return;
     std::vector<Contour> contours = std::move(contours_);
     contours_.clear();
-    newObject(PCBObjectKind::region(std::move(contours)), false);
+    PCBObject& o = newObject(false);
+    o.kind.value.emplace<PCBObjectKind::Region>(PCBObjectKind::Region{std::move(contours)});
+    finishObject(o);
 }
 
 // --- decoding ------------------------------------------------------------------------------------
