@@ -45,16 +45,11 @@ struct Mapper {
     double Y(double y) const { return H - offY - s * (y - minY); }
 };
 
-// Draws one file's primitives. Consecutive primitives that paint alike (same colour and operator)
-// are painted together: for an opaque colour, or for the clearing operator, painting their union
-// once gives the same pixels as painting each in turn, whatever their order, and it is many times
-// faster on layers of a million tracks. Translucent colours are painted one by one so overlaps
-// darken as they would primitive by primitive.
-//
-// Cairo scan-converts every row of a fill's extents, so a batch of shapes scattered over the image
-// costs as much as a full-image fill. Batched fills are therefore gathered per image tile, and
-// small round shapes are outlined here as polygons within Cairo's default flattening tolerance
-// (what its own arcs and round caps come to) without its curve and stroker machinery.
+// Draws one file's primitives. Consecutive primitives that paint alike (same operation, colour,
+// width and operator) go into one path and one fill or stroke: for an opaque colour, or for the
+// clearing operator, painting their union once gives the same pixels as painting each in turn, and
+// it is many times faster on layers of a million tracks. Translucent colours are painted one by one
+// so overlaps darken as they would primitive by primitive.
 struct Painter {
     cairo_t* cr;        // fills
     cairo_t* crStroke;  // strokes: a second context on the same surface keeps its own path
@@ -64,186 +59,62 @@ struct Painter {
     bool clearing = false;
 
     enum class Op { fill, stroke };
-    struct Look {
+    struct Pending {
         bool active = false;
         RGBAColor color;
         double width = 0;
         bool clearing = false;
         int count = 0;
     };
-    // Cairo's stroker slows down on paths of very many pieces; a few dozen per stroke is the sweet spot.
-    static constexpr int kStrokeBatchLimit = 64;
-    static constexpr int kTilePx = 64;
-    static constexpr int kTileBatchLimit = 256;
-    static constexpr double kTolerance = 0.1;     // Cairo's default flattening tolerance, in pixels
-    static constexpr int kMaxPolygonSides = 256;  // larger circles go through cairo_arc
+    // Cairo's rasteriser slows down on paths of very many pieces; a few hundred per paint is the sweet spot.
+    static constexpr int kBatchLimit = 64;
+    Pending pendingFill, pendingStroke;
 
-    struct Tile {
-        std::vector<cairo_path_data_t> data;
-        int count = 0;
-        bool listed = false;
-    };
-    Look pendingFill, pendingStroke;
-    std::vector<Tile> tiles;
-    std::vector<std::size_t> dirtyTiles;
-    int tilesX = 1, tilesY = 1;
-
-    Painter(cairo_t* fills, cairo_t* strokes, const Mapper& mapper, RGBAColor color)
-        : cr(fills), crStroke(strokes), m(mapper), fill(color), stroke(color) {
-        tilesX = std::max(1, static_cast<int>(std::ceil(m.W / kTilePx)));
-        tilesY = std::max(1, static_cast<int>(std::ceil(m.H / kTilePx)));
-        tiles.resize(static_cast<std::size_t>(tilesX) * static_cast<std::size_t>(tilesY));
-    }
-
-    static void setLook(cairo_t* c, const Look& look) {
-        cairo_set_operator(c, look.clearing ? CAIRO_OPERATOR_CLEAR : CAIRO_OPERATOR_OVER);
-        cairo_set_source_rgba(c, look.color.r, look.color.g, look.color.b, look.color.a);
-    }
-    // Fills the path on `cr` in the gathered fill look.
-    void paintFill() {
-        setLook(cr, pendingFill);
-        cairo_set_fill_rule(cr, CAIRO_FILL_RULE_WINDING);
-        cairo_fill(cr);
-    }
-    void flushTile(Tile& tile) {
-        if (tile.data.empty()) return;
-        cairo_new_path(cr);
-        cairo_path_t path{CAIRO_STATUS_SUCCESS, tile.data.data(), static_cast<int>(tile.data.size())};
-        cairo_append_path(cr, &path);
-        paintFill();
-        tile.data.clear();
-        tile.count = 0;
-    }
     void flush(Op op) {
+        Pending& p = op == Op::fill ? pendingFill : pendingStroke;
+        if (!p.active) return;
+        cairo_t* c = op == Op::fill ? cr : crStroke;
+        cairo_set_operator(c, p.clearing ? CAIRO_OPERATOR_CLEAR : CAIRO_OPERATOR_OVER);
+        cairo_set_source_rgba(c, p.color.r, p.color.g, p.color.b, p.color.a);
         if (op == Op::fill) {
-            if (!pendingFill.active) return;
-            for (std::size_t i : dirtyTiles) {
-                flushTile(tiles[i]);
-                tiles[i].listed = false;
-            }
-            dirtyTiles.clear();
-            pendingFill.active = false;
-            return;
+            cairo_set_fill_rule(c, CAIRO_FILL_RULE_WINDING);
+            cairo_fill(c);
+        } else {
+            cairo_set_line_width(c, p.width);
+            cairo_set_line_cap(c, CAIRO_LINE_CAP_ROUND);
+            cairo_set_line_join(c, CAIRO_LINE_JOIN_ROUND);
+            cairo_stroke(c);
         }
-        if (!pendingStroke.active) return;
-        setLook(crStroke, pendingStroke);
-        cairo_set_line_width(crStroke, pendingStroke.width);
-        cairo_set_line_cap(crStroke, CAIRO_LINE_CAP_ROUND);
-        cairo_set_line_join(crStroke, CAIRO_LINE_JOIN_ROUND);
-        cairo_stroke(crStroke);
-        pendingStroke.active = false;
+        p.active = false;
     }
     void flush() {
         flush(Op::fill);
         flush(Op::stroke);
     }
 
-    // Prepares for one more primitive painted by `op`: whatever was gathered in another look is
-    // painted first. Returns whether the primitive may wait to be painted with others.
-    bool begin(Op op, const RGBAColor& color, double width, bool batchable) {
+    // Prepares the path of `op` for one more primitive. Opaque or clearing primitives of one
+    // colour paint their union whatever their order, so fills and strokes of that colour gather
+    // in two paths until something else comes; anything translucent is painted at once, in order.
+    cairo_t* begin(Op op, const RGBAColor& color, double width, bool batchable) {
         const bool unionSafe = batchable && (color.a >= 1.0 || clearing);
-        Look& mine = op == Op::fill ? pendingFill : pendingStroke;
-        Look& other = op == Op::fill ? pendingStroke : pendingFill;
+        Pending& mine = op == Op::fill ? pendingFill : pendingStroke;
+        Pending& other = op == Op::fill ? pendingStroke : pendingFill;
         const bool sameLook = mine.active && mine.color == color && mine.clearing == clearing &&
-                              (op == Op::fill || (mine.width == width && mine.count < kStrokeBatchLimit));
+                              (op == Op::fill || mine.width == width) && mine.count < kBatchLimit;
         if (!(unionSafe && sameLook)) flush(op);
-        if (other.active && !(unionSafe && other.color == color && other.clearing == clearing))
-            flush(op == Op::fill ? Op::stroke : Op::fill);
+        if (other.active && !(unionSafe && other.color == color && other.clearing == clearing)) flush(op == Op::fill ? Op::stroke : Op::fill);
+        cairo_t* c = op == Op::fill ? cr : crStroke;
         if (!mine.active) {
-            if (op == Op::stroke) cairo_new_path(crStroke);
-            mine = Look{true, color, width, clearing, 0};
+            cairo_new_path(c);
+            mine = Pending{true, color, width, clearing, 0};
         }
         ++mine.count;
-        return unionSafe;
+        return c;
     }
-    // Paints the path just built on `cr` at once: a polygon contour's winding may oppose its neighbours'.
-    void fillAlone() {
-        paintFill();
-        pendingFill.active = false;
-    }
+    // Painted at once: a polygon contour's winding may oppose its neighbours'.
+    void endAlone(Op op) { flush(op); }
 
-    // The tile gathering a shape that starts near device point (x, y).
-    Tile& tileAt(double x, double y) {
-        const int tx = std::clamp(static_cast<int>(x / kTilePx), 0, tilesX - 1);
-        const int ty = std::clamp(static_cast<int>(y / kTilePx), 0, tilesY - 1);
-        const std::size_t i = static_cast<std::size_t>(ty) * static_cast<std::size_t>(tilesX) + static_cast<std::size_t>(tx);
-        Tile& tile = tiles[i];
-        if (!tile.listed) {
-            tile.listed = true;
-            dirtyTiles.push_back(i);
-        }
-        return tile;
-    }
-    static void put(Tile& t, cairo_path_data_type_t type, double x, double y) {
-        cairo_path_data_t head;
-        head.header.type = type;
-        head.header.length = 2;
-        cairo_path_data_t point;
-        point.point.x = x;
-        point.point.y = y;
-        t.data.push_back(head);
-        t.data.push_back(point);
-    }
-    static void close(Tile& t) {
-        cairo_path_data_t head;
-        head.header.type = CAIRO_PATH_CLOSE_PATH;
-        head.header.length = 1;
-        t.data.push_back(head);
-    }
-    // One shape has been added to `t`: paint now if it must not wait, or if the tile is full.
-    void shapeDone(Tile& t, bool unionSafe) {
-        ++t.count;
-        if (!unionSafe) flush(Op::fill);
-        else if (t.count >= kTileBatchLimit) flushTile(t);
-    }
-
-    double tableRadius = -1;
-    int tableSides = 0;
-    std::vector<double> unitCos, unitSin;  // the unit circle at k·2π/tableSides, k = 0 … tableSides
-
-    // Sides for a circle of radius r (an even count, so half circles end on a vertex), or 0 when
-    // it is too large for a polygon to stay cheap.
-    int sidesFor(double r) {
-        if (r == tableRadius) return tableSides;
-        int sides = 4;
-        if (r > kTolerance) {
-            const double n = M_PI / std::acos(1.0 - kTolerance / r);
-            if (!(n <= kMaxPolygonSides)) return 0;
-            sides = std::max(4, static_cast<int>(std::ceil(n)));
-        }
-        sides += sides % 2;
-        tableRadius = r;
-        if (sides != tableSides) {
-            tableSides = sides;
-            unitCos.resize(static_cast<std::size_t>(sides) + 1);
-            unitSin.resize(static_cast<std::size_t>(sides) + 1);
-            for (int k = 0; k <= sides; ++k) {
-                unitCos[static_cast<std::size_t>(k)] = std::cos(2 * M_PI * k / sides);
-                unitSin[static_cast<std::size_t>(k)] = std::sin(2 * M_PI * k / sides);
-            }
-        }
-        return sides;
-    }
-
-    // Adds, in device space, the outline of a disc (a == b) or of a round-capped segment a-b of
-    // radius r that `sidesFor` accepted, turning the same way as cairo_arc and cairo_rectangle so
-    // that a batch fills as a union.
-    void roundSegment(Tile& t, double ax, double ay, double bx, double by, double r) {
-        const double dx = bx - ax, dy = by - ay, len = std::hypot(dx, dy);
-        // Unit normal of the segment; any direction serves a disc.
-        const double nx = len > 0 ? -dy / len : 0.0, ny = len > 0 ? dx / len : 1.0;
-        const int half = tableSides / 2;
-        // Around b from −n through the segment direction to +n, then around a from +n back to −n.
-        for (int k = 0; k <= tableSides; ++k) {
-            const double cs = unitCos[static_cast<std::size_t>(k)], sn = unitSin[static_cast<std::size_t>(k)];
-            const double vx = -nx * cs + ny * sn, vy = -nx * sn - ny * cs;
-            const double cx = k <= half ? bx : ax, cy = k <= half ? by : ay;
-            put(t, k == 0 ? CAIRO_PATH_MOVE_TO : CAIRO_PATH_LINE_TO, cx + r * vx, cy + r * vy);
-            if (k == half) put(t, CAIRO_PATH_LINE_TO, ax + r * vx, ay + r * vy);
-        }
-        close(t);
-    }
-
+    // Whether a board-space box, once mapped, can touch the image at all.
     bool visible(const BBox& b) const {
         if (!b.isValid()) return true;  // let empty geometry through; it draws nothing
         const double xs[2] = {m.X(b.minX), m.X(b.maxX)};
@@ -259,44 +130,27 @@ struct Painter {
     double lineWidth(double widthMM) const { return std::max(widthMM * m.s, 1.0); }
 
     void line(const Vec2& a, const Vec2& b, const RGBAColor& color, double widthMM) {
-        const double width = lineWidth(widthMM);
-        const double ax = m.X(a.x), ay = m.Y(a.y), bx = m.X(b.x), by = m.Y(b.y);
-        if (sidesFor(width / 2) != 0) {
-            // A round-capped line is the fill of its outline; filled, it joins the batch of flashes.
-            const bool wait = begin(Op::fill, color, 0, true);
-            Tile& t = tileAt((ax + bx) / 2, (ay + by) / 2);
-            roundSegment(t, ax, ay, bx, by, width / 2);
-            return shapeDone(t, wait);
-        }
-        begin(Op::stroke, color, width, true);
-        cairo_move_to(crStroke, ax, ay);
-        cairo_line_to(crStroke, bx, by);
+        cairo_t* c = begin(Op::stroke, color, lineWidth(widthMM), true);
+        cairo_move_to(c, m.X(a.x), m.Y(a.y));
+        cairo_line_to(c, m.X(b.x), m.Y(b.y));
     }
 
     void circle(const Vec2& c, double diameter) {
         if (!std::isfinite(diameter)) return;
+        begin(Op::fill, fill, 0, true);
         const double x = m.X(c.x), y = m.Y(c.y), r = std::abs(diameter) * 0.5 * m.s;
-        if (sidesFor(r) != 0) {
-            const bool wait = begin(Op::fill, fill, 0, true);
-            Tile& t = tileAt(x, y);
-            roundSegment(t, x, y, x, y, r);
-            return shapeDone(t, wait);
-        }
-        begin(Op::fill, fill, 0, false);
-        cairo_new_path(cr);
+        cairo_new_sub_path(cr);
         cairo_arc(cr, x, y, r, 0, 2 * M_PI);
         cairo_close_path(cr);
-        fillAlone();
     }
 
     void polygonFill(const std::vector<Vec2>& pts, const Vec2& offset) {
         if (pts.size() < 3) return;
         begin(Op::fill, fill, 0, false);
-        cairo_new_path(cr);
         cairo_move_to(cr, m.X(pts[0].x + offset.x), m.Y(pts[0].y + offset.y));
         for (std::size_t i = 1; i < pts.size(); ++i) cairo_line_to(cr, m.X(pts[i].x + offset.x), m.Y(pts[i].y + offset.y));
         cairo_close_path(cr);
-        fillAlone();
+        endAlone(Op::fill);
     }
 
     void draw(const PCBObject& obj, const GeometryEngine& engine, std::vector<Vec2>& scratch) {
@@ -307,11 +161,11 @@ struct Painter {
             line(s->start, s->end, stroke, w);
         } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!std::isfinite(w)) return;
-            begin(Op::stroke, stroke, lineWidth(w), true);
-            cairo_move_to(crStroke, m.X(a->start.x), m.Y(a->start.y));
+            cairo_t* c = begin(Op::stroke, stroke, lineWidth(w), true);
+            cairo_move_to(c, m.X(a->start.x), m.Y(a->start.y));
             scratch.clear();
             engine.sampleArc(a->start, a->end, a->center, a->clockwise, scratch);
-            for (const auto& p : scratch) cairo_line_to(crStroke, m.X(p.x), m.Y(p.y));
+            for (const auto& p : scratch) cairo_line_to(c, m.X(p.x), m.Y(p.y));
         } else if (const auto* f = obj.kind.as<PCBObjectKind::Flash>()) {
             flash(f->at, obj.apertureShape);
         } else if (const auto* r = obj.kind.as<PCBObjectKind::Region>()) {
@@ -333,40 +187,22 @@ struct Painter {
             if (!std::isfinite(r->width) || !std::isfinite(r->height)) return;
             const double x0 = m.X(at.x - r->width / 2), x1 = m.X(at.x + r->width / 2);
             const double y0 = m.Y(at.y - r->height / 2), y1 = m.Y(at.y + r->height / 2);
-            const double lx = std::min(x0, x1), hx = std::max(x0, x1), ly = std::min(y0, y1), hy = std::max(y0, y1);
-            // Clockwise on screen, as cairo_rectangle draws it.
-            const bool wait = begin(Op::fill, fill, 0, true);
-            Tile& t = tileAt(lx, ly);
-            put(t, CAIRO_PATH_MOVE_TO, lx, ly);
-            put(t, CAIRO_PATH_LINE_TO, hx, ly);
-            put(t, CAIRO_PATH_LINE_TO, hx, hy);
-            put(t, CAIRO_PATH_LINE_TO, lx, hy);
-            close(t);
-            return shapeDone(t, wait);
+            begin(Op::fill, fill, 0, true);
+            cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0), std::abs(y1 - y0));
+            return;
         }
         if (const auto* o = shape->as<ApertureShape::Obround>()) {
             const double rw = std::abs(o->width) * 0.5 * m.s, rh = std::abs(o->height) * 0.5 * m.s;
             if (!std::isfinite(rw) || !std::isfinite(rh) || rw <= 0 || rh <= 0) return;
-            const double x = m.X(at.x), y = m.Y(at.y);
-            if (sidesFor(std::max(rw, rh)) != 0) {
-                // The inscribed ellipse, turning the same way as cairo_arc.
-                const bool wait = begin(Op::fill, fill, 0, true);
-                Tile& t = tileAt(x, y);
-                for (int k = 0; k < tableSides; ++k)
-                    put(t, k == 0 ? CAIRO_PATH_MOVE_TO : CAIRO_PATH_LINE_TO, x + rw * unitCos[static_cast<std::size_t>(k)],
-                        y + rh * unitSin[static_cast<std::size_t>(k)]);
-                close(t);
-                return shapeDone(t, wait);
-            }
-            begin(Op::fill, fill, 0, false);
-            cairo_new_path(cr);
+            begin(Op::fill, fill, 0, true);
             cairo_save(cr);
-            cairo_translate(cr, x, y);
+            cairo_new_sub_path(cr);
+            cairo_translate(cr, m.X(at.x), m.Y(at.y));
             cairo_scale(cr, rw, rh);
             cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
             cairo_close_path(cr);
             cairo_restore(cr);
-            return fillAlone();
+            return;
         }
         if (const auto* p = shape->as<ApertureShape::Polygon>()) return circle(at, p->diameter);
         if (const auto* mac = shape->as<ApertureShape::Macro>()) {
@@ -389,7 +225,7 @@ cairo_surface_t* renderFile(const PackageFile& file, const Mapper& mapper, int i
     cairo_t* cr = cairo_create(surface);
     cairo_t* crStroke = cairo_create(surface);
     const RGBAColor color = CGRenderer::defaultColor(file.layerType);
-    Painter painter(cr, crStroke, mapper, color);
+    Painter painter{cr, crStroke, mapper, color, color};
     const GeometryEngine engine;
     std::vector<Vec2> scratch;
     auto drawOne = [&](const PCBObject& obj) {
