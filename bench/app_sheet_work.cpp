@@ -19,8 +19,9 @@
 #include "import/FileIO.hpp"
 #include "import/VellZipWriter.hpp"
 #include "sheets/CompareSheet.hpp"
+#include "canvas/ScreenshotController.hpp"
 #include "sheets/ReportSheet.hpp"
-#include "sheets/SheetServices.hpp"
+#include "app/UIServices.hpp"
 
 using namespace corvane;
 namespace fs = std::filesystem;
@@ -124,10 +125,19 @@ BENCHMARK(BM_CompareImportGap)->Iterations(1)->Unit(benchmark::kMillisecond)->Us
 void BM_ReportExportGap(benchmark::State& state) {
     Fixture& f = fixture();
     QTemporaryDir out;
-    SheetServices::shared().chooseReportFile = [&](QWidget*, const QString& name) {
-        return std::optional<fs::path>(fs::path(out.path().toStdString()) / name.toStdString());
+    // Saves into a scratch folder and opens nothing.
+    struct Quiet : UIServices {
+        fs::path folder;
+        std::optional<fs::path> chooseReportPath(QWidget*, const QString& name) override {
+            return folder / name.toStdString();
+        }
+        void openFile(const fs::path&) override {}
     };
-    SheetServices::shared().openFile = [](const fs::path&) {};
+    auto quiet = std::make_unique<Quiet>();
+    quiet->folder = out.path().toStdString();
+    UIServices::install(std::move(quiet));
+    // A window-sized canvas, so the report carries the board picture.
+    f.model.canvasSizeChanged(QSizeF(1280, 820));
     for (auto _ : state) {
         auto* sheet = new ReportSheet(&f.model);
         sheet->show();
@@ -140,8 +150,10 @@ void BM_ReportExportGap(benchmark::State& state) {
         probe.stop();
         state.counters["maxGapMs"] = double(probe.maxGap);
         state.counters["comparing"] = f.model.compareDiff() ? 1 : 0;
+        state.counters["picture"] = ScreenshotController::makeImage(f.model, 2.0) ? 1 : 0;
         sheet->close();
     }
+    UIServices::install(nullptr);
 }
 BENCHMARK(BM_ReportExportGap)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 

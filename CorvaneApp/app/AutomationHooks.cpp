@@ -241,7 +241,8 @@ void AutomationHooks::startCompare(const std::string& pathA, const std::string& 
 void AutomationHooks::scheduleCapture(Capture capture, const std::string& path, int delayMs) {
     capture_ = capture;
     capturePath_ = path;
-    QTimer::singleShot(delayMs, this, [this] {
+    // A precise timer: Qt lets coarse timers of seconds fire up to 5% early.
+    QTimer::singleShot(delayMs, Qt::PreciseTimer, this, [this] {
         due_ = true;
         if (!busy()) fire();
         else deadline_.start(maxWaitPastDelayMs);  // work still running: wait for it, but not forever

@@ -32,6 +32,7 @@ QLabel* wrapped(const QString& text, const QFont& font, const QColor& color, con
 InspectorPanel::InspectorPanel(AppModel* model, QWidget* parent) : QScrollArea(parent), model_(model) {
     setObjectName("inspector");
     setWidgetResizable(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget(this);
     auto* box = new QVBoxLayout(content);

@@ -103,6 +103,10 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     label->setFont(font);
     label->setTextFormat(Qt::PlainText);
     if (color.isValid()) setTextColor(label, color);
+    // The side columns are narrow: a long file name is cut at the column's edge (its whole text stays
+    // in the tooltip) instead of widening the column past the window.
+    label->setMinimumWidth(1);
+    label->setToolTip(text);
     return label;
 }
 

@@ -168,6 +168,7 @@ void CompareRowView::setRow(const CompareRow& row) {
 SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent), model_(model) {
     setObjectName("sidebar");
     setWidgetResizable(true);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFrameShape(QFrame::NoFrame);
     auto* content = new QWidget(this);
     auto* box = new QVBoxLayout(content);

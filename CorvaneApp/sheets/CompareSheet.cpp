@@ -72,14 +72,13 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     stack->addLayout(form);
     connect(pickerA_, &QComboBox::activated, this, [this](int index) {
         const QVariant data = pickerA_->itemData(index, pathRole);
-        baseURL_ = data.isValid() ? std::optional<fs::path>(data.toString().toStdString()) : std::nullopt;
-        syncState();
+        setBaseURL(data.isValid() ? std::optional<fs::path>(data.toString().toStdString()) : std::nullopt);
     });
     connect(pickerB_, &QComboBox::activated, this, [this](int index) {
         const QVariant data = pickerB_->itemData(index, pathRole);
         // The open board's entry names no file: with a board open, B is that board whatever is picked.
-        revisedURL_ = data.isValid() ? std::optional<fs::path>(data.toString().toStdString()) : std::nullopt;
-        syncState();
+        revisedIsCurrent_ = pickerB_->itemData(index, currentRole).toBool();
+        setRevisedURL(data.isValid() ? std::optional<fs::path>(data.toString().toStdString()) : std::nullopt);
     });
 
     if (model_ && model_->package()) {
@@ -178,7 +177,7 @@ void CompareSheet::fillPickers() {
     fillPicker(pickerA_, zips, QString());
     fillPicker(pickerB_, zips, open ? qs("Current \u2014 " + model_->package()->name) : QString());
     selectPath(pickerA_, baseURL_, false);
-    selectPath(pickerB_, revisedURL_, false);
+    selectPath(pickerB_, revisedURL_, revisedIsCurrent_ && open);
 }
 
 void CompareSheet::setBaseURL(std::optional<fs::path> url) {
@@ -188,6 +187,7 @@ void CompareSheet::setBaseURL(std::optional<fs::path> url) {
 }
 
 void CompareSheet::setRevisedURL(std::optional<fs::path> url) {
+    if (url) revisedIsCurrent_ = false;
     revisedURL_ = std::move(url);
     fillPickers();
     syncState();

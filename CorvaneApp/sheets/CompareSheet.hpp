@@ -43,12 +43,15 @@ private:
     void syncState();
     void finish(AppModel::PackagePtr base, AppModel::PackagePtr revised, std::string baseName,
                 std::optional<std::filesystem::path> revisedSource, std::string failure, int runId);
+    // The offered archives are read again when the sheet opens and after each choice.
     static void fillPicker(QComboBox* combo, const std::vector<std::filesystem::path>& zips, const QString& current);
     static void selectPath(QComboBox* combo, const std::optional<std::filesystem::path>& url, bool current);
 
     QPointer<AppModel> model_;
     std::optional<std::filesystem::path> baseURL_;
     std::optional<std::filesystem::path> revisedURL_;
+    // Picker B shows the open board's entry (which names no file).
+    bool revisedIsCurrent_ = false;
     bool busy_ = false;
     // Bumped by Cancel and by closing, so a run that ends afterwards is dropped.
     int runId_ = 0;

@@ -57,7 +57,8 @@ PresetSheet::PresetSheet(AppModel* model, QWidget* parent)
         const std::string name = ss(item->text(0));
         QMenu menu(this);
         QAction* remove = menu.addAction("Delete");
-        if (menu.exec(list_->viewport()->mapToGlobal(at)) == remove) deletePresets(name);
+        connect(remove, &QAction::triggered, this, [this, name] { deletePresets(name); });
+        menu.exec(list_->viewport()->mapToGlobal(at));
     });
     main->addWidget(list_);
 

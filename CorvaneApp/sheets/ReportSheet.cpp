@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSettings>
 #include <QThreadPool>
 #include <QVBoxLayout>
 
@@ -86,6 +87,32 @@ RasterImage ReportSheet::rasterImage(const QImage& image) {
     return out;
 }
 
+namespace {
+
+// A private copy of what the board picture shows. Painting a large board takes a second or more, so it is
+// painted in the worker from this copy while the user goes on changing the real model. The copy shares the
+// real model's settings file and writes nothing it does not already hold.
+std::shared_ptr<AppModel> pictureScene(AppModel& model) {
+    auto scene = std::make_shared<AppModel>(std::make_unique<QSettings>(model.settings().fileName(), model.settings().format()));
+    scene->setUnits(model.units());
+    scene->setHasFitted(true);  // keeps the camera below, which a first canvas size would replace
+    scene->setPackage(model.package());
+    scene->setLayerStates(model.layerStates());
+    for (const auto& id : model.soloSet()) scene->toggleSolo(id);
+    scene->setShowGrid(model.showGrid());
+    scene->setShowOrigin(model.showOrigin());
+    scene->setShowCrosshair(model.showCrosshair());
+    scene->setMeasurements(model.measurements());
+    scene->setAnnotations(model.annotations());
+    scene->setSelection(model.selection());
+    scene->setCompareHighlight(model.compareHighlight());
+    scene->canvasSizeChanged(model.canvasSize());
+    scene->setCamera(model.camera());
+    return scene;
+}
+
+} // namespace
+
 void ReportSheet::exportPDF() {
     if (busy_ || !model_ || !model_->package()) return;
     busy_ = true;
@@ -97,10 +124,8 @@ void ReportSheet::exportPDF() {
         syncState();
         return;
     }
-    std::optional<RasterImage> picture;
-    if (includeScreenshot_->isChecked()) {
-        if (const auto image = ScreenshotController::makeImage(*model_, 2.0)) picture = rasterImage(*image);
-    }
+    std::shared_ptr<AppModel> scene;
+    if (includeScreenshot_->isChecked()) scene = pictureScene(*model_);
 
     // Everything the report needs, taken now: later changes of the model do not reach this report.
     const AppModel::PackagePtr P = model_->package();
@@ -118,9 +143,13 @@ void ReportSheet::exportPDF() {
 
     QPointer<ReportSheet> guard(this);
     const std::filesystem::path target = *url;
-    QThreadPool::globalInstance()->start([=] {
+    QThreadPool::globalInstance()->start([=]() mutable {
         std::string failure;
         try {
+            // Only read here; the scene goes back to the GUI thread to be destroyed there.
+            std::optional<RasterImage> picture;
+            if (scene)
+                if (const auto image = ScreenshotController::makeImage(*scene, 2.0)) picture = rasterImage(*image);
             ReportInput input;
             input.projectName = P->name;
             input.nameA = nameA;
@@ -153,7 +182,9 @@ void ReportSheet::exportPDF() {
         }
         QMetaObject::invokeMethod(
             qApp,
-            [guard, target, failure] {
+            // The worker keeps no reference to the scene, so its last owner is this call on the GUI thread.
+            [guard, target, failure, scene = std::move(scene)]() mutable {
+                scene.reset();
                 // The file was asked for and written: it opens even when the sheet has been closed meanwhile.
                 if (failure.empty()) UIServices::current().openFile(target);
                 if (!guard) return;

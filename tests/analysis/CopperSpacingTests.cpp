@@ -120,7 +120,7 @@ TEST(CopperSpacing, ThresholdToleranceIsOneMicrometre) {
     EXPECT_TRUE(discs(1.15 - 0.5e-6).issues.empty());
     ASSERT_EQ(discs(1.15 - 2e-6).issues.size(), 1u);
     EXPECT_EQ(discs(1.15 - 2e-6).issues[0].message, "Copper spacing 0.150 mm is below the preset minimum 0.150 mm.");
-    // The Part's own example: 1 mm discs 1.05 mm apart with a 0.1 mm limit.
+    // 1 mm discs 1.05 mm apart with a 0.1 mm limit: the gap is 0.05 mm.
     auto r = spacing::checkCopperSpacing(
         package({copperFile("t", {pad({0, 0}, ApertureShape::circle(1.0), "A"), pad({1.05, 0}, ApertureShape::circle(1.0), "B")})}),
         0.1, later());

@@ -65,6 +65,15 @@ TEST(CompareSheet, OffersTwelveDownloadsByNameAndTheOpenBoard) {
     ASSERT_EQ(b.size(), 14u);
     EXPECT_EQ(b[1], "Current \u2014 Open");
     EXPECT_EQ(text(child<QLabel>(&withBoard, "compare.currentLine")), "Current: Open (3 files)");
+    auto* pickerB = child<QComboBox>(&withBoard, "compare.pickerB");
+    pickerB->setCurrentIndex(1);
+    Q_EMIT pickerB->activated(1);
+    EXPECT_EQ(pickerB->currentText().toStdString(), "Current \u2014 Open");
+    EXPECT_FALSE(withBoard.revisedURL());
+    // A choice reads the offer again: an archive that arrived meanwhile is listed.
+    writeZip(folders.downloads / "AAA.zip", {2});
+    Q_EMIT pickerB->activated(1);
+    EXPECT_EQ(comboTexts(child<QComboBox>(&withBoard, "compare.pickerA"))[1], "AAA.zip");
 }
 
 TEST(CompareSheet, MissingRevisionsAndUnreadableArchivesShowInTheErrorLine) {

@@ -126,7 +126,7 @@ TEST(OverlayGrid, NoGridForUnusableScalesOrAFarBoard) {
     far.pxPerMM = 1e-20;
     const auto start = std::chrono::steady_clock::now();
     const QImage image = paintGrid(far);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_TRUE(inkBounds(image).isEmpty());
 }
 
@@ -351,6 +351,6 @@ TEST(OverlayPainter, FarAwayShapesFinishAndStayOffTarget) {
     camera.pxPerMM = 4000;
     const auto start = std::chrono::steady_clock::now();
     const QImage image = paintOverlay(m.model, camera, false);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_TRUE(isBlack(image.pixelColor(5, 5))) << "every edge is far off the target";
 }

@@ -266,7 +266,7 @@ TEST(LayerPainting, FarAwayAndBrokenObjectsAreSkipped) {
                                    track({0, std::nan("")}, {1, 1}, 0.1), pad({0, 0}, ApertureShape::circle(INFINITY))};
     const auto start = std::chrono::steady_clock::now();
     const QImage img = paintObjects(objects, cam);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_TRUE(near(pixelAtBoard(img, cam, {0.001, 0}), Qt::red)) << "the long track, cut to the target";
     EXPECT_TRUE(near(img.pixelColor(5, 5), Qt::black));
 }

@@ -2,10 +2,12 @@
 
 #include <QApplication>
 #include <QLineEdit>
+#include <QLocale>
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
 
@@ -208,6 +210,45 @@ TEST(PresetSheet, NumberFieldsTakeAnyFiniteNumberAndEnterDoesNotClose) {
     QTest::keyClick(name, Qt::Key_Return);
     EXPECT_TRUE(sheet.isVisible());
     EXPECT_EQ(sheet.result(), 0);
+}
+
+TEST(PresetSheet, RowContextMenuDeletes) {
+    PanelFixture f;
+    f.model->setPresets({{"A", 0.1, 0.1, 0.2, 0.15}, {"B", 0.2, 0.2, 0.3, 0.1}});
+    PresetSheet sheet(f.model.get());
+    sheet.show();
+    QApplication::processEvents();
+    auto* list = child<QTreeWidget>(&sheet, "presets.list");
+    const QPoint at = list->visualItemRect(list->topLevelItem(1)).center();
+    QTimer::singleShot(50, [] {
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        ASSERT_TRUE(menu);
+        ASSERT_EQ(menu->actions().size(), 1);
+        EXPECT_EQ(menu->actions()[0]->text(), "Delete");
+        menu->actions()[0]->trigger();
+        menu->close();
+    });
+    Q_EMIT list->customContextMenuRequested(at);
+    EXPECT_EQ(presetNames(*f.model), (std::vector<std::string>{"A"}));
+}
+
+TEST(PresetSheet, NumberFieldsFollowTheUserLocale) {
+    PanelFixture f;
+    const QLocale saved;
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    {
+        PresetSheet sheet(f.model.get());
+        auto* trace = child<QLineEdit>(&sheet, "presets.minTrace");
+        EXPECT_EQ(trace->text(), "0,1");
+        trace->selectAll();
+        QTest::keyClicks(trace, "0,25");
+        EXPECT_DOUBLE_EQ(sheet.draft().minTraceMM, 0.25);
+        sheet.savePreset();
+        // The list shows fixed decimals with a point whatever the locale.
+        EXPECT_EQ(child<QTreeWidget>(&sheet, "presets.list")->findItems("My Factory", Qt::MatchExactly).front()->text(1),
+                  "0.25/0.10/0.20");
+    }
+    QLocale::setDefault(saved);
 }
 
 TEST(Sheets, PresenterOpensFreshSheetsAndPresetsOverChecks) {
