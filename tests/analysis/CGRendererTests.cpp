@@ -189,6 +189,16 @@ RasterImage renderLayer(LayerType type, std::vector<PCBObject> objects) {
 bool isTop(const RasterImage& img, double x, double y) { return near(img.rgba(kPx.x(x), kPx.y(y)), 242, 158, 46); }
 bool isBackground(const RasterImage& img, double x, double y) { return near(img.rgba(kPx.x(x), kPx.y(y)), 20, 23, 28); }
 
+// A board point and whether top copper or the background must show there.
+struct Probe {
+    double x, y;
+    bool copper;
+};
+void expectProbes(const RasterImage& img, std::initializer_list<Probe> probes) {
+    for (const Probe& p : probes)
+        EXPECT_TRUE(p.copper ? isTop(img, p.x, p.y) : isBackground(img, p.x, p.y)) << p.x << "," << p.y;
+}
+
 } // namespace
 
 TEST(CGRendererPrimitives, OverlappingShapesOfOneColourUniteWithoutHoles) {
@@ -196,9 +206,8 @@ TEST(CGRendererPrimitives, OverlappingShapesOfOneColourUniteWithoutHoles) {
     const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
                                  {pad({3, 2.5}, ApertureShape::rectangle(2, 1)), pad({3.8, 2.5}, ApertureShape::circle(1)),
                                   track({2, 2.5}, {4.5, 2.5}, 0.3), pad({3.5, 2.5}, ApertureShape::obround(1, 2))});
-    for (Vec2 p : {Vec2{3.8, 2.5}, Vec2{3.5, 2.5}, Vec2{3.9, 2.9}, Vec2{3.5, 3.2}, Vec2{4.4, 2.5}, Vec2{2.5, 2.8}})
-        EXPECT_TRUE(isTop(img, p.x, p.y)) << p.x << "," << p.y;
-    EXPECT_TRUE(isBackground(img, 4.0, 3.4));
+    expectProbes(img, {{3.8, 2.5, true}, {3.5, 2.5, true}, {3.9, 2.9, true}, {3.5, 3.2, true}, {4.4, 2.5, true},
+                       {2.5, 2.8, true}, {4.0, 3.4, false}});
 }
 
 TEST(CGRendererPrimitives, RoundShapesKeepTheirSize) {
@@ -207,20 +216,12 @@ TEST(CGRendererPrimitives, RoundShapesKeepTheirSize) {
                                   pad({5, 1}, ApertureShape::obround(2, 1)), pad({8, 4}, ApertureShape::circle(0.8))});
     // The long track is whole across the image and ends in half-discs of its width.
     for (double x = 1.0; x <= 9.0; x += 0.05) EXPECT_TRUE(isTop(img, x, 2.5)) << x;
-    EXPECT_TRUE(isTop(img, 9.06, 2.5));
-    EXPECT_TRUE(isBackground(img, 9.15, 2.5));
-    EXPECT_TRUE(isBackground(img, 5, 2.65));
+    expectProbes(img, {{9.06, 2.5, true}, {9.15, 2.5, false}, {5, 2.65, false}});
     // A track of no length is a disc of its width.
-    EXPECT_TRUE(isTop(img, 2.2, 4));
-    EXPECT_TRUE(isTop(img, 2.16, 4.16));
-    EXPECT_TRUE(isBackground(img, 2.3, 4));
-    EXPECT_TRUE(isBackground(img, 2.2, 4.2));
+    expectProbes(img, {{2.2, 4, true}, {2.16, 4.16, true}, {2.3, 4, false}, {2.2, 4.2, false}});
     // The obround pad is the ellipse inscribed in its box: its ends reach out, its corners stay empty.
-    EXPECT_TRUE(isTop(img, 5.9, 1));
-    EXPECT_TRUE(isTop(img, 5, 1.45));
-    EXPECT_TRUE(isBackground(img, 5.9, 1.45));
-    EXPECT_TRUE(isTop(img, 8.37, 4));
-    EXPECT_TRUE(isBackground(img, 8.45, 4));
+    expectProbes(img, {{5.9, 1, true}, {5, 1.45, true}, {5.9, 1.45, false}});
+    expectProbes(img, {{8.37, 4, true}, {8.45, 4, false}});
 }
 
 TEST(CGRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
@@ -255,12 +256,7 @@ TEST(CGRendererPrimitives, ClearShapesCutOnlyWhatCameBefore) {
     const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
                                  {track({2, 2}, {8, 2}, 0.3), track({2, 3}, {8, 3}, 0.3),
                                   pad({5, 2.5}, ApertureShape::circle(2), Polarity::clear), track({5, 1}, {5, 4}, 0.3)});
-    EXPECT_TRUE(isBackground(img, 4.7, 2));
-    EXPECT_TRUE(isBackground(img, 5.3, 3));
-    EXPECT_TRUE(isTop(img, 5, 2));
-    EXPECT_TRUE(isTop(img, 5, 2.5));
-    EXPECT_TRUE(isTop(img, 3, 2));
-    EXPECT_TRUE(isTop(img, 7, 3));
+    expectProbes(img, {{4.7, 2, false}, {5.3, 3, false}, {5, 2, true}, {5, 2.5, true}, {3, 2, true}, {7, 3, true}});
 }
 
 TEST(CGRendererColors, TranslucentShapesDarkenWhereTheyOverlap) {
