@@ -165,3 +165,107 @@ TEST(CGRendererColors, DefaultTable) {
     EXPECT_EQ(CGRenderer::defaultColor(LayerType::solderMask(CopperLayerID::bottom())), (RGBAColor{0.1, 0.65, 0.35, 0.55}));
     EXPECT_EQ(CGRenderer::defaultColor(LayerType::unknown()), (RGBAColor{0.6, 0.6, 0.6, 1.0}));
 }
+
+namespace {
+
+PCBObject track(Vec2 a, Vec2 b, double width, Polarity polarity = Polarity::dark) {
+    return object(PCBObjectKind::stroke(a, b), ApertureShape::circle(width), polarity);
+}
+PCBObject pad(Vec2 at, ApertureShape shape, Polarity polarity = Polarity::dark) {
+    return object(PCBObjectKind::flash(at), std::move(shape), polarity);
+}
+
+// One layer of the given type over the 10 × 5 mm outline, at 1200 × 900.
+RasterImage renderLayer(LayerType type, std::vector<PCBObject> objects) {
+    PCBPackage pkg;
+    pkg.files.push_back(outline());
+    pkg.files.push_back(gerberFile("layer.gbr", std::move(type), std::move(objects)));
+    CGRenderer r;
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    EXPECT_TRUE(img);
+    return img ? *img : RasterImage{};
+}
+
+bool isTop(const RasterImage& img, double x, double y) { return near(img.rgba(kPx.x(x), kPx.y(y)), 242, 158, 46); }
+bool isBackground(const RasterImage& img, double x, double y) { return near(img.rgba(kPx.x(x), kPx.y(y)), 20, 23, 28); }
+
+// A board point and whether top copper or the background must show there.
+struct Probe {
+    double x, y;
+    bool copper;
+};
+void expectProbes(const RasterImage& img, std::initializer_list<Probe> probes) {
+    for (const Probe& p : probes)
+        EXPECT_TRUE(p.copper ? isTop(img, p.x, p.y) : isBackground(img, p.x, p.y)) << p.x << "," << p.y;
+}
+
+} // namespace
+
+TEST(CGRendererPrimitives, OverlappingShapesOfOneColourUniteWithoutHoles) {
+    // A rectangle, a disc, an ellipse and a track over one another: the overlaps must not cancel out.
+    const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
+                                 {pad({3, 2.5}, ApertureShape::rectangle(2, 1)), pad({3.8, 2.5}, ApertureShape::circle(1)),
+                                  track({2, 2.5}, {4.5, 2.5}, 0.3), pad({3.5, 2.5}, ApertureShape::obround(1, 2))});
+    expectProbes(img, {{3.8, 2.5, true}, {3.5, 2.5, true}, {3.9, 2.9, true}, {3.5, 3.2, true}, {4.4, 2.5, true},
+                       {2.5, 2.8, true}, {4.0, 3.4, false}});
+}
+
+TEST(CGRendererPrimitives, RoundShapesKeepTheirSize) {
+    const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
+                                 {track({1, 2.5}, {9, 2.5}, 0.2), track({2, 4}, {2, 4}, 0.5),
+                                  pad({5, 1}, ApertureShape::obround(2, 1)), pad({8, 4}, ApertureShape::circle(0.8))});
+    // The long track is whole across the image and ends in half-discs of its width.
+    for (double x = 1.0; x <= 9.0; x += 0.05) EXPECT_TRUE(isTop(img, x, 2.5)) << x;
+    expectProbes(img, {{9.06, 2.5, true}, {9.15, 2.5, false}, {5, 2.65, false}});
+    // A track of no length is a disc of its width.
+    expectProbes(img, {{2.2, 4, true}, {2.16, 4.16, true}, {2.3, 4, false}, {2.2, 4.2, false}});
+    // The obround pad is the ellipse inscribed in its box: its ends reach out, its corners stay empty.
+    expectProbes(img, {{5.9, 1, true}, {5, 1.45, true}, {5.9, 1.45, false}});
+    expectProbes(img, {{8.37, 4, true}, {8.45, 4, false}});
+}
+
+TEST(CGRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
+    // Far more shapes than are painted at once, both spread over the board and piled on one spot.
+    std::vector<PCBObject> objects;
+    // A fan of tracks around (5, 1.5): every direction is covered by a few of them.
+    for (int i = 0; i < 3000; ++i) {
+        const double a = 2 * M_PI * i / 3000;
+        objects.push_back(track({5, 1.5}, {5 + 0.5 * std::cos(a), 1.5 + 0.5 * std::sin(a)}, 0.05));
+    }
+    for (int ix = 1; ix < 40; ++ix)
+        for (int iy = 1; iy < 20; ++iy) {
+            const Vec2 at{ix * 0.25, iy * 0.25};
+            objects.push_back((ix + iy) % 2 ? pad(at, ApertureShape::circle(0.08)) : pad(at, ApertureShape::rectangle(0.08, 0.08)));
+        }
+    const auto img = renderLayer(LayerType::copper(CopperLayerID::top()), std::move(objects));
+    for (int ix = 1; ix < 40; ++ix)
+        for (int iy = 1; iy < 20; ++iy) {
+            EXPECT_TRUE(isTop(img, ix * 0.25, iy * 0.25)) << ix << "," << iy;
+            const Vec2 between{ix * 0.25 + 0.125, iy * 0.25 + 0.125};
+            if (std::hypot(between.x - 5, between.y - 1.5) > 0.6) {
+                EXPECT_TRUE(isBackground(img, between.x, between.y)) << ix << "," << iy;
+            }
+        }
+    for (int i = 0; i < 16; ++i) {
+        const double a = 2 * M_PI * i / 16;
+        EXPECT_TRUE(isTop(img, 5 + 0.4 * std::cos(a), 1.5 + 0.4 * std::sin(a))) << i;
+    }
+}
+
+TEST(CGRendererPrimitives, ClearShapesCutOnlyWhatCameBefore) {
+    const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
+                                 {track({2, 2}, {8, 2}, 0.3), track({2, 3}, {8, 3}, 0.3),
+                                  pad({5, 2.5}, ApertureShape::circle(2), Polarity::clear), track({5, 1}, {5, 4}, 0.3)});
+    expectProbes(img, {{4.7, 2, false}, {5.3, 3, false}, {5, 2, true}, {5, 2.5, true}, {3, 2, true}, {7, 3, true}});
+}
+
+TEST(CGRendererColors, TranslucentShapesDarkenWhereTheyOverlap) {
+    // Silkscreen is 90 % opaque: once painted it shows a tenth of the background, twice a hundredth.
+    const auto img = renderLayer(LayerType::silkscreen(CopperLayerID::top()),
+                                 {pad({4, 2.5}, ApertureShape::circle(1.5)), pad({5, 2.5}, ApertureShape::circle(1.5)),
+                                  track({3, 1}, {7, 1}, 0.4), track({3, 1}, {7, 1}, 0.4)});
+    EXPECT_TRUE(near(img.rgba(kPx.x(3.6), kPx.y(2.5)), 220, 220, 221));
+    EXPECT_TRUE(near(img.rgba(kPx.x(4.5), kPx.y(2.5)), 240, 240, 240));
+    EXPECT_TRUE(near(img.rgba(kPx.x(5.4), kPx.y(2.5)), 220, 220, 221));
+    EXPECT_TRUE(near(img.rgba(kPx.x(5), kPx.y(1)), 240, 240, 240));
+}
