@@ -318,7 +318,7 @@ void ScreenshotController::paintLayerJobs(QImage& target, const QSizeF& size, co
     const double dpr = target.devicePixelRatio();
     // Each band walks every object but paints only what reaches it; rasterising dominates, so a few bands
     // per core keep the work even where the board is dense in one part of the view.
-    const unsigned threads = std::max(1u, std::min(8u, std::thread::hardware_concurrency()));
+    const unsigned threads = defaultWorkerCount();
     const int bandCount = 3 * static_cast<int>(threads);
     const int rowsPerBand = std::max(32, (target.height() + bandCount - 1) / bandCount);
     std::vector<Band> bands;

@@ -1,8 +1,6 @@
 #include "CGRenderer.hpp"
 
 #include <algorithm>
-#include <atomic>
-#include <thread>
 #include <cairo.h>
 #include <cmath>
 #include <cstring>
@@ -10,6 +8,7 @@
 
 #include "import/PackageImporter.hpp"
 #include "model/GeometryEngine.hpp"
+#include "model/ParallelFor.hpp"
 
 namespace corvane {
 
@@ -289,19 +288,8 @@ std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx 
 
     // Files are drawn side by side on a few threads, then laid over each other in drawing order.
     std::vector<cairo_surface_t*> layers(order.size(), nullptr);
-    const std::size_t threads =
-        std::min<std::size_t>(order.size(), std::max(1u, std::min(8u, std::thread::hardware_concurrency())));
-    std::atomic<std::size_t> next{0};
-    auto work = [&] {
-        for (std::size_t i = next++; i < order.size(); i = next++) layers[i] = renderFile(*order[i], mapper, iw, ih);
-    };
-    if (threads <= 1) {
-        work();
-    } else {
-        std::vector<std::thread> pool;
-        for (std::size_t t = 0; t < threads; ++t) pool.emplace_back(work);
-        for (auto& th : pool) th.join();
-    }
+    parallelFor(
+        order.size(), [&](std::size_t i) { layers[i] = renderFile(*order[i], mapper, iw, ih); }, defaultWorkerCount());
     bool complete = true;
     for (cairo_surface_t* layer : layers) {
         if (!layer) {

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "import/PackageImporter.hpp"
+#include "model/ParallelFor.hpp"
 #include "import/TextDecoding.hpp"
 #include "import/ODBText.hpp"
 
@@ -95,41 +96,6 @@ std::optional<FeatureFile> findFeatures(const JobFiles& files, const std::vector
     const TarEntry* e = files.find(paths, &path);
     if (!e) return std::nullopt;
     return FeatureFile{path, droppingUTF8BOM(odbtext::textOf(e->data))};
-}
-
-// Runs work(0) ... work(count - 1) on a few threads; the first exception is rethrown.
-template <class Work>
-void runInParallel(std::size_t count, Work work) {
-    const std::size_t threads = std::min<std::size_t>(count, std::clamp(std::thread::hardware_concurrency(), 1u, 8u));
-    if (threads <= 1) {
-        for (std::size_t k = 0; k < count; ++k) work(k);
-        return;
-    }
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    std::mutex failureLock;
-    const auto loop = [&] {
-        for (std::size_t k = next++; k < count; k = next++) {
-            try {
-                work(k);
-            } catch (...) {
-                std::lock_guard<std::mutex> hold(failureLock);
-                if (!failure) failure = std::current_exception();
-            }
-        }
-    };
-    std::vector<std::thread> pool;
-    pool.reserve(threads - 1);
-    for (std::size_t t = 1; t < threads; ++t) {
-        try {
-            pool.emplace_back(loop);
-        } catch (const std::system_error&) {
-            break;  // fewer threads; the calling thread still drains the queue
-        }
-    }
-    loop();
-    for (auto& t : pool) t.join();
-    if (failure) std::rethrow_exception(failure);
 }
 
 } // namespace
@@ -455,7 +421,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
         }
         job.warnings = std::move(parser.warnings);
     };
-    runInParallel(jobs.size(), [&](std::size_t k) { readLayer(jobs[k]); });
+    parallelFor(jobs.size(), [&](std::size_t k) { readLayer(jobs[k]); }, defaultWorkerCount());
 
     for (auto& job : jobs) {
         if (job.file) out.push_back(std::move(*job.file));

@@ -6,7 +6,6 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <thread>
 #include <unordered_map>
 
 #include "ExcellonParser.hpp"
@@ -16,6 +15,7 @@
 #include "ODBPPParser.hpp"
 #include "TextDecoding.hpp"
 #include "VellTar.hpp"
+#include "model/ParallelFor.hpp"
 
 namespace corvane {
 
@@ -207,24 +207,11 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
     };
 
     // Entries are independent once read: parse them on a bounded pool, results in entry order.
-    const std::size_t threads =
-        std::min<std::size_t>(accepted.size(), std::max(1u, std::min(8u, std::thread::hardware_concurrency())));
-    if (threads <= 1) {
-        for (std::size_t i = 0; i < accepted.size(); ++i) work(i);
-    } else {
-        std::atomic<std::size_t> next{0};
-        std::vector<std::thread> pool;
-        pool.reserve(threads);
-        for (std::size_t t = 0; t < threads; ++t) {
-            pool.emplace_back([&] {
-                for (std::size_t i = next++; i < accepted.size(); i = next++) {
-                    if (overBudget) return;
-                    work(i);
-                }
-            });
-        }
-        for (auto& th : pool) th.join();
-    }
+    parallelFor(
+        accepted.size(), [&](std::size_t i) {
+            if (!overBudget) work(i);
+        },
+        defaultWorkerCount());
 
     // Walk in entry order so the outcome equals a serial run: the first failing entry decides.
     std::vector<std::string> skipWarnings;

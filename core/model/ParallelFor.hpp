@@ -15,6 +15,7 @@ namespace corvane {
 // included). The first exception thrown by a call is rethrown once every call has ended.
 template <class F>
 void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::hardware_concurrency()) {
+    // hardware_concurrency() may answer 0 when it cannot tell.
     const std::size_t threads = std::min<std::size_t>(n, std::max(1u, maxThreads));
     if (threads <= 1) {
         for (std::size_t i = 0; i < n; ++i) body(i);
@@ -48,5 +49,8 @@ void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::har
     for (auto& t : pool) t.join();
     if (failure) std::rethrow_exception(failure);
 }
+
+// The pool size for the readers and the renderer: the machine's cores, at most eight.
+inline unsigned defaultWorkerCount() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 
 } // namespace corvane
