@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "model/Errors.hpp"
+#include "model/Format.hpp"
 
 namespace corvane {
 
@@ -45,7 +46,5 @@ std::string pathExtension(std::string_view name);
 std::string deletingPathExtension(std::string_view name);
 // Last component of an archive path: "/" is the only separator inside archives.
 std::string_view archiveLastComponent(std::string_view path);
-
-std::string asciiLower(std::string_view text);
 
 } // namespace corvane

@@ -1,5 +1,7 @@
 #include "LayerClassifier.hpp"
 
+#include "model/Format.hpp"
+
 #include <array>
 #include <charconv>
 #include <limits>
@@ -10,13 +12,6 @@ namespace {
 
 // Keywords, extensions and markers are all ASCII, so ASCII case mapping is enough; non-ASCII
 // letters keep their case.
-std::string lowerASCII(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
 std::string upperASCII(std::string_view s) {
     std::string out(s);
     for (char& c : out)
@@ -58,7 +53,7 @@ struct NameParts {
 
 NameParts splitName(std::string_view fileName) {
     NameParts p;
-    p.lower = lowerASCII(fileName);
+    p.lower = asciiLower(fileName);
     const auto dot = p.lower.rfind('.');
     if (dot == std::string::npos || dot == 0) {
         p.stem = p.lower;
@@ -205,7 +200,7 @@ std::optional<LayerType> extensionLayerType(std::string_view token, const HeadFa
 
 // Gerber X2 file function, e.g. "Copper,L2,Inr" or "Soldermask,Bot".
 std::optional<LayerType> fileFunctionLayerType(std::string_view function) {
-    const std::string f = lowerASCII(function);
+    const std::string f = asciiLower(function);
     auto side = [&] { return contains(f, "bot") ? CopperLayerID::bottom() : CopperLayerID::top(); };
     if (f.rfind("copper", 0) == 0) {
         std::vector<std::string_view> fields;
@@ -252,7 +247,7 @@ std::optional<std::int64_t> firstNumbered(std::string_view s, std::string_view w
 
 // KiCad layer names: F.Cu, B_Mask, In3.Cu, Edge.Cuts and friends, however separated.
 std::optional<LayerType> kicadLayerType(std::string_view name) {
-    std::string s = lowerASCII(name);
+    std::string s = asciiLower(name);
     for (char& c : s)
         if (c == '_' || c == '.' || c == ' ') c = '-';
     if (endsWith(s, "f-cu") || s == "fcu") return LayerType::copper(CopperLayerID::top());

@@ -28,10 +28,7 @@ bool containsCaseInsensitive(std::string_view hay, std::string_view needle, std:
     for (std::size_t i = 0; i + needle.size() <= hay.size(); ++i) {
         std::size_t k = 0;
         for (; k < needle.size(); ++k) {
-            char a = hay[i + k], b = needle[k];
-            if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
-            if (b >= 'A' && b <= 'Z') b = static_cast<char>(b - 'A' + 'a');
-            if (a != b) break;
+            if (asciiLowerChar(hay[i + k]) != asciiLowerChar(needle[k])) break;
         }
         if (k == needle.size()) {
             if (at) *at = i;

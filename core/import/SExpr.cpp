@@ -10,6 +10,8 @@
 #include <system_error>
 #include <type_traits>
 
+#include "model/Format.hpp"
+
 #include "TextDecoding.hpp"
 
 namespace corvane {
@@ -19,9 +21,7 @@ namespace {
 bool equalsIgnoringASCIICase(std::string_view a, std::string_view lowerB) {
     if (a.size() != lowerB.size()) return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
-        char c = a[i];
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (c != lowerB[i]) return false;
+        if (asciiLowerChar(a[i]) != lowerB[i]) return false;
     }
     return true;
 }

@@ -29,6 +29,12 @@ std::string hex16(std::uint64_t value) {
     return out;
 }
 
+std::string asciiLower(std::string_view text) {
+    std::string out(text);
+    for (auto& c : out) c = asciiLowerChar(c);
+    return out;
+}
+
 bool parseDouble(std::string_view text, double& out) {
     if (text.empty()) return false;
     const char* b = text.data();

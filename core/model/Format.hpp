@@ -34,6 +34,11 @@ inline void hashCombineValue(std::size_t& seed, double v) { hashCombine(seed, ha
 bool parseDouble(std::string_view text, double& out);
 bool parseInt64(std::string_view text, std::int64_t& out);
 
+// ASCII case mapping. Keywords, extensions and markers in board files are ASCII; other letters keep
+// their case.
+constexpr char asciiLowerChar(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+std::string asciiLower(std::string_view text);
+
 // Replaces invalid UTF-8 sequences with U+FFFD.
 std::string sanitizeUTF8(std::string_view bytes);
 bool isValidUTF8(std::string_view bytes);

@@ -57,10 +57,7 @@ std::vector<PCBObject> PackageFile::objects() const {
 
 bool PackageFile::filePolarityNegative() const {
     if (!gerber || !gerber->filePolarity) return false;
-    std::string lower = *gerber->filePolarity;
-    for (auto& c : lower)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return lower == "negative";
+    return asciiLower(*gerber->filePolarity) == "negative";
 }
 
 BBox PCBPackage::boardBBox() const {
