@@ -9,26 +9,18 @@
 #include "model/Codable.hpp"
 #include "model/Model.hpp"
 #include "model/UUID.hpp"
+#include "model/RawValueEnum.hpp"
 
 namespace corvane {
 
 struct Annotation {
-    class Kind {
+    class Kind : public RawValueCases<Kind, 3> {
     public:
         enum Value : std::uint8_t { arrow, rectangle, text };
         constexpr Kind() = default;
         constexpr Kind(Value v) : v_(v) {}
         constexpr operator Value() const { return v_; }
-        std::string_view rawValue() const {
-            static constexpr std::string_view raws[] = {"arrow", "rectangle", "text"};
-            return raws[v_];
-        }
-        static std::optional<Kind> fromRawValue(std::string_view raw) {
-            for (auto k : allCases())
-                if (k.rawValue() == raw) return k;
-            return std::nullopt;
-        }
-        static constexpr std::array<Kind, 3> allCases() { return {Kind(arrow), Kind(rectangle), Kind(text)}; }
+        static constexpr std::array<std::string_view, 3> raws{"arrow", "rectangle", "text"};
         static constexpr const char* typeName() { return "Kind"; }
 
     private:

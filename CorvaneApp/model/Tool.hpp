@@ -4,32 +4,20 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include "model/RawValueEnum.hpp"
 
 namespace corvane {
 
-class Tool {
+class Tool : public RawValueCases<Tool, 8> {
 public:
     enum Value : std::uint8_t { select, pan, measureDistance, measureX, measureY, annotateArrow, annotateRect, annotateText };
     constexpr Tool() = default;
     constexpr Tool(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-
-    std::string_view rawValue() const {
-        static constexpr std::string_view raws[] = {"Select / Inspect", "Pan", "Measure Distance",
-                                                    "Measure \u0394X", "Measure \u0394Y", "Arrow",
-                                                    "Rectangle", "Text"};
-        return raws[v_];
-    }
     // Only an exact title names a tool.
-    static std::optional<Tool> fromRawValue(std::string_view raw) {
-        for (auto t : allCases())
-            if (t.rawValue() == raw) return t;
-        return std::nullopt;
-    }
-    static constexpr std::array<Tool, 8> allCases() {
-        return {Tool(select), Tool(pan), Tool(measureDistance), Tool(measureX),
-                Tool(measureY), Tool(annotateArrow), Tool(annotateRect), Tool(annotateText)};
-    }
+    static constexpr std::array<std::string_view, 8> raws{"Select / Inspect", "Pan",        "Measure Distance",
+                                                          "Measure \u0394X", "Measure \u0394Y", "Arrow",
+                                                          "Rectangle",        "Text"};
     static constexpr const char* typeName() { return "Tool"; }
 
 private:

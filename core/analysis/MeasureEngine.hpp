@@ -11,30 +11,19 @@
 #include "model/Codable.hpp"
 #include "model/Model.hpp"
 #include "model/UUID.hpp"
+#include "model/RawValueEnum.hpp"
 
 namespace corvane {
 
-class MeasurementKind {
+class MeasurementKind : public RawValueCases<MeasurementKind, 7> {
 public:
     enum Value : std::uint8_t { pointToPoint, xDelta, yDelta, trackWidth, padSize, holeDiameter, boardDimensions };
     constexpr MeasurementKind() = default;
     constexpr MeasurementKind(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-    std::string_view rawValue() const {
-        static constexpr std::string_view raws[] = {"Point \u2192 Point", "X Delta", "Y Delta", "Track Width",
-                                                    "Pad Size", "Hole Diameter", "Board Dimensions"};
-        return raws[v_];
-    }
-    static std::optional<MeasurementKind> fromRawValue(std::string_view raw) {
-        for (auto c : allCases())
-            if (c.rawValue() == raw) return c;
-        return std::nullopt;
-    }
-    static constexpr std::array<MeasurementKind, 7> allCases() {
-        return {MeasurementKind(pointToPoint), MeasurementKind(xDelta), MeasurementKind(yDelta),
-                MeasurementKind(trackWidth), MeasurementKind(padSize), MeasurementKind(holeDiameter),
-                MeasurementKind(boardDimensions)};
-    }
+    static constexpr std::array<std::string_view, 7> raws{"Point \u2192 Point", "X Delta",       "Y Delta",
+                                                          "Track Width",        "Pad Size",      "Hole Diameter",
+                                                          "Board Dimensions"};
     static constexpr const char* typeName() { return "MeasurementKind"; }
 
 private:

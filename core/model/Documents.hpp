@@ -8,27 +8,17 @@
 #include <vector>
 
 #include "Primitives.hpp"
+#include "RawValueEnum.hpp"
 
 namespace corvane {
 
-class SourceFormat {
+class SourceFormat : public RawValueCases<SourceFormat, 4> {
 public:
     enum Value : std::uint8_t { gerberRS274X, gerberX2, excellon, unknown };
     constexpr SourceFormat() = default;
     constexpr SourceFormat(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-    std::string_view rawValue() const {
-        static constexpr std::string_view raws[] = {"RS-274X", "Gerber X2", "Excellon", "Unknown"};
-        return raws[v_];
-    }
-    static std::optional<SourceFormat> fromRawValue(std::string_view raw) {
-        for (auto c : allCases())
-            if (c.rawValue() == raw) return c;
-        return std::nullopt;
-    }
-    static constexpr std::array<SourceFormat, 4> allCases() {
-        return {SourceFormat(gerberRS274X), SourceFormat(gerberX2), SourceFormat(excellon), SourceFormat(unknown)};
-    }
+    static constexpr std::array<std::string_view, 4> raws{"RS-274X", "Gerber X2", "Excellon", "Unknown"};
     static constexpr const char* typeName() { return "SourceFormat"; }
 
 private:
@@ -48,22 +38,13 @@ struct GerberDocument {
     BBox bbox = BBox::empty();
 };
 
-class Plating {
+class Plating : public RawValueCases<Plating, 3> {
 public:
     enum Value : std::uint8_t { pth, npth, unknown };
     constexpr Plating() = default;
     constexpr Plating(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-    std::string_view rawValue() const {
-        static constexpr std::string_view raws[] = {"pth", "npth", "unknown"};
-        return raws[v_];
-    }
-    static std::optional<Plating> fromRawValue(std::string_view raw) {
-        for (auto c : allCases())
-            if (c.rawValue() == raw) return c;
-        return std::nullopt;
-    }
-    static constexpr std::array<Plating, 3> allCases() { return {Plating(pth), Plating(npth), Plating(unknown)}; }
+    static constexpr std::array<std::string_view, 3> raws{"pth", "npth", "unknown"};
     static constexpr const char* typeName() { return "Plating"; }
 
 private:

@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "Format.hpp"
+#include "RawValueEnum.hpp"
 
 namespace corvane {
 
@@ -68,20 +69,13 @@ struct BBox {
     }
 };
 
-class Units {
+class Units : public RawValueCases<Units, 2> {
 public:
     enum Value : std::uint8_t { mm, mil };
     constexpr Units() = default;
     constexpr Units(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-
-    std::string_view rawValue() const { return v_ == mm ? "mm" : "mil"; }
-    static std::optional<Units> fromRawValue(std::string_view raw) {
-        if (raw == "mm") return Units(mm);
-        if (raw == "mil") return Units(mil);
-        return std::nullopt;
-    }
-    static constexpr std::array<Units, 2> allCases() { return {Units(mm), Units(mil)}; }
+    static constexpr std::array<std::string_view, 2> raws{"mm", "mil"};
     static constexpr const char* typeName() { return "Units"; }
 
     static double convert(double value, Units from, Units to) {

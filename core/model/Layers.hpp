@@ -9,6 +9,7 @@
 
 #include "Date.hpp"
 #include "Documents.hpp"
+#include "RawValueEnum.hpp"
 
 namespace corvane {
 
@@ -65,24 +66,13 @@ struct LayerType {
     bool operator==(const LayerType&) const = default;
 };
 
-class DetectionConfidence {
+class DetectionConfidence : public RawValueCases<DetectionConfidence, 4> {
 public:
     enum Value : std::uint8_t { high, medium, low, manual };
     constexpr DetectionConfidence() = default;
     constexpr DetectionConfidence(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-    std::string_view rawValue() const {
-        static constexpr std::string_view raws[] = {"high", "medium", "low", "manual"};
-        return raws[v_];
-    }
-    static std::optional<DetectionConfidence> fromRawValue(std::string_view raw) {
-        for (auto c : allCases())
-            if (c.rawValue() == raw) return c;
-        return std::nullopt;
-    }
-    static constexpr std::array<DetectionConfidence, 4> allCases() {
-        return {DetectionConfidence(high), DetectionConfidence(medium), DetectionConfidence(low), DetectionConfidence(manual)};
-    }
+    static constexpr std::array<std::string_view, 4> raws{"high", "medium", "low", "manual"};
     static constexpr const char* typeName() { return "DetectionConfidence"; }
 
 private:

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Geometry.hpp"
+#include "RawValueEnum.hpp"
 
 namespace corvane {
 
@@ -61,19 +62,13 @@ struct Aperture {
     bool operator==(const Aperture&) const = default;
 };
 
-class Polarity {
+class Polarity : public RawValueCases<Polarity, 2> {
 public:
     enum Value : std::uint8_t { dark, clear };
     constexpr Polarity() = default;
     constexpr Polarity(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-    std::string_view rawValue() const { return v_ == dark ? "dark" : "clear"; }
-    static std::optional<Polarity> fromRawValue(std::string_view raw) {
-        if (raw == "dark") return Polarity(dark);
-        if (raw == "clear") return Polarity(clear);
-        return std::nullopt;
-    }
-    static constexpr std::array<Polarity, 2> allCases() { return {Polarity(dark), Polarity(clear)}; }
+    static constexpr std::array<std::string_view, 2> raws{"dark", "clear"};
     static constexpr const char* typeName() { return "Polarity"; }
 
 private:

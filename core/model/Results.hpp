@@ -8,6 +8,7 @@
 
 #include "Date.hpp"
 #include "Geometry.hpp"
+#include "RawValueEnum.hpp"
 
 namespace corvane {
 
@@ -20,24 +21,13 @@ struct ManufacturingPreset {
     bool operator==(const ManufacturingPreset&) const = default;
 };
 
-class CheckSeverity {
+class CheckSeverity : public RawValueCases<CheckSeverity, 3> {
 public:
     enum Value : std::uint8_t { error, warning, info };
     constexpr CheckSeverity() = default;
     constexpr CheckSeverity(Value v) : v_(v) {}
     constexpr operator Value() const { return v_; }
-    std::string_view rawValue() const {
-        static constexpr std::string_view raws[] = {"error", "warning", "info"};
-        return raws[v_];
-    }
-    static std::optional<CheckSeverity> fromRawValue(std::string_view raw) {
-        for (auto c : allCases())
-            if (c.rawValue() == raw) return c;
-        return std::nullopt;
-    }
-    static constexpr std::array<CheckSeverity, 3> allCases() {
-        return {CheckSeverity(error), CheckSeverity(warning), CheckSeverity(info)};
-    }
+    static constexpr std::array<std::string_view, 3> raws{"error", "warning", "info"};
     static constexpr const char* typeName() { return "CheckSeverity"; }
 
 private:
