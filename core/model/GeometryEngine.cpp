@@ -99,7 +99,19 @@ struct ArcPlan {
     std::int64_t n = 2;
 };
 
-ArcPlan planArc(double segmentDegrees, const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise) {
+// Largest angle (radians) one piece may span: the angle limit, narrowed where a chord of that angle would
+// stand further than the tolerance off a circle of radius r.
+double pieceAngle(double segmentDegrees, double chordTolerance, double r) {
+    double angle = segmentDegrees * kPi / 180.0;
+    // A turn in more pieces than this gains nothing a double can hold on a board-sized arc.
+    constexpr double finestPiece = kTwoPi / 65536.0;
+    if (chordTolerance > 0 && chordTolerance < r)
+        angle = std::min(angle, std::max(finestPiece, 2.0 * std::acos(1.0 - chordTolerance / r)));
+    return angle;
+}
+
+ArcPlan planArc(double segmentDegrees, double chordTolerance, const Vec2& start, const Vec2& end, const Vec2& center,
+                bool clockwise) {
     ArcPlan plan;
     plan.r = distanceBetween(start, center);
     if (!(plan.r > 1e-9) || !std::isfinite(plan.r)) return plan;
@@ -111,7 +123,7 @@ ArcPlan planArc(double segmentDegrees, const Vec2& start, const Vec2& end, const
         while (a1 <= plan.a0) a1 += kTwoPi;
     }
     plan.s = a1 - plan.a0;
-    const double steps = std::ceil(std::fabs(plan.s) / (segmentDegrees * kPi / 180.0));
+    const double steps = std::ceil(std::fabs(plan.s) / pieceAngle(segmentDegrees, chordTolerance, plan.r));
     // A sweep is at most a little over one turn, so only a tiny or unusable step size gets here.
     if (!(segmentDegrees > 0) || !std::isfinite(steps) || steps > 1e6) return plan;
     plan.chord = false;
@@ -122,7 +134,7 @@ ArcPlan planArc(double segmentDegrees, const Vec2& start, const Vec2& end, const
 
 void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
                                std::vector<Vec2>& out) const {
-    const ArcPlan plan = planArc(arcSegmentDegrees, start, end, center, clockwise);
+    const ArcPlan plan = planArc(arcSegmentDegrees, arcChordToleranceMM, start, end, center, clockwise);
     if (plan.chord) {
         out.push_back(start);
         out.push_back(end);
@@ -1015,7 +1027,7 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
                 [&](const PCBObjectKind::ArcStroke& a) {
-                    return perSegment * planArc(arcSegmentDegrees, a.start, a.end, a.center, a.clockwise).n;
+                    return perSegment * planArc(arcSegmentDegrees, arcChordToleranceMM, a.start, a.end, a.center, a.clockwise).n;
                 },
                 [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n); },
                 [&](const PCBObjectKind::Region& r) {

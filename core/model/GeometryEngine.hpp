@@ -49,6 +49,9 @@ using Triangle = std::array<Vec2, 3>;
 struct GeometryEngine {
     // Largest angle one straight piece of a sampled arc may span; must be greater than 0.
     double arcSegmentDegrees = 8.0;
+    // When greater than 0, also the largest distance (mm) a piece may stand off its arc (the sagitta), so
+    // large arcs get as many pieces as their size needs and small ones keep few. 0 leaves only the angle.
+    double arcChordToleranceMM = 0.0;
     // Triangles per round cap, obround end and zero-length stroke disc; values below 3 act as 3.
     std::int64_t capSegments = 8;
 

@@ -38,6 +38,26 @@ TEST(SampleArc, StepCountFollowsSweepAndDirection) {
     EXPECT_EQ(g.sampleArc(Vec2{1, 0}, Vec2{std::cos(a), std::sin(a)}, c, false).size(), 2u);
 }
 
+TEST(SampleArc, ChordToleranceBoundsHowFarPiecesStandOffTheArc) {
+    GeometryEngine g;
+    g.arcChordToleranceMM = 1e-4;
+    const Vec2 c{0, 0};
+    for (double r : {0.05, 0.1, 1.0, 63.5, 127.0}) {
+        auto pts = g.sampleArc(Vec2{r, 0}, Vec2{-r, 0}, c, false);
+        pts.insert(pts.begin(), Vec2{r, 0});
+        double worst = 0;
+        for (std::size_t i = 1; i < pts.size(); ++i) worst = std::max(worst, r - ((pts[i - 1] + pts[i]) * 0.5).length());
+        EXPECT_LE(worst, 1e-4 + 1e-12) << "radius " << r;
+        // Never finer than needed: one piece fewer would stand off further than the tolerance.
+        const double fewer = static_cast<double>(pts.size() - 2);
+        if (fewer >= 23) EXPECT_GT(r * (1 - std::cos(3.141592653589793 / fewer / 2)), 1e-4) << "radius " << r;
+    }
+    // Small arcs keep the angle rule's few pieces; a tolerance finer than any double can hold stays bounded.
+    EXPECT_EQ(g.sampleArc(Vec2{0.01, 0}, Vec2{0, 0.01}, c, false).size(), 12u);
+    g.arcChordToleranceMM = 1e-300;
+    EXPECT_EQ(g.sampleArc(Vec2{100, 0}, Vec2{100, 0}, c, false).size(), 65536u);
+}
+
 TEST(SampleArc, EqualEndsGiveAFullTurnEitherWay) {
     const GeometryEngine g;
     auto ccw = g.sampleArc(Vec2{2, 0}, Vec2{2, 0}, Vec2{0, 0}, false);
