@@ -181,7 +181,7 @@ TEST(PackageImporterWarnings, GerberReaderWarningsReachThePackage) {
     const fs::path zip = dir.writeBytes("w.zip", zipOf({{"top.gtl", noUnits}, {"odd.gbr", kGerber}}));
     const PCBPackage pkg = PackageImporter{}.importAny(zip);
     ASSERT_GE(pkg.warnings.size(), 2u);
-    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; millimetres assumed.");
+    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; inches assumed.");
 }
 
 TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
