@@ -118,6 +118,42 @@ bool isPrefixNumber(std::string_view ext, std::string_view prefix) {
                        [](char c) { return c >= '0' && c <= '9'; });
 }
 
+// The folder part of an entry path, "" at the top.
+std::string_view folderOf(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+// Allegro's drill format files (nc_param.txt), by the folder they stand in: they give the number format
+// of the header-less drill files beside them. Read here, they are no layer files.
+struct DrillParameters {
+    std::map<std::string, ExcellonParser::FormatDefaults, std::less<>> byFolder;
+    std::vector<bool> consumed;  // by accepted-entry slot
+
+    ExcellonParser::FormatDefaults forFile(std::string_view path) const {
+        const auto it = byFolder.find(folderOf(path));
+        return it == byFolder.end() ? ExcellonParser::FormatDefaults{} : it->second;
+    }
+};
+
+DrillParameters readDrillParameters(const std::vector<ZipEntryInfo>& entries, const std::vector<std::size_t>& accepted,
+                                    const PackageImporter::EntryReader& reader) {
+    DrillParameters params;
+    params.consumed.assign(accepted.size(), false);
+    for (std::size_t slot = 0; slot < accepted.size(); ++slot) {
+        const std::string& path = entries[accepted[slot]].path;
+        if (!ExcellonParser::isAllegroParameterFile(archiveLastComponent(path))) continue;
+        const Bytes bytes = reader(path);
+        if (bytes.size() > PackageImporter::maxEntryBytes) continue;
+        const std::string text = decodeHead(bytes, bytes.size());
+        if (auto defaults = ExcellonParser::allegroParameters(text)) {
+            params.byFolder.try_emplace(std::string(folderOf(path)), *defaults);
+            params.consumed[slot] = true;
+        }
+    }
+    return params;
+}
+
 } // namespace
 
 bool PackageImporter::supportedExtension(std::string_view fileName) {
@@ -206,12 +242,14 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
         accepted.push_back(i);
     }
 
+    const DrillParameters drillParameters = readDrillParameters(entries, accepted, reader);
     std::vector<EntryOutcome> outcomes(accepted.size());
     std::atomic<std::uint64_t> bytesRead{0};
     std::atomic<bool> overBudget{false};
 
     auto work = [&](std::size_t slot) {
         EntryOutcome& out = outcomes[slot];
+        if (drillParameters.consumed[slot]) return;
         try {
             const std::string& path = entries[accepted[slot]].path;
             const std::string name(archiveLastComponent(path));
@@ -239,7 +277,7 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
                 break;
             }
             case SourceFormat::excellon:
-                file.drill = ExcellonParser{}.parse(name, bytes);
+                file.drill = ExcellonParser{}.parse(name, bytes, drillParameters.forFile(path));
                 break;
             case SourceFormat::unknown:
                 out.skipWarning = "Skipped unrecognized file: " + name;

@@ -210,3 +210,17 @@ TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
                                     {"b.G2", "G04 Layer_Physical_Order=4*\n" + kGerber}}),
               (Roles{{"b.G1", "Inner 1 Copper"}, {"b.GP1", "Inner 2 Copper"}, {"b.G2", "Inner 3 Copper"}}));
 }
+
+TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
+    TempDir dir;
+    const std::string drill = ";LEADER: 12\n;Holesize 1. = 12.0 PLATED MILS\nG90\nT01\nX123456Y65432\nM00\n";
+    const fs::path zip = dir.writeBytes("minnow.zip", zipOf({{"nc/nc_param.txt", "FORMAT 2.5\nOUTPUT-UNITS ENGLISH\n"},
+                                                            {"nc/board-1-4.drl", drill},
+                                                            {"other/board-1-4.drl", drill}}));
+    const PCBPackage pkg = PackageImporter{}.importAny(zip);
+    ASSERT_EQ(pkg.files.size(), 2u);
+    // Only the drill file beside it takes its format; the parameter file itself is no layer.
+    EXPECT_NEAR(pkg.files[0].drill->hits.at(0).position.x, 1.23456 * 25.4, 1e-9);
+    EXPECT_NEAR(pkg.files[1].drill->hits.at(0).position.x, 12.3456 * 25.4, 1e-9);
+    for (const auto& w : pkg.warnings) EXPECT_EQ(w.find("nc_param"), std::string::npos) << w;
+}
