@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <exception>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -48,8 +49,57 @@ struct EntryOutcome {
     std::optional<std::string> skipWarning;
     std::vector<std::string> readerWarnings;
     std::optional<PackageFile> file;
+    std::optional<CopperSetPlace> copperSet;
     std::exception_ptr error;
 };
+
+std::int64_t saturatingSum(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::int64_t>::max() : sum;
+}
+
+// Altium numbers signal (.G<n>) and plane (.GP<n>) layers apart: planes go after the highest signal
+// layer, so the two never share an inner number.
+void numberAltiumPlanes(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
+    std::int64_t highestSignal = 0;
+    for (const auto& p : places)
+        if (p && p->set == CopperSetPlace::Set::altiumSignal) highestSignal = std::max(highestSignal, p->number);
+    if (highestSignal == 0) return;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (places[i] && places[i]->set == CopperSetPlace::Set::altiumPlane)
+            files[i].layerType = LayerType::copper(CopperLayerID::inner(saturatingSum(highestSignal, places[i]->number)));
+}
+
+// Copper numbered through the stack (lyr1…lyr6, L02…L11, group2): number 1 is the top and the highest
+// the bottom, unless other files already name those sides; the rest are inner layers in order.
+void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
+    std::vector<std::size_t> stack;
+    bool otherTop = false, otherBottom = false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (places[i] && places[i]->set == CopperSetPlace::Set::stack) {
+            stack.push_back(i);
+            continue;
+        }
+        if (const auto* cu = files[i].layerType.as<LayerType::Copper>()) {
+            otherTop = otherTop || cu->side.as<CopperLayerID::Top>();
+            otherBottom = otherBottom || cu->side.as<CopperLayerID::Bottom>();
+        }
+    }
+    if (stack.empty()) return;
+    std::stable_sort(stack.begin(), stack.end(),
+                     [&](std::size_t a, std::size_t b) { return places[a]->number < places[b]->number; });
+    std::size_t first = 0, end = stack.size();
+    if (!otherTop && places[stack.front()]->number == 1) {
+        files[stack.front()].layerType = LayerType::copper(CopperLayerID::top());
+        first = 1;
+    }
+    if (!otherBottom && stack.size() >= 2 && end > first) {
+        files[stack.back()].layerType = LayerType::copper(CopperLayerID::bottom());
+        --end;
+    }
+    for (std::size_t k = first; k < end; ++k)
+        files[stack[k]].layerType = LayerType::copper(CopperLayerID::inner(static_cast<std::int64_t>(k - first + 1)));
+}
 
 // "in[0-9]\.cu" anywhere in the lower-cased name.
 bool matchesInnerCuHint(std::string_view lower) {
@@ -197,6 +247,7 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
             }
             file.dataHash = shortHash(bytes);
             out.file = std::move(file);
+            out.copperSet = det.copperSet;
             out.skipped = false;
         } catch (...) {
             out.error = std::current_exception();
@@ -214,15 +265,21 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
     std::vector<std::string> skipWarnings;
     std::vector<std::string> readerWarnings;
     std::vector<PackageFile> files;
+    std::vector<std::optional<CopperSetPlace>> copperSets;
     for (auto& out : outcomes) {
         if (out.error) std::rethrow_exception(out.error);
         if (overBudget) throwTooLarge(sourceFileName);
         if (out.skipWarning) skipWarnings.push_back(std::move(*out.skipWarning));
         for (auto& w : out.readerWarnings) readerWarnings.push_back(std::move(w));
-        if (out.file) files.push_back(std::move(*out.file));
+        if (out.file) {
+            files.push_back(std::move(*out.file));
+            copperSets.push_back(out.copperSet);
+        }
     }
     if (overBudget) throwTooLarge(sourceFileName);
     if (files.empty()) throw ImportError::nothingToImport();
+    numberAltiumPlanes(files, copperSets);
+    numberCopperStack(files, copperSets);
 
     std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
         return layerOrder(a.layerType) < layerOrder(b.layerType);

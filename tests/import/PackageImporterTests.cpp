@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 
 #include "ArchiveBuilder.hpp"
 #include "import/PackageImporter.hpp"
@@ -180,5 +181,32 @@ TEST(PackageImporterWarnings, GerberReaderWarningsReachThePackage) {
     const fs::path zip = dir.writeBytes("w.zip", zipOf({{"top.gtl", noUnits}, {"odd.gbr", kGerber}}));
     const PCBPackage pkg = PackageImporter{}.importAny(zip);
     ASSERT_GE(pkg.warnings.size(), 2u);
-    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; millimetres assumed.");
+    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; inches assumed.");
+}
+
+TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
+    TempDir dir;
+    auto roles = [&](const std::string& zipName, const std::vector<std::pair<std::string, std::string>>& files) {
+        std::map<std::string, std::string> out;
+        for (const auto& f : PackageImporter{}.importAny(dir.writeBytes(zipName, zipOf(files))).files)
+            out[f.fileName] = f.layerType.displayName();
+        return out;
+    };
+    using Roles = std::map<std::string, std::string>;
+    // Allegro and PADS: the lowest number is the top, the highest the bottom.
+    EXPECT_EQ(roles("allegro.zip", {{"lyr1.art", kGerber}, {"lyr2.art", kGerber}, {"lyr3.art", kGerber}, {"lyr4.art", kGerber}}),
+              (Roles{{"lyr1.art", "Top Copper"}, {"lyr2.art", "Inner 1 Copper"}, {"lyr3.art", "Inner 2 Copper"},
+                     {"lyr4.art", "Bottom Copper"}}));
+    // Xpedition names its outer layers: the numbered ones are all inner.
+    EXPECT_EQ(roles("xpedition.zip", {{"EtchLayerTop.gdo", kGerber}, {"L02.gdo", kGerber}, {"L03.gdo", kGerber},
+                                      {"EtchLayerBottom.gdo", kGerber}}),
+              (Roles{{"EtchLayerTop.gdo", "Top Copper"}, {"L02.gdo", "Inner 1 Copper"}, {"L03.gdo", "Inner 2 Copper"},
+                     {"EtchLayerBottom.gdo", "Bottom Copper"}}));
+    // Altium signal and plane layers never share a number; a stack-order comment places them exactly.
+    EXPECT_EQ(roles("altium.zip", {{"b.G1", kGerber}, {"b.G2", kGerber}, {"b.GP1", kGerber}}),
+              (Roles{{"b.G1", "Inner 1 Copper"}, {"b.G2", "Inner 2 Copper"}, {"b.GP1", "Inner 3 Copper"}}));
+    EXPECT_EQ(roles("ordered.zip", {{"b.G1", "G04 Layer_Physical_Order=2*\n" + kGerber},
+                                    {"b.GP1", "G04 Layer_Physical_Order=3*\n" + kGerber},
+                                    {"b.G2", "G04 Layer_Physical_Order=4*\n" + kGerber}}),
+              (Roles{{"b.G1", "Inner 1 Copper"}, {"b.GP1", "Inner 2 Copper"}, {"b.G2", "Inner 3 Copper"}}));
 }
