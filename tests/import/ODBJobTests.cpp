@@ -4,7 +4,10 @@
 #include <fstream>
 #include <iterator>
 
+#include "TempDir.hpp"
 #include "import/ODBPPParser.hpp"
+#include "import/PackageImporter.hpp"
+#include "import/VellZipWriter.hpp"
 #include "import/ODBTestJob.hpp"
 
 using namespace corvane;
@@ -301,6 +304,36 @@ TEST(ODBArchive, PackedJobsReadLikeUnpackedOnes) {
     EXPECT_EQ(pkg.name, "odb");
     EXPECT_EQ(fileNames(pkg), (std::vector<std::string>{"odb-TOP.gbr", "odb-profile.gbr", "odb-DRILL.drl"}));
     EXPECT_EQ(pkg.files[2].drill->totalCount(), 2);
+}
+
+TEST(ODBArchive, JobsInAZipOrAFolderReadLikePackedOnes) {
+    TestJob job;
+    job.dir("odb").dir("odb/matrix").file("odb/matrix/matrix", step("PCB") + row("TOP", "SIGNAL") + row("DRILL", "DRILL"))
+        .file("odb/misc/info", "UNITS=MM\n")
+        .file("odb/steps/pcb/profile", kBoardOutline)
+        .file("odb/steps/pcb/layers/top/features", kPad)
+        .file("odb/steps/pcb/layers/drill/features", "$0 r300\nP 5 5 0 P 0 0\n");
+    const PCBPackage packed = ODBPPParser().parse(job.tgz());
+    corvane::testing::TempDir dir;
+    std::vector<VellZipWriter::Entry> zipped;
+    for (const auto& e : job.entries) {
+        if (e.isDirectory) continue;
+        zipped.emplace_back(e.path, e.data);
+        dir.write("unpacked/" + e.path, std::string_view(reinterpret_cast<const char*>(e.data.data()), e.data.size()));
+    }
+    dir.write("unpacked/README.txt", "job exported for fabrication");
+    const auto zip = dir.path / "board-odb.zip";
+    {
+        const Bytes bytes = VellZipWriter::archive(zipped);
+        std::ofstream(zip, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    for (const auto& path : {zip, dir.path / "unpacked", dir.path / "unpacked" / "odb"}) {
+        SCOPED_TRACE(path.string());
+        const PCBPackage pkg = PackageImporter{}.importAny(path);
+        EXPECT_EQ(fileNames(pkg), fileNames(packed));
+        EXPECT_EQ(pkg.warnings, packed.warnings);
+    }
+    EXPECT_EQ(PackageImporter{}.importAny(zip).sourceFileName, "board-odb.zip");
 }
 
 TEST(ODBArchive, UnreadableArchivesAreMalformedJobs) {
