@@ -337,12 +337,7 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
                                        const AppModel& model) {
     const auto& package = model.package();
     if (!package) return;
-    std::vector<std::size_t> order(package->files.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return PackageImporter::layerOrder(package->files[a].layerType) <
-               PackageImporter::layerOrder(package->files[b].layerType);
-    });
+    const std::vector<std::size_t> order = model.filesInDrawingOrder(camera.mirrored);
     const auto& states = model.layerStates();
     const auto& solo = model.soloSet();
     // Solo ids of layers that are gone are ignored, as the GPU canvas ignores them.

@@ -47,7 +47,8 @@ const char* const kWarnStepRepeat = "Step & Repeat (SR) is not supported; geomet
 const char* const kWarnImagePolarity = "Incremental notation (IP) is not supported.";
 const char* const kWarnNegativeImage = "Negative image polarity (IPNEG) is not supported; image shown positive.";
 const char* const kWarnIncremental = "Incremental coordinates (G91) are not supported.";
-const char* const kWarnNoUnits = "No unit command; millimetres assumed.";
+const char* const kWarnNoUnits = "No unit command; inches assumed.";
+const char* const kWarnMirror = "Image mirroring (MI) is not supported; image shown unmirrored.";
 
 // --- text helpers --------------------------------------------------------------------------------
 
@@ -347,6 +348,7 @@ private:
     void handleAttribute(std::string_view cmd);
     void handleFormat(std::string_view rest);
     void handleStepRepeat(std::string_view rest);
+    void handleMirror(std::string_view rest);
     void defineAperture(std::string_view cmd);
     double measuredMacro(MacroBody& body);
 
@@ -376,7 +378,8 @@ private:
     std::int64_t intDigits_ = 2;
     std::int64_t decDigits_ = 6;
     bool trailingZeroOmission_ = false;
-    double mmPerUnit_ = 1.0;
+    // Until a unit command says otherwise, inches: the format's old default, and what other readers assume.
+    double mmPerUnit_ = 25.4;
     bool formatSeen_ = false;
     bool unitSeen_ = false;
 
@@ -614,6 +617,8 @@ void GerberReader::handleExtendedPart(std::string_view cmd) {
         // IPPOS is the default image polarity and changes nothing.
         if (cmd == "IPPOS") return;
         warn(cmd == "IPNEG" ? kWarnNegativeImage : kWarnImagePolarity);
+    } else if (cmd.starts_with("MI")) {
+        handleMirror(cmd.substr(2));
     } else if (pendingMacro_ != nullptr && !cmd.empty()) {
         pendingMacro_->statements.emplace_back(cmd);
         pendingMacro_->measured.reset();
@@ -705,6 +710,15 @@ void GerberReader::handleStepRepeat(std::string_view rest) {
     if (!xs || !ys || *xs != 1 || *ys != 1) warn(kWarnStepRepeat);
 }
 
+void GerberReader::handleMirror(std::string_view rest) {
+    // "MIA0B0" mirrors nothing; A1 or B1 mirrors an axis, which the picture shown does not.
+    for (std::size_t i = 0; i + 1 < rest.size(); ++i)
+        if ((rest[i] == 'A' || rest[i] == 'B') && rest[i + 1] == '1') {
+            warn(kWarnMirror);
+            return;
+        }
+}
+
 double GerberReader::measuredMacro(MacroBody& body) {
     if (!body.measured) body.measured = ApertureMacro::measureBoundingDiameter(body.statements);
     return *body.measured;
@@ -764,20 +778,20 @@ void GerberReader::defineAperture(std::string_view cmd) {
             if (!std::isfinite(measured)) measured = 0;
             outline = ApertureMacro::evaluate(macro->second.statements, params, mmPerUnit_, macroWorkBudget_);
         }
+        // What the evaluated outline covers is exact; the estimate from the body's plain numbers is
+        // only a fallback (it reads Eagle's "1.08239X$1" octagon as 22.5 units wide).
+        double extent = 0;
+        if (outline) {
+            for (const Contour& c : *outline)
+                for (const Vec2& p : c) extent = std::max(extent, std::sqrt(p.x * p.x + p.y * p.y));
+        }
         double diameter = measured;
-        if (!(measured > 0)) {
-            double extent = 0;
-            if (outline) {
-                for (const Contour& c : *outline)
-                    for (const Vec2& p : c) extent = std::max(extent, std::sqrt(p.x * p.x + p.y * p.y));
-            }
-            if (extent > 0 && std::isfinite(extent)) {
-                diameter = extent * 2;
-            } else {
-                noteInternal("Aperture macro '" + std::string(templateName) +
-                             "' could not be measured; using 1mm approximation.");
-                diameter = 1.0;
-            }
+        if (extent > 0 && std::isfinite(extent)) {
+            diameter = extent * 2;
+        } else if (!(measured > 0)) {
+            noteInternal("Aperture macro '" + std::string(templateName) +
+                         "' could not be measured; using 1mm approximation.");
+            diameter = 1.0;
         }
         shape = ApertureShape::macro(std::string(templateName), diameter, std::move(outline));
     }

@@ -84,7 +84,9 @@ TEST(GerberParserMacros, AltiumParameterlessDefinition) {
                                                "1,1,0.2,0.2,0.15*\n%\n%ADD19ROUNDEDRECTD19*%\nD19*\nX0Y0D03*"));
     const ApertureShape::Macro& m = macroOf(doc, 19);
     EXPECT_EQ(m.name, "ROUNDEDRECTD19");
-    EXPECT_NEAR(m.boundingDiameter, 0.7, 1e-12);  // measured from the numbers
+    // The size is what the outline covers: its corner circles reach 0.35 mm out, drawn as inscribed polygons.
+    EXPECT_GT(m.boundingDiameter, 0.68);
+    EXPECT_LE(m.boundingDiameter, 0.7);
     ASSERT_TRUE(m.outline.has_value());
     EXPECT_EQ(m.outline->size(), 6u);
     const BBox box = outlineBox(m);
@@ -182,6 +184,14 @@ TEST(GerberParserMacros, InchMacrosAreScaledToMillimetres) {
     const BBox box = outlineBox(m);
     EXPECT_NEAR(box.maxX, 1.27, 1e-12);
     EXPECT_NEAR(box.maxY, 0.635, 1e-12);
+
+    // Eagle's octagon: its size comes from the evaluated outline, not from the plain numbers of its
+    // body (which read 22.5 inches wide and blew the board box up by hundreds of millimetres).
+    const GerberDocument eagle = parseDoc("G75*\n%MOIN*%\n%FSLAX24Y24*%\n%AMOC8*\n5,1,8,0,0,1.08239X$1,22.5*\n%\n"
+                                          "%ADD12OC8,0.0740*%\nD12*\nX010000Y010000D03*\n");
+    const double across = 0.0740 * 1.08239 * 25.4;
+    EXPECT_NEAR(macroOf(eagle, 12).boundingDiameter, across, 1e-9);
+    EXPECT_NEAR(eagle.bbox.maxX - eagle.bbox.minX, across, 1e-9);
 }
 
 TEST(GerberParserMacros, BodiesThatCannotBeEvaluatedKeepTheMeasure) {
