@@ -688,6 +688,7 @@ private:
         slots_.emplace_back(PCBObjectKind::slot(start, end, d, holePlating() == Plating::pth), currentTool_,
                             ApertureShape::circle(d), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                             std::nullopt, static_cast<std::int64_t>(slots_.size()));
+        intern_(slots_.back());
     }
 
     std::string_view fileName_;
@@ -711,6 +712,7 @@ private:
     std::int64_t repeatedHits_ = 0;
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
+    ObjectInterner intern_;
     std::vector<Word> words_;
 };
 

@@ -180,6 +180,7 @@ private:
     }
 
     void add(const std::string& layer, PCBObject object) {
+        intern_(object);
         auto it = layerIndex_.find(layer);
         if (it != layerIndex_.end()) {
             documents_[it->second].objects.push_back(std::move(object));
@@ -214,6 +215,7 @@ private:
         PCBObject slot(PCBObjectKind::slot(start, end, diameter, plating == Plating::pth), tool,
                        ApertureShape::circle(diameter), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                        std::nullopt, static_cast<std::int64_t>(slots_.size()));
+        intern_(slot);
         slots_.push_back(std::move(slot));
     }
 
@@ -577,6 +579,7 @@ private:
     std::map<std::int64_t, DrillTool> tools_;
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
+    ObjectInterner intern_;
     std::int64_t toolCounter_ = 10;
 };
 
