@@ -44,7 +44,7 @@ private:
     std::vector<PCBObject> owned_;
 };
 
-double apertureWidth(const std::optional<ApertureShape>& shape) {
+double apertureWidth(ShapeRef shape) {
     return shape ? shape->strokeNominalWidth() : 0.2;
 }
 
@@ -182,7 +182,7 @@ private:
         painter_.drawPath(path);
     }
 
-    void flash(const Vec2& at, const std::optional<ApertureShape>& shape, const QColor& color) {
+    void flash(const Vec2& at, ShapeRef shape, const QColor& color) {
         if (!shape) return disc(at, 0.2, color);
         if (const auto* r = shape->as<ApertureShape::Rectangle>()) {
             const double w = std::abs(r->width) * p_, h = std::abs(r->height) * p_;

@@ -179,7 +179,7 @@ struct Painter {
         }
     }
 
-    void flash(const Vec2& at, const std::optional<ApertureShape>& shape) {
+    void flash(const Vec2& at, ShapeRef shape) {
         if (!shape) return circle(at, 0.2);
         if (const auto* c = shape->as<ApertureShape::Circle>()) return circle(at, c->diameter);
         if (const auto* r = shape->as<ApertureShape::Rectangle>()) {
