@@ -453,7 +453,11 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
         return layerOrder(a.layerType) < layerOrder(b.layerType);
     });
     std::vector<std::string> refusedNames;
-    for (std::size_t i : refused) refusedNames.emplace_back(archiveLastComponent(entries[i].path));
+    for (std::size_t i : refused) {
+        // Hidden files (".DS_Store" in a subfolder) are never meant as layers.
+        const std::string_view name = archiveLastComponent(entries[i].path);
+        if (!name.starts_with('.')) refusedNames.emplace_back(name);
+    }
     std::vector<std::string> warnings;
     if (auto notRead = notReadWarning(refusedNames)) warnings.push_back(std::move(*notRead));
     warnings.insert(warnings.end(), skipWarnings.begin(), skipWarnings.end());

@@ -243,7 +243,7 @@ TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
     // Target 3001 writes its drill, outline, masks and silk under names the filter does not take.
     std::vector<std::pair<std::string, std::string>> files = {{"board.Top", kGerber}, {"board.Bot", kGerber}};
     for (const char* name : {"board.Bohr", "board.Kontur", "board.LSt", "board.LSb", "board.BDt", "board.BDb",
-                             "board.PAt", "board.PAb", "board.fph", "board.fdr", "README", "board.pdf"})
+                             "board.PAt", "board.PAb", "board.fph", "board.fdr", "README", "docs/.DS_Store", "board.pdf"})
         files.emplace_back(name, kGerber);
     const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes("target.zip", zipOf(files)));
     EXPECT_EQ(pkg.files.size(), 2u);
