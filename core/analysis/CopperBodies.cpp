@@ -124,7 +124,7 @@ std::optional<CopperBody> CopperBodySet::capsule(const Vec2& a, const Vec2& b, d
     return body;
 }
 
-std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::optional<ApertureShape>& shape) {
+std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, ShapeRef shape) {
     if (!std::isfinite(at.x) || !std::isfinite(at.y)) return std::nullopt;
     if (!shape) return capsule(at, at, 0.0);
     if (auto c = shape->as<ApertureShape::Circle>()) return capsule(at, at, c->diameter);
@@ -245,7 +245,7 @@ std::optional<CopperBody> CopperBodySet::polygon(const Contour& points) {
     return body;
 }
 
-void CopperBodySet::flashBodies(const Vec2& at, const std::optional<ApertureShape>& shape,
+void CopperBodySet::flashBodies(const Vec2& at, ShapeRef shape,
                                 std::vector<CopperBody>& out) {
     const auto* m = shape ? shape->as<ApertureShape::Macro>() : nullptr;
     if (!m || !m->outline) {

@@ -72,14 +72,14 @@ public:
     static std::optional<CopperBody> capsule(const Vec2& a, const Vec2& b, double width);
     // The copper of a flash at `at` with the given aperture. Without a shape it is a point.
     // Returns nullopt for non-finite input.
-    std::optional<CopperBody> flash(const Vec2& at, const std::optional<ApertureShape>& shape);
+    std::optional<CopperBody> flash(const Vec2& at, ShapeRef shape);
 
     // A filled polygon, its points copied. Returns nullopt for non-finite input or fewer than 3 points.
     std::optional<CopperBody> polygon(const Contour& points);
     // The copper of a flash as bodies: one for most shapes. An evaluated macro holds its circles
     // only as polygons through their points; each such circle becomes an exact disc here, and the
     // macro's other contours one polygons body. Appends to `out`; nothing for non-finite input.
-    void flashBodies(const Vec2& at, const std::optional<ApertureShape>& shape, std::vector<CopperBody>& out);
+    void flashBodies(const Vec2& at, ShapeRef shape, std::vector<CopperBody>& out);
 
     // Uses scratch storage of the set: not for concurrent calls on one set.
     CopperGap gap(const CopperBody& first, const CopperBody& second) const;

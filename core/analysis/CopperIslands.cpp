@@ -535,7 +535,7 @@ void numberIslands(LayerCopper& out, Islands& islands) {
 
 // ---- public -----------------------------------------------------------------------------------
 
-std::int32_t NetTable::intern(const std::optional<std::string>& net) {
+std::int32_t NetTable::intern(const SharedText& net) {
     if (!net || net->empty() || *net == "N/C") return -1;
     return ids_.try_emplace(*net, static_cast<std::int32_t>(ids_.size())).first->second;
 }

@@ -70,7 +70,7 @@ struct LayerCopper {
 // Interns net names; the empty name and "N/C" (not connected) are no net.
 class NetTable {
 public:
-    std::int32_t intern(const std::optional<std::string>& net);
+    std::int32_t intern(const SharedText& net);
 
 private:
     std::unordered_map<std::string_view, std::int32_t> ids_;
