@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QTimer>
 
+class QWidget;
+
 namespace corvane {
 
 class AppDelegate;
@@ -42,10 +44,16 @@ class AutomationHooks : public QObject {
     Q_OBJECT
 public:
     static constexpr int maxWaitPastDelayMs = 60'000;
+    // Rounds of queued work a capture delivers at most before it grabs; each round may queue the next.
+    static constexpr int maxSettleRounds = 30;
+    static constexpr int layoutDepth = 10;
 
     // Starts the hooks the environment asks for; returns at once. The hooks outlive the delegate, so a capture
     // that finds it gone can still report that.
     static void start(AppDelegate* delegate, const AutomationEnvironment& environment);
+    // Delivers what work that just ended left queued (widgets to show, layouts to redo), so that `window`
+    // shows every widget that work made, laid out, as a person looking at it would see it.
+    static void settleWindow(QWidget* window);
 
 private:
     explicit AutomationHooks(AppDelegate* delegate);
@@ -58,6 +66,7 @@ private:
     bool busy() const { return importPending_ || checksPending_ || comparePending_; }
     void workEnded();
     void fire();
+
     [[noreturn]] void capturePNG();
     [[noreturn]] void capturePDF();
     [[noreturn]] void finish(int code);

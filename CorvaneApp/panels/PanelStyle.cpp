@@ -1,12 +1,19 @@
 #include "panels/PanelStyle.hpp"
 
-#include <cstring>
+#include <algorithm>
 
+#include <QAbstractButton>
+#include <QGlyphRun>
+#include <QHBoxLayout>
+#include <QTextLayout>
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include "panels/SymbolIcons.hpp"
 
 namespace corvane::ui {
 
@@ -52,43 +59,36 @@ void setTextColor(QWidget* widget, const QColor& color) {
     widget->setPalette(p);
 }
 
-QString glyphFor(const char* symbol) {
-    struct Entry {
-        const char* name;
-        const char* glyph;
-    };
-    // Glyphs that DejaVu Sans carries, so they render on any machine the program runs on.
-    static constexpr Entry table[] = {
-        {"eye", "\u25C9"},
-        {"eye.slash", "\u25CC"},
-        {"s.circle", "\u24C8"},
-        {"chevron.up", "\u25B4"},
-        {"chevron.down", "\u25BE"},
-        {"ellipsis", "\u2026"},
-        {"xmark.octagon.fill", "\u2716"},
-        {"exclamationmark.triangle.fill", "\u26A0"},
-        {"info.circle.fill", "\u2139"},
-        {"checkmark.seal.fill", "\u2714"},
-        {"checkmark.shield.fill", "\u2714"},
-        {"lock.shield", "\u26BF"},
-        {"circle.grid.2x2", "\u2237"},
-        {"circle.fill", "\u25CF"},
-        {"circle", "\u25CB"},
-        {"slider.horizontal.3", "\u2630"},
-        {"arrow.left.arrow.right.circle.fill", "\u21C4"},
-        {"square.stack.3d.up.fill", "\u2261"},
-        {"doc.richtext.fill", "\u2637"},
-    };
-    for (const auto& e : table)
-        if (std::strcmp(e.name, symbol) == 0) return QString::fromUtf8(e.glyph);
-    return QStringLiteral("\u25A1");
+bool drawsEveryCharacter(const QString& text, const QFont& font) {
+    // Line breaks and tabs have no glyph of their own in any font; they are not what is checked.
+    QString oneLine = text;
+    for (QChar& c : oneLine)
+        if (c == u'\n' || c == u'\t' || c == QChar::LineSeparator) c = u' ';
+    QTextLayout layout(oneLine, font);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) line.setLineWidth(1e6);
+    layout.endLayout();
+    // Glyph 0 of a font is its "missing glyph" box; Qt draws it when no font it tried has the character.
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const auto glyphs = run.glyphIndexes();
+        if (std::find(glyphs.begin(), glyphs.end(), 0u) != glyphs.end()) return false;
+    }
+    return true;
 }
 
 void setSymbol(QWidget* widget, const char* symbol, const QColor& color) {
-    widget->setProperty("symbol", QString::fromUtf8(symbol));
-    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(glyphFor(symbol));
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(glyphFor(symbol));
-    setTextColor(widget, color);
+    const QString name = QString::fromUtf8(symbol);
+    widget->setProperty("symbol", name);
+    const QColor ink = color.isValid() ? color : QApplication::palette().color(QPalette::WindowText);
+    // Drawn a little larger than the text beside it, as a glyph of the same pixel size would look.
+    const int side = widget->font().pixelSize() > 0 ? widget->font().pixelSize() + 2 : 14;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setPixmap(symbolPixmap(name, ink, side));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->setText(QString());
+        button->setIcon(symbolIcon(name, ink));
+        button->setIconSize(QSize(side, side));
+    }
 }
 
 QLabel* symbolLabel(const char* symbol, const QColor& color, int pixels, QWidget* parent) {
@@ -108,6 +108,71 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     label->setMinimumWidth(1);
     label->setToolTip(text);
     return label;
+}
+
+QSize ElidedLabel::minimumSizeHint() const {
+    const int kept = keptEnd_.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("\u2026") + keptEnd_) + 1;
+    return QSize(kept, QLabel::minimumSizeHint().height());
+}
+
+void ElidedLabel::setKeptEnd(const QString& end) {
+    keptEnd_ = end;
+    updateGeometry();
+    update();
+}
+
+QString ElidedLabel::shownText() const {
+    const QFontMetrics metrics = fontMetrics();
+    const int room = contentsRect().width();
+    if (keptEnd_.isEmpty() || !text().endsWith(keptEnd_) || metrics.horizontalAdvance(text()) <= room)
+        return metrics.elidedText(text(), mode_, room);
+    const QString head = text().chopped(keptEnd_.size());
+    return metrics.elidedText(head, mode_, std::max(0, room - metrics.horizontalAdvance(keptEnd_))) + keptEnd_;
+}
+
+void ElidedLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(palette().color(foregroundRole()));
+    const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
+    p.drawText(contentsRect(), Qt::AlignVCenter | Qt::TextSingleLine | (horizontal ? horizontal : Qt::AlignLeft),
+               shownText());
+}
+
+ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,
+                         QWidget* parent) {
+    auto* label = new ElidedLabel(mode, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    if (color.isValid()) setTextColor(label, color);
+    label->setText(text);
+    label->setToolTip(text);
+    return label;
+}
+
+QWidget* labelValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
+                       const QFont& valueFont, const char* valueName, int minRowWidth, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(6);
+    auto* name = elidedLabel(label, Qt::ElideRight, labelFont, labelColor, row);
+    auto* shown = elidedLabel(value, Qt::ElideMiddle, valueFont, QColor(), row);
+    shown->setObjectName(valueName);
+    shown->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const int whole = shown->fontMetrics().horizontalAdvance(value) + 1;
+    shown->setMinimumWidth(std::min(whole, minRowWidth * 3 / 4));
+    h->addWidget(name, 1);
+    h->addWidget(shown, 0);
+    return row;
+}
+
+void clearLayout(QLayout* box) {
+    while (QLayoutItem* item = box->takeAt(0)) {
+        // A nested layout is its own item: emptied, then deleted once.
+        if (QLayout* inner = item->layout()) clearLayout(inner);
+        delete item->widget();
+        delete item;
+    }
 }
 
 QPushButton* linkButton(const QString& text, QWidget* parent) {

@@ -39,12 +39,20 @@ class ChangeButton : public QAbstractButton {
 public:
     ChangeButton(const DiffChange& change, const QColor& color, const QString& prefix, QWidget* parent = nullptr);
     static QString changeText(const DiffChange& change);
+    // " @ (x, y)": never shortened, since it is what tells one change from the next.
+    static QString positionText(const DiffChange& change);
+    const DiffChange& change() const { return change_; }
     QSize sizeHint() const override;
+    // The line as painted at the present width: the object type gives way first.
+    QString shownText() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QString shownChange() const;
+
+    DiffChange change_;
     QColor color_;
     QString prefix_;
     QString text_;
@@ -74,12 +82,15 @@ public:
     explicit SidebarView(AppModel* model, QWidget* parent = nullptr);
     LayerRow* layerRow(const std::string& id) const;
     CompareRowView* compareRow(const std::string& layerKey) const;
+    // "Only in <revision>: <file>" for each file of either revision that has no counterpart in the other.
+    static std::vector<std::string> unmatchedLines(const PackageDiff& diff);
 
 private:
     void syncLayers();
     void syncSolo();
     void syncSummary();
     void syncCompare();
+    void syncUnmatched();
     QLabel* sectionHeader(const QString& title, const char* name);
 
     QPointer<AppModel> model_;
@@ -88,6 +99,7 @@ private:
     SummaryGrid* summary_ = nullptr;
     QLabel* compareHeader_ = nullptr;
     QVBoxLayout* compareBox_ = nullptr;
+    QVBoxLayout* unmatchedBox_ = nullptr;
     std::map<std::string, LayerRow*> layerRows_;
     std::map<std::string, CompareRowView*> compareRows_;
 };

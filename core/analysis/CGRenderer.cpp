@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "CoverageRaster.hpp"
-#include "import/PackageImporter.hpp"
+#include "LayerDrawOrder.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
 
@@ -260,7 +260,7 @@ struct Painter {
     }
 
     // Every flash takes its aperture's true shape, as the desktop canvas draws it.
-    void flash(const Vec2& at, const std::optional<ApertureShape>& shape) {
+    void flash(const Vec2& at, ShapeRef shape) {
         if (!shape) return circle(at, kNoShapeWidthMM);
         if (const auto* c = shape->as<ApertureShape::Circle>()) return circle(at, c->diameter);
         if (const auto* r = shape->as<ApertureShape::Rectangle>()) return rectangle(at, r->width, r->height);
@@ -420,15 +420,19 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
     }
 }
 
+// The visible files in the order every picture of the board lays them over each other.
 std::vector<const PackageFile*> drawingOrder(const PCBPackage& package,
-                                             const std::optional<std::set<std::string>>& visibleFileNames) {
+                                             const std::optional<std::set<std::string>>& visibleFileNames, bool flipX) {
+    std::vector<const PackageFile*> shown;
+    std::vector<LayerType> types;
+    for (const auto& f : package.files) {
+        if (visibleFileNames && !visibleFileNames->count(f.fileName)) continue;
+        shown.push_back(&f);
+        types.push_back(f.layerType);
+    }
     std::vector<const PackageFile*> order;
-    order.reserve(package.files.size());
-    for (const auto& f : package.files)
-        if (!visibleFileNames || visibleFileNames->count(f.fileName)) order.push_back(&f);
-    std::stable_sort(order.begin(), order.end(), [](const PackageFile* a, const PackageFile* b) {
-        return PackageImporter::layerOrder(a->layerType) < PackageImporter::layerOrder(b->layerType);
-    });
+    order.reserve(shown.size());
+    for (std::size_t i : layerDrawOrder(types, flipX ? ViewedSide::bottom : ViewedSide::top)) order.push_back(shown[i]);
     return order;
 }
 
@@ -461,7 +465,7 @@ std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx 
                     ih,
                     (ih + kBandRows - 1) / kBandRows,
                     pixels->data(),
-                    drawingOrder(package, visibleFileNames),
+                    drawingOrder(package, visibleFileNames, flipX),
                     {}};
         pic.bands.resize(pic.files.size());
         const unsigned workers = defaultWorkerCount();

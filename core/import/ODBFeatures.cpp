@@ -147,10 +147,11 @@ Contour shapeOutline(const ApertureShape& shape) {
 
 } // namespace
 
-void FeaturesParser::append(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity) {
+void FeaturesParser::append(PCBObjectKind kind, SharedShape shape, Polarity polarity) {
     const auto index = static_cast<std::int64_t>(objects.size());
     objects.emplace_back(std::move(kind), std::nullopt, std::move(shape), polarity, std::nullopt, std::nullopt,
                          std::nullopt, std::nullopt, index);
+    intern_(objects.back());
 }
 
 const FeaturesParser::Symbol* FeaturesParser::symbolNumbered(double number) const {

@@ -95,8 +95,10 @@ private:
     void defineSymbol(std::string_view line);
     // The symbol a record names (its number truncated toward zero), or none.
     const Symbol* symbolNumbered(double number) const;
-    void append(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity);
+    void append(PCBObjectKind kind, SharedShape shape, Polarity polarity);
     void addPad(Vec2 at, const Symbol& symbol, const std::vector<double>& numbers, Polarity polarity);
+
+    ObjectInterner intern_;
 };
 
 } // namespace corvane

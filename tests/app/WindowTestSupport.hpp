@@ -68,7 +68,7 @@ inline std::vector<std::uint8_t> boardZip() {
 }
 
 // A board whose picture tells orientation, drawing order and negative planes apart (millimetres):
-// outline (0, 0)-(40, 30); top copper a 6 mm square at (11, 23); bottom copper a 2 mm square on top of it and
+// outline (0, 0)-(40, 30); top copper a 6 mm square at (11, 23); bottom copper a 2 mm square beneath it and
 // another at (34, 5); a negative top mask with a 3 mm opening at (30, 20).
 inline std::vector<std::uint8_t> probeBoardZip() {
     auto bytes = [](const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
@@ -113,12 +113,12 @@ inline int colourDistance(const QColor& a, const QColor& b) {
 inline void expectProbeBoard(const QImage& image) {
     const QColor background = probeBoardPixel(image, {-8, -8});
     const QColor topOnly = probeBoardPixel(image, {8.8, 25.2});
-    const QColor bottomOverTop = probeBoardPixel(image, {11, 23});
+    const QColor topOverBottom = probeBoardPixel(image, {11, 23});
     const QColor bottomOnly = probeBoardPixel(image, {34, 5});
     const QColor maskOpening = probeBoardPixel(image, {30, 20});
     const QColor maskOnly = probeBoardPixel(image, {24, 26});
-    // Bottom copper is drawn last, over top copper and the mask.
-    EXPECT_LE(colourDistance(bottomOverTop, bottomOnly), 12);
+    // Seen from the top, bottom copper lies beneath top copper.
+    EXPECT_LE(colourDistance(topOverBottom, topOnly), 12);
     EXPECT_GT(colourDistance(topOnly, bottomOnly), 60);
     // Board +y is up: the top copper square is in the upper left, not mirrored or flipped.
     EXPECT_GT(colourDistance(topOnly, probeBoardPixel(image, {40 - 8.8, 25.2})), 60);
@@ -128,10 +128,36 @@ inline void expectProbeBoard(const QImage& image) {
     EXPECT_LE(colourDistance(maskOpening, background), 12);
 }
 
+#ifdef CORVANE_TEST_DATA
+// A real two-layer board as its maker published it (Particle's "core", CC BY-SA 4.0, see its LICENSE):
+// copper, mask, paste and silkscreen of both sides, a mill file and an Excellon drill file. `files` picks
+// some of "core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP", "core.GBP", "core.GTO", "core.GBO",
+// "core.MIL", "core.TXT"; none means all.
+inline std::vector<std::uint8_t> realBoardZip(std::vector<std::string> files = {}) {
+    const std::filesystem::path folder = std::filesystem::path(CORVANE_TEST_DATA) / "boards" / "particle-core";
+    if (files.empty())
+        files = {"core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP",
+                 "core.GBP", "core.GTO", "core.GBO", "core.MIL", "core.TXT"};
+    std::vector<VellZipWriter::Entry> entries;
+    for (const auto& name : files) {
+        QFile f(QString::fromStdString((folder / name).string()));
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        const QByteArray bytes = f.readAll();
+        entries.push_back({name, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    }
+    return VellZipWriter::archive(entries);
+}
+#endif
+
 inline void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& data) {
     QFile f(QString::fromStdString(path.string()));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
+}
+
+inline std::filesystem::path writeAndReturn(const std::filesystem::path& path, const std::vector<std::uint8_t>& data) {
+    writeFile(path, data);
+    return path;
 }
 
 inline std::filesystem::path folderPath(const QTemporaryDir& dir) { return std::filesystem::path(dir.path().toStdString()); }
