@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "SizeLimits.hpp"
 #include "TextDecoding.hpp"
 
 namespace corvane {
@@ -622,9 +623,13 @@ private:
         return tool ? tool->plating : newToolPlating();
     }
 
-    void addHit(const Vec2& at) { hits_.push_back(DrillHit{at, currentTool_.value_or(0), holePlating()}); }
+    void addHit(const Vec2& at) {
+        built_.object();
+        hits_.push_back(DrillHit{at, currentTool_.value_or(0), holePlating()});
+    }
 
     void addSlot(const Vec2& start, const Vec2& end) {
+        built_.object();
         const DrillTool* tool = selectedTool();
         const double d = tool ? tool->diameterMM : 0.1;
         slots_.emplace_back(PCBObjectKind::slot(start, end, d, holePlating() == Plating::pth), currentTool_,
@@ -650,6 +655,8 @@ private:
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
     std::vector<Word> words_;
+    // Hits and slots count against the import's object ceiling.
+    BuildCounter built_;
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include "ODBPPParser.hpp"
 #include "TextDecoding.hpp"
 #include "VellTar.hpp"
+#include "model/Format.hpp"
 #include "model/ParallelFor.hpp"
 
 namespace corvane {
@@ -38,8 +40,16 @@ bool containsCaseInsensitive(std::string_view hay, std::string_view needle, std:
     return false;
 }
 
-[[noreturn]] void throwTooLarge(const std::string& name) {
-    throw ImportError::unreadable("'" + name + "' is too large to import.");
+// Runs one import step with the import's allowance in force on this thread (a fresh one when no
+// import is under way yet), and names the package in the error when a ceiling is reached.
+template <class Step>
+PCBPackage withinCeilings(const std::string& name, Step&& step) {
+    ImportSession session;
+    try {
+        return step();
+    } catch (const SizeLimitError& e) {
+        throw ImportError::unreadable("'" + name + "' is too large to import (" + e.detail() + ").");
+    }
 }
 
 // Everything one accepted entry turns into, computed independently of the others.
@@ -145,6 +155,11 @@ std::vector<std::string> PackageImporter::crossFileWarnings(const std::vector<Pa
 
 PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const std::string& sourceFileName,
                                          const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const {
+    return withinCeilings(sourceFileName, [&] { return assemblePackage(archiveName, sourceFileName, entries, reader); });
+}
+
+PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, const std::string& sourceFileName,
+                                            const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const {
     // Filter by name first: it is cheap and decides which entries are read at all.
     std::vector<std::size_t> accepted;
     for (std::size_t i = 0; i < entries.size(); ++i) {
@@ -156,20 +171,20 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
         accepted.push_back(i);
     }
 
+    requirePackageFileCount(accepted.size());
+
     std::vector<EntryOutcome> outcomes(accepted.size());
-    std::atomic<std::uint64_t> bytesRead{0};
-    std::atomic<bool> overBudget{false};
+    ImportAllowance& allowance = *ImportAllowance::current();
+    // Once a ceiling is reached the import is over: the other workers stop too.
+    std::atomic<bool> ceilingReached{false};
 
     auto work = [&](std::size_t slot) {
         EntryOutcome& out = outcomes[slot];
         try {
+            const AllowanceScope scope(allowance);
             const std::string& path = entries[accepted[slot]].path;
             const std::string name(archiveLastComponent(path));
             Bytes bytes = reader(path);
-            if (bytesRead.fetch_add(bytes.size()) + bytes.size() > maxImportBytes) {
-                overBudget = true;
-                return;
-            }
             if (bytes.empty()) return;
             const std::string head = decodeHead(bytes, 2048);
             const auto function = x2FileFunction(head);
@@ -198,6 +213,9 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
             file.dataHash = shortHash(bytes);
             out.file = std::move(file);
             out.skipped = false;
+        } catch (const SizeLimitError&) {
+            ceilingReached = true;
+            out.error = std::current_exception();
         } catch (...) {
             out.error = std::current_exception();
         }
@@ -206,7 +224,7 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
     // Entries are independent once read: parse them on a bounded pool, results in entry order.
     parallelFor(
         accepted.size(), [&](std::size_t i) {
-            if (!overBudget) work(i);
+            if (!ceilingReached) work(i);
         },
         defaultWorkerCount());
 
@@ -216,12 +234,10 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
     std::vector<PackageFile> files;
     for (auto& out : outcomes) {
         if (out.error) std::rethrow_exception(out.error);
-        if (overBudget) throwTooLarge(sourceFileName);
         if (out.skipWarning) skipWarnings.push_back(std::move(*out.skipWarning));
         for (auto& w : out.readerWarnings) readerWarnings.push_back(std::move(w));
         if (out.file) files.push_back(std::move(*out.file));
     }
-    if (overBudget) throwTooLarge(sourceFileName);
     if (files.empty()) throw ImportError::nothingToImport();
 
     std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
@@ -242,34 +258,54 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
 }
 
 PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
-    if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
-    const VellZip::Archive archive(data);
-    return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
-                        [&archive](const std::string& path) { return archive.readEntry(path); });
+    return withinCeilings(fileName, [&] {
+        if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
+        const VellZip::Archive archive(data);
+        return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
+                            [&archive](const std::string& path) { return archive.readEntry(path); });
+    });
 }
 
-namespace {
-Bytes readCapped(const fs::path& url) {
+Bytes PackageImporter::readInput(const fs::path& url) {
+    // The size is charged before the bytes are read, so workers reading side by side stay in budget.
     std::error_code ec;
-    const auto size = fs::file_size(url, ec);
-    if (!ec && size > PackageImporter::maxEntryBytes) throwTooLarge(lastPathComponent(url));
-    return readWholeFile(url);
+    const std::uint64_t expected = fs::file_size(url, ec);
+    if (!ec && expected <= maxEntryBytes) chargeImportBytes(expected);
+    Bytes data;
+    try {
+        data = readWholeFile(url, maxEntryBytes);
+    } catch (const FileReadError& e) {
+        if (e.code() == EFBIG)
+            throw SizeLimitError("more than " + formatInt(static_cast<std::int64_t>(maxEntryBytes >> 20)) +
+                                 " MB in one file");
+        throw;
+    }
+    if (ec || data.size() > expected) chargeImportBytes(ec ? data.size() : data.size() - expected);
+    return data;
 }
-} // namespace
 
 PCBPackage PackageImporter::importZIP(const fs::path& url) const {
-    return importZIPData(readCapped(url), lastPathComponent(url));
+    const std::string name = lastPathComponent(url);
+    return withinCeilings(name, [&] { return importZIPData(readInput(url), name); });
 }
 
 PCBPackage PackageImporter::importSingleFile(const fs::path& url) const {
     const std::string name = lastPathComponent(url);
-    const Bytes data = readCapped(url);
-    std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
-    return buildPackage(deletingPathExtension(name), name, entries, [&data](const std::string&) { return data; });
+    return withinCeilings(name, [&] {
+        Bytes data = readInput(url);
+        std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
+        // The one entry is read once: its bytes move on instead of being copied.
+        return buildPackage(deletingPathExtension(name), name, entries,
+                            [&data](const std::string&) { return std::move(data); });
+    });
 }
 
 PCBPackage PackageImporter::importDirectory(const fs::path& url) const {
     const std::string folderName = lastPathComponent(url);
+    return withinCeilings(folderName, [&] { return importFolderFiles(url, folderName); });
+}
+
+PCBPackage PackageImporter::importFolderFiles(const fs::path& url, const std::string& folderName) const {
     std::error_code ec;
     fs::recursive_directory_iterator it(url, fs::directory_options::skip_permission_denied, ec);
     if (ec) throw ImportError::unreadable("Cannot read folder " + folderName + ".");
@@ -284,6 +320,7 @@ PCBPackage PackageImporter::importDirectory(const fs::path& url) const {
         if (sec || !fs::is_regular_file(status)) continue;
         const fs::path rel = it->path().lexically_relative(url);
         if (rel.empty()) continue;
+        requireRoomForArchiveEntry(byRelative.size());
         byRelative.emplace(rel.generic_string(), it->path());
     }
 
@@ -302,7 +339,7 @@ PCBPackage PackageImporter::importDirectory(const fs::path& url) const {
         const auto size = fs::file_size(found->second, sec);
         if (sec || size > maxEntryBytes) return {};
         try {
-            return readWholeFile(found->second);
+            return readInput(found->second);
         } catch (const FileReadError&) {
             return {};
         }
@@ -314,7 +351,10 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     if (fs::is_directory(url, ec)) return importDirectory(url);
 
     const std::string name = lastPathComponent(url);
-    const Bytes data = readCapped(url);
+    return withinCeilings(name, [&] { return importFileData(readInput(url), name); });
+}
+
+PCBPackage PackageImporter::importFileData(Bytes data, const std::string& name) const {
     if (VellZip::isZip(data)) return importZIPData(data, name);
 
     const std::string ext = asciiLower(pathExtension(name));
@@ -327,7 +367,8 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     }
     if (VellTar::isGzip(data) || ext == "tgz") return ODBPPParser{}.parse(data);
     std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
-    return buildPackage(deletingPathExtension(name), name, entries, [&data](const std::string&) { return data; });
+    return buildPackage(deletingPathExtension(name), name, entries,
+                        [&data](const std::string&) { return std::move(data); });
 }
 
 } // namespace corvane
