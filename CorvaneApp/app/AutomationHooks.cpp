@@ -1,5 +1,6 @@
 #include "app/AutomationHooks.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -77,6 +78,13 @@ bool overflowsRatherThanUnderflows(std::string_view text) {
         return magnitude + e >= 0;
     }
     return magnitude >= 0;
+}
+
+// A widget put into the layout of a shown one is shown by a queued call, not at once.
+bool waitsToBeShown(const QWidget* w) {
+    const QWidget* parent = w->parentWidget();
+    return !w->isWindow() && parent && parent->isVisible() && w->testAttribute(Qt::WA_WState_Hidden) &&
+           !w->testAttribute(Qt::WA_WState_ExplicitShowHide);
 }
 
 std::optional<Bytes> pngBytes(const QImage& image) {
@@ -257,10 +265,21 @@ void AutomationHooks::fire() {
     if (fired_) return;
     fired_ = true;
     deadline_.stop();
-    // Work that just ended changed texts and rows whose layouts are still queued; settle them first.
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    settleWindow(delegate_ ? delegate_->window() : nullptr);
     if (capture_ == Capture::png) capturePNG();
     if (capture_ == Capture::pdf) capturePDF();
+}
+
+void AutomationHooks::settleWindow(QWidget* window) {
+    // The work that just ended made rows and changed texts in this same turn of the event loop: their widgets
+    // are shown by queued calls and laid out by posted requests, each of which may post more. Deliver them
+    // until nothing waits to be shown, then once more for the layouts the last showing asked for.
+    for (int round = 0; round < maxSettleRounds; ++round) {
+        QCoreApplication::sendPostedEvents();
+        const auto children = window ? window->findChildren<QWidget*>() : QList<QWidget*>();
+        if (std::none_of(children.begin(), children.end(), waitsToBeShown)) break;
+    }
+    QCoreApplication::sendPostedEvents();
 }
 
 void AutomationHooks::capturePNG() {

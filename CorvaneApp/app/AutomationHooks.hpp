@@ -15,6 +15,8 @@
 #include <QPointer>
 #include <QTimer>
 
+class QWidget;
+
 namespace corvane {
 
 class AppDelegate;
@@ -42,6 +44,8 @@ class AutomationHooks : public QObject {
     Q_OBJECT
 public:
     static constexpr int maxWaitPastDelayMs = 60'000;
+    // Rounds of queued work a capture delivers at most before it grabs; each round may queue the next.
+    static constexpr int maxSettleRounds = 20;
 
     // Starts the hooks the environment asks for; returns at once. The hooks outlive the delegate, so a capture
     // that finds it gone can still report that.
@@ -58,6 +62,8 @@ private:
     bool busy() const { return importPending_ || checksPending_ || comparePending_; }
     void workEnded();
     void fire();
+    // Delivers what the finished work left queued, so the window shows every widget it made, laid out.
+    static void settleWindow(QWidget* window);
     [[noreturn]] void capturePNG();
     [[noreturn]] void capturePDF();
     [[noreturn]] void finish(int code);

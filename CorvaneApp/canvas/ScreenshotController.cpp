@@ -44,7 +44,7 @@ private:
     std::vector<PCBObject> owned_;
 };
 
-double apertureWidth(const std::optional<ApertureShape>& shape) {
+double apertureWidth(ShapeRef shape) {
     return shape ? shape->strokeNominalWidth() : 0.2;
 }
 
@@ -182,7 +182,7 @@ private:
         painter_.drawPath(path);
     }
 
-    void flash(const Vec2& at, const std::optional<ApertureShape>& shape, const QColor& color) {
+    void flash(const Vec2& at, ShapeRef shape, const QColor& color) {
         if (!shape) return disc(at, 0.2, color);
         if (const auto* r = shape->as<ApertureShape::Rectangle>()) {
             const double w = std::abs(r->width) * p_, h = std::abs(r->height) * p_;
@@ -337,12 +337,7 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
                                        const AppModel& model) {
     const auto& package = model.package();
     if (!package) return;
-    std::vector<std::size_t> order(package->files.size());
-    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return PackageImporter::layerOrder(package->files[a].layerType) <
-               PackageImporter::layerOrder(package->files[b].layerType);
-    });
+    const std::vector<std::size_t> order = model.filesInDrawingOrder(camera.mirrored);
     const auto& states = model.layerStates();
     const auto& solo = model.soloSet();
     // Solo ids of layers that are gone are ignored, as the GPU canvas ignores them.

@@ -18,8 +18,8 @@ void paintCompareRows(QImage& target, const QSizeF& size, const CameraState& cam
     const QColor added = SystemColors::green(0.95);
     std::vector<std::shared_ptr<const CompareGroups>> groups;  // keeps the objects alive while painting
     std::vector<ScreenshotController::LayerJob> jobs;
-    for (const CompareRow& row : model.compareRows()) {
-        auto g = model.compareGroups(row.layerKey);
+    for (const std::string& key : model.compareKeysInDrawingOrder(camera.mirrored)) {
+        auto g = model.compareGroups(key);
         if (!g) continue;
         jobs.push_back({g->same, same, std::nullopt});
         jobs.push_back({g->removed, removed, std::nullopt});

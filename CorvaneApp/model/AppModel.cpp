@@ -14,6 +14,7 @@
 #include "analysis/BoardSummaryEngine.hpp"
 #include "analysis/CGRenderer.hpp"
 #include "analysis/DFMEngine.hpp"
+#include "analysis/LayerDrawOrder.hpp"
 #include "import/DocumentCache.hpp"
 #include "import/FileIO.hpp"
 #include "model/Codable.hpp"
@@ -201,7 +202,10 @@ void AppModel::setShowCrosshair(bool on) {
 }
 
 void AppModel::setCamera(const CameraState& camera) {
+    const bool turned = camera.mirrored != camera_.mirrored;
     camera_ = camera;
+    // Turning the board over changes which side is drawn first.
+    if (turned) syncRenderer();
     applyCamera();
 }
 
@@ -371,11 +375,8 @@ void AppModel::loadPackage(PackagePtr package) {
     std::vector<DrillFileStats> drills;
     for (const auto& f : package->files) {
         if (!f.drill) continue;
-        DrillFileStats d{f.fileName, f.drill->stats(), 0, 0};
-        for (const auto& hit : f.drill->hits) {
-            if (hit.plating == Plating::pth) ++d.pthCount;
-            else if (hit.plating == Plating::npth) ++d.npthCount;
-        }
+        const auto plating = f.drill->platingCounts();
+        DrillFileStats d{f.fileName, f.drill->stats(), plating.pth, plating.npth};
         drills.push_back(std::move(d));
     }
     setDrillFiles(std::move(drills));
@@ -455,6 +456,14 @@ std::vector<std::size_t> AppModel::filesInCategoryOrder() const {
     return order;
 }
 
+std::vector<std::size_t> AppModel::filesInDrawingOrder(bool mirrored) const {
+    if (!package_) return {};
+    std::vector<LayerType> types;
+    types.reserve(package_->files.size());
+    for (const auto& f : package_->files) types.push_back(f.layerType);
+    return layerDrawOrder(types, mirrored ? ViewedSide::bottom : ViewedSide::top);
+}
+
 void AppModel::rebuildLayers() {
     if (!package_) {
         setLayerStates({});
@@ -527,7 +536,7 @@ void AppModel::syncRenderer() {
         return nullptr;
     };
     std::vector<std::size_t> order;
-    for (std::size_t i : filesInCategoryOrder())
+    for (std::size_t i : filesInDrawingOrder(camera_.mirrored))
         if (stateFor(package_->files[i].fileName)) order.push_back(i);
     ensureLayerMeshes(order);
 
@@ -664,10 +673,37 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     syncRenderer();
 }
 
+std::string AppModel::compareKey(const PackageFile& file) {
+    return file.layerType.isDrill() ? std::string("Drill") : file.layerType.displayName();
+}
+
+std::vector<std::string> AppModel::compareKeysInDrawingOrder(bool mirrored) const {
+    std::vector<LayerType> types;
+    std::vector<std::string> keys;
+    for (const auto& row : compareRows_) {
+        // The role of the first file of either revision that belongs to the row.
+        std::optional<LayerType> type;
+        for (const PackagePtr& p : {package_, compareBase_}) {
+            if (!p || type) continue;
+            for (const auto& f : p->files) {
+                if (compareKey(f) != row.layerKey) continue;
+                type = f.layerType;
+                break;
+            }
+        }
+        types.push_back(type.value_or(LayerType::unknown()));
+        keys.push_back(row.layerKey);
+    }
+    std::vector<std::string> ordered;
+    ordered.reserve(keys.size());
+    for (std::size_t i : layerDrawOrder(types, mirrored ? ViewedSide::bottom : ViewedSide::top)) ordered.push_back(keys[i]);
+    return ordered;
+}
+
 std::vector<std::string> AppModel::sharedLayerKeys(const PCBPackage& a, const PCBPackage& b) {
     auto keysOf = [](const PCBPackage& p) {
         std::set<std::string> keys;
-        for (const auto& f : p.files) keys.insert(f.layerType.isDrill() ? std::string("Drill") : f.layerType.displayName());
+        for (const auto& f : p.files) keys.insert(compareKey(f));
         return keys;
     };
     const auto ka = keysOf(a), kb = keysOf(b);
@@ -762,12 +798,12 @@ void AppModel::syncCompareRenderer() {
     BoardRenderer* r = renderer();
     if (!package_ || !compareBase_ || !compareDiff_ || !r) return;
     ensureCompareCaches();
-    for (const auto& row : compareRows_) {
-        const auto it = compareCache_.find(row.layerKey);
+    for (const auto& key : compareKeysInDrawingOrder(camera_.mirrored)) {
+        const auto it = compareCache_.find(key);
         if (it == compareCache_.end()) continue;
         const CompareRowCache& c = *it->second;
         if (c.groups->same.empty() && c.groups->removed.empty() && c.groups->added.empty()) continue;
-        const std::string prefix = "diff:" + row.layerKey;
+        const std::string prefix = "diff:" + key;
         r->setLayer(prefix + ":same", kSameColor, kSameOpacity, true, c.same);
         r->setLayer(prefix + ":removed", kRemovedColor, kChangeOpacity, true, c.removed);
         r->setLayer(prefix + ":added", kAddedColor, kChangeOpacity, true, c.added);

@@ -169,6 +169,9 @@ public:
     // Red, green and blue of the colour in sRGB with alpha 1; white for an invalid colour.
     static BoardRenderer::Color simdColor(const QColor& color);
     static std::string layerRendererID(const std::string& fileName) { return "layer:" + fileName; }
+    // Positions of the current package's files in the order every canvas draws them, the side facing away
+    // first (the bottom one unless `mirrored`); the layer list keeps its own order.
+    std::vector<std::size_t> filesInDrawingOrder(bool mirrored) const;
 
     // ---- Comparison, camera, measurements ---------------------------------------------------------------
     void startCompare(PackagePtr base, const std::string& baseName, PackagePtr revised);
@@ -176,6 +179,10 @@ public:
     // The groups of a row of the current comparison, computed once per comparison; null outside compare
     // mode or for a key that is not a row.
     std::shared_ptr<const CompareGroups> compareGroups(const std::string& layerKey);
+    // The layer keys of the current comparison's rows in drawing order, as filesInDrawingOrder orders files.
+    std::vector<std::string> compareKeysInDrawingOrder(bool mirrored) const;
+    // The row a file belongs to in a comparison: its role's name, or "Drill" for every drill file.
+    static std::string compareKey(const PackageFile& file);
     void fitBBox(const BBox& box);
     void zoomTo(Vec2 position, double spanMM);
     void canvasSizeChanged(QSizeF size);

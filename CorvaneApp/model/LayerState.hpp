@@ -38,8 +38,8 @@ struct CompareRow {
 struct DrillFileStats {
     std::string fileName;
     std::vector<DrillStat> stats;
-    std::int64_t pthCount = 0;   // hits plated through
-    std::int64_t npthCount = 0;  // hits not plated; hits of unknown plating are in neither count
+    std::int64_t pthCount = 0;   // hits and slots plated through
+    std::int64_t npthCount = 0;  // hits and slots not plated; those of unknown plating are in neither count
 };
 
 } // namespace corvane

@@ -1,12 +1,14 @@
 #include "panels/PanelStyle.hpp"
 
-#include <cstring>
-
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include "panels/SymbolIcons.hpp"
 
 namespace corvane::ui {
 
@@ -52,43 +54,19 @@ void setTextColor(QWidget* widget, const QColor& color) {
     widget->setPalette(p);
 }
 
-QString glyphFor(const char* symbol) {
-    struct Entry {
-        const char* name;
-        const char* glyph;
-    };
-    // Glyphs that DejaVu Sans carries, so they render on any machine the program runs on.
-    static constexpr Entry table[] = {
-        {"eye", "\u25C9"},
-        {"eye.slash", "\u25CC"},
-        {"s.circle", "\u24C8"},
-        {"chevron.up", "\u25B4"},
-        {"chevron.down", "\u25BE"},
-        {"ellipsis", "\u2026"},
-        {"xmark.octagon.fill", "\u2716"},
-        {"exclamationmark.triangle.fill", "\u26A0"},
-        {"info.circle.fill", "\u2139"},
-        {"checkmark.seal.fill", "\u2714"},
-        {"checkmark.shield.fill", "\u2714"},
-        {"lock.shield", "\u26BF"},
-        {"circle.grid.2x2", "\u2237"},
-        {"circle.fill", "\u25CF"},
-        {"circle", "\u25CB"},
-        {"slider.horizontal.3", "\u2630"},
-        {"arrow.left.arrow.right.circle.fill", "\u21C4"},
-        {"square.stack.3d.up.fill", "\u2261"},
-        {"doc.richtext.fill", "\u2637"},
-    };
-    for (const auto& e : table)
-        if (std::strcmp(e.name, symbol) == 0) return QString::fromUtf8(e.glyph);
-    return QStringLiteral("\u25A1");
-}
-
 void setSymbol(QWidget* widget, const char* symbol, const QColor& color) {
-    widget->setProperty("symbol", QString::fromUtf8(symbol));
-    if (auto* label = qobject_cast<QLabel*>(widget)) label->setText(glyphFor(symbol));
-    else if (auto* button = qobject_cast<QAbstractButton*>(widget)) button->setText(glyphFor(symbol));
-    setTextColor(widget, color);
+    const QString name = QString::fromUtf8(symbol);
+    widget->setProperty("symbol", name);
+    const QColor ink = color.isValid() ? color : QApplication::palette().color(QPalette::WindowText);
+    // Drawn a little larger than the text beside it, as a glyph of the same pixel size would look.
+    const int side = widget->font().pixelSize() > 0 ? widget->font().pixelSize() + 2 : 14;
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setPixmap(symbolPixmap(name, ink, side));
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->setText(QString());
+        button->setIcon(symbolIcon(name, ink));
+        button->setIconSize(QSize(side, side));
+    }
 }
 
 QLabel* symbolLabel(const char* symbol, const QColor& color, int pixels, QWidget* parent) {
@@ -106,6 +84,29 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     // The side columns are narrow: a long file name is cut at the column's edge (its whole text stays
     // in the tooltip) instead of widening the column past the window.
     label->setMinimumWidth(1);
+    label->setToolTip(text);
+    return label;
+}
+
+QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
+
+QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text(), mode_, contentsRect().width()); }
+
+void ElidedLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(palette().color(foregroundRole()));
+    const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
+    p.drawText(contentsRect(), Qt::AlignVCenter | Qt::TextSingleLine | (horizontal ? horizontal : Qt::AlignLeft),
+               shownText());
+}
+
+ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,
+                         QWidget* parent) {
+    auto* label = new ElidedLabel(mode, parent);
+    label->setFont(font);
+    label->setTextFormat(Qt::PlainText);
+    if (color.isValid()) setTextColor(label, color);
+    label->setText(text);
     label->setToolTip(text);
     return label;
 }

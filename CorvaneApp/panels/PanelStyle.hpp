@@ -5,9 +5,9 @@
 
 #include <QColor>
 #include <QFont>
+#include <QLabel>
 #include <QString>
 
-class QLabel;
 class QProgressBar;
 class QPushButton;
 class QWidget;
@@ -36,12 +36,32 @@ QColor tertiaryColor();
 
 void setTextColor(QWidget* widget, const QColor& color);
 
-// The glyph drawn for a symbol name; the name itself is kept on the widget as the property "symbol".
-QString glyphFor(const char* symbol);
+// Shows the drawn symbol `name` on a label or button, sized to the widget's font, and keeps the name on the
+// widget as the property "symbol". An invalid colour is the window's text colour.
 void setSymbol(QWidget* widget, const char* symbol, const QColor& color);
 QLabel* symbolLabel(const char* symbol, const QColor& color, int pixels, QWidget* parent = nullptr);
 
 QLabel* textLabel(const QString& text, const QFont& font, const QColor& color = QColor(), QWidget* parent = nullptr);
+
+// A one-line label that cuts its text with "…" (at `mode`) to the width it is given, never below its
+// height; text() stays the whole text. Whoever sets the text also sets it as the tooltip.
+class ElidedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit ElidedLabel(Qt::TextElideMode mode, QWidget* parent = nullptr) : QLabel(parent), mode_(mode) {}
+    QSize minimumSizeHint() const override;
+    // The text as painted now.
+    QString shownText() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    Qt::TextElideMode mode_;
+};
+// An elided label in `font` and `color` showing `text`, with the whole text as its tooltip.
+ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,
+                         QWidget* parent);
 // A flat button that reads as a link; never the dialog's default button.
 QPushButton* linkButton(const QString& text, QWidget* parent = nullptr);
 // A small indeterminate progress bar, shown while a sheet's work runs.

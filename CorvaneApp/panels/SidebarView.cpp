@@ -190,6 +190,9 @@ SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent)
     compareBox_ = new QVBoxLayout();
     compareBox_->setSpacing(6);
     box->addLayout(compareBox_);
+    unmatchedBox_ = new QVBoxLayout();
+    unmatchedBox_->setSpacing(2);
+    box->addLayout(unmatchedBox_);
     box->addStretch(1);
     setWidget(content);
 
@@ -292,6 +295,33 @@ void SidebarView::syncCompare() {
     }
     for (auto& [key, view] : compareRows_) delete view;
     compareRows_ = std::move(keep);
+    syncUnmatched();
+}
+
+std::vector<std::string> SidebarView::unmatchedLines(const PackageDiff& diff) {
+    std::vector<std::string> lines;
+    for (const auto& file : diff.unmatchedFilesA) lines.push_back("Only in " + diff.nameA + ": " + file);
+    for (const auto& file : diff.unmatchedFilesB) lines.push_back("Only in " + diff.nameB + ": " + file);
+    return lines;
+}
+
+void SidebarView::syncUnmatched() {
+    std::vector<std::string> lines;
+    if (model_ && model_->compareDiff()) lines = unmatchedLines(*model_->compareDiff());
+    std::vector<std::string> shown;
+    for (int i = 0; i < unmatchedBox_->count(); ++i)
+        if (auto* label = qobject_cast<QLabel*>(unmatchedBox_->itemAt(i)->widget())) shown.push_back(ss(label->text()));
+    if (shown == lines) return;
+    while (QLayoutItem* item = unmatchedBox_->takeAt(0)) {
+        delete item->widget();
+        delete item;
+    }
+    // File names of one package share a long prefix: the middle gives way, the end that tells them apart stays.
+    for (const auto& line : lines) {
+        auto* label = elidedLabel(qs(line), Qt::ElideMiddle, captionFont(), orange(), widget());
+        label->setObjectName("compare.unmatched");
+        unmatchedBox_->addWidget(label);
+    }
 }
 
 } // namespace corvane

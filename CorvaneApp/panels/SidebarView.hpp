@@ -74,12 +74,15 @@ public:
     explicit SidebarView(AppModel* model, QWidget* parent = nullptr);
     LayerRow* layerRow(const std::string& id) const;
     CompareRowView* compareRow(const std::string& layerKey) const;
+    // "Only in <revision>: <file>" for each file of either revision that has no counterpart in the other.
+    static std::vector<std::string> unmatchedLines(const PackageDiff& diff);
 
 private:
     void syncLayers();
     void syncSolo();
     void syncSummary();
     void syncCompare();
+    void syncUnmatched();
     QLabel* sectionHeader(const QString& title, const char* name);
 
     QPointer<AppModel> model_;
@@ -88,6 +91,7 @@ private:
     SummaryGrid* summary_ = nullptr;
     QLabel* compareHeader_ = nullptr;
     QVBoxLayout* compareBox_ = nullptr;
+    QVBoxLayout* unmatchedBox_ = nullptr;
     std::map<std::string, LayerRow*> layerRows_;
     std::map<std::string, CompareRowView*> compareRows_;
 };

@@ -30,7 +30,9 @@ DrillSheet::DrillSheet(AppModel* model, QWidget* parent)
 }
 
 std::array<std::string, 3> DrillSheet::rowTexts(const DrillStat& stat, Units units) {
-    std::string type = stat.plated == Plating::pth ? "PTH" : stat.plated == Plating::npth ? "NPTH" : "\u2014";
+    std::string type = stat.plated == Plating::pth ? "PTH" : stat.plated == Plating::npth ? "NPTH" : "";
+    if (stat.slot) type = type.empty() ? "Slot" : type + " slot";
+    if (type.empty()) type = "\u2014";
     return {units.format(stat.diameterMM, 3), std::move(type), "\u00D7 " + std::to_string(stat.count)};
 }
 

@@ -21,7 +21,7 @@
 #include "panels/SidebarView.hpp"
 #include "sheets/SheetPresenter.hpp"
 #include "window/StatusBarView.hpp"
-#include "window/SymbolIcons.hpp"
+#include "panels/SymbolIcons.hpp"
 #include "window/ToolPicker.hpp"
 #include "window/WelcomeView.hpp"
 

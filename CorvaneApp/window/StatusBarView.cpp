@@ -32,16 +32,6 @@ QCheckBox* toggle(const QString& title, const QString& name, QWidget* parent) {
 }
 } // namespace
 
-QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
-
-void ElidedLabel::paintEvent(QPaintEvent*) {
-    QPainter p(this);
-    p.setPen(palette().color(foregroundRole()));
-    const QRect area = contentsRect();
-    const QString shown = fontMetrics().elidedText(text(), Qt::ElideRight, area.width());
-    p.drawText(area, Qt::AlignVCenter | Qt::AlignLeft | Qt::TextSingleLine, shown);
-}
-
 std::string StatusBarView::cursorText(const Vec2& point, Units units) {
     if (units == Units::mil)
         return "X " + formatFixed(point.x / kMMPerMil, 1) + "  Y " + formatFixed(point.y / kMMPerMil, 1) + " mil";
@@ -69,7 +59,7 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     row->addWidget(cursor_);
     zoom_ = captionLabel("status.zoom", this);
     row->addWidget(zoom_);
-    message_ = new ElidedLabel(this);
+    message_ = new ui::ElidedLabel(Qt::ElideRight, this);
     message_->setObjectName("status.message");
     message_->setFont(ui::captionFont());
     ui::setTextColor(message_, ui::secondaryColor());

@@ -6,23 +6,13 @@
 #include <QWidget>
 
 #include "model/Model.hpp"
+#include "panels/PanelStyle.hpp"
 
 class QCheckBox;
 
 namespace corvane {
 
 class AppModel;
-
-// A one-line label that cuts its text with "…" to the width it is given; text() stays the whole text.
-class ElidedLabel : public QLabel {
-    Q_OBJECT
-public:
-    using QLabel::QLabel;
-    QSize minimumSizeHint() const override;
-
-protected:
-    void paintEvent(QPaintEvent* event) override;
-};
 
 class StatusBarView : public QWidget {
     Q_OBJECT
@@ -42,7 +32,7 @@ private:
     QLabel* fileCount_;
     QLabel* cursor_;
     QLabel* zoom_;
-    ElidedLabel* message_;
+    ui::ElidedLabel* message_;
     QCheckBox* grid_;
     QCheckBox* origin_;
     QCheckBox* crosshair_;

@@ -14,7 +14,7 @@
 #include "model/AppModel.hpp"
 #include "model/NotificationHub.hpp"
 #include "panels/PanelStyle.hpp"
-#include "window/SymbolIcons.hpp"
+#include "panels/SymbolIcons.hpp"
 
 namespace corvane {
 

@@ -301,10 +301,9 @@ BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
     for (const auto& f : package.files) {
         if (!f.drill) continue;
         s.drillCount += f.drill->totalCount();
-        for (const auto& hit : f.drill->hits) {
-            if (hit.plating == Plating::pth) s.pthCount += 1;
-            if (hit.plating == Plating::npth) s.npthCount += 1;
-        }
+        const auto plating = f.drill->platingCounts();
+        s.pthCount += plating.pth;
+        s.npthCount += plating.npth;
         if (auto d = f.drill->smallestDrillMM(); d && (!s.smallestDrillMM || *d < *s.smallestDrillMM))
             s.smallestDrillMM = d;
     }

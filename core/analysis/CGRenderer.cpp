@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "import/PackageImporter.hpp"
+#include "LayerDrawOrder.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
 
@@ -179,7 +179,7 @@ struct Painter {
         }
     }
 
-    void flash(const Vec2& at, const std::optional<ApertureShape>& shape) {
+    void flash(const Vec2& at, ShapeRef shape) {
         if (!shape) return circle(at, 0.2);
         if (const auto* c = shape->as<ApertureShape::Circle>()) return circle(at, c->diameter);
         if (const auto* r = shape->as<ApertureShape::Rectangle>()) {
@@ -278,13 +278,16 @@ std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx 
     cairo_fill(cr);
 
     const Mapper mapper{s, (W - s * bw) / 2, (H - s * bh) / 2, W, H, box.minX, box.minY, flipX};
+    std::vector<const PackageFile*> shown;
+    std::vector<LayerType> types;
+    for (const auto& f : package.files) {
+        if (visibleFileNames && !visibleFileNames->count(f.fileName)) continue;
+        shown.push_back(&f);
+        types.push_back(f.layerType);
+    }
     std::vector<const PackageFile*> order;
-    order.reserve(package.files.size());
-    for (const auto& f : package.files)
-        if (!visibleFileNames || visibleFileNames->count(f.fileName)) order.push_back(&f);
-    std::stable_sort(order.begin(), order.end(), [](const PackageFile* a, const PackageFile* b) {
-        return PackageImporter::layerOrder(a->layerType) < PackageImporter::layerOrder(b->layerType);
-    });
+    order.reserve(shown.size());
+    for (std::size_t i : layerDrawOrder(types, flipX ? ViewedSide::bottom : ViewedSide::top)) order.push_back(shown[i]);
 
     // Files are drawn side by side on a few threads, then laid over each other in drawing order.
     std::vector<cairo_surface_t*> layers(order.size(), nullptr);

@@ -122,7 +122,7 @@ std::optional<CopperBody> CopperBodySet::capsule(const Vec2& a, const Vec2& b, d
     return body;
 }
 
-std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, const std::optional<ApertureShape>& shape) {
+std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, ShapeRef shape) {
     if (!std::isfinite(at.x) || !std::isfinite(at.y)) return std::nullopt;
     if (!shape) return capsule(at, at, 0.0);
     if (auto c = shape->as<ApertureShape::Circle>()) return capsule(at, at, c->diameter);

@@ -72,7 +72,7 @@ public:
     static std::optional<CopperBody> capsule(const Vec2& a, const Vec2& b, double width);
     // The copper of a flash at `at` with the given aperture. Without a shape it is a point.
     // Returns nullopt for non-finite input.
-    std::optional<CopperBody> flash(const Vec2& at, const std::optional<ApertureShape>& shape);
+    std::optional<CopperBody> flash(const Vec2& at, ShapeRef shape);
 
     // Uses scratch storage of the set: not for concurrent calls on one set.
     CopperGap gap(const CopperBody& first, const CopperBody& second) const;

@@ -14,7 +14,7 @@ constexpr double kPi = 3.141592653589793;
 
 Vec2 midpoint(const Vec2& a, const Vec2& b) { return Vec2{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5}; }
 
-double nominalWidth(const std::optional<ApertureShape>& shape) { return shape ? shape->strokeNominalWidth() : 0.0; }
+double nominalWidth(ShapeRef shape) { return shape ? shape->strokeNominalWidth() : 0.0; }
 
 bool withinConnectTolerance(const Vec2& a, const Vec2& b) { return a.distance(b) < 1e-9; }
 

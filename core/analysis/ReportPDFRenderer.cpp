@@ -27,13 +27,13 @@ std::int64_t objectCount(const PackageFile& file) {
     return n;
 }
 
-std::string platingText(Plating p) {
-    switch (p) {
-    case Plating::pth: return "PTH";
-    case Plating::npth: return "NPTH";
+std::string platingText(const DrillStat& row) {
+    switch (row.plated) {
+    case Plating::pth: return row.slot ? "PTH slot" : "PTH";
+    case Plating::npth: return row.slot ? "NPTH slot" : "NPTH";
     case Plating::unknown: break;
     }
-    return "Drill";
+    return row.slot ? "Slot" : "Drill";
 }
 
 std::string upper(std::string_view s) {
@@ -262,7 +262,7 @@ void ReportPDFRenderer::drawDrillStats(const std::vector<DrillStat>& stats, std:
     }
     for (const auto& row : stats) {
         breakIfBelow(bodyLineH);
-        drawText("\xC3\x98" + formatFixed(row.diameterMM, 3) + " mm " + platingText(row.plated) + " \xC3\x97 " +
+        drawText("\xC3\x98" + formatFixed(row.diameterMM, 3) + " mm " + platingText(row) + " \xC3\x97 " +
                      formatInt(row.count),
                  bodyFont, ink, 70, cursorY);
         cursorY -= bodyLineH;
@@ -324,6 +324,13 @@ void ReportPDFRenderer::drawDifferencePages(const PackageDiff& diff) {
     const auto layerCount = static_cast<std::int64_t>(diff.layers.size());
     drawSectionHeading("Differences", "Total: " + formatInt(diff.totalChanges()) + " changes across " +
                                           plural(layerCount, " matched layer", " matched layers"));
+    // Files with no counterpart in the other revision (a layer added or dropped) are changes too.
+    for (const auto& [name, files] : {std::pair{&diff.nameA, &diff.unmatchedFilesA},
+                                      std::pair{&diff.nameB, &diff.unmatchedFilesB}}) {
+        for (const auto& file : *files)
+            drawWrappedParagraph("Only in " + *name + ": " + file, bodyFont, ink, ReportPage::contentWidth);
+    }
+    if (!diff.unmatchedFilesA.empty() || !diff.unmatchedFilesB.empty()) cursorY -= 8;
     constexpr std::size_t listed = 12;
     for (const auto& layer : diff.layers) {
         const auto added = static_cast<std::int64_t>(layer.added.size());

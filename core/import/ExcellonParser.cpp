@@ -220,7 +220,12 @@ bool is(const Word& w, char letter, std::string_view value) { return w.letter ==
 
 class Reader {
 public:
-    Reader(std::string_view fileName, std::string_view text) : fileName_(fileName), plating_(filePlating(fileName, text)) {
+    Reader(std::string_view fileName, std::string_view text, const ExcellonParser::FormatDefaults& defaults)
+        : fileName_(fileName), plating_(filePlating(fileName, text)) {
+        metric_ = defaults.metric.value_or(metric_);
+        intDigits_ = defaults.intDigits;
+        decDigits_ = defaults.decDigits;
+        fillFromLeft_ = defaults.trailingZerosOmitted.value_or(fillFromLeft_);
         // About one hit per coordinate line; a guess only, capped so junk cannot reserve gigabytes.
         hits_.reserve(std::min<std::size_t>(text.size() / 16, std::size_t{1} << 22));
         words_.reserve(16);
@@ -247,6 +252,7 @@ public:
     }
 
     DrillDocument finish() {
+        settleToolUnits();
         DrillDocument doc;
         BBox box = BBox::empty();
         std::optional<std::int64_t> lastTool;
@@ -386,14 +392,26 @@ private:
         commentTool(comment);
     }
 
-    // Allegro: ";T01 Holesize 1. = 12.000000 Tolerance = +2.000000/-2.000000 PLATED MILS Quantity = 24".
+    // Allegro's tool table in comments: ";Holesize 1. = 12.000000 Tolerance = +2.000000/-2.000000 PLATED MILS
+    // Quantity = 24", some versions with the tool in front (";T01 Holesize 1. = ..."). The plating it names
+    // holds for that tool even when a T..C word defines the tool's size later.
     void commentTool(std::string_view comment) {
-        if (comment.size() < 2 || upper(comment[0]) != 'T' || !isDigit(comment[1])) return;
-        std::size_t i = 1;
-        while (i < comment.size() && isDigit(comment[i])) ++i;
-        const auto number = wholeNumber(comment.substr(1, i - 1));
-        const std::string_view rest = trimmed(comment.substr(i));
-        if (!number || !startsWithCI(rest, "HOLESIZE")) return;
+        std::optional<std::int64_t> number;
+        if (comment.size() >= 2 && upper(comment[0]) == 'T' && isDigit(comment[1])) {
+            std::size_t i = 1;
+            while (i < comment.size() && isDigit(comment[i])) ++i;
+            number = wholeNumber(comment.substr(1, i - 1));
+            comment = trimmed(comment.substr(i));
+            if (!number) return;
+        }
+        if (!startsWithCI(comment, "HOLESIZE")) return;
+        const std::string_view rest = trimmed(comment.substr(8));
+        if (!number) {
+            std::size_t i = 0;
+            while (i < rest.size() && isDigit(rest[i])) ++i;
+            number = wholeNumber(rest.substr(0, i));
+            if (!number) return;
+        }
         const auto eq = rest.find('=');
         if (eq == std::string_view::npos) return;
         std::size_t v = eq + 1;
@@ -417,8 +435,14 @@ private:
             else if (eq2("NON_PLATED") || eq2("NON-PLATED") || eq2("NONPLATED") || eq2("NPTH")) plating = Plating::npth;
             else if (eq2("PLATED") || eq2("PTH")) plating = Plating::pth;
         }
-        if (!scale || definedByC_.count(*number)) return;
-        tools_[*number] = DrillTool{*number, *size * *scale, plating.value_or(newToolPlating())};
+        if (plating) headerPlating_[*number] = *plating;
+        if (definedByC_.count(*number)) {
+            if (plating) tools_[*number].plating = *plating;
+            return;
+        }
+        if (!scale) return;
+        tools_[*number] = DrillTool{*number, *size * *scale, toolPlating(*number)};
+        unsettled_.erase(*number);
         selectedValid_ = false;
     }
 
@@ -453,8 +477,8 @@ private:
         if (toolWord) {
             for (const auto& w : words_) {
                 if (w.letter != 'C' || w.value.empty()) continue;
-                if (auto d = diameterMM(w.value)) {
-                    tools_[*toolWord] = DrillTool{*toolWord, *d, newToolPlating()};
+                if (auto d = diameterInFileUnits(w.value)) {
+                    defineTool(*toolWord, *d);
                     definedByC_.insert(*toolWord);
                 }
                 break;
@@ -534,14 +558,35 @@ private:
         position_ = end;
     }
 
-    std::optional<double> diameterMM(std::string_view value) const {
+    // A C word's size in the file's unit; without a decimal point it counts thousandths.
+    static std::optional<double> diameterInFileUnits(std::string_view value) {
         auto d = decimalNumber(value);
         if (!d) return std::nullopt;
-        double mm = *d;
-        if (value.find('.') == std::string_view::npos) mm /= 1000;
-        if (!metric_) mm *= mmPerInch;
-        if (!std::isfinite(mm)) return std::nullopt;
-        return mm;
+        return value.find('.') == std::string_view::npos ? *d / 1000 : *d;
+    }
+
+    double toMM(double fileUnits) const { return metric_ ? fileUnits : fileUnits * mmPerInch; }
+
+    // Tools defined before the first hit take the unit the file has settled on by that hit: some
+    // writers put the tool table before the unit command (VeriBest: the table, "%", then M71).
+    void defineTool(std::int64_t number, double size) {
+        const bool beforeFirstHit = !unitsSettled_;
+        const double mm = beforeFirstHit ? size : toMM(size);
+        if (!std::isfinite(mm)) return;
+        tools_[number] = DrillTool{number, mm, toolPlating(number)};
+        if (beforeFirstHit) unsettled_.insert(number);
+        else unsettled_.erase(number);
+    }
+
+    void settleToolUnits() {
+        if (unitsSettled_) return;
+        unitsSettled_ = true;
+        for (const std::int64_t n : unsettled_) {
+            DrillTool& tool = tools_[n];
+            const double mm = toMM(tool.diameterMM);
+            tool.diameterMM = std::isfinite(mm) ? mm : 0.0;
+        }
+        unsettled_.clear();
     }
 
     std::optional<double> coordinateValue(const Word& word) const {
@@ -603,6 +648,10 @@ private:
     std::int64_t decDigits() const { return decDigits_.value_or(metric_ ? 3 : 4); }
 
     Plating newToolPlating() const { return section_.value_or(plating_); }
+    Plating toolPlating(std::int64_t number) const {
+        const auto named = headerPlating_.find(number);
+        return named != headerPlating_.end() ? named->second : newToolPlating();
+    }
 
     // The selected tool's table entry, looked up once per change of tool or table: every hit
     // needs its plating. Map nodes stay put, so the pointer survives later definitions.
@@ -625,16 +674,19 @@ private:
 
     void addHit(const Vec2& at) {
         built_.object();
+        settleToolUnits();
         hits_.push_back(DrillHit{at, currentTool_.value_or(0), holePlating()});
     }
 
     void addSlot(const Vec2& start, const Vec2& end) {
         built_.object();
+        settleToolUnits();
         const DrillTool* tool = selectedTool();
         const double d = tool ? tool->diameterMM : 0.1;
         slots_.emplace_back(PCBObjectKind::slot(start, end, d, holePlating() == Plating::pth), currentTool_,
                             ApertureShape::circle(d), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                             std::nullopt, static_cast<std::int64_t>(slots_.size()));
+        intern_(slots_.back());
     }
 
     std::string_view fileName_;
@@ -646,6 +698,9 @@ private:
     std::optional<std::int64_t> decDigits_;
     std::map<std::int64_t, DrillTool> tools_;
     std::set<std::int64_t> definedByC_;
+    std::map<std::int64_t, Plating> headerPlating_;  // named in the tool table's comments
+    bool unitsSettled_ = false;                      // from the first hit or slot on
+    std::set<std::int64_t> unsettled_;               // tools whose size is still in file units
     std::optional<std::int64_t> currentTool_;
     const DrillTool* selected_ = nullptr;
     bool selectedValid_ = false;
@@ -654,6 +709,7 @@ private:
     std::int64_t repeatedHits_ = 0;
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
+    ObjectInterner intern_;
     std::vector<Word> words_;
     // Hits and slots count against the import's object ceiling.
     BuildCounter built_;
@@ -661,16 +717,70 @@ private:
 
 } // namespace
 
-DrillDocument ExcellonParser::parse(std::string_view fileName, std::span<const std::uint8_t> data) const {
-    if (data.empty()) throw ExcellonParseError::emptyInput();
-    if (validatesAsUTF8(data)) return parse(fileName, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()));
-    const std::string text = latin1ToUTF8(data);
-    return parse(fileName, std::string_view(text));
+bool ExcellonParser::isAllegroParameterFile(std::string_view fileName) {
+    const std::string_view name = "NC_PARAM.TXT";
+    return fileName.size() == name.size() && startsWithCI(fileName, name);
 }
 
-DrillDocument ExcellonParser::parse(std::string_view fileName, std::string_view text) const {
+std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(std::string_view text) {
+    FormatDefaults d;
+    auto words = [](std::string_view line) {
+        std::vector<std::string_view> out;
+        std::size_t i = 0;
+        while (i < line.size()) {
+            while (i < line.size() && (isSpace(line[i]) || line[i] == '\r')) ++i;
+            const std::size_t start = i;
+            while (i < line.size() && !(isSpace(line[i]) || line[i] == '\r')) ++i;
+            if (i > start) out.push_back(line.substr(start, i - start));
+        }
+        return out;
+    };
+    auto is = [](std::string_view word, std::string_view upperWord) {
+        return word.size() == upperWord.size() && startsWithCI(word, upperWord);
+    };
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string_view::npos) end = text.size();
+        const auto w = words(text.substr(start, end - start));
+        start = end + 1;
+        if (w.empty()) continue;
+        const std::string_view value = w.size() >= 2 ? w[1] : w[0];
+        if (is(w[0], "FORMAT") && w.size() >= 2) {
+            // "FORMAT 2.5": integer and decimal digits.
+            const auto dot = value.find('.');
+            if (dot == std::string_view::npos) continue;
+            const auto i = wholeNumber(value.substr(0, dot));
+            const auto f = wholeNumber(value.substr(dot + 1));
+            if (i && f && *i >= 0 && *f >= 0) {
+                d.intDigits = *i;
+                d.decDigits = *f;
+            }
+        } else if (w.size() == 1 || is(w[0], "OUTPUT-UNITS") || is(w[0], "UNITS")) {
+            if (is(value, "ENGLISH") || is(value, "INCH") || is(value, "INCHES")) d.metric = false;
+            else if (is(value, "METRIC") || is(value, "MM")) d.metric = true;
+        } else if (is(w[0], "SUPPRESS-LEAD-ZEROES") && is(value, "YES")) {
+            d.trailingZerosOmitted = false;
+        } else if (is(w[0], "SUPPRESS-TRAIL-ZEROES") && is(value, "YES")) {
+            d.trailingZerosOmitted = true;
+        }
+    }
+    if (d == FormatDefaults{}) return std::nullopt;
+    return d;
+}
+
+DrillDocument ExcellonParser::parse(std::string_view fileName, std::span<const std::uint8_t> data,
+                                    const FormatDefaults& defaults) const {
+    if (data.empty()) throw ExcellonParseError::emptyInput();
+    if (validatesAsUTF8(data))
+        return parse(fileName, std::string_view(reinterpret_cast<const char*>(data.data()), data.size()), defaults);
+    const std::string text = latin1ToUTF8(data);
+    return parse(fileName, std::string_view(text), defaults);
+}
+
+DrillDocument ExcellonParser::parse(std::string_view fileName, std::string_view text, const FormatDefaults& defaults) const {
     text = droppingUTF8BOM(text);
-    Reader reader(fileName, text);
+    Reader reader(fileName, text, defaults);
     reader.read(text);
     return reader.finish();
 }

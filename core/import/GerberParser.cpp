@@ -33,7 +33,8 @@ constexpr std::size_t kMaxPaddedDigits = 32;
 // A single-quadrant arc may sweep a quarter turn; coordinates rounded to the file's resolution can
 // put a true quarter a little over it.
 constexpr double kQuarterSweepLimit = kPi * 0.5 + 0.05;
-// Outline points that objects may hold in total (each macro flash carries its own copy).
+// Outline points that flashes may show in total. A flash only refers to its aperture's outline, but
+// whatever draws the layer fills the outline once per flash; past the budget a flash is drawn by its size.
 constexpr std::size_t kObjectOutlinePointBudget = std::size_t{1} << 24;
 // Statements and points that macro evaluation may produce in one file.
 constexpr std::size_t kMacroWorkBudget = std::size_t{1} << 25;
@@ -47,7 +48,8 @@ const char* const kWarnStepRepeat = "Step & Repeat (SR) is not supported; geomet
 const char* const kWarnImagePolarity = "Incremental notation (IP) is not supported.";
 const char* const kWarnNegativeImage = "Negative image polarity (IPNEG) is not supported; image shown positive.";
 const char* const kWarnIncremental = "Incremental coordinates (G91) are not supported.";
-const char* const kWarnNoUnits = "No unit command; millimetres assumed.";
+const char* const kWarnNoUnits = "No unit command; inches assumed.";
+const char* const kWarnMirror = "Image mirroring (MI) is not supported; image shown unmirrored.";
 
 // --- text helpers --------------------------------------------------------------------------------
 
@@ -299,15 +301,36 @@ void adviseHugePages(void* data, std::size_t bytes) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
+// The shapes primitives refer to, made once per aperture definition.
+struct ApertureShapes {
+    SharedShape shape;
+    // The same macro without its outline, made when the outline budget first runs out.
+    SharedShape withoutOutline;
+    std::size_t outlinePoints = 0;
+};
+
+// At most how many objects a text can make: every one ends a word, and nearly every word ends in '*'.
+// Objects of words that end at a line break instead are counted as the table grows.
+std::size_t objectBound(std::string_view text) {
+    std::size_t stars = 0;
+    for (const char* p = text.data(), *end = p + text.size();;) {
+        const void* hit = std::memchr(p, '*', static_cast<std::size_t>(end - p));
+        if (!hit) break;
+        ++stars;
+        p = static_cast<const char*>(hit) + 1;
+    }
+    return stars + 1;
+}
+
 // --- the reader ----------------------------------------------------------------------------------
 
 class GerberReader {
 public:
-    explicit GerberReader(std::size_t textSize) {
-        // A stroke or flash takes at least about 20 bytes of text; reserving for that many avoids moving
-        // every object when the vector would otherwise grow. Capped so that a huge file does not ask for
-        // gigabytes before its first object: past the cap the table grows as needed.
-        objects_.reserve(std::min<std::size_t>(textSize / 20 + 16, std::size_t{1} << 21));
+    explicit GerberReader(std::string_view text) {
+        // Reserved once for the objects the text can make, so that the table is written in place and never
+        // moved. Capped so that a huge file does not ask for gigabytes before its first object: past the
+        // cap the table grows as needed.
+        objects_.reserve(std::min<std::size_t>(objectBound(text), std::size_t{1} << 21));
         adviseHugePages(objects_.data(), objects_.capacity() * sizeof(PCBObject));
     }
 
@@ -326,6 +349,7 @@ private:
     void handleAttribute(std::string_view cmd);
     void handleFormat(std::string_view rest);
     void handleStepRepeat(std::string_view rest);
+    void handleMirror(std::string_view rest);
     void defineAperture(std::string_view cmd);
     double measuredMacro(MacroBody& body);
 
@@ -356,12 +380,14 @@ private:
     std::int64_t intDigits_ = 2;
     std::int64_t decDigits_ = 6;
     bool trailingZeroOmission_ = false;
-    double mmPerUnit_ = 1.0;
+    // Until a unit command says otherwise, inches: the format's old default, and what other readers assume.
+    double mmPerUnit_ = 25.4;
     bool formatSeen_ = false;
     bool unitSeen_ = false;
 
     // apertures and macros
     std::map<std::int64_t, Aperture> apertures_;
+    std::map<std::int64_t, ApertureShapes> apertureShapes_;
     std::map<std::string, MacroBody, std::less<>> macros_;
     MacroBody* pendingMacro_ = nullptr;
     std::size_t macroWorkBudget_ = kMacroWorkBudget;
@@ -369,8 +395,7 @@ private:
 
     // plotting state
     std::optional<std::int64_t> currentAperture_;
-    const Aperture* currentDefinition_ = nullptr;
-    std::size_t currentOutlinePoints_ = 0;
+    ApertureShapes* currentShapes_ = nullptr;
     // Half the current aperture's bounding diameter: what an object's box grows by around its points.
     double currentRadius_ = 0.0;
     Vec2 point_;
@@ -380,10 +405,12 @@ private:
     Polarity polarity_ = Polarity::dark;
     bool inRegion_ = false;
     std::vector<Contour> contours_;
+    // Reused for every contour; each finished one is copied out at its exact size.
     Contour currentContour_;
 
-    // attributes
-    std::optional<std::string> net_, component_, pin_, aperFunction_;
+    // attributes: object attributes are shared by every object drawn while they hold
+    TextInterner texts_;
+    SharedText net_, component_, pin_, aperFunction_;
     std::optional<std::string> fileFunction_, filePolarity_, projectID_, creationDate_;
     bool fileFunctionFromAttribute_ = false;
     std::map<std::string, std::string> fileAttributes_;
@@ -594,6 +621,8 @@ void GerberReader::handleExtendedPart(std::string_view cmd) {
         // IPPOS is the default image polarity and changes nothing.
         if (cmd == "IPPOS") return;
         warn(cmd == "IPNEG" ? kWarnNegativeImage : kWarnImagePolarity);
+    } else if (cmd.starts_with("MI")) {
+        handleMirror(cmd.substr(2));
     } else if (pendingMacro_ != nullptr && !cmd.empty()) {
         pendingMacro_->statements.emplace_back(cmd);
         pendingMacro_->measured.reset();
@@ -640,12 +669,12 @@ void GerberReader::handleAttribute(std::string_view cmd) {
             creationDate_ = std::string(value);
         }
     } else if (kind == 'A') {
-        if (name == "AperFunction" && hasValue) aperFunction_ = std::string(value);
+        if (name == "AperFunction" && hasValue) aperFunction_ = texts_(value);
     } else {
-        if (name == "N") net_ = std::string(value);
-        else if (name == "C") component_ = std::string(value);
-        else if (name == "P") pin_ = std::string(value);
-        else if (name == "AperFunction") aperFunction_ = std::string(value);
+        if (name == "N") net_ = texts_(value);
+        else if (name == "C") component_ = texts_(value);
+        else if (name == "P") pin_ = texts_(value);
+        else if (name == "AperFunction") aperFunction_ = texts_(value);
     }
 }
 
@@ -683,6 +712,15 @@ void GerberReader::handleStepRepeat(std::string_view rest) {
     const auto xs = count('X');
     const auto ys = count('Y');
     if (!xs || !ys || *xs != 1 || *ys != 1) warn(kWarnStepRepeat);
+}
+
+void GerberReader::handleMirror(std::string_view rest) {
+    // "MIA0B0" mirrors nothing; A1 or B1 mirrors an axis, which the picture shown does not.
+    for (std::size_t i = 0; i + 1 < rest.size(); ++i)
+        if ((rest[i] == 'A' || rest[i] == 'B') && rest[i + 1] == '1') {
+            warn(kWarnMirror);
+            return;
+        }
 }
 
 double GerberReader::measuredMacro(MacroBody& body) {
@@ -744,25 +782,31 @@ void GerberReader::defineAperture(std::string_view cmd) {
             if (!std::isfinite(measured)) measured = 0;
             outline = ApertureMacro::evaluate(macro->second.statements, params, mmPerUnit_, macroWorkBudget_);
         }
+        // What the evaluated outline covers is exact; the estimate from the body's plain numbers is
+        // only a fallback (it reads Eagle's "1.08239X$1" octagon as 22.5 units wide).
+        double extent = 0;
+        if (outline) {
+            for (const Contour& c : *outline)
+                for (const Vec2& p : c) extent = std::max(extent, std::sqrt(p.x * p.x + p.y * p.y));
+        }
         double diameter = measured;
-        if (!(measured > 0)) {
-            double extent = 0;
-            if (outline) {
-                for (const Contour& c : *outline)
-                    for (const Vec2& p : c) extent = std::max(extent, std::sqrt(p.x * p.x + p.y * p.y));
-            }
-            if (extent > 0 && std::isfinite(extent)) {
-                diameter = extent * 2;
-            } else {
-                noteInternal("Aperture macro '" + std::string(templateName) +
-                             "' could not be measured; using 1mm approximation.");
-                diameter = 1.0;
-            }
+        if (extent > 0 && std::isfinite(extent)) {
+            diameter = extent * 2;
+        } else if (!(measured > 0)) {
+            noteInternal("Aperture macro '" + std::string(templateName) +
+                         "' could not be measured; using 1mm approximation.");
+            diameter = 1.0;
         }
         shape = ApertureShape::macro(std::string(templateName), diameter, std::move(outline));
     }
 
+    ApertureShapes shapes;
+    if (const auto* m = shape->as<ApertureShape::Macro>(); m && m->outline) {
+        for (const Contour& c : *m->outline) shapes.outlinePoints += c.size();
+    }
+    shapes.shape = *shape;
     apertures_.insert_or_assign(code, Aperture{code, std::move(*shape), std::nullopt});
+    apertureShapes_.insert_or_assign(code, std::move(shapes));
     if (currentAperture_ && *currentAperture_ == code) selectAperture(code);
 }
 
@@ -810,15 +854,9 @@ void GerberReader::handleGCode(std::string_view code) {
 
 void GerberReader::selectAperture(std::int64_t code) {
     currentAperture_ = code;
-    const auto it = apertures_.find(code);
-    currentDefinition_ = it == apertures_.end() ? nullptr : &it->second;
-    currentOutlinePoints_ = 0;
-    currentRadius_ = currentDefinition_ ? currentDefinition_->shape.boundingDiameter() * 0.5 : 0.0;
-    if (currentDefinition_) {
-        if (const auto* m = currentDefinition_->shape.as<ApertureShape::Macro>(); m && m->outline) {
-            for (const Contour& c : *m->outline) currentOutlinePoints_ += c.size();
-        }
-    }
+    const auto it = apertureShapes_.find(code);
+    currentShapes_ = it == apertureShapes_.end() ? nullptr : &it->second;
+    currentRadius_ = currentShapes_ ? currentShapes_->shape->boundingDiameter() * 0.5 : 0.0;
 }
 
 void GerberReader::handleWord(std::string_view word, std::size_t readable) {
@@ -918,8 +956,8 @@ double GerberReader::coordinateValue(std::string_view text) const {
     return std::isfinite(value) ? value : 0.0;
 }
 
-// The object is built in place in the table: copying a finished 376-byte object in would cost as much
-// as building it. The caller sets the kind, then finishObject fills the box.
+// The object is built in place in the table, which was reserved for every object the text can make. The
+// caller sets the kind, then finishObject fills the box.
 PCBObject& GerberReader::newObject(bool withAperture) {
     // The table is written once, front to back, into memory that is not in cache yet: ask for the lines of
     // an object a few places ahead so that they arrive before it is built.
@@ -931,15 +969,18 @@ PCBObject& GerberReader::newObject(bool withAperture) {
     PCBObject& o = objects_.emplace_back();
     if (withAperture) {
         o.apertureCode = currentAperture_;
-        if (currentDefinition_) {
-            if (currentOutlinePoints_ > 0 && currentOutlinePoints_ > outlinePointBudget_) {
+        if (ApertureShapes* shapes = currentShapes_) {
+            if (shapes->outlinePoints > 0 && shapes->outlinePoints > outlinePointBudget_) {
                 // Past the budget a macro flash keeps its size but not its outline.
-                ApertureShape shape = currentDefinition_->shape;
-                shape.as<ApertureShape::Macro>()->outline.reset();
-                o.apertureShape = std::move(shape);
+                if (!shapes->withoutOutline) {
+                    ApertureShape shape = *shapes->shape;
+                    shape.as<ApertureShape::Macro>()->outline.reset();
+                    shapes->withoutOutline = std::move(shape);
+                }
+                o.apertureShape = shapes->withoutOutline;
             } else {
-                outlinePointBudget_ -= currentOutlinePoints_;
-                o.apertureShape = currentDefinition_->shape;
+                outlinePointBudget_ -= shapes->outlinePoints;
+                o.apertureShape = shapes->shape;
             }
         }
     }
@@ -962,7 +1003,7 @@ void GerberReader::finishObject(PCBObject& o) {
 // size, the same steps PCBObject::computeBBox takes, with the half size worked out once per aperture.
 void GerberReader::emitStroke(Vec2 from, Vec2 to) {
     PCBObject& o = newObject(true);
-    o.kind.value.emplace<PCBObjectKind::Stroke>(PCBObjectKind::Stroke{from, to});
+    o.kind.emplace<PCBObjectKind::Stroke>(PCBObjectKind::Stroke{from, to});
     const double r = o.apertureShape ? currentRadius_ : 0.0;
     BBox box = BBox::empty();
     box.include(Vec2{from.x - r, from.y - r});
@@ -988,7 +1029,7 @@ void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::o
     }
     const Vec2 center = arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0));
     PCBObject& o = newObject(true);
-    o.kind.value.emplace<PCBObjectKind::ArcStroke>(
+    o.kind.emplace<PCBObjectKind::ArcStroke>(
         PCBObjectKind::ArcStroke{point_, target, center, interpolation_ == Interpolation::clockwise});
     finishObject(o);
 }
@@ -996,7 +1037,7 @@ void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::o
 void GerberReader::emitFlash(Vec2 at) {
     if (!currentAperture_) return;
     PCBObject& o = newObject(true);
-    o.kind.value.emplace<PCBObjectKind::Flash>(PCBObjectKind::Flash{at});
+    o.kind.emplace<PCBObjectKind::Flash>(PCBObjectKind::Flash{at});
     const double r = o.apertureShape ? currentRadius_ : 0.0;
     BBox box = BBox::empty();
     box.include(Vec2{at.x - r, at.y - r});
@@ -1104,16 +1145,16 @@ void GerberReader::addContourPoint(Vec2 p) {
 }
 
 void GerberReader::finishContour() {
-    if (currentContour_.size() >= 3) contours_.push_back(std::move(currentContour_));
+    if (currentContour_.size() >= 3) contours_.emplace_back(currentContour_.begin(), currentContour_.end());
     currentContour_.clear();
 }
 
 void GerberReader::emitRegion() {
     if (contours_.empty()) return;
-    std::vector<Contour> contours = std::move(contours_);
+    std::vector<Contour> contours(std::make_move_iterator(contours_.begin()), std::make_move_iterator(contours_.end()));
     contours_.clear();
     PCBObject& o = newObject(false);
-    o.kind.value.emplace<PCBObjectKind::Region>(PCBObjectKind::Region{std::move(contours)});
+    o.kind.emplace<PCBObjectKind::Region>(PCBObjectKind::Region{std::move(contours)});
     finishObject(o);
 }
 
@@ -1129,7 +1170,7 @@ GerberParseResult parseBytes(std::string_view bytes) {
         text = latin1;
     }
     if (trimWhitespaceAndNewlines(text).empty()) throw GerberParseError::emptyInput();
-    GerberReader reader(text.size());
+    GerberReader reader(text);
     return reader.run(text);
 }
 

@@ -12,6 +12,7 @@
 
 #include "PackageImporter.hpp"
 #include "SizeLimits.hpp"
+#include "model/Format.hpp"
 #include "TextDecoding.hpp"
 
 namespace corvane {
@@ -181,6 +182,7 @@ private:
 
     void add(const std::string& layer, PCBObject object) {
         count(object);
+        intern_(object);
         auto it = layerIndex_.find(layer);
         if (it != layerIndex_.end()) {
             documents_[it->second].objects.push_back(std::move(object));
@@ -226,6 +228,7 @@ private:
         PCBObject slot(PCBObjectKind::slot(start, end, diameter, plating == Plating::pth), tool,
                        ApertureShape::circle(diameter), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                        std::nullopt, static_cast<std::int64_t>(slots_.size()));
+        intern_(slot);
         slots_.push_back(std::move(slot));
     }
 
@@ -589,9 +592,88 @@ private:
     std::map<std::int64_t, DrillTool> tools_;
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
+    ObjectInterner intern_;
     std::int64_t toolCounter_ = 10;
     BuildCounter built_;
 };
+
+// ---- what the reader leaves out ---------------------------------------------------------------
+
+// What a board holds that the reader does not draw, counted so that nothing is left out without a word.
+struct UnreadCounts {
+    std::int64_t trackArcs = 0;
+    std::int64_t boardArcsAndCircles = 0;
+    std::int64_t boardTexts = 0;
+    std::int64_t footprintGraphics = 0;
+    std::int64_t customPadPrimitives = 0;  // other than the polygons the reader draws
+    std::int64_t padsWithOpenings = 0;     // pads on mask or paste layers
+    std::int64_t kicad5Footprints = 0;
+};
+
+bool isFootprintGraphic(std::string_view name) {
+    static constexpr std::string_view kinds[] = {"fp_line", "fp_arc",  "fp_circle", "fp_rect",
+                                                 "fp_poly", "fp_curve", "fp_text",  "fp_text_box"};
+    return std::find(std::begin(kinds), std::end(kinds), name) != std::end(kinds);
+}
+
+void countUnreadInPad(const SExprNode& pad, UnreadCounts& counts) {
+    for (const auto& group : pad.children) {
+        if (group->name != "primitives") continue;
+        for (const auto& prim : group->children)
+            if (prim->name != "gr_poly") ++counts.customPadPrimitives;
+    }
+    if (const SExprNode* layers = pad.firstChild("layers")) {
+        for (const auto& entry : layers->strings) {
+            if (endsWith(entry, ".Mask") || endsWith(entry, ".Paste")) {
+                ++counts.padsWithOpenings;
+                break;
+            }
+        }
+    }
+}
+
+UnreadCounts countUnread(const SExprNode& root) {
+    UnreadCounts counts;
+    for (const auto& child : root.children) {
+        const std::string_view name = child->name;
+        if (name == "arc") ++counts.trackArcs;
+        else if (name == "gr_arc" || name == "gr_circle") ++counts.boardArcsAndCircles;
+        else if (name == "gr_text" || name == "gr_text_box") ++counts.boardTexts;
+        else if (name == "module") ++counts.kicad5Footprints;
+        else if (name == "footprint") {
+            for (const auto& part : child->children) {
+                if (isFootprintGraphic(part->name)) ++counts.footprintGraphics;
+                else if (part->name == "pad") countUnreadInPad(*part, counts);
+            }
+        }
+    }
+    return counts;
+}
+
+// "180 track arcs were not read." / "1 track arc was not read."
+std::string notReadText(std::int64_t n, std::string_view one, std::string_view many) {
+    return formatInt(n) + " " + std::string(n == 1 ? one : many) + (n == 1 ? " was" : " were") + " not read.";
+}
+
+std::vector<std::string> unreadWarnings(const UnreadCounts& c) {
+    std::vector<std::string> out;
+    if (c.trackArcs > 0) out.push_back(notReadText(c.trackArcs, "track arc", "track arcs"));
+    if (c.boardArcsAndCircles > 0)
+        out.push_back(notReadText(c.boardArcsAndCircles, "board arc or circle", "board arcs and circles"));
+    if (c.boardTexts > 0) out.push_back(notReadText(c.boardTexts, "board text", "board texts"));
+    if (c.footprintGraphics > 0)
+        out.push_back(notReadText(c.footprintGraphics, "footprint graphic", "footprint graphics"));
+    if (c.customPadPrimitives > 0)
+        out.push_back(notReadText(c.customPadPrimitives, "custom pad primitive other than a polygon",
+                                  "custom pad primitives other than polygons"));
+    if (c.padsWithOpenings > 0)
+        out.push_back("Pad openings on mask and paste layers are not read (" + formatInt(c.padsWithOpenings) +
+                      (c.padsWithOpenings == 1 ? " pad)." : " pads)."));
+    if (c.kicad5Footprints > 0)
+        out.push_back("KiCad 5 footprints ('module') are not read: " + formatInt(c.kicad5Footprints) +
+                      (c.kicad5Footprints == 1 ? " footprint left out." : " footprints left out."));
+    return out;
+}
 
 } // namespace
 
@@ -600,7 +682,9 @@ PCBPackage KiCadPCBParser::parse(const std::string& fileName, std::span<const st
     const std::string_view text(reinterpret_cast<const char*>(data.data()), data.size());
     const SExprTree tree = SExprNode::parse(text);
     if (tree->name != "kicad_pcb") throw KiCadParseError::malformed("root is not kicad_pcb");
-    return BoardReader(tree.root(), fileName).read();
+    PCBPackage package = BoardReader(tree.root(), fileName).read();
+    for (auto& w : unreadWarnings(countUnread(tree.root()))) package.warnings.push_back(std::move(w));
+    return package;
 }
 
 } // namespace corvane

@@ -72,9 +72,18 @@ struct HeadFacts {
     bool m48 = false;
     bool t01 = false;            // "T01" in any case
     bool toolLine = false;       // a line starting "T<digits>C"
+    // Altium's "G04 Layer_Physical_Order=<n>*": the layer's place in the stack, 1 being the top.
+    std::optional<std::int64_t> physicalOrder;
 
     explicit HeadFacts(std::string_view head) {
         const std::string upper = upperASCII(head);
+        constexpr std::string_view orderMark = "LAYER_PHYSICAL_ORDER=";
+        if (const auto at = upper.find(orderMark); at != std::string::npos) {
+            const std::string_view rest = std::string_view(upper).substr(at + orderMark.size());
+            std::size_t end = 0;
+            while (end < rest.size() && isDigit(rest[end])) ++end;
+            physicalOrder = digitsValue(rest.substr(0, end));
+        }
         gerberFormat = contains(upper, "%FS");
         excellonWords = contains(upper, "M48") || contains(upper, "FMAT") || contains(upper, "METRIC") ||
                         contains(upper, "INCH");
@@ -306,6 +315,8 @@ std::optional<LayerType> patternLayerType(std::string_view lower) {
         const bool bottom = any({"bot", "bottom"}) || secondary;
         bool found = false;
         if (auto n = firstNumbered(lower, "inner", "", found)) return LayerType::copper(CopperLayerID::inner(*n));
+        // Eagle's CAM names inner layers by their layer number: copper_inner_l2, copper_inner_l3.
+        if (auto n = firstNumbered(lower, "inner_l", "", found)) return LayerType::copper(CopperLayerID::inner(*n));
         return LayerType::copper(bottom ? CopperLayerID::bottom() : CopperLayerID::top());
     }
     return std::nullopt;
@@ -326,6 +337,81 @@ LayerDetection make(LayerType type, DetectionConfidence confidence, SourceFormat
     return LayerDetection{std::move(type), confidence, format, std::move(note)};
 }
 
+// The role of copper number n of a numbered set, read on its own: 1 is the top, the rest inner.
+LayerType provisionalStackCopper(std::int64_t n) {
+    return LayerType::copper(n <= 1 ? CopperLayerID::top() : CopperLayerID::inner(n - 1));
+}
+
+// "<prefix><digits>" with a number of at least 1, e.g. lyr3, layer12, l02, group2.
+std::optional<std::int64_t> stackNumber(std::string_view word) {
+    for (std::string_view prefix : {"lyr", "layer", "l", "group"}) {
+        if (auto n = numberedForm(word, prefix); n && *n >= 1) return n;
+    }
+    return std::nullopt;
+}
+
+// Film and layer names of Allegro, Xpedition, PADS, gEDA and fab-house sets, read from the words of
+// the name: films such as smc.art or tslk.art, copper by number and side (l2_inner, l4_secondary),
+// Xpedition's EtchLayerTop, and copper numbered through the stack (lyr3, L02, Layer2, group2).
+std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat format) {
+    const auto words = nameWords(isGeneric(name.ext) ? std::string_view(name.stem) : std::string_view(name.lower));
+    struct Film { std::string_view word; Role role; };
+    static constexpr Film films[] = {
+        {"smc", Role::maskTop},  {"sms", Role::maskBottom}, {"spc", Role::pasteTop},  {"sps", Role::pasteBottom},
+        {"tslk", Role::silkTop}, {"bslk", Role::silkBottom}, {"ssc", Role::silkTop}, {"sss", Role::silkBottom},
+        {"etchlayertop", Role::copperTop}, {"etchlayerbottom", Role::copperBottom},
+    };
+    for (auto w = words.rbegin(); w != words.rend(); ++w)
+        for (const auto& film : films)
+            if (*w == film.word) return make(typeOf(film.role), DetectionConfidence::medium, format, "CAD film name");
+    for (std::size_t i = 0; i + 1 < words.size(); ++i) {
+        const auto n = numberedForm(words[i], "l");
+        if (!n || *n < 1) continue;
+        const std::string_view side = words[i + 1];
+        if (side == "primary") return make(typeOf(Role::copperTop), DetectionConfidence::medium, format, "CAD film name");
+        if (side == "secondary")
+            return make(typeOf(Role::copperBottom), DetectionConfidence::medium, format, "CAD film name");
+        if (side == "inner")
+            return make(typeOf(Role::copperInner, std::max<std::int64_t>(1, *n - 1)), DetectionConfidence::medium,
+                        format, "CAD film name");
+    }
+    if (words.empty()) return std::nullopt;
+    if (auto n = stackNumber(words.back())) {
+        LayerDetection d = make(provisionalStackCopper(*n), DetectionConfidence::medium, format, "Copper numbered in the stack");
+        d.copperSet = CopperSetPlace{CopperSetPlace::Set::stack, *n};
+        return d;
+    }
+    return std::nullopt;
+}
+
+// Rule 6: what the content alone shows.
+LayerDetection fromContent(std::string_view head, const HeadFacts& facts) {
+    if (!facts.gerberFormat && (facts.m48 || facts.t01))
+        return make(LayerType::drill(), DetectionConfidence::medium, SourceFormat::excellon, "Excellon header detected");
+    if (contains(head, "%FS") || contains(head, "%ADD") || contains(head, "G04"))
+        return make(LayerType::unknown(), DetectionConfidence::low, SourceFormat::gerberRS274X,
+                    "Gerber content but unknown layer role");
+    return make(LayerType::unknown(), DetectionConfidence::low, SourceFormat::unknown, "Unrecognized file");
+}
+
+// Altium's numbered inner layers: .G<n> signal, .GP<n> plane.
+std::optional<CopperSetPlace> altiumInner(std::string_view ext) {
+    if (auto n = numberedForm(ext, "gp"); n && *n >= 1) return CopperSetPlace{CopperSetPlace::Set::altiumPlane, *n};
+    if (auto n = numberedForm(ext, "g"); n && *n >= 1) return CopperSetPlace{CopperSetPlace::Set::altiumSignal, *n};
+    return std::nullopt;
+}
+
+// An Altium inner layer by its extension: its place in the stack when the file names it, else its
+// number, which the package importer keeps apart from the other set.
+LayerDetection altiumInnerLayer(const CopperSetPlace& place, const HeadFacts& facts) {
+    if (facts.physicalOrder && *facts.physicalOrder >= 2)
+        return make(LayerType::copper(CopperLayerID::inner(*facts.physicalOrder - 1)), DetectionConfidence::high,
+                    facts.format(), "Altium layer order");
+    LayerDetection d = make(LayerType::copper(CopperLayerID::inner(place.number)), DetectionConfidence::high, facts.format());
+    d.copperSet = place;
+    return d;
+}
+
 } // namespace
 
 LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_view contentHead,
@@ -333,19 +419,24 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
     const NameParts name = splitName(fileName);
     const HeadFacts facts(contentHead);
     using C = DetectionConfidence;
+    const auto altium = altiumInner(name.ext);
 
     if (x2FileFunction) {
         if (auto x2 = fileFunctionLayerType(*x2FileFunction)) {
             const auto byExtension = extensionLayerType(name.ext, facts);
-            if (byExtension && byExtension->matchKey() != x2->matchKey())
+            // Altium's G/GP numbers count signal and plane layers apart: they name no place in the stack.
+            const auto* copper = x2->as<LayerType::Copper>();
+            const bool innerOfAltium = altium && copper && copper->side.as<CopperLayerID::Inner>();
+            if (byExtension && byExtension->matchKey() != x2->matchKey() && !innerOfAltium)
                 return make(*x2, C::low, formatFor(*x2, facts),
                             "X2 metadata (" + *x2FileFunction + ") conflicts with filename \u2014 review this layer.");
             return make(*x2, C::high, formatFor(*x2, facts), "Gerber X2 metadata: " + *x2FileFunction);
         }
     }
+    if (altium) return altiumInnerLayer(*altium, facts);
     if (auto t = extensionLayerType(name.ext, facts)) return make(*t, C::high, formatFor(*t, facts));
-    if (mechanicalLayer(name.ext))
-        return make(LayerType::unknown(), C::low, facts.format(), "Mechanical layer: role not known");
+    // Mechanical layers say nothing about their role: only their content may.
+    if (mechanicalLayer(name.ext)) return fromContent(contentHead, facts);
     if (isGeneric(name.ext)) {
         if (auto t = extensionLayerType(name.stem, facts))
             return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
@@ -353,16 +444,13 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
     }
     if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
     if (auto t = patternLayerType(name.lower)) return make(*t, C::medium, formatFor(*t, facts));
-    // A file that tells its own function is not guessed from a side word in its name.
+    // A file that tells its own function is not guessed from the words of its name.
     const bool hasFunction = x2FileFunction && !x2FileFunction->empty();
     if (!hasFunction && facts.format() != SourceFormat::excellon) {
+        if (auto d = filmLayer(name, facts.format())) return *d;
         if (auto t = lastWordSide(name)) return make(*t, C::medium, facts.format(), "Side from the name's last word");
     }
-    if (!facts.gerberFormat && (facts.m48 || facts.t01))
-        return make(LayerType::drill(), C::medium, SourceFormat::excellon, "Excellon header detected");
-    if (contains(contentHead, "%FS") || contains(contentHead, "%ADD") || contains(contentHead, "G04"))
-        return make(LayerType::unknown(), C::low, SourceFormat::gerberRS274X, "Gerber content but unknown layer role");
-    return make(LayerType::unknown(), C::low, SourceFormat::unknown, "Unrecognized file");
+    return fromContent(contentHead, facts);
 }
 
 bool LayerClassifier::mapsExtension(std::string_view ext) {

@@ -1,6 +1,7 @@
 #pragma once
 // Guessing a file's layer role and format from its name, the head of its content and its
 // Gerber X2 file function.
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,12 +11,27 @@
 
 namespace corvane {
 
+// Copper known only by its number within a set of the package's files (lyr3.art, L02.gdo, group2,
+// Altium's .G<n> and .GP<n>). The detected role stands for the file on its own; the package importer
+// numbers the set as a whole once it knows every file.
+struct CopperSetPlace {
+    enum class Set : std::uint8_t {
+        stack,         // numbered through the board: 1 is the top, the highest number the bottom
+        altiumSignal,  // .G<n>: inner signal layer n
+        altiumPlane,   // .GP<n>: inner plane n, numbered apart from the signal layers
+    };
+    Set set = Set::stack;
+    std::int64_t number = 0;
+    bool operator==(const CopperSetPlace&) const = default;
+};
+
 struct LayerDetection {
     LayerType layerType;
     DetectionConfidence confidence;
     SourceFormat format;
     // How the decision was reached; empty for the plain name rules. Not kept in the package.
     std::string note;
+    std::optional<CopperSetPlace> copperSet = std::nullopt;
 };
 
 struct LayerClassifier {

@@ -152,11 +152,12 @@ void FeaturesParser::addContourPoint(Contour& contour, Vec2 p) {
     contour.push_back(p);
 }
 
-void FeaturesParser::append(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity) {
+void FeaturesParser::append(PCBObjectKind kind, SharedShape shape, Polarity polarity) {
     built_.object();
     const auto index = static_cast<std::int64_t>(objects.size());
     objects.emplace_back(std::move(kind), std::nullopt, std::move(shape), polarity, std::nullopt, std::nullopt,
                          std::nullopt, std::nullopt, index);
+    intern_(objects.back());
 }
 
 const FeaturesParser::Symbol* FeaturesParser::symbolNumbered(double number) const {

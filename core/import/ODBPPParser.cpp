@@ -98,6 +98,32 @@ std::optional<FeatureFile> findFeatures(const JobFiles& files, const std::vector
     return FeatureFile{path, droppingUTF8BOM(odbtext::textOf(e->data))};
 }
 
+// The profile is the board's edge: drawn as its contour, as an outline layer is, not as a filled area
+// over the whole board. Its surfaces become closed runs of strokes.
+constexpr double kProfileLineWidthMM = 0.1;
+
+void drawProfileAsContour(GerberDocument& profile) {
+    std::vector<PCBObject> lines;
+    lines.reserve(profile.objects.size());
+    auto add = [&](PCBObjectKind kind) {
+        const auto index = static_cast<std::int64_t>(lines.size());
+        lines.emplace_back(std::move(kind), std::nullopt, ApertureShape::circle(kProfileLineWidthMM), Polarity::dark,
+                           std::nullopt, std::nullopt, std::nullopt, std::nullopt, index);
+    };
+    for (auto& o : profile.objects) {
+        const auto* region = o.kind.as<PCBObjectKind::Region>();
+        if (!region) {
+            o.index = static_cast<std::int64_t>(lines.size());
+            lines.push_back(std::move(o));
+            continue;
+        }
+        for (const Contour& c : region->contours)
+            for (std::size_t i = 0; i < c.size() && c.size() >= 2; ++i) add(PCBObjectKind::stroke(c[i], c[(i + 1) % c.size()]));
+    }
+    profile.objects = std::move(lines);
+    profile.bbox = ODBPPParser::bbox(profile);
+}
+
 } // namespace
 
 ODBPPParseError::ODBPPParseError(Case c, std::string detail)
@@ -306,6 +332,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
         if (!f) return std::nullopt;
         FeaturesParser parser(unitsOf(f->text, step));
         GerberDocument doc = parser.parse(f->text);
+        drawProfileAsContour(doc);
         return Profile{f->path, std::move(doc), std::move(parser.warnings)};
     };
 

@@ -96,11 +96,13 @@ private:
     void defineSymbol(std::string_view line);
     // The symbol a record names (its number truncated toward zero), or none.
     const Symbol* symbolNumbered(double number) const;
-    void append(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity);
+    void append(PCBObjectKind kind, SharedShape shape, Polarity polarity);
     void addContourPoint(Contour& contour, Vec2 p);
+    void addPad(Vec2 at, const Symbol& symbol, const std::vector<double>& numbers, Polarity polarity);
+
+    ObjectInterner intern_;
     // Objects and surface points count against the import's ceilings.
     BuildCounter built_;
-    void addPad(Vec2 at, const Symbol& symbol, const std::vector<double>& numbers, Polarity polarity);
 };
 
 } // namespace corvane

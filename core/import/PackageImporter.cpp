@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <exception>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -58,8 +59,57 @@ struct EntryOutcome {
     std::optional<std::string> skipWarning;
     std::vector<std::string> readerWarnings;
     std::optional<PackageFile> file;
+    std::optional<CopperSetPlace> copperSet;
     std::exception_ptr error;
 };
+
+std::int64_t saturatingSum(std::int64_t a, std::int64_t b) {
+    std::int64_t sum = 0;
+    return __builtin_add_overflow(a, b, &sum) ? std::numeric_limits<std::int64_t>::max() : sum;
+}
+
+// Altium numbers signal (.G<n>) and plane (.GP<n>) layers apart: planes go after the highest signal
+// layer, so the two never share an inner number.
+void numberAltiumPlanes(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
+    std::int64_t highestSignal = 0;
+    for (const auto& p : places)
+        if (p && p->set == CopperSetPlace::Set::altiumSignal) highestSignal = std::max(highestSignal, p->number);
+    if (highestSignal == 0) return;
+    for (std::size_t i = 0; i < files.size(); ++i)
+        if (places[i] && places[i]->set == CopperSetPlace::Set::altiumPlane)
+            files[i].layerType = LayerType::copper(CopperLayerID::inner(saturatingSum(highestSignal, places[i]->number)));
+}
+
+// Copper numbered through the stack (lyr1…lyr6, L02…L11, group2): number 1 is the top and the highest
+// the bottom, unless other files already name those sides; the rest are inner layers in order.
+void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
+    std::vector<std::size_t> stack;
+    bool otherTop = false, otherBottom = false;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        if (places[i] && places[i]->set == CopperSetPlace::Set::stack) {
+            stack.push_back(i);
+            continue;
+        }
+        if (const auto* cu = files[i].layerType.as<LayerType::Copper>()) {
+            otherTop = otherTop || cu->side.as<CopperLayerID::Top>();
+            otherBottom = otherBottom || cu->side.as<CopperLayerID::Bottom>();
+        }
+    }
+    if (stack.empty()) return;
+    std::stable_sort(stack.begin(), stack.end(),
+                     [&](std::size_t a, std::size_t b) { return places[a]->number < places[b]->number; });
+    std::size_t first = 0, end = stack.size();
+    if (!otherTop && places[stack.front()]->number == 1) {
+        files[stack.front()].layerType = LayerType::copper(CopperLayerID::top());
+        first = 1;
+    }
+    if (!otherBottom && stack.size() >= 2 && end > first) {
+        files[stack.back()].layerType = LayerType::copper(CopperLayerID::bottom());
+        --end;
+    }
+    for (std::size_t k = first; k < end; ++k)
+        files[stack[k]].layerType = LayerType::copper(CopperLayerID::inner(static_cast<std::int64_t>(k - first + 1)));
+}
 
 // "in[0-9]\.cu" anywhere in the lower-cased name.
 bool matchesInnerCuHint(std::string_view lower) {
@@ -76,6 +126,147 @@ bool isPrefixNumber(std::string_view ext, std::string_view prefix) {
     if (ext.size() <= prefix.size() || ext.substr(0, prefix.size()) != prefix) return false;
     return std::all_of(ext.begin() + static_cast<std::ptrdiff_t>(prefix.size()), ext.end(),
                        [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The folder part of an entry path, "" at the top.
+std::string_view folderOf(std::string_view path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+}
+
+// Allegro's drill format files (nc_param.txt), by the folder they stand in: they give the number format
+// of the header-less drill files beside them. Read here, they are no layer files.
+struct DrillParameters {
+    std::map<std::string, ExcellonParser::FormatDefaults, std::less<>> byFolder;
+    std::vector<bool> consumed;  // by accepted-entry slot
+
+    ExcellonParser::FormatDefaults forFile(std::string_view path) const {
+        const auto it = byFolder.find(folderOf(path));
+        return it == byFolder.end() ? ExcellonParser::FormatDefaults{} : it->second;
+    }
+};
+
+DrillParameters readDrillParameters(const std::vector<ZipEntryInfo>& entries, const std::vector<std::size_t>& accepted,
+                                    const PackageImporter::EntryReader& reader) {
+    DrillParameters params;
+    params.consumed.assign(accepted.size(), false);
+    for (std::size_t slot = 0; slot < accepted.size(); ++slot) {
+        const std::string& path = entries[accepted[slot]].path;
+        if (!ExcellonParser::isAllegroParameterFile(archiveLastComponent(path))) continue;
+        const Bytes bytes = reader(path);
+        if (bytes.size() > PackageImporter::maxEntryBytes) continue;
+        const std::string text = decodeHead(bytes, bytes.size());
+        if (auto defaults = ExcellonParser::allegroParameters(text)) {
+            params.byFolder.try_emplace(std::string(folderOf(path)), *defaults);
+            params.consumed[slot] = true;
+        }
+    }
+    return params;
+}
+
+bool isSkippedPath(std::string_view path) {
+    return path.find("__MACOSX") != std::string_view::npos || (!path.empty() && path.front() == '.');
+}
+
+// --- inputs refused with a reason -----------------------------------------------------------------
+
+constexpr std::string_view kIPC2581Refusal = "IPC-2581 import is not supported.";
+
+// An IPC-2581 file: named ".cvg", or an XML file that says so near its start.
+bool isIPC2581(std::string_view fileName, const std::function<Bytes()>& read) {
+    const std::string ext = asciiLower(pathExtension(fileName));
+    if (ext == "cvg") return true;
+    if (ext != "xml") return false;
+    const Bytes bytes = read();
+    return decodeHead(bytes, 256).find("IPC-2581") != std::string::npos;
+}
+
+// Archives of other kinds get a word on what to do instead of a misleading "nothing found".
+void refuseOtherArchives(const Bytes& data, const std::string& name) {
+    auto startsWith = [&](std::initializer_list<std::uint8_t> magic) {
+        return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin());
+    };
+    const std::string ext = asciiLower(pathExtension(name));
+    std::string_view kind;
+    if (startsWith({'R', 'a', 'r', '!', 0x1A, 0x07}) || ext == "rar") kind = "RAR";
+    else if (startsWith({'7', 'z', 0xBC, 0xAF, 0x27, 0x1C}) || ext == "7z") kind = "7z";
+    if (kind.empty()) return;
+    throw ImportError::unreadable("'" + name + "' is a " + std::string(kind) + " archive; unpack it and open the folder.");
+}
+
+// --- package warnings -----------------------------------------------------------------------------
+
+// One warning naming the files the name filter left out, so a file meant as a layer can be renamed.
+std::optional<std::string> notReadWarning(const std::vector<std::string>& names) {
+    constexpr std::size_t kListed = 10;
+    if (names.empty()) return std::nullopt;
+    std::string text = "Not read: ";
+    for (std::size_t i = 0; i < names.size() && i < kListed; ++i) {
+        if (i > 0) text += ", ";
+        text += names[i];
+    }
+    if (names.size() > kListed) text += " and " + formatInt(static_cast<std::int64_t>(names.size() - kListed)) + " more";
+    return text;
+}
+
+// Drill files whose holes mostly miss the board were written with another origin (KiCad's drill
+// origin, for one): the picture would put them beside the board without a word.
+std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& files) {
+    constexpr double kGraceMM = 1.0;        // holes on the board edge count as on the board
+    constexpr double kMinInsideShare = 0.2;
+    BBox board = BBox::empty();
+    for (const auto& f : files)
+        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
+    if (!board.isValid())
+        for (const auto& f : files)
+            if (f.layerType.isCopper() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
+    std::vector<std::string> out;
+    if (!board.isValid()) return out;
+    const BBox grown = board.outset(kGraceMM);
+    for (const auto& f : files) {
+        if (!f.drill) continue;
+        std::size_t total = 0, inside = 0;
+        auto count = [&](const Vec2& p) {
+            ++total;
+            if (grown.contains(p)) ++inside;
+        };
+        for (const auto& h : f.drill->hits) count(h.position);
+        for (const auto& slot : f.drill->slots)
+            if (const auto* s = slot.kind.as<PCBObjectKind::Slot>()) count(s->start);
+        if (total > 0 && static_cast<double>(inside) < kMinInsideShare * static_cast<double>(total))
+            out.push_back("Drill file '" + f.fileName + "' does not line up with the board; it may use another origin.");
+    }
+    return out;
+}
+
+// --- ODB++ jobs delivered as a ZIP or a folder --------------------------------------------------
+
+// The folder holding an ODB++ job's matrix/matrix, at the top or one folder down ("" for the top).
+std::optional<std::string> odbJobRoot(const std::vector<ZipEntryInfo>& entries) {
+    for (const auto& e : entries) {
+        if (e.isDirectory || isSkippedPath(e.path)) continue;
+        if (e.path == "matrix/matrix") return std::string();
+        constexpr std::string_view tail = "/matrix/matrix";
+        if (e.path.size() > tail.size() && e.path.ends_with(tail)) {
+            const std::string root = e.path.substr(0, e.path.size() - tail.size() + 1);
+            if (root.find('/') == root.size() - 1) return root;
+        }
+    }
+    return std::nullopt;
+}
+
+PCBPackage importODBJob(const std::string& root, const std::string& archiveName, const std::string& sourceFileName,
+                        const std::vector<ZipEntryInfo>& entries, const PackageImporter::EntryReader& reader) {
+    // Reading the entries is charged to the import's byte budget as they are inflated or read.
+    std::vector<TarEntry> job;
+    for (const auto& e : entries) {
+        if (e.isDirectory || isSkippedPath(e.path) || !e.path.starts_with(root)) continue;
+        job.push_back(TarEntry{e.path, reader(e.path), false});
+    }
+    PCBPackage pkg = ODBPPParser{}.parseEntries(job);
+    pkg.name = archiveName;
+    pkg.sourceFileName = sourceFileName;
+    return pkg;
 }
 
 } // namespace
@@ -160,19 +351,20 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
 
 PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, const std::string& sourceFileName,
                                             const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const {
+    if (auto root = odbJobRoot(entries)) return importODBJob(*root, archiveName, sourceFileName, entries, reader);
+
     // Filter by name first: it is cheap and decides which entries are read at all.
     std::vector<std::size_t> accepted;
+    std::vector<std::size_t> refused;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto& e = entries[i];
-        if (e.isDirectory) continue;
-        if (e.path.find("__MACOSX") != std::string::npos) continue;
-        if (!e.path.empty() && e.path.front() == '.') continue;
-        if (!supportedExtension(archiveLastComponent(e.path))) continue;
-        accepted.push_back(i);
+        if (e.isDirectory || isSkippedPath(e.path)) continue;
+        (supportedExtension(archiveLastComponent(e.path)) ? accepted : refused).push_back(i);
     }
 
     requirePackageFileCount(accepted.size());
 
+    const DrillParameters drillParameters = readDrillParameters(entries, accepted, reader);
     std::vector<EntryOutcome> outcomes(accepted.size());
     ImportAllowance& allowance = *ImportAllowance::current();
     // Once a ceiling is reached the import is over: the other workers stop too.
@@ -180,6 +372,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
 
     auto work = [&](std::size_t slot) {
         EntryOutcome& out = outcomes[slot];
+        if (drillParameters.consumed[slot]) return;
         try {
             const AllowanceScope scope(allowance);
             const std::string& path = entries[accepted[slot]].path;
@@ -204,7 +397,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
                 break;
             }
             case SourceFormat::excellon:
-                file.drill = ExcellonParser{}.parse(name, bytes);
+                file.drill = ExcellonParser{}.parse(name, bytes, drillParameters.forFile(path));
                 break;
             case SourceFormat::unknown:
                 out.skipWarning = "Skipped unrecognized file: " + name;
@@ -212,6 +405,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
             }
             file.dataHash = shortHash(bytes);
             out.file = std::move(file);
+            out.copperSet = det.copperSet;
             out.skipped = false;
         } catch (const SizeLimitError&) {
             ceilingReached = true;
@@ -232,19 +426,36 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     std::vector<std::string> skipWarnings;
     std::vector<std::string> readerWarnings;
     std::vector<PackageFile> files;
+    std::vector<std::optional<CopperSetPlace>> copperSets;
     for (auto& out : outcomes) {
         if (out.error) std::rethrow_exception(out.error);
         if (out.skipWarning) skipWarnings.push_back(std::move(*out.skipWarning));
         for (auto& w : out.readerWarnings) readerWarnings.push_back(std::move(w));
-        if (out.file) files.push_back(std::move(*out.file));
+        if (out.file) {
+            files.push_back(std::move(*out.file));
+            copperSets.push_back(out.copperSet);
+        }
     }
-    if (files.empty()) throw ImportError::nothingToImport();
+    if (files.empty()) {
+        for (std::size_t i : refused)
+            if (isIPC2581(archiveLastComponent(entries[i].path), [&] { return reader(entries[i].path); }))
+                throw ImportError::unreadable(std::string(kIPC2581Refusal));
+        throw ImportError::nothingToImport();
+    }
+    numberAltiumPlanes(files, copperSets);
+    numberCopperStack(files, copperSets);
 
     std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
         return layerOrder(a.layerType) < layerOrder(b.layerType);
     });
-    std::vector<std::string> warnings = std::move(skipWarnings);
+    std::vector<std::string> refusedNames;
+    for (std::size_t i : refused) refusedNames.emplace_back(archiveLastComponent(entries[i].path));
+    std::vector<std::string> warnings;
+    if (auto notRead = notReadWarning(refusedNames)) warnings.push_back(std::move(*notRead));
+    warnings.insert(warnings.end(), skipWarnings.begin(), skipWarnings.end());
     warnings.insert(warnings.end(), readerWarnings.begin(), readerWarnings.end());
+    auto aligned = drillAlignmentWarnings(files);
+    warnings.insert(warnings.end(), aligned.begin(), aligned.end());
     auto cross = crossFileWarnings(files);
     warnings.insert(warnings.end(), cross.begin(), cross.end());
 
@@ -259,12 +470,23 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
 
 PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
     return withinCeilings(fileName, [&] {
+        if (!VellZip::isZip(data)) refuseOtherArchives(data, fileName);
         if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
         const VellZip::Archive archive(data);
         return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
                             [&archive](const std::string& path) { return archive.readEntry(path); });
     });
 }
+
+namespace {
+// The reader of a single file read beforehand: every read is a copy, charged like any other.
+PackageImporter::EntryReader copyingReader(const Bytes& data) {
+    return [&data](const std::string&) {
+        chargeImportBytes(data.size());
+        return data;
+    };
+}
+} // namespace
 
 Bytes PackageImporter::readInput(const fs::path& url) {
     // The size is charged before the bytes are read, so workers reading side by side stay in budget.
@@ -292,11 +514,9 @@ PCBPackage PackageImporter::importZIP(const fs::path& url) const {
 PCBPackage PackageImporter::importSingleFile(const fs::path& url) const {
     const std::string name = lastPathComponent(url);
     return withinCeilings(name, [&] {
-        Bytes data = readInput(url);
+        const Bytes data = readInput(url);
         std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
-        // The one entry is read once: its bytes move on instead of being copied.
-        return buildPackage(deletingPathExtension(name), name, entries,
-                            [&data](const std::string&) { return std::move(data); });
+        return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
     });
 }
 
@@ -354,21 +574,18 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     return withinCeilings(name, [&] { return importFileData(readInput(url), name); });
 }
 
-PCBPackage PackageImporter::importFileData(Bytes data, const std::string& name) const {
+PCBPackage PackageImporter::importFileData(const Bytes& data, const std::string& name) const {
     if (VellZip::isZip(data)) return importZIPData(data, name);
 
     const std::string ext = asciiLower(pathExtension(name));
     if (ext == "kicad_pcb") return KiCadPCBParser{}.parse(name, data);
     if (auto head = decodeHead(data, 64); head.find("(kicad_pcb") != std::string::npos)
         return KiCadPCBParser{}.parse(name, data);
-    if (ext == "xml") {
-        if (auto head = decodeHead(data, 256); head.find("IPC-2581") != std::string::npos)
-            throw ImportError::unreadable("IPC-2581 import is not supported.");
-    }
+    if (isIPC2581(name, [&] { return data; })) throw ImportError::unreadable(std::string(kIPC2581Refusal));
     if (VellTar::isGzip(data) || ext == "tgz") return ODBPPParser{}.parse(data);
+    refuseOtherArchives(data, name);
     std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
-    return buildPackage(deletingPathExtension(name), name, entries,
-                        [&data](const std::string&) { return std::move(data); });
+    return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
 }
 
 } // namespace corvane

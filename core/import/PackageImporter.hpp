@@ -69,7 +69,7 @@ struct PackageImporter {
 private:
     PCBPackage importFolderFiles(const std::filesystem::path& url, const std::string& folderName) const;
     // importAny's decision on the bytes of a file that is not a folder.
-    PCBPackage importFileData(Bytes data, const std::string& name) const;
+    PCBPackage importFileData(const Bytes& data, const std::string& name) const;
     // buildPackage with the import's allowance in force.
     PCBPackage assemblePackage(const std::string& archiveName, const std::string& sourceFileName,
                                const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const;

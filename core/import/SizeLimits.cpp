@@ -7,9 +7,9 @@
 
 namespace corvane {
 
-// The object ceiling is sized by memory: raise it when objects shrink, never past what the preview
-// can draw in a few seconds (some 8 million).
-static_assert(kMaxImportObjects * sizeof(PCBObject) <= (std::uint64_t{768} << 20),
+// The object ceiling is sized by memory: with the byte budget and the contour points, a table
+// that grows by doubling must leave the import within about 2 GB.
+static_assert(kMaxImportObjects * sizeof(PCBObject) <= (std::uint64_t{512} << 20),
               "the object ceiling no longer fits the import's memory budget");
 
 namespace {

@@ -24,9 +24,9 @@ inline constexpr std::size_t kMaxArchiveEntries = 100'000;
 // Layer files one package may bring (a real package has a few dozen).
 inline constexpr std::size_t kMaxPackageFiles = 2'000;
 
-// Objects, drill hits and slots the readers may build during one import: about seven times the
-// largest real package, and at today's object size about 750 MB.
-inline constexpr std::uint64_t kMaxImportObjects = 2'000'000;
+// Objects, drill hits and slots the readers may build during one import: about ten times the
+// largest real package, and at today's object size about 400 MB.
+inline constexpr std::uint64_t kMaxImportObjects = 3'000'000;
 
 // Points of region contours the readers may build during one import (16 bytes each).
 inline constexpr std::uint64_t kMaxImportVertices = std::uint64_t{1} << 24;

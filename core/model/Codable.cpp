@@ -550,8 +550,20 @@ void decodeValue(const Json& json, DrillTool& out, const CodingOptions& options)
 Json encodeValue(const DrillHit& value, const CodingOptions& options) { return encodeRecord(value, options, hitFields); }
 void decodeValue(const Json& json, DrillHit& out, const CodingOptions& options) { decodeRecord(json, out, options, hitFields); }
 
-Json encodeValue(const DrillStat& value, const CodingOptions& options) { return encodeRecord(value, options, statFields); }
-void decodeValue(const Json& json, DrillStat& out, const CodingOptions& options) { decodeRecord(json, out, options, statFields); }
+// "slot" is written only for slot rows, so hole rows keep the form they had before slots were counted.
+Json encodeValue(const DrillStat& value, const CodingOptions& options) {
+    ObjectWriter w(options);
+    statFields(w, value);
+    if (value.slot) w.put("slot", true);
+    return w.take();
+}
+void decodeValue(const Json& json, DrillStat& out, const CodingOptions& options) {
+    ObjectReader r(json, options);
+    statFields(r, out);
+    std::optional<bool> slot;
+    r.optional("slot", slot);
+    out.slot = slot.value_or(false);
+}
 
 Json encodeValue(const DrillDocument& value, const CodingOptions& options) { return encodeRecord(value, options, drillFields); }
 void decodeValue(const Json& json, DrillDocument& out, const CodingOptions& options) { decodeRecord(json, out, options, drillFields); }

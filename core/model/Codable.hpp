@@ -315,11 +315,17 @@ public:
     void putOptional(std::string_view key, const std::optional<T>& value) {
         if (value) put(key, *value);
     }
+    template <class T>
+    void putOptional(std::string_view key, const Shared<T>& value) {
+        if (value) put(key, *value);
+    }
     // The names shared with ObjectReader, for field lists that serve both directions.
     template <class T>
     void field(std::string_view key, const T& value) { put(key, value); }
     template <class T>
     void optionalField(std::string_view key, const std::optional<T>& value) { putOptional(key, value); }
+    template <class T>
+    void optionalField(std::string_view key, const Shared<T>& value) { putOptional(key, value); }
 
     Json take() { return std::move(object_); }
 
@@ -353,6 +359,12 @@ public:
         out = std::move(value);
     }
     template <class T>
+    void optional(std::string_view key, Shared<T>& out) const {
+        std::optional<T> value;
+        optional(key, value);
+        out = std::move(value);
+    }
+    template <class T>
     T required(std::string_view key) const {
         T value{};
         required(key, value);
@@ -363,6 +375,8 @@ public:
     void field(std::string_view key, T& out) const { required(key, out); }
     template <class T>
     void optionalField(std::string_view key, std::optional<T>& out) const { optional(key, out); }
+    template <class T>
+    void optionalField(std::string_view key, Shared<T>& out) const { optional(key, out); }
 
 private:
     const Json& find(std::string_view key) const;
@@ -411,6 +425,12 @@ Variant makeAlternative(std::size_t index, std::index_sequence<I...>) {
         +[]() -> Variant { return Variant(std::in_place_index<I>, std::variant_alternative_t<I, Variant>{}); }...};
     return makers[index]();
 }
+
+// Field lists see the case structs, never the boxes some cases are kept in.
+template <class C> const C& caseOf(const C& c) { return c; }
+template <class C> const C& caseOf(const Boxed<C>& c) { return c.get(); }
+template <class C> C& editableCaseOf(C& c) { return c; }
+template <class C> C& editableCaseOf(Boxed<C>& c) { return c.edit(); }
 } // namespace detail
 
 // A payload enum (a struct holding `Storage value` with `caseNames`) from the field list of its case
@@ -418,7 +438,9 @@ Variant makeAlternative(std::size_t index, std::index_sequence<I...>) {
 template <class E, class Fields>
 Json encodePayloadEnum(const E& value, const CodingOptions& options, Fields&& fields) {
     return encodeEnumCase(value.caseName(), options,
-                          [&](ObjectWriter& w) { std::visit([&](const auto& c) { fields(w, c); }, value.value); });
+                          [&](ObjectWriter& w) {
+        std::visit([&](const auto& c) { fields(w, detail::caseOf(c)); }, value.value);
+    });
 }
 
 template <class E, class Fields>
@@ -429,7 +451,7 @@ void decodePayloadEnum(const Json& json, E& out, const CodingOptions& options, s
     auto storage = detail::makeAlternative<Storage>(index, std::make_index_sequence<std::variant_size_v<Storage>>{});
     withPathComponent(E::caseNames[index], [&, payload = payload] {
         ObjectReader r(*payload, options);
-        std::visit([&](auto& c) { fields(r, c); }, storage);
+        std::visit([&](auto& c) { fields(r, detail::editableCaseOf(c)); }, storage);
     });
     out.value = std::move(storage);
 }

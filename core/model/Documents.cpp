@@ -17,17 +17,26 @@ std::optional<double> DrillDocument::smallestDrillMM() const {
 std::vector<DrillStat> DrillDocument::stats() const {
     std::vector<DrillStat> rows;
     std::unordered_map<std::string, std::size_t> rowByKey;
+    auto count = [&](double diameter, Plating plating, bool slot) {
+        std::string key = formatFixed(diameter, 4);
+        key += '|';
+        key += plating.rawValue();
+        if (slot) key += "|slot";
+        auto [pos, inserted] = rowByKey.try_emplace(std::move(key), rows.size());
+        if (inserted) rows.push_back(DrillStat{diameter, plating, 0, slot});
+        rows[pos->second].count += 1;
+    };
     for (const auto& hit : hits) {
         auto it = tools.find(hit.toolNumber);
         if (it == tools.end()) continue;
-        std::string key = formatFixed(it->second.diameterMM, 4);
-        key += '|';
-        key += hit.plating.rawValue();
-        auto [pos, inserted] = rowByKey.try_emplace(std::move(key), rows.size());
-        if (inserted) rows.push_back(DrillStat{it->second.diameterMM, hit.plating, 0});
-        rows[pos->second].count += 1;
+        count(it->second.diameterMM, hit.plating, false);
+    }
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+        const auto* slot = slots[i].kind.as<PCBObjectKind::Slot>();
+        if (slot) count(slot->diameterMM, slotPlating(i), true);
     }
     std::stable_sort(rows.begin(), rows.end(), [](const DrillStat& a, const DrillStat& b) {
+        if (a.slot != b.slot) return b.slot;
         const bool aNaN = std::isnan(a.diameterMM);
         const bool bNaN = std::isnan(b.diameterMM);
         if (aNaN != bNaN) return bNaN;  // NaN rows last
@@ -38,6 +47,26 @@ std::vector<DrillStat> DrillDocument::stats() const {
         return static_cast<int>(a.plated) < static_cast<int>(b.plated);
     });
     return rows;
+}
+
+Plating DrillDocument::slotPlating(std::size_t i) const {
+    const PCBObject& slot = slots[i];
+    if (slot.apertureCode) {
+        if (const auto tool = tools.find(*slot.apertureCode); tool != tools.end()) return tool->second.plating;
+    }
+    const auto* kind = slot.kind.as<PCBObjectKind::Slot>();
+    return kind && kind->plated ? Plating::pth : Plating::unknown;
+}
+
+DrillDocument::PlatingCounts DrillDocument::platingCounts() const {
+    PlatingCounts counts;
+    const auto tally = [&counts](Plating plating) {
+        if (plating == Plating::pth) counts.pth += 1;
+        if (plating == Plating::npth) counts.npth += 1;
+    };
+    for (const auto& hit : hits) tally(hit.plating);
+    for (std::size_t i = 0; i < slots.size(); ++i) tally(slotPlating(i));
+    return counts;
 }
 
 namespace {

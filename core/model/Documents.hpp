@@ -69,6 +69,7 @@ struct DrillStat {
     double diameterMM = 0;
     Plating plated;
     std::int64_t count = 0;
+    bool slot = false;  // a row of slots (oval or routed holes) rather than round hits
     bool operator==(const DrillStat&) const = default;
 };
 
@@ -82,9 +83,18 @@ struct DrillDocument {
 
     std::int64_t totalCount() const { return static_cast<std::int64_t>(hits.size() + slots.size()); }
     std::optional<double> smallestDrillMM() const;
-    // One row per distinct (diameter to 4 decimals, hit plating), ascending by diameter; equal
-    // diameters come pth, npth, unknown so the table reads the same on every run.
+    // One row per distinct (diameter to 4 decimals, plating) of the hits, ascending by diameter; equal
+    // diameters come pth, npth, unknown so the table reads the same on every run. The slots follow in
+    // rows of their own, in the same order, so the counts add up to totalCount().
     std::vector<DrillStat> stats() const;
+    // The plating of slot i: its tool's, else plated or unknown as the slot itself records.
+    Plating slotPlating(std::size_t i) const;
+    // Hits and slots plated through and not plated; those of unknown plating are in neither count.
+    struct PlatingCounts {
+        std::int64_t pth = 0;
+        std::int64_t npth = 0;
+    };
+    PlatingCounts platingCounts() const;
     std::vector<PCBObject> objectsAsPCB() const;
     // The drill primitive of hit i, exactly as objectsAsPCB() makes it (for callers that visit
     // hits without building the whole list).
@@ -119,6 +129,7 @@ template <> struct std::hash<corvane::DrillStat> {
     std::size_t operator()(const corvane::DrillStat& d) const noexcept {
         std::size_t s = 0;
         corvane::hashCombineValue(s, d.diameterMM); corvane::hashCombineValue(s, d.plated); corvane::hashCombineValue(s, d.count);
+        corvane::hashCombineValue(s, d.slot);
         return s;
     }
 };

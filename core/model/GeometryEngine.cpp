@@ -992,7 +992,7 @@ void adviseHugePages(std::vector<float>& v) {
 }
 
 // The triangles flashShape gives, or an upper bound for macro outlines.
-std::int64_t flashTriangles(const std::optional<ApertureShape>& shape, std::int64_t n) {
+std::int64_t flashTriangles(ShapeRef shape, std::int64_t n) {
     if (!shape) return n;
     return std::visit(
         Overloaded{
@@ -1023,7 +1023,7 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
     const std::int64_t perSegment = 2 + 2 * n;
     auto trianglesOf = [&](const PCBObject& obj) {
-        return std::visit(
+        return obj.kind.visit(
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
                 [&](const PCBObjectKind::ArcStroke& a) {
@@ -1039,8 +1039,7 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
                     return std::isfinite(d.diameterMM) ? discSegments(d.diameterMM) : 0;
                 },
                 [&](const PCBObjectKind::Slot&) { return perSegment; },
-            },
-            obj.kind.value);
+            });
     };
     // Reserve once instead of doubling through hundreds of megabytes. A big layer is sized from an even
     // sample of its primitives with room to spare: reading every primitive twice costs more than reserving
@@ -1075,7 +1074,7 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
 }
 
 void GeometryEngine::append(const PCBObject& obj, TriangleMesh& mesh) const {
-    std::visit(Overloaded{
+    obj.kind.visit(Overloaded{
                    [&](const PCBObjectKind::Stroke& s) { strokeSegment(s.start, s.end, strokeWidthOf(obj), mesh); },
                    [&](const PCBObjectKind::ArcStroke& a) {
                        thread_local std::vector<Vec2> points;
@@ -1088,8 +1087,7 @@ void GeometryEngine::append(const PCBObject& obj, TriangleMesh& mesh) const {
                    [&](const PCBObjectKind::Region& r) { fillRegion(r.contours, mesh); },
                    [&](const PCBObjectKind::Drill& d) { addDisc(mesh, d.at, d.diameterMM); },
                    [&](const PCBObjectKind::Slot& s) { strokeSegment(s.start, s.end, s.diameterMM, mesh); },
-               },
-               obj.kind.value);
+               });
 }
 
 void GeometryEngine::strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const {
@@ -1162,8 +1160,7 @@ void GeometryEngine::strokePolyline(const std::vector<Vec2>& points, double widt
     for (std::size_t i = 1; i < points.size(); ++i) strokeSegment(points[i - 1], points[i], width, mesh);
 }
 
-void GeometryEngine::flashShape(const Vec2& at, const std::optional<ApertureShape>& shape,
-                                TriangleMesh& mesh) const {
+void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh) const {
     if (!finite(at)) return;
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
     if (!shape) {

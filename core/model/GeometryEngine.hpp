@@ -67,7 +67,7 @@ struct GeometryEngine {
     void strokePolyline(const std::vector<Vec2>& points, double width, TriangleMesh& mesh) const;
     // A macro aperture with an evaluated outline is drawn as that outline, each contour filled as a region
     // contour; without one it is a disc of its bounding diameter.
-    void flashShape(const Vec2& at, const std::optional<ApertureShape>& shape, TriangleMesh& mesh) const;
+    void flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh) const;
     // Fills every contour on its own (contours of one region are separate areas, not holes).
     void fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const;
 

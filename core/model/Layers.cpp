@@ -75,6 +75,12 @@ BBox PCBPackage::boardBBox() const {
             break;
         }
     }
+    if (result.isValid()) return result;
+    // No layer of a known role draws anything: the board is wherever its layers draw.
+    for (const auto& f : files) {
+        if (f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
+        if (f.drill && f.drill->bbox.isValid()) result.include(f.drill->bbox);
+    }
     return result;
 }
 

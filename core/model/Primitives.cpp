@@ -82,10 +82,10 @@ void includeArcExtent(BBox& box, const Vec2& start, const Vec2& end, const Vec2&
     }
 }
 
-BBox PCBObject::computeBBox(const PCBObjectKind& kind, const std::optional<ApertureShape>& shape) {
+BBox PCBObject::computeBBox(const PCBObjectKind& kind, ShapeRef shape) {
     BBox box = BBox::empty();
     const double r = shape ? shape->boundingDiameter() * 0.5 : 0.0;
-    std::visit(Overloaded{
+    kind.visit(Overloaded{
         [&](const PCBObjectKind::Stroke& s) { includePoint(box, s.start, r); includePoint(box, s.end, r); },
         [&](const PCBObjectKind::ArcStroke& a) { includeArcExtent(box, a.start, a.end, a.center, a.clockwise, r); },
         [&](const PCBObjectKind::Flash& f) { includePoint(box, f.at, r); },
@@ -98,16 +98,15 @@ BBox PCBObject::computeBBox(const PCBObjectKind& kind, const std::optional<Apert
             includePoint(box, s.start, s.diameterMM * 0.5);
             includePoint(box, s.end, s.diameterMM * 0.5);
         },
-    }, kind.value);
+    });
     return box;
 }
 
-PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCode_,
-                     std::optional<ApertureShape> apertureShape_, Polarity polarity_, std::optional<std::string> net_,
-                     std::optional<std::string> component_, std::optional<std::string> pin_,
-                     std::optional<std::string> apertureFunction_, std::int64_t index_)
-    : kind(std::move(kind_)), apertureCode(apertureCode_), apertureShape(std::move(apertureShape_)),
-      polarity(polarity_), net(std::move(net_)), component(std::move(component_)), pin(std::move(pin_)),
+PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCode_, SharedShape apertureShape_,
+                     Polarity polarity_, SharedText net_, SharedText component_, SharedText pin_,
+                     SharedText apertureFunction_, std::int64_t index_)
+    : kind(std::move(kind_)), polarity(polarity_), apertureCode(apertureCode_), apertureShape(std::move(apertureShape_)),
+      net(std::move(net_)), component(std::move(component_)), pin(std::move(pin_)),
       apertureFunction(std::move(apertureFunction_)), index(index_) {
     bbox = computeBBox(kind, apertureShape);
 }
@@ -153,7 +152,7 @@ std::size_t std::hash<Aperture>::operator()(const Aperture& a) const noexcept {
 
 std::size_t std::hash<PCBObjectKind>::operator()(const PCBObjectKind& k) const noexcept {
     std::size_t seed = k.value.index();
-    std::visit(Overloaded{
+    k.visit(Overloaded{
         [&](const PCBObjectKind::Stroke& s) { hashCombineValue(seed, s.start); hashCombineValue(seed, s.end); },
         [&](const PCBObjectKind::ArcStroke& a) {
             hashCombineValue(seed, a.start); hashCombineValue(seed, a.end); hashCombineValue(seed, a.center);
@@ -173,7 +172,7 @@ std::size_t std::hash<PCBObjectKind>::operator()(const PCBObjectKind& k) const n
             hashCombineValue(seed, s.start); hashCombineValue(seed, s.end); hashCombineValue(seed, s.diameterMM);
             hashCombineValue(seed, s.plated);
         },
-    }, k.value);
+    });
     return seed;
 }
 
@@ -191,3 +190,15 @@ std::size_t std::hash<PCBObject>::operator()(const PCBObject& o) const noexcept 
     hashCombineValue(seed, o.index);
     return seed;
 }
+
+namespace corvane {
+
+void ObjectInterner::operator()(PCBObject& o) {
+    if (o.apertureShape) {
+        auto [it, added] = shapes_.try_emplace(*o.apertureShape, o.apertureShape);
+        if (!added) o.apertureShape = it->second;
+    }
+    for (SharedText* text : {&o.net, &o.component, &o.pin, &o.apertureFunction}) texts_.intern(*text);
+}
+
+} // namespace corvane

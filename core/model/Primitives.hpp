@@ -9,6 +9,7 @@
 
 #include "Geometry.hpp"
 #include "RawValueEnum.hpp"
+#include "Shared.hpp"
 
 namespace corvane {
 
@@ -91,8 +92,12 @@ struct PCBObjectKind {
         Vec2 start; Vec2 end; double diameterMM = 0; bool plated = false;
         bool operator==(const Slot&) const = default;
     };
-    using Storage = std::variant<Stroke, ArcStroke, Flash, Region, Drill, Slot>;
-    Storage value;
+    // Arcs and slots, the two large and less common cases, are held by reference so that every
+    // primitive is only as large as a stroke. Reach the cases through as<>() and visit(), which see
+    // through the boxes.
+    using Storage = std::variant<Stroke, Boxed<ArcStroke>, Flash, Region, Drill, Boxed<Slot>>;
+    // Potentially overlapping, so that a PCBObject can keep small fields in the variant's tail.
+    [[no_unique_address]] Storage value;
 
     static PCBObjectKind stroke(Vec2 a, Vec2 b) { return {Stroke{a, b}}; }
     static PCBObjectKind arcStroke(Vec2 a, Vec2 b, Vec2 c, bool cw) { return {ArcStroke{a, b, c, cw}}; }
@@ -102,30 +107,66 @@ struct PCBObjectKind {
     static PCBObjectKind slot(Vec2 a, Vec2 b, double d, bool plated) { return {Slot{a, b, d, plated}}; }
     static constexpr const char* caseNames[] = {"stroke", "arcStroke", "flash", "region", "drill", "slot"};
     std::string_view caseName() const { return caseNames[value.index()]; }
-    template <class C> const C* as() const { return std::get_if<C>(&value); }
-    template <class C> C* as() { return std::get_if<C>(&value); }
+
+    template <class C> const C* as() const {
+        if constexpr (isBoxed<C>) {
+            const auto* b = std::get_if<Boxed<C>>(&value);
+            return b ? &b->get() : nullptr;
+        } else {
+            return std::get_if<C>(&value);
+        }
+    }
+    template <class C> C* as() {
+        if constexpr (isBoxed<C>) {
+            auto* b = std::get_if<Boxed<C>>(&value);
+            return b ? &b->edit() : nullptr;
+        } else {
+            return std::get_if<C>(&value);
+        }
+    }
+    // Replaces the case, constructing it in place.
+    template <class C, class... A> void emplace(A&&... args) {
+        if constexpr (isBoxed<C>) value.template emplace<Boxed<C>>(C{std::forward<A>(args)...});
+        else value.template emplace<C>(std::forward<A>(args)...);
+    }
+    // std::visit over the cases themselves (never the boxes).
+    template <class F> decltype(auto) visit(F&& f) const {
+        return std::visit([&](const auto& c) -> decltype(auto) { return f(unboxed(c)); }, value);
+    }
     bool operator==(const PCBObjectKind&) const = default;
+
+private:
+    template <class C> static constexpr bool isBoxed = std::is_same_v<C, ArcStroke> || std::is_same_v<C, Slot>;
+    template <class C> static const C& unboxed(const C& c) { return c; }
+    template <class C> static const C& unboxed(const Boxed<C>& c) { return c.get(); }
 };
 
+using SharedShape = Shared<ApertureShape>;
+// An aperture shape passed to a function, from wherever the caller keeps it; absent for none.
+using ShapeRef = OptionalRef<ApertureShape>;
+
+// One drawable primitive. Kept small, since boards have millions: the aperture shape and the attribute
+// texts are shared with every primitive drawn alike (see Shared), arcs and slots are boxed, and the
+// polarity sits in the kind's spare bytes.
 struct PCBObject {
-    PCBObjectKind kind;
-    std::optional<std::int64_t> apertureCode;
-    std::optional<ApertureShape> apertureShape;
+    [[no_unique_address]] PCBObjectKind kind;
     Polarity polarity;
-    std::optional<std::string> net;
-    std::optional<std::string> component;
-    std::optional<std::string> pin;
-    std::optional<std::string> apertureFunction;
+    std::optional<std::int64_t> apertureCode;
+    SharedShape apertureShape;
+    SharedText net;
+    SharedText component;
+    SharedText pin;
+    SharedText apertureFunction;
     BBox bbox = BBox::empty();
     std::int64_t index = 0;
 
     PCBObject() = default;
     // Computes bbox from the kind and aperture shape.
-    PCBObject(PCBObjectKind kind, std::optional<std::int64_t> apertureCode, std::optional<ApertureShape> apertureShape,
-              Polarity polarity, std::optional<std::string> net, std::optional<std::string> component,
-              std::optional<std::string> pin, std::optional<std::string> apertureFunction, std::int64_t index);
+    PCBObject(PCBObjectKind kind, std::optional<std::int64_t> apertureCode, SharedShape apertureShape,
+              Polarity polarity, SharedText net, SharedText component, SharedText pin, SharedText apertureFunction,
+              std::int64_t index);
 
-    static BBox computeBBox(const PCBObjectKind& kind, const std::optional<ApertureShape>& shape);
+    static BBox computeBBox(const PCBObjectKind& kind, ShapeRef shape);
     std::string typeName() const;
     std::optional<double> strokeWidth() const;
     bool operator==(const PCBObject&) const = default;
@@ -144,3 +185,18 @@ template <> struct std::hash<corvane::Polarity> {
 };
 template <> struct std::hash<corvane::PCBObjectKind> { std::size_t operator()(const corvane::PCBObjectKind& k) const noexcept; };
 template <> struct std::hash<corvane::PCBObject> { std::size_t operator()(const corvane::PCBObject& o) const noexcept; };
+
+namespace corvane {
+
+// Points the shape and texts of objects built one by one at one shared copy per distinct value, so that
+// a document keeps each net name or pad shape once however many objects carry it. One per document.
+class ObjectInterner {
+public:
+    void operator()(PCBObject& object);
+
+private:
+    TextInterner texts_;
+    std::unordered_map<ApertureShape, SharedShape> shapes_;
+};
+
+} // namespace corvane

@@ -159,8 +159,8 @@ TEST(BoardSummary, FieldsFromAWholePackage) {
     EXPECT_EQ(s.copperLayerCount, 3);
     EXPECT_EQ(s.padCount, 2);
     EXPECT_EQ(s.drillCount, 5);  // 1 + 3 hits and 1 slot
-    EXPECT_EQ(s.pthCount, 2);
-    EXPECT_EQ(s.npthCount, 1);
+    EXPECT_EQ(s.pthCount, 3);    // the plated slot counts with the plated hits
+    EXPECT_EQ(s.npthCount, 1);   // the hit of unknown plating is in neither count
     EXPECT_EQ(s.smallestDrillMM, 0.2);  // tool 3 has no hits
     EXPECT_EQ(s.minTrackMM, 0.18);
     EXPECT_TRUE(s.minSpaceReliable);

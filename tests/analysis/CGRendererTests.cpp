@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 
 #include "analysis/CGRenderer.hpp"
+#include "analysis/LayerDrawOrder.hpp"
 
 using namespace corvane;
 
@@ -88,17 +90,43 @@ TEST(CGRendererGeometry, RefusesEmptyBoardsAndTinySizes) {
     EXPECT_FALSE(r.render(pkg, SizePx{NAN, 900}, std::nullopt, false));
 }
 
-TEST(CGRendererLayers, BottomCopperDrawsLastAndVisibilityFilters) {
+TEST(CGRendererLayers, TheSideFacingAwayIsDrawnFirst) {
+    const auto top = CopperLayerID::top(), bottom = CopperLayerID::bottom();
+    const std::vector<LayerType> stack{LayerType::drill(),          LayerType::copper(top),
+                                       LayerType::silkscreen(bottom), LayerType::unknown(),
+                                       LayerType::outline(),        LayerType::copper(CopperLayerID::inner(1)),
+                                       LayerType::solderMask(top),  LayerType::copper(bottom),
+                                       LayerType::paste(bottom),    LayerType::copper(CopperLayerID::inner(2)),
+                                       LayerType::silkscreen(top),  LayerType::solderMask(bottom)};
+    // From the top: bottom silkscreen, paste, mask and copper, inner 2 then 1, top copper, mask and
+    // silkscreen; outline and drills above all copper, unknown files last.
+    EXPECT_EQ(layerDrawOrder(stack, ViewedSide::top),
+              (std::vector<std::size_t>{2, 8, 11, 7, 9, 5, 1, 6, 10, 4, 0, 3}));
+    EXPECT_EQ(layerDrawOrder(stack, ViewedSide::bottom),
+              (std::vector<std::size_t>{10, 6, 1, 5, 9, 7, 11, 8, 2, 4, 0, 3}));
+    // Inner numbers read from files stay between the outer layers however large or small; equal ranks keep
+    // their order.
+    EXPECT_EQ(layerDrawOrder({LayerType::copper(CopperLayerID::inner(INT64_MAX)), LayerType::copper(bottom),
+                              LayerType::copper(CopperLayerID::inner(-4)), LayerType::copper(top), LayerType::outline(),
+                              LayerType::outline()},
+                             ViewedSide::top),
+              (std::vector<std::size_t>{1, 0, 2, 3, 4, 5}));
+}
+
+TEST(CGRendererLayers, TopCopperCoversBottomCopperUnlessFlippedAndVisibilityFilters) {
     PCBPackage pkg;
-    pkg.files.push_back(gerberFile("bottom.gbl", LayerType::copper(CopperLayerID::bottom()),
-                                   {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
     pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
+                                   {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
+    pkg.files.push_back(gerberFile("bottom.gbl", LayerType::copper(CopperLayerID::bottom()),
                                    {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
     pkg.files.push_back(outline());
     CGRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     ASSERT_TRUE(img);
-    EXPECT_TRUE(near(img->rgba(kPx.x(5), kPx.y(2.5)), 77, 158, 242));
+    EXPECT_TRUE(near(img->rgba(kPx.x(5), kPx.y(2.5)), 242, 158, 46));
+    auto flipped = r.render(pkg, SizePx{1200, 900}, std::nullopt, true);
+    ASSERT_TRUE(flipped);
+    EXPECT_TRUE(near(flipped->rgba(1200 - kPx.x(5), kPx.y(2.5)), 77, 158, 242));
 
     auto onlyTop = r.render(pkg, SizePx{1200, 900}, std::set<std::string>{"top.gtl"}, false);
     ASSERT_TRUE(onlyTop);
@@ -118,15 +146,17 @@ TEST(CGRendererLayers, ClearPolarityCutsOnlyItsOwnLayer) {
         {object(PCBObjectKind::region(plane), std::nullopt),
          object(PCBObjectKind::flash({3, 2.5}), ApertureShape::circle(1.5), Polarity::clear)}));
     pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
-                                   {object(PCBObjectKind::flash({7, 2.5}), ApertureShape::circle(1.5))}));
+                                   {object(PCBObjectKind::flash({3, 2.5}), ApertureShape::circle(0.5))}));
     CGRenderer r;
-    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    // Seen from the bottom, bottom copper is drawn over the top pad.
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, true);
     ASSERT_TRUE(img);
-    // The clearance shows what lies below: the background, not bottom copper.
-    EXPECT_TRUE(near(img->rgba(kPx.x(3), kPx.y(2.5)), 20, 23, 28));
-    EXPECT_TRUE(near(img->rgba(kPx.x(5), kPx.y(2.5)), 77, 158, 242));
-    // Bottom copper (drawn last) covers the top pad, which was not cut.
-    EXPECT_TRUE(near(img->rgba(kPx.x(7), kPx.y(2.5)), 77, 158, 242));
+    const auto x = [](double bx) { return 1200 - kPx.x(bx); };
+    // The clearance shows what lies below: the background, not bottom copper...
+    EXPECT_TRUE(near(img->rgba(x(3), kPx.y(3.05)), 20, 23, 28));
+    EXPECT_TRUE(near(img->rgba(x(5), kPx.y(2.5)), 77, 158, 242));
+    // ... and the top pad beneath it, which the bottom layer's clear object does not cut.
+    EXPECT_TRUE(near(img->rgba(x(3), kPx.y(2.5)), 242, 158, 46));
 }
 
 TEST(CGRendererPrimitives, DrillsMacrosAndRegionHoles) {

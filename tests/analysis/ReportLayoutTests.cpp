@@ -371,6 +371,13 @@ TEST_F(ReportLayout, DrillRowsAndCompareLabels) {
     const Op& drillHeading = textOp(page, "Drill Summary");
     EXPECT_DOUBLE_EQ(row.at.y, drillHeading.at.y - 22 - 16);
     EXPECT_DOUBLE_EQ(textOp(page, "\xC3\x98" "3.200 mm NPTH \xC3\x97 4").at.y, row.at.y - 14);
+    // Slot rows name their plating and that they are slots.
+    ReportInput slots = fullInput(true);
+    slots.drillStatsA.push_back(DrillStat{1.0, Plating::pth, 3, true});
+    slots.drillStatsB = {DrillStat{0.8, Plating::unknown, 2, true}};
+    const RecordingCanvas withSlots = record(slots);
+    EXPECT_NE(withSlots.pages[1].findText("\xC3\x98" "1.000 mm PTH slot \xC3\x97 3"), nullptr);
+    EXPECT_NE(withSlots.pages[1].findText("\xC3\x98" "0.800 mm Slot \xC3\x97 2"), nullptr);
     const RecordingCanvas cover = record(fullInput(true));
     EXPECT_NE(cover.pages[0].findText("Revision A: RevA  \xE2\x86\x92  Revision B: RevB"), nullptr);
 
@@ -436,6 +443,18 @@ TEST_F(ReportLayout, DifferencesListTwelveChangesPerLayer) {
     one.layers = {layerDiff("Top Copper", 1, 0)};
     in.diff = one;
     EXPECT_NE(record(in).pages[2].findText("Total: 1 changes across 1 matched layer"), nullptr);
+    // Files without a counterpart are listed first, each with the revision that has it.
+    one.nameA = "RevA";
+    one.nameB = "RevB";
+    one.unmatchedFilesA = {"RevA-B_Paste.gbp"};
+    one.unmatchedFilesB = {"RevB-F_Paste.gtp", "RevB-User.gbr"};
+    in.diff = one;
+    const RecordingCanvas unmatched = record(in);
+    const Op& onlyA = textOp(unmatched.pages[2], "Only in RevA: RevA-B_Paste.gbp");
+    EXPECT_EQ(onlyA.at, (Vec2{56, 730}));
+    EXPECT_EQ(textOp(unmatched.pages[2], "Only in RevB: RevB-F_Paste.gtp").at.y, 730 - 13);
+    EXPECT_EQ(textOp(unmatched.pages[2], "Only in RevB: RevB-User.gbr").at.y, 730 - 26);
+    EXPECT_LT(textOp(unmatched.pages[2], "Top Copper " + kDash + " 1 change (1 added, 0 removed)").at.y, 730 - 26);
     in.diff = PackageDiff{};
     const RecordingCanvas none = record(in);
     EXPECT_EQ(none.pages.size(), 4u);

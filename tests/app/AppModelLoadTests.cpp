@@ -112,14 +112,25 @@ TEST(AppLoading, ChecksUseTheActivePreset) {
     EXPECT_EQ(f.model.dfmReport()->presetName, std::optional<std::string>("PCBWay (editable)"));
 }
 
-TEST(AppLoading, LayersAreListedAndUploadedInCategoryOrder) {
+TEST(AppLoading, LayersAreListedInCategoryOrderAndDrawnFarSideFirst) {
     Fixture f;
     f.model.loadPackage(mixedOrderPackage());
     std::vector<std::string> listed;
     for (const auto& s : f.model.layerStates()) listed.push_back(s.id);
-    EXPECT_EQ(listed, (std::vector<std::string>{"t.gbr", "i2.gbr", "m.gbr", "p.gbr", "s.gbr", "u.gbr", "b.gbr"}));
-    EXPECT_EQ(f.renderer.ids(), (std::vector<std::string>{"layer:t.gbr", "layer:i2.gbr", "layer:m.gbr", "layer:p.gbr",
-                                                          "layer:s.gbr", "layer:u.gbr", "layer:b.gbr"}));
+    const std::vector<std::string> categoryOrder{"t.gbr", "i2.gbr", "m.gbr", "p.gbr", "s.gbr", "u.gbr", "b.gbr"};
+    EXPECT_EQ(listed, categoryOrder);
+    // Seen from the top the bottom side lies beneath the inner and top layers; unknown files stay on top.
+    EXPECT_EQ(f.renderer.ids(), (std::vector<std::string>{"layer:s.gbr", "layer:b.gbr", "layer:i2.gbr", "layer:t.gbr",
+                                                          "layer:m.gbr", "layer:p.gbr", "layer:u.gbr"}));
+    // Turned over, the other side faces the viewer; the list keeps its order.
+    CameraState turned = f.model.camera();
+    turned.mirrored = true;
+    f.model.setCamera(turned);
+    EXPECT_EQ(f.renderer.ids(), (std::vector<std::string>{"layer:p.gbr", "layer:m.gbr", "layer:t.gbr", "layer:i2.gbr",
+                                                          "layer:b.gbr", "layer:s.gbr", "layer:u.gbr"}));
+    listed.clear();
+    for (const auto& s : f.model.layerStates()) listed.push_back(s.id);
+    EXPECT_EQ(listed, categoryOrder);
     EXPECT_EQ(stateOf(f.model, "i2.gbr").categoryOrder, 102);
     EXPECT_EQ(stateOf(f.model, "b.gbr").categoryOrder, 1100);
     EXPECT_EQ(stateOf(f.model, "m.gbr").opacity, 0.45);
@@ -142,7 +153,7 @@ TEST(AppLoading, EveryUploadStartsFromAnEmptyList) {
     f.model.setLayerVisible("u.gbr", false);
     ASSERT_EQ(f.renderer.calls.size(), 8u);
     EXPECT_EQ(f.renderer.calls.front(), "removeAll");
-    EXPECT_EQ(f.renderer.calls[1], "layer:t.gbr");
+    EXPECT_EQ(f.renderer.calls[1], "layer:s.gbr");
     // Hidden layers still go up, marked invisible.
     ASSERT_TRUE(f.renderer.find("layer:u.gbr"));
     EXPECT_FALSE(f.renderer.find("layer:u.gbr")->visible);

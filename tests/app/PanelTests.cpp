@@ -13,7 +13,9 @@
 #include "model/NotificationHub.hpp"
 #include "panels/InspectorPanel.hpp"
 #include "panels/LayerRow.hpp"
+#include "panels/PanelStyle.hpp"
 #include "panels/SidebarView.hpp"
+#include "sheets/DrillSheet.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -125,6 +127,26 @@ TEST(Sidebar, CompareRowsCutAtThirtyPerGroupWithTheMoreLine) {
     EXPECT_FALSE(sidebar.compareRow("Top Copper"));
 }
 
+TEST(Sidebar, FilesOfOnlyOneRevisionAreListedUnderTheDifferences) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    sidebar.resize(260, 600);
+    PCBPackage a = sampleBoard(), b = sampleBoard();
+    a.name = "RevA";
+    b.name = "RevB";
+    b.files.push_back(b.files[0]);
+    b.files.back().fileName = "a-very-long-common-prefix-of-every-file-in-this-package-F_Paste.gbr";
+    b.files.back().layerType = LayerType::paste(CopperLayerID::top());
+    f.model->startCompare(std::make_shared<const PCBPackage>(a), "RevA.zip", std::make_shared<const PCBPackage>(b));
+    const auto lines = sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched");
+    ASSERT_EQ(lines.size(), 1u);
+    const std::string whole = "Only in RevB: " + b.files.back().fileName;
+    EXPECT_EQ(text(lines[0]), whole);
+    EXPECT_EQ(lines[0]->toolTip().toStdString(), whole);
+    f.model->clearCompare();
+    EXPECT_TRUE(sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched").isEmpty());
+}
+
 TEST(Sidebar, ClickAnywhereOnAChangeLineHighlightsAndFits) {
     PanelFixture f;
     f.model->canvasSizeChanged(QSizeF(800, 600));
@@ -187,6 +209,14 @@ TEST(LayerRows, DrillRowCountsHitsAndSlots) {
                                                     std::nullopt, std::nullopt, 0));
     f.model->loadPackage(std::move(board));
     EXPECT_EQ(text(child<QLabel>(sidebar.layerRow("board.drl"), "layerRow.detail")), "Drill \u00B7 4");
+    // The plated slot has its own table row and counts as plated, so the counts add up as they do on screen.
+    const DrillFileStats& drills = f.model->drillFiles().at(0);
+    EXPECT_EQ(drills.pthCount, 2);
+    EXPECT_EQ(drills.stats.back(), (DrillStat{0.8, Plating::pth, 1, true}));
+    EXPECT_EQ(DrillSheet::rowTexts(drills.stats.back(), Units::mm), (std::array<std::string, 3>{"0.800 mm", "PTH slot", "\u00D7 1"}));
+    EXPECT_EQ(DrillSheet::total(drills), 4);
+    const auto summary = SummaryGrid::rows(*f.model->boardSummary(), Units::mm);
+    EXPECT_EQ(summary[3], (std::pair<std::string, std::string>{"Drills", "4 (2 PTH / 1 NPTH)"}));
 }
 
 TEST(LayerRows, DoubleClickShowsAndTogglesSolo) {

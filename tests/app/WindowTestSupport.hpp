@@ -68,7 +68,7 @@ inline std::vector<std::uint8_t> boardZip() {
 }
 
 // A board whose picture tells orientation, drawing order and negative planes apart (millimetres):
-// outline (0, 0)-(40, 30); top copper a 6 mm square at (11, 23); bottom copper a 2 mm square on top of it and
+// outline (0, 0)-(40, 30); top copper a 6 mm square at (11, 23); bottom copper a 2 mm square beneath it and
 // another at (34, 5); a negative top mask with a 3 mm opening at (30, 20).
 inline std::vector<std::uint8_t> probeBoardZip() {
     auto bytes = [](const std::string& s) { return std::vector<std::uint8_t>(s.begin(), s.end()); };
@@ -113,12 +113,12 @@ inline int colourDistance(const QColor& a, const QColor& b) {
 inline void expectProbeBoard(const QImage& image) {
     const QColor background = probeBoardPixel(image, {-8, -8});
     const QColor topOnly = probeBoardPixel(image, {8.8, 25.2});
-    const QColor bottomOverTop = probeBoardPixel(image, {11, 23});
+    const QColor topOverBottom = probeBoardPixel(image, {11, 23});
     const QColor bottomOnly = probeBoardPixel(image, {34, 5});
     const QColor maskOpening = probeBoardPixel(image, {30, 20});
     const QColor maskOnly = probeBoardPixel(image, {24, 26});
-    // Bottom copper is drawn last, over top copper and the mask.
-    EXPECT_LE(colourDistance(bottomOverTop, bottomOnly), 12);
+    // Seen from the top, bottom copper lies beneath top copper.
+    EXPECT_LE(colourDistance(topOverBottom, topOnly), 12);
     EXPECT_GT(colourDistance(topOnly, bottomOnly), 60);
     // Board +y is up: the top copper square is in the upper left, not mirrored or flipped.
     EXPECT_GT(colourDistance(topOnly, probeBoardPixel(image, {40 - 8.8, 25.2})), 60);

@@ -119,6 +119,13 @@ TEST(ExcellonParser, UnitsStartInInches) {
     // Diameters without a point are thousandths of the file unit.
     EXPECT_NEAR(parseText("INCH\nT1C0.5\n").tools.at(1).diameterMM, 12.7, 1e-12);
     EXPECT_NEAR(parseText("INCH\nT1C500\n").tools.at(1).diameterMM, 12.7, 1e-12);
+    // A tool table before the unit command (VeriBest: table, "%", then M71) takes the unit in force at
+    // the first hit; tools defined later take the unit of their own line.
+    const auto veribest = parseText("M48\nT01C.864\nT02C1.956\n%\nM71\nT01\nX1.0Y1.0\nT03C0.5\nT02\nX2.0Y2.0\nM30\n");
+    EXPECT_NEAR(veribest.tools.at(1).diameterMM, 0.864, 1e-12);
+    EXPECT_NEAR(veribest.tools.at(2).diameterMM, 1.956, 1e-12);
+    EXPECT_NEAR(veribest.tools.at(3).diameterMM, 0.5, 1e-12);
+    EXPECT_NEAR(veribest.bbox.maxX, 2.0 + 1.956 / 2, 1e-12);
     // Lower-case words are not words, but lower-case unit lines count.
     const auto lower = parseText("metric\nT1C0.8\nx1.0y1.0\nX1.0Y1.0\n");
     ASSERT_EQ(lower.hits.size(), 1u);
@@ -210,6 +217,42 @@ TEST(ExcellonParser, AllegroToolComments) {
     EXPECT_NEAR(before.tools.at(1).diameterMM, 0.508, 1e-12);
     // Without a unit the comment defines nothing.
     EXPECT_TRUE(parseText(";T01 Holesize 1. = 12.000000 PLATED\n").tools.empty());
+
+    // OrCAD/Allegro's own header form: the plating named per tool holds for that tool, even though
+    // "NON_PLATED" stands elsewhere in the file, and even when a C word sizes the tool again.
+    const std::string header =
+        ";LEADER: 12\n;HEADER:\n;CODE  : ASCII\n;FILE  : arena-1-4.drl for ... layers TOP and BOTTOM\n"
+        ";Holesize 1. = 12.000000 Tolerance = +2.000000/-2.000000 PLATED MILS Quantity = 2\n"
+        ";Holesize 2. = 125.000000 Tolerance = +0.000000/-0.000000 NON_PLATED MILS Quantity = 1\n";
+    for (const std::string& table : {std::string(), std::string("T01C0.0120\n")}) {
+        const auto arena = parseText(header + table + "G90\nT01\nX02015Y01090\nX03625Y01479\nT02\nX01054Y00640\nM00\n");
+        EXPECT_EQ(arena.tools.at(1).plating, Plating::pth);
+        EXPECT_NEAR(arena.tools.at(1).diameterMM, 0.3048, 1e-12);
+        EXPECT_EQ(arena.tools.at(2).plating, Plating::npth);
+        ASSERT_EQ(arena.hits.size(), 3u);
+        EXPECT_EQ(arena.hits[1].plating, Plating::pth);
+        EXPECT_EQ(arena.hits[2].plating, Plating::npth);
+    }
+}
+
+TEST(ExcellonParser, AllegroParameterFile) {
+    EXPECT_TRUE(ExcellonParser::isAllegroParameterFile("NC_Param.txt"));
+    EXPECT_FALSE(ExcellonParser::isAllegroParameterFile("nc_param.txt.bak"));
+    const auto params = ExcellonParser::allegroParameters(
+        "FORMAT               2.5\r\nOFFSETX              0.00000\nCOORDINATES          ABSOLUTE\n"
+        "OUTPUT-UNITS         ENGLISH\nSUPPRESS-LEAD-ZEROES YES\nSUPPRESS-TRAIL-ZEROES NO\n");
+    ASSERT_TRUE(params);
+    EXPECT_EQ(*params, (ExcellonParser::FormatDefaults{false, 2, 5, false}));
+    const auto metric = ExcellonParser::allegroParameters("FORMAT 3.5\nMETRIC\nSUPPRESS-TRAIL-ZEROES YES\n");
+    EXPECT_EQ(metric, (ExcellonParser::FormatDefaults{true, 3, 5, true}));
+    EXPECT_FALSE(ExcellonParser::allegroParameters("Drill report\nholes: 12\n"));
+    // A header-less drill file read with them: 2.5 digits, not 2.4 (MinnowMax's holes landed 10x out).
+    const std::string drill = ";LEADER: 12\n;Holesize 1. = 12.0 PLATED MILS\nG90\nT01\nX123456Y65432\nM00\n";
+    const auto d = ExcellonParser{}.parse("board-1-4.drl", std::string_view(drill), *params);
+    expectNear(d.hits.at(0).position, {1.23456 * 25.4, 0.65432 * 25.4});
+    // The file's own header lines still win.
+    const auto own = ExcellonParser{}.parse("x.drl", std::string_view("METRIC\n;FILE_FORMAT=3:3\nT1C0.5\nX1234Y5678\n"), *params);
+    expectNear(own.hits.at(0).position, {1.234, 5.678});
 }
 
 TEST(ExcellonParser, Plating) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "Guards.hpp"
 #include "import/ApertureMacro.hpp"
 #include "import/GerberTestHelpers.hpp"
 #include "model/GeometryEngine.hpp"
@@ -83,7 +84,9 @@ TEST(GerberParserMacros, AltiumParameterlessDefinition) {
                                                "1,1,0.2,0.2,0.15*\n%\n%ADD19ROUNDEDRECTD19*%\nD19*\nX0Y0D03*"));
     const ApertureShape::Macro& m = macroOf(doc, 19);
     EXPECT_EQ(m.name, "ROUNDEDRECTD19");
-    EXPECT_NEAR(m.boundingDiameter, 0.7, 1e-12);  // measured from the numbers
+    // The size is what the outline covers: its corner circles reach 0.35 mm out, drawn as inscribed polygons.
+    EXPECT_GT(m.boundingDiameter, 0.68);
+    EXPECT_LE(m.boundingDiameter, 0.7);
     ASSERT_TRUE(m.outline.has_value());
     EXPECT_EQ(m.outline->size(), 6u);
     const BBox box = outlineBox(m);
@@ -181,6 +184,14 @@ TEST(GerberParserMacros, InchMacrosAreScaledToMillimetres) {
     const BBox box = outlineBox(m);
     EXPECT_NEAR(box.maxX, 1.27, 1e-12);
     EXPECT_NEAR(box.maxY, 0.635, 1e-12);
+
+    // Eagle's octagon: its size comes from the evaluated outline, not from the plain numbers of its
+    // body (which read 22.5 inches wide and blew the board box up by hundreds of millimetres).
+    const GerberDocument eagle = parseDoc("G75*\n%MOIN*%\n%FSLAX24Y24*%\n%AMOC8*\n5,1,8,0,0,1.08239X$1,22.5*\n%\n"
+                                          "%ADD12OC8,0.0740*%\nD12*\nX010000Y010000D03*\n");
+    const double across = 0.0740 * 1.08239 * 25.4;
+    EXPECT_NEAR(macroOf(eagle, 12).boundingDiameter, across, 1e-9);
+    EXPECT_NEAR(eagle.bbox.maxX - eagle.bbox.minX, across, 1e-9);
 }
 
 TEST(GerberParserMacros, BodiesThatCannotBeEvaluatedKeepTheMeasure) {
@@ -238,4 +249,46 @@ TEST(GerberParserMacros, OlderLinePrimitives) {
     EXPECT_NEAR(l.minY, 0.25, 1e-12);
     EXPECT_NEAR(l.maxX, 1.5, 1e-12);
     EXPECT_NEAR(l.maxY, 0.75, 1e-12);
+}
+
+TEST(GerberParserMacros, FlashesReferToTheirOutlineWithoutCopyingIt) {
+    // A macro of 60 outlines of 1024 vertices each (about 1 MB evaluated), flashed 3000 times: the flashes
+    // refer to the aperture's one outline, so the document stays small however often it is flashed.
+    std::string body = "%AMMANY*\n";
+    for (int k = 0; k < 60; ++k) {
+        body += "4,1,1024";
+        for (int v = 0; v <= 1024; ++v) {
+            const double a = 6.283185307179586 * v / 1024;
+            body += "," + std::to_string(0.1 * k + std::cos(a)) + "," + std::to_string(std::sin(a));
+        }
+        body += ",0*\n";
+    }
+    body += "%\n%ADD10MANY*%\nD10*\n";
+    for (int i = 0; i < 3000; ++i) body += "X" + std::to_string(i * 1000) + "Y0D03*\n";
+    const std::string text = mmFile(body);
+
+    const std::size_t heapBefore = corvane::testing::heapBytesInUse();
+    GerberDocument doc;
+    {
+        const corvane::testing::Watchdog guard(std::chrono::seconds(120), "reading 3000 macro flashes");
+        doc = parseDoc(text);
+    }
+    const std::size_t kept = corvane::testing::heapBytesInUse() - heapBefore;
+
+    ASSERT_EQ(doc.objects.size(), 3000u);
+    const auto* first = doc.objects.front().apertureShape->as<ApertureShape::Macro>();
+    ASSERT_TRUE(first && first->outline);
+    EXPECT_EQ(first->outline->size(), 60u);
+    std::size_t withOutline = 0;
+    for (const PCBObject& o : doc.objects) {
+        const auto* m = o.apertureShape->as<ApertureShape::Macro>();
+        ASSERT_NE(m, nullptr);
+        if (!m->outline) continue;
+        ++withOutline;
+        EXPECT_TRUE(o.apertureShape.sameAs(doc.objects.front().apertureShape));
+    }
+    EXPECT_GT(withOutline, 0u);
+    // The outline is held by the aperture table and once for the flashes: a copy per flash would keep
+    // gigabytes.
+    EXPECT_LT(kept, std::size_t{32} << 20);
 }

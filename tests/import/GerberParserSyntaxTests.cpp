@@ -57,10 +57,13 @@ TEST(GerberParserErrors, MissingFormatOnlyWithoutObjects) {
     EXPECT_TRUE(onlyFormat.objects.empty());
     EXPECT_FALSE(onlyFormat.bbox.isValid());
 
-    // Objects without a format statement use 2.6 with leading zeros omitted.
-    const GerberDocument noFormat = parseDoc("%ADD10C,1*%\nD10*\nX1500000Y2000000D03*\n");
+    // Objects without a format statement use 2.6 with leading zeros omitted; without a unit command, inches.
+    const GerberDocument noFormat = parseDoc("%MOMM*%\n%ADD10C,1*%\nD10*\nX1500000Y2000000D03*\n");
     ASSERT_EQ(noFormat.objects.size(), 1u);
     expectPoint(noFormat.objects[0].kind.as<PCBObjectKind::Flash>()->at, 1.5, 2.0);
+    const GerberDocument noUnits = parseDoc("%ADD10C,0.01*%\nD10*\nX1500000Y2000000D03*\n");
+    expectPoint(noUnits.objects.at(0).kind.as<PCBObjectKind::Flash>()->at, 38.1, 50.8);
+    EXPECT_NEAR(noUnits.apertures.at(10).shape.boundingDiameter(), 0.254, 1e-12);
 }
 
 TEST(GerberParserErrors, MalformedDescription) {
@@ -160,7 +163,8 @@ TEST(GerberParserFormat, UnitsReported) {
     EXPECT_EQ(parseDoc("%FSLAX24Y24*%%MOIN*%").units, Units::mil);
     EXPECT_EQ(parseDoc("%FSLAX24Y24*%G70*").units, Units::mil);
     EXPECT_EQ(parseDoc("%FSLAX24Y24*%%MOIN*%G71*").units, Units::mm);
-    EXPECT_EQ(parseDoc("%FSLAX24Y24*%").units, Units::mm);
+    EXPECT_EQ(parseDoc("%FSLAX24Y24*%%MOMM*%").units, Units::mm);
+    EXPECT_EQ(parseDoc("%FSLAX24Y24*%").units, Units::mil);  // no unit command: inches
 }
 
 TEST(GerberParserAttributes, FileAttributesAndFormat) {
@@ -309,7 +313,11 @@ TEST(GerberParserWarnings, ImagePolarityAndUnits) {
               std::vector<std::string>{"Negative image polarity (IPNEG) is not supported; image shown positive."});
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPX*%").warnings,
               std::vector<std::string>{"Incremental notation (IP) is not supported."});
-    EXPECT_EQ(parseGerber("%FSLAX26Y26*%").warnings, std::vector<std::string>{"No unit command; millimetres assumed."});
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%").warnings, std::vector<std::string>{"No unit command; inches assumed."});
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%MIA1B0*%").warnings,
+              std::vector<std::string>{"Image mirroring (MI) is not supported; image shown unmirrored."});
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%MIA0B1*%").warnings.size(), 1u);
+    EXPECT_TRUE(parseGerber("%FSLAX26Y26*%%MOMM*%%MIA0B0*%").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%G70*").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%G71*").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%%MOIN*%").warnings.empty());

@@ -96,7 +96,8 @@ TEST(KiCadPCBParserTest, ThroughHolePadMakesBothCopperSidesAndADrill) {
     EXPECT_EQ(p.name, "demo");
     EXPECT_EQ(p.sourceFileName, "demo.kicad_pcb");
     EXPECT_EQ(p.warnings, (std::vector<std::string>{
-                              "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints."}));
+                              "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints.",
+                              "Pad openings on mask and paste layers are not read (1 pad)."}));
     const PackageFile& top = p.files[0];
     EXPECT_EQ(top.relativePath, "demo.kicad_pcb#F.Cu");
     EXPECT_EQ(top.layerType, LayerType::copper(CopperLayerID::top()));
@@ -401,6 +402,36 @@ TEST(KiCadPCBParserTest, BoardGraphics) {
     EXPECT_EQ(regionContour(objectsOf(p, "F.Mask")[0]).size(), 3u);
     EXPECT_EQ(fileNamed(p, "kicad-F.Cu.gbr"), nullptr);  // track arcs are not read
     EXPECT_EQ(fileNamed(p, "kicad-Edge.Cuts.gbr")->layerType, LayerType::outline());
+}
+
+TEST(KiCadPCBParserTest, WhatIsNotReadIsCountedOncePerKind) {
+    const auto p = parseBoard(R"((kicad_pcb (version 20221018)
+      (footprint "Antenna" (layer "F.Cu") (at 10 10)
+        (property "Reference" "AE1")
+        (fp_text value "ANT" (at 0 2) (layer "F.Fab"))
+        (fp_line (start 0 0) (end 1 0) (layer "F.SilkS") (width 0.12))
+        (fp_circle (center 0 0) (end 1 0) (layer "F.CrtYd") (width 0.05))
+        (pad "1" smd custom (at 0 0) (size 1 1) (layers "F.Cu" "F.Mask" "F.Paste")
+          (primitives (gr_poly (pts (xy 0 0) (xy 2 0) (xy 2 1)) (width 0)) (gr_circle (center 0 0) (end 1 0) (width 0))
+                      (gr_arc (start 0 0) (mid 1 1) (end 2 0) (width 0.2))))
+        (pad "2" smd rect (at 3 0) (size 1 1) (layers "F.Cu" "F.Mask")))
+      (segment (start 0 0) (end 5 0) (width 0.25) (layer "F.Cu") (net 0))
+      (arc (start 0 0) (mid 1 1) (end 2 0) (width 0.25) (layer "F.Cu") (net 0))
+      (arc (start 2 0) (mid 3 -1) (end 4 0) (width 0.25) (layer "B.Cu") (net 0))
+      (gr_arc (start 0 0) (mid 1 1) (end 2 0) (layer "Edge.Cuts") (width 0.1))
+      (gr_circle (center 5 5) (end 6 5) (layer "F.SilkS") (width 0.1))
+      (gr_text "REV A" (at 5 5) (layer "F.SilkS"))
+      (module "R_0805" (layer "F.Cu") (at 20 20) (pad "1" smd rect (at 0 0) (size 1 1) (layers "F.Cu")))))");
+    const std::vector<std::string> expected = {
+        "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints.",
+        "2 track arcs were not read.",
+        "2 board arcs and circles were not read.",
+        "1 board text was not read.",
+        "3 footprint graphics were not read.",
+        "2 custom pad primitives other than polygons were not read.",
+        "Pad openings on mask and paste layers are not read (2 pads).",
+        "KiCad 5 footprints ('module') are not read: 1 footprint left out."};
+    EXPECT_EQ(p.warnings, expected);
 }
 
 TEST(KiCadPCBParserTest, PadDefaultsAndShapeSpellings) {

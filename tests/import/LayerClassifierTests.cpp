@@ -99,11 +99,16 @@ TEST(LayerClassifier, AltiumNumberedLayers) {
         {"Proj-SlotHoles.TXT", "M48\nINCH,TZ\nT1C0.0394\n%\n", {}, LayerType::drill(), C::high, F::excellon},
         {"Proj.TX1", altiumDrill, {}, LayerType::drill(), C::high, F::excellon},
         {"Proj.TX3", "T3C0.0200\nX010Y020\n", {}, LayerType::drill(), C::high, F::excellon},
-        // Mechanical layers hold drawing sheets: never the outline.
-        {"Proj.GM1", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+        // Mechanical layers hold drawing sheets, never surely the outline: their content decides.
+        {"Proj.GM1", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X, "Gerber content but unknown layer role"},
         {"Proj.GM13", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
         {"Proj.GM", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
         {"Proj.GM32", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+        {"Proj.GM1", excellon, {}, LayerType::drill(), C::medium, F::excellon, "Excellon header detected"},
+        {"Proj.GM2", "", {}, LayerType::unknown(), C::low, F::unknown, "Unrecognized file"},
+        // Altium names the stack place of inner layers in a comment.
+        {"Proj.G1", "G04 Layer_Physical_Order=3*\n" + gerber, {}, inner(2), C::high, F::gerberRS274X, "Altium layer order"},
+        {"Proj.GP1", "G04 Layer_Physical_Order=2*\n" + gerber, {}, inner(1), C::high, F::gerberRS274X},
         // The tool's report shares the drill files' extension.
         {"Status Report.Txt", report, {}, LayerType::unknown(), C::low, F::unknown, "Unrecognized file"},
         {"readme.txt", "This package is in inch.\nDrill sizes in mm.\n", {}, LayerType::unknown(), C::low, F::unknown},
@@ -134,6 +139,8 @@ TEST(LayerClassifier, EagleCAM) {
         {"silkscreen_bottom.gbr", gerber, {}, silkB(), C::medium, F::gerberRS274X},
         {"solderpaste_top.gbr", gerber, {}, pasteT(), C::medium, F::gerberRS274X},
         {"profile.gbr", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"copper_inner_l2.gbr", gerber, {}, inner(2), C::medium, F::gerberRS274X},
+        {"copper_inner_l3.gbr", gerber, {}, inner(3), C::medium, F::gerberRS274X},
         {"drills.xln", excellon, {}, LayerType::drill(), C::high, F::excellon},
     });
 }
@@ -185,6 +192,44 @@ TEST(LayerClassifier, GedaDipTraceOrcadPadsMentor) {
     });
 }
 
+TEST(LayerClassifier, FilmAndNumberedCopperNames) {
+    const std::string film = "CAD film name";
+    const std::string numbered = "Copper numbered in the stack";
+    expectCases({
+        // Allegro films
+        {"smc.art", gerber, {}, maskT(), C::medium, F::gerberRS274X, film},
+        {"sms.art", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"spc.art", gerber, {}, pasteT(), C::medium, F::gerberRS274X},
+        {"sps.art", gerber, {}, pasteB(), C::medium, F::gerberRS274X},
+        {"tslk.art", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"bslk.art", gerber, {}, silkB(), C::medium, F::gerberRS274X},
+        {"board_ssc.art", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"board_sss.art", gerber, {}, silkB(), C::medium, F::gerberRS274X},
+        {"l1_primary.art", gerber, {}, top(), C::medium, F::gerberRS274X, film},
+        {"l4_secondary.art", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"l3_inner.art", gerber, {}, inner(2), C::medium, F::gerberRS274X},
+        // Copper numbered through the stack, read alone: 1 is the top, the rest inner until the
+        // package knows the highest number.
+        {"lyr1.art", gerber, {}, top(), C::medium, F::gerberRS274X, numbered},
+        {"lyr3.art", gerber, {}, inner(2), C::medium, F::gerberRS274X, numbered},
+        {"layer2.art", gerber, {}, inner(1), C::medium, F::gerberRS274X},
+        {"L02.gdo", gerber, {}, inner(1), C::medium, F::gerberRS274X},        // Xpedition
+        {"EtchLayerTop.gdo", gerber, {}, top(), C::medium, F::gerberRS274X},  // Xpedition
+        {"EtchLayerBottom.gdo", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"Layer3.pho", gerber, {}, inner(2), C::medium, F::gerberRS274X},     // PADS
+        {"board.group2.gbr", gerber, {}, inner(1), C::medium, F::gerberRS274X},  // gEDA
+        {"ekf2_l4.grb", gerber, {}, inner(3), C::medium, F::gerberRS274X},
+        // A file telling another function, or holding drill data, is not copper by its name.
+        {"layer2.gbr", gerber, "Other,Drawing", LayerType::unknown(), C::low, F::gerberRS274X},
+        {"lyr2.art", excellon, {}, LayerType::drill(), C::medium, F::excellon},
+    });
+    const auto place = LayerClassifier{}.detect("lyr3.art", gerber, std::nullopt).copperSet;
+    EXPECT_EQ(place, (CopperSetPlace{CopperSetPlace::Set::stack, 3}));
+    EXPECT_EQ(LayerClassifier{}.detect("b.GP2", gerber, std::nullopt).copperSet,
+              (CopperSetPlace{CopperSetPlace::Set::altiumPlane, 2}));
+    EXPECT_FALSE(LayerClassifier{}.detect("l3_inner.art", gerber, std::nullopt).copperSet);
+}
+
 TEST(LayerClassifier, X2FileFunctions) {
     const std::string x2 = "%TF.FileFunction,Copper,L2,Inr*%\n%FSLAX46Y46*%\n";
     expectCases({
@@ -203,8 +248,11 @@ TEST(LayerClassifier, X2FileFunctions) {
         {"board-F_Cu.gbr", x2, "Copper,L4,Bot", bottom(), C::high, F::gerberX2},
         {"Proj.GM1", x2, "Profile,NP", LayerType::outline(), C::high, F::gerberX2},
         {"Proj.G1", x2, "Copper,L2,Inr", inner(1), C::high, F::gerberX2},
-        {"Proj.G2", x2, "Copper,L2,Inr", inner(1), C::low, F::gerberX2,
-         "X2 metadata (Copper,L2,Inr) conflicts with filename \u2014 review this layer."},
+        // Altium's G/GP numbers are no stack places: the function places the layer.
+        {"Proj.G2", x2, "Copper,L2,Inr", inner(1), C::high, F::gerberX2},
+        {"Proj.GP1", x2, "Copper,L3,Inr", inner(2), C::high, F::gerberX2},
+        {"Proj.G2", x2, "Copper,L1,Top", top(), C::low, F::gerberX2,
+         "X2 metadata (Copper,L1,Top) conflicts with filename \u2014 review this layer."},
         {"board.gts", x2, "Soldermask,Bot", maskB(), C::low, F::gerberX2},
         // Drill functions, in Gerber files and in Excellon comments.
         {"board-PTH.drl", excellon, "Plated,1,2,PTH", LayerType::drill(), C::high, F::excellon},

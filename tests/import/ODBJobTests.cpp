@@ -3,8 +3,13 @@
 #include <cctype>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
+#include "TempDir.hpp"
+#include "analysis/CGRenderer.hpp"
 #include "import/ODBPPParser.hpp"
+#include "import/PackageImporter.hpp"
+#include "import/VellZipWriter.hpp"
 #include "import/ODBTestJob.hpp"
 
 using namespace corvane;
@@ -37,6 +42,26 @@ const PackageFile& fileNamed(const PCBPackage& pkg, std::string_view name) {
     for (const auto& f : pkg.files)
         if (f.fileName == name) return f;
     throw std::runtime_error("no file " + std::string(name));
+}
+
+// The profile is drawn as its contour: strokes whose centre lines span the board exactly; the board
+// box adds half the line width.
+void expectProfileContour(const PCBPackage& pkg, const BBox& board) {
+    const auto& profile = fileNamed(pkg, "odb-profile.gbr").gerber->objects;
+    ASSERT_FALSE(profile.empty());
+    BBox centre = BBox::empty();
+    for (const auto& o : profile) {
+        const auto* s = o.kind.as<PCBObjectKind::Stroke>();
+        ASSERT_NE(s, nullptr) << "the profile is filled";
+        centre.include(s->start);
+        centre.include(s->end);
+    }
+    EXPECT_EQ(centre, board);
+    const BBox box = pkg.boardBBox();
+    const double halfLine = profile[0].apertureShape->strokeNominalWidth() / 2;
+    EXPECT_GT(halfLine, 0.0);
+    EXPECT_NEAR(box.minX, board.minX - halfLine, 1e-9);
+    EXPECT_NEAR(box.maxY, board.maxY + halfLine, 1e-9);
 }
 
 std::string errorText(const TestJob& job) {
@@ -130,7 +155,8 @@ TEST(ODBJob, RootLevelJobGivesSortedSyntheticFiles) {
     EXPECT_EQ(pkg.files[4].layerType, LayerType::copper(CopperLayerID::bottom()));
     ASSERT_EQ(pkg.warnings.size(), 1u);
     EXPECT_EQ(pkg.warnings.back(), "Imported from ODB++ (minimal reader: signal/rout/drill/profile/mask/silk).");
-    EXPECT_EQ(pkg.boardBBox(), (BBox{0, 0, 20, 10}));
+    expectProfileContour(pkg, BBox{0, 0, 20, 10});
+    EXPECT_EQ(fileNamed(pkg, "odb-profile.gbr").gerber->objects.size(), 4u);
 }
 
 TEST(ODBJob, RealJobUnderTopFolderWithUpperCaseNamesAndCRLF) {
@@ -169,6 +195,30 @@ TEST(ODBJob, RealJobUnderTopFolderWithUpperCaseNamesAndCRLF) {
     EXPECT_EQ(pkg.warnings.size(), 1u);
 }
 
+TEST(ODBJob, TheProfileDrawsAsItsContour) {
+    TestJob job;
+    job.file("matrix/matrix", step("pcb") + row("top", "SIGNAL"))
+        .file("misc/info", "UNITS=MM\n")
+        .file("steps/pcb/profile", kBoardOutline)
+        .file("steps/pcb/layers/top/features", kPad);
+    const PCBPackage pkg = ODBPPParser().parseEntries(job.entries);
+    // The preview's picture: inside the board there is background, not a solid outline colour.
+    CGRenderer renderer;
+    const auto image = renderer.render(pkg, SizePx{1200, 900}, std::nullopt, false);
+    ASSERT_TRUE(image);
+    const auto background = image->rgba(3, 3);
+    const auto centre = image->rgba(600, 450);
+    EXPECT_EQ(std::tie(centre.r, centre.g, centre.b), std::tie(background.r, background.g, background.b));
+    // The edge itself is drawn: some pixel of the middle row, left of the centre, is not background.
+    int edge = 0;
+    for (int x = 0; x < 600; ++x) {
+        const auto c = image->rgba(x, 450);
+        if (std::tie(c.r, c.g, c.b) != std::tie(background.r, background.g, background.b)) ++edge;
+    }
+    EXPECT_GT(edge, 0);
+    EXPECT_LT(edge, 20);
+}
+
 TEST(ODBJob, RoutIsTheOutlineOnlyWithoutAProfile) {
     const std::string matrix = row("top", "SIGNAL") + row("bot", "SIGNAL") + row("rout", "ROUT");
     TestJob job;
@@ -186,7 +236,7 @@ TEST(ODBJob, RoutIsTheOutlineOnlyWithoutAProfile) {
 
     const PCBPackage both = ODBPPParser().parseEntries(withProfile.entries);
     EXPECT_EQ(fileNames(both), (std::vector<std::string>{"odb-top.gbr", "odb-profile.gbr", "odb-bot.gbr"}));
-    EXPECT_EQ(both.boardBBox(), (BBox{0, 0, 20, 10}));
+    expectProfileContour(both, BBox{0, 0, 20, 10});
 }
 
 TEST(ODBJob, UnitsComeFromTheFileThenMiscInfoThenTheStepHeaderElseInch) {
@@ -303,6 +353,36 @@ TEST(ODBArchive, PackedJobsReadLikeUnpackedOnes) {
     EXPECT_EQ(pkg.files[2].drill->totalCount(), 2);
 }
 
+TEST(ODBArchive, JobsInAZipOrAFolderReadLikePackedOnes) {
+    TestJob job;
+    job.dir("odb").dir("odb/matrix").file("odb/matrix/matrix", step("PCB") + row("TOP", "SIGNAL") + row("DRILL", "DRILL"))
+        .file("odb/misc/info", "UNITS=MM\n")
+        .file("odb/steps/pcb/profile", kBoardOutline)
+        .file("odb/steps/pcb/layers/top/features", kPad)
+        .file("odb/steps/pcb/layers/drill/features", "$0 r300\nP 5 5 0 P 0 0\n");
+    const PCBPackage packed = ODBPPParser().parse(job.tgz());
+    corvane::testing::TempDir dir;
+    std::vector<VellZipWriter::Entry> zipped;
+    for (const auto& e : job.entries) {
+        if (e.isDirectory) continue;
+        zipped.emplace_back(e.path, e.data);
+        dir.write("unpacked/" + e.path, std::string_view(reinterpret_cast<const char*>(e.data.data()), e.data.size()));
+    }
+    dir.write("unpacked/README.txt", "job exported for fabrication");
+    const auto zip = dir.path / "board-odb.zip";
+    {
+        const Bytes bytes = VellZipWriter::archive(zipped);
+        std::ofstream(zip, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    }
+    for (const auto& path : {zip, dir.path / "unpacked", dir.path / "unpacked" / "odb"}) {
+        SCOPED_TRACE(path.string());
+        const PCBPackage pkg = PackageImporter{}.importAny(path);
+        EXPECT_EQ(fileNames(pkg), fileNames(packed));
+        EXPECT_EQ(pkg.warnings, packed.warnings);
+    }
+    EXPECT_EQ(PackageImporter{}.importAny(zip).sourceFileName, "board-odb.zip");
+}
+
 TEST(ODBArchive, UnreadableArchivesAreMalformedJobs) {
     const auto text = [](const corvane::testing::Bytes& data) {
         try {
@@ -338,7 +418,7 @@ TEST(ODBArchive, JobWrittenByPythonTarfileWithPaxLongNames) {
     EXPECT_EQ(fileNamed(pkg, "odb-" + plane + ".gbr").layerType, LayerType::copper(CopperLayerID::inner(1)));
     EXPECT_EQ(fileNamed(pkg, "odb-SMB.gbr").layerType, LayerType::solderMask(CopperLayerID::bottom()));
     // No unit lines anywhere: misc/info says inches.
-    EXPECT_EQ(pkg.boardBBox(), (BBox{0, 0, 50.8, 25.4}));
+    expectProfileContour(pkg, BBox{0, 0, 50.8, 25.4});
     const auto& bottomPad = fileNamed(pkg, "odb-BOTTOM.gbr").gerber->objects.at(0);
     EXPECT_EQ(*bottomPad.apertureShape, ApertureShape::rectangle(20 * 0.0254, 40 * 0.0254));
     const auto& drill = *fileNamed(pkg, "odb-DRILL.drl").drill;

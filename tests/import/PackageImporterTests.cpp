@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <algorithm>
+#include <map>
 
 #include "ArchiveBuilder.hpp"
 #include "import/GerberParser.hpp"
@@ -71,9 +73,10 @@ TEST(PackageImporterZip, FiltersClassifiesSortsAndHashes) {
     EXPECT_TRUE(pkg.files[0].gerber.has_value());
     EXPECT_TRUE(pkg.files[1].drill.has_value());
     EXPECT_EQ(pkg.files[0].dataHash, PackageImporter::shortHash(Bytes(kGerber.begin(), kGerber.end())));
-    // A readme is skipped with a warning instead of failing the package.
-    ASSERT_FALSE(pkg.warnings.empty());
-    EXPECT_EQ(pkg.warnings[0], "Skipped unrecognized file: readme.txt");
+    // The name filter's refusals are named; a readme is skipped with a warning instead of failing the package.
+    ASSERT_GE(pkg.warnings.size(), 2u);
+    EXPECT_EQ(pkg.warnings[0], "Not read: notes.pdf");
+    EXPECT_EQ(pkg.warnings[1], "Skipped unrecognized file: readme.txt");
 }
 
 TEST(PackageImporterZip, NothingToImportAndNotAZip) {
@@ -154,7 +157,8 @@ TEST(PackageImporterKinds, FolderSingleFileKiCadIpcAndOdb) {
     std::vector<std::string> rel;
     for (const auto& f : pkg.files) rel.push_back(f.relativePath);
     EXPECT_EQ(rel, (std::vector<std::string>{"top.gtl", "x/a/b/top.gtl", "drill.drl"}));
-    EXPECT_EQ(pkg.warnings, (std::vector<std::string>{"Duplicate layer: 'top.gtl' and 'top.gtl' are both Top Copper."}));
+    EXPECT_EQ(pkg.warnings, (std::vector<std::string>{"Not read: readme.md",
+                                                      "Duplicate layer: 'top.gtl' and 'top.gtl' are both Top Copper."}));
     // Deterministic: the same folder gives the same package.
     EXPECT_EQ(names(PackageImporter{}.importAny(folder)), names(pkg));
 
@@ -184,7 +188,109 @@ TEST(PackageImporterWarnings, GerberReaderWarningsReachThePackage) {
     const fs::path zip = dir.writeBytes("w.zip", zipOf({{"top.gtl", noUnits}, {"odd.gbr", kGerber}}));
     const PCBPackage pkg = PackageImporter{}.importAny(zip);
     ASSERT_GE(pkg.warnings.size(), 2u);
-    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; millimetres assumed.");
+    EXPECT_EQ(pkg.warnings[0], "top.gtl: No unit command; inches assumed.");
+}
+
+TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
+    TempDir dir;
+    auto roles = [&](const std::string& zipName, const std::vector<std::pair<std::string, std::string>>& files) {
+        std::map<std::string, std::string> out;
+        for (const auto& f : PackageImporter{}.importAny(dir.writeBytes(zipName, zipOf(files))).files)
+            out[f.fileName] = f.layerType.displayName();
+        return out;
+    };
+    using Roles = std::map<std::string, std::string>;
+    // Allegro and PADS: the lowest number is the top, the highest the bottom.
+    EXPECT_EQ(roles("allegro.zip", {{"lyr1.art", kGerber}, {"lyr2.art", kGerber}, {"lyr3.art", kGerber}, {"lyr4.art", kGerber}}),
+              (Roles{{"lyr1.art", "Top Copper"}, {"lyr2.art", "Inner 1 Copper"}, {"lyr3.art", "Inner 2 Copper"},
+                     {"lyr4.art", "Bottom Copper"}}));
+    // Xpedition names its outer layers: the numbered ones are all inner.
+    EXPECT_EQ(roles("xpedition.zip", {{"EtchLayerTop.gdo", kGerber}, {"L02.gdo", kGerber}, {"L03.gdo", kGerber},
+                                      {"EtchLayerBottom.gdo", kGerber}}),
+              (Roles{{"EtchLayerTop.gdo", "Top Copper"}, {"L02.gdo", "Inner 1 Copper"}, {"L03.gdo", "Inner 2 Copper"},
+                     {"EtchLayerBottom.gdo", "Bottom Copper"}}));
+    // Altium signal and plane layers never share a number; a stack-order comment places them exactly.
+    EXPECT_EQ(roles("altium.zip", {{"b.G1", kGerber}, {"b.G2", kGerber}, {"b.GP1", kGerber}}),
+              (Roles{{"b.G1", "Inner 1 Copper"}, {"b.G2", "Inner 2 Copper"}, {"b.GP1", "Inner 3 Copper"}}));
+    EXPECT_EQ(roles("ordered.zip", {{"b.G1", "G04 Layer_Physical_Order=2*\n" + kGerber},
+                                    {"b.GP1", "G04 Layer_Physical_Order=3*\n" + kGerber},
+                                    {"b.G2", "G04 Layer_Physical_Order=4*\n" + kGerber}}),
+              (Roles{{"b.G1", "Inner 1 Copper"}, {"b.GP1", "Inner 2 Copper"}, {"b.G2", "Inner 3 Copper"}}));
+}
+
+TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
+    TempDir dir;
+    const std::string drill = ";LEADER: 12\n;Holesize 1. = 12.0 PLATED MILS\nG90\nT01\nX123456Y65432\nM00\n";
+    const fs::path zip = dir.writeBytes("minnow.zip", zipOf({{"nc/nc_param.txt", "FORMAT 2.5\nOUTPUT-UNITS ENGLISH\n"},
+                                                            {"nc/board-1-4.drl", drill},
+                                                            {"other/board-1-4.drl", drill}}));
+    const PCBPackage pkg = PackageImporter{}.importAny(zip);
+    ASSERT_EQ(pkg.files.size(), 2u);
+    // Only the drill file beside it takes its format; the parameter file itself is no layer.
+    EXPECT_NEAR(pkg.files[0].drill->hits.at(0).position.x, 1.23456 * 25.4, 1e-9);
+    EXPECT_NEAR(pkg.files[1].drill->hits.at(0).position.x, 12.3456 * 25.4, 1e-9);
+    for (const auto& w : pkg.warnings) EXPECT_EQ(w.find("nc_param"), std::string::npos) << w;
+}
+
+TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
+    TempDir dir;
+    // Target 3001 writes its drill, outline, masks and silk under names the filter does not take.
+    std::vector<std::pair<std::string, std::string>> files = {{"board.Top", kGerber}, {"board.Bot", kGerber}};
+    for (const char* name : {"board.Bohr", "board.Kontur", "board.LSt", "board.LSb", "board.BDt", "board.BDb",
+                             "board.PAt", "board.PAb", "board.fph", "board.fdr", "README", "board.pdf"})
+        files.emplace_back(name, kGerber);
+    const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes("target.zip", zipOf(files)));
+    EXPECT_EQ(pkg.files.size(), 2u);
+    ASSERT_FALSE(pkg.warnings.empty());
+    EXPECT_EQ(pkg.warnings[0], "Not read: board.Bohr, board.Kontur, board.LSt, board.LSb, board.BDt, board.BDb, "
+                               "board.PAt, board.PAb, board.fph, board.fdr and 2 more");
+    // Packages of such names alone still end in the plain error.
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.writeBytes("zuken.zip", zipOf({{"a.fph", kGerber}, {"b", kGerber}}))); }),
+              "No Gerber/Drill files found in the package.");
+}
+
+TEST(PackageImporterKinds, OtherArchivesAndIPC2581AreRefusedWithTheirReason) {
+    TempDir dir;
+    const fs::path rar = dir.write("board.rar", std::string("Rar!\x1A\x07\x01\x00rest", 12));
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(rar); }),
+              "Could not import: 'board.rar' is a RAR archive; unpack it and open the folder.");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importZIP(rar); }), errorText([&] { PackageImporter{}.importAny(rar); }));
+    const fs::path sevenZip = dir.write("gerbers.bin", std::string("7z\xBC\xAF\x27\x1C\x00\x04", 8));
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(sevenZip); }),
+              "Could not import: 'gerbers.bin' is a 7z archive; unpack it and open the folder.");
+
+    const std::string ipc = "<?xml version=\"1.0\"?>\n<IPC-2581 revision=\"C\">";
+    const std::string refusal = "Could not import: IPC-2581 import is not supported.";
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.write("board.cvg", ipc)); }), refusal);
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.writeBytes("ipc.zip", zipOf({{"job/board.xml", ipc}}))); }),
+              refusal);
+    // Beside Gerber files, an IPC-2581 file is only named among the files not read.
+    const PCBPackage mixed = PackageImporter{}.importAny(dir.writeBytes("mixed.zip", zipOf({{"board.xml", ipc}, {"top.gtl", kGerber}})));
+    EXPECT_EQ(mixed.warnings.at(0), "Not read: board.xml");
+}
+
+TEST(PackageImporterWarnings, DrillFilesOffTheBoardAreNamed) {
+    TempDir dir;
+    // A 20 x 10 mm outline; one drill file on the board, one written against another origin.
+    const std::string outline = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.1*%\nD10*\nX0Y0D02*\nX20000000Y0D01*\n"
+                                "X20000000Y10000000D01*\nX0Y10000000D01*\nX0Y0D01*\nM02*\n";
+    const std::string onBoard = "M48\nMETRIC\nT1C0.8\n%\nT1\nX5.0Y5.0\nX15.0Y5.0\nM30\n";
+    const std::string offset = "M48\nMETRIC\nT1C0.8\n%\nT1\nX105.0Y-95.0\nX115.0Y-95.0\nX10.0Y5.0\nX12.0Y5.0\n"
+                               "X125.0Y-95.0\nX135.0Y-95.0\nX145.0Y-95.0\nX155.0Y-95.0\nX165.0Y-95.0\nX175.0Y-95.0\nM30\n";
+    const PCBPackage pkg = PackageImporter{}.importAny(
+        dir.writeBytes("off.zip", zipOf({{"b-Edge_Cuts.gbr", outline}, {"b.drl", onBoard}, {"b-NPTH.drl", offset}})));
+    std::vector<std::string> drillWarnings;
+    for (const auto& w : pkg.warnings)
+        if (w.starts_with("Drill file")) drillWarnings.push_back(w);
+    // Two holes in ten on the board is a fifth: no word yet. None in three is under it.
+    EXPECT_TRUE(drillWarnings.empty());
+    const PCBPackage worse = PackageImporter{}.importAny(dir.writeBytes(
+        "worse.zip", zipOf({{"b-Edge_Cuts.gbr", outline}, {"b.drl", onBoard},
+                            {"b-NPTH.drl", offset.substr(0, offset.find("X10.0Y5.0")) + "X125.0Y-95.0\nM30\n"}})));
+    EXPECT_EQ(std::count(worse.warnings.begin(), worse.warnings.end(),
+                         "Drill file 'b-NPTH.drl' does not line up with the board; it may use another origin."),
+              1);
+    for (const auto& w : worse.warnings) EXPECT_EQ(w.find("'b.drl'"), std::string::npos) << w;
 }
 
 namespace {

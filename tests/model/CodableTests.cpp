@@ -227,6 +227,10 @@ TEST(JSONRoundTrip, ResultRecords) {
     EXPECT_EQ(toJSON(roundTrip(s)), toJSON(s));
     const DrillStat stat{0.8, Plating::pth, 12};
     EXPECT_EQ(roundTrip(stat), stat);
+    // A hole row keeps its old form; a slot row says so.
+    EXPECT_EQ(toJSON(stat).dump().find("slot"), std::string::npos);
+    const DrillStat slots{1.2, Plating::npth, 3, true};
+    EXPECT_EQ(roundTrip(slots), slots);
     for (const auto& c : {CopperLayerID::top(), CopperLayerID::inner(-7), CopperLayerID::bottom()})
         EXPECT_EQ(roundTrip(c), c);
     for (const auto& t : {LayerType::paste(CopperLayerID::bottom()), LayerType::silkscreen(CopperLayerID::inner(1)),

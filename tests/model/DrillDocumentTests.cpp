@@ -20,8 +20,8 @@ DrillDocument drillFile(std::map<std::int64_t, DrillTool> tools, std::vector<Dri
 
 DrillHit hit(double x, std::int64_t tool, Plating plating) { return DrillHit{Vec2{x, 0}, tool, plating}; }
 
-PCBObject slotObject(std::int64_t index) {
-    return PCBObject(PCBObjectKind::slot({0, 0}, {1, 0}, 0.5, true), std::nullopt, std::nullopt, Polarity::dark,
+PCBObject slotObject(std::int64_t index, std::optional<std::int64_t> tool = std::nullopt) {
+    return PCBObject(PCBObjectKind::slot({0, 0}, {1, 0}, 0.5, true), tool, std::nullopt, Polarity::dark,
                      std::nullopt, std::nullopt, std::nullopt, std::nullopt, index);
 }
 } // namespace
@@ -50,16 +50,22 @@ TEST(DrillTable, AscendingWithADeterministicOrderForEqualDiameters) {
 
 TEST(DrillTable, MissingToolsSlotsAndNaNDiameters) {
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const auto doc = drillFile({{1, {1, nan, Plating::pth}}, {2, {2, 0.5, Plating::pth}}},
+    const auto doc = drillFile({{1, {1, nan, Plating::pth}}, {2, {2, 0.5, Plating::pth}}, {3, {3, 0.5, Plating::npth}}},
                                {hit(0, 7, Plating::pth), hit(1, 1, Plating::pth), hit(2, 2, Plating::pth),
                                 hit(3, 0, Plating::pth)},
-                               {slotObject(0), slotObject(1)});
+                               {slotObject(0), slotObject(1), slotObject(2, 3)});
     const auto stats = doc.stats();
-    ASSERT_EQ(stats.size(), 2u);
+    ASSERT_EQ(stats.size(), 4u);
     EXPECT_EQ(stats[0].diameterMM, 0.5);
-    EXPECT_TRUE(std::isnan(stats[1].diameterMM));  // not-a-number rows come last
+    EXPECT_TRUE(std::isnan(stats[1].diameterMM));  // not-a-number rows come last among the holes
     EXPECT_EQ(stats[0].count + stats[1].count, 2);
-    EXPECT_EQ(doc.totalCount(), 6);
+    // Slots follow in rows of their own; their tool's plating wins over what the slot records.
+    EXPECT_EQ(stats[2], (DrillStat{0.5, Plating::pth, 2, true}));
+    EXPECT_EQ(stats[3], (DrillStat{0.5, Plating::npth, 1, true}));
+    EXPECT_EQ(doc.totalCount(), 7);
+    // Every hit and slot of known plating is counted once, whether or not its tool is known.
+    EXPECT_EQ(doc.platingCounts().pth, 6);
+    EXPECT_EQ(doc.platingCounts().npth, 1);
 
     const auto noTools = drillFile({}, {hit(0, 1, Plating::pth), hit(1, 2, Plating::npth)});
     EXPECT_TRUE(noTools.stats().empty());

@@ -87,7 +87,12 @@ TEST(BoardBox, OnlyTheFirstDrillDocumentCountsWhateverItsType) {
     EXPECT_EQ(emptyFirst.boardBBox(), (BBox{0, 0, 1, 1}));
 
     EXPECT_EQ(package({}).boardBBox(), BBox::empty());
-    EXPECT_FALSE(package({file(LayerType::unknown(), gerberWithBox({0, 0, 1, 1}))}).boardBBox().isValid());
+    // Layers all of unknown role still make a board: the box of all of them.
+    EXPECT_EQ(package({file(LayerType::unknown(), gerberWithBox({0, 0, 1, 1})),
+                       file(LayerType::unknown(), gerberWithBox({4, -2, 5, 0})),
+                       file(LayerType::outline(), gerberWithBox(BBox::empty()))})
+                  .boardBBox(),
+              (BBox{0, -2, 5, 1}));
 }
 
 TEST(CopperStack, StableOrderByLayerNumberKeepingDuplicates) {

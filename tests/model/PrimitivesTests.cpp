@@ -134,3 +134,53 @@ TEST(PrimitiveBoxes, FullCircleAndDegenerateArcs) {
     const auto hugeArc = plain(PCBObjectKind::arcStroke({big, 0}, {-big, 0}, {0, 0}, false)).bbox;
     EXPECT_EQ(hugeArc.maxX, big);
 }
+
+TEST(PrimitiveSharing, CopiesShareShapesAndTextsYetCompareByValue) {
+    std::vector<Contour> outline(3, Contour(500, Vec2{1, 2}));
+    PCBObject a = plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 2, outline));
+    a.net = "GND";
+    a.component = std::string("U1");
+    const PCBObject b = a;
+    EXPECT_TRUE(b.apertureShape.sameAs(a.apertureShape));  // one outline, however many flashes
+    EXPECT_TRUE(b.net.sameAs(a.net));
+    EXPECT_EQ(*b.net, "GND");
+    EXPECT_EQ(b.pin, std::nullopt);
+
+    // Equal values held apart are equal; a different value is not.
+    PCBObject c = plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 2, outline));
+    c.net = std::optional<std::string>("GND");
+    c.component = "U1";
+    EXPECT_FALSE(c.apertureShape.sameAs(a.apertureShape));
+    EXPECT_EQ(c, a);
+    EXPECT_EQ(std::hash<PCBObject>{}(c), std::hash<PCBObject>{}(a));
+    c.net = "GND2";
+    EXPECT_NE(c, a);
+    c.net = std::nullopt;
+    EXPECT_FALSE(c.net.has_value());
+    EXPECT_EQ(c.net.value_or("none"), "none");
+
+    // Arcs and slots are kept by reference too, but changing a copy leaves the original alone.
+    const PCBObject arc = plain(PCBObjectKind::arcStroke({1, 0}, {0, 1}, {0, 0}, false));
+    PCBObject moved = arc;
+    moved.kind.as<PCBObjectKind::ArcStroke>()->end = Vec2{-1, 0};
+    EXPECT_EQ(arc.kind.as<PCBObjectKind::ArcStroke>()->end, (Vec2{0, 1}));
+    EXPECT_NE(moved.kind, arc.kind);
+    EXPECT_EQ(moved.kind.as<PCBObjectKind::Slot>(), nullptr);
+}
+
+TEST(PrimitiveSharing, InternerKeepsOneCopyPerDistinctValue) {
+    ObjectInterner intern;
+    std::vector<PCBObject> objects;
+    for (int i = 0; i < 4; ++i) {
+        objects.push_back(PCBObject(PCBObjectKind::flash({double(i), 0}), 10, ApertureShape::circle(i % 2 ? 1 : 2),
+                                    Polarity::dark, i == 3 ? "VCC" : "GND", std::nullopt, std::nullopt, "Pad", i));
+        intern(objects.back());
+    }
+    EXPECT_TRUE(objects[2].apertureShape.sameAs(objects[0].apertureShape));
+    EXPECT_FALSE(objects[1].apertureShape.sameAs(objects[0].apertureShape));
+    EXPECT_TRUE(objects[3].apertureShape.sameAs(objects[1].apertureShape));
+    EXPECT_TRUE(objects[2].net.sameAs(objects[0].net));
+    EXPECT_EQ(objects[3].net, "VCC");
+    EXPECT_TRUE(objects[3].apertureFunction.sameAs(objects[0].apertureFunction));
+    EXPECT_EQ(objects[1].apertureShape, ApertureShape::circle(1));
+}
