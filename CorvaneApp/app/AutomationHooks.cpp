@@ -274,12 +274,15 @@ void AutomationHooks::settleWindow(QWidget* window) {
     // The work that just ended made rows and changed texts in this same turn of the event loop: their widgets
     // are shown by queued calls and laid out by posted requests, each of which may post more. Deliver them
     // until nothing waits to be shown, then once more for the layouts the last showing asked for.
-    for (int round = 0; round < maxSettleRounds; ++round) {
+    int round = 0;
+    for (; round < maxSettleRounds; ++round) {
         QCoreApplication::sendPostedEvents();
         const auto children = window ? window->findChildren<QWidget*>() : QList<QWidget*>();
         if (std::none_of(children.begin(), children.end(), waitsToBeShown)) break;
     }
-    QCoreApplication::sendPostedEvents();
+    // A layout redone asks its parent's to be redone in turn, one level per round: a scroll area's content
+    // is the deepest the window has.
+    for (int level = 0; level < layoutDepth && round < maxSettleRounds; ++level, ++round) QCoreApplication::sendPostedEvents();
 }
 
 void AutomationHooks::capturePNG() {

@@ -45,11 +45,15 @@ class AutomationHooks : public QObject {
 public:
     static constexpr int maxWaitPastDelayMs = 60'000;
     // Rounds of queued work a capture delivers at most before it grabs; each round may queue the next.
-    static constexpr int maxSettleRounds = 20;
+    static constexpr int maxSettleRounds = 30;
+    static constexpr int layoutDepth = 10;
 
     // Starts the hooks the environment asks for; returns at once. The hooks outlive the delegate, so a capture
     // that finds it gone can still report that.
     static void start(AppDelegate* delegate, const AutomationEnvironment& environment);
+    // Delivers what work that just ended left queued (widgets to show, layouts to redo), so that `window`
+    // shows every widget that work made, laid out, as a person looking at it would see it.
+    static void settleWindow(QWidget* window);
 
 private:
     explicit AutomationHooks(AppDelegate* delegate);
@@ -62,8 +66,7 @@ private:
     bool busy() const { return importPending_ || checksPending_ || comparePending_; }
     void workEnded();
     void fire();
-    // Delivers what the finished work left queued, so the window shows every widget it made, laid out.
-    static void settleWindow(QWidget* window);
+
     [[noreturn]] void capturePNG();
     [[noreturn]] void capturePDF();
     [[noreturn]] void finish(int code);

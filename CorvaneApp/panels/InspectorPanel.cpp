@@ -88,17 +88,9 @@ QString InspectorPanel::measurementsTitle(std::size_t count) {
     return qs("Measurements (last " + std::to_string(count) + ")");
 }
 
-void InspectorPanel::clear(QLayout* box) {
-    while (QLayoutItem* item = box->takeAt(0)) {
-        if (QLayout* inner = item->layout()) clear(inner);
-        delete item->widget();
-        delete item;
-    }
-}
-
 void InspectorPanel::syncSelection() {
     if (!model_) return;
-    clear(inspectBox_);
+    clearLayout(inspectBox_);
     QWidget* content = widget();
     const auto& selection = model_->selection();
     if (!selection) {
@@ -106,37 +98,24 @@ void InspectorPanel::syncSelection() {
         return;
     }
     for (const auto& [label, value] : model_->measureEngine().inspect(*selection, model_->units())) {
-        auto* row = new QWidget(content);
+        // One line each: a value wrapped inside its numbers reads as three values.
+        QWidget* row = labelValueRow(qs(label), pixelFont(11), secondaryColor(), qs(value),
+                                     pixelFont(11, QFont::Normal, true), "inspector.value", rowWidth, content);
         row->setObjectName(qs("inspector.row:" + label));
-        auto* h = new QHBoxLayout(row);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(textLabel(qs(label), pixelFont(11), secondaryColor(), row));
-        h->addStretch(1);
-        auto* v = textLabel(qs(value), pixelFont(11, QFont::Normal, true), QColor(), row);
-        v->setObjectName("inspector.value");
-        v->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        v->setWordWrap(true);
-        h->addWidget(v);
         inspectBox_->addWidget(row);
     }
 }
 
 void InspectorPanel::syncMeasurements() {
     if (!model_) return;
-    clear(measurementsBox_);
+    clearLayout(measurementsBox_);
     QWidget* content = widget();
     const auto& list = model_->measurements();
     measurementsHeader_->setText(measurementsTitle(list.size()));
     for (const auto& m : list) {
-        auto* row = new QWidget(content);
+        QWidget* row = labelValueRow(qs(std::string(m.kind.rawValue())), captionFont(), secondaryColor(), qs(m.label),
+                                     pixelFont(11, QFont::Medium, true), "inspector.measurementLabel", rowWidth, content);
         row->setObjectName("inspector.measurement");
-        auto* h = new QHBoxLayout(row);
-        h->setContentsMargins(0, 0, 0, 0);
-        h->addWidget(textLabel(qs(std::string(m.kind.rawValue())), captionFont(), secondaryColor(), row));
-        h->addStretch(1);
-        auto* v = textLabel(qs(m.label), pixelFont(11, QFont::Medium, true), QColor(), row);
-        v->setObjectName("inspector.measurementLabel");
-        h->addWidget(v);
         measurementsBox_->addWidget(row);
     }
     if (list.empty())
@@ -146,7 +125,7 @@ void InspectorPanel::syncMeasurements() {
 
 void InspectorPanel::syncChecks() {
     if (!model_) return;
-    clear(checksBox_);
+    clearLayout(checksBox_);
     QWidget* content = widget();
     const auto& report = model_->dfmReport();
     if (!report) {

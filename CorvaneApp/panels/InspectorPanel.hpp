@@ -15,6 +15,8 @@ class InspectorPanel : public QScrollArea {
     Q_OBJECT
 public:
     static constexpr std::size_t shownIssues = 6;
+    // The narrowest a row gets: the panel's least width less its margins and a scroll bar.
+    static constexpr int rowWidth = 240 - 20 - 12;
     static constexpr const char* hintText =
         "Click any object with the Inspect tool to see layer, type, position, size, aperture, polarity and net info.";
     static constexpr const char* privacyText = "100% local \u2014 files never leave this computer";
@@ -26,7 +28,6 @@ private:
     void syncSelection();
     void syncMeasurements();
     void syncChecks();
-    static void clear(QLayout* box);
 
     QPointer<AppModel> model_;
     QVBoxLayout* inspectBox_ = nullptr;

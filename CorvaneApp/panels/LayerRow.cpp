@@ -3,7 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
-#include <QHBoxLayout>
+#include <QGridLayout>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMenu>
@@ -133,9 +133,12 @@ QToolButton* iconButton(const char* symbol, const QColor& color, int pixels, con
 
 LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : QFrame(parent), model_(model), layer_(layer) {
     setObjectName(qs("layerRow:" + layer.id));
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(4, 2, 4, 2);
-    row->setSpacing(8);
+    // Two lines beside the visibility switch and the swatch, each with half of the row's small buttons, so that
+    // in the narrowest column both the file name and the role with its count keep room enough.
+    auto* grid = new QGridLayout(this);
+    grid->setContentsMargins(2, 2, 2, 2);
+    grid->setHorizontalSpacing(4);
+    grid->setVerticalSpacing(0);
 
     visible_ = iconButton("eye", QColor(), 12, "layerRow.visible", this);
     connect(visible_, &QToolButton::clicked, this, [this] {
@@ -143,7 +146,7 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
         const LayerState now = current();
         model_->setLayerVisible(now.id, !now.visible);
     });
-    row->addWidget(visible_);
+    grid->addWidget(visible_, 0, 0, 2, 1, Qt::AlignVCenter);
 
     swatch_ = new QToolButton(this);
     swatch_->setObjectName("layerRow.swatch");
@@ -151,48 +154,51 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     swatch_->setIconSize(QSize(11, 11));
     swatch_->setFocusPolicy(Qt::NoFocus);
     connect(swatch_, &QToolButton::clicked, this, &LayerRow::openColorPopup);
-    row->addWidget(swatch_);
+    grid->addWidget(swatch_, 0, 1, 2, 1, Qt::AlignVCenter);
 
-    auto* names = new QVBoxLayout();
-    names->setSpacing(1);
-    name_ = textLabel(QString(), pixelFont(12, QFont::Medium), QColor(), this);
+    // The files of a package share a long prefix: the middle gives way, the end that tells them apart stays.
+    name_ = elidedLabel(QString(), Qt::ElideMiddle, pixelFont(12, QFont::Medium), QColor(), this);
     name_->setObjectName("layerRow.name");
-    detail_ = textLabel(QString(), pixelFont(10), secondaryColor(), this);
+    grid->addWidget(name_, 0, 2);
+    // "Top Copper · 1297": the role's name gives way, the count is never cut.
+    detail_ = elidedLabel(QString(), Qt::ElideRight, pixelFont(10), secondaryColor(), this);
     detail_->setObjectName("layerRow.detail");
-    names->addWidget(name_);
-    names->addWidget(detail_);
-    row->addLayout(names, 1);
+    grid->addWidget(detail_, 1, 2);
+    grid->setColumnStretch(2, 1);
 
     solo_ = iconButton("s.circle", secondaryColor(), 12, "layerRow.solo", this);
     solo_->setToolTip("Solo");
     connect(solo_, &QToolButton::clicked, this, [this] {
         if (model_) model_->toggleSolo(layer_.id);
     });
-    row->addWidget(solo_);
+    solo_->setFixedSize(18, 18);
+    grid->addWidget(solo_, 0, 3);
 
-    auto* order = new QVBoxLayout();
-    order->setSpacing(0);
     up_ = iconButton("chevron.up", QColor(), 8, "layerRow.up", this);
     down_ = iconButton("chevron.down", QColor(), 8, "layerRow.down", this);
+    up_->setToolTip("Move up");
+    down_->setToolTip("Move down");
     connect(up_, &QToolButton::clicked, this, [this] {
         if (model_) model_->moveLayer(layer_.id, true);
     });
     connect(down_, &QToolButton::clicked, this, [this] {
         if (model_) model_->moveLayer(layer_.id, false);
     });
-    order->addWidget(up_, 0, Qt::AlignHCenter);
-    order->addWidget(down_, 0, Qt::AlignHCenter);
-    row->addLayout(order);
+    up_->setFixedSize(18, 16);
+    down_->setFixedSize(18, 16);
+    grid->addWidget(up_, 1, 3);
+    grid->addWidget(down_, 1, 4);
 
     more_ = iconButton("ellipsis", QColor(), 12, "layerRow.more", this);
-    more_->setFixedWidth(18);
+    more_->setFixedSize(18, 18);
     more_->setPopupMode(QToolButton::InstantPopup);
+    more_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
     auto* moreMenu = new QMenu(more_);
     QAction* correct = moreMenu->addAction("Correct layer type\u2026");
     // After the small menu has closed, so the role menu is the only one tracking.
     connect(correct, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, &LayerRow::presentTypeMenu); });
     more_->setMenu(moreMenu);
-    row->addWidget(more_);
+    grid->addWidget(more_, 0, 4);
 
     update(layer);
 }
@@ -215,7 +221,10 @@ void LayerRow::update(const LayerState& layer) {
     swatch_->setIcon(swatchIcon(layer.color));
     swatch_->setProperty("color", layer.color);
     name_->setText(qs(layer.displayName));
+    name_->setToolTip(name_->text());
     detail_->setText(detailText(layer));
+    detail_->setToolTip(detail_->text());
+    detail_->setKeptEnd(qs(" \u00B7 " + std::to_string(layer.objectCount)));
     updateSolo();
 }
 

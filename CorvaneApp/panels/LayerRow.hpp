@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "model/AppModel.hpp"
+#include "panels/PanelStyle.hpp"
 
 class QAction;
 class QColorDialog;
@@ -88,8 +89,8 @@ private:
     LayerState layer_;
     QToolButton* visible_ = nullptr;
     QToolButton* swatch_ = nullptr;
-    QLabel* name_ = nullptr;
-    QLabel* detail_ = nullptr;
+    ui::ElidedLabel* name_ = nullptr;
+    ui::ElidedLabel* detail_ = nullptr;
     QToolButton* solo_ = nullptr;
     QToolButton* up_ = nullptr;
     QToolButton* down_ = nullptr;

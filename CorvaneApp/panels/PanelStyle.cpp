@@ -1,6 +1,11 @@
 #include "panels/PanelStyle.hpp"
 
+#include <algorithm>
+
 #include <QAbstractButton>
+#include <QGlyphRun>
+#include <QHBoxLayout>
+#include <QTextLayout>
 #include <QApplication>
 #include <QLabel>
 #include <QPainter>
@@ -54,6 +59,23 @@ void setTextColor(QWidget* widget, const QColor& color) {
     widget->setPalette(p);
 }
 
+bool drawsEveryCharacter(const QString& text, const QFont& font) {
+    // Line breaks and tabs have no glyph of their own in any font; they are not what is checked.
+    QString oneLine = text;
+    for (QChar& c : oneLine)
+        if (c == u'\n' || c == u'\t' || c == QChar::LineSeparator) c = u' ';
+    QTextLayout layout(oneLine, font);
+    layout.beginLayout();
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) line.setLineWidth(1e6);
+    layout.endLayout();
+    // Glyph 0 of a font is its "missing glyph" box; Qt draws it when no font it tried has the character.
+    for (const QGlyphRun& run : layout.glyphRuns()) {
+        const auto glyphs = run.glyphIndexes();
+        if (std::find(glyphs.begin(), glyphs.end(), 0u) != glyphs.end()) return false;
+    }
+    return true;
+}
+
 void setSymbol(QWidget* widget, const char* symbol, const QColor& color) {
     const QString name = QString::fromUtf8(symbol);
     widget->setProperty("symbol", name);
@@ -88,9 +110,25 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     return label;
 }
 
-QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
+QSize ElidedLabel::minimumSizeHint() const {
+    const int kept = keptEnd_.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("\u2026") + keptEnd_) + 1;
+    return QSize(kept, QLabel::minimumSizeHint().height());
+}
 
-QString ElidedLabel::shownText() const { return fontMetrics().elidedText(text(), mode_, contentsRect().width()); }
+void ElidedLabel::setKeptEnd(const QString& end) {
+    keptEnd_ = end;
+    updateGeometry();
+    update();
+}
+
+QString ElidedLabel::shownText() const {
+    const QFontMetrics metrics = fontMetrics();
+    const int room = contentsRect().width();
+    if (keptEnd_.isEmpty() || !text().endsWith(keptEnd_) || metrics.horizontalAdvance(text()) <= room)
+        return metrics.elidedText(text(), mode_, room);
+    const QString head = text().chopped(keptEnd_.size());
+    return metrics.elidedText(head, mode_, std::max(0, room - metrics.horizontalAdvance(keptEnd_))) + keptEnd_;
+}
 
 void ElidedLabel::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -109,6 +147,32 @@ ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFon
     label->setText(text);
     label->setToolTip(text);
     return label;
+}
+
+QWidget* labelValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
+                       const QFont& valueFont, const char* valueName, int minRowWidth, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    auto* h = new QHBoxLayout(row);
+    h->setContentsMargins(0, 0, 0, 0);
+    h->setSpacing(6);
+    auto* name = elidedLabel(label, Qt::ElideRight, labelFont, labelColor, row);
+    auto* shown = elidedLabel(value, Qt::ElideMiddle, valueFont, QColor(), row);
+    shown->setObjectName(valueName);
+    shown->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    const int whole = shown->fontMetrics().horizontalAdvance(value) + 1;
+    shown->setMinimumWidth(std::min(whole, minRowWidth * 3 / 4));
+    h->addWidget(name, 1);
+    h->addWidget(shown, 0);
+    return row;
+}
+
+void clearLayout(QLayout* box) {
+    while (QLayoutItem* item = box->takeAt(0)) {
+        // A nested layout is its own item: emptied, then deleted once.
+        if (QLayout* inner = item->layout()) clearLayout(inner);
+        delete item->widget();
+        delete item;
+    }
 }
 
 QPushButton* linkButton(const QString& text, QWidget* parent) {

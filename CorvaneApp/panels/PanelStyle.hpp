@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QString>
 
+class QLayout;
 class QProgressBar;
 class QPushButton;
 class QWidget;
@@ -36,6 +37,10 @@ QColor tertiaryColor();
 
 void setTextColor(QWidget* widget, const QColor& color);
 
+// Whether `font` (with the fonts Qt falls back to) has a glyph for every character of `text`: a missing one is
+// drawn as an empty box.
+bool drawsEveryCharacter(const QString& text, const QFont& font);
+
 // Shows the drawn symbol `name` on a label or button, sized to the widget's font, and keeps the name on the
 // widget as the property "symbol". An invalid colour is the window's text colour.
 void setSymbol(QWidget* widget, const char* symbol, const QColor& color);
@@ -52,16 +57,29 @@ public:
     QSize minimumSizeHint() const override;
     // The text as painted now.
     QString shownText() const;
+    // An end of the text that is never shortened (a count, say): only what comes before it gives way, and
+    // the label asks for room for at least "…" and this end.
+    void setKeptEnd(const QString& end);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     Qt::TextElideMode mode_;
+    QString keptEnd_;
 };
 // An elided label in `font` and `color` showing `text`, with the whole text as its tooltip.
 ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,
                          QWidget* parent);
+// A one-line "label … value" row: the value keeps its whole width where it can (up to three quarters of the
+// row's narrowest width, `minRowWidth`) and the label gives way first; either shows its whole text as a
+// tooltip when shortened. The value label is named `valueName`.
+QWidget* labelValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
+                       const QFont& valueFont, const char* valueName, int minRowWidth, QWidget* parent);
+
+// Empties `box`, deleting its widgets and nested layouts.
+void clearLayout(QLayout* box);
+
 // A flat button that reads as a link; never the dialog's default button.
 QPushButton* linkButton(const QString& text, QWidget* parent = nullptr);
 // A small indeterminate progress bar, shown while a sheet's work runs.

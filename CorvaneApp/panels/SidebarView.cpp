@@ -39,15 +39,11 @@ std::vector<std::pair<std::string, std::string>> SummaryGrid::rows(const BoardSu
 }
 
 QWidget* SummaryGrid::row(const std::string& label, const std::string& value) {
-    auto* w = new QWidget(this);
+    // The narrowest a row gets: the sidebar's least width less its margins and a scroll bar.
+    constexpr int rowWidth = 220 - 16 - 12;
+    QWidget* w = labelValueRow(qs(label), pixelFont(11), secondaryColor(), qs(value), pixelFont(11, QFont::Normal, true),
+                               "summary.value", rowWidth, this);
     w->setObjectName(qs("summary:" + label));
-    auto* h = new QHBoxLayout(w);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->addWidget(textLabel(qs(label), pixelFont(11), secondaryColor(), w));
-    h->addStretch(1);
-    auto* v = textLabel(qs(value), pixelFont(11, QFont::Normal, true), QColor(), w);
-    v->setObjectName("summary.value");
-    h->addWidget(v);
     return w;
 }
 
@@ -55,28 +51,38 @@ void SummaryGrid::setSummary(const BoardSummary& summary, Units units) {
     auto fresh = rows(summary, units);
     if (fresh == shown_) return;
     shown_ = std::move(fresh);
-    while (QLayoutItem* item = layout_->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    clearLayout(layout_);
     for (const auto& [label, value] : shown_) layout_->addWidget(row(label, value));
 }
 
 // ---- Change lines -----------------------------------------------------------------------------------------
 
 ChangeButton::ChangeButton(const DiffChange& change, const QColor& color, const QString& prefix, QWidget* parent)
-    : QAbstractButton(parent), color_(color), prefix_(prefix), text_(changeText(change)) {
+    : QAbstractButton(parent), change_(change), color_(color), prefix_(prefix), text_(changeText(change)) {
     setObjectName("compare.change");
     setText(prefix + " " + text_);
+    setToolTip(text());  // the whole line, however narrow the column
     setCursor(Qt::PointingHandCursor);
     setFocusPolicy(Qt::NoFocus);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
 }
 
-QString ChangeButton::changeText(const DiffChange& change) {
+QString ChangeButton::changeText(const DiffChange& change) { return qs(change.objectType) + positionText(change); }
+
+QString ChangeButton::positionText(const DiffChange& change) {
     // Raw millimetres whatever the display unit: the positions identify the object, they are not lengths.
-    return qs(change.objectType + " @ (" + formatFixed(change.position.x, 2) + ", " + formatFixed(change.position.y, 2) + ")");
+    return qs(" @ (" + formatFixed(change.position.x, 2) + ", " + formatFixed(change.position.y, 2) + ")");
 }
+
+QString ChangeButton::shownChange() const {
+    const QFontMetrics prefixMetrics(pixelFont(11, QFont::Bold));
+    const QFontMetrics textMetrics(pixelFont(10));
+    const QString position = positionText(change_);
+    const int room = width() - prefixMetrics.horizontalAdvance(prefix_) - 4 - textMetrics.horizontalAdvance(position);
+    return textMetrics.elidedText(qs(change_.objectType), Qt::ElideRight, std::max(0, room)) + position;
+}
+
+QString ChangeButton::shownText() const { return prefix_ + " " + shownChange(); }
 
 QSize ChangeButton::sizeHint() const {
     const QFontMetrics prefixMetrics(pixelFont(11, QFont::Bold));
@@ -97,8 +103,7 @@ void ChangeButton::paintEvent(QPaintEvent*) {
     p.setFont(textFont);
     p.setPen(palette().color(QPalette::WindowText));
     const QRect textRect(prefixWidth + 4, 0, std::max(0, width() - prefixWidth - 4), height());
-    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft,
-               QFontMetrics(textFont).elidedText(text_, Qt::ElideRight, textRect.width()));
+    p.drawText(textRect, Qt::AlignVCenter | Qt::AlignLeft, shownChange());
 }
 
 // ---- Compare rows -----------------------------------------------------------------------------------------
@@ -137,11 +142,7 @@ void CompareRowView::setRow(const CompareRow& row) {
         return;
     shown_ = row;
     setObjectName(qs("compareRow:" + row.layerKey));
-    while (QLayoutItem* item = layout_->takeAt(0)) {
-        delete item->widget();
-        delete item->layout();
-        delete item;
-    }
+    clearLayout(layout_);
     auto* header = new QHBoxLayout();
     auto* key = textLabel(qs(row.layerKey), pixelFont(12, QFont::DemiBold), QColor(), this);
     key->setObjectName("compare.key");
@@ -187,12 +188,13 @@ SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent)
 
     compareHeader_ = sectionHeader("Differences", "sidebar.differencesHeader");
     box->addWidget(compareHeader_);
-    compareBox_ = new QVBoxLayout();
-    compareBox_->setSpacing(6);
-    box->addLayout(compareBox_);
+    // A layer only one revision has comes first: it is the largest difference of all.
     unmatchedBox_ = new QVBoxLayout();
     unmatchedBox_->setSpacing(2);
     box->addLayout(unmatchedBox_);
+    compareBox_ = new QVBoxLayout();
+    compareBox_->setSpacing(6);
+    box->addLayout(compareBox_);
     box->addStretch(1);
     setWidget(content);
 
@@ -312,10 +314,7 @@ void SidebarView::syncUnmatched() {
     for (int i = 0; i < unmatchedBox_->count(); ++i)
         if (auto* label = qobject_cast<QLabel*>(unmatchedBox_->itemAt(i)->widget())) shown.push_back(ss(label->text()));
     if (shown == lines) return;
-    while (QLayoutItem* item = unmatchedBox_->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
+    clearLayout(unmatchedBox_);
     // File names of one package share a long prefix: the middle gives way, the end that tells them apart stays.
     for (const auto& line : lines) {
         auto* label = elidedLabel(qs(line), Qt::ElideMiddle, captionFont(), orange(), widget());

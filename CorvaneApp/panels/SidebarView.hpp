@@ -39,12 +39,20 @@ class ChangeButton : public QAbstractButton {
 public:
     ChangeButton(const DiffChange& change, const QColor& color, const QString& prefix, QWidget* parent = nullptr);
     static QString changeText(const DiffChange& change);
+    // " @ (x, y)": never shortened, since it is what tells one change from the next.
+    static QString positionText(const DiffChange& change);
+    const DiffChange& change() const { return change_; }
     QSize sizeHint() const override;
+    // The line as painted at the present width: the object type gives way first.
+    QString shownText() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    QString shownChange() const;
+
+    DiffChange change_;
     QColor color_;
     QString prefix_;
     QString text_;

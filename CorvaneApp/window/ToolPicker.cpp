@@ -1,13 +1,19 @@
 #include "window/ToolPicker.hpp"
 
+#include <vector>
+
 #include <QHBoxLayout>
 #include <QPainter>
 #include <QPainterPath>
+#include <QMenu>
 #include <QPushButton>
+#include <QResizeEvent>
+#include <QToolButton>
 
 #include "model/AppModel.hpp"
 #include "window/BoardCommands.hpp"
 #include "panels/PanelStyle.hpp"
+#include "panels/SymbolIcons.hpp"
 
 namespace corvane {
 
@@ -23,7 +29,13 @@ QSize ToolButton::sizeHint() const {
     QFont bold = font();
     bold.setBold(true);  // sized for the bold title, so the strip does not shift when the tool changes
     const QFontMetrics fm(bold);
-    return QSize(fm.horizontalAdvance(text()) + 16, fm.height() + 6);
+    return QSize(fm.horizontalAdvance(text()) + padding_, fm.height() + 6);
+}
+
+void ToolButton::setPadding(int padding) {
+    if (padding == padding_) return;
+    padding_ = padding;
+    updateGeometry();
 }
 
 void ToolButton::setCurrent(bool current) {
@@ -46,7 +58,53 @@ void ToolButton::paintEvent(QPaintEvent*) {
     }
     p.setPen(palette().color(QPalette::ButtonText));
     p.setFont(font());
-    p.drawText(rect(), Qt::AlignCenter, text());
+    if (ui::drawsEveryCharacter(text(), font())) {
+        p.drawText(rect(), Qt::AlignCenter, text());
+        return;
+    }
+    // The font lacks one of the title's symbols: that symbol is drawn as a picture, the rest stays text.
+    const QFontMetrics metrics(font());
+    const int side = metrics.ascent();
+    struct Piece {
+        QString text;
+        const char* symbol = nullptr;
+        int width = 0;
+    };
+    std::vector<Piece> pieces;
+    for (const QChar c : text()) {
+        const char* symbol = standInSymbol(c);
+        if (symbol && !ui::drawsEveryCharacter(QString(c), font())) {
+            pieces.push_back({QString(), symbol, side});
+        } else if (pieces.empty() || pieces.back().symbol) {
+            pieces.push_back({QString(c)});
+        } else {
+            pieces.back().text += c;
+        }
+    }
+    int total = 0;
+    for (auto& piece : pieces) {
+        if (!piece.symbol) piece.width = metrics.horizontalAdvance(piece.text);
+        total += piece.width;
+    }
+    int x = (width() - total) / 2;
+    for (const auto& piece : pieces) {
+        if (piece.symbol) {
+            const QPixmap picture = symbolPixmap(QString::fromUtf8(piece.symbol), p.pen().color(), side);
+            p.drawPixmap(x, (height() - side) / 2, picture);
+        } else {
+            p.drawText(QRect(x, 0, piece.width, height()), Qt::AlignVCenter | Qt::AlignLeft, piece.text);
+        }
+        x += piece.width;
+    }
+}
+
+const char* ToolButton::standInSymbol(QChar c) {
+    switch (c.unicode()) {
+    case 0x2197: return "arrow.up.right";
+    case 0x25AD: return "rectangle";
+    case 0x0394: return "delta";
+    default: return nullptr;
+    }
 }
 
 QString ToolPicker::buttonTitle(Tool tool) {
@@ -84,7 +142,7 @@ ToolPicker::ToolPicker(AppModel& model, QWidget* parent) : QWidget(parent), mode
     setBackgroundRole(QPalette::Window);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 5, 10, 5);
-    row->setSpacing(6);
+    row->setSpacing(fullSpacing);
     for (const Tool tool : Tool::allCases()) {
         auto* button = new ToolButton(buttonTitle(tool), this);
         button->setObjectName(buttonName(tool));
@@ -99,19 +157,68 @@ ToolPicker::ToolPicker(AppModel& model, QWidget* parent) : QWidget(parent), mode
         buttons_.push_back(button);
     }
     row->addStretch(1);
-    auto* clear = linkButton(QStringLiteral("Clear annotations"), QStringLiteral("tool.clearAnnotations"), this);
-    connect(clear, &QPushButton::clicked, this, [this] {
+    auto clearAnnotations = [this] {
         if (model_) model_->setAnnotations({});
-    });
-    row->addWidget(clear);
-    auto* copy = linkButton(QStringLiteral("Copy Screenshot"), QStringLiteral("tool.copyScreenshot"), this);
-    connect(copy, &QPushButton::clicked, this, [this] {
+    };
+    auto copyScreenshot = [this] {
         if (model_) BoardCommands::copyScreenshot(*model_);
-    });
-    row->addWidget(copy);
+    };
+    clear_ = linkButton(QStringLiteral("Clear annotations"), QStringLiteral("tool.clearAnnotations"), this);
+    connect(clear_, &QPushButton::clicked, this, clearAnnotations);
+    row->addWidget(clear_);
+    copy_ = linkButton(QStringLiteral("Copy Screenshot"), QStringLiteral("tool.copyScreenshot"), this);
+    connect(copy_, &QPushButton::clicked, this, copyScreenshot);
+    row->addWidget(copy_);
+    // Where the strip is too narrow for both links, they move into a menu behind this button.
+    overflow_ = new QToolButton(this);
+    overflow_->setObjectName(QStringLiteral("tool.more"));
+    overflow_->setAutoRaise(true);
+    overflow_->setFocusPolicy(Qt::NoFocus);
+    overflow_->setPopupMode(QToolButton::InstantPopup);
+    overflow_->setFont(ui::pixelFont(12));
+    overflow_->setToolTip(QStringLiteral("Clear annotations, Copy Screenshot"));
+    overflow_->setStyleSheet(QStringLiteral("QToolButton::menu-indicator { image: none; width: 0px; }"));
+    ui::setSymbol(overflow_, "ellipsis", QColor());
+    auto* menu = new QMenu(overflow_);
+    connect(menu->addAction(QStringLiteral("Clear annotations")), &QAction::triggered, this, clearAnnotations);
+    connect(menu->addAction(QStringLiteral("Copy Screenshot")), &QAction::triggered, this, copyScreenshot);
+    overflow_->setMenu(menu);
+    overflow_->hide();
+    row->addWidget(overflow_);
 
     connect(&model, &AppModel::toolChanged, this, &ToolPicker::refresh);
     refresh();
+}
+
+int ToolPicker::widthNeeded(bool compact) const {
+    const auto* row = static_cast<const QHBoxLayout*>(layout());
+    const QMargins margins = row->contentsMargins();
+    const int spacing = compact ? compactSpacing : fullSpacing;
+    int width = margins.left() + margins.right();
+    for (const ToolButton* button : buttons_) {
+        QFont bold = button->font();
+        bold.setBold(true);
+        width += QFontMetrics(bold).horizontalAdvance(button->text()) + (compact ? compactPadding : fullPadding) + spacing;
+    }
+    if (compact) return width + overflow_->sizeHint().width();
+    return width + clear_->sizeHint().width() + spacing + copy_->sizeHint().width();
+}
+
+void ToolPicker::fitToWidth() {
+    // Shorter gaps first, then the links go behind the overflow button: every tool stays one click away.
+    const bool compact = width() < widthNeeded(false);
+    if (compact == compact_ && overflow_->isVisible() == compact) return;
+    compact_ = compact;
+    static_cast<QHBoxLayout*>(layout())->setSpacing(compact ? compactSpacing : fullSpacing);
+    for (ToolButton* button : buttons_) button->setPadding(compact ? compactPadding : fullPadding);
+    clear_->setVisible(!compact);
+    copy_->setVisible(!compact);
+    overflow_->setVisible(compact);
+}
+
+void ToolPicker::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitToWidth();
 }
 
 void ToolPicker::refresh() {

@@ -4,6 +4,9 @@
 #include <QPointer>
 #include <QWidget>
 
+class QPushButton;
+class QToolButton;
+
 #include "model/Tool.hpp"
 
 namespace corvane {
@@ -17,9 +20,16 @@ public:
     ToolButton(const QString& title, QWidget* parent);
     QSize sizeHint() const override;
     void setCurrent(bool current);
+    // The drawn symbol that stands in for a title character the font may lack ("↗", "▭", "Δ"), or null.
+    static const char* standInSymbol(QChar c);
+    // Room left and right of the title, together.
+    void setPadding(int padding);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+
+private:
+    int padding_ = 16;
 };
 
 class ToolPicker : public QWidget {
@@ -32,11 +42,28 @@ public:
     // "tool." followed by the case name.
     static QString buttonName(Tool tool);
 
+    // The width the strip needs with room to spare between the tools and both links shown, or (compact)
+    // with tighter tools and the links behind the overflow button.
+    int widthNeeded(bool compact) const;
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
+    static constexpr int fullSpacing = 6;
+    static constexpr int compactSpacing = 2;
+    static constexpr int fullPadding = 16;
+    static constexpr int compactPadding = 10;
+
     void refresh();
+    void fitToWidth();
 
     QPointer<AppModel> model_;
     std::vector<ToolButton*> buttons_;
+    QPushButton* clear_ = nullptr;
+    QPushButton* copy_ = nullptr;
+    QToolButton* overflow_ = nullptr;
+    bool compact_ = false;
 };
 
 } // namespace corvane

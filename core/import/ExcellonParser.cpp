@@ -223,6 +223,7 @@ public:
     Reader(std::string_view fileName, std::string_view text, const ExcellonParser::FormatDefaults& defaults)
         : fileName_(fileName), plating_(filePlating(fileName, text)) {
         metric_ = defaults.metric.value_or(metric_);
+        unitDeclared_ = defaults.metric.has_value();
         intDigits_ = defaults.intDigits;
         decDigits_ = defaults.decDigits;
         fillFromLeft_ = defaults.trailingZerosOmitted.value_or(fillFromLeft_);
@@ -300,6 +301,7 @@ private:
         case 'I':
             if (startsWithCI(line, "METRIC") || startsWithCI(line, "INCH")) {
                 metric_ = startsWithCI(line, "METRIC");
+                unitDeclared_ = true;
                 unitLineOptions(line);
                 return true;
             }
@@ -455,8 +457,10 @@ private:
                 if (v == "30" || v == "00") end = true;
                 else if (v == "15") toolDown_ = true;
                 else if (v == "16" || v == "17") toolDown_ = false;
-                else if (v == "71") metric_ = true;
-                else if (v == "72") metric_ = false;
+                else if (v == "71" || v == "72") {
+                    metric_ = v == "71";
+                    unitDeclared_ = true;
+                }
                 else if (v == "01" || v == "02" || v == "06" || v == "08" || v == "09" || v == "24" || v == "25" ||
                          v == "26" || v == "27" || v == "45" || v == "47" || v == "50" || v == "51" || v == "52")
                     skip = true;
@@ -567,10 +571,11 @@ private:
 
     double toMM(double fileUnits) const { return metric_ ? fileUnits : fileUnits * mmPerInch; }
 
-    // Tools defined before the first hit take the unit the file has settled on by that hit: some
-    // writers put the tool table before the unit command (VeriBest: the table, "%", then M71).
+    // Tools defined before any unit statement and before the first hit take the unit the file has
+    // settled on by that hit: some writers put the tool table before the unit command (VeriBest: the
+    // table, "%", then M71).
     void defineTool(std::int64_t number, double size) {
-        const bool beforeFirstHit = !unitsSettled_;
+        const bool beforeFirstHit = !unitsSettled_ && !unitDeclared_;
         const double mm = beforeFirstHit ? size : toMM(size);
         if (!std::isfinite(mm)) return;
         tools_[number] = DrillTool{number, mm, toolPlating(number)};
@@ -693,6 +698,7 @@ private:
     Plating plating_;                  // the file-wide rule
     std::optional<Plating> section_;   // the latest plating section marker
     bool metric_ = false;              // Excellon starts in inches
+    bool unitDeclared_ = false;        // by a unit line, M71/M72 or the package's drill parameters
     bool fillFromLeft_ = false;
     std::optional<std::int64_t> intDigits_;
     std::optional<std::int64_t> decDigits_;

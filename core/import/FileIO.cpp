@@ -25,10 +25,12 @@ struct FileDescriptor {
         if (fd >= 0) ::close(fd);
     }
 };
-} // namespace
 
-Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
-    // Without O_NONBLOCK, opening a pipe would wait for a writer for ever.
+// Opens `path` (a pipe without waiting for a writer), refuses anything but a regular file of at most
+// `maxBytes`, tells `sized` its declared size, then hands every block read to `consume`. The file
+// may grow while it is read, so the ceiling holds for the bytes read too.
+template <class Sized, class Consume>
+void readBlocks(const std::filesystem::path& path, std::uint64_t maxBytes, Sized&& sized, Consume&& consume) {
     FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
     if (file.fd < 0) throwRead(path, errno);
     struct stat st {};
@@ -37,9 +39,9 @@ Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
     // A device or pipe has no size to check: /dev/zero never ends.
     if (!S_ISREG(st.st_mode)) throwRead(path, EINVAL, "Not a regular file");
     if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throwRead(path, EFBIG);
-    Bytes out;
-    out.reserve(static_cast<std::size_t>(st.st_size));
+    sized(static_cast<std::size_t>(st.st_size));
     std::uint8_t buf[1 << 16];
+    std::uint64_t total = 0;
     for (;;) {
         const ssize_t n = ::read(file.fd, buf, sizeof buf);
         if (n < 0) {
@@ -47,11 +49,23 @@ Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
             throwRead(path, errno);
         }
         if (n == 0) break;
-        // The file may grow while it is read.
-        if (out.size() + static_cast<std::size_t>(n) > maxBytes) throwRead(path, EFBIG);
-        out.insert(out.end(), buf, buf + n);
+        total += static_cast<std::uint64_t>(n);
+        if (total > maxBytes) throwRead(path, EFBIG);
+        consume(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
     }
+}
+} // namespace
+
+Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
+    Bytes out;
+    readBlocks(path, maxBytes, [&out](std::size_t size) { out.reserve(size); },
+               [&out](std::span<const std::uint8_t> block) { out.insert(out.end(), block.begin(), block.end()); });
     return out;
+}
+
+void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,
+                      std::uint64_t maxBytes) {
+    readBlocks(path, maxBytes, [](std::size_t) {}, consume);
 }
 
 namespace {

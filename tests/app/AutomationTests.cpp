@@ -152,6 +152,41 @@ TEST(AutomationRun, PdfOfTheWindowContentKeepsItsTextAndSize) {
     EXPECT_NE(text.find("Inspect"), std::string::npos);
 }
 
+// With no delay the capture is due at once and fires in the very turn of the event loop in which the last
+// result (the checks' report, the comparison) arrives: the rows made from it must be in the picture.
+TEST(AutomationRun, ACaptureShowsEveryRowTheImportAndItsChecksMade) {
+    Launcher l;
+    const QString zip = l.home.filePath("core.zip"), pdf = l.home.filePath("core.pdf");
+    writeFile(zip.toStdString(), realBoardZip());
+    const ProgramRun r = l.run({{"CORVANE_IMPORT", zip}, {"CORVANE_SCREENSHOT", pdf}, {"CORVANE_SCREENSHOT_DELAY", "0"}});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string text = readPdfText(pdf);
+    for (const char* name : {"core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP", "core.GBP", "core.GTO",
+                             "core.GBO", "core.TXT", "Board Summary", "Smallest Drill"})
+        EXPECT_NE(text.find(name), std::string::npos) << name << "\n" << text;
+    // The checks' counts and findings, not the line shown before a run has ended.
+    EXPECT_NE(text.find("Details"), std::string::npos) << text;
+    EXPECT_EQ(text.find("No checks run yet."), std::string::npos) << text;
+}
+
+TEST(AutomationRun, ACompareCaptureShowsItsRowsAndTheLayerOnlyOneRevisionHas) {
+    Launcher l;
+    const QString a = l.home.filePath("core-revA.zip"), b = l.home.filePath("core-revB.zip");
+    const QString pdf = l.home.filePath("compare.pdf");
+    writeFile(a.toStdString(), realBoardZip({"core.GTL", "core.GBL", "core.TXT"}));
+    writeFile(b.toStdString(), realBoardZip({"core.GTL", "core.GBL", "core.TXT", "core.GTP"}));
+    const ProgramRun r = l.run({{"CORVANE_COMPARE_A", a}, {"CORVANE_COMPARE_B", b}, {"CORVANE_SCREENSHOT", pdf},
+                                {"CORVANE_SCREENSHOT_DELAY", "0"}});
+    ASSERT_TRUE(r.finished);
+    EXPECT_EQ(r.exitCode, 0);
+    const std::string text = readPdfText(pdf);
+    EXPECT_NE(text.find("Compare core-revA.zip \u2192 core-revB: 0 changes"), std::string::npos) << text;
+    EXPECT_NE(text.find("Only in core-revB: core.GTP"), std::string::npos) << text;
+    for (const char* shown : {"Top Paste \u00B7", "Bottom Copper \u00B7", "Drill \u00B7", "0 changes"})
+        EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+}
+
 TEST(AutomationRun, ComparisonShowsItsStatusAndFailuresAreReported) {
     Launcher l;
     const QString pdf = l.home.filePath("compare.pdf");

@@ -6,6 +6,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "RevisionFiles.hpp"
 #include "import/PackageImporter.hpp"
@@ -286,15 +287,15 @@ TEST(WorkspaceSheet, StoreDialogNeedsBothNames) {
     EXPECT_FALSE(dialog.storeButton()->isEnabled());
 }
 
-TEST(Gallery, CompareAndWorkspaceSheets) {
+TEST(Gallery, CompareAndWorkspaceSheetsLookRight) {
     UserFolders folders;
     writeZip(folders.downloads / "RevA.zip", {5});
     PanelFixture f;
     f.model->loadPackage(sampleBoard("ESP32"));
     CompareSheet compare(f.model.get());
     compare.show();
-    keepShot(&compare, "sheet-compare");
+    expectLooksRight(&compare, "sheet-compare");
     WorkspaceSheet workspace(f.model.get());
     workspace.show();
-    keepShot(&workspace, "sheet-workspace");
+    expectLooksRight(&workspace, "sheet-workspace");
 }

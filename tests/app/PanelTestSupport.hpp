@@ -6,7 +6,6 @@
 
 #include <QAbstractButton>
 #include <QPushButton>
-#include <QDir>
 #include <QLabel>
 #include <QStandardPaths>
 #include <QWidget>
@@ -34,12 +33,5 @@ std::vector<T*> visibleChildren(const QObject* parent, const QString& name) {
 }
 
 inline std::string text(const QLabel* label) { return label ? label->text().toStdString() : std::string("<none>"); }
-
-// Writes a grab of the widget to the gallery folder under the build tree, for people to look at.
-inline void keepShot(QWidget* widget, const QString& name) {
-    const QString folder = QDir::currentPath() + "/shots";
-    QDir().mkpath(folder);
-    widget->grab().save(folder + "/" + name + ".png");
-}
 
 } // namespace corvane::testing

@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QAction>
+#include <QPainter>
 #include <QApplication>
 #include <QColorDialog>
 #include <QMenu>
@@ -9,6 +12,7 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "model/NotificationHub.hpp"
 #include "panels/InspectorPanel.hpp"
@@ -16,6 +20,7 @@
 #include "panels/PanelStyle.hpp"
 #include "panels/SidebarView.hpp"
 #include "sheets/DrillSheet.hpp"
+#include "window/ToolPicker.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -121,6 +126,12 @@ TEST(Sidebar, CompareRowsCutAtThirtyPerGroupWithTheMoreLine) {
     // Positions stay raw millimetres in mil.
     f.model->setUnits(Units::mil);
     EXPECT_EQ(top->findChildren<ChangeButton*>()[0]->text().toStdString(), "+ Flash (Pad) @ (1.00, 2.00)");
+
+    // Other changes on the same layer rebuild its row in place.
+    showCompare(*f.model, {compareRow("Top Copper", 2, 1)});
+    EXPECT_EQ(sidebar.compareRow("Top Copper"), top);
+    EXPECT_EQ(top->findChildren<ChangeButton*>().size(), 3u);
+    EXPECT_EQ(text(child<QLabel>(top, "compare.count")), "3 changes");
 
     f.model->clearCompare();
     EXPECT_TRUE(child(&sidebar, "sidebar.differencesHeader")->isHidden());
@@ -350,16 +361,107 @@ TEST(Inspector, ChecksShowCountsAndTheFirstSixIssues) {
     EXPECT_EQ(opened, 1);
 }
 
-TEST(Gallery, SidebarInCompareModeAndInspector) {
+// No installed font has U+24C8 or U+26BF, which the solo button and the privacy mark once were: Qt drew its
+// missing-glyph box. Every symbol is drawn by the program now, and titles that use a symbol character fall
+// back to a drawn one where the font lacks it.
+TEST(Symbols, EverySymbolIsDrawnAndNoneIsTheMissingGlyphBox) {
+    const QFont font = ui::pixelFont(14);
+    EXPECT_FALSE(ui::drawsEveryCharacter("\u24C8", font));
+    EXPECT_FALSE(ui::drawsEveryCharacter("Privacy \u26BF", font));
+    EXPECT_TRUE(ui::drawsEveryCharacter("Inspect \u0394X \u2197 Arrow \u25AD \u00B7 \u00D7 \u2212 \u2014 \u2026 \u2192", font));
+
+    const auto render = [](const std::function<void(QPainter&)>& paint) {
+        QImage image(16, 16, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        QPainter p(&image);
+        paint(p);
+        return image;
+    };
+    const auto ink = [](const QImage& image) {
+        int n = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) n += qAlpha(image.pixel(x, y)) > 64;
+        return n;
+    };
+    const QImage box = render([&](QPainter& p) {
+        p.setFont(font);
+        p.drawText(QRect(0, 0, 16, 16), Qt::AlignCenter, "\u24C8");
+    });
+    ASSERT_GT(ink(box), 6);
+    for (const QString& name : knownSymbols()) {
+        const QImage drawn = render([&](QPainter& p) { p.drawPixmap(0, 0, symbolPixmap(name, Qt::black, 16)); });
+        EXPECT_GT(ink(drawn), 6) << name.toStdString();
+        EXPECT_NE(drawn, box) << name.toStdString();
+    }
+
+    // A font that lacks "\u25AD" and may not borrow it: the tool button draws a rectangle, not the box.
+    QFont noRectangle(QStringLiteral("Nimbus Sans"));
+    noRectangle.setPixelSize(11);
+    noRectangle.setStyleStrategy(QFont::NoFontMerging);
+    ASSERT_FALSE(ui::drawsEveryCharacter("\u25AD Rect", noRectangle));
+    ToolButton button(ToolPicker::buttonTitle(Tool::annotateRect), nullptr);
+    button.setFont(noRectangle);
+    button.resize(button.sizeHint());
+    QImage boxed(button.size(), QImage::Format_ARGB32_Premultiplied);
+    boxed.fill(Qt::transparent);
+    button.render(&boxed);
+    QImage expected = boxed;
+    expected.fill(Qt::transparent);
+    {
+        QPainter p(&expected);
+        p.setFont(noRectangle);
+        p.setPen(button.palette().color(QPalette::ButtonText));
+        p.drawText(QRect(QPoint(0, 0), button.size()), Qt::AlignCenter, button.text());
+    }
+    EXPECT_NE(boxed, expected);
+
+    // The look checks of the gallery tests see a box, a clipped text and a wrapped word cut at the edge.
+    QWidget host;
+    auto* missing = new QLabel("Solo \u24C8", &host);
+    missing->setObjectName("missing");
+    auto* clipped = new QLabel("(120.345, 67.890) mm", &host);
+    clipped->setObjectName("clipped");
+    clipped->setGeometry(0, 20, 40, 16);
+    auto* wrapped = new QLabel("Position (120.345, 67.890) mm", &host);
+    wrapped->setObjectName("wrapped");
+    wrapped->setWordWrap(true);
+    wrapped->setGeometry(0, 40, 30, 80);
+    host.show();
+    const std::string problems = joined(lookProblems(&host));
+    EXPECT_NE(problems.find("missing \"Solo \u24C8\": a character is drawn as the missing-glyph box"), std::string::npos)
+        << problems;
+    EXPECT_NE(problems.find("clipped \"(120.345, 67.890) mm\": clipped"), std::string::npos) << problems;
+    EXPECT_NE(problems.find("wrapped \"Position (120.345, 67.890) mm\": a wrapped line is clipped (67.890))"),
+              std::string::npos)
+        << problems;
+}
+
+// The side columns at their least widths, with file names sharing a long prefix, a layer only one revision
+// has, a selected object and measurements: nothing cut, wrapped inside a number or drawn as a box.
+TEST(Gallery, SidebarInCompareModeAndInspectorLookRight) {
     PanelFixture f;
-    f.model->loadPackage(sampleBoard());
+    PCBPackage board = sampleBoard("ESP32_RevA");
+    for (auto& file : board.files) file.fileName = "ESP32_RevA-ESP32_RevA-ESP32_RevA-" + file.fileName;
+    PCBPackage revised = board;
+    revised.name = "ESP32_RevB";
+    revised.files.push_back(revised.files[0]);
+    revised.files.back().fileName = "ESP32_RevA-ESP32_RevA-ESP32_RevA-F_Paste.gbr";
+    revised.files.back().layerType = LayerType::paste(CopperLayerID::top());
+    f.model->loadPackage(board);
+    const PackageFile& copper = f.model->package()->files[0];
+    f.model->setSelection(HitResult{copper.gerber->objects[0], copper.fileName, copper.layerType, 0});
     SidebarView sidebar(f.model.get());
-    showCompare(*f.model, {compareRow("Top Copper", 40, 40), compareRow("Drill", 3, 1)});
-    sidebar.resize(280, 900);
+    sidebar.resize(220, 900);
     sidebar.show();
-    keepShot(&sidebar, "sidebar-compare");
+    expectLooksRight(&sidebar, "sidebar");
+    f.model->startCompare(f.model->package(), "ESP32_RevA.zip", std::make_shared<const PCBPackage>(revised));
+    f.model->setCompareRows({compareRow("Top Copper", 40, 40), compareRow("Drill", 3, 1)});
+    ASSERT_EQ(sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched").size(), 1);
+    expectLooksRight(&sidebar, "sidebar-compare");
     InspectorPanel panel(f.model.get());
-    panel.resize(280, 600);
+    panel.resize(240, 600);
     panel.show();
-    keepShot(&panel, "inspector");
+    expectLooksRight(&panel, "inspector");
+    f.model->setUnits(Units::mil);
+    expectLooksRight(&panel, "inspector-mil");
 }

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "RevisionFiles.hpp"
 #include "sheets/ReportSheet.hpp"
@@ -128,9 +129,9 @@ TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
     EXPECT_NE(body.find("Rev3"), std::string::npos);
 }
 
-TEST(Gallery, ReportSheet) {
+TEST(Gallery, ReportSheetLooksRight) {
     ReportFixture f;
     ReportSheet sheet(f.model.get());
     sheet.show();
-    keepShot(&sheet, "sheet-report");
+    expectLooksRight(&sheet, "sheet-report");
 }

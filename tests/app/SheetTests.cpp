@@ -11,6 +11,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "model/NotificationHub.hpp"
 #include "sheets/ChecksSheet.hpp"
@@ -285,19 +286,26 @@ TEST(Sheets, PresenterOpensFreshSheetsAndPresetsOverChecks) {
     EXPECT_TRUE(checks->isVisible());
 }
 
-TEST(Gallery, DrillChecksAndPresetSheets) {
+TEST(Gallery, DrillChecksAndPresetSheetsLookRight) {
     PanelFixture f;
-    f.model->setDrillFiles({drillStats("board.drl", {{0.3, Plating::pth, 40}, {1.0, Plating::npth, 4}}, 40, 4)});
+    f.model->setDrillFiles({drillStats("a-long-package-name-shared-by-every-file-of-it-PTH.drl",
+                                       {{0.3, Plating::pth, 40}, {1.0, Plating::npth, 4}, {1.2, Plating::pth, 3, true},
+                                        {0.8, Plating::unknown, 2, true}},
+                                       43, 4)});
     f.model->setDfmReport(DFMReport({CheckIssue{"w", CheckSeverity::warning, "Thin track", "0.08 mm below 0.10 mm",
-                                                "top.gbr", Vec2{3, 4}}},
+                                                "top.gbr", Vec2{3, 4}},
+                                     CheckIssue{"e", CheckSeverity::error, "Missing board outline",
+                                                "Missing board outline: no file in the package was classified as the "
+                                                "board outline (profile) layer.",
+                                                std::nullopt, std::nullopt}},
                                     "My Factory", Date{}));
     DrillSheet drill(f.model.get());
     drill.show();
-    keepShot(&drill, "sheet-drill");
+    expectLooksRight(&drill, "sheet-drill");
     ChecksSheet checks(f.model.get());
     checks.show();
-    keepShot(&checks, "sheet-checks");
+    expectLooksRight(&checks, "sheet-checks");
     PresetSheet presets(f.model.get());
     presets.show();
-    keepShot(&presets, "sheet-presets");
+    expectLooksRight(&presets, "sheet-presets");
 }

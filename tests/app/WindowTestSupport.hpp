@@ -128,10 +128,36 @@ inline void expectProbeBoard(const QImage& image) {
     EXPECT_LE(colourDistance(maskOpening, background), 12);
 }
 
+#ifdef CORVANE_TEST_DATA
+// A real two-layer board as its maker published it (Particle's "core", CC BY-SA 4.0, see its LICENSE):
+// copper, mask, paste and silkscreen of both sides, a mill file and an Excellon drill file. `files` picks
+// some of "core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP", "core.GBP", "core.GTO", "core.GBO",
+// "core.MIL", "core.TXT"; none means all.
+inline std::vector<std::uint8_t> realBoardZip(std::vector<std::string> files = {}) {
+    const std::filesystem::path folder = std::filesystem::path(CORVANE_TEST_DATA) / "boards" / "particle-core";
+    if (files.empty())
+        files = {"core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP",
+                 "core.GBP", "core.GTO", "core.GBO", "core.MIL", "core.TXT"};
+    std::vector<VellZipWriter::Entry> entries;
+    for (const auto& name : files) {
+        QFile f(QString::fromStdString((folder / name).string()));
+        if (!f.open(QIODevice::ReadOnly)) return {};
+        const QByteArray bytes = f.readAll();
+        entries.push_back({name, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
+    }
+    return VellZipWriter::archive(entries);
+}
+#endif
+
 inline void writeFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& data) {
     QFile f(QString::fromStdString(path.string()));
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     f.write(reinterpret_cast<const char*>(data.data()), static_cast<qint64>(data.size()));
+}
+
+inline std::filesystem::path writeAndReturn(const std::filesystem::path& path, const std::vector<std::uint8_t>& data) {
+    writeFile(path, data);
+    return path;
 }
 
 inline std::filesystem::path folderPath(const QTemporaryDir& dir) { return std::filesystem::path(dir.path().toStdString()); }

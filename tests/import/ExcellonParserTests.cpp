@@ -126,6 +126,8 @@ TEST(ExcellonParser, UnitsStartInInches) {
     EXPECT_NEAR(veribest.tools.at(2).diameterMM, 1.956, 1e-12);
     EXPECT_NEAR(veribest.tools.at(3).diameterMM, 0.5, 1e-12);
     EXPECT_NEAR(veribest.bbox.maxX, 2.0 + 1.956 / 2, 1e-12);
+    // A table written under a declared unit keeps it.
+    EXPECT_NEAR(parseText("INCH\nT1C0.035\n%\nM71\nX1.0Y1.0\n").tools.at(1).diameterMM, 0.889, 1e-12);
     // Lower-case words are not words, but lower-case unit lines count.
     const auto lower = parseText("metric\nT1C0.8\nx1.0y1.0\nX1.0Y1.0\n");
     ASSERT_EQ(lower.hits.size(), 1u);

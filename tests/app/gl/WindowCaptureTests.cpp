@@ -1,4 +1,7 @@
 // The program on a real display (Xvfb): the GPU snapshot hook, and the window itself grabbed for the gallery.
+#include <filesystem>
+#include <memory>
+
 #include <QApplication>
 #include <QDir>
 #include <QMainWindow>
@@ -8,7 +11,9 @@
 #include <QTest>
 
 #include "GLTestSupport.hpp"
+#include "LookChecks.hpp"
 #include "WindowTestSupport.hpp"
+#include "import/PackageImporter.hpp"
 #include "model/AppModel.hpp"
 
 using namespace corvane;
@@ -47,31 +52,68 @@ TEST(WindowCapture, GpuSnapshotOfTheFittedBoard) {
 }
 #endif
 
-// The real window, empty, with a board and in mil, kept under shots/ for people to look at.
-TEST(WindowCapture, GalleryOfTheMainWindow) {
+// The real window as a user meets it, empty and on a real board, at its default and at its smallest size, in
+// mil and comparing two revisions: the grabs are kept under shots/ for people to look at and checked as a look
+// would check them. CORVANE_GALLERY_PACKAGE names another package to look at (a large one, say).
+TEST(WindowCapture, TheWindowAtItsDefaultAndSmallestSizesOnARealBoard) {
     ScratchSettings settings;
     AppDelegate delegate(settings.open());
     delegate.buildWindow();
     delegate.buildMenu();
     QMainWindow* window = delegate.window();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window));
-    EXPECT_EQ(window->centralWidget()->size(), AppDelegate::contentSize);
-    const QString folder = QDir::currentPath() + "/shots";
-    QDir().mkpath(folder);
+    QWidget* content = window->centralWidget();
+    EXPECT_EQ(content->size(), AppDelegate::contentSize);
     QTest::qWait(200);
-    EXPECT_TRUE(window->grab().save(folder + "/window-empty.png"));
+    expectLooksRight(window, "window-empty");
 
     QTemporaryDir dir;
-    writeFile(folderPath(dir) / "probe.zip", probeBoardZip());
-    QSignalSpy finished(&delegate.model(), &AppModel::importFinished);
-    delegate.openURLs({folderPath(dir) / "probe.zip"});
-    ASSERT_TRUE(finished.wait(20000));
-    delegate.model().setCursorWorld(Vec2{25.4, 12.7});
-    QTest::qWait(300);
-    EXPECT_TRUE(window->grab().save(folder + "/window-board.png"));
+    std::filesystem::path package = qEnvironmentVariable("CORVANE_GALLERY_PACKAGE").toStdString();
+    if (package.empty()) {
+        package = folderPath(dir) / "core.zip";
+        writeFile(package, realBoardZip());
+    }
+    AppModel& model = delegate.model();
+    QSignalSpy imported(&model, &AppModel::importFinished);
+    QSignalSpy checked(&model, &AppModel::checksFinished);
+    delegate.openURLs({package});
+    ASSERT_TRUE(imported.wait(300000));
+    ASSERT_TRUE(imported.at(0).at(0).toBool()) << model.statusMessage();
+    ASSERT_TRUE(checked.count() > 0 || checked.wait(300000));
+    // A pad in the inspector and the pointer over the board, as after a click.
+    for (const auto& f : model.package()->files) {
+        if (model.selection() || !f.gerber || !f.layerType.isCopper()) continue;
+        for (const auto& o : f.gerber->objects) {
+            if (!o.kind.as<PCBObjectKind::Flash>()) continue;
+            model.setSelection(HitResult{o, f.fileName, f.layerType, 0});
+            model.setCursorWorld(o.bbox.center());
+            break;
+        }
+    }
+    EXPECT_TRUE(model.selection());
+
+    const auto showAt = [&](QSize size, const QString& name) {
+        window->resize(window->size() - content->size() + size);
+        QTRY_COMPARE(content->size(), size);
+        QTest::qWait(300);
+        expectLooksRight(window, name);
+    };
+    showAt(AppDelegate::contentSize, "window-board");
+    showAt(AppDelegate::minimumContentSize, "window-board-smallest");
     delegate.unitsMil();
-    QTest::qWait(200);
-    EXPECT_TRUE(window->grab().save(folder + "/window-board-mil.png"));
+    showAt(AppDelegate::minimumContentSize, "window-board-mil-smallest");
+    delegate.unitsMM();
+
+    // The revision without its top paste against the package: a layer only one side has.
+    if (qEnvironmentVariableIsEmpty("CORVANE_GALLERY_PACKAGE")) {
+        const auto base = std::make_shared<const PCBPackage>(
+            PackageImporter().importZIP(writeAndReturn(folderPath(dir) / "core-revA.zip",
+                                                       realBoardZip({"core.GTL", "core.GBL", "core.GTS", "core.GBS",
+                                                                     "core.GBP", "core.GTO", "core.GBO", "core.TXT"}))));
+        model.startCompare(base, "core-revA.zip", model.package());
+        showAt(AppDelegate::contentSize, "window-compare");
+        showAt(AppDelegate::minimumContentSize, "window-compare-smallest");
+    }
 }
 
 } // namespace
