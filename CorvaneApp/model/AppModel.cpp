@@ -330,16 +330,10 @@ void AppModel::importURL(const std::filesystem::path& url) {
             failure = e.what();
         }
         if (package) {
-            Bytes data;
+            // The cache shares the package shown; it is only a cache, so a file that cannot be read again
+            // still shows its board.
             try {
-                data = readWholeFile(url);
-            } catch (const std::exception&) {
-                data.clear();  // a folder has no bytes of its own
-            }
-            // The cache is thread-safe; filling it here keeps the copy off the GUI thread. It is only a cache:
-            // a board that does not fit in it is still shown.
-            try {
-                DocumentCache::shared().store(*package, PackageImporter::shortHash(data));
+                DocumentCache::shared().store(package, PackageImporter::fileShortHash(url));
             } catch (const std::exception&) {
             }
         }

@@ -74,6 +74,7 @@ private:
 
     void collect(std::span<const std::span<const PCBObject>> layers) {
         const GeometryEngine engine;  // 8° arc steps
+        reserveFor(layers, engine);
         std::vector<Vec2> pts;
         for (std::size_t layer = 0; layer < layers.size(); ++layer) {
             const auto L = static_cast<std::int32_t>(layer);
@@ -101,6 +102,27 @@ private:
                 }
             }
         }
+    }
+
+    // Room for every segment and pad collect() adds, so that the lists are written once and never moved.
+    // An arc is counted at the most pieces sampleArc makes (a full turn).
+    void reserveFor(std::span<const std::span<const PCBObject>> layers, const GeometryEngine& engine) {
+        const double fullTurnSteps = std::ceil(360.0 / engine.arcSegmentDegrees);
+        const std::size_t arcPieces = std::isfinite(fullTurnSteps) && fullTurnSteps < 4096
+                                          ? static_cast<std::size_t>(fullTurnSteps) + 1
+                                          : 4096;
+        std::size_t segs = 0, pads = 0;
+        for (const auto& layer : layers) {
+            for (const PCBObject& o : layer) {
+                if (o.kind.as<PCBObjectKind::Stroke>()) ++segs;
+                else if (o.kind.as<PCBObjectKind::ArcStroke>()) segs += arcPieces;
+                else if (o.kind.as<PCBObjectKind::Flash>()) ++pads;
+                else if (auto g = o.kind.as<PCBObjectKind::Region>())
+                    for (const Contour& c : g->contours) segs += c.size();
+            }
+        }
+        segs_.reserve(segs);
+        pads_.reserve(pads);
     }
 
     // Segment against segment, on their copper.

@@ -7,22 +7,20 @@ DocumentCache& DocumentCache::shared() {
     return instance;
 }
 
-std::optional<PCBPackage> DocumentCache::package(const std::string& dataHash) {
-    if (auto boxed = packageCache_.get(dataHash)) return *boxed;
-    return std::nullopt;
+std::shared_ptr<const PCBPackage> DocumentCache::package(const std::string& dataHash) {
+    return packageCache_.get(dataHash);
 }
 
-void DocumentCache::store(const PCBPackage& package, const std::string& dataHash) {
-    packageCache_.put(dataHash, std::make_shared<const PCBPackage>(package));
+void DocumentCache::store(std::shared_ptr<const PCBPackage> package, const std::string& dataHash) {
+    if (package) packageCache_.put(dataHash, std::move(package));
 }
 
-std::optional<GerberDocument> DocumentCache::gerber(const std::string& dataHash) {
-    if (auto boxed = gerberCache_.get(dataHash)) return *boxed;
-    return std::nullopt;
+std::shared_ptr<const GerberDocument> DocumentCache::gerber(const std::string& dataHash) {
+    return gerberCache_.get(dataHash);
 }
 
-void DocumentCache::store(const GerberDocument& gerber, const std::string& dataHash) {
-    gerberCache_.put(dataHash, std::make_shared<const GerberDocument>(gerber));
+void DocumentCache::store(std::shared_ptr<const GerberDocument> gerber, const std::string& dataHash) {
+    if (gerber) gerberCache_.put(dataHash, std::move(gerber));
 }
 
 void DocumentCache::removeAll() {

@@ -15,7 +15,7 @@
 namespace corvane {
 
 // A least-recently-used map of immutable values, safe to use from any thread.
-// Values are shared behind the lock and copied outside it.
+// Values are shared: the map holds one reference, every reader another.
 template <class Value>
 class LRUCache {
 public:
@@ -66,6 +66,8 @@ private:
     std::unordered_map<std::string, typename std::list<Entry>::iterator> index_;
 };
 
+// Packages and documents are immutable once imported: the cache holds the very package the program shows,
+// shared, never a copy of it.
 class DocumentCache {
 public:
     static constexpr std::size_t packageLimit = 12;
@@ -77,10 +79,16 @@ public:
 
     static DocumentCache& shared();
 
-    std::optional<PCBPackage> package(const std::string& dataHash);
-    void store(const PCBPackage& package, const std::string& dataHash);
-    std::optional<GerberDocument> gerber(const std::string& dataHash);
-    void store(const GerberDocument& gerber, const std::string& dataHash);
+    std::shared_ptr<const PCBPackage> package(const std::string& dataHash);
+    void store(std::shared_ptr<const PCBPackage> package, const std::string& dataHash);
+    void store(PCBPackage package, const std::string& dataHash) {
+        store(std::make_shared<const PCBPackage>(std::move(package)), dataHash);
+    }
+    std::shared_ptr<const GerberDocument> gerber(const std::string& dataHash);
+    void store(std::shared_ptr<const GerberDocument> gerber, const std::string& dataHash);
+    void store(GerberDocument gerber, const std::string& dataHash) {
+        store(std::make_shared<const GerberDocument>(std::move(gerber)), dataHash);
+    }
     void removeAll();
 
 private:

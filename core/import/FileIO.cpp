@@ -18,7 +18,10 @@ namespace {
 }
 } // namespace
 
-Bytes readWholeFile(const std::filesystem::path& path) {
+namespace {
+// Opens `path`, tells `sized` the size a regular file declares, then hands every block read to `consume`.
+template <class Sized, class Consume>
+void readBlocks(const std::filesystem::path& path, Sized&& sized, Consume&& consume) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throwRead(path, errno);
     struct stat st {};
@@ -31,8 +34,7 @@ Bytes readWholeFile(const std::filesystem::path& path) {
         ::close(fd);
         throwRead(path, EISDIR);
     }
-    Bytes out;
-    if (S_ISREG(st.st_mode) && st.st_size > 0) out.reserve(static_cast<std::size_t>(st.st_size));
+    if (S_ISREG(st.st_mode) && st.st_size > 0) sized(static_cast<std::size_t>(st.st_size));
     std::uint8_t buf[1 << 16];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
@@ -43,10 +45,21 @@ Bytes readWholeFile(const std::filesystem::path& path) {
             throwRead(path, err);
         }
         if (n == 0) break;
-        out.insert(out.end(), buf, buf + n);
+        consume(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
     }
     ::close(fd);
+}
+} // namespace
+
+Bytes readWholeFile(const std::filesystem::path& path) {
+    Bytes out;
+    readBlocks(path, [&out](std::size_t size) { out.reserve(size); },
+               [&out](std::span<const std::uint8_t> block) { out.insert(out.end(), block.begin(), block.end()); });
     return out;
+}
+
+void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume) {
+    readBlocks(path, [](std::size_t) {}, consume);
 }
 
 namespace {

@@ -2,6 +2,7 @@
 // Whole-file reads and the path-name helpers the importers share.
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -37,6 +38,8 @@ void removeStaleTemporaryFiles(const std::filesystem::path& folder);
 // Reads a whole regular file. Uses read(2), not a mapping, so a file truncated while it is
 // read cannot bring the process down. Throws FileReadError.
 Bytes readWholeFile(const std::filesystem::path& path);
+// Reads a file the same way, handing each block read to `consume` instead of keeping it.
+void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume);
 
 // The last component of a path, ignoring a trailing "/".
 std::string lastPathComponent(const std::filesystem::path& path);

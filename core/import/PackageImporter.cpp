@@ -309,12 +309,28 @@ std::optional<std::string> PackageImporter::x2FileFunction(std::string_view head
     return std::string(value);
 }
 
-std::string PackageImporter::shortHash(std::span<const std::uint8_t> bytes) {
-    std::uint64_t h = 0xcbf29ce484222325ULL;
+namespace {
+constexpr std::uint64_t kHashSeed = 0xcbf29ce484222325ULL;
+
+// FNV-1a, continued over consecutive pieces of one byte string.
+std::uint64_t continueHash(std::uint64_t h, std::span<const std::uint8_t> bytes) {
     for (std::uint8_t b : bytes) {
         h ^= b;
         h *= 0x100000001b3ULL;
     }
+    return h;
+}
+} // namespace
+
+std::string PackageImporter::shortHash(std::span<const std::uint8_t> bytes) {
+    return hex16(continueHash(kHashSeed, bytes));
+}
+
+std::string PackageImporter::fileShortHash(const fs::path& url) {
+    std::error_code ec;
+    if (fs::is_directory(url, ec)) return hex16(kHashSeed);
+    std::uint64_t h = kHashSeed;
+    readFileInBlocks(url, [&h](std::span<const std::uint8_t> block) { h = continueHash(h, block); });
     return hex16(h);
 }
 
@@ -437,7 +453,11 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
         return layerOrder(a.layerType) < layerOrder(b.layerType);
     });
     std::vector<std::string> refusedNames;
-    for (std::size_t i : refused) refusedNames.emplace_back(archiveLastComponent(entries[i].path));
+    for (std::size_t i : refused) {
+        // Hidden files (".DS_Store" in a subfolder) are never meant as layers.
+        const std::string_view name = archiveLastComponent(entries[i].path);
+        if (!name.starts_with('.')) refusedNames.emplace_back(name);
+    }
     std::vector<std::string> warnings;
     if (auto notRead = notReadWarning(refusedNames)) warnings.push_back(std::move(*notRead));
     warnings.insert(warnings.end(), skipWarnings.begin(), skipWarnings.end());

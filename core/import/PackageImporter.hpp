@@ -48,6 +48,9 @@ struct PackageImporter {
                             const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const;
 
     static std::string shortHash(std::span<const std::uint8_t> bytes);
+    // The same of a file's bytes, read in blocks rather than whole; a folder has the hash of no bytes.
+    // Throws FileReadError.
+    static std::string fileShortHash(const std::filesystem::path& url);
     // The one ranking of layer roles: every file list and drawing order sorts by it, ascending
     // and stable. Top copper first, bottom copper after everything else.
     static std::int64_t layerOrder(const LayerType& type);

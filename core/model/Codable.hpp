@@ -319,6 +319,10 @@ public:
     void putOptional(std::string_view key, const Shared<T>& value) {
         if (value) put(key, *value);
     }
+    template <class T>
+    void putOptional(std::string_view key, const CopyOnWrite<T>& value) {
+        if (value) put(key, *value);
+    }
     // The names shared with ObjectReader, for field lists that serve both directions.
     template <class T>
     void field(std::string_view key, const T& value) { put(key, value); }
@@ -326,6 +330,8 @@ public:
     void optionalField(std::string_view key, const std::optional<T>& value) { putOptional(key, value); }
     template <class T>
     void optionalField(std::string_view key, const Shared<T>& value) { putOptional(key, value); }
+    template <class T>
+    void optionalField(std::string_view key, const CopyOnWrite<T>& value) { putOptional(key, value); }
 
     Json take() { return std::move(object_); }
 
@@ -365,6 +371,12 @@ public:
         out = std::move(value);
     }
     template <class T>
+    void optional(std::string_view key, CopyOnWrite<T>& out) const {
+        std::optional<T> value;
+        optional(key, value);
+        out = std::move(value);
+    }
+    template <class T>
     T required(std::string_view key) const {
         T value{};
         required(key, value);
@@ -377,6 +389,8 @@ public:
     void optionalField(std::string_view key, std::optional<T>& out) const { optional(key, out); }
     template <class T>
     void optionalField(std::string_view key, Shared<T>& out) const { optional(key, out); }
+    template <class T>
+    void optionalField(std::string_view key, CopyOnWrite<T>& out) const { optional(key, out); }
 
 private:
     const Json& find(std::string_view key) const;

@@ -85,8 +85,10 @@ struct PackageFile {
     SourceFormat format;
     LayerType layerType;
     DetectionConfidence confidence;
-    std::optional<GerberDocument> gerber;
-    std::optional<DrillDocument> drill;
+    // Shared by copies of the file until one is changed: packages are passed around whole, and a copy
+    // made to change a layer's role must not copy every primitive.
+    CopyOnWrite<GerberDocument> gerber;
+    CopyOnWrite<DrillDocument> drill;
     std::string dataHash;
 
     // Builds a fresh list on every call: never call it in a loop.

@@ -141,6 +141,67 @@ private:
     Block* block_;
 };
 
+// An optional value that copies share until one of them is changed: reading through a const path never
+// copies, and the first change through a copy that is not the only one gives that copy its own value.
+// It reads like std::optional. For large values that are passed around whole but seldom changed.
+template <class T>
+class CopyOnWrite {
+public:
+    using value_type = T;
+
+    CopyOnWrite() noexcept = default;
+    CopyOnWrite(std::nullopt_t) noexcept {}
+    CopyOnWrite(const T& v) : block_(new Block(v)) {}
+    CopyOnWrite(T&& v) : block_(new Block(std::move(v))) {}
+    CopyOnWrite(const std::optional<T>& v) : block_(v ? new Block(*v) : nullptr) {}
+    CopyOnWrite(std::optional<T>&& v) : block_(v ? new Block(std::move(*v)) : nullptr) {}
+    CopyOnWrite(const CopyOnWrite& o) noexcept : block_(o.block_) { Block::retain(block_); }
+    CopyOnWrite(CopyOnWrite&& o) noexcept : block_(std::exchange(o.block_, nullptr)) {}
+    CopyOnWrite& operator=(const CopyOnWrite& o) noexcept {
+        Block::retain(o.block_);
+        Block::release(std::exchange(block_, o.block_));
+        return *this;
+    }
+    CopyOnWrite& operator=(CopyOnWrite&& o) noexcept {
+        if (this != &o) Block::release(std::exchange(block_, std::exchange(o.block_, nullptr)));
+        return *this;
+    }
+    ~CopyOnWrite() { Block::release(block_); }
+
+    bool has_value() const noexcept { return block_ != nullptr; }
+    explicit operator bool() const noexcept { return block_ != nullptr; }
+    const T& operator*() const noexcept { return block_->value; }
+    const T* operator->() const noexcept { return &block_->value; }
+    T& operator*() { return own(); }
+    T* operator->() { return &own(); }
+    const T& value() const {
+        if (!block_) throw std::bad_optional_access();
+        return block_->value;
+    }
+    T& value() {
+        if (!block_) throw std::bad_optional_access();
+        return own();
+    }
+    template <class... A>
+    T& emplace(A&&... args) {
+        Block::release(std::exchange(block_, new Block(std::forward<A>(args)...)));
+        return block_->value;
+    }
+    void reset() noexcept { Block::release(std::exchange(block_, nullptr)); }
+    bool sameAs(const CopyOnWrite& o) const noexcept { return block_ == o.block_; }
+
+private:
+    using Block = detail::SharedBlock<T>;
+    T& own() {
+        if (block_->refs.load(std::memory_order_acquire) != 1) {
+            Block* mine = new Block(block_->value);
+            Block::release(std::exchange(block_, mine));
+        }
+        return block_->value;
+    }
+    Block* block_ = nullptr;
+};
+
 // A read-only view of an optional value, wherever it is kept: a Shared, a std::optional, a plain value
 // or nothing. For parameters, so that callers pass what they have without copying it.
 template <class T>

@@ -299,7 +299,12 @@ TEST(AppLoading, ManualLayerTypeResetsLayersAndJudgesTheNewRoles) {
 
     QSignalSpy summary(&f.model, &AppModel::boardSummaryChanged);
     QSignalSpy status(&f.model, &AppModel::statusMessageChanged);
+    const auto before = f.model.package();
     f.model.setManualLayerType("board-Edge_Cuts.gbr", LayerType::outline());
+    // A new role makes a new package that shares every layer's primitives with the old one.
+    ASSERT_NE(f.model.package(), before);
+    EXPECT_TRUE(f.model.package()->files[1].gerber.sameAs(before->files[1].gerber));
+    EXPECT_EQ(before->files[1].layerType, LayerType::unknown());
     EXPECT_EQ(f.model.statusMessage(), "Layer type of board-Edge_Cuts.gbr set to Board Outline");
     EXPECT_EQ(status.count(), 1);
     EXPECT_EQ(summary.count(), 1);
@@ -402,6 +407,7 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     const auto cached = DocumentCache::shared().package(hash);
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->name, "rev-a");
+    EXPECT_EQ(cached, f.model.package());  // the board shown, held once
 }
 
 TEST(AppImport, FolderWithTrailingSlashIsNamedByItsLastComponent) {

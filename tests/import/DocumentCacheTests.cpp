@@ -20,7 +20,7 @@ std::string key(int i) { return "key" + std::to_string(i); }
 
 } // namespace
 
-TEST(DocumentCache, StoresReplacesAndCopies) {
+TEST(DocumentCache, StoresReplacesAndShares) {
     DocumentCache cache;
     EXPECT_FALSE(cache.package("missing"));
     cache.store(packageNamed("first"), "k");
@@ -28,8 +28,11 @@ TEST(DocumentCache, StoresReplacesAndCopies) {
     auto got = cache.package("k");
     ASSERT_TRUE(got);
     EXPECT_EQ(got->name, "second");
-    got->name = "changed";
-    EXPECT_EQ(cache.package("k")->name, "second");
+    // The one package is handed out, never a copy of it.
+    const auto shown = std::make_shared<const PCBPackage>(packageNamed("shown"));
+    cache.store(shown, "s");
+    EXPECT_EQ(cache.package("s"), shown);
+    EXPECT_EQ(cache.package("k"), got);
 
     GerberDocument doc;
     doc.fileFunction = "Copper,L1,Top";
@@ -50,12 +53,12 @@ TEST(DocumentCache, LimitsEvictTheLeastRecentlyUsed) {
     EXPECT_TRUE(cache.package(key(0)));
     EXPECT_FALSE(cache.package(key(1)));
     int kept = 0;
-    for (int i = 0; i < 12; ++i) kept += cache.package(key(i)).has_value();
+    for (int i = 0; i < 12; ++i) kept += cache.package(key(i)) != nullptr;
     EXPECT_EQ(kept, 11);
 
     for (int i = 0; i < 100; ++i) cache.store(GerberDocument{}, key(i));
     int gerbers = 0;
-    for (int i = 0; i < 100; ++i) gerbers += cache.gerber(key(i)).has_value();
+    for (int i = 0; i < 100; ++i) gerbers += cache.gerber(key(i)) != nullptr;
     EXPECT_EQ(gerbers, 64);
     EXPECT_TRUE(cache.gerber(key(99)));
 }
@@ -79,7 +82,7 @@ TEST(DocumentCache, SharedInstanceIsOneAndSafeAcrossThreads) {
         });
     for (auto& th : threads) th.join();
     int packages = 0;
-    for (int i = 0; i < 30; ++i) packages += cache.package(key(i)).has_value();
+    for (int i = 0; i < 30; ++i) packages += cache.package(key(i)) != nullptr;
     EXPECT_LE(packages, 12);
     cache.removeAll();
 }

@@ -138,6 +138,16 @@ TEST(PackageImporterNames, FilterAndFileFunction) {
     EXPECT_EQ(PackageImporter::x2FileFunction("G04 #@! TF.FileFunction,Legend,Top*"), "Legend,Top");
     EXPECT_FALSE(PackageImporter::x2FileFunction("%TF.FileFunction,Copper,L1,Top"));
     EXPECT_EQ(PackageImporter::shortHash({}), "cbf29ce484222325");
+
+    // A file hashed block by block gives the hash of its whole bytes; a folder that of no bytes.
+    TempDir dir;
+    std::string big(300000, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>(i * 7 + i / 1000);
+    const auto file = dir.write("big.bin", big);
+    EXPECT_EQ(PackageImporter::fileShortHash(file),
+              PackageImporter::shortHash(std::span(reinterpret_cast<const std::uint8_t*>(big.data()), big.size())));
+    EXPECT_EQ(PackageImporter::fileShortHash(dir.path), PackageImporter::shortHash({}));
+    EXPECT_THROW(PackageImporter::fileShortHash(dir.path / "missing.zip"), FileReadError);
 }
 
 TEST(PackageImporterKinds, FolderSingleFileKiCadIpcAndOdb) {
@@ -233,7 +243,7 @@ TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
     // Target 3001 writes its drill, outline, masks and silk under names the filter does not take.
     std::vector<std::pair<std::string, std::string>> files = {{"board.Top", kGerber}, {"board.Bot", kGerber}};
     for (const char* name : {"board.Bohr", "board.Kontur", "board.LSt", "board.LSb", "board.BDt", "board.BDb",
-                             "board.PAt", "board.PAb", "board.fph", "board.fdr", "README", "board.pdf"})
+                             "board.PAt", "board.PAb", "board.fph", "board.fdr", "README", "docs/.DS_Store", "board.pdf"})
         files.emplace_back(name, kGerber);
     const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes("target.zip", zipOf(files)));
     EXPECT_EQ(pkg.files.size(), 2u);

@@ -141,3 +141,23 @@ TEST(PackageFiles, ObjectsPutGerberFirstThenDrills) {
     EXPECT_EQ(objects[1].index, 0);
     EXPECT_TRUE(file(LayerType::unknown()).objects().empty());
 }
+
+TEST(PackageSharing, CopiesShareDocumentsUntilOneChanges) {
+    GerberDocument g = gerberWithBox(BBox{0, 0, 1, 1});
+    g.objects.push_back(PCBObject(PCBObjectKind::flash({1, 1}), 10, ApertureShape::circle(1), Polarity::dark,
+                                  "GND", std::nullopt, std::nullopt, std::nullopt, 0));
+    const PCBPackage a = package({file(LayerType::copper(CopperLayerID::top()), g)});
+    PCBPackage b = a;
+    EXPECT_TRUE(b.files[0].gerber.sameAs(a.files[0].gerber));  // a copy of a package copies no primitive
+    const PCBPackage& readOnly = b;
+    EXPECT_EQ(readOnly.files[0].gerber->objects.size(), 1u);
+    EXPECT_TRUE(b.files[0].gerber.sameAs(a.files[0].gerber));  // nor does reading it
+
+    b.files[0].gerber->objects.clear();  // changing the copy gives it its own document
+    EXPECT_FALSE(b.files[0].gerber.sameAs(a.files[0].gerber));
+    EXPECT_EQ(a.files[0].gerber->objects.size(), 1u);
+    EXPECT_TRUE(b.files[0].gerber->objects.empty());
+    b.files[0].gerber.reset();
+    EXPECT_FALSE(b.files[0].gerber);
+    EXPECT_TRUE(a.files[0].gerber);
+}
