@@ -1,11 +1,13 @@
 #include "CGRenderer.hpp"
 
 #include <algorithm>
-#include <cairo.h>
+#include <atomic>
 #include <cmath>
-#include <cstring>
+#include <new>
+#include <span>
 #include <vector>
 
+#include "CoverageRaster.hpp"
 #include "LayerDrawOrder.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
@@ -31,8 +33,21 @@ RGBAColor CGRenderer::defaultColor(const LayerType& type) {
 
 namespace {
 
-// Cairo's 24.8 fixed-point coordinates wrap far outside the image; anything beyond this is culled.
+// Objects whose box maps this far (pixels) outside the picture are culled before any arithmetic on them.
 constexpr double kCoordLimit = 4.0e6;
+// Arcs are drawn as chords that stand at most this far (pixels) off the true arc.
+constexpr double kArcChordErrorPx = 0.25;
+// The widest turn one chord may take; the chord error decides for every arc more than a pixel or two wide.
+constexpr double kArcMaxPieceDegrees = 90.0;
+// Round shapes (discs, round ends) are drawn as polygons whose sides stand at most this far off the curve.
+constexpr double kRoundErrorPx = 0.1;
+// A flash or stroke without an aperture shape is drawn this wide (mm).
+constexpr double kNoShapeWidthMM = 0.2;
+// How far paint reaches past an object's box, in pixels: lines are widened to one pixel.
+constexpr double kPaintReachPx = 1.0;
+// Rows of one band of the picture. Bands are painted side by side; each paints every file in turn, so a
+// band needs no more memory than its own rows, whatever the number of files.
+constexpr int kBandRows = 16;
 
 struct Mapper {
     double s, offX, offY, W, H, minX, minY;
@@ -42,133 +57,198 @@ struct Mapper {
         return flipX ? W - v : v;
     }
     double Y(double y) const { return H - offY - s * (y - minY); }
+    Vec2 map(const Vec2& p) const { return Vec2{X(p.x), Y(p.y)}; }
 };
 
-// Draws one file's primitives. Consecutive primitives that paint alike (same operation, colour,
-// width and operator) go into one path and one fill or stroke: for an opaque colour, or for the
-// clearing operator, painting their union once gives the same pixels as painting each in turn, and
-// it is many times faster on layers of a million tracks. Translucent colours are painted one by one
-// so overlaps darken as they would primitive by primitive.
+// cos and sin of i·π/k for i = 0 … 2k: a full turn in 2k steps, or half a turn in k.
+class TurnTable {
+public:
+    static constexpr int kTabled = 64;
+    std::span<const Vec2> steps(int k) const {
+        if (k <= kTabled) return tables_[k];
+        thread_local std::vector<Vec2> wide;
+        wide = make(k);
+        return wide;
+    }
+    static const TurnTable& shared() {
+        static const TurnTable table;
+        return table;
+    }
+
+private:
+    TurnTable() {
+        for (int k = 1; k <= kTabled; ++k) tables_[k] = make(k);
+    }
+    static std::vector<Vec2> make(int k) {
+        std::vector<Vec2> out;
+        out.reserve(static_cast<std::size_t>(2 * k + 1));
+        for (int i = 0; i <= 2 * k; ++i) {
+            const double a = M_PI * i / k;
+            out.push_back(Vec2{std::cos(a), std::sin(a)});
+        }
+        return out;
+    }
+    std::vector<Vec2> tables_[kTabled + 1];
+};
+
+// Steps in half a turn of a circle of radius r (pixels) so that no side stands further off it than
+// kRoundErrorPx.
+int halfTurnSteps(double r) {
+    if (!(r > kRoundErrorPx * 2)) return 2;
+    const double steps = std::ceil(M_PI / (2 * std::acos(1 - kRoundErrorPx / r)));
+    return static_cast<int>(std::min(steps, 4096.0));
+}
+
+// Turns a file's primitives into outlines for the coverage raster. Consecutive primitives that paint
+// alike (same colour, or clearing) are painted together when the colour is opaque or the operation
+// clears: their union once gives the same pixels as each in turn. Translucent colours are painted one
+// by one so overlaps darken as they would primitive by primitive. Every shape that joins others runs the
+// same way round, so overlaps add up instead of cancelling; region and macro contours, whose winding is
+// the file's, are painted alone.
 struct Painter {
-    cairo_t* cr;        // fills
-    cairo_t* crStroke;  // strokes: a second context on the same surface keeps its own path
+    CoverageRaster& raster;
     const Mapper& m;
+    const GeometryEngine& engine;
+    std::vector<Vec2>& points;  // scratch
+    std::vector<Vec2>& outlinePoints;  // scratch
     RGBAColor fill;
     RGBAColor stroke;
     bool clearing = false;
 
-    enum class Op { fill, stroke };
     struct Pending {
         bool active = false;
+        bool joins = false;
         RGBAColor color;
-        double width = 0;
         bool clearing = false;
-        int count = 0;
-    };
-    // Cairo's rasteriser slows down on paths of very many pieces; a few hundred per paint is the sweet spot.
-    static constexpr int kBatchLimit = 64;
-    Pending pendingFill, pendingStroke;
+    } pending;
 
-    void flush(Op op) {
-        Pending& p = op == Op::fill ? pendingFill : pendingStroke;
-        if (!p.active) return;
-        cairo_t* c = op == Op::fill ? cr : crStroke;
-        cairo_set_operator(c, p.clearing ? CAIRO_OPERATOR_CLEAR : CAIRO_OPERATOR_OVER);
-        cairo_set_source_rgba(c, p.color.r, p.color.g, p.color.b, p.color.a);
-        if (op == Op::fill) {
-            cairo_set_fill_rule(c, CAIRO_FILL_RULE_WINDING);
-            cairo_fill(c);
-        } else {
-            cairo_set_line_width(c, p.width);
-            cairo_set_line_cap(c, CAIRO_LINE_CAP_ROUND);
-            cairo_set_line_join(c, CAIRO_LINE_JOIN_ROUND);
-            cairo_stroke(c);
-        }
-        p.active = false;
-    }
     void flush() {
-        flush(Op::fill);
-        flush(Op::stroke);
-    }
-
-    // Prepares the path of `op` for one more primitive. Opaque or clearing primitives of one
-    // colour paint their union whatever their order, so fills and strokes of that colour gather
-    // in two paths until something else comes; anything translucent is painted at once, in order.
-    cairo_t* begin(Op op, const RGBAColor& color, double width, bool batchable) {
-        const bool unionSafe = batchable && (color.a >= 1.0 || clearing);
-        Pending& mine = op == Op::fill ? pendingFill : pendingStroke;
-        Pending& other = op == Op::fill ? pendingStroke : pendingFill;
-        const bool sameLook = mine.active && mine.color == color && mine.clearing == clearing &&
-                              (op == Op::fill || mine.width == width) && mine.count < kBatchLimit;
-        if (!(unionSafe && sameLook)) flush(op);
-        if (other.active && !(unionSafe && other.color == color && other.clearing == clearing)) flush(op == Op::fill ? Op::stroke : Op::fill);
-        cairo_t* c = op == Op::fill ? cr : crStroke;
-        if (!mine.active) {
-            cairo_new_path(c);
-            mine = Pending{true, color, width, clearing, 0};
+        if (!pending.active) return;
+        if (pending.clearing) {
+            raster.erase();
+        } else {
+            const RGBAColor& c = pending.color;
+            raster.paint(CoverageRaster::premultiplied(c.r, c.g, c.b, c.a));
         }
-        ++mine.count;
-        return c;
-    }
-    // Painted at once: a polygon contour's winding may oppose its neighbours'.
-    void endAlone(Op op) { flush(op); }
-
-    // Whether a board-space box, once mapped, can touch the image at all.
-    bool visible(const BBox& b) const {
-        if (!b.isValid()) return true;  // let empty geometry through; it draws nothing
-        const double xs[2] = {m.X(b.minX), m.X(b.maxX)};
-        const double ys[2] = {m.Y(b.minY), m.Y(b.maxY)};
-        for (double v : {xs[0], xs[1], ys[0], ys[1]})
-            if (!std::isfinite(v)) return false;
-        const double lx = std::min(xs[0], xs[1]), hx = std::max(xs[0], xs[1]);
-        const double ly = std::min(ys[0], ys[1]), hy = std::max(ys[0], ys[1]);
-        if (hx < -kCoordLimit || lx > kCoordLimit || hy < -kCoordLimit || ly > kCoordLimit) return false;
-        return !(hx < 0 || lx > m.W || hy < 0 || ly > m.H);
+        pending.active = false;
     }
 
-    double lineWidth(double widthMM) const { return std::max(widthMM * m.s, 1.0); }
+    // Adds one primitive's outlines through `addShape`, painting what came before first unless it paints alike.
+    template <class F> void add(const RGBAColor& color, bool batchable, F&& addShape) {
+        const bool joins = batchable && (color.a >= 1.0 || clearing);
+        if (pending.active && !(joins && pending.joins && pending.color == color && pending.clearing == clearing)) flush();
+        addShape();
+        pending = Pending{true, joins, color, clearing};
+        if (!joins) flush();
+    }
+
+    double halfWidthPx(double widthMM) const { return std::max(widthMM * m.s, 1.0) / 2; }
+
+    // A segment with round ends, `h` pixels either side, from picture point a to b.
+    void capsule(const Vec2& a, const Vec2& b, double h) {
+        const double dx = b.x - a.x, dy = b.y - a.y, len = std::sqrt(dx * dx + dy * dy);
+        if (!std::isfinite(len) || !std::isfinite(h)) return;
+        if (!(len > 1e-9)) return disc(a, h);
+        const Vec2 u{dx / len, dy / len}, n{-u.y, u.x};
+        const int k = halfTurnSteps(h);
+        const auto turn = TurnTable::shared().steps(k);
+        outlinePoints.clear();
+        for (int i = 0; i <= k; ++i)
+            outlinePoints.push_back(Vec2{b.x + h * (n.x * turn[i].x + u.x * turn[i].y), b.y + h * (n.y * turn[i].x + u.y * turn[i].y)});
+        for (int i = 0; i <= k; ++i)
+            outlinePoints.push_back(Vec2{a.x - h * (n.x * turn[i].x + u.x * turn[i].y), a.y - h * (n.y * turn[i].x + u.y * turn[i].y)});
+        raster.addOutline(outlinePoints);
+    }
+
+    // A disc of radius r pixels, turning the way capsules turn.
+    void disc(const Vec2& c, double r) {
+        if (!std::isfinite(r) || !std::isfinite(c.x) || !std::isfinite(c.y)) return;
+        const int k = halfTurnSteps(r);
+        const auto turn = TurnTable::shared().steps(k);
+        outlinePoints.clear();
+        for (int i = 0; i < 2 * k; ++i) outlinePoints.push_back(Vec2{c.x + r * turn[i].x, c.y - r * turn[i].y});
+        raster.addOutline(outlinePoints);
+    }
 
     void line(const Vec2& a, const Vec2& b, const RGBAColor& color, double widthMM) {
-        cairo_t* c = begin(Op::stroke, color, lineWidth(widthMM), true);
-        cairo_move_to(c, m.X(a.x), m.Y(a.y));
-        cairo_line_to(c, m.X(b.x), m.Y(b.y));
+        add(color, true, [&] { capsule(m.map(a), m.map(b), halfWidthPx(widthMM)); });
+    }
+
+    void arc(const PCBObjectKind::ArcStroke& a, double widthMM) {
+        // Round joins cover each chord's corners, so both edges stand no further off than the centre line.
+        add(stroke, true, [&] {
+            points.clear();
+            points.push_back(a.start);
+            engine.sampleArc(a.start, a.end, a.center, a.clockwise, points);
+            const double h = halfWidthPx(widthMM);
+            for (std::size_t i = 1; i < points.size(); ++i) capsule(m.map(points[i - 1]), m.map(points[i]), h);
+        });
     }
 
     void circle(const Vec2& c, double diameter) {
-        if (!std::isfinite(diameter)) return;
-        begin(Op::fill, fill, 0, true);
-        const double x = m.X(c.x), y = m.Y(c.y), r = std::abs(diameter) * 0.5 * m.s;
-        cairo_new_sub_path(cr);
-        cairo_arc(cr, x, y, r, 0, 2 * M_PI);
-        cairo_close_path(cr);
+        add(fill, true, [&] { disc(m.map(c), std::abs(diameter) * 0.5 * m.s); });
     }
 
-    void polygonFill(const std::vector<Vec2>& pts, const Vec2& offset) {
+    void rectangle(const Vec2& at, double width, double height) {
+        if (!std::isfinite(width) || !std::isfinite(height)) return;
+        const double x0 = std::min(m.X(at.x - width / 2), m.X(at.x + width / 2));
+        const double x1 = std::max(m.X(at.x - width / 2), m.X(at.x + width / 2));
+        const double y0 = std::min(m.Y(at.y - height / 2), m.Y(at.y + height / 2));
+        const double y1 = std::max(m.Y(at.y - height / 2), m.Y(at.y + height / 2));
+        add(fill, true, [&] {
+            const Vec2 corners[4] = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
+            raster.addOutline(corners);
+        });
+    }
+
+    // A rectangle whose short sides are half discs: a capsule along the long side.
+    void obround(const Vec2& at, double width, double height) {
+        const double w = std::abs(width) * m.s, h = std::abs(height) * m.s;
+        if (!std::isfinite(w) || !std::isfinite(h) || w <= 0 || h <= 0) return;
+        const double r = std::min(w, h) / 2, reach = std::max(w, h) / 2 - r;
+        const Vec2 c = m.map(at), along = w >= h ? Vec2{reach, 0} : Vec2{0, reach};
+        add(fill, true, [&] { capsule(c - along, c + along, r); });
+    }
+
+    void contour(const std::vector<Vec2>& pts, const Vec2& offset) {
         if (pts.size() < 3) return;
-        begin(Op::fill, fill, 0, false);
-        cairo_move_to(cr, m.X(pts[0].x + offset.x), m.Y(pts[0].y + offset.y));
-        for (std::size_t i = 1; i < pts.size(); ++i) cairo_line_to(cr, m.X(pts[i].x + offset.x), m.Y(pts[i].y + offset.y));
-        cairo_close_path(cr);
-        endAlone(Op::fill);
+        add(fill, false, [&] {
+            outlinePoints.clear();
+            for (const Vec2& p : pts) outlinePoints.push_back(m.map(p + offset));
+            raster.addOutline(outlinePoints);
+        });
     }
 
-    void draw(const PCBObject& obj, const GeometryEngine& engine, std::vector<Vec2>& scratch) {
-        if (!visible(obj.bbox)) return;
-        const double w = obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : 0.2;
+    void polygonFlash(const Vec2& at, const ApertureShape::Polygon& polygon) {
+        points.clear();
+        GeometryEngine::polygonCorners(at, polygon, points);
+        if (points.size() < 3) return;
+        add(fill, true, [&] {
+            outlinePoints.clear();
+            double area2 = 0;  // twice the signed area in picture pixels; capsules and discs give a negative one
+            for (const Vec2& p : points) outlinePoints.push_back(m.map(p));
+            for (std::size_t i = 0; i < outlinePoints.size(); ++i) {
+                const Vec2& p = outlinePoints[i];
+                const Vec2& q = outlinePoints[i + 1 == outlinePoints.size() ? 0 : i + 1];
+                area2 += p.x * q.y - q.x * p.y;
+            }
+            if (area2 > 0) std::reverse(outlinePoints.begin(), outlinePoints.end());
+            raster.addOutline(outlinePoints);
+        });
+    }
+
+    void draw(const PCBObject& obj) {
+        const double w = obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : kNoShapeWidthMM;
         if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) {
             if (!std::isfinite(w)) return;
             line(s->start, s->end, stroke, w);
         } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!std::isfinite(w)) return;
-            cairo_t* c = begin(Op::stroke, stroke, lineWidth(w), true);
-            cairo_move_to(c, m.X(a->start.x), m.Y(a->start.y));
-            scratch.clear();
-            engine.sampleArc(a->start, a->end, a->center, a->clockwise, scratch);
-            for (const auto& p : scratch) cairo_line_to(c, m.X(p.x), m.Y(p.y));
+            arc(*a, w);
         } else if (const auto* f = obj.kind.as<PCBObjectKind::Flash>()) {
             flash(f->at, obj.apertureShape);
         } else if (const auto* r = obj.kind.as<PCBObjectKind::Region>()) {
-            for (const auto& contour : r->contours) polygonFill(contour, Vec2{0, 0});
+            for (const auto& c : r->contours) contour(c, Vec2{0, 0});
         } else if (const auto* d = obj.kind.as<PCBObjectKind::Drill>()) {
             fill = CGRenderer::holeColor;
             circle(d->at, d->diameterMM);
@@ -179,34 +259,16 @@ struct Painter {
         }
     }
 
+    // Every flash takes its aperture's true shape, as the desktop canvas draws it.
     void flash(const Vec2& at, ShapeRef shape) {
-        if (!shape) return circle(at, 0.2);
+        if (!shape) return circle(at, kNoShapeWidthMM);
         if (const auto* c = shape->as<ApertureShape::Circle>()) return circle(at, c->diameter);
-        if (const auto* r = shape->as<ApertureShape::Rectangle>()) {
-            if (!std::isfinite(r->width) || !std::isfinite(r->height)) return;
-            const double x0 = m.X(at.x - r->width / 2), x1 = m.X(at.x + r->width / 2);
-            const double y0 = m.Y(at.y - r->height / 2), y1 = m.Y(at.y + r->height / 2);
-            begin(Op::fill, fill, 0, true);
-            cairo_rectangle(cr, std::min(x0, x1), std::min(y0, y1), std::abs(x1 - x0), std::abs(y1 - y0));
-            return;
-        }
-        if (const auto* o = shape->as<ApertureShape::Obround>()) {
-            const double rw = std::abs(o->width) * 0.5 * m.s, rh = std::abs(o->height) * 0.5 * m.s;
-            if (!std::isfinite(rw) || !std::isfinite(rh) || rw <= 0 || rh <= 0) return;
-            begin(Op::fill, fill, 0, true);
-            cairo_save(cr);
-            cairo_new_sub_path(cr);
-            cairo_translate(cr, m.X(at.x), m.Y(at.y));
-            cairo_scale(cr, rw, rh);
-            cairo_arc(cr, 0, 0, 1, 0, 2 * M_PI);
-            cairo_close_path(cr);
-            cairo_restore(cr);
-            return;
-        }
-        if (const auto* p = shape->as<ApertureShape::Polygon>()) return circle(at, p->diameter);
+        if (const auto* r = shape->as<ApertureShape::Rectangle>()) return rectangle(at, r->width, r->height);
+        if (const auto* o = shape->as<ApertureShape::Obround>()) return obround(at, o->width, o->height);
+        if (const auto* p = shape->as<ApertureShape::Polygon>()) return polygonFlash(at, *p);
         if (const auto* mac = shape->as<ApertureShape::Macro>()) {
             if (mac->outline && !mac->outline->empty()) {
-                for (const auto& contour : *mac->outline) polygonFill(contour, at);
+                for (const auto& c : *mac->outline) contour(c, at);
                 return;
             }
             return circle(at, mac->boundingDiameter);
@@ -214,42 +276,164 @@ struct Painter {
     }
 };
 
-// Draws one file, alone, into its own transparent surface: clear primitives cut only this file.
-cairo_surface_t* renderFile(const PackageFile& file, const Mapper& mapper, int iw, int ih) {
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, iw, ih);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return nullptr;
+// The primitives of one file in drawing order (Gerber objects, drill hits, then slots, as
+// PackageFile::objects lists them) without building that list.
+struct FileObjects {
+    const PackageFile& file;
+
+    std::size_t gerberCount() const { return file.gerber ? file.gerber->objects.size() : 0; }
+    std::size_t hitCount() const { return file.drill ? file.drill->hits.size() : 0; }
+    std::size_t size() const { return gerberCount() + hitCount() + (file.drill ? file.drill->slots.size() : 0); }
+
+    BBox box(std::size_t i) const {
+        if (i < gerberCount()) return file.gerber->objects[i].bbox;
+        i -= gerberCount();
+        if (i < hitCount()) return file.drill->hitBBox(i);
+        return file.drill->slots[i - hitCount()].bbox;
     }
-    cairo_t* cr = cairo_create(surface);
-    cairo_t* crStroke = cairo_create(surface);
-    const RGBAColor color = CGRenderer::defaultColor(file.layerType);
-    Painter painter{cr, crStroke, mapper, color, color};
-    const GeometryEngine engine;
-    std::vector<Vec2> scratch;
-    auto drawOne = [&](const PCBObject& obj) {
-        painter.clearing = obj.polarity == Polarity::clear;
-        if (painter.clearing) {
-            // Clearing ignores colour; keep the file's colours for the primitives after it.
-            const RGBAColor keepFill = painter.fill, keepStroke = painter.stroke;
-            painter.draw(obj, engine, scratch);
-            painter.fill = keepFill;
-            painter.stroke = keepStroke;
-        } else {
-            painter.draw(obj, engine, scratch);
+    bool clears(std::size_t i) const { return i < gerberCount() && file.gerber->objects[i].polarity == Polarity::clear; }
+
+    template <class F> void visit(std::size_t i, F&& f) const {
+        if (i < gerberCount()) return f(file.gerber->objects[i]);
+        i -= gerberCount();
+        if (i < hitCount()) return f(file.drill->hitObject(i));
+        f(file.drill->slots[i - hitCount()]);
+    }
+};
+
+// One file's objects sorted into the bands they reach, in file order within each band. Only the bands
+// the file reaches are held, so a small file costs little however tall the picture.
+struct FileBands {
+    int firstBand = 0;
+    std::vector<std::uint32_t> starts;   // per band from firstBand: where its objects begin, then the end
+    std::vector<std::uint32_t> objects;  // object indices
+    std::vector<char> clears;            // per band from firstBand: whether a clear object is among them
+
+    int endBand() const { return firstBand + static_cast<int>(clears.size()); }
+    std::span<const std::uint32_t> of(int band) const {
+        if (band < firstBand || band >= endBand()) return {};
+        const auto k = static_cast<std::size_t>(band - firstBand);
+        return std::span<const std::uint32_t>(objects).subspan(starts[k], starts[k + 1] - starts[k]);
+    }
+    bool clearsIn(int band) const { return band >= firstBand && band < endBand() && clears[band - firstBand]; }
+};
+
+// The first and last band an object can paint, or nothing when it cannot reach the picture.
+std::optional<std::pair<int, int>> bandsOf(const BBox& b, const Mapper& m, int bandCount) {
+    if (!b.isValid()) return std::nullopt;  // empty geometry draws nothing
+    const double xs[2] = {m.X(b.minX), m.X(b.maxX)};
+    const double ys[2] = {m.Y(b.minY), m.Y(b.maxY)};
+    for (double v : {xs[0], xs[1], ys[0], ys[1]})
+        if (!std::isfinite(v)) return std::nullopt;
+    const double reach = kNoShapeWidthMM / 2 * m.s + kPaintReachPx;
+    const double lx = std::min(xs[0], xs[1]) - reach, hx = std::max(xs[0], xs[1]) + reach;
+    const double ly = std::min(ys[0], ys[1]) - reach, hy = std::max(ys[0], ys[1]) + reach;
+    if (hx < -kCoordLimit || lx > kCoordLimit || hy < -kCoordLimit || ly > kCoordLimit) return std::nullopt;
+    if (hx < 0 || lx > m.W || hy < 0 || ly > m.H) return std::nullopt;
+    const int first = static_cast<int>(std::max(0.0, ly) / kBandRows);
+    const int last = static_cast<int>(std::min(hy, m.H) / kBandRows);
+    return std::pair{std::min(first, bandCount - 1), std::min(last, bandCount - 1)};
+}
+
+FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, int bandCount) {
+    FileBands out;
+    const std::size_t n = objects.size();
+    std::vector<std::pair<int, int>> reach(n, {1, 0});  // empty unless the object reaches the picture
+    int lo = bandCount, hi = -1;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (const auto bands = bandsOf(objects.box(i), m, bandCount)) {
+            reach[i] = *bands;
+            lo = std::min(lo, bands->first);
+            hi = std::max(hi, bands->second);
         }
-    };
-    if (file.gerber)
-        for (const auto& obj : file.gerber->objects) drawOne(obj);
-    if (file.drill)
-        for (std::size_t i = 0; i < file.drill->hits.size(); ++i) drawOne(file.drill->hitObject(i));
-    if (file.drill)
-        for (const auto& obj : file.drill->slots) drawOne(obj);
-    painter.flush();
-    cairo_destroy(crStroke);
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-    return surface;
+    }
+    if (hi < lo) return out;
+    out.firstBand = lo;
+    const auto span = static_cast<std::size_t>(hi - lo + 1);
+    out.starts.assign(span + 1, 0);
+    out.clears.assign(span, 0);
+    for (std::size_t i = 0; i < n; ++i)
+        for (int b = reach[i].first; b <= reach[i].second; ++b) {
+            ++out.starts[static_cast<std::size_t>(b - lo) + 1];
+            if (objects.clears(i)) out.clears[static_cast<std::size_t>(b - lo)] = 1;
+        }
+    for (std::size_t k = 0; k < span; ++k) out.starts[k + 1] += out.starts[k];
+    out.objects.resize(out.starts[span]);
+    std::vector<std::uint32_t> next(out.starts.begin(), out.starts.end() - 1);
+    for (std::size_t i = 0; i < n; ++i)
+        for (int b = reach[i].first; b <= reach[i].second; ++b)
+            out.objects[next[static_cast<std::size_t>(b - lo)]++] = static_cast<std::uint32_t>(i);
+    return out;
+}
+
+// Everything one render shares between the threads that paint its bands.
+struct Picture {
+    const Mapper& mapper;
+    const GeometryEngine& engine;
+    std::uint32_t background;
+    int width, height, bandCount;
+    std::uint32_t* pixels;
+    std::vector<const PackageFile*> files;  // in drawing order
+    std::vector<FileBands> bands;           // per file
+};
+
+// What one painting thread keeps from band to band.
+struct BandWorker {
+    CoverageRaster raster;
+    std::vector<std::uint32_t> layer;  // a file with clear objects is drawn here alone
+    std::vector<Vec2> points, outlinePoints;
+};
+
+// Paints one band: the background, then every file in drawing order. A file whose objects here are all
+// dark goes straight onto the picture, which gives the same pixels as a layer of its own laid over it;
+// one with clear objects is drawn alone into the worker's layer, so that they cut only that file, and
+// then laid over.
+void paintBand(const Picture& pic, int band, BandWorker& worker) {
+    const int top = band * kBandRows, rows = std::min(kBandRows, pic.height - top);
+    const std::size_t count = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(rows);
+    std::uint32_t* target = pic.pixels + static_cast<std::size_t>(top) * static_cast<std::size_t>(pic.width);
+    std::fill(target, target + count, pic.background);
+
+    for (std::size_t k = 0; k < pic.files.size(); ++k) {
+        const auto indices = pic.bands[k].of(band);
+        if (indices.empty()) continue;
+        const bool alone = pic.bands[k].clearsIn(band);
+        if (alone) worker.layer.assign(count, 0);
+        worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
+        const FileObjects objects{*pic.files[k]};
+        const RGBAColor color = CGRenderer::defaultColor(pic.files[k]->layerType);
+        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color, color};
+        for (std::uint32_t i : indices) {
+            objects.visit(i, [&](const PCBObject& obj) {
+                painter.clearing = obj.polarity == Polarity::clear;
+                // Clearing ignores colour; keep the file's colours for the primitives after it.
+                const RGBAColor keepFill = painter.fill, keepStroke = painter.stroke;
+                painter.draw(obj);
+                if (painter.clearing) {
+                    painter.fill = keepFill;
+                    painter.stroke = keepStroke;
+                }
+            });
+        }
+        painter.flush();
+        if (alone) CoverageRaster::layOver(target, worker.layer.data(), count);
+    }
+}
+
+// The visible files in the order every picture of the board lays them over each other.
+std::vector<const PackageFile*> drawingOrder(const PCBPackage& package,
+                                             const std::optional<std::set<std::string>>& visibleFileNames, bool flipX) {
+    std::vector<const PackageFile*> shown;
+    std::vector<LayerType> types;
+    for (const auto& f : package.files) {
+        if (visibleFileNames && !visibleFileNames->count(f.fileName)) continue;
+        shown.push_back(&f);
+        types.push_back(f.layerType);
+    }
+    std::vector<const PackageFile*> order;
+    order.reserve(shown.size());
+    for (std::size_t i : layerDrawOrder(types, flipX ? ViewedSide::bottom : ViewedSide::top)) order.push_back(shown[i]);
+    return order;
 }
 
 } // namespace
@@ -267,58 +451,41 @@ std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx 
     if (!std::isfinite(W) || !std::isfinite(H) || W > 32767 || H > 32767 || !std::isfinite(s)) return std::nullopt;
 
     const int iw = static_cast<int>(W), ih = static_cast<int>(H);
-    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, iw, ih);
-    if (cairo_surface_status(surface) != CAIRO_STATUS_SUCCESS) {
-        cairo_surface_destroy(surface);
-        return std::nullopt;
-    }
-    cairo_t* cr = cairo_create(surface);
-    cairo_set_source_rgba(cr, background.r, background.g, background.b, background.a);
-    cairo_rectangle(cr, 0, 0, W, H);
-    cairo_fill(cr);
-
     const Mapper mapper{s, (W - s * bw) / 2, (H - s * bh) / 2, W, H, box.minX, box.minY, flipX};
-    std::vector<const PackageFile*> shown;
-    std::vector<LayerType> types;
-    for (const auto& f : package.files) {
-        if (visibleFileNames && !visibleFileNames->count(f.fileName)) continue;
-        shown.push_back(&f);
-        types.push_back(f.layerType);
-    }
-    std::vector<const PackageFile*> order;
-    order.reserve(shown.size());
-    for (std::size_t i : layerDrawOrder(types, flipX ? ViewedSide::bottom : ViewedSide::top)) order.push_back(shown[i]);
+    GeometryEngine engine;
+    engine.arcSegmentDegrees = kArcMaxPieceDegrees;
+    engine.arcChordToleranceMM = kArcChordErrorPx / s;
 
-    // Files are drawn side by side on a few threads, then laid over each other in drawing order.
-    std::vector<cairo_surface_t*> layers(order.size(), nullptr);
-    parallelFor(
-        order.size(), [&](std::size_t i) { layers[i] = renderFile(*order[i], mapper, iw, ih); }, defaultWorkerCount());
-    bool complete = true;
-    for (cairo_surface_t* layer : layers) {
-        if (!layer) {
-            complete = false;
-            continue;
-        }
-        cairo_set_source_surface(cr, layer, 0, 0);
-        cairo_paint(cr);
-        cairo_surface_destroy(layer);
-    }
-    if (!complete) {
-        cairo_destroy(cr);
-        cairo_surface_destroy(surface);
+    try {
+        auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(iw) * ih);
+        Picture pic{mapper,
+                    engine,
+                    CoverageRaster::premultiplied(background.r, background.g, background.b, background.a),
+                    iw,
+                    ih,
+                    (ih + kBandRows - 1) / kBandRows,
+                    pixels->data(),
+                    drawingOrder(package, visibleFileNames, flipX),
+                    {}};
+        pic.bands.resize(pic.files.size());
+        const unsigned workers = defaultWorkerCount();
+        parallelFor(
+            pic.files.size(),
+            [&](std::size_t k) { pic.bands[k] = sortIntoBands(FileObjects{*pic.files[k]}, mapper, pic.bandCount); },
+            workers);
+        // Each worker takes the next band when done with one, keeping its buffers.
+        std::atomic<int> nextBand{0};
+        parallelFor(
+            workers,
+            [&](std::size_t) {
+                BandWorker worker;
+                for (int band; (band = nextBand.fetch_add(1)) < pic.bandCount;) paintBand(pic, band, worker);
+            },
+            workers);
+        return RasterImage{iw, ih, std::move(pixels)};
+    } catch (const std::bad_alloc&) {
         return std::nullopt;
     }
-    cairo_destroy(cr);
-    cairo_surface_flush(surface);
-
-    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(iw) * ih);
-    const int stride = cairo_image_surface_get_stride(surface);
-    const unsigned char* data = cairo_image_surface_get_data(surface);
-    for (int y = 0; y < ih; ++y)
-        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * iw, data + static_cast<std::size_t>(y) * stride,
-                    static_cast<std::size_t>(iw) * 4);
-    cairo_surface_destroy(surface);
-    return RasterImage{iw, ih, std::move(pixels)};
 }
 
 } // namespace corvane

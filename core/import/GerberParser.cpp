@@ -17,6 +17,7 @@
 #endif
 
 #include "import/ApertureMacro.hpp"
+#include "import/SizeLimits.hpp"
 #include "import/TextDecoding.hpp"
 #include "model/Format.hpp"
 
@@ -372,6 +373,7 @@ private:
     void appendRegionArc(Vec2 target, Vec2 center);
     void selectAperture(std::int64_t code);
     PCBObject& newObject(bool withAperture);
+    void addContourPoint(Vec2 p);
     void finishObject(PCBObject& o);
     void emitStroke(Vec2 from, Vec2 to);
 
@@ -418,6 +420,8 @@ private:
     std::map<std::string, std::string> fileAttributes_;
 
     std::vector<PCBObject> objects_;
+    // Objects and region points count against the import's ceilings.
+    BuildCounter built_;
     BBox bbox_ = BBox::empty();
     std::vector<std::string> warnings_;
     std::vector<std::string> internalWarnings_;
@@ -965,6 +969,7 @@ PCBObject& GerberReader::newObject(bool withAperture) {
         const char* ahead = reinterpret_cast<const char*>(objects_.data() + objects_.size() + kPrefetchObjects);
         for (std::size_t line = 0; line < sizeof(PCBObject); line += 64) __builtin_prefetch(ahead + line, 1, 3);
     }
+    built_.object();
     PCBObject& o = objects_.emplace_back();
     if (withAperture) {
         o.apertureCode = currentAperture_;
@@ -1016,9 +1021,9 @@ void GerberReader::emitStroke(Vec2 from, Vec2 to) {
 void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ) {
     const bool circular = interpolation_ != Interpolation::linear;
     if (inRegion_) {
-        if (currentContour_.empty()) currentContour_.push_back(point_);
+        if (currentContour_.empty()) addContourPoint(point_);
         if (circular) appendRegionArc(target, arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0)));
-        else currentContour_.push_back(target);
+        else addContourPoint(target);
         return;
     }
     if (!currentAperture_) return;
@@ -1115,7 +1120,7 @@ void GerberReader::appendRegionArc(Vec2 target, Vec2 c) {
     const Vec2 s = point_;
     const double r = distance(c, s);
     if (!(r > 1e-9) || !std::isfinite(r)) {
-        currentContour_.push_back(target);
+        addContourPoint(target);
         return;
     }
     const double a0 = std::atan2(s.y - c.y, s.x - c.x);
@@ -1128,14 +1133,19 @@ void GerberReader::appendRegionArc(Vec2 target, Vec2 c) {
     const double span = a1 - a0;
     const auto steps = ApertureMacro::truncatedCount(std::ceil(std::abs(span) / kTenDegrees));
     if (!steps) {
-        currentContour_.push_back(target);
+        addContourPoint(target);
         return;
     }
     const std::int64_t n = std::max<std::int64_t>(4, *steps);
     for (std::int64_t k = 1; k <= n; ++k) {
         const double t = a0 + span * static_cast<double>(k) / static_cast<double>(n);
-        currentContour_.push_back(Vec2{c.x + r * std::cos(t), c.y + r * std::sin(t)});
+        addContourPoint(Vec2{c.x + r * std::cos(t), c.y + r * std::sin(t)});
     }
+}
+
+void GerberReader::addContourPoint(Vec2 p) {
+    built_.vertices(1);
+    currentContour_.push_back(p);
 }
 
 void GerberReader::finishContour() {

@@ -1195,20 +1195,11 @@ void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& me
                 }
             },
             [&](const ApertureShape::Polygon& p) {
-                if (!std::isfinite(p.diameter) || !std::isfinite(p.rotationDeg)) return;
-                const std::int64_t k = std::min(std::max<std::int64_t>(p.vertices, 3), maxPolygonVertices);
-                const double radius = p.diameter / 2;
-                auto corner = [&](std::int64_t j) {
-                    const double alpha =
-                        (static_cast<double>(j) * 360.0 / static_cast<double>(k) + p.rotationDeg) * kPi / 180.0;
-                    return Vec2{x + radius * std::cos(alpha), y + radius * std::sin(alpha)};
-                };
-                Vec2 prev = corner(0);
-                for (std::int64_t j = 0; j < k; ++j) {
-                    const Vec2 next = corner(j + 1);
-                    mesh.addTriangle(at, prev, next);
-                    prev = next;
-                }
+                thread_local std::vector<Vec2> corners;
+                corners.clear();
+                polygonCorners(at, p, corners);
+                for (std::size_t j = 0; j < corners.size(); ++j)
+                    mesh.addTriangle(at, corners[j], corners[j + 1 == corners.size() ? 0 : j + 1]);
             },
             [&](const ApertureShape::Macro& m) {
                 if (!m.outline) {
@@ -1231,6 +1222,17 @@ void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& me
             },
         },
         shape->value);
+}
+
+void GeometryEngine::polygonCorners(const Vec2& at, const ApertureShape::Polygon& polygon, std::vector<Vec2>& out) {
+    if (!std::isfinite(polygon.diameter) || !std::isfinite(polygon.rotationDeg) || !finite(at)) return;
+    const std::int64_t k = std::min(std::max<std::int64_t>(polygon.vertices, 3), maxPolygonVertices);
+    const double radius = polygon.diameter / 2;
+    for (std::int64_t j = 0; j < k; ++j) {
+        const double alpha =
+            (static_cast<double>(j) * 360.0 / static_cast<double>(k) + polygon.rotationDeg) * kPi / 180.0;
+        out.push_back(Vec2{at.x + radius * std::cos(alpha), at.y + radius * std::sin(alpha)});
+    }
 }
 
 void GeometryEngine::fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const {

@@ -70,6 +70,9 @@ struct GeometryEngine {
     void flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh) const;
     // Fills every contour on its own (contours of one region are separate areas, not holes).
     void fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const;
+    // The corners of a polygon aperture flashed at `at`, counter-clockwise from the one at its rotation, at
+    // most maxPolygonVertices of them, appended to `out`. None when its size or rotation is not finite.
+    static void polygonCorners(const Vec2& at, const ApertureShape::Polygon& polygon, std::vector<Vec2>& out);
 
     // The points of an arc after its start point; equal start and end angles give a full turn.
     std::vector<Vec2> sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise) const;

@@ -5,6 +5,7 @@
 
 #include "analysis/CGRenderer.hpp"
 #include "analysis/LayerDrawOrder.hpp"
+#include "model/GeometryEngine.hpp"
 
 using namespace corvane;
 
@@ -249,9 +250,149 @@ TEST(CGRendererPrimitives, RoundShapesKeepTheirSize) {
     expectProbes(img, {{9.06, 2.5, true}, {9.15, 2.5, false}, {5, 2.65, false}});
     // A track of no length is a disc of its width.
     expectProbes(img, {{2.2, 4, true}, {2.16, 4.16, true}, {2.3, 4, false}, {2.2, 4.2, false}});
-    // The obround pad is the ellipse inscribed in its box: its ends reach out, its corners stay empty.
+    // The obround pad ends in half discs: its ends reach out, the corners of its box stay empty.
     expectProbes(img, {{5.9, 1, true}, {5, 1.45, true}, {5.9, 1.45, false}});
     expectProbes(img, {{8.37, 4, true}, {8.45, 4, false}});
+}
+
+namespace {
+
+// The picture of a `w` × `h` mm board (its outline along the edge) holding one top copper layer.
+struct BoardPicture {
+    RasterImage image;
+    double w, h;
+    bool flipX = false;
+    double s() const { return std::min(1200.0 / (w + 4), 900.0 / (h + 4)); }
+    // The board point under the centre of pixel (ix, iy).
+    Vec2 at(int ix, int iy) const {
+        const double x = (flipX ? 1200.0 - (ix + 0.5) : ix + 0.5) - (1200.0 - s() * w) / 2;
+        return Vec2{x / s(), (900.0 - (900.0 - s() * h) / 2 - (iy + 0.5)) / s()};
+    }
+};
+
+BoardPicture renderBoard(double w, double h, std::vector<PCBObject> objects, bool flipX = false) {
+    PCBPackage pkg;
+    auto edge = [](Vec2 a, Vec2 b) { return object(PCBObjectKind::stroke(a, b), std::nullopt); };
+    pkg.files.push_back(gerberFile("edge.gm1", LayerType::outline(),
+                                   {edge({0, 0}, {w, 0}), edge({w, 0}, {w, h}), edge({w, h}, {0, h}), edge({0, h}, {0, 0})}));
+    pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()), std::move(objects)));
+    CGRenderer r;
+    auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, flipX);
+    EXPECT_TRUE(img);
+    return BoardPicture{img ? *img : RasterImage{}, w, h, flipX};
+}
+
+// Within `window` (board mm), every pixel whose centre lies more than a pixel inside the exact shape is top
+// copper and every one more than a pixel outside it is the background: the picture follows the true outline
+// to within a pixel at its edges. `distance` is the signed distance (mm) of a board point to the shape's
+// edge, negative inside; outside it may be any lower bound of the true distance.
+template <class Distance>
+void expectExactShape(const BoardPicture& pic, const BBox& window, Distance&& distance) {
+    int wrongInside = 0, wrongOutside = 0, inside = 0;
+    for (int iy = 0; iy < pic.image.height; ++iy)
+        for (int ix = 0; ix < pic.image.width; ++ix) {
+            const Vec2 p = pic.at(ix, iy);
+            if (p.x < window.minX || p.x > window.maxX || p.y < window.minY || p.y > window.maxY) continue;
+            const double d = distance(p) * pic.s();
+            const auto c = pic.image.rgba(ix, iy);
+            if (d < -1) {
+                ++inside;
+                if (!near(c, 242, 158, 46)) ++wrongInside;
+            } else if (d > 1 && !near(c, 20, 23, 28)) {
+                ++wrongOutside;
+            }
+        }
+    EXPECT_GT(inside, 0);
+    EXPECT_EQ(wrongInside, 0);
+    EXPECT_EQ(wrongOutside, 0);
+}
+
+// A capsule's distance: to its centre segment, less its radius.
+auto capsuleDistance(Vec2 a, Vec2 b, double r) {
+    return [=](const Vec2& p) { return GeometryEngine::distancePointSegment(p, a, b) - r; };
+}
+
+// A convex polygon's: the largest distance past one of its edge lines (exact inside, a lower bound outside).
+auto convexDistance(std::vector<Vec2> corners) {
+    return [corners = std::move(corners)](const Vec2& p) {
+        double d = -1e300;
+        for (std::size_t i = 0; i < corners.size(); ++i) {
+            const Vec2 a = corners[i], b = corners[(i + 1) % corners.size()];
+            const double len = std::hypot(b.x - a.x, b.y - a.y);
+            d = std::max(d, ((b.x - a.x) * (p.y - a.y) - (b.y - a.y) * (p.x - a.x)) / -len);  // counter-clockwise
+        }
+        return d;
+    };
+}
+
+} // namespace
+
+TEST(CGRendererPrimitives, FlashesTakeTheirApertureShapes) {
+    // Obrounds lying and standing: rectangles with round ends, not ellipses. An octagon turned by 10°
+    // keeps its corners where the file puts them, in the mirrored picture too.
+    const ApertureShape octagon = ApertureShape::polygon(2.0, 8, 10.0);
+    std::vector<Vec2> corners;
+    GeometryEngine::polygonCorners({8, 2.5}, *octagon.as<ApertureShape::Polygon>(), corners);
+    ASSERT_EQ(corners.size(), 8u);
+    EXPECT_NEAR(std::atan2(corners[0].y - 2.5, corners[0].x - 8) * 180 / M_PI, 10.0, 1e-9);
+    for (bool flipX : {false, true}) {
+        const auto pic = renderBoard(10, 5,
+                                     {pad({2.5, 2.5}, ApertureShape::obround(3, 1)), pad({5.5, 2.5}, ApertureShape::obround(1, 3)),
+                                      pad({8, 2.5}, octagon)},
+                                     flipX);
+        expectExactShape(pic, BBox{0.5, 1.5, 4.5, 3.5}, capsuleDistance({1.5, 2.5}, {3.5, 2.5}, 0.5));
+        expectExactShape(pic, BBox{4.7, 0.5, 6.3, 4.5}, capsuleDistance({5.5, 1.5}, {5.5, 3.5}, 0.5));
+        expectExactShape(pic, BBox{6.7, 1.2, 9.3, 3.8}, convexDistance(corners));
+    }
+}
+
+TEST(CGRendererPrimitives, EveryShapeOfABatchAddsToTheUnion) {
+    // Shapes painted together must all run the same way round, or where they overlap they cancel into a
+    // hole; mirroring the picture turns every one of them.
+    std::vector<Vec2> octagon;
+    GeometryEngine::polygonCorners({4.4, 2.5}, ApertureShape::Polygon{1.2, 8, 0}, octagon);
+    const auto rect = convexDistance({{2, 2}, {4, 2}, {4, 3}, {2, 3}});
+    const auto line = capsuleDistance({2, 2.5}, {4.5, 2.5}, 0.15), obround = capsuleDistance({3.5, 2}, {3.5, 3}, 0.5);
+    const auto octagonDistance = convexDistance(octagon);
+    for (bool flipX : {false, true}) {
+        const auto pic = renderBoard(10, 5,
+                                     {pad({3, 2.5}, ApertureShape::rectangle(2, 1)), pad({3.8, 2.5}, ApertureShape::circle(1)),
+                                      track({2, 2.5}, {4.5, 2.5}, 0.3), pad({3.5, 2.5}, ApertureShape::obround(1, 2)),
+                                      pad({4.4, 2.5}, ApertureShape::polygon(1.2, 8, 0))},
+                                     flipX);
+        expectExactShape(pic, BBox{1, 0.8, 6, 4.2}, [&](const Vec2& p) {
+            const double disc = std::hypot(p.x - 3.8, p.y - 2.5) - 0.5;
+            return std::min({rect(p), disc, line(p), obround(p), octagonDistance(p)});
+        });
+    }
+}
+
+TEST(CGRendererPrimitives, ShapesReachingPastThePictureFillWhatShows) {
+    // A pour far larger than the board covers every pixel; a clearance reaching past the left side cuts
+    // only what it covers, and a track crossing the whole width leaves no gap at either side.
+    std::vector<Contour> pour{{{-1000, -1000}, {1000, -1000}, {1000, 1000}, {-1000, 1000}}};
+    const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
+                                 {object(PCBObjectKind::region(pour), std::nullopt), pad({-3, 4}, ApertureShape::rectangle(8, 0.5), Polarity::clear),
+                                  track({-500, 4}, {500, 4}, 0.1)});
+    for (auto [x, y] : {std::pair{0, 0}, {1199, 0}, {0, 899}, {1199, 899}, {600, 450}})
+        EXPECT_TRUE(near(img.rgba(x, y), 242, 158, 46)) << x << "," << y;
+    expectProbes(img, {{0.5, 3.9, false}, {0.5, 4.1, false}, {0.95, 3.9, false}, {1.1, 3.9, true}, {0.5, 3.6, true}});
+    for (int x = 0; x < 1200; ++x) {
+        const double bx = (x + 0.5 - kPx.offX) / kPx.s;
+        if (std::abs(bx) > 0.2 && std::abs(bx - 10) > 0.2) {  // the outline, drawn above copper
+            EXPECT_TRUE(near(img.rgba(x, kPx.y(4)), 242, 158, 46)) << x;
+        }
+    }
+}
+
+TEST(CGRendererPrimitives, LargeArcsKeepToTheirCircle) {
+    // A 0.5 mm track on a 100 mm radius, a quarter turn: chords of a fixed 8° would stand 0.24 mm, two
+    // pixels, inside the circle.
+    const Vec2 center{5, 5}, start{5 + 100 * std::cos(0.1), 5 + 100 * std::sin(0.1)}, end{5 + 100 * std::cos(1.45), 5 + 100 * std::sin(1.45)};
+    const auto pic = renderBoard(110, 110, {object(PCBObjectKind::arcStroke(start, end, center, false), ApertureShape::circle(0.5))});
+    expectExactShape(pic, BBox{2, 2, 108, 108}, [&](const Vec2& p) {
+        return GeometryEngine::distancePointArc(p, start, end, center, false) - 0.25;
+    });
 }
 
 TEST(CGRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {

@@ -1,0 +1,197 @@
+// The preview program against gerbv's PNG export of the same Gerber and drill files at the same pixel size,
+// side by side in one run, plus the import and the picture alone.
+//
+// Packages: Samples/ESP32_RevA.zip, a real-size package written by tools/make_large_board.py (when python3
+// is there), and any ZIP files listed in CORVANE_PREVIEW_PACKAGES (separated by ':'). Counters of the process
+// benchmarks: peak_MB is the child's peak resident memory (as `/usr/bin/time -v` reports it), budget_MB twice
+// the package's uncompressed bytes plus the image.
+#include <benchmark/benchmark.h>
+
+#include <cstdlib>
+#include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <vector>
+
+#include "analysis/CGRenderer.hpp"
+#include "import/FileIO.hpp"
+#include "import/PackageImporter.hpp"
+#include "import/VellZip.hpp"
+
+extern char** environ;
+
+using namespace corvane;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr SizePx kPreviewSize{1200, 900};
+
+struct BenchPackage {
+    std::string label;
+    fs::path zip;
+    fs::path unpacked;               // every entry, for gerbv
+    std::vector<std::string> files;  // the Gerber and drill files the importer took, for gerbv
+    double uncompressedBytes = 0;
+};
+
+// Runs a program with its output thrown away; returns false when it cannot start or fails. `peakKB` gets
+// its peak resident set.
+bool run(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, long& peakKB) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    std::vector<std::string> envText(extraEnv);
+    for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+    std::vector<char*> env;
+    for (auto& e : envText) env.push_back(e.data());
+    env.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), env.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return false;
+    int status = 0;
+    rusage usage{};
+    if (wait4(pid, &status, 0, &usage) != pid) return false;
+    peakKB = usage.ru_maxrss;
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+BenchPackage prepare(const std::string& label, const fs::path& zip) {
+    BenchPackage p{label, zip};
+    const Bytes data = readWholeFile(zip);
+    for (const auto& entry : VellZip::listEntries(data)) p.uncompressedBytes += static_cast<double>(entry.uncompressedSize);
+    p.unpacked = fs::temp_directory_path() / ("corvane-preview-bench-" + label);
+    fs::remove_all(p.unpacked);
+    VellZip::extract(data, p.unpacked);
+    const PCBPackage pkg = PackageImporter{}.importAny(zip);
+    for (const auto& f : pkg.files) p.files.push_back((p.unpacked / f.relativePath).string());
+    return p;
+}
+
+const std::vector<BenchPackage>& packages() {
+    static const std::vector<BenchPackage> list = [] {
+        std::vector<BenchPackage> out;
+        out.push_back(prepare("sample", fs::path(CORVANE_SOURCE_DIR) / "Samples/ESP32_RevA.zip"));
+        const fs::path large = fs::temp_directory_path() / "corvane-preview-bench-large.zip";
+        long ignored = 0;
+        if (fs::exists(large) ||
+            run({"python3", std::string(CORVANE_SOURCE_DIR) + "/tools/make_large_board.py", large.string()}, {}, ignored))
+            out.push_back(prepare("large", large));
+        if (const char* extra = std::getenv("CORVANE_PREVIEW_PACKAGES")) {
+            std::string list = extra;
+            std::size_t start = 0;
+            while (start <= list.size()) {
+                const std::size_t end = std::min(list.find(':', start), list.size());
+                const fs::path zip = list.substr(start, end - start);
+                if (!zip.empty()) out.push_back(prepare(zip.stem().string(), zip));
+                start = end + 1;
+            }
+        }
+        return out;
+    }();
+    return list;
+}
+
+const BenchPackage* byIndex(benchmark::State& state) {
+    const auto i = static_cast<std::size_t>(state.range(0));
+    if (i >= packages().size()) {
+        state.SkipWithError("no such package");
+        return nullptr;
+    }
+    state.SetLabel(packages()[i].label);
+    return &packages()[i];
+}
+
+void budgetCounters(benchmark::State& state, const BenchPackage& p, long peakKB) {
+    state.counters["peak_MB"] = static_cast<double>(peakKB) / 1024.0;
+    state.counters["budget_MB"] = (2 * p.uncompressedBytes + kPreviewSize.width * kPreviewSize.height * 4) / 1048576.0;
+}
+
+void BM_Import(benchmark::State& state) {
+    const BenchPackage* p = byIndex(state);
+    if (!p) return;
+    for (auto _ : state) benchmark::DoNotOptimize(PackageImporter{}.importAny(p->zip).files.size());
+}
+
+void BM_Render(benchmark::State& state) {
+    const BenchPackage* p = byIndex(state);
+    if (!p) return;
+    const PCBPackage pkg = PackageImporter{}.importAny(p->zip);
+    for (auto _ : state) {
+        CGRenderer renderer;
+        benchmark::DoNotOptimize(renderer.render(pkg, kPreviewSize, std::nullopt, false));
+    }
+}
+
+// What the preview program does with a package, in this process.
+void BM_ImportAndRender(benchmark::State& state) {
+    const BenchPackage* p = byIndex(state);
+    if (!p) return;
+    for (auto _ : state) {
+        const PCBPackage pkg = PackageImporter{}.importAny(p->zip);
+        CGRenderer renderer;
+        benchmark::DoNotOptimize(renderer.render(pkg, kPreviewSize, std::nullopt, false));
+    }
+}
+
+#ifdef CORVANE_BOARDPEEK
+// The preview program itself in its harness mode: import, picture, window capture and PNG.
+void BM_BoardpeekProcess(benchmark::State& state) {
+    const BenchPackage* p = byIndex(state);
+    if (!p) return;
+    const fs::path out = fs::temp_directory_path() / "corvane-preview-bench-boardpeek.png";
+    long peakKB = 0;
+    for (auto _ : state) {
+        if (!run({CORVANE_BOARDPEEK}, {"QLHARNESS_URL=" + p->zip.string(), "QLHARNESS_OUT=" + out.string(),
+                                       "QT_QPA_PLATFORM=offscreen"},
+                 peakKB)) {
+            state.SkipWithError("boardpeek failed");
+            return;
+        }
+    }
+    budgetCounters(state, *p, peakKB);
+}
+#endif
+
+// gerbv's export of the same files, fitted into the same number of pixels.
+void BM_GerbvProcess(benchmark::State& state) {
+    const BenchPackage* p = byIndex(state);
+    if (!p) return;
+    const fs::path out = fs::temp_directory_path() / "corvane-preview-bench-gerbv.png";
+    std::vector<std::string> argv{"gerbv", "-x", "png", "-w",
+                                  std::to_string(static_cast<int>(kPreviewSize.width)) + "x" +
+                                      std::to_string(static_cast<int>(kPreviewSize.height)),
+                                  "-o", out.string()};
+    argv.insert(argv.end(), p->files.begin(), p->files.end());
+    long peakKB = 0;
+    for (auto _ : state) {
+        if (!run(argv, {}, peakKB)) {
+            state.SkipWithError("gerbv is not installed or failed");
+            return;
+        }
+    }
+    budgetCounters(state, *p, peakKB);
+}
+
+void packageArgs(benchmark::internal::Benchmark* b) {
+    for (std::size_t i = 0; i < packages().size(); ++i) b->Arg(static_cast<std::int64_t>(i));
+    b->Unit(benchmark::kMillisecond)->UseRealTime();
+}
+
+BENCHMARK(BM_Import)->Apply(packageArgs);
+BENCHMARK(BM_Render)->Apply(packageArgs);
+BENCHMARK(BM_ImportAndRender)->Apply(packageArgs);
+#ifdef CORVANE_BOARDPEEK
+BENCHMARK(BM_BoardpeekProcess)->Apply(packageArgs);
+#endif
+BENCHMARK(BM_GerbvProcess)->Apply(packageArgs);
+
+} // namespace

@@ -1,0 +1,180 @@
+#include "CoverageRaster.hpp"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+
+namespace corvane {
+
+namespace {
+
+// a·b / 255, rounded, for 8-bit values.
+inline std::uint32_t mul255(std::uint32_t a, std::uint32_t b) {
+    const std::uint32_t t = a * b + 128;
+    return (t + (t >> 8)) >> 8;
+}
+
+inline std::uint32_t channel(std::uint32_t p, int shift) { return (p >> shift) & 0xFF; }
+
+// Coverage below half a step of an 8-bit alpha changes nothing.
+constexpr float kNoCoverage = 1.0f / 512.0f;
+
+} // namespace
+
+void CoverageRaster::target(std::uint32_t* firstRow, int width, int rows, int top) {
+    pixels_ = firstRow;
+    width_ = width;
+    rows_ = rows;
+    top_ = top;
+    const auto cells = static_cast<std::size_t>(width + 2) * static_cast<std::size_t>(rows);
+    if (cells_.size() < cells) cells_.assign(cells, 0.0f);
+    if (dirtyFrom_.size() < static_cast<std::size_t>(rows)) {
+        dirtyFrom_.assign(static_cast<std::size_t>(rows), INT_MAX);
+        dirtyTo_.assign(static_cast<std::size_t>(rows), -1);
+    }
+    dirtyRows_ = 0;
+}
+
+void CoverageRaster::addOutline(std::span<const Vec2> points) {
+    if (points.size() < 3) return;
+    for (std::size_t i = 0; i < points.size(); ++i) addEdge(points[i], points[i + 1 == points.size() ? 0 : i + 1]);
+}
+
+void CoverageRaster::addEdge(const Vec2& a, const Vec2& b) {
+    double x0 = a.x, y0 = a.y - top_, x1 = b.x, y1 = b.y - top_;
+    if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1))) return;
+    if (y0 == y1) return;  // a level edge changes no winding
+    double dir = 1;
+    if (y0 > y1) {
+        std::swap(x0, x1);
+        std::swap(y0, y1);
+        dir = -1;
+    }
+    if (y1 <= 0 || y0 >= rows_) return;
+    const double dxdy = (x1 - x0) / (y1 - y0);
+    const double ys = std::max(y0, 0.0), ye = std::min(y1, static_cast<double>(rows_));
+    const int first = static_cast<int>(ys);
+    const int last = std::min(rows_ - 1, static_cast<int>(std::ceil(ye)) - 1);
+    double ya = ys, xa = x0 + (ys - y0) * dxdy;
+    for (int r = first; r <= last; ++r) {
+        const double yb = std::min(ye, static_cast<double>(r) + 1);
+        const double xb = x0 + (yb - y0) * dxdy;
+        if (yb > ya) addRowPiece(r, xa, xb, dir * (yb - ya));
+        ya = yb;
+        xa = xb;
+    }
+}
+
+// The part of an edge within one row, from x = xa to xb, `height` rows tall (signed by its direction).
+// Each pixel it crosses gets the share of the height that lies to its right; pixels further right get
+// the whole height through the running sum. Whatever lies left of the picture counts whole at its first
+// pixel, whatever lies right of it in the cell past the last.
+void CoverageRaster::addRowPiece(int row, double xa, double xb, double height) {
+    float* c = cells_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width_ + 2);
+    if (xa > xb) std::swap(xa, xb);
+    const double W = width_;
+    int lo = width_, hi = 0;
+    auto inPixel = [&](int k, double h, double mid) {  // `mid`: where the piece stands within pixel k
+        c[k] += static_cast<float>(h * (1 - mid));
+        c[k + 1] += static_cast<float>(h * mid);
+        lo = std::min(lo, k);
+        hi = std::max(hi, k + 1);
+    };
+    auto whole = [&](int k, double h) {
+        c[k] += static_cast<float>(h);
+        lo = std::min(lo, k);
+        hi = std::max(hi, k);
+    };
+    const double span = xb - xa;
+    if (xa >= 0 && xb < W && static_cast<int>(xa) == static_cast<int>(xb)) {
+        // Within one pixel: all but flat edges, most of the time.
+        const int k = static_cast<int>(xa);
+        inPixel(k, height, (xa + xb) * 0.5 - k);
+    } else if (!(span > 1e-9)) {
+        const double x = (xa + xb) * 0.5;
+        if (x < 0) whole(0, height);
+        else if (x >= W) whole(width_, height);
+        else inPixel(static_cast<int>(x), height, x - static_cast<int>(x));
+    } else {
+        const double perX = height / span;
+        if (xa < 0) whole(0, perX * (std::min(xb, 0.0) - xa));
+        if (xb > W) whole(width_, perX * (xb - std::max(xa, W)));
+        const double to = std::min(xb, W);
+        for (double s = std::max(xa, 0.0); s < to;) {
+            const int k = static_cast<int>(s);
+            const double e = std::min(k + 1.0, to);
+            inPixel(k, perX * (e - s), (s + e) * 0.5 - k);
+            s = e;
+        }
+    }
+    if (dirtyTo_[row] < 0) ++dirtyRows_;
+    dirtyFrom_[row] = std::min(dirtyFrom_[row], lo);
+    dirtyTo_[row] = std::max(dirtyTo_[row], hi);
+}
+
+template <class Blend> void CoverageRaster::resolve(Blend&& blend) {
+    if (dirtyRows_ == 0) return;
+    for (int r = 0; r < rows_; ++r) {
+        if (dirtyTo_[r] < 0) continue;
+        float* c = cells_.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width_ + 2);
+        std::uint32_t* px = pixels_ + static_cast<std::size_t>(r) * static_cast<std::size_t>(width_);
+        const int to = dirtyTo_[r];
+        float sum = 0;
+        for (int x = dirtyFrom_[r]; x <= to; ++x) {
+            sum += c[x];
+            c[x] = 0;
+            if (x >= width_) continue;
+            const float coverage = std::min(1.0f, std::fabs(sum));
+            if (coverage > kNoCoverage) blend(px[x], static_cast<std::uint32_t>(coverage * 255.0f + 0.5f));
+        }
+        dirtyFrom_[r] = INT_MAX;
+        dirtyTo_[r] = -1;
+    }
+    dirtyRows_ = 0;
+}
+
+void CoverageRaster::paint(std::uint32_t color) {
+    const std::uint32_t ca = channel(color, 24), cr = channel(color, 16), cg = channel(color, 8), cb = channel(color, 0);
+    resolve([&](std::uint32_t& p, std::uint32_t cover) {
+        if (cover == 255 && ca == 255) {
+            p = color;
+            return;
+        }
+        const std::uint32_t keep = 255 - mul255(ca, cover);
+        p = (mul255(ca, cover) + mul255(channel(p, 24), keep)) << 24 |
+            (mul255(cr, cover) + mul255(channel(p, 16), keep)) << 16 |
+            (mul255(cg, cover) + mul255(channel(p, 8), keep)) << 8 | (mul255(cb, cover) + mul255(channel(p, 0), keep));
+    });
+}
+
+void CoverageRaster::erase() {
+    resolve([](std::uint32_t& p, std::uint32_t cover) {
+        const std::uint32_t keep = 255 - cover;
+        p = mul255(channel(p, 24), keep) << 24 | mul255(channel(p, 16), keep) << 16 | mul255(channel(p, 8), keep) << 8 |
+            mul255(channel(p, 0), keep);
+    });
+}
+
+std::uint32_t CoverageRaster::premultiplied(double r, double g, double b, double a) {
+    auto unit = [](double v) { return std::isfinite(v) ? std::clamp(v, 0.0, 1.0) : 0.0; };
+    const double alpha = unit(a);
+    auto byte = [](double v) { return static_cast<std::uint32_t>(std::lround(v * 255.0)); };
+    return byte(alpha) << 24 | byte(unit(r) * alpha) << 16 | byte(unit(g) * alpha) << 8 | byte(unit(b) * alpha);
+}
+
+void CoverageRaster::layOver(std::uint32_t* target, const std::uint32_t* layer, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t s = layer[i];
+        const std::uint32_t sa = s >> 24;
+        if (sa == 0) continue;
+        if (sa == 255) {
+            target[i] = s;
+            continue;
+        }
+        const std::uint32_t d = target[i], keep = 255 - sa;
+        target[i] = (sa + mul255(channel(d, 24), keep)) << 24 | (channel(s, 16) + mul255(channel(d, 16), keep)) << 16 |
+                    (channel(s, 8) + mul255(channel(d, 8), keep)) << 8 | (channel(s, 0) + mul255(channel(d, 0), keep));
+    }
+}
+
+} // namespace corvane

@@ -1,0 +1,53 @@
+#pragma once
+// Antialiased filling of closed outlines over premultiplied ARGB32 rows, for the off-screen renderer.
+// Outlines are added edge by edge; each edge adds its signed area to the pixels it crosses, and a paint
+// walks the rows once, summing, and lays one colour over each pixel by the coverage found there. The
+// coverage is |winding| held to 1: the nonzero rule wherever outlines run the same way round, so shapes
+// added together paint their union; outlines running opposite ways cancel.
+//
+// Painting many small shapes this way costs a few dozen nanoseconds each, where a general 2D library
+// spends microseconds per path on setting up its rasteriser.
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "model/Geometry.hpp"
+
+namespace corvane {
+
+class CoverageRaster {
+public:
+    // Draws into rows [top, top + rows) of a picture `width` pixels wide; `firstRow` is row `top`, rows
+    // follow without padding. Points are given in picture pixels. Keeps its buffers from earlier targets.
+    void target(std::uint32_t* firstRow, int width, int rows, int top);
+
+    // A closed outline: the last point joins the first. Edges may reach past the rows and sides.
+    void addOutline(std::span<const Vec2> points);
+    void addEdge(const Vec2& a, const Vec2& b);
+    bool empty() const { return dirtyRows_ == 0; }
+
+    // Lays `color` (premultiplied ARGB32) over the pixels by their coverage, then forgets the outlines.
+    void paint(std::uint32_t color);
+    // Takes away the covered part of each pixel (it becomes transparent), then forgets the outlines.
+    void erase();
+
+    // Premultiplied ARGB32 of straight components in [0, 1].
+    static std::uint32_t premultiplied(double r, double g, double b, double a);
+    // Lays `layer` over `target` (both premultiplied ARGB32, `count` pixels).
+    static void layOver(std::uint32_t* target, const std::uint32_t* layer, std::size_t count);
+
+private:
+    void addRowPiece(int row, double xa, double xb, double height);
+    template <class Blend> void resolve(Blend&& blend);
+
+    std::uint32_t* pixels_ = nullptr;
+    int width_ = 0, rows_ = 0, top_ = 0;
+    // Per row, width_ + 2 cells: the signed area each edge leaves in a pixel, minus what it leaves in the
+    // pixel before; summing a row left to right gives each pixel's winding coverage. The last cells take
+    // what lies beyond the right side.
+    std::vector<float> cells_;
+    std::vector<int> dirtyFrom_, dirtyTo_;  // per row: the cells touched since the last paint
+    int dirtyRows_ = 0;
+};
+
+} // namespace corvane
