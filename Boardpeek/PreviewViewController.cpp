@@ -1,5 +1,7 @@
 #include "PreviewViewController.hpp"
 
+#include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
@@ -31,10 +33,12 @@ void writeStderrLine(const std::string& line) {
     }
 }
 
+// The picture as a QImage over the same pixels, which it keeps alive.
 QImage toQImage(const RasterImage& image) {
-    QImage wrapped(reinterpret_cast<const uchar*>(image.pixels->data()), image.width, image.height,
-                   image.width * 4, QImage::Format_ARGB32_Premultiplied);
-    return wrapped.copy();
+    using Pixels = std::shared_ptr<const std::vector<std::uint32_t>>;
+    auto* keep = new Pixels(image.pixels);
+    return QImage(reinterpret_cast<const uchar*>(image.pixels->data()), image.width, image.height, image.width * 4,
+                  QImage::Format_ARGB32_Premultiplied, [](void* p) { delete static_cast<Pixels*>(p); }, keep);
 }
 
 // Keeps the title pinned to the top, the footer to the bottom and the image between them, so the
@@ -157,29 +161,43 @@ void PreviewViewController::showBoard(const QImage& image, const PCBPackage& pac
     view_ = std::move(root);
 }
 
-void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) {
-    PCBPackage package;
+PreviewViewController::Prepared PreviewViewController::prepare(const std::filesystem::path& url) {
+    Prepared prepared;
     try {
-        package = PackageImporter{}.importAny(url);
+        prepared.package = PackageImporter{}.importAny(url);
     } catch (const std::exception& e) {
-        showMessage(QString::fromUtf8(notRecognized) + QString::fromStdString(e.what()) + ")");
-        return;
+        prepared.message = std::string(notRecognized) + e.what() + ")";
+        return prepared;
     }
     CGRenderer renderer;
-    auto image = renderer.render(package, SizePx{1200, 900}, std::nullopt, false);
-    if (!image) image = renderer.render(package, SizePx{800, 600}, std::nullopt, false);
-    if (!image) {
-        showMessage(QString::fromUtf8(cannotRender));
-        return;
-    }
-    showBoard(toQImage(*image), package);
+    prepared.image = renderer.render(prepared.package, SizePx{1200, 900}, std::nullopt, false);
+    if (!prepared.image) prepared.image = renderer.render(prepared.package, SizePx{800, 600}, std::nullopt, false);
+    if (!prepared.image) prepared.message = cannotRender;
+    return prepared;
 }
 
-int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath) {
+void PreviewViewController::show(Prepared prepared) {
+    if (!prepared.image) {
+        showMessage(QString::fromStdString(prepared.message));
+        return;
+    }
+    showBoard(toQImage(*prepared.image), prepared.package);
+}
+
+void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) { show(prepare(url)); }
+
+int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath,
+                                      std::future<Prepared> prepared) {
     PreviewViewController controller;
     controller.loadView();
     try {
-        controller.preparePreviewOfFile(std::filesystem::path(targetURL));
+        if (prepared.valid()) {
+            // Setting up the fonts takes as long as a small board's picture: do it while that is made.
+            QFontMetrics(QApplication::font()).height();
+            controller.show(prepared.get());
+        } else {
+            controller.preparePreviewOfFile(std::filesystem::path(targetURL));
+        }
     } catch (const std::exception& e) {
         writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
     }
