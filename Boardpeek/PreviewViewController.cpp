@@ -7,6 +7,7 @@
 #include <exception>
 #include <unistd.h>
 
+#include "CpuDeadline.hpp"
 #include "analysis/CGRenderer.hpp"
 #include "analysis/RasterImage.hpp"
 #include "import/PackageImporter.hpp"
@@ -157,22 +158,46 @@ void PreviewViewController::showBoard(const QImage& image, const PCBPackage& pac
     view_ = std::move(root);
 }
 
-void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) {
-    PCBPackage package;
+namespace {
+
+// The imported package and its picture, or why there is none.
+struct PreparedPreview {
+    std::optional<PCBPackage> package;
+    std::optional<RasterImage> image;
+    std::string importError;
+};
+
+PreparedPreview importAndDraw(const std::filesystem::path& url) {
+    PreparedPreview out;
     try {
-        package = PackageImporter{}.importAny(url);
+        out.package = PackageImporter{}.importAny(url);
     } catch (const std::exception& e) {
-        showMessage(QString::fromUtf8(notRecognized) + QString::fromStdString(e.what()) + ")");
-        return;
+        out.importError = e.what();
+        return out;
     }
     CGRenderer renderer;
-    auto image = renderer.render(package, SizePx{1200, 900}, std::nullopt, false);
-    if (!image) image = renderer.render(package, SizePx{800, 600}, std::nullopt, false);
-    if (!image) {
+    out.image = renderer.render(*out.package, SizePx{1200, 900}, std::nullopt, false);
+    if (!out.image) out.image = renderer.render(*out.package, SizePx{800, 600}, std::nullopt, false);
+    return out;
+}
+
+} // namespace
+
+void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) {
+    auto prepared = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
+    if (!prepared) {
+        showMessage(QString::fromUtf8(tooLong));
+        return;
+    }
+    if (!prepared->package) {
+        showMessage(QString::fromUtf8(notRecognized) + QString::fromStdString(prepared->importError) + ")");
+        return;
+    }
+    if (!prepared->image) {
         showMessage(QString::fromUtf8(cannotRender));
         return;
     }
-    showBoard(toQImage(*image), package);
+    showBoard(toQImage(*prepared->image), *prepared->package);
 }
 
 int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath) {

@@ -142,7 +142,11 @@ std::vector<fs::path> CompareSheet::recentZips() {
         try {
             RevisionStore& store = model_->revisionStore();
             for (const auto& project : store.allProjects())
-                for (const auto& revision : project.revisions) out.push_back(store.archiveURL(revision));
+                for (const auto& revision : project.revisions) {
+                    // A revision whose archive name leads out of the workspace is not offered.
+                    if (RevisionStore::isPlainFileName(revision.archiveFileName))
+                        out.push_back(store.archiveURL(revision));
+                }
         } catch (const std::exception&) {
             // An unreadable workspace offers no stored revisions; Downloads still count.
         }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PackageImporter.hpp"
+#include "SizeLimits.hpp"
 #include "model/Format.hpp"
 #include "TextDecoding.hpp"
 
@@ -180,12 +181,15 @@ private:
     }
 
     void add(const std::string& layer, PCBObject object) {
+        count(object);
         intern_(object);
         auto it = layerIndex_.find(layer);
         if (it != layerIndex_.end()) {
             documents_[it->second].objects.push_back(std::move(object));
             return;
         }
+        // Every layer becomes a file of the package, and the drill file comes on top.
+        requirePackageFileCount(documents_.size() + 2);
         layerIndex_.emplace(layer, documents_.size());
         layerNames_.push_back(layer);
         GerberDocument doc;
@@ -205,12 +209,21 @@ private:
         return toolCounter_;
     }
 
+    // A pad or polygon repeated on many layers costs each time: count every copy and its points.
+    void count(const PCBObject& object) {
+        built_.object();
+        if (const auto* region = object.kind.as<PCBObjectKind::Region>())
+            for (const auto& contour : region->contours) built_.vertices(contour.size());
+    }
+
     void addHit(const Vec2& at, double diameter, Plating plating) {
+        built_.object();
         const std::int64_t tool = newTool(diameter, plating);
         hits_.push_back(DrillHit{at, tool, plating});
     }
 
     void addSlot(const Vec2& start, const Vec2& end, double diameter, Plating plating) {
+        built_.object();
         const std::int64_t tool = newTool(diameter, plating);
         PCBObject slot(PCBObjectKind::slot(start, end, diameter, plating == Plating::pth), tool,
                        ApertureShape::circle(diameter), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
@@ -581,6 +594,7 @@ private:
     std::vector<PCBObject> slots_;
     ObjectInterner intern_;
     std::int64_t toolCounter_ = 10;
+    BuildCounter built_;
 };
 
 // ---- what the reader leaves out ---------------------------------------------------------------
