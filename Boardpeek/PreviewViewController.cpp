@@ -9,6 +9,7 @@
 #include <exception>
 #include <unistd.h>
 
+#include "CpuDeadline.hpp"
 #include "analysis/CGRenderer.hpp"
 #include "analysis/RasterImage.hpp"
 #include "import/PackageImporter.hpp"
@@ -161,18 +162,43 @@ void PreviewViewController::showBoard(const QImage& image, const PCBPackage& pac
     view_ = std::move(root);
 }
 
-PreviewViewController::Prepared PreviewViewController::prepare(const std::filesystem::path& url) {
-    Prepared prepared;
+namespace {
+
+// The imported package and its picture, or why there is none.
+struct PreparedPreview {
+    std::optional<PCBPackage> package;
+    std::optional<RasterImage> image;
+    std::string importError;
+};
+
+PreparedPreview importAndDraw(const std::filesystem::path& url) {
+    PreparedPreview out;
     try {
-        prepared.package = PackageImporter{}.importAny(url);
+        out.package = PackageImporter{}.importAny(url);
     } catch (const std::exception& e) {
-        prepared.message = std::string(notRecognized) + e.what() + ")";
-        return prepared;
+        out.importError = e.what();
+        return out;
     }
     CGRenderer renderer;
-    prepared.image = renderer.render(prepared.package, SizePx{1200, 900}, std::nullopt, false);
-    if (!prepared.image) prepared.image = renderer.render(prepared.package, SizePx{800, 600}, std::nullopt, false);
-    if (!prepared.image) prepared.message = cannotRender;
+    out.image = renderer.render(*out.package, SizePx{1200, 900}, std::nullopt, false);
+    if (!out.image) out.image = renderer.render(*out.package, SizePx{800, 600}, std::nullopt, false);
+    return out;
+}
+
+} // namespace
+
+PreviewViewController::Prepared PreviewViewController::prepare(const std::filesystem::path& url) {
+    Prepared prepared;
+    auto done = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
+    if (!done) {
+        prepared.message = tooLong;
+    } else if (!done->package) {
+        prepared.message = std::string(notRecognized) + done->importError + ")";
+    } else {
+        prepared.package = std::move(*done->package);
+        prepared.image = std::move(done->image);
+        if (!prepared.image) prepared.message = cannotRender;
+    }
     return prepared;
 }
 

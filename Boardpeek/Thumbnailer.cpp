@@ -4,27 +4,29 @@
 #include <cmath>
 #include <exception>
 
+#include "CpuDeadline.hpp"
 #include "analysis/CGRenderer.hpp"
 #include "import/PackageImporter.hpp"
 
 namespace corvane {
 
-bool writeThumbnail(const std::filesystem::path& input, const std::filesystem::path& output, int size,
-                    std::string& error) {
-    if (size <= 4) size = 256;
-    size = std::min(size, 4096);
+namespace {
+
+// The thumbnail's picture, or why there is none.
+struct Thumbnail {
+    std::optional<RasterImage> image;
+    std::string error;
+};
+
+Thumbnail drawThumbnail(const std::filesystem::path& input, int size) {
     PCBPackage package;
     try {
         package = PackageImporter{}.importAny(input);
     } catch (const std::exception& e) {
-        error = e.what();
-        return false;
+        return {std::nullopt, e.what()};
     }
     const BBox box = package.boardBBox();
-    if (!box.isValid()) {
-        error = "Could not render this board.";
-        return false;
-    }
+    if (!box.isValid()) return {std::nullopt, "Could not render this board."};
     // Keep the board's aspect within the square the thumbnail cache asks for.
     const double bw = box.width() + 4, bh = box.height() + 4;
     double w = size, h = size;
@@ -32,11 +34,26 @@ bool writeThumbnail(const std::filesystem::path& input, const std::filesystem::p
     else w = std::max(8.0, std::floor(size * bw / bh));
     CGRenderer renderer;
     auto image = renderer.render(package, SizePx{w, h}, std::nullopt, false);
-    if (!image) {
-        error = "Could not render this board.";
+    if (!image) return {std::nullopt, "Could not render this board."};
+    return {std::move(image), {}};
+}
+
+} // namespace
+
+bool writeThumbnail(const std::filesystem::path& input, const std::filesystem::path& output, int size,
+                    std::string& error) {
+    if (size <= 4) size = 256;
+    size = std::min(size, 4096);
+    const auto drawn = runWithinCpuTime<Thumbnail>([input, size] { return drawThumbnail(input, size); });
+    if (!drawn) {
+        error = "The board takes too long to draw.";
         return false;
     }
-    if (!image->writePNG(output)) {
+    if (!drawn->image) {
+        error = drawn->error;
+        return false;
+    }
+    if (!drawn->image->writePNG(output)) {
         error = "Could not write " + output.string();
         return false;
     }

@@ -9,11 +9,22 @@
 #include <future>
 #include <iostream>
 
+#include "CpuDeadline.hpp"
 #include "PreviewViewController.hpp"
 #include "Thumbnailer.hpp"
 #include "model/Format.hpp"
 
 using namespace corvane;
+
+namespace {
+// A preview given up on still runs on its thread: end without the static destructors it may use.
+int endProcess(int code) {
+    if (!abandonedWorkRunning()) return code;
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(code);
+}
+} // namespace
 
 int main(int argc, char** argv) {
     if (argc >= 2 && std::strcmp(argv[1], "--thumbnail") == 0) {
@@ -25,10 +36,10 @@ int main(int argc, char** argv) {
         if (!parseInt64(argv[4], size) || size <= 0) size = 256;
         std::string error;
         if (!writeThumbnail(argv[2], argv[3], static_cast<int>(std::min<std::int64_t>(size, 4096)), error)) {
-            std::cerr << "boardpeek: " << error << "\n";
-            return 1;
+            std::cerr << "boardpeek: " << error << std::endl;
+            return endProcess(1);
         }
-        return 0;
+        return endProcess(0);
     }
 
     if (const char* target = std::getenv("QLHARNESS_URL")) {
@@ -39,7 +50,8 @@ int main(int argc, char** argv) {
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
         QApplication app(argc, argv);
         const char* out = std::getenv("QLHARNESS_OUT");
-        return PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png", std::move(prepared));
+        return endProcess(
+            PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png", std::move(prepared)));
     }
 
     if (argc != 2) {
@@ -54,5 +66,5 @@ int main(int argc, char** argv) {
     view->setWindowTitle("Boardpeek");
     view->resize(800, 600);
     view->show();
-    return app.exec();
+    return endProcess(app.exec());
 }

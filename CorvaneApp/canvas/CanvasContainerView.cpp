@@ -31,7 +31,8 @@ constexpr double kSnapPoints = 10.0;
 constexpr double kHitExtraMM = 0.05;
 // An arrow or rectangle shorter than this is a slip of the hand, not an annotation.
 constexpr double kMinAnnotationMM = 0.01;
-constexpr double kWheelZoomStep = 1.1;
+constexpr double kWheelZoomStep = 1.1;  // per notch of the wheel
+constexpr double kWheelNotch = 120.0;   // angle delta of one notch, in eighths of a degree
 
 CanvasContainerView::TextPrompt& defaultTextPrompt() {
     static CanvasContainerView::TextPrompt prompt = &CanvasContainerView::runTextPromptDialog;
@@ -336,18 +337,31 @@ void CanvasContainerView::mouseReleaseEvent(QMouseEvent*) {
 
 void CanvasContainerView::wheelEvent(QWheelEvent* event) {
     if (!model_) return;
-    const QPointF delta = event->pixelDelta().isNull() ? QPointF(event->angleDelta()) / 8.0 : QPointF(event->pixelDelta());
-    if (event->modifiers().testFlag(Qt::AltModifier)) {
-        // With Alt held X11 reports a vertical wheel on the horizontal axis.
-        const double d = delta.y() != 0 ? delta.y() : delta.x();
-        zoom(d > 0 ? kWheelZoomStep : 1.0 / kWheelZoomStep, event->position());
+    const Qt::KeyboardModifiers modifiers = event->modifiers();
+    // A touchpad scrolls in pixels; a wheel turns in notches of 120 eighths of a degree.
+    const bool touchpad = !event->pixelDelta().isNull();
+    const QPointF delta = touchpad ? QPointF(event->pixelDelta()) : QPointF(event->angleDelta()) / 8.0;
+    // With Alt or Shift held X11 may report a vertical wheel on the horizontal axis.
+    const double along = delta.y() != 0 ? delta.y() : delta.x();
+    if (modifiers.testFlag(Qt::AltModifier)) {
+        zoom(along > 0 ? kWheelZoomStep : 1.0 / kWheelZoomStep, event->position());
         return;
     }
+    // Two fingers on a touchpad drag the board, as they always did.
+    if (touchpad) return pan(delta);
+    // The wheel zooms at the pointer, as in gerbv and KiCad; Shift turns it sideways, Ctrl up and down.
+    if (modifiers.testFlag(Qt::ShiftModifier)) return pan(QPointF(along, 0));
+    if (modifiers.testFlag(Qt::ControlModifier)) return pan(delta);
+    if (delta.y() == 0) return pan(delta);  // a wheel tilted sideways
+    zoom(std::pow(kWheelZoomStep, event->angleDelta().y() / kWheelNotch), event->position());
+}
+
+void CanvasContainerView::pan(QPointF viewDelta) {
     CameraState camera = model_->camera();
     const double k = camera.pxPerMM;
     const double s = camera.mirrored ? -1.0 : 1.0;
-    camera.center.x += s * delta.x() / k;
-    camera.center.y -= delta.y() / k;
+    camera.center.x += s * viewDelta.x() / k;
+    camera.center.y -= viewDelta.y() / k;
     model_->setCamera(camera);
 }
 

@@ -52,6 +52,8 @@ public:
     // Scales the camera by `factor` (the result held within the zoom limits) keeping the board point under
     // `viewPoint` where it is. A zoom that changes nothing posts nothing.
     void zoom(double factor, const QPointF& viewPoint);
+    // Moves the board under the view by a scroll of `viewDelta` points (positive y scrolls the board down).
+    void pan(QPointF viewDelta);
 
     // Interaction state, readable for the status line and tests.
     bool spaceKeyDown() const { return spaceKeyDown_; }

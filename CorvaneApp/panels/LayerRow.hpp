@@ -70,6 +70,8 @@ public:
     // Shows the given state; the row keeps its widgets, so an open colour popup stays open.
     void update(const LayerState& layer);
     void updateSolo();
+    // The start this row's file name shares with the other files of the package: it gives way first.
+    void setSharedStart(const QString& start) { name_->setSharedStart(start); }
     // Builds the role menu for this row's file; the caller owns it.
     QMenu* buildTypeMenu(QWidget* parent) const;
     // Pops the role menu up at (40, 24) of the window and returns when it closes.

@@ -1,6 +1,7 @@
 #include "panels/PanelStyle.hpp"
 
 #include <algorithm>
+#include <cmath>
 
 #include <QAbstractButton>
 #include <QGlyphRun>
@@ -121,11 +122,21 @@ void ElidedLabel::setKeptEnd(const QString& end) {
     update();
 }
 
+void ElidedLabel::setSharedStart(const QString& start) {
+    sharedStart_ = start;
+    update();
+}
+
 QString ElidedLabel::shownText() const {
     const QFontMetrics metrics = fontMetrics();
     const int room = contentsRect().width();
-    if (keptEnd_.isEmpty() || !text().endsWith(keptEnd_) || metrics.horizontalAdvance(text()) <= room)
-        return metrics.elidedText(text(), mode_, room);
+    if (metrics.horizontalAdvance(text()) <= room) return text();
+    if (!sharedStart_.isEmpty() && text().startsWith(sharedStart_) && text().size() > sharedStart_.size()) {
+        const QString ellipsis = QStringLiteral("\u2026");
+        const QString rest = text().mid(sharedStart_.size());
+        return ellipsis + metrics.elidedText(rest, mode_, std::max(0, room - metrics.horizontalAdvance(ellipsis)));
+    }
+    if (keptEnd_.isEmpty() || !text().endsWith(keptEnd_)) return metrics.elidedText(text(), mode_, room);
     const QString head = text().chopped(keptEnd_.size());
     return metrics.elidedText(head, mode_, std::max(0, room - metrics.horizontalAdvance(keptEnd_))) + keptEnd_;
 }
@@ -136,6 +147,59 @@ void ElidedLabel::paintEvent(QPaintEvent*) {
     const Qt::Alignment horizontal = alignment() & Qt::AlignHorizontal_Mask;
     p.drawText(contentsRect(), Qt::AlignVCenter | Qt::TextSingleLine | (horizontal ? horizontal : Qt::AlignLeft),
                shownText());
+}
+
+WrappedLabel::WrappedLabel(QWidget* parent) : QLabel(parent) {
+    setTextFormat(Qt::PlainText);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+void WrappedLabel::setWholeText(const QString& text) {
+    setText(text);
+    setToolTip(text);
+    updateGeometry();
+}
+
+int WrappedLabel::layOut(QTextLayout& layout, int width) const {
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    const double lineHeight = fontMetrics().lineSpacing();
+    double y = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+        line.setLineWidth(std::max(1, width));
+        line.setPosition(QPointF(0, y));
+        y += lineHeight;
+    }
+    layout.endLayout();
+    return static_cast<int>(std::ceil(y));
+}
+
+int WrappedLabel::heightForWidth(int width) const {
+    if (text().isEmpty()) return 0;
+    const QMargins m = contentsMargins();
+    QTextLayout layout(text(), font());
+    return layOut(layout, width - m.left() - m.right()) + m.top() + m.bottom();
+}
+
+QSize WrappedLabel::sizeHint() const {
+    const QMargins m = contentsMargins();
+    const int width = fontMetrics().horizontalAdvance(text()) + m.left() + m.right() + 1;
+    return QSize(width, heightForWidth(width));
+}
+
+QSize WrappedLabel::minimumSizeHint() const { return QSize(0, heightForWidth(std::max(1, width()))); }
+
+void WrappedLabel::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.setPen(palette().color(foregroundRole()));
+    const QRect area = contentsRect();
+    QTextLayout layout(text(), font());
+    layOut(layout, area.width());
+    layout.draw(&p, area.topLeft());
 }
 
 ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,

@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QLabel>
 #include <QString>
+#include <QTextLayout>
 
 class QLayout;
 class QProgressBar;
@@ -60,6 +61,9 @@ public:
     // An end of the text that is never shortened (a count, say): only what comes before it gives way, and
     // the label asks for room for at least "…" and this end.
     void setKeptEnd(const QString& end);
+    // A start the text shares with its neighbours (the package name every file name begins with, say): when
+    // the text does not fit, that start is the first to give way.
+    void setSharedStart(const QString& start);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -67,7 +71,28 @@ protected:
 private:
     Qt::TextElideMode mode_;
     QString keptEnd_;
+    QString sharedStart_;
 };
+// A label that wraps its text at blanks, and inside a word longer than a line, so that a long message or path
+// shows whole at any width. Its text is also its tooltip.
+class WrappedLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit WrappedLabel(QWidget* parent = nullptr);
+    void setWholeText(const QString& text);
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    // Lays the text out in lines `width` pixels wide; returns their height.
+    int layOut(QTextLayout& layout, int width) const;
+};
+
 // An elided label in `font` and `color` showing `text`, with the whole text as its tooltip.
 ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,
                          QWidget* parent);

@@ -1,5 +1,7 @@
 #include "panels/SidebarView.hpp"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -245,6 +247,10 @@ void SidebarView::syncLayers() {
     }
     for (auto& [id, row] : layerRows_) delete row;
     layerRows_ = std::move(keep);
+    std::vector<std::string> names;
+    for (const auto& state : states) names.push_back(state.displayName);
+    const QString start = qs(sharedStart(names));
+    for (auto& [id, row] : layerRows_) row->setSharedStart(start);
     // Put the rows in list order; a row already in place is not moved.
     int position = 0;
     for (const auto& state : states) {
@@ -255,6 +261,29 @@ void SidebarView::syncLayers() {
         }
         ++position;
     }
+}
+
+std::string SidebarView::sharedStart(const std::vector<std::string>& names) {
+    const auto isSeparator = [](char c) { return c == '-' || c == '_' || c == '.' || c == ' '; };
+    const auto firstWord = [&](const std::string& name) {
+        const auto end = std::find_if(name.begin(), name.end(), isSeparator);
+        return end == name.end() ? std::string() : std::string(name.begin(), end + 1);
+    };
+    std::map<std::string, std::vector<const std::string*>> groups;
+    for (const auto& name : names)
+        if (auto word = firstWord(name); !word.empty()) groups[word].push_back(&name);
+    const auto largest = std::max_element(groups.begin(), groups.end(),
+                                          [](const auto& a, const auto& b) { return a.second.size() < b.second.size(); });
+    if (largest == groups.end() || largest->second.size() < 2) return {};
+    std::string start = *largest->second.front();
+    for (const std::string* name : largest->second) {
+        const auto [a, b] = std::mismatch(start.begin(), start.end(), name->begin(), name->end());
+        start.erase(a, start.end());
+    }
+    // Cut back to a separator, so that no word is split.
+    const auto cut = std::find_if(start.rbegin(), start.rend(), isSeparator);
+    start.erase(cut.base(), start.end());
+    return start;
 }
 
 void SidebarView::syncSolo() {

@@ -82,6 +82,9 @@ public:
     explicit SidebarView(AppModel* model, QWidget* parent = nullptr);
     LayerRow* layerRow(const std::string& id) const;
     CompareRowView* compareRow(const std::string& layerKey) const;
+    // The start most file names of a package share, up to a separator ("video-", "kit-dev-coldfire-"): the
+    // longest shared by the largest group of names with the same first word; empty when no two share one.
+    static std::string sharedStart(const std::vector<std::string>& names);
     // "Only in <revision>: <file>" for each file of either revision that has no counterpart in the other.
     static std::vector<std::string> unmatchedLines(const PackageDiff& diff);
 

@@ -100,9 +100,11 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
         stack->addWidget(currentBlock_);
     }
 
-    error_ = textLabel(QString(), captionFont(), red(), this);
+    // Import and write errors name files and paths: shown whole, wrapped inside a long path if need be.
+    error_ = new WrappedLabel(this);
+    error_->setFont(captionFont());
+    setTextColor(error_, red());
     error_->setObjectName("compare.error");
-    error_->setWordWrap(true);
     stack->addWidget(error_);
 
     QHBoxLayout* buttons = footerRow();
@@ -140,7 +142,11 @@ std::vector<fs::path> CompareSheet::recentZips() {
         try {
             RevisionStore& store = model_->revisionStore();
             for (const auto& project : store.allProjects())
-                for (const auto& revision : project.revisions) out.push_back(store.archiveURL(revision));
+                for (const auto& revision : project.revisions) {
+                    // A revision whose archive name leads out of the workspace is not offered.
+                    if (RevisionStore::isPlainFileName(revision.archiveFileName))
+                        out.push_back(store.archiveURL(revision));
+                }
         } catch (const std::exception&) {
             // An unreadable workspace offers no stored revisions; Downloads still count.
         }
@@ -202,10 +208,10 @@ void CompareSheet::syncState() {
 void CompareSheet::run() {
     if (busy_ || !model_) return;
     busy_ = true;
-    error_->clear();
+    error_->setWholeText(QString());
     const auto fail = [this](const char* text) {
         busy_ = false;
-        error_->setText(text);
+        error_->setWholeText(text);
         syncState();
     };
     if (!baseURL_) return fail("Choose Revision A");
@@ -245,7 +251,7 @@ void CompareSheet::finish(AppModel::PackagePtr base, AppModel::PackagePtr revise
     if (runId != runId_ || !isVisible() || !model_) return;
     busy_ = false;
     if (!failure.empty() || !base || !revised) {
-        error_->setText(qs(failure));
+        error_->setWholeText(qs(failure));
         syncState();
         return;
     }

@@ -8,6 +8,7 @@
 #include <QPointer>
 
 #include "model/AppModel.hpp"
+#include "panels/PanelStyle.hpp"
 #include "sheets/SheetFrame.hpp"
 
 class QCheckBox;
@@ -58,7 +59,7 @@ private:
     QComboBox* pickerA_ = nullptr;
     QComboBox* pickerB_ = nullptr;
     QWidget* currentBlock_ = nullptr;
-    QLabel* error_ = nullptr;
+    ui::WrappedLabel* error_ = nullptr;
     QPushButton* compare_ = nullptr;
     QProgressBar* progress_ = nullptr;
 };

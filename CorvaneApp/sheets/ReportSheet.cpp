@@ -41,9 +41,11 @@ ReportSheet::ReportSheet(AppModel* model, QWidget* parent)
     stack->addWidget(contents);
     result_ = textLabel(QString(), captionFont(), green(), this);
     result_->setObjectName("report.result");
-    error_ = textLabel(QString(), captionFont(), orange(), this);
+    // Import and write errors name files and paths: shown whole, wrapped inside a long path if need be.
+    error_ = new WrappedLabel(this);
+    error_->setFont(captionFont());
+    setTextColor(error_, orange());
     error_->setObjectName("report.error");
-    error_->setWordWrap(true);
     stack->addWidget(result_);
     stack->addWidget(error_);
     QHBoxLayout* buttons = footerRow();
@@ -195,7 +197,7 @@ void ReportSheet::exportPDF() {
                     Q_EMIT guard->exportFinished(true);
                     guard->accept();
                 } else {
-                    guard->error_->setText(qs("Failed: " + failure));
+                    guard->error_->setWholeText(qs("Failed: " + failure));
                     guard->syncState();
                     Q_EMIT guard->exportFinished(false);
                 }

@@ -6,6 +6,7 @@
 
 #include "analysis/ReportPDFRenderer.hpp"
 #include "model/AppModel.hpp"
+#include "panels/PanelStyle.hpp"
 #include "sheets/SheetFrame.hpp"
 
 class QCheckBox;
@@ -36,7 +37,7 @@ private:
     QCheckBox* includeScreenshot_ = nullptr;
     QCheckBox* includeMeasurements_ = nullptr;
     QLabel* result_ = nullptr;
-    QLabel* error_ = nullptr;
+    ui::WrappedLabel* error_ = nullptr;
     QPushButton* export_ = nullptr;
     QProgressBar* progress_ = nullptr;
 };

@@ -97,8 +97,12 @@ QWidget* WorkspaceSheet::revisionRow(const ProjectEntry& project, const Revision
     h->addWidget(remove);
     connect(open, &QPushButton::clicked, this, [this, revision] {
         if (!model_) return;
-        // The sheet stays open; the import reports in the status line.
-        model_->importURL(model_->revisionStore().archiveURL(revision));
+        // The sheet stays open; the import reports in the status line, and so does a refused name.
+        try {
+            model_->importURL(model_->revisionStore().archiveURL(revision));
+        } catch (const std::exception& e) {
+            model_->setStatusMessage(std::string("Import failed: ") + e.what());
+        }
     });
     const std::string projectID = project.id;
     connect(remove, &QPushButton::clicked, this, [this, projectID, id = revision.id] {

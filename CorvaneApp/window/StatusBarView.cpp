@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QResizeEvent>
+#include <QVBoxLayout>
 #include <QPainter>
 
 #include "model/AppModel.hpp"
@@ -44,11 +46,19 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     setObjectName("statusBar");
     setAutoFillBackground(true);
     setBackgroundRole(QPalette::Window);
-    auto* row = new QHBoxLayout(this);
-    row->setContentsMargins(10, 4, 10, 4);
-    row->setSpacing(12);
+    auto* rows = new QVBoxLayout(this);
+    rows->setContentsMargins(10, 4, 10, 4);
+    rows->setSpacing(2);
+    row_ = new QHBoxLayout();
+    QHBoxLayout* row = row_;
+    row->setSpacing(8);
+    rows->addLayout(row);
 
-    packageName_ = captionLabel("status.package", this);
+    // The package name gives way first: it is also the sidebar's and the window's subject.
+    packageName_ = new ui::ElidedLabel(Qt::ElideMiddle, this);
+    packageName_->setObjectName("status.package");
+    packageName_->setFont(ui::captionFont());
+    ui::setTextColor(packageName_, ui::secondaryColor());
     fileCount_ = captionLabel("status.fileCount", this);
     row->addWidget(packageName_);
     row->addWidget(fileCount_);
@@ -63,9 +73,15 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     message_->setObjectName("status.message");
     message_->setFont(ui::captionFont());
     ui::setTextColor(message_, ui::secondaryColor());
-    // A long message gives way (down to nothing, see ElidedLabel); the switches stay visible.
     message_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     row->addWidget(message_);
+    // A message too long for the line (an import error naming its file, say) gets a line of its own,
+    // wrapped, so it is read whole; the switches stay where they are.
+    messageLine_ = new ui::WrappedLabel(this);
+    messageLine_->setObjectName("status.messageLine");
+    messageLine_->setFont(ui::captionFont());
+    ui::setTextColor(messageLine_, ui::secondaryColor());
+    messageLine_->hide();
 
     grid_ = toggle(QStringLiteral("Grid"), QStringLiteral("status.grid"), this);
     origin_ = toggle(QStringLiteral("Origin"), QStringLiteral("status.origin"), this);
@@ -73,6 +89,7 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     row->addWidget(grid_);
     row->addWidget(origin_);
     row->addWidget(crosshair_);
+    rows->addWidget(messageLine_);
     connect(grid_, &QCheckBox::toggled, this, [this](bool on) {
         if (model_ && model_->showGrid() != on) model_->setShowGrid(on);
     });
@@ -97,11 +114,9 @@ void StatusBarView::refresh() {
     if (const auto& package = m.package()) {
         packageName_->setText(qs(package->name));
         fileCount_->setText(qs(std::to_string(package->files.size()) + " files"));
-        fileCount_->setVisible(true);
     } else {
         packageName_->setText(QStringLiteral("Drop a manufacturer ZIP to start"));
         fileCount_->clear();
-        fileCount_->setVisible(false);
     }
     if (const auto& point = m.cursorWorld()) {
         cursor_->setText(qs(cursorText(*point, m.units())));
@@ -113,10 +128,36 @@ void StatusBarView::refresh() {
     zoom_->setText(qs(zoomText(m.camera().pxPerMM)));
     message_->setText(qs(m.statusMessage()));
     message_->setToolTip(message_->text());
+    messageLine_->setWholeText(message_->text());
+    packageName_->setToolTip(packageName_->text());
     const QSignalBlocker g(grid_), o(origin_), c(crosshair_);
     grid_->setChecked(m.showGrid());
     origin_->setChecked(m.showOrigin());
     crosshair_->setChecked(m.showCrosshair());
+    fitToWidth();
+}
+
+void StatusBarView::fitToWidth() {
+    // What must show: the cursor, the zoom and the switches. Then the file count, then the message on this
+    // line; whatever is left is the package name's.
+    const QMargins margins = layout()->contentsMargins();
+    const int spacing = row_->spacing();
+    int used = margins.left() + margins.right();
+    for (QWidget* w : {static_cast<QWidget*>(cursor_), static_cast<QWidget*>(zoom_), static_cast<QWidget*>(grid_),
+                       static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
+        if (!w->isHidden()) used += w->sizeHint().width() + spacing;
+    const bool countFits = model_ && model_->package() && used + fileCount_->sizeHint().width() + spacing <= width();
+    fileCount_->setVisible(countFits);
+    if (countFits) used += fileCount_->sizeHint().width() + spacing;
+    const QString& message = message_->text();
+    const bool messageFits = used + message_->fontMetrics().horizontalAdvance(message) + spacing <= width();
+    message_->setVisible(!message.isEmpty() && messageFits);
+    messageLine_->setVisible(!message.isEmpty() && !messageFits);
+}
+
+void StatusBarView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    fitToWidth();
 }
 
 } // namespace corvane

@@ -1,6 +1,6 @@
 #pragma once
-// The one-line bar under the canvas: what is loaded, the cursor position, the zoom, the last status message
-// and the three overlay switches.
+// The bar under the canvas: what is loaded, the cursor position, the zoom, the last status message and the
+// three overlay switches, on one line; a message too long for it gets a second line.
 #include <QLabel>
 #include <QPointer>
 #include <QWidget>
@@ -9,6 +9,7 @@
 #include "panels/PanelStyle.hpp"
 
 class QCheckBox;
+class QHBoxLayout;
 
 namespace corvane {
 
@@ -24,15 +25,22 @@ public:
     // "8.0×".
     static std::string zoomText(double pxPerMM);
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void refresh();
+    // Shows what fits on the line at the present width; the message moves to a line of its own if need be.
+    void fitToWidth();
 
     QPointer<AppModel> model_;
-    QLabel* packageName_;
+    QHBoxLayout* row_;
+    ui::ElidedLabel* packageName_;
     QLabel* fileCount_;
     QLabel* cursor_;
     QLabel* zoom_;
     ui::ElidedLabel* message_;
+    ui::WrappedLabel* messageLine_;
     QCheckBox* grid_;
     QCheckBox* origin_;
     QCheckBox* crosshair_;

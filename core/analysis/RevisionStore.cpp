@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pwd.h>
+#include <set>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -66,25 +67,59 @@ std::string utcStamp() {
 
 } // namespace
 
-// An exclusive lock on W/.lock held for one operation, so two processes never interleave changes.
+// An exclusive lock on W/.lock held for one operation, so two processes (or two stores of one
+// process) never interleave changes. Closing the file releases it.
 class RevisionStore::FileLock {
 public:
     explicit FileLock(const fs::path& dir) {
         fd_ = ::open((dir / ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd_ >= 0) {
-            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
+        if (fd_ < 0) {
+            error_ = errno;
+            return;
         }
+        while (::flock(fd_, LOCK_EX) != 0) {
+            if (errno == EINTR) continue;
+            error_ = errno;
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        takenAt_ = fs::file_time_type::clock::now();
     }
     ~FileLock() {
-        if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+        if (fd_ >= 0) ::close(fd_);
     }
     FileLock(const FileLock&) = delete;
     FileLock& operator=(const FileLock&) = delete;
 
+    bool held() const { return fd_ >= 0; }
+    // Changing the workspace unlocked could lose another store's change: refuse instead.
+    void requireHeld() const {
+        if (!held()) throw RevisionStoreError(std::string("The workspace could not be locked: ") + std::strerror(error_));
+    }
+    // Whatever was written before this moment was written by an earlier holder, which has finished.
+    fs::file_time_type takenAt() const { return takenAt_; }
+
 private:
     int fd_ = -1;
+    int error_ = 0;
+    fs::file_time_type takenAt_;
 };
+
+namespace {
+
+// The name the store gives an archive: an upper-case UUID text and ".zip".
+bool isStoreArchiveName(const std::string& name) {
+    if (name.size() != 40 || !name.ends_with(".zip")) return false;
+    for (std::size_t i = 0; i < 36; ++i) {
+        const char c = name[i];
+        const bool dash = i == 8 || i == 13 || i == 18 || i == 23;
+        if (dash ? c != '-' : !((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+    }
+    return true;
+}
+
+} // namespace
 
 std::optional<fs::path> RevisionStore::defaultDirectory() {
     fs::path base;
@@ -110,10 +145,32 @@ RevisionStore::RevisionStore(std::optional<fs::path> directory)
     fs::create_directories(packagesPath(), ec);
     // A workspace we create holds the user's boards: keep it private.
     if (!existed) ::chmod(directory_->c_str(), 0700);
-    removeStaleTemporaryFiles(*directory_);
-    removeStaleTemporaryFiles(packagesPath());
-    FileLock lock(*directory_);
-    loadManifest(true);
+    const FileLock lock(*directory_);
+    const bool manifestRead = loadManifest(true, lock.held());
+    if (lock.held()) removeLeftovers(lock.takenAt(), manifestRead);
+}
+
+void RevisionStore::removeLeftovers(fs::file_time_type lockTakenAt, bool manifestRead) {
+    // Other stores write their temporary files only while they hold the lock, so under it every
+    // older one was left by a writer that died.
+    removeStaleTemporaryFiles(*directory_, lockTakenAt);
+    removeStaleTemporaryFiles(packagesPath(), lockTakenAt);
+    // Only a manifest read whole can tell an orphan from a revision; otherwise keep every archive.
+    if (manifestRead) removeOrphanArchives();
+}
+
+void RevisionStore::removeOrphanArchives() {
+    std::set<std::string> listed;
+    for (const auto& project : projects_)
+        for (const auto& revision : project.revisions) listed.insert(revision.archiveFileName);
+    std::error_code ec;
+    for (fs::directory_iterator it(packagesPath(), ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        std::error_code sec;
+        // An archive written just before a crash, whose manifest entry never was.
+        if (isStoreArchiveName(name) && !listed.contains(name) && it->is_regular_file(sec) && !sec)
+            fs::remove(it->path(), sec);
+    }
 }
 
 fs::path RevisionStore::manifestPath() const { return *directory_ / "projects.json"; }
@@ -131,14 +188,14 @@ RevisionStore::Stamp RevisionStore::currentStamp() const {
                  static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec, true};
 }
 
-void RevisionStore::loadManifest(bool initial) {
+bool RevisionStore::loadManifest(bool initial, bool locked) {
     const Stamp stamp = currentStamp();
     const fs::path path = manifestPath();
     if (!stamp.exists) {
         // No manifest: a new workspace has no projects; one that vanished under us keeps what we know.
         if (initial) projects_.clear();
         stamp_ = stamp;
-        return;
+        return false;
     }
     std::string problem;
     try {
@@ -146,13 +203,18 @@ void RevisionStore::loadManifest(bool initial) {
         projects_ = decodeJSON<std::vector<ProjectEntry>>(
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), CodingOptions::iso8601());
         stamp_ = stamp;
-        return;
+        return true;
     } catch (const std::exception& e) {
         problem = e.what();
     }
     // Never let the next save silently replace records we could not read: keep the file aside. What
     // this store already knows stays in memory and is what the next save writes.
     if (initial) projects_.clear();
+    if (!locked) {
+        // Unlocked, the file may be another store's fresh save: leave it where it is.
+        stamp_ = stamp;
+        return false;
+    }
     const fs::path aside = path.string() + ".corrupt-" + utcStamp();
     std::error_code ec;
     fs::rename(path, aside, ec);
@@ -160,10 +222,11 @@ void RevisionStore::loadManifest(bool initial) {
                              (ec ? "it stays at " + path.string() : "kept as " + aside.string()) + "\n";
     [[maybe_unused]] auto n = ::write(2, line.data(), line.size());
     stamp_ = currentStamp();
+    return false;
 }
 
-void RevisionStore::reloadIfChanged() {
-    if (currentStamp() != stamp_) loadManifest(false);
+void RevisionStore::reloadIfChanged(bool locked) {
+    if (currentStamp() != stamp_) loadManifest(false, locked);
 }
 
 void RevisionStore::save(const std::vector<ProjectEntry>& projects) {
@@ -175,8 +238,10 @@ void RevisionStore::save(const std::vector<ProjectEntry>& projects) {
 std::vector<ProjectEntry> RevisionStore::allProjects() {
     std::lock_guard guard(mutex_);
     if (directory_) {
-        FileLock lock(*directory_);
-        reloadIfChanged();
+        // Reading is safe without the lock (the manifest is replaced in one step), so a workspace
+        // that cannot be locked still lists what it holds.
+        const FileLock lock(*directory_);
+        reloadIfChanged(lock.held());
     }
     return projects_;
 }
@@ -187,14 +252,15 @@ bool RevisionStore::isPlainFileName(const std::string& name) {
 }
 
 fs::path RevisionStore::archiveURL(const RevisionEntry& entry) const {
+    // The name comes from a file anyone may edit: "/tmp/x" or "../../x" must not lead out of packages/.
+    if (!isPlainFileName(entry.archiveFileName))
+        throw ImportError::unreadable("'" + entry.archiveFileName + "' is not a ZIP archive.");
     return requireDirectory() / "packages" / entry.archiveFileName;
 }
 
 PCBPackage RevisionStore::loadPackage(const RevisionEntry& entry) const {
-    if (!isPlainFileName(entry.archiveFileName))
-        throw ImportError::unreadable("'" + entry.archiveFileName + "' is not a ZIP archive.");
-    const Bytes data = readWholeFile(archiveURL(entry));
-    return PackageImporter{}.importZIPData(data, entry.archiveFileName);
+    // The importer's rules hold: a regular file only, read within the import's ceilings.
+    return PackageImporter{}.importZIP(archiveURL(entry));
 }
 
 RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::uint8_t> archiveData,
@@ -202,8 +268,9 @@ RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::
     std::lock_guard guard(mutex_);
     const fs::path& dir = requireDirectory();
     if (!VellZip::isZip(archiveData)) throw RevisionStoreError("The revision to store is not a ZIP archive.");
-    FileLock lock(dir);
-    reloadIfChanged();
+    const FileLock lock(dir);
+    lock.requireHeld();
+    reloadIfChanged(true);
 
     RevisionEntry entry;
     entry.archiveFileName = UUID::random().uuidString() + ".zip";
@@ -249,8 +316,9 @@ std::pair<std::vector<ProjectEntry>::iterator, RevisionEntry*> findRevision(std:
 void RevisionStore::deleteRevision(const std::string& projectID, const std::string& revisionID) {
     std::lock_guard guard(mutex_);
     const fs::path& dir = requireDirectory();
-    FileLock lock(dir);
-    reloadIfChanged();
+    const FileLock lock(dir);
+    lock.requireHeld();
+    reloadIfChanged(true);
     std::vector<ProjectEntry> next = projects_;
     auto [project, found] = findRevision(next, projectID, revisionID);
     if (!found) return;
@@ -271,8 +339,9 @@ void RevisionStore::renameRevision(const std::string& projectID, const std::stri
                                    const std::string& newName) {
     std::lock_guard guard(mutex_);
     const fs::path& dir = requireDirectory();
-    FileLock lock(dir);
-    reloadIfChanged();
+    const FileLock lock(dir);
+    lock.requireHeld();
+    reloadIfChanged(true);
     std::vector<ProjectEntry> next = projects_;
     RevisionEntry* revision = findRevision(next, projectID, revisionID).second;
     if (!revision) return;

@@ -52,6 +52,7 @@ public:
 
     const std::optional<std::filesystem::path>& directory() const { return directory_; }
     std::vector<ProjectEntry> allProjects();
+    // W/packages/<archiveFileName>; throws ImportError unless the name is one plain file name.
     std::filesystem::path archiveURL(const RevisionEntry& entry) const;
     PCBPackage loadPackage(const RevisionEntry& entry) const;
     RevisionEntry addPackage(const PCBPackage& package, std::span<const std::uint8_t> archiveData,
@@ -75,8 +76,12 @@ private:
     std::filesystem::path packagesPath() const;
     const std::filesystem::path& requireDirectory() const;
     Stamp currentStamp() const;
-    void loadManifest(bool initial);
-    void reloadIfChanged();
+    // True when the manifest was read and decoded. A corrupt one is moved aside only when locked.
+    bool loadManifest(bool initial, bool locked);
+    void reloadIfChanged(bool locked);
+    // Under the lock: temporary files older than the lock, and archives no manifest entry names.
+    void removeLeftovers(std::filesystem::file_time_type lockTakenAt, bool manifestRead);
+    void removeOrphanArchives();
     void save(const std::vector<ProjectEntry>& projects);
 
     std::optional<std::filesystem::path> directory_;

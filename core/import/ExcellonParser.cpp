@@ -11,6 +11,7 @@
 #include <set>
 #include <vector>
 
+#include "SizeLimits.hpp"
 #include "TextDecoding.hpp"
 
 namespace corvane {
@@ -677,11 +678,13 @@ private:
     }
 
     void addHit(const Vec2& at) {
+        built_.object();
         settleToolUnits();
         hits_.push_back(DrillHit{at, currentTool_.value_or(0), holePlating()});
     }
 
     void addSlot(const Vec2& start, const Vec2& end) {
+        built_.object();
         settleToolUnits();
         const DrillTool* tool = selectedTool();
         const double d = tool ? tool->diameterMM : 0.1;
@@ -714,6 +717,8 @@ private:
     std::vector<PCBObject> slots_;
     ObjectInterner intern_;
     std::vector<Word> words_;
+    // Hits and slots count against the import's object ceiling.
+    BuildCounter built_;
 };
 
 } // namespace

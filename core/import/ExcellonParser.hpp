@@ -50,7 +50,7 @@ struct ExcellonParser {
     // Text that is not UTF-8 is read as Latin-1. Throws emptyInput for no bytes.
     DrillDocument parse(std::string_view fileName, std::span<const std::uint8_t> data,
                         const FormatDefaults& defaults = {}) const;
-    // Never throws; empty text gives an empty document.
+    // Empty text gives an empty document. Throws only SizeLimitError, past the import's object ceiling.
     DrillDocument parse(std::string_view fileName, std::string_view text, const FormatDefaults& defaults = {}) const;
 };
 

@@ -13,53 +13,59 @@
 namespace corvane {
 
 namespace {
-[[noreturn]] void throwRead(const std::filesystem::path& path, int err) {
-    throw FileReadError("Could not read '" + lastPathComponent(path) + "': " + std::strerror(err));
+[[noreturn]] void throwRead(const std::filesystem::path& path, int err, const char* reason = nullptr) {
+    throw FileReadError("Could not read '" + lastPathComponent(path) + "': " + (reason ? reason : std::strerror(err)),
+                        err);
 }
-} // namespace
 
-namespace {
-// Opens `path`, tells `sized` the size a regular file declares, then hands every block read to `consume`.
+// Closes the descriptor on every way out.
+struct FileDescriptor {
+    int fd;
+    ~FileDescriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// Opens `path` (a pipe without waiting for a writer), refuses anything but a regular file of at most
+// `maxBytes`, tells `sized` its declared size, then hands every block read to `consume`. The file
+// may grow while it is read, so the ceiling holds for the bytes read too.
 template <class Sized, class Consume>
-void readBlocks(const std::filesystem::path& path, Sized&& sized, Consume&& consume) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throwRead(path, errno);
+void readBlocks(const std::filesystem::path& path, std::uint64_t maxBytes, Sized&& sized, Consume&& consume) {
+    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
+    if (file.fd < 0) throwRead(path, errno);
     struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        const int err = errno;
-        ::close(fd);
-        throwRead(path, err);
-    }
-    if (S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throwRead(path, EISDIR);
-    }
-    if (S_ISREG(st.st_mode) && st.st_size > 0) sized(static_cast<std::size_t>(st.st_size));
+    if (::fstat(file.fd, &st) != 0) throwRead(path, errno);
+    if (S_ISDIR(st.st_mode)) throwRead(path, EISDIR);
+    // A device or pipe has no size to check: /dev/zero never ends.
+    if (!S_ISREG(st.st_mode)) throwRead(path, EINVAL, "Not a regular file");
+    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throwRead(path, EFBIG);
+    sized(static_cast<std::size_t>(st.st_size));
     std::uint8_t buf[1 << 16];
+    std::uint64_t total = 0;
     for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
+        const ssize_t n = ::read(file.fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
-            const int err = errno;
-            ::close(fd);
-            throwRead(path, err);
+            throwRead(path, errno);
         }
         if (n == 0) break;
+        total += static_cast<std::uint64_t>(n);
+        if (total > maxBytes) throwRead(path, EFBIG);
         consume(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
     }
-    ::close(fd);
 }
 } // namespace
 
-Bytes readWholeFile(const std::filesystem::path& path) {
+Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
     Bytes out;
-    readBlocks(path, [&out](std::size_t size) { out.reserve(size); },
+    readBlocks(path, maxBytes, [&out](std::size_t size) { out.reserve(size); },
                [&out](std::span<const std::uint8_t> block) { out.insert(out.end(), block.begin(), block.end()); });
     return out;
 }
 
-void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume) {
-    readBlocks(path, [](std::size_t) {}, consume);
+void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,
+                      std::uint64_t maxBytes) {
+    readBlocks(path, maxBytes, [](std::size_t) {}, consume);
 }
 
 namespace {
@@ -117,14 +123,16 @@ void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uin
     }
 }
 
-void removeStaleTemporaryFiles(const std::filesystem::path& folder) {
+void removeStaleTemporaryFiles(const std::filesystem::path& folder, std::filesystem::file_time_type olderThan) {
     std::error_code ec;
     for (std::filesystem::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         const std::string name = it->path().filename().string();
-        if (name.size() > 1 && name[0] == '.' && name.find(kTempMark) != std::string::npos) {
-            std::error_code rec;
-            std::filesystem::remove(it->path(), rec);
-        }
+        if (name.size() <= 1 || name[0] != '.' || name.find(kTempMark) == std::string::npos) continue;
+        std::error_code tec;
+        const auto written = std::filesystem::last_write_time(it->path(), tec);
+        if (tec || written >= olderThan) continue;
+        std::error_code rec;
+        std::filesystem::remove(it->path(), rec);
     }
 }
 

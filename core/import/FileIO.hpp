@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "SizeLimits.hpp"
 #include "model/Errors.hpp"
 #include "model/Format.hpp"
 
@@ -18,7 +19,12 @@ using Bytes = std::vector<std::uint8_t>;
 // A file that could not be read; what() names the file and the system's reason.
 class FileReadError : public CorvaneError {
 public:
-    explicit FileReadError(const std::string& message) : CorvaneError(message) {}
+    explicit FileReadError(const std::string& message, int code = 0) : CorvaneError(message), code_(code) {}
+    // The system's error number (EFBIG for a file past the read's ceiling), 0 when there is none.
+    int code() const { return code_; }
+
+private:
+    int code_;
 };
 
 // A file that could not be written; what() names the path and the system's reason.
@@ -38,14 +44,18 @@ enum class Durability { flushed, cached };
 // untouched, and FileWriteError is thrown.
 void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644,
                      Durability durability = Durability::flushed);
-// Removes temporary files that an interrupted atomicWriteFile left in `folder`.
-void removeStaleTemporaryFiles(const std::filesystem::path& folder);
+// Removes temporary files that an interrupted atomicWriteFile left in `folder`, only those last
+// written before `olderThan`: a younger one may belong to a write still under way.
+void removeStaleTemporaryFiles(const std::filesystem::path& folder, std::filesystem::file_time_type olderThan);
 
-// Reads a whole regular file. Uses read(2), not a mapping, so a file truncated while it is
-// read cannot bring the process down. Throws FileReadError.
-Bytes readWholeFile(const std::filesystem::path& path);
+// Reads a whole regular file of at most `maxBytes`. Anything else (a folder, a device such as
+// /dev/zero, a pipe, a socket), or a file past the ceiling, is refused before or while reading,
+// and a pipe is opened without waiting for a writer. Uses read(2), not a mapping, so a file
+// truncated while it is read cannot bring the process down. Throws FileReadError.
+Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes = kMaxEntryBytes);
 // Reads a file the same way, handing each block read to `consume` instead of keeping it.
-void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume);
+void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,
+                      std::uint64_t maxBytes = kMaxEntryBytes);
 
 // The last component of a path, ignoring a trailing "/".
 std::string lastPathComponent(const std::filesystem::path& path);

@@ -17,6 +17,7 @@
 #endif
 
 #include "import/ApertureMacro.hpp"
+#include "import/SizeLimits.hpp"
 #include "import/TextDecoding.hpp"
 #include "model/Format.hpp"
 
@@ -312,12 +313,16 @@ struct ApertureShapes {
 // Objects of words that end at a line break instead are counted as the table grows.
 std::size_t objectBound(std::string_view text) {
     std::size_t stars = 0;
-    for (const char* p = text.data(), *end = p + text.size();;) {
-        const void* hit = std::memchr(p, '*', static_cast<std::size_t>(end - p));
-        if (!hit) break;
-        ++stars;
-        p = static_cast<const char*>(hit) + 1;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+#if defined(__SSE2__)
+    const __m128i star = _mm_set1_epi8('*');
+    for (; end - p >= 16; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        stars += static_cast<std::size_t>(std::popcount(static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, star)))));
     }
+#endif
+    for (; p < end; ++p) stars += *p == '*';
     return stars + 1;
 }
 
@@ -368,6 +373,7 @@ private:
     void appendRegionArc(Vec2 target, Vec2 center);
     void selectAperture(std::int64_t code);
     PCBObject& newObject(bool withAperture);
+    void addContourPoint(Vec2 p);
     void finishObject(PCBObject& o);
     void emitStroke(Vec2 from, Vec2 to);
 
@@ -414,6 +420,8 @@ private:
     std::map<std::string, std::string> fileAttributes_;
 
     std::vector<PCBObject> objects_;
+    // Objects and region points count against the import's ceilings.
+    BuildCounter built_;
     BBox bbox_ = BBox::empty();
     std::vector<std::string> warnings_;
     std::vector<std::string> internalWarnings_;
@@ -961,6 +969,7 @@ PCBObject& GerberReader::newObject(bool withAperture) {
         const char* ahead = reinterpret_cast<const char*>(objects_.data() + objects_.size() + kPrefetchObjects);
         for (std::size_t line = 0; line < sizeof(PCBObject); line += 64) __builtin_prefetch(ahead + line, 1, 3);
     }
+    built_.object();
     PCBObject& o = objects_.emplace_back();
     if (withAperture) {
         o.apertureCode = currentAperture_;
@@ -1012,9 +1021,9 @@ void GerberReader::emitStroke(Vec2 from, Vec2 to) {
 void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::optional<double> rawJ) {
     const bool circular = interpolation_ != Interpolation::linear;
     if (inRegion_) {
-        if (currentContour_.empty()) currentContour_.push_back(point_);
+        if (currentContour_.empty()) addContourPoint(point_);
         if (circular) appendRegionArc(target, arcCenter(target, rawI.value_or(0.0), rawJ.value_or(0.0)));
-        else currentContour_.push_back(target);
+        else addContourPoint(target);
         return;
     }
     if (!currentAperture_) return;
@@ -1111,7 +1120,7 @@ void GerberReader::appendRegionArc(Vec2 target, Vec2 c) {
     const Vec2 s = point_;
     const double r = distance(c, s);
     if (!(r > 1e-9) || !std::isfinite(r)) {
-        currentContour_.push_back(target);
+        addContourPoint(target);
         return;
     }
     const double a0 = std::atan2(s.y - c.y, s.x - c.x);
@@ -1124,14 +1133,19 @@ void GerberReader::appendRegionArc(Vec2 target, Vec2 c) {
     const double span = a1 - a0;
     const auto steps = ApertureMacro::truncatedCount(std::ceil(std::abs(span) / kTenDegrees));
     if (!steps) {
-        currentContour_.push_back(target);
+        addContourPoint(target);
         return;
     }
     const std::int64_t n = std::max<std::int64_t>(4, *steps);
     for (std::int64_t k = 1; k <= n; ++k) {
         const double t = a0 + span * static_cast<double>(k) / static_cast<double>(n);
-        currentContour_.push_back(Vec2{c.x + r * std::cos(t), c.y + r * std::sin(t)});
+        addContourPoint(Vec2{c.x + r * std::cos(t), c.y + r * std::sin(t)});
     }
+}
+
+void GerberReader::addContourPoint(Vec2 p) {
+    built_.vertices(1);
+    currentContour_.push_back(p);
 }
 
 void GerberReader::finishContour() {

@@ -147,7 +147,13 @@ Contour shapeOutline(const ApertureShape& shape) {
 
 } // namespace
 
+void FeaturesParser::addContourPoint(Contour& contour, Vec2 p) {
+    built_.vertices(1);
+    contour.push_back(p);
+}
+
 void FeaturesParser::append(PCBObjectKind kind, SharedShape shape, Polarity polarity) {
+    built_.object();
     const auto index = static_cast<std::int64_t>(objects.size());
     objects.emplace_back(std::move(kind), std::nullopt, std::move(shape), polarity, std::nullopt, std::nullopt,
                          std::nullopt, std::nullopt, index);
@@ -310,18 +316,20 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
             const Vec2 p{v[0] * c, v[1] * c};
             contour.clear();
             contourStarted = plausiblePoint(p);
-            if (contourStarted) contour.push_back(p);
+            if (contourStarted) addContourPoint(contour, p);
             contourIsHole = rec.tokens.back() == "H";
         } else if (kind == "OS") {
             if (!surfaceOpen || !contourStarted || v.size() < 2) return true;
             const Vec2 p{v[0] * c, v[1] * c};
-            if (plausiblePoint(p)) contour.push_back(p);
+            if (plausiblePoint(p)) addContourPoint(contour, p);
         } else if (kind == "OC") {
             if (!surfaceOpen || !contourStarted || v.size() < 4) return true;
             const Vec2 e{v[0] * c, v[1] * c}, m{v[2] * c, v[3] * c};
             if (!plausiblePoint(e) || !plausiblePoint(m)) return true;
             const Vec2 from = contour.back();
+            const std::size_t before = contour.size();
             engine.sampleArc(from, e, m, rec.clockwise(), contour);
+            built_.vertices(contour.size() - before);
         } else if (kind == "OE") {
             if (!surfaceOpen || !contourStarted || contour.size() < 3) return true;
             if (contourIsHole) {
@@ -455,6 +463,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
             if (!sym || !plausiblePoint(at)) return true;
             const Plating plating = platingOf(rec.attributes);
             const std::int64_t tool = newTool(sym->diameterMM, plating);
+            built_.object();
             doc.hits.push_back(DrillHit{at, tool, plating});
             box.include(at);
         } else if (rec.tokens[0] == "L" && v.size() >= 5) {
@@ -463,6 +472,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
             if (!sym || !plausiblePoint(a) || !plausiblePoint(b)) return true;
             const Plating plating = platingOf(rec.attributes);
             const std::int64_t tool = newTool(sym->diameterMM, plating);
+            built_.object();
             const double d = doc.tools[tool].diameterMM;
             PCBObject slot(PCBObjectKind::slot(a, b, d, plating == Plating::pth), tool, ApertureShape::circle(d),
                            Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt,

@@ -264,6 +264,8 @@ BBox ODBPPParser::bbox(const GerberDocument& document) {
 }
 
 PCBPackage ODBPPParser::parse(std::span<const std::uint8_t> tgzData) const {
+    // Unpacking and reading the layers charge one allowance.
+    const ImportSession session;
     std::vector<TarEntry> entries;
     try {
         entries = VellTar::untar(VellTar::gunzip(tgzData));
@@ -274,6 +276,8 @@ PCBPackage ODBPPParser::parse(std::span<const std::uint8_t> tgzData) const {
 }
 
 PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
+    // The profile and every layer, read on any thread, charge one allowance.
+    ImportSession session;
     std::vector<const TarEntry*> kept;
     kept.reserve(all.size());
     for (const auto& e : all)
@@ -448,7 +452,16 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
         }
         job.warnings = std::move(parser.warnings);
     };
-    parallelFor(jobs.size(), [&](std::size_t k) { readLayer(jobs[k]); }, defaultWorkerCount());
+    // Every layer becomes a file, and the profile one more.
+    requirePackageFileCount(jobs.size() + 1);
+    ImportAllowance& allowance = session.allowance();
+    parallelFor(
+        jobs.size(),
+        [&](std::size_t k) {
+            const AllowanceScope scope(allowance);
+            readLayer(jobs[k]);
+        },
+        defaultWorkerCount());
 
     for (auto& job : jobs) {
         if (job.file) out.push_back(std::move(*job.file));

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "import/SizeLimits.hpp"
 #include "import/VellTar.hpp"
 #include "model/Model.hpp"
 
@@ -96,9 +97,12 @@ private:
     // The symbol a record names (its number truncated toward zero), or none.
     const Symbol* symbolNumbered(double number) const;
     void append(PCBObjectKind kind, SharedShape shape, Polarity polarity);
+    void addContourPoint(Contour& contour, Vec2 p);
     void addPad(Vec2 at, const Symbol& symbol, const std::vector<double>& numbers, Polarity polarity);
 
     ObjectInterner intern_;
+    // Objects and surface points count against the import's ceilings.
+    BuildCounter built_;
 };
 
 } // namespace corvane

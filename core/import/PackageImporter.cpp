@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <exception>
 #include <limits>
 #include <map>
@@ -40,8 +41,16 @@ bool containsCaseInsensitive(std::string_view hay, std::string_view needle, std:
     return false;
 }
 
-[[noreturn]] void throwTooLarge(const std::string& name) {
-    throw ImportError::unreadable("'" + name + "' is too large to import.");
+// Runs one import step with the import's allowance in force on this thread (a fresh one when no
+// import is under way yet), and names the package in the error when a ceiling is reached.
+template <class Step>
+PCBPackage withinCeilings(const std::string& name, Step&& step) {
+    ImportSession session;
+    try {
+        return step();
+    } catch (const SizeLimitError& e) {
+        throw ImportError::unreadable("'" + name + "' is too large to import (" + e.detail() + ").");
+    }
 }
 
 // Everything one accepted entry turns into, computed independently of the others.
@@ -248,14 +257,11 @@ std::optional<std::string> odbJobRoot(const std::vector<ZipEntryInfo>& entries) 
 
 PCBPackage importODBJob(const std::string& root, const std::string& archiveName, const std::string& sourceFileName,
                         const std::vector<ZipEntryInfo>& entries, const PackageImporter::EntryReader& reader) {
+    // Reading the entries is charged to the import's byte budget as they are inflated or read.
     std::vector<TarEntry> job;
-    std::uint64_t total = 0;
     for (const auto& e : entries) {
         if (e.isDirectory || isSkippedPath(e.path) || !e.path.starts_with(root)) continue;
-        TarEntry t{e.path, reader(e.path), false};
-        total += t.data.size();
-        if (total > PackageImporter::maxImportBytes) throwTooLarge(sourceFileName);
-        job.push_back(std::move(t));
+        job.push_back(TarEntry{e.path, reader(e.path), false});
     }
     PCBPackage pkg = ODBPPParser{}.parseEntries(job);
     pkg.name = archiveName;
@@ -356,6 +362,11 @@ std::vector<std::string> PackageImporter::crossFileWarnings(const std::vector<Pa
 
 PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const std::string& sourceFileName,
                                          const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const {
+    return withinCeilings(sourceFileName, [&] { return assemblePackage(archiveName, sourceFileName, entries, reader); });
+}
+
+PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, const std::string& sourceFileName,
+                                            const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const {
     if (auto root = odbJobRoot(entries)) return importODBJob(*root, archiveName, sourceFileName, entries, reader);
 
     // Filter by name first: it is cheap and decides which entries are read at all.
@@ -367,22 +378,22 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
         (supportedExtension(archiveLastComponent(e.path)) ? accepted : refused).push_back(i);
     }
 
+    requirePackageFileCount(accepted.size());
+
     const DrillParameters drillParameters = readDrillParameters(entries, accepted, reader);
     std::vector<EntryOutcome> outcomes(accepted.size());
-    std::atomic<std::uint64_t> bytesRead{0};
-    std::atomic<bool> overBudget{false};
+    ImportAllowance& allowance = *ImportAllowance::current();
+    // Once a ceiling is reached the import is over: the other workers stop too.
+    std::atomic<bool> ceilingReached{false};
 
     auto work = [&](std::size_t slot) {
         EntryOutcome& out = outcomes[slot];
         if (drillParameters.consumed[slot]) return;
         try {
+            const AllowanceScope scope(allowance);
             const std::string& path = entries[accepted[slot]].path;
             const std::string name(archiveLastComponent(path));
             Bytes bytes = reader(path);
-            if (bytesRead.fetch_add(bytes.size()) + bytes.size() > maxImportBytes) {
-                overBudget = true;
-                return;
-            }
             if (bytes.empty()) return;
             const std::string head = decodeHead(bytes, 2048);
             const auto function = x2FileFunction(head);
@@ -412,6 +423,9 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
             out.file = std::move(file);
             out.copperSet = det.copperSet;
             out.skipped = false;
+        } catch (const SizeLimitError&) {
+            ceilingReached = true;
+            out.error = std::current_exception();
         } catch (...) {
             out.error = std::current_exception();
         }
@@ -426,7 +440,7 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
         std::clamp<std::uint64_t>(declaredBytes / kBytesPerReader + 1, 1, defaultWorkerCount()));
     parallelFor(
         accepted.size(), [&](std::size_t i) {
-            if (!overBudget) work(i);
+            if (!ceilingReached) work(i);
         },
         readers);
 
@@ -437,7 +451,6 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
     std::vector<std::optional<CopperSetPlace>> copperSets;
     for (auto& out : outcomes) {
         if (out.error) std::rethrow_exception(out.error);
-        if (overBudget) throwTooLarge(sourceFileName);
         if (out.skipWarning) skipWarnings.push_back(std::move(*out.skipWarning));
         for (auto& w : out.readerWarnings) readerWarnings.push_back(std::move(w));
         if (out.file) {
@@ -445,7 +458,6 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
             copperSets.push_back(out.copperSet);
         }
     }
-    if (overBudget) throwTooLarge(sourceFileName);
     if (files.empty()) {
         for (std::size_t i : refused)
             if (isIPC2581(archiveLastComponent(entries[i].path), [&] { return reader(entries[i].path); }))
@@ -483,35 +495,63 @@ PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const s
 }
 
 PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
-    if (!VellZip::isZip(data)) refuseOtherArchives(data, fileName);
-    if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
-    const VellZip::Archive archive(data);
-    return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
-                        [&archive](const std::string& path) { return archive.readEntry(path); });
+    return withinCeilings(fileName, [&] {
+        if (!VellZip::isZip(data)) refuseOtherArchives(data, fileName);
+        if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
+        const VellZip::Archive archive(data);
+        return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
+                            [&archive](const std::string& path) { return archive.readEntry(path); });
+    });
 }
 
 namespace {
-Bytes readCapped(const fs::path& url) {
-    std::error_code ec;
-    const auto size = fs::file_size(url, ec);
-    if (!ec && size > PackageImporter::maxEntryBytes) throwTooLarge(lastPathComponent(url));
-    return readWholeFile(url);
+// The reader of a single file read beforehand: every read is a copy, charged like any other.
+PackageImporter::EntryReader copyingReader(const Bytes& data) {
+    return [&data](const std::string&) {
+        chargeImportBytes(data.size());
+        return data;
+    };
 }
 } // namespace
 
+Bytes PackageImporter::readInput(const fs::path& url) {
+    // The size is charged before the bytes are read, so workers reading side by side stay in budget.
+    std::error_code ec;
+    const std::uint64_t expected = fs::file_size(url, ec);
+    if (!ec && expected <= maxEntryBytes) chargeImportBytes(expected);
+    Bytes data;
+    try {
+        data = readWholeFile(url, maxEntryBytes);
+    } catch (const FileReadError& e) {
+        if (e.code() == EFBIG)
+            throw SizeLimitError("more than " + formatInt(static_cast<std::int64_t>(maxEntryBytes >> 20)) +
+                                 " MB in one file");
+        throw;
+    }
+    if (ec || data.size() > expected) chargeImportBytes(ec ? data.size() : data.size() - expected);
+    return data;
+}
+
 PCBPackage PackageImporter::importZIP(const fs::path& url) const {
-    return importZIPData(readCapped(url), lastPathComponent(url));
+    const std::string name = lastPathComponent(url);
+    return withinCeilings(name, [&] { return importZIPData(readInput(url), name); });
 }
 
 PCBPackage PackageImporter::importSingleFile(const fs::path& url) const {
     const std::string name = lastPathComponent(url);
-    const Bytes data = readCapped(url);
-    std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
-    return buildPackage(deletingPathExtension(name), name, entries, [&data](const std::string&) { return data; });
+    return withinCeilings(name, [&] {
+        const Bytes data = readInput(url);
+        std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
+        return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
+    });
 }
 
 PCBPackage PackageImporter::importDirectory(const fs::path& url) const {
     const std::string folderName = lastPathComponent(url);
+    return withinCeilings(folderName, [&] { return importFolderFiles(url, folderName); });
+}
+
+PCBPackage PackageImporter::importFolderFiles(const fs::path& url, const std::string& folderName) const {
     std::error_code ec;
     fs::recursive_directory_iterator it(url, fs::directory_options::skip_permission_denied, ec);
     if (ec) throw ImportError::unreadable("Cannot read folder " + folderName + ".");
@@ -526,6 +566,7 @@ PCBPackage PackageImporter::importDirectory(const fs::path& url) const {
         if (sec || !fs::is_regular_file(status)) continue;
         const fs::path rel = it->path().lexically_relative(url);
         if (rel.empty()) continue;
+        requireRoomForArchiveEntry(byRelative.size());
         byRelative.emplace(rel.generic_string(), it->path());
     }
 
@@ -544,7 +585,7 @@ PCBPackage PackageImporter::importDirectory(const fs::path& url) const {
         const auto size = fs::file_size(found->second, sec);
         if (sec || size > maxEntryBytes) return {};
         try {
-            return readWholeFile(found->second);
+            return readInput(found->second);
         } catch (const FileReadError&) {
             return {};
         }
@@ -556,7 +597,10 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     if (fs::is_directory(url, ec)) return importDirectory(url);
 
     const std::string name = lastPathComponent(url);
-    const Bytes data = readCapped(url);
+    return withinCeilings(name, [&] { return importFileData(readInput(url), name); });
+}
+
+PCBPackage PackageImporter::importFileData(const Bytes& data, const std::string& name) const {
     if (VellZip::isZip(data)) return importZIPData(data, name);
 
     const std::string ext = asciiLower(pathExtension(name));
@@ -567,7 +611,7 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     if (VellTar::isGzip(data) || ext == "tgz") return ODBPPParser{}.parse(data);
     refuseOtherArchives(data, name);
     std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
-    return buildPackage(deletingPathExtension(name), name, entries, [&data](const std::string&) { return data; });
+    return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
 }
 
 } // namespace corvane

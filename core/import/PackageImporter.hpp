@@ -36,9 +36,11 @@ struct PackageImporter {
     // Reads the bytes of one listed entry; may throw, which ends the build with that error.
     using EntryReader = std::function<Bytes(const std::string& path)>;
 
-    // Ceilings on untrusted input: one entry, and everything read during one import.
+    // Ceilings on untrusted input: one entry, everything read during one import, and the files of
+    // one package.
     static constexpr std::uint64_t maxEntryBytes = kMaxEntryBytes;
     static constexpr std::uint64_t maxImportBytes = kMaxImportBytes;
+    static constexpr std::size_t maxPackageFiles = kMaxPackageFiles;
 
     PCBPackage importAny(const std::filesystem::path& url) const;
     PCBPackage importZIP(const std::filesystem::path& url) const;
@@ -63,6 +65,17 @@ struct PackageImporter {
 
     // A ZIP archive already in memory, named by its file name (the package is named without the extension).
     PCBPackage importZIPData(const Bytes& data, const std::string& fileName) const;
+    // A file read whole for import: refused unless it is a regular file within the entry ceiling, and
+    // charged to the import in progress. Throws FileReadError or ImportError.
+    static Bytes readInput(const std::filesystem::path& url);
+
+private:
+    PCBPackage importFolderFiles(const std::filesystem::path& url, const std::string& folderName) const;
+    // importAny's decision on the bytes of a file that is not a folder.
+    PCBPackage importFileData(const Bytes& data, const std::string& name) const;
+    // buildPackage with the import's allowance in force.
+    PCBPackage assemblePackage(const std::string& archiveName, const std::string& sourceFileName,
+                               const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const;
 };
 
 } // namespace corvane

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <limits>
 
+#include "import/SizeLimits.hpp"
+
 namespace corvane {
 
 namespace {
@@ -45,6 +47,15 @@ struct SourceFeed {
     }
     bool exhausted(const z_stream& z) const { return left == 0 && z.avail_in == 0; }
 };
+
+// Grows `out` to `size` bytes, charged first to the import in progress on this thread, if any: the
+// budget counts bytes as they are inflated, so workers of one import stop together. A move to a
+// larger buffer holds the old one and the new one at once, so it is charged the whole new size.
+void growCharged(std::vector<std::uint8_t>& out, std::size_t size) {
+    if (size <= out.size()) return;
+    chargeImportBytes(size > out.capacity() ? size : size - out.size());
+    out.resize(size);
+}
 
 std::uint64_t saturatingMulAdd(std::uint64_t a, std::uint64_t m, std::uint64_t add) {
     std::uint64_t r;
@@ -96,7 +107,7 @@ InflateOutcome rawInflateAppend(std::span<const std::uint8_t> source, std::vecto
     const std::uint64_t plausible = saturatingMulAdd(source.size(), 16, 65536);
     std::uint64_t first = sizeHint != 0 ? sizeHint : saturatingMulAdd(source.size(), 4, 4096);
     first = std::min({first, plausible, room});
-    out.resize(base + static_cast<std::size_t>(first));
+    growCharged(out, base + static_cast<std::size_t>(first));
 
     std::size_t pos = base;
     for (;;) {
@@ -107,7 +118,7 @@ InflateOutcome rawInflateAppend(std::span<const std::uint8_t> source, std::vecto
                 break;
             }
             std::uint64_t grown = std::max<std::uint64_t>(std::uint64_t{out.size()} * 2, out.size() + 65536);
-            out.resize(static_cast<std::size_t>(std::min(grown, limit)));
+            growCharged(out, static_cast<std::size_t>(std::min(grown, limit)));
         }
         std::size_t avail = std::min(out.size() - pos, kSlice);
         z.next_out = out.data() + pos;

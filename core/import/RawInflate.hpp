@@ -27,7 +27,8 @@ struct InflateOutcome {
 // Appends the decoded stream to `out`, growing it with the data actually
 // produced and never beyond `limit` bytes in total (existing bytes counted).
 // `sizeHint` (untrusted) only shapes the first allocation, and never beyond
-// what the source could plausibly hold.
+// what the source could plausibly hold. Growth is charged to the import in
+// progress on this thread (SizeLimitError when its budget is spent).
 InflateOutcome rawInflateAppend(std::span<const std::uint8_t> source, std::vector<std::uint8_t>& out,
                                 std::uint64_t limit, std::uint64_t sizeHint);
 

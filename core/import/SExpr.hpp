@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "SizeLimits.hpp"
 #include "model/Errors.hpp"
 
 namespace corvane {
@@ -53,9 +54,9 @@ public:
     // a list or a quoted string. Depth is limited only by memory; more than `nodeLimit` lists fail.
     static SExprTree parse(std::string_view text, std::size_t nodeLimit = maxNodes);
 
-    // Default cap on the lists of one parse: far beyond any real board (a 30 MB board holds
-    // about 1.5 million), while bounding the memory a hostile file can claim to a few GB.
-    static constexpr std::size_t maxNodes = std::size_t{1} << 24;
+    // Default cap on the lists of one parse: beyond any real board (a 30 MB board holds about
+    // 1.5 million), while bounding the memory a hostile file can claim to about 500 MB.
+    static constexpr std::size_t maxNodes = kMaxListNodes;
 
     std::optional<std::string_view> attrib(std::string_view key) const {
         return key == "name" ? nameAttribute : std::nullopt;

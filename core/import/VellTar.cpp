@@ -164,7 +164,11 @@ std::vector<TarEntry> VellTar::untar(std::span<const std::uint8_t> data) {
             paxName.reset();
             const bool isDirectory = type == '5' || (!name.empty() && name.back() == '/');
             if (name.compare(0, 2, "./") == 0) name.erase(0, 2);
-            if (!name.empty()) entries.push_back(TarEntry{std::move(name), {body.begin(), body.end()}, isDirectory});
+            if (!name.empty()) {
+                requireRoomForArchiveEntry(entries.size());
+                chargeImportBytes(body.size());
+                entries.push_back(TarEntry{std::move(name), {body.begin(), body.end()}, isDirectory});
+            }
         }
         if (next > n || n - next < kBlock) break;
         h = next;

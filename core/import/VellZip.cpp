@@ -61,6 +61,39 @@ std::string decodeName(std::span<const std::uint8_t> bytes) {
     return sanitizeUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// The bytes an entry takes in the archive: its local header, name, extra field and data. Entries
+// whose local header cannot be read are left out; reading them fails on its own.
+struct StoredSpan {
+    std::uint64_t begin = 0, end = 0;
+    const VellZip::CentralEntry* entry = nullptr;
+};
+
+std::vector<StoredSpan> storedSpans(const std::vector<VellZip::CentralEntry>& entries, std::span<const std::uint8_t> data) {
+    std::vector<StoredSpan> spans;
+    spans.reserve(entries.size());
+    for (const auto& e : entries) {
+        if (e.localHeaderOffset < 0 || e.compressedSize < 0) continue;
+        const auto at = static_cast<std::uint64_t>(e.localHeaderOffset);
+        if (!fits(at, 30, data.size()) || u32(data, static_cast<std::size_t>(at)) != kLocalSignature) continue;
+        const std::uint64_t start = at + 30 + u16(data, at + 26) + u16(data, at + 28);
+        const auto length = static_cast<std::uint64_t>(e.compressedSize);
+        if (!fits(start, length, data.size())) continue;
+        spans.push_back(StoredSpan{at, start + length, &e});
+    }
+    return spans;
+}
+
+// Refuses entries that share bytes: real archives never do, while a few kilobytes of entries all
+// pointing at one stream would make every one of them inflate the same gigabyte.
+void requireDisjointEntries(const std::vector<VellZip::CentralEntry>& entries, std::span<const std::uint8_t> data) {
+    std::vector<StoredSpan> spans = storedSpans(entries, data);
+    std::sort(spans.begin(), spans.end(), [](const StoredSpan& a, const StoredSpan& b) { return a.begin < b.begin; });
+    for (std::size_t i = 1; i < spans.size(); ++i) {
+        if (spans[i].begin < spans[i - 1].end)
+            throw VellZipError::corrupted("entries overlap: " + spans[i - 1].entry->path + " and " + spans[i].entry->path);
+    }
+}
+
 } // namespace
 
 VellZipError::VellZipError(Case kind, std::string detail)
@@ -123,8 +156,8 @@ std::vector<VellZip::CentralEntry> VellZip::parseCentralDirectory(std::span<cons
 
     std::vector<CentralEntry> entries;
     // Never trust the declared count for the reservation: each header takes 46 bytes at least.
-    entries.reserve(static_cast<std::size_t>(
-        std::min<std::uint64_t>(static_cast<std::uint64_t>(eocd.entryCount), (n - eocd.directoryOffset) / 46)));
+    entries.reserve(static_cast<std::size_t>(std::min<std::uint64_t>(
+        {static_cast<std::uint64_t>(eocd.entryCount), (n - eocd.directoryOffset) / 46, kMaxArchiveEntries})));
     std::size_t o = static_cast<std::size_t>(eocd.directoryOffset);
     while (fits(o, 46, n) && u32(data, o) == kCentralSignature) {
         const std::uint16_t nameLength = u16(data, o + 28);
@@ -175,12 +208,14 @@ std::vector<VellZip::CentralEntry> VellZip::parseCentralDirectory(std::span<cons
         else if (external >= 0x10000) e.isDirectory = false;
         else e.isDirectory = (external & 0x10) != 0;
 
+        requireRoomForArchiveEntry(entries.size());
         entries.push_back(std::move(e));
         if (eocd.entryCount >= 1 && static_cast<std::int64_t>(entries.size()) >= eocd.entryCount) break;
         o = next;
     }
     if (entries.empty() && eocd.entryCount >= 1)
         throw VellZipError::corrupted("central directory not found at offset " + std::to_string(eocd.directoryOffset));
+    requireDisjointEntries(entries, data);
     return entries;
 }
 
@@ -220,6 +255,7 @@ std::vector<std::uint8_t> VellZip::decodeEntryData(const CentralEntry& entry, st
         if (entry.uncompressedSize < 0 || stored.size() != static_cast<std::uint64_t>(entry.uncompressedSize))
             throw VellZipError::corrupted("stored size mismatch for " + entry.path);
         if (stored.size() > kMaxEntryBytes) throw VellZipError::corrupted("entry too large for " + entry.path);
+        chargeImportBytes(stored.size());
         return {stored.begin(), stored.end()};
     default:
         throw VellZipError::unsupported("compression method " + std::to_string(entry.method) + " in " + entry.path);

@@ -2,8 +2,15 @@
 
 #include "TempDir.hpp"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "analysis/RevisionStore.hpp"
@@ -146,6 +153,10 @@ TEST(RevisionStoreSafety, TraversalNamesAndNonZipBytes) {
     RevisionStore store(ws);
     const auto entry = store.allProjects().at(0).revisions.at(0);
     EXPECT_THROW(store.loadPackage(entry), ImportError);
+    // The location handed to the importer follows the same rule.
+    EXPECT_THROW(store.archiveURL(entry), ImportError);
+    EXPECT_THROW(store.archiveURL(RevisionEntry{"x", "x", "/tmp/x", Date{}}), ImportError);
+    EXPECT_EQ(store.archiveURL(RevisionEntry{"x", "x", "A.zip", Date{}}), ws / "packages" / "A.zip");
     store.deleteRevision("P", "R");
     EXPECT_EQ(readText(outside), "precious");
     EXPECT_TRUE(store.allProjects().empty());
@@ -153,6 +164,15 @@ TEST(RevisionStoreSafety, TraversalNamesAndNonZipBytes) {
     const std::string text = "plain text";
     EXPECT_THROW(store.addPackage(PCBPackage{}, Bytes(text.begin(), text.end()), "P", "r"), RevisionStoreError);
     EXPECT_EQ(archiveCount(ws), 0u);
+
+    // A link planted among the archives is read by the importer's rule: a device never is.
+    fs::create_symlink("/dev/zero", ws / "packages" / "LINK.zip");
+    try {
+        store.loadPackage(RevisionEntry{"x", "x", "LINK.zip", Date{}});
+        FAIL();
+    } catch (const FileReadError& e) {
+        EXPECT_STREQ(e.what(), "Could not read 'LINK.zip': Not a regular file");
+    }
 
     // A stored archive that holds plain text fails to load with the importer's message.
     const fs::path bogus = ws / "packages" / "BOGUS.zip";
@@ -168,13 +188,102 @@ TEST(RevisionStoreSafety, TraversalNamesAndNonZipBytes) {
 TEST(RevisionStoreConcurrency, TwoStoresAddingAtOnceKeepEverything) {
     TempDir dir;
     RevisionStore a(dir.path), b(dir.path);
-    const Bytes zip = boardZip();
+    // Archives of some size, so that their temporary files live a while, and new stores opening all the
+    // time meanwhile, as the desktop opens one per Store click: nobody removes a write under way.
+    const std::string gerber = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.2*%\nD10*\nX0Y0D02*\nX1000000Y0D01*\nM02*\n";
+    const Bytes zip = VellZipWriter::archive(
+        {{"board-F_Cu.gbr", Bytes(gerber.begin(), gerber.end())}, {"notes.bin", Bytes(std::size_t{2} << 20, 7)}});
+    std::atomic<bool> adding{true};
+    std::thread opener([&] {
+        while (adding) RevisionStore{dir.path};
+    });
     std::thread ta([&] { for (int i = 0; i < 10; ++i) a.addPackage(PCBPackage{}, zip, "P", "a" + std::to_string(i)); });
     std::thread tb([&] { for (int i = 0; i < 10; ++i) b.addPackage(PCBPackage{}, zip, "P", "b" + std::to_string(i)); });
     ta.join();
     tb.join();
+    adding = false;
+    opener.join();
     const auto projects = RevisionStore(dir.path).allProjects();
     ASSERT_EQ(projects.size(), 1u);
     EXPECT_EQ(projects[0].revisions.size(), 20u);
     EXPECT_EQ(archiveCount(dir.path), 20u);
+}
+
+namespace {
+
+// Holds W/.lock as another store would while it writes.
+struct HeldLock {
+    int fd;
+    explicit HeldLock(const fs::path& dir) : fd(::open((dir / ".lock").c_str(), O_RDWR | O_CREAT, 0600)) {
+        ::flock(fd, LOCK_EX);
+    }
+    ~HeldLock() { ::close(fd); }
+};
+
+void setAge(const fs::path& p, std::chrono::seconds age) {
+    fs::last_write_time(p, fs::file_time_type::clock::now() - age);
+}
+
+} // namespace
+
+TEST(RevisionStoreSafety, LeftoversAreRemovedOnlyUnderTheLockAndOnlyWhenSurelyLeftOver) {
+    TempDir dir;
+    const RevisionEntry kept = RevisionStore(dir.path).addPackage(PCBPackage{}, boardZip(), "P", "r1");
+    const fs::path packages = dir.path / "packages";
+    const fs::path orphan = packages / "0123ABCD-4567-89EF-0123-456789ABCDEF.zip";  // written, never listed
+    const fs::path userFile = packages / "notes.zip";
+    const fs::path staleTemp = packages / ".X.zip.tmp-0000000000000001";
+    const fs::path liveTemp = dir.path / ".projects.json.tmp-0000000000000002";
+    for (const fs::path& p : {orphan, userFile, staleTemp, liveTemp}) std::ofstream(p) << "x";
+    setAge(staleTemp, std::chrono::hours(1));
+    setAge(liveTemp, -std::chrono::hours(1));  // younger than any lock taken now: a write under way
+
+    std::optional<HeldLock> held(std::in_place, dir.path);
+    std::atomic<bool> opened{false};
+    std::thread opening([&] {
+        RevisionStore store(dir.path);
+        opened = true;
+    });
+    // While another holder may be writing, a store that opens touches nothing: it waits for the lock.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(opened);
+    EXPECT_TRUE(fs::exists(staleTemp));
+    EXPECT_TRUE(fs::exists(orphan));
+    held.reset();
+    opening.join();
+    EXPECT_FALSE(fs::exists(staleTemp));
+    EXPECT_TRUE(fs::exists(liveTemp));
+    EXPECT_FALSE(fs::exists(orphan));
+    EXPECT_TRUE(fs::exists(userFile));
+    EXPECT_TRUE(fs::exists(packages / kept.archiveFileName));
+
+    // A manifest that cannot be read cannot tell orphans from revisions: every archive stays.
+    std::ofstream(orphan) << "x";
+    { std::ofstream(dir.path / "projects.json") << "[{"; }
+    RevisionStore{dir.path};
+    EXPECT_TRUE(fs::exists(orphan));
+    EXPECT_TRUE(fs::exists(packages / kept.archiveFileName));
+}
+
+TEST(RevisionStoreSafety, AWorkspaceThatCannotBeLockedIsReadButNeverWritten) {
+    TempDir dir;
+    const RevisionEntry entry = RevisionStore(dir.path).addPackage(PCBPackage{}, boardZip(), "P", "r1");
+    const std::string manifest = readText(dir.path / "projects.json");
+    // A folder where the lock file belongs cannot be opened, even as root.
+    fs::remove(dir.path / ".lock");
+    fs::create_directory(dir.path / ".lock");
+    RevisionStore store(dir.path);
+    const auto projects = store.allProjects();
+    ASSERT_EQ(projects.size(), 1u);
+    try {
+        store.addPackage(PCBPackage{}, boardZip(), "P", "r2");
+        FAIL();
+    } catch (const RevisionStoreError& e) {
+        EXPECT_STREQ(e.what(), "The workspace could not be locked: Is a directory");
+    }
+    EXPECT_THROW(store.renameRevision(projects[0].id, entry.id, "new"), RevisionStoreError);
+    EXPECT_THROW(store.deleteRevision(projects[0].id, entry.id), RevisionStoreError);
+    EXPECT_EQ(readText(dir.path / "projects.json"), manifest);
+    EXPECT_EQ(archiveCount(dir.path), 1u);
+    EXPECT_EQ(store.allProjects(), projects);
 }

@@ -6,7 +6,9 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QTest>
+#include <QVBoxLayout>
 
+#include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "WindowTestSupport.hpp"
 #include "model/NotificationHub.hpp"
@@ -107,17 +109,50 @@ TEST(StatusBar, ReadsThePackageCursorZoomAndMessage) {
     EXPECT_EQ(text(child<QLabel>(&bar, "status.message")), "Layer type of a.gbr set to Top Copper");
 }
 
-TEST(StatusBar, ALongMessageGivesWayToTheSwitches) {
+TEST(StatusBar, ALongMessageGetsALineOfItsOwnAndTheSwitchesStay) {
     PanelFixture f;
-    StatusBarView bar(*f.model);
-    bar.resize(700, 24);
-    bar.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&bar));
-    f.model->setStatusMessage(std::string(400, 'x'));
-    QApplication::processEvents();
-    auto* crosshair = child<QCheckBox>(&bar, "status.crosshair");
-    EXPECT_LE(crosshair->geometry().right(), bar.width());
-    EXPECT_GT(crosshair->width(), 0);
+    QWidget column;
+    auto* stack = new QVBoxLayout(&column);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addStretch(1);
+    auto* bar = new StatusBarView(*f.model, &column);
+    bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    stack->addWidget(bar);
+    column.resize(480, 300);  // the canvas column of the smallest window
+    column.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&column));
+    f.model->loadPackage(sampleBoard());
+    f.model->setCursorWorld(Vec2{-1234.567, -158.496});
+    const std::string failure = "Import failed: Could not import: '/home/someone/Downloads/customer-boards/"
+                                "LimeSDR-QPCIe_1v2-fabrication-outputs-final.xml' is an IPC-2581 file, which "
+                                "cannot be read.";
+    f.model->setStatusMessage(failure);
+    AutomationHooks::settleWindow(&column);
+    auto* line = child<ui::WrappedLabel>(bar, "status.messageLine");
+    ASSERT_TRUE(line);
+    EXPECT_TRUE(line->isVisible());
+    EXPECT_FALSE(child(bar, "status.message")->isVisible());
+    EXPECT_EQ(line->text().toStdString(), failure);
+    EXPECT_EQ(line->toolTip().toStdString(), failure);
+    // Laid out whole: as many lines as the text needs at that width, all inside the bar.
+    EXPECT_GE(line->height(), line->heightForWidth(line->width()));
+    EXPECT_GE(line->height(), 2 * line->fontMetrics().lineSpacing());
+    EXPECT_LE(line->geometry().bottom(), bar->height());
+    for (const char* name : {"status.cursor", "status.zoom", "status.grid", "status.origin", "status.crosshair"}) {
+        QWidget* w = child(bar, name);
+        EXPECT_TRUE(w->isVisible()) << name;
+        EXPECT_GE(w->width(), w->sizeHint().width()) << name;
+        EXPECT_LE(w->geometry().right(), bar->width()) << name;
+    }
+    EXPECT_EQ(lookProblems(bar), std::vector<std::string>{});
+
+    // A message that fits goes back on the line, and the bar is one line high again.
+    f.model->setCursorWorld(std::nullopt);
+    f.model->setStatusMessage("Ready");
+    AutomationHooks::settleWindow(&column);
+    EXPECT_FALSE(line->isVisible());
+    EXPECT_TRUE(child(bar, "status.message")->isVisible());
+    EXPECT_LT(bar->height(), 2 * line->fontMetrics().lineSpacing() + 8);
 }
 
 TEST(StatusBar, SwitchesWriteTheModelAndFollowIt) {

@@ -13,6 +13,8 @@
 #include <QPointingDevice>
 #include <QWheelEvent>
 
+#include <cmath>
+
 #include "CanvasTestSupport.hpp"
 #include "canvas/CanvasContainerView.hpp"
 #include "canvas/OverlayView.hpp"
@@ -302,16 +304,35 @@ TEST(CanvasInput, AltWheelZoomsOnTheAxisThatCarriesTheDelta) {
     }
 }
 
-TEST(CanvasInput, WheelPans) {
+TEST(CanvasInput, WheelNotchesZoomAtThePointerAndShiftOrCtrlWheelOrATouchpadPans) {
     for (bool mirrored : {false, true}) {
         Canvas c;
         c.setCamera(Vec2{20, 15}, 8, mirrored);
-        c.wheel(QPointF(10, 10), QPoint(0, 120));  // 15 points
+        const QPointF p(90, 210);
+        const Vec2 under = c.view.world(p);
+        c.wheel(p, QPoint(0, 120));
+        EXPECT_NEAR(c.model.camera().pxPerMM, 8 * 1.1, 1e-12);
+        expectNear(c.view.world(p), under);
+        c.wheel(p, QPoint(0, -240));  // two notches at once
+        EXPECT_NEAR(c.model.camera().pxPerMM, 8 / 1.1, 1e-12);
+        c.wheel(p, QPoint(0, 60));  // half a notch of a fine wheel
+        EXPECT_NEAR(c.model.camera().pxPerMM, 8 / 1.1 * std::sqrt(1.1), 1e-12);
+        expectNear(c.view.world(p), under);
+
+        const double s = mirrored ? -1 : 1;
+        c.setCamera(Vec2{20, 15}, 8, mirrored);
+        c.wheel(p, QPoint(0, 120), Qt::ControlModifier);  // 15 points up and down
         expectNear(c.model.camera().center, Vec2{20, 15 - 15.0 / 8});
-        c.wheel(QPointF(10, 10), QPoint(120, 0));
-        expectNear(c.model.camera().center, Vec2{20 + (mirrored ? -1 : 1) * 15.0 / 8, 15 - 15.0 / 8});
-        c.wheel(QPointF(10, 10), QPoint(0, 120), Qt::NoModifier, QPoint(0, -4));  // exact deltas win
-        EXPECT_NEAR(c.model.camera().center.y, 15 - 15.0 / 8 + 4.0 / 8, kEps);
+        c.wheel(p, QPoint(0, 120), Qt::ShiftModifier);  // sideways
+        expectNear(c.model.camera().center, Vec2{20 + s * 15.0 / 8, 15 - 15.0 / 8});
+        c.wheel(p, QPoint(120, 0), Qt::ShiftModifier);  // as X11 may report it
+        expectNear(c.model.camera().center, Vec2{20 + s * 30.0 / 8, 15 - 15.0 / 8});
+        c.wheel(p, QPoint(-120, 0));  // a wheel tilted sideways
+        expectNear(c.model.camera().center, Vec2{20 + s * 15.0 / 8, 15 - 15.0 / 8});
+        // A touchpad's exact deltas pan, whatever the angle says.
+        c.wheel(p, QPoint(0, 120), Qt::NoModifier, QPoint(3, -4));
+        expectNear(c.model.camera().center, Vec2{20 + s * 18.0 / 8, 15 - 15.0 / 8 + 4.0 / 8});
+        EXPECT_EQ(c.model.camera().pxPerMM, 8);
     }
 }
 

@@ -86,6 +86,11 @@ inline std::vector<std::string> lookProblems(QWidget* root) {
                 out.push_back(describe(w) + " \"" + elided->text().toStdString() + "\": shortened without a tooltip");
             continue;
         }
+        if (auto* wrapped = qobject_cast<ui::WrappedLabel*>(w)) {
+            // Wraps inside long words too: whole at any width, so only its characters can go wrong.
+            textProblems(w, wrapped->text(), wrapped->font(), INT_MAX / 2, false, out);
+            continue;
+        }
         if (auto* change = qobject_cast<ChangeButton*>(w)) {
             textProblems(w, change->text(), change->font(), INT_MAX / 2, false, out);
             if (!change->shownText().endsWith(ChangeButton::positionText(change->change())))

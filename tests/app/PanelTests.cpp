@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include "LookChecks.hpp"
+#include "app/AutomationHooks.hpp"
 #include "PanelTestSupport.hpp"
 #include "model/NotificationHub.hpp"
 #include "panels/InspectorPanel.hpp"
@@ -209,6 +210,35 @@ TEST(LayerRows, TextsIconsAndOrderButtons) {
     // The sidebar's row widgets follow the new order.
     auto* box = sidebar.layerRow(moved[0])->parentWidget()->layout();
     ASSERT_TRUE(box);
+}
+
+// Every file of a package starts alike ("video-", "ESP32_RevA-"): a narrow row drops that start first and
+// elides in the middle, so the end that tells the files apart stays; the count is never cut.
+TEST(LayerRows, NarrowRowsKeepWhatTellsFilesApartAndTheWholeCount) {
+    EXPECT_EQ(SidebarView::sharedStart({"video-top_copper.gbr", "video-GND_layer.gbr", "video.drl"}), "video-");
+    EXPECT_EQ(SidebarView::sharedStart({"ESP32_RevA-F_Cu.gbr", "ESP32_RevA-B_Cu.gbr", "ESP32_RevA-F_Mask.gbr"}),
+              "ESP32_RevA-");
+    EXPECT_EQ(SidebarView::sharedStart({"kicad-Edge.Cuts.gbr", "kicad-F.Cu.gbr"}), "kicad-");
+    EXPECT_EQ(SidebarView::sharedStart({"top.gtl", "bottom.gbl"}), "");
+
+    PanelFixture f;
+    PCBPackage board = sampleBoard();
+    board.files[0].fileName = "LimeSDR-QPCIe_1v2-fabrication-top_copper.gbr";
+    board.files[1].fileName = "LimeSDR-QPCIe_1v2-fabrication-board_outline.gbr";
+    board.files[0].gerber->objects.resize(12345, board.files[0].gerber->objects[0]);
+    f.model->loadPackage(std::move(board));
+    SidebarView sidebar(f.model.get());
+    sidebar.resize(220, 400);
+    sidebar.show();
+    AutomationHooks::settleWindow(&sidebar);
+    auto* row = sidebar.layerRow("LimeSDR-QPCIe_1v2-fabrication-top_copper.gbr");
+    auto* name = child<ui::ElidedLabel>(row, "layerRow.name");
+    auto* detail = child<ui::ElidedLabel>(row, "layerRow.detail");
+    EXPECT_EQ(name->shownText().front(), QChar(0x2026));
+    EXPECT_TRUE(name->shownText().endsWith(".gbr")) << name->shownText().toStdString();
+    EXPECT_EQ(name->toolTip().toStdString(), "LimeSDR-QPCIe_1v2-fabrication-top_copper.gbr");
+    EXPECT_TRUE(detail->shownText().endsWith(" \u00B7 12345")) << detail->shownText().toStdString();
+    EXPECT_EQ(lookProblems(&sidebar), std::vector<std::string>{});
 }
 
 TEST(LayerRows, DrillRowCountsHitsAndSlots) {

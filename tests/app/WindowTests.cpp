@@ -2,9 +2,12 @@
 // dialogs and dropped files.
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QFile>
 #include <QFileOpenEvent>
 #include <QMainWindow>
 #include <QMenu>
@@ -351,6 +354,38 @@ TEST(PackageFileDialog, TakesAFolderInsteadOfEnteringIt) {
     PackageFileDialog cancelled(nullptr, "Choose");
     cancelled.reject();
     EXPECT_FALSE(cancelled.chosenPath().has_value());
+}
+
+// The entry that puts the program in application menus and "Open With" lists: every board type the preview
+// program registers, ZIP packages and ODB++ jobs, opened all at once as the command line opens them.
+TEST(DesktopEntry, OpensTheBoardTypesZipPackagesAndOdbJobs) {
+    const auto lines = [](const QString& path) {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
+        return QString::fromUtf8(f.readAll()).split(u'\n', Qt::SkipEmptyParts);
+    };
+    std::map<QString, QString> entry;
+    const QStringList entryLines = lines(QStringLiteral(CORVANE_SOURCE_DIR "/CorvaneApp/corvane.desktop"));
+    ASSERT_FALSE(entryLines.isEmpty());
+    EXPECT_EQ(entryLines.front(), "[Desktop Entry]");
+    for (const QString& line : entryLines.mid(1)) {
+        const auto eq = line.indexOf(u'=');
+        ASSERT_GT(eq, 0) << line.toStdString();
+        EXPECT_TRUE(entry.emplace(line.left(eq), line.mid(eq + 1)).second) << "twice: " << line.toStdString();
+    }
+    EXPECT_EQ(entry["Type"], "Application");
+    EXPECT_EQ(entry["Name"], "Corvane");
+    EXPECT_EQ(entry["Exec"], "corvane %F");
+    EXPECT_EQ(entry["TryExec"], "corvane");
+    ASSERT_TRUE(entry["MimeType"].endsWith(u';'));
+    const QStringList types = entry["MimeType"].split(u';', Qt::SkipEmptyParts);
+    QStringList expected{"application/zip", "application/x-compressed-tar"};
+    for (const QString& line : lines(QStringLiteral(CORVANE_SOURCE_DIR "/Boardpeek/corvane-board.xml"))) {
+        const auto at = line.indexOf(QStringLiteral("<mime-type type=\""));
+        if (at >= 0) expected << line.mid(at + 17).section(u'"', 0, 0);
+    }
+    EXPECT_EQ(expected.size(), 5);
+    for (const QString& type : expected) EXPECT_TRUE(types.contains(type)) << type.toStdString();
 }
 
 TEST(MainWindow, TheSystemsOpenFileRequestImports) {

@@ -2,8 +2,14 @@
 
 #include "TempDir.hpp"
 
+#include "CpuDeadline.hpp"
+
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <memory>
+#include <stdexcept>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -109,4 +115,25 @@ TEST(BoardpeekThumbnailer, GoodAndBadInput) {
     r = runBoardpeek("", "--thumbnail '" + junk.string() + "' '" + out2.string() + "' 128");
     EXPECT_NE(r.code, 0);
     EXPECT_FALSE(fs::exists(out2));
+}
+
+TEST(BoardpeekDeadline, WorkPastItsProcessorTimeIsGivenUpAndOtherWorkPassesThrough) {
+    using corvane::runWithinCpuTime;
+    EXPECT_EQ(runWithinCpuTime<int>([] { return 42; }), 42);
+    EXPECT_THROW(runWithinCpuTime<int>([]() -> int { throw std::runtime_error("bad board"); }), std::runtime_error);
+    EXPECT_FALSE(corvane::abandonedWorkRunning());
+
+    // Endless work, as a rasteriser on a self-crossing region of millions of points is in effect: the
+    // caller gets control back once the processor time is spent, whatever the work does.
+    auto stop = std::make_shared<std::atomic<bool>>(false);
+    const auto given = runWithinCpuTime<int>(
+        [stop] {
+            volatile unsigned spin = 0;
+            while (!*stop) spin = spin + 1;
+            return 0;
+        },
+        0.3, std::chrono::seconds(60));
+    EXPECT_FALSE(given.has_value());
+    EXPECT_TRUE(corvane::abandonedWorkRunning());
+    *stop = true;
 }

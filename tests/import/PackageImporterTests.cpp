@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include "ChildRun.hpp"
 #include "TempDir.hpp"
+
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +11,7 @@
 #include <map>
 
 #include "ArchiveBuilder.hpp"
+#include "import/GerberParser.hpp"
 #include "import/PackageImporter.hpp"
 #include "import/VellZipWriter.hpp"
 
@@ -297,4 +301,128 @@ TEST(PackageImporterWarnings, DrillFilesOffTheBoardAreNamed) {
                          "Drill file 'b-NPTH.drl' does not line up with the board; it may use another origin."),
               1);
     for (const auto& w : worse.warnings) EXPECT_EQ(w.find("'b.drl'"), std::string::npos) << w;
+}
+
+namespace {
+
+using corvane::testing::buildZip;
+using corvane::testing::zeroBombStream;
+using corvane::testing::ZipItem;
+
+// "X<n>Y<n>D01*" strokes, all on one line, with no line break in the whole file.
+std::string strokesOnOneLine(int count) {
+    std::string text = "%FSLAX46Y46*%%MOMM*%%ADD10C,0.1*%D10*X0Y0D02*";
+    for (int i = 0; i < count; ++i) text += "X" + std::to_string(i * 37 % 100000000) + "Y" + std::to_string(i) + "D01*";
+    return text + "M02*";
+}
+
+std::string drillHits(int count) {
+    std::string text = "M48\nMETRIC,TZ\nT1C0.300\n%\nT1\n";
+    for (int i = 0; i < count; ++i) text += "X" + std::to_string(i % 1000) + "Y" + std::to_string(i / 1000) + "\n";
+    return text + "M30\n";
+}
+
+std::string regionOf(int vertices) {
+    std::string text = "%FSLAX46Y46*%\n%MOMM*%\nG36*\nX0Y0D02*\n";
+    for (int i = 0; i < vertices; ++i)
+        text += "X" + std::to_string((i * 7919) % 1000000) + "Y" + std::to_string((i * 104729) % 1000000) + "D01*\n";
+    return text + "G37*\nM02*\n";
+}
+
+// Imports `path` with the given ceilings in force, as the preview would with the defaults.
+std::string importWithin(const fs::path& path, ImportAllowance::Ceilings ceilings) {
+    ImportAllowance allowance(ceilings);
+    const AllowanceScope scope(allowance);
+    return errorText([&] { PackageImporter{}.importAny(path); });
+}
+
+} // namespace
+
+TEST(PackageImporterCeilings, EveryReaderStopsAtTheImportsCeilingsWithAClearError) {
+    TempDir dir;
+    ImportAllowance::Ceilings small;
+    small.objects = 10'000;
+    small.vertices = 10'000;
+    EXPECT_EQ(importWithin(dir.write("strokes.gtl", strokesOnOneLine(20'000)), small),
+              "Could not import: 'strokes.gtl' is too large to import (more than 10000 objects).");
+    EXPECT_EQ(importWithin(dir.write("hits.drl", drillHits(20'000)), small),
+              "Could not import: 'hits.drl' is too large to import (more than 10000 objects).");
+    EXPECT_EQ(importWithin(dir.write("region.gtl", regionOf(20'000)), small),
+              "Could not import: 'region.gtl' is too large to import (more than 10000 contour points).");
+    // The ceilings hold for the package, not per file: two files of 6,000 strokes read side by side.
+    const fs::path two = dir.writeBytes("two.zip", zipOf({{"a.gtl", strokesOnOneLine(6'000)}, {"b.gbl", strokesOnOneLine(6'000)}}));
+    EXPECT_EQ(importWithin(two, small), "Could not import: 'two.zip' is too large to import (more than 10000 objects).");
+    small.objects = 20'000;
+    EXPECT_EQ(importWithin(two, small), "(no error)");
+
+    // A package may bring at most so many layer files; other entries do not count.
+    std::vector<std::pair<std::string, std::string>> files;
+    for (std::size_t i = 0; i <= kMaxPackageFiles; ++i) files.emplace_back("l" + std::to_string(i) + ".gbr", kGerber);
+    files.emplace_back("notes.pdf", "x");
+    const fs::path many = dir.writeBytes("many.zip", zipOf(files));
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(many); }),
+              "Could not import: 'many.zip' is too large to import (more than 2000 layer files).");
+}
+
+TEST(PackageImporterCeilings, MemoryStaysWithinTheCeilings) {
+    // One file of 300,000 strokes on one line against a ceiling of 100,000 objects: the reader stops
+    // at the ceiling, so the memory it needs is that of the ceiling, not of the file.
+    const std::string text = strokesOnOneLine(300'000);
+    const auto outcome = corvane::testing::runInChild([&] {
+        ImportAllowance::Ceilings ceilings;
+        ceilings.objects = 100'000;
+        ImportAllowance allowance(ceilings);
+        const AllowanceScope scope(allowance);
+        return errorText([&] { GerberParser{}.parse("strokes.gtl", text); });
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "Too large to read: more than 100000 objects.");
+    EXPECT_LT(outcome.peakGrowthKB * 1024, static_cast<std::int64_t>(2 * 100'000 * sizeof(PCBObject)));
+
+    // Sixteen entries of 64 MiB of zeros, each a separate stream, inflated side by side: the import's
+    // byte budget counts them as they grow, so every worker stops once the total reaches it.
+    Bytes stream = zeroBombStream(1);
+    std::vector<ZipItem> items;
+    for (int i = 0; i < 16; ++i)
+        items.push_back(ZipItem("l" + std::to_string(i) + ".gbr").deflated().declaring(std::int64_t{1} << 26).withPayload(stream));
+    const Bytes bomb = buildZip(items);
+    const auto inflated = corvane::testing::runInChild([&] {
+        ImportAllowance::Ceilings ceilings;
+        ceilings.bytes = std::uint64_t{128} << 20;
+        ImportAllowance allowance(ceilings);
+        const AllowanceScope scope(allowance);
+        return errorText([&] { PackageImporter{}.importZIPData(bomb, "bomb.zip"); });
+    });
+    ASSERT_TRUE(inflated.finished);
+    EXPECT_EQ(inflated.text, "Could not import: 'bomb.zip' is too large to import (more than 128 MB of data).");
+    EXPECT_LT(inflated.peakGrowthKB, 128 * 1024 + 32 * 1024);
+}
+
+TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {
+    TempDir dir;
+    // A link to an endless device and a pipe nobody writes to: refused at once, never read or waited on.
+    const fs::path zero = dir.path / "zero.gbr";
+    fs::create_symlink("/dev/zero", zero);
+    const fs::path fifo = dir.path / "pipe.gbr";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const auto outcome = corvane::testing::runInChild(
+        [&] {
+            return errorText([&] { PackageImporter{}.importAny(zero); }) + "|" +
+                   errorText([&] { PackageImporter{}.importAny(fifo); });
+        },
+        30);
+    ASSERT_TRUE(outcome.finished) << "the read hung";
+    EXPECT_EQ(outcome.text, "Could not read 'zero.gbr': Not a regular file|Could not read 'pipe.gbr': Not a regular file");
+    EXPECT_LT(outcome.peakGrowthKB, 64 * 1024);
+
+    // A file past the ceiling is refused from its size, before any byte is read (sparse: no disk used).
+    const fs::path big = dir.write("big.gbr", "");
+    fs::resize_file(big, kMaxEntryBytes + 1);
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(big); }),
+              "Could not import: 'big.gbr' is too large to import (more than 512 MB in one file).");
+    // In a folder, such files are left out like unreadable ones; links are never followed.
+    dir.write("folder/top.gtl", kGerber);
+    fs::create_symlink("/dev/zero", dir.path / "folder" / "zero.gbr");
+    fs::rename(big, dir.path / "folder" / "big.gbr");
+    EXPECT_EQ(names(PackageImporter{}.importAny(dir.path / "folder")), (std::vector<std::string>{"top.gtl"}));
 }

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ChildRun.hpp"
+
 #include <cmath>
 #include <span>
 #include <string>
@@ -158,4 +160,12 @@ TEST(SExprTest, NodeCountIsCapped) {
     text += ")";
     EXPECT_EQ(errorText(text, 10), "no error");
     EXPECT_EQ(errorText(text, 9), "Malformed KiCad PCB file: too many lists");
+
+    // 20 million nested lists in 20 MB: the default cap ends the read long before memory runs out.
+    const auto outcome = corvane::testing::runInChild([] {
+        return errorText("(kicad_pcb " + std::string(20'000'000, '('));
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "Malformed KiCad PCB file: too many lists");
+    EXPECT_LT(outcome.peakGrowthKB, 1024 * 1024);
 }

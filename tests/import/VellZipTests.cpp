@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "import/ArchiveTestSupport.hpp"
+#include "import/SizeLimits.hpp"
 #include "import/VellZip.hpp"
 
 using namespace corvane;
@@ -249,6 +250,53 @@ TEST(VellZipSafety, BombsEndInCorruptedErrorWithoutAllocatingTheDeclaredSize) {
                                .withPayload(stream)});
     EXPECT_EQ(zipFailure([&] { VellZip::readEntry(bomb, "bomb.gbr"); }, VellZipError::Case::corrupted),
               "Corrupted ZIP archive: entry too large for bomb.gbr");
+}
+
+// Central entries that all point at the one local entry of the archive, as overlap bombs do.
+Bytes sharingOneStream(const Bytes& single, int names) {
+    const std::size_t dirAt = single.size() - 22 - (46 + 7);  // one 7-byte name in the directory
+    const Bytes local(single.begin(), single.begin() + static_cast<std::ptrdiff_t>(dirAt));
+    const Bytes header(single.begin() + static_cast<std::ptrdiff_t>(dirAt), single.end() - 22);
+    Bytes out = local, dir;
+    for (int i = 0; i < names; ++i) {
+        Bytes h = header;
+        h[46 + 1] = static_cast<std::uint8_t>('0' + i / 10);  // "l00.gbr", "l01.gbr", ...
+        h[46 + 2] = static_cast<std::uint8_t>('0' + i % 10);
+        append(dir, h);
+    }
+    append(out, dir);
+    put32(out, 0x06054B50);
+    put32(out, 0);
+    put16(out, names);
+    put16(out, names);
+    put32(out, dir.size());
+    put32(out, local.size());
+    put16(out, 0);
+    return out;
+}
+
+TEST(VellZipSafety, OverlappingEntriesAndEndlessDirectoriesAreRefusedBeforeAnyRead) {
+    // Sixteen names for one 64 MiB stream: refused when listed, before a byte is inflated.
+    const Bytes one = buildZip({ZipItem("l00.gbr").deflated().declaring(std::int64_t{1} << 26).withPayload(zeroBombStream(1))});
+    const Bytes shared = sharingOneStream(one, 16);
+    EXPECT_EQ(zipFailure([&] { VellZip::listEntries(shared); }, VellZipError::Case::corrupted),
+              "Corrupted ZIP archive: entries overlap: l00.gbr and l01.gbr");
+    EXPECT_EQ(VellZip::listEntries(sharingOneStream(one, 1)).size(), 1u);
+    // Back-to-back entries touch without sharing a byte.
+    EXPECT_EQ(VellZip::listEntries(buildZip({ZipItem("a", "1"), ZipItem("b", ""), ZipItem("c", "3")})).size(), 3u);
+
+    // A directory of more entries than any package has is refused as it is listed.
+    std::vector<ZipItem> many;
+    for (std::size_t i = 0; i <= kMaxArchiveEntries; ++i) many.emplace_back("d/");
+    const Bytes huge = buildZip(many, ZipLayout::zip64());
+    try {
+        VellZip::listEntries(huge);
+        FAIL() << "listed";
+    } catch (const SizeLimitError& e) {
+        EXPECT_STREQ(e.what(), "Too large to read: more than 100000 entries.");
+    }
+    many.pop_back();
+    EXPECT_EQ(VellZip::Archive(buildZip(many, ZipLayout::zip64())).entries().size(), kMaxArchiveEntries);
 }
 
 TEST(VellZipSafety, TruncatedAndBitFlippedArchivesNeverCrash) {

@@ -1,0 +1,61 @@
+#include "CpuDeadline.hpp"
+
+#include <atomic>
+#include <condition_variable>
+#include <ctime>
+#include <mutex>
+#include <thread>
+
+namespace corvane {
+
+namespace {
+
+std::atomic<bool> gAbandoned{false};
+
+double processCpuSeconds() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+struct Completion {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+};
+
+} // namespace
+
+bool abandonedWorkRunning() { return gAbandoned.load(); }
+
+namespace detail {
+
+bool runDetachedWithin(const std::shared_ptr<std::function<void()>>& job, double cpuSeconds,
+                       std::chrono::seconds wallLimit) {
+    auto completion = std::make_shared<Completion>();
+    const double cpuStart = processCpuSeconds();
+    const auto wallEnd = std::chrono::steady_clock::now() + wallLimit;
+    std::thread worker([job, completion] {
+        (*job)();
+        std::lock_guard lock(completion->mutex);
+        completion->done = true;
+        completion->ended.notify_all();
+    });
+    std::unique_lock lock(completion->mutex);
+    // Processor time is looked at a few dozen times a second; the wait itself costs none.
+    while (!completion->ended.wait_for(lock, std::chrono::milliseconds(25), [&] { return completion->done; })) {
+        if (processCpuSeconds() - cpuStart > cpuSeconds || std::chrono::steady_clock::now() > wallEnd) {
+            lock.unlock();
+            gAbandoned = true;
+            worker.detach();
+            return false;
+        }
+    }
+    lock.unlock();
+    worker.join();
+    return true;
+}
+
+} // namespace detail
+
+} // namespace corvane

@@ -1,0 +1,56 @@
+#pragma once
+// A last line of defence for the preview and the thumbnailer: the readers' ceilings bound memory,
+// but some shapes within them (a region that crosses itself a million times) still take the
+// rasteriser minutes. Such work is given up after a fixed amount of processor time.
+#include <chrono>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace corvane {
+
+// Processor time the preview and the thumbnailer may spend on one board, all threads together,
+// so that a busy machine gives them more wall time and never less work.
+inline constexpr double kPreviewCpuSeconds = 8.0;
+// Wall time after which they give up however little processor time they had.
+inline constexpr std::chrono::seconds kPreviewWallLimit{120};
+
+// Runs `work` on its own thread until it ends, or until the process has spent `cpuSeconds` of
+// processor time since the call (or `wallLimit` has passed). Absent when it was given up: the work
+// then goes on unobserved, and the process must end with _exit (see abandonedWorkRunning()).
+// Exceptions of `work` pass to the caller.
+template <class T>
+std::optional<T> runWithinCpuTime(std::function<T()> work, double cpuSeconds = kPreviewCpuSeconds,
+                                  std::chrono::seconds wallLimit = kPreviewWallLimit);
+
+// True once some work was given up: its thread still runs, so static destructors must not.
+bool abandonedWorkRunning();
+
+namespace detail {
+// Runs `job` on a detached thread; true when it ended within the limits.
+bool runDetachedWithin(const std::shared_ptr<std::function<void()>>& job, double cpuSeconds,
+                       std::chrono::seconds wallLimit);
+} // namespace detail
+
+template <class T>
+std::optional<T> runWithinCpuTime(std::function<T()> work, double cpuSeconds, std::chrono::seconds wallLimit) {
+    // The result lives in shared state: an abandoned thread writes it after we are gone.
+    struct Outcome {
+        std::optional<T> value;
+        std::exception_ptr error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    auto job = std::make_shared<std::function<void()>>([outcome, work = std::move(work)] {
+        try {
+            outcome->value.emplace(work());
+        } catch (...) {
+            outcome->error = std::current_exception();
+        }
+    });
+    if (!detail::runDetachedWithin(job, cpuSeconds, wallLimit)) return std::nullopt;
+    if (outcome->error) std::rethrow_exception(outcome->error);
+    return std::move(outcome->value);
+}
+
+} // namespace corvane
