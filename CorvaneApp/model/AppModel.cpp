@@ -57,9 +57,12 @@ TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& board,
     plane.dark.vertices.assign(quad.begin(), quad.end());
     plane.clear.vertices = std::move(features.clear.vertices);
     plane.clear.vertices.insert(plane.clear.vertices.end(), features.dark.vertices.begin(), features.dark.vertices.end());
+    // The features' thin strokes are cut out at least a pixel wide, as they would be drawn.
+    plane.centreLines = std::move(features.centreLines);
     plane.runs.push_back(PolarityRun{Polarity::dark, 0, static_cast<std::int64_t>(plane.dark.vertices.size() / 2)});
     if (!plane.clear.vertices.empty())
-        plane.runs.push_back(PolarityRun{Polarity::clear, 0, static_cast<std::int64_t>(plane.clear.vertices.size() / 2)});
+        plane.runs.push_back(PolarityRun{Polarity::clear, 0, static_cast<std::int64_t>(plane.clear.vertices.size() / 2),
+                                         0, static_cast<std::int64_t>(plane.centreLines.size() / 2)});
     return plane;
 }
 

@@ -169,18 +169,8 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, ShapeRef shape) {
     const auto* m = shape->as<ApertureShape::Macro>();
     if (m->outline) {
         bool finite = true;
-        for (const Contour& c : *m->outline) {
-            if (c.empty() || c.size() > std::numeric_limits<std::uint32_t>::max()) continue;
-            ContourRef ref{c.data(), 0, static_cast<std::uint32_t>(c.size()), BBox::empty()};
-            for (const Vec2& v : c) {
-                const Vec2 w = at + v;
-                if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
-                ref.box.include(w);
-            }
-            body.box.include(ref.box);
-            contours_.push_back(ref);
-            body.contourCount += 1;
-        }
+        for (const Contour& c : *m->outline)
+            if (!c.empty() && c.size() <= std::numeric_limits<std::uint32_t>::max()) finite = addOutlineContour(at, c, body) && finite;
         body.offset = at;
         if (finite && body.contourCount > 0) return body;
         contours_.resize(body.firstContour);
@@ -266,15 +256,7 @@ void CopperBodySet::flashBodies(const Vec2& at, ShapeRef shape,
             if (auto disc = capsule(at + circle->first, at + circle->first, 2 * circle->second)) out.push_back(*disc);
             continue;
         }
-        ContourRef ref{c.data(), 0, static_cast<std::uint32_t>(c.size()), BBox::empty()};
-        for (const Vec2& v : c) {
-            const Vec2 w = at + v;
-            if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
-            ref.box.include(w);
-        }
-        rest.box.include(ref.box);
-        contours_.push_back(ref);
-        rest.contourCount += 1;
+        finite = addOutlineContour(at, c, rest) && finite;
     }
     if (!finite) {
         contours_.resize(rest.firstContour);
@@ -283,6 +265,20 @@ void CopperBodySet::flashBodies(const Vec2& at, ShapeRef shape,
         return;
     }
     if (rest.contourCount > 0) out.push_back(rest);
+}
+
+bool CopperBodySet::addOutlineContour(const Vec2& at, const Contour& c, CopperBody& body) {
+    ContourRef ref{c.data(), 0, static_cast<std::uint32_t>(c.size()), BBox::empty()};
+    bool finite = true;
+    for (const Vec2& v : c) {
+        const Vec2 w = at + v;
+        if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
+        ref.box.include(w);
+    }
+    body.box.include(ref.box);
+    contours_.push_back(ref);
+    body.contourCount += 1;
+    return finite;
 }
 
 CopperBodySet::PolyView CopperBodySet::view(const CopperBody& b) const {

@@ -112,6 +112,9 @@ private:
         }
     };
     PolyView view(const CopperBody& b) const;
+    // Adds one contour of an evaluated macro outline, flashed at `at`, to a polygons body; false
+    // when a point of it is not finite on the board.
+    bool addOutlineContour(const Vec2& at, const Contour& c, CopperBody& body);
     static PolyView boxView(const BBox& box, ContourRef& ref, Vec2 (&pts)[4]);
 
     std::vector<Vec2> points_;

@@ -9,6 +9,7 @@
 #include "analysis/BoardSummaryEngine.hpp"
 #include "analysis/CopperSpacing.hpp"
 #include "import/GerberParser.hpp"
+#include "import/KiCadPCBParser.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -240,6 +241,29 @@ TEST(CopperSpacing, RoundRectFlashesAtExactlyTheMinimum) {
     const auto summary = BoardSummaryEngine().estimateMinSpace(layer({diagonal, diagonal}));
     ASSERT_TRUE(summary.value);
     EXPECT_NEAR(*summary.value, 0.15, 2e-6);
+}
+
+TEST(CopperSpacing, KiCadRoundRectPadsAtExactlyTheMinimum) {
+    // 1 × 1 mm pads with corners of radius 0.25 mm; the second one `at` from the first.
+    auto check = [](Vec2 at, double angle) {
+        auto n = [](double v) { return std::to_string(v); };
+        const std::string board = "(kicad_pcb (net 1 \"A\") (net 2 \"B\") (footprint \"R\" (at 0 0)"
+                                  " (pad \"1\" smd roundrect (at 0 0 " + n(angle) + ") (size 1 1) (layers \"F.Cu\") (roundrect_rratio 0.25) (net 1 \"A\"))"
+                                  " (pad \"2\" smd roundrect (at " + n(at.x) + " " + n(at.y) + " " + n(angle) +
+                                  ") (size 1 1) (layers \"F.Cu\") (roundrect_rratio 0.25) (net 2 \"B\"))))";
+        const auto data = std::span(reinterpret_cast<const std::uint8_t*>(board.data()), board.size());
+        return spacing::checkCopperSpacing(KiCadPCBParser().parse("r.kicad_pcb", data), 0.15, later()).issues;
+    };
+    // Side by side, and corner to corner where the rounded corners face each other.
+    const double diagonal = 0.5 + 0.65 / kSqrt2;
+    EXPECT_TRUE(check({1.15, 0}, 0).empty());
+    EXPECT_TRUE(check({diagonal, diagonal}, 0).empty());
+    // Turned by 45 degrees, side by side along their turned axis (KiCad's y points down).
+    EXPECT_TRUE(check({1.15 / kSqrt2, -1.15 / kSqrt2}, 45).empty());
+    EXPECT_EQ(check({1.149 / kSqrt2, -1.149 / kSqrt2}, 45).size(), 1u);
+    const auto close = check({diagonal - 0.001 / kSqrt2, diagonal - 0.001 / kSqrt2}, 0);
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_EQ(close[0].message, "Copper spacing 0.149 mm is below the preset minimum 0.150 mm.");
 }
 
 TEST(CopperSpacing, AlignedRectanglesKeepTheClampedCentreMidpoint) {
