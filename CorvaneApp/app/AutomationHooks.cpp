@@ -210,6 +210,17 @@ void AutomationHooks::startImport(const std::string& path) {
                 checksPending_ = false;
                 workEnded();
             });
+            // A large board's summary comes after the board; the window's picture shows it, the canvas's does not.
+            if (capture_ == Capture::pdf && model->summaryPending()) {
+                summaryPending_ = true;
+                auto summary = std::make_shared<QMetaObject::Connection>();
+                *summary = connect(model, &AppModel::boardSummaryChanged, this, [this, summary, model] {
+                    if (model->summaryPending()) return;
+                    disconnect(*summary);
+                    summaryPending_ = false;
+                    workEnded();
+                });
+            }
         }
         workEnded();
     });

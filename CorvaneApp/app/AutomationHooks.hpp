@@ -63,7 +63,7 @@ private:
     void startImport(const std::string& path);
     void startCompare(const std::string& pathA, const std::string& pathB);
     void scheduleCapture(Capture capture, const std::string& path, int delayMs);
-    bool busy() const { return importPending_ || checksPending_ || comparePending_; }
+    bool busy() const { return importPending_ || checksPending_ || summaryPending_ || comparePending_; }
     void workEnded();
     void fire();
 
@@ -74,6 +74,7 @@ private:
     QPointer<AppDelegate> delegate_;
     bool importPending_ = false;
     bool checksPending_ = false;
+    bool summaryPending_ = false;
     bool comparePending_ = false;
     Capture capture_ = Capture::none;
     std::string capturePath_;

@@ -102,6 +102,8 @@ public:
                 double viewHeight, const CameraState& camera);
     QImage readBack(const std::vector<Layer>& layers, QSize pixels, double devicePixelRatio,
                     const CameraState& camera);
+    // The pixels of `fbo` as an image: premultiplied RGBA, top row first.
+    QImage readPixels(GLuint fbo, QSize pixels, double devicePixelRatio);
 
 private:
     struct Buffer {
@@ -410,25 +412,32 @@ QImage Scene::readBack(const std::vector<Layer>& layers, QSize pixels, double de
     const bool complete = f_->glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
     if (complete) {
         render(layers, fbo, pixels, pixels.width() / devicePixelRatio, pixels.height() / devicePixelRatio, camera);
-        // RGBA rows are a multiple of 4 bytes at any width, so alignment 4 leaves no padding.
-        f_->glPixelStorei(GL_PACK_ALIGNMENT, 4);
-        f_->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
-        f_->glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
-        f_->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
-        const int w = pixels.width();
-        const int h = pixels.height();
-        std::vector<uchar> rows(static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h));
-        f_->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
-        // GL reads the bottom row first; the image starts with the top row (world +y).
-        for (int y = 0; y < h; ++y) {
-            std::memcpy(image.scanLine(y), rows.data() + static_cast<std::size_t>(h - 1 - y) * w * 4,
-                        static_cast<std::size_t>(w) * 4);
-        }
+        image = readPixels(fbo, pixels, devicePixelRatio);
     }
     f_->glBindFramebuffer(GL_FRAMEBUFFER, static_cast<GLuint>(previousFbo));
     f_->glDeleteFramebuffers(1, &fbo);
     f_->glDeleteRenderbuffers(1, &color);
     if (!complete) return {};
+    return image;
+}
+
+QImage Scene::readPixels(GLuint fbo, QSize pixels, double devicePixelRatio) {
+    QImage image(pixels, QImage::Format_RGBA8888_Premultiplied);
+    if (image.isNull()) return {};
+    // RGBA rows are a multiple of 4 bytes at any width, so alignment 4 leaves no padding.
+    f_->glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    f_->glPixelStorei(GL_PACK_ROW_LENGTH, 0);
+    f_->glBindFramebuffer(GL_READ_FRAMEBUFFER, fbo);
+    f_->glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    const int w = pixels.width();
+    const int h = pixels.height();
+    std::vector<uchar> rows(static_cast<std::size_t>(w) * 4 * static_cast<std::size_t>(h));
+    f_->glReadPixels(0, 0, w, h, GL_RGBA, GL_UNSIGNED_BYTE, rows.data());
+    // GL reads the bottom row first; the image starts with the top row (world +y).
+    for (int y = 0; y < h; ++y) {
+        std::memcpy(image.scanLine(y), rows.data() + static_cast<std::size_t>(h - 1 - y) * w * 4,
+                    static_cast<std::size_t>(w) * 4);
+    }
     image.setDevicePixelRatio(devicePixelRatio);
     return image;
 }
@@ -519,6 +528,7 @@ BBox MetalBoardRenderer::inkBoxOf(const RenderLayer& layer) {
 
 void MetalBoardRenderer::removeAllLayers() {
     layers_.clear();
+    ++contentVersion_;
     update();
 }
 
@@ -545,18 +555,21 @@ void MetalBoardRenderer::setLayer(const std::string& id, const Color& color, flo
         it->inkBox = inkBoxOf(*it);
         ++it->version;
     }
+    ++contentVersion_;
     update();
 }
 
 void MetalBoardRenderer::setCamera(const CameraState& camera) {
     if (camera == camera_) return;
     camera_ = camera;
+    ++contentVersion_;
     update();
 }
 
 void MetalBoardRenderer::initializeGL() {
-    // The previous context, if any, is gone and took its objects along.
+    // The previous context, if any, is gone and took its objects and its frame along.
     widgetScene_.reset();
+    painted_.reset();
     auto scene = std::make_unique<gl::Scene>(context());
     if (failed_ || !scene->initialize()) {
         scene->release();
@@ -607,6 +620,7 @@ void MetalBoardRenderer::paintGL() {
     const QSize pixels(viewport[2], viewport[3]);
     if (pixels.width() < 1 || pixels.height() < 1 || width() < 1 || height() < 1) return;
     widgetScene_->render(layers_, defaultFramebufferObject(), pixels, width(), height(), camera_);
+    painted_ = PaintedFrame{contentVersion_, pixels, QSize(width(), height())};
     ++framesDrawn_;
 }
 
@@ -642,7 +656,14 @@ QImage MetalBoardRenderer::renderToImage(const QSize& pixelSize, double devicePi
     if (widgetScene_ && context() && context()->isValid()) {
         releaseOffscreenScene(); // the widget's context serves from now on
         makeCurrent();
-        QImage image = widgetScene_->readBack(layers_, pixelSize, devicePixelRatio, camera_);
+        // The frame the widget shows is read back when it is the one asked for: drawing it again can take
+        // as long as the first time on software OpenGL.
+        const bool shown = painted_ && painted_->version == contentVersion_ && painted_->pixels == pixelSize &&
+                           painted_->view == QSize(width(), height()) &&
+                           std::abs(pixelSize.width() / devicePixelRatio - width()) < 1e-9 &&
+                           std::abs(pixelSize.height() / devicePixelRatio - height()) < 1e-9;
+        QImage image = shown ? widgetScene_->readPixels(defaultFramebufferObject(), pixelSize, devicePixelRatio)
+                             : widgetScene_->readBack(layers_, pixelSize, devicePixelRatio, camera_);
         doneCurrent();
         return image;
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,15 @@ private:
     std::uint64_t nextSerial_ = 1;
     bool failed_ = false;
     std::uint64_t framesDrawn_ = 0;
+    // Changes with every change of what is drawn (layers, their meshes or looks, the camera).
+    std::uint64_t contentVersion_ = 0;
+    // What the widget's framebuffer holds: drawn at that version, in those pixels, for that view size.
+    struct PaintedFrame {
+        std::uint64_t version = 0;
+        QSize pixels;
+        QSize view;
+    };
+    std::optional<PaintedFrame> painted_;
     std::unique_ptr<gl::Scene> widgetScene_;
     // A context of our own for read-backs while the widget has none.
     std::unique_ptr<QOffscreenSurface> offscreenSurface_;

@@ -4,11 +4,15 @@
 #include <chrono>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <future>
+#include <limits>
 #include <iterator>
 #include <thread>
 #include <utility>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QThreadPool>
 
 #include "analysis/BoardSummaryEngine.hpp"
@@ -43,6 +47,36 @@ QObject* guiDispatcher() {
 template <class F>
 void onGuiThread(F&& body) {
     QMetaObject::invokeMethod(guiDispatcher(), std::forward<F>(body), Qt::QueuedConnection);
+}
+
+// Work that can wait for the window: posted behind every event already waiting on the GUI thread, repaint
+// requests included (they wait at low priority), so that what a change shows is drawn before the work
+// starts and competes with the drawing for the processors.
+class DeferredWork : public QEvent {
+public:
+    explicit DeferredWork(std::function<void()> body) : QEvent(kind()), body_(std::move(body)) {}
+    static QEvent::Type kind() {
+        static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+        return type;
+    }
+    void run() { body_(); }
+
+private:
+    std::function<void()> body_;
+};
+
+class DeferredWorkRunner : public QObject {
+public:
+    bool event(QEvent* e) override {
+        if (e->type() != DeferredWork::kind()) return QObject::event(e);
+        static_cast<DeferredWork*>(e)->run();
+        return true;
+    }
+};
+
+void afterPendingRepaints(std::function<void()> body) {
+    static QObject* runner = new DeferredWorkRunner();
+    QCoreApplication::postEvent(runner, new DeferredWork(std::move(body)), std::numeric_limits<int>::min());
 }
 
 std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& geom, const std::vector<PCBObject>& objects) {
@@ -157,6 +191,9 @@ const MeasureIndex* AppModel::measureIndex() const {
 void AppModel::setPackage(PackagePtr package) {
     package_ = std::move(package);
     layerMeshes_.clear();
+    if (preparedPackage_ && preparedPackage_ == package_) layerMeshes_ = std::move(preparedMeshes_);
+    preparedPackage_.reset();
+    preparedMeshes_.clear();
     compareCache_.clear();
     Q_EMIT packageChanged();
     rebuildLayers();
@@ -332,6 +369,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
         } catch (const std::exception& e) {
             failure = e.what();
         }
+        LayerMeshes meshes;
         if (package) {
             // The cache shares the package shown; it is only a cache, so a file that cannot be read again
             // still shows its board.
@@ -339,14 +377,20 @@ void AppModel::importURL(const std::filesystem::path& url) {
                 DocumentCache::shared().store(package, PackageImporter::fileShortHash(url));
             } catch (const std::exception&) {
             }
+            // The board's geometry is made here too, so that the window can draw it as soon as it has it.
+            std::vector<std::size_t> all(package->files.size());
+            for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+            meshes = makeLayerMeshes(*package, std::move(all));
         }
-        onGuiThread([guard, package, failure, name, start, url] {
+        onGuiThread([guard, package, failure, name, start, url, meshes = std::move(meshes)]() mutable {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
                 Q_EMIT guard->importFinished(false);
                 return;
             }
+            guard->preparedPackage_ = package;
+            guard->preparedMeshes_ = std::move(meshes);
             guard->loadPackage(package);
             guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
@@ -377,7 +421,6 @@ void AppModel::loadPackage(PackagePtr package) {
         drills.push_back(std::move(d));
     }
     setDrillFiles(std::move(drills));
-
     refreshSummary();
 
     if (auto dims = measureEngine_.boardDimensionMeasurement(*package, units_)) {
@@ -397,14 +440,45 @@ void AppModel::loadPackage(PackagePtr package) {
         hasFitted_ = true;
         fitBBox(board);
     }
-    recheck();
+    // The board is drawn first; the checks fill in after.
+    QPointer<AppModel> guard(this);
+    afterPendingRepaints([guard] {
+        if (guard) guard->recheck();
+    });
 }
 
 void AppModel::refreshSummary() {
     if (!package_) return;
+    const std::uint64_t run = ++summaryRun_;
+    std::size_t objects = 0;
+    for (const auto& f : package_->files)
+        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
     BoardSummaryEngine engine;
     engine.timeBudget = summaryTimeBudget;
-    setBoardSummary(engine.summarize(*package_));
+    if (objects <= summaryInlineObjects) {
+        summaryPending_ = false;
+        setBoardSummary(engine.summarize(*package_));
+        return;
+    }
+    // A large board is drawn before its summary is made; the result is taken only if no later run began.
+    summaryPending_ = true;
+    setBoardSummary(std::nullopt);
+    QPointer<AppModel> guard(this);
+    afterPendingRepaints([guard, engine, package = package_, run] {
+        if (!guard || guard->summaryRun_ != run) return;
+        QThreadPool::globalInstance()->start([guard, engine, package, run] {
+            std::optional<BoardSummary> summary;
+            try {
+                summary = engine.summarize(*package);
+            } catch (const std::exception&) {
+            }
+            onGuiThread([guard, run, summary = std::move(summary)] {
+                if (!guard || guard->summaryRun_ != run) return;
+                guard->summaryPending_ = false;
+                guard->setBoardSummary(summary);
+            });
+        });
+    });
 }
 
 void AppModel::resetCompareState() {
@@ -498,24 +572,29 @@ void AppModel::ensureLayerMeshes(const std::vector<std::size_t>& fileIndices) {
     for (std::size_t i : fileIndices)
         if (!layerMeshes_.count(package_->files[i].fileName)) missing.push_back(i);
     if (missing.empty()) return;
+    layerMeshes_.merge(makeLayerMeshes(*package_, std::move(missing)));
+}
+
+AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vector<std::size_t> fileIndices) {
     // The largest files first, so that no thread is left with a big one at the end.
-    auto weight = [this](std::size_t i) {
-        const auto& f = package_->files[i];
+    auto weight = [&pkg](std::size_t i) {
+        const auto& f = pkg.files[i];
         return (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
     };
-    std::stable_sort(missing.begin(), missing.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
+    std::stable_sort(fileIndices.begin(), fileIndices.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
 
-    const BBox board = package_->boardBBox();
+    const BBox board = pkg.boardBBox();
     const GeometryEngine geom;
-    std::vector<std::shared_ptr<const TessellatedLayer>> made(missing.size());
-    const PCBPackage& pkg = *package_;
-    parallelFor(missing.size(), [&](std::size_t k) {
-        const PackageFile& f = pkg.files[missing[k]];
+    std::vector<std::shared_ptr<const TessellatedLayer>> made(fileIndices.size());
+    parallelFor(fileIndices.size(), [&](std::size_t k) {
+        const PackageFile& f = pkg.files[fileIndices[k]];
         TessellatedLayer layer = f.gerber && !f.drill ? geom.tessellate(f.gerber->objects) : geom.tessellate(f.objects());
         if (board.isValid() && isNegativePlane(f)) layer = negativePlaneMesh(std::move(layer), board, negativePlaneMarginMM);
         made[k] = std::make_shared<const TessellatedLayer>(std::move(layer));
     });
-    for (std::size_t k = 0; k < missing.size(); ++k) layerMeshes_[pkg.files[missing[k]].fileName] = std::move(made[k]);
+    LayerMeshes meshes;
+    for (std::size_t k = 0; k < fileIndices.size(); ++k) meshes.emplace(pkg.files[fileIndices[k]].fileName, std::move(made[k]));
+    return meshes;
 }
 
 void AppModel::syncRenderer() {

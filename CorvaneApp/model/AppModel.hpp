@@ -56,6 +56,9 @@ public:
     static constexpr std::size_t maxMeasurements = 20;
     static constexpr double compareToleranceMM = 0.0001;
     static constexpr double summaryTimeBudget = 2.0;
+    // Boards with more objects than this are summarised on a worker thread, so that the board is shown
+    // first; smaller ones at once.
+    static constexpr std::size_t summaryInlineObjects = 20000;
 
     // Restores the settings from `settings`, or from QSettings("Corvane", "Corvane") when none is given.
     explicit AppModel(std::unique_ptr<QSettings> settings = nullptr, QObject* parent = nullptr);
@@ -74,6 +77,8 @@ public:
     void setStatusMessage(std::string message);
     const std::optional<BoardSummary>& boardSummary() const { return boardSummary_; }
     void setBoardSummary(std::optional<BoardSummary> summary);
+    // True while a large board's summary is being made; boardSummaryChanged follows when it is assigned.
+    bool summaryPending() const { return summaryPending_; }
     const std::vector<DrillFileStats>& drillFiles() const { return drillFiles_; }
     void setDrillFiles(std::vector<DrillFileStats> files);
     Units units() const { return units_; }
@@ -229,9 +234,12 @@ private:
     void writeActivePresetSetting();
     void resetCompareState();
     void syncCompareRenderer();
+    using LayerMeshes = std::unordered_map<std::string, std::shared_ptr<const TessellatedLayer>>;
     // The renderer geometry of every file of the current package that has a layer row, made at most once
     // per package.
     void ensureLayerMeshes(const std::vector<std::size_t>& fileIndices);
+    // The meshes of the files `fileIndices` of `package` by file name, made in parallel, largest first.
+    static LayerMeshes makeLayerMeshes(const PCBPackage& package, std::vector<std::size_t> fileIndices);
     void ensureCompareCaches();
     static std::shared_ptr<const CompareRowCache> makeCompareRowCache(const std::string& layerKey, const PCBPackage& base,
                                                                       const PCBPackage& revised);
@@ -288,7 +296,13 @@ private:
     std::optional<std::filesystem::path> packageSourceURL_;
 
     // Meshes of the current package by file name, dropped whenever the package is assigned.
-    std::unordered_map<std::string, std::shared_ptr<const TessellatedLayer>> layerMeshes_;
+    LayerMeshes layerMeshes_;
+    // Meshes an import made on its worker together with its package, taken over when that package is assigned.
+    PackagePtr preparedPackage_;
+    LayerMeshes preparedMeshes_;
+    // The summary run whose result is still wanted; a result of an earlier run is dropped.
+    std::uint64_t summaryRun_ = 0;
+    bool summaryPending_ = false;
     // Groups and meshes of the current comparison by layer key, dropped whenever it changes.
     std::map<std::string, std::shared_ptr<const CompareRowCache>> compareCache_;
 };

@@ -3,6 +3,8 @@
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
+#include <QTest>
+#include <QThreadPool>
 
 #include "AppTestSupport.hpp"
 #include "analysis/BoardSummaryEngine.hpp"
@@ -329,6 +331,39 @@ TEST(AppLoading, ManualLayerTypeResetsLayersAndJudgesTheNewRoles) {
     EXPECT_EQ(f.model.statusMessage(), "Layer type of board-Edge_Cuts.gbr set to Board Outline");
 }
 
+TEST(AppLoading, LargeBoardIsShownBeforeItsSummary) {
+    // More objects than are summarised at once: the board is drawn first, the summary follows.
+    std::vector<PCBObject> pads;
+    for (std::size_t i = 0; i <= AppModel::summaryInlineObjects; ++i)
+        pads.push_back(disc({static_cast<double>(i % 200), static_cast<double>(i / 200)}, 0.5));
+    PCBPackage large;
+    large.name = "large";
+    large.files.push_back(gerberFile("top.gbr", LayerType::copper(CopperLayerID::top()), numbered(std::move(pads))));
+    const BoardSummary expected = BoardSummaryEngine().summarize(large);
+
+    Fixture f;
+    QSignalSpy summary(&f.model, &AppModel::boardSummaryChanged);
+    f.model.loadPackage(large);
+    EXPECT_TRUE(f.model.summaryPending());
+    EXPECT_FALSE(f.model.boardSummary());
+    ASSERT_TRUE(f.renderer.find("layer:top.gbr"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !f.model.summaryPending(); }, 60000));
+    ASSERT_TRUE(f.model.boardSummary());
+    EXPECT_EQ(f.model.boardSummary()->widthMM, expected.widthMM);
+    EXPECT_EQ(f.model.boardSummary()->copperLayerCount, 1);
+
+    // A summary still being made for a board no longer shown is dropped.
+    f.model.loadPackage(large);
+    EXPECT_TRUE(f.model.summaryPending());
+    f.model.loadPackage(sampleBoard("small"));
+    EXPECT_FALSE(f.model.summaryPending());
+    const double smallWidth = f.model.boardSummary()->widthMM;
+    QThreadPool::globalInstance()->waitForDone();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.model.boardSummary()->widthMM, smallWidth);
+    EXPECT_NE(smallWidth, expected.widthMM);
+}
+
 TEST(AppLoading, SecondLoadKeepsOnlyItsBoardDimensions) {
     Fixture f;
     f.model.loadPackage(sampleBoard("first"));
@@ -408,6 +443,12 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->name, "rev-a");
     EXPECT_EQ(cached, f.model.package());  // the board shown, held once
+    // The meshes the import made on its worker are those of the board shown.
+    for (const PackageFile& file : f.model.package()->files) {
+        const auto* layer = f.renderer.find(AppModel::layerRendererID(file.fileName));
+        ASSERT_TRUE(layer && layer->geometry) << file.fileName;
+        EXPECT_EQ(layer->geometry->dark.vertices, GeometryEngine().tessellate(file.objects()).dark.vertices) << file.fileName;
+    }
 }
 
 TEST(AppImport, FolderWithTrailingSlashIsNamedByItsLastComponent) {
