@@ -1,5 +1,7 @@
 #include "PreviewViewController.hpp"
 
+#include <QApplication>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
@@ -32,10 +34,12 @@ void writeStderrLine(const std::string& line) {
     }
 }
 
+// The picture as a QImage over the same pixels, which it keeps alive.
 QImage toQImage(const RasterImage& image) {
-    QImage wrapped(reinterpret_cast<const uchar*>(image.pixels->data()), image.width, image.height,
-                   image.width * 4, QImage::Format_ARGB32_Premultiplied);
-    return wrapped.copy();
+    using Pixels = std::shared_ptr<const std::vector<std::uint32_t>>;
+    auto* keep = new Pixels(image.pixels);
+    return QImage(reinterpret_cast<const uchar*>(image.pixels->data()), image.width, image.height, image.width * 4,
+                  QImage::Format_ARGB32_Premultiplied, [](void* p) { delete static_cast<Pixels*>(p); }, keep);
 }
 
 // Keeps the title pinned to the top, the footer to the bottom and the image between them, so the
@@ -183,28 +187,43 @@ PreparedPreview importAndDraw(const std::filesystem::path& url) {
 
 } // namespace
 
-void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) {
-    auto prepared = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
-    if (!prepared) {
-        showMessage(QString::fromUtf8(tooLong));
-        return;
+PreviewViewController::Prepared PreviewViewController::prepare(const std::filesystem::path& url) {
+    Prepared prepared;
+    auto done = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
+    if (!done) {
+        prepared.message = tooLong;
+    } else if (!done->package) {
+        prepared.message = std::string(notRecognized) + done->importError + ")";
+    } else {
+        prepared.package = std::move(*done->package);
+        prepared.image = std::move(done->image);
+        if (!prepared.image) prepared.message = cannotRender;
     }
-    if (!prepared->package) {
-        showMessage(QString::fromUtf8(notRecognized) + QString::fromStdString(prepared->importError) + ")");
-        return;
-    }
-    if (!prepared->image) {
-        showMessage(QString::fromUtf8(cannotRender));
-        return;
-    }
-    showBoard(toQImage(*prepared->image), *prepared->package);
+    return prepared;
 }
 
-int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath) {
+void PreviewViewController::show(Prepared prepared) {
+    if (!prepared.image) {
+        showMessage(QString::fromStdString(prepared.message));
+        return;
+    }
+    showBoard(toQImage(*prepared.image), prepared.package);
+}
+
+void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) { show(prepare(url)); }
+
+int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath,
+                                      std::future<Prepared> prepared) {
     PreviewViewController controller;
     controller.loadView();
     try {
-        controller.preparePreviewOfFile(std::filesystem::path(targetURL));
+        if (prepared.valid()) {
+            // Setting up the fonts takes as long as a small board's picture: do it while that is made.
+            QFontMetrics(QApplication::font()).height();
+            controller.show(prepared.get());
+        } else {
+            controller.preparePreviewOfFile(std::filesystem::path(targetURL));
+        }
     } catch (const std::exception& e) {
         writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
     }

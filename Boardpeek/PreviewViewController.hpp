@@ -4,9 +4,12 @@
 #include <QImage>
 #include <QWidget>
 #include <filesystem>
+#include <future>
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "analysis/RasterImage.hpp"
 #include "model/Model.hpp"
 
 namespace corvane {
@@ -33,14 +36,29 @@ public:
     PreviewViewController();
     ~PreviewViewController();
 
+    // What a preview shows, made without any window: the package and its picture, or the message to show
+    // instead. Needs nothing of the window system, so it may be made on any thread.
+    struct Prepared {
+        PCBPackage package;
+        std::optional<RasterImage> image;
+        std::string message;  // shown when there is no image
+    };
+    // Imports and renders the board.
+    static Prepared prepare(const std::filesystem::path& url);
+
     // A fresh dark root view.
     void loadView();
     // Imports, renders and shows the board, or a message view.
     void preparePreviewOfFile(const std::filesystem::path& url);
+    // Shows the board of a preview made before, or its message.
+    void show(Prepared prepared);
     QWidget* view() const { return view_.get(); }
 
-    // Runs one preview without a host and writes it as PNG. Returns the process exit code.
-    static int runHarness(const std::string& targetURL, const std::string& outPath);
+    // Runs one preview without a host and writes it as PNG. Returns the process exit code. `prepared`, when
+    // given, is the preview of `targetURL` already under way (begun before the application object, whose
+    // start-up it can overlap); otherwise it is made here.
+    static int runHarness(const std::string& targetURL, const std::string& outPath,
+                          std::future<Prepared> prepared = {});
 
     static constexpr const char* notRecognized = "Not a recognized PCB manufacturing file.\n(";
     static constexpr const char* cannotRender = "Could not render this board.";

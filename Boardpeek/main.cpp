@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <future>
 #include <iostream>
 
 #include "CpuDeadline.hpp"
@@ -41,10 +43,15 @@ int main(int argc, char** argv) {
     }
 
     if (const char* target = std::getenv("QLHARNESS_URL")) {
+        // The import and the picture need no window system: begin them while the application starts.
+        auto prepared = std::async(std::launch::async, [path = std::filesystem::path(target)] {
+            return PreviewViewController::prepare(path);
+        });
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
         QApplication app(argc, argv);
         const char* out = std::getenv("QLHARNESS_OUT");
-        return endProcess(PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png"));
+        return endProcess(
+            PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png", std::move(prepared)));
     }
 
     if (argc != 2) {

@@ -2,12 +2,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "analysis/BoardSummaryEngine.hpp"
 #include "analysis/CopperSpacing.hpp"
 #include "analysis/DFMEngine.hpp"
+#include "import/PackageImporter.hpp"
 
 using namespace corvane;
 
@@ -175,5 +178,67 @@ void BM_ChecksMillionObjects(benchmark::State& state) {
     for (const auto& i : report.issues) state.SetLabel(i.message.substr(0, 60));
 }
 BENCHMARK(BM_ChecksMillionObjects)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// A real-size package: the one named by CORVANE_LARGE_PACKAGE, else the one tools/make_large_board.py
+// writes (14 copper layers, about 290,000 objects, pours cut by clear objects).
+const PCBPackage* largePackage() {
+    static const std::optional<PCBPackage> pkg = []() -> std::optional<PCBPackage> {
+        std::filesystem::path path;
+        if (const char* given = std::getenv("CORVANE_LARGE_PACKAGE")) {
+            path = given;
+        } else {
+            path = std::filesystem::temp_directory_path() / "corvane-bench-large.zip";
+            const std::string make = "python3 " CORVANE_SOURCE_DIR "/tools/make_large_board.py " + path.string();
+            if (!std::filesystem::exists(path) && std::system(make.c_str()) != 0) return std::nullopt;
+        }
+        try {
+            return PackageImporter().importAny(path);
+        } catch (...) {
+            return std::nullopt;
+        }
+    }();
+    return pkg ? &*pkg : nullptr;
+}
+
+void BM_ChecksLargePackage(benchmark::State& state) {
+    // Every manufacturing check, the copper spacing check at 0.15 mm among them.
+    const PCBPackage* pkg = largePackage();
+    if (!pkg) {
+        state.SkipWithError("no large package");
+        return;
+    }
+    const ManufacturingPreset preset{"Std", 0.15, 0.15, 0.2, 0.1};
+    DFMReport report;
+    for (auto _ : state) {
+        report = DFMEngine().runChecks(*pkg, preset);
+        benchmark::DoNotOptimize(report);
+    }
+    std::size_t objects = 0;
+    for (const auto& f : pkg->files)
+        if (f.gerber && f.layerType.isCopper()) objects += f.gerber->objects.size();
+    state.counters["copperObjects"] = static_cast<double>(objects);
+    state.counters["issues"] = static_cast<double>(report.issues.size());
+    bool incomplete = false;
+    for (const auto& i : report.issues) incomplete = incomplete || i.id == "spacingCheckIncomplete";
+    state.counters["incomplete"] = incomplete ? 1 : 0;
+}
+BENCHMARK(BM_ChecksLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_SummaryLargePackage(benchmark::State& state) {
+    // The board summary, whose smallest gap measures every copper layer the way the check does.
+    const PCBPackage* pkg = largePackage();
+    if (!pkg) {
+        state.SkipWithError("no large package");
+        return;
+    }
+    BoardSummary summary;
+    for (auto _ : state) {
+        summary = BoardSummaryEngine().summarize(*pkg);
+        benchmark::DoNotOptimize(summary);
+    }
+    state.counters["minSpace"] = summary.minSpaceMM.value_or(-1);
+    state.counters["completed"] = summary.minSpaceReliable ? 1 : 0;
+}
+BENCHMARK(BM_SummaryLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
 } // namespace

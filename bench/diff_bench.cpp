@@ -13,17 +13,19 @@ namespace {
 std::vector<PCBObject> makeObjects(std::size_t n, unsigned seed) {
     std::mt19937 rng(seed);
     std::uniform_real_distribution<double> pos(0, 300);
+    // One shape per aperture, shared by the objects drawn with it, as the readers make them.
+    const SharedShape pad = ApertureShape::rectangle(0.6, 1.2);
+    const SharedShape track = ApertureShape::circle(0.2);
     std::vector<PCBObject> out;
     out.reserve(n);
     for (std::size_t i = 0; i < n; ++i) {
         const Vec2 a{pos(rng), pos(rng)};
         if (i % 3 == 0) {
-            out.emplace_back(PCBObjectKind::flash(a), 10, ApertureShape::rectangle(0.6, 1.2), Polarity::dark,
-                             std::nullopt, std::nullopt, std::nullopt, std::nullopt, static_cast<std::int64_t>(i));
+            out.emplace_back(PCBObjectKind::flash(a), 10, pad, Polarity::dark, std::nullopt, std::nullopt,
+                             std::nullopt, std::nullopt, static_cast<std::int64_t>(i));
         } else {
-            out.emplace_back(PCBObjectKind::stroke(a, a + Vec2{1.5, 0.5}), 11, ApertureShape::circle(0.2),
-                             Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt,
-                             static_cast<std::int64_t>(i));
+            out.emplace_back(PCBObjectKind::stroke(a, a + Vec2{1.5, 0.5}), 11, track, Polarity::dark, std::nullopt,
+                             std::nullopt, std::nullopt, std::nullopt, static_cast<std::int64_t>(i));
         }
     }
     return out;

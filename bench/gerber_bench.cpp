@@ -1,14 +1,82 @@
-// Gerber reader throughput on a generated copper layer in the style of CAD output: X2 attributes, many
-// D01 strokes, pad flashes (round, rectangular and macro) and region pours.
+// Gerber reader throughput: on a generated copper layer in the style of CAD output (X2 attributes, many
+// D01 strokes, pad flashes (round, rectangular and macro) and region pours), and on the layers of the
+// real-size package, warm (parsed again in one process) and cold (the first parse of a fresh process, where
+// every byte the objects take is memory touched for the first time).
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 
+#include "LargePackage.hpp"
 #include "import/GerberParser.hpp"
 
 namespace {
+
+using corvane::bench::largePackageLayers;
+
+// Parses every Gerber layer of the large package on this thread; seconds taken.
+double parseLargeLayers(std::vector<corvane::GerberDocument>& docs) {
+    const auto& layers = largePackageLayers();
+    docs.clear();
+    docs.reserve(layers.gerbers.size());
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto& bytes : layers.gerbers) docs.push_back(corvane::GerberParser{}.parse("layer", bytes));
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+void setLargeCounters(benchmark::State& state, std::size_t objects) {
+    const auto& layers = largePackageLayers();
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(layers.gerberBytes));
+    state.counters["objects"] = static_cast<double>(objects);
+    state.counters["MB"] = static_cast<double>(layers.gerberBytes) / 1e6;
+    state.counters["objectBytes"] = static_cast<double>(sizeof(corvane::PCBObject));
+}
+
+std::size_t objectCount(const std::vector<corvane::GerberDocument>& docs) {
+    std::size_t n = 0;
+    for (const auto& d : docs) n += d.objects.size();
+    return n;
+}
+
+// Registered first, so that no other benchmark has warmed this process's heap before the children fork.
+void BM_GerberParseLargePackageCold(benchmark::State& state) {
+    if (largePackageLayers().gerbers.empty()) return state.SkipWithError("no large package");
+    std::size_t objects = 0;
+    for (auto _ : state) {
+        const auto result = corvane::bench::inChild<2>([] {
+            malloc_trim(0);  // nothing the parent freed is reused
+            std::vector<corvane::GerberDocument> docs;
+            const double seconds = parseLargeLayers(docs);
+            return std::array<double, 2>{seconds, static_cast<double>(objectCount(docs))};
+        });
+        if (result.empty()) return state.SkipWithError("the child process failed");
+        state.SetIterationTime(result[0]);
+        objects = static_cast<std::size_t>(result[1]);
+    }
+    setLargeCounters(state, objects);
+}
+BENCHMARK(BM_GerberParseLargePackageCold)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(5);
+
+void BM_GerberParseLargePackageWarm(benchmark::State& state) {
+    if (largePackageLayers().gerbers.empty()) return state.SkipWithError("no large package");
+    // Warm means memory already touched: the allocator keeps what the documents free for the next run
+    // instead of handing it back to the system, which would have to clear it again.
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 1 << 30);
+    std::vector<corvane::GerberDocument> docs;
+    parseLargeLayers(docs);  // the first parse touches the memory; the timed ones reuse it
+    const std::size_t objects = objectCount(docs);
+    for (auto _ : state) {
+        docs.clear();  // freeing the documents is not part of reading them: the time is taken inside
+        state.SetIterationTime(parseLargeLayers(docs));
+    }
+    setLargeCounters(state, objects);
+}
+BENCHMARK(BM_GerberParseLargePackageWarm)->Unit(benchmark::kMillisecond)->UseManualTime();
 
 void appendCoord(std::string& out, char letter, std::int64_t v) {
     out.push_back(letter);

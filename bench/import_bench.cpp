@@ -1,11 +1,16 @@
-// End-to-end import of a large generated package: twelve Gerber layers and a drill file in one ZIP.
+// End-to-end import: of the real-size package (its time and its peak memory, in a fresh child process),
+// and of a 100 MB generated package of twelve Gerber layers in one ZIP.
 #include <benchmark/benchmark.h>
 
+#include <malloc.h>
+
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 
+#include "LargePackage.hpp"
 #include "analysis/CGRenderer.hpp"
 #include "import/PackageImporter.hpp"
 #include "import/VellZipWriter.hpp"
@@ -15,6 +20,49 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// The import's own peak: the child's highest resident memory during the import, less what it held before.
+// Registered first, so that the children fork from a heap no other benchmark has grown.
+void BM_ImportLargePackagePeakMemory(benchmark::State& state) {
+    const fs::path path = bench::largePackagePath();
+    if (path.empty()) return state.SkipWithError("no large package");
+    std::vector<double> last;
+    for (auto _ : state) {
+        last = bench::inChild<4>([&path] {
+            malloc_trim(0);
+            const Bytes zip = readWholeFile(path);  // in the page cache: the import reads it again
+            bench::resetPeakMemory();
+            const double before = static_cast<double>(bench::statusKB("VmRSS")) * 1024;
+            const auto start = std::chrono::steady_clock::now();
+            const PCBPackage pkg = PackageImporter{}.importAny(path);
+            const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            const double peak = static_cast<double>(bench::statusKB("VmHWM")) * 1024 - before;
+            // The uncompressed bytes of the files that became layers.
+            double layerBytes = 0;
+            for (const ZipEntryInfo& e : VellZip::listEntries(zip))
+                for (const PackageFile& f : pkg.files)
+                    if (f.relativePath == e.path && (f.gerber || f.drill)) layerBytes += static_cast<double>(e.uncompressedSize);
+            return std::array<double, 4>{seconds, peak, layerBytes, static_cast<double>(pkg.files.size())};
+        });
+        if (last.empty()) return state.SkipWithError("the child process failed");
+        state.SetIterationTime(last[0]);
+    }
+    state.counters["peakMB"] = last[1] / 1e6;
+    state.counters["layerMB"] = last[2] / 1e6;
+    state.counters["peakPerLayerByte"] = last[1] / last[2];
+    state.counters["files"] = last[3];
+}
+BENCHMARK(BM_ImportLargePackagePeakMemory)->Unit(benchmark::kMillisecond)->UseManualTime()->Iterations(3);
+
+void BM_ImportLargePackage(benchmark::State& state) {
+    const fs::path path = bench::largePackagePath();
+    if (path.empty()) return state.SkipWithError("no large package");
+    for (auto _ : state) {
+        PCBPackage pkg = PackageImporter{}.importAny(path);
+        benchmark::DoNotOptimize(pkg.files.size());
+    }
+}
+BENCHMARK(BM_ImportLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 std::string layerText(unsigned seed, std::size_t targetBytes) {
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> coord(0, 200000000);
@@ -22,9 +70,19 @@ std::string layerText(unsigned seed, std::size_t targetBytes) {
     s.reserve(targetBytes + 100);
     while (s.size() < targetBytes) {
         const int x = coord(rng), y = coord(rng);
-        s += "X" + std::to_string(x) + "Y" + std::to_string(y) + "D02*\n";
-        s += "X" + std::to_string(x + 1500000) + "Y" + std::to_string(y + 500000) + "D01*\n";
-        if (rng() % 4 == 0) s += "D11*\nX" + std::to_string(x) + "Y" + std::to_string(y) + "D03*\nD10*\n";
+        auto point = [&s](int px, int py, const char* op) {
+            s += 'X';
+            s += std::to_string(px);
+            s += 'Y';
+            s += std::to_string(py);
+            s += op;
+        };
+        point(x, y, "D02*\n");
+        point(x + 1500000, y + 500000, "D01*\n");
+        if (rng() % 4 == 0) {
+            s += "D11*\n";
+            point(x, y, "D03*\nD10*\n");
+        }
     }
     return s + "M02*\n";
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <string>
 #include <sys/resource.h>
@@ -39,8 +40,14 @@ struct BenchPackage {
 };
 
 // Runs a program with its output thrown away; returns false when it cannot start or fails. `peakKB` gets
-// its peak resident set.
-bool run(const std::vector<std::string>& argv, const std::vector<std::string>& extraEnv, long& peakKB) {
+// its peak resident set as GNU time measures it: a child started straight from this process would count
+// this process's own peak too, since the kernel keeps the larger across the exec.
+bool run(const std::vector<std::string>& command, const std::vector<std::string>& extraEnv, long& peakKB) {
+    static const bool haveTime = fs::exists("/usr/bin/time");
+    const fs::path peakFile = fs::temp_directory_path() / "corvane-preview-bench-peak.txt";
+    std::vector<std::string> argv;
+    if (haveTime) argv = {"/usr/bin/time", "-f", "%M", "-o", peakFile.string()};
+    argv.insert(argv.end(), command.begin(), command.end());
     std::vector<char*> args;
     for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -61,6 +68,10 @@ bool run(const std::vector<std::string>& argv, const std::vector<std::string>& e
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid) return false;
     peakKB = usage.ru_maxrss;
+    if (haveTime) {
+        std::ifstream in(peakFile);
+        in >> peakKB;
+    }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -5,7 +5,7 @@ cd "$(dirname "$0")/.."
 
 packages=(build-essential cmake ninja-build pkg-config zlib1g-dev nlohmann-json3-dev libcairo2-dev
   libpango1.0-dev fonts-urw-base35 qt6-base-dev libqt6opengl6-dev libgl-dev libgl1-mesa-dri libgtest-dev libbenchmark-dev
-  xvfb xauth poppler-utils gerbv clang libclang-rt-14-dev locales)
+  xvfb xauth poppler-utils gerbv clang libclang-rt-14-dev locales libpolyclipping-dev)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

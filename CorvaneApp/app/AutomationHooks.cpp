@@ -12,7 +12,6 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
-#include <QEvent>
 #include <QLayout>
 #include <QMainWindow>
 #include <QPageLayout>

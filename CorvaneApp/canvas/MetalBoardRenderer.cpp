@@ -27,7 +27,7 @@ namespace {
 // Background of the canvas: reads back as (19, 20, 26) in 8 bits.
 constexpr float kBackground[4] = {0.075f, 0.08f, 0.1f, 1.0f};
 constexpr int kSamples = 4;
-// Largest vertex count of one draw call: a multiple of 3, well inside GLsizei.
+// Largest vertex count of one draw call: a multiple of 3 and of 2, well inside GLsizei.
 constexpr std::int64_t kMaxDrawVertices = std::int64_t{3} << 28;
 
 const char* const kMeshVertexShader = R"(#version 330 core
@@ -116,6 +116,8 @@ private:
     GLuint bufferFor(const Layer& layer);
     void dropStaleBuffers(const std::vector<Layer>& layers);
     void drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip);
+    // Draws `count` vertices of the bound buffer from `first` as `mode`, in pieces a draw call can take.
+    void drawRange(GLenum mode, std::int64_t first, std::int64_t count);
 
     QOpenGLContext* context_;
     QOpenGLExtraFunctions* f_;
@@ -245,13 +247,15 @@ GLuint Scene::bufferFor(const Layer& layer) {
     if (!buffer.name) f_->glGenBuffers(1, &buffer.name);
     const auto darkBytes = static_cast<GLsizeiptr>(layer.darkVertices * 2 * sizeof(float));
     const auto clearBytes = static_cast<GLsizeiptr>(layer.clearVertices * 2 * sizeof(float));
+    const auto lineBytes = static_cast<GLsizeiptr>(layer.lineVertices * 2 * sizeof(float));
     while (f_->glGetError() != GL_NO_ERROR) {
     }
     f_->glBindBuffer(GL_ARRAY_BUFFER, buffer.name);
-    f_->glBufferData(GL_ARRAY_BUFFER, darkBytes + clearBytes, nullptr, GL_STATIC_DRAW);
+    f_->glBufferData(GL_ARRAY_BUFFER, darkBytes + clearBytes + lineBytes, nullptr, GL_STATIC_DRAW);
     if (f_->glGetError() != GL_NO_ERROR) {
         qWarning("Board canvas: no room for the %lld vertices of layer \"%s\"; it is not drawn",
-                 static_cast<long long>(layer.darkVertices + layer.clearVertices), layer.id.c_str());
+                 static_cast<long long>(layer.darkVertices + layer.clearVertices + layer.lineVertices),
+                 layer.id.c_str());
         f_->glDeleteBuffers(1, &buffer.name);
         buffer.name = 0;
         buffer.failed = true;
@@ -260,6 +264,9 @@ GLuint Scene::bufferFor(const Layer& layer) {
     if (darkBytes > 0) f_->glBufferSubData(GL_ARRAY_BUFFER, 0, darkBytes, layer.meshes->dark.vertices.data());
     if (clearBytes > 0) {
         f_->glBufferSubData(GL_ARRAY_BUFFER, darkBytes, clearBytes, layer.meshes->clear.vertices.data());
+    }
+    if (lineBytes > 0) {
+        f_->glBufferSubData(GL_ARRAY_BUFFER, darkBytes + clearBytes, lineBytes, layer.meshes->centreLines.data());
     }
     return buffer.name;
 }
@@ -281,14 +288,24 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
             f_->glUniform4f(colorLocation_, unit(layer.color[0]) * o, unit(layer.color[1]) * o,
                             unit(layer.color[2]) * o, o);
         }
-        for (std::int64_t done = 0; done < run.count; done += kMaxDrawVertices) {
-            const std::int64_t first = run.first + done;
-            const auto count = static_cast<GLsizei>(std::min(kMaxDrawVertices, run.count - done));
-            // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
-            f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
-                                      reinterpret_cast<const void*>(static_cast<std::uintptr_t>(first) * 8));
-            f_->glDrawArrays(GL_TRIANGLES, 0, count);
-        }
+        drawRange(GL_TRIANGLES, run.first, run.count);
+        if (run.lineCount == 0) continue;
+        // The centre lines, one pixel wide, keep strokes narrower than a pixel from vanishing. Blending by the
+        // larger value adds their pixels to the layer without darkening what the triangles already covered.
+        if (!run.clear) f_->glBlendEquation(GL_MAX);
+        drawRange(GL_LINES, run.lineFirst, run.lineCount);
+        if (!run.clear) f_->glBlendEquation(GL_FUNC_ADD);
+    }
+}
+
+void Scene::drawRange(GLenum mode, std::int64_t first, std::int64_t count) {
+    for (std::int64_t done = 0; done < count; done += kMaxDrawVertices) {
+        const std::int64_t from = first + done;
+        const auto n = static_cast<GLsizei>(std::min(kMaxDrawVertices, count - done));
+        // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
+        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
+                                  reinterpret_cast<const void*>(static_cast<std::uintptr_t>(from) * 8));
+        f_->glDrawArrays(mode, 0, n);
     }
 }
 
@@ -457,23 +474,26 @@ bool MetalBoardRenderer::probe() {
 
 std::vector<MetalBoardRenderer::RenderLayer::Run>
 MetalBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
-                              std::int64_t clearVertices) {
+                              std::int64_t clearVertices, std::int64_t lineVertices) {
     std::vector<RenderLayer::Run> runs;
-    auto add = [&](bool clear, std::int64_t first, std::int64_t count) {
-        // Runs come from outside: keep each inside its mesh, whole triangles only.
-        const std::int64_t size = clear ? clearVertices : darkVertices;
-        if (first < 0 || first >= size || count <= 0) return;
+    // Runs come from outside: keep each range inside its array, whole triangles and whole lines only.
+    const auto within = [](std::int64_t first, std::int64_t count, std::int64_t size, std::int64_t unit) {
+        if (first < 0 || first >= size || count <= 0) return std::int64_t{0};
         count = std::min(count, size - first);
-        count -= count % 3;
-        if (count > 0) runs.push_back({clear, clear ? darkVertices + first : first, count});
+        return count - count % unit;
+    };
+    auto add = [&](bool clear, const PolarityRun& run) {
+        const std::int64_t count = within(run.firstVertex, run.vertexCount, clear ? clearVertices : darkVertices, 3);
+        const std::int64_t lines = within(run.firstLineVertex, run.lineVertexCount, lineVertices, 2);
+        if (count > 0 || lines > 0)
+            runs.push_back({clear, (clear ? darkVertices : 0) + run.firstVertex, count,
+                            darkVertices + clearVertices + run.firstLineVertex, lines});
     };
     if (meshes.runs.empty()) {
-        add(false, 0, darkVertices);
-        add(true, 0, clearVertices);
+        add(false, PolarityRun{Polarity::dark, 0, darkVertices});
+        add(true, PolarityRun{Polarity::clear, 0, clearVertices});
     } else {
-        for (const PolarityRun& run : meshes.runs) {
-            add(run.polarity == Polarity::clear, run.firstVertex, run.vertexCount);
-        }
+        for (const PolarityRun& run : meshes.runs) add(run.polarity == Polarity::clear, run);
     }
     return runs;
 }
@@ -519,7 +539,8 @@ void MetalBoardRenderer::setLayer(const std::string& id, const Color& color, flo
     if (meshes != it->meshes) {
         it->darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
         it->clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
-        it->runs = buildRuns(*meshes, it->darkVertices, it->clearVertices);
+        it->lineVertices = static_cast<std::int64_t>(meshes->centreLines.size() / 2);
+        it->runs = buildRuns(*meshes, it->darkVertices, it->clearVertices, it->lineVertices);
         it->meshes = std::move(meshes);
         it->inkBox = inkBoxOf(*it);
         ++it->version;

@@ -81,11 +81,14 @@ private:
         std::uint64_t version = 0; // changes whenever the meshes change
         std::int64_t darkVertices = 0;
         std::int64_t clearVertices = 0;
-        // Runs as ranges into one buffer holding the dark vertices followed by the clear ones.
+        std::int64_t lineVertices = 0;
+        // Runs as ranges into one buffer holding the dark vertices, then the clear ones, then the centre lines.
         struct Run {
             bool clear;
             std::int64_t first;
             std::int64_t count;
+            std::int64_t lineFirst = 0;
+            std::int64_t lineCount = 0;
         };
         std::vector<Run> runs;
         // Extent of the dark triangles the runs draw: nothing outside it can show. Empty when none.
@@ -94,7 +97,7 @@ private:
 
     static BBox inkBoxOf(const RenderLayer& layer);
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
-                                                   std::int64_t clearVertices);
+                                                   std::int64_t clearVertices, std::int64_t lineVertices);
     void releaseWidgetScene();
     void releaseOffscreenScene();
     gl::Scene* offscreenScene();

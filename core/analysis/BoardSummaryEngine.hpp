@@ -1,6 +1,6 @@
 #pragma once
-// The board at a glance: size, layer and hole counts, the narrowest track and an estimate of the
-// closest copper, computed within a time budget.
+// The board at a glance: size, layer and hole counts, the narrowest track and the closest gap
+// between copper that is not connected, computed within a time budget.
 #include <optional>
 #include <span>
 #include <vector>
@@ -25,7 +25,8 @@ struct BoardSummaryEngine {
     // The box of the outline layers' centre lines (arcs by start, end and centre), without
     // aperture growth; nullopt when the outline has no usable geometry.
     static std::optional<BBox> outlineCenterlineBBox(const PCBPackage& package);
-    // The closest gap between pieces of copper of one layer, skipping pairs on the same known net.
+    // The closest gap between copper of one layer that is not connected: different islands, or
+    // different known nets (the spacing check's measure).
     MinSpaceEstimate estimateMinSpace(const std::vector<PCBObject>& objects) const;
     // The same over several layers at once; pieces of different layers are never paired.
     MinSpaceEstimate estimateMinSpace(std::span<const std::span<const PCBObject>> layers) const;

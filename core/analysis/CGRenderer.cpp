@@ -35,19 +35,21 @@ namespace {
 
 // Objects whose box maps this far (pixels) outside the picture are culled before any arithmetic on them.
 constexpr double kCoordLimit = 4.0e6;
-// Arcs are drawn as chords that stand at most this far (pixels) off the true arc.
-constexpr double kArcChordErrorPx = 0.25;
-// The widest turn one chord may take; the chord error decides for every arc more than a pixel or two wide.
-constexpr double kArcMaxPieceDegrees = 90.0;
-// Round shapes (discs, round ends) are drawn as polygons whose sides stand at most this far off the curve.
-constexpr double kRoundErrorPx = 0.1;
+// Round shapes (discs, round ends) are drawn as polygons whose sides stand at most this far (pixels) off
+// the curve, either way: their corners lie a little outside it and the middles of their sides inside.
+constexpr double kRoundErrorPx = 0.125;
 // A flash or stroke without an aperture shape is drawn this wide (mm).
 constexpr double kNoShapeWidthMM = 0.2;
 // How far paint reaches past an object's box, in pixels: lines are widened to one pixel.
 constexpr double kPaintReachPx = 1.0;
-// Rows of one band of the picture. Bands are painted side by side; each paints every file in turn, so a
-// band needs no more memory than its own rows, whatever the number of files.
-constexpr int kBandRows = 16;
+// Bands of the picture are painted side by side; each paints every file in turn, so a band needs no more
+// memory than its own rows, whatever the number of files. A few bands per thread across the board keep
+// the threads evenly busy; taller bands meet fewer objects twice.
+constexpr int kBandsPerWorker = 3;
+constexpr int kMinBandRows = 16, kMaxBandRows = 64;
+// The objects that make another painting thread worth its start: a small board is painted sooner by one
+// thread than by several waiting to be scheduled.
+constexpr std::size_t kObjectsPerWorker = 20000;
 
 struct Mapper {
     double s, offX, offY, W, H, minX, minY;
@@ -60,15 +62,20 @@ struct Mapper {
     Vec2 map(const Vec2& p) const { return Vec2{X(p.x), Y(p.y)}; }
 };
 
-// cos and sin of i·π/k for i = 0 … 2k: a full turn in 2k steps, or half a turn in k.
+// cos and sin of i·π/k for i = 0 … 2k (a full turn in 2k steps, or half a turn in k), and how far out the
+// corners of such a polygon go so that its sides straddle the circle.
 class TurnTable {
 public:
     static constexpr int kTabled = 64;
-    std::span<const Vec2> steps(int k) const {
-        if (k <= kTabled) return tables_[k];
+    struct Turn {
+        std::span<const Vec2> steps;
+        double cornerScale;
+    };
+    Turn steps(int k) const {
+        if (k <= kTabled) return {tables_[k], cornerScale(k)};
         thread_local std::vector<Vec2> wide;
         wide = make(k);
-        return wide;
+        return {wide, cornerScale(k)};
     }
     static const TurnTable& shared() {
         static const TurnTable table;
@@ -88,14 +95,16 @@ private:
         }
         return out;
     }
+    // Corners at r·f and side middles at r·f·cos(π/2k) stand equally far outside and inside the circle.
+    static double cornerScale(int k) { return 2 / (1 + std::cos(M_PI / (2 * k))); }
     std::vector<Vec2> tables_[kTabled + 1];
 };
 
-// Steps in half a turn of a circle of radius r (pixels) so that no side stands further off it than
-// kRoundErrorPx.
+// Steps in half a turn of a circle of radius r (pixels), so that sides straddling it stand no further
+// off than kRoundErrorPx: a chord's sagitta may be twice that.
 int halfTurnSteps(double r) {
-    if (!(r > kRoundErrorPx * 2)) return 2;
-    const double steps = std::ceil(M_PI / (2 * std::acos(1 - kRoundErrorPx / r)));
+    if (!(r > kRoundErrorPx * 4)) return 2;
+    const double steps = std::ceil(M_PI / (2 * std::acos(1 - 2 * kRoundErrorPx / r)));
     return static_cast<int>(std::min(steps, 4096.0));
 }
 
@@ -153,10 +162,13 @@ struct Painter {
         const int k = halfTurnSteps(h);
         const auto turn = TurnTable::shared().steps(k);
         outlinePoints.clear();
-        for (int i = 0; i <= k; ++i)
-            outlinePoints.push_back(Vec2{b.x + h * (n.x * turn[i].x + u.x * turn[i].y), b.y + h * (n.y * turn[i].x + u.y * turn[i].y)});
-        for (int i = 0; i <= k; ++i)
-            outlinePoints.push_back(Vec2{a.x - h * (n.x * turn[i].x + u.x * turn[i].y), a.y - h * (n.y * turn[i].x + u.y * turn[i].y)});
+        // Each end turns half a circle from one side to the other; the sides themselves stay straight.
+        for (const auto& [end, sign] : {std::pair{b, 1.0}, std::pair{a, -1.0}})
+            for (int i = 0; i <= k; ++i) {
+                const double r = sign * h * (i == 0 || i == k ? 1.0 : turn.cornerScale);
+                const Vec2& t = turn.steps[i];
+                outlinePoints.push_back(Vec2{end.x + r * (n.x * t.x + u.x * t.y), end.y + r * (n.y * t.x + u.y * t.y)});
+            }
         raster.addOutline(outlinePoints);
     }
 
@@ -165,8 +177,9 @@ struct Painter {
         if (!std::isfinite(r) || !std::isfinite(c.x) || !std::isfinite(c.y)) return;
         const int k = halfTurnSteps(r);
         const auto turn = TurnTable::shared().steps(k);
+        const double corner = r * turn.cornerScale;
         outlinePoints.clear();
-        for (int i = 0; i < 2 * k; ++i) outlinePoints.push_back(Vec2{c.x + r * turn[i].x, c.y - r * turn[i].y});
+        for (int i = 0; i < 2 * k; ++i) outlinePoints.push_back(Vec2{c.x + corner * turn.steps[i].x, c.y - corner * turn.steps[i].y});
         raster.addOutline(outlinePoints);
     }
 
@@ -293,6 +306,11 @@ struct FileObjects {
     }
     bool clears(std::size_t i) const { return i < gerberCount() && file.gerber->objects[i].polarity == Polarity::clear; }
 
+    // Asks for object i ahead of its turn: a band visits a file's objects far apart in memory.
+    void prefetch(std::size_t i) const {
+        if (i < gerberCount()) __builtin_prefetch(&file.gerber->objects[i]);
+    }
+
     template <class F> void visit(std::size_t i, F&& f) const {
         if (i < gerberCount()) return f(file.gerber->objects[i]);
         i -= gerberCount();
@@ -319,7 +337,7 @@ struct FileBands {
 };
 
 // The first and last band an object can paint, or nothing when it cannot reach the picture.
-std::optional<std::pair<int, int>> bandsOf(const BBox& b, const Mapper& m, int bandCount) {
+std::optional<std::pair<int, int>> bandsOf(const BBox& b, const Mapper& m, int bandRows, int bandCount) {
     if (!b.isValid()) return std::nullopt;  // empty geometry draws nothing
     const double xs[2] = {m.X(b.minX), m.X(b.maxX)};
     const double ys[2] = {m.Y(b.minY), m.Y(b.maxY)};
@@ -330,18 +348,18 @@ std::optional<std::pair<int, int>> bandsOf(const BBox& b, const Mapper& m, int b
     const double ly = std::min(ys[0], ys[1]) - reach, hy = std::max(ys[0], ys[1]) + reach;
     if (hx < -kCoordLimit || lx > kCoordLimit || hy < -kCoordLimit || ly > kCoordLimit) return std::nullopt;
     if (hx < 0 || lx > m.W || hy < 0 || ly > m.H) return std::nullopt;
-    const int first = static_cast<int>(std::max(0.0, ly) / kBandRows);
-    const int last = static_cast<int>(std::min(hy, m.H) / kBandRows);
+    const int first = static_cast<int>(std::max(0.0, ly) / bandRows);
+    const int last = static_cast<int>(std::min(hy, m.H) / bandRows);
     return std::pair{std::min(first, bandCount - 1), std::min(last, bandCount - 1)};
 }
 
-FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, int bandCount) {
+FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, int bandRows, int bandCount) {
     FileBands out;
     const std::size_t n = objects.size();
     std::vector<std::pair<int, int>> reach(n, {1, 0});  // empty unless the object reaches the picture
     int lo = bandCount, hi = -1;
     for (std::size_t i = 0; i < n; ++i) {
-        if (const auto bands = bandsOf(objects.box(i), m, bandCount)) {
+        if (const auto bands = bandsOf(objects.box(i), m, bandRows, bandCount)) {
             reach[i] = *bands;
             lo = std::min(lo, bands->first);
             hi = std::max(hi, bands->second);
@@ -371,7 +389,7 @@ struct Picture {
     const Mapper& mapper;
     const GeometryEngine& engine;
     std::uint32_t background;
-    int width, height, bandCount;
+    int width, height, bandRows, bandCount;
     std::uint32_t* pixels;
     std::vector<const PackageFile*> files;  // in drawing order
     std::vector<FileBands> bands;           // per file
@@ -389,7 +407,7 @@ struct BandWorker {
 // one with clear objects is drawn alone into the worker's layer, so that they cut only that file, and
 // then laid over.
 void paintBand(const Picture& pic, int band, BandWorker& worker) {
-    const int top = band * kBandRows, rows = std::min(kBandRows, pic.height - top);
+    const int top = band * pic.bandRows, rows = std::min(pic.bandRows, pic.height - top);
     const std::size_t count = static_cast<std::size_t>(pic.width) * static_cast<std::size_t>(rows);
     std::uint32_t* target = pic.pixels + static_cast<std::size_t>(top) * static_cast<std::size_t>(pic.width);
     std::fill(target, target + count, pic.background);
@@ -403,8 +421,10 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         const FileObjects objects{*pic.files[k]};
         const RGBAColor color = CGRenderer::defaultColor(pic.files[k]->layerType);
         Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color, color};
-        for (std::uint32_t i : indices) {
-            objects.visit(i, [&](const PCBObject& obj) {
+        constexpr std::size_t kAhead = 8;
+        for (std::size_t j = 0; j < indices.size(); ++j) {
+            if (j + kAhead < indices.size()) objects.prefetch(indices[j + kAhead]);
+            objects.visit(indices[j], [&](const PCBObject& obj) {
                 painter.clearing = obj.polarity == Polarity::clear;
                 // Clearing ignores colour; keep the file's colours for the primitives after it.
                 const RGBAColor keepFill = painter.fill, keepStroke = painter.stroke;
@@ -452,26 +472,33 @@ std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx 
 
     const int iw = static_cast<int>(W), ih = static_cast<int>(H);
     const Mapper mapper{s, (W - s * bw) / 2, (H - s * bh) / 2, W, H, box.minX, box.minY, flipX};
-    GeometryEngine engine;
-    engine.arcSegmentDegrees = kArcMaxPieceDegrees;
-    engine.arcChordToleranceMM = kArcChordErrorPx / s;
+    const GeometryEngine engine = GeometryEngine::forDrawing(s);
 
     try {
         auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(iw) * ih);
+        std::vector<const PackageFile*> files = drawingOrder(package, visibleFileNames, flipX);
+        std::size_t objectCount = 0;
+        for (const PackageFile* f : files) objectCount += FileObjects{*f}.size();
+        const auto workers = static_cast<unsigned>(
+            std::clamp<std::size_t>((objectCount + kObjectsPerWorker - 1) / kObjectsPerWorker, 1, defaultWorkerCount()));
+        const double boardRows = std::ceil(s * bh / (kBandsPerWorker * workers));
+        const int bandRows = static_cast<int>(std::clamp(boardRows, double{kMinBandRows}, double{kMaxBandRows}));
         Picture pic{mapper,
                     engine,
                     CoverageRaster::premultiplied(background.r, background.g, background.b, background.a),
                     iw,
                     ih,
-                    (ih + kBandRows - 1) / kBandRows,
+                    bandRows,
+                    (ih + bandRows - 1) / bandRows,
                     pixels->data(),
-                    drawingOrder(package, visibleFileNames, flipX),
+                    std::move(files),
                     {}};
         pic.bands.resize(pic.files.size());
-        const unsigned workers = defaultWorkerCount();
         parallelFor(
             pic.files.size(),
-            [&](std::size_t k) { pic.bands[k] = sortIntoBands(FileObjects{*pic.files[k]}, mapper, pic.bandCount); },
+            [&](std::size_t k) {
+                pic.bands[k] = sortIntoBands(FileObjects{*pic.files[k]}, mapper, pic.bandRows, pic.bandCount);
+            },
             workers);
         // Each worker takes the next band when done with one, keeping its buffers.
         std::atomic<int> nextBand{0};

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "import/ApertureMacro.hpp"
+
 namespace corvane {
 
 namespace {
@@ -167,24 +169,116 @@ std::optional<CopperBody> CopperBodySet::flash(const Vec2& at, ShapeRef shape) {
     const auto* m = shape->as<ApertureShape::Macro>();
     if (m->outline) {
         bool finite = true;
-        for (const Contour& c : *m->outline) {
-            if (c.empty() || c.size() > std::numeric_limits<std::uint32_t>::max()) continue;
-            ContourRef ref{c.data(), 0, static_cast<std::uint32_t>(c.size()), BBox::empty()};
-            for (const Vec2& v : c) {
-                const Vec2 w = at + v;
-                if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
-                ref.box.include(w);
-            }
-            body.box.include(ref.box);
-            contours_.push_back(ref);
-            body.contourCount += 1;
-        }
+        for (const Contour& c : *m->outline)
+            if (!c.empty() && c.size() <= std::numeric_limits<std::uint32_t>::max()) finite = addOutlineContour(at, c, body) && finite;
         body.offset = at;
         if (finite && body.contourCount > 0) return body;
         contours_.resize(body.firstContour);
     }
     // A macro that could not be evaluated covers at most its bounding circle.
     return capsule(at, at, m->boundingDiameter);
+}
+
+Vec2 CopperBodySet::anyPoint(const CopperBody& b) const {
+    switch (b.shape) {
+    case CopperBody::Shape::capsule: return b.a;
+    case CopperBody::Shape::box: return b.box.center();
+    case CopperBody::Shape::polygons: break;
+    }
+    const PolyView v = view(b);
+    if (v.count == 0 || v.contours[0].count == 0) return b.box.center();
+    return v.contourPoints(0)[0] + v.offset;
+}
+
+namespace {
+
+// The circle a contour of an evaluated macro stands for: its points evenly on one circle, as many
+// as the evaluation gives a circle of that size.
+std::optional<std::pair<Vec2, double>> macroCircle(const Contour& c) {
+    const std::size_t n = c.size();
+    if (n < 6) return std::nullopt;
+    Vec2 centre;
+    for (const Vec2& p : c) centre = centre + p;
+    centre = centre * (1.0 / static_cast<double>(n));
+    const double r = c[0].distance(centre);
+    if (!(r > 0) || !std::isfinite(r)) return std::nullopt;
+    const double tolerance = 1e-9 * std::max(1.0, r);
+    const double side = c[0].distance(c[n - 1]);
+    for (std::size_t k = 0; k < n; ++k) {
+        if (std::fabs(c[k].distance(centre) - r) > tolerance) return std::nullopt;
+        if (k > 0 && std::fabs(c[k].distance(c[k - 1]) - side) > tolerance) return std::nullopt;
+    }
+    const auto count = static_cast<std::size_t>(ApertureMacro::discSegments(2 * r));
+    if (count != n && static_cast<std::size_t>(ApertureMacro::discSegments(2 * r * (1 + 1e-9))) != n &&
+        static_cast<std::size_t>(ApertureMacro::discSegments(2 * r * (1 - 1e-9))) != n)
+        return std::nullopt;
+    return std::pair{centre, r};
+}
+
+} // namespace
+
+std::optional<CopperBody> CopperBodySet::polygon(const Contour& points) {
+    if (points.size() < 3 || points.size() > std::numeric_limits<std::uint32_t>::max()) return std::nullopt;
+    ContourRef ref{nullptr, static_cast<std::uint32_t>(points_.size()), static_cast<std::uint32_t>(points.size()),
+                   BBox::empty()};
+    for (const Vec2& p : points) {
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+        ref.box.include(p);
+    }
+    points_.insert(points_.end(), points.begin(), points.end());
+    CopperBody body;
+    body.shape = CopperBody::Shape::polygons;
+    body.box = ref.box;
+    body.firstContour = static_cast<std::uint32_t>(contours_.size());
+    body.contourCount = 1;
+    contours_.push_back(ref);
+    return body;
+}
+
+void CopperBodySet::flashBodies(const Vec2& at, ShapeRef shape,
+                                std::vector<CopperBody>& out) {
+    const auto* m = shape ? shape->as<ApertureShape::Macro>() : nullptr;
+    if (!m || !m->outline) {
+        if (auto body = flash(at, shape)) out.push_back(*body);
+        return;
+    }
+    if (!std::isfinite(at.x) || !std::isfinite(at.y)) return;
+    CopperBody rest;
+    rest.shape = CopperBody::Shape::polygons;
+    rest.box = BBox::empty();
+    rest.firstContour = static_cast<std::uint32_t>(contours_.size());
+    rest.offset = at;
+    const std::size_t firstDisc = out.size();
+    bool finite = true;
+    for (const Contour& c : *m->outline) {
+        if (c.empty() || c.size() > std::numeric_limits<std::uint32_t>::max()) continue;
+        if (auto circle = macroCircle(c)) {
+            if (auto disc = capsule(at + circle->first, at + circle->first, 2 * circle->second)) out.push_back(*disc);
+            continue;
+        }
+        finite = addOutlineContour(at, c, rest) && finite;
+    }
+    if (!finite) {
+        contours_.resize(rest.firstContour);
+        out.resize(firstDisc);
+        if (auto body = capsule(at, at, m->boundingDiameter)) out.push_back(*body);
+        return;
+    }
+    if (rest.contourCount > 0) out.push_back(rest);
+}
+
+bool CopperBodySet::addOutlineContour(const Vec2& at, const Contour& c, CopperBody& body) {
+    ContourRef ref{c.data(), 0, static_cast<std::uint32_t>(c.size()), BBox::empty()};
+    bool finite = true;
+    for (const Vec2& v : c) {
+        const Vec2 w = at + v;
+        if (!std::isfinite(w.x) || !std::isfinite(w.y)) finite = false;
+        ref.box.include(w);
+    }
+    body.box.include(ref.box);
+    contours_.push_back(ref);
+    body.contourCount += 1;
+    return finite;
 }
 
 CopperBodySet::PolyView CopperBodySet::view(const CopperBody& b) const {

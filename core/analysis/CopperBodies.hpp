@@ -74,8 +74,26 @@ public:
     // Returns nullopt for non-finite input.
     std::optional<CopperBody> flash(const Vec2& at, ShapeRef shape);
 
+    // A filled polygon, its points copied. Returns nullopt for non-finite input or fewer than 3 points.
+    std::optional<CopperBody> polygon(const Contour& points);
+    // The copper of a flash as bodies: one for most shapes. An evaluated macro holds its circles
+    // only as polygons through their points; each such circle becomes an exact disc here, and the
+    // macro's other contours one polygons body. Appends to `out`; nothing for non-finite input.
+    void flashBodies(const Vec2& at, ShapeRef shape, std::vector<CopperBody>& out);
+
     // Uses scratch storage of the set: not for concurrent calls on one set.
     CopperGap gap(const CopperBody& first, const CopperBody& second) const;
+
+    // A point of the body's copper.
+    Vec2 anyPoint(const CopperBody& b) const;
+    // Calls f(points, count, offset) for each contour of a polygons body; the board position of a
+    // point is point + offset.
+    template <class F>
+    void forEachContour(const CopperBody& b, F&& f) const {
+        if (b.shape != CopperBody::Shape::polygons) return;
+        const PolyView v = view(b);
+        for (std::uint32_t c = 0; c < v.count; ++c) f(v.contourPoints(c), std::size_t{v.contours[c].count}, v.offset);
+    }
 
 private:
     struct ContourRef {
@@ -94,6 +112,9 @@ private:
         }
     };
     PolyView view(const CopperBody& b) const;
+    // Adds one contour of an evaluated macro outline, flashed at `at`, to a polygons body; false
+    // when a point of it is not finite on the board.
+    bool addOutlineContour(const Vec2& at, const Contour& c, CopperBody& body);
     static PolyView boxView(const BBox& box, ContourRef& ref, Vec2 (&pts)[4]);
 
     std::vector<Vec2> points_;

@@ -1,15 +1,15 @@
 #pragma once
-// The copper spacing check: pieces of copper of different nets closer than a preset minimum,
-// layer by layer, under a deadline and a cap on the number of findings.
+// The copper spacing check: copper of different conductors closer than a preset minimum, layer by
+// layer, under a deadline and a cap on the number of findings. The same search gives the board's
+// smallest copper gap.
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "CellGrid.hpp"
-#include "CopperBodies.hpp"
-#include "model/GeometryEngine.hpp"
+#include "CopperIslands.hpp"
 #include "model/Model.hpp"
 
 namespace corvane::spacing {
@@ -18,42 +18,11 @@ using Clock = std::chrono::steady_clock;
 
 inline constexpr std::size_t kMaxIssues = 20;
 inline constexpr double kDeadlineSeconds = 2.0;
-// Gaps this much under the minimum still pass; exact gaps otherwise fail on rounding.
-inline constexpr double kTolerance = 1e-6;
-
-// One piece of copper. `isTrack` marks bodies made from strokes and arcs (the connected-track
-// rule applies between two of them); `net` is an interned net name, −1 without one; `source` is
-// the object's position in its file (the pieces of one arc share it: they are one copper).
-struct SpacePrim {
-    CopperBody body;
-    bool isTrack = false;
-    std::int32_t net = -1;
-    BBox bbox;
-    std::size_t source = 0;
-};
-
-struct SpacePrimList {
-    CopperBodySet bodies;
-    std::vector<SpacePrim> prims;
-    void clear() {
-        bodies.clear();
-        prims.clear();
-    }
-};
-
-// The corner points of the straight pieces of an arc: start, then one point per 10° step (at
-// least one step); equal ends make a full turn, a radius of 1e-9 or less one piece start–end.
-void arcPieces(const GeometryEngine& tenDegrees, const Vec2& start, const Vec2& end, const Vec2& center,
-               bool clockwise, std::vector<Vec2>& out);
-
-// The copper of one file; empty unless the file is copper with a Gerber document. Primitives
-// with non-finite geometry are left out.
-void collectSpacingPrimitives(const PackageFile& file, SpacePrimList& out);
+// A gap is a finding only when it lies below the minimum by more than half of the last digit the
+// message prints, so that no message shows a spacing equal to the minimum.
+inline constexpr double kReportMarginMM = 0.0005;
 
 double cellSizeFor(double limit);
-
-std::optional<CheckIssue> spaceViolation(const SpacePrimList& list, const SpacePrim& a, const SpacePrim& b,
-                                         double limit, double limitSq, const std::string& fileName);
 
 struct LayerResult {
     std::vector<CheckIssue> issues;
@@ -61,8 +30,19 @@ struct LayerResult {
     bool timedOut = false;  // pairs of this layer were left unexamined because of the deadline
 };
 
-LayerResult findSpaceViolations(const SpacePrimList& list, double cell, double limit, std::size_t maxIssues,
+// The findings of one layer, at most `maxIssues`, in the order the pairs are met: one per pair of
+// objects, at the closest of their pieces met.
+LayerResult findSpaceViolations(const copper::LayerCopper& layer, double limit, std::size_t maxIssues,
                                 Clock::time_point deadline, const std::string& fileName);
+
+struct SmallestGap {
+    std::optional<double> value;  // none when the layer holds fewer than two conductors
+    bool completed = true;        // false when the deadline passed first
+};
+
+// The smallest gap between copper that is not connected (see LayerCopper::mayViolate), every
+// pair considered.
+SmallestGap smallestGap(const copper::LayerCopper& layer, Clock::time_point deadline);
 
 struct SpacingResult {
     std::vector<CheckIssue> issues;
@@ -72,11 +52,14 @@ struct SpacingResult {
     std::optional<std::string> unfinishedFile;
 };
 
-// The whole check over a package; nothing when limit ≤ 0.
+// The whole check over a package, its copper layers examined side by side; nothing when limit ≤ 0.
 SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline);
 
 // The check's findings as report rows, followed by a warning when it could not finish.
 void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
                          std::vector<CheckIssue>& issues);
+
+// The smallest gap over several layers, each measured on its own, side by side.
+SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline);
 
 } // namespace corvane::spacing

@@ -1,6 +1,7 @@
 #include "CoverageRaster.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cmath>
 
@@ -28,6 +29,9 @@ void CoverageRaster::target(std::uint32_t* firstRow, int width, int rows, int to
     top_ = top;
     const auto cells = static_cast<std::size_t>(width + 2) * static_cast<std::size_t>(rows);
     if (cells_.size() < cells) cells_.assign(cells, 0.0f);
+    wordsPerRow_ = (width + 2 + 63) / 64;
+    const auto words = static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(rows);
+    if (touched_.size() < words) touched_.assign(words, 0);
     if (dirtyFrom_.size() < static_cast<std::size_t>(rows)) {
         dirtyFrom_.assign(static_cast<std::size_t>(rows), INT_MAX);
         dirtyTo_.assign(static_cast<std::size_t>(rows), -1);
@@ -37,12 +41,18 @@ void CoverageRaster::target(std::uint32_t* firstRow, int width, int rows, int to
 
 void CoverageRaster::addOutline(std::span<const Vec2> points) {
     if (points.size() < 3) return;
-    for (std::size_t i = 0; i < points.size(); ++i) addEdge(points[i], points[i + 1 == points.size() ? 0 : i + 1]);
+    for (const Vec2& p : points)
+        if (!std::isfinite(p.x) || !std::isfinite(p.y)) return;
+    const double top = top_;
+    for (std::size_t i = 0; i < points.size(); ++i) {
+        const Vec2& a = points[i];
+        const Vec2& b = points[i + 1 == points.size() ? 0 : i + 1];
+        addEdgeInRows(a.x, a.y - top, b.x, b.y - top);
+    }
 }
 
-void CoverageRaster::addEdge(const Vec2& a, const Vec2& b) {
-    double x0 = a.x, y0 = a.y - top_, x1 = b.x, y1 = b.y - top_;
-    if (!(std::isfinite(x0) && std::isfinite(y0) && std::isfinite(x1) && std::isfinite(y1))) return;
+// An edge in coordinates relative to the first row, all finite.
+void CoverageRaster::addEdgeInRows(double x0, double y0, double x1, double y1) {
     if (y0 == y1) return;  // a level edge changes no winding
     double dir = 1;
     if (y0 > y1) {
@@ -71,17 +81,22 @@ void CoverageRaster::addEdge(const Vec2& a, const Vec2& b) {
 // pixel, whatever lies right of it in the cell past the last.
 void CoverageRaster::addRowPiece(int row, double xa, double xb, double height) {
     float* c = cells_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width_ + 2);
+    std::uint64_t* bits = touched_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(wordsPerRow_);
     if (xa > xb) std::swap(xa, xb);
     const double W = width_;
     int lo = width_, hi = 0;
+    auto touch = [&](int k) { bits[k >> 6] |= std::uint64_t{1} << (k & 63); };
     auto inPixel = [&](int k, double h, double mid) {  // `mid`: where the piece stands within pixel k
         c[k] += static_cast<float>(h * (1 - mid));
         c[k + 1] += static_cast<float>(h * mid);
+        touch(k);
+        touch(k + 1);
         lo = std::min(lo, k);
         hi = std::max(hi, k + 1);
     };
     auto whole = [&](int k, double h) {
         c[k] += static_cast<float>(h);
+        touch(k);
         lo = std::min(lo, k);
         hi = std::max(hi, k);
     };
@@ -112,20 +127,32 @@ void CoverageRaster::addRowPiece(int row, double xa, double xb, double height) {
     dirtyTo_[row] = std::max(dirtyTo_[row], hi);
 }
 
-template <class Blend> void CoverageRaster::resolve(Blend&& blend) {
+template <class Span, class One> void CoverageRaster::resolve(Span&& span, One&& one) {
     if (dirtyRows_ == 0) return;
+    auto level = [](float sum) {
+        const float coverage = std::min(1.0f, std::fabs(sum));
+        return coverage > kNoCoverage ? static_cast<std::uint32_t>(coverage * 255.0f + 0.5f) : 0u;
+    };
     for (int r = 0; r < rows_; ++r) {
         if (dirtyTo_[r] < 0) continue;
         float* c = cells_.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width_ + 2);
+        std::uint64_t* bits = touched_.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(wordsPerRow_);
         std::uint32_t* px = pixels_ + static_cast<std::size_t>(r) * static_cast<std::size_t>(width_);
-        const int to = dirtyTo_[r];
         float sum = 0;
-        for (int x = dirtyFrom_[r]; x <= to; ++x) {
-            sum += c[x];
-            c[x] = 0;
-            if (x >= width_) continue;
-            const float coverage = std::min(1.0f, std::fabs(sum));
-            if (coverage > kNoCoverage) blend(px[x], static_cast<std::uint32_t>(coverage * 255.0f + 0.5f));
+        int next = dirtyFrom_[r];  // the first pixel not yet painted
+        for (int w = dirtyFrom_[r] >> 6; w <= dirtyTo_[r] >> 6; ++w) {
+            for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
+                const int cell = (w << 6) + std::countr_zero(word);
+                // Untouched pixels between two touched cells all have the coverage left by the first.
+                if (cell > next && next < width_)
+                    if (const std::uint32_t cover = level(sum)) span(px + next, std::min(cell, width_) - next, cover);
+                sum += c[cell];
+                c[cell] = 0;
+                if (cell < width_)
+                    if (const std::uint32_t cover = level(sum)) one(px[cell], cover);
+                next = cell + 1;
+            }
+            bits[w] = 0;
         }
         dirtyFrom_[r] = INT_MAX;
         dirtyTo_[r] = -1;
@@ -135,7 +162,7 @@ template <class Blend> void CoverageRaster::resolve(Blend&& blend) {
 
 void CoverageRaster::paint(std::uint32_t color) {
     const std::uint32_t ca = channel(color, 24), cr = channel(color, 16), cg = channel(color, 8), cb = channel(color, 0);
-    resolve([&](std::uint32_t& p, std::uint32_t cover) {
+    auto blend = [&](std::uint32_t& p, std::uint32_t cover) {
         if (cover == 255 && ca == 255) {
             p = color;
             return;
@@ -144,15 +171,33 @@ void CoverageRaster::paint(std::uint32_t color) {
         p = (mul255(ca, cover) + mul255(channel(p, 24), keep)) << 24 |
             (mul255(cr, cover) + mul255(channel(p, 16), keep)) << 16 |
             (mul255(cg, cover) + mul255(channel(p, 8), keep)) << 8 | (mul255(cb, cover) + mul255(channel(p, 0), keep));
-    });
+    };
+    resolve(
+        [&](std::uint32_t* p, int count, std::uint32_t cover) {
+            if (cover == 255 && ca == 255) {
+                std::fill(p, p + count, color);
+                return;
+            }
+            for (int i = 0; i < count; ++i) blend(p[i], cover);
+        },
+        blend);
 }
 
 void CoverageRaster::erase() {
-    resolve([](std::uint32_t& p, std::uint32_t cover) {
+    auto cut = [](std::uint32_t& p, std::uint32_t cover) {
         const std::uint32_t keep = 255 - cover;
         p = mul255(channel(p, 24), keep) << 24 | mul255(channel(p, 16), keep) << 16 | mul255(channel(p, 8), keep) << 8 |
             mul255(channel(p, 0), keep);
-    });
+    };
+    resolve(
+        [&](std::uint32_t* p, int count, std::uint32_t cover) {
+            if (cover == 255) {
+                std::fill(p, p + count, 0u);
+                return;
+            }
+            for (int i = 0; i < count; ++i) cut(p[i], cover);
+        },
+        cut);
 }
 
 std::uint32_t CoverageRaster::premultiplied(double r, double g, double b, double a) {

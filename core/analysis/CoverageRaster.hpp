@@ -21,9 +21,9 @@ public:
     // follow without padding. Points are given in picture pixels. Keeps its buffers from earlier targets.
     void target(std::uint32_t* firstRow, int width, int rows, int top);
 
-    // A closed outline: the last point joins the first. Edges may reach past the rows and sides.
+    // A closed outline: the last point joins the first. Edges may reach past the rows and sides; an
+    // outline with a point that is not finite adds nothing.
     void addOutline(std::span<const Vec2> points);
-    void addEdge(const Vec2& a, const Vec2& b);
     bool empty() const { return dirtyRows_ == 0; }
 
     // Lays `color` (premultiplied ARGB32) over the pixels by their coverage, then forgets the outlines.
@@ -37,8 +37,11 @@ public:
     static void layOver(std::uint32_t* target, const std::uint32_t* layer, std::size_t count);
 
 private:
+    void addEdgeInRows(double x0, double y0, double x1, double y1);
     void addRowPiece(int row, double xa, double xb, double height);
-    template <class Blend> void resolve(Blend&& blend);
+    // Walks the rows touched since the last paint: `span(pixels, count, coverage)` for runs of pixels with
+    // one coverage, `one(pixel, coverage)` for single pixels; coverage in 0 … 255.
+    template <class Span, class One> void resolve(Span&& span, One&& one);
 
     std::uint32_t* pixels_ = nullptr;
     int width_ = 0, rows_ = 0, top_ = 0;
@@ -46,7 +49,11 @@ private:
     // pixel before; summing a row left to right gives each pixel's winding coverage. The last cells take
     // what lies beyond the right side.
     std::vector<float> cells_;
-    std::vector<int> dirtyFrom_, dirtyTo_;  // per row: the cells touched since the last paint
+    // Per row, one bit per cell that an edge touched: between two touched cells the coverage stays the
+    // same, so a paint visits the touched cells and fills the runs between them.
+    std::vector<std::uint64_t> touched_;
+    int wordsPerRow_ = 0;
+    std::vector<int> dirtyFrom_, dirtyTo_;  // per row: the first and last cell touched since the last paint
     int dirtyRows_ = 0;
 };
 

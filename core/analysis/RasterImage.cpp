@@ -1,8 +1,11 @@
 #include "RasterImage.hpp"
 
-#include <cairo.h>
+#include <algorithm>
+#include <span>
+#include <zlib.h>
 
 #include "import/FileIO.hpp"
+#include "model/ParallelFor.hpp"
 
 namespace corvane {
 
@@ -14,25 +17,109 @@ RasterImage::RGBA RasterImage::rgba(int x, int y) const {
 }
 
 namespace {
-cairo_status_t appendBytes(void* closure, const unsigned char* data, unsigned int length) {
-    static_cast<std::vector<std::uint8_t>*>(closure)->insert(static_cast<std::vector<std::uint8_t>*>(closure)->end(),
-                                                              data, data + length);
-    return CAIRO_STATUS_SUCCESS;
+
+// PNG is written with zlib's fastest level, rows compressed in pieces side by side: a preview is written
+// once and thrown away, so speed matters far more than the last tenth of its size.
+constexpr int kDeflateLevel = 1;
+constexpr int kRowsPerPiece = 64;
+
+void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
 }
+
+void putChunk(std::vector<std::uint8_t>& out, const char type[4], std::span<const std::uint8_t> data) {
+    putU32(out, static_cast<std::uint32_t>(data.size()));
+    const std::size_t at = out.size();
+    out.insert(out.end(), type, type + 4);
+    out.insert(out.end(), data.begin(), data.end());
+    const uLong crc = crc32(0, out.data() + at, static_cast<uInt>(out.size() - at));
+    putU32(out, static_cast<std::uint32_t>(crc));
+}
+
+// Rows [first, last) as PNG scanlines (filter byte 0, then straight RGBA), raw-deflated. A piece ends on a
+// byte boundary (a sync flush) so pieces follow one another in one stream; the last one ends the stream.
+struct Piece {
+    std::vector<std::uint8_t> deflated;
+    uLong adler = 1;
+    uLong rawLength = 0;
+    bool ok = false;
+};
+
+Piece deflateRows(const RasterImage& image, int first, int last, bool final) {
+    Piece piece;
+    const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4 + 1;
+    std::vector<std::uint8_t> raw(static_cast<std::size_t>(last - first) * rowBytes);
+    std::uint8_t* out = raw.data();
+    for (int y = first; y < last; ++y) {
+        *out++ = 0;
+        const std::uint32_t* row = image.pixels->data() + static_cast<std::size_t>(y) * image.width;
+        for (int x = 0; x < image.width; ++x, out += 4) {
+            const std::uint32_t p = row[x];
+            const std::uint32_t a = p >> 24;
+            if (a == 255 || a == 0) {
+                out[0] = static_cast<std::uint8_t>(p >> 16);
+                out[1] = static_cast<std::uint8_t>(p >> 8);
+                out[2] = static_cast<std::uint8_t>(p);
+            } else {
+                out[0] = static_cast<std::uint8_t>((((p >> 16) & 0xFF) * 255 + a / 2) / a);
+                out[1] = static_cast<std::uint8_t>((((p >> 8) & 0xFF) * 255 + a / 2) / a);
+                out[2] = static_cast<std::uint8_t>(((p & 0xFF) * 255 + a / 2) / a);
+            }
+            out[3] = static_cast<std::uint8_t>(a);
+        }
+    }
+    piece.rawLength = raw.size();
+    piece.adler = adler32(1, raw.data(), static_cast<uInt>(raw.size()));
+    z_stream z{};
+    if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return piece;
+    piece.deflated.resize(deflateBound(&z, static_cast<uLong>(raw.size())) + 16);
+    z.next_in = raw.data();
+    z.avail_in = static_cast<uInt>(raw.size());
+    z.next_out = piece.deflated.data();
+    z.avail_out = static_cast<uInt>(piece.deflated.size());
+    const int flush = final ? Z_FINISH : Z_SYNC_FLUSH;
+    const int rc = deflate(&z, flush);
+    piece.ok = final ? rc == Z_STREAM_END : rc == Z_OK && z.avail_in == 0;
+    piece.deflated.resize(z.total_out);
+    deflateEnd(&z);
+    return piece;
+}
+
 } // namespace
 
 std::optional<std::vector<std::uint8_t>> RasterImage::pngData() const {
-    if (!pixels || width <= 0 || height <= 0) return std::nullopt;
-    const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
-    if (stride != width * 4) return std::nullopt;
-    cairo_surface_t* surface = cairo_image_surface_create_for_data(
-        reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pixels->data())), CAIRO_FORMAT_ARGB32, width,
-        height, stride);
-    std::vector<std::uint8_t> png;
-    const bool ok = cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS &&
-                    cairo_surface_write_to_png_stream(surface, appendBytes, &png) == CAIRO_STATUS_SUCCESS;
-    cairo_surface_destroy(surface);
-    if (!ok) return std::nullopt;
+    if (!pixels || width <= 0 || height <= 0 || pixels->size() < static_cast<std::size_t>(width) * height) return std::nullopt;
+    // One piece's raw rows must fit zlib's 32-bit counts.
+    if (static_cast<std::uint64_t>(width) * 4 + 1 > (std::uint64_t{1} << 24)) return std::nullopt;
+    const int pieceCount = (height + kRowsPerPiece - 1) / kRowsPerPiece;
+    std::vector<Piece> pieces(static_cast<std::size_t>(pieceCount));
+    parallelFor(
+        pieces.size(),
+        [&](std::size_t i) {
+            const int first = static_cast<int>(i) * kRowsPerPiece;
+            pieces[i] = deflateRows(*this, first, std::min(height, first + kRowsPerPiece), i + 1 == pieces.size());
+        },
+        defaultWorkerCount());
+
+    std::vector<std::uint8_t> stream{0x78, 0x01};  // zlib header: deflate, 32 KiB window, fastest level
+    uLong adler = 1;
+    for (const Piece& p : pieces) {
+        if (!p.ok) return std::nullopt;
+        stream.insert(stream.end(), p.deflated.begin(), p.deflated.end());
+        adler = adler32_combine(adler, p.adler, static_cast<z_off_t>(p.rawLength));
+    }
+    putU32(stream, static_cast<std::uint32_t>(adler));
+
+    std::vector<std::uint8_t> png{0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<std::uint8_t> header;
+    putU32(header, static_cast<std::uint32_t>(width));
+    putU32(header, static_cast<std::uint32_t>(height));
+    header.insert(header.end(), {8, 6, 0, 0, 0});  // 8 bits, RGBA, deflate, adaptive filters, no interlace
+    putChunk(png, "IHDR", header);
+    constexpr std::size_t kMaxChunk = std::size_t{1} << 30;  // chunk lengths must stay below 2^31
+    for (std::size_t at = 0; at < stream.size(); at += kMaxChunk)
+        putChunk(png, "IDAT", std::span<const std::uint8_t>(stream).subspan(at, std::min(kMaxChunk, stream.size() - at)));
+    putChunk(png, "IEND", {});
     return png;
 }
 
@@ -40,7 +127,7 @@ bool RasterImage::writePNG(const std::filesystem::path& path) const {
     const auto png = pngData();
     if (!png) return false;
     try {
-        atomicWriteFile(path, *png);
+        atomicWriteFile(path, *png, 0644, Durability::cached);
         return true;
     } catch (const FileWriteError&) {
         return false;

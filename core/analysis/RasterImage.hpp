@@ -21,7 +21,8 @@ struct RasterImage {
     // The picture as PNG file bytes; absent when it cannot be encoded.
     std::optional<std::vector<std::uint8_t>> pngData() const;
     // Writes a PNG through a temporary file in the target's folder renamed into place, so a reader
-    // never sees half a file and a link planted at the path is replaced, not followed.
+    // never sees half a file and a link planted at the path is replaced, not followed. A picture is cheap
+    // to make again, so the write is not flushed to disk before it returns.
     // Returns false when anything fails; nothing is left behind then.
     bool writePNG(const std::filesystem::path& path) const;
 };

@@ -83,7 +83,9 @@ std::string randomSuffix() {
 }
 } // namespace
 
-void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode) {
+void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode,
+                     Durability durability) {
+    const bool flush = durability == Durability::flushed;
     const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
     const std::filesystem::path tmp =
         folder / ("." + path.filename().string() + std::string(kTempMark) + randomSuffix());
@@ -106,13 +108,14 @@ void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uin
         p += n;
         left -= static_cast<std::size_t>(n);
     }
-    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0 || ::fsync(fd) != 0) {
+    if (::fchmod(fd, static_cast<mode_t>(mode)) != 0 || (flush && ::fsync(fd) != 0)) {
         const int err = errno;
         ::close(fd);
         fail(err);
     }
     if (::close(fd) != 0) fail(errno);
     if (::rename(tmp.c_str(), path.c_str()) != 0) fail(errno);
+    if (!flush) return;
     const int dirfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirfd >= 0) {
         ::fsync(dirfd);

@@ -33,11 +33,17 @@ public:
     explicit FileWriteError(const std::string& message) : CorvaneError(message) {}
 };
 
+// Whether a written file must reach the disk before the write returns. `cached` leaves that to the system:
+// the replacement is still whole for every reader, but a crash of the machine may lose it; for files as
+// cheap to make again as a preview picture, where the flushes would cost more than the rest of the write.
+enum class Durability { flushed, cached };
+
 // Replaces `path` with `bytes` in one step: a temporary file in the same folder, written in full and
-// flushed to disk, then renamed over the target (a link planted at the path is replaced, never
-// followed) and the folder flushed. On any failure the temporary file is removed, the target is
+// (when flushed) flushed to disk, then renamed over the target (a link planted at the path is replaced,
+// never followed) and the folder flushed. On any failure the temporary file is removed, the target is
 // untouched, and FileWriteError is thrown.
-void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644);
+void atomicWriteFile(const std::filesystem::path& path, std::span<const std::uint8_t> bytes, unsigned mode = 0644,
+                     Durability durability = Durability::flushed);
 // Removes temporary files that an interrupted atomicWriteFile left in `folder`, only those last
 // written before `olderThan`: a younger one may belong to a write still under way.
 void removeStaleTemporaryFiles(const std::filesystem::path& folder, std::filesystem::file_time_type olderThan);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "PackageImporter.hpp"
+#include "model/GeometryEngine.hpp"
 #include "SizeLimits.hpp"
 #include "model/Format.hpp"
 #include "TextDecoding.hpp"
@@ -21,8 +22,10 @@ namespace {
 
 constexpr std::string_view kWarning = "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints.";
 constexpr std::string_view kDrillFileName = "kicad-vias.drl";
-// Segments per half circle of a capsule outline: under 0.5 % of the radius off the true arc.
-constexpr int kCapsuleSegments = 16;
+// Round parts of pad outlines (rounded corners, obround ends) are polygons whose corners lie on the
+// true arc and whose edges stand at most this far inside it, so spacing measured on them is exact
+// to a tenth of a micrometre.
+constexpr double kPadChordMM = 1e-4;
 
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -87,6 +90,12 @@ double graphicWidth(const SExprNode& g) {
     return 0.1;
 }
 
+// A flag list: bare in older files, "yes" or "no" in newer ones.
+bool flagSet(const SExprNode& element, std::string_view name) {
+    const SExprNode* flag = element.firstChild(name);
+    return flag && (flag->strings.empty() || flag->strings.front() != "no");
+}
+
 // A graphic whose fill is switched off is an outline, not a filled area.
 bool fillIsOff(const SExprNode& g) {
     const SExprNode* fill = g.firstChild("fill");
@@ -101,7 +110,41 @@ PCBObject makeObject(PCBObjectKind kind, std::optional<ApertureShape> shape, std
                      std::move(component), std::nullopt, std::move(function), 0);
 }
 
-enum class PadForm { circle, rectangle, obround };
+enum class PadForm { circle, rectangle, obround, roundRect, trapezoid };
+
+// Tracks and zone fills by layer and net, to tell on which layers a pad or via is connected.
+class Connections {
+public:
+    void addTrack(const std::string& layer, const std::string& net, const Vec2& a, const Vec2& b, double width) {
+        lists_[key(layer, net)].tracks.push_back(Track{a, b, width});
+    }
+    void addFill(const std::string& layer, const std::string& net, Contour fill) {
+        lists_[key(layer, net)].fills.push_back(std::move(fill));
+    }
+    // Whether a track or zone fill of the net on the layer reaches the disc about `at`.
+    bool touches(const std::string& layer, const std::optional<std::string>& net, const Vec2& at, double radius) const {
+        if (!net) return false;
+        auto it = lists_.find(key(layer, *net));
+        if (it == lists_.end()) return false;
+        for (const Track& t : it->second.tracks)
+            if (GeometryEngine::distancePointSegment(at, t.a, t.b) <= radius + t.width / 2) return true;
+        for (const Contour& fill : it->second.fills)
+            if (GeometryEngine::distancePointPolygon(at, fill) <= radius) return true;
+        return false;
+    }
+
+private:
+    struct Track {
+        Vec2 a, b;
+        double width = 0;
+    };
+    struct Lists {
+        std::vector<Track> tracks;
+        std::vector<Contour> fills;
+    };
+    static std::string key(const std::string& layer, const std::string& net) { return layer + '\n' + net; }
+    std::unordered_map<std::string, Lists> lists_;
+};
 
 class BoardReader {
 public:
@@ -110,6 +153,7 @@ public:
     PCBPackage read() {
         readNetTable();
         readDeclaredLayers();
+        readConnections();
         for (const auto& child : root_.children)
             if (child->name == "footprint") readFootprint(*child);
         for (const auto& child : root_.children)
@@ -153,6 +197,32 @@ private:
         }
         if (name && name->empty()) return std::nullopt;
         return name;
+    }
+
+    // Where tracks and zone fills lie, before pads and vias decide the layers they keep rings on.
+    void readConnections() {
+        for (const auto& child : root_.children) {
+            if (child->name == "segment") {
+                const SExprNode* start = child->firstChild("start");
+                const SExprNode* end = child->firstChild("end");
+                auto layer = child->firstString("layer");
+                auto net = netOf(*child);
+                const SExprNode* width = child->firstChild("width");
+                if (start && end && layer && net)
+                    connections_.addTrack(std::string(*layer), *net, toBoard(xyOf(*start)), toBoard(xyOf(*end)),
+                                          width ? width->doubleAt(0) : 0.2);
+            } else if (child->name == "zone") {
+                auto net = zoneNet(*child);
+                if (!net) continue;
+                for (const auto& poly : child->children) {
+                    if (poly->name != "filled_polygon") continue;
+                    auto layer = poly->firstString("layer");
+                    Contour points = polygonPoints(*poly);
+                    for (auto& p : points) p = toBoard(p);
+                    if (layer && points.size() >= 3) connections_.addFill(std::string(*layer), *net, std::move(points));
+                }
+            }
+        }
     }
 
     void readDeclaredLayers() {
@@ -263,37 +333,52 @@ private:
     }
 
     static PadForm formOf(const SExprNode& pad, const std::string& keyword) {
-        if (keyword == "rect" || keyword == "roundrect") return PadForm::rectangle;
+        if (keyword == "rect") return PadForm::rectangle;
+        if (keyword == "roundrect") return PadForm::roundRect;
         if (keyword == "custom") {
             // A custom pad's own copper is its anchor, a circle or (by default) a rectangle.
             if (const SExprNode* options = pad.firstChild("options"))
                 if (auto anchor = options->firstString("anchor"); anchor && *anchor == "circle") return PadForm::circle;
             return PadForm::rectangle;
         }
-        if (keyword == "oval" || keyword == "trapezoid") return PadForm::obround;
+        if (keyword == "oval") return PadForm::obround;
+        if (keyword == "trapezoid") return PadForm::trapezoid;
         return PadForm::circle;
     }
 
-    // Outline of a w × h rectangle or obround centred on the origin, in pad coordinates.
-    static Contour padOutline(PadForm form, double w, double h) {
+    // Points of a quarter or half turn of radius r about c, from angle `from` (degrees) on, both
+    // ends included, close enough to the arc (kPadChordMM).
+    static void addArc(Contour& c, const Vec2& centre, double r, double from, double sweep) {
+        const double step = r > kPadChordMM ? 2.0 * std::acos(1.0 - kPadChordMM / r) * 180.0 / std::numbers::pi : sweep;
+        const int n = std::clamp(static_cast<int>(std::ceil(sweep / step)), 1, 1024);
+        for (int i = 0; i <= n; ++i) {
+            const auto [s, co] = sinCosDegrees(from + sweep * i / n);
+            c.push_back(Vec2{centre.x + r * co, centre.y + r * s});
+        }
+    }
+
+    // Outline of a w × h pad centred on the origin, in pad coordinates: a rectangle whose corners
+    // are rounded with radius r (an obround's ends are half circles).
+    static Contour padOutline(PadForm form, double w, double h, double r, const Vec2& delta) {
+        if (form == PadForm::trapezoid) {
+            // The sides narrow by `delta`: its y across the pad's width, its x across its height.
+            const double hx = w / 2, hy = h / 2, dx = delta.x / 2, dy = delta.y / 2;
+            return {Vec2{-hx - dy, hy + dx}, Vec2{-hx + dy, -hy - dx}, Vec2{hx - dy, -hy + dx}, Vec2{hx + dy, hy - dx}};
+        }
+        if (form == PadForm::rectangle) r = 0;
+        if (form == PadForm::obround) r = std::min(w, h) / 2;
+        if (form == PadForm::circle) r = w / 2, h = w;
+        r = std::clamp(r, 0.0, std::min(w, h) / 2);
+        if (!(r > 0)) return {Vec2{-w / 2, -h / 2}, Vec2{w / 2, -h / 2}, Vec2{w / 2, h / 2}, Vec2{-w / 2, h / 2}};
         Contour c;
-        if (form == PadForm::rectangle) {
-            c = {Vec2{-w / 2, -h / 2}, Vec2{w / 2, -h / 2}, Vec2{w / 2, h / 2}, Vec2{-w / 2, h / 2}};
-            return c;
-        }
-        const bool alongX = w >= h;
-        const double r = (alongX ? h : w) / 2;
-        const double half = (alongX ? w - h : h - w) / 2;
-        c.reserve(2 * (kCapsuleSegments + 1));
-        for (int end = 0; end < 2; ++end) {
-            const double sign = end == 0 ? 1.0 : -1.0;
-            const Vec2 centre = alongX ? Vec2{sign * half, 0} : Vec2{0, sign * half};
-            const double startAngle = (alongX ? -90.0 : 0.0) + end * 180.0;
-            for (int i = 0; i <= kCapsuleSegments; ++i) {
-                const auto [s, co] = sinCosDegrees(startAngle + 180.0 * i / kCapsuleSegments);
-                c.push_back(Vec2{centre.x + r * co, centre.y + r * s});
-            }
-        }
+        const double x = w / 2 - r, y = h / 2 - r;
+        addArc(c, Vec2{x, -y}, r, -90, 90);
+        addArc(c, Vec2{x, y}, r, 0, 90);
+        addArc(c, Vec2{-x, y}, r, 90, 90);
+        addArc(c, Vec2{-x, -y}, r, 180, 90);
+        // Arcs meeting where a side has no length leave a corner twice.
+        c.erase(std::unique(c.begin(), c.end()), c.end());
+        if (c.size() > 1 && c.front() == c.back()) c.pop_back();
         return c;
     }
 
@@ -305,11 +390,21 @@ private:
             origin = xyOf(*at);
             angle = at->doubleAt(2);
         }
+        // Pads of one number are one pin: without a net they still connect to each other.
+        std::unordered_map<std::string_view, int> netless;
         for (const auto& child : fp.children)
-            if (child->name == "pad") readPad(*child, origin, angle, reference);
+            if (child->name == "pad" && !child->strings.empty() && !netOf(*child)) netless[child->strings.front()] += 1;
+        for (const auto& child : fp.children) {
+            if (child->name != "pad") continue;
+            std::optional<std::string> pinNet;
+            if (!child->strings.empty() && !child->strings.front().empty() && netless[child->strings.front()] > 1)
+                pinNet = "unconnected-(" + reference.value_or("") + "-Pad" + std::string(child->strings.front()) + ")";
+            readPad(*child, origin, angle, reference, pinNet);
+        }
     }
 
-    void readPad(const SExprNode& pad, const Vec2& fpOrigin, double fpAngle, const std::optional<std::string>& reference) {
+    void readPad(const SExprNode& pad, const Vec2& fpOrigin, double fpAngle, const std::optional<std::string>& reference,
+                 const std::optional<std::string>& pinNet) {
         const SExprNode* at = pad.firstChild("at");
         if (!at) return;
         // Pad offsets are relative to the footprint; the pad's own angle is already absolute.
@@ -323,7 +418,7 @@ private:
         }
         const std::string keyword = padShapeKeyword(pad);
         const PadForm form = formOf(pad, keyword);
-        const std::optional<std::string> net = netOf(pad);
+        const std::optional<std::string> net = netOf(pad) ? netOf(pad) : pinNet;
 
         bool nonPlated = false;
         for (const auto& s : pad.strings)
@@ -368,45 +463,99 @@ private:
         if (layers.empty()) return;
 
         const Vec2 centre = position + rotateKiCad(copperOffset, padAngle);
-        std::vector<PCBObject> copper;
-        copper.push_back(padCopper(form, w, h, centre, padAngle, net, reference));
+        std::vector<Contour> extra;
         if (keyword == "custom") {
             for (const auto& group : pad.children) {
                 if (group->name != "primitives") continue;
                 for (const auto& prim : group->children) {
                     if (prim->name != "gr_poly") continue;
                     Contour points = polygonPoints(*prim);
-                    if (points.size() < 3) continue;
-                    for (auto& p : points) p = toBoard(centre + rotateKiCad(p, padAngle));
-                    copper.push_back(makeObject(PCBObjectKind::region({std::move(points)}), std::nullopt, net,
-                                                reference, "Pad"));
+                    if (points.size() >= 3) extra.push_back(std::move(points));
                 }
             }
         }
-        for (const auto& layer : layers)
+        const SExprNode* ratio = pad.firstChild("roundrect_rratio");
+        const double cornerRadius = (ratio ? ratio->doubleAt(0) : 0.25) * std::min(w, h);
+        std::vector<PCBObject> copper;
+        const SExprNode* deltaNode = pad.firstChild("rect_delta");
+        const Vec2 delta = deltaNode ? xyOf(*deltaNode) : Vec2{};
+        copper.push_back(padCopper(form, w, h, cornerRadius, delta, centre, padAngle, extra, net, reference));
+        if (keyword == "custom") customPadStrokes(pad, centre, padAngle, net, reference, copper);
+        const bool trimmed = flagSet(pad, "remove_unused_layers");
+        const bool keepEnds = flagSet(pad, "keep_end_layers");
+        for (const auto& layer : layers) {
+            if (trimmed && !(keepEnds && (layer == layers.front() || layer == layers.back())) &&
+                !connections_.touches(layer, net, toBoard(centre), std::max(w, h) / 2))
+                continue;
             for (const auto& object : copper) add(layer, object);
+        }
     }
 
-    static PCBObject padCopper(PadForm form, double w, double h, const Vec2& centre, double angle,
+    // The copper of a pad: a flash of a plain aperture where one fits (circles, and rectangles and
+    // obrounds at multiples of 90 degrees), else a flash of its exact outline turned to its angle,
+    // together with the filled polygons of a custom pad (`extra`, in pad coordinates).
+    static PCBObject padCopper(PadForm form, double w, double h, double cornerRadius, const Vec2& delta,
+                               const Vec2& centre, double angle, const std::vector<Contour>& extra,
                                const std::optional<std::string>& net, const std::optional<std::string>& reference) {
         const Vec2 at = toBoard(centre);
-        if (form == PadForm::circle)
-            return makeObject(PCBObjectKind::flash(at), ApertureShape::circle(w), net, reference, "Pad");
-        // Rectangles and obrounds stay flashes at multiples of 90 degrees, sides swapped at 90 and 270.
-        const double turned = std::isfinite(angle) ? std::fmod(angle, 180.0) : 0.0;
-        const double a = turned < 0 ? turned + 180.0 : turned;
-        constexpr double tolerance = 1e-9;
-        const bool straight = a < tolerance || 180.0 - a < tolerance;
-        const bool quarter = std::fabs(a - 90.0) < tolerance;
-        if (straight || quarter) {
-            const double sw = straight ? w : h, sh = straight ? h : w;
-            ApertureShape shape = form == PadForm::rectangle ? ApertureShape::rectangle(sw, sh)
-                                                             : ApertureShape::obround(sw, sh);
-            return makeObject(PCBObjectKind::flash(at), std::move(shape), net, reference, "Pad");
+        if (form == PadForm::roundRect && !(cornerRadius > 0)) form = PadForm::rectangle;
+        if (form == PadForm::trapezoid && delta.x == 0 && delta.y == 0) form = PadForm::rectangle;
+        if (extra.empty()) {
+            if (form == PadForm::circle)
+                return makeObject(PCBObjectKind::flash(at), ApertureShape::circle(w), net, reference, "Pad");
+            const double turned = std::isfinite(angle) ? std::fmod(angle, 180.0) : 0.0;
+            const double a = turned < 0 ? turned + 180.0 : turned;
+            constexpr double tolerance = 1e-9;
+            const bool straight = a < tolerance || 180.0 - a < tolerance;
+            const bool quarter = std::fabs(a - 90.0) < tolerance;
+            if ((straight || quarter) && (form == PadForm::rectangle || form == PadForm::obround)) {
+                // Sides swapped at 90 and 270 degrees.
+                const double sw = straight ? w : h, sh = straight ? h : w;
+                ApertureShape shape = form == PadForm::rectangle ? ApertureShape::rectangle(sw, sh)
+                                                                 : ApertureShape::obround(sw, sh);
+                return makeObject(PCBObjectKind::flash(at), std::move(shape), net, reference, "Pad");
+            }
         }
-        Contour outline = padOutline(form, w, h);
-        for (auto& p : outline) p = toBoard(centre + rotateKiCad(p, angle));
-        return makeObject(PCBObjectKind::region({std::move(outline)}), std::nullopt, net, reference, "Pad");
+        std::vector<Contour> outline{padOutline(form, w, h, cornerRadius, delta)};
+        outline.insert(outline.end(), extra.begin(), extra.end());
+        double reach = 0;
+        for (Contour& c : outline)
+            for (Vec2& p : c) {
+                const Vec2 turned = rotateKiCad(p, angle);
+                p = Vec2{turned.x, 0.0 - turned.y};  // aperture coordinates point up, as the board's do
+                reach = std::max(reach, p.length());
+            }
+        return makeObject(PCBObjectKind::flash(at), ApertureShape::macro("KiCadPad", 2 * reach, std::move(outline)), net,
+                          reference, "Pad");
+    }
+
+    // Lines and circles of a custom pad's primitives, as strokes and flashes about the pad centre.
+    static void customPadStrokes(const SExprNode& pad, const Vec2& centre, double angle,
+                                 const std::optional<std::string>& net, const std::optional<std::string>& reference,
+                                 std::vector<PCBObject>& out) {
+        auto place = [&](const SExprNode& n) { return toBoard(centre + rotateKiCad(xyOf(n), angle)); };
+        for (const auto& group : pad.children) {
+            if (group->name != "primitives") continue;
+            for (const auto& prim : group->children) {
+                const double width = graphicWidth(*prim);
+                const SExprNode* start = prim->firstChild(prim->name == "gr_circle" ? "center" : "start");
+                const SExprNode* end = prim->firstChild("end");
+                if (!start || !end) continue;
+                if (prim->name == "gr_line") {
+                    out.push_back(makeObject(PCBObjectKind::stroke(place(*start), place(*end)), ApertureShape::circle(width),
+                                             net, reference, "Pad"));
+                } else if (prim->name == "gr_circle") {
+                    const Vec2 c = place(*start), e = place(*end);
+                    const bool filled = !fillIsOff(*prim) && prim->firstChild("fill");
+                    if (filled)
+                        out.push_back(makeObject(PCBObjectKind::flash(c), ApertureShape::circle(2 * c.distance(e) + width),
+                                                 net, reference, "Pad"));
+                    else
+                        out.push_back(makeObject(PCBObjectKind::arcStroke(e, e, c, false), ApertureShape::circle(width), net,
+                                                 reference, "Pad"));
+                }
+            }
+        }
     }
 
     // ---- tracks, vias, zones, graphics -----------------------------------------------------
@@ -421,6 +570,13 @@ private:
         const double w = width ? width->doubleAt(0) : 0.2;
         add(layerName, makeObject(PCBObjectKind::stroke(toBoard(xyOf(*start)), toBoard(xyOf(*end))),
                                   ApertureShape::circle(w), netOf(seg), std::nullopt, std::nullopt));
+    }
+
+    // Order of a copper layer from the top: F.Cu, In1.Cu, In2.Cu, …, B.Cu.
+    static std::int64_t stackPosition(std::string_view layer) {
+        if (layer == "F.Cu") return 0;
+        if (auto n = innerNumber(layer)) return std::clamp<std::int64_t>(*n, 1, std::numeric_limits<std::int64_t>::max() - 1);
+        return std::numeric_limits<std::int64_t>::max();
     }
 
     void readVias() {
@@ -438,17 +594,36 @@ private:
             const double d = size && !size->bareDoubles.empty() ? size->bareDoubles.front() : 0.6;
             const SExprNode* drill = child->firstChild("drill");
             const double hole = drill && !drill->bareDoubles.empty() ? drill->bareDoubles.front() : 0.3;
+            const std::optional<std::string> net = netOf(*child);
             const PCBObject flash =
-                makeObject(PCBObjectKind::flash(position), ApertureShape::circle(d), netOf(*child), std::nullopt, "Via");
-            for (const auto& layer : copper) add(layer, flash);
+                makeObject(PCBObjectKind::flash(position), ApertureShape::circle(d), net, std::nullopt, "Via");
+            // A via spans the copper between its two layers; one that sheds unused rings keeps them
+            // only where a track or zone of its net meets it, and on its end layers when asked to.
+            std::int64_t top = 0, bottom = std::numeric_limits<std::int64_t>::max();
+            if (const SExprNode* span = child->firstChild("layers"); span && span->strings.size() >= 2) {
+                top = std::min(stackPosition(span->strings[0]), stackPosition(span->strings[1]));
+                bottom = std::max(stackPosition(span->strings[0]), stackPosition(span->strings[1]));
+            }
+            const bool trimmed = flagSet(*child, "remove_unused_layers");
+            const bool keepEnds = flagSet(*child, "keep_end_layers");
+            for (const auto& layer : copper) {
+                const std::int64_t at = stackPosition(layer);
+                if (at < top || at > bottom) continue;
+                const bool end = at == top || at == bottom;
+                if (trimmed && !(keepEnds && end) && !connections_.touches(layer, net, position, d / 2)) continue;
+                add(layer, flash);
+            }
             addHit(position, hole, Plating::pth);
         }
     }
 
+    std::optional<std::string> zoneNet(const SExprNode& zone) const {
+        if (auto name = zone.firstString("net_name"); name && !name->empty()) return std::string(*name);
+        return netOf(zone);
+    }
+
     void readZone(const SExprNode& zone) {
-        std::optional<std::string> net;
-        if (auto name = zone.firstString("net_name"); name && !name->empty()) net = std::string(*name);
-        else net = netOf(zone);
+        const std::optional<std::string> net = zoneNet(zone);
         for (const auto& poly : zone.children) {
             if (poly->name != "filled_polygon") continue;
             std::string layer = "F.Cu";
@@ -593,6 +768,7 @@ private:
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
     ObjectInterner intern_;
+    Connections connections_;
     std::int64_t toolCounter_ = 10;
     BuildCounter built_;
 };

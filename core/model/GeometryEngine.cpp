@@ -146,6 +146,17 @@ void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& c
     }
 }
 
+GeometryEngine GeometryEngine::forDrawing(double pxPerMM) {
+    // A quarter pixel is below what antialiasing shows; the turn limit only matters for arcs a pixel or two
+    // across, where the chord rule alone would allow half a turn in one piece.
+    constexpr double kChordErrorPx = 0.25;
+    constexpr double kMaxPieceDegrees = 90.0;
+    GeometryEngine engine;
+    engine.arcSegmentDegrees = kMaxPieceDegrees;
+    if (pxPerMM > 0 && std::isfinite(pxPerMM)) engine.arcChordToleranceMM = kChordErrorPx / pxPerMM;
+    return engine;
+}
+
 double GeometryEngine::distancePointSegment(const Vec2& p, const Vec2& a, const Vec2& b) {
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
@@ -1064,13 +1075,34 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
         append(obj, mesh);
         const auto added = static_cast<std::int64_t>(mesh.vertices.size() / 2) - before;
         if (added == 0) continue;
+        const auto linesBefore = static_cast<std::int64_t>(layer.centreLines.size() / 2);
+        appendCentreLine(obj, layer.centreLines);
+        const auto linesAdded = static_cast<std::int64_t>(layer.centreLines.size() / 2) - linesBefore;
         if (!layer.runs.empty() && layer.runs.back().polarity == obj.polarity) {
             layer.runs.back().vertexCount += added;
+            layer.runs.back().lineVertexCount += linesAdded;
         } else {
-            layer.runs.push_back(PolarityRun{obj.polarity, before, added});
+            layer.runs.push_back(PolarityRun{obj.polarity, before, added, linesBefore, linesAdded});
         }
     }
     return layer;
+}
+
+void GeometryEngine::appendCentreLine(const PCBObject& obj, std::vector<float>& lines) const {
+    const auto piece = [&lines](const Vec2& a, const Vec2& b) {
+        if (!finite(a) || !finite(b)) return;
+        lines.insert(lines.end(), {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(b.x),
+                                   static_cast<float>(b.y)});
+    };
+    if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) return piece(s->start, s->end);
+    if (const auto* s = obj.kind.as<PCBObjectKind::Slot>()) return piece(s->start, s->end);
+    if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
+        thread_local std::vector<Vec2> points;
+        points.clear();
+        points.push_back(a->start);
+        sampleArc(a->start, a->end, a->center, a->clockwise, points);
+        for (std::size_t i = 1; i < points.size(); ++i) piece(points[i - 1], points[i]);
+    }
 }
 
 void GeometryEngine::append(const PCBObject& obj, TriangleMesh& mesh) const {

@@ -30,6 +30,9 @@ struct PolarityRun {
     Polarity polarity;
     std::int64_t firstVertex = 0;
     std::int64_t vertexCount = 0;
+    // The run's stroke centre lines: a range of vertices of TessellatedLayer::centreLines.
+    std::int64_t firstLineVertex = 0;
+    std::int64_t lineVertexCount = 0;
 
     bool operator==(const PolarityRun&) const = default;
 };
@@ -37,6 +40,10 @@ struct PolarityRun {
 struct TessellatedLayer {
     TriangleMesh dark;
     TriangleMesh clear;
+    // The centre line of every stroke, arc and slot, two vertices (x, y floats) per straight piece, in file
+    // order: drawn as lines one pixel wide over the triangles, they keep a stroke narrower than a pixel from
+    // vanishing.
+    std::vector<float> centreLines;
     // Covers both meshes in file order; primitives without triangles leave no run, neighbours of one
     // polarity share one, so dark and clear runs alternate.
     std::vector<PolarityRun> runs;
@@ -58,11 +65,18 @@ struct GeometryEngine {
     // Polygon apertures take their vertex count from the file; more than this is drawn with this many.
     static constexpr std::int64_t maxPolygonVertices = 1024;
 
+    // Settings for drawing straight into pixels, `pxPerMM` of them per millimetre: arcs are cut into chords
+    // standing at most a quarter pixel off their circle, so a small arc keeps few pieces and a large one
+    // gets as many as its size needs.
+    static GeometryEngine forDrawing(double pxPerMM);
+
     TessellatedLayer tessellate(const std::vector<PCBObject>& objects) const;
 
     // Building blocks of tessellate, appending to the mesh given. Sizes or coordinates that are not finite
     // give no triangles.
     void append(const PCBObject& obj, TriangleMesh& mesh) const;
+    // The centre line of a stroke, arc or slot as vertex pairs; nothing for other primitives.
+    void appendCentreLine(const PCBObject& obj, std::vector<float>& lines) const;
     void strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const;
     void strokePolyline(const std::vector<Vec2>& points, double width, TriangleMesh& mesh) const;
     // A macro aperture with an evaluated outline is drawn as that outline, each contour filled as a region

@@ -24,17 +24,20 @@ std::optional<double> space(std::vector<PCBObject> objects) {
 
 TEST(BoardSummaryEstimate, ExamplesOnCentreLinesAndDiscs) {
     EXPECT_EQ(space({track({0, 0}, {10, 0}), track({0, 0.3}, {10, 0.3})}), 0.3);
-    EXPECT_EQ(space({track({0, 0}, {1, 0}), track({1, 0}, {1, 5})}), 0.0);
-    // Only the cells around a segment's first point are searched, so this pair is never met.
-    EXPECT_EQ(space({track({0, 0}, {10, 0}), track({10, 0}, {10, 5})}), std::nullopt);
+    // Copper that touches is one conductor: no gap to measure.
+    EXPECT_EQ(space({track({0, 0}, {1, 0}), track({1, 0}, {1, 5})}), std::nullopt);
+    // Every pair is met, far from a segment's first point too.
+    EXPECT_NEAR(*space({track({0, 0}, {10, 0}), track({10, 0.5}, {10, 5})}), 0.5, 1e-12);
     EXPECT_NEAR(*space({pad({0, 0}, ApertureShape::circle(1)), pad({1.5, 0}, ApertureShape::circle(1))}), 0.5, 1e-15);
-    EXPECT_EQ(space({pad({0, 0}, ApertureShape::circle(1)), pad({0.8, 0}, ApertureShape::circle(1))}), 0.0);
-    // Pads on one centre are never compared; a lone pad measures nothing.
+    EXPECT_EQ(space({pad({0, 0}, ApertureShape::circle(1)), pad({0.8, 0}, ApertureShape::circle(1))}), std::nullopt);
+    // Conductors farther apart than the first search reach are still found.
+    EXPECT_NEAR(*space({pad({0, 0}, ApertureShape::circle(1)), pad({20, 0}, ApertureShape::circle(1))}), 19.0, 1e-12);
+    // Pads on one centre are one conductor; a lone pad measures nothing.
     EXPECT_EQ(space({pad({0, 0}, ApertureShape::circle(1)), pad({0, 0}, ApertureShape::rectangle(2, 2))}), std::nullopt);
     EXPECT_EQ(space({pad({3, 3}, ApertureShape::circle(1))}), std::nullopt);
     EXPECT_EQ(space({}), std::nullopt);
-    // A flash without a shape is a 0.2 mm radius disc.
-    EXPECT_NEAR(*space({pad({0, 0}, std::nullopt), track({0.5, -1}, {0.5, 1})}), 0.3, 1e-12);
+    // A flash without a shape is a point.
+    EXPECT_NEAR(*space({pad({0, 0}, std::nullopt), track({0.5, -1}, {0.5, 1})}), 0.5, 1e-12);
 }
 
 TEST(BoardSummaryEstimate, MeasuresCopperAndSkipsKnownNets) {
@@ -44,8 +47,10 @@ TEST(BoardSummaryEstimate, MeasuresCopperAndSkipsKnownNets) {
     EXPECT_NEAR(*space({track({0, 0}, {5, 0}, 0.2, "A"), track({5, 0}, {5, 5}, 0.2, "A"), pad({5, 5}, ApertureShape::circle(1), "A"),
                         track({6.1, 0}, {6.1, 4}, 0.2, "B")}),
                 std::sqrt(1.1 * 1.1 + 1.0) - 0.5 - 0.1, 1e-12);
-    // Without nets connected copper gives 0, as every unattributed board does.
-    EXPECT_EQ(space({track({0, 0}, {1, 0}, 0.2), track({1, 0}, {1, 1}, 0.2), track({2.1, 0}, {2.1, 1}, 0.2)}), 0.0);
+    // Without nets, connected copper is one conductor: the gap to the next one counts.
+    EXPECT_NEAR(*space({track({0, 0}, {1, 0}, 0.2), track({1, 0}, {1, 1}, 0.2), track({2.1, 0}, {2.1, 1}, 0.2)}), 0.9, 1e-12);
+    // Two known nets that touch are 0 apart.
+    EXPECT_EQ(space({track({0, 0}, {1, 0}, 0.2, "A"), track({1, 0}, {1, 1}, 0.2, "B")}), 0.0);
     // Round pads measured as discs, diagonal neighbours included.
     EXPECT_NEAR(*space({pad({0, 0}, ApertureShape::circle(1), "A"), pad({1, 1}, ApertureShape::circle(1), "B")}),
                 std::sqrt(2.0) - 1.0, 1e-12);

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cairo.h>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 
 #include "analysis/CGRenderer.hpp"
@@ -439,4 +441,47 @@ TEST(CGRendererColors, TranslucentShapesDarkenWhereTheyOverlap) {
     EXPECT_TRUE(near(img.rgba(kPx.x(4.5), kPx.y(2.5)), 240, 240, 240));
     EXPECT_TRUE(near(img.rgba(kPx.x(5.4), kPx.y(2.5)), 220, 220, 221));
     EXPECT_TRUE(near(img.rgba(kPx.x(5), kPx.y(1)), 240, 240, 240));
+}
+
+TEST(CGRendererColors, PicturesSurviveTheirPNG) {
+    // Rows enough to be compressed in several pieces; opaque, clear and half-covered pixels.
+    RasterImage img{301, 203, nullptr};
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(301u * 203u);
+    for (std::size_t i = 0; i < pixels->size(); ++i) {
+        const std::uint32_t a = i % 7 == 0 ? 0 : i % 5 == 0 ? 128 : 255;
+        const std::uint32_t c = (i * 2654435761u >> 8) & 0xFF;
+        (*pixels)[i] = a << 24 | (c * a / 255) << 16 | ((255 - c) * a / 255) << 8 | ((i / 301) * a / 255 & 0xFF);
+    }
+    img.pixels = pixels;
+    const auto png = img.pngData();
+    ASSERT_TRUE(png);
+    struct Reader {
+        const std::vector<std::uint8_t>& bytes;
+        std::size_t at = 0;
+    } reader{*png};
+    cairo_surface_t* decoded = cairo_image_surface_create_from_png_stream(
+        [](void* closure, unsigned char* data, unsigned int length) {
+            auto& r = *static_cast<Reader*>(closure);
+            if (r.at + length > r.bytes.size()) return CAIRO_STATUS_READ_ERROR;
+            std::memcpy(data, r.bytes.data() + r.at, length);
+            r.at += length;
+            return CAIRO_STATUS_SUCCESS;
+        },
+        &reader);
+    ASSERT_EQ(cairo_surface_status(decoded), CAIRO_STATUS_SUCCESS);
+    ASSERT_EQ(cairo_image_surface_get_width(decoded), 301);
+    ASSERT_EQ(cairo_image_surface_get_height(decoded), 203);
+    int worst = 0;
+    const unsigned char* data = cairo_image_surface_get_data(decoded);
+    const int stride = cairo_image_surface_get_stride(decoded);
+    for (int y = 0; y < 203; ++y)
+        for (int x = 0; x < 301; ++x) {
+            std::uint32_t got;
+            std::memcpy(&got, data + y * stride + x * 4, 4);
+            const std::uint32_t want = img.pixel(x, y);
+            for (int shift = 0; shift < 32; shift += 8)
+                worst = std::max(worst, std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)));
+        }
+    EXPECT_LE(worst, 1);  // premultiplied values round once each way
+    cairo_surface_destroy(decoded);
 }

@@ -6,8 +6,10 @@
 #include <random>
 
 #include "Builders.hpp"
+#include "analysis/BoardSummaryEngine.hpp"
 #include "analysis/CopperSpacing.hpp"
-#include "model/GeometryEngine.hpp"
+#include "import/GerberParser.hpp"
+#include "import/KiCadPCBParser.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -23,13 +25,20 @@ spacing::SpacingResult check(std::vector<PCBObject> objects, double limit) {
     return spacing::checkCopperSpacing(package({copperFile("top.gtl", std::move(objects))}), limit, later());
 }
 
+// The copper of one layer's objects, on the grid a 0.15 mm check uses.
+copper::LayerCopper layerOf(const std::vector<PCBObject>& objects, Clock::time_point deadline = later()) {
+    copper::NetTable nets;
+    copper::LayerCopper layer;
+    copper::buildLayerCopper(objects, spacing::cellSizeFor(0.15), nets, layer, [&] { return Clock::now() >= deadline; });
+    return layer;
+}
+
 // The exact copper gap of two objects of one layer as the check measures it.
 double gapOf(const PCBObject& a, const PCBObject& b) {
-    const PackageFile file = copperFile("g.gtl", {a, b});  // macro bodies refer to the file's outlines
-    spacing::SpacePrimList list;
-    collectSpacingPrimitives(file, list);
-    EXPECT_EQ(list.prims.size(), 2u);
-    return list.bodies.gap(list.prims[0].body, list.prims[1].body).gap;
+    const std::vector<PCBObject> objects{a, b};  // macro bodies refer to the objects' outlines
+    const copper::LayerCopper layer = layerOf(objects);
+    EXPECT_EQ(layer.pieces.size(), 2u);
+    return layer.bodies.gap(layer.pieces[0].body, layer.pieces[1].body).gap;
 }
 
 ApertureShape rotatedSquareMacro(double side, double deg) {
@@ -88,8 +97,10 @@ TEST(CopperSpacing, NetsAndSharedEndsExcludePairs) {
                     .issues.empty());
     EXPECT_EQ(check({track({0, 0}, {10, 0}, std::nullopt, "A"), track({0, 0.1}, {10, 0.1})}, 0.15).issues.size(), 1u);
     EXPECT_EQ(check({track({0, 0}, {10, 0}), track({0, 0.1}, {10, 0.1})}, 0.15).issues.size(), 1u);
-    // Two pieces of one track meeting at a corner, even on different nets.
-    EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2, "A"), track({5, 0}, {5, 5}, 0.2, "B")}, 0.15).issues.empty());
+    // Two pieces of one track meeting at a corner; on different known nets they are a short.
+    EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2, "A"), track({5, 0}, {5, 5}, 0.2, "A")}, 0.15).issues.empty());
+    EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2), track({5, 0}, {5, 5}, 0.2)}, 0.15).issues.empty());
+    EXPECT_EQ(check({track({0, 0}, {5, 0}, 0.2, "A"), track({5, 0}, {5, 5}, 0.2, "B")}, 0.15).issues.size(), 1u);
     // A track ending on a pad of its own net; another net's pad is a short.
     EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2, "A"), pad({5, 0}, ApertureShape::circle(1), "A")}, 0.15).issues.empty());
     EXPECT_EQ(check({track({0, 0}, {5, 0}, 0.2, "A"), pad({5, 0}, ApertureShape::circle(1), "B")}, 0.15).issues.size(), 1u);
@@ -111,15 +122,20 @@ TEST(CopperSpacing, TrackWidthsCountInTheGap) {
     EXPECT_TRUE(check({track({0, 0}, {10, 0}, 0.1, "A"), track({0, 0.3}, {10, 0.3}, 0.1, "B")}, 0.15).issues.empty());
 }
 
-TEST(CopperSpacing, ThresholdToleranceIsOneMicrometre) {
+TEST(CopperSpacing, OnlyGapsVisiblyBelowTheMinimumAreFindings) {
     auto discs = [](double centreDistance) {
         return check({pad({0, 0}, ApertureShape::circle(1.0), "A"), pad({centreDistance, 0}, ApertureShape::circle(1.0), "B")},
                      0.15);
     };
     EXPECT_TRUE(discs(1.15).issues.empty());
-    EXPECT_TRUE(discs(1.15 - 0.5e-6).issues.empty());
-    ASSERT_EQ(discs(1.15 - 2e-6).issues.size(), 1u);
-    EXPECT_EQ(discs(1.15 - 2e-6).issues[0].message, "Copper spacing 0.150 mm is below the preset minimum 0.150 mm.");
+    // A gap that prints as the minimum itself is no finding.
+    EXPECT_TRUE(discs(1.15 - 0.0004).issues.empty());
+    ASSERT_EQ(discs(1.15 - 0.0006).issues.size(), 1u);
+    EXPECT_EQ(discs(1.15 - 0.0006).issues[0].message, "Copper spacing 0.149 mm is below the preset minimum 0.150 mm.");
+    // A 45° track beside a straight one at exactly the minimum, in the coordinates a plot rounds to.
+    const double d = 0.15 + 0.2;  // centre-line distance for 0.2 mm tracks
+    EXPECT_TRUE(check({track({0, 0}, {5, 5}, 0.2, "A"), track({d * kSqrt2, 0}, {5 + d * kSqrt2, 5}, 0.2, "B")}, 0.15)
+                    .issues.empty());
     // 1 mm discs 1.05 mm apart with a 0.1 mm limit: the gap is 0.05 mm.
     auto r = spacing::checkCopperSpacing(
         package({copperFile("t", {pad({0, 0}, ApertureShape::circle(1.0), "A"), pad({1.05, 0}, ApertureShape::circle(1.0), "B")})}),
@@ -201,6 +217,55 @@ TEST(CopperSpacing, RotatedRoundRectPadsSideBySide) {
     EXPECT_NEAR(gapOf(pad({0, 0}, p), track(touch + along * 2.0, touch - along * 2.0, 0.1)), 0.2, 2e-3);
 }
 
+TEST(CopperSpacing, RoundRectFlashesAtExactlyTheMinimum) {
+    // Rounded rectangles as KiCad writes them: a macro whose corners are circle primitives, which
+    // the evaluated outline holds only as polygons through their points; measured as circles.
+    auto layer = [](Vec2 second) {
+        auto coordinate = [](double mm) { return std::to_string(std::llround(mm * 1e6)); };
+        const std::string text =
+            "%FSLAX46Y46*%\n%MOMM*%\n%AMRoundRect*\n4,1,4,$2,$3,$4,$5,$6,$7,$8,$9,$2,$3,0*\n1,1,$1+$1,$2,$3*\n"
+            "1,1,$1+$1,$4,$5*\n1,1,$1+$1,$6,$7*\n1,1,$1+$1,$8,$9*\n20,1,$1+$1,$2,$3,$4,$5,0*\n"
+            "20,1,$1+$1,$4,$5,$6,$7,0*\n20,1,$1+$1,$6,$7,$8,$9,0*\n20,1,$1+$1,$8,$9,$2,$3,0*%\n"
+            "%ADD10RoundRect,0.25X-0.5X0.5X-0.5X-0.5X0.5X-0.5X0.5X0.5X0*%\nD10*\nX0Y0D03*\nX" +
+            coordinate(second.x) + "Y" + coordinate(second.y) + "D03*\nM02*\n";
+        return GerberParser().parse("pads.gbr", std::string_view(text)).objects;
+    };
+    // Corner circles of radius 0.25 centred 0.5 mm off each axis: diagonal neighbours face corner to corner.
+    const double diagonal = 1.0 + 0.65 / kSqrt2;
+    EXPECT_TRUE(check(layer({diagonal, diagonal}), 0.15).issues.empty());
+    EXPECT_TRUE(check(layer({1.65, 0.3}), 0.15).issues.empty());
+    auto r = check(layer({diagonal - 0.001 / kSqrt2, diagonal - 0.001 / kSqrt2}), 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.149 mm is below the preset minimum 0.150 mm.");
+    // The board summary measures the same copper.
+    const auto summary = BoardSummaryEngine().estimateMinSpace(layer({diagonal, diagonal}));
+    ASSERT_TRUE(summary.value);
+    EXPECT_NEAR(*summary.value, 0.15, 2e-6);
+}
+
+TEST(CopperSpacing, KiCadRoundRectPadsAtExactlyTheMinimum) {
+    // 1 × 1 mm pads with corners of radius 0.25 mm; the second one `at` from the first.
+    auto check = [](Vec2 at, double angle) {
+        auto n = [](double v) { return std::to_string(v); };
+        const std::string board = "(kicad_pcb (net 1 \"A\") (net 2 \"B\") (footprint \"R\" (at 0 0)"
+                                  " (pad \"1\" smd roundrect (at 0 0 " + n(angle) + ") (size 1 1) (layers \"F.Cu\") (roundrect_rratio 0.25) (net 1 \"A\"))"
+                                  " (pad \"2\" smd roundrect (at " + n(at.x) + " " + n(at.y) + " " + n(angle) +
+                                  ") (size 1 1) (layers \"F.Cu\") (roundrect_rratio 0.25) (net 2 \"B\"))))";
+        const auto data = std::span(reinterpret_cast<const std::uint8_t*>(board.data()), board.size());
+        return spacing::checkCopperSpacing(KiCadPCBParser().parse("r.kicad_pcb", data), 0.15, later()).issues;
+    };
+    // Side by side, and corner to corner where the rounded corners face each other.
+    const double diagonal = 0.5 + 0.65 / kSqrt2;
+    EXPECT_TRUE(check({1.15, 0}, 0).empty());
+    EXPECT_TRUE(check({diagonal, diagonal}, 0).empty());
+    // Turned by 45 degrees, side by side along their turned axis (KiCad's y points down).
+    EXPECT_TRUE(check({1.15 / kSqrt2, -1.15 / kSqrt2}, 45).empty());
+    EXPECT_EQ(check({1.149 / kSqrt2, -1.149 / kSqrt2}, 45).size(), 1u);
+    const auto close = check({diagonal - 0.001 / kSqrt2, diagonal - 0.001 / kSqrt2}, 0);
+    ASSERT_EQ(close.size(), 1u);
+    EXPECT_EQ(close[0].message, "Copper spacing 0.149 mm is below the preset minimum 0.150 mm.");
+}
+
 TEST(CopperSpacing, AlignedRectanglesKeepTheClampedCentreMidpoint) {
     auto r = check({pad({0, 0}, ApertureShape::rectangle(1, 1), "A"), pad({1.1, 0.3}, ApertureShape::rectangle(1, 1), "B")}, 0.15);
     ASSERT_EQ(r.issues.size(), 1u);
@@ -210,35 +275,99 @@ TEST(CopperSpacing, AlignedRectanglesKeepTheClampedCentreMidpoint) {
     EXPECT_NEAR(r.issues[0].position->y, 0.15, 1e-12);
 }
 
-TEST(CopperSpacing, ArcsAreSampledCapsules) {
-    // A half circle of radius 2 around the origin and a disc just outside its top.
-    // The two 10° pieces meeting at the top each come within 0.1 mm of the disc.
+TEST(CopperSpacing, ArcsAreMeasuredAsArcs) {
+    // A half circle of radius 2 around the origin and a disc just outside its top: one finding for
+    // the pair, however many straight pieces stand in for the arc.
     auto r = check({arc({2, 0}, {-2, 0}, {0, 0}, false, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15);
-    ASSERT_EQ(r.issues.size(), 2u);
-    for (const auto& i : r.issues) EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
     EXPECT_TRUE(check({arc({2, 0}, {-2, 0}, {0, 0}, true, 0.2, "A"), pad({0, 2.4}, ApertureShape::circle(0.4), "B")}, 0.15)
                     .issues.empty());
     // A small wide ring overlaps itself across its centre: still one piece of copper.
     EXPECT_TRUE(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25), pad({5, 5}, ApertureShape::circle(1))}, 0.15).issues.empty());
-    // Two such rings of different nets are measured normally.
-    EXPECT_EQ(check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25, "A"), arc({0.6, 0}, {0.6, 0}, {0.5, 0}, false, 0.25, "B")}, 0.15)
-                  .issues.size(),
-              20u);
-    GeometryEngine ten;
-    ten.arcSegmentDegrees = 10.0;
-    std::vector<Vec2> pts;
-    spacing::arcPieces(ten, {1, 0}, {1, 0}, {0, 0}, false, pts);
-    EXPECT_EQ(pts.size(), 37u);  // a full turn in 36 pieces
-    spacing::arcPieces(ten, {1, 0}, {0, 1}, {0, 0}, false, pts);
-    EXPECT_EQ(pts.size(), 10u);
-    const Vec2 eight{std::cos(8 * 3.141592653589793 / 180), std::sin(8 * 3.141592653589793 / 180)};
-    spacing::arcPieces(ten, {1, 0}, eight, {0, 0}, false, pts);
-    EXPECT_EQ(pts.size(), 2u);  // a short arc is one piece
-    spacing::arcPieces(ten, {1, 0}, {1, 1e-12}, {1, 0}, false, pts);
-    EXPECT_EQ(pts, (std::vector<Vec2>{{1, 0}, {1, 1e-12}}));
+    // Two such rings of different nets overlap: one short.
+    r = check({arc({0.1, 0}, {0.1, 0}, {0, 0}, false, 0.25, "A"), arc({0.5, 0}, {0.5, 0}, {0.4, 0}, false, 0.25, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.000 mm is below the preset minimum 0.150 mm.");
+    // Concentric 0.2 mm arc tracks exactly 0.15 mm apart, small and large: no finding; 1 µm closer is one.
+    for (double radius : {0.5, 3.0, 40.0}) {
+        auto ring = [](double rr, const char* net) {
+            const double a0 = 10 * 3.141592653589793 / 180, a1 = 170 * 3.141592653589793 / 180;
+            return arc({rr * std::cos(a0), rr * std::sin(a0)}, {rr * std::cos(a1), rr * std::sin(a1)}, {0, 0}, false, 0.2, net);
+        };
+        EXPECT_TRUE(check({ring(radius, "A"), ring(radius + 0.35, "B")}, 0.15).issues.empty()) << radius;
+        r = check({ring(radius, "A"), ring(radius + 0.349, "B")}, 0.15);
+        ASSERT_EQ(r.issues.size(), 1u) << radius;
+        EXPECT_EQ(r.issues[0].message, "Copper spacing 0.149 mm is below the preset minimum 0.150 mm.");
+    }
     // Non-finite arcs give no copper.
     EXPECT_TRUE(check({arc({1, 0}, {0, std::nan("")}, {0, 0}, false, 0.2, "A"), track({0, 0}, {1, 0}, 0.2, "B")}, 0.15)
                     .issues.empty());
+}
+
+TEST(CopperSpacing, CopperThatTouchesIsOneConductor) {
+    const auto disc = [](double d) { return ApertureShape::circle(d); };
+    // A drill mark flashed inside a pad, without nets.
+    EXPECT_TRUE(check({pad({0, 0}, disc(1.5)), pad({0, 0}, disc(0.2)), pad({0.2, 0}, disc(0.1))}, 0.15).issues.empty());
+    // Glyph strokes crossing and meeting: one letter; a second letter 0.1 mm away is a real finding.
+    std::vector<PCBObject> glyphs = {track({0, 0}, {1, 1.5}, 0.15), track({0, 1.5}, {1, 0}, 0.15),
+                                     track({0.5, 0.75}, {0.5, 0.2}, 0.15)};
+    EXPECT_TRUE(check(glyphs, 0.15).issues.empty());
+    glyphs.push_back(track({1.25, 0}, {1.25, 1.5}, 0.15));  // 1.25 − 1 − 0.075 − 0.075 = 0.1 from both ends of the X
+    auto r = check(glyphs, 0.15);
+    ASSERT_EQ(r.issues.size(), 2u);
+    for (const auto& i : r.issues) EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    // A track chain without nets that turns back on itself and runs into a pad; another pad
+    // 0.1 mm beyond the first is a finding, the chain's own legs 0.05 mm apart are not.
+    std::vector<PCBObject> chain = {track({0, 0}, {5, 0}, 0.2), track({5, 0}, {5, 0.25}, 0.2), track({5, 0.25}, {0, 0.25}, 0.2),
+                                    track({0, 0.25}, {0, 3}, 0.2), pad({0, 3}, ApertureShape::rectangle(1, 1))};
+    EXPECT_TRUE(check(chain, 0.15).issues.empty());
+    chain.push_back(pad({0, 4.1}, ApertureShape::rectangle(1, 1)));
+    r = check(chain, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_NEAR(r.issues[0].position->y, 3.55, 1e-12);
+    // Two islands of one known net are not a finding, even through copper without a net.
+    EXPECT_TRUE(check({track({0, 0}, {5, 0}, 0.2, "A"), track({5, 0}, {5, 2}, 0.2), pad({5.7, 2}, disc(1), "A")}, 0.15).issues.empty());
+    // A region is copper: a via wholly inside a pour belongs to it; a track of another net beside
+    // the pour is measured from the pour's edge.
+    const Contour square = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    EXPECT_TRUE(check({region({square}), pad({5, 5}, disc(0.6)), pad({5, 7}, disc(0.6), "GND")}, 0.15).issues.empty());
+    r = check({region({square}, "GND"), track({0, 10.2}, {10, 10.2}, 0.2, "SIG")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    // A pad standing in a hole of a pour (one contour cut in to the hole) is its own island.
+    const Contour holed = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 5}, {4, 5}, {4, 6}, {6, 6}, {6, 4}, {4, 4}, {4, 5}, {0, 5}};
+    EXPECT_TRUE(check({region({holed}), pad({5, 5}, disc(1.6))}, 0.15).issues.empty());
+    r = check({region({holed}), pad({5, 5}, disc(1.8))}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+}
+
+TEST(CopperSpacing, ClearObjectsCutTheCopper) {
+    auto clear = [](PCBObject o) {
+        o.polarity = Polarity::clear;
+        return o;
+    };
+    const Contour square = {{0, 0}, {10, 0}, {10, 10}, {0, 10}};
+    // A pour with a clear clearance around a pad of another island drawn after it.
+    auto pour = [&](double clearance) {
+        return std::vector<PCBObject>{region({square}), clear(pad({5, 5}, ApertureShape::circle(1.0 + 2 * clearance))),
+                                      pad({5, 5}, ApertureShape::circle(1.0))};
+    };
+    EXPECT_TRUE(check(pour(0.3), 0.15).issues.empty());
+    auto r = check(pour(0.1), 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    // Two tracks joined only through pour that a later clear strip removes are not connected.
+    std::vector<PCBObject> split = {track({-3, 5}, {2, 5}, 0.2), track({8, 5}, {13, 5}, 0.2), region({square})};
+    EXPECT_TRUE(check(split, 0.15).issues.empty());
+    split.push_back(clear(pad({5, 5}, ApertureShape::rectangle(0.1, 12))));
+    r = check(split, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    // Dark copper drawn after the clear strip joins the halves again.
+    split.push_back(track({4, 8}, {6, 8}, 0.3));
+    EXPECT_TRUE(check(split, 0.15).issues.empty());
 }
 
 TEST(CopperSpacing, CellSizeFollowsTheLimit) {
@@ -301,23 +430,18 @@ TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
     spacing::appendSpacingIssues(pkg, 0.15, later(), rows);
     EXPECT_EQ(rows.size(), 2u);  // one finding per layer, no warning
 
-    // A layer finished after the deadline keeps its findings; the next layer counts as unexamined.
-    spacing::SpacePrimList list;
-    collectSpacingPrimitives(pkg.files[0], list);
-    auto layer = spacing::findSpaceViolations(list, 0.6, 0.15, 20, past, "top.gtl");
+    // A layer finished after the deadline keeps its findings.
+    auto layer = spacing::findSpaceViolations(layerOf(pkg.files[0].gerber->objects), 0.15, 20, past, "top.gtl");
     EXPECT_EQ(layer.issues.size(), 1u);
     EXPECT_TRUE(layer.stopped);
     EXPECT_FALSE(layer.timedOut);
 
-    // Building a large grid polls the deadline too.
+    // Building a large layer polls the deadline too.
     std::vector<PCBObject> many;
     for (int k = 0; k < 3000; ++k) many.push_back(track({k * 1.0, 0}, {k * 1.0 + 0.5, 0}, 0.2, "N" + std::to_string(k)));
-    const PackageFile big = copperFile("big", many);
-    collectSpacingPrimitives(big, list);
-    layer = spacing::findSpaceViolations(list, 0.5, 0.15, 20, past, "big");
-    EXPECT_TRUE(layer.stopped);
-    EXPECT_TRUE(layer.timedOut);
-    EXPECT_TRUE(layer.issues.empty());
+    copper::NetTable nets;
+    copper::LayerCopper big;
+    EXPECT_FALSE(copper::buildLayerCopper(many, 0.5, nets, big, [] { return true; }));
 }
 
 TEST(CopperSpacing, StrayGeometryAndNaNFinishQuickly) {

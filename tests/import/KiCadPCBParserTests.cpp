@@ -56,6 +56,21 @@ const Contour& regionContour(const PCBObject& o) {
     return r->contours[0];
 }
 
+// Contour k of a pad flashed with its own outline, on the board.
+Contour padContour(const PCBObject& o, std::size_t k = 0) {
+    const auto* m = o.apertureShape ? o.apertureShape->as<ApertureShape::Macro>() : nullptr;
+    if (!m || !m->outline || m->outline->size() <= k) throw std::runtime_error("not a pad outline");
+    Contour c = (*m->outline)[k];
+    for (Vec2& p : c) p = p + flashAt(o);
+    return c;
+}
+
+BBox boxOf(const Contour& c) {
+    BBox b = BBox::empty();
+    for (const Vec2& p : c) b.include(p);
+    return b;
+}
+
 double signedArea(const Contour& c) {
     double a = 0;
     for (std::size_t i = 0; i < c.size(); ++i) {
@@ -147,7 +162,13 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
     ASSERT_EQ(top.size(), 5u);
     expectNear(flashAt(top[0]), Vec2{150.4, -96.30});
     expectNear(flashAt(top[1]), Vec2{150.4, -97.20});
-    EXPECT_EQ(top[0].apertureShape, ApertureShape::rectangle(0.5, 0.6));
+    // Rounded rectangles keep their corners: radius a quarter of the short side by default.
+    const Contour rounded = padContour(top[0]);
+    const BBox roundedBox = boxOf(rounded);
+    EXPECT_NEAR(roundedBox.width(), 0.5, 1e-9);
+    EXPECT_NEAR(roundedBox.height(), 0.6, 1e-9);
+    const double r = 0.125;
+    EXPECT_NEAR(std::fabs(signedArea(rounded)), 0.3 - (4 - M_PI) * r * r, 1e-4);
     EXPECT_EQ(top[0].component, "R1");
 
     const auto& bottom = objectsOf(p, "B.Cu");
@@ -162,7 +183,7 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
     // At 30 degrees the pads become their turned outlines.
     const double c30 = std::sqrt(3.0) / 2;
     const Vec2 rectCentre{10 + c30, -19.5};
-    const Contour& rect = regionContour(top[2]);
+    const Contour rect = padContour(top[2]);
     ASSERT_EQ(rect.size(), 4u);
     EXPECT_NEAR(std::fabs(signedArea(rect)), 2.0, 1e-9);
     expectNear(mean(rect), rectCentre);
@@ -170,7 +191,7 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
     const Vec2 side = rect[1] - rect[0];
     EXPECT_NEAR(side.length(), 2.0, 1e-9);
     EXPECT_NEAR(std::atan2(side.y, side.x) * 180 / M_PI, 30.0, 1e-9);
-    EXPECT_FALSE(top[2].apertureShape.has_value());
+    ASSERT_TRUE(top[2].apertureShape);
     EXPECT_EQ(top[2].apertureFunction, "Pad");
     EXPECT_NEAR(top[2].bbox.center().x, rectCentre.x, 1e-9);
 
@@ -182,7 +203,7 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
         const double r = std::min(w, h) / 2, half = (std::max(w, h) - std::min(w, h)) / 2;
         const double axisAngle = (wide ? 30.0 : 120.0) * M_PI / 180;
         const Vec2 axis{std::cos(axisAngle) * half, std::sin(axisAngle) * half};
-        const Contour& cap = regionContour(top[static_cast<std::size_t>(k)]);
+        const Contour cap = padContour(top[static_cast<std::size_t>(k)]);
         ASSERT_GT(cap.size(), 20u);
         double furthest = 0;
         for (const auto& q : cap) {
@@ -193,6 +214,59 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
         const double trueArea = 4 * half * r + M_PI * r * r;
         EXPECT_NEAR(std::fabs(signedArea(cap)), trueArea, trueArea * 0.01);
     }
+}
+
+TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
+    const auto p = parseBoard(R"((kicad_pcb
+      (layers (0 "F.Cu" signal) (1 "In1.Cu" signal) (2 "In2.Cu" signal) (31 "B.Cu" signal))
+      (net 0 "") (net 1 "A") (net 2 "B")
+      (footprint "J" (at 60 0)
+        (fp_text reference "J1" (at 0 0))
+        (pad "1" thru_hole circle (at 0 0) (size 1 1) (drill 0.5) (layers "*.Cu") (remove_unused_layers) (net 1))
+        (pad "2" thru_hole circle (at 3 0) (size 1 1) (drill 0.5) (layers "*.Cu") (net 2))
+        (pad "3" smd rect (at 6 0) (size 1 1) (layers "F.Cu"))
+        (pad "3" smd rect (at 8 0) (size 1 1) (layers "F.Cu"))
+        (pad "4" smd rect (at 10 0) (size 1 1) (layers "F.Cu")))
+      (segment (start 0 0) (end 5 0) (width 0.2) (layer "F.Cu") (net 1))
+      (segment (start 0 0) (end 0 5) (width 0.2) (layer "In1.Cu") (net 1))
+      (segment (start 10 0) (end 15 0) (width 0.2) (layer "In2.Cu") (net 2))
+      (segment (start 20 0) (end 25 0) (width 0.2) (layer "B.Cu") (net 1))
+      (segment (start 60 0) (end 60 5) (width 0.2) (layer "In2.Cu") (net 1))
+      (zone (net 1) (net_name "A") (layers "In2.Cu")
+        (filled_polygon (layer "In2.Cu") (pts (xy 29 -1) (xy 31 -1) (xy 31 1) (xy 29 1))))
+      (via (at 0 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers) (keep_end_layers) (net 1))
+      (via (at 10 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers) (net 1))
+      (via (at 30 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers) (keep_end_layers) (net 1))
+      (via (at 40 0) (size 0.6) (drill 0.3) (layers "F.Cu" "In1.Cu") (net 1))
+      (via (at 50 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers no) (net 1))))");
+    // Rings only where a track or zone of the via's net meets it, on its end layers when kept, and
+    // within its span.
+    auto viasOn = [&](const std::string& layer) {
+        std::vector<double> xs;
+        for (const auto& o : objectsOf(p, layer))
+            if (o.apertureFunction == "Via") xs.push_back(flashAt(o).x);
+        return xs;
+    };
+    EXPECT_EQ(viasOn("F.Cu"), (std::vector<double>{0, 30, 40, 50}));
+    EXPECT_EQ(viasOn("In1.Cu"), (std::vector<double>{0, 40, 50}));
+    EXPECT_EQ(viasOn("In2.Cu"), (std::vector<double>{30, 50}));
+    EXPECT_EQ(viasOn("B.Cu"), (std::vector<double>{0, 30, 50}));
+    // The same for a pad: its only connection is a track on In2.Cu.
+    auto padsAt = [&](const std::string& layer, double x) {
+        int n = 0;
+        for (const auto& o : objectsOf(p, layer))
+            if (o.apertureFunction == "Pad" && std::fabs(flashAt(o).x - x) < 1e-9) n += 1;
+        return n;
+    };
+    EXPECT_EQ(padsAt("F.Cu", 60) + padsAt("In1.Cu", 60) + padsAt("B.Cu", 60), 0);
+    EXPECT_EQ(padsAt("In2.Cu", 60), 1);
+    EXPECT_EQ(padsAt("In1.Cu", 63), 1);
+    // Pads of one number without a net are one pin: they share a net of their own.
+    const auto& top = objectsOf(p, "F.Cu");
+    std::vector<std::string> nets;
+    for (const auto& o : top)
+        if (o.apertureFunction == "Pad" && flashAt(o).x > 65) nets.push_back(o.net ? std::string(*o.net) : "");
+    EXPECT_EQ(nets, (std::vector<std::string>{"unconnected-(J1-Pad3)", "unconnected-(J1-Pad3)", ""}));
 }
 
 TEST(KiCadPCBParserTest, CopperLayersWildcardsInnerAndUserLayers) {
@@ -292,7 +366,7 @@ TEST(KiCadPCBParserTest, DrillsOffsetsSlotsAndMountingHoles) {
     EXPECT_EQ(d.bbox, (BBox{0, -5, 60, 1}));  // hit centres and slot boxes
 }
 
-TEST(KiCadPCBParserTest, CustomPadsAddTheirPolygons) {
+TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
     const auto p = parseBoard(R"((kicad_pcb
       (footprint "C" (at 5 5 90)
         (pad "1" smd custom (at 0 0 90) (size 1 1) (layers "F.Cu")
@@ -303,15 +377,22 @@ TEST(KiCadPCBParserTest, CustomPadsAddTheirPolygons) {
         (pad "2" smd custom (at 3 0 90) (size 1 2) (layers "F.Cu") (primitives)))))");
     const auto& top = objectsOf(p, "F.Cu");
     ASSERT_EQ(top.size(), 3u);
-    EXPECT_EQ(top[0].apertureShape, ApertureShape::circle(1));
+    // One flash: the round anchor and the polygon, turned with the pad (90 degrees) about its
+    // centre, then y flipped.
     expectNear(flashAt(top[0]), Vec2{5, -5});
-    const Contour& poly = regionContour(top[1]);
+    expectNear(mean(padContour(top[0], 0)), Vec2{5, -5});
+    EXPECT_NEAR(boxOf(padContour(top[0], 0)).width(), 1.0, 1e-9);
+    const Contour poly = padContour(top[0], 1);
     ASSERT_EQ(poly.size(), 3u);
-    // Pad-local points turn with the pad (90 degrees) around its centre, then y flips.
     expectNear(poly[0], Vec2{5, -5});
     expectNear(poly[1], Vec2{5, -3});
     expectNear(poly[2], Vec2{6, -3});
-    EXPECT_EQ(top[1].apertureFunction, "Pad");
+    EXPECT_EQ(top[0].apertureFunction, "Pad");
+    // A line primitive is a stroke of its width.
+    const auto* line = top[1].kind.as<PCBObjectKind::Stroke>();
+    ASSERT_TRUE(line);
+    expectNear(line->end, Vec2{8, -2});
+    EXPECT_EQ(top[1].apertureShape, ApertureShape::circle(0.2));
     EXPECT_EQ(top[2].apertureShape, ApertureShape::rectangle(2, 1));  // rectangle anchor by default
 }
 
@@ -440,17 +521,25 @@ TEST(KiCadPCBParserTest, PadDefaultsAndShapeSpellings) {
         (pad 1 thru_hole oval (at 0 0) (size 2 1) (layers F.Cu))
         (pad "2" smd (at 1 0) (layers "F.Cu"))
         (pad "3" smd trapezoid (at 2 0) (size 1.5) (layers "F.Cu"))
+        (pad "6" smd trapezoid (at 20 0 180) (size 1.5 2) (rect_delta 0 1) (layers "F.Cu"))
         (pad "4" smd (shape rect) (at 3 0) (size 1 2) (layers "F.Cu"))
         (pad "5" smd rect (size 1 1) (layers "F.Cu"))
         (pad "smd" smd rect (at 4 0) (size 1 2) (layers "F.Cu")))
       (module "Old" (at 0 0) (pad "1" smd rect (at 9 9) (size 1 1) (layers "F.Cu")))))");
     const auto& top = objectsOf(p, "F.Cu");
-    ASSERT_EQ(top.size(), 5u);
+    ASSERT_EQ(top.size(), 6u);
     EXPECT_EQ(top[0].apertureShape, ApertureShape::obround(2, 1));  // bare pad number of older files
+    // A trapezoid narrows by its delta: 0.5 mm each side at one end, widened as much at the other;
+    // turned by 180 degrees the wide end lies up on the board.
+    const Contour trapezoid = padContour(top[3]);
+    ASSERT_EQ(trapezoid.size(), 4u);
+    std::set<std::pair<double, double>> corners;
+    for (const Vec2& c : trapezoid) corners.emplace(std::round(c.x * 1e6) / 1e6, std::round(c.y * 1e6) / 1e6);
+    EXPECT_EQ(corners, (std::set<std::pair<double, double>>{{18.75, 1}, {21.25, 1}, {19.75, -1}, {20.25, -1}}));
     EXPECT_EQ(top[1].apertureShape, ApertureShape::circle(0.6));
-    EXPECT_EQ(top[2].apertureShape, ApertureShape::obround(1.5, 0));
-    EXPECT_EQ(top[3].apertureShape, ApertureShape::rectangle(1, 2));
+    EXPECT_EQ(top[2].apertureShape, ApertureShape::rectangle(1.5, 0));  // a trapezoid without its narrowing
     EXPECT_EQ(top[4].apertureShape, ApertureShape::rectangle(1, 2));
+    EXPECT_EQ(top[5].apertureShape, ApertureShape::rectangle(1, 2));
 }
 
 TEST(KiCadPCBParserTest, ReferenceFallsBackToFpText) {
@@ -495,7 +584,8 @@ TEST(KiCadPCBParserTest, CurrentFormatBoardFile) {
     ASSERT_EQ(top.size(), 5u);  // two resistor pads, the connector ring, the track, the via
     // The track drawn to pad 1 starts on that pad once both are placed.
     expectNear(flashAt(top[0]), Vec2{120, -80.825});
-    EXPECT_EQ(top[0].apertureShape, ApertureShape::rectangle(0.95, 0.8));
+    EXPECT_NEAR(boxOf(padContour(top[0])).width(), 0.95, 1e-9);
+    EXPECT_NEAR(boxOf(padContour(top[0])).height(), 0.8, 1e-9);
     EXPECT_EQ(top[0].net, "/SDA");
     EXPECT_EQ(top[0].component, "R3");
     const auto* track = top[3].kind.as<PCBObjectKind::Stroke>();

@@ -51,3 +51,34 @@ TEST(PolarityRuns, PrimitivesWithoutTrianglesNeitherSplitNorOpenRuns) {
 
     EXPECT_TRUE(g.tessellate({}).runs.empty());
 }
+
+TEST(PolarityRuns, StrokesArcsAndSlotsCarryTheirCentreLinesInTheirRun) {
+    const GeometryEngine g;
+    const auto object = [](PCBObjectKind kind, Polarity polarity) {
+        return PCBObject(std::move(kind), std::nullopt, ApertureShape::circle(0.1), polarity, std::nullopt,
+                         std::nullopt, std::nullopt, std::nullopt, 0);
+    };
+    // stroke | arc (clear) | flash slot (dark)
+    const auto layer = g.tessellate({object(PCBObjectKind::stroke({0, 0}, {4, 0}), Polarity::dark),
+                                     object(PCBObjectKind::arcStroke({1, 0}, {-1, 0}, {0, 0}, false), Polarity::clear),
+                                     flash(5, Polarity::dark),
+                                     object(PCBObjectKind::slot({6, 0}, {7, 1}, 0.8, true), Polarity::dark)});
+    // The samples after the start: one piece each.
+    const std::int64_t arcPieces = static_cast<std::int64_t>(g.sampleArc({1, 0}, {-1, 0}, {0, 0}, false).size());
+    ASSERT_GT(arcPieces, 1);
+    ASSERT_EQ(layer.runs.size(), 3u);
+    EXPECT_EQ(layer.runs[0].firstLineVertex, 0);
+    EXPECT_EQ(layer.runs[0].lineVertexCount, 2);
+    EXPECT_EQ(layer.runs[1].firstLineVertex, 2);
+    EXPECT_EQ(layer.runs[1].lineVertexCount, 2 * arcPieces);
+    EXPECT_EQ(layer.runs[2].firstLineVertex, 2 + 2 * arcPieces);
+    EXPECT_EQ(layer.runs[2].lineVertexCount, 2);  // the flash has none, the slot one piece
+    ASSERT_EQ(layer.centreLines.size(), static_cast<std::size_t>(2 * (4 + 2 * arcPieces)));
+    EXPECT_EQ((std::vector<float>(layer.centreLines.begin(), layer.centreLines.begin() + 4)),
+              (std::vector<float>{0, 0, 4, 0}));
+    EXPECT_EQ((std::vector<float>(layer.centreLines.end() - 4, layer.centreLines.end())), (std::vector<float>{6, 0, 7, 1}));
+    // The arc's pieces join end to end from its start to its end.
+    const float* arc = layer.centreLines.data() + 4;
+    EXPECT_FLOAT_EQ(arc[0], 1);
+    EXPECT_FLOAT_EQ(arc[4 * arcPieces - 2], -1);
+}

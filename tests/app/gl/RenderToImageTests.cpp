@@ -1,3 +1,5 @@
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <limits>
 
@@ -271,4 +273,51 @@ TEST_F(RenderToImage, LimitingALayerPassToItsInkChangesNoPixel) {
                            int(std::lround(0.1 * 0.8 * 255 + below.b * 0.2))};
         EXPECT_TRUE(near(pixelAt(limited, renderer.camera(), {11.5, 1.5}), expected, 2)) << "mirrored " << mirrored;
     }
+}
+
+// A 0.1 mm board outline is 0.29 pixels wide on a fitted board: every stroke is drawn at least one pixel wide,
+// dark strokes and clear ones alike, and a wide stroke is not darkened along its middle by that.
+TEST_F(RenderToImage, StrokesNarrowerThanAPixelStayOnePixelWide) {
+    const auto stroke = [](Vec2 a, Vec2 b, double width, Polarity polarity) {
+        return PCBObject(PCBObjectKind::stroke(a, b), std::nullopt, ApertureShape::circle(width), polarity, std::nullopt,
+                         std::nullopt, std::nullopt, std::nullopt, 0);
+    };
+    const CameraState cam{Vec2{0, 0}, 2.9, false};
+    renderer.setCamera(cam);
+    renderer.setLayer("outline", kRed, 1, true,
+                      std::make_shared<const TessellatedLayer>(GeometryEngine().tessellate(
+                          {stroke({-30, 10.05}, {30, 10.05}, 0.1, Polarity::dark),
+                           stroke({-30, -10.05}, {30, -10.05}, 0.1, Polarity::dark)})));
+    QImage image = render(renderer, {200, 160});
+    const auto strongest = [&](const QImage& img, double boardX, double boardY, auto channel) {
+        const Vec2 v = CanvasTransform(img.width(), img.height(), cam).toView({boardX, boardY});
+        int best = 0;
+        for (int dy = -2; dy <= 2; ++dy) best = std::max(best, channel(img.pixelColor(int(v.x), int(v.y) + dy)));
+        return best;
+    };
+    const auto red = [](const QColor& c) { return c.red(); };
+    for (double x = -30; x <= 30; x += 0.37) {
+        ASSERT_GE(strongest(image, x, 10.05, red), 96) << "top edge at x " << x;
+        ASSERT_GE(strongest(image, x, -10.05, red), 96) << "bottom edge at x " << x;
+    }
+
+    // A thin clearance across a pour still parts it.
+    renderer.removeAllLayers();
+    renderer.setLayer("pour", kGreen, 1, true,
+                      std::make_shared<const TessellatedLayer>(GeometryEngine().tessellate(
+                          {squareRegion(8, Polarity::dark), stroke({-8, 0.03}, {8, 0.03}, 0.05, Polarity::clear)})));
+    image = render(renderer, {200, 160});
+    const auto green = [](const QColor& c) { return 255 - c.green(); };
+    for (double x = -7; x <= 7; x += 0.41) ASSERT_GE(strongest(image, x, 0.03, green), 96) << "clearance at x " << x;
+
+    // A wide translucent stroke at a close zoom: one even colour across, its middle no darker.
+    const CameraState close{Vec2{0, 0}, 8, false};
+    renderer.setCamera(close);
+    renderer.removeAllLayers();
+    renderer.setLayer("mask", kRed, 0.45f, true,
+                      std::make_shared<const TessellatedLayer>(
+                          GeometryEngine().tessellate({stroke({-8, 0}, {8, 0}, 2, Polarity::dark)})));
+    image = render(renderer);
+    EXPECT_TRUE(near(pixelAt(image, close, {0, 0}), {int(std::lround(255 * 0.45 + 19 * 0.55)), 11, 14}, 2));
+    EXPECT_EQ(pixelAt(image, close, {0, 0}), pixelAt(image, close, {0, 0.6}));
 }

@@ -6,6 +6,8 @@
 #include <QDir>
 #include <QMainWindow>
 #include <QProcess>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,6 +102,13 @@ TEST(WindowCapture, TheWindowAtItsDefaultAndSmallestSizesOnARealBoard) {
     };
     showAt(AppDelegate::contentSize, "window-board");
     showAt(AppDelegate::minimumContentSize, "window-board-smallest");
+    // However many layers, the board summary below them can be scrolled to.
+    auto* sidebar = window->findChild<QScrollArea*>("sidebar");
+    QWidget* summary = window->findChild<QWidget*>("sidebar.summaryHeader");
+    ASSERT_TRUE(sidebar && summary);
+    sidebar->ensureWidgetVisible(summary);
+    EXPECT_FALSE(summary->visibleRegion().isEmpty());
+    sidebar->verticalScrollBar()->setValue(0);
     delegate.unitsMil();
     showAt(AppDelegate::minimumContentSize, "window-board-mil-smallest");
     delegate.unitsMM();

@@ -1,0 +1,637 @@
+#include "CopperIslands.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <atomic>
+#include <numeric>
+#include <unordered_map>
+
+#include <polyclipping/clipper.hpp>
+
+#include "model/GeometryEngine.hpp"
+#include "model/ParallelFor.hpp"
+
+namespace corvane::copper {
+
+namespace {
+
+namespace cl = ClipperLib;
+
+// Polygon booleans work on integers: one unit is one nanometre.
+constexpr double kUnitsPerMM = 1e6;
+// Coordinates beyond a kilometre are stray data, not copper the booleans could hold.
+constexpr double kLargestMM = 1e6;
+// Filled areas with more edges than this get a row index for their inside test.
+constexpr std::size_t kIndexedAreaEdges = 64;
+// Areas of one contour with at most this many edges are one piece.
+constexpr std::size_t kWholeAreaEdges = 256;
+// Objects that clear objects may cut are shared out to the pool in this many chunks at most,
+// each of at least about this many objects.
+constexpr std::size_t kMaxCutChunks = 32;
+constexpr std::size_t kObjectsPerCutChunk = 64;
+
+double nominalWidth(const PCBObject& o) { return o.apertureShape ? o.apertureShape->strokeNominalWidth() : 0.0; }
+
+GeometryEngine arcSampler() {
+    GeometryEngine g;
+    g.arcSegmentDegrees = 10.0;
+    g.arcChordToleranceMM = kArcChordMM;
+    return g;
+}
+
+// Start, then the chord corners of an arc within kArcChordMM of it.
+void arcPoints(const GeometryEngine& sampler, const PCBObjectKind::ArcStroke& a, std::vector<Vec2>& out) {
+    out.clear();
+    out.push_back(a.start);
+    sampler.sampleArc(a.start, a.end, a.center, a.clockwise, out);
+}
+
+bool finite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
+
+// ---- union-find -------------------------------------------------------------------------------
+
+class Islands {
+public:
+    explicit Islands(std::size_t n) : parent_(n) { std::iota(parent_.begin(), parent_.end(), 0u); }
+    std::uint32_t find(std::uint32_t i) {
+        std::uint32_t root = i;
+        while (parent_[root] != root) root = parent_[root];
+        while (parent_[i] != root) {
+            const std::uint32_t next = parent_[i];
+            parent_[i] = root;
+            i = next;
+        }
+        return root;
+    }
+    void unite(std::uint32_t a, std::uint32_t b) {
+        a = find(a);
+        b = find(b);
+        if (a != b) parent_[std::max(a, b)] = std::min(a, b);
+    }
+
+private:
+    std::vector<std::uint32_t> parent_;
+};
+
+// ---- filled areas -----------------------------------------------------------------------------
+
+// Even-odd inside test over several contours, with the edges sorted into rows for large areas.
+class AreaTest {
+public:
+    AreaTest(const LayerCopper& layer, const FilledArea& area) : layer_(layer), area_(area) {
+        std::size_t edges = 0;
+        for (std::uint32_t c = 0; c < area.contourCount; ++c) edges += layer.contours[area.firstContour + c].size();
+        if (edges <= kIndexedAreaEdges || !(area.box.height() > 0)) return;
+        rows_ = std::min<std::size_t>(edges / 8 + 1, 4096);
+        rowHeight_ = area.box.height() / static_cast<double>(rows_);
+        rowStart_.assign(rows_ + 1, 0);
+        forEachEdge([&](std::size_t r0, std::size_t r1, const Vec2&, const Vec2&) {
+            for (std::size_t r = r0; r <= r1; ++r) rowStart_[r + 1] += 1;
+        });
+        for (std::size_t r = 0; r < rows_; ++r) rowStart_[r + 1] += rowStart_[r];
+        edges_.resize(rowStart_.back());
+        std::vector<std::size_t> fill(rowStart_.begin(), rowStart_.end() - 1);
+        forEachEdge([&](std::size_t r0, std::size_t r1, const Vec2& a, const Vec2& b) {
+            for (std::size_t r = r0; r <= r1; ++r) edges_[fill[r]++] = Edge{a, b};
+        });
+    }
+
+    bool contains(const Vec2& p) const {
+        if (!area_.box.contains(p)) return false;
+        bool inside = false;
+        auto cross = [&](const Vec2& a, const Vec2& b) {
+            if ((a.y > p.y) != (b.y > p.y)) {
+                const double x = (b.x - a.x) * (p.y - a.y) / (b.y - a.y) + a.x;
+                if (p.x < x) inside = !inside;
+            }
+        };
+        if (rows_ == 0) {
+            for (std::uint32_t c = 0; c < area_.contourCount; ++c) {
+                const Contour& k = layer_.contours[area_.firstContour + c];
+                for (std::size_t i = 0, j = k.size() - 1; i < k.size(); j = i++) cross(k[i], k[j]);
+            }
+            return inside;
+        }
+        const std::size_t r = rowOf(p.y);
+        for (std::size_t e = rowStart_[r]; e < rowStart_[r + 1]; ++e) cross(edges_[e].a, edges_[e].b);
+        return inside;
+    }
+
+private:
+    struct Edge {
+        Vec2 a, b;
+    };
+    std::size_t rowOf(double y) const {
+        const double q = std::floor((y - area_.box.minY) / rowHeight_);
+        if (!(q > 0)) return 0;
+        return std::min(static_cast<std::size_t>(q), rows_ - 1);
+    }
+    template <class F>
+    void forEachEdge(F&& f) const {
+        for (std::uint32_t c = 0; c < area_.contourCount; ++c) {
+            const Contour& k = layer_.contours[area_.firstContour + c];
+            for (std::size_t i = 0, j = k.size() - 1; i < k.size(); j = i++)
+                f(rowOf(std::min(k[i].y, k[j].y)), rowOf(std::max(k[i].y, k[j].y)), k[i], k[j]);
+        }
+    }
+
+    const LayerCopper& layer_;
+    const FilledArea& area_;
+    std::size_t rows_ = 0;
+    double rowHeight_ = 0;
+    std::vector<std::size_t> rowStart_;
+    std::vector<Edge> edges_;
+};
+
+// A point of a piece's copper: inside a filled area when the whole piece is, for a piece that
+// crosses none of the area's edges.
+Vec2 pointOf(const LayerCopper& layer, const Piece& p) { return layer.bodies.anyPoint(p.body); }
+
+// ---- building pieces --------------------------------------------------------------------------
+
+class Builder {
+public:
+    Builder(std::span<const PCBObject> objects, NetTable& nets, LayerCopper& out)
+        : objects_(objects), nets_(nets), out_(out), sampler_(arcSampler()) {}
+
+    void addObject(std::uint32_t src) {
+        const PCBObject& o = objects_[src];
+        const std::int32_t net = nets_.intern(o.net);
+        if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
+            addPiece(CopperBodySet::capsule(s->start, s->end, nominalWidth(o)), src, net);
+        } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
+            if (!finite(a->start) || !finite(a->end) || !finite(a->center)) return;
+            arcPoints(sampler_, *a, points_);
+            const double w = nominalWidth(o);
+            for (std::size_t k = 0; k + 1 < points_.size(); ++k)
+                addPiece(CopperBodySet::capsule(points_[k], points_[k + 1], w), src, net, k > 0);
+        } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
+            flashBodies_.clear();
+            out_.bodies.flashBodies(f->at, o.apertureShape, flashBodies_);
+            for (std::size_t k = 0; k < flashBodies_.size(); ++k) addPiece(flashBodies_[k], src, net, k > 0);
+        } else if (auto g = o.kind.as<PCBObjectKind::Region>()) {
+            for (const Contour& c : g->contours) addArea({c}, src, net);
+        }
+    }
+
+    // A filled area: its contours are kept for inside tests, its edges become pieces.
+    void addArea(std::vector<Contour> contours, std::uint32_t src, std::int32_t net) {
+        // A small area without holes measures well as one polygon; a large one is cut into edges
+        // so that only its nearby edges meet other copper.
+        if (contours.size() == 1 && contours[0].size() >= 3 && contours[0].size() <= kWholeAreaEdges) {
+            addPiece(out_.bodies.polygon(contours[0]), src, net);
+            return;
+        }
+        FilledArea area;
+        area.firstContour = static_cast<std::uint32_t>(out_.contours.size());
+        area.firstPiece = static_cast<std::uint32_t>(out_.pieces.size());
+        area.box = BBox::empty();
+        for (Contour& c : contours) {
+            if (c.size() < 3) continue;
+            bool ok = true;
+            for (const Vec2& p : c) ok = ok && finite(p);
+            if (!ok) continue;
+            for (std::size_t i = 0; i < c.size(); ++i) {
+                area.box.include(c[i]);
+                addPiece(CopperBodySet::capsule(c[i], c[(i + 1) % c.size()], 0.0), src, net,
+                         out_.pieces.size() > area.firstPiece);
+            }
+            out_.contours.push_back(std::move(c));
+            area.contourCount += 1;
+        }
+        if (area.contourCount > 0) out_.areas.push_back(area);
+    }
+
+    // Per piece: whether it is known to join the piece before it (pieces of one arc or area).
+    std::vector<std::uint8_t>& joinsPrevious() { return joinsPrevious_; }
+
+private:
+    void addPiece(const std::optional<CopperBody>& body, std::uint32_t src, std::int32_t net, bool joins = false) {
+        if (!body || !grid::isFinite(body->box)) return;
+        out_.pieces.push_back(Piece{*body, body->box, src, net});
+        joinsPrevious_.push_back(joins ? 1 : 0);
+    }
+
+    std::span<const PCBObject> objects_;
+    NetTable& nets_;
+    LayerCopper& out_;
+    GeometryEngine sampler_;
+    std::vector<Vec2> points_;
+    std::vector<CopperBody> flashBodies_;
+    std::vector<std::uint8_t> joinsPrevious_;
+};
+
+// ---- polarity ---------------------------------------------------------------------------------
+
+cl::IntPoint toInt(const Vec2& p) {
+    return cl::IntPoint(static_cast<cl::cInt>(std::llround(p.x * kUnitsPerMM)),
+                        static_cast<cl::cInt>(std::llround(p.y * kUnitsPerMM)));
+}
+
+Vec2 toMM(const cl::IntPoint& p) {
+    return Vec2{static_cast<double>(p.X) / kUnitsPerMM, static_cast<double>(p.Y) / kUnitsPerMM};
+}
+
+bool withinRange(const BBox& b) {
+    return grid::isFinite(b) && std::fabs(b.minX) < kLargestMM && std::fabs(b.maxX) < kLargestMM &&
+           std::fabs(b.minY) < kLargestMM && std::fabs(b.maxY) < kLargestMM;
+}
+
+void addPositive(cl::Path path, cl::Paths& out) {
+    if (path.size() < 3) return;
+    if (!cl::Orientation(path)) cl::ReversePath(path);
+    out.push_back(std::move(path));
+}
+
+// How round outlines of copper that clear objects cut become polygons. Their corners lie on the
+// true outline of dark copper, so the polygon holds a little less copper than it; the outlines of
+// clear objects are grown by the chord error, so they remove a little more. Either way a gap can
+// only come out wider, by at most twice kCutChordMM, never narrower than it is.
+constexpr double kCutChordMM = 0.001;
+
+// A line of points (one point: a disc) grown by `radius` with round ends; clear outlines grown
+// further by the chord error.
+void addRounded(const std::vector<Vec2>& line, double radius, Polarity polarity, cl::Paths& out) {
+    if (!(radius > 0) || line.empty()) return;
+    if (polarity == Polarity::clear) radius += kCutChordMM;
+    const bool point = std::all_of(line.begin(), line.end(), [&](const Vec2& p) { return p == line.front(); });
+    if (point) {
+        // Evenly spaced corners all round (the offsetter spaces a lone point's corners unevenly).
+        const double step = 2.0 * std::acos(std::max(-1.0, 1.0 - kCutChordMM / radius));
+        const int n = std::clamp(static_cast<int>(std::ceil(2.0 * 3.141592653589793 / step)), 8, 4096);
+        cl::Path disc;
+        for (int k = 0; k < n; ++k) {
+            const double t = 2.0 * 3.141592653589793 * k / n;
+            disc.push_back(toInt(line.front() + Vec2{radius * std::cos(t), radius * std::sin(t)}));
+        }
+        addPositive(std::move(disc), out);
+        return;
+    }
+    cl::Path path;
+    for (const Vec2& p : line) path.push_back(toInt(p));
+    cl::ClipperOffset offset(2.0, kCutChordMM * kUnitsPerMM);
+    offset.AddPath(path, cl::jtRound, cl::etOpenRound);
+    cl::Paths grown;
+    offset.Execute(grown, radius * kUnitsPerMM);
+    for (auto& g : grown) addPositive(std::move(g), out);
+}
+
+// One copper body as positively oriented polygons.
+void bodyPolygons(const CopperBodySet& shapes, const CopperBody& body, Polarity polarity, cl::Paths& out) {
+    switch (body.shape) {
+    case CopperBody::Shape::capsule:
+        addRounded({body.a, body.b}, body.radius, polarity, out);
+        break;
+    case CopperBody::Shape::box: {
+        const BBox& b = body.box;
+        addPositive({toInt({b.minX, b.minY}), toInt({b.maxX, b.minY}), toInt({b.maxX, b.maxY}), toInt({b.minX, b.maxY})}, out);
+        break;
+    }
+    case CopperBody::Shape::polygons:
+        shapes.forEachContour(body, [&](const Vec2* pts, std::size_t n, const Vec2& offset) {
+            cl::Path path;
+            for (std::size_t k = 0; k < n; ++k) path.push_back(toInt(pts[k] + offset));
+            addPositive(std::move(path), out);
+        });
+        break;
+    }
+}
+
+// The copper of one object as positively oriented polygons.
+void objectPolygons(const PCBObject& o, const GeometryEngine& sampler, cl::Paths& out) {
+    if (!withinRange(o.bbox)) return;
+    const double w = nominalWidth(o);
+    if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
+        addRounded({s->start, s->end}, w * 0.5, o.polarity, out);
+    } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
+        std::vector<Vec2> pts;
+        arcPoints(sampler, *a, pts);
+        addRounded(pts, w * 0.5, o.polarity, out);
+    } else if (auto g = o.kind.as<PCBObjectKind::Region>()) {
+        for (const Contour& c : g->contours) {
+            cl::Path path;
+            for (const Vec2& p : c) path.push_back(toInt(p));
+            addPositive(std::move(path), out);
+        }
+    } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
+        CopperBodySet shapes;
+        std::vector<CopperBody> bodies;
+        shapes.flashBodies(f->at, o.apertureShape, bodies);
+        for (const CopperBody& body : bodies) bodyPolygons(shapes, body, o.polarity, out);
+    }
+}
+
+// For each dark object, the clear objects after it whose boxes meet its box: the ones that may cut
+// it, since a clear object removes what was drawn before it.
+struct LaterClears {
+    std::vector<std::uint32_t> start;  // per object, into `clears`; one more entry at the end
+    std::vector<std::uint32_t> clears;
+    std::span<const std::uint32_t> of(std::size_t k) const {
+        return std::span<const std::uint32_t>(clears.data() + start[k], start[k + 1] - start[k]);
+    }
+};
+
+LaterClears laterClears(std::span<const PCBObject> objects, double cell) {
+    LaterClears out;
+    out.start.assign(objects.size() + 1, 0);
+    std::vector<std::uint32_t> clears;
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        if (objects[k].polarity == Polarity::clear && withinRange(objects[k].bbox))
+            clears.push_back(static_cast<std::uint32_t>(k));
+    if (clears.empty()) return out;
+    std::vector<grid::CellRange> ranges(clears.size());
+    for (std::size_t c = 0; c < clears.size(); ++c) ranges[c] = grid::rangeOf(objects[clears[c]].bbox, cell);
+    grid::CellGrid cells;
+    std::vector<std::uint32_t> oversized;
+    cells.build(ranges, oversized, [] { return false; });
+    std::vector<std::int64_t> marker(clears.size(), -1);
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        out.start[k] = static_cast<std::uint32_t>(out.clears.size());
+        const PCBObject& o = objects[k];
+        if (o.polarity == Polarity::clear || !withinRange(o.bbox)) continue;
+        const auto first = out.clears.size();
+        auto consider = [&](std::uint32_t c) {
+            if (marker[c] == static_cast<std::int64_t>(k)) return;
+            marker[c] = static_cast<std::int64_t>(k);
+            if (clears[c] > k && boxGap(o.bbox, objects[clears[c]].bbox) <= 0) out.clears.push_back(clears[c]);
+        };
+        const grid::CellRange r = grid::rangeOf(o.bbox, cell);
+        if (r.cellCount() > grid::kMaxCellsPerItem) {
+            for (std::uint32_t c = 0; c < clears.size(); ++c) consider(c);
+        } else {
+            for (std::int64_t x = r.x0; x <= r.x1; ++x)
+                for (std::int64_t y = r.y0; y <= r.y1; ++y)
+                    for (std::uint32_t c : cells.items(x, y)) consider(c);
+        }
+        for (std::uint32_t c : oversized) consider(c);
+        std::sort(out.clears.begin() + static_cast<std::ptrdiff_t>(first), out.clears.end());
+    }
+    out.start[objects.size()] = static_cast<std::uint32_t>(out.clears.size());
+    return out;
+}
+
+// A filled area as contours: an outer polygon, then its holes.
+using CutArea = std::vector<Contour>;
+
+// Each outer polygon with its holes is one filled area; polygons inside holes are areas of their own.
+void collectCutAreas(const cl::PolyNode& node, std::vector<CutArea>& out) {
+    auto contourOf = [](const cl::Path& path) {
+        Contour c;
+        c.reserve(path.size());
+        for (const cl::IntPoint& p : path) c.push_back(toMM(p));
+        return c;
+    };
+    for (const cl::PolyNode* outer : node.Childs) {
+        CutArea area;
+        area.push_back(contourOf(outer->Contour));
+        for (const cl::PolyNode* hole : outer->Childs) area.push_back(contourOf(hole->Contour));
+        out.push_back(std::move(area));
+        for (const cl::PolyNode* hole : outer->Childs) collectCutAreas(*hole, out);
+    }
+}
+
+// The copper an object keeps once the clear objects after it have removed what they cover.
+class Cutter {
+public:
+    // `clearShapes` holds the polygons of each clear object, by object index.
+    Cutter(std::span<const PCBObject> objects, const std::vector<cl::Paths>& clearShapes)
+        : objects_(objects), clearShapes_(clearShapes), sampler_(arcSampler()) {}
+
+    // The filled areas left of object k; nothing when no clear object reaches its copper, which
+    // then stays whole.
+    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears) {
+        if (!reached(k, clears)) return std::nullopt;
+        cl::Paths copper;
+        objectPolygons(objects_[k], sampler_, copper);
+        cl::Clipper c;
+        c.AddPaths(copper, cl::ptSubject, true);
+        for (std::uint32_t clear : clears) c.AddPaths(clearShapes_[clear], cl::ptClip, true);
+        cl::PolyTree kept;
+        c.Execute(cl::ctDifference, kept, cl::pftNonZero, cl::pftNonZero);
+        std::vector<CutArea> areas;
+        collectCutAreas(kept, areas);
+        return areas;
+    }
+
+private:
+    // Bodies of strokes and flashes; none for other objects, which are then taken as reached.
+    bool bodiesOf(const PCBObject& o, std::vector<CopperBody>& out) {
+        out.clear();
+        if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
+            if (auto body = CopperBodySet::capsule(s->start, s->end, nominalWidth(o))) out.push_back(*body);
+        } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
+            shapes_.flashBodies(f->at, o.apertureShape, out);
+        } else {
+            return false;
+        }
+        return !out.empty();
+    }
+
+    // Whether a clear object's copper meets the object's: boxes meeting is not enough.
+    bool reached(std::uint32_t k, std::span<const std::uint32_t> clears) {
+        if (!bodiesOf(objects_[k], dark_)) return true;
+        for (std::uint32_t clear : clears) {
+            auto [it, fresh] = clearBodies_.try_emplace(clear);
+            if (fresh) it->second.known = bodiesOf(objects_[clear], it->second.bodies);
+            if (!it->second.known) return true;
+            for (const CopperBody& d : dark_)
+                for (const CopperBody& c : it->second.bodies)
+                    if (!(shapes_.gap(d, c).gap > 0)) return true;
+        }
+        return false;
+    }
+
+    struct ClearBodies {
+        bool known = false;
+        std::vector<CopperBody> bodies;
+    };
+    std::span<const PCBObject> objects_;
+    const std::vector<cl::Paths>& clearShapes_;
+    GeometryEngine sampler_;
+    CopperBodySet shapes_;
+    std::vector<CopperBody> dark_;
+    std::unordered_map<std::uint32_t, ClearBodies> clearBodies_;
+};
+
+// ---- islands ----------------------------------------------------------------------------------
+
+bool buildGrid(LayerCopper& out, const std::function<bool()>& stop) {
+    const std::size_t n = out.pieces.size();
+    out.ranges.resize(n);
+    for (std::size_t i = 0; i < n; ++i) out.ranges[i] = grid::rangeOf(out.pieces[i].box, out.cell);
+    if (!out.grid.build(out.ranges, out.oversized, stop)) return false;
+    out.isOversized.assign(n, 0);
+    for (std::uint32_t k : out.oversized) out.isOversized[k] = 1;
+    return true;
+}
+
+// Pieces that touch or overlap are one conductor.
+bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevious, Islands& islands,
+                  const std::function<bool()>& stop) {
+    const auto n = static_cast<std::uint32_t>(out.pieces.size());
+    for (std::uint32_t i = 1; i < n; ++i)
+        if (joinsPrevious[i]) islands.unite(i - 1, i);
+    std::vector<std::int64_t> marker(n, -1);
+    for (std::uint32_t i = 0; i < n; ++i) {
+        if ((i & 1023u) == 0 && stop()) return false;
+        const Piece& a = out.pieces[i];
+        forEachLaterNeighbour(out, i, windowOf(out, i, kTouchMM), marker, [&](std::uint32_t j) {
+            const Piece& b = out.pieces[j];
+            if (boxGap(a.box, b.box) > kTouchMM || islands.find(i) == islands.find(j)) return false;
+            if (out.bodies.gap(a.body, b.body).gap <= kTouchMM) islands.unite(i, j);
+            return false;
+        });
+    }
+    return true;
+}
+
+// Copper lying wholly inside a filled area belongs to it, though it touches none of its edges.
+bool joinEnclosed(LayerCopper& out, Islands& islands, const std::function<bool()>& stop) {
+    std::vector<std::int64_t> marker(out.pieces.size(), -1);
+    for (std::size_t a = 0; a < out.areas.size(); ++a) {
+        if (stop()) return false;
+        const FilledArea& area = out.areas[a];
+        const AreaTest test(out, area);
+        const grid::CellRange r = grid::rangeOf(area.box, out.cell);
+        auto consider = [&](std::uint32_t j) {
+            if (marker[j] == static_cast<std::int64_t>(a)) return;
+            marker[j] = static_cast<std::int64_t>(a);
+            if (islands.find(j) == islands.find(area.firstPiece)) return;
+            const BBox& b = out.pieces[j].box;
+            if (b.minX < area.box.minX || b.maxX > area.box.maxX || b.minY < area.box.minY || b.maxY > area.box.maxY)
+                return;
+            if (test.contains(pointOf(out, out.pieces[j]))) islands.unite(j, area.firstPiece);
+        };
+        if (r.cellCount() > grid::kMaxCellsPerItem) {
+            for (std::uint32_t j = 0; j < out.pieces.size(); ++j) consider(j);
+        } else {
+            for (std::int64_t x = r.x0; x <= r.x1; ++x)
+                for (std::int64_t y = r.y0; y <= r.y1; ++y)
+                    for (std::uint32_t j : out.grid.items(x, y)) consider(j);
+            for (std::uint32_t j : out.oversized) consider(j);
+        }
+    }
+    return true;
+}
+
+void numberIslands(LayerCopper& out, Islands& islands) {
+    const auto n = static_cast<std::uint32_t>(out.pieces.size());
+    std::vector<std::uint32_t> idOfRoot(n, UINT32_MAX);
+    out.island.resize(n);
+    out.islandCount = 0;
+    out.islandNet.clear();
+    constexpr std::int32_t kUnset = -2;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        const std::uint32_t root = islands.find(i);
+        if (idOfRoot[root] == UINT32_MAX) {
+            idOfRoot[root] = out.islandCount++;
+            out.islandNet.push_back(kUnset);
+        }
+        const std::uint32_t id = idOfRoot[root];
+        out.island[i] = id;
+        const std::int32_t net = out.pieces[i].net;
+        std::int32_t& known = out.islandNet[id];
+        if (net < 0 || known == net) continue;
+        known = known == kUnset ? net : -1;
+    }
+    for (auto& net : out.islandNet)
+        if (net == kUnset) net = -1;
+}
+
+} // namespace
+
+// ---- public -----------------------------------------------------------------------------------
+
+std::int32_t NetTable::intern(const SharedText& net) {
+    if (!net || net->empty() || *net == "N/C") return -1;
+    return ids_.try_emplace(*net, static_cast<std::int32_t>(ids_.size())).first->second;
+}
+
+void LayerCopper::clear() {
+    bodies.clear();
+    pieces.clear();
+    contours.clear();
+    areas.clear();
+    island.clear();
+    islandNet.clear();
+    islandCount = 0;
+    ranges.clear();
+    oversized.clear();
+    isOversized.clear();
+}
+
+bool LayerCopper::connected(std::uint32_t i, std::uint32_t j) const {
+    const std::uint32_t a = island[i], b = island[j];
+    return a == b || (islandNet[a] >= 0 && islandNet[a] == islandNet[b]);
+}
+
+bool LayerCopper::mayViolate(std::uint32_t i, std::uint32_t j) const {
+    const std::int32_t a = pieces[i].net, b = pieces[j].net;
+    if (a >= 0 && b >= 0) return a != b;
+    return !connected(i, j);
+}
+
+grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach) {
+    return grid::rangeOf(layer.pieces[i].box.outset(reach), layer.cell);
+}
+
+bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
+                      const std::function<bool()>& stop) {
+    out.clear();
+    out.cell = cell;
+    const LaterClears later = laterClears(objects, cell);
+    // Cutting is independent object by object: it runs on the pool, in chunks of objects.
+    std::vector<std::uint32_t> reachable;
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        if (objects[k].polarity != Polarity::clear && !later.of(k).empty()) reachable.push_back(static_cast<std::uint32_t>(k));
+    std::vector<cl::Paths> clearShapes(reachable.empty() ? 0 : objects.size());
+    std::vector<std::uint32_t> clears;
+    for (std::size_t k = 0; k < clearShapes.size(); ++k)
+        if (objects[k].polarity == Polarity::clear) clears.push_back(static_cast<std::uint32_t>(k));
+    parallelFor(
+        std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks),
+        [&](std::size_t chunk) {
+            const GeometryEngine sampler = arcSampler();
+            const std::size_t chunks = std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
+            for (std::size_t i = chunk; i < clears.size(); i += chunks)
+                objectPolygons(objects[clears[i]], sampler, clearShapes[clears[i]]);
+        },
+        defaultWorkerCount());
+    std::vector<std::optional<std::vector<CutArea>>> cuts(reachable.size());
+    std::atomic<bool> stopped{false};
+    const std::size_t chunks = std::min<std::size_t>(reachable.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
+    parallelFor(
+        chunks,
+        [&](std::size_t chunk) {
+            Cutter cutter(objects, clearShapes);
+            for (std::size_t i = chunk; i < reachable.size(); i += chunks) {
+                if (stopped.load(std::memory_order_relaxed)) return;
+                if ((i / chunks) % 64 == 0 && stop()) stopped = true;
+                cuts[i] = cutter.cut(reachable[i], later.of(reachable[i]));
+            }
+        },
+        defaultWorkerCount());
+    if (stopped) return false;
+    Builder builder(objects, nets, out);
+    std::size_t next = 0;
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        if ((k & 1023u) == 0 && stop()) return false;
+        if (objects[k].polarity == Polarity::clear) continue;
+        const auto src = static_cast<std::uint32_t>(k);
+        const bool isReachable = next < reachable.size() && reachable[next] == src;
+        if (isReachable && cuts[next]) {
+            const std::int32_t net = nets.intern(objects[k].net);
+            for (CutArea& area : *cuts[next]) builder.addArea(std::move(area), src, net);
+        } else {
+            builder.addObject(src);
+        }
+        if (isReachable) ++next;
+    }
+    if (!buildGrid(out, stop)) return false;
+    Islands islands(out.pieces.size());
+    if (!joinTouching(out, builder.joinsPrevious(), islands, stop) || !joinEnclosed(out, islands, stop)) return false;
+    numberIslands(out, islands);
+    return true;
+}
+
+} // namespace corvane::copper

@@ -1,0 +1,114 @@
+#pragma once
+// The copper of one layer as conductors: pieces with their true shapes, grouped into islands of
+// copper that touches or overlaps.
+//
+// Most CAD output carries no nets, and even with nets, drill marks, text and graphics have none.
+// Spacing is only meaningful between copper that is not already connected, so the checks work on
+// islands: everything that touches (within kTouchMM) is one conductor. Polarity is honoured:
+// where clear objects remove copper, the dark copper they cut is computed as polygons, so that a
+// pad standing in a pour's clearance is not part of the pour.
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "CellGrid.hpp"
+#include "CopperBodies.hpp"
+#include "model/Model.hpp"
+
+namespace corvane::copper {
+
+// Copper closer than this is one conductor.
+inline constexpr double kTouchMM = 0.0005;
+// The straight pieces standing in for arcs and round outlines lie at most this far off them.
+inline constexpr double kArcChordMM = 1e-4;
+
+// One piece of copper: a stroke, one chord of an arc, a flash, or one edge of a filled area.
+struct Piece {
+    CopperBody body;
+    BBox box;
+    std::uint32_t source = 0;  // the object it comes from; the pieces of one object share it
+    std::int32_t net = -1;     // interned known net, -1 without one
+};
+
+// A filled area whose inside is copper although only its edges are pieces: a region contour, or
+// a computed polygon with its holes (even-odd over its contours).
+struct FilledArea {
+    std::uint32_t firstContour = 0;
+    std::uint32_t contourCount = 0;
+    std::uint32_t firstPiece = 0;  // one of its edge pieces
+    BBox box;
+};
+
+struct LayerCopper {
+    CopperBodySet bodies;
+    std::vector<Piece> pieces;
+    std::vector<Contour> contours;  // of the filled areas
+    std::vector<FilledArea> areas;
+    std::vector<std::uint32_t> island;    // per piece, 0 … islandCount − 1
+    std::vector<std::int32_t> islandNet;  // per island: its one known net, −1 for none or several
+    std::uint32_t islandCount = 0;
+
+    // The pieces on a grid of the given cell size; pieces too large for it are on `oversized`.
+    double cell = 1.0;
+    std::vector<grid::CellRange> ranges;
+    std::vector<std::uint32_t> oversized;
+    std::vector<std::uint8_t> isOversized;
+    grid::CellGrid grid;
+
+    void clear();
+    // Same island, or two islands of one known net.
+    bool connected(std::uint32_t i, std::uint32_t j) const;
+    // Whether the gap between pieces i and j matters: different known nets, or not connected.
+    bool mayViolate(std::uint32_t i, std::uint32_t j) const;
+};
+
+// Interns net names; the empty name and "N/C" (not connected) are no net.
+class NetTable {
+public:
+    std::int32_t intern(const SharedText& net);
+
+private:
+    std::unordered_map<std::string_view, std::int32_t> ids_;
+};
+
+// Builds the copper of one layer's objects on a grid of cells `cell` mm wide. `stop` is polled
+// now and then; when it answers true the build ends and returns false.
+bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
+                      const std::function<bool()>& stop);
+
+// The cells piece i's box covers once grown by `reach` mm.
+grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach);
+
+// Calls visit(j) for every piece j > i listed in the cells of `window`, each once, in cell order
+// (x outer) and list order, then the oversized pieces; every later piece when i itself is
+// oversized. `marker` holds one entry per piece and must start as all −1; it is left marked with
+// i. Stops and returns true as soon as visit returns true.
+template <class Visit>
+bool forEachLaterNeighbour(const LayerCopper& layer, std::uint32_t i, const grid::CellRange& window,
+                           std::vector<std::int64_t>& marker, Visit&& visit) {
+    const auto I = static_cast<std::int64_t>(i);
+    auto once = [&](std::uint32_t j) -> bool {
+        if (j <= i || marker[j] == I) return false;
+        marker[j] = I;
+        return visit(j);
+    };
+    if (layer.isOversized[i]) {
+        for (auto j = static_cast<std::uint32_t>(i + 1); j < layer.pieces.size(); ++j)
+            if (once(j)) return true;
+        return false;
+    }
+    for (std::int64_t x = window.x0; x <= window.x1; ++x)
+        for (std::int64_t y = window.y0; y <= window.y1; ++y)
+            for (std::uint32_t j : layer.grid.items(x, y))
+                if (once(j)) return true;
+    for (std::uint32_t j : layer.oversized)
+        if (once(j)) return true;
+    return false;
+}
+
+} // namespace corvane::copper

@@ -1,0 +1,229 @@
+#!/usr/bin/python3
+"""Compares Corvane's copper spacing findings with KiCad's own design-rule check on KiCad boards.
+
+Runs under Debian's /usr/bin/python3 with the kicad package installed (it carries pcbnew):
+
+    tools/kicad_spacing_compare.py PROBE CLEARANCE_MM PACKAGES_DIR [BOARD.kicad_pcb ...]
+
+PROBE is a build of tools/spacing_probe.cpp; PACKAGES_DIR holds <name>.zip Gerber packages plotted by
+tools/plot_kicad_boards.py from the same boards (the demo boards under /usr/share/kicad/demos by default).
+
+For each board, KiCad's check is run with every clearance (net classes, pads, footprints, zones) set to
+CLEARANCE_MM, and the probe lists every spacing finding of the package below it. A finding matches a
+KiCad violation when its position (midway between the two closest copper points) lies within half its
+gap of both violating items on that layer. A finding KiCad's report lacks is still real when KiCad's
+own shapes of two items of different nets there stand closer than the clearance; one inside a copper
+text's box is copper text, which KiCad does not check letter against letter. Prints per board: KiCad
+violations, how many were found, our findings, how many match, are real though unreported, or lie in
+text (with the smallest text gap), the rest, and with --smallest the smallest gap each side measures
+(KiCad's from a check at 1 mm, text excluded).
+"""
+import glob
+import os
+import re
+import subprocess
+import sys
+import tempfile
+
+import pcbnew
+
+MM = 1e6
+ITEM = re.compile(r"^\s+@\((-?[\d.]+) mm, (-?[\d.]+) mm\): (\w+)")
+ACTUAL = re.compile(r"actual (-?[\d.]+) mm")
+
+
+def set_clearance(board, mm):
+    nm = int(round(mm * MM))
+    classes = board.GetDesignSettings().GetNetClasses()
+    classes.GetDefault().SetClearance(nm)
+    for _, nc in classes.NetClasses().items():
+        nc.SetClearance(nm)
+    for fp in board.GetFootprints():
+        fp.SetLocalClearance(0)
+        for pad in fp.Pads():
+            pad.SetLocalClearance(0)
+    for zone in board.Zones():
+        zone.SetLocalClearance(0)
+
+
+def items_at(board):
+    by_pos = {}
+
+    def put(item):
+        # The report prints positions to 0.1 µm.
+        p = item.GetPosition()
+        by_pos.setdefault((round(p.x / 100), round(p.y / 100)), []).append(item)
+
+    for t in board.GetTracks():
+        put(t)
+    for fp in board.GetFootprints():
+        for pad in fp.Pads():
+            put(pad)
+    for z in board.Zones():
+        put(z)
+    for d in board.GetDrawings():
+        put(d)
+    return by_pos
+
+
+def kicad_violations(board, mm):
+    """[(actual gap or None, [items])] for clearance and short violations."""
+    set_clearance(board, mm)
+    with tempfile.NamedTemporaryFile(suffix=".rpt") as rpt:
+        pcbnew.WriteDRCReport(board, rpt.name, pcbnew.EDA_UNITS_MILLIMETRES, True)
+        lines = open(rpt.name).read().splitlines()
+    by_pos = items_at(board)
+    out = []
+    k = 0
+    while k < len(lines):
+        line = lines[k]
+        if line.startswith("[clearance]") or line.startswith("[shorting_items]"):
+            m = ACTUAL.search(line)
+            actual = float(m.group(1)) if m else 0.0
+            items = []
+            j = k + 1
+            while j < len(lines) and lines[j].startswith("    "):
+                im = ITEM.match(lines[j])
+                if im:
+                    x, y = round(float(im.group(1)) * 1e4), round(float(im.group(2)) * 1e4)
+                    items.append([i for dx in (-1, 0, 1) for dy in (-1, 0, 1) for i in by_pos.get((x + dx, y + dy), [])])
+                j += 1
+            out.append((actual, items))
+            k = j
+        else:
+            k += 1
+    return out
+
+
+def copper_layers(board):
+    return {board.GetLayerName(l).replace(".", "_"): l for l in range(pcbnew.PCB_LAYER_ID_COUNT)
+            if pcbnew.IsCopperLayer(l) and board.IsLayerEnabled(l)}
+
+
+def text_boxes(board, layer):
+    boxes = []
+    texts = [d for d in board.GetDrawings() if d.GetClass() in ("PTEXT", "PCB_TEXT")]
+    for fp in board.GetFootprints():
+        texts += [fp.Reference(), fp.Value()]
+        texts += [g for g in fp.GraphicalItems() if g.GetClass() in ("MTEXT", "FP_TEXT")]
+    for t in texts:
+        if t.GetLayer() == layer and t.IsVisible():
+            r = t.GetBoundingBox()
+            boxes.append((r.GetX(), r.GetY(), r.GetRight(), r.GetBottom()))
+    return boxes
+
+
+def probe(probe_exe, package, mm):
+    out = subprocess.run([probe_exe, package, str(mm)], capture_output=True, text=True, check=True).stdout
+    findings, minspace = [], None
+    for line in out.splitlines():
+        parts = line.rsplit(" ", 3)
+        if line.startswith("minspace"):
+            minspace = float(line.split()[1])
+        else:
+            findings.append((parts[0], float(parts[1]), float(parts[2]), float(parts[3])))
+    return findings, minspace
+
+
+def near(item, layer, x, y, reach):
+    if not item.IsOnLayer(layer):
+        return False
+    return item.GetEffectiveShape(layer).Collide(pcbnew.VECTOR2I(int(round(x * MM)), int(round(y * MM))),
+                                                 int(round(reach * MM)))
+
+
+def copper_items(board, layer):
+    items = list(board.GetTracks()) + list(board.Zones()) + list(board.GetDrawings())
+    items += [p for fp in board.GetFootprints() for p in fp.Pads()]
+    return [i for i in items if i.IsOnLayer(layer)]
+
+
+def confirmed(items, layer, x, y, gap, mm):
+    """Whether KiCad's own shapes of two items of different nets near the point stand closer than mm."""
+    close = [i for i in items if near(i, layer, x, y, gap / 2 + 0.003)]
+    for a in range(len(close)):
+        for b in range(a + 1, len(close)):
+            na, nb = close[a].GetNetCode(), close[b].GetNetCode()
+            if na == nb and na > 0:
+                continue
+            if close[a].GetEffectiveShape(layer).Collide(close[b].GetEffectiveShape(layer), int(round(mm * MM)) - 1):
+                return True
+    return False
+
+
+def compare(board_path, probe_exe, mm, packages):
+    name = os.path.splitext(os.path.basename(board_path))[0].replace(" ", "_")
+    package = os.path.join(packages, name + ".zip")
+    if not os.path.exists(package):
+        return None
+    board = pcbnew.LoadBoard(board_path)
+    layers = copper_layers(board)
+    violations = kicad_violations(board, mm)
+    findings, _ = probe(probe_exe, package, mm)
+    found = [False] * len(violations)
+    matched, in_text, unmatched, text_gaps, real = 0, 0, [], [], 0
+    for fname, x, y, gap in findings:
+        layer = next((l for key, l in layers.items() if fname.endswith("-" + key + ".gbr")), None)
+        bx, by = x, -y  # the plots' y axis points up, the board's down
+        hit = False
+        for k, (_, groups) in enumerate(violations):
+            if len(groups) < 2:
+                continue
+            reach = gap / 2 + 0.002
+            if any(near(a, layer, bx, by, reach) for a in groups[0]) and any(near(b, layer, bx, by, reach) for b in groups[1]):
+                found[k] = True
+                hit = True
+        if hit:
+            matched += 1
+        elif any(b[0] - 1e4 <= bx * MM <= b[2] + 1e4 and b[1] - 1e4 <= by * MM <= b[3] + 1e4 for b in text_boxes(board, layer)):
+            in_text += 1
+            text_gaps.append(gap)
+        elif confirmed(copper_items(board, layer), layer, bx, by, gap, mm):
+            real += 1
+        else:
+            unmatched.append((fname, round(x, 3), round(y, 3), gap))
+    return name, len(violations), sum(found), len(findings), matched, real, in_text, min(text_gaps, default=None), unmatched
+
+
+def smallest(board_path, probe_exe, packages):
+    """KiCad's smallest clearance (from a check at 1 mm) and ours without copper text letters."""
+    name = os.path.splitext(os.path.basename(board_path))[0].replace(" ", "_")
+    board = pcbnew.LoadBoard(board_path)
+    kicad = min((a for a, _ in kicad_violations(board, 1.0)), default=None)
+    findings, minspace = probe(probe_exe, os.path.join(packages, name + ".zip"), 1.0)
+    layers = copper_layers(board)
+    ours = None
+    for fname, x, y, gap in findings:
+        layer = next((l for key, l in layers.items() if fname.endswith("-" + key + ".gbr")), None)
+        if any(b[0] - 1e4 <= x * MM <= b[2] + 1e4 and b[1] - 1e4 <= -y * MM <= b[3] + 1e4 for b in text_boxes(board, layer)):
+            continue
+        ours = gap if ours is None else min(ours, gap)
+    return kicad, ours, minspace
+
+
+def main():
+    args = [a for a in sys.argv[1:] if not a.startswith("--")]
+    if len(args) < 3:
+        sys.exit(__doc__)
+    probe_exe, mm, packages, boards = args[0], float(args[1]), args[2], args[3:]
+    if not boards:
+        boards = sorted(glob.glob("/usr/share/kicad/demos/**/*.kicad_pcb", recursive=True))
+    for b in boards:
+        r = compare(b, probe_exe, mm, packages)
+        if r is None:
+            continue
+        name, nk, nfound, nours, nmatched, nreal, ntext, text_min, unmatched = r
+        line = (f"{name}: kicad {nk} found {nfound}; ours {nours} matched {nmatched} "
+                f"unreported-but-real {nreal} text {ntext}")
+        if text_min is not None:
+            line += f" (text min {text_min:.3f})"
+        if "--smallest" in sys.argv:
+            kicad, ours, minspace = smallest(b, probe_exe, packages)
+            line += f"; smallest kicad {kicad} ours {ours} summary {minspace}"
+        print(line)
+        for u in unmatched[:10]:
+            print("   unmatched", *u)
+
+
+if __name__ == "__main__":
+    main()
