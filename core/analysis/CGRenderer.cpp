@@ -43,9 +43,9 @@ constexpr double kNoShapeWidthMM = 0.2;
 // How far paint reaches past an object's box, in pixels: lines are widened to one pixel.
 constexpr double kPaintReachPx = 1.0;
 // Bands of the picture are painted side by side; each paints every file in turn, so a band needs no more
-// memory than its own rows, whatever the number of files. A few bands per thread across the board keep
-// the threads evenly busy; taller bands meet fewer objects twice.
-constexpr int kBandsPerWorker = 3;
+// memory than its own rows, whatever the number of files. Two bands per thread across the board keep the
+// threads busy even where one half of a board holds all the work; taller bands meet fewer objects twice.
+constexpr int kBandsPerWorker = 2;
 constexpr int kMinBandRows = 16, kMaxBandRows = 64;
 // The objects that make another painting thread worth its start: a small board is painted sooner by one
 // thread than by several waiting to be scheduled.
