@@ -6,7 +6,9 @@
 #include <QPainter>
 #include <QPalette>
 #include <QResizeEvent>
+#include <cstdlib>
 #include <exception>
+#include <thread>
 #include <unistd.h>
 
 #include "CpuDeadline.hpp"
@@ -202,7 +204,7 @@ PreviewViewController::Prepared PreviewViewController::prepare(const std::filesy
     return prepared;
 }
 
-void PreviewViewController::show(Prepared prepared) {
+void PreviewViewController::show(const Prepared& prepared) {
     if (!prepared.image) {
         showMessage(QString::fromStdString(prepared.message));
         return;
@@ -212,18 +214,19 @@ void PreviewViewController::show(Prepared prepared) {
 
 void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) { show(prepare(url)); }
 
-int PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath,
-                                      std::future<Prepared> prepared) {
+void PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath,
+                                       std::future<Prepared> prepared) {
     PreviewViewController controller;
     controller.loadView();
+    std::optional<Prepared> ready;
     try {
-        if (prepared.valid()) {
-            // Setting up the fonts takes as long as a small board's picture: do it while that is made.
-            QFontMetrics(QApplication::font()).height();
-            controller.show(prepared.get());
-        } else {
-            controller.preparePreviewOfFile(std::filesystem::path(targetURL));
-        }
+        if (!prepared.valid()) prepared = std::async(std::launch::deferred, [&] { return prepare(targetURL); });
+        // Setting up the fonts takes as long as a small board's picture: do it while that is made.
+        QFontMetrics(QApplication::font()).height();
+        ready = prepared.get();
+        controller.show(*ready);
+        // The view keeps what it shows. The package is freed beside the capture, which need not wait for it.
+        std::thread([gone = std::move(ready->package)] {}).detach();
     } catch (const std::exception& e) {
         writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
     }
@@ -231,7 +234,7 @@ int PreviewViewController::runHarness(const std::string& targetURL, const std::s
     view->resize(800, 600);
     view->ensurePolished();
     const QPixmap pixmap = view->grab(QRect(0, 0, 800, 600));
-    if (pixmap.isNull()) return 4;
+    if (pixmap.isNull()) std::_Exit(4);
 
     const QImage captured = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     RasterImage raster;
@@ -261,7 +264,7 @@ int PreviewViewController::runHarness(const std::string& targetURL, const std::s
     } else {
         writeStderrLine("no image view (fallback shown)");
     }
-    return code;
+    std::_Exit(code);
 }
 
 } // namespace corvane

@@ -51,14 +51,15 @@ public:
     // Imports, renders and shows the board, or a message view.
     void preparePreviewOfFile(const std::filesystem::path& url);
     // Shows the board of a preview made before, or its message.
-    void show(Prepared prepared);
+    void show(const Prepared& prepared);
     QWidget* view() const { return view_.get(); }
 
-    // Runs one preview without a host and writes it as PNG. Returns the process exit code. `prepared`, when
-    // given, is the preview of `targetURL` already under way (begun before the application object, whose
-    // start-up it can overlap); otherwise it is made here.
-    static int runHarness(const std::string& targetURL, const std::string& outPath,
-                          std::future<Prepared> prepared = {});
+    // Runs one preview without a host, writes it as PNG and ends the process with its exit code. Everything
+    // is written and reported by then, so nothing is torn down: a package of a million objects takes longer
+    // to free than to draw. `prepared`, when given, is the preview of `targetURL` already under way (begun
+    // before the application object, whose start-up it can overlap); otherwise it is made here.
+    [[noreturn]] static void runHarness(const std::string& targetURL, const std::string& outPath,
+                                        std::future<Prepared> prepared = {});
 
     static constexpr const char* notRecognized = "Not a recognized PCB manufacturing file.\n(";
     static constexpr const char* cannotRender = "Could not render this board.";

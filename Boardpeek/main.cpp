@@ -50,8 +50,7 @@ int main(int argc, char** argv) {
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
         QApplication app(argc, argv);
         const char* out = std::getenv("QLHARNESS_OUT");
-        return endProcess(
-            PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png", std::move(prepared)));
+        PreviewViewController::runHarness(target, out ? out : "/tmp/ql_preview.png", std::move(prepared));
     }
 
     if (argc != 2) {

@@ -11,6 +11,8 @@ fi
 cmake -S . -B build-fuzz -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCORVANE_BUILD_FUZZ=ON -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_APP=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc)"
+# Caches that system libraries keep for the life of the process are not leaks of ours.
+export LSAN_OPTIONS="suppressions=$PWD/tests/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 for src in tests/fuzz/*.cpp; do
   name=$(basename "$src" .cpp)
   corpus="build-fuzz/corpus/$name"

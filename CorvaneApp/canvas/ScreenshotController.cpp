@@ -193,12 +193,20 @@ private:
             return;
         }
         if (const auto* o = shape->as<ApertureShape::Obround>()) {
-            const double rw = std::abs(o->width) * 0.5 * p_, rh = std::abs(o->height) * 0.5 * p_;
+            // A rectangle whose corners are rounded by half its short side: straight sides, round ends.
+            const double w = std::abs(o->width) * p_, h = std::abs(o->height) * p_;
             const QPointF c = map(at);
-            if (!std::isfinite(rw) || !std::isfinite(rh) || !CanvasClip::isFinite(c)) return;
+            if (!std::isfinite(w) || !std::isfinite(h) || !CanvasClip::isFinite(c)) return;
+            QPainterPath path;
+            path.addRoundedRect(QRectF(c.x() - w / 2, c.y() - h / 2, w, h), std::min(w, h) / 2, std::min(w, h) / 2);
             useFill(color);
-            painter_.drawEllipse(c, rw, rh);
+            painter_.drawPath(path);
             return;
+        }
+        if (const auto* p = shape->as<ApertureShape::Polygon>()) {
+            corners_.clear();
+            GeometryEngine::polygonCorners(at, *p, corners_);
+            return polygon(corners_, Vec2::zero(), color);
         }
         if (const auto* m = shape->as<ApertureShape::Macro>()) {
             if (m->outline && !m->outline->empty()) {
@@ -223,6 +231,7 @@ private:
     double penWidth_ = 0;
     QColor penColor_;
     std::vector<Vec2> arcPoints_;
+    std::vector<Vec2> corners_;
 };
 
 // `target` is the part of the view (logical units) that can receive paint; objects wholly outside it are
@@ -246,9 +255,8 @@ QColor layerColor(const QColor& color, double opacity) {
 
 } // namespace
 
-GeometryEngine ScreenshotController::geometry() {
-    GeometryEngine geom;
-    geom.arcSegmentDegrees = 8.0;
+GeometryEngine ScreenshotController::geometry(double pxPerMM) {
+    GeometryEngine geom = GeometryEngine::forDrawing(pxPerMM);
     geom.capSegments = 8;
     return geom;
 }
@@ -273,7 +281,7 @@ struct Band {
 void paintBand(Band& band, const QSizeF& size, const CameraState& camera,
                const std::vector<ScreenshotController::LayerJob>& jobs) {
     const CanvasTransform transform(size, camera);
-    const GeometryEngine geom = ScreenshotController::geometry();
+    const GeometryEngine geom = ScreenshotController::geometry(camera.pxPerMM * band.view.devicePixelRatio());
     QPainter painter(&band.view);
     painter.translate(0, -band.logical.top());
     for (const auto& job : jobs) {

@@ -23,14 +23,15 @@ struct ScreenshotController {
     // Caption drawn at the bottom left of every screenshot, before the package name.
     static constexpr const char* captionPrefix = "Corvane \u2014 ";
 
-    // The arc and cap settings the painters use.
-    static GeometryEngine geometry();
+    // The arc and cap settings the painters use at `pxPerMM` device pixels per millimetre.
+    static GeometryEngine geometry(double pxPerMM);
 
     // Paints `objects` in order through `transform` (board mm to target units, y down), `pxScale` target units
     // per millimetre for widths and diameters: dark objects in `color` (its alpha is the layer's opacity),
     // drill hits and slots in the hole colour, clear objects erasing what is under them. Flashes take their
-    // aperture's shape: rectangles, obrounds (as the inscribed ellipse) and evaluated macro outlines; other
-    // shapes are circles of their bounding diameter. Objects wholly outside the target are skipped.
+    // aperture's true shape, as the GPU canvas draws it: rectangles, obrounds (rectangles with round ends),
+    // polygons with their rotation and evaluated macro outlines; other shapes are circles of their bounding
+    // diameter. Objects wholly outside the target are skipped.
     static void drawLayer(std::span<const PCBObject> objects, QPainter& painter, const CanvasTransform& transform,
                           double pxScale, const QColor& color, const GeometryEngine& geom);
 

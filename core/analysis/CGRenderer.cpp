@@ -35,10 +35,6 @@ namespace {
 
 // Objects whose box maps this far (pixels) outside the picture are culled before any arithmetic on them.
 constexpr double kCoordLimit = 4.0e6;
-// Arcs are drawn as chords that stand at most this far (pixels) off the true arc.
-constexpr double kArcChordErrorPx = 0.25;
-// The widest turn one chord may take; the chord error decides for every arc more than a pixel or two wide.
-constexpr double kArcMaxPieceDegrees = 90.0;
 // Round shapes (discs, round ends) are drawn as polygons whose sides stand at most this far (pixels) off
 // the curve, either way: their corners lie a little outside it and the middles of their sides inside.
 constexpr double kRoundErrorPx = 0.125;
@@ -47,9 +43,9 @@ constexpr double kNoShapeWidthMM = 0.2;
 // How far paint reaches past an object's box, in pixels: lines are widened to one pixel.
 constexpr double kPaintReachPx = 1.0;
 // Bands of the picture are painted side by side; each paints every file in turn, so a band needs no more
-// memory than its own rows, whatever the number of files. A few bands per thread across the board keep
-// the threads evenly busy; taller bands meet fewer objects twice.
-constexpr int kBandsPerWorker = 3;
+// memory than its own rows, whatever the number of files. Two bands per thread across the board keep the
+// threads busy even where one half of a board holds all the work; taller bands meet fewer objects twice.
+constexpr int kBandsPerWorker = 2;
 constexpr int kMinBandRows = 16, kMaxBandRows = 64;
 // The objects that make another painting thread worth its start: a small board is painted sooner by one
 // thread than by several waiting to be scheduled.
@@ -476,9 +472,7 @@ std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx 
 
     const int iw = static_cast<int>(W), ih = static_cast<int>(H);
     const Mapper mapper{s, (W - s * bw) / 2, (H - s * bh) / 2, W, H, box.minX, box.minY, flipX};
-    GeometryEngine engine;
-    engine.arcSegmentDegrees = kArcMaxPieceDegrees;
-    engine.arcChordToleranceMM = kArcChordErrorPx / s;
+    const GeometryEngine engine = GeometryEngine::forDrawing(s);
 
     try {
         auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(iw) * ih);

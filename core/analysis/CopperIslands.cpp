@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <atomic>
 #include <numeric>
 #include <unordered_map>
 
 #include <polyclipping/clipper.hpp>
 
 #include "model/GeometryEngine.hpp"
+#include "model/ParallelFor.hpp"
 
 namespace corvane::copper {
 
@@ -23,6 +25,10 @@ constexpr double kLargestMM = 1e6;
 constexpr std::size_t kIndexedAreaEdges = 64;
 // Areas of one contour with at most this many edges are one piece.
 constexpr std::size_t kWholeAreaEdges = 256;
+// Objects that clear objects may cut are shared out to the pool in this many chunks at most,
+// each of at least about this many objects.
+constexpr std::size_t kMaxCutChunks = 32;
+constexpr std::size_t kObjectsPerCutChunk = 64;
 
 double nominalWidth(const PCBObject& o) { return o.apertureShape ? o.apertureShape->strokeNominalWidth() : 0.0; }
 
@@ -364,8 +370,11 @@ LaterClears laterClears(std::span<const PCBObject> objects, double cell) {
     return out;
 }
 
+// A filled area as contours: an outer polygon, then its holes.
+using CutArea = std::vector<Contour>;
+
 // Each outer polygon with its holes is one filled area; polygons inside holes are areas of their own.
-void addCutAreas(const cl::PolyNode& node, std::uint32_t source, std::int32_t net, Builder& builder) {
+void collectCutAreas(const cl::PolyNode& node, std::vector<CutArea>& out) {
     auto contourOf = [](const cl::Path& path) {
         Contour c;
         c.reserve(path.size());
@@ -373,31 +382,35 @@ void addCutAreas(const cl::PolyNode& node, std::uint32_t source, std::int32_t ne
         return c;
     };
     for (const cl::PolyNode* outer : node.Childs) {
-        std::vector<Contour> contours;
-        contours.push_back(contourOf(outer->Contour));
-        for (const cl::PolyNode* hole : outer->Childs) contours.push_back(contourOf(hole->Contour));
-        builder.addArea(std::move(contours), source, net);
-        for (const cl::PolyNode* hole : outer->Childs) addCutAreas(*hole, source, net, builder);
+        CutArea area;
+        area.push_back(contourOf(outer->Contour));
+        for (const cl::PolyNode* hole : outer->Childs) area.push_back(contourOf(hole->Contour));
+        out.push_back(std::move(area));
+        for (const cl::PolyNode* hole : outer->Childs) collectCutAreas(*hole, out);
     }
 }
 
 // The copper an object keeps once the clear objects after it have removed what they cover.
 class Cutter {
 public:
-    explicit Cutter(std::span<const PCBObject> objects) : objects_(objects), sampler_(arcSampler()) {}
+    // `clearShapes` holds the polygons of each clear object, by object index.
+    Cutter(std::span<const PCBObject> objects, const std::vector<cl::Paths>& clearShapes)
+        : objects_(objects), clearShapes_(clearShapes), sampler_(arcSampler()) {}
 
-    // False when no clear object reaches the object's copper: it stays whole.
-    bool cut(std::uint32_t k, std::span<const std::uint32_t> clears, std::int32_t net, Builder& builder) {
-        if (!reached(k, clears)) return false;
+    // The filled areas left of object k; nothing when no clear object reaches its copper, which
+    // then stays whole.
+    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears) {
+        if (!reached(k, clears)) return std::nullopt;
         cl::Paths copper;
         objectPolygons(objects_[k], sampler_, copper);
         cl::Clipper c;
         c.AddPaths(copper, cl::ptSubject, true);
-        for (std::uint32_t clear : clears) c.AddPaths(clearPolygons(clear), cl::ptClip, true);
+        for (std::uint32_t clear : clears) c.AddPaths(clearShapes_[clear], cl::ptClip, true);
         cl::PolyTree kept;
         c.Execute(cl::ctDifference, kept, cl::pftNonZero, cl::pftNonZero);
-        addCutAreas(kept, k, net, builder);
-        return true;
+        std::vector<CutArea> areas;
+        collectCutAreas(kept, areas);
+        return areas;
     }
 
 private:
@@ -428,22 +441,16 @@ private:
         return false;
     }
 
-    const cl::Paths& clearPolygons(std::uint32_t k) {
-        auto [it, fresh] = clearShapes_.try_emplace(k);
-        if (fresh) objectPolygons(objects_[k], sampler_, it->second);
-        return it->second;
-    }
-
     struct ClearBodies {
         bool known = false;
         std::vector<CopperBody> bodies;
     };
     std::span<const PCBObject> objects_;
+    const std::vector<cl::Paths>& clearShapes_;
     GeometryEngine sampler_;
     CopperBodySet shapes_;
     std::vector<CopperBody> dark_;
     std::unordered_map<std::uint32_t, ClearBodies> clearBodies_;
-    std::unordered_map<std::uint32_t, cl::Paths> clearShapes_;
 };
 
 // ---- islands ----------------------------------------------------------------------------------
@@ -573,14 +580,52 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
     out.clear();
     out.cell = cell;
     const LaterClears later = laterClears(objects, cell);
+    // Cutting is independent object by object: it runs on the pool, in chunks of objects.
+    std::vector<std::uint32_t> reachable;
+    for (std::size_t k = 0; k < objects.size(); ++k)
+        if (objects[k].polarity != Polarity::clear && !later.of(k).empty()) reachable.push_back(static_cast<std::uint32_t>(k));
+    std::vector<cl::Paths> clearShapes(reachable.empty() ? 0 : objects.size());
+    std::vector<std::uint32_t> clears;
+    for (std::size_t k = 0; k < clearShapes.size(); ++k)
+        if (objects[k].polarity == Polarity::clear) clears.push_back(static_cast<std::uint32_t>(k));
+    parallelFor(
+        std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks),
+        [&](std::size_t chunk) {
+            const GeometryEngine sampler = arcSampler();
+            const std::size_t chunks = std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
+            for (std::size_t i = chunk; i < clears.size(); i += chunks)
+                objectPolygons(objects[clears[i]], sampler, clearShapes[clears[i]]);
+        },
+        defaultWorkerCount());
+    std::vector<std::optional<std::vector<CutArea>>> cuts(reachable.size());
+    std::atomic<bool> stopped{false};
+    const std::size_t chunks = std::min<std::size_t>(reachable.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
+    parallelFor(
+        chunks,
+        [&](std::size_t chunk) {
+            Cutter cutter(objects, clearShapes);
+            for (std::size_t i = chunk; i < reachable.size(); i += chunks) {
+                if (stopped.load(std::memory_order_relaxed)) return;
+                if ((i / chunks) % 64 == 0 && stop()) stopped = true;
+                cuts[i] = cutter.cut(reachable[i], later.of(reachable[i]));
+            }
+        },
+        defaultWorkerCount());
+    if (stopped) return false;
     Builder builder(objects, nets, out);
-    Cutter cutter(objects);
+    std::size_t next = 0;
     for (std::size_t k = 0; k < objects.size(); ++k) {
         if ((k & 1023u) == 0 && stop()) return false;
         if (objects[k].polarity == Polarity::clear) continue;
         const auto src = static_cast<std::uint32_t>(k);
-        if (later.of(k).empty() || !cutter.cut(src, later.of(k), nets.intern(objects[k].net), builder))
+        const bool isReachable = next < reachable.size() && reachable[next] == src;
+        if (isReachable && cuts[next]) {
+            const std::int32_t net = nets.intern(objects[k].net);
+            for (CutArea& area : *cuts[next]) builder.addArea(std::move(area), src, net);
+        } else {
             builder.addObject(src);
+        }
+        if (isReachable) ++next;
     }
     if (!buildGrid(out, stop)) return false;
     Islands islands(out.pieces.size());

@@ -1,6 +1,7 @@
 #include "RasterImage.hpp"
 
 #include <algorithm>
+#include <memory>
 #include <span>
 #include <zlib.h>
 
@@ -38,6 +39,8 @@ void putChunk(std::vector<std::uint8_t>& out, const char type[4], std::span<cons
 
 // Rows [first, last) as PNG scanlines (filter byte 0, then straight RGBA), raw-deflated. A piece ends on a
 // byte boundary (a sync flush) so pieces follow one another in one stream; the last one ends the stream.
+// Rows are converted one at a time into a small buffer, and the output is touched only as far as it is
+// written: fresh memory costs more here than the compression.
 struct Piece {
     std::vector<std::uint8_t> deflated;
     uLong adler = 1;
@@ -45,42 +48,46 @@ struct Piece {
     bool ok = false;
 };
 
+void straightRow(const std::uint32_t* row, int width, std::uint8_t* out) {
+    *out++ = 0;
+    for (int x = 0; x < width; ++x, out += 4) {
+        const std::uint32_t p = row[x];
+        const std::uint32_t a = p >> 24;
+        if (a == 255 || a == 0) {
+            out[0] = static_cast<std::uint8_t>(p >> 16);
+            out[1] = static_cast<std::uint8_t>(p >> 8);
+            out[2] = static_cast<std::uint8_t>(p);
+        } else {
+            out[0] = static_cast<std::uint8_t>((((p >> 16) & 0xFF) * 255 + a / 2) / a);
+            out[1] = static_cast<std::uint8_t>((((p >> 8) & 0xFF) * 255 + a / 2) / a);
+            out[2] = static_cast<std::uint8_t>(((p & 0xFF) * 255 + a / 2) / a);
+        }
+        out[3] = static_cast<std::uint8_t>(a);
+    }
+}
+
 Piece deflateRows(const RasterImage& image, int first, int last, bool final) {
     Piece piece;
     const std::size_t rowBytes = static_cast<std::size_t>(image.width) * 4 + 1;
-    std::vector<std::uint8_t> raw(static_cast<std::size_t>(last - first) * rowBytes);
-    std::uint8_t* out = raw.data();
-    for (int y = first; y < last; ++y) {
-        *out++ = 0;
-        const std::uint32_t* row = image.pixels->data() + static_cast<std::size_t>(y) * image.width;
-        for (int x = 0; x < image.width; ++x, out += 4) {
-            const std::uint32_t p = row[x];
-            const std::uint32_t a = p >> 24;
-            if (a == 255 || a == 0) {
-                out[0] = static_cast<std::uint8_t>(p >> 16);
-                out[1] = static_cast<std::uint8_t>(p >> 8);
-                out[2] = static_cast<std::uint8_t>(p);
-            } else {
-                out[0] = static_cast<std::uint8_t>((((p >> 16) & 0xFF) * 255 + a / 2) / a);
-                out[1] = static_cast<std::uint8_t>((((p >> 8) & 0xFF) * 255 + a / 2) / a);
-                out[2] = static_cast<std::uint8_t>(((p & 0xFF) * 255 + a / 2) / a);
-            }
-            out[3] = static_cast<std::uint8_t>(a);
-        }
-    }
-    piece.rawLength = raw.size();
-    piece.adler = adler32(1, raw.data(), static_cast<uInt>(raw.size()));
+    piece.rawLength = static_cast<uLong>(static_cast<std::size_t>(last - first) * rowBytes);
     z_stream z{};
     if (deflateInit2(&z, kDeflateLevel, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return piece;
-    piece.deflated.resize(deflateBound(&z, static_cast<uLong>(raw.size())) + 16);
-    z.next_in = raw.data();
-    z.avail_in = static_cast<uInt>(raw.size());
-    z.next_out = piece.deflated.data();
-    z.avail_out = static_cast<uInt>(piece.deflated.size());
-    const int flush = final ? Z_FINISH : Z_SYNC_FLUSH;
-    const int rc = deflate(&z, flush);
-    piece.ok = final ? rc == Z_STREAM_END : rc == Z_OK && z.avail_in == 0;
-    piece.deflated.resize(z.total_out);
+    const std::size_t bound = deflateBound(&z, piece.rawLength) + 16;
+    const std::unique_ptr<std::uint8_t[]> out(new std::uint8_t[bound]);
+    std::vector<std::uint8_t> row(rowBytes);
+    z.next_out = out.get();
+    z.avail_out = static_cast<uInt>(bound);
+    bool ok = true;
+    for (int y = first; y < last && ok; ++y) {
+        straightRow(image.pixels->data() + static_cast<std::size_t>(y) * image.width, image.width, row.data());
+        piece.adler = adler32(piece.adler, row.data(), static_cast<uInt>(rowBytes));
+        z.next_in = row.data();
+        z.avail_in = static_cast<uInt>(rowBytes);
+        ok = deflate(&z, Z_NO_FLUSH) == Z_OK && z.avail_in == 0;
+    }
+    const int rc = ok ? deflate(&z, final ? Z_FINISH : Z_SYNC_FLUSH) : Z_STREAM_ERROR;
+    piece.ok = final ? rc == Z_STREAM_END : rc == Z_OK;
+    piece.deflated.assign(out.get(), out.get() + z.total_out);
     deflateEnd(&z);
     return piece;
 }

@@ -146,6 +146,17 @@ void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& c
     }
 }
 
+GeometryEngine GeometryEngine::forDrawing(double pxPerMM) {
+    // A quarter pixel is below what antialiasing shows; the turn limit only matters for arcs a pixel or two
+    // across, where the chord rule alone would allow half a turn in one piece.
+    constexpr double kChordErrorPx = 0.25;
+    constexpr double kMaxPieceDegrees = 90.0;
+    GeometryEngine engine;
+    engine.arcSegmentDegrees = kMaxPieceDegrees;
+    if (pxPerMM > 0 && std::isfinite(pxPerMM)) engine.arcChordToleranceMM = kChordErrorPx / pxPerMM;
+    return engine;
+}
+
 double GeometryEngine::distancePointSegment(const Vec2& p, const Vec2& a, const Vec2& b) {
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;

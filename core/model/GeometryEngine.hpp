@@ -65,6 +65,11 @@ struct GeometryEngine {
     // Polygon apertures take their vertex count from the file; more than this is drawn with this many.
     static constexpr std::int64_t maxPolygonVertices = 1024;
 
+    // Settings for drawing straight into pixels, `pxPerMM` of them per millimetre: arcs are cut into chords
+    // standing at most a quarter pixel off their circle, so a small arc keeps few pieces and a large one
+    // gets as many as its size needs.
+    static GeometryEngine forDrawing(double pxPerMM);
+
     TessellatedLayer tessellate(const std::vector<PCBObject>& objects) const;
 
     // Building blocks of tessellate, appending to the mesh given. Sizes or coordinates that are not finite

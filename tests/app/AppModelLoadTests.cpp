@@ -222,6 +222,43 @@ TEST(AppLoading, MovingALayerReordersTheListOnly) {
     EXPECT_EQ(f.model.layerStates().front().id, "t.gbr");
 }
 
+TEST(AppLoading, LargeArcsKeepToTheirCircleOnTheCanvas) {
+    // A quarter turn of 100 mm radius: every piece of the uploaded track stays within a micrometre of the
+    // circle (fixed 8° pieces would stand 0.24 mm inside), and a small arc keeps few pieces.
+    Fixture f;
+    PCBPackage p = sampleBoard();
+    const Vec2 center{0, 0};
+    struct Arc {
+        double r;
+        std::size_t minPieces, maxPieces;
+    };
+    const std::vector<Arc> arcs{{100.0, 100, 400}, {0.5, 2, 16}};
+    for (const auto& [r, minPieces, maxPieces] : arcs) {
+        PCBObject arc(PCBObjectKind::arcStroke({r, 0}, {0, r}, center, false), std::nullopt, ApertureShape::circle(0.2),
+                      Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0);
+        p.files.push_back(gerberFile("arc" + std::to_string(p.files.size()) + ".gbr",
+                                     LayerType::silkscreen(CopperLayerID::top()), {arc}));
+    }
+    f.model.loadPackage(p);
+    for (std::size_t k = 0; k < arcs.size(); ++k) {
+        const auto& [r, minPieces, maxPieces] = arcs[k];
+        const auto& mesh = f.renderer.find("layer:" + p.files[p.files.size() - arcs.size() + k].fileName)->geometry->dark;
+        // Each piece is a body of two triangles, (a+o, b+o, b−o) and (a+o, b−o, a−o), then its two caps.
+        constexpr std::size_t kFloatsPerPiece = (2 + 2 * 8) * 6;
+        ASSERT_EQ(mesh.vertices.size() % kFloatsPerPiece, 0u);
+        const std::size_t pieces = mesh.vertices.size() / kFloatsPerPiece;
+        EXPECT_GE(pieces, minPieces);
+        EXPECT_LE(pieces, maxPieces);
+        double worst = 0;
+        for (std::size_t i = 0; i < pieces; ++i) {
+            const float* v = mesh.vertices.data() + i * kFloatsPerPiece;
+            const double mx = (v[0] + v[10] + v[2] + v[4]) / 4, my = (v[1] + v[11] + v[3] + v[5]) / 4;
+            worst = std::max(worst, r - std::sqrt(mx * mx + my * my));
+        }
+        EXPECT_LT(worst, 1.05e-3) << r;
+    }
+}
+
 TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
     Fixture f;
     PCBPackage p = sampleBoard();

@@ -4,6 +4,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QMimeData>
+#include <cmath>
 
 #include "CanvasTestSupport.hpp"
 #include "canvas/ScreenshotController.hpp"
@@ -42,7 +43,7 @@ QImage paintObjects(const std::vector<PCBObject>& objects, const CameraState& ca
     QImage image = blankImage(size.width(), size.height());
     QPainter p(&image);
     ScreenshotController::drawLayer(objects, p, CanvasTransform(QSizeF(size), camera), camera.pxPerMM, color,
-                                    ScreenshotController::geometry());
+                                    ScreenshotController::geometry(camera.pxPerMM));
     return image;
 }
 
@@ -214,7 +215,9 @@ TEST(LayerPainting, FlashesTakeTheirApertureShape) {
     img = paintObjects({pad({0, 0}, ApertureShape::obround(4, 2))}, cam);
     EXPECT_TRUE(near(at(img, {1.7, 0}), red));
     EXPECT_TRUE(near(at(img, {0, 0.9}), red));
+    EXPECT_TRUE(near(at(img, {1.5, 0.8}), red)) << "round ends on straight sides, not an ellipse";
     EXPECT_TRUE(near(at(img, {0, 1.5}), Qt::black));
+    EXPECT_TRUE(near(at(img, {1.8, 0.8}), Qt::black));
 
     const Contour triangle{{-2, -2}, {2, -2}, {0, 2}};
     img = paintObjects({pad({1, 1}, ApertureShape::macro("TRI", 5.7, std::vector<Contour>{triangle}))}, cam);
@@ -227,6 +230,11 @@ TEST(LayerPainting, FlashesTakeTheirApertureShape) {
 
     img = paintObjects({pad({0, 0}, ApertureShape::polygon(3, 6, 0)), pad({5, 5}, std::nullopt)}, cam);
     EXPECT_TRUE(near(at(img, {1.3, 0}), red));
+    EXPECT_TRUE(near(at(img, {1.42 * std::cos(M_PI / 6), 1.42 * std::sin(M_PI / 6)}), Qt::black)) << "a hexagon's side";
+    img = paintObjects({pad({0, 0}, ApertureShape::polygon(3, 6, 30))}, cam);
+    EXPECT_TRUE(near(at(img, {1.35 * std::cos(M_PI / 6), 1.35 * std::sin(M_PI / 6)}), red)) << "its corner, turned 30°";
+    EXPECT_TRUE(near(at(img, {1.42, 0}), Qt::black));
+    img = paintObjects({pad({5, 5}, std::nullopt)}, cam);
     EXPECT_GT(at(img, {5, 5}).red(), 100) << "no shape: a 0.2 mm circle";
     EXPECT_TRUE(near(at(img, {5.3, 5}), Qt::black));
 }
