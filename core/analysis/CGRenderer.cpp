@@ -33,8 +33,6 @@ RGBAColor CGRenderer::defaultColor(const LayerType& type) {
 
 namespace {
 
-// Objects whose box maps this far (pixels) outside the picture are culled before any arithmetic on them.
-constexpr double kCoordLimit = 4.0e6;
 // Round shapes (discs, round ends) are drawn as polygons whose sides stand at most this far (pixels) off
 // the curve, either way: their corners lie a little outside it and the middles of their sides inside.
 constexpr double kRoundErrorPx = 0.125;
@@ -346,7 +344,6 @@ std::optional<std::pair<int, int>> bandsOf(const BBox& b, const Mapper& m, int b
     const double reach = kNoShapeWidthMM / 2 * m.s + kPaintReachPx;
     const double lx = std::min(xs[0], xs[1]) - reach, hx = std::max(xs[0], xs[1]) + reach;
     const double ly = std::min(ys[0], ys[1]) - reach, hy = std::max(ys[0], ys[1]) + reach;
-    if (hx < -kCoordLimit || lx > kCoordLimit || hy < -kCoordLimit || ly > kCoordLimit) return std::nullopt;
     if (hx < 0 || lx > m.W || hy < 0 || ly > m.H) return std::nullopt;
     const int first = static_cast<int>(std::max(0.0, ly) / bandRows);
     const int last = static_cast<int>(std::min(hy, m.H) / bandRows);

@@ -62,6 +62,7 @@ void CoverageRaster::addEdgeInRows(double x0, double y0, double x1, double y1) {
     }
     if (y1 <= 0 || y0 >= rows_) return;
     const double dxdy = (x1 - x0) / (y1 - y0);
+    if (!std::isfinite(dxdy)) return;  // level to within rounding: no winding either
     const double ys = std::max(y0, 0.0), ye = std::min(y1, static_cast<double>(rows_));
     const int first = static_cast<int>(ys);
     const int last = std::min(rows_ - 1, static_cast<int>(std::ceil(ye)) - 1);
