@@ -36,14 +36,40 @@ const BoardRenderer::Color kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
 constexpr float kSameOpacity = 0.5f;
 constexpr float kChangeOpacity = 0.95f;
 
-// The canvas meshes are made once and seen at any zoom: their arcs stand at most a micrometre off the
-// circle, a quarter pixel up to 250 pixels per millimetre. Small arcs keep the engine's few pieces.
+// The canvas meshes are seen at any zoom up to their detail scale: their arcs stand at most a micrometre off
+// the circle, a quarter pixel up to 250 pixels per millimetre. Small arcs keep the engine's few pieces.
 constexpr double kCanvasArcChordToleranceMM = 0.001;
+// Meshes made for a scale keep every curve within a thirty-second of a pixel of its circle there, where the
+// canvas's four samples per pixel seldom tell it apart, and with as few triangles as that allows: on software
+// OpenGL a frame's time goes with its triangles.
+constexpr double kDetailTolerancePx = 1.0 / 32.0;
+// The scales meshes are made for step by this factor, so that zooming makes them again only now and then.
+constexpr double kDetailScaleStep = 4.0;
+// From this scale on, meshes have every piece the fixed counts give.
+constexpr double kFullDetailScale = 1024.0;
 
-GeometryEngine canvasGeometry() {
+// `scale` 0: full detail, good at any zoom.
+GeometryEngine canvasGeometry(double scale = 0) {
     GeometryEngine geom;
     geom.arcChordToleranceMM = kCanvasArcChordToleranceMM;
+    if (scale > 0) geom.detailToleranceMM = kDetailTolerancePx / scale;
     return geom;
+}
+
+// The scale of the meshes for a view of `pxPerMM`: the least step at or above it, or 0 for full detail.
+double detailScaleFor(double pxPerMM) {
+    if (!(pxPerMM > 0) || !std::isfinite(pxPerMM)) return 0;
+    double scale = 1.0 / 1024.0;
+    while (scale < pxPerMM && scale < kFullDetailScale) scale *= kDetailScaleStep;
+    return scale >= kFullDetailScale ? 0 : scale;
+}
+
+// The scale fitBBox gives a board on a canvas, 0 when it would not fit it.
+double fittedScale(const BBox& box, QSizeF canvas) {
+    if (!box.isValid() || !(canvas.width() > 10)) return 0;
+    const double k = std::min(canvas.width() / std::max(1.6 * box.width(), 0.5),
+                              canvas.height() / std::max(1.6 * box.height(), 0.5));
+    return k > 0 && std::isfinite(k) ? k : 0;
 }
 
 // Worker results reach the GUI thread through an object that is never destroyed, so that a result arriving
@@ -201,7 +227,9 @@ const MeasureIndex* AppModel::measureIndex() const {
 void AppModel::setPackage(PackagePtr package) {
     package_ = std::move(package);
     layerMeshes_.clear();
-    if (preparedPackage_ && preparedPackage_ == package_) layerMeshes_ = std::move(preparedMeshes_);
+    meshScale_ = meshScaleForView();
+    if (preparedPackage_ && preparedPackage_ == package_ && preparedScale_ == meshScale_)
+        layerMeshes_ = std::move(preparedMeshes_);
     preparedPackage_.reset();
     preparedMeshes_.clear();
     compareCache_.clear();
@@ -260,6 +288,7 @@ void AppModel::setCamera(const CameraState& camera) {
 }
 
 void AppModel::applyCamera() {
+    refreshMeshDetail();
     if (auto* r = renderer()) r->setCamera(camera_);
     Notifications::post(Notifications::overlayNeedsDisplay);
     Q_EMIT cameraChanged();
@@ -370,7 +399,8 @@ void AppModel::importURL(const std::filesystem::path& url) {
 
     QPointer<AppModel> guard(this);
     const PackageImporter importer = importer_;
-    QThreadPool::globalInstance()->start([guard, importer, url, name] {
+    const QSizeF canvas = isUsableCanvas(canvasSize_) ? canvasSize_ : QSizeF();
+    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas] {
         const auto start = std::chrono::steady_clock::now();
         PackagePtr package;
         std::string failure;
@@ -380,6 +410,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
             failure = e.what();
         }
         LayerMeshes meshes;
+        double scale = 0;
         if (package) {
             // The cache shares the package shown; it is only a cache, so a file that cannot be read again
             // still shows its board.
@@ -387,12 +418,14 @@ void AppModel::importURL(const std::filesystem::path& url) {
                 DocumentCache::shared().store(package, PackageImporter::fileShortHash(url));
             } catch (const std::exception&) {
             }
-            // The board's geometry is made here too, so that the window can draw it as soon as it has it.
+            // The board's geometry is made here too, for the view it will be fitted to, so that the window can
+            // draw it as soon as it has it.
+            scale = detailScaleFor(fittedScale(package->boardBBox(), canvas));
             std::vector<std::size_t> all(package->files.size());
             for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-            meshes = makeLayerMeshes(*package, std::move(all));
+            meshes = makeLayerMeshes(*package, std::move(all), scale);
         }
-        onGuiThread([guard, package, failure, name, start, url, meshes = std::move(meshes)]() mutable {
+        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes)]() mutable {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
@@ -401,6 +434,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
             }
             guard->preparedPackage_ = package;
             guard->preparedMeshes_ = std::move(meshes);
+            guard->preparedScale_ = scale;
             guard->loadPackage(package);
             guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
@@ -416,7 +450,11 @@ void AppModel::loadPackage(PackagePtr package) {
     // The upload that leaving compare mode would make is redone at once for the new package.
     resetCompareState();
     packageSourceURL_.reset();
+    // The board is fitted below: its meshes are made for that view right away, not for the one before.
+    const BBox fitted = package->boardBBox();
+    if (isUsableCanvas(canvasSize_) && fitted.isValid()) plannedViewScale_ = fittedScale(fitted, canvasSize_);
     setPackage(package);
+    plannedViewScale_.reset();
     setDfmReport(std::nullopt);
     setMeasurements({});
     setAnnotations({});
@@ -582,10 +620,25 @@ void AppModel::ensureLayerMeshes(const std::vector<std::size_t>& fileIndices) {
     for (std::size_t i : fileIndices)
         if (!layerMeshes_.count(package_->files[i].fileName)) missing.push_back(i);
     if (missing.empty()) return;
-    layerMeshes_.merge(makeLayerMeshes(*package_, std::move(missing)));
+    layerMeshes_.merge(makeLayerMeshes(*package_, std::move(missing), meshScale_));
 }
 
-AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vector<std::size_t> fileIndices) {
+double AppModel::meshScaleForView() const {
+    // Without a canvas the view is not known: full detail is right for any.
+    if (!isUsableCanvas(canvasSize_)) return 0;
+    return detailScaleFor(plannedViewScale_.value_or(camera_.pxPerMM));
+}
+
+void AppModel::refreshMeshDetail() {
+    if (!package_ || compareDiff_ || meshScaleForView() == meshScale_) return;
+    // Zoomed past what the meshes were made for, or far below it: made again for this view.
+    layerMeshes_.clear();
+    meshScale_ = meshScaleForView();
+    syncRenderer();
+}
+
+AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vector<std::size_t> fileIndices,
+                                                double scale) {
     // The largest files first, so that no thread is left with a big one at the end.
     auto weight = [&pkg](std::size_t i) {
         const auto& f = pkg.files[i];
@@ -594,7 +647,7 @@ AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vect
     std::stable_sort(fileIndices.begin(), fileIndices.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
 
     const BBox board = pkg.boardBBox();
-    const GeometryEngine geom = canvasGeometry();
+    const GeometryEngine geom = canvasGeometry(scale);
     std::vector<std::shared_ptr<const TessellatedLayer>> made(fileIndices.size());
     parallelFor(fileIndices.size(), [&](std::size_t k) {
         const PackageFile& f = pkg.files[fileIndices[k]];
@@ -925,6 +978,7 @@ void AppModel::zoomTo(Vec2 position, double spanMM) {
 void AppModel::canvasSizeChanged(QSizeF size) {
     const QSizeF old = canvasSize_;
     canvasSize_ = size;
+    refreshMeshDetail();
     if (isUsableCanvas(old) || !isUsableCanvas(size) || hasFitted_ || !package_) return;
     const BBox board = package_->boardBBox();
     if (!board.isValid()) return;

@@ -238,8 +238,13 @@ private:
     // The renderer geometry of every file of the current package that has a layer row, made at most once
     // per package.
     void ensureLayerMeshes(const std::vector<std::size_t>& fileIndices);
-    // The meshes of the files `fileIndices` of `package` by file name, made in parallel, largest first.
-    static LayerMeshes makeLayerMeshes(const PCBPackage& package, std::vector<std::size_t> fileIndices);
+    // The meshes of the files `fileIndices` of `package` by file name, made in parallel, largest first, with
+    // the detail a view of `scale` pixels per millimetre needs (0: full detail).
+    static LayerMeshes makeLayerMeshes(const PCBPackage& package, std::vector<std::size_t> fileIndices, double scale);
+    // The detail scale the meshes need for the view: that of the camera, or of the fit about to be made.
+    double meshScaleForView() const;
+    // Makes the meshes again when the view needs another detail than they were made for.
+    void refreshMeshDetail();
     void ensureCompareCaches();
     static std::shared_ptr<const CompareRowCache> makeCompareRowCache(const std::string& layerKey, const PCBPackage& base,
                                                                       const PCBPackage& revised);
@@ -297,9 +302,15 @@ private:
 
     // Meshes of the current package by file name, dropped whenever the package is assigned.
     LayerMeshes layerMeshes_;
-    // Meshes an import made on its worker together with its package, taken over when that package is assigned.
+    // The detail scale of layerMeshes_ (0: full detail).
+    double meshScale_ = 0;
+    // The scale of the fit a load is about to make, while it assigns the package.
+    std::optional<double> plannedViewScale_;
+    // Meshes an import made on its worker together with its package, for a detail scale, taken over when that
+    // package is assigned for a view of that scale.
     PackagePtr preparedPackage_;
     LayerMeshes preparedMeshes_;
+    double preparedScale_ = 0;
     // The summary run whose result is still wanted; a result of an earlier run is dropped.
     std::uint64_t summaryRun_ = 0;
     bool summaryPending_ = false;

@@ -100,18 +100,23 @@ struct ArcPlan {
 };
 
 // Largest angle (radians) one piece may span: the angle limit, narrowed where a chord of that angle would
-// stand further than the tolerance off a circle of radius r.
-double pieceAngle(double segmentDegrees, double chordTolerance, double r) {
+// stand further than the tolerance off a circle of radius r, and widened, up to a quarter turn, as far as the
+// detail tolerance allows.
+double pieceAngle(double segmentDegrees, double chordTolerance, double detailTolerance, double r) {
     double angle = segmentDegrees * kPi / 180.0;
     // A turn in more pieces than this gains nothing a double can hold on a board-sized arc.
     constexpr double finestPiece = kTwoPi / 65536.0;
     if (chordTolerance > 0 && chordTolerance < r)
         angle = std::min(angle, std::max(finestPiece, 2.0 * std::acos(1.0 - chordTolerance / r)));
+    if (detailTolerance > 0) {
+        const double coarse = detailTolerance < r ? 2.0 * std::acos(1.0 - detailTolerance / r) : kPi;
+        angle = std::max(angle, std::min(coarse, kPi * 0.5));
+    }
     return angle;
 }
 
-ArcPlan planArc(double segmentDegrees, double chordTolerance, const Vec2& start, const Vec2& end, const Vec2& center,
-                bool clockwise) {
+ArcPlan planArc(double segmentDegrees, double chordTolerance, double detailTolerance, const Vec2& start,
+                const Vec2& end, const Vec2& center, bool clockwise) {
     ArcPlan plan;
     plan.r = distanceBetween(start, center);
     if (!(plan.r > 1e-9) || !std::isfinite(plan.r)) return plan;
@@ -123,7 +128,8 @@ ArcPlan planArc(double segmentDegrees, double chordTolerance, const Vec2& start,
         while (a1 <= plan.a0) a1 += kTwoPi;
     }
     plan.s = a1 - plan.a0;
-    const double steps = std::ceil(std::fabs(plan.s) / pieceAngle(segmentDegrees, chordTolerance, plan.r));
+    const double steps =
+        std::ceil(std::fabs(plan.s) / pieceAngle(segmentDegrees, chordTolerance, detailTolerance, plan.r));
     // A sweep is at most a little over one turn, so only a tiny or unusable step size gets here.
     if (!(segmentDegrees > 0) || !std::isfinite(steps) || steps > 1e6) return plan;
     plan.chord = false;
@@ -134,7 +140,8 @@ ArcPlan planArc(double segmentDegrees, double chordTolerance, const Vec2& start,
 
 void GeometryEngine::sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise,
                                std::vector<Vec2>& out) const {
-    const ArcPlan plan = planArc(arcSegmentDegrees, arcChordToleranceMM, start, end, center, clockwise);
+    const ArcPlan plan =
+        planArc(arcSegmentDegrees, arcChordToleranceMM, detailToleranceMM, start, end, center, clockwise);
     if (plan.chord) {
         out.push_back(start);
         out.push_back(end);
@@ -966,9 +973,25 @@ std::int64_t discSegments(double diameter) {
     return static_cast<std::int64_t>(m);
 }
 
-void addDisc(TriangleMesh& mesh, const Vec2& center, double diameter) {
+// Pieces for `span` radians of a circle of `radius` under a detail tolerance: `most` without one, else as
+// few as keep every chord within it, but no fewer than `least`.
+std::int64_t piecesWithin(double radius, double span, double tolerance, std::int64_t most, std::int64_t least) {
+    if (!(tolerance > 0)) return most;
+    if (!(radius > tolerance)) return std::min(least, most);
+    const double pieces = std::ceil(span / (2.0 * std::acos(1.0 - tolerance / radius)));
+    if (!std::isfinite(pieces)) return most;
+    return std::clamp(static_cast<std::int64_t>(pieces), std::min(least, most), most);
+}
+
+// Fewest pieces of a drawn full circle and of a half circle: a square and three chords.
+constexpr std::int64_t kLeastDiscPieces = 4;
+constexpr std::int64_t kLeastHalfPieces = 3;
+
+void addDisc(TriangleMesh& mesh, const Vec2& center, double diameter, double tolerance) {
     if (!std::isfinite(diameter) || !finite(center)) return;
-    addFixedFan(mesh, center, diameter * 0.5, FixedFan::disc, discSegments(diameter));
+    const double r = diameter * 0.5;
+    addFixedFan(mesh, center, r, FixedFan::disc,
+                piecesWithin(std::fabs(r), kTwoPi, tolerance, discSegments(diameter), kLeastDiscPieces));
 }
 
 // One contour as a region fills it: counter-clockwise, without repeats, ear-clipped, with a fan from the first
@@ -1038,7 +1061,9 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
             Overloaded{
                 [&](const PCBObjectKind::Stroke&) { return perSegment; },
                 [&](const PCBObjectKind::ArcStroke& a) {
-                    return perSegment * planArc(arcSegmentDegrees, arcChordToleranceMM, a.start, a.end, a.center, a.clockwise).n;
+                    return perSegment * planArc(arcSegmentDegrees, arcChordToleranceMM, detailToleranceMM, a.start,
+                                                a.end, a.center, a.clockwise)
+                                            .n;
                 },
                 [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n); },
                 [&](const PCBObjectKind::Region& r) {
@@ -1117,7 +1142,7 @@ void GeometryEngine::append(const PCBObject& obj, TriangleMesh& mesh) const {
                    },
                    [&](const PCBObjectKind::Flash& f) { flashShape(f.at, obj.apertureShape, mesh); },
                    [&](const PCBObjectKind::Region& r) { fillRegion(r.contours, mesh); },
-                   [&](const PCBObjectKind::Drill& d) { addDisc(mesh, d.at, d.diameterMM); },
+                   [&](const PCBObjectKind::Drill& d) { addDisc(mesh, d.at, d.diameterMM, detailToleranceMM); },
                    [&](const PCBObjectKind::Slot& s) { strokeSegment(s.start, s.end, s.diameterMM, mesh); },
                });
 }
@@ -1125,21 +1150,26 @@ void GeometryEngine::append(const PCBObject& obj, TriangleMesh& mesh) const {
 void GeometryEngine::strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const {
     if (!std::isfinite(width) || !finite(a) || !finite(b)) return;
     const double h = width * 0.5;
-    const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
+    const std::int64_t full = std::max<std::int64_t>(capSegments, 3);
     const double dx = b.x - a.x;
     const double dy = b.y - a.y;
     const double len = std::sqrt(dx * dx + dy * dy);
     if (!std::isfinite(len)) return;
     if (!(len > 1e-9)) {
-        addFixedFan(mesh, a, h, FixedFan::disc, n);
+        addFixedFan(mesh, a, h, FixedFan::disc, piecesWithin(std::fabs(h), kTwoPi, detailToleranceMM, full, kLeastDiscPieces));
         return;
     }
+    // Under a detail tolerance the caps have as few pieces as it allows, and none where it exceeds them.
+    const bool plainEnds = detailToleranceMM > 0 && !(std::fabs(h) > detailToleranceMM);
+    const std::int64_t n =
+        plainEnds ? 0 : piecesWithin(std::fabs(h), kPi, detailToleranceMM, full, kLeastHalfPieces);
     const double ux = dx / len;
     const double uy = dy / len;
     const Vec2 o{h * -uy, h * ux};
-    if (n > kTabledSegments) {
+    if (n > kTabledSegments || n == 0) {
         mesh.addTriangle(a + o, b + o, b - o);
         mesh.addTriangle(a + o, b - o, a - o);
+        if (n == 0) return;
         const double theta = std::atan2(-o.y, -o.x) * 180.0 / 3.141592653589793;
         mesh.addFan(b, h, theta, 180, n);
         mesh.addFan(a, h, theta + 180, 180, n);
@@ -1196,14 +1226,14 @@ void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& me
     if (!finite(at)) return;
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
     if (!shape) {
-        addFixedFan(mesh, at, 0.2, FixedFan::disc, n);
+        addFixedFan(mesh, at, 0.2, FixedFan::disc, piecesWithin(0.2, kTwoPi, detailToleranceMM, n, kLeastDiscPieces));
         return;
     }
     const double x = at.x;
     const double y = at.y;
     std::visit(
         Overloaded{
-            [&](const ApertureShape::Circle& c) { addDisc(mesh, at, c.diameter); },
+            [&](const ApertureShape::Circle& c) { addDisc(mesh, at, c.diameter, detailToleranceMM); },
             [&](const ApertureShape::Rectangle& r) {
                 if (!std::isfinite(r.width) || !std::isfinite(r.height)) return;
                 const double w = r.width / 2;
@@ -1212,18 +1242,21 @@ void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& me
             },
             [&](const ApertureShape::Obround& o) {
                 if (!std::isfinite(o.width) || !std::isfinite(o.height)) return;
+                const auto ends = [&](double r) {
+                    return piecesWithin(std::fabs(r), kPi, detailToleranceMM, n, kLeastHalfPieces);
+                };
                 if (o.height <= o.width) {
                     const double r = o.height / 2;
                     const double e = o.width / 2 - r;
                     mesh.addQuad(Vec2{x - e, y - r}, Vec2{x + e, y - r}, Vec2{x + e, y + r}, Vec2{x - e, y + r});
-                    addFixedFan(mesh, Vec2{x + e, y}, r, FixedFan::halfFromMinus90, n);
-                    addFixedFan(mesh, Vec2{x - e, y}, r, FixedFan::halfFrom90, n);
+                    addFixedFan(mesh, Vec2{x + e, y}, r, FixedFan::halfFromMinus90, ends(r));
+                    addFixedFan(mesh, Vec2{x - e, y}, r, FixedFan::halfFrom90, ends(r));
                 } else {
                     const double r = o.width / 2;
                     const double e = o.height / 2 - r;
                     mesh.addQuad(Vec2{x - r, y - e}, Vec2{x + r, y - e}, Vec2{x + r, y + e}, Vec2{x - r, y + e});
-                    addFixedFan(mesh, Vec2{x, y + e}, r, FixedFan::halfFrom0, n);
-                    addFixedFan(mesh, Vec2{x, y - e}, r, FixedFan::halfFrom180, n);
+                    addFixedFan(mesh, Vec2{x, y + e}, r, FixedFan::halfFrom0, ends(r));
+                    addFixedFan(mesh, Vec2{x, y - e}, r, FixedFan::halfFrom180, ends(r));
                 }
             },
             [&](const ApertureShape::Polygon& p) {
@@ -1235,7 +1268,7 @@ void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& me
             },
             [&](const ApertureShape::Macro& m) {
                 if (!m.outline) {
-                    addDisc(mesh, at, m.boundingDiameter);
+                    addDisc(mesh, at, m.boundingDiameter, detailToleranceMM);
                     return;
                 }
                 // Pads of one aperture follow one another in a layer: clip the outline once, in aperture

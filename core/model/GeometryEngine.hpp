@@ -61,6 +61,11 @@ struct GeometryEngine {
     double arcChordToleranceMM = 0.0;
     // Triangles per round cap, obround end and zero-length stroke disc; values below 3 act as 3.
     std::int64_t capSegments = 8;
+    // When greater than 0, how far (mm) a drawn curve may stand off its true circle, for meshes drawn at a
+    // known scale: round ends, discs, obround ends and arcs then get only as many pieces as keep within it
+    // (never more than without it), and a stroke no wider than twice it gets plain ends. 0 keeps the fixed
+    // piece counts.
+    double detailToleranceMM = 0.0;
 
     // Polygon apertures take their vertex count from the file; more than this is drawn with this many.
     static constexpr std::int64_t maxPolygonVertices = 1024;

@@ -401,6 +401,29 @@ TEST(AppLoading, LargeBoardIsShownBeforeItsSummary) {
     EXPECT_NE(smallWidth, expected.widthMM);
 }
 
+TEST(AppLoading, MeshesHaveTheDetailTheViewNeeds) {
+    // Fitted small, the board's round ends and discs get fewer pieces; a pan keeps the meshes, zooming far in
+    // makes them again with every piece, and fitting again makes them coarse again.
+    Fixture f;
+    f.model.canvasSizeChanged(QSizeF(200, 150));
+    const PCBPackage board = sampleBoard();
+    f.model.loadPackage(board);
+    const auto fullTriangles = GeometryEngine().tessellate(board.files[0].gerber->objects).totalTriangles();
+    const auto fitted = f.renderer.find("layer:board-F_Cu.gbr")->geometry;
+    ASSERT_TRUE(fitted);
+    EXPECT_LT(fitted->totalTriangles(), fullTriangles);
+
+    CameraState panned = f.model.camera();
+    panned.center = panned.center + Vec2{3, 2};
+    f.model.setCamera(panned);
+    EXPECT_EQ(f.renderer.find("layer:board-F_Cu.gbr")->geometry, fitted);
+
+    f.model.zoomTo({10, 10}, 0.5);
+    EXPECT_EQ(f.renderer.find("layer:board-F_Cu.gbr")->geometry->totalTriangles(), fullTriangles);
+    f.model.fitBBox(board.boardBBox());
+    EXPECT_EQ(f.renderer.find("layer:board-F_Cu.gbr")->geometry->totalTriangles(), fitted->totalTriangles());
+}
+
 TEST(AppLoading, SecondLoadKeepsOnlyItsBoardDimensions) {
     Fixture f;
     f.model.loadPackage(sampleBoard("first"));
