@@ -1018,7 +1018,9 @@ void addTriangles(TriangleMesh& mesh, const std::vector<Triangle>& triangles, co
 void adviseHugePages(std::vector<float>& v) {
     constexpr std::uintptr_t huge = 2u << 20;
     const std::size_t bytes = v.capacity() * sizeof(float);
-    if (bytes < 4 * huge) return;
+    // Below this the huge page the last triangles touch, resident however little of it they fill, is a large
+    // share of the mesh.
+    if (bytes < 16 * huge) return;
     const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
     const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
     const std::uintptr_t last = (begin + bytes) & ~(huge - 1);
@@ -1026,11 +1028,15 @@ void adviseHugePages(std::vector<float>& v) {
 }
 
 // The triangles flashShape gives, or an upper bound for macro outlines.
-std::int64_t flashTriangles(ShapeRef shape, std::int64_t n) {
+std::int64_t flashTriangles(ShapeRef shape, std::int64_t n, double tolerance) {
     if (!shape) return n;
     return std::visit(
         Overloaded{
-            [](const ApertureShape::Circle& c) { return std::isfinite(c.diameter) ? discSegments(c.diameter) : 0; },
+            [&](const ApertureShape::Circle& c) {
+                if (!std::isfinite(c.diameter)) return std::int64_t{0};
+                return piecesWithin(std::fabs(c.diameter * 0.5), kTwoPi, tolerance, discSegments(c.diameter),
+                                    kLeastDiscPieces);
+            },
             [](const ApertureShape::Rectangle&) { return std::int64_t{2}; },
             [&](const ApertureShape::Obround&) { return 2 + 2 * n; },
             [](const ApertureShape::Polygon& p) {
@@ -1055,17 +1061,23 @@ double strokeWidthOf(const PCBObject& obj) {
 TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& objects) const {
     TessellatedLayer layer;
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
-    const std::int64_t perSegment = 2 + 2 * n;
+    // As strokeSegment makes them.
+    const auto strokeTriangles = [&](double width) -> std::int64_t {
+        const double h = std::fabs(width * 0.5);
+        if (detailToleranceMM > 0 && !(h > detailToleranceMM)) return 2;
+        return 2 + 2 * piecesWithin(h, kPi, detailToleranceMM, n, kLeastHalfPieces);
+    };
     auto trianglesOf = [&](const PCBObject& obj) {
         return obj.kind.visit(
             Overloaded{
-                [&](const PCBObjectKind::Stroke&) { return perSegment; },
+                [&](const PCBObjectKind::Stroke&) { return strokeTriangles(strokeWidthOf(obj)); },
                 [&](const PCBObjectKind::ArcStroke& a) {
-                    return perSegment * planArc(arcSegmentDegrees, arcChordToleranceMM, detailToleranceMM, a.start,
-                                                a.end, a.center, a.clockwise)
-                                            .n;
+                    return strokeTriangles(strokeWidthOf(obj)) * planArc(arcSegmentDegrees, arcChordToleranceMM,
+                                                                         detailToleranceMM, a.start, a.end, a.center,
+                                                                         a.clockwise)
+                                                                     .n;
                 },
-                [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n); },
+                [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n, detailToleranceMM); },
                 [&](const PCBObjectKind::Region& r) {
                     std::int64_t points = 0;
                     for (const auto& c : r.contours) points += static_cast<std::int64_t>(c.size());
@@ -1074,7 +1086,7 @@ TessellatedLayer GeometryEngine::tessellate(const std::vector<PCBObject>& object
                 [&](const PCBObjectKind::Drill& d) {
                     return std::isfinite(d.diameterMM) ? discSegments(d.diameterMM) : 0;
                 },
-                [&](const PCBObjectKind::Slot&) { return perSegment; },
+                [&](const PCBObjectKind::Slot& s) { return strokeTriangles(s.diameterMM); },
             });
     };
     // Reserve once instead of doubling through hundreds of megabytes. A big layer is sized from an even
