@@ -32,41 +32,53 @@ struct SharedBlock {
     }
 };
 
-} // namespace detail
-
-// An immutable optional value held by reference: absent, or a pointer to one value that every copy
-// shares. It reads like std::optional (has_value, *, ->, value_or) and compares by value, so it can stand
-// wherever the model used an optional of T. Nothing reached through it can be changed; assigning a new
-// value replaces the reference.
+// A counted reference to a block, or none: copies share the block, the last one frees it.
 template <class T>
-class Shared {
-public:
-    using value_type = T;
+class BlockRef {
+protected:
+    using Block = SharedBlock<T>;
 
-    Shared() noexcept = default;
-    Shared(std::nullopt_t) noexcept {}
-    Shared(const T& v) : block_(new Block(v)) {}
-    Shared(T&& v) : block_(new Block(std::move(v))) {}
-    Shared(const std::optional<T>& v) : block_(v ? new Block(*v) : nullptr) {}
-    Shared(std::optional<T>&& v) : block_(v ? new Block(std::move(*v)) : nullptr) {}
-    // Texts also come as literals and views.
-    template <class S>
-        requires(std::is_same_v<T, std::string> && std::is_convertible_v<const S&, std::string_view> &&
-                 !std::is_same_v<std::remove_cvref_t<S>, std::string>)
-    Shared(const S& text) : block_(new Block(std::string(std::string_view(text)))) {}
-
-    Shared(const Shared& o) noexcept : block_(o.block_) { Block::retain(block_); }
-    Shared(Shared&& o) noexcept : block_(std::exchange(o.block_, nullptr)) {}
-    Shared& operator=(const Shared& o) noexcept {
+    BlockRef() noexcept = default;
+    explicit BlockRef(Block* block) noexcept : block_(block) {}
+    BlockRef(const BlockRef& o) noexcept : block_(o.block_) { Block::retain(block_); }
+    BlockRef(BlockRef&& o) noexcept : block_(std::exchange(o.block_, nullptr)) {}
+    BlockRef& operator=(const BlockRef& o) noexcept {
         Block::retain(o.block_);
         Block::release(std::exchange(block_, o.block_));
         return *this;
     }
-    Shared& operator=(Shared&& o) noexcept {
+    BlockRef& operator=(BlockRef&& o) noexcept {
         if (this != &o) Block::release(std::exchange(block_, std::exchange(o.block_, nullptr)));
         return *this;
     }
-    ~Shared() { Block::release(block_); }
+    ~BlockRef() { Block::release(block_); }
+
+    void replace(Block* block) noexcept { Block::release(std::exchange(block_, block)); }
+    // The value, first copied into a block of its own when another reference shares it.
+    T& own() {
+        if (block_->refs.load(std::memory_order_acquire) != 1) replace(new Block(block_->value));
+        return block_->value;
+    }
+
+    Block* block_ = nullptr;
+};
+
+// A BlockRef read like std::optional: absent or present, with the const half of its interface.
+template <class T>
+class OptionalBlock : protected BlockRef<T> {
+protected:
+    using Block = typename BlockRef<T>::Block;
+    using BlockRef<T>::block_;
+
+public:
+    using value_type = T;
+
+    OptionalBlock() noexcept = default;
+    OptionalBlock(std::nullopt_t) noexcept {}
+    OptionalBlock(const T& v) : BlockRef<T>(new Block(v)) {}
+    OptionalBlock(T&& v) : BlockRef<T>(new Block(std::move(v))) {}
+    OptionalBlock(const std::optional<T>& v) : BlockRef<T>(v ? new Block(*v) : nullptr) {}
+    OptionalBlock(std::optional<T>&& v) : BlockRef<T>(v ? new Block(std::move(*v)) : nullptr) {}
 
     bool has_value() const noexcept { return block_ != nullptr; }
     explicit operator bool() const noexcept { return block_ != nullptr; }
@@ -76,16 +88,38 @@ public:
         if (!block_) throw std::bad_optional_access();
         return block_->value;
     }
+    // A pointer to the value, or null when absent.
+    const T* get() const noexcept { return block_ ? &block_->value : nullptr; }
+    void reset() noexcept { this->replace(nullptr); }
+    // Whether both refer to the very same value (or are both absent): a cheap test before comparing.
+    bool sameAs(const OptionalBlock& o) const noexcept { return block_ == o.block_; }
+};
+
+} // namespace detail
+
+// An immutable optional value held by reference: absent, or a pointer to one value that every copy
+// shares. It reads like std::optional (has_value, *, ->, value_or) and compares by value, so it can stand
+// wherever the model used an optional of T. Nothing reached through it can be changed; assigning a new
+// value replaces the reference.
+template <class T>
+class Shared : public detail::OptionalBlock<T> {
+    using Base = detail::OptionalBlock<T>;
+    using Block = typename Base::Block;
+    using Base::block_;
+
+public:
+    using Base::Base;
+    // Texts also come as literals and views.
+    template <class S>
+        requires(std::is_same_v<T, std::string> && std::is_convertible_v<const S&, std::string_view> &&
+                 !std::is_same_v<std::remove_cvref_t<S>, std::string>)
+    Shared(const S& text) : Base(std::string(std::string_view(text))) {}
+
     template <class U>
     T value_or(U&& fallback) const {
         return block_ ? block_->value : static_cast<T>(std::forward<U>(fallback));
     }
-    // A pointer to the value, or null when absent.
-    const T* get() const noexcept { return block_ ? &block_->value : nullptr; }
-    void reset() noexcept { Block::release(std::exchange(block_, nullptr)); }
     std::optional<T> toOptional() const { return block_ ? std::optional<T>(block_->value) : std::nullopt; }
-    // Whether both refer to the very same value (or are both absent): a cheap test before comparing.
-    bool sameAs(const Shared& o) const noexcept { return block_ == o.block_; }
 
     friend bool operator==(const Shared& a, const Shared& b) {
         if (a.block_ == b.block_) return true;
@@ -99,107 +133,60 @@ public:
     friend bool operator==(const Shared& a, const T& b) { return a.block_ && a.block_->value == b; }
     // For texts.
     friend bool operator==(const Shared& a, const char* b) { return a.block_ && a.block_->value == b; }
-
-private:
-    using Block = detail::SharedBlock<T>;
-    Block* block_ = nullptr;
 };
 
 // A value held by reference that is always present: the large cases of a variant live behind one, so
 // that the variant stays small. Copies share it; changing it through `edit` first makes it unshared.
 template <class T>
-class Boxed {
+class Boxed : detail::BlockRef<T> {
+    using Base = detail::BlockRef<T>;
+    using Block = typename Base::Block;
+    using Base::block_;
+
 public:
-    Boxed() : block_(new Block()) {}
-    Boxed(const T& v) : block_(new Block(v)) {}
-    Boxed(T&& v) : block_(new Block(std::move(v))) {}
-    Boxed(const Boxed& o) noexcept : block_(o.block_) { Block::retain(block_); }
-    Boxed(Boxed&& o) noexcept : block_(o.block_) { Block::retain(block_); }  // a moved-from box stays valid
-    Boxed& operator=(const Boxed& o) noexcept {
-        Block::retain(o.block_);
-        Block::release(std::exchange(block_, o.block_));
-        return *this;
-    }
+    Boxed() : Base(new Block()) {}
+    Boxed(const T& v) : Base(new Block(v)) {}
+    Boxed(T&& v) : Base(new Block(std::move(v))) {}
+    // A moved-from box stays valid: it shares the value instead of losing it.
+    Boxed(Boxed&& o) noexcept : Base(static_cast<const Base&>(o)) {}
+    Boxed(const Boxed&) noexcept = default;
+    Boxed& operator=(const Boxed&) noexcept = default;
     Boxed& operator=(Boxed&& o) noexcept { return *this = static_cast<const Boxed&>(o); }
-    ~Boxed() { Block::release(block_); }
 
     const T& get() const noexcept { return block_->value; }
-    T& edit() {
-        if (block_->refs.load(std::memory_order_acquire) != 1) {
-            Block* own = new Block(block_->value);
-            Block::release(std::exchange(block_, own));
-        }
-        return block_->value;
-    }
+    T& edit() { return this->own(); }
 
     friend bool operator==(const Boxed& a, const Boxed& b) {
         return a.block_ == b.block_ || a.block_->value == b.block_->value;
     }
-
-private:
-    using Block = detail::SharedBlock<T>;
-    Block* block_;
 };
 
 // An optional value that copies share until one of them is changed: reading through a const path never
 // copies, and the first change through a copy that is not the only one gives that copy its own value.
 // It reads like std::optional. For large values that are passed around whole but seldom changed.
 template <class T>
-class CopyOnWrite {
+class CopyOnWrite : public detail::OptionalBlock<T> {
+    using Base = detail::OptionalBlock<T>;
+    using Block = typename Base::Block;
+    using Base::block_;
+
 public:
-    using value_type = T;
+    using Base::Base;
+    using Base::operator*;
+    using Base::operator->;
+    using Base::value;
 
-    CopyOnWrite() noexcept = default;
-    CopyOnWrite(std::nullopt_t) noexcept {}
-    CopyOnWrite(const T& v) : block_(new Block(v)) {}
-    CopyOnWrite(T&& v) : block_(new Block(std::move(v))) {}
-    CopyOnWrite(const std::optional<T>& v) : block_(v ? new Block(*v) : nullptr) {}
-    CopyOnWrite(std::optional<T>&& v) : block_(v ? new Block(std::move(*v)) : nullptr) {}
-    CopyOnWrite(const CopyOnWrite& o) noexcept : block_(o.block_) { Block::retain(block_); }
-    CopyOnWrite(CopyOnWrite&& o) noexcept : block_(std::exchange(o.block_, nullptr)) {}
-    CopyOnWrite& operator=(const CopyOnWrite& o) noexcept {
-        Block::retain(o.block_);
-        Block::release(std::exchange(block_, o.block_));
-        return *this;
-    }
-    CopyOnWrite& operator=(CopyOnWrite&& o) noexcept {
-        if (this != &o) Block::release(std::exchange(block_, std::exchange(o.block_, nullptr)));
-        return *this;
-    }
-    ~CopyOnWrite() { Block::release(block_); }
-
-    bool has_value() const noexcept { return block_ != nullptr; }
-    explicit operator bool() const noexcept { return block_ != nullptr; }
-    const T& operator*() const noexcept { return block_->value; }
-    const T* operator->() const noexcept { return &block_->value; }
-    T& operator*() { return own(); }
-    T* operator->() { return &own(); }
-    const T& value() const {
-        if (!block_) throw std::bad_optional_access();
-        return block_->value;
-    }
+    T& operator*() { return this->own(); }
+    T* operator->() { return &this->own(); }
     T& value() {
         if (!block_) throw std::bad_optional_access();
-        return own();
+        return this->own();
     }
     template <class... A>
     T& emplace(A&&... args) {
-        Block::release(std::exchange(block_, new Block(std::forward<A>(args)...)));
+        this->replace(new Block(std::forward<A>(args)...));
         return block_->value;
     }
-    void reset() noexcept { Block::release(std::exchange(block_, nullptr)); }
-    bool sameAs(const CopyOnWrite& o) const noexcept { return block_ == o.block_; }
-
-private:
-    using Block = detail::SharedBlock<T>;
-    T& own() {
-        if (block_->refs.load(std::memory_order_acquire) != 1) {
-            Block* mine = new Block(block_->value);
-            Block::release(std::exchange(block_, mine));
-        }
-        return block_->value;
-    }
-    Block* block_ = nullptr;
 };
 
 // A read-only view of an optional value, wherever it is kept: a Shared, a std::optional, a plain value
