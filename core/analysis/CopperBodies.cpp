@@ -81,12 +81,6 @@ ClosestPoints segRectDistance(const Vec2& p, const Vec2& q, const BBox& box) {
     return best;
 }
 
-double boxGap(const BBox& a, const BBox& b) {
-    const double gx = std::max(0.0, std::max(a.minX - b.maxX, b.minX - a.maxX));
-    const double gy = std::max(0.0, std::max(a.minY - b.maxY, b.minY - a.maxY));
-    return std::sqrt(gx * gx + gy * gy);
-}
-
 bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p) {
     bool inside = false;
     for (std::size_t i = 0, j = n - 1; i < n; j = i++) {

@@ -5,6 +5,8 @@
 // width, a round pad a disc, an obround a capsule, a rectangle its rectangle, a polygon or an
 // evaluated macro its polygons. Round pads measured as squares, or tracks as lines, give both
 // false alarms and, worse, passes for copper that is too close.
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -28,8 +30,13 @@ ClosestPoints closestPointsSegSeg(const Vec2& p1, const Vec2& q1, const Vec2& p2
 // and the box centre; otherwise the nearest of the edges bottom, right, top, left (first wins ties).
 ClosestPoints segRectDistance(const Vec2& p, const Vec2& q, const BBox& box);
 
-// Euclidean distance between two boxes, 0 when they touch or overlap.
-double boxGap(const BBox& a, const BBox& b);
+// Euclidean distance between two boxes, 0 when they touch or overlap. Inline: the searches call it
+// for every candidate pair before any exact measure.
+inline double boxGap(const BBox& a, const BBox& b) {
+    const double gx = std::max(0.0, std::max(a.minX - b.maxX, b.minX - a.maxX));
+    const double gy = std::max(0.0, std::max(a.minY - b.maxY, b.minY - a.maxY));
+    return std::sqrt(gx * gx + gy * gy);
+}
 
 // Even-odd containment of p in one closed contour (edges wrap from the last point to the first).
 bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <atomic>
 #include <numeric>
 #include <unordered_map>
@@ -29,6 +30,11 @@ constexpr std::size_t kWholeAreaEdges = 256;
 // each of at least about this many objects.
 constexpr std::size_t kMaxCutChunks = 32;
 constexpr std::size_t kObjectsPerCutChunk = 64;
+// Clipper's time grows faster than the edges it is given, and one object is one task: an object
+// whose outline and clear objects hold more points than this is cut column by column, in
+// parallel, each column with only the clear objects that meet it.
+constexpr std::size_t kPointsPerCutColumn = 512;
+constexpr std::size_t kMaxCutColumns = 64;
 
 double nominalWidth(const PCBObject& o) { return o.apertureShape ? o.apertureShape->strokeNominalWidth() : 0.0; }
 
@@ -208,7 +214,7 @@ public:
 private:
     void addPiece(const std::optional<CopperBody>& body, std::uint32_t src, std::int32_t net, bool joins = false) {
         if (!body || !grid::isFinite(body->box)) return;
-        out_.pieces.push_back(Piece{*body, body->box, src, net});
+        out_.pieces.push_back(Piece{*body, src, net});
         joinsPrevious_.push_back(joins ? 1 : 0);
     }
 
@@ -321,6 +327,60 @@ void objectPolygons(const PCBObject& o, const GeometryEngine& sampler, cl::Paths
     }
 }
 
+// A vertical band of the board in Clipper units, or the whole plane. Neighbouring columns share
+// their bounds, so the pieces of one area meet at the seams; a seam lies inside the copper and
+// can never make a gap narrower.
+struct Column {
+    cl::cInt x0 = std::numeric_limits<cl::cInt>::lowest();
+    cl::cInt x1 = std::numeric_limits<cl::cInt>::max();
+    bool whole = true;
+};
+
+// The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman).
+cl::Path clipToSide(const cl::Path& in, cl::cInt x, bool keepRight) {
+    cl::Path out;
+    if (in.empty()) return out;
+    const auto inside = [&](const cl::IntPoint& p) { return keepRight ? p.X >= x : p.X <= x; };
+    for (std::size_t i = 0, prev = in.size() - 1; i < in.size(); prev = i++) {
+        const cl::IntPoint& a = in[prev];
+        const cl::IntPoint& b = in[i];
+        if (inside(a) != inside(b)) {
+            const double t = static_cast<double>(x - a.X) / static_cast<double>(b.X - a.X);
+            out.emplace_back(x, a.Y + static_cast<cl::cInt>(std::llround(t * static_cast<double>(b.Y - a.Y))));
+        }
+        if (inside(b)) out.push_back(b);
+    }
+    return out;
+}
+
+void clipToColumn(cl::Paths& paths, const Column& column) {
+    if (column.whole) return;
+    cl::Paths kept;
+    for (const cl::Path& p : paths) {
+        cl::Path c = clipToSide(clipToSide(p, column.x0, true), column.x1, false);
+        if (c.size() >= 3) kept.push_back(std::move(c));
+    }
+    paths = std::move(kept);
+}
+
+// The polygons of one clear object with their horizontal extent.
+struct ClearShape {
+    cl::Paths paths;
+    cl::cInt minX = 0;
+    cl::cInt maxX = -1;
+    std::size_t points = 0;
+
+    void measure() {
+        for (const cl::Path& p : paths)
+            for (const cl::IntPoint& q : p) {
+                minX = points == 0 ? q.X : std::min(minX, q.X);
+                maxX = points == 0 ? q.X : std::max(maxX, q.X);
+                ++points;
+            }
+    }
+    bool meets(const Column& c) const { return points > 0 && (c.whole || (maxX >= c.x0 && minX <= c.x1)); }
+};
+
 // For each dark object, the clear objects after it whose boxes meet its box: the ones that may cut
 // it, since a clear object removes what was drawn before it.
 struct LaterClears {
@@ -394,18 +454,20 @@ void collectCutAreas(const cl::PolyNode& node, std::vector<CutArea>& out) {
 class Cutter {
 public:
     // `clearShapes` holds the polygons of each clear object, by object index.
-    Cutter(std::span<const PCBObject> objects, const std::vector<cl::Paths>& clearShapes)
+    Cutter(std::span<const PCBObject> objects, const std::vector<ClearShape>& clearShapes)
         : objects_(objects), clearShapes_(clearShapes), sampler_(arcSampler()) {}
 
-    // The filled areas left of object k; nothing when no clear object reaches its copper, which
-    // then stays whole.
-    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears) {
+    // The filled areas left of object k within `column`; nothing when no clear object reaches
+    // its copper, which then stays whole.
+    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears, const Column& column) {
         if (!reached(k, clears)) return std::nullopt;
         cl::Paths copper;
         objectPolygons(objects_[k], sampler_, copper);
+        clipToColumn(copper, column);
         cl::Clipper c;
         c.AddPaths(copper, cl::ptSubject, true);
-        for (std::uint32_t clear : clears) c.AddPaths(clearShapes_[clear], cl::ptClip, true);
+        for (std::uint32_t clear : clears)
+            if (clearShapes_[clear].meets(column)) c.AddPaths(clearShapes_[clear].paths, cl::ptClip, true);
         cl::PolyTree kept;
         c.Execute(cl::ctDifference, kept, cl::pftNonZero, cl::pftNonZero);
         std::vector<CutArea> areas;
@@ -446,19 +508,62 @@ private:
         std::vector<CopperBody> bodies;
     };
     std::span<const PCBObject> objects_;
-    const std::vector<cl::Paths>& clearShapes_;
+    const std::vector<ClearShape>& clearShapes_;
     GeometryEngine sampler_;
     CopperBodySet shapes_;
     std::vector<CopperBody> dark_;
     std::unordered_map<std::uint32_t, ClearBodies> clearBodies_;
 };
 
+// One cut to make: object reachable[slot], within one column.
+struct CutJob {
+    std::uint32_t slot = 0;
+    Column column;
+};
+
+// The points of an object's outline where they can be many: a region's.
+std::size_t outlinePoints(const PCBObject& o) {
+    std::size_t n = 0;
+    if (auto g = o.kind.as<PCBObjectKind::Region>())
+        for (const Contour& c : g->contours) n += c.size();
+    return n;
+}
+
+// The cuts of the reachable objects in slot order, a large one as columns of equal width.
+std::vector<CutJob> cutJobs(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
+                            const LaterClears& later, const std::vector<ClearShape>& clearShapes) {
+    std::vector<CutJob> jobs;
+    jobs.reserve(reachable.size());
+    for (std::uint32_t slot = 0; slot < reachable.size(); ++slot) {
+        const std::uint32_t k = reachable[slot];
+        std::size_t points = outlinePoints(objects[k]);
+        for (std::uint32_t c : later.of(k)) points += clearShapes[c].points;
+        const std::size_t columns = std::min(points / kPointsPerCutColumn + 1, kMaxCutColumns);
+        if (columns == 1) {
+            jobs.push_back(CutJob{slot, Column{}});
+            continue;
+        }
+        const BBox& box = objects[k].bbox;
+        Column column;
+        column.whole = false;
+        for (std::size_t c = 0; c < columns; ++c) {
+            // The outer columns are open to the side, so no copper is lost to rounding of the box.
+            column.x0 = c == 0 ? Column{}.x0 : column.x1;
+            column.x1 = c + 1 == columns
+                            ? Column{}.x1
+                            : toInt({box.minX + box.width() * static_cast<double>(c + 1) / static_cast<double>(columns), 0}).X;
+            jobs.push_back(CutJob{slot, column});
+        }
+    }
+    return jobs;
+}
+
 // ---- islands ----------------------------------------------------------------------------------
 
 bool buildGrid(LayerCopper& out, const std::function<bool()>& stop) {
     const std::size_t n = out.pieces.size();
     out.ranges.resize(n);
-    for (std::size_t i = 0; i < n; ++i) out.ranges[i] = grid::rangeOf(out.pieces[i].box, out.cell);
+    for (std::size_t i = 0; i < n; ++i) out.ranges[i] = grid::rangeOf(out.pieces[i].box(), out.cell);
     if (!out.grid.build(out.ranges, out.oversized, stop)) return false;
     out.isOversized.assign(n, 0);
     for (std::uint32_t k : out.oversized) out.isOversized[k] = 1;
@@ -477,7 +582,7 @@ bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevio
         const Piece& a = out.pieces[i];
         forEachLaterNeighbour(out, i, windowOf(out, i, kTouchMM), marker, [&](std::uint32_t j) {
             const Piece& b = out.pieces[j];
-            if (boxGap(a.box, b.box) > kTouchMM || islands.find(i) == islands.find(j)) return false;
+            if (islands.find(i) == islands.find(j) || boxGap(a.box(), b.box()) > kTouchMM) return false;
             if (out.bodies.gap(a.body, b.body).gap <= kTouchMM) islands.unite(i, j);
             return false;
         });
@@ -497,7 +602,7 @@ bool joinEnclosed(LayerCopper& out, Islands& islands, const std::function<bool()
             if (marker[j] == static_cast<std::int64_t>(a)) return;
             marker[j] = static_cast<std::int64_t>(a);
             if (islands.find(j) == islands.find(area.firstPiece)) return;
-            const BBox& b = out.pieces[j].box;
+            const BBox& b = out.pieces[j].box();
             if (b.minX < area.box.minX || b.maxX > area.box.maxX || b.minY < area.box.minY || b.maxY > area.box.maxY)
                 return;
             if (test.contains(pointOf(out, out.pieces[j]))) islands.unite(j, area.firstPiece);
@@ -538,6 +643,82 @@ void numberIslands(LayerCopper& out, Islands& islands) {
         if (net == kUnset) net = -1;
 }
 
+// The polygons of every clear object, by object index; none when nothing is to be cut.
+std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool needed) {
+    std::vector<ClearShape> shapes(needed ? objects.size() : 0);
+    std::vector<std::uint32_t> clears;
+    for (std::size_t k = 0; k < shapes.size(); ++k)
+        if (objects[k].polarity == Polarity::clear) clears.push_back(static_cast<std::uint32_t>(k));
+    const std::size_t chunks = std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
+    parallelFor(
+        chunks,
+        [&](std::size_t chunk) {
+            const GeometryEngine sampler = arcSampler();
+            for (std::size_t i = chunk; i < clears.size(); i += chunks) {
+                ClearShape& shape = shapes[clears[i]];
+                objectPolygons(objects[clears[i]], sampler, shape.paths);
+                shape.measure();
+            }
+        },
+        defaultWorkerCount());
+    return shapes;
+}
+
+// Makes every cut on the pool. Columns of one object are neighbours in `jobs`, so taking every
+// chunks-th job spreads them over the chunks.
+bool cutAll(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable, const LaterClears& later,
+            const std::vector<ClearShape>& clearShapes, std::span<const CutJob> jobs,
+            std::vector<std::optional<std::vector<CutArea>>>& cuts, const std::function<bool()>& stop) {
+    const std::size_t columnJobs = jobs.size() - reachable.size();
+    const std::size_t chunks =
+        std::min({kMaxCutChunks, jobs.size() / kObjectsPerCutChunk + 1 + columnJobs, jobs.size()});
+    std::atomic<bool> stopped{false};
+    parallelFor(
+        chunks,
+        [&](std::size_t chunk) {
+            Cutter cutter(objects, clearShapes);
+            for (std::size_t i = chunk; i < jobs.size(); i += chunks) {
+                if (stopped.load(std::memory_order_relaxed)) return;
+                if ((i / chunks) % 64 == 0 && stop()) stopped = true;
+                const std::uint32_t k = reachable[jobs[i].slot];
+                cuts[i] = cutter.cut(k, later.of(k), jobs[i].column);
+            }
+        },
+        defaultWorkerCount());
+    return !stopped;
+}
+
+// The dark copper in object order: what the cuts left of reachable objects (every column of
+// one), the other objects whole.
+bool addCopper(std::span<const PCBObject> objects, NetTable& nets, std::span<const std::uint32_t> reachable,
+               std::span<const CutJob> jobs, std::vector<std::optional<std::vector<CutArea>>>& cuts, Builder& builder,
+               const std::function<bool()>& stop) {
+    std::size_t slot = 0;
+    std::size_t job = 0;
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        if ((k & 1023u) == 0 && stop()) return false;
+        if (objects[k].polarity == Polarity::clear) continue;
+        const auto src = static_cast<std::uint32_t>(k);
+        if (slot >= reachable.size() || reachable[slot] != src) {
+            builder.addObject(src);
+            continue;
+        }
+        std::size_t end = job;
+        while (end < jobs.size() && jobs[end].slot == slot) ++end;
+        // Whether clear objects reach the copper does not depend on the column.
+        if (cuts[job]) {
+            const std::int32_t net = nets.intern(objects[k].net);
+            for (std::size_t j = job; j < end; ++j)
+                for (CutArea& area : *cuts[j]) builder.addArea(std::move(area), src, net);
+        } else {
+            builder.addObject(src);
+        }
+        job = end;
+        ++slot;
+    }
+    return true;
+}
+
 } // namespace
 
 // ---- public -----------------------------------------------------------------------------------
@@ -572,7 +753,7 @@ bool LayerCopper::mayViolate(std::uint32_t i, std::uint32_t j) const {
 }
 
 grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach) {
-    return grid::rangeOf(layer.pieces[i].box.outset(reach), layer.cell);
+    return grid::rangeOf(layer.pieces[i].box().outset(reach), layer.cell);
 }
 
 bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
@@ -580,53 +761,15 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
     out.clear();
     out.cell = cell;
     const LaterClears later = laterClears(objects, cell);
-    // Cutting is independent object by object: it runs on the pool, in chunks of objects.
     std::vector<std::uint32_t> reachable;
     for (std::size_t k = 0; k < objects.size(); ++k)
         if (objects[k].polarity != Polarity::clear && !later.of(k).empty()) reachable.push_back(static_cast<std::uint32_t>(k));
-    std::vector<cl::Paths> clearShapes(reachable.empty() ? 0 : objects.size());
-    std::vector<std::uint32_t> clears;
-    for (std::size_t k = 0; k < clearShapes.size(); ++k)
-        if (objects[k].polarity == Polarity::clear) clears.push_back(static_cast<std::uint32_t>(k));
-    parallelFor(
-        std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks),
-        [&](std::size_t chunk) {
-            const GeometryEngine sampler = arcSampler();
-            const std::size_t chunks = std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
-            for (std::size_t i = chunk; i < clears.size(); i += chunks)
-                objectPolygons(objects[clears[i]], sampler, clearShapes[clears[i]]);
-        },
-        defaultWorkerCount());
-    std::vector<std::optional<std::vector<CutArea>>> cuts(reachable.size());
-    std::atomic<bool> stopped{false};
-    const std::size_t chunks = std::min<std::size_t>(reachable.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
-    parallelFor(
-        chunks,
-        [&](std::size_t chunk) {
-            Cutter cutter(objects, clearShapes);
-            for (std::size_t i = chunk; i < reachable.size(); i += chunks) {
-                if (stopped.load(std::memory_order_relaxed)) return;
-                if ((i / chunks) % 64 == 0 && stop()) stopped = true;
-                cuts[i] = cutter.cut(reachable[i], later.of(reachable[i]));
-            }
-        },
-        defaultWorkerCount());
-    if (stopped) return false;
+    const std::vector<ClearShape> clearShapes = clearShapesOf(objects, !reachable.empty());
+    const std::vector<CutJob> jobs = cutJobs(objects, reachable, later, clearShapes);
+    std::vector<std::optional<std::vector<CutArea>>> cuts(jobs.size());
+    if (!cutAll(objects, reachable, later, clearShapes, jobs, cuts, stop)) return false;
     Builder builder(objects, nets, out);
-    std::size_t next = 0;
-    for (std::size_t k = 0; k < objects.size(); ++k) {
-        if ((k & 1023u) == 0 && stop()) return false;
-        if (objects[k].polarity == Polarity::clear) continue;
-        const auto src = static_cast<std::uint32_t>(k);
-        const bool isReachable = next < reachable.size() && reachable[next] == src;
-        if (isReachable && cuts[next]) {
-            const std::int32_t net = nets.intern(objects[k].net);
-            for (CutArea& area : *cuts[next]) builder.addArea(std::move(area), src, net);
-        } else {
-            builder.addObject(src);
-        }
-        if (isReachable) ++next;
-    }
+    if (!addCopper(objects, nets, reachable, jobs, cuts, builder, stop)) return false;
     if (!buildGrid(out, stop)) return false;
     Islands islands(out.pieces.size());
     if (!joinTouching(out, builder.joinsPrevious(), islands, stop) || !joinEnclosed(out, islands, stop)) return false;

@@ -30,9 +30,10 @@ inline constexpr double kArcChordMM = 1e-4;
 // One piece of copper: a stroke, one chord of an arc, a flash, or one edge of a filled area.
 struct Piece {
     CopperBody body;
-    BBox box;
     std::uint32_t source = 0;  // the object it comes from; the pieces of one object share it
     std::int32_t net = -1;     // interned known net, -1 without one
+
+    const BBox& box() const { return body.box; }
 };
 
 // A filled area whose inside is copper although only its edges are pieces: a region contour, or

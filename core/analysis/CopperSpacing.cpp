@@ -69,7 +69,7 @@ LayerResult findSpaceViolations(const LayerCopper& layer, double limit, std::siz
                 return true;
             }
             const copper::Piece& b = layer.pieces[j];
-            if (!layer.mayViolate(i, j) || !(boxGap(a.box, b.box) < threshold)) return false;
+            if (!layer.mayViolate(i, j) || !(boxGap(a.box(), b.box()) < threshold)) return false;
             const CopperGap g = layer.bodies.gap(a.body, b.body);
             if (!(g.gap < threshold)) return false;
             const auto [it, fresh] = findingOfPair.try_emplace(pairKey(a.source, b.source), res.issues.size());
@@ -98,7 +98,7 @@ SmallestGap smallestGap(const LayerCopper& layer, Clock::time_point deadline) {
     const auto n = static_cast<std::uint32_t>(layer.pieces.size());
     double best = kInf;
     BBox all = BBox::empty();
-    for (const auto& p : layer.pieces) all.include(p.box);
+    for (const auto& p : layer.pieces) all.include(p.box());
     const double farthest = std::hypot(all.width(), all.height());
     std::vector<std::int64_t> marker(n, -1);
     // Near pairs first; farther only while no pair lies within reach.
@@ -111,7 +111,7 @@ SmallestGap smallestGap(const LayerCopper& layer, Clock::time_point deadline) {
             const double r = std::min(best, reach);
             copper::forEachLaterNeighbour(layer, i, copper::windowOf(layer, i, r), marker, [&](std::uint32_t j) {
                 const copper::Piece& b = layer.pieces[j];
-                const double boxes = boxGap(a.box, b.box);
+                const double boxes = boxGap(a.box(), b.box());
                 if (boxes >= best || boxes > reach || !layer.mayViolate(i, j)) return false;
                 best = std::min(best, layer.bodies.gap(a.body, b.body).gap);
                 return false;

@@ -368,6 +368,27 @@ TEST(CopperSpacing, ClearObjectsCutTheCopper) {
     // Dark copper drawn after the clear strip joins the halves again.
     split.push_back(track({4, 8}, {6, 8}, 0.3));
     EXPECT_TRUE(check(split, 0.15).issues.empty());
+
+    // A plane with hundreds of clearances is cut in pieces side by side; the pieces are still one
+    // conductor, and every pad keeps its true gap wherever the pieces meet.
+    std::vector<PCBObject> plane = {region({{{0, 0}, {100, 0}, {100, 18}, {0, 18}}})};
+    std::vector<PCBObject> pads;
+    for (int row = 0; row < 6; ++row)
+        for (int col = 0; col < 50; ++col) {
+            const Vec2 at{1.0 + 2.0 * col, 1.5 + 3.0 * row};
+            const double clearance = row == 0 ? 0.1 : 0.3;
+            plane.push_back(clear(pad(at, ApertureShape::circle(1.0 + 2 * clearance))));
+            pads.push_back(pad(at, ApertureShape::circle(1.0)));
+        }
+    plane.insert(plane.end(), pads.begin(), pads.end());
+    const copper::LayerCopper layer = layerOf(plane);
+    EXPECT_EQ(layer.islandCount, 1u + pads.size());
+    const auto found = spacing::findSpaceViolations(layer, 0.15, SIZE_MAX, later(), "top.gtl");
+    ASSERT_EQ(found.issues.size(), 50u);
+    for (const auto& i : found.issues) {
+        EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+        EXPECT_NEAR(i.position->y, 1.5, 0.61);
+    }
 }
 
 TEST(CopperSpacing, CellSizeFollowsTheLimit) {
