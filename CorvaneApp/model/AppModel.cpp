@@ -39,10 +39,10 @@ constexpr float kChangeOpacity = 0.95f;
 // The canvas meshes are seen at any zoom up to their detail scale: their arcs stand at most a micrometre off
 // the circle, a quarter pixel up to 250 pixels per millimetre. Small arcs keep the engine's few pieces.
 constexpr double kCanvasArcChordToleranceMM = 0.001;
-// Meshes made for a scale keep every curve within a thirty-second of a pixel of its circle there, where the
-// canvas's four samples per pixel seldom tell it apart, and with as few triangles as that allows: on software
-// OpenGL a frame's time goes with its triangles.
-constexpr double kDetailTolerancePx = 1.0 / 32.0;
+// Meshes made for a scale keep every curve within an eighth of a pixel of its circle there (and closer at the
+// coarser views that use them), finer than the canvas's four samples per pixel tell apart, and with as few
+// triangles as that allows: the triangles are held by the program and again by the driver.
+constexpr double kDetailTolerancePx = 1.0 / 8.0;
 // The scales meshes are made for step by this factor, so that zooming makes them again only now and then.
 constexpr double kDetailScaleStep = 4.0;
 // From this scale on, meshes have every piece the fixed counts give.
