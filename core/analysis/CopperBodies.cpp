@@ -229,6 +229,22 @@ std::optional<CopperBody> CopperBodySet::polygon(const Contour& points) {
     return body;
 }
 
+std::size_t CopperBodySet::flashBodyCount(ShapeRef shape) {
+    const auto* m = shape ? shape->as<ApertureShape::Macro>() : nullptr;
+    if (!m || !m->outline) return 1;
+    std::size_t discs = 0;
+    bool rest = false;
+    for (const Contour& c : *m->outline) {
+        if (c.empty() || c.size() > std::numeric_limits<std::uint32_t>::max()) continue;
+        if (macroCircle(c)) {
+            ++discs;
+        } else {
+            rest = true;
+        }
+    }
+    return discs + (rest ? 1 : 0);
+}
+
 void CopperBodySet::flashBodies(const Vec2& at, ShapeRef shape,
                                 std::vector<CopperBody>& out) {
     const auto* m = shape ? shape->as<ApertureShape::Macro>() : nullptr;

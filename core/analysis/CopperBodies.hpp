@@ -87,6 +87,8 @@ public:
     // only as polygons through their points; each such circle becomes an exact disc here, and the
     // macro's other contours one polygons body. Appends to `out`; nothing for non-finite input.
     void flashBodies(const Vec2& at, ShapeRef shape, std::vector<CopperBody>& out);
+    // How many bodies flashBodies makes of a flash of this shape at a finite position.
+    static std::size_t flashBodyCount(ShapeRef shape);
 
     // Uses scratch storage of the set: not for concurrent calls on one set.
     CopperGap gap(const CopperBody& first, const CopperBody& second) const;

@@ -155,6 +155,19 @@ Vec2 pointOf(const LayerCopper& layer, const Piece& p) { return layer.bodies.any
 
 // ---- building pieces --------------------------------------------------------------------------
 
+// A small area without holes measures well as one polygon; a large one is cut into edges so that
+// only its nearby edges meet other copper.
+bool isWhole(const Contour& outline) { return outline.size() >= 3 && outline.size() <= kWholeAreaEdges; }
+bool isWhole(const std::vector<Contour>& contours) { return contours.size() == 1 && isWhole(contours[0]); }
+
+// The pieces an area gives: one, or one per edge.
+std::size_t areaPieces(const std::vector<Contour>& contours) {
+    if (isWhole(contours)) return 1;
+    std::size_t n = 0;
+    for (const Contour& c : contours) n += c.size();
+    return n;
+}
+
 class Builder {
 public:
     Builder(std::span<const PCBObject> objects, NetTable& nets, LayerCopper& out)
@@ -182,9 +195,7 @@ public:
 
     // A filled area: its contours are kept for inside tests, its edges become pieces.
     void addArea(std::vector<Contour> contours, std::uint32_t src, std::int32_t net) {
-        // A small area without holes measures well as one polygon; a large one is cut into edges
-        // so that only its nearby edges meet other copper.
-        if (contours.size() == 1 && contours[0].size() >= 3 && contours[0].size() <= kWholeAreaEdges) {
+        if (isWhole(contours)) {
             addPiece(out_.bodies.polygon(contours[0]), src, net);
             return;
         }
@@ -210,6 +221,13 @@ public:
 
     // Per piece: whether it is known to join the piece before it (pieces of one arc or area).
     std::vector<std::uint8_t>& joinsPrevious() { return joinsPrevious_; }
+
+    // Room for about `pieces` pieces at once: a list grown by doubling holds up to twice what it
+    // needs, and every layer of a package is built at the same time.
+    void reserve(std::size_t pieces) {
+        out_.pieces.reserve(pieces);
+        joinsPrevious_.reserve(pieces);
+    }
 
 private:
     void addPiece(const std::optional<CopperBody>& body, std::uint32_t src, std::int32_t net, bool joins = false) {
@@ -562,9 +580,9 @@ std::vector<CutJob> cutJobs(std::span<const PCBObject> objects, std::span<const 
 
 bool buildGrid(LayerCopper& out, const std::function<bool()>& stop) {
     const std::size_t n = out.pieces.size();
-    out.ranges.resize(n);
-    for (std::size_t i = 0; i < n; ++i) out.ranges[i] = grid::rangeOf(out.pieces[i].box(), out.cell);
-    if (!out.grid.build(out.ranges, out.oversized, stop)) return false;
+    std::vector<grid::CellRange> ranges(n);
+    for (std::size_t i = 0; i < n; ++i) ranges[i] = grid::rangeOf(out.pieces[i].box(), out.cell);
+    if (!out.grid.build(ranges, out.oversized, stop)) return false;
     out.isOversized.assign(n, 0);
     for (std::uint32_t k : out.oversized) out.isOversized[k] = 1;
     return true;
@@ -641,6 +659,40 @@ void numberIslands(LayerCopper& out, Islands& islands) {
     }
     for (auto& net : out.islandNet)
         if (net == kUnset) net = -1;
+}
+
+// The pieces the builder will make, so that the piece list is allocated once: the edges of large
+// areas, the chords of arcs, the bodies of flashes, one piece for anything else.
+std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
+                           std::span<const CutJob> jobs, const std::vector<std::optional<std::vector<CutArea>>>& cuts) {
+    std::vector<std::uint8_t> cut(objects.size(), 0);
+    std::size_t n = 0;
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        if (!cuts[j]) continue;
+        cut[reachable[jobs[j].slot]] = 1;
+        for (const CutArea& area : *cuts[j]) n += areaPieces(area);
+    }
+    const GeometryEngine sampler = arcSampler();
+    std::vector<Vec2> points;
+    std::unordered_map<const ApertureShape*, std::size_t> bodiesOfShape;
+    for (std::size_t k = 0; k < objects.size(); ++k) {
+        const PCBObject& o = objects[k];
+        if (o.polarity == Polarity::clear || cut[k]) continue;
+        if (auto g = o.kind.as<PCBObjectKind::Region>()) {
+            for (const Contour& c : g->contours) n += isWhole(c) ? 1 : c.size();
+        } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
+            if (!finite(a->start) || !finite(a->end) || !finite(a->center)) continue;
+            arcPoints(sampler, *a, points);
+            n += points.size() - 1;
+        } else if (o.kind.as<PCBObjectKind::Flash>()) {
+            auto [it, fresh] = bodiesOfShape.try_emplace(o.apertureShape.get());
+            if (fresh) it->second = CopperBodySet::flashBodyCount(o.apertureShape);
+            n += it->second;
+        } else {
+            n += 1;
+        }
+    }
+    return n;
 }
 
 // The polygons of every clear object, by object index; none when nothing is to be cut.
@@ -736,7 +788,6 @@ void LayerCopper::clear() {
     island.clear();
     islandNet.clear();
     islandCount = 0;
-    ranges.clear();
     oversized.clear();
     isOversized.clear();
 }
@@ -769,6 +820,7 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
     std::vector<std::optional<std::vector<CutArea>>> cuts(jobs.size());
     if (!cutAll(objects, reachable, later, clearShapes, jobs, cuts, stop)) return false;
     Builder builder(objects, nets, out);
+    builder.reserve(expectedPieces(objects, reachable, jobs, cuts));
     if (!addCopper(objects, nets, reachable, jobs, cuts, builder, stop)) return false;
     if (!buildGrid(out, stop)) return false;
     Islands islands(out.pieces.size());

@@ -56,7 +56,6 @@ struct LayerCopper {
 
     // The pieces on a grid of the given cell size; pieces too large for it are on `oversized`.
     double cell = 1.0;
-    std::vector<grid::CellRange> ranges;
     std::vector<std::uint32_t> oversized;
     std::vector<std::uint8_t> isOversized;
     grid::CellGrid grid;

@@ -237,6 +237,14 @@ TEST(CopperSpacing, RoundRectFlashesAtExactlyTheMinimum) {
     auto r = check(layer({diagonal - 0.001 / kSqrt2, diagonal - 0.001 / kSqrt2}), 0.15);
     ASSERT_EQ(r.issues.size(), 1u);
     EXPECT_EQ(r.issues[0].message, "Copper spacing 0.149 mm is below the preset minimum 0.150 mm.");
+    // Four corner discs and the rest as one body; the count the piece list is sized by agrees.
+    const auto pads = layer({diagonal, diagonal});
+    CopperBodySet set;
+    std::vector<CopperBody> bodies;
+    set.flashBodies({0, 0}, pads[0].apertureShape, bodies);
+    EXPECT_EQ(bodies.size(), 5u);
+    EXPECT_EQ(CopperBodySet::flashBodyCount(pads[0].apertureShape), bodies.size());
+    EXPECT_EQ(layerOf(pads).pieces.size(), 10u);
     // The board summary measures the same copper.
     const auto summary = BoardSummaryEngine().estimateMinSpace(layer({diagonal, diagonal}));
     ASSERT_TRUE(summary.value);
