@@ -1,9 +1,9 @@
 #include "CopperIslands.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
-#include <atomic>
 #include <numeric>
 #include <unordered_map>
 
@@ -160,13 +160,14 @@ Vec2 pointOf(const LayerCopper& layer, const Piece& p) { return layer.bodies.any
 bool isWhole(const Contour& outline) { return outline.size() >= 3 && outline.size() <= kWholeAreaEdges; }
 bool isWhole(const std::vector<Contour>& contours) { return contours.size() == 1 && isWhole(contours[0]); }
 
-// The pieces an area gives: one, or one per edge.
-std::size_t areaPieces(const std::vector<Contour>& contours) {
-    if (isWhole(contours)) return 1;
+std::size_t pointCount(const std::vector<Contour>& contours) {
     std::size_t n = 0;
     for (const Contour& c : contours) n += c.size();
     return n;
 }
+
+// The pieces an area gives: one, or one per edge.
+std::size_t areaPieces(const std::vector<Contour>& contours) { return isWhole(contours) ? 1 : pointCount(contours); }
 
 class Builder {
 public:
@@ -351,7 +352,8 @@ void objectPolygons(const PCBObject& o, const GeometryEngine& sampler, cl::Paths
 struct Column {
     cl::cInt x0 = std::numeric_limits<cl::cInt>::lowest();
     cl::cInt x1 = std::numeric_limits<cl::cInt>::max();
-    bool whole = true;
+
+    bool whole() const { return x0 == Column{}.x0 && x1 == Column{}.x1; }
 };
 
 // The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman).
@@ -372,7 +374,7 @@ cl::Path clipToSide(const cl::Path& in, cl::cInt x, bool keepRight) {
 }
 
 void clipToColumn(cl::Paths& paths, const Column& column) {
-    if (column.whole) return;
+    if (column.whole()) return;
     cl::Paths kept;
     for (const cl::Path& p : paths) {
         cl::Path c = clipToSide(clipToSide(p, column.x0, true), column.x1, false);
@@ -396,7 +398,7 @@ struct ClearShape {
                 ++points;
             }
     }
-    bool meets(const Column& c) const { return points > 0 && (c.whole || (maxX >= c.x0 && minX <= c.x1)); }
+    bool meets(const Column& c) const { return points > 0 && maxX >= c.x0 && minX <= c.x1; }
 };
 
 // For each dark object, the clear objects after it whose boxes meet its box: the ones that may cut
@@ -541,10 +543,8 @@ struct CutJob {
 
 // The points of an object's outline where they can be many: a region's.
 std::size_t outlinePoints(const PCBObject& o) {
-    std::size_t n = 0;
-    if (auto g = o.kind.as<PCBObjectKind::Region>())
-        for (const Contour& c : g->contours) n += c.size();
-    return n;
+    const auto g = o.kind.as<PCBObjectKind::Region>();
+    return g ? pointCount(g->contours) : 0;
 }
 
 // The cuts of the reachable objects in slot order, a large one as columns of equal width.
@@ -563,7 +563,6 @@ std::vector<CutJob> cutJobs(std::span<const PCBObject> objects, std::span<const 
         }
         const BBox& box = objects[k].bbox;
         Column column;
-        column.whole = false;
         for (std::size_t c = 0; c < columns; ++c) {
             // The outer columns are open to the side, so no copper is lost to rounding of the box.
             column.x0 = c == 0 ? Column{}.x0 : column.x1;
