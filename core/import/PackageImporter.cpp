@@ -610,6 +610,8 @@ PCBPackage PackageImporter::importFileData(const Bytes& data, const std::string&
     if (isIPC2581(name, [&] { return data; })) throw ImportError::unreadable(std::string(kIPC2581Refusal));
     if (VellTar::isGzip(data) || ext == "tgz") return ODBPPParser{}.parse(data);
     refuseOtherArchives(data, name);
+    // Named as an archive but holding something else: no layer file could be meant.
+    if (ext == "zip") throw ImportError::unreadable("'" + name + "' is not a ZIP archive.");
     std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
     return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
 }

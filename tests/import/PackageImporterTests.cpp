@@ -85,6 +85,7 @@ TEST(PackageImporterZip, NothingToImportAndNotAZip) {
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(onlyJunk); }), "No Gerber/Drill files found in the package.");
     const fs::path text = dir.write("fake.zip", "not a zip");
     EXPECT_EQ(errorText([&] { PackageImporter{}.importZIP(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.path / "missing.zip"); }).rfind("Could not read 'missing.zip'", 0),
               0u);
 }
