@@ -2,6 +2,7 @@
 
 #include "model/Format.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
@@ -374,7 +375,7 @@ bool namesOutlineLoosely(std::string_view lower) {
 bool namesDrillDrawing(std::string_view lower) {
     static constexpr std::string_view drillWords[] = {"drill", "drl", "bohr", "percage", "taladr", "hole"};
     static constexpr std::string_view drawingWords[] = {"drawing", "draw", "dwg", "map", "chart", "legend",
-                                                        "symbol", "plot", "plan", "zeichnung", "dessin"};
+                                                        "symbol", "plot", "plan", "photo", "zeichnung", "dessin"};
     if (contains(lower, "nclegend")) return true;
     return containsAny(lower, drillWords) && containsAny(lower, drawingWords);
 }
@@ -467,9 +468,17 @@ std::optional<NamedRole> patternLayerType(std::string_view lower) {
     return std::nullopt;
 }
 
-// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom.
+// The words that name a layer: the stem's when the extension says only "Gerber" or is a tool's own code
+// (".f1", ".m2", ".o", ".001"), else the whole name's (board.bottom).
+std::vector<std::string_view> layerWords(const NameParts& name) {
+    const bool code = std::any_of(name.ext.begin(), name.ext.end(), isDigit) || name.ext.size() <= 2;
+    const bool stemOnly = isGeneric(name.ext) || (!name.ext.empty() && code && !LayerClassifier::mapsExtension(name.ext));
+    return nameWords(stemOnly ? std::string_view(name.stem) : std::string_view(name.lower));
+}
+
+// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom, board_BOTTOM.f2.
 std::optional<LayerType> lastWordSide(const NameParts& name) {
-    const auto words = nameWords(isGeneric(name.ext) ? std::string_view(name.stem) : std::string_view(name.lower));
+    const auto words = layerWords(name);
     if (words.empty()) return std::nullopt;
     const std::string_view last = words.back();
     if (last == "top" || last == "front") return LayerType::copper(CopperLayerID::top());
@@ -539,7 +548,7 @@ std::optional<NamedRole> etchLayer(const std::vector<std::string_view>& words) {
 // Xpedition's EtchLayer names, copper numbered through the stack (lyr3, L02, Layer2, artwork_3), inner
 // layers numbered apart (group2) and planes named by function (GND2.art, PWR.art).
 std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat format) {
-    const auto words = nameWords(isGeneric(name.ext) ? std::string_view(name.stem) : std::string_view(name.lower));
+    const auto words = layerWords(name);
     struct Film { std::string_view word; Role role; };
     static constexpr Film films[] = {
         {"smc", Role::maskTop},  {"sms", Role::maskBottom}, {"spc", Role::pasteTop},  {"sps", Role::pasteBottom},

@@ -288,6 +288,11 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"board.tsm", gerber, {}, maskT(), C::high, F::gerberRS274X},
         {"board.bsk", gerber, {}, silkB(), C::high, F::gerberRS274X},
         {"board.SPB", gerber, {}, pasteB(), C::high, F::gerberRS274X},
+        // A tool's own extension codes leave the stem to name the layer.
+        {"board-RevB_TOP.f1", gerber, {}, top(), C::medium, F::gerberRS274X},
+        {"board-RevB_BOTTOM.f2", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"board-RevB_OUTLINE.o", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"board-RevB_DRILLPHOTO.d1", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
     });
 }
 
