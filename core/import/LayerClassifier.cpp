@@ -441,10 +441,11 @@ std::optional<NamedRole> patternLayerType(std::string_view lower) {
     if (any({"silkscreen", "silk", "legend", "overlay", "bestueck", "bestuck", "positionsdruck", "serigraf",
              "serigraph", "zeefdruk"}))
         return NamedRole{LayerType::silkscreen(sideA())};
+    // Paste before mask: a "paste mask" is the stencil's layer.
+    if (any({"paste", "stencil", "cream", "pasta"})) return NamedRole{LayerType::paste(sideA())};
     if (any({"soldermask", "solderresist", "mask", "lotstop", "loetstop", "stoplack", "stopplack", "vernis",
              "epargne", "mascara", "maschera", "soldeerstop"}))
         return NamedRole{LayerType::solderMask(sideA())};
-    if (any({"paste", "stencil", "cream", "pasta"})) return NamedRole{LayerType::paste(sideA())};
     const bool named = any({"copper", "signal", "kupfer", "cuivre", "cobre", "koper", "miedz"}) || anyWord({"rame"});
     const bool plane = any({"power", "ground", "plane"});
     if (named || plane) {
@@ -476,9 +477,12 @@ std::vector<std::string_view> layerWords(const NameParts& name) {
     return nameWords(stemOnly ? std::string_view(name.stem) : std::string_view(name.lower));
 }
 
-// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom, board_BOTTOM.f2.
+// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom, board_BOTTOM.f2, and
+// with a word for "layer" after it (Top Layer.pho, BOTTOM_L.art).
 std::optional<LayerType> lastWordSide(const NameParts& name) {
-    const auto words = layerWords(name);
+    static constexpr std::string_view fillers[] = {"layer", "l", "lyr", "copper", "cu", "signal", "etch", "side"};
+    auto words = layerWords(name);
+    while (words.size() > 1 && isAnyOf(words.back(), fillers)) words.pop_back();
     if (words.empty()) return std::nullopt;
     const std::string_view last = words.back();
     if (last == "top" || last == "front") return LayerType::copper(CopperLayerID::top());
@@ -553,6 +557,7 @@ std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat form
     static constexpr Film films[] = {
         {"smc", Role::maskTop},  {"sms", Role::maskBottom}, {"spc", Role::pasteTop},  {"sps", Role::pasteBottom},
         {"tslk", Role::silkTop}, {"bslk", Role::silkBottom}, {"ssc", Role::silkTop}, {"sss", Role::silkBottom},
+        {"tmsk", Role::maskTop}, {"bmsk", Role::maskBottom}, {"tskl", Role::silkTop}, {"bskl", Role::silkBottom},
     };
     const std::string film = "CAD film name";
     for (auto w = words.rbegin(); w != words.rend(); ++w)

@@ -234,6 +234,13 @@ TEST(LayerClassifier, FilmAndNumberedCopperNames) {
         {"PWR.art", gerber, {}, inner(1), C::medium, F::gerberRS274X},
         {"Ground.art", gerber, {}, inner(1), C::medium, F::gerberRS274X},
         {"GND_BOTTOM.art", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"TOP_LAYER.art", gerber, {}, top(), C::medium, F::gerberRS274X},
+        {"BOTTOM_L.art", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"Bottom Layer.pho", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"TMSK.art", gerber, {}, maskT(), C::medium, F::gerberRS274X},
+        {"BMSK.art", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"TSKL.art", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"PASTEMASK_BOTTOM.art", gerber, {}, pasteB(), C::medium, F::gerberRS274X},
         // A file telling another function, or holding drill data, is not copper by its name.
         {"layer2.gbr", gerber, "Other,Drawing", LayerType::unknown(), C::low, F::gerberRS274X},
         {"lyr2.art", excellon, {}, LayerType::drill(), C::medium, F::excellon},
