@@ -32,6 +32,13 @@ constexpr double kPourAreaMM2 = 100.0;
 // Copper carries tracks on a share of its pads at least; a mask may paint a few oblong pads.
 constexpr double kTrackShare = 0.05;
 constexpr std::size_t kMinTracks = 3;
+// A solder mask opens over the component holes only (vias are mostly covered), each opening at least as
+// large as the copper pad under it and mostly larger by the mask's expansion.
+constexpr double kMaskHoleShare = 0.1;
+constexpr std::size_t kMinMaskHoles = 4;
+constexpr double kSizeRoundingMM = 0.005;
+constexpr double kMaskNotSmallerShare = 0.9;
+constexpr double kMaskLargerShare = 0.5;
 // A drill-named Gerber file mostly of strokes is a drawing: drill data is flashes (and slots).
 constexpr double kDrawingStrokeShare = 0.5;
 // Outline ends meet within this; contours enclose the copper up to half a track's width of slack.
@@ -113,6 +120,7 @@ bool isLine(const PCBObject& o) {
 
 // What a Gerber file draws on the package's holes.
 struct OnHoles {
+    std::vector<double> padOnHole;  // by hole: the largest pad centred on it, 0 for none
     std::size_t rings = 0;    // holes with a pad larger than the hole centred on them
     std::size_t marks = 0;    // holes with a flash no larger than the hole: a marker, not copper
     std::size_t symbols = 0;  // holes with a small drawing of strokes balanced about them
@@ -141,11 +149,15 @@ OnHoles measureOnHoles(const GerberDocument& doc, const std::vector<Hole>& holes
             ++m.pours;
         }
     }
-    for (const Hole& h : holes) {
+    m.padOnHole.assign(holes.size(), 0.0);
+    for (std::size_t k = 0; k < holes.size(); ++k) {
+        const Hole& h = holes[k];
         std::optional<double> pad;
         pads.near(h.at, kCentreToleranceMM, [&](std::size_t id, const Vec2&) { pad = std::max(pad.value_or(0.0), padSize[id]); });
         if (pad) {
-            (*pad > h.diameter + kRingMarginMM ? m.rings : m.marks)++;
+            const bool ring = *pad > h.diameter + kRingMarginMM;
+            (ring ? m.rings : m.marks)++;
+            if (ring) m.padOnHole[k] = *pad;
             continue;
         }
         // Strokes lying wholly within reach of the hole, whose centres balance on it.
@@ -174,12 +186,32 @@ bool isDrawing(const OnHoles& m, std::size_t holes) {
 
 enum class Found : std::uint8_t { nothing, copper, mask, drawing };
 
+bool carriesTracks(const OnHoles& m) {
+    return m.tracks >= std::max<std::size_t>(kMinTracks, static_cast<std::size_t>(kTrackShare * (m.rings + m.marks))) ||
+           m.pours > 0;
+}
+
+// What a file is by what it draws on the holes alone: copper rings most of them and carries tracks.
 Found classifyByHoles(const OnHoles& m, std::size_t holes) {
-    if (most(m.rings, holes)) {
-        const bool tracks = m.tracks >= std::max<std::size_t>(kMinTracks, static_cast<std::size_t>(kTrackShare * (m.rings + m.marks)));
-        return tracks || m.pours > 0 ? Found::copper : Found::mask;
-    }
+    if (most(m.rings, holes) && carriesTracks(m)) return Found::copper;
     return isDrawing(m, holes) ? Found::drawing : Found::nothing;
+}
+
+// A mask opens over a share of the holes with openings no smaller than the copper's pads there, mostly
+// larger. Without copper to compare with, pads alone on most holes.
+bool isMask(const OnHoles& m, const std::vector<double>& copperPads, std::size_t holes) {
+    if (m.rings < std::max(kMinMaskHoles, static_cast<std::size_t>(kMaskHoleShare * static_cast<double>(holes)))) return false;
+    std::size_t shared = 0, notSmaller = 0, larger = 0;
+    for (std::size_t k = 0; k < copperPads.size(); ++k) {
+        if (m.padOnHole[k] <= 0 || copperPads[k] <= 0) continue;
+        ++shared;
+        if (m.padOnHole[k] >= copperPads[k] - kSizeRoundingMM) ++notSmaller;
+        if (m.padOnHole[k] > copperPads[k] + kSizeRoundingMM) ++larger;
+    }
+    if (shared == 0) return most(m.rings, holes) && !carriesTracks(m);
+    // Openings the size of the pads (no expansion) tell a mask from inner copper by the tracks it lacks.
+    return shared >= kMinMaskHoles && notSmaller >= kMaskNotSmallerShare * static_cast<double>(shared) &&
+           (larger >= kMaskLargerShare * static_cast<double>(shared) || !carriesTracks(m));
 }
 
 // --- sides of inferred copper and masks --------------------------------------------------------
@@ -270,19 +302,24 @@ bool fits(const BBox& contour, const BBox& copper) {
            contour.height() <= kOutlineOversize * copper.height() + kOutlineMarginMM;
 }
 
-// The boxes of a file's closed contours that enclose the copper: chains of lines whose ends all meet, and
-// regions.
-std::vector<BBox> enclosingContours(const GerberDocument& doc, const BBox& copper) {
+// A closed contour around the copper: its box and how many of the file's drawn objects it takes.
+struct Enclosing {
+    BBox box;
+    std::size_t objects = 0;
+};
+
+// The closed contours of a file that enclose the copper: chains of lines whose ends all meet, and regions.
+std::vector<Enclosing> enclosingContours(const GerberDocument& doc, const BBox& copper) {
     Joins joins;
     std::vector<std::pair<std::size_t, BBox>> pieces;  // a line's first node and its box
-    std::vector<BBox> found;
+    std::vector<Enclosing> found;
     for (const PCBObject& o : doc.objects) {
         if (o.polarity != Polarity::dark) continue;
         if (const auto* r = o.kind.as<PCBObjectKind::Region>()) {
             for (const Contour& c : r->contours) {
                 BBox b = BBox::empty();
                 for (const Vec2& p : c) b.include(p);
-                if (encloses(b, copper)) found.push_back(b);
+                if (encloses(b, copper)) found.push_back({b, 1});
             }
             continue;
         }
@@ -299,14 +336,23 @@ std::vector<BBox> enclosingContours(const GerberDocument& doc, const BBox& coppe
         joins.link(na, nb);
         pieces.push_back({na, o.bbox});
     }
-    std::map<std::size_t, BBox> boxes;
-    for (const auto& [n, box] : pieces) boxes.try_emplace(joins.root(n), BBox::empty()).first->second.include(box);
+    std::map<std::size_t, Enclosing> chains;
+    for (const auto& [n, box] : pieces) {
+        Enclosing& chain = chains.try_emplace(joins.root(n), Enclosing{BBox::empty(), 0}).first->second;
+        chain.box.include(box);
+        ++chain.objects;
+    }
     std::set<std::size_t> open;
     for (std::size_t n = 0; n < joins.size(); ++n)
         if (joins.degree(n) < 2) open.insert(joins.root(n));
-    for (const auto& [root, box] : boxes)
-        if (!open.contains(root) && encloses(box, copper)) found.push_back(box);
+    for (const auto& [root, chain] : chains)
+        if (!open.contains(root) && encloses(chain.box, copper)) found.push_back(chain);
     return found;
+}
+
+std::size_t darkObjects(const GerberDocument& doc) {
+    return static_cast<std::size_t>(std::count_if(doc.objects.begin(), doc.objects.end(),
+                                                   [](const PCBObject& o) { return o.polarity == Polarity::dark; }));
 }
 
 std::optional<std::size_t> outlineByContour(const std::vector<PackageFile>& files) {
@@ -316,16 +362,20 @@ std::optional<std::size_t> outlineByContour(const std::vector<PackageFile>& file
         if (f.layerType.isCopper() && f.gerber && f.gerber->bbox.isValid()) copper.include(f.gerber->bbox);
     }
     if (!copper.isValid()) return std::nullopt;
-    std::optional<std::size_t> only;
+    // Files holding one such contour; a silkscreen may draw the board's edge too, beside its text, so where
+    // several do, the one that holds little else is the outline.
+    std::vector<std::size_t> holding, mostlyContour;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const auto& f = files[i];
         if (!f.layerType.isUnknown() || f.confidence != DetectionConfidence::low || !f.gerber) continue;
-        const std::vector<BBox> contours = enclosingContours(*f.gerber, copper);
-        if (contours.size() != 1 || !fits(contours.front(), copper)) continue;
-        if (only) return std::nullopt;  // two candidates: neither is surely the outline
-        only = i;
+        const std::vector<Enclosing> contours = enclosingContours(*f.gerber, copper);
+        if (contours.size() != 1 || !fits(contours.front().box, copper)) continue;
+        holding.push_back(i);
+        if (2 * contours.front().objects >= darkObjects(*f.gerber)) mostlyContour.push_back(i);
     }
-    return only;
+    if (holding.size() == 1) return holding.front();
+    if (mostlyContour.size() == 1) return mostlyContour.front();
+    return std::nullopt;  // several candidates alike: none is surely the outline
 }
 
 std::string inferredWarning(const PackageFile& f, bool drawing) {
@@ -343,18 +393,30 @@ bool drillNamedGerber(const PackageFile& f) { return f.layerType.isDrill() && f.
 
 std::vector<std::string> inferRolesFromContent(std::vector<PackageFile>& files) {
     const std::vector<Hole> holes = packageHoles(files);
+    // First copper and drawings by what they draw on the holes, then masks against the copper's pads.
     std::vector<Inferred> inferred;
+    std::vector<std::pair<std::size_t, OnHoles>> undecided;
+    std::vector<double> copperPads(holes.size(), 0.0);
+    auto addCopperPads = [&](const OnHoles& m) {
+        for (std::size_t k = 0; k < holes.size(); ++k) copperPads[k] = std::max(copperPads[k], m.padOnHole[k]);
+    };
     for (std::size_t i = 0; i < files.size(); ++i) {
         const PackageFile& f = files[i];
+        if (f.layerType.isCopper() && f.gerber && !holes.empty()) addCopperPads(measureOnHoles(*f.gerber, holes));
         if (!unplacedGerber(f) && !drillNamedGerber(f)) continue;
-        const OnHoles m = measureOnHoles(*f.gerber, holes);
+        OnHoles m = measureOnHoles(*f.gerber, holes);
         Found found = holes.empty() ? Found::nothing : classifyByHoles(m, holes.size());
         // Without holes to compare with, a drill-named file of strokes is still a drawing.
         if (holes.empty() && drillNamedGerber(f) && m.lines >= kDrawingStrokeShare * static_cast<double>(m.objects) && m.lines > 0)
             found = Found::drawing;
         if (drillNamedGerber(f) && found != Found::drawing) continue;
+        if (found == Found::copper) addCopperPads(m);
         if (found != Found::nothing) inferred.push_back({i, found});
+        else if (!holes.empty()) undecided.emplace_back(i, std::move(m));
     }
+    for (const auto& [i, m] : undecided)
+        if (isMask(m, copperPads, holes.size())) inferred.push_back({i, Found::mask});
+    std::stable_sort(inferred.begin(), inferred.end(), [](const Inferred& a, const Inferred& b) { return a.file < b.file; });
 
     std::vector<std::size_t> copper, masks;
     for (const auto& [i, found] : inferred) {
