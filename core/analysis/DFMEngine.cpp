@@ -38,8 +38,9 @@ void checkStructure(const PCBPackage& package, std::vector<CheckIssue>& issues) 
     // Split drill files (plated and non-plated, holes and slots) are normal, so drill files never
     // count as duplicates of each other.
     std::map<std::string, std::vector<const PackageFile*>> groups;
+    // Unknown files are not one layer twice: each is named once as unrecognised below.
     for (const auto& f : package.files)
-        if (!f.layerType.isDrill()) groups[f.layerType.matchKey()].push_back(&f);
+        if (!f.layerType.isDrill() && !f.layerType.isUnknown()) groups[f.layerType.matchKey()].push_back(&f);
     for (const auto& [key, files] : groups) {
         if (files.size() < 2) continue;
         std::string names;
@@ -90,8 +91,9 @@ void checkOutline(const PCBPackage& package, std::vector<CheckIssue>& issues) {
                                    std::nullopt, outside.front().position));
     }
 
+    // An unknown file's low confidence is the same cause as its being unrecognised, named once already.
     for (const auto& f : package.files)
-        if (f.confidence == DetectionConfidence::low)
+        if (f.confidence == DetectionConfidence::low && !f.layerType.isUnknown())
             issues.push_back(makeIssue("layerMisclassification", CheckSeverity::warning,
                                        "Low-confidence layer classification",
                                        "Layer misclassification risk: '" + f.fileName + "' was classified as '" +

@@ -729,7 +729,6 @@ bool ExcellonParser::isAllegroParameterFile(std::string_view fileName) {
 }
 
 std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(std::string_view text) {
-    FormatDefaults d;
     auto words = [](std::string_view line) {
         std::vector<std::string_view> out;
         std::size_t i = 0;
@@ -744,6 +743,12 @@ std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(
     auto is = [](std::string_view word, std::string_view upperWord) {
         return word.size() == upperWord.size() && startsWithCI(word, upperWord);
     };
+    auto places = [](std::string_view value) -> std::optional<std::int64_t> {
+        const auto n = wholeNumber(value);
+        return n && *n >= 0 ? n : std::nullopt;
+    };
+    FormatDefaults d;
+    std::optional<bool> leadSuppressed, trailSuppressed;
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
@@ -751,26 +756,36 @@ std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(
         const auto w = words(text.substr(start, end - start));
         start = end + 1;
         if (w.empty()) continue;
+        const std::string_view key = w[0];
         const std::string_view value = w.size() >= 2 ? w[1] : w[0];
-        if (is(w[0], "FORMAT") && w.size() >= 2) {
-            // "FORMAT 2.5": integer and decimal digits.
+        if (is(key, "FORMAT") && w.size() >= 2) {
+            // Older releases: "FORMAT 2.5", integer and decimal places in one.
             const auto dot = value.find('.');
             if (dot == std::string_view::npos) continue;
-            const auto i = wholeNumber(value.substr(0, dot));
-            const auto f = wholeNumber(value.substr(dot + 1));
-            if (i && f && *i >= 0 && *f >= 0) {
+            const auto i = places(value.substr(0, dot));
+            const auto f = places(value.substr(dot + 1));
+            if (i && f) {
                 d.intDigits = *i;
                 d.decDigits = *f;
             }
-        } else if (w.size() == 1 || is(w[0], "OUTPUT-UNITS") || is(w[0], "UNITS")) {
+        } else if (is(key, "INTEGER-PLACES") && w.size() >= 2) {
+            if (const auto i = places(value)) d.intDigits = *i;
+        } else if (is(key, "DECIMAL-PLACES") && w.size() >= 2) {
+            if (const auto f = places(value)) d.decDigits = *f;
+        } else if (w.size() == 1 || is(key, "OUTPUT-UNITS") || is(key, "UNITS")) {
             if (is(value, "ENGLISH") || is(value, "INCH") || is(value, "INCHES")) d.metric = false;
             else if (is(value, "METRIC") || is(value, "MM")) d.metric = true;
-        } else if (is(w[0], "SUPPRESS-LEAD-ZEROES") && is(value, "YES")) {
-            d.trailingZerosOmitted = false;
-        } else if (is(w[0], "SUPPRESS-TRAIL-ZEROES") && is(value, "YES")) {
-            d.trailingZerosOmitted = true;
+        } else if (is(key, "SUPPRESS-LEAD-ZEROES") || is(key, "SUPPRESS-LEADING-ZEROS")) {
+            if (is(value, "YES") || is(value, "NO")) leadSuppressed = is(value, "YES");
+        } else if (is(key, "SUPPRESS-TRAIL-ZEROES") || is(key, "SUPPRESS-TRAILING-ZEROS")) {
+            if (is(value, "YES") || is(value, "NO")) trailSuppressed = is(value, "YES");
         }
     }
+    // Numbers with trailing zeros dropped fill from the left; with leading zeros dropped, or none
+    // dropped (every place written), they are right-aligned. Both dropped says nothing readable.
+    const bool lead = leadSuppressed.value_or(false), trail = trailSuppressed.value_or(false);
+    if (lead != trail) d.trailingZerosOmitted = trail;
+    else if (leadSuppressed && trailSuppressed && !lead) d.trailingZerosOmitted = false;
     if (d == FormatDefaults{}) return std::nullopt;
     return d;
 }

@@ -43,7 +43,8 @@ struct ExcellonParser {
     };
 
     // Allegro writes the format of its header-less drill files to "nc_param.txt" beside them
-    // ("FORMAT 2.5", "OUTPUT-UNITS ENGLISH", "SUPPRESS-LEAD-ZEROES YES"). None when the text names nothing.
+    // ("INTEGER-PLACES 3", "DECIMAL-PLACES 5" or the older "FORMAT 2.5", "OUTPUT-UNITS ENGLISH",
+    // "SUPPRESS-LEAD-ZEROES YES", "SUPPRESS-TRAIL-ZEROES NO"). None when the text names nothing.
     static bool isAllegroParameterFile(std::string_view fileName);
     static std::optional<FormatDefaults> allegroParameters(std::string_view text);
 

@@ -45,9 +45,8 @@ constexpr std::size_t kPrefetchObjects = 8;
 constexpr std::array<double, 10> kPow10 = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9};
 
 const char* const kWarnStepRepeat = "Step & Repeat (SR) is not supported; geometry shown once.";
-const char* const kWarnImagePolarity = "Incremental notation (IP) is not supported.";
+const char* const kWarnImagePolarity = "Unknown image polarity (IP); image shown positive.";
 const char* const kWarnNegativeImage = "Negative image polarity (IPNEG) is not supported; image shown positive.";
-const char* const kWarnIncremental = "Incremental coordinates (G91) are not supported.";
 const char* const kWarnNoUnits = "No unit command; inches assumed.";
 const char* const kWarnMirror = "Image mirroring (MI) is not supported; image shown unmirrored.";
 
@@ -402,6 +401,8 @@ private:
     double mmPerUnit_ = 25.4;
     bool formatSeen_ = false;
     bool unitSeen_ = false;
+    // Incremental notation (the format statement's "I", or G91): each coordinate moves from the current point.
+    bool incremental_ = false;
 
     // apertures and macros
     std::map<std::int64_t, Aperture> apertures_;
@@ -705,6 +706,8 @@ void GerberReader::handleFormat(std::string_view rest) {
         trailingZeroOmission_ = true;
         rest.remove_prefix(1);
     }
+    // The notation letter follows the zero omission letter: A absolute, I incremental.
+    if (!rest.empty() && (rest.front() == 'A' || rest.front() == 'I')) incremental_ = rest.front() == 'I';
     const std::size_t x = rest.find('X');
     const std::size_t y = rest.find('Y');
     // Without both letters, or with Y first, the digit counts stay as they are.
@@ -865,8 +868,10 @@ void GerberReader::handleGCode(std::string_view code) {
     } else if (code == "G71") {
         mmPerUnit_ = 1.0;
         unitSeen_ = true;
+    } else if (code == "G90") {
+        incremental_ = false;
     } else if (code == "G91") {
-        warn(kWarnIncremental);
+        incremental_ = true;
     }
 }
 
@@ -928,7 +933,9 @@ void GerberReader::handleWord(std::string_view word, std::size_t readable) {
     if (d < 1 || d > 3) return;
     modalDCode_ = d;
 
-    const Vec2 target{hasX ? coordinateValue(xs) : point_.x, hasY ? coordinateValue(ys) : point_.y};
+    const Vec2 target = incremental_ ? Vec2{point_.x + (hasX ? coordinateValue(xs) : 0.0),
+                                            point_.y + (hasY ? coordinateValue(ys) : 0.0)}
+                                     : Vec2{hasX ? coordinateValue(xs) : point_.x, hasY ? coordinateValue(ys) : point_.y};
     switch (d) {
     case 1:
         emitDrawOrArc(target, hasI ? std::optional<double>(coordinateValue(is)) : std::nullopt,

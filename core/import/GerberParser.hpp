@@ -38,7 +38,7 @@ private:
 struct GerberParseResult {
     GerberDocument document;
     // Oddities that make the picture differ from what the file draws (step and repeat, image polarity,
-    // incremental coordinates, no unit command). Each text appears once; the package importer shows
+    // mirroring, no unit command). Each text appears once; the package importer shows
     // them as "<file name>: <warning>".
     std::vector<std::string> warnings;
     // Aperture macros whose size could be neither measured nor evaluated. Kept for diagnostics only:

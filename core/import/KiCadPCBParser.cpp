@@ -781,7 +781,7 @@ struct UnreadCounts {
     std::int64_t boardArcsAndCircles = 0;
     std::int64_t boardTexts = 0;
     std::int64_t footprintGraphics = 0;
-    std::int64_t customPadPrimitives = 0;  // other than the polygons the reader draws
+    std::int64_t customPadPrimitives = 0;  // other than the polygons, lines and circles the reader draws
     std::int64_t padsWithOpenings = 0;     // pads on mask or paste layers
     std::int64_t kicad5Footprints = 0;
 };
@@ -796,7 +796,8 @@ void countUnreadInPad(const SExprNode& pad, UnreadCounts& counts) {
     for (const auto& group : pad.children) {
         if (group->name != "primitives") continue;
         for (const auto& prim : group->children)
-            if (prim->name != "gr_poly") ++counts.customPadPrimitives;
+            if (prim->name != "gr_poly" && prim->name != "gr_line" && prim->name != "gr_circle")
+                ++counts.customPadPrimitives;
     }
     if (const SExprNode* layers = pad.firstChild("layers")) {
         for (const auto& entry : layers->strings) {
@@ -840,8 +841,8 @@ std::vector<std::string> unreadWarnings(const UnreadCounts& c) {
     if (c.footprintGraphics > 0)
         out.push_back(notReadText(c.footprintGraphics, "footprint graphic", "footprint graphics"));
     if (c.customPadPrimitives > 0)
-        out.push_back(notReadText(c.customPadPrimitives, "custom pad primitive other than a polygon",
-                                  "custom pad primitives other than polygons"));
+        out.push_back(notReadText(c.customPadPrimitives, "custom pad primitive other than a polygon, line or circle",
+                                  "custom pad primitives other than polygons, lines and circles"));
     if (c.padsWithOpenings > 0)
         out.push_back("Pad openings on mask and paste layers are not read (" + formatInt(c.padsWithOpenings) +
                       (c.padsWithOpenings == 1 ? " pad)." : " pads)."));

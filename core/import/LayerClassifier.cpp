@@ -2,6 +2,7 @@
 
 #include "model/Format.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <limits>
@@ -51,9 +52,33 @@ struct NameParts {
     std::string stem;
 };
 
+// The letters of Latin-1 (U+00C0-U+00FF as UTF-8 "C3 xx") folded to their ASCII base letters, so that
+// Lötstopp, Loetstopp and LÖTSTOPP, or sérigraphie and Serigraphie, meet one keyword.
+std::string foldLatinLetters(std::string_view lower) {
+    static constexpr std::string_view bases[64] = {
+        "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",
+        "d", "n", "o", "o", "o", "o", "o", "", "o", "u", "u", "u", "u", "y", "th", "ss",
+        "a", "a", "a", "a", "a", "a", "ae", "c", "e", "e", "e", "e", "i", "i", "i", "i",
+        "d", "n", "o", "o", "o", "o", "o", "", "o", "u", "u", "u", "u", "y", "th", "y",
+    };
+    std::string out;
+    out.reserve(lower.size());
+    for (std::size_t i = 0; i < lower.size(); ++i) {
+        const auto c = static_cast<unsigned char>(lower[i]);
+        const auto next = i + 1 < lower.size() ? static_cast<unsigned char>(lower[i + 1]) : 0;
+        if (c == 0xC3 && next >= 0x80 && next <= 0xBF && !bases[next - 0x80].empty()) {
+            out += bases[next - 0x80];
+            ++i;
+        } else {
+            out += lower[i];
+        }
+    }
+    return out;
+}
+
 NameParts splitName(std::string_view fileName) {
     NameParts p;
-    p.lower = asciiLower(fileName);
+    p.lower = foldLatinLetters(asciiLower(fileName));
     const auto dot = p.lower.rfind('.');
     if (dot == std::string::npos || dot == 0) {
         p.stem = p.lower;
@@ -130,30 +155,36 @@ struct ExtensionRule {
     Role role;
 };
 
-constexpr std::array<ExtensionRule, 51> extensionTable{{
+constexpr ExtensionRule extensionTable[] = {
     {"gtl", Role::copperTop}, {"top", Role::copperTop}, {"gt", Role::copperTop}, {"cmp", Role::copperTop},
     {"gbl", Role::copperBottom}, {"bot", Role::copperBottom}, {"gb", Role::copperBottom}, {"sol", Role::copperBottom},
     {"gts", Role::maskTop}, {"gbs", Role::maskBottom}, {"smt", Role::maskTop}, {"smb", Role::maskBottom},
-    {"sts", Role::maskBottom}, {"stc", Role::maskTop},
+    {"sts", Role::maskBottom}, {"stc", Role::maskTop}, {"tsm", Role::maskTop}, {"bsm", Role::maskBottom},
     {"gto", Role::silkTop}, {"gbo", Role::silkBottom}, {"plt", Role::silkTop}, {"plb", Role::silkBottom},
     {"sot", Role::silkTop}, {"sob", Role::silkBottom}, {"sst", Role::silkTop}, {"ssb", Role::silkBottom},
-    {"plc", Role::silkTop}, {"pls", Role::silkBottom},
+    {"plc", Role::silkTop}, {"pls", Role::silkBottom}, {"tsk", Role::silkTop}, {"bsk", Role::silkBottom},
     {"gtp", Role::pasteTop}, {"gbp", Role::pasteBottom}, {"cpt", Role::pasteTop}, {"crb", Role::pasteBottom},
-    {"crc", Role::pasteTop}, {"crs", Role::pasteBottom},
+    {"crc", Role::pasteTop}, {"crs", Role::pasteBottom}, {"tsp", Role::pasteTop}, {"bsp", Role::pasteBottom},
+    {"spt", Role::pasteTop}, {"spb", Role::pasteBottom},
     {"gko", Role::outline}, {"gml", Role::outline}, {"out", Role::outline}, {"kee", Role::outline}, {"brd", Role::outline},
+    // Eagle's milling and dimension layers hold the board's edge.
+    {"mil", Role::outline}, {"dim", Role::outline},
     {"txt", Role::drill}, {"drl", Role::drill}, {"drd", Role::drill}, {"xln", Role::drill}, {"nc", Role::drill},
     {"tap", Role::drill}, {"exc", Role::drill}, {"drills", Role::drill}, {"cnc", Role::drill}, {"ncd", Role::drill},
+    // TARGET 3001! names each file by its layer.
+    {"positop", Role::silkTop}, {"posibot", Role::silkBottom}, {"stoptop", Role::maskTop}, {"stopbot", Role::maskBottom},
+    {"pastetop", Role::pasteTop}, {"pastebot", Role::pasteBottom}, {"outline", Role::outline}, {"drill", Role::drill},
     // Inner layers written as fixed extensions: the digit is the layer number.
     {"in1", Role::copperInner}, {"in2", Role::copperInner}, {"in3", Role::copperInner},
     {"in4", Role::copperInner}, {"in5", Role::copperInner}, {"in6", Role::copperInner},
-}};
+};
 
 // Extensions that say "Gerber" without saying which layer: the stem decides.
 constexpr std::array<std::string_view, 7> genericExtensions{"gbr", "art", "pho", "ger", "gerber", "grb", "gdo"};
 
 constexpr auto allKnownExtensions = [] {
     // Mechanical layers are files too: they pass the name filter and come out unknown.
-    std::array<std::string_view, extensionTable.size() + genericExtensions.size() + 1> all{};
+    std::array<std::string_view, std::size(extensionTable) + genericExtensions.size() + 1> all{};
     std::size_t i = 0;
     for (const auto& r : extensionTable) all[i++] = r.token;
     for (auto g : genericExtensions) all[i++] = g;
@@ -287,6 +318,24 @@ std::vector<std::string_view> nameWords(std::string_view s) {
     return words;
 }
 
+bool containsAny(std::string_view hay, std::span<const std::string_view> needles) {
+    for (auto n : needles)
+        if (contains(hay, n)) return true;
+    return false;
+}
+
+bool isAnyOf(std::string_view word, std::span<const std::string_view> words) {
+    for (auto w : words)
+        if (word == w) return true;
+    return false;
+}
+
+// Side words of layer names, in English and as German, French, Spanish, Italian and Dutch tools write them
+// (after folding accents). Compound words ("Kupferoben") hold them too, so they are searched as text.
+constexpr std::string_view kBottomWords[] = {"unten", "unterseite", "loetseite", "lotseite", "dessous",
+                                             "inferieur", "inferior", "onder"};
+constexpr std::string_view kTopWords[] = {"oben", "oberseite", "dessus", "superieur", "superior", "boven"};
+
 // "sec"/"secondary" is the bottom side in several CAD tools' layer names.
 bool namesSecondarySide(std::string_view lower) {
     if (contains(lower, "secondary")) return true;
@@ -295,36 +344,145 @@ bool namesSecondarySide(std::string_view lower) {
     return false;
 }
 
-// Free-form keywords in a lower-cased name.
-std::optional<LayerType> patternLayerType(std::string_view lower) {
+bool namesLocalBottom(std::string_view lower) { return containsAny(lower, kBottomWords); }
+
+// Within one edit (a letter left out, added, changed or two swapped) of `word`: the misspellings that
+// reach fabrication ("Outine", "Oultine", "Boardoutlline").
+bool withinOneEdit(std::string_view a, std::string_view b) {
+    if (a.size() > b.size()) std::swap(a, b);
+    if (b.size() - a.size() > 1) return false;
+    std::size_t i = 0;
+    while (i < a.size() && a[i] == b[i]) ++i;
+    if (i == a.size()) return true;
+    if (a.size() == b.size()) {
+        if (a.substr(i + 1) == b.substr(i + 1)) return true;
+        return i + 1 < a.size() && a[i] == b[i + 1] && a[i + 1] == b[i] && a.substr(i + 2) == b.substr(i + 2);
+    }
+    return a.substr(i) == b.substr(i + 1);
+}
+
+// A word ending in "outline", perhaps misspelt by one letter.
+bool namesOutlineLoosely(std::string_view lower) {
+    constexpr std::string_view target = "outline";
+    for (auto w : nameWords(lower))
+        for (std::size_t len = target.size() - 1; len <= target.size() + 1 && len <= w.size(); ++len)
+            if (withinOneEdit(w.substr(w.size() - len), target)) return true;
+    return false;
+}
+
+// Drawings of the holes (drill charts, symbol maps, legends) are documentation, whatever drill word they
+// carry: DrillDrawingThrough.gdo, NCLEGEND-1-2.ger, board-PTH-drl_map.gbr, Bohrplan.gbr.
+bool namesDrillDrawing(std::string_view lower) {
+    static constexpr std::string_view drillWords[] = {"drill", "drl", "bohr", "percage", "taladr", "hole"};
+    static constexpr std::string_view drawingWords[] = {"drawing", "draw", "dwg", "map", "chart", "legend",
+                                                        "symbol", "plot", "plan", "photo", "zeichnung", "dessin"};
+    if (contains(lower, "nclegend")) return true;
+    return containsAny(lower, drillWords) && containsAny(lower, drawingWords);
+}
+
+// A role found in a name, with its place in a numbered copper set when the name gives only that.
+struct NamedRole {
+    LayerType type;
+    std::optional<CopperSetPlace> place = std::nullopt;
+};
+
+// Inner copper named by function (GND, GND2, PWR, VCC, Ground, Plane3): its rank orders it among the
+// other inner layers so named, ground planes first and power planes last.
+std::optional<std::int64_t> planeFunctionRank(std::string_view word) {
+    static constexpr std::string_view ground[] = {"gnd", "ground"};
+    static constexpr std::string_view power[] = {"pwr", "vcc", "vdd", "vee", "power", "plane"};
+    auto bare = [](std::string_view w) {
+        while (!w.empty() && isDigit(w.back())) w.remove_suffix(1);
+        return w;
+    };
+    const std::string_view stem = bare(word);
+    if (isAnyOf(stem, ground)) return 0;
+    if (isAnyOf(stem, power)) return 2;
+    return std::nullopt;
+}
+
+// The number a word ends with, when it has one ("gnd2" gives 2), else 0.
+std::int64_t trailingNumber(std::string_view word) {
+    std::size_t start = word.size();
+    while (start > 0 && isDigit(word[start - 1])) --start;
+    return digitsValue(word.substr(start)).value_or(0);
+}
+
+CopperSetPlace innerPlace(std::int64_t number, std::int64_t rank) {
+    return CopperSetPlace{CopperSetPlace::Set::inner, number, rank};
+}
+
+LayerType provisionalInner(std::int64_t n) { return LayerType::copper(CopperLayerID::inner(n < 1 ? 1 : n)); }
+
+// Free-form keywords in a lower-cased name, English first, then the words of other languages' tools.
+std::optional<NamedRole> patternLayerType(std::string_view lower) {
     auto any = [&](std::initializer_list<std::string_view> words) {
         for (auto w : words)
             if (contains(lower, w)) return true;
         return false;
     };
-    const bool secondary = namesSecondarySide(lower);
+    const auto words = nameWords(lower);
+    auto anyWord = [&](std::initializer_list<std::string_view> list) {
+        for (auto w : words)
+            for (auto l : list)
+                if (w == l) return true;
+        return false;
+    };
+    const bool secondary = namesSecondarySide(lower) || namesLocalBottom(lower);
     auto sideA = [&] {
         return any({"bot", "bottom", "b-"}) || secondary ? CopperLayerID::bottom() : CopperLayerID::top();
     };
-    if (any({"outline", "boardoutline", "profile", "keepout", "contour", "route"})) return LayerType::outline();
-    if (any({"drill", "hole"})) return LayerType::drill();
-    if (any({"silkscreen", "silk", "legend", "overlay"})) return LayerType::silkscreen(sideA());
-    if (any({"soldermask", "solderresist", "mask"})) return LayerType::solderMask(sideA());
-    if (any({"paste", "stencil", "cream"})) return LayerType::paste(sideA());
-    if (any({"copper", "signal", "power", "ground", "plane"})) {
+    if (any({"outline", "boardoutline", "profile", "keepout", "contour", "route", "umriss", "kontur", "platinenrand",
+             "contorno", "omtrek", "decoupe"}) ||
+        namesOutlineLoosely(lower))
+        return NamedRole{LayerType::outline()};
+    if (any({"drill", "hole", "bohr", "percage", "taladr", "foratura", "furacao", "boorgat"}))
+        return NamedRole{LayerType::drill()};
+    if (any({"silkscreen", "silk", "legend", "overlay", "bestueck", "bestuck", "positionsdruck", "serigraf",
+             "serigraph", "zeefdruk"}))
+        return NamedRole{LayerType::silkscreen(sideA())};
+    // Paste before mask: a "paste mask" is the stencil's layer.
+    if (any({"paste", "stencil", "cream", "pasta"})) return NamedRole{LayerType::paste(sideA())};
+    if (any({"soldermask", "solderresist", "mask", "lotstop", "loetstop", "stoplack", "stopplack", "vernis",
+             "epargne", "mascara", "maschera", "soldeerstop"}))
+        return NamedRole{LayerType::solderMask(sideA())};
+    const bool named = any({"copper", "signal", "kupfer", "cuivre", "cobre", "koper", "miedz"}) || anyWord({"rame"});
+    const bool plane = any({"power", "ground", "plane"});
+    if (named || plane) {
         const bool bottom = any({"bot", "bottom"}) || secondary;
         bool found = false;
-        if (auto n = firstNumbered(lower, "inner", "", found)) return LayerType::copper(CopperLayerID::inner(*n));
-        // Eagle's CAM names inner layers by their layer number: copper_inner_l2, copper_inner_l3.
-        if (auto n = firstNumbered(lower, "inner_l", "", found)) return LayerType::copper(CopperLayerID::inner(*n));
-        return LayerType::copper(bottom ? CopperLayerID::bottom() : CopperLayerID::top());
+        for (std::string_view word : {"inner", "innenlage", "innen", "interne", "interna", "interno"})
+            if (auto n = firstNumbered(lower, word, "", found)) return NamedRole{LayerType::copper(CopperLayerID::inner(*n))};
+        // Eagle's CAM names inner layers by their copper layer number (copper_inner_l2 under copper_top_l1):
+        // only their order counts.
+        if (auto n = firstNumbered(lower, "inner_l", "", found))
+            return NamedRole{provisionalInner(*n), innerPlace(*n, 1)};
+        const bool top = anyWord({"top", "front", "primary"}) || containsAny(lower, kTopWords);
+        // A plane named by its function alone, without a side, lies inside the board.
+        if (plane && !named && !bottom && !top) {
+            for (auto w : words)
+                if (const auto rank = planeFunctionRank(w)) return NamedRole{provisionalInner(1), innerPlace(trailingNumber(w), *rank)};
+            return NamedRole{provisionalInner(1), innerPlace(0, 2)};
+        }
+        return NamedRole{LayerType::copper(bottom ? CopperLayerID::bottom() : CopperLayerID::top())};
     }
     return std::nullopt;
 }
 
-// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom.
+// The words that name a layer: the stem's when the extension says only "Gerber" or is a tool's own code
+// (".f1", ".m2", ".o", ".001"), else the whole name's (board.bottom).
+std::vector<std::string_view> layerWords(const NameParts& name) {
+    const bool code = std::any_of(name.ext.begin(), name.ext.end(), isDigit) || name.ext.size() <= 2;
+    const bool stemOnly = isGeneric(name.ext) || (!name.ext.empty() && code && !LayerClassifier::mapsExtension(name.ext));
+    return nameWords(stemOnly ? std::string_view(name.stem) : std::string_view(name.lower));
+}
+
+// Copper named only by its side as the last word: TOP.art, Bottom.pho, board.bottom, board_BOTTOM.f2, and
+// with a word for "layer" after it (Top Layer.pho, BOTTOM_L.art).
 std::optional<LayerType> lastWordSide(const NameParts& name) {
-    const auto words = nameWords(isGeneric(name.ext) ? std::string_view(name.stem) : std::string_view(name.lower));
+    static constexpr std::string_view fillers[] = {"layer", "l", "lyr", "copper", "cu", "signal", "etch", "side"};
+    auto words = layerWords(name);
+    while (words.size() > 1 && isAnyOf(words.back(), fillers)) words.pop_back();
     if (words.empty()) return std::nullopt;
     const std::string_view last = words.back();
     if (last == "top" || last == "front") return LayerType::copper(CopperLayerID::top());
@@ -342,45 +500,94 @@ LayerType provisionalStackCopper(std::int64_t n) {
     return LayerType::copper(n <= 1 ? CopperLayerID::top() : CopperLayerID::inner(n - 1));
 }
 
-// "<prefix><digits>" with a number of at least 1, e.g. lyr3, layer12, l02, group2.
-std::optional<std::int64_t> stackNumber(std::string_view word) {
-    for (std::string_view prefix : {"lyr", "layer", "l", "group"}) {
-        if (auto n = numberedForm(word, prefix); n && *n >= 1) return n;
+// A word "<prefix><digits>", or the word "<prefix>" followed by a word of digits ("LAYER_1", "artwork_3").
+std::optional<std::int64_t> numberedWord(const std::vector<std::string_view>& words, std::size_t i,
+                                         std::string_view prefix) {
+    if (auto n = numberedForm(words[i], prefix)) return n;
+    if (words[i] == prefix && i + 1 < words.size()) return digitsValue(words[i + 1]);
+    return std::nullopt;
+}
+
+// A place in the stack named anywhere in the name: Allegro's lyr3 (board_lyr3_GAF.art) and l2 (l2_gnd.art),
+// Mentor's artwork_3 and L02, LAYER_1, and the layer words of German, French, Spanish and Italian tools.
+std::optional<std::int64_t> stackNumber(const std::vector<std::string_view>& words) {
+    static constexpr std::string_view prefixes[] = {"lyr", "layer", "artwork", "lage", "couche", "capa", "strato"};
+    for (std::size_t i = 0; i < words.size(); ++i) {
+        for (auto prefix : prefixes)
+            if (auto n = numberedWord(words, i, prefix); n && *n >= 1) return n;
+        if (auto n = numberedForm(words[i], "l"); n && *n >= 1) return n;
     }
     return std::nullopt;
 }
 
-// Film and layer names of Allegro, Xpedition, PADS, gEDA and fab-house sets, read from the words of
-// the name: films such as smc.art or tslk.art, copper by number and side (l2_inner, l4_secondary),
-// Xpedition's EtchLayerTop, and copper numbered through the stack (lyr3, L02, Layer2, group2).
+// Inner copper numbered among the inner layers only: gEDA's group<n>, signal layers sig<n>, mid<n>.
+std::optional<std::int64_t> innerSetNumber(const std::vector<std::string_view>& words) {
+    static constexpr std::string_view prefixes[] = {"group", "sig", "signal", "mid", "midlayer", "inner"};
+    for (std::size_t i = 0; i < words.size(); ++i)
+        for (auto prefix : prefixes)
+            if (auto n = numberedWord(words, i, prefix); n && *n >= 1) return n;
+    return std::nullopt;
+}
+
+// Xpedition's EtchLayer<n>Top, EtchLayer<n>, EtchLayer<n>Bottom (and EtchLayerTop, EtchLayerBottom).
+std::optional<NamedRole> etchLayer(const std::vector<std::string_view>& words) {
+    constexpr std::string_view prefix = "etchlayer";
+    for (auto w : words) {
+        if (!w.starts_with(prefix)) continue;
+        std::string_view rest = w.substr(prefix.size());
+        std::size_t digits = 0;
+        while (digits < rest.size() && isDigit(rest[digits])) ++digits;
+        const auto n = digitsValue(rest.substr(0, digits));
+        const std::string_view side = rest.substr(digits);
+        if (side == "top") return NamedRole{LayerType::copper(CopperLayerID::top())};
+        if (side == "bottom" || side == "bot") return NamedRole{LayerType::copper(CopperLayerID::bottom())};
+        if (side.empty() && n && *n >= 1)
+            return NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}};
+    }
+    return std::nullopt;
+}
+
+// Film and layer names of Allegro, OrCAD, Xpedition, PADS, gEDA and fab-house sets, read from the words
+// of the name: films such as smc.art or tslk.art, copper by number and side (l2_inner, l4_secondary),
+// Xpedition's EtchLayer names, copper numbered through the stack (lyr3, L02, Layer2, artwork_3), inner
+// layers numbered apart (group2) and planes named by function (GND2.art, PWR.art).
 std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat format) {
-    const auto words = nameWords(isGeneric(name.ext) ? std::string_view(name.stem) : std::string_view(name.lower));
+    const auto words = layerWords(name);
     struct Film { std::string_view word; Role role; };
     static constexpr Film films[] = {
         {"smc", Role::maskTop},  {"sms", Role::maskBottom}, {"spc", Role::pasteTop},  {"sps", Role::pasteBottom},
         {"tslk", Role::silkTop}, {"bslk", Role::silkBottom}, {"ssc", Role::silkTop}, {"sss", Role::silkBottom},
-        {"etchlayertop", Role::copperTop}, {"etchlayerbottom", Role::copperBottom},
+        {"tmsk", Role::maskTop}, {"bmsk", Role::maskBottom}, {"tskl", Role::silkTop}, {"bskl", Role::silkBottom},
     };
+    const std::string film = "CAD film name";
     for (auto w = words.rbegin(); w != words.rend(); ++w)
-        for (const auto& film : films)
-            if (*w == film.word) return make(typeOf(film.role), DetectionConfidence::medium, format, "CAD film name");
+        for (const auto& f : films)
+            if (*w == f.word) return make(typeOf(f.role), DetectionConfidence::medium, format, film);
     for (std::size_t i = 0; i + 1 < words.size(); ++i) {
         const auto n = numberedForm(words[i], "l");
         if (!n || *n < 1) continue;
         const std::string_view side = words[i + 1];
-        if (side == "primary") return make(typeOf(Role::copperTop), DetectionConfidence::medium, format, "CAD film name");
-        if (side == "secondary")
-            return make(typeOf(Role::copperBottom), DetectionConfidence::medium, format, "CAD film name");
+        if (side == "primary") return make(typeOf(Role::copperTop), DetectionConfidence::medium, format, film);
+        if (side == "secondary") return make(typeOf(Role::copperBottom), DetectionConfidence::medium, format, film);
         if (side == "inner")
             return make(typeOf(Role::copperInner, std::max<std::int64_t>(1, *n - 1)), DetectionConfidence::medium,
-                        format, "CAD film name");
+                        format, film);
     }
-    if (words.empty()) return std::nullopt;
-    if (auto n = stackNumber(words.back())) {
-        LayerDetection d = make(provisionalStackCopper(*n), DetectionConfidence::medium, format, "Copper numbered in the stack");
-        d.copperSet = CopperSetPlace{CopperSetPlace::Set::stack, *n};
+    auto placed = [&](const NamedRole& role, std::string note) {
+        LayerDetection d = make(role.type, DetectionConfidence::medium, format, std::move(note));
+        d.copperSet = role.place;
         return d;
-    }
+    };
+    if (auto etch = etchLayer(words)) return placed(*etch, film);
+    if (auto n = stackNumber(words))
+        return placed(NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}},
+                      "Copper numbered in the stack");
+    if (auto n = innerSetNumber(words)) return placed(NamedRole{provisionalInner(*n), innerPlace(*n, 1)}, "Inner copper");
+    // Planes named by function alone, unless the name also says a side.
+    const bool sided = LayerClassifier::sideNamed(name.lower).has_value();
+    for (auto w : words)
+        if (const auto rank = planeFunctionRank(w); rank && !sided)
+            return placed(NamedRole{provisionalInner(1), innerPlace(trailingNumber(w), *rank)}, "Inner copper");
     return std::nullopt;
 }
 
@@ -412,6 +619,15 @@ LayerDetection altiumInnerLayer(const CopperSetPlace& place, const HeadFacts& fa
     return d;
 }
 
+// Copper numbered through the stack by its extension: Eagle's .ly2, .ly3 and the .G2L ... .G<n>L of other
+// tools, between the top and bottom files named apart.
+std::optional<std::int64_t> stackExtension(std::string_view ext) {
+    if (auto n = numberedForm(ext, "ly"); n && *n >= 1) return n;
+    if (ext.size() >= 3 && ext.front() == 'g' && ext.back() == 'l')
+        if (auto n = digitsValue(ext.substr(1, ext.size() - 2)); n && *n >= 1) return n;
+    return std::nullopt;
+}
+
 } // namespace
 
 LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_view contentHead,
@@ -434,16 +650,27 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
         }
     }
     if (altium) return altiumInnerLayer(*altium, facts);
+    if (auto n = stackExtension(name.ext)) {
+        LayerDetection d = make(provisionalStackCopper(*n), C::high, facts.format(), "Copper numbered in the stack");
+        d.copperSet = CopperSetPlace{CopperSetPlace::Set::stack, *n};
+        return d;
+    }
     if (auto t = extensionLayerType(name.ext, facts)) return make(*t, C::high, formatFor(*t, facts));
     // Mechanical layers say nothing about their role: only their content may.
     if (mechanicalLayer(name.ext)) return fromContent(contentHead, facts);
+    if (facts.gerberFormat && namesDrillDrawing(name.lower))
+        return make(LayerType::unknown(), C::medium, facts.format(), "Drill drawing (documentation)");
     if (isGeneric(name.ext)) {
         if (auto t = extensionLayerType(name.stem, facts))
             return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
         if (auto t = kicadLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts), "KiCad-style stem");
     }
     if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
-    if (auto t = patternLayerType(name.lower)) return make(*t, C::medium, formatFor(*t, facts));
+    if (auto role = patternLayerType(name.lower)) {
+        LayerDetection d = make(role->type, C::medium, formatFor(role->type, facts));
+        d.copperSet = role->place;
+        return d;
+    }
     // A file that tells its own function is not guessed from the words of its name.
     const bool hasFunction = x2FileFunction && !x2FileFunction->empty();
     if (!hasFunction && facts.format() != SourceFormat::excellon) {
@@ -458,9 +685,28 @@ bool LayerClassifier::mapsExtension(std::string_view ext) {
         if (ext == known) return true;
     for (std::string_view prefix : {"g", "gp", "gm", "tx"})
         if (numberedForm(ext, prefix)) return true;
-    return false;
+    return stackExtension(ext).has_value();
 }
 
 std::span<const std::string_view> LayerClassifier::knownExtensions() { return allKnownExtensions; }
+
+std::optional<CopperLayerID> LayerClassifier::sideNamed(std::string_view fileName) {
+    const std::string lower = foldLatinLetters(asciiLower(fileName));
+    static constexpr std::string_view bottomWords[] = {"bottom", "bot", "back", "sec", "secondary"};
+    static constexpr std::string_view topWords[] = {"top", "front", "primary"};
+    const auto words = nameWords(lower);
+    for (auto w : words)
+        if (isAnyOf(w, bottomWords)) return CopperLayerID::bottom();
+    for (auto w : words)
+        if (isAnyOf(w, topWords)) return CopperLayerID::top();
+    if (containsAny(lower, kBottomWords)) return CopperLayerID::bottom();
+    if (containsAny(lower, kTopWords)) return CopperLayerID::top();
+    return std::nullopt;
+}
+
+bool LayerClassifier::headShowsLayerData(std::string_view contentHead) {
+    const HeadFacts facts(contentHead);
+    return facts.gerberFormat || facts.drillText();
+}
 
 } // namespace corvane

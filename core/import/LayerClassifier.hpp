@@ -11,17 +11,20 @@
 
 namespace corvane {
 
-// Copper known only by its number within a set of the package's files (lyr3.art, L02.gdo, group2,
-// Altium's .G<n> and .GP<n>). The detected role stands for the file on its own; the package importer
-// numbers the set as a whole once it knows every file.
+// Copper known only by its place within a set of the package's files (lyr3.art, L02.gdo, .G2L, Altium's
+// .G<n> and .GP<n>, gEDA's group3, planes named GND or PWR). The detected role stands for the file on its
+// own; the package importer numbers the set as a whole once it knows every file.
 struct CopperSetPlace {
     enum class Set : std::uint8_t {
-        stack,         // numbered through the board: 1 is the top, the highest number the bottom
+        stack,         // numbered through the board: the lowest is the top, the highest the bottom
+        inner,         // inner layers only, in the order of (rank, number)
         altiumSignal,  // .G<n>: inner signal layer n
         altiumPlane,   // .GP<n>: inner plane n, numbered apart from the signal layers
     };
     Set set = Set::stack;
     std::int64_t number = 0;
+    // Inner layers named by function only: ground planes (0) above signal layers (1) above power planes (2).
+    std::int64_t rank = 0;
     bool operator==(const CopperSetPlace&) const = default;
 };
 
@@ -47,6 +50,13 @@ struct LayerClassifier {
 
     // The fixed extensions behind `mapsExtension`, for listing; the numbered forms are not in it.
     static std::span<const std::string_view> knownExtensions();
+
+    // The board side a file name says (top, bottom, front, back, secondary and their German, French,
+    // Spanish, Italian and Dutch words), if any.
+    static std::optional<CopperLayerID> sideNamed(std::string_view fileName);
+
+    // Whether a content head shows layer data: a Gerber format statement, or Excellon drill content.
+    static bool headShowsLayerData(std::string_view contentHead);
 };
 
 } // namespace corvane

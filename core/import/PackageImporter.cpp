@@ -10,6 +10,7 @@
 #include <optional>
 #include <unordered_map>
 
+#include "ContentRoles.hpp"
 #include "ExcellonParser.hpp"
 #include "GerberParser.hpp"
 #include "KiCadPCBParser.hpp"
@@ -56,6 +57,7 @@ PCBPackage withinCeilings(const std::string& name, Step&& step) {
 // Everything one accepted entry turns into, computed independently of the others.
 struct EntryOutcome {
     bool skipped = true;               // filtered, empty or unrecognised
+    bool notLayer = false;             // read for its content, which shows no layer data
     std::optional<std::string> skipWarning;
     std::vector<std::string> readerWarnings;
     std::optional<PackageFile> file;
@@ -80,35 +82,46 @@ void numberAltiumPlanes(std::vector<PackageFile>& files, const std::vector<std::
             files[i].layerType = LayerType::copper(CopperLayerID::inner(saturatingSum(highestSignal, places[i]->number)));
 }
 
-// Copper numbered through the stack (lyr1…lyr6, L02…L11, group2): number 1 is the top and the highest
-// the bottom, unless other files already name those sides; the rest are inner layers in order.
+bool inSet(const std::optional<CopperSetPlace>& place, CopperSetPlace::Set set) { return place && place->set == set; }
+
+// The members of one copper set, in the order their places give.
+std::vector<std::size_t> setMembers(const std::vector<std::optional<CopperSetPlace>>& places, CopperSetPlace::Set set) {
+    std::vector<std::size_t> members;
+    for (std::size_t i = 0; i < places.size(); ++i)
+        if (inSet(places[i], set)) members.push_back(i);
+    std::stable_sort(members.begin(), members.end(), [&](std::size_t a, std::size_t b) {
+        return std::pair(places[a]->rank, places[a]->number) < std::pair(places[b]->rank, places[b]->number);
+    });
+    return members;
+}
+
+// Copper numbered through the stack (lyr1…lyr6, L02…L11, .G2L, .ly3): the lowest number is the top and the
+// highest the bottom, unless other files already name those sides; the rest are inner layers in order.
+// Copper numbered among the inner layers only (gEDA's groups, Eagle's copper_inner_l<n>, planes named by
+// function) follows, inner in order.
 void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
-    std::vector<std::size_t> stack;
     bool otherTop = false, otherBottom = false;
+    std::int64_t otherInner = 0;
     for (std::size_t i = 0; i < files.size(); ++i) {
-        if (places[i] && places[i]->set == CopperSetPlace::Set::stack) {
-            stack.push_back(i);
-            continue;
-        }
+        if (inSet(places[i], CopperSetPlace::Set::stack) || inSet(places[i], CopperSetPlace::Set::inner)) continue;
         if (const auto* cu = files[i].layerType.as<LayerType::Copper>()) {
             otherTop = otherTop || cu->side.as<CopperLayerID::Top>();
             otherBottom = otherBottom || cu->side.as<CopperLayerID::Bottom>();
+            if (const auto* in = cu->side.as<CopperLayerID::Inner>()) otherInner = std::max(otherInner, in->number);
         }
     }
-    if (stack.empty()) return;
-    std::stable_sort(stack.begin(), stack.end(),
-                     [&](std::size_t a, std::size_t b) { return places[a]->number < places[b]->number; });
+    const std::vector<std::size_t> stack = setMembers(places, CopperSetPlace::Set::stack);
     std::size_t first = 0, end = stack.size();
-    if (!otherTop && places[stack.front()]->number == 1) {
-        files[stack.front()].layerType = LayerType::copper(CopperLayerID::top());
-        first = 1;
+    if (!otherTop && !stack.empty()) files[stack[first++]].layerType = LayerType::copper(CopperLayerID::top());
+    if (!otherBottom && stack.size() >= 2) files[stack[--end]].layerType = LayerType::copper(CopperLayerID::bottom());
+    std::vector<std::size_t> inner(stack.begin() + static_cast<std::ptrdiff_t>(first),
+                                   stack.begin() + static_cast<std::ptrdiff_t>(end));
+    for (std::size_t i : setMembers(places, CopperSetPlace::Set::inner)) inner.push_back(i);
+    std::int64_t number = otherInner;
+    for (std::size_t i : inner) {
+        number = saturatingSum(number, 1);
+        files[i].layerType = LayerType::copper(CopperLayerID::inner(number));
     }
-    if (!otherBottom && stack.size() >= 2 && end > first) {
-        files[stack.back()].layerType = LayerType::copper(CopperLayerID::bottom());
-        --end;
-    }
-    for (std::size_t k = first; k < end; ++k)
-        files[stack[k]].layerType = LayerType::copper(CopperLayerID::inner(static_cast<std::int64_t>(k - first + 1)));
 }
 
 // "in[0-9]\.cu" anywhere in the lower-cased name.
@@ -164,6 +177,22 @@ DrillParameters readDrillParameters(const std::vector<ZipEntryInfo>& entries, co
     return params;
 }
 
+// What CAD tools write beside their layers that is never a layer: documents, pictures, archives, reports,
+// netlists and job files, and the drawings of Altium (pad masters, drill drawings and guides) and Eagle
+// (drill positions, documentation prints, plotter information).
+bool neverLayer(std::string_view fileName) {
+    static constexpr std::string_view kinds[] = {
+        "pdf", "png", "jpg", "jpeg", "gif", "bmp", "svg", "tif", "tiff", "zip", "rar", "7z", "gz", "tgz", "tar",
+        "doc", "docx", "xls", "xlsx", "odt", "ods", "csv", "htm", "html", "md", "rtf", "json", "xml", "gbrjob",
+        "pos", "ipc", "net", "d356", "rep", "extrep", "drr", "apr", "apt", "lst", "log", "ini", "cfg", "dxf",
+        "dwg", "step", "stp", "wrl", "sch", "schdoc", "pcbdoc", "prjpcb", "kicad_pcb", "kicad_sch", "kicad_pro",
+        "gpi", "dri", "drp", "dcc", "dcs", "gpt", "gpb", "cam", "bak", "exe", "dll"};
+    const std::string ext = asciiLower(pathExtension(fileName));
+    for (auto k : kinds)
+        if (ext == k) return true;
+    return isPrefixNumber(ext, "gd") || isPrefixNumber(ext, "gg");
+}
+
 bool isSkippedPath(std::string_view path) {
     return path.find("__MACOSX") != std::string_view::npos || (!path.empty() && path.front() == '.');
 }
@@ -209,31 +238,36 @@ std::optional<std::string> notReadWarning(const std::vector<std::string>& names)
     return text;
 }
 
-// Drill files whose holes mostly miss the board were written with another origin (KiCad's drill
-// origin, for one): the picture would put them beside the board without a word.
+// Drill files whose holes mostly fall well outside the board were written with another origin (KiCad's
+// drill origin, for one): the picture would put them beside the board without a word. The board is the
+// outline's box when there is one, else the copper's.
 std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& files) {
-    constexpr double kGraceMM = 1.0;        // holes on the board edge count as on the board
-    constexpr double kMinInsideShare = 0.2;
-    BBox board = BBox::empty();
-    for (const auto& f : files)
-        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
-    if (!board.isValid())
+    // Well outside: farther than a mounting hole sits from the nearest copper, or a tenth of the board's size.
+    constexpr double kFewMM = 5.0;
+    constexpr double kBoardShare = 0.1;
+    constexpr double kMostHits = 0.5;
+    auto boxOf = [&](auto&& takes) {
+        BBox box = BBox::empty();
         for (const auto& f : files)
-            if (f.layerType.isCopper() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
+            if (takes(f.layerType) && f.gerber && f.gerber->bbox.isValid()) box.include(f.gerber->bbox);
+        return box;
+    };
+    BBox board = boxOf([](const LayerType& t) { return t.isOutline(); });
+    if (!board.isValid()) board = boxOf([](const LayerType& t) { return t.isCopper(); });
     std::vector<std::string> out;
     if (!board.isValid()) return out;
-    const BBox grown = board.outset(kGraceMM);
+    const BBox grown = board.outset(std::max(kFewMM, kBoardShare * std::max(board.width(), board.height())));
     for (const auto& f : files) {
         if (!f.drill) continue;
-        std::size_t total = 0, inside = 0;
+        std::size_t total = 0, outside = 0;
         auto count = [&](const Vec2& p) {
             ++total;
-            if (grown.contains(p)) ++inside;
+            if (!grown.contains(p)) ++outside;
         };
         for (const auto& h : f.drill->hits) count(h.position);
         for (const auto& slot : f.drill->slots)
             if (const auto* s = slot.kind.as<PCBObjectKind::Slot>()) count(s->start);
-        if (total > 0 && static_cast<double>(inside) < kMinInsideShare * static_cast<double>(total))
+        if (total > 0 && static_cast<double>(outside) > kMostHits * static_cast<double>(total))
             out.push_back("Drill file '" + f.fileName + "' does not line up with the board; it may use another origin.");
     }
     return out;
@@ -369,16 +403,29 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
                                             const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const {
     if (auto root = odbJobRoot(entries)) return importODBJob(*root, archiveName, sourceFileName, entries, reader);
 
-    // Filter by name first: it is cheap and decides which entries are read at all.
+    // Filter by name first: it is cheap and decides which entries are read at all. Names that say nothing
+    // (no extension, a tool's own extensions) are read for their content; known non-layer files never are.
     std::vector<std::size_t> accepted;
+    std::vector<bool> byContent;  // by accepted slot
     std::vector<std::size_t> refused;
+    std::size_t acceptedByName = 0;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const auto& e = entries[i];
         if (e.isDirectory || isSkippedPath(e.path)) continue;
-        (supportedExtension(archiveLastComponent(e.path)) ? accepted : refused).push_back(i);
+        const std::string_view name = archiveLastComponent(e.path);
+        if (supportedExtension(name)) {
+            accepted.push_back(i);
+            byContent.push_back(false);
+            ++acceptedByName;
+        } else if (!name.starts_with('.') && !neverLayer(name)) {
+            accepted.push_back(i);
+            byContent.push_back(true);
+        } else {
+            refused.push_back(i);
+        }
     }
 
-    requirePackageFileCount(accepted.size());
+    requirePackageFileCount(acceptedByName);
 
     const DrillParameters drillParameters = readDrillParameters(entries, accepted, reader);
     std::vector<EntryOutcome> outcomes(accepted.size());
@@ -394,8 +441,12 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
             const std::string& path = entries[accepted[slot]].path;
             const std::string name(archiveLastComponent(path));
             Bytes bytes = reader(path);
-            if (bytes.empty()) return;
             const std::string head = decodeHead(bytes, 2048);
+            if (byContent[slot] && !LayerClassifier::headShowsLayerData(head)) {
+                out.notLayer = true;
+                return;
+            }
+            if (bytes.empty()) return;
             const auto function = x2FileFunction(head);
             const LayerDetection det = LayerClassifier{}.detect(name, head, function);
             PackageFile file;
@@ -458,28 +509,36 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
             copperSets.push_back(out.copperSet);
         }
     }
+    // Files left out by name, and those read for their content without showing layer data, in entry order.
+    std::vector<std::size_t> notRead = refused;
+    for (std::size_t slot = 0; slot < accepted.size(); ++slot)
+        if (outcomes[slot].notLayer) notRead.push_back(accepted[slot]);
+    std::sort(notRead.begin(), notRead.end());
     if (files.empty()) {
-        for (std::size_t i : refused)
+        for (std::size_t i : notRead)
             if (isIPC2581(archiveLastComponent(entries[i].path), [&] { return reader(entries[i].path); }))
                 throw ImportError::unreadable(std::string(kIPC2581Refusal));
         throw ImportError::nothingToImport();
     }
+    requirePackageFileCount(files.size());
     numberAltiumPlanes(files, copperSets);
     numberCopperStack(files, copperSets);
+    const std::vector<std::string> inferred = inferRolesFromContent(files);
 
     std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
         return layerOrder(a.layerType) < layerOrder(b.layerType);
     });
     std::vector<std::string> refusedNames;
-    for (std::size_t i : refused) {
+    for (std::size_t i : notRead) {
         // Hidden files (".DS_Store" in a subfolder) are never meant as layers.
         const std::string_view name = archiveLastComponent(entries[i].path);
         if (!name.starts_with('.')) refusedNames.emplace_back(name);
     }
     std::vector<std::string> warnings;
-    if (auto notRead = notReadWarning(refusedNames)) warnings.push_back(std::move(*notRead));
+    if (auto notReadText = notReadWarning(refusedNames)) warnings.push_back(std::move(*notReadText));
     warnings.insert(warnings.end(), skipWarnings.begin(), skipWarnings.end());
     warnings.insert(warnings.end(), readerWarnings.begin(), readerWarnings.end());
+    warnings.insert(warnings.end(), inferred.begin(), inferred.end());
     auto aligned = drillAlignmentWarnings(files);
     warnings.insert(warnings.end(), aligned.begin(), aligned.end());
     auto cross = crossFileWarnings(files);
@@ -610,6 +669,8 @@ PCBPackage PackageImporter::importFileData(const Bytes& data, const std::string&
     if (isIPC2581(name, [&] { return data; })) throw ImportError::unreadable(std::string(kIPC2581Refusal));
     if (VellTar::isGzip(data) || ext == "tgz") return ODBPPParser{}.parse(data);
     refuseOtherArchives(data, name);
+    // Named as an archive but holding something else: no layer file could be meant.
+    if (ext == "zip") throw ImportError::unreadable("'" + name + "' is not a ZIP archive.");
     std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
     return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
 }

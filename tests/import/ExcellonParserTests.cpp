@@ -255,6 +255,25 @@ TEST(ExcellonParser, AllegroParameterFile) {
     // The file's own header lines still win.
     const auto own = ExcellonParser{}.parse("x.drl", std::string_view("METRIC\n;FILE_FORMAT=3:3\nT1C0.5\nX1234Y5678\n"), *params);
     expectNear(own.hits.at(0).position, {1.234, 5.678});
+
+    // Today's releases name the places apart; each zero mode reads the same point (1.2, 0.034) inch at 3.5.
+    struct Mode {
+        std::string lead, trail, x, y;
+    };
+    for (const Mode& m : {Mode{"NO", "NO", "00120000", "00003400"}, Mode{"YES", "NO", "120000", "3400"},
+                          Mode{"NO", "YES", "0012", "000034"}}) {
+        SCOPED_TRACE("lead " + m.lead + ", trail " + m.trail);
+        const auto p = ExcellonParser::allegroParameters(
+            "INTEGER-PLACES         3\nDECIMAL-PLACES         5\nX-OFFSET               0.000000\n"
+            "COORDINATES            ABSOLUTE\nOUTPUT-UNITS           ENGLISH\nSUPPRESS-LEAD-ZEROES   " + m.lead +
+            "\nSUPPRESS-TRAIL-ZEROES  " + m.trail + "\nSUPPRESS-EQUAL         NO\n");
+        ASSERT_TRUE(p);
+        const auto hit = ExcellonParser{}.parse("b-1-2.drl", std::string_view("T01\nX" + m.x + "Y" + m.y + "\nM00\n"), *p);
+        expectNear(hit.hits.at(0).position, {1.2 * 25.4, 0.034 * 25.4});
+    }
+    // Both suppressed cannot be read either way: the zero mode stays the reader's own.
+    EXPECT_EQ(ExcellonParser::allegroParameters("INTEGER-PLACES 2\nSUPPRESS-LEAD-ZEROES YES\nSUPPRESS-TRAIL-ZEROES YES\n"),
+              (ExcellonParser::FormatDefaults{std::nullopt, 2, std::nullopt, std::nullopt}));
 }
 
 TEST(ExcellonParser, Plating) {

@@ -159,6 +159,31 @@ TEST(GerberParserFormat, DigitsZerosAndUnits) {
     EXPECT_DOUBLE_EQ(flashX("%FSTAX999Y999*%%MOMM*%", "1"), 1e31 / 1e9);
 }
 
+TEST(GerberParserFormat, IncrementalNotationMovesFromTheCurrentPoint) {
+    // The same square, written relative to the previous point in both axes: by the format statement
+    // (trailing zeros omitted too) and by G91, which G90 ends.
+    const std::string body = "%ADD10C,0.1*%\nD10*\nX10Y10D02*\nX20D01*\nY20D01*\nX-20D01*\nY-20D01*\nX05Y05D03*\n";
+    for (const std::string& header : {std::string("%FSLIX24Y24*%%MOMM*%"), std::string("%FSTIX24Y24*%%MOMM*%"),
+                                      std::string("%FSLAX24Y24*%%MOMM*%G91*")}) {
+        SCOPED_TRACE(header);
+        const bool trailing = header.find("FST") != std::string::npos;
+        const double unit = trailing ? 1.0 : 0.0001;  // "10" is 10 mm or 0.001 mm
+        const GerberParseResult r = parseGerber(header + body);
+        EXPECT_TRUE(r.warnings.empty());
+        ASSERT_EQ(r.document.objects.size(), 5u);
+        const double corners[][2] = {{10, 10}, {30, 10}, {30, 30}, {10, 30}, {10, 10}};
+        for (int k = 0; k < 4; ++k) {
+            const auto* s = r.document.objects[static_cast<std::size_t>(k)].kind.as<PCBObjectKind::Stroke>();
+            ASSERT_NE(s, nullptr);
+            expectPoint(s->start, corners[k][0] * unit, corners[k][1] * unit);
+            expectPoint(s->end, corners[k + 1][0] * unit, corners[k + 1][1] * unit);
+        }
+        expectPoint(r.document.objects[4].kind.as<PCBObjectKind::Flash>()->at, 15 * unit, 15 * unit);
+    }
+    // G90 returns to absolute coordinates.
+    const GerberDocument back = parseDoc("%FSLAX24Y24*%%MOMM*%G91*%ADD10C,1*%D10*X10000Y10000D02*G90*X10000Y0D03*");
+    expectPoint(back.objects.at(0).kind.as<PCBObjectKind::Flash>()->at, 1.0, 0.0);
+}
 TEST(GerberParserFormat, UnitsReported) {
     EXPECT_EQ(parseDoc("%FSLAX24Y24*%%MOIN*%").units, Units::mil);
     EXPECT_EQ(parseDoc("%FSLAX24Y24*%G70*").units, Units::mil);
@@ -301,9 +326,9 @@ TEST(GerberParserApertures, MacroBodyCollectionAcrossBlocks) {
 
 TEST(GerberParserWarnings, PictureChangingCommandsWarnOnce) {
     const GerberParseResult r = parseGerber("%FSLAX26Y26*%\n%MOMM*%\n%SRX2Y3I1.0J1.0*%\n%SR*%\n%SRX2Y1I5J0*%\n"
-                                            "G91*\nG91*\n%IPPOS*%\n");
+                                            "%IPX*%\n%IPY*%\n%IPPOS*%\n");
     const std::vector<std::string> expected = {"Step & Repeat (SR) is not supported; geometry shown once.",
-                                               "Incremental coordinates (G91) are not supported."};
+                                               "Unknown image polarity (IP); image shown positive."};
     EXPECT_EQ(r.warnings, expected);
 }
 
@@ -312,7 +337,7 @@ TEST(GerberParserWarnings, ImagePolarityAndUnits) {
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPNEG*%").warnings,
               std::vector<std::string>{"Negative image polarity (IPNEG) is not supported; image shown positive."});
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPX*%").warnings,
-              std::vector<std::string>{"Incremental notation (IP) is not supported."});
+              std::vector<std::string>{"Unknown image polarity (IP); image shown positive."});
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%").warnings, std::vector<std::string>{"No unit command; inches assumed."});
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%MIA1B0*%").warnings,
               std::vector<std::string>{"Image mirroring (MI) is not supported; image shown unmirrored."});

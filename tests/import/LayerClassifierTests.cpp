@@ -79,8 +79,9 @@ TEST(LayerClassifier, KiCadPlots) {
         {"board-In2.Cu", gerber, {}, inner(2), C::high, F::gerberRS274X, ""},
         {"board-PTH.drl", excellon, {}, LayerType::drill(), C::high, F::excellon, ""},
         {"board-NPTH.drl", excellon, {}, LayerType::drill(), C::high, F::excellon},
-        {"board-PTH-drl_map.gbr", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X,
-         "Gerber content but unknown layer role"},
+        // The drill map is a drawing of the holes: documentation, not a layer.
+        {"board-PTH-drl_map.gbr", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X,
+         "Drill drawing (documentation)"},
     });
 }
 
@@ -217,17 +218,121 @@ TEST(LayerClassifier, FilmAndNumberedCopperNames) {
         {"EtchLayerTop.gdo", gerber, {}, top(), C::medium, F::gerberRS274X},  // Xpedition
         {"EtchLayerBottom.gdo", gerber, {}, bottom(), C::medium, F::gerberRS274X},
         {"Layer3.pho", gerber, {}, inner(2), C::medium, F::gerberRS274X},     // PADS
-        {"board.group2.gbr", gerber, {}, inner(1), C::medium, F::gerberRS274X},  // gEDA
+        {"board.group2.gbr", gerber, {}, inner(2), C::medium, F::gerberRS274X},  // gEDA
         {"ekf2_l4.grb", gerber, {}, inner(3), C::medium, F::gerberRS274X},
+        // Allegro artwork with the stack number anywhere in the name, Mentor's artwork and etch layers.
+        {"ctl_board_lyr1_GAF.art", gerber, {}, top(), C::medium, F::gerberRS274X, numbered},
+        {"ctl_board_lyr6_GAF.art", gerber, {}, inner(5), C::medium, F::gerberRS274X},
+        {"l2_gnd.art", gerber, {}, inner(1), C::medium, F::gerberRS274X},
+        {"artwork_3.grb", gerber, {}, inner(2), C::medium, F::gerberRS274X},
+        {"EtchLayer1Top.gdo", gerber, {}, top(), C::medium, F::gerberRS274X, film},
+        {"EtchLayer6Bottom.gdo", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"EtchLayer3.gdo", gerber, {}, inner(2), C::medium, F::gerberRS274X},
+        // OrCAD inner films named by number or by function.
+        {"LAYER_2.art", gerber, {}, inner(1), C::medium, F::gerberRS274X, numbered},
+        {"GND2.art", gerber, {}, inner(1), C::medium, F::gerberRS274X, "Inner copper"},
+        {"PWR.art", gerber, {}, inner(1), C::medium, F::gerberRS274X},
+        {"Ground.art", gerber, {}, inner(1), C::medium, F::gerberRS274X},
+        {"GND_BOTTOM.art", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"TOP_LAYER.art", gerber, {}, top(), C::medium, F::gerberRS274X},
+        {"BOTTOM_L.art", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"Bottom Layer.pho", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"TMSK.art", gerber, {}, maskT(), C::medium, F::gerberRS274X},
+        {"BMSK.art", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"TSKL.art", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"PASTEMASK_BOTTOM.art", gerber, {}, pasteB(), C::medium, F::gerberRS274X},
         // A file telling another function, or holding drill data, is not copper by its name.
         {"layer2.gbr", gerber, "Other,Drawing", LayerType::unknown(), C::low, F::gerberRS274X},
         {"lyr2.art", excellon, {}, LayerType::drill(), C::medium, F::excellon},
     });
-    const auto place = LayerClassifier{}.detect("lyr3.art", gerber, std::nullopt).copperSet;
-    EXPECT_EQ(place, (CopperSetPlace{CopperSetPlace::Set::stack, 3}));
-    EXPECT_EQ(LayerClassifier{}.detect("b.GP2", gerber, std::nullopt).copperSet,
-              (CopperSetPlace{CopperSetPlace::Set::altiumPlane, 2}));
-    EXPECT_FALSE(LayerClassifier{}.detect("l3_inner.art", gerber, std::nullopt).copperSet);
+    auto place = [](const char* name) { return LayerClassifier{}.detect(name, gerber, std::nullopt).copperSet; };
+    using Set = CopperSetPlace::Set;
+    EXPECT_EQ(place("lyr3.art"), (CopperSetPlace{Set::stack, 3}));
+    EXPECT_EQ(place("board_lyr4_GAF.art"), (CopperSetPlace{Set::stack, 4}));
+    EXPECT_EQ(place("b.GP2"), (CopperSetPlace{Set::altiumPlane, 2}));
+    EXPECT_EQ(place("b.G3L"), (CopperSetPlace{Set::stack, 3}));
+    EXPECT_EQ(place("b.ly2"), (CopperSetPlace{Set::stack, 2}));
+    EXPECT_FALSE(place("l3_inner.art"));
+    // Inner layers only: gEDA groups, Eagle's inner copper by its layer number, planes by function.
+    EXPECT_EQ(place("b.group3.gbr"), (CopperSetPlace{Set::inner, 3, 1}));
+    EXPECT_EQ(place("copper_inner_l3.gbr"), (CopperSetPlace{Set::inner, 3, 1}));
+    EXPECT_EQ(place("GND2.art"), (CopperSetPlace{Set::inner, 2, 0}));
+    EXPECT_EQ(place("VCC.art"), (CopperSetPlace{Set::inner, 0, 2}));
+}
+
+TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
+    const std::string drawing = "Drill drawing (documentation)";
+    expectCases({
+        // Drawings of the holes are documentation, whatever drill word they carry.
+        {"DrillDrawingThrough.gdo", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+        {"NCLEGEND-1-4.ger", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+        {"board_drill_chart.art", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+        {"Bohrplan.gbr", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+        // ... while drill data keeps its role: an OrCAD .drd written as Gerber is judged by its content.
+        {"board.drd", gerber, {}, LayerType::drill(), C::high, F::gerberRS274X},
+        {"drill_map.drl", excellon, {}, LayerType::drill(), C::high, F::excellon},
+        // Misspelt outlines.
+        {"BoardOutine.gdo", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"Oultine.gdo", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"board_outlline.gbr", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        // TARGET 3001!
+        {"board.Top", gerber, {}, top(), C::high, F::gerberRS274X},
+        {"board.Bot", gerber, {}, bottom(), C::high, F::gerberRS274X},
+        {"board.PosiTop", gerber, {}, silkT(), C::high, F::gerberRS274X},
+        {"board.PosiBot", gerber, {}, silkB(), C::high, F::gerberRS274X},
+        {"board.StopTop", gerber, {}, maskT(), C::high, F::gerberRS274X},
+        {"board.StopBot", gerber, {}, maskB(), C::high, F::gerberRS274X},
+        {"board.PasteTop", gerber, {}, pasteT(), C::high, F::gerberRS274X},
+        {"board.PasteBot", gerber, {}, pasteB(), C::high, F::gerberRS274X},
+        {"board.Outline", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
+        {"board.Drill", excellon, {}, LayerType::drill(), C::high, F::excellon},
+        // Inner copper by stack number, Eagle's milling and dimension layers and inner layers.
+        {"board.G2L", gerber, {}, inner(1), C::high, F::gerberRS274X, "Copper numbered in the stack"},
+        {"board.G12L", gerber, {}, inner(11), C::high, F::gerberRS274X},
+        {"board.MIL", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
+        {"board.DIM", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
+        {"board.ly3", gerber, {}, inner(2), C::high, F::gerberRS274X},
+        {"board.tsm", gerber, {}, maskT(), C::high, F::gerberRS274X},
+        {"board.bsk", gerber, {}, silkB(), C::high, F::gerberRS274X},
+        {"board.SPB", gerber, {}, pasteB(), C::high, F::gerberRS274X},
+        // A tool's own extension codes leave the stem to name the layer.
+        {"board-RevB_TOP.f1", gerber, {}, top(), C::medium, F::gerberRS274X},
+        {"board-RevB_BOTTOM.f2", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"board-RevB_OUTLINE.o", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"board-RevB_DRILLPHOTO.d1", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+    });
+}
+
+TEST(LayerClassifier, LayerNamesInOtherLanguages) {
+    expectCases({
+        // German, with and without umlauts, in either case.
+        {"Kupfer_oben.gbr", gerber, {}, top(), C::medium, F::gerberRS274X},
+        {"Kupfer_unten.gbr", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"Kupfer_Innenlage2.gbr", gerber, {}, inner(2), C::medium, F::gerberRS274X},
+        {"Best\xC3\xBC" "ckungsdruck_oben.gbr", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"BESTUECKUNGSDRUCK_UNTEN.gbr", gerber, {}, silkB(), C::medium, F::gerberRS274X},
+        {"L\xC3\xB6tstopp_unten.gbr", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"L\xC3\x96TSTOPP_OBEN.gbr", gerber, {}, maskT(), C::medium, F::gerberRS274X},
+        {"Loetpaste_unten.gbr", gerber, {}, pasteB(), C::medium, F::gerberRS274X},
+        {"Platinenumriss.gbr", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"Bohrungen.gbr", gerber, {}, LayerType::drill(), C::medium, F::gerberRS274X},
+        // French, Spanish, Italian, Dutch.
+        {"Cuivre_dessous.gbr", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"S\xC3\xA9rigraphie_dessus.gbr", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"Vernis_\xC3\xA9pargne_dessous.gbr", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"Cobre_Inferior.gbr", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        {"Mascara_Superior.gbr", gerber, {}, maskT(), C::medium, F::gerberRS274X},
+        {"Serigrafia_Inferior.gbr", gerber, {}, silkB(), C::medium, F::gerberRS274X},
+        {"Pasta_Superiore.gbr", gerber, {}, pasteT(), C::medium, F::gerberRS274X},
+        {"Rame_Superiore.gbr", gerber, {}, top(), C::medium, F::gerberRS274X},
+        {"Contorno.gbr", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
+        {"Koper_Onder.gbr", gerber, {}, bottom(), C::medium, F::gerberRS274X},
+        // A drawing frame is no copper for the letters it shares with Italian's.
+        {"Frame.gbr", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+    });
+    EXPECT_EQ(LayerClassifier::sideNamed("Top Layer.pho"), CopperLayerID::top());
+    EXPECT_EQ(LayerClassifier::sideNamed("layer_unten"), CopperLayerID::bottom());
+    EXPECT_EQ(LayerClassifier::sideNamed("Schicht 4"), std::nullopt);
 }
 
 TEST(LayerClassifier, X2FileFunctions) {
@@ -313,9 +418,9 @@ TEST(LayerClassifier, NameRuleEdges) {
 TEST(LayerClassifier, NameFilterTable) {
     for (const char* ext : {"gtl", "g1", "g14", "g27", "gp3", "gp12", "tx1", "tx12", "gm", "gm1", "gm13", "gm27",
                             "cmp", "sol", "plc", "pls", "crc", "crs", "grb", "ger", "gdo", "cnc", "ncd", "gbr",
-                            "art", "pho", "gerber", "txt", "drills", "in6"})
+                            "art", "pho", "gerber", "txt", "drills", "in6", "g2l", "g17l", "ly2", "mil", "positop"})
         EXPECT_TRUE(LayerClassifier::mapsExtension(ext)) << ext;
-    for (const char* ext : {"", "g", "gp", "tx", "gx1", "bak", "pdf", "zip", "gbrjob", "GTL", "g1a"})
+    for (const char* ext : {"", "g", "gp", "tx", "gx1", "bak", "pdf", "zip", "gbrjob", "GTL", "g1a", "gl", "g0l", "ly"})
         EXPECT_FALSE(LayerClassifier::mapsExtension(ext)) << ext;
     // Every listed extension is one the classifier itself accepts.
     for (auto ext : LayerClassifier::knownExtensions()) EXPECT_TRUE(LayerClassifier::mapsExtension(ext)) << ext;

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <algorithm>
+#include <cmath>
 #include <map>
 
 #include "ArchiveBuilder.hpp"
@@ -85,6 +86,7 @@ TEST(PackageImporterZip, NothingToImportAndNotAZip) {
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(onlyJunk); }), "No Gerber/Drill files found in the package.");
     const fs::path text = dir.write("fake.zip", "not a zip");
     EXPECT_EQ(errorText([&] { PackageImporter{}.importZIP(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.path / "missing.zip"); }).rfind("Could not read 'missing.zip'", 0),
               0u);
 }
@@ -226,6 +228,159 @@ TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
                                     {"b.GP1", "G04 Layer_Physical_Order=3*\n" + kGerber},
                                     {"b.G2", "G04 Layer_Physical_Order=4*\n" + kGerber}}),
               (Roles{{"b.G1", "Inner 1 Copper"}, {"b.GP1", "Inner 2 Copper"}, {"b.G2", "Inner 3 Copper"}}));
+
+    // Four-layer stacks as each tool names them: top, two inner layers in order, bottom.
+    const std::vector<std::vector<std::string>> stacks = {
+        {"board_lyr1_GAF.art", "board_lyr2.art", "board_lyr3.art", "board_lyr4_GAF.art"},  // Allegro
+        {"l1_top.art", "l2_gnd.art", "l3_sig.art", "l4_bottom.art"},                       // Allegro films
+        {"TOP.art", "GND2.art", "PWR.art", "BOTTOM.art"},                                  // OrCAD
+        {"EtchLayer1Top.gdo", "EtchLayer2.gdo", "EtchLayer3.gdo", "EtchLayer4Bottom.gdo"}, // Xpedition
+        {"artwork_1.grb", "artwork_2.grb", "artwork_3.grb", "artwork_4.grb"},              // Mentor
+        {"b.top.gbr", "b.group2.gbr", "b.group3.gbr", "b.bottom.gbr"},                     // gEDA
+        {"copper_top_l1.gbr", "copper_inner_l2.gbr", "copper_inner_l15.gbr", "copper_bottom_l16.gbr"},  // Eagle CAM
+        {"b.cmp", "b.ly2", "b.ly3", "b.sol"},                                              // Eagle
+        {"b.GTL", "b.G2L", "b.G3L", "b.GBL"},
+    };
+    for (const auto& names : stacks) {
+        SCOPED_TRACE(names[1]);
+        std::vector<std::pair<std::string, std::string>> files;
+        for (auto it = names.rbegin(); it != names.rend(); ++it) files.emplace_back(*it, kGerber);  // order of names is no help
+        EXPECT_EQ(roles("stack.zip", files), (Roles{{names[0], "Top Copper"}, {names[1], "Inner 1 Copper"},
+                                                    {names[2], "Inner 2 Copper"}, {names[3], "Bottom Copper"}}));
+    }
+}
+
+namespace {
+
+// The layers of a small board as CAD tools draw them: a 40 x 30 mm board with four holes, pads ringing them
+// on copper (with tracks between) and mask, a drill drawing of crosses on the holes with a legend beside
+// the board, and the board's edge.
+struct SmallBoard {
+    static constexpr double holes[4][2] = {{10, 10}, {30, 10}, {30, 20}, {10, 20}};
+
+    static std::string mm(double v) { return std::to_string(static_cast<long long>(std::llround(v * 1e6))); }
+    static std::string at(double x, double y) { return "X" + mm(x) + "Y" + mm(y); }
+    static std::string header(const std::string& apertures) {
+        return "G04 Layer written by a CAD tool*\n%FSLAX46Y46*%\n%MOMM*%\n" + apertures;
+    }
+    static std::string pads(double size, bool tracks) {
+        std::string text = header("%ADD10C," + std::to_string(size) + "*%\n%ADD11C,0.25*%\n") + "D10*\n";
+        for (const auto& h : holes) text += at(h[0], h[1]) + "D03*\n";
+        if (tracks) {
+            text += "D11*\n" + at(10, 10) + "D02*\n";
+            for (const auto& h : holes) text += at(h[0], h[1]) + "D01*\n";
+        }
+        return text + "M02*\n";
+    }
+    static std::string copper() { return pads(1.6, true); }
+    static std::string mask() { return pads(1.8, false); }
+    static std::string drawing() {
+        std::string text = header("%ADD12C,0.1*%\n") + "D12*\n";
+        for (const auto& h : holes)
+            text += at(h[0] - 0.5, h[1]) + "D02*\n" + at(h[0] + 0.5, h[1]) + "D01*\n" + at(h[0], h[1] - 0.5) + "D02*\n" +
+                    at(h[0], h[1] + 0.5) + "D01*\n";
+        // The legend below the board: a symbol and the letters of its hole size.
+        for (int k = 0; k < 6; ++k) text += at(5 + 2 * k, -10) + "D02*\n" + at(6 + 2 * k, -8) + "D01*\n";
+        return text + "M02*\n";
+    }
+    static std::string edge(double x0, double y0, double x1, double y1) {
+        return header("%ADD13C,0.15*%\n") + "D13*\n" + at(x0, y0) + "D02*\n" + at(x1, y0) + "D01*\n" + at(x1, y1) +
+               "D01*\n" + at(x0, y1) + "D01*\n" + at(x0, y0) + "D01*\nM02*\n";
+    }
+    static std::string outline() { return edge(0, 0, 40, 30); }
+    static std::string drill() {
+        std::string text = "M48\nMETRIC\nT1C0.800\n%\nT1\n";
+        for (const auto& h : holes) text += "X" + std::to_string(h[0]) + "Y" + std::to_string(h[1]) + "\n";
+        return text + "M30\n";
+    }
+};
+
+std::map<std::string, std::string> rolesOf(const PCBPackage& p) {
+    std::map<std::string, std::string> out;
+    for (const auto& f : p.files) out[f.fileName] = f.layerType.displayName();
+    return out;
+}
+
+} // namespace
+
+TEST(PackageImporterRoles, ContentPlacesFilesWhoseNamesSayNothing) {
+    TempDir dir;
+    using B = SmallBoard;
+    // A tool's own numbered extensions for every layer, in the order it wrote them.
+    const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes(
+        "job.zip", zipOf({{"job.001", B::copper()}, {"job.002", B::mask()}, {"job.003", B::mask()}, {"job.004", B::copper()},
+                          {"job.005", B::copper()}, {"job.006", B::outline()}, {"job.007", B::drawing()},
+                          {"job.008", B::drill()}})));
+    EXPECT_EQ(rolesOf(pkg), (std::map<std::string, std::string>{
+                                {"job.001", "Top Copper"}, {"job.002", "Top Solder Mask"}, {"job.003", "Bottom Solder Mask"},
+                                {"job.004", "Inner 1 Copper"}, {"job.005", "Bottom Copper"}, {"job.006", "Board Outline"},
+                                {"job.007", "Unknown"}, {"job.008", "Drill"}}));
+    // Each inferred role is named once, so it can be corrected; none is also called a misclassification.
+    EXPECT_EQ(pkg.warnings, (std::vector<std::string>{
+                                "Inferred from content: 'job.001' is Top Copper.",
+                                "Inferred from content: 'job.002' is Top Solder Mask.",
+                                "Inferred from content: 'job.003' is Bottom Solder Mask.",
+                                "Inferred from content: 'job.004' is Inner 1 Copper.",
+                                "Inferred from content: 'job.005' is Bottom Copper.",
+                                "Inferred from content: 'job.007' is a drill drawing (documentation).",
+                                "Inferred from content: 'job.006' is Board Outline."}));
+
+    // A name that says a side, if nothing else, gives the side; the unnamed file takes the other.
+    const PCBPackage sided = PackageImporter{}.importAny(dir.writeBytes(
+        "sided.zip", zipOf({{"seite_unten.001", B::copper()}, {"plot.002", B::copper()}, {"nc.003", B::drill()}})));
+    EXPECT_EQ(rolesOf(sided), (std::map<std::string, std::string>{
+                                  {"seite_unten.001", "Bottom Copper"}, {"plot.002", "Top Copper"}, {"nc.003", "Drill"}}));
+    // Without drill holes nothing is inferred: the files stay unknown, each named once.
+    const PCBPackage bare = PackageImporter{}.importAny(dir.writeBytes("bare.zip", zipOf({{"a.001", B::copper()}})));
+    EXPECT_EQ(bare.warnings, (std::vector<std::string>{"Potential layer misclassification: 'a.001' (Unknown)."}));
+}
+
+TEST(PackageImporterRoles, OutlineFromTheOnlyClosedContourAroundTheCopper) {
+    TempDir dir;
+    using B = SmallBoard;
+    // Altium: the board shape on a mechanical layer, dimensions (open lines) on another.
+    const std::string dimensions = B::header("%ADD10C,0.1*%\n") + "D10*\n" + B::at(0, -5) + "D02*\n" + B::at(40, -5) +
+                                   "D01*\n" + B::at(0, -6) + "D02*\n" + B::at(0, -4) + "D01*\nM02*\n";
+    auto import = [&](const std::string& zip, std::vector<std::pair<std::string, std::string>> extra) {
+        std::vector<std::pair<std::string, std::string>> files = {{"b.GTL", B::copper()}, {"b.GBL", B::copper()},
+                                                                  {"b.TXT", B::drill()}};
+        files.insert(files.end(), extra.begin(), extra.end());
+        return PackageImporter{}.importAny(dir.writeBytes(zip, zipOf(files)));
+    };
+    const PCBPackage pkg = import("altium.zip", {{"b.GM1", B::outline()}, {"b.GM2", dimensions}});
+    EXPECT_EQ(rolesOf(pkg).at("b.GM1"), "Board Outline");
+    EXPECT_EQ(rolesOf(pkg).at("b.GM2"), "Unknown");
+    EXPECT_EQ(std::count(pkg.warnings.begin(), pkg.warnings.end(), "Inferred from content: 'b.GM1' is Board Outline."), 1);
+    // A file named as the outline wins; two closed contours around the copper (the board and a sheet frame)
+    // leave the choice open, as do two files each holding one.
+    EXPECT_EQ(rolesOf(import("named.zip", {{"b.GKO", B::outline()}, {"b.GM1", B::outline()}})).at("b.GM1"), "Unknown");
+    const std::string framed = B::outline().substr(0, B::outline().find("M02")) + B::at(-2, -2) + "D02*\n" +
+                               B::at(42, -2) + "D01*\n" + B::at(42, 32) + "D01*\n" + B::at(-2, 32) + "D01*\n" +
+                               B::at(-2, -2) + "D01*\nM02*\n";
+    EXPECT_EQ(rolesOf(import("framed.zip", {{"b.GM1", framed}})).at("b.GM1"), "Unknown");
+    EXPECT_EQ(rolesOf(import("two.zip", {{"b.GM1", B::outline()}, {"b.GM3", B::outline()}})).at("b.GM1"), "Unknown");
+    // A sheet far larger than the copper is no outline, nor a contour that does not go round it.
+    EXPECT_EQ(rolesOf(import("sheet.zip", {{"b.GM1", B::edge(-150, -150, 250, 200)}})).at("b.GM1"), "Unknown");
+    EXPECT_EQ(rolesOf(import("inside.zip", {{"b.GM1", B::edge(12, 12, 28, 18)}})).at("b.GM1"), "Unknown");
+}
+
+TEST(PackageImporterRoles, DrillDrawingsAreDocumentation) {
+    TempDir dir;
+    using B = SmallBoard;
+    // OrCAD's .drd written as Gerber: a drawing of the holes, beside the real drill data; by name, Mentor's.
+    const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes(
+        "orcad.zip", zipOf({{"TOP.art", B::copper()}, {"board.drd", B::drawing()}, {"board-1-2.drl", B::drill()},
+                            {"DrillDrawingThrough.gdo", B::drawing()}})));
+    EXPECT_EQ(rolesOf(pkg), (std::map<std::string, std::string>{{"TOP.art", "Top Copper"},
+                                                                 {"board.drd", "Unknown"},
+                                                                 {"board-1-2.drl", "Drill"},
+                                                                 {"DrillDrawingThrough.gdo", "Unknown"}}));
+    EXPECT_EQ(pkg.warnings, (std::vector<std::string>{"Inferred from content: 'board.drd' is a drill drawing (documentation)."}));
+    // Drill data written as Gerber, pads the size of their holes and nothing else, stays drill.
+    const std::string flashes = SmallBoard::pads(0.8, false);
+    const PCBPackage data = PackageImporter{}.importAny(
+        dir.writeBytes("data.zip", zipOf({{"TOP.art", B::copper()}, {"board.drd", flashes}, {"board-1-2.drl", B::drill()}})));
+    EXPECT_EQ(rolesOf(data).at("board.drd"), "Drill");
 }
 
 TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
@@ -244,18 +399,18 @@ TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
 
 TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
     TempDir dir;
-    // Target 3001 writes its drill, outline, masks and silk under names the filter does not take.
-    std::vector<std::pair<std::string, std::string>> files = {{"board.Top", kGerber}, {"board.Bot", kGerber}};
-    for (const char* name : {"board.Bohr", "board.Kontur", "board.LSt", "board.LSb", "board.BDt", "board.BDb",
-                             "board.PAt", "board.PAb", "board.fph", "board.fdr", "README", "docs/.DS_Store", "board.pdf"})
-        files.emplace_back(name, kGerber);
+    // Names that say nothing are read for their content: Gerber and drill data is kept, anything else named.
+    std::vector<std::pair<std::string, std::string>> files = {
+        {"board.Top", kGerber}, {"board.fph", kGerber}, {"DRILL", kDrill}, {"docs/.DS_Store", "junk"},
+        {"board.pdf", kGerber}};
+    for (int i = 0; i < 12; ++i) files.emplace_back("note" + std::to_string(i) + ".rst", "Made for 1.6 mm FR-4.\n");
     const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes("target.zip", zipOf(files)));
-    EXPECT_EQ(pkg.files.size(), 2u);
+    EXPECT_EQ(names(pkg), (std::vector<std::string>{"board.Top", "DRILL", "board.fph"}));
     ASSERT_FALSE(pkg.warnings.empty());
-    EXPECT_EQ(pkg.warnings[0], "Not read: board.Bohr, board.Kontur, board.LSt, board.LSb, board.BDt, board.BDb, "
-                               "board.PAt, board.PAb, board.fph, board.fdr and 2 more");
+    EXPECT_EQ(pkg.warnings[0], "Not read: board.pdf, note0.rst, note1.rst, note2.rst, note3.rst, note4.rst, note5.rst, "
+                               "note6.rst, note7.rst, note8.rst and 3 more");
     // Packages of such names alone still end in the plain error.
-    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.writeBytes("zuken.zip", zipOf({{"a.fph", kGerber}, {"b", kGerber}}))); }),
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.writeBytes("zuken.zip", zipOf({{"a.fph", "text"}, {"b", "x"}}))); }),
               "No Gerber/Drill files found in the package.");
 }
 
@@ -281,26 +436,35 @@ TEST(PackageImporterKinds, OtherArchivesAndIPC2581AreRefusedWithTheirReason) {
 
 TEST(PackageImporterWarnings, DrillFilesOffTheBoardAreNamed) {
     TempDir dir;
-    // A 20 x 10 mm outline; one drill file on the board, one written against another origin.
-    const std::string outline = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.1*%\nD10*\nX0Y0D02*\nX20000000Y0D01*\n"
-                                "X20000000Y10000000D01*\nX0Y10000000D01*\nX0Y0D01*\nM02*\n";
-    const std::string onBoard = "M48\nMETRIC\nT1C0.8\n%\nT1\nX5.0Y5.0\nX15.0Y5.0\nM30\n";
-    const std::string offset = "M48\nMETRIC\nT1C0.8\n%\nT1\nX105.0Y-95.0\nX115.0Y-95.0\nX10.0Y5.0\nX12.0Y5.0\n"
-                               "X125.0Y-95.0\nX135.0Y-95.0\nX145.0Y-95.0\nX155.0Y-95.0\nX165.0Y-95.0\nX175.0Y-95.0\nM30\n";
-    const PCBPackage pkg = PackageImporter{}.importAny(
-        dir.writeBytes("off.zip", zipOf({{"b-Edge_Cuts.gbr", outline}, {"b.drl", onBoard}, {"b-NPTH.drl", offset}})));
-    std::vector<std::string> drillWarnings;
-    for (const auto& w : pkg.warnings)
-        if (w.starts_with("Drill file")) drillWarnings.push_back(w);
-    // Two holes in ten on the board is a fifth: no word yet. None in three is under it.
-    EXPECT_TRUE(drillWarnings.empty());
-    const PCBPackage worse = PackageImporter{}.importAny(dir.writeBytes(
-        "worse.zip", zipOf({{"b-Edge_Cuts.gbr", outline}, {"b.drl", onBoard},
-                            {"b-NPTH.drl", offset.substr(0, offset.find("X10.0Y5.0")) + "X125.0Y-95.0\nM30\n"}})));
-    EXPECT_EQ(std::count(worse.warnings.begin(), worse.warnings.end(),
-                         "Drill file 'b-NPTH.drl' does not line up with the board; it may use another origin."),
-              1);
-    for (const auto& w : worse.warnings) EXPECT_EQ(w.find("'b.drl'"), std::string::npos) << w;
+    auto drill = [](const std::vector<std::pair<double, double>>& hits) {
+        std::string text = "M48\nMETRIC\nT1C0.8\n%\nT1\n";
+        for (const auto& [x, y] : hits) text += "X" + std::to_string(x) + "Y" + std::to_string(y) + "\n";
+        return text + "M30\n";
+    };
+    auto alignmentWarnings = [&](const std::string& zip, const std::vector<std::pair<std::string, std::string>>& files) {
+        std::vector<std::string> out;
+        for (const auto& w : PackageImporter{}.importAny(dir.writeBytes(zip, zipOf(files))).warnings)
+            if (w.starts_with("Drill file")) out.push_back(w);
+        return out;
+    };
+    // A 100 x 50 mm outline with copper in one corner only (kGerber draws 0..1 mm): holes on the board but
+    // far from the copper are judged against the outline.
+    const std::string outline = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.1*%\nD10*\nX0Y0D02*\nX100000000Y0D01*\n"
+                                "X100000000Y50000000D01*\nX0Y50000000D01*\nX0Y0D01*\nM02*\n";
+    EXPECT_TRUE(alignmentWarnings("board.zip", {{"b-Edge_Cuts.gbr", outline}, {"b-F_Cu.gbr", kGerber},
+                                                {"b.drl", drill({{50, 25}, {90, 45}, {95, 5}})}})
+                    .empty());
+    // Without an outline the copper's box stands for the board: mounting holes 3 mm beside it are on the board.
+    EXPECT_TRUE(alignmentWarnings("mounting.zip", {{"b-F_Cu.gbr", kGerber}, {"b-NPTH.drl", drill({{-3, 0}, {4, 0}, {0, 3}})}})
+                    .empty());
+    // Written against another origin: most holes far off. Half of them off is not most.
+    const std::vector<std::pair<double, double>> far = {{150, -95}, {160, -95}, {170, -95}};
+    EXPECT_EQ(alignmentWarnings("origin.zip", {{"b-Edge_Cuts.gbr", outline}, {"b.drl", drill({{50, 25}})},
+                                               {"b-NPTH.drl", drill({{50, 25}, far[0], far[1], far[2]})}}),
+              (std::vector<std::string>{"Drill file 'b-NPTH.drl' does not line up with the board; it may use another origin."}));
+    EXPECT_TRUE(alignmentWarnings("half.zip", {{"b-Edge_Cuts.gbr", outline},
+                                               {"b.drl", drill({{50, 25}, {60, 25}, far[0], far[1]})}})
+                    .empty());
 }
 
 namespace {
