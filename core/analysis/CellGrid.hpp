@@ -236,6 +236,39 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
     return true;
 }
 
+// How many cells and items a window walk takes between two polls of its stop condition: windows
+// can cover tens of thousands of empty cells, so polling per item alone would not bound the walk.
+inline constexpr std::uint32_t kStepsPerPoll = 4096;
+
+// Calls visit(k) for the items listed in the cells of `window` (x outer, list order), then for the
+// items on `oversized`; for every item 0 … itemCount − 1 instead when the window is too large to
+// walk. An item listed in several cells is met each time (callers that care keep a marker).
+// Returns true as soon as visit returns true or `stop`, polled every kStepsPerPoll steps, does.
+template <class Visit, class Stop>
+bool walkWindow(const CellGrid& grid, std::span<const std::uint32_t> oversized, const CellRange& window,
+                std::uint32_t itemCount, Visit&& visit, Stop&& stop) {
+    std::uint32_t steps = 0;
+    auto step = [&] {
+        if (++steps < kStepsPerPoll) return false;
+        steps = 0;
+        return static_cast<bool>(stop());
+    };
+    if (window.isOversized()) {
+        for (std::uint32_t k = 0; k < itemCount; ++k)
+            if (visit(k) || step()) return true;
+        return false;
+    }
+    for (std::int64_t x = window.x0; x <= window.x1; ++x)
+        for (std::int64_t y = window.y0; y <= window.y1; ++y) {
+            if (step()) return true;
+            for (std::uint32_t k : grid.items(x, y))
+                if (visit(k) || step()) return true;
+        }
+    for (std::uint32_t k : oversized)
+        if (visit(k) || step()) return true;
+    return false;
+}
+
 } // namespace grid
 } // namespace corvane
 

@@ -327,9 +327,16 @@ bool approachContour(const Vec2& p, const Vec2& q, const BBox& segBox, const Vec
     return false;
 }
 
+// A search that started from `below` and found nothing nearer answers infinity: the bound itself,
+// less a radius, could round to just under it.
+ClosestPoints nothingBelow(ClosestPoints best, double below) {
+    if (!(best.distance < below)) best.distance = kInf;
+    return best;
+}
+
 template <class View>
-ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) {
-    ClosestPoints best{kInf, p, p};
+ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly, double below) {
+    ClosestPoints best{below, p, p};
     const BBox segBox = segmentBox(p, q);
     for (std::uint32_t c = 0; c < poly.count; ++c) {
         const auto& ref = poly.contours[c];
@@ -340,13 +347,13 @@ ClosestPoints segmentToPolygons(const Vec2& p, const Vec2& q, const View& poly) 
         // No edge touched: the segment lies wholly inside or wholly outside this contour.
         if (contourGap == 0 && contourContains(pts, ref.count, p - poly.offset)) return ClosestPoints{0.0, p, p};
     }
-    return best;
+    return nothingBelow(best, below);
 }
 
 template <class View>
-ClosestPoints polygonsToPolygons(const View& A, const View& B, std::vector<ContourPair>& pairs) {
+ClosestPoints polygonsToPolygons(const View& A, const View& B, std::vector<ContourPair>& pairs, double below) {
     using Pair = ContourPair;
-    ClosestPoints best{kInf, Vec2{}, Vec2{}};
+    ClosestPoints best{below, Vec2{}, Vec2{}};
     pairs.clear();
     for (std::uint32_t ca = 0; ca < A.count; ++ca)
         for (std::uint32_t cb = 0; cb < B.count; ++cb)
@@ -374,14 +381,14 @@ ClosestPoints polygonsToPolygons(const View& A, const View& B, std::vector<Conto
         if (pr.gap == 0 && (contourContains(pb, nb, a0 - B.offset) || contourContains(pa, na, b0 - A.offset)))
             return ClosestPoints{0.0, a0, a0};
     }
-    return best;
+    return nothingBelow(best, below);
 }
 
 CopperGap swapped(const CopperGap& g) { return CopperGap{g.gap, g.onSecond, g.onFirst}; }
 
 } // namespace
 
-CopperGap CopperBodySet::gap(const CopperBody& first, const CopperBody& second) const {
+CopperGap CopperBodySet::gap(const CopperBody& first, const CopperBody& second, double below) const {
     using S = CopperBody::Shape;
     if (first.shape == S::capsule) {
         switch (second.shape) {
@@ -390,11 +397,11 @@ CopperGap CopperBodySet::gap(const CopperBody& first, const CopperBody& second) 
         case S::box:
             return surfaceGap(segRectDistance(first.a, first.b, second.box), first.radius, 0.0);
         case S::polygons:
-            return surfaceGap(segmentToPolygons(first.a, first.b, view(second)), first.radius, 0.0);
+            return surfaceGap(segmentToPolygons(first.a, first.b, view(second), below + first.radius), first.radius, 0.0);
         }
         return CopperGap{};
     }
-    if (second.shape == S::capsule) return swapped(gap(second, first));
+    if (second.shape == S::capsule) return swapped(gap(second, first, below));
     if (first.shape == S::box && second.shape == S::box) {
         const BBox& a = first.box;
         const BBox& b = second.box;
@@ -406,7 +413,9 @@ CopperGap CopperBodySet::gap(const CopperBody& first, const CopperBody& second) 
     Vec2 ptsA[4], ptsB[4];
     const PolyView va = first.shape == S::box ? boxView(first.box, refA, ptsA) : view(first);
     const PolyView vb = second.shape == S::box ? boxView(second.box, refB, ptsB) : view(second);
-    return surfaceGap(polygonsToPolygons(va, vb, pairScratch_), 0.0, 0.0);
+    // One scratch list per thread: the searches measure one layer's copper on several threads.
+    thread_local std::vector<ContourPair> pairs;
+    return surfaceGap(polygonsToPolygons(va, vb, pairs, below), 0.0, 0.0);
 }
 
 } // namespace corvane

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -90,8 +91,10 @@ public:
     // How many bodies flashBodies makes of a flash of this shape at a finite position.
     static std::size_t flashBodyCount(ShapeRef shape);
 
-    // Uses scratch storage of the set: not for concurrent calls on one set.
-    CopperGap gap(const CopperBody& first, const CopperBody& second) const;
+    // Exact when the gap lies below `below`; otherwise some value at or above it, found sooner:
+    // edges farther than `below` are never measured. Safe to call from several threads at once.
+    CopperGap gap(const CopperBody& first, const CopperBody& second,
+                  double below = std::numeric_limits<double>::infinity()) const;
 
     // A point of the body's copper.
     Vec2 anyPoint(const CopperBody& b) const;
@@ -128,7 +131,6 @@ private:
 
     std::vector<Vec2> points_;
     std::vector<ContourRef> contours_;
-    mutable std::vector<ContourPair> pairScratch_;
 };
 
 } // namespace corvane

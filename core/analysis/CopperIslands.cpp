@@ -4,11 +4,13 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <numeric>
 #include <unordered_map>
 
 #include <polyclipping/clipper.hpp>
 
+#include "BoxTree.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
 
@@ -35,18 +37,27 @@ constexpr std::size_t kObjectsPerCutChunk = 64;
 // parallel, each column with only the clear objects that meet it.
 constexpr std::size_t kPointsPerCutColumn = 512;
 constexpr std::size_t kMaxCutColumns = 64;
+// No cut may outlast the deadline, and the boolean cannot be stopped once started: an object
+// whose outline and clear objects hold more points than this leaves its layer unexamined.
+constexpr std::size_t kMaxCutPoints = 1'000'000;
+// Clear outlines reaching past a column are cut back to this far beyond it, so that what the
+// cutting leaves along the line lies off the copper, which ends at the line.
+constexpr cl::cInt kClearMarginUnits = 1000;
 
 double nominalWidth(const PCBObject& o) { return o.apertureShape ? o.apertureShape->strokeNominalWidth() : 0.0; }
 
-GeometryEngine arcSampler() {
-    GeometryEngine g;
-    g.arcSegmentDegrees = 10.0;
-    g.arcChordToleranceMM = kArcChordMM;
-    return g;
-}
+constexpr double kPi = 3.141592653589793;
 
-// Start, then the chord corners of an arc within kArcChordMM of it.
-void arcPoints(const GeometryEngine& sampler, const PCBObjectKind::ArcStroke& a, std::vector<Vec2>& out) {
+// The most chords an arc of copper becomes: enough to keep any arc up to a metre across within
+// kArcChordMM, and a bound on what stray arcs of kilometres can cost.
+constexpr double kMaxArcChords = 16384;
+
+// Start, then the chord corners of an arc within kArcChordMM of it (coarser only past kMaxArcChords).
+void arcPoints(const PCBObjectKind::ArcStroke& a, std::vector<Vec2>& out) {
+    const double r = a.start.distance(a.center);
+    GeometryEngine sampler;
+    sampler.arcSegmentDegrees = 10.0;
+    sampler.arcChordToleranceMM = std::max(kArcChordMM, r * (1.0 - std::cos(kPi / kMaxArcChords)));
     out.clear();
     out.push_back(a.start);
     sampler.sampleArc(a.start, a.end, a.center, a.clockwise, out);
@@ -167,12 +178,28 @@ std::size_t pointCount(const std::vector<Contour>& contours) {
 }
 
 // The pieces an area gives: one, or one per edge.
-std::size_t areaPieces(const std::vector<Contour>& contours) { return isWhole(contours) ? 1 : pointCount(contours); }
+std::size_t areaPieces(const std::vector<Contour>& contours, bool split) {
+    return !split && isWhole(contours) ? 1 : pointCount(contours);
+}
+
+// The seams of one column of a cut polygon, where the cut, not the copper, ends the column: its
+// bounds in millimetres (NaN on an open side), with the box of the whole cut polygon.
+struct Seams {
+    double left = std::numeric_limits<double>::quiet_NaN();
+    double right = std::numeric_limits<double>::quiet_NaN();
+    BBox polygonBox;
+
+    // Whether the edge a–b runs along a seam. Seams lie off every corner of the polygons cut, so
+    // no edge that a file draws runs along one.
+    bool holds(const Vec2& a, const Vec2& b) const {
+        return (a.x == left && b.x == left) || (a.x == right && b.x == right);
+    }
+};
 
 class Builder {
 public:
     Builder(std::span<const PCBObject> objects, NetTable& nets, LayerCopper& out)
-        : objects_(objects), nets_(nets), out_(out), sampler_(arcSampler()) {}
+        : objects_(objects), nets_(nets), out_(out) {}
 
     void addObject(std::uint32_t src) {
         const PCBObject& o = objects_[src];
@@ -181,7 +208,7 @@ public:
             addPiece(CopperBodySet::capsule(s->start, s->end, nominalWidth(o)), src, net);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!finite(a->start) || !finite(a->end) || !finite(a->center)) return;
-            arcPoints(sampler_, *a, points_);
+            arcPoints(*a, points_);
             const double w = nominalWidth(o);
             for (std::size_t k = 0; k + 1 < points_.size(); ++k)
                 addPiece(CopperBodySet::capsule(points_[k], points_[k + 1], w), src, net, k > 0);
@@ -194,9 +221,11 @@ public:
         }
     }
 
-    // A filled area: its contours are kept for inside tests, its edges become pieces.
-    void addArea(std::vector<Contour> contours, std::uint32_t src, std::int32_t net) {
-        if (isWhole(contours)) {
+    // A filled area: its contours are kept for inside tests, its edges become pieces. An area
+    // that is one column of a cut polygon gets no pieces on the column's seams, which the cut
+    // made and no file draws, and its inside reaches over the whole polygon's box.
+    void addArea(std::vector<Contour> contours, std::uint32_t src, std::int32_t net, const Seams* seams = nullptr) {
+        if (!seams && isWhole(contours)) {
             addPiece(out_.bodies.polygon(contours[0]), src, net);
             return;
         }
@@ -210,14 +239,18 @@ public:
             for (const Vec2& p : c) ok = ok && finite(p);
             if (!ok) continue;
             for (std::size_t i = 0; i < c.size(); ++i) {
-                area.box.include(c[i]);
-                addPiece(CopperBodySet::capsule(c[i], c[(i + 1) % c.size()], 0.0), src, net,
-                         out_.pieces.size() > area.firstPiece);
+                const Vec2& a = c[i];
+                const Vec2& b = c[(i + 1) % c.size()];
+                area.box.include(a);
+                if (seams && seams->holds(a, b)) continue;
+                addPiece(CopperBodySet::capsule(a, b, 0.0), src, net, out_.pieces.size() > area.firstPiece);
             }
             out_.contours.push_back(std::move(c));
             area.contourCount += 1;
         }
-        if (area.contourCount > 0) out_.areas.push_back(area);
+        area.endPiece = static_cast<std::uint32_t>(out_.pieces.size());
+        area.enclosing = seams ? seams->polygonBox : area.box;
+        if (area.contourCount > 0 && area.endPiece > area.firstPiece) out_.areas.push_back(area);
     }
 
     // Per piece: whether it is known to join the piece before it (pieces of one arc or area).
@@ -240,7 +273,6 @@ private:
     std::span<const PCBObject> objects_;
     NetTable& nets_;
     LayerCopper& out_;
-    GeometryEngine sampler_;
     std::vector<Vec2> points_;
     std::vector<CopperBody> flashBodies_;
     std::vector<std::uint8_t> joinsPrevious_;
@@ -274,38 +306,104 @@ void addPositive(cl::Path path, cl::Paths& out) {
 // only come out wider, by at most twice kCutChordMM, never narrower than it is.
 constexpr double kCutChordMM = 0.001;
 
-// A line of points (one point: a disc) grown by `radius` with round ends; clear outlines grown
-// further by the chord error.
-void addRounded(const std::vector<Vec2>& line, double radius, Polarity polarity, cl::Paths& out) {
-    if (!(radius > 0) || line.empty()) return;
-    if (polarity == Polarity::clear) radius += kCutChordMM;
-    const bool point = std::all_of(line.begin(), line.end(), [&](const Vec2& p) { return p == line.front(); });
-    if (point) {
-        // Evenly spaced corners all round (the offsetter spaces a lone point's corners unevenly).
-        const double step = 2.0 * std::acos(std::max(-1.0, 1.0 - kCutChordMM / radius));
-        const int n = std::clamp(static_cast<int>(std::ceil(2.0 * 3.141592653589793 / step)), 8, 4096);
-        cl::Path disc;
-        for (int k = 0; k < n; ++k) {
-            const double t = 2.0 * 3.141592653589793 * k / n;
-            disc.push_back(toInt(line.front() + Vec2{radius * std::cos(t), radius * std::sin(t)}));
-        }
-        addPositive(std::move(disc), out);
+// How many chords keep an arc of `radius` over `sweep` radians within kCutChordMM of its circle.
+int chordCount(double radius, double sweep) {
+    const double step = 2.0 * std::acos(std::max(-1.0, 1.0 - kCutChordMM / radius));
+    return std::clamp(static_cast<int>(std::ceil(std::fabs(sweep) / step)), 1, 4096);
+}
+
+// Corners evenly spaced on a circle from angle `from` to `to`, both included; the first left out
+// when it continues a path that ends there.
+void addCircleCorners(const Vec2& centre, double radius, double from, double to, cl::Path& out, bool skipFirst = false) {
+    const int n = chordCount(radius, to - from);
+    for (int k = skipFirst ? 1 : 0; k <= n; ++k) {
+        const double t = from + (to - from) * k / n;
+        out.push_back(toInt(centre + Vec2{radius * std::cos(t), radius * std::sin(t)}));
+    }
+}
+
+// A disc (a == b) or straight capsule a–b: corners evenly spaced on its circles and its straight
+// sides exact. Built directly: the offsetter costs more than the cut itself, and spaces a lone
+// point's corners unevenly.
+cl::Path capsulePath(const Vec2& a, const Vec2& b, double radius) {
+    cl::Path path;
+    if (a == b) {
+        addCircleCorners(a, radius, 0, 2.0 * kPi, path);
+        path.pop_back();  // the full turn ends where it began
+        return path;
+    }
+    const double th = std::atan2(b.y - a.y, b.x - a.x);
+    addCircleCorners(b, radius, th - kPi / 2, th + kPi / 2, path);
+    addCircleCorners(a, radius, th + kPi / 2, th + 3 * kPi / 2, path);
+    return path;
+}
+
+// The copper of an arc stroke of half width `hw`, as polygons that together cover it: within the
+// chord error inside its true outline for dark copper, outside it for clear. Where the stroke is
+// narrower than its arc: the outer arc, the end's round cap, the inner arc back and the start's
+// cap, as one outline (two circles for a full turn); where it is wider, the sector swept out to
+// the outer arc and a disc at each end. Corners lie on the true circles where the copper is
+// convex; on a hollow inner arc they stand out so that chords never dip into the hole.
+void addArcStroke(const PCBObjectKind::ArcStroke& a, double hw, Polarity polarity, cl::Paths& out) {
+    const double grow = polarity == Polarity::clear ? kCutChordMM : 0.0;
+    const Vec2 d0 = a.start - a.center;
+    const Vec2 d1 = a.end - a.center;
+    const double r = std::sqrt(d0.x * d0.x + d0.y * d0.y);
+    const double a0 = std::atan2(d0.y, d0.x);
+    double a1 = std::atan2(d1.y, d1.x);
+    if (a.clockwise) {
+        while (a1 >= a0) a1 -= 2.0 * kPi;
+    } else {
+        while (a1 <= a0) a1 += 2.0 * kPi;
+    }
+    const bool fullTurn = !(std::fabs(a1 - a0) < 2.0 * kPi - 1e-9);
+    const bool hollow = r - hw > 2 * kCutChordMM;
+    const double outer = r + hw + grow;
+    const double inner = r - hw + (grow > 0 ? -grow : kCutChordMM);
+    const Vec2 s = a.center + Vec2{r * std::cos(a0), r * std::sin(a0)};
+    const Vec2 e = a.center + Vec2{r * std::cos(a1), r * std::sin(a1)};
+    cl::Path path;
+    if (fullTurn) {
+        addCircleCorners(a.center, outer, 0, 2.0 * kPi, path);
+        path.pop_back();
+        addPositive(std::move(path), out);
+        if (!hollow) return;
+        cl::Path hole;
+        addCircleCorners(a.center, inner, 0, 2.0 * kPi, hole);
+        hole.pop_back();
+        if (cl::Orientation(hole)) cl::ReversePath(hole);  // against the outline: a hole under nonzero filling
+        out.push_back(std::move(hole));
         return;
     }
-    cl::Path path;
-    for (const Vec2& p : line) path.push_back(toInt(p));
-    cl::ClipperOffset offset(2.0, kCutChordMM * kUnitsPerMM);
-    offset.AddPath(path, cl::jtRound, cl::etOpenRound);
-    cl::Paths grown;
-    offset.Execute(grown, radius * kUnitsPerMM);
-    for (auto& g : grown) addPositive(std::move(g), out);
+    if (!hollow) {
+        path.push_back(toInt(a.center));
+        addCircleCorners(a.center, outer, a0, a1, path);
+        addPositive(std::move(path), out);
+        addPositive(capsulePath(s, s, hw + grow), out);
+        addPositive(capsulePath(e, e, hw + grow), out);
+        return;
+    }
+    const double turn = a.clockwise ? -kPi : kPi;
+    addCircleCorners(a.center, outer, a0, a1, path);
+    addCircleCorners(e, hw + grow, a1, a1 + turn, path, true);
+    addCircleCorners(a.center, inner, a1, a0, path, true);
+    addCircleCorners(s, hw + grow, a0 + turn, a0 + 2 * turn, path, true);
+    path.pop_back();  // the start cap ends where the outer arc began
+    addPositive(std::move(path), out);
+}
+
+// A disc or straight capsule grown by `radius`; clear outlines grown further by the chord error.
+void addRounded(const Vec2& a, const Vec2& b, double radius, Polarity polarity, cl::Paths& out) {
+    if (!(radius > 0)) return;
+    if (polarity == Polarity::clear) radius += kCutChordMM;
+    addPositive(capsulePath(a, b, radius), out);
 }
 
 // One copper body as positively oriented polygons.
 void bodyPolygons(const CopperBodySet& shapes, const CopperBody& body, Polarity polarity, cl::Paths& out) {
     switch (body.shape) {
     case CopperBody::Shape::capsule:
-        addRounded({body.a, body.b}, body.radius, polarity, out);
+        addRounded(body.a, body.b, body.radius, polarity, out);
         break;
     case CopperBody::Shape::box: {
         const BBox& b = body.box;
@@ -323,15 +421,13 @@ void bodyPolygons(const CopperBodySet& shapes, const CopperBody& body, Polarity 
 }
 
 // The copper of one object as positively oriented polygons.
-void objectPolygons(const PCBObject& o, const GeometryEngine& sampler, cl::Paths& out) {
+void objectPolygons(const PCBObject& o, cl::Paths& out) {
     if (!withinRange(o.bbox)) return;
     const double w = nominalWidth(o);
     if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
-        addRounded({s->start, s->end}, w * 0.5, o.polarity, out);
+        addRounded(s->start, s->end, w * 0.5, o.polarity, out);
     } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
-        std::vector<Vec2> pts;
-        arcPoints(sampler, *a, pts);
-        addRounded(pts, w * 0.5, o.polarity, out);
+        if (w > 0) addArcStroke(*a, w * 0.5, o.polarity, out);
     } else if (auto g = o.kind.as<PCBObjectKind::Region>()) {
         for (const Contour& c : g->contours) {
             cl::Path path;
@@ -346,17 +442,9 @@ void objectPolygons(const PCBObject& o, const GeometryEngine& sampler, cl::Paths
     }
 }
 
-// A vertical band of the board in Clipper units, or the whole plane. Neighbouring columns share
-// their bounds, so the pieces of one area meet at the seams; a seam lies inside the copper and
-// can never make a gap narrower.
-struct Column {
-    cl::cInt x0 = std::numeric_limits<cl::cInt>::lowest();
-    cl::cInt x1 = std::numeric_limits<cl::cInt>::max();
-
-    bool whole() const { return x0 == Column{}.x0 && x1 == Column{}.x1; }
-};
-
 // The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman).
+// The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman). A concave
+// path may come out with edges doubling back along the line; they enclose nothing.
 cl::Path clipToSide(const cl::Path& in, cl::cInt x, bool keepRight) {
     cl::Path out;
     if (in.empty()) return out;
@@ -373,32 +461,68 @@ cl::Path clipToSide(const cl::Path& in, cl::cInt x, bool keepRight) {
     return out;
 }
 
-void clipToColumn(cl::Paths& paths, const Column& column) {
-    if (column.whole()) return;
+// A vertical band of the board in Clipper units, or the whole plane. Neighbouring columns share
+// their bounds; the edges a cut leaves along them are not copper edges and never become pieces
+// (see Seams), so the copper of the columns together is the copper of one uncut polygon.
+struct Column {
+    cl::cInt x0 = std::numeric_limits<cl::cInt>::lowest();
+    cl::cInt x1 = std::numeric_limits<cl::cInt>::max();
+
+    bool whole() const { return x0 == Column{}.x0 && x1 == Column{}.x1; }
+    // The part of a path within `margin` of the column; an open side cuts nothing.
+    cl::Path clipWithMargin(const cl::Path& p, cl::cInt margin) const {
+        cl::Path out = x0 == Column{}.x0 ? p : clipToSide(p, x0 - margin, true);
+        return x1 == Column{}.x1 ? out : clipToSide(out, x1 + margin, false);
+    }
+    Seams seams(const BBox& polygonBox) const {
+        Seams s;
+        if (x0 != Column{}.x0) s.left = toMM({x0, 0}).x;
+        if (x1 != Column{}.x1) s.right = toMM({x1, 0}).x;
+        s.polygonBox = polygonBox;
+        return s;
+    }
+};
+
+// An axis-aligned box in Clipper units.
+struct IntBox {
+    cl::cInt minX = 0, minY = 0, maxX = -1, maxY = -1;
+};
+
+IntBox boxOf(const cl::Paths& paths) {
+    IntBox b{std::numeric_limits<cl::cInt>::max(), std::numeric_limits<cl::cInt>::max(),
+             std::numeric_limits<cl::cInt>::lowest(), std::numeric_limits<cl::cInt>::lowest()};
+    for (const cl::Path& p : paths)
+        for (const cl::IntPoint& q : p) {
+            b.minX = std::min(b.minX, q.X);
+            b.maxX = std::max(b.maxX, q.X);
+            b.minY = std::min(b.minY, q.Y);
+            b.maxY = std::max(b.maxY, q.Y);
+        }
+    return b;
+}
+
+cl::Paths clipToColumn(const cl::Paths& paths, const Column& column) {
+    if (column.whole()) return paths;
     cl::Paths kept;
     for (const cl::Path& p : paths) {
         cl::Path c = clipToSide(clipToSide(p, column.x0, true), column.x1, false);
         if (c.size() >= 3) kept.push_back(std::move(c));
     }
-    paths = std::move(kept);
+    return kept;
 }
 
-// The polygons of one clear object with their horizontal extent.
+// The polygons of one clear object with their extent.
 struct ClearShape {
     cl::Paths paths;
-    cl::cInt minX = 0;
-    cl::cInt maxX = -1;
+    IntBox box;
     std::size_t points = 0;
 
     void measure() {
-        for (const cl::Path& p : paths)
-            for (const cl::IntPoint& q : p) {
-                minX = points == 0 ? q.X : std::min(minX, q.X);
-                maxX = points == 0 ? q.X : std::max(maxX, q.X);
-                ++points;
-            }
+        box = boxOf(paths);
+        for (const cl::Path& p : paths) points += p.size();
     }
-    bool meets(const Column& c) const { return points > 0 && maxX >= c.x0 && minX <= c.x1; }
+    bool meets(const Column& c) const { return points > 0 && box.maxX >= c.x0 && box.minX <= c.x1; }
+    bool within(const Column& c) const { return box.minX >= c.x0 && box.maxX <= c.x1; }
 };
 
 // For each dark object, the clear objects after it whose boxes meet its box: the ones that may cut
@@ -411,39 +535,32 @@ struct LaterClears {
     }
 };
 
-LaterClears laterClears(std::span<const PCBObject> objects, double cell) {
+std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const std::function<bool()>& stop) {
     LaterClears out;
     out.start.assign(objects.size() + 1, 0);
     std::vector<std::uint32_t> clears;
+    std::vector<BBox> boxes;
     for (std::size_t k = 0; k < objects.size(); ++k)
-        if (objects[k].polarity == Polarity::clear && withinRange(objects[k].bbox))
+        if (objects[k].polarity == Polarity::clear && withinRange(objects[k].bbox)) {
             clears.push_back(static_cast<std::uint32_t>(k));
+            boxes.push_back(objects[k].bbox);
+        }
     if (clears.empty()) return out;
-    std::vector<grid::CellRange> ranges(clears.size());
-    for (std::size_t c = 0; c < clears.size(); ++c) ranges[c] = grid::rangeOf(objects[clears[c]].bbox, cell);
-    grid::CellGrid cells;
-    std::vector<std::uint32_t> oversized;
-    cells.build(ranges, oversized, [] { return false; });
-    std::vector<std::int64_t> marker(clears.size(), -1);
+    tree::BoxTree t;
+    t.build(boxes);
     for (std::size_t k = 0; k < objects.size(); ++k) {
+        if ((k & 1023u) == 0 && stop()) return std::nullopt;
         out.start[k] = static_cast<std::uint32_t>(out.clears.size());
         const PCBObject& o = objects[k];
         if (o.polarity == Polarity::clear || !withinRange(o.bbox)) continue;
         const auto first = out.clears.size();
-        auto consider = [&](std::uint32_t c) {
-            if (marker[c] == static_cast<std::int64_t>(k)) return;
-            marker[c] = static_cast<std::int64_t>(k);
-            if (clears[c] > k && boxGap(o.bbox, objects[clears[c]].bbox) <= 0) out.clears.push_back(clears[c]);
-        };
-        const grid::CellRange r = grid::rangeOf(o.bbox, cell);
-        if (r.cellCount() > grid::kMaxCellsPerItem) {
-            for (std::uint32_t c = 0; c < clears.size(); ++c) consider(c);
-        } else {
-            for (std::int64_t x = r.x0; x <= r.x1; ++x)
-                for (std::int64_t y = r.y0; y <= r.y1; ++y)
-                    for (std::uint32_t c : cells.items(x, y)) consider(c);
-        }
-        for (std::uint32_t c : oversized) consider(c);
+        t.near(
+            o.bbox, 0.0,
+            [&](std::uint32_t c) {
+                if (clears[c] > k) out.clears.push_back(clears[c]);
+                return false;
+            },
+            [] { return false; });
         std::sort(out.clears.begin() + static_cast<std::ptrdiff_t>(first), out.clears.end());
     }
     out.start[objects.size()] = static_cast<std::uint32_t>(out.clears.size());
@@ -475,19 +592,34 @@ class Cutter {
 public:
     // `clearShapes` holds the polygons of each clear object, by object index.
     Cutter(std::span<const PCBObject> objects, const std::vector<ClearShape>& clearShapes)
-        : objects_(objects), clearShapes_(clearShapes), sampler_(arcSampler()) {}
+        : objects_(objects), clearShapes_(clearShapes) {}
 
     // The filled areas left of object k within `column`; nothing when no clear object reaches
     // its copper, which then stays whole.
-    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears, const Column& column) {
-        if (!reached(k, clears)) return std::nullopt;
+    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears, const Column& column,
+                                            const cl::Paths* polygons) {
+        switch (reach(k, clears)) {
+        case Reach::none: return std::nullopt;
+        case Reach::whole: return std::vector<CutArea>{};
+        case Reach::partly: break;
+        }
         cl::Paths copper;
-        objectPolygons(objects_[k], sampler_, copper);
-        clipToColumn(copper, column);
+        if (polygons)
+            copper = clipToColumn(*polygons, column);
+        else
+            objectPolygons(objects_[k], copper);
         cl::Clipper c;
         c.AddPaths(copper, cl::ptSubject, true);
-        for (std::uint32_t clear : clears)
-            if (clearShapes_[clear].meets(column)) c.AddPaths(clearShapes_[clear].paths, cl::ptClip, true);
+        for (std::uint32_t clear : clears) {
+            const ClearShape& shape = clearShapes_[clear];
+            if (!shape.meets(column)) continue;
+            if (shape.within(column)) {
+                c.AddPaths(shape.paths, cl::ptClip, true);
+                continue;
+            }
+            for (const cl::Path& p : shape.paths)
+                if (cl::Path part = column.clipWithMargin(p, kClearMarginUnits); part.size() >= 3) c.AddPath(part, cl::ptClip, true);
+        }
         cl::PolyTree kept;
         c.Execute(cl::ctDifference, kept, cl::pftNonZero, cl::pftNonZero);
         std::vector<CutArea> areas;
@@ -509,18 +641,43 @@ private:
         return !out.empty();
     }
 
-    // Whether a clear object's copper meets the object's: boxes meeting is not enough.
-    bool reached(std::uint32_t k, std::span<const std::uint32_t> clears) {
-        if (!bodiesOf(objects_[k], dark_)) return true;
+    // How far clear objects reach into the object's copper: not at all (boxes meeting is not
+    // enough), over all of it (a via under a larger clearance), or partly.
+    enum class Reach { none, whole, partly };
+    Reach reach(std::uint32_t k, std::span<const std::uint32_t> clears) {
+        if (!bodiesOf(objects_[k], dark_)) return Reach::partly;
+        covered_.assign(dark_.size(), 0);
+        bool met = false;
         for (std::uint32_t clear : clears) {
             auto [it, fresh] = clearBodies_.try_emplace(clear);
             if (fresh) it->second.known = bodiesOf(objects_[clear], it->second.bodies);
-            if (!it->second.known) return true;
-            for (const CopperBody& d : dark_)
-                for (const CopperBody& c : it->second.bodies)
-                    if (!(shapes_.gap(d, c).gap > 0)) return true;
+            if (!it->second.known) return Reach::partly;
+            for (std::size_t d = 0; d < dark_.size(); ++d)
+                for (const CopperBody& c : it->second.bodies) {
+                    if (shapes_.gap(dark_[d], c, kTouchMM).gap > 0) continue;
+                    met = true;
+                    covered_[d] = covered_[d] || covers(c, dark_[d]);
+                }
         }
-        return false;
+        if (!met) return Reach::none;
+        return std::all_of(covered_.begin(), covered_.end(), [](std::uint8_t c) { return c != 0; }) ? Reach::whole
+                                                                                                    : Reach::partly;
+    }
+
+    // Whether convex clear copper holds all of a capsule or box: every end disc or corner inside it.
+    static bool covers(const CopperBody& clear, const CopperBody& dark) {
+        using S = CopperBody::Shape;
+        auto holdsDisc = [&](const Vec2& p, double r) {
+            if (clear.shape == S::capsule)
+                return closestPointsSegSeg(p, p, clear.a, clear.b).distance + r <= clear.radius;
+            const BBox& b = clear.box;
+            return clear.shape == S::box && p.x - r >= b.minX && p.x + r <= b.maxX && p.y - r >= b.minY && p.y + r <= b.maxY;
+        };
+        if (dark.shape == S::capsule) return holdsDisc(dark.a, dark.radius) && holdsDisc(dark.b, dark.radius);
+        if (dark.shape != S::box) return false;
+        const BBox& b = dark.box;
+        return holdsDisc({b.minX, b.minY}, 0) && holdsDisc({b.maxX, b.minY}, 0) && holdsDisc({b.maxX, b.maxY}, 0) &&
+               holdsDisc({b.minX, b.maxY}, 0);
     }
 
     struct ClearBodies {
@@ -529,16 +686,18 @@ private:
     };
     std::span<const PCBObject> objects_;
     const std::vector<ClearShape>& clearShapes_;
-    GeometryEngine sampler_;
     CopperBodySet shapes_;
     std::vector<CopperBody> dark_;
+    std::vector<std::uint8_t> covered_;
     std::unordered_map<std::uint32_t, ClearBodies> clearBodies_;
 };
 
-// One cut to make: object reachable[slot], within one column.
+// One cut to make: object reachable[slot], within one column. The columns of one object share its
+// polygons, made once.
 struct CutJob {
     std::uint32_t slot = 0;
     Column column;
+    std::shared_ptr<const cl::Paths> copper;
 };
 
 // The points of an object's outline where they can be many: a region's.
@@ -547,30 +706,64 @@ std::size_t outlinePoints(const PCBObject& o) {
     return g ? pointCount(g->contours) : 0;
 }
 
-// The cuts of the reachable objects in slot order, a large one as columns of equal width.
-std::vector<CutJob> cutJobs(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
-                            const LaterClears& later, const std::vector<ClearShape>& clearShapes) {
+// The corners' x positions of an object's copper and of the clear objects that may cut it, sorted
+// and without repeats.
+std::vector<cl::cInt> cornersX(const cl::Paths& copper, std::span<const std::uint32_t> clears,
+                               const std::vector<ClearShape>& clearShapes) {
+    std::vector<cl::cInt> xs;
+    auto add = [&](const cl::Paths& paths) {
+        for (const cl::Path& p : paths)
+            for (const cl::IntPoint& q : p) xs.push_back(q.X);
+    };
+    add(copper);
+    for (std::uint32_t c : clears) add(clearShapes[c].paths);
+    std::sort(xs.begin(), xs.end());
+    xs.erase(std::unique(xs.begin(), xs.end()), xs.end());
+    return xs;
+}
+
+// The first x at or after `x` that is no corner's.
+cl::cInt offCorners(cl::cInt x, const std::vector<cl::cInt>& corners) {
+    for (auto it = std::lower_bound(corners.begin(), corners.end(), x); it != corners.end() && *it == x; ++it) ++x;
+    return x;
+}
+
+// Columns of about equal width over the object's box, open at both ends so that no copper is
+// lost to rounding of the box, their inner bounds moved off the corners of the polygons cut.
+void addColumns(std::uint32_t slot, const BBox& box, std::size_t columns, const std::vector<cl::cInt>& corners,
+                const std::shared_ptr<const cl::Paths>& copper, std::vector<CutJob>& jobs) {
+    Column column;
+    for (std::size_t c = 0; c + 1 < columns; ++c) {
+        const double at = box.minX + box.width() * static_cast<double>(c + 1) / static_cast<double>(columns);
+        const cl::cInt x = offCorners(toInt({at, 0}).X, corners);
+        if (column.x0 != Column{}.x0 && x <= column.x0) continue;  // a box too narrow for so many
+        column.x1 = x;
+        jobs.push_back(CutJob{slot, column, copper});
+        column.x0 = x;
+    }
+    column.x1 = Column{}.x1;
+    jobs.push_back(CutJob{slot, column, copper});
+}
+
+// The cuts of the reachable objects in slot order, a large one as columns; nothing when one is
+// too large to cut.
+std::optional<std::vector<CutJob>> cutJobs(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
+                                           const LaterClears& later, const std::vector<ClearShape>& clearShapes) {
     std::vector<CutJob> jobs;
     jobs.reserve(reachable.size());
     for (std::uint32_t slot = 0; slot < reachable.size(); ++slot) {
         const std::uint32_t k = reachable[slot];
         std::size_t points = outlinePoints(objects[k]);
         for (std::uint32_t c : later.of(k)) points += clearShapes[c].points;
+        if (points > kMaxCutPoints) return std::nullopt;
         const std::size_t columns = std::min(points / kPointsPerCutColumn + 1, kMaxCutColumns);
         if (columns == 1) {
             jobs.push_back(CutJob{slot, Column{}});
             continue;
         }
-        const BBox& box = objects[k].bbox;
-        Column column;
-        for (std::size_t c = 0; c < columns; ++c) {
-            // The outer columns are open to the side, so no copper is lost to rounding of the box.
-            column.x0 = c == 0 ? Column{}.x0 : column.x1;
-            column.x1 = c + 1 == columns
-                            ? Column{}.x1
-                            : toInt({box.minX + box.width() * static_cast<double>(c + 1) / static_cast<double>(columns), 0}).X;
-            jobs.push_back(CutJob{slot, column});
-        }
+        auto copper = std::make_shared<cl::Paths>();
+        objectPolygons(objects[k], *copper);
+        addColumns(slot, objects[k].bbox, columns, cornersX(*copper, later.of(k), clearShapes), copper, jobs);
     }
     return jobs;
 }
@@ -581,59 +774,128 @@ bool buildGrid(LayerCopper& out, const std::function<bool()>& stop) {
     const std::size_t n = out.pieces.size();
     std::vector<grid::CellRange> ranges(n);
     for (std::size_t i = 0; i < n; ++i) ranges[i] = grid::rangeOf(out.pieces[i].box(), out.cell);
-    if (!out.grid.build(ranges, out.oversized, stop)) return false;
-    out.isOversized.assign(n, 0);
-    for (std::uint32_t k : out.oversized) out.isOversized[k] = 1;
-    return true;
+    return out.grid.build(ranges, out.oversized, stop);
+}
+
+// Work of one layer shared out to the pool: blocks of this many pieces or areas, dealt round.
+constexpr std::uint32_t kPiecesPerBlock = 1024;
+
+// Calls body(scratch, first, end) for the blocks of [0, n) on the pool, each worker with its own
+// scratch from makeScratch(); false when `stop` ended it.
+template <class MakeScratch, class Body>
+bool forBlocks(std::uint32_t n, std::uint32_t perBlock, const std::function<bool()>& stop, MakeScratch&& makeScratch,
+               Body&& body) {
+    const std::uint32_t blocks = (n + perBlock - 1) / perBlock;
+    std::atomic<std::uint32_t> next{0};
+    std::atomic<bool> stopped{false};
+    parallelFor(
+        std::min<std::uint32_t>(blocks, defaultWorkerCount()),
+        [&](std::size_t) {
+            auto scratch = makeScratch();
+            for (std::uint32_t b; (b = next.fetch_add(1)) < blocks;) {
+                if (stopped.load(std::memory_order_relaxed) || stop()) {
+                    stopped = true;
+                    return;
+                }
+                const std::uint32_t first = b * perBlock;
+                if (!body(scratch, first, std::min(n, first + perBlock))) stopped = true;
+            }
+        },
+        defaultWorkerCount());
+    return !stopped;
 }
 
 // Pieces that touch or overlap are one conductor.
 bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevious, Islands& islands,
                   const std::function<bool()>& stop) {
     const auto n = static_cast<std::uint32_t>(out.pieces.size());
+    // The pieces of one chain (an arc's chords, an area's edges) are joined already and numbered
+    // one after another, so a neighbour is skipped by its number alone: most neighbours of an
+    // area's edge are its other edges.
+    std::vector<std::uint32_t> chainEnd(n);
+    for (std::uint32_t i = n; i-- > 0;) chainEnd[i] = i + 1 < n && joinsPrevious[i + 1] ? chainEnd[i + 1] : i + 1;
     for (std::uint32_t i = 1; i < n; ++i)
         if (joinsPrevious[i]) islands.unite(i - 1, i);
     std::vector<std::int64_t> marker(n, -1);
     for (std::uint32_t i = 0; i < n; ++i) {
         if ((i & 1023u) == 0 && stop()) return false;
         const Piece& a = out.pieces[i];
-        forEachLaterNeighbour(out, i, windowOf(out, i, kTouchMM), marker, [&](std::uint32_t j) {
-            const Piece& b = out.pieces[j];
-            if (islands.find(i) == islands.find(j) || boxGap(a.box(), b.box()) > kTouchMM) return false;
-            if (out.bodies.gap(a.body, b.body).gap <= kTouchMM) islands.unite(i, j);
-            return false;
-        });
+        const std::uint32_t chain = chainEnd[i];
+        const bool stopped = forEachLaterNeighbour(
+            out, i, windowOf(out, i, kTouchMM), marker,
+            [&](std::uint32_t j) {
+                if (j < chain) return false;
+                const Piece& b = out.pieces[j];
+                if (boxGap(a.box(), b.box()) > kTouchMM || islands.find(i) == islands.find(j)) return false;
+                if (out.bodies.gap(a.body, b.body, 2 * kTouchMM).gap <= kTouchMM) islands.unite(i, j);
+                return false;
+            },
+            stop);
+        if (stopped) return false;
     }
     return true;
 }
 
+// Whether piece j touches an edge of the area, all of whose edges are pieces of its own.
+bool touchesEdge(const LayerCopper& out, const FilledArea& area, std::uint32_t j, const std::function<bool()>& stop,
+                 bool& stopped) {
+    const Piece& p = out.pieces[j];
+    bool touches = false;
+    stopped = grid::walkWindow(
+        out.grid, out.oversized, windowOf(out, j, kTouchMM), static_cast<std::uint32_t>(out.pieces.size()),
+        [&](std::uint32_t k) {
+            if (k < area.firstPiece || k >= area.endPiece || boxGap(p.box(), out.pieces[k].box()) > kTouchMM) return false;
+            touches = out.bodies.gap(p.body, out.pieces[k].body, 2 * kTouchMM).gap <= kTouchMM;
+            return touches;
+        },
+        stop);
+    stopped = stopped && !touches;
+    return touches;
+}
+
 // Copper lying wholly inside a filled area belongs to it, though it touches none of its edges.
+// The areas are searched on the pool; what they hold is joined after, area by area.
 bool joinEnclosed(LayerCopper& out, Islands& islands, const std::function<bool()>& stop) {
-    std::vector<std::int64_t> marker(out.pieces.size(), -1);
-    for (std::size_t a = 0; a < out.areas.size(); ++a) {
-        if (stop()) return false;
+    const auto n = static_cast<std::uint32_t>(out.pieces.size());
+    const auto areas = static_cast<std::uint32_t>(out.areas.size());
+    struct Held {
+        std::uint32_t piece = 0;
+        bool interior = false;
+        bool otherNet = false;
+    };
+    std::vector<std::vector<Held>> held(areas);
+    auto markers = [n] { return std::vector<std::int64_t>(n, -1); };
+    const bool done = forBlocks(areas, 1, stop, markers, [&](std::vector<std::int64_t>& marker, std::uint32_t a, std::uint32_t) {
         const FilledArea& area = out.areas[a];
+        const std::int32_t areaNet = out.pieces[area.firstPiece].net;
         const AreaTest test(out, area);
-        const grid::CellRange r = grid::rangeOf(area.box, out.cell);
+        bool stopped = false;
         auto consider = [&](std::uint32_t j) {
-            if (marker[j] == static_cast<std::int64_t>(a)) return;
+            if (marker[j] == static_cast<std::int64_t>(a)) return false;
             marker[j] = static_cast<std::int64_t>(a);
-            if (islands.find(j) == islands.find(area.firstPiece)) return;
+            if (j >= area.firstPiece && j < area.endPiece) return false;
             const BBox& b = out.pieces[j].box();
-            if (b.minX < area.box.minX || b.maxX > area.box.maxX || b.minY < area.box.minY || b.maxY > area.box.maxY)
-                return;
-            if (test.contains(pointOf(out, out.pieces[j]))) islands.unite(j, area.firstPiece);
+            const BBox& e = area.enclosing;
+            if (b.minX < e.minX || b.maxX > e.maxX || b.minY < e.minY || b.maxY > e.maxY) return false;
+            if (!test.contains(pointOf(out, out.pieces[j]))) return false;
+            const std::int32_t net = out.pieces[j].net;
+            const bool otherNet = net >= 0 && areaNet >= 0 && net != areaNet;
+            // A piece of its own net, where the area has none, keeps its own pairs.
+            const bool interior = (net < 0 || net == areaNet) && !touchesEdge(out, area, j, stop, stopped);
+            held[a].push_back(Held{j, interior, otherNet});
+            return stopped;
         };
-        if (r.cellCount() > grid::kMaxCellsPerItem) {
-            for (std::uint32_t j = 0; j < out.pieces.size(); ++j) consider(j);
-        } else {
-            for (std::int64_t x = r.x0; x <= r.x1; ++x)
-                for (std::int64_t y = r.y0; y <= r.y1; ++y)
-                    for (std::uint32_t j : out.grid.items(x, y)) consider(j);
-            for (std::uint32_t j : out.oversized) consider(j);
+        return !grid::walkWindow(out.grid, out.oversized, grid::rangeOf(area.box, out.cell), n, consider, stop);
+    });
+    out.interior.assign(n, 0);
+    out.enclosedShorts.clear();
+    for (std::uint32_t a = 0; a < areas; ++a)
+        for (const Held& h : held[a]) {
+            islands.unite(h.piece, out.areas[a].firstPiece);
+            if (h.interior) out.interior[h.piece] = 1;
+            if (h.otherNet) out.enclosedShorts.emplace_back(h.piece, out.areas[a].firstPiece);
         }
-    }
-    return true;
+    return done;
 }
 
 void numberIslands(LayerCopper& out, Islands& islands) {
@@ -669,9 +931,9 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
     for (std::size_t j = 0; j < jobs.size(); ++j) {
         if (!cuts[j]) continue;
         cut[reachable[jobs[j].slot]] = 1;
-        for (const CutArea& area : *cuts[j]) n += areaPieces(area);
+        const bool split = (j > 0 && jobs[j - 1].slot == jobs[j].slot) || (j + 1 < jobs.size() && jobs[j + 1].slot == jobs[j].slot);
+        for (const CutArea& area : *cuts[j]) n += areaPieces(area, split);
     }
-    const GeometryEngine sampler = arcSampler();
     std::vector<Vec2> points;
     std::unordered_map<const ApertureShape*, std::size_t> bodiesOfShape;
     for (std::size_t k = 0; k < objects.size(); ++k) {
@@ -681,7 +943,7 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
             for (const Contour& c : g->contours) n += isWhole(c) ? 1 : c.size();
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!finite(a->start) || !finite(a->end) || !finite(a->center)) continue;
-            arcPoints(sampler, *a, points);
+            arcPoints(*a, points);
             n += points.size() - 1;
         } else if (o.kind.as<PCBObjectKind::Flash>()) {
             auto [it, fresh] = bodiesOfShape.try_emplace(o.apertureShape.get());
@@ -695,7 +957,7 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
 }
 
 // The polygons of every clear object, by object index; none when nothing is to be cut.
-std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool needed) {
+std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool needed, const std::function<bool()>& stop) {
     std::vector<ClearShape> shapes(needed ? objects.size() : 0);
     std::vector<std::uint32_t> clears;
     for (std::size_t k = 0; k < shapes.size(); ++k)
@@ -704,10 +966,10 @@ std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool n
     parallelFor(
         chunks,
         [&](std::size_t chunk) {
-            const GeometryEngine sampler = arcSampler();
             for (std::size_t i = chunk; i < clears.size(); i += chunks) {
+                if ((i / chunks) % 64 == 0 && stop()) return;
                 ClearShape& shape = shapes[clears[i]];
-                objectPolygons(objects[clears[i]], sampler, shape.paths);
+                objectPolygons(objects[clears[i]], shape.paths);
                 shape.measure();
             }
         },
@@ -732,7 +994,7 @@ bool cutAll(std::span<const PCBObject> objects, std::span<const std::uint32_t> r
                 if (stopped.load(std::memory_order_relaxed)) return;
                 if ((i / chunks) % 64 == 0 && stop()) stopped = true;
                 const std::uint32_t k = reachable[jobs[i].slot];
-                cuts[i] = cutter.cut(k, later.of(k), jobs[i].column);
+                cuts[i] = cutter.cut(k, later.of(k), jobs[i].column, jobs[i].copper.get());
             }
         },
         defaultWorkerCount());
@@ -759,8 +1021,11 @@ bool addCopper(std::span<const PCBObject> objects, NetTable& nets, std::span<con
         // Whether clear objects reach the copper does not depend on the column.
         if (cuts[job]) {
             const std::int32_t net = nets.intern(objects[k].net);
-            for (std::size_t j = job; j < end; ++j)
-                for (CutArea& area : *cuts[j]) builder.addArea(std::move(area), src, net);
+            const bool split = end - job > 1;
+            for (std::size_t j = job; j < end; ++j) {
+                const Seams seams = jobs[j].column.seams(objects[k].bbox);
+                for (CutArea& area : *cuts[j]) builder.addArea(std::move(area), src, net, split ? &seams : nullptr);
+            }
         } else {
             builder.addObject(src);
         }
@@ -788,7 +1053,8 @@ void LayerCopper::clear() {
     islandNet.clear();
     islandCount = 0;
     oversized.clear();
-    isOversized.clear();
+    interior.clear();
+    enclosedShorts.clear();
 }
 
 bool LayerCopper::connected(std::uint32_t i, std::uint32_t j) const {
@@ -810,18 +1076,20 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
                       const std::function<bool()>& stop) {
     out.clear();
     out.cell = cell;
-    const LaterClears later = laterClears(objects, cell);
+    const std::optional<LaterClears> later = laterClears(objects, stop);
+    if (!later) return false;
     std::vector<std::uint32_t> reachable;
     for (std::size_t k = 0; k < objects.size(); ++k)
-        if (objects[k].polarity != Polarity::clear && !later.of(k).empty()) reachable.push_back(static_cast<std::uint32_t>(k));
-    const std::vector<ClearShape> clearShapes = clearShapesOf(objects, !reachable.empty());
-    const std::vector<CutJob> jobs = cutJobs(objects, reachable, later, clearShapes);
-    std::vector<std::optional<std::vector<CutArea>>> cuts(jobs.size());
-    if (!cutAll(objects, reachable, later, clearShapes, jobs, cuts, stop)) return false;
+        if (objects[k].polarity != Polarity::clear && !later->of(k).empty()) reachable.push_back(static_cast<std::uint32_t>(k));
+    const std::vector<ClearShape> clearShapes = clearShapesOf(objects, !reachable.empty(), stop);
+    if (stop()) return false;
+    const std::optional<std::vector<CutJob>> jobs = cutJobs(objects, reachable, *later, clearShapes);
+    if (!jobs) return false;
+    std::vector<std::optional<std::vector<CutArea>>> cuts(jobs->size());
+    if (!cutAll(objects, reachable, *later, clearShapes, *jobs, cuts, stop)) return false;
     Builder builder(objects, nets, out);
-    builder.reserve(expectedPieces(objects, reachable, jobs, cuts));
-    if (!addCopper(objects, nets, reachable, jobs, cuts, builder, stop)) return false;
-    if (!buildGrid(out, stop)) return false;
+    builder.reserve(expectedPieces(objects, reachable, *jobs, cuts));
+    if (!addCopper(objects, nets, reachable, *jobs, cuts, builder, stop) || !buildGrid(out, stop)) return false;
     Islands islands(out.pieces.size());
     if (!joinTouching(out, builder.joinsPrevious(), islands, stop) || !joinEnclosed(out, islands, stop)) return false;
     numberIslands(out, islands);

@@ -37,12 +37,17 @@ struct Piece {
 };
 
 // A filled area whose inside is copper although only its edges are pieces: a region contour, or
-// a computed polygon with its holes (even-odd over its contours).
+// a computed polygon with its holes (even-odd over its contours). Its edge pieces are
+// [firstPiece, endPiece); a polygon cut in columns has no pieces on the seams between them.
 struct FilledArea {
     std::uint32_t firstContour = 0;
     std::uint32_t contourCount = 0;
-    std::uint32_t firstPiece = 0;  // one of its edge pieces
+    std::uint32_t firstPiece = 0;
+    std::uint32_t endPiece = 0;
     BBox box;
+    // Copper inside the area lies within this box: the area's own, or for one column of a cut
+    // polygon the whole polygon's, since copper may reach across a seam without meeting an edge.
+    BBox enclosing;
 };
 
 struct LayerCopper {
@@ -53,11 +58,17 @@ struct LayerCopper {
     std::vector<std::uint32_t> island;    // per piece, 0 … islandCount − 1
     std::vector<std::int32_t> islandNet;  // per island: its one known net, −1 for none or several
     std::uint32_t islandCount = 0;
+    // Per piece: 1 when it lies wholly inside a filled area of its own conductor, touching none of
+    // the area's edges, and has no net of its own to tell it apart. Such a piece is never the
+    // nearest copper to anything outside: every path out crosses the area's edges first.
+    std::vector<std::uint8_t> interior;
+    // Copper wholly inside a filled area of another known net: (the piece, a piece of the area).
+    // The two overlap, though no edge of the area comes near the piece.
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> enclosedShorts;
 
     // The pieces on a grid of the given cell size; pieces too large for it are on `oversized`.
     double cell = 1.0;
     std::vector<std::uint32_t> oversized;
-    std::vector<std::uint8_t> isOversized;
     grid::CellGrid grid;
 
     void clear();
@@ -85,30 +96,22 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
 grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach);
 
 // Calls visit(j) for every piece j > i listed in the cells of `window`, each once, in cell order
-// (x outer) and list order, then the oversized pieces; every later piece when i itself is
-// oversized. `marker` holds one entry per piece and must start as all −1; it is left marked with
-// i. Stops and returns true as soon as visit returns true.
-template <class Visit>
+// (x outer) and list order, then the oversized pieces; every later piece when the window is too
+// large to walk. `marker` holds one entry per piece and must start as all −1; it is left marked
+// with i. Stops and returns true as soon as visit returns true or `stop`, polled as the walk goes,
+// does.
+template <class Visit, class Stop>
 bool forEachLaterNeighbour(const LayerCopper& layer, std::uint32_t i, const grid::CellRange& window,
-                           std::vector<std::int64_t>& marker, Visit&& visit) {
+                           std::vector<std::int64_t>& marker, Visit&& visit, Stop&& stop) {
     const auto I = static_cast<std::int64_t>(i);
-    auto once = [&](std::uint32_t j) -> bool {
-        if (j <= i || marker[j] == I) return false;
-        marker[j] = I;
-        return visit(j);
-    };
-    if (layer.isOversized[i]) {
-        for (auto j = static_cast<std::uint32_t>(i + 1); j < layer.pieces.size(); ++j)
-            if (once(j)) return true;
-        return false;
-    }
-    for (std::int64_t x = window.x0; x <= window.x1; ++x)
-        for (std::int64_t y = window.y0; y <= window.y1; ++y)
-            for (std::uint32_t j : layer.grid.items(x, y))
-                if (once(j)) return true;
-    for (std::uint32_t j : layer.oversized)
-        if (once(j)) return true;
-    return false;
+    return grid::walkWindow(
+        layer.grid, layer.oversized, window, static_cast<std::uint32_t>(layer.pieces.size()),
+        [&](std::uint32_t j) {
+            if (j <= i || marker[j] == I) return false;
+            marker[j] = I;
+            return static_cast<bool>(visit(j));
+        },
+        stop);
 }
 
 } // namespace corvane::copper

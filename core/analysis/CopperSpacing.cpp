@@ -1,10 +1,13 @@
 #include "CopperSpacing.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <limits>
 #include <unordered_map>
+#include <unordered_set>
 
+#include "BoxTree.hpp"
 #include "model/ParallelFor.hpp"
 
 namespace corvane::spacing {
@@ -14,9 +17,15 @@ namespace {
 using copper::LayerCopper;
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-// The smallest-gap search first looks this many cells around each piece, then farther when the
-// layer's conductors all lie farther apart.
+// Copper that touches a gap's straight line closer than this to either end does not stand between
+// the pair: it meets the pair's own copper there.
+constexpr double kBetweenMarginMM = copper::kTouchMM;
+// Findings closer than this, with gaps closer than this, are one place (positions are rounded to it).
+constexpr double kSamePlaceMM = 1e-6;
+// The grid of the summary's build, which joins touching copper; its search runs on the tree.
 constexpr double kSummaryCellMM = 0.5;
+// How many pairs or tree nodes a search handles between two readings of the clock.
+constexpr std::uint32_t kWorkPerClockReading = 1024;
 
 Vec2 midpoint(const Vec2& a, const Vec2& b) { return Vec2{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5}; }
 
@@ -47,6 +56,196 @@ std::function<bool()> pastDeadline(Clock::time_point deadline) {
 
 bool holdsCopper(const PackageFile& f) { return f.layerType.isCopper() && f.gerber && f.gerber->objects.size() >= 2; }
 
+// A finding's place: its position and gap, rounded to kSamePlaceMM.
+struct Place {
+    std::int64_t x = 0, y = 0, gap = 0;
+    bool operator==(const Place&) const = default;
+};
+struct PlaceHash {
+    std::size_t operator()(const Place& p) const noexcept {
+        std::uint64_t h = static_cast<std::uint64_t>(p.x) * 0x9E3779B97F4A7C15ULL;
+        h ^= static_cast<std::uint64_t>(p.y) + 0x632BE59BD9B4E019ULL + (h << 6) + (h >> 2);
+        h ^= static_cast<std::uint64_t>(p.gap) * 0xBF58476D1CE4E5B9ULL;
+        return static_cast<std::size_t>(h ^ (h >> 31));
+    }
+};
+Place placeOf(const Vec2& at, double gap) {
+    auto q = [](double v) { return static_cast<std::int64_t>(std::llround(v / kSamePlaceMM)); };
+    return Place{q(at.x), q(at.y), q(gap)};
+}
+
+// Whether the straight gap between pieces i and j passes through other copper of either's
+// conductor. That copper stands closer to the far piece than the near one does, so the pair it
+// forms marks the gap at this place and gives the conductor's true gap there.
+bool passesThroughOwnCopper(const LayerCopper& layer, std::uint32_t i, std::uint32_t j, const CopperGap& g,
+                            const std::function<bool()>& stop) {
+    if (!(g.gap > 2 * kBetweenMarginMM)) return false;
+    const Vec2 u = (g.onSecond - g.onFirst) * (1.0 / g.gap);
+    const auto line = CopperBodySet::capsule(g.onFirst + u * kBetweenMarginMM, g.onSecond - u * kBetweenMarginMM, 0.0);
+    if (!line) return false;
+    const std::uint32_t ii = layer.island[i], ij = layer.island[j];
+    bool through = false;
+    grid::walkWindow(
+        layer.grid, layer.oversized, grid::rangeOf(line->box, layer.cell), static_cast<std::uint32_t>(layer.pieces.size()),
+        [&](std::uint32_t k) {
+            if (k == i || k == j) return false;
+            const std::uint32_t ik = layer.island[k];
+            // The pair that would take this one's place must be a finding too.
+            const bool stands = (ik == ii && layer.mayViolate(k, j)) || (ik == ij && layer.mayViolate(i, k));
+            if (!stands || boxGap(line->box, layer.pieces[k].box()) > 0) return false;
+            through = layer.bodies.gap(*line, layer.pieces[k].body, kBetweenMarginMM).gap <= 1e-9;
+            return through;
+        },
+        stop);
+    return through;
+}
+
+// The findings of one layer as the pairs are met: one per pair of objects (its closest pieces),
+// one per place, none whose gap passes through its own conductor's copper.
+class FindingList {
+public:
+    FindingList(const LayerCopper& layer, double limit, std::size_t maxIssues, const std::string& fileName,
+                const std::function<bool()>& stop)
+        : layer_(layer), limit_(limit), maxIssues_(maxIssues), fileName_(fileName), stop_(stop) {}
+
+    // Offers the pair (i, j) at gap g; true once the list is full.
+    bool offer(std::uint32_t i, std::uint32_t j, const CopperGap& g, const Vec2& at) {
+        const copper::Piece& a = layer_.pieces[i];
+        const copper::Piece& b = layer_.pieces[j];
+        const auto [it, fresh] = findingOfPair_.try_emplace(pairKey(a.source, b.source), issues_.size());
+        if (!fresh && !(g.gap < gaps_[it->second])) return false;
+        if (passesThroughOwnCopper(layer_, i, j, g, stop_)) {
+            if (fresh) findingOfPair_.erase(it);
+            return false;
+        }
+        if (!fresh) {
+            // Closer pieces of the same two objects: the finding moves there.
+            places_.erase(placeOf(*issues_[it->second].position, gaps_[it->second]));
+            issues_[it->second] = spacingIssue(g.gap, limit_, at, fileName_);
+            gaps_[it->second] = g.gap;
+            places_.insert(placeOf(at, g.gap));
+            return false;
+        }
+        if (!places_.insert(placeOf(at, g.gap)).second) {
+            findingOfPair_.erase(it);
+            return false;
+        }
+        issues_.push_back(spacingIssue(g.gap, limit_, at, fileName_));
+        gaps_.push_back(g.gap);
+        return issues_.size() >= maxIssues_;
+    }
+
+    std::vector<CheckIssue> take() { return std::move(issues_); }
+
+private:
+    const LayerCopper& layer_;
+    double limit_;
+    std::size_t maxIssues_;
+    const std::string& fileName_;
+    const std::function<bool()>& stop_;
+    std::vector<CheckIssue> issues_;
+    std::vector<double> gaps_;
+    std::unordered_map<std::uint64_t, std::size_t> findingOfPair_;
+    std::unordered_set<Place, PlaceHash> places_;
+};
+
+// ---- the smallest gap ---------------------------------------------------------------------------
+
+// The closest pair of pieces of different conductors, on a tree of the pieces' boxes. Each node knows
+// whether all its pieces belong to one island and which known nets they carry, so that the walk
+// skips a conductor's own copper whole, however large it is; pieces inside a filled area of their
+// own conductor are never measured, since copper outside is nearer to the area's edges.
+class ClosestPair {
+public:
+    explicit ClosestPair(const LayerCopper& layer) : layer_(layer) {
+        std::vector<BBox> boxes;
+        for (std::uint32_t i = 0; i < layer.pieces.size(); ++i)
+            if (!layer.interior[i]) {
+                pieceOf_.push_back(i);
+                boxes.push_back(layer.pieces[i].box());
+            }
+        tree_.build(boxes);
+        island_ = tree::summarise<std::uint32_t>(
+            tree_, [&](std::uint32_t k) { return layer.island[pieceOf_[k]]; },
+            [](std::uint32_t a, std::uint32_t b) { return a == b ? a : kSeveralIslands; });
+        net_ = tree::summarise<std::int32_t>(tree_, [&](std::uint32_t k) { return layer.pieces[pieceOf_[k]].net; }, joinNets);
+    }
+
+    // Lowers `best` to the smallest gap between two pieces that may violate, walking parts of
+    // the tree on the pool, all bound by the best gap any has found. False when `stop` ended the
+    // walk first.
+    template <class Stop>
+    bool lower(double& best, Stop&& stop) const {
+        std::atomic<double> shared{best};
+        std::atomic<bool> stopped{false};
+        const auto starts = tree_.startPairs(kWalksPerWorker * defaultWorkerCount());
+        parallelFor(
+            starts.size(),
+            [&](std::size_t s) {
+                if (stopped.load(std::memory_order_relaxed)) return;
+                const bool done = tree_.pairsFrom(
+                    starts[s], [&](double gap) { return gap < shared.load(std::memory_order_relaxed); },
+                    [&](std::uint32_t a, std::uint32_t b) { return oneConductor(a, b); },
+                    [&](std::uint32_t a, std::uint32_t b) {
+                        tree::forEachLeafPair(tree_, a, b, [&](std::uint32_t x, std::uint32_t y) { measure(x, y, shared); });
+                    },
+                    stop);
+                if (!done) stopped = true;
+            },
+            defaultWorkerCount());
+        best = shared.load();
+        return !stopped;
+    }
+
+private:
+    static constexpr std::size_t kWalksPerWorker = 8;
+    static constexpr std::uint32_t kSeveralIslands = UINT32_MAX;
+    static constexpr std::int32_t kNoNet = -1;
+    static constexpr std::int32_t kSeveralNets = -2;
+
+    static std::int32_t joinNets(std::int32_t a, std::int32_t b) {
+        if (a == kSeveralNets || b == kSeveralNets) return kSeveralNets;
+        if (a == kNoNet) return b;
+        return b == kNoNet || b == a ? a : kSeveralNets;
+    }
+
+    // Whether no piece of one node may violate any of the other: one island, and at most one
+    // known net between them.
+    bool oneConductor(std::uint32_t a, std::uint32_t b) const {
+        if (island_[a] == kSeveralIslands || island_[a] != island_[b] || net_[a] == kSeveralNets || net_[b] == kSeveralNets)
+            return false;
+        return net_[a] == kNoNet || net_[b] == kNoNet || net_[a] == net_[b];
+    }
+
+    void measure(std::uint32_t x, std::uint32_t y, std::atomic<double>& best) const {
+        double now = best.load(std::memory_order_relaxed);
+        if (!(boxGap(tree_.boxAt(x), tree_.boxAt(y)) < now)) return;
+        const std::uint32_t i = pieceOf_[tree_.items()[x]], j = pieceOf_[tree_.items()[y]];
+        if (!layer_.mayViolate(i, j)) return;
+        const double gap = layer_.bodies.gap(layer_.pieces[i].body, layer_.pieces[j].body, now).gap;
+        while (gap < now && !best.compare_exchange_weak(now, gap, std::memory_order_relaxed)) {
+        }
+    }
+
+    const LayerCopper& layer_;
+    std::vector<std::uint32_t> pieceOf_;  // the piece of each item of the tree
+    tree::BoxTree tree_;
+    std::vector<std::uint32_t> island_;
+    std::vector<std::int32_t> net_;
+};
+
+// Whether any pair of pieces may violate: two islands, or two known nets.
+bool holdsTwoConductors(const LayerCopper& layer) {
+    if (layer.islandCount >= 2) return true;
+    std::int32_t net = -1;
+    for (const copper::Piece& p : layer.pieces) {
+        if (p.net < 0) continue;
+        if (net >= 0 && p.net != net) return true;
+        net = p.net;
+    }
+    return false;
+}
+
 } // namespace
 
 double cellSizeFor(double limit) { return 4.0 * limit <= 0.5 ? 0.5 : 4.0 * limit; }
@@ -57,69 +256,49 @@ LayerResult findSpaceViolations(const LayerCopper& layer, double limit, std::siz
     const auto n = static_cast<std::uint32_t>(layer.pieces.size());
     if (n < 2 || maxIssues < 1) return res;
     const double threshold = limit - kReportMarginMM;
-    std::unordered_map<std::uint64_t, std::size_t> findingOfPair;
-    std::vector<double> findingGap;
+    bool late = false;
+    const std::function<bool()> stop = [&] { return late = late || Clock::now() >= deadline; };
+    FindingList findings(layer, limit, maxIssues, fileName, stop);
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> shorts = layer.enclosedShorts;
+    std::sort(shorts.begin(), shorts.end());
+    auto nextShort = shorts.begin();
     std::vector<std::int64_t> marker(n, -1);
-    std::uint64_t pairs = 0;
-    for (std::uint32_t i = 0; i < n; ++i) {
+    std::uint32_t pairs = 0;
+    for (std::uint32_t i = 0; i < n && !res.stopped; ++i) {
         const copper::Piece& a = layer.pieces[i];
-        const bool stop = copper::forEachLaterNeighbour(layer, i, copper::windowOf(layer, i, limit), marker, [&](std::uint32_t j) {
-            if ((++pairs & 1023u) == 0 && Clock::now() >= deadline) {
-                res.stopped = res.timedOut = true;
-                return true;
-            }
-            const copper::Piece& b = layer.pieces[j];
-            if (!layer.mayViolate(i, j) || !(boxGap(a.box(), b.box()) < threshold)) return false;
-            const CopperGap g = layer.bodies.gap(a.body, b.body);
-            if (!(g.gap < threshold)) return false;
-            const auto [it, fresh] = findingOfPair.try_emplace(pairKey(a.source, b.source), res.issues.size());
-            if (!fresh) {
-                // Another piece of the same two objects: keep the closer.
-                if (g.gap < findingGap[it->second])
-                    res.issues[it->second] = spacingIssue(g.gap, limit, findingPosition(a, b, g), fileName);
-                findingGap[it->second] = std::min(findingGap[it->second], g.gap);
-                return false;
-            }
-            res.issues.push_back(spacingIssue(g.gap, limit, findingPosition(a, b, g), fileName));
-            findingGap.push_back(g.gap);
-            if (res.issues.size() >= maxIssues) {
-                res.stopped = true;
-                return true;
-            }
-            return false;
-        });
-        if (stop) return res;
+        // Copper inside a filled area of another net overlaps it: a gap of 0 where the piece lies.
+        for (; nextShort != shorts.end() && nextShort->first == i && !res.stopped; ++nextShort)
+            res.stopped = findings.offer(i, nextShort->second, CopperGap{}, a.body.center());
+        if (res.stopped) break;
+        const bool ended = copper::forEachLaterNeighbour(
+            layer, i, copper::windowOf(layer, i, limit), marker,
+            [&](std::uint32_t j) {
+                if (++pairs >= kWorkPerClockReading) {
+                    pairs = 0;
+                    if (stop()) return true;
+                }
+                const copper::Piece& b = layer.pieces[j];
+                if (!layer.mayViolate(i, j) || !(boxGap(a.box(), b.box()) < threshold)) return false;
+                const CopperGap g = layer.bodies.gap(a.body, b.body, threshold);
+                if (!(g.gap < threshold)) return false;
+                return findings.offer(i, j, g, findingPosition(a, b, g));
+            },
+            stop);
+        res.stopped = ended;
     }
-    res.stopped = Clock::now() >= deadline;
+    res.timedOut = late;
+    res.issues = findings.take();
+    res.stopped = res.stopped || Clock::now() >= deadline;
     return res;
 }
 
 SmallestGap smallestGap(const LayerCopper& layer, Clock::time_point deadline) {
-    const auto n = static_cast<std::uint32_t>(layer.pieces.size());
+    if (!holdsTwoConductors(layer)) return SmallestGap{};
     double best = kInf;
-    BBox all = BBox::empty();
-    for (const auto& p : layer.pieces) all.include(p.box());
-    const double farthest = std::hypot(all.width(), all.height());
-    std::vector<std::int64_t> marker(n, -1);
-    // Near pairs first; farther only while no pair lies within reach.
-    for (double reach = layer.cell; n >= 2; reach *= 4) {
-        std::fill(marker.begin(), marker.end(), -1);
-        for (std::uint32_t i = 0; i < n; ++i) {
-            if ((i & 255u) == 0 && Clock::now() >= deadline)
-                return SmallestGap{std::isfinite(best) ? std::optional<double>(best) : std::nullopt, false};
-            const copper::Piece& a = layer.pieces[i];
-            const double r = std::min(best, reach);
-            copper::forEachLaterNeighbour(layer, i, copper::windowOf(layer, i, r), marker, [&](std::uint32_t j) {
-                const copper::Piece& b = layer.pieces[j];
-                const double boxes = boxGap(a.box(), b.box());
-                if (boxes >= best || boxes > reach || !layer.mayViolate(i, j)) return false;
-                best = std::min(best, layer.bodies.gap(a.body, b.body).gap);
-                return false;
-            });
-        }
-        if (best <= reach || !(reach <= farthest)) break;
-    }
-    return SmallestGap{std::isfinite(best) ? std::optional<double>(best) : std::nullopt, true};
+    for (const auto& [piece, area] : layer.enclosedShorts)
+        if (layer.mayViolate(piece, area)) best = 0;
+    const bool completed = ClosestPair(layer).lower(best, [deadline] { return Clock::now() >= deadline; });
+    return SmallestGap{std::isfinite(best) ? std::optional<double>(best) : std::nullopt, completed};
 }
 
 SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline) {

@@ -59,6 +59,39 @@ TEST(BoardSummaryEstimate, MeasuresCopperAndSkipsKnownNets) {
                 0.5, 1e-12);
 }
 
+TEST(BoardSummaryEstimate, OneConductorOrTwoFarApartCompleteAtOnce) {
+    // A plane: one ragged outline of 40,000 points, with 2,000 vias of its own inside it. Nothing
+    // on it may be measured against itself, however large it is.
+    Contour ragged;
+    for (int k = 0; k < 40000; ++k) {
+        const double t = 2 * 3.141592653589793 * k / 40000;
+        ragged.push_back(Vec2{60 + (50 + 0.2 * (k % 2)) * std::cos(t), 60 + (50 + 0.2 * (k % 2)) * std::sin(t)});
+    }
+    std::vector<PCBObject> plane{region({ragged})};
+    for (int k = 0; k < 2000; ++k) plane.push_back(pad({30 + (k % 50) * 1.2, 30 + (k / 50) * 1.2}, ApertureShape::circle(0.6)));
+    BoardSummaryEngine e;
+    auto r = e.estimateMinSpace(plane);
+    EXPECT_TRUE(r.completed);
+    EXPECT_EQ(r.value, std::nullopt);
+    // Two such conductors 100 mm apart on an otherwise empty layer: found, and whole. The search
+    // that widened its window until it met a pair walked every cell of it for every piece.
+    std::vector<PCBObject> two = plane;
+    for (const auto& o : plane) {
+        PCBObject moved = o;
+        if (auto f = o.kind.as<PCBObjectKind::Flash>()) moved = pad(f->at + Vec2{200.4, 0}, ApertureShape::circle(0.6));
+        if (auto g = o.kind.as<PCBObjectKind::Region>()) {
+            Contour c = g->contours[0];
+            for (auto& p : c) p = p + Vec2{200.4, 0};
+            moved = region({c});
+        }
+        two.push_back(moved);
+    }
+    r = e.estimateMinSpace(two);
+    EXPECT_TRUE(r.completed);
+    ASSERT_TRUE(r.value);
+    EXPECT_NEAR(*r.value, 100.0, 0.01);
+}
+
 TEST(BoardSummary, CopperOfDifferentLayersIsNeverPaired) {
     auto pkg = package({copperFile("top.gtl", {track({0, 0}, {10, 0}, 0.2, "A"), track({0, 1}, {10, 1}, 0.2, "B")}),
                         copperFile("bot.gbl", {track({5, -5}, {5, 5}, 0.2, "C")}, CopperLayerID::bottom())});

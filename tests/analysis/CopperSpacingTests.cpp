@@ -10,6 +10,7 @@
 #include "analysis/CopperSpacing.hpp"
 #include "import/GerberParser.hpp"
 #include "import/KiCadPCBParser.hpp"
+#include "import/PackageImporter.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -343,6 +344,12 @@ TEST(CopperSpacing, CopperThatTouchesIsOneConductor) {
     r = check({region({square}, "GND"), track({0, 10.2}, {10, 10.2}, 0.2, "SIG")}, 0.15);
     ASSERT_EQ(r.issues.size(), 1u);
     EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    // A pad of another net wholly inside a pour overlaps it, though no edge of the pour is near.
+    r = check({region({square}, "GND"), pad({5, 5}, disc(0.6), "SIG")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.000 mm is below the preset minimum 0.150 mm.");
+    EXPECT_EQ(*r.issues[0].position, Vec2(5, 5));
+    EXPECT_EQ(BoardSummaryEngine().estimateMinSpace({region({square}, "GND"), pad({5, 5}, disc(0.6), "SIG")}).value, 0.0);
     // A pad standing in a hole of a pour (one contour cut in to the hole) is its own island.
     const Contour holed = {{0, 0}, {10, 0}, {10, 10}, {0, 10}, {0, 5}, {4, 5}, {4, 6}, {6, 6}, {6, 4}, {4, 4}, {4, 5}, {0, 5}};
     EXPECT_TRUE(check({region({holed}), pad({5, 5}, disc(1.6))}, 0.15).issues.empty());
@@ -526,5 +533,95 @@ TEST(CopperSpacing, PrunedShapeDistanceMatchesEveryEdgePair) {
         const Contour edge = {B[0][0], B[0][1]};
         EXPECT_NEAR(gapOf(pad({0, 0}, ApertureShape::macro("A", 4, A)), track(B[0][0], B[0][1])), brute(A, {edge}), 1e-12)
             << round;
+    }
+}
+
+TEST(CopperSpacing, CutPoursHaveNoSeams) {
+    // A pour whose clearances lie in two staggered rows, so that every vertical line crosses one,
+    // a pad alone in each: wherever the cut is split, each pad is its clearance from the pour.
+    auto clear = [](PCBObject o) {
+        o.polarity = Polarity::clear;
+        return o;
+    };
+    const double width = 120, clearance = 0.2, padDiameter = 1.2, holeRadius = padDiameter / 2 + clearance;
+    auto halfDisc = [&](Vec2 at, double from) {
+        Contour c;
+        for (int k = 0; k <= 64; ++k) {
+            const double t = from + 3.141592653589793 * k / 64;
+            c.push_back(at + Vec2{holeRadius / std::cos(3.141592653589793 / 128) * std::cos(t),
+                                  holeRadius / std::cos(3.141592653589793 / 128) * std::sin(t)});
+        }
+        return c;
+    };
+    // The same copper written three ways: a plain outline, one with thousands of points along its
+    // edge (cut in many more columns), and holes as pairs of clear half discs meeting edge to edge.
+    auto pour = [&](int extraPoints, bool halves) {
+        Contour outline{{0, 0}, {width, 0}, {width, 10}};
+        for (int k = 1; k <= extraPoints; ++k) outline.push_back({width - k * width / (extraPoints + 1), 10});
+        outline.push_back({0, 10});
+        std::vector<PCBObject> objects{region({outline})}, pads;
+        for (int k = 0; k < 119; ++k) {
+            const Vec2 at{1.0 + k, k % 2 ? 3.0 : 7.0};
+            if (halves) {
+                objects.push_back(clear(region({halfDisc(at, -3.141592653589793 / 2)})));
+                objects.push_back(clear(region({halfDisc(at, 3.141592653589793 / 2)})));
+            } else {
+                objects.push_back(clear(pad(at, ApertureShape::circle(2 * holeRadius))));
+            }
+            pads.push_back(pad(at, ApertureShape::circle(padDiameter)));
+        }
+        objects.insert(objects.end(), pads.begin(), pads.end());
+        return objects;
+    };
+    for (const auto& [extra, halves] : {std::pair{0, false}, {30000, false}, {0, true}}) {
+        const copper::LayerCopper layer = layerOf(pour(extra, halves));
+        EXPECT_EQ(layer.islandCount, 120u);
+        const auto found = spacing::findSpaceViolations(layer, clearance + 0.01, SIZE_MAX, later(), "top.gtl");
+        ASSERT_EQ(found.issues.size(), 119u) << extra << halves;
+        // One finding in each hole, midway across the gap around its pad.
+        std::vector<int> perPad(119, 0);
+        for (const auto& issue : found.issues) {
+            EXPECT_TRUE(issue.message.starts_with("Copper spacing 0.200 mm")) << issue.message;
+            auto centre = [](int k) { return Vec2{1.0 + k, k % 2 ? 3.0 : 7.0}; };
+            int k = 0;
+            for (int q = 1; q < 119; ++q)
+                if (issue.position->distance(centre(q)) < issue.position->distance(centre(k))) k = q;
+            perPad[k] += 1;
+            EXPECT_NEAR(issue.position->distance(centre(k)), padDiameter / 2 + clearance / 2, 0.002);
+        }
+        EXPECT_EQ(std::count(perPad.begin(), perPad.end(), 1), 119);
+        const auto smallest = spacing::smallestGap(layer, later());
+        ASSERT_TRUE(smallest.value);
+        EXPECT_NEAR(*smallest.value, clearance, 0.001);
+    }
+}
+
+TEST(CopperSpacing, OneFindingPerPlace) {
+    const auto disc = [](double d) { return ApertureShape::circle(d); };
+    // A pad flashed twice at one centre beside another net's track: one finding.
+    auto r = check({pad({0, 0}, disc(1), "A"), pad({0, 0}, disc(1), "A"), track({0.6, -2}, {0.6, 2}, 0.1, "B")}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.050 mm is below the preset minimum 0.150 mm.");
+    // A pad whose gap to another island passes through a track of its own island: the track,
+    // nearer, marks the gap there, and the pad's wider gap across it is no finding.
+    r = check({pad({0, 0}, disc(1)), track({0.55, -2}, {0.55, 2}, 0.1), track({0.7, -2}, {0.7, 2}, 0.1)}, 0.2);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.050 mm is below the preset minimum 0.200 mm.");
+    EXPECT_NEAR(r.issues[0].position->x, 0.625, 1e-9);
+}
+
+TEST(CopperSpacing, HostileFilesEndAtTheirDeadlines) {
+    for (const char* name : {"gbr_clip_storm.gtl", "gbr_far_pour.gtl", "gbr_far_pads.gtl", "gbr_far_walk.gtl"}) {
+        const PCBPackage pkg = PackageImporter().importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        BoardSummaryEngine summary;
+        summary.timeBudget = 0.2;
+        const auto t0 = Clock::now();
+        summary.summarize(pkg);
+        const auto summaryEnd = Clock::now();
+        spacing::checkCopperSpacing(pkg, 0.15, summaryEnd + std::chrono::milliseconds(200));
+        const auto checkEnd = Clock::now();
+        // Generous against a loaded machine: before, these ran for seconds past their budget.
+        EXPECT_LT(std::chrono::duration<double>(summaryEnd - t0).count(), 1.0) << name;
+        EXPECT_LT(std::chrono::duration<double>(checkEnd - summaryEnd).count(), 1.0) << name;
     }
 }
