@@ -59,7 +59,8 @@ std::vector<fs::path> WorkspaceScanner::recentZipURLs() {
 
 CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.compare", "arrow.left.arrow.right.circle.fill", blue(), "Gerber Compare", 14), model_(model) {
-    setFixedWidth(480);
+    setMinimumWidth(420);
+    setPreferredSize(QSize(480, 0));
     QVBoxLayout* stack = body();
 
     auto* form = new QFormLayout();

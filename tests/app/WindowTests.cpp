@@ -255,7 +255,8 @@ TEST(MainWindow, AboutAndPrivacySayThisComputer) {
     EXPECT_EQ(alerts[0].message, "Corvane 1.0");
     EXPECT_EQ(alerts[0].informative,
               "Review PCB manufacturing files on your computer before you send them to production.\n\n"
-              "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon \u00B7 ZIP packages\n100% local \u2014 no upload, ever.");
+              "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon \u00B7 ZIP packages \u00B7 KiCad \u00B7 ODB++\n"
+              "100% local \u2014 no upload, ever.");
     EXPECT_EQ(alerts[1].message, "100% Local PCB Review");
     EXPECT_EQ(alerts[1].informative,
               "PCB manufacturing data is highly sensitive IP.\n\nCorvane never uploads your files. All parsing, "
