@@ -349,8 +349,6 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
     // Solo ids of layers that are gone are ignored, as the GPU canvas ignores them.
     const bool soloActive =
         std::any_of(states.begin(), states.end(), [&](const LayerState& s) { return solo.count(s.id) > 0; });
-    const BBox board = package->boardBBox();
-
     std::vector<std::unique_ptr<FileObjects>> objects;
     std::vector<LayerJob> jobs;
     for (std::size_t i : order) {
@@ -359,7 +357,7 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
         if (state == states.end() || !state->visible) continue;
         if (soloActive && !solo.count(state->id)) continue;
         LayerJob job;
-        if (board.isValid() && AppModel::isNegativePlane(file)) job.negativePlane = board.outset(AppModel::negativePlaneMarginMM);
+        if (AppModel::isNegativePlane(file)) job.negativePlane = AppModel::negativePlaneBox(*package, file);
         objects.push_back(std::make_unique<FileObjects>(file));
         job.objects = objects.back()->view();
         job.color = layerColor(state->color, state->opacity);

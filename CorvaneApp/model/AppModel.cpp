@@ -119,10 +119,9 @@ std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& g
     return std::make_shared<const TessellatedLayer>(geom.tessellate(objects));
 }
 
-// A negative plane: the board filled, with every feature of the file cut out of it.
-TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& board, double margin) {
-    const BBox grown = board.outset(margin);
-    const auto quad = TriangleMesh::verticesOfQuad(grown.minX, grown.minY, grown.maxX, grown.maxY);
+// A negative plane: its box filled, with every feature of the file cut out of it.
+TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
+    const auto quad = TriangleMesh::verticesOfQuad(box.minX, box.minY, box.maxX, box.maxY);
     TessellatedLayer plane;
     plane.dark.vertices.assign(quad.begin(), quad.end());
     plane.clear.vertices = std::move(features.clear.vertices);
@@ -667,6 +666,15 @@ bool AppModel::isNegativePlane(const PackageFile& file) {
                        [](const PCBObject& o) { return o.polarity == Polarity::clear; });
 }
 
+std::optional<BBox> AppModel::negativePlaneBox(const PCBPackage& package, const PackageFile& file) {
+    BBox outline = BBox::empty();
+    for (const auto& f : package.files)
+        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) outline.include(f.gerber->bbox);
+    if (outline.isValid()) return outline;
+    if (file.gerber && file.gerber->bbox.isValid()) return file.gerber->bbox;
+    return std::nullopt;
+}
+
 void AppModel::ensureLayerMeshes(const std::vector<std::size_t>& fileIndices) {
     std::vector<std::size_t> missing;
     for (std::size_t i : fileIndices)
@@ -698,13 +706,13 @@ AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vect
     };
     std::stable_sort(fileIndices.begin(), fileIndices.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
 
-    const BBox board = pkg.boardBBox();
     const GeometryEngine geom = canvasGeometry(scale);
     std::vector<std::shared_ptr<const TessellatedLayer>> made(fileIndices.size());
     parallelFor(fileIndices.size(), [&](std::size_t k) {
         const PackageFile& f = pkg.files[fileIndices[k]];
         TessellatedLayer layer = f.gerber && !f.drill ? geom.tessellate(f.gerber->objects) : geom.tessellate(f.objects());
-        if (board.isValid() && isNegativePlane(f)) layer = negativePlaneMesh(std::move(layer), board, negativePlaneMarginMM);
+        if (isNegativePlane(f))
+            if (const auto box = negativePlaneBox(pkg, f)) layer = negativePlaneMesh(std::move(layer), *box);
         made[k] = std::make_shared<const TessellatedLayer>(std::move(layer));
     });
     LayerMeshes meshes;

@@ -52,7 +52,6 @@ public:
     static constexpr const char* activePresetKey = "activePreset";
     static constexpr const char* launchedOnceKey = "launchedOnce";
 
-    static constexpr double negativePlaneMarginMM = 5.0;
     static constexpr std::size_t maxMeasurements = 20;
     static constexpr double compareToleranceMM = 0.0001;
     static constexpr double summaryTimeBudget = 2.0;
@@ -183,6 +182,9 @@ public:
     void setManualLayerType(const std::string& fileName, const LayerType& type);
 
     static bool isNegativePlane(const PackageFile& file);
+    // The box a negative plane fills: the board outline's, else the file's own extent; none without either. A
+    // plane filled past the outline would show mask where the board has none.
+    static std::optional<BBox> negativePlaneBox(const PCBPackage& package, const PackageFile& file);
     static double defaultOpacity(const LayerType& type);
     static QColor defaultLayerColor(const LayerType& type);
     // One drill table per drill file of the package, in file order.

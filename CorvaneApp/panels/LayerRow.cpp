@@ -138,8 +138,9 @@ QToolButton* iconButton(const char* symbol, const QColor& color, int pixels, con
 
 LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : QFrame(parent), model_(model), layer_(layer) {
     setObjectName(qs("layerRow:" + layer.id));
-    // Two lines beside the visibility switch and the swatch, each with half of the row's small buttons: the file
-    // name, which may be shortened, and the role with its count, which wrap at a blank rather than be cut.
+    // Two lines beside the visibility switch and the swatch: the file name, which may be shortened, with the
+    // small buttons; below them the role with its count across the row's whole width, wrapped at a blank
+    // rather than cut where even that is too narrow.
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(2, 2, 2, 2);
     grid->setHorizontalSpacing(4);
@@ -168,7 +169,7 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     detail_ = textLabel(QString(), pixelFont(10), secondaryColor(), this);
     detail_->setObjectName("layerRow.detail");
     detail_->setWordWrap(true);
-    grid->addWidget(detail_, 1, 2);
+    grid->addWidget(detail_, 1, 2, 1, 4);
     grid->setColumnStretch(2, 1);
 
     solo_ = iconButton("s.circle", secondaryColor(), 12, "layerRow.solo", this);
@@ -189,10 +190,15 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     connect(down_, &QToolButton::clicked, this, [this] {
         if (model_) model_->moveLayer(layer_.id, false);
     });
-    up_->setFixedSize(18, 16);
-    down_->setFixedSize(18, 16);
-    grid->addWidget(up_, 1, 3, Qt::AlignTop);
-    grid->addWidget(down_, 1, 4, Qt::AlignTop);
+    // One above the other, as small as their chevrons.
+    up_->setFixedSize(14, 9);
+    down_->setFixedSize(14, 9);
+    auto* order = new QVBoxLayout();
+    order->setContentsMargins(0, 0, 0, 0);
+    order->setSpacing(0);
+    order->addWidget(up_);
+    order->addWidget(down_);
+    grid->addLayout(order, 0, 4);
 
     more_ = iconButton("ellipsis", QColor(), 12, "layerRow.more", this);
     more_->setFixedSize(18, 18);
@@ -203,7 +209,7 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     // After the small menu has closed, so the role menu is the only one tracking.
     connect(correct, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, &LayerRow::presentTypeMenu); });
     more_->setMenu(moreMenu);
-    grid->addWidget(more_, 0, 4);
+    grid->addWidget(more_, 0, 5);
 
     update(layer);
 }

@@ -179,10 +179,13 @@ int WrappedLabel::layOut(QTextLayout& layout, int width) const {
 }
 
 int WrappedLabel::heightForWidth(int width) const {
+    // Some glyphs reach below the font's descent where it is hinted to whole pixels (an underscore on X11):
+    // the last line keeps room for them, or "kicad_pcb" reads "kicad pcb".
+    constexpr int kInkBelowDescentPx = 2;
     if (text().isEmpty()) return 0;
     const QMargins m = contentsMargins();
     QTextLayout layout(text(), font());
-    return layOut(layout, width - m.left() - m.right()) + m.top() + m.bottom();
+    return layOut(layout, width - m.left() - m.right()) + kInkBelowDescentPx + m.top() + m.bottom();
 }
 
 QSize WrappedLabel::sizeHint() const {

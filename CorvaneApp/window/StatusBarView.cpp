@@ -150,7 +150,7 @@ void StatusBarView::refresh() {
         fileCount_->clear();
     }
     const std::size_t warnings = packageWarningCount(m);
-    warnings_->setText(qs(warningsText(warnings)));
+    warningCount_ = warnings;
     warnings_->setToolTip(qs(std::to_string(warnings) + (warnings == 1 ? " package warning" : " package warnings") +
                              ": files not read, elements left out, units assumed \u2014 listed under Quick Checks"));
     warnings_->setVisible(warnings > 0);
@@ -174,19 +174,28 @@ void StatusBarView::refresh() {
 }
 
 void StatusBarView::fitToWidth() {
-    // What must show: the warning count, the cursor, the zoom and the switches. Then the file count, then the message on this
-    // line; whatever is left is the package name's.
+    // What must show: the warning count, the cursor, the zoom and the switches; where they are too wide the count
+    // drops its word. Then the file count, then the message on this line; whatever is left is the package name's.
     const QMargins margins = layout()->contentsMargins();
     const int spacing = row_->spacing();
-    int used = margins.left() + margins.right();
-    for (QWidget* w : {static_cast<QWidget*>(warnings_), static_cast<QWidget*>(cursor_), static_cast<QWidget*>(zoom_),
-                       static_cast<QWidget*>(grid_), static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
-        if (!w->isHidden()) used += w->sizeHint().width() + spacing;
+    const auto mustShow = [&] {
+        int used = margins.left() + margins.right();
+        for (QWidget* w : {static_cast<QWidget*>(warnings_), static_cast<QWidget*>(cursor_), static_cast<QWidget*>(zoom_),
+                           static_cast<QWidget*>(grid_), static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
+            if (!w->isHidden()) used += w->sizeHint().width() + spacing;
+        return used;
+    };
+    warnings_->setText(qs(warningsText(warningCount_)));
+    if (mustShow() > width()) warnings_->setText(qs(std::to_string(warningCount_)));
+    int used = mustShow();
     const bool countFits = model_ && model_->package() && used + fileCount_->sizeHint().width() + spacing <= width();
     fileCount_->setVisible(countFits);
     if (countFits) used += fileCount_->sizeHint().width() + spacing;
     const QString& message = message_->text();
-    const bool messageFits = used + message_->fontMetrics().horizontalAdvance(message) + spacing <= width();
+    const int messageWidth = message_->fontMetrics().horizontalAdvance(message) + 1;
+    const bool messageFits = used + messageWidth + spacing <= width();
+    // A message on this line is shown whole: the package name gives way, not the message.
+    message_->setMinimumWidth(messageFits ? messageWidth : 0);
     message_->setVisible(!message.isEmpty() && messageFits);
     messageLine_->setVisible(!message.isEmpty() && !messageFits);
 }

@@ -42,6 +42,7 @@ private:
     ui::ElidedLabel* packageName_;
     QLabel* fileCount_;
     QPushButton* warnings_;
+    std::size_t warningCount_ = 0;
     QLabel* cursor_;
     QLabel* zoom_;
     ui::ElidedLabel* message_;
