@@ -36,10 +36,11 @@ void checkStructure(const PCBPackage& package, std::vector<CheckIssue>& issues) 
                                    "Missing drill file: no Excellon drill data was found in the package."));
 
     // Split drill files (plated and non-plated, holes and slots) are normal, so drill files never
-    // count as duplicates of each other.
+    // count as duplicates of each other. Files that could not be classified are warned of one by one
+    // below: sharing the role "unknown" makes them no duplicates of each other.
     std::map<std::string, std::vector<const PackageFile*>> groups;
     for (const auto& f : package.files)
-        if (!f.layerType.isDrill()) groups[f.layerType.matchKey()].push_back(&f);
+        if (!f.layerType.isDrill() && !f.layerType.isUnknown()) groups[f.layerType.matchKey()].push_back(&f);
     for (const auto& [key, files] : groups) {
         if (files.size() < 2) continue;
         std::string names;
@@ -90,8 +91,9 @@ void checkOutline(const PCBPackage& package, std::vector<CheckIssue>& issues) {
                                    std::nullopt, outside.front().position));
     }
 
+    // A file already reported as not classified at all is not warned of again as doubtfully classified.
     for (const auto& f : package.files)
-        if (f.confidence == DetectionConfidence::low)
+        if (f.confidence == DetectionConfidence::low && !f.layerType.isUnknown())
             issues.push_back(makeIssue("layerMisclassification", CheckSeverity::warning,
                                        "Low-confidence layer classification",
                                        "Layer misclassification risk: '" + f.fileName + "' was classified as '" +
