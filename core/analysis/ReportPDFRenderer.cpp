@@ -417,8 +417,12 @@ void ReportPDFRenderer::drawRevisionWarnings(const std::optional<DFMReport>& dfm
         return;
     }
     // The package's own warnings are findings too: "no issues" is said of the checks alone.
-    if (dfm->issues.empty()) drawWrappedParagraph("The manufacturing checks found no issues.", bodyFont, ink, ReportPage::contentWidth);
-    else drawCheckGroups(*dfm);
+    if (dfm->issues.empty()) {
+        drawWrappedParagraph("The manufacturing checks found no issues.", bodyFont, ink, ReportPage::contentWidth);
+        cursorY -= 6;
+    } else {
+        drawCheckGroups(*dfm);
+    }
     drawPackageWarnings(warnings);
 }
 

@@ -536,9 +536,9 @@ TEST_F(ReportLayout, WarningsListThePackagesOwnWarningsWithTheirFiles) {
     const auto& page = c.pages[2];
     EXPECT_EQ(page.findText("No issues found."), nullptr);
     EXPECT_EQ(textOp(page, "The manufacturing checks found no issues.").at, (Vec2{56, 748}));
-    EXPECT_EQ(textOp(page, "Package warnings (4)").at, (Vec2{56, 735}));
-    EXPECT_EQ(textOp(page, "Not read: drawing.pdf, readme.txt and 2 more").at, (Vec2{56, 719}));
-    EXPECT_EQ(textOp(page, "Files: drawing.pdf, readme.txt").at, (Vec2{70, 706}));
+    EXPECT_EQ(textOp(page, "Package warnings (4)").at, (Vec2{56, 729}));
+    EXPECT_EQ(textOp(page, "Not read: drawing.pdf, readme.txt and 2 more").at, (Vec2{56, 713}));
+    EXPECT_EQ(textOp(page, "Files: drawing.pdf, readme.txt").at, (Vec2{70, 700}));
     EXPECT_NE(page.findText("File: RevA-F_Cu.gtl"), nullptr);
     EXPECT_NE(page.findText("File: RevA.drl"), nullptr);
     EXPECT_NE(page.findText("2800 footprint graphics were not read."), nullptr);
