@@ -19,6 +19,10 @@
 
 namespace corvane {
 
+namespace {
+constexpr int kPickerMinimumCharacters = 16;
+} // namespace
+
 using namespace ui;
 namespace fs = std::filesystem;
 
@@ -68,6 +72,12 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     pickerA_->setObjectName("compare.pickerA");
     pickerB_ = new QComboBox(this);
     pickerB_->setObjectName("compare.pickerB");
+    // Archive names are long (a stored revision's is a UUID): the pickers fit the sheet and elide, rather than
+    // widen it past the canvas.
+    for (QComboBox* picker : {pickerA_, pickerB_}) {
+        picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        picker->setMinimumContentsLength(kPickerMinimumCharacters);
+    }
     form->addRow("Revision A (old):", pickerA_);
     form->addRow("Revision B (new):", pickerB_);
     stack->addLayout(form);
