@@ -111,7 +111,7 @@ void AppDelegate::showAbout() {
     UIServices::current().alert(
         window_.get(), QStringLiteral("Corvane 1.0"),
         QStringLiteral("Review PCB manufacturing files on your computer before you send them to production.\n\n"
-                       "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon \u00B7 ZIP packages\n"
+                       "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon \u00B7 ZIP packages \u00B7 KiCad \u00B7 ODB++\n"
                        "100% local \u2014 no upload, ever."));
 }
 

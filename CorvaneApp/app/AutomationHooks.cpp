@@ -202,25 +202,7 @@ void AutomationHooks::startImport(const std::string& path) {
             if (description.rfind(prefix, 0) == 0) description.erase(0, prefix.size());
             writeLine("import failed: " + description);
         } else if (model && model->package()) {
-            // Loading the package started a check run; a capture waits for it too.
-            checksPending_ = true;
-            auto checks = std::make_shared<QMetaObject::Connection>();
-            *checks = connect(model, &AppModel::checksFinished, this, [this, checks] {
-                disconnect(*checks);
-                checksPending_ = false;
-                workEnded();
-            });
-            // A large board's summary comes after the board; the window's picture shows it, the canvas's does not.
-            if (capture_ == Capture::pdf && model->summaryPending()) {
-                summaryPending_ = true;
-                auto summary = std::make_shared<QMetaObject::Connection>();
-                *summary = connect(model, &AppModel::boardSummaryChanged, this, [this, summary, model] {
-                    if (model->summaryPending()) return;
-                    disconnect(*summary);
-                    summaryPending_ = false;
-                    workEnded();
-                });
-            }
+            awaitFollowUps(*model);
         }
         workEnded();
     });
@@ -248,12 +230,41 @@ void AutomationHooks::startCompare(const std::string& pathA, const std::string& 
                 if (!self) return;
                 self->comparePending_ = false;
                 if (!a || !b) writeLine("compare failed: " + failure);
-                else if (self->delegate_)
-                    self->delegate_->model().startCompare(a, lastPathComponent(toPath(pathA)), b);
+                else if (self->delegate_) {
+                    AppModel& model = self->delegate_->model();
+                    model.startCompare(a, lastPathComponent(toPath(pathA)), b);
+                    self->awaitFollowUps(model);
+                }
                 self->workEnded();
             },
             Qt::QueuedConnection);
     });
+}
+
+void AutomationHooks::awaitFollowUps(AppModel& model) {
+    // Loading a package or comparing two started check runs; a capture waits for them too.
+    if (model.checksPending()) {
+        checksPending_ = true;
+        auto checks = std::make_shared<QMetaObject::Connection>();
+        *checks = connect(&model, &AppModel::checksFinished, this, [this, checks, &model] {
+            if (model.checksPending()) return;
+            disconnect(*checks);
+            checksPending_ = false;
+            workEnded();
+        });
+    }
+    // A large board's summary comes after the board; the window's picture shows it, the canvas's does not.
+    if (capture_ != Capture::pdf || !model.summaryPending()) return;
+    summaryPending_ = true;
+    auto connections = std::make_shared<std::vector<QMetaObject::Connection>>();
+    const auto summarised = [this, connections, &model] {
+        if (model.summaryPending()) return;
+        for (const auto& c : *connections) disconnect(c);
+        summaryPending_ = false;
+        workEnded();
+    };
+    connections->push_back(connect(&model, &AppModel::boardSummaryChanged, this, summarised));
+    connections->push_back(connect(&model, &AppModel::compareBaseSummaryChanged, this, summarised));
 }
 
 void AutomationHooks::scheduleCapture(Capture capture, const std::string& path, int delayMs) {

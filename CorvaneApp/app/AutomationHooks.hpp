@@ -20,6 +20,7 @@ class QWidget;
 namespace corvane {
 
 class AppDelegate;
+class AppModel;
 
 // The hook variables as read once from the process environment; a variable set to "" counts as set.
 struct AutomationEnvironment {
@@ -62,6 +63,8 @@ private:
 
     void startImport(const std::string& path);
     void startCompare(const std::string& pathA, const std::string& pathB);
+    // Waits for the checks and (for the window's picture) the summaries the last import or comparison started.
+    void awaitFollowUps(AppModel& model);
     void scheduleCapture(Capture capture, const std::string& path, int delayMs);
     bool busy() const { return importPending_ || checksPending_ || summaryPending_ || comparePending_; }
     void workEnded();

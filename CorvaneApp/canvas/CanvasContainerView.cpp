@@ -204,6 +204,8 @@ void CanvasContainerView::press(const QPointF& p, Qt::MouseButton button, int cl
                                 Qt::KeyboardModifiers modifiers) {
     setFocus(Qt::MouseFocusReason);
     if (!model_) return;
+    // What "Locate" marked stays marked until the user turns to the canvas again.
+    model_->setLocatedPoint(std::nullopt);
     if (button == Qt::RightButton) return;
     const bool ctrlClick = clickCount == 1 && modifiers.testFlag(Qt::ControlModifier);
     if (model_->tool() == Tool::pan || spaceKeyDown_ || ctrlClick || button == Qt::MiddleButton) {

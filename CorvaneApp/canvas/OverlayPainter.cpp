@@ -97,6 +97,27 @@ MeasurementKind kindForTool(Tool tool) {
     return MeasurementKind::pointToPoint;
 }
 
+// Where "Locate" went: rings and ticks around the point, on a dark halo so they show on copper and background.
+void drawLocatedMark(QPainter& painter, const QPointF& at, const QRectF& reach) {
+    constexpr double kInner = 9, kOuter = 16, kTick = 7;
+    if (!CanvasClip::isFinite(at) || !reach.contains(at)) return;
+    const auto shape = [&](QPainterPath& path) {
+        path.addEllipse(at, kInner, kInner);
+        path.addEllipse(at, kOuter, kOuter);
+        for (const QPointF d : {QPointF(1, 0), QPointF(-1, 0), QPointF(0, 1), QPointF(0, -1)}) {
+            path.moveTo(at + d * kOuter);
+            path.lineTo(at + d * (kOuter + kTick));
+        }
+    };
+    QPainterPath path;
+    shape(path);
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(solidPen(SystemColors::black(0.6), 4));
+    painter.drawPath(path);
+    painter.setPen(solidPen(SystemColors::yellow(), 2));
+    painter.drawPath(path);
+}
+
 } // namespace
 
 std::optional<OverlayPainter::GridSteps> OverlayPainter::gridSteps(double pxPerMM) {
@@ -300,6 +321,8 @@ void OverlayPainter::draw(QPainter& painter, const QSizeF& size, const CameraSta
 
     if (const auto& hit = model.selection())
         strokeRect(painter, boxOnScreen(hit->object.bbox, vp), dashedPen(SystemColors::cyan(), 1.5, 3, 3, 2), reach);
+
+    if (const auto& located = model.locatedPoint()) drawLocatedMark(painter, vp.toViewPoint(*located), reach);
 
     if (const auto& change = model.compareHighlight())
         strokeRect(painter, boxOnScreen(change->bbox, vp).adjusted(-4, -4, 4, 4), solidPen(SystemColors::yellow(), 2),

@@ -1,6 +1,6 @@
 #pragma once
 // Everything the canvas shows above the board: grid, origin marker, board box, measurements, annotations,
-// selection and compare highlight, and the cursor crosshair. Stateless; the on-screen overlay, the software
+// selection, the place "Locate" went to and compare highlight, and the cursor crosshair. Stateless; the on-screen overlay, the software
 // canvas and the screenshots all paint through it.
 #include <cstdint>
 #include <optional>

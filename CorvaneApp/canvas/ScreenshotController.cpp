@@ -60,7 +60,6 @@ public:
         if (!touchesTarget(obj.bbox)) return;
         setErasing(erase);
         const QColor& ink = erase ? eraseInk_ : color_;
-        const QColor& holeInk = erase ? eraseInk_ : hole_;
         if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) {
             line(s->start, s->end, apertureWidth(obj.apertureShape), ink);
         } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
@@ -70,9 +69,9 @@ public:
         } else if (const auto* r = obj.kind.as<PCBObjectKind::Region>()) {
             for (const auto& contour : r->contours) polygon(contour, Vec2::zero(), ink);
         } else if (const auto* d = obj.kind.as<PCBObjectKind::Drill>()) {
-            disc(d->at, d->diameterMM, holeInk);
+            disc(d->at, d->diameterMM, ink);
         } else if (const auto* sl = obj.kind.as<PCBObjectKind::Slot>()) {
-            line(sl->start, sl->end, sl->diameterMM, holeInk);
+            line(sl->start, sl->end, sl->diameterMM, ink);
         }
     }
 
@@ -221,7 +220,6 @@ private:
     const CanvasTransform& t_;
     double p_;
     QColor color_;
-    QColor hole_ = SystemColors::hole();
     QColor eraseInk_ = SystemColors::black();  // any opaque colour: the clear mode ignores it
     const GeometryEngine& geom_;
     bool cutEverything_;
@@ -351,8 +349,6 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
     // Solo ids of layers that are gone are ignored, as the GPU canvas ignores them.
     const bool soloActive =
         std::any_of(states.begin(), states.end(), [&](const LayerState& s) { return solo.count(s.id) > 0; });
-    const BBox board = package->boardBBox();
-
     std::vector<std::unique_ptr<FileObjects>> objects;
     std::vector<LayerJob> jobs;
     for (std::size_t i : order) {
@@ -361,7 +357,7 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
         if (state == states.end() || !state->visible) continue;
         if (soloActive && !solo.count(state->id)) continue;
         LayerJob job;
-        if (board.isValid() && AppModel::isNegativePlane(file)) job.negativePlane = board.outset(AppModel::negativePlaneMarginMM);
+        if (AppModel::isNegativePlane(file)) job.negativePlane = AppModel::negativePlaneBox(*package, file);
         objects.push_back(std::make_unique<FileObjects>(file));
         job.objects = objects.back()->view();
         job.color = layerColor(state->color, state->opacity);

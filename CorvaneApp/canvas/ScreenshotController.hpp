@@ -27,8 +27,8 @@ struct ScreenshotController {
     static GeometryEngine geometry(double pxPerMM);
 
     // Paints `objects` in order through `transform` (board mm to target units, y down), `pxScale` target units
-    // per millimetre for widths and diameters: dark objects in `color` (its alpha is the layer's opacity),
-    // drill hits and slots in the hole colour, clear objects erasing what is under them. Flashes take their
+    // per millimetre for widths and diameters: dark objects, drill hits and slots in `color` (its alpha is the
+    // layer's opacity), clear objects erasing what is under them. Flashes take their
     // aperture's true shape, as the GPU canvas draws it: rectangles, obrounds (rectangles with round ends),
     // polygons with their rotation and evaluated macro outlines; other shapes are circles of their bounding
     // diameter. Objects wholly outside the target are skipped.

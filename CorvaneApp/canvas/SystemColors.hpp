@@ -15,8 +15,7 @@ inline QColor pink(double alpha = 1.0) { return QColor::fromRgbF(255 / 255.f, 45
 inline QColor white(double alpha = 1.0) { return QColor::fromRgbF(1.f, 1.f, 1.f, float(alpha)); }
 inline QColor black(double alpha = 1.0) { return QColor::fromRgbF(0.f, 0.f, 0.f, float(alpha)); }
 
-// The canvas background and the colour of drill holes and slots.
+// The canvas background.
 inline QColor canvasBackground() { return QColor::fromRgbF(0.075f, 0.08f, 0.1f, 1.f); }
-inline QColor hole() { return QColor::fromRgbF(0.02f, 0.02f, 0.03f, 1.f); }
 
 } // namespace corvane::SystemColors

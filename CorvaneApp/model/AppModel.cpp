@@ -119,10 +119,9 @@ std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& g
     return std::make_shared<const TessellatedLayer>(geom.tessellate(objects));
 }
 
-// A negative plane: the board filled, with every feature of the file cut out of it.
-TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& board, double margin) {
-    const BBox grown = board.outset(margin);
-    const auto quad = TriangleMesh::verticesOfQuad(grown.minX, grown.minY, grown.maxX, grown.maxY);
+// A negative plane: its box filled, with every feature of the file cut out of it.
+TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
+    const auto quad = TriangleMesh::verticesOfQuad(box.minX, box.minY, box.maxX, box.maxY);
     TessellatedLayer plane;
     plane.dark.vertices.assign(quad.begin(), quad.end());
     plane.clear.vertices = std::move(features.clear.vertices);
@@ -329,6 +328,13 @@ void AppModel::setCursorWorld(std::optional<Vec2> point) {
     Q_EMIT cursorWorldChanged();
 }
 
+void AppModel::setLocatedPoint(std::optional<Vec2> point) {
+    if (point == locatedPoint_) return;
+    locatedPoint_ = point;
+    Notifications::post(Notifications::overlayNeedsDisplay);
+    Q_EMIT locatedPointChanged();
+}
+
 void AppModel::setCompareBase(PackagePtr base) {
     compareBase_ = std::move(base);
     compareCache_.clear();
@@ -362,6 +368,21 @@ void AppModel::setDfmReport(std::optional<DFMReport> report) {
     Q_EMIT dfmReportChanged();
 }
 
+void AppModel::setCompareBaseSummary(std::optional<BoardSummary> summary) {
+    compareBaseSummary_ = std::move(summary);
+    Q_EMIT compareBaseSummaryChanged();
+}
+
+void AppModel::setCompareBaseDrillFiles(std::vector<DrillFileStats> files) {
+    compareBaseDrillFiles_ = std::move(files);
+    Q_EMIT compareBaseDrillFilesChanged();
+}
+
+void AppModel::setCompareBaseReport(std::optional<DFMReport> report) {
+    compareBaseReport_ = std::move(report);
+    Q_EMIT compareBaseReportChanged();
+}
+
 void AppModel::setPresets(std::vector<ManufacturingPreset> list) {
     presets_ = std::move(list);
     Q_EMIT presetsChanged();
@@ -384,6 +405,11 @@ void AppModel::setRenderer(BoardRenderer* renderer) {
     renderer_ = renderer;
     rendererObject_ = dynamic_cast<QObject*>(renderer);
     rendererIsObject_ = rendererObject_ != nullptr;
+}
+
+void AppModel::setPackageSourceURL(std::optional<std::filesystem::path> url) {
+    packageSourceURL_ = std::move(url);
+    Q_EMIT packageSourceChanged();
 }
 
 void AppModel::setLastScreenshot(QImage image) {
@@ -447,9 +473,11 @@ void AppModel::importURL(const std::filesystem::path& url) {
 
 void AppModel::loadPackage(PackagePtr package) {
     if (!package) return;
+    // The checks of the new board count as pending from the start: every view that redraws for it says so.
+    ++checkRunsPending_;
     // The upload that leaving compare mode would make is redone at once for the new package.
     resetCompareState();
-    packageSourceURL_.reset();
+    setPackageSourceURL(std::nullopt);
     // The board is fitted below: its meshes are made for that view right away, not for the one before.
     const BBox fitted = package->boardBBox();
     if (isUsableCanvas(canvasSize_) && fitted.isValid()) plannedViewScale_ = fittedScale(fitted, canvasSize_);
@@ -460,15 +488,9 @@ void AppModel::loadPackage(PackagePtr package) {
     setAnnotations({});
     setSelection(std::nullopt);
     setPendingMeasureAnchor(std::nullopt);
+    setLocatedPoint(std::nullopt);
 
-    std::vector<DrillFileStats> drills;
-    for (const auto& f : package->files) {
-        if (!f.drill) continue;
-        const auto plating = f.drill->platingCounts();
-        DrillFileStats d{f.fileName, f.drill->stats(), plating.pth, plating.npth};
-        drills.push_back(std::move(d));
-    }
-    setDrillFiles(std::move(drills));
+    setDrillFiles(drillTables(*package));
     refreshSummary();
 
     if (auto dims = measureEngine_.boardDimensionMeasurement(*package, units_)) {
@@ -491,49 +513,78 @@ void AppModel::loadPackage(PackagePtr package) {
     // The board is drawn first; the checks fill in after.
     QPointer<AppModel> guard(this);
     afterPendingRepaints([guard] {
-        if (guard) guard->recheck();
+        if (!guard) return;
+        --guard->checkRunsPending_;
+        guard->recheck();
     });
 }
 
-void AppModel::refreshSummary() {
-    if (!package_) return;
-    const std::uint64_t run = ++summaryRun_;
+std::vector<DrillFileStats> AppModel::drillTables(const PCBPackage& package) {
+    std::vector<DrillFileStats> drills;
+    for (const auto& f : package.files) {
+        if (!f.drill) continue;
+        const auto plating = f.drill->platingCounts();
+        drills.push_back(DrillFileStats{f.fileName, f.drill->stats(), plating.pth, plating.npth});
+    }
+    return drills;
+}
+
+void AppModel::assignSummary(Revision revision, std::optional<BoardSummary> summary) {
+    if (revision == Revision::shown) setBoardSummary(std::move(summary));
+    else setCompareBaseSummary(std::move(summary));
+}
+
+void AppModel::refreshSummary(Revision revision) {
+    const PackagePtr package = revision == Revision::shown ? package_ : compareBase_;
+    if (!package) return;
+    std::uint64_t& runs = revision == Revision::shown ? summaryRun_ : baseSummaryRun_;
+    bool& pending = revision == Revision::shown ? summaryPending_ : baseSummaryPending_;
+    const std::uint64_t run = ++runs;
     std::size_t objects = 0;
-    for (const auto& f : package_->files)
+    for (const auto& f : package->files)
         objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
     BoardSummaryEngine engine;
     engine.timeBudget = summaryTimeBudget;
     if (objects <= summaryInlineObjects) {
-        summaryPending_ = false;
-        setBoardSummary(engine.summarize(*package_));
+        pending = false;
+        assignSummary(revision, engine.summarize(*package));
         return;
     }
     // A large board is drawn before its summary is made; the result is taken only if no later run began.
-    summaryPending_ = true;
-    setBoardSummary(std::nullopt);
+    pending = true;
+    assignSummary(revision, std::nullopt);
     QPointer<AppModel> guard(this);
-    afterPendingRepaints([guard, engine, package = package_, run] {
-        if (!guard || guard->summaryRun_ != run) return;
-        QThreadPool::globalInstance()->start([guard, engine, package, run] {
+    const auto current = [revision](AppModel& m, std::uint64_t r) {
+        return (revision == Revision::shown ? m.summaryRun_ : m.baseSummaryRun_) == r;
+    };
+    afterPendingRepaints([guard, engine, package, run, revision, current] {
+        if (!guard || !current(*guard, run)) return;
+        QThreadPool::globalInstance()->start([guard, engine, package, run, revision, current] {
             std::optional<BoardSummary> summary;
             try {
                 summary = engine.summarize(*package);
             } catch (const std::exception&) {
             }
-            onGuiThread([guard, run, summary = std::move(summary)] {
-                if (!guard || guard->summaryRun_ != run) return;
-                guard->summaryPending_ = false;
-                guard->setBoardSummary(summary);
+            onGuiThread([guard, run, revision, current, summary = std::move(summary)] {
+                if (!guard || !current(*guard, run)) return;
+                (revision == Revision::shown ? guard->summaryPending_ : guard->baseSummaryPending_) = false;
+                guard->assignSummary(revision, summary);
             });
         });
     });
 }
 
 void AppModel::resetCompareState() {
+    setLocatedPoint(std::nullopt);
     setCompareBase(nullptr);
     setCompareDiff(std::nullopt);
     setCompareRows({});
     setCompareHighlight(std::nullopt);
+    ++baseSummaryRun_;  // a summary of the old revision A still being made is not wanted any more
+    baseSummaryPending_ = false;
+    setCompareBaseSummary(std::nullopt);
+    setCompareBaseDrillFiles({});
+    setCompareBaseReport(std::nullopt);
 }
 
 void AppModel::clearCompare() {
@@ -615,6 +666,15 @@ bool AppModel::isNegativePlane(const PackageFile& file) {
                        [](const PCBObject& o) { return o.polarity == Polarity::clear; });
 }
 
+std::optional<BBox> AppModel::negativePlaneBox(const PCBPackage& package, const PackageFile& file) {
+    BBox outline = BBox::empty();
+    for (const auto& f : package.files)
+        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) outline.include(f.gerber->bbox);
+    if (outline.isValid()) return outline;
+    if (file.gerber && file.gerber->bbox.isValid()) return file.gerber->bbox;
+    return std::nullopt;
+}
+
 void AppModel::ensureLayerMeshes(const std::vector<std::size_t>& fileIndices) {
     std::vector<std::size_t> missing;
     for (std::size_t i : fileIndices)
@@ -646,13 +706,13 @@ AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vect
     };
     std::stable_sort(fileIndices.begin(), fileIndices.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
 
-    const BBox board = pkg.boardBBox();
     const GeometryEngine geom = canvasGeometry(scale);
     std::vector<std::shared_ptr<const TessellatedLayer>> made(fileIndices.size());
     parallelFor(fileIndices.size(), [&](std::size_t k) {
         const PackageFile& f = pkg.files[fileIndices[k]];
         TessellatedLayer layer = f.gerber && !f.drill ? geom.tessellate(f.gerber->objects) : geom.tessellate(f.objects());
-        if (board.isValid() && isNegativePlane(f)) layer = negativePlaneMesh(std::move(layer), board, negativePlaneMarginMM);
+        if (isNegativePlane(f))
+            if (const auto box = negativePlaneBox(pkg, f)) layer = negativePlaneMesh(std::move(layer), *box);
         made[k] = std::make_shared<const TessellatedLayer>(std::move(layer));
     });
     LayerMeshes meshes;
@@ -691,19 +751,28 @@ void AppModel::syncRenderer() {
 }
 
 void AppModel::recheck() {
-    if (!package_) return;
+    runChecks(Revision::shown);
+    if (compareBase_) runChecks(Revision::base);
+}
+
+void AppModel::runChecks(Revision revision) {
+    const PackagePtr package = revision == Revision::shown ? package_ : compareBase_;
+    if (!package) return;
     QPointer<AppModel> guard(this);
-    PackagePtr package = package_;
     std::optional<ManufacturingPreset> preset = activePreset_;
-    QThreadPool::globalInstance()->start([guard, package, preset] {
+    ++checkRunsPending_;
+    QThreadPool::globalInstance()->start([guard, package, preset, revision] {
         std::optional<DFMReport> report;
         try {
             report = DFMEngine().runChecks(*package, preset);
         } catch (const std::exception&) {
         }
-        onGuiThread([guard, report] {
+        onGuiThread([guard, package, report, revision] {
             if (!guard) return;
-            if (report) guard->setDfmReport(report);
+            --guard->checkRunsPending_;
+            // Revision A's report is taken only while that revision is still compared.
+            if (report && revision == Revision::shown) guard->setDfmReport(report);
+            if (report && revision == Revision::base && guard->compareBase_ == package) guard->setCompareBaseReport(report);
             Q_EMIT guard->checksFinished();
         });
     });
@@ -810,6 +879,28 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
         fitBBox(board);
     }
     syncRenderer();
+    holdBothRevisions();
+}
+
+void AppModel::holdBothRevisions() {
+    // However the comparison was started, each revision is held whole: its drill tables, summary and checks,
+    // so that nothing shown of either stands for a check that did not run.
+    // The comparison is drawn first; the checks fill in after, pending from now on.
+    ++checkRunsPending_;
+    setDrillFiles(drillTables(*package_));
+    setCompareBaseDrillFiles(drillTables(*compareBase_));
+    refreshSummary(Revision::shown);
+    refreshSummary(Revision::base);
+    setDfmReport(std::nullopt);
+    setCompareBaseReport(std::nullopt);
+    QPointer<AppModel> guard(this);
+    const PackagePtr base = compareBase_;
+    afterPendingRepaints([guard, base] {
+        if (!guard) return;
+        --guard->checkRunsPending_;
+        if (guard->compareBase_ == base) guard->recheck();
+        else Q_EMIT guard->checksFinished();
+    });
 }
 
 std::string AppModel::compareKey(const PackageFile& file) {
@@ -973,6 +1064,11 @@ void AppModel::zoomTo(Vec2 position, double spanMM) {
         if (k > 0 && std::isfinite(k)) camera_.pxPerMM = k;
     }
     applyCamera();
+}
+
+void AppModel::locate(Vec2 position, double spanMM) {
+    zoomTo(position, spanMM);
+    if (std::isfinite(position.x) && std::isfinite(position.y)) setLocatedPoint(position);
 }
 
 void AppModel::canvasSizeChanged(QSizeF size) {

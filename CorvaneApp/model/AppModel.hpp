@@ -52,7 +52,6 @@ public:
     static constexpr const char* activePresetKey = "activePreset";
     static constexpr const char* launchedOnceKey = "launchedOnce";
 
-    static constexpr double negativePlaneMarginMM = 5.0;
     static constexpr std::size_t maxMeasurements = 20;
     static constexpr double compareToleranceMM = 0.0001;
     static constexpr double summaryTimeBudget = 2.0;
@@ -77,8 +76,9 @@ public:
     void setStatusMessage(std::string message);
     const std::optional<BoardSummary>& boardSummary() const { return boardSummary_; }
     void setBoardSummary(std::optional<BoardSummary> summary);
-    // True while a large board's summary is being made; boardSummaryChanged follows when it is assigned.
-    bool summaryPending() const { return summaryPending_; }
+    // True while a large board's summary (either revision's in compare mode) is being made; boardSummaryChanged
+    // or compareBaseSummaryChanged follows when it is assigned.
+    bool summaryPending() const { return summaryPending_ || baseSummaryPending_; }
     const std::vector<DrillFileStats>& drillFiles() const { return drillFiles_; }
     void setDrillFiles(std::vector<DrillFileStats> files);
     Units units() const { return units_; }
@@ -107,6 +107,9 @@ public:
     void setPendingAnnotationPreview(std::optional<Annotation> preview);
     const std::optional<Vec2>& cursorWorld() const { return cursorWorld_; }
     void setCursorWorld(std::optional<Vec2> point);
+    // The place "Locate" went to, marked on the canvas until the next click on it.
+    const std::optional<Vec2>& locatedPoint() const { return locatedPoint_; }
+    void setLocatedPoint(std::optional<Vec2> point);
     const std::optional<Vec2>& pendingTextLocation() const { return pendingTextLocation_; }
     void setPendingTextLocation(std::optional<Vec2> point) { pendingTextLocation_ = point; }
     const PackagePtr& compareBase() const { return compareBase_; }
@@ -121,6 +124,15 @@ public:
     void setCompareHighlight(std::optional<DiffChange> change);
     const std::optional<DFMReport>& dfmReport() const { return dfmReport_; }
     void setDfmReport(std::optional<DFMReport> report);
+    // Revision A of a comparison, held whole as the shown revision is: its summary, drill tables and checks.
+    const std::optional<BoardSummary>& compareBaseSummary() const { return compareBaseSummary_; }
+    void setCompareBaseSummary(std::optional<BoardSummary> summary);
+    const std::vector<DrillFileStats>& compareBaseDrillFiles() const { return compareBaseDrillFiles_; }
+    void setCompareBaseDrillFiles(std::vector<DrillFileStats> files);
+    const std::optional<DFMReport>& compareBaseReport() const { return compareBaseReport_; }
+    void setCompareBaseReport(std::optional<DFMReport> report);
+    // True from the request of a check run until its report is assigned (or the run failed).
+    bool checksPending() const { return checkRunsPending_ > 0; }
     const std::vector<ManufacturingPreset>& presets() const { return presets_; }
     // Does not write the settings; savePresets() does.
     void setPresets(std::vector<ManufacturingPreset> list);
@@ -150,7 +162,7 @@ public:
     // The file or folder the open board was imported from; absent for a board built in memory. Storing a
     // revision reads the source again, since the model keeps the parsed board only.
     const std::optional<std::filesystem::path>& packageSourceURL() const { return packageSourceURL_; }
-    void setPackageSourceURL(std::optional<std::filesystem::path> url) { packageSourceURL_ = std::move(url); }
+    void setPackageSourceURL(std::optional<std::filesystem::path> url);
 
     // ---- Loading and layers -----------------------------------------------------------------------------
     // Imports a file or folder on a worker thread and installs the result; returns at once.
@@ -160,7 +172,8 @@ public:
     void clearCompare();
     void rebuildLayers();
     void syncRenderer();
-    // Runs the manufacturing checks on a worker thread; each run assigns its report when it ends.
+    // Runs the manufacturing checks on a worker thread, of both revisions in compare mode; each run assigns
+    // its report when it ends.
     void recheck();
     void toggleSolo(const std::string& id);
     void setLayerVisible(const std::string& id, bool visible);
@@ -169,8 +182,13 @@ public:
     void setManualLayerType(const std::string& fileName, const LayerType& type);
 
     static bool isNegativePlane(const PackageFile& file);
+    // The box a negative plane fills: the board outline's, else the file's own extent; none without either. A
+    // plane filled past the outline would show mask where the board has none.
+    static std::optional<BBox> negativePlaneBox(const PCBPackage& package, const PackageFile& file);
     static double defaultOpacity(const LayerType& type);
     static QColor defaultLayerColor(const LayerType& type);
+    // One drill table per drill file of the package, in file order.
+    static std::vector<DrillFileStats> drillTables(const PCBPackage& package);
     // Red, green and blue of the colour in sRGB with alpha 1; white for an invalid colour.
     static BoardRenderer::Color simdColor(const QColor& color);
     static std::string layerRendererID(const std::string& fileName) { return "layer:" + fileName; }
@@ -190,6 +208,8 @@ public:
     static std::string compareKey(const PackageFile& file);
     void fitBBox(const BBox& box);
     void zoomTo(Vec2 position, double spanMM);
+    // zoomTo, and the place marked until the next click on the canvas.
+    void locate(Vec2 position, double spanMM);
     void canvasSizeChanged(QSizeF size);
     void addMeasurement(BoardMeasurement measurement);
     void clearMeasurements();
@@ -212,16 +232,21 @@ Q_SIGNALS:
     void pendingMeasureAnchorChanged();
     void pendingAnnotationPreviewChanged();
     void cursorWorldChanged();
+    void locatedPointChanged();
     void compareBaseChanged();
     void compareBaseNameChanged();
     void compareDiffChanged();
     void compareRowsChanged();
     void compareHighlightChanged();
     void dfmReportChanged();
+    void compareBaseSummaryChanged();
+    void compareBaseDrillFilesChanged();
+    void compareBaseReportChanged();
     void presetsChanged();
     void activePresetChanged();
     void soloChanged();
     void lastScreenshotChanged();
+    void packageSourceChanged();
     // An import started by importURL ended, with its package installed or its failure in the status line.
     void importFinished(bool succeeded);
     // A check run started by recheck ended (its report assigned, unless the run failed).
@@ -254,7 +279,12 @@ private:
     // The layer keys that have files in both revisions: the rows a comparison of the two will have.
     static std::vector<std::string> sharedLayerKeys(const PCBPackage& a, const PCBPackage& b);
     std::vector<std::size_t> filesInCategoryOrder() const;
-    void refreshSummary();
+    // The board on screen, or revision A of a comparison.
+    enum class Revision { shown, base };
+    void refreshSummary(Revision revision = Revision::shown);
+    void assignSummary(Revision revision, std::optional<BoardSummary> summary);
+    void runChecks(Revision revision);
+    void holdBothRevisions();
     void applyCamera();
 
     std::unique_ptr<QSettings> settings_;
@@ -277,12 +307,16 @@ private:
     std::optional<Annotation> pendingAnnotationPreview_;
     std::optional<Vec2> cursorWorld_;
     std::optional<Vec2> pendingTextLocation_;
+    std::optional<Vec2> locatedPoint_;
     PackagePtr compareBase_;
     std::string compareBaseName_;
     std::optional<PackageDiff> compareDiff_;
     std::vector<CompareRow> compareRows_;
     std::optional<DiffChange> compareHighlight_;
     std::optional<DFMReport> dfmReport_;
+    std::optional<BoardSummary> compareBaseSummary_;
+    std::vector<DrillFileStats> compareBaseDrillFiles_;
+    std::optional<DFMReport> compareBaseReport_;
     std::vector<ManufacturingPreset> presets_;
     std::optional<ManufacturingPreset> activePreset_;
     std::unique_ptr<RevisionStore> revisionStore_;
@@ -314,6 +348,9 @@ private:
     // The summary run whose result is still wanted; a result of an earlier run is dropped.
     std::uint64_t summaryRun_ = 0;
     bool summaryPending_ = false;
+    std::uint64_t baseSummaryRun_ = 0;
+    bool baseSummaryPending_ = false;
+    int checkRunsPending_ = 0;
     // Groups and meshes of the current comparison by layer key, dropped whenever it changes.
     std::map<std::string, std::shared_ptr<const CompareRowCache>> compareCache_;
 };

@@ -5,6 +5,9 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <tuple>
+
+#include "analysis/PackageWarnings.hpp"
 #include "model/NotificationHub.hpp"
 #include "panels/PanelStyle.hpp"
 
@@ -78,7 +81,9 @@ InspectorPanel::InspectorPanel(AppModel* model, QWidget* parent) : QScrollArea(p
     connect(model, &AppModel::selectionChanged, this, &InspectorPanel::syncSelection);
     connect(model, &AppModel::unitsChanged, this, &InspectorPanel::syncSelection);
     connect(model, &AppModel::measurementsChanged, this, &InspectorPanel::syncMeasurements);
-    connect(model, &AppModel::dfmReportChanged, this, &InspectorPanel::syncChecks);
+    for (auto signal : {&AppModel::dfmReportChanged, &AppModel::compareBaseReportChanged, &AppModel::packageChanged,
+                        &AppModel::compareBaseChanged, &AppModel::compareBaseNameChanged})
+        connect(model, signal, this, &InspectorPanel::syncChecks);
     syncSelection();
     syncMeasurements();
     syncChecks();
@@ -98,9 +103,10 @@ void InspectorPanel::syncSelection() {
         return;
     }
     for (const auto& [label, value] : model_->measureEngine().inspect(*selection, model_->units())) {
-        // One line each: a value wrapped inside its numbers reads as three values.
+        // A value too long for the label's line gets one of its own, wrapped at blanks only: a value wrapped
+        // inside its numbers reads as three values.
         QWidget* row = labelValueRow(qs(label), pixelFont(11), secondaryColor(), qs(value),
-                                     pixelFont(11, QFont::Normal, true), "inspector.value", rowWidth, content);
+                                     pixelFont(11, QFont::Normal, true), "inspector.value", content);
         row->setObjectName(qs("inspector.row:" + label));
         inspectBox_->addWidget(row);
     }
@@ -114,7 +120,7 @@ void InspectorPanel::syncMeasurements() {
     measurementsHeader_->setText(measurementsTitle(list.size()));
     for (const auto& m : list) {
         QWidget* row = labelValueRow(qs(std::string(m.kind.rawValue())), captionFont(), secondaryColor(), qs(m.label),
-                                     pixelFont(11, QFont::Medium, true), "inspector.measurementLabel", rowWidth, content);
+                                     pixelFont(11, QFont::Medium, true), "inspector.measurementLabel", content);
         row->setObjectName("inspector.measurement");
         measurementsBox_->addWidget(row);
     }
@@ -123,31 +129,67 @@ void InspectorPanel::syncMeasurements() {
                                             secondaryColor(), "inspector.measurementsHint", content));
 }
 
+QString InspectorPanel::packageWarningsText(std::size_t count) {
+    return qs(std::to_string(count) + (count == 1 ? " package warning" : " package warnings"));
+}
+
+void InspectorPanel::addCounts(const std::optional<DFMReport>& report, const PCBPackage* package, bool withDetails) {
+    QWidget* content = widget();
+    const std::size_t warnings = package ? packageWarnings(*package).size() : 0;
+    if (!report) {
+        checksBox_->addWidget(wrapped("No checks run yet.", captionFont(), secondaryColor(), "inspector.noChecks", content));
+    } else {
+        auto* counts = new QHBoxLayout();
+        counts->addWidget(symbolLabel("xmark.octagon.fill", red(), 11, content));
+        auto* errors = textLabel(qs(std::to_string(report->errorCount())), pixelFont(11), red(), content);
+        errors->setObjectName("inspector.errorCount");
+        counts->addWidget(errors);
+        counts->addSpacing(8);
+        counts->addWidget(symbolLabel("exclamationmark.triangle.fill", orange(), 11, content));
+        auto* warningCount = textLabel(qs(std::to_string(report->warningCount())), pixelFont(11), orange(), content);
+        warningCount->setObjectName("inspector.warningCount");
+        counts->addWidget(warningCount);
+        counts->addStretch(1);
+        if (withDetails) {
+            auto* details = linkButton("Details", content);
+            details->setObjectName("inspector.details");
+            connect(details, &QPushButton::clicked, this, [] { Notifications::post(Notifications::openChecksSheet2); });
+            counts->addWidget(details);
+        }
+        checksBox_->addLayout(counts);
+    }
+    // The package's own warnings (files not read, elements left out) belong to the review as much as the checks.
+    if (warnings > 0)
+        checksBox_->addWidget(wrapped(packageWarningsText(warnings), captionFont(), orange(), "inspector.packageWarnings",
+                                      content));
+}
+
 void InspectorPanel::syncChecks() {
     if (!model_) return;
     clearLayout(checksBox_);
     QWidget* content = widget();
-    const auto& report = model_->dfmReport();
-    if (!report) {
-        checksBox_->addWidget(wrapped("No checks run yet.", captionFont(), secondaryColor(), "inspector.noChecks", content));
+    const AppModel::PackagePtr& base = model_->compareBase();
+    const AppModel::PackagePtr& shown = model_->package();
+    if (base) {
+        // Comparing: both revisions' counts, each under its name; the sheet lists their findings.
+        const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
+        for (const auto& [label, report, package] :
+             {std::tuple{"Revision A \u2014 " + nameA, &model_->compareBaseReport(), base.get()},
+              std::tuple{"Revision B \u2014 " + (shown ? shown->name : std::string()), &model_->dfmReport(), shown.get()}}) {
+            auto* name = elidedLabel(qs(label), Qt::ElideMiddle, pixelFont(10, QFont::DemiBold), QColor(), content);
+            name->setObjectName("inspector.revision");
+            checksBox_->addWidget(name);
+            addCounts(*report, package, false);
+        }
+        auto* details = linkButton("Details", content);
+        details->setObjectName("inspector.details");
+        connect(details, &QPushButton::clicked, this, [] { Notifications::post(Notifications::openChecksSheet2); });
+        checksBox_->addWidget(details, 0, Qt::AlignLeft);
         return;
     }
-    auto* counts = new QHBoxLayout();
-    counts->addWidget(symbolLabel("xmark.octagon.fill", red(), 11, content));
-    auto* errors = textLabel(qs(std::to_string(report->errorCount())), pixelFont(11), red(), content);
-    errors->setObjectName("inspector.errorCount");
-    counts->addWidget(errors);
-    counts->addSpacing(8);
-    counts->addWidget(symbolLabel("exclamationmark.triangle.fill", orange(), 11, content));
-    auto* warnings = textLabel(qs(std::to_string(report->warningCount())), pixelFont(11), orange(), content);
-    warnings->setObjectName("inspector.warningCount");
-    counts->addWidget(warnings);
-    counts->addStretch(1);
-    auto* details = linkButton("Details", content);
-    details->setObjectName("inspector.details");
-    connect(details, &QPushButton::clicked, this, [] { Notifications::post(Notifications::openChecksSheet2); });
-    counts->addWidget(details);
-    checksBox_->addLayout(counts);
+    const auto& report = model_->dfmReport();
+    addCounts(report, shown.get(), true);
+    if (!report) return;
     for (std::size_t i = 0; i < report->issues.size() && i < shownIssues; ++i) {
         const auto& issue = report->issues[i];
         auto* item = new QWidget(content);

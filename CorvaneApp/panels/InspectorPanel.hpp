@@ -15,19 +15,21 @@ class InspectorPanel : public QScrollArea {
     Q_OBJECT
 public:
     static constexpr std::size_t shownIssues = 6;
-    // The narrowest a row gets: the panel's least width less its margins and a scroll bar.
-    static constexpr int rowWidth = 240 - 20 - 12;
     static constexpr const char* hintText =
         "Click any object with the Inspect tool to see layer, type, position, size, aperture, polarity and net info.";
     static constexpr const char* privacyText = "100% local \u2014 files never leave this computer";
 
     explicit InspectorPanel(AppModel* model, QWidget* parent = nullptr);
     static QString measurementsTitle(std::size_t count);
+    // "3 package warnings": the package's own warnings, counted beside the checks'.
+    static QString packageWarningsText(std::size_t count);
 
 private:
     void syncSelection();
     void syncMeasurements();
     void syncChecks();
+    // One revision's check counts (or that none ran yet) and its package's warning count.
+    void addCounts(const std::optional<DFMReport>& report, const PCBPackage* package, bool withDetails);
 
     QPointer<AppModel> model_;
     QVBoxLayout* inspectBox_ = nullptr;

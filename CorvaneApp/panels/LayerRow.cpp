@@ -9,6 +9,7 @@
 #include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPen>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -108,14 +109,18 @@ void LayerColorPopup::flush() {
 
 namespace {
 
+constexpr int kSwatchSide = 11;
+
+// The layer's colour in a ring that stands out on the light sidebar, so a white silkscreen or a pale drill
+// layer's swatch is seen too.
 QIcon swatchIcon(const QColor& color) {
-    QPixmap pixmap(11, 11);
+    QPixmap pixmap(kSwatchSide, kSwatchSide);
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
+    p.setPen(QPen(QColor(0, 0, 0, 140), 1));
     p.setBrush(color);
-    p.drawEllipse(QRectF(0.5, 0.5, 10, 10));
+    p.drawEllipse(QRectF(0.5, 0.5, kSwatchSide - 1, kSwatchSide - 1));
     return QIcon(pixmap);
 }
 
@@ -133,8 +138,9 @@ QToolButton* iconButton(const char* symbol, const QColor& color, int pixels, con
 
 LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : QFrame(parent), model_(model), layer_(layer) {
     setObjectName(qs("layerRow:" + layer.id));
-    // Two lines beside the visibility switch and the swatch, each with half of the row's small buttons, so that
-    // in the narrowest column both the file name and the role with its count keep room enough.
+    // Two lines beside the visibility switch and the swatch: the file name, which may be shortened, with the
+    // small buttons; below them the role with its count across the row's whole width, wrapped at a blank
+    // rather than cut where even that is too narrow.
     auto* grid = new QGridLayout(this);
     grid->setContentsMargins(2, 2, 2, 2);
     grid->setHorizontalSpacing(4);
@@ -151,7 +157,7 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     swatch_ = new QToolButton(this);
     swatch_->setObjectName("layerRow.swatch");
     swatch_->setAutoRaise(true);
-    swatch_->setIconSize(QSize(11, 11));
+    swatch_->setIconSize(QSize(kSwatchSide, kSwatchSide));
     swatch_->setFocusPolicy(Qt::NoFocus);
     connect(swatch_, &QToolButton::clicked, this, &LayerRow::openColorPopup);
     grid->addWidget(swatch_, 0, 1, 2, 1, Qt::AlignVCenter);
@@ -160,10 +166,10 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     name_ = elidedLabel(QString(), Qt::ElideMiddle, pixelFont(12, QFont::Medium), QColor(), this);
     name_->setObjectName("layerRow.name");
     grid->addWidget(name_, 0, 2);
-    // "Top Copper · 1297": the role's name gives way, the count is never cut.
-    detail_ = elidedLabel(QString(), Qt::ElideRight, pixelFont(10), secondaryColor(), this);
+    detail_ = textLabel(QString(), pixelFont(10), secondaryColor(), this);
     detail_->setObjectName("layerRow.detail");
-    grid->addWidget(detail_, 1, 2);
+    detail_->setWordWrap(true);
+    grid->addWidget(detail_, 1, 2, 1, 4);
     grid->setColumnStretch(2, 1);
 
     solo_ = iconButton("s.circle", secondaryColor(), 12, "layerRow.solo", this);
@@ -184,10 +190,15 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     connect(down_, &QToolButton::clicked, this, [this] {
         if (model_) model_->moveLayer(layer_.id, false);
     });
-    up_->setFixedSize(18, 16);
-    down_->setFixedSize(18, 16);
-    grid->addWidget(up_, 1, 3);
-    grid->addWidget(down_, 1, 4);
+    // One above the other, as small as their chevrons.
+    up_->setFixedSize(14, 9);
+    down_->setFixedSize(14, 9);
+    auto* order = new QVBoxLayout();
+    order->setContentsMargins(0, 0, 0, 0);
+    order->setSpacing(0);
+    order->addWidget(up_);
+    order->addWidget(down_);
+    grid->addLayout(order, 0, 4);
 
     more_ = iconButton("ellipsis", QColor(), 12, "layerRow.more", this);
     more_->setFixedSize(18, 18);
@@ -198,7 +209,7 @@ LayerRow::LayerRow(AppModel* model, const LayerState& layer, QWidget* parent) : 
     // After the small menu has closed, so the role menu is the only one tracking.
     connect(correct, &QAction::triggered, this, [this] { QTimer::singleShot(0, this, &LayerRow::presentTypeMenu); });
     more_->setMenu(moreMenu);
-    grid->addWidget(more_, 0, 4);
+    grid->addWidget(more_, 0, 5);
 
     update(layer);
 }
@@ -224,7 +235,6 @@ void LayerRow::update(const LayerState& layer) {
     name_->setToolTip(name_->text());
     detail_->setText(detailText(layer));
     detail_->setToolTip(detail_->text());
-    detail_->setKeptEnd(qs(" \u00B7 " + std::to_string(layer.objectCount)));
     updateSolo();
 }
 

@@ -92,7 +92,7 @@ private:
     QToolButton* visible_ = nullptr;
     QToolButton* swatch_ = nullptr;
     ui::ElidedLabel* name_ = nullptr;
-    ui::ElidedLabel* detail_ = nullptr;
+    QLabel* detail_ = nullptr;
     QToolButton* solo_ = nullptr;
     QToolButton* up_ = nullptr;
     QToolButton* down_ = nullptr;

@@ -179,10 +179,13 @@ int WrappedLabel::layOut(QTextLayout& layout, int width) const {
 }
 
 int WrappedLabel::heightForWidth(int width) const {
+    // Some glyphs reach below the font's descent where it is hinted to whole pixels (an underscore on X11):
+    // the last line keeps room for them, or "kicad_pcb" reads "kicad pcb".
+    constexpr int kInkBelowDescentPx = 2;
     if (text().isEmpty()) return 0;
     const QMargins m = contentsMargins();
     QTextLayout layout(text(), font());
-    return layOut(layout, width - m.left() - m.right()) + m.top() + m.bottom();
+    return layOut(layout, width - m.left() - m.right()) + kInkBelowDescentPx + m.top() + m.bottom();
 }
 
 QSize WrappedLabel::sizeHint() const {
@@ -213,21 +216,76 @@ ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFon
     return label;
 }
 
+namespace {
+// The least room a shortened label keeps beside its value: a few characters of it.
+constexpr int kLabelKeepsPx = 48;
+constexpr int kRowSpacing = 6;
+
+int longestWord(const QString& text, const QFontMetrics& metrics) {
+    int widest = 0;
+    for (const QString& word : text.split(u' ', Qt::SkipEmptyParts)) widest = std::max(widest, metrics.horizontalAdvance(word));
+    return widest + 1;
+}
+} // namespace
+
+ValueRow::ValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
+                   const QFont& valueFont, const char* valueName, QWidget* parent)
+    : QWidget(parent) {
+    name_ = elidedLabel(label, Qt::ElideRight, labelFont, labelColor, this);
+    value_ = textLabel(value, valueFont, QColor(), this);
+    value_->setObjectName(valueName);
+    value_->setWordWrap(true);
+    value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
+    policy.setHeightForWidth(true);
+    setSizePolicy(policy);
+}
+
+int ValueRow::valueWidth() const { return value_->fontMetrics().horizontalAdvance(value_->text()) + 1; }
+
+bool ValueRow::valueBelow(int width) const {
+    const int label = std::min(name_->fontMetrics().horizontalAdvance(name_->text()) + 1, kLabelKeepsPx);
+    return label + kRowSpacing + valueWidth() > width;
+}
+
+int ValueRow::heightForWidth(int width) const {
+    const int line = std::max(name_->sizeHint().height(), value_->fontMetrics().height());
+    if (!valueBelow(width)) return line;
+    return name_->sizeHint().height() + value_->heightForWidth(std::max(1, width));
+}
+
+QSize ValueRow::sizeHint() const {
+    const int w = name_->fontMetrics().horizontalAdvance(name_->text()) + 1 + kRowSpacing + valueWidth();
+    return QSize(w, heightForWidth(w));
+}
+
+QSize ValueRow::minimumSizeHint() const {
+    const int w = longestWord(value_->text(), value_->fontMetrics());
+    return QSize(w, heightForWidth(w));
+}
+
+void ValueRow::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    place();
+}
+
+void ValueRow::place() {
+    const int w = width();
+    const int labelHeight = name_->sizeHint().height();
+    if (!valueBelow(w)) {
+        const int valueW = std::min(valueWidth(), w);
+        const int line = std::max(labelHeight, value_->fontMetrics().height());
+        name_->setGeometry(0, 0, std::max(0, w - valueW - kRowSpacing), line);
+        value_->setGeometry(w - valueW, 0, valueW, line);
+        return;
+    }
+    name_->setGeometry(0, 0, w, labelHeight);
+    value_->setGeometry(0, labelHeight, w, value_->heightForWidth(std::max(1, w)));
+}
+
 QWidget* labelValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
-                       const QFont& valueFont, const char* valueName, int minRowWidth, QWidget* parent) {
-    auto* row = new QWidget(parent);
-    auto* h = new QHBoxLayout(row);
-    h->setContentsMargins(0, 0, 0, 0);
-    h->setSpacing(6);
-    auto* name = elidedLabel(label, Qt::ElideRight, labelFont, labelColor, row);
-    auto* shown = elidedLabel(value, Qt::ElideMiddle, valueFont, QColor(), row);
-    shown->setObjectName(valueName);
-    shown->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    const int whole = shown->fontMetrics().horizontalAdvance(value) + 1;
-    shown->setMinimumWidth(std::min(whole, minRowWidth * 3 / 4));
-    h->addWidget(name, 1);
-    h->addWidget(shown, 0);
-    return row;
+                       const QFont& valueFont, const char* valueName, QWidget* parent) {
+    return new ValueRow(label, labelFont, labelColor, value, valueFont, valueName, parent);
 }
 
 void clearLayout(QLayout* box) {

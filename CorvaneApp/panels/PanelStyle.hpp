@@ -96,11 +96,34 @@ private:
 // An elided label in `font` and `color` showing `text`, with the whole text as its tooltip.
 ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFont& font, const QColor& color,
                          QWidget* parent);
-// A one-line "label … value" row: the value keeps its whole width where it can (up to three quarters of the
-// row's narrowest width, `minRowWidth`) and the label gives way first; either shows its whole text as a
-// tooltip when shortened. The value label is named `valueName`.
+// A "label … value" row whose value is never cut: it keeps its whole width on the label's line while the label,
+// shortened first, keeps room for a few characters; otherwise it moves to a line of its own below the label,
+// right-aligned and wrapped at blanks only, so a number is never split. The value label is named `valueName`.
+class ValueRow : public QWidget {
+    Q_OBJECT
+public:
+    ValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
+             const QFont& valueFont, const char* valueName, QWidget* parent = nullptr);
+    bool hasHeightForWidth() const override { return true; }
+    int heightForWidth(int width) const override;
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+    // Whether the value stands on a line of its own at the present width.
+    bool valueBelow() const { return valueBelow(width()); }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    bool valueBelow(int width) const;
+    int valueWidth() const;
+    void place();
+
+    ElidedLabel* name_ = nullptr;
+    QLabel* value_ = nullptr;
+};
 QWidget* labelValueRow(const QString& label, const QFont& labelFont, const QColor& labelColor, const QString& value,
-                       const QFont& valueFont, const char* valueName, int minRowWidth, QWidget* parent);
+                       const QFont& valueFont, const char* valueName, QWidget* parent);
 
 // Empties `box`, deleting its widgets and nested layouts.
 void clearLayout(QLayout* box);

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QStyleOptionButton>
+#include <QToolButton>
 #include <QVBoxLayout>
 
 #include "model/Format.hpp"
@@ -26,14 +27,25 @@ SummaryGrid::SummaryGrid(const BoardSummary& summary, Units units, QWidget* pare
     setSummary(summary, units);
 }
 
-std::vector<std::pair<std::string, std::string>> SummaryGrid::rows(const BoardSummary& s, Units units) {
+std::string SummaryGrid::drillsText(const BoardSummary& s) {
+    const std::int64_t unstated = BoardSummaryEngine::unstatedPlatingCount(s);
+    const std::string total = std::to_string(s.drillCount);
+    if (unstated > 0 && s.pthCount == 0 && s.npthCount == 0) return total + " (plating not stated)";
+    std::string text = total + " (" + std::to_string(s.pthCount) + " PTH / " + std::to_string(s.npthCount) + " NPTH";
+    if (unstated > 0) text += " / " + std::to_string(unstated) + " not stated";
+    return text + ")";
+}
+
+std::vector<std::pair<std::string, std::string>> SummaryGrid::rows(const BoardSummary& s, Units units,
+                                                                   BoardSizeSource sizeSource) {
     const auto len = [&](double mm) { return units.format(mm, 2); };
     std::vector<std::pair<std::string, std::string>> out;
     out.emplace_back("Board", len(s.widthMM) + " \u00D7 " + len(s.heightMM));
+    // Without an outline the size is the box of every layer, drawings and marks included: not the board's.
+    if (sizeSource == BoardSizeSource::layerExtent) out.emplace_back("Size from", "extent of all layers");
     out.emplace_back("Layers", std::to_string(s.copperLayerCount) + " copper");
     out.emplace_back("Pads", std::to_string(s.padCount));
-    out.emplace_back("Drills", std::to_string(s.drillCount) + " (" + std::to_string(s.pthCount) + " PTH / " +
-                                   std::to_string(s.npthCount) + " NPTH)");
+    out.emplace_back("Drills", drillsText(s));
     if (s.minTrackMM) out.emplace_back("Min Track", len(*s.minTrackMM));
     if (s.minSpaceMM) out.emplace_back("Min Space", len(*s.minSpaceMM) + (s.minSpaceReliable ? "" : " (est.)"));
     if (s.smallestDrillMM) out.emplace_back("Smallest Drill", len(*s.smallestDrillMM));
@@ -41,16 +53,14 @@ std::vector<std::pair<std::string, std::string>> SummaryGrid::rows(const BoardSu
 }
 
 QWidget* SummaryGrid::row(const std::string& label, const std::string& value) {
-    // The narrowest a row gets: the sidebar's least width less its margins and a scroll bar.
-    constexpr int rowWidth = 220 - 16 - 12;
     QWidget* w = labelValueRow(qs(label), pixelFont(11), secondaryColor(), qs(value), pixelFont(11, QFont::Normal, true),
-                               "summary.value", rowWidth, this);
+                               "summary.value", this);
     w->setObjectName(qs("summary:" + label));
     return w;
 }
 
-void SummaryGrid::setSummary(const BoardSummary& summary, Units units) {
-    auto fresh = rows(summary, units);
+void SummaryGrid::setSummary(const BoardSummary& summary, Units units, BoardSizeSource sizeSource) {
+    auto fresh = rows(summary, units, sizeSource);
     if (fresh == shown_) return;
     shown_ = std::move(fresh);
     clearLayout(layout_);
@@ -178,13 +188,37 @@ SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent)
     box->setContentsMargins(8, 8, 8, 8);
     box->setSpacing(6);
 
-    box->addWidget(sectionHeader("Layers", "sidebar.layersHeader"));
-    layersBox_ = new QVBoxLayout();
+    // A deep stack's rows fill the column: the header folds them away, so the summary below is in reach.
+    layersHeader_ = new QToolButton(content);
+    layersHeader_->setObjectName("sidebar.layersHeader");
+    layersHeader_->setText("Layers");
+    layersHeader_->setToolTip("Show or hide the layer list");
+    layersHeader_->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    layersHeader_->setAutoRaise(true);
+    layersHeader_->setFocusPolicy(Qt::NoFocus);
+    layersHeader_->setFont(pixelFont(11, QFont::DemiBold));
+    setTextColor(layersHeader_, secondaryColor());
+    connect(layersHeader_, &QToolButton::clicked, this, &SidebarView::toggleLayers);
+    box->addWidget(layersHeader_, 0, Qt::AlignLeft);
+    layersList_ = new QWidget(content);
+    layersList_->setObjectName("sidebar.layers");
+    layersBox_ = new QVBoxLayout(layersList_);
+    layersBox_->setContentsMargins(0, 0, 0, 0);
     layersBox_->setSpacing(0);
-    box->addLayout(layersBox_);
+    box->addWidget(layersList_);
+    setLayersShown(true);
 
     summaryHeader_ = sectionHeader("Board Summary", "sidebar.summaryHeader");
     box->addWidget(summaryHeader_);
+    baseSummaryLabel_ = elidedLabel(QString(), Qt::ElideMiddle, pixelFont(10, QFont::DemiBold), QColor(), content);
+    baseSummaryLabel_->setObjectName("sidebar.summaryBaseLabel");
+    box->addWidget(baseSummaryLabel_);
+    baseSummary_ = new SummaryGrid(BoardSummary{}, Units::mm, content);
+    baseSummary_->setObjectName("sidebar.summaryBase");
+    box->addWidget(baseSummary_);
+    summaryLabel_ = elidedLabel(QString(), Qt::ElideMiddle, pixelFont(10, QFont::DemiBold), QColor(), content);
+    summaryLabel_->setObjectName("sidebar.summaryLabel");
+    box->addWidget(summaryLabel_);
     summary_ = new SummaryGrid(BoardSummary{}, Units::mm, content);
     box->addWidget(summary_);
 
@@ -203,6 +237,8 @@ SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent)
     connect(model, &AppModel::layerStatesChanged, this, &SidebarView::syncLayers);
     connect(model, &AppModel::soloChanged, this, &SidebarView::syncSolo);
     connect(model, &AppModel::boardSummaryChanged, this, &SidebarView::syncSummary);
+    connect(model, &AppModel::compareBaseSummaryChanged, this, &SidebarView::syncSummary);
+    connect(model, &AppModel::compareBaseNameChanged, this, &SidebarView::syncSummary);
     connect(model, &AppModel::unitsChanged, this, &SidebarView::syncSummary);
     connect(model, &AppModel::compareDiffChanged, this, &SidebarView::syncCompare);
     connect(model, &AppModel::compareRowsChanged, this, &SidebarView::syncCompare);
@@ -290,12 +326,38 @@ void SidebarView::syncSolo() {
     for (auto& [id, row] : layerRows_) row->updateSolo();
 }
 
+void SidebarView::setLayersShown(bool shown) {
+    layersList_->setVisible(shown);
+    setSymbol(layersHeader_, shown ? "chevron.down" : "chevron.right", secondaryColor());
+    layersHeader_->setText("Layers");
+    layersHeader_->setProperty("expanded", shown);
+}
+
+void SidebarView::toggleLayers() { setLayersShown(!layersShown()); }
+
+bool SidebarView::layersShown() const { return !layersList_->isHidden(); }
+
 void SidebarView::syncSummary() {
     if (!model_) return;
     const auto& summary = model_->boardSummary();
-    summaryHeader_->setVisible(summary.has_value());
+    const AppModel::PackagePtr& base = model_->compareBase();
+    const auto& baseSummary = model_->compareBaseSummary();
+    summaryHeader_->setVisible(summary.has_value() || (base && baseSummary.has_value()));
     summary_->setVisible(summary.has_value());
-    if (summary) summary_->setSummary(*summary, model_->units());
+    if (summary && model_->package())
+        summary_->setSummary(*summary, model_->units(), BoardSummaryEngine::sizeSource(*model_->package()));
+    // Comparing, both revisions are summarised, each under its name.
+    const bool both = base && baseSummary;
+    baseSummaryLabel_->setVisible(both);
+    baseSummary_->setVisible(both);
+    summaryLabel_->setVisible(both && summary);
+    if (!both) return;
+    const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
+    baseSummaryLabel_->setText(qs("Revision A \u2014 " + nameA));
+    baseSummaryLabel_->setToolTip(baseSummaryLabel_->text());
+    baseSummary_->setSummary(*baseSummary, model_->units(), BoardSummaryEngine::sizeSource(*base));
+    summaryLabel_->setText(qs("Revision B \u2014 " + (model_->package() ? model_->package()->name : std::string())));
+    summaryLabel_->setToolTip(summaryLabel_->text());
 }
 
 void SidebarView::syncCompare() {

@@ -9,9 +9,11 @@
 #include <QPointer>
 #include <QScrollArea>
 
+#include "analysis/BoardSummaryEngine.hpp"
 #include "model/AppModel.hpp"
 
 class QLabel;
+class QToolButton;
 class QVBoxLayout;
 
 namespace corvane {
@@ -22,9 +24,13 @@ class SummaryGrid : public QWidget {
     Q_OBJECT
 public:
     SummaryGrid(const BoardSummary& summary, Units units, QWidget* parent = nullptr);
-    void setSummary(const BoardSummary& summary, Units units);
-    // The (label, value) rows shown for a summary, in order; absent optional values leave their row out.
-    static std::vector<std::pair<std::string, std::string>> rows(const BoardSummary& summary, Units units);
+    void setSummary(const BoardSummary& summary, Units units, BoardSizeSource sizeSource = BoardSizeSource::outline);
+    // The (label, value) rows shown for a summary, in order; absent optional values leave their row out. A size
+    // that is the extent of all layers is followed by a row that says so.
+    static std::vector<std::pair<std::string, std::string>> rows(const BoardSummary& summary, Units units,
+                                                                 BoardSizeSource sizeSource = BoardSizeSource::outline);
+    // "36 (30 PTH / 6 NPTH)"; holes whose plating the files leave open are counted as such.
+    static std::string drillsText(const BoardSummary& summary);
     const std::vector<std::pair<std::string, std::string>>& shownRows() const { return shown_; }
 
 private:
@@ -85,6 +91,9 @@ public:
     // The start most file names of a package share, up to a separator ("video-", "kit-dev-coldfire-"): the
     // longest shared by the largest group of names with the same first word; empty when no two share one.
     static std::string sharedStart(const std::vector<std::string>& names);
+    // Hides or shows the layer rows below the "Layers" header, so that what follows is in reach on a deep stack.
+    void toggleLayers();
+    bool layersShown() const;
     // "Only in <revision>: <file>" for each file of either revision that has no counterpart in the other.
     static std::vector<std::string> unmatchedLines(const PackageDiff& diff);
 
@@ -95,10 +104,17 @@ private:
     void syncCompare();
     void syncUnmatched();
     QLabel* sectionHeader(const QString& title, const char* name);
+    void setLayersShown(bool shown);
 
     QPointer<AppModel> model_;
+    QToolButton* layersHeader_ = nullptr;
+    QWidget* layersList_ = nullptr;
     QVBoxLayout* layersBox_ = nullptr;
     QLabel* summaryHeader_ = nullptr;
+    // In compare mode revision A's summary stands above the shown revision's, each under its name.
+    QLabel* baseSummaryLabel_ = nullptr;
+    SummaryGrid* baseSummary_ = nullptr;
+    QLabel* summaryLabel_ = nullptr;
     SummaryGrid* summary_ = nullptr;
     QLabel* compareHeader_ = nullptr;
     QVBoxLayout* compareBox_ = nullptr;

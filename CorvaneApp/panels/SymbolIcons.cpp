@@ -128,6 +128,10 @@ void drawChevron(QPainter& p, double s, bool up) {
     p.drawPolyline(QPolygonF({QPointF(s * 0.2, s * base), QPointF(s * 0.5, s * tip), QPointF(s * 0.8, s * base)}));
 }
 
+void drawChevronRight(QPainter& p, double s) {
+    p.drawPolyline(QPolygonF({QPointF(s * 0.34, s * 0.2), QPointF(s * 0.68, s * 0.5), QPointF(s * 0.34, s * 0.8)}));
+}
+
 void drawEllipsis(QPainter& p, double s) {
     p.setBrush(p.pen().color());
     for (double x : {0.2, 0.5, 0.8}) p.drawEllipse(QPointF(s * x, s * 0.5), s * 0.08, s * 0.08);
@@ -278,6 +282,7 @@ const std::vector<std::pair<QString, Painter>>& painters() {
         {"s.circle", drawSoloMark},
         {"chevron.up", [](QPainter& p, double s) { drawChevron(p, s, true); }},
         {"chevron.down", [](QPainter& p, double s) { drawChevron(p, s, false); }},
+        {"chevron.right", drawChevronRight},
         {"ellipsis", drawEllipsis},
         {"xmark.octagon.fill", drawErrorMark},
         {"exclamationmark.triangle.fill", drawWarningMark},

@@ -8,6 +8,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <tuple>
+
 #include "model/NotificationHub.hpp"
 #include "panels/PanelStyle.hpp"
 
@@ -17,20 +19,25 @@ using namespace ui;
 
 ChecksSheet::ChecksSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.checks", "checkmark.shield.fill", green(), "Quick Checks", 12), model_(model) {
-    setMinimumSize(560, 400);
+    setMinimumSize(minimumSheetWidth, 400);
+    setPreferredSize(QSize(560, 400));
     counts_ = textLabel(QString(), captionFont(), secondaryColor(), this);
     counts_->setObjectName("checks.counts");
     headerRow()->addWidget(counts_);
+    // The preset controls on a line of their own: beside the title they would crowd it out of a narrow window.
+    auto* controls = new QHBoxLayout();
+    controls->addStretch(1);
     presetMenu_ = new QToolButton(this);
     presetMenu_->setObjectName("checks.preset");
     presetMenu_->setPopupMode(QToolButton::InstantPopup);
     presetMenu_->setMenu(new QMenu(presetMenu_));
-    headerRow()->addWidget(presetMenu_);
+    controls->addWidget(presetMenu_);
     auto* edit = plainButton("Edit Presets\u2026", this);
     edit->setObjectName("checks.editPresets");
     // This sheet stays open; the presets sheet opens over it.
     connect(edit, &QPushButton::clicked, this, [] { Notifications::post(Notifications::openPresetSheet); });
-    headerRow()->addWidget(edit);
+    controls->addWidget(edit);
+    body()->addLayout(controls);
 
     list_ = new QScrollArea(this);
     list_->setObjectName("checks.list");
@@ -55,7 +62,9 @@ ChecksSheet::ChecksSheet(AppModel* model, QWidget* parent)
     footerRow()->addStretch(0);
     finishFooter();
 
-    connect(model, &AppModel::dfmReportChanged, this, &ChecksSheet::syncReport);
+    for (auto signal : {&AppModel::dfmReportChanged, &AppModel::compareBaseReportChanged, &AppModel::packageChanged,
+                        &AppModel::compareBaseChanged})
+        connect(model, signal, this, &ChecksSheet::syncReport);
     connect(model, &AppModel::presetsChanged, this, &ChecksSheet::syncPresets);
     connect(model, &AppModel::activePresetChanged, this, &ChecksSheet::syncPresets);
     syncReport();
@@ -63,11 +72,19 @@ ChecksSheet::ChecksSheet(AppModel* model, QWidget* parent)
 }
 
 QString ChecksSheet::countsText(const DFMReport& report) {
-    return qs(std::to_string(report.errorCount()) + " errors \u00B7 " + std::to_string(report.warningCount()) + " warnings");
+    const std::int64_t errors = report.errorCount(), warnings = report.warningCount();
+    return qs(std::to_string(errors) + (errors == 1 ? " error \u00B7 " : " errors \u00B7 ") + std::to_string(warnings) +
+              (warnings == 1 ? " warning" : " warnings"));
 }
 
 QString ChecksSheet::presetLabel(const std::optional<ManufacturingPreset>& preset) {
     return qs("Preset: " + (preset ? preset->name : std::string("None")));
+}
+
+QString ChecksSheet::filesText(const std::vector<std::string>& files) {
+    std::string text = files.size() == 1 ? "File: " : "Files: ";
+    for (std::size_t i = 0; i < files.size(); ++i) text += (i ? ", " : "") + files[i];
+    return qs(text);
 }
 
 void ChecksSheet::syncPresets() {
@@ -104,13 +121,14 @@ QWidget* ChecksSheet::issueRow(const CheckIssue& issue, QWidget* parent) {
     texts->setSpacing(2);
     auto* title = textLabel(qs(issue.title), pixelFont(12, QFont::DemiBold), QColor(), row);
     title->setObjectName("checks.title");
+    title->setWordWrap(true);
     texts->addWidget(title);
     auto* message = textLabel(qs(issue.message), captionFont(), secondaryColor(), row);
     message->setObjectName("checks.message");
     message->setWordWrap(true);
     texts->addWidget(message);
     if (issue.fileName) {
-        auto* file = textLabel(qs(*issue.fileName), caption2Font(), tertiaryColor(), row);
+        auto* file = elidedLabel(qs(*issue.fileName), Qt::ElideMiddle, caption2Font(), tertiaryColor(), row);
         file->setObjectName("checks.file");
         texts->addWidget(file);
     }
@@ -120,28 +138,115 @@ QWidget* ChecksSheet::issueRow(const CheckIssue& issue, QWidget* parent) {
         locate->setObjectName("checks.locate");
         const Vec2 at = *issue.position;
         connect(locate, &QPushButton::clicked, this, [this, at] {
-            if (model_) model_->zoomTo(at, locateSpanMM);
+            if (model_) model_->locate(at, locateSpanMM);
         });
         h->addWidget(locate, 0, Qt::AlignTop);
     }
     return row;
 }
 
+QWidget* ChecksSheet::warningRow(const PackageWarning& warning, QWidget* parent) {
+    auto* row = new QWidget(parent);
+    row->setObjectName("checks.packageWarning");
+    auto* h = new QHBoxLayout(row);
+    h->setSpacing(8);
+    h->setContentsMargins(4, 4, 4, 4);
+    h->addWidget(symbolLabel("exclamationmark.triangle.fill", orange(), 13, row), 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(2);
+    // Warnings name files and paths: shown whole, wrapped inside a long name if need be.
+    auto* text = new WrappedLabel(row);
+    text->setObjectName("checks.warningText");
+    text->setFont(captionFont());
+    text->setWholeText(qs(warning.text));
+    texts->addWidget(text);
+    if (!warning.files.empty()) {
+        auto* files = new WrappedLabel(row);
+        files->setObjectName("checks.warningFiles");
+        files->setFont(caption2Font());
+        setTextColor(files, tertiaryColor());
+        files->setWholeText(filesText(warning.files));
+        texts->addWidget(files);
+    }
+    h->addLayout(texts, 1);
+    return row;
+}
+
+void ChecksSheet::addStateLine(QVBoxLayout* box, const char* name, const QString& text, const char* symbol,
+                               const QColor& color) {
+    auto* line = new QWidget(box->parentWidget());
+    line->setObjectName(name);
+    auto* h = new QHBoxLayout(line);
+    h->setContentsMargins(4, 4, 4, 4);
+    h->setSpacing(8);
+    if (symbol) h->addWidget(symbolLabel(symbol, color, 13, line));
+    auto* label = textLabel(text, captionFont(), secondaryColor(), line);
+    label->setWordWrap(true);
+    h->addWidget(label, 1);
+    box->addWidget(line);
+}
+
+bool ChecksSheet::addFindings(QVBoxLayout* box, const std::optional<DFMReport>& report, const PCBPackage* package,
+                              bool compact) {
+    const std::vector<PackageWarning> warnings = package ? packageWarnings(*package) : std::vector<PackageWarning>{};
+    // Nothing is said to have passed that has not run.
+    if (!package) {
+        addStateLine(box, "checks.noBoard", "No board is open.", nullptr, QColor());
+        return true;
+    }
+    if (!report) {
+        addStateLine(box, "checks.pending",
+                     model_ && model_->checksPending() ? "The checks are running\u2026" : "No checks run yet.", nullptr,
+                     QColor());
+    } else if (report->issues.empty()) {
+        if (warnings.empty() && !compact) return false;
+        addStateLine(box, "checks.passedLine", "All quick checks passed.", "checkmark.seal.fill", green());
+    } else {
+        for (const auto& issue : report->issues) box->addWidget(issueRow(issue, box->parentWidget()));
+    }
+    if (!warnings.empty()) {
+        auto* header = textLabel(qs("Package warnings (" + std::to_string(warnings.size()) + ")"),
+                                 pixelFont(11, QFont::DemiBold), secondaryColor(), box->parentWidget());
+        header->setObjectName("checks.packageWarnings");
+        box->addWidget(header);
+        for (const auto& w : warnings) box->addWidget(warningRow(w, box->parentWidget()));
+    }
+    return true;
+}
+
 void ChecksSheet::syncReport() {
     if (!model_) return;
+    const AppModel::PackagePtr& shown = model_->package();
+    const AppModel::PackagePtr& base = model_->compareBase();
     const auto& report = model_->dfmReport();
-    counts_->setVisible(report.has_value());
+    counts_->setVisible(report.has_value() && !base);
     if (report) counts_->setText(countsText(*report));
-    const bool listed = report && !report->issues.empty();
-    list_->setVisible(listed);
-    passed_->setVisible(!listed);
+
     auto* content = new QWidget();
     auto* v = new QVBoxLayout(content);
     v->setSpacing(2);
-    if (listed)
-        for (const auto& issue : report->issues) v->addWidget(issueRow(issue, content));
+    bool listed = true;
+    if (base) {
+        // Comparing: both revisions whole, revision A first, each under its name with its counts.
+        const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
+        for (const auto& [label, revisionReport, package] :
+             {std::tuple{"Revision A \u2014 " + nameA, &model_->compareBaseReport(), base.get()},
+              std::tuple{"Revision B \u2014 " + (shown ? shown->name : std::string()), &model_->dfmReport(), shown.get()}}) {
+            std::string heading = label;
+            if (*revisionReport) heading += "  \u00B7  " + ss(countsText(**revisionReport));
+            auto* header = elidedLabel(qs(heading), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), content);
+            header->setObjectName("checks.revision");
+            v->addSpacing(4);
+            v->addWidget(header);
+            addFindings(v, *revisionReport, package, true);
+        }
+    } else {
+        listed = addFindings(v, report, shown.get(), false);
+    }
     v->addStretch(1);
     list_->setWidget(content);
+    list_->setVisible(listed);
+    passed_->setVisible(!listed);
 }
 
 } // namespace corvane

@@ -1,13 +1,16 @@
 #pragma once
-// "Quick Checks": the latest check report, the preset the checks use, and a way to find each problem.
+// "Quick Checks": the latest check report, the package's own warnings, the preset the checks use, and a way to
+// find each problem. Comparing two revisions, each is listed whole under its name.
 #include <QPointer>
 
+#include "analysis/PackageWarnings.hpp"
 #include "model/AppModel.hpp"
 #include "sheets/SheetFrame.hpp"
 
 class QLabel;
 class QScrollArea;
 class QToolButton;
+class QVBoxLayout;
 
 namespace corvane {
 
@@ -15,15 +18,26 @@ class ChecksSheet : public SheetFrame {
     Q_OBJECT
 public:
     static constexpr double locateSpanMM = 12.0;
+    // Narrow enough to fit over the canvas of the smallest window.
+    static constexpr int minimumSheetWidth = 420;
 
     explicit ChecksSheet(AppModel* model, QWidget* parent = nullptr);
+    // "1 error · 3 warnings".
     static QString countsText(const DFMReport& report);
     static QString presetLabel(const std::optional<ManufacturingPreset>& preset);
+    // "File: a.gbr" or "Files: a.gbr, b.gbr".
+    static QString filesText(const std::vector<std::string>& files);
 
 private:
     void syncReport();
     void syncPresets();
+    // One revision's findings into `box`: its check issues (or that they passed or have not run yet), then its
+    // package's warnings. False when there is nothing to list: the checks ran, passed, and the package has no
+    // warnings.
+    bool addFindings(QVBoxLayout* box, const std::optional<DFMReport>& report, const PCBPackage* package, bool compact);
+    void addStateLine(QVBoxLayout* box, const char* name, const QString& text, const char* symbol, const QColor& color);
     QWidget* issueRow(const CheckIssue& issue, QWidget* parent);
+    QWidget* warningRow(const PackageWarning& warning, QWidget* parent);
 
     QPointer<AppModel> model_;
     QLabel* counts_ = nullptr;

@@ -19,6 +19,10 @@
 
 namespace corvane {
 
+namespace {
+constexpr int kPickerMinimumCharacters = 16;
+} // namespace
+
 using namespace ui;
 namespace fs = std::filesystem;
 
@@ -59,7 +63,8 @@ std::vector<fs::path> WorkspaceScanner::recentZipURLs() {
 
 CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.compare", "arrow.left.arrow.right.circle.fill", blue(), "Gerber Compare", 14), model_(model) {
-    setFixedWidth(480);
+    setMinimumWidth(420);
+    setPreferredSize(QSize(480, 0));
     QVBoxLayout* stack = body();
 
     auto* form = new QFormLayout();
@@ -67,6 +72,12 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     pickerA_->setObjectName("compare.pickerA");
     pickerB_ = new QComboBox(this);
     pickerB_->setObjectName("compare.pickerB");
+    // Archive names are long (a stored revision's is a UUID): the pickers fit the sheet and elide, rather than
+    // widen it past the canvas.
+    for (QComboBox* picker : {pickerA_, pickerB_}) {
+        picker->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        picker->setMinimumContentsLength(kPickerMinimumCharacters);
+    }
     form->addRow("Revision A (old):", pickerA_);
     form->addRow("Revision B (new):", pickerB_);
     stack->addLayout(form);

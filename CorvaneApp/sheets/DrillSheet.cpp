@@ -14,7 +14,8 @@ using namespace ui;
 
 DrillSheet::DrillSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.drill", "circle.grid.2x2", blue(), "Drill View", 12), model_(model) {
-    setMinimumSize(460, 320);
+    setMinimumSize(minimumSheetWidth, 320);
+    setPreferredSize(QSize(460, 320));
     headerRow()->addWidget(textLabel("PTH = plated \u00B7 NPTH = non-plated", captionFont(), secondaryColor(), this));
     // Many files or tools would otherwise push the table and "Done" off the screen.
     scroll_ = new QScrollArea(this);
@@ -25,6 +26,7 @@ DrillSheet::DrillSheet(AppModel* model, QWidget* parent)
     footerRow()->addStretch(1);
     finishFooter();
     connect(model, &AppModel::drillFilesChanged, this, &DrillSheet::rebuild);
+    connect(model, &AppModel::compareBaseDrillFilesChanged, this, &DrillSheet::rebuild);
     connect(model, &AppModel::unitsChanged, this, &DrillSheet::rebuild);
     rebuild();
 }
@@ -52,7 +54,7 @@ QWidget* DrillSheet::block(const DrillFileStats& file, Units units, QWidget* par
     auto* v = new QVBoxLayout(frame);
     v->setContentsMargins(8, 8, 8, 8);
     v->setSpacing(6);
-    auto* name = textLabel(qs(file.fileName), pixelFont(12, QFont::DemiBold), QColor(), frame);
+    auto* name = elidedLabel(qs(file.fileName), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), frame);
     name->setObjectName("drill.fileName");
     v->addWidget(name);
 
@@ -97,9 +99,24 @@ QWidget* DrillSheet::block(const DrillFileStats& file, Units units, QWidget* par
     legend->addWidget(pth);
     legend->addWidget(npthIcon);
     legend->addWidget(npth);
+    // A file that does not say what is plated (Eagle's, for one) is not "0 PTH / 0 NPTH" and nothing else.
+    if (const std::int64_t unstated = total(file) - file.pthCount - file.npthCount; unstated > 0) {
+        auto* other = textLabel(qs(std::to_string(unstated) + " plating not stated"), captionFont(), secondaryColor(), frame);
+        other->setObjectName("drill.unstated");
+        legend->addWidget(other);
+    }
     legend->addStretch(1);
     v->addLayout(legend);
     return frame;
+}
+
+void DrillSheet::addFiles(QVBoxLayout* box, const std::vector<DrillFileStats>& files, QWidget* content) {
+    if (files.empty()) {
+        auto* none = textLabel("No drill files in this package.", pixelFont(13), secondaryColor(), content);
+        none->setObjectName("drill.none");
+        box->addWidget(none, 0, Qt::AlignHCenter);
+    }
+    for (const auto& file : files) box->addWidget(block(file, model_->units(), content));
 }
 
 void DrillSheet::rebuild() {
@@ -108,13 +125,20 @@ void DrillSheet::rebuild() {
     auto* v = new QVBoxLayout(content);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(12);
-    const auto& files = model_->drillFiles();
-    if (files.empty()) {
-        auto* none = textLabel("No drill files in this package.", pixelFont(13), secondaryColor(), content);
-        none->setObjectName("drill.none");
-        v->addWidget(none, 0, Qt::AlignHCenter);
+    if (const AppModel::PackagePtr& base = model_->compareBase()) {
+        // Comparing: both revisions' drill files, revision A first, each under its name.
+        const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
+        const std::string nameB = model_->package() ? model_->package()->name : std::string();
+        for (const auto& [label, files] : {std::pair{"Revision A \u2014 " + nameA, &model_->compareBaseDrillFiles()},
+                                           std::pair{"Revision B \u2014 " + nameB, &model_->drillFiles()}}) {
+            auto* header = elidedLabel(qs(label), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), content);
+            header->setObjectName("drill.revision");
+            v->addWidget(header);
+            addFiles(v, *files, content);
+        }
+    } else {
+        addFiles(v, model_->drillFiles(), content);
     }
-    for (const auto& file : files) v->addWidget(block(file, model_->units(), content));
     v->addStretch(1);
     scroll_->setWidget(content);  // deletes the previous content
 }

@@ -8,6 +8,7 @@
 #include "sheets/SheetFrame.hpp"
 
 class QScrollArea;
+class QVBoxLayout;
 
 namespace corvane {
 
@@ -18,10 +19,13 @@ public:
     // Diameter, type and count cells of one table row.
     static std::array<std::string, 3> rowTexts(const DrillStat& stat, Units units);
     static std::int64_t total(const DrillFileStats& file);
+    // Narrow enough to fit over the canvas of the smallest window.
+    static constexpr int minimumSheetWidth = 420;
 
 private:
     void rebuild();
     QWidget* block(const DrillFileStats& file, Units units, QWidget* parent);
+    void addFiles(QVBoxLayout* box, const std::vector<DrillFileStats>& files, QWidget* content);
 
     QPointer<AppModel> model_;
     QScrollArea* scroll_ = nullptr;

@@ -34,9 +34,13 @@ double& field(ManufacturingPreset& p, int index) {
 
 PresetSheet::PresetSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.presets", "slider.horizontal.3", purple(), "Manufacturing Presets", 14), model_(model) {
-    setFixedSize(560, 340);
-    headerRow()->addWidget(textLabel("Enter your factory's capabilities \u2014 nothing is hard-coded.", captionFont(),
-                                     secondaryColor(), this));
+    setMinimumSize(420, 340);
+    setPreferredSize(QSize(560, 340));
+    auto* note = textLabel("Enter your factory's capabilities \u2014 nothing is hard-coded.", captionFont(),
+                           secondaryColor(), this);
+    note->setWordWrap(true);
+    note->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    headerRow()->addWidget(note, 2);
 
     auto* main = new QHBoxLayout();
     list_ = new QTreeWidget(this);
@@ -44,7 +48,10 @@ PresetSheet::PresetSheet(AppModel* model, QWidget* parent)
     list_->setColumnCount(2);
     list_->setHeaderHidden(true);
     list_->setRootIsDecorated(false);
-    list_->setFixedWidth(220);
+    // The list gives way to the editor in a narrow window, down to a width that still shows the names.
+    list_->setMinimumWidth(150);
+    list_->setMaximumWidth(220);
+    list_->setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Expanding);
     list_->header()->setStretchLastSection(false);
     list_->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     list_->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
@@ -64,7 +71,7 @@ PresetSheet::PresetSheet(AppModel* model, QWidget* parent)
 
     auto* editor = new QVBoxLayout();
     editor->setSpacing(10);
-    editor->setContentsMargins(16, 0, 0, 0);
+    editor->setContentsMargins(12, 0, 0, 0);
     name_ = new QLineEdit(this);
     name_->setObjectName("presets.name");
     name_->setPlaceholderText("Name");
@@ -87,7 +94,9 @@ PresetSheet::PresetSheet(AppModel* model, QWidget* parent)
         connect(edit, &QLineEdit::editingFinished, this, &PresetSheet::showDraft);
         numbers_[static_cast<std::size_t>(i)] = edit;
         row->addWidget(edit);
-        row->addWidget(textLabel("mm", font(), secondaryColor(), this));
+        auto* unit = textLabel("mm", font(), secondaryColor(), this);
+        unit->setMinimumWidth(unit->sizeHint().width());
+        row->addWidget(unit);
         row->addStretch(1);
         editor->addLayout(row);
     }

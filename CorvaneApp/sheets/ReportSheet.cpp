@@ -24,7 +24,8 @@ using namespace ui;
 
 ReportSheet::ReportSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.report", "doc.richtext.fill", indigo(), "PDF Report", 14), model_(model) {
-    setFixedWidth(460);
+    setMinimumWidth(420);
+    setPreferredSize(QSize(460, 0));
     QVBoxLayout* stack = body();
     includeScreenshot_ = new QCheckBox("Include annotated screenshot", this);
     includeScreenshot_->setObjectName("report.includeScreenshot");
@@ -138,12 +139,18 @@ void ReportSheet::exportPDF() {
     for (const auto& file : model_->drillFiles()) currentDrills.insert(currentDrills.end(), file.stats.begin(), file.stats.end());
     const auto diff = model_->compareDiff();
     const auto dfm = model_->dfmReport();
+    // Revision A of a comparison is held whole by the model: its checks, drills and (when made) summary.
+    const auto dfmA = model_->compareBaseReport();
+    const auto summaryA = model_->compareBaseSummary();
+    std::vector<DrillStat> baseDrills;
+    for (const auto& file : model_->compareBaseDrillFiles()) baseDrills.insert(baseDrills.end(), file.stats.begin(), file.stats.end());
     std::vector<std::string> measurements;
     if (includeMeasurements_->isChecked())
         for (const auto& m : model_->measurements()) measurements.push_back(std::string(m.kind.rawValue()) + ": " + m.label);
     const Date now = Date::now();
 
     QPointer<ReportSheet> guard(this);
+    QPointer<AppModel> model = model_;
     const std::filesystem::path target = *url;
     QThreadPool::globalInstance()->start([=]() mutable {
         std::string failure;
@@ -159,14 +166,11 @@ void ReportSheet::exportPDF() {
                 input.nameB = P->name;
                 input.packageA = *B;
                 input.packageB = *P;
-                input.summaryA = BoardSummaryEngine{}.summarize(*B);
+                input.summaryA = summaryA ? summaryA : BoardSummaryEngine{}.summarize(*B);
                 input.summaryB = summary;
-                for (const auto& f : B->files)
-                    if (f.drill) {
-                        const auto stats = f.drill->stats();
-                        input.drillStatsA.insert(input.drillStatsA.end(), stats.begin(), stats.end());
-                    }
+                input.drillStatsA = baseDrills;
                 input.drillStatsB = currentDrills;
+                input.dfmA = dfmA;
             } else {
                 input.packageA = *P;
                 input.summaryA = summary;
@@ -185,10 +189,14 @@ void ReportSheet::exportPDF() {
         QMetaObject::invokeMethod(
             qApp,
             // The worker keeps no reference to the scene, so its last owner is this call on the GUI thread.
-            [guard, target, failure, scene = std::move(scene)]() mutable {
+            [guard, model, target, failure, scene = std::move(scene)]() mutable {
                 scene.reset();
-                // The file was asked for and written: it opens even when the sheet has been closed meanwhile.
-                if (failure.empty()) UIServices::current().openFile(target);
+                // The file was asked for and written: it opens even when the sheet has been closed meanwhile, and
+                // the status line says where it went, since the sheet closes.
+                if (failure.empty()) {
+                    if (model) model->setStatusMessage("Report saved to " + target.string());
+                    UIServices::current().openFile(target);
+                }
                 if (!guard) return;
                 guard->busy_ = false;
                 if (failure.empty()) {

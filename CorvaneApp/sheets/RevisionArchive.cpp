@@ -1,6 +1,10 @@
 #include "sheets/RevisionArchive.hpp"
 
+#include <algorithm>
+#include <span>
 #include <system_error>
+
+#include <QFile>
 
 #include "import/FileIO.hpp"
 #include "import/PackageImporter.hpp"
@@ -22,7 +26,7 @@ std::string lowerExtension(const std::filesystem::path& p) {
     return ext;
 }
 
-bool startsWithKiCad(const std::vector<std::uint8_t>& data) {
+bool startsWithKiCad(std::span<const std::uint8_t> data) {
     const std::string needle = "(kicad_pcb";
     const std::size_t n = std::min<std::size_t>(data.size(), 64 + needle.size());
     const std::string head(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(n));
@@ -37,10 +41,54 @@ void checkUnchanged(const PackageFile& file, const std::vector<std::uint8_t>& by
 
 } // namespace
 
+namespace {
+
+// What a source file is, from its name and first bytes: a ZIP is stored as it is, a single Gerber or drill file
+// in a ZIP of its own; KiCad boards and ODB++ jobs cannot be stored.
+enum class SourceFile { zip, single, unstorable };
+
+// Enough for the ZIP and gzip signatures and for "(kicad_pcb" after a line or two of comment.
+constexpr std::size_t kHeadBytes = 64 + 10;
+
+SourceFile classify(const std::filesystem::path& source, std::span<const std::uint8_t> head) {
+    if (VellZip::isZip(head)) return SourceFile::zip;
+    const std::string ext = lowerExtension(source);
+    if (ext == "kicad_pcb" || startsWithKiCad(head) || ext == "tgz" || VellTar::isGzip(head) || ext == "xml")
+        return SourceFile::unstorable;
+    return SourceFile::single;
+}
+
+bool isODBJobFolder(const std::filesystem::path& folder) {
+    std::error_code ec;
+    return std::filesystem::exists(folder / "matrix" / "matrix", ec);
+}
+
+} // namespace
+
+std::optional<std::string> revisionRefusal(const PCBPackage& package, const std::optional<std::filesystem::path>& source) {
+    if (!source) return std::string(notStorable);
+    std::error_code ec;
+    if (std::filesystem::is_directory(*source, ec)) {
+        if (isODBJobFolder(*source)) return std::string(notStorable);
+        return std::nullopt;
+    }
+    QFile file(QString::fromStdString(source->string()));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;  // the store itself reports what cannot be read
+    const QByteArray head = file.read(static_cast<qint64>(kHeadBytes));
+    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size()));
+    switch (classify(*source, bytes)) {
+    case SourceFile::zip: return std::nullopt;
+    case SourceFile::single: return package.files.size() == 1 ? std::nullopt : std::optional<std::string>(notStorable);
+    case SourceFile::unstorable: break;
+    }
+    return std::string(notStorable);
+}
+
 std::vector<std::uint8_t> revisionArchive(const PCBPackage& package, const std::optional<std::filesystem::path>& source) {
     if (!source) throw RevisionArchiveError(notStorable);
     std::error_code ec;
     if (std::filesystem::is_directory(*source, ec)) {
+        if (isODBJobFolder(*source)) throw RevisionArchiveError(notStorable);
         std::vector<VellZipWriter::Entry> entries;
         entries.reserve(package.files.size());
         for (const auto& file : package.files) {
@@ -56,10 +104,11 @@ std::vector<std::uint8_t> revisionArchive(const PCBPackage& package, const std::
         return VellZipWriter::archive(entries);
     }
     auto data = readWholeFile(*source);
-    if (VellZip::isZip(data)) return data;
-    const std::string ext = lowerExtension(*source);
-    if (ext == "kicad_pcb" || startsWithKiCad(data) || ext == "tgz" || VellTar::isGzip(data) || ext == "xml")
-        throw RevisionArchiveError(notStorable);
+    switch (classify(*source, data)) {
+    case SourceFile::zip: return data;
+    case SourceFile::unstorable: throw RevisionArchiveError(notStorable);
+    case SourceFile::single: break;
+    }
     if (package.files.size() != 1) throw RevisionArchiveError(notStorable);
     const PackageFile& file = package.files.front();
     checkUnchanged(file, data);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "model/Errors.hpp"
@@ -18,6 +19,9 @@ public:
 
 // Throws RevisionArchiveError when the board cannot be stored (no source, a KiCad or ODB++ source, files
 // that changed since they were read) and the reader's error when a file cannot be read.
+// Why the board cannot be stored as a revision, known from its source's kind without reading it whole; none
+// when it can (a read that fails later is reported by revisionArchive).
+std::optional<std::string> revisionRefusal(const PCBPackage& package, const std::optional<std::filesystem::path>& source);
 std::vector<std::uint8_t> revisionArchive(const PCBPackage& package, const std::optional<std::filesystem::path>& source);
 
 } // namespace corvane

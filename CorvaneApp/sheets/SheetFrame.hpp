@@ -17,6 +17,13 @@ public:
                int spacing);
     // Null for a sheet that closes through its own buttons.
     QPushButton* doneButton() const { return done_; }
+    // The size the sheet opens at where there is room for it; a height of 0 takes the content's height.
+    QSize preferredSize() const { return preferred_; }
+    // Sizes and places the sheet over `area` (global coordinates, the canvas): as large as its preferred size
+    // where the area allows, never below its minimum, centred across the area with its top just inside it, so
+    // that the tools above and the side panels' values beside it stay in view.
+    void placeOver(const QRect& area);
+    static constexpr int areaMargin = 8;
 
 protected:
     QHBoxLayout* headerRow() const { return header_; }
@@ -24,12 +31,14 @@ protected:
     QHBoxLayout* footerRow() const { return footer_; }
     // Puts "Done" at the end of the footer; sheets call it once their footer items are in place.
     void finishFooter(bool doneIsDefault = true);
+    void setPreferredSize(QSize size) { preferred_ = size; }
 
 private:
     QHBoxLayout* header_ = nullptr;
     QVBoxLayout* body_ = nullptr;
     QHBoxLayout* footer_ = nullptr;
     QPushButton* done_ = nullptr;
+    QSize preferred_;
 };
 
 } // namespace corvane

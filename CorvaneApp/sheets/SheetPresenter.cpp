@@ -9,6 +9,7 @@
 #include "sheets/DrillSheet.hpp"
 #include "sheets/PresetSheet.hpp"
 #include "sheets/ReportSheet.hpp"
+#include "sheets/SheetFrame.hpp"
 #include "sheets/WorkspaceSheet.hpp"
 
 namespace corvane {
@@ -42,6 +43,12 @@ QDialog* SheetPresenter::sheet(const QString& name) const {
     return it == open_.end() ? nullptr : it->second.data();
 }
 
+QRect SheetPresenter::sheetArea() const {
+    QWidget* canvas = window_ ? window_->findChild<QWidget*>(QStringLiteral("canvasStack")) : nullptr;
+    if (!canvas || !canvas->isVisible()) return {};
+    return QRect(canvas->mapToGlobal(QPoint(0, 0)), canvas->size());
+}
+
 void SheetPresenter::present(const QString& name) {
     if (!model_ || !window_) return;
     // A sheet that was closed but not yet deleted is not open any more.
@@ -56,6 +63,7 @@ void SheetPresenter::present(const QString& name) {
     if (!parent) parent = window_;
     QDialog* dialog = it->second(model_.data(), parent);
     open_[name] = dialog;
+    if (auto* frame = qobject_cast<SheetFrame*>(dialog)) frame->placeOver(sheetArea());
     dialog->open();
 }
 

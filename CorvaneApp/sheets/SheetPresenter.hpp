@@ -1,6 +1,7 @@
 #pragma once
 // Opens the sheets when their notifications are posted: one sheet per name, a second request raises it.
-// A sheet asked for from an open sheet (checks -> "Edit Presets...") opens over that sheet.
+// A sheet asked for from an open sheet (checks -> "Edit Presets...") opens over that sheet. Sheets open over
+// the canvas, leaving the tool row, the status bar and the side panels in view.
 #include <functional>
 #include <map>
 
@@ -24,6 +25,8 @@ public:
     QDialog* sheet(const QString& name) const;
     void present(const QString& name);
     void addSheet(const QString& name, Factory factory);
+    // Where sheets open: over the canvas, between the tool row and the status bar (global coordinates).
+    QRect sheetArea() const;
 
 private:
     QPointer<QWidget> window_;

@@ -1,5 +1,6 @@
 #include "sheets/StoreRevisionDialog.hpp"
 
+#include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -24,8 +25,11 @@ StoreRevisionDialog::StoreRevisionDialog(const std::string& project, const std::
     revision_ = new QLineEdit(qs(revision), this);
     revision_->setObjectName("storeRevision.revision");
     revision_->setFixedWidth(220);
-    v->addWidget(project_);
-    v->addWidget(revision_);
+    // Each field says what it holds.
+    auto* fields = new QFormLayout();
+    fields->addRow(textLabel("Project:", font(), QColor(), this), project_);
+    fields->addRow(textLabel("Revision:", font(), QColor(), this), revision_);
+    v->addLayout(fields);
     auto* buttons = new QHBoxLayout();
     buttons->addStretch(1);
     store_ = new QPushButton("Store", this);

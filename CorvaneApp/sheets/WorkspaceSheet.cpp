@@ -18,11 +18,18 @@ using namespace ui;
 
 WorkspaceSheet::WorkspaceSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.workspace", "square.stack.3d.up.fill", teal(), "Revision Workspace", 12), model_(model) {
-    setMinimumSize(560, 380);
+    setMinimumSize(minimumSheetWidth, 380);
+    setPreferredSize(QSize(560, 380));
     add_ = plainButton("Add current board\u2026", this);
     add_->setObjectName("workspace.add");
     connect(add_, &QPushButton::clicked, this, &WorkspaceSheet::addCurrent);
     headerRow()->addWidget(add_);
+
+    // A board that cannot be stored (a KiCad board, an ODB++ job) is not offered for storing at all.
+    refusal_ = textLabel(QString(), captionFont(), secondaryColor(), this);
+    refusal_->setObjectName("workspace.refusal");
+    refusal_->setWordWrap(true);
+    body()->addWidget(refusal_);
 
     empty_ = new QWidget(this);
     empty_->setObjectName("workspace.empty");
@@ -30,9 +37,11 @@ WorkspaceSheet::WorkspaceSheet(AppModel* model, QWidget* parent)
     emptyBox->setSpacing(8);
     emptyBox->addStretch(1);
     emptyBox->addWidget(textLabel("No projects stored yet.", pixelFont(13), secondaryColor(), empty_), 0, Qt::AlignHCenter);
-    emptyBox->addWidget(textLabel("Add the current board to start a workspace: ESP32 Board \u2192 Rev A, Rev B, Rev C\u2026",
-                                  captionFont(), tertiaryColor(), empty_),
-                        0, Qt::AlignHCenter);
+    auto* hint = textLabel("Add the current board to start a workspace: ESP32 Board \u2192 Rev A, Rev B, Rev C\u2026",
+                           captionFont(), tertiaryColor(), empty_);
+    hint->setWordWrap(true);
+    hint->setAlignment(Qt::AlignHCenter);
+    emptyBox->addWidget(hint);
     emptyBox->addStretch(1);
     body()->addWidget(empty_, 1);
     list_ = new QScrollArea(this);
@@ -41,14 +50,25 @@ WorkspaceSheet::WorkspaceSheet(AppModel* model, QWidget* parent)
     list_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     body()->addWidget(list_, 1);
 
-    footerRow()->addWidget(textLabel(footerText, caption2Font(), tertiaryColor(), this));
-    footerRow()->addStretch(1);
+    auto* footer = textLabel(footerText, caption2Font(), tertiaryColor(), this);
+    footer->setWordWrap(true);
+    footerRow()->addWidget(footer, 1);
     finishFooter();
 
-    const auto syncAdd = [this] { add_->setEnabled(model_ && model_->package()); };
-    connect(model, &AppModel::packageChanged, this, syncAdd);
+    connect(model, &AppModel::packageChanged, this, &WorkspaceSheet::syncAdd);
+    connect(model, &AppModel::packageSourceChanged, this, &WorkspaceSheet::syncAdd);
     syncAdd();
     reload();
+}
+
+void WorkspaceSheet::syncAdd() {
+    const auto package = model_ ? model_->package() : nullptr;
+    std::optional<std::string> refusal;
+    if (package) refusal = revisionRefusal(*package, model_->packageSourceURL());
+    add_->setEnabled(package && !refusal);
+    add_->setToolTip(refusal ? qs("This board cannot be stored: " + *refusal) : QString());
+    refusal_->setText(refusal ? qs("This board cannot be stored: " + *refusal) : QString());
+    refusal_->setVisible(refusal.has_value());
 }
 
 void WorkspaceSheet::reload() {
@@ -82,13 +102,12 @@ QWidget* WorkspaceSheet::revisionRow(const ProjectEntry& project, const Revision
     row->setObjectName(qs("workspace.revision:" + revision.id));
     auto* h = new QHBoxLayout(row);
     h->setContentsMargins(8, 1, 4, 1);
-    auto* name = textLabel(qs(revision.name), pixelFont(12, QFont::Medium), QColor(), row);
+    auto* name = elidedLabel(qs(revision.name), Qt::ElideMiddle, pixelFont(12, QFont::Medium), QColor(), row);
     name->setObjectName("workspace.revisionName");
     h->addWidget(name);
-    auto* archive = textLabel(qs(revision.archiveFileName), caption2Font(), tertiaryColor(), row);
+    auto* archive = elidedLabel(qs(revision.archiveFileName), Qt::ElideMiddle, caption2Font(), tertiaryColor(), row);
     archive->setObjectName("workspace.archive");
-    h->addWidget(archive);
-    h->addStretch(1);
+    h->addWidget(archive, 1);
     auto* open = linkButton("Open", row);
     open->setObjectName("workspace.open");
     auto* remove = linkButton("Delete", row);
@@ -124,7 +143,7 @@ void WorkspaceSheet::rebuild() {
     auto* v = new QVBoxLayout(content);
     v->setSpacing(2);
     for (const auto& project : projects_) {
-        auto* header = textLabel(qs(project.name), pixelFont(11, QFont::DemiBold), secondaryColor(), content);
+        auto* header = elidedLabel(qs(project.name), Qt::ElideMiddle, pixelFont(11, QFont::DemiBold), secondaryColor(), content);
         header->setObjectName("workspace.project");
         v->addWidget(header);
         for (const auto& revision : project.revisions) v->addWidget(revisionRow(project, revision, content));

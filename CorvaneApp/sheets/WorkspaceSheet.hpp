@@ -7,6 +7,7 @@
 #include "model/AppModel.hpp"
 #include "sheets/SheetFrame.hpp"
 
+class QLabel;
 class QPushButton;
 class QScrollArea;
 
@@ -15,6 +16,8 @@ namespace corvane {
 class WorkspaceSheet : public SheetFrame {
     Q_OBJECT
 public:
+    // Narrow enough to fit over the canvas of the smallest window.
+    static constexpr int minimumSheetWidth = 420;
     static constexpr const char* footerText = "Stored locally in your user data folder \u2014 never uploaded.";
 
     explicit WorkspaceSheet(AppModel* model, QWidget* parent = nullptr);
@@ -29,11 +32,13 @@ Q_SIGNALS:
 
 private:
     void rebuild();
+    void syncAdd();
     QWidget* revisionRow(const ProjectEntry& project, const RevisionEntry& revision, QWidget* parent);
 
     QPointer<AppModel> model_;
     std::vector<ProjectEntry> projects_;
     QPushButton* add_ = nullptr;
+    QLabel* refusal_ = nullptr;
     QScrollArea* list_ = nullptr;
     QWidget* empty_ = nullptr;
 };

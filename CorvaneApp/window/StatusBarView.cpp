@@ -2,11 +2,15 @@
 
 #include <QCheckBox>
 #include <QHBoxLayout>
+#include <QPushButton>
 #include <QResizeEvent>
 #include <QVBoxLayout>
 #include <QPainter>
 
+#include "analysis/PackageWarnings.hpp"
 #include "model/AppModel.hpp"
+#include "model/NotificationHub.hpp"
+#include "panels/SymbolIcons.hpp"
 #include "model/Format.hpp"
 #include "panels/PanelStyle.hpp"
 
@@ -42,6 +46,17 @@ std::string StatusBarView::cursorText(const Vec2& point, Units units) {
 
 std::string StatusBarView::zoomText(double pxPerMM) { return formatFixed(pxPerMM, 1) + "\u00D7"; }
 
+std::string StatusBarView::warningsText(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " warning" : " warnings");
+}
+
+std::size_t StatusBarView::packageWarningCount(const AppModel& model) {
+    std::size_t count = 0;
+    for (const AppModel::PackagePtr& p : {model.package(), model.compareBase()})
+        if (p) count += packageWarnings(*p).size();
+    return count;
+}
+
 StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent), model_(&model) {
     setObjectName("statusBar");
     setAutoFillBackground(true);
@@ -62,6 +77,21 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
     fileCount_ = captionLabel("status.fileCount", this);
     row->addWidget(packageName_);
     row->addWidget(fileCount_);
+    // The package's own warnings, counted where they are seen at all times; a click lists them.
+    warnings_ = new QPushButton(this);
+    warnings_->setObjectName("status.warnings");
+    warnings_->setFlat(true);
+    warnings_->setAutoDefault(false);
+    warnings_->setFocusPolicy(Qt::NoFocus);
+    warnings_->setCursor(Qt::PointingHandCursor);
+    warnings_->setFont(ui::captionFont());
+    warnings_->setIcon(symbolIcon(QStringLiteral("exclamationmark.triangle.fill"), ui::orange()));
+    warnings_->setIconSize(QSize(11, 11));
+    warnings_->setProperty("symbol", QStringLiteral("exclamationmark.triangle.fill"));
+    warnings_->setStyleSheet(QStringLiteral("QPushButton { border: none; padding: 0 2px; }"));
+    ui::setTextColor(warnings_, ui::orange());
+    connect(warnings_, &QPushButton::clicked, this, [] { Notifications::post(Notifications::openChecksSheet2); });
+    row->addWidget(warnings_);
     row->addStretch(1);
     cursor_ = new QLabel(this);
     cursor_->setObjectName("status.cursor");
@@ -100,7 +130,8 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
         if (model_ && model_->showCrosshair() != on) model_->setShowCrosshair(on);
     });
 
-    for (auto signal : {&AppModel::packageChanged, &AppModel::cursorWorldChanged, &AppModel::unitsChanged,
+    for (auto signal : {&AppModel::packageChanged, &AppModel::compareBaseChanged, &AppModel::cursorWorldChanged,
+                        &AppModel::unitsChanged,
                         &AppModel::cameraChanged, &AppModel::statusMessageChanged, &AppModel::showGridChanged,
                         &AppModel::showOriginChanged, &AppModel::showCrosshairChanged}) {
         connect(&model, signal, this, &StatusBarView::refresh);
@@ -118,6 +149,11 @@ void StatusBarView::refresh() {
         packageName_->setText(QStringLiteral("Drop a manufacturer ZIP to start"));
         fileCount_->clear();
     }
+    const std::size_t warnings = packageWarningCount(m);
+    warningCount_ = warnings;
+    warnings_->setToolTip(qs(std::to_string(warnings) + (warnings == 1 ? " package warning" : " package warnings") +
+                             ": files not read, elements left out, units assumed \u2014 listed under Quick Checks"));
+    warnings_->setVisible(warnings > 0);
     if (const auto& point = m.cursorWorld()) {
         cursor_->setText(qs(cursorText(*point, m.units())));
         cursor_->setVisible(true);
@@ -138,19 +174,28 @@ void StatusBarView::refresh() {
 }
 
 void StatusBarView::fitToWidth() {
-    // What must show: the cursor, the zoom and the switches. Then the file count, then the message on this
-    // line; whatever is left is the package name's.
+    // What must show: the warning count, the cursor, the zoom and the switches; where they are too wide the count
+    // drops its word. Then the file count, then the message on this line; whatever is left is the package name's.
     const QMargins margins = layout()->contentsMargins();
     const int spacing = row_->spacing();
-    int used = margins.left() + margins.right();
-    for (QWidget* w : {static_cast<QWidget*>(cursor_), static_cast<QWidget*>(zoom_), static_cast<QWidget*>(grid_),
-                       static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
-        if (!w->isHidden()) used += w->sizeHint().width() + spacing;
+    const auto mustShow = [&] {
+        int used = margins.left() + margins.right();
+        for (QWidget* w : {static_cast<QWidget*>(warnings_), static_cast<QWidget*>(cursor_), static_cast<QWidget*>(zoom_),
+                           static_cast<QWidget*>(grid_), static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
+            if (!w->isHidden()) used += w->sizeHint().width() + spacing;
+        return used;
+    };
+    warnings_->setText(qs(warningsText(warningCount_)));
+    if (mustShow() > width()) warnings_->setText(qs(std::to_string(warningCount_)));
+    int used = mustShow();
     const bool countFits = model_ && model_->package() && used + fileCount_->sizeHint().width() + spacing <= width();
     fileCount_->setVisible(countFits);
     if (countFits) used += fileCount_->sizeHint().width() + spacing;
     const QString& message = message_->text();
-    const bool messageFits = used + message_->fontMetrics().horizontalAdvance(message) + spacing <= width();
+    const int messageWidth = message_->fontMetrics().horizontalAdvance(message) + 1;
+    const bool messageFits = used + messageWidth + spacing <= width();
+    // A message on this line is shown whole: the package name gives way, not the message.
+    message_->setMinimumWidth(messageFits ? messageWidth : 0);
     message_->setVisible(!message.isEmpty() && messageFits);
     messageLine_->setVisible(!message.isEmpty() && !messageFits);
 }

@@ -10,6 +10,7 @@
 
 class QCheckBox;
 class QHBoxLayout;
+class QPushButton;
 
 namespace corvane {
 
@@ -24,6 +25,9 @@ public:
     static std::string cursorText(const Vec2& point, Units units);
     // "8.0×".
     static std::string zoomText(double pxPerMM);
+    // "3 warnings": the package's own warnings (both revisions' in compare mode).
+    static std::string warningsText(std::size_t count);
+    static std::size_t packageWarningCount(const AppModel& model);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
@@ -37,6 +41,8 @@ private:
     QHBoxLayout* row_;
     ui::ElidedLabel* packageName_;
     QLabel* fileCount_;
+    QPushButton* warnings_;
+    std::size_t warningCount_ = 0;
     QLabel* cursor_;
     QLabel* zoom_;
     ui::ElidedLabel* message_;

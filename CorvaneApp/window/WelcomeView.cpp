@@ -114,8 +114,7 @@ WelcomeView::WelcomeView(AppModel& model, QWidget* parent) : QWidget(parent), mo
     privacyRow->addStretch(1);
     stack->addLayout(privacyRow);
 
-    auto* formats = label(QStringLiteral("Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon drill \u00B7 ZIP packages"),
-                          "welcome.formats", ui::caption2Font(), this);
+    auto* formats = label(QString::fromUtf8(formatsText), "welcome.formats", ui::caption2Font(), this);
     ui::setTextColor(formats, ui::tertiaryColor());
     stack->addWidget(formats, 0, Qt::AlignHCenter);
 }

@@ -24,6 +24,10 @@ class WelcomeView : public QWidget {
     Q_OBJECT
 public:
     WelcomeView(AppModel& model, QWidget* parent = nullptr);
+    // Every kind of input the program opens, on two lines so that they fit over the smallest canvas.
+    static constexpr const char* formatsText =
+        "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon drill \u00B7 ZIP packages\n"
+        "KiCad boards (.kicad_pcb) \u00B7 ODB++ jobs (.tgz) \u00B7 folders";
 
 protected:
     void paintEvent(QPaintEvent* event) override;

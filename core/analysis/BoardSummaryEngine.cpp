@@ -51,6 +51,10 @@ std::optional<BBox> BoardSummaryEngine::outlineCenterlineBBox(const PCBPackage& 
     return box;
 }
 
+BoardSizeSource BoardSummaryEngine::sizeSource(const PCBPackage& package) {
+    return outlineCenterlineBBox(package) ? BoardSizeSource::outline : BoardSizeSource::layerExtent;
+}
+
 BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
     BoardSummary s;
     const BBox box = outlineCenterlineBBox(package).value_or(package.boardBBox());

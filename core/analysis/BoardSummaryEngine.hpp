@@ -1,6 +1,8 @@
 #pragma once
 // The board at a glance: size, layer and hole counts, the narrowest track and the closest gap
 // between copper that is not connected, computed within a time budget.
+#include <algorithm>
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -18,6 +20,10 @@ struct MinSpaceEstimate {
     bool completed = true;  // false when the time budget ran out first
 };
 
+// Where a board's size comes from: its outline layers, or, without one, the box around every layer, drawings
+// and corner marks included, which can be well larger than the board.
+enum class BoardSizeSource { outline, layerExtent };
+
 struct BoardSummaryEngine {
     double timeBudget = 2.0;  // seconds the spacing estimate may run
 
@@ -25,6 +31,12 @@ struct BoardSummaryEngine {
     // The box of the outline layers' centre lines (arcs by start, end and centre), without
     // aperture growth; nullopt when the outline has no usable geometry.
     static std::optional<BBox> outlineCenterlineBBox(const PCBPackage& package);
+    // The source of the size summarize gives the package.
+    static BoardSizeSource sizeSource(const PCBPackage& package);
+    // Drill hits and slots whose plating the drill files leave open (counted as neither PTH nor NPTH).
+    static std::int64_t unstatedPlatingCount(const BoardSummary& summary) {
+        return std::max<std::int64_t>(0, summary.drillCount - summary.pthCount - summary.npthCount);
+    }
     // The closest gap between copper of one layer that is not connected: different islands, or
     // different known nets (the spacing check's measure).
     MinSpaceEstimate estimateMinSpace(const std::vector<PCBObject>& objects) const;

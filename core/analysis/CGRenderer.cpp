@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <iterator>
 #include <new>
 #include <span>
 #include <vector>
@@ -14,21 +15,41 @@
 
 namespace corvane {
 
+namespace {
+
+// Inner copper layers take these in turn, inner 1 the first, so that the layers of a deep stack can be told
+// apart; none is near the top (orange), bottom (blue), mask (green), outline (red) or silkscreen (white)
+// colours. Every picture of a board (canvas, preview, report) colours its layers from here.
+constexpr RGBAColor kInnerCopperPalette[] = {
+    {0.80, 0.42, 0.95, 1.0}, {0.20, 0.78, 0.72, 1.0}, {0.95, 0.88, 0.30, 1.0}, {0.96, 0.46, 0.62, 1.0},
+    {0.58, 0.85, 0.22, 1.0}, {0.55, 1.00, 0.75, 1.0}, {0.85, 0.75, 0.60, 1.0}, {0.40, 0.90, 1.00, 1.0},
+    {0.95, 0.30, 0.85, 1.0}, {0.75, 0.75, 0.10, 1.0}, {1.00, 0.62, 0.50, 1.0}, {0.78, 0.72, 0.98, 1.0},
+};
+
+} // namespace
+
+RGBAColor CGRenderer::innerCopperColor(std::int64_t n) {
+    constexpr auto count = static_cast<std::int64_t>(std::size(kInnerCopperPalette));
+    // Numbers start at 1; anything else still gets a colour of the palette.
+    const std::int64_t slot = ((n - 1) % count + count) % count;
+    return kInnerCopperPalette[slot];
+}
+
 RGBAColor CGRenderer::defaultColor(const LayerType& type) {
-    switch (type.value.index()) {
-    case 0: {
-        const auto& side = std::get<LayerType::Copper>(type.value).side;
-        if (side.as<CopperLayerID::Top>()) return {0.95, 0.62, 0.18, 1.0};
-        if (side.as<CopperLayerID::Bottom>()) return {0.3, 0.62, 0.95, 1.0};
-        return {0.8, 0.42, 0.95, 1.0};
+    if (const auto* copper = type.as<LayerType::Copper>()) {
+        if (copper->side.as<CopperLayerID::Top>()) return {0.95, 0.62, 0.18, 1.0};
+        if (copper->side.as<CopperLayerID::Bottom>()) return {0.3, 0.62, 0.95, 1.0};
+        if (const auto* inner = copper->side.as<CopperLayerID::Inner>()) return innerCopperColor(inner->number);
+        return kInnerCopperPalette[0];
     }
-    case 1: return {0.1, 0.65, 0.35, 0.55};
-    case 2: return {0.95, 0.95, 0.95, 0.9};
-    case 3: return {0.85, 0.85, 0.88, 0.8};
-    case 4: return {1.0, 0.35, 0.35, 1.0};
-    case 5: return {0.05, 0.05, 0.05, 1.0};
-    default: return {0.6, 0.6, 0.6, 1.0};
-    }
+    if (type.as<LayerType::SolderMask>()) return {0.1, 0.65, 0.35, 0.55};
+    if (type.as<LayerType::Silkscreen>()) return {0.95, 0.95, 0.95, 0.9};
+    if (type.as<LayerType::Paste>()) return {0.85, 0.85, 0.88, 0.8};
+    if (type.isOutline()) return {1.0, 0.35, 0.35, 1.0};
+    // Holes are drawn light, as review tools draw them: a dark hole vanishes on the dark background, and a hole
+    // off the board is a defect that must show.
+    if (type.isDrill()) return {0.86, 0.88, 0.91, 1.0};
+    return {0.6, 0.6, 0.6, 1.0};
 }
 
 namespace {
@@ -261,11 +282,9 @@ struct Painter {
         } else if (const auto* r = obj.kind.as<PCBObjectKind::Region>()) {
             for (const auto& c : r->contours) contour(c, Vec2{0, 0});
         } else if (const auto* d = obj.kind.as<PCBObjectKind::Drill>()) {
-            fill = CGRenderer::holeColor;
             circle(d->at, d->diameterMM);
         } else if (const auto* sl = obj.kind.as<PCBObjectKind::Slot>()) {
             if (!std::isfinite(sl->diameterMM)) return;
-            stroke = CGRenderer::holeColor;
             line(sl->start, sl->end, stroke, sl->diameterMM);
         }
     }

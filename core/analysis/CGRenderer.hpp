@@ -1,5 +1,6 @@
 #pragma once
 // Off-screen picture of a whole package: the preview program's image.
+#include <cstdint>
 #include <optional>
 #include <set>
 #include <string>
@@ -24,8 +25,10 @@ struct CGRenderer {
     double pxScale = 4.0;  // pixels per millimetre of the last render
     bool pxScaleSet = false;
 
+    // The colour of a layer of this type in every picture of a board; drill holes take their layer's colour.
     static RGBAColor defaultColor(const LayerType& type);
-    static constexpr RGBAColor holeColor{0.02, 0.02, 0.03, 1.0};
+    // The colour of inner copper layer `n` (1 for the first).
+    static RGBAColor innerCopperColor(std::int64_t n);
 
     // The picture of the package fitted into sizePx with a 2 mm margin, board +y up. Absent when the
     // package has no geometry or a side is 4 pixels or less (or too large to allocate).

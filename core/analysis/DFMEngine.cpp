@@ -36,9 +36,9 @@ void checkStructure(const PCBPackage& package, std::vector<CheckIssue>& issues) 
                                    "Missing drill file: no Excellon drill data was found in the package."));
 
     // Split drill files (plated and non-plated, holes and slots) are normal, so drill files never
-    // count as duplicates of each other.
+    // count as duplicates of each other. Files that could not be classified are warned of one by one
+    // below: sharing the role "unknown" makes them no duplicates of each other.
     std::map<std::string, std::vector<const PackageFile*>> groups;
-    // Unknown files are not one layer twice: each is named once as unrecognised below.
     for (const auto& f : package.files)
         if (!f.layerType.isDrill() && !f.layerType.isUnknown()) groups[f.layerType.matchKey()].push_back(&f);
     for (const auto& [key, files] : groups) {
@@ -91,7 +91,7 @@ void checkOutline(const PCBPackage& package, std::vector<CheckIssue>& issues) {
                                    std::nullopt, outside.front().position));
     }
 
-    // An unknown file's low confidence is the same cause as its being unrecognised, named once already.
+    // A file already reported as not classified at all is not warned of again as doubtfully classified.
     for (const auto& f : package.files)
         if (f.confidence == DetectionConfidence::low && !f.layerType.isUnknown())
             issues.push_back(makeIssue("layerMisclassification", CheckSeverity::warning,

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <ctime>
+#include <tuple>
 
 #include "CairoPdfCanvas.hpp"
 
@@ -34,6 +35,15 @@ std::string platingText(const DrillStat& row) {
     case Plating::unknown: break;
     }
     return row.slot ? "Slot" : "Drill";
+}
+
+// "44 / 4", and the holes whose plating the drill files do not give, so that "0 / 0" never stands for
+// 169 holes of unknown plating.
+std::string platingCountsText(const BoardSummary& s) {
+    std::string text = formatInt(s.pthCount) + " / " + formatInt(s.npthCount);
+    if (const std::int64_t unstated = BoardSummaryEngine::unstatedPlatingCount(s); unstated > 0)
+        text += " (" + formatInt(unstated) + " not stated)";
+    return text;
 }
 
 std::string upper(std::string_view s) {
@@ -179,18 +189,22 @@ void ReportPDFRenderer::drawPCBBadge(Vec2 origin, double w, double h) {
         ctx->fillCircle(pad, 9, copper);
 }
 
-std::vector<std::pair<std::string, std::string>> ReportPDFRenderer::summaryRows(const std::optional<BoardSummary>& summary) {
+std::vector<std::pair<std::string, std::string>> ReportPDFRenderer::summaryRows(const std::optional<BoardSummary>& summary,
+                                                                                BoardSizeSource sizeSource) {
     if (!summary) return {};
     const BoardSummary& s = *summary;
     auto mm3 = [](const std::optional<double>& v) { return v ? formatFixed(*v, 3) + " mm" : std::string("\xE2\x80\x94"); };
     std::string minSpace = mm3(s.minSpaceMM);
     if (s.minSpaceMM && !s.minSpaceReliable) minSpace += " (estimated)";
+    std::string size = formatFixed(s.widthMM, 1) + " \xC3\x97 " + formatFixed(s.heightMM, 1) + " mm";
+    // Without an outline the size is the box of every layer, drawings and marks included: not the board's.
+    if (sizeSource == BoardSizeSource::layerExtent) size += " (extent of all layers)";
     return {
-        {"Board size", formatFixed(s.widthMM, 1) + " \xC3\x97 " + formatFixed(s.heightMM, 1) + " mm"},
+        {"Board size", std::move(size)},
         {"Copper layers", formatInt(s.copperLayerCount)},
         {"Pads", formatInt(s.padCount)},
         {"Drill hits", formatInt(s.drillCount)},
-        {"PTH / NPTH", formatInt(s.pthCount) + " / " + formatInt(s.npthCount)},
+        {"PTH / NPTH", platingCountsText(s)},
         {"Min track", mm3(s.minTrackMM)},
         {"Min space", minSpace},
         {"Smallest drill", mm3(s.smallestDrillMM)},
@@ -205,8 +219,9 @@ double ReportPDFRenderer::drawSummaryTable(double top) {
         drawText("No board summary available.", bodyFont, midGray, ReportPage::left, y);
         return y - 14;
     }
-    const auto rowsA = summaryRows(input.summaryA);
-    const auto rowsB = summaryRows(input.summaryB);
+    const auto rowsA = summaryRows(input.summaryA, BoardSummaryEngine::sizeSource(input.packageA));
+    const auto rowsB = summaryRows(input.summaryB, input.packageB ? BoardSummaryEngine::sizeSource(*input.packageB)
+                                                                  : BoardSizeSource::outline);
     if (isCompare) {
         drawRightAligned(truncate("Revision A: " + input.nameA, boldSmallFont, 150), boldSmallFont, midGray, 330, y);
         drawRightAligned(truncate("Revision B: " + input.nameB.value_or(""), boldSmallFont, 150), boldSmallFont,
@@ -367,20 +382,51 @@ void ReportPDFRenderer::drawDifferencePages(const PackageDiff& diff) {
 void ReportPDFRenderer::drawWarningsPage() {
     beginPage();
     drawSectionHeading("Warnings");
-    if (!input.dfm) {
-        drawWrappedParagraph("No DFM check was run for this report.", bodyFont, midGray, ReportPage::contentWidth);
+    if (!isCompare) {
+        drawRevisionWarnings(input.dfm, &input.packageA);
         return;
     }
-    const DFMReport& report = *input.dfm;
-    if (report.presetName) {
-        drawText("Preset: " + *report.presetName + "   \xC2\xB7   Checked " + dateString(report.checkedAt), bodyFont,
+    // Both revisions whole: each with its own checks and its package's warnings.
+    const PCBPackage* packageB = input.packageB ? &*input.packageB : nullptr;
+    for (const auto& [label, dfm, package] :
+         {std::tuple{"Revision A \xE2\x80\x94 " + input.nameA, &input.dfmA, &input.packageA},
+          std::tuple{"Revision B \xE2\x80\x94 " + input.nameB.value_or(""), &input.dfm, packageB}}) {
+        breakIfBelow(42);
+        drawText(label, subheadingFont, ink, ReportPage::left, cursorY);
+        drawRule(cursorY - 5, 0.6);
+        cursorY -= 20;
+        drawRevisionWarnings(*dfm, package);
+        cursorY -= 8;
+    }
+}
+
+void ReportPDFRenderer::drawRevisionWarnings(const std::optional<DFMReport>& dfm, const PCBPackage* package) {
+    const std::vector<PackageWarning> warnings = package ? packageWarnings(*package) : std::vector<PackageWarning>{};
+    if (!dfm) {
+        drawWrappedParagraph("No DFM check was run for this report.", bodyFont, midGray, ReportPage::contentWidth);
+        drawPackageWarnings(warnings);
+        return;
+    }
+    if (dfm->presetName) {
+        drawText("Preset: " + *dfm->presetName + "   \xC2\xB7   Checked " + dateString(dfm->checkedAt), bodyFont,
                  midGray, ReportPage::left, cursorY);
         cursorY -= 18;
     }
-    if (report.issues.empty()) {
+    if (dfm->issues.empty() && warnings.empty()) {
         drawWrappedParagraph("No issues found.", bodyFont, ink, ReportPage::contentWidth);
         return;
     }
+    // The package's own warnings are findings too: "no issues" is said of the checks alone.
+    if (dfm->issues.empty()) {
+        drawWrappedParagraph("The manufacturing checks found no issues.", bodyFont, ink, ReportPage::contentWidth);
+        cursorY -= 6;
+    } else {
+        drawCheckGroups(*dfm);
+    }
+    drawPackageWarnings(warnings);
+}
+
+void ReportPDFRenderer::drawCheckGroups(const DFMReport& report) {
     for (const CheckSeverity severity : CheckSeverity::allCases()) {
         std::vector<const CheckIssue*> group;
         for (const auto& issue : report.issues)
@@ -400,15 +446,45 @@ void ReportPDFRenderer::drawWarningsPage() {
             cursorY -= 13;
             std::string detail = issue->message;
             if (issue->fileName) detail += "  (" + *issue->fileName + ")";
-            for (const auto& line : wrap(detail, bodyFont, 469)) {
-                if (line.empty()) continue;
-                breakIfBelow(smallLineH);
-                drawText(line, bodyFont, midGray, 70, cursorY);
-                cursorY -= smallLineH;
-            }
+            drawDetailLines(detail);
             cursorY -= 4;
         }
         cursorY -= 6;
+    }
+}
+
+void ReportPDFRenderer::drawPackageWarnings(const std::vector<PackageWarning>& warnings) {
+    if (warnings.empty()) return;
+    breakIfBelow(42);
+    drawText("Package warnings (" + formatInt(static_cast<std::int64_t>(warnings.size())) + ")", subheadingFont, ink,
+             ReportPage::left, cursorY);
+    cursorY -= 16;
+    for (const PackageWarning& warning : warnings) {
+        breakIfBelow(28);
+        bool first = true;
+        for (const auto& line : wrap(warning.text, bodyFont, ReportPage::contentWidth)) {
+            if (line.empty()) continue;
+            if (!first) breakIfBelow(13);
+            first = false;
+            drawText(line, bodyFont, ink, ReportPage::left, cursorY);
+            cursorY -= 13;
+        }
+        if (!warning.files.empty()) {
+            std::string files = warning.files.size() == 1 ? "File: " : "Files: ";
+            for (std::size_t i = 0; i < warning.files.size(); ++i) files += (i ? ", " : "") + warning.files[i];
+            drawDetailLines(files);
+        }
+        cursorY -= 4;
+    }
+    cursorY -= 6;
+}
+
+void ReportPDFRenderer::drawDetailLines(std::string_view text) {
+    for (const auto& line : wrap(text, bodyFont, 469)) {
+        if (line.empty()) continue;
+        breakIfBelow(smallLineH);
+        drawText(line, bodyFont, midGray, 70, cursorY);
+        cursorY -= smallLineH;
     }
 }
 

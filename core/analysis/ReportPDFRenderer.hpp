@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "BoardSummaryEngine.hpp"
+#include "PackageWarnings.hpp"
 #include "PageCanvas.hpp"
 #include "RasterImage.hpp"
 #include "TextEngine.hpp"
@@ -30,10 +32,12 @@ struct ReportInput {
     std::vector<DrillStat> drillStatsA;
     std::vector<DrillStat> drillStatsB;
     std::optional<PackageDiff> diff;
-    std::optional<DFMReport> dfm;
+    std::optional<DFMReport> dfm;  // the checks of the board on screen: revision B's in compare mode
     std::vector<ReportScreenshot> screenshots;
     std::vector<std::string> measurements;  // one finished line each
     Date generatedAt;
+    // In compare mode, revision A's checks, so that both revisions are reported whole.
+    std::optional<DFMReport> dfmA;
 };
 
 class ReportPDFError : public CorvaneError {
@@ -105,7 +109,9 @@ public:
     std::string truncate(std::string_view text, const FontSpec& font, double maxWidth);
     static std::string dateString(Date date);
     void drawPCBBadge(Vec2 origin, double width, double height);
-    static std::vector<std::pair<std::string, std::string>> summaryRows(const std::optional<BoardSummary>& summary);
+    // The size is marked when it is the extent of all layers rather than the outline's.
+    static std::vector<std::pair<std::string, std::string>> summaryRows(const std::optional<BoardSummary>& summary,
+                                                                        BoardSizeSource sizeSource = BoardSizeSource::outline);
     double drawSummaryTable(double top);
     void drawPackageFileTable(const PCBPackage& package, std::string_view label);
     void drawDrillStats(const std::vector<DrillStat>& stats, std::string_view label);
@@ -127,6 +133,12 @@ private:
     void drawRule(double y, double lineWidth);
     void breakIfBelow(double h);
     void drawWrappedParagraph(std::string_view text, const FontSpec& font, const RGBAColor& color, double maxWidth);
+    // One revision's part of the warnings page: its package's warnings, then its check findings by severity.
+    void drawRevisionWarnings(const std::optional<DFMReport>& dfm, const PCBPackage* package);
+    void drawPackageWarnings(const std::vector<PackageWarning>& warnings);
+    void drawCheckGroups(const DFMReport& report);
+    // A finding's detail: grey lines wrapped to 469 points from x = 70.
+    void drawDetailLines(std::string_view text);
     void drawFooter();
 
     TextEngine text_;

@@ -186,15 +186,26 @@ TEST(CGRendererPrimitives, DrillsMacrosAndRegionHoles) {
     CGRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     ASSERT_TRUE(img);
-    // Region holes are filled like any contour; the drill on top is the hole colour.
+    // Region holes are filled like any contour; the drill on top is in the drill layer's light colour.
     EXPECT_TRUE(near(img->rgba(kPx.x(1.5), kPx.y(1.5)), 242, 158, 46));
-    EXPECT_TRUE(near(img->rgba(kPx.x(2.5), kPx.y(2.5)), 5, 5, 8));
+    EXPECT_TRUE(near(img->rgba(kPx.x(2.5), kPx.y(2.5)), 219, 224, 232));
     EXPECT_TRUE(near(img->rgba(kPx.x(6.5), kPx.y(2.0)), 242, 158, 46));
     EXPECT_TRUE(near(img->rgba(kPx.x(7.5), kPx.y(3.0)), 20, 23, 28));
 }
 
 TEST(CGRendererColors, DefaultTable) {
-    EXPECT_EQ(CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(3))), (RGBAColor{0.8, 0.42, 0.95, 1.0}));
+    EXPECT_EQ(CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(1))), (RGBAColor{0.8, 0.42, 0.95, 1.0}));
+    // A 14-layer board's twelve inner layers each have a colour of their own, unlike the outer layers'.
+    std::vector<RGBAColor> seen{CGRenderer::defaultColor(LayerType::copper(CopperLayerID::top())),
+                                CGRenderer::defaultColor(LayerType::copper(CopperLayerID::bottom()))};
+    for (std::int64_t n = 1; n <= 12; ++n) {
+        const RGBAColor c = CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(n)));
+        for (const RGBAColor& other : seen)
+            EXPECT_GT(std::abs(c.r - other.r) + std::abs(c.g - other.g) + std::abs(c.b - other.b), 0.2) << "inner " << n;
+        seen.push_back(c);
+    }
+    EXPECT_EQ(CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(13))),
+              CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(1))));
     EXPECT_EQ(CGRenderer::defaultColor(LayerType::solderMask(CopperLayerID::bottom())), (RGBAColor{0.1, 0.65, 0.35, 0.55}));
     EXPECT_EQ(CGRenderer::defaultColor(LayerType::unknown()), (RGBAColor{0.6, 0.6, 0.6, 1.0}));
 }

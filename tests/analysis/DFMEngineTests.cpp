@@ -79,20 +79,23 @@ TEST(DFMEngine, DuplicateLayersGroupByKeyInKeyOrder) {
     EXPECT_EQ(find(r, "duplicateLayer")->message,
               "Duplicate layer: files 'a', 'b', 'c' were all classified as 'Top Copper' (copper:Top).");
 
-    // Groups in key order: "copper:Bottom" < "outline"; unknown files warn one by one, once each, whatever
-    // their confidence.
-    auto unknown = [](std::string n) { return gerberFile(std::move(n), LayerType::unknown(), {}, DetectionConfidence::low); };
+    // Groups in key order: "copper:Bottom" < "outline". Unrecognised files are warned of once each, for that
+    // alone: neither as duplicates of each other nor as doubtfully classified.
+    auto unknown = [](std::string n) { return gerberFile(std::move(n), LayerType::unknown(), {}); };
     auto bottom = [](std::string n) { return copperFile(std::move(n), {}, CopperLayerID::bottom()); };
+    PackageFile doubtful = unknown("x3");
+    doubtful.confidence = DetectionConfidence::low;
     r = DFMEngine().runChecks(package({unknown("x1"), outlineFile(rectangleOutline(0, 0, 5, 5), "o1"), unknown("x2"),
-                                       bottom("b1"), outlineFile(rectangleOutline(0, 0, 5, 5), "o2"), bottom("b2")}));
+                                       bottom("b1"), outlineFile(rectangleOutline(0, 0, 5, 5), "o2"), bottom("b2"),
+                                       doubtful}));
     std::vector<std::string> dupFiles, unexpected;
     for (const auto& i : r.issues) {
         if (i.id == "duplicateLayer") dupFiles.push_back(*i.fileName);
         if (i.id == "unexpectedLayer") unexpected.push_back(*i.fileName);
     }
     EXPECT_EQ(dupFiles, (std::vector<std::string>{"b1", "o1"}));
-    EXPECT_EQ(unexpected, (std::vector<std::string>{"x1", "x2"}));
-    for (const auto& i : r.issues) EXPECT_NE(i.id, "layerMisclassification") << *i.fileName;
+    EXPECT_EQ(unexpected, (std::vector<std::string>{"x1", "x2", "x3"}));
+    EXPECT_EQ(find(r, "layerMisclassification"), nullptr);
     const CheckIssue* u = find(r, "unexpectedLayer");
     EXPECT_EQ(u->title, "Unrecognized layer");
     EXPECT_EQ(u->message, "Unexpected layer: file 'x1' could not be classified and is skipped by layer-aware checks.");

@@ -278,8 +278,17 @@ TEST_F(ReportLayout, SummaryRowsAndTableInBothModes) {
     EXPECT_EQ(bareRows[5].second, kDash);
     EXPECT_EQ(bareRows[6].second, kDash);
     EXPECT_TRUE(ReportPDFRenderer::summaryRows(std::nullopt).empty());
+    // Without an outline the size is the box of every layer, and says so; holes of no stated plating are
+    // counted, not hidden behind "0 / 0".
+    BoardSummary eagle = sampleSummary(60);
+    eagle.drillCount = 169;
+    eagle.pthCount = eagle.npthCount = 0;
+    const auto eagleRows = ReportPDFRenderer::summaryRows(eagle, BoardSizeSource::layerExtent);
+    EXPECT_EQ(eagleRows[0].second, "60.0 \xC3\x97 40.0 mm (extent of all layers)");
+    EXPECT_EQ(eagleRows[4].second, "0 / 0 (169 not stated)");
 
     ReportInput single = minimalInput();
+    single.packageA = samplePackage("RevA");
     single.summaryA = sampleSummary(60);
     Attached s(single);
     const double after = s.renderer.drawSummaryTable(473);
@@ -510,6 +519,58 @@ TEST_F(ReportLayout, WarningsGroupBySeverity) {
     EXPECT_EQ(textOp(c.pages[2], "Errors (1)").at.y, 748);
     EXPECT_NE(c.pages[2].findText(std::string(30, 'n')), nullptr);
     EXPECT_NE(c.pages[2].findText(std::string(300, 'w')), nullptr);
+}
+
+// The package's own warnings are findings of the review: listed with the files they name, never hidden behind
+// "No issues found.", and in compare mode each revision is reported whole.
+TEST_F(ReportLayout, WarningsListThePackagesOwnWarningsWithTheirFiles) {
+    ReportInput in = minimalInput();
+    in.packageA = samplePackage("RevA");
+    in.packageA.warnings = {"Not read: drawing.pdf, readme.txt and 2 more",
+                            "RevA-F_Cu.gtl: No unit command; inches assumed.",
+                            "Drill file 'RevA.drl' does not line up with the board; it may use another origin.",
+                            "2800 footprint graphics were not read.",
+                            "RevA-F_Cu.gtl: No unit command; inches assumed."};
+    in.dfm = DFMReport({}, std::nullopt, sampleDate());
+    RecordingCanvas c = record(in);
+    const auto& page = c.pages[2];
+    EXPECT_EQ(page.findText("No issues found."), nullptr);
+    EXPECT_EQ(textOp(page, "The manufacturing checks found no issues.").at, (Vec2{56, 748}));
+    EXPECT_EQ(textOp(page, "Package warnings (4)").at, (Vec2{56, 729}));
+    EXPECT_EQ(textOp(page, "Not read: drawing.pdf, readme.txt and 2 more").at, (Vec2{56, 713}));
+    EXPECT_EQ(textOp(page, "Files: drawing.pdf, readme.txt").at, (Vec2{70, 700}));
+    EXPECT_NE(page.findText("File: RevA-F_Cu.gtl"), nullptr);
+    EXPECT_NE(page.findText("File: RevA.drl"), nullptr);
+    EXPECT_NE(page.findText("2800 footprint graphics were not read."), nullptr);
+    // The same warning twice is listed once; one that names no file has no file line.
+    const auto texts = textsOf(page);
+    EXPECT_EQ(std::count(texts.begin(), texts.end(), "RevA-F_Cu.gtl: No unit command; inches assumed."), 1);
+    EXPECT_EQ(std::count_if(texts.begin(), texts.end(), [](const std::string& t) { return t.rfind("File", 0) == 0; }), 3);
+
+    // Without a check run the warnings are still listed.
+    in.dfm.reset();
+    c = record(in);
+    EXPECT_NE(c.pages[2].findText("No DFM check was run for this report."), nullptr);
+    EXPECT_NE(c.pages[2].findText("Package warnings (4)"), nullptr);
+
+    // Compare mode: revision A's checks and warnings, then revision B's.
+    ReportInput cmp = fullInput(true);
+    cmp.packageA.warnings = {"Not read: notes.txt"};
+    cmp.dfmA = DFMReport({CheckIssue{"outline", CheckSeverity::error, "Missing board outline", "No outline.",
+                                     std::nullopt, std::nullopt}},
+                         std::string("Standard"), sampleDate());
+    c = record(cmp);
+    const RecordingCanvas::Page* warnings = nullptr;
+    for (const auto& p : c.pages)
+        if (p.findText("Warnings") && p.findText("Revision A \xE2\x80\x94 RevA")) warnings = &p;
+    ASSERT_NE(warnings, nullptr);
+    const auto order = textsOf(*warnings);
+    const auto at = [&](const std::string& t) { return std::find(order.begin(), order.end(), t) - order.begin(); };
+    EXPECT_LT(at("Revision A \xE2\x80\x94 RevA"), at("[ERROR] Missing board outline"));
+    EXPECT_LT(at("[ERROR] Missing board outline"), at("Package warnings (1)"));
+    EXPECT_LT(at("Package warnings (1)"), at("Revision B \xE2\x80\x94 RevB"));
+    EXPECT_LT(at("Revision B \xE2\x80\x94 RevB"), at("[ERROR] Drill below minimum"));
+    EXPECT_EQ(std::count(order.begin(), order.end(), "Errors (1)"), 2);
 }
 
 TEST_F(ReportLayout, ScreenshotsTwoToAPage) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QSignalSpy>
+#include <QTest>
 
 #include "AppTestSupport.hpp"
 #include "model/NotificationHub.hpp"
@@ -84,15 +85,32 @@ TEST(AppCompare, StartCompareShowsRowsStatusAndColouredLayers) {
     EXPECT_FALSE(removed.geometry->dark.vertices.empty());
     EXPECT_FALSE(added.geometry->dark.vertices.empty());
 
-    // The earlier board's summary and measurements stay; no checks run.
+    // However started, the comparison holds both revisions whole: each has its drill tables and summary at
+    // once, and its checks run after the comparison is drawn. The measurements stay.
     EXPECT_EQ(f.model.boardSummary()->widthMM, summary->widthMM);
+    ASSERT_TRUE(f.model.compareBaseSummary());
+    EXPECT_EQ(f.model.compareBaseSummary()->drillCount, 3);
+    ASSERT_EQ(f.model.drillFiles().size(), 1u);
+    ASSERT_EQ(f.model.compareBaseDrillFiles().size(), 1u);
+    EXPECT_EQ(f.model.compareBaseDrillFiles()[0].stats, f.model.drillFiles()[0].stats);
     EXPECT_EQ(f.model.measurements(), measurements);
-    EXPECT_FALSE(checks.wait(300));
+    EXPECT_FALSE(f.model.dfmReport());
+    EXPECT_TRUE(f.model.checksPending());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.model.checksPending(), 20000);
+    ASSERT_TRUE(f.model.dfmReport());
+    ASSERT_TRUE(f.model.compareBaseReport());
+    // A new preset checks both revisions again.
+    f.model.setActivePreset(f.model.presets().front());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.model.checksPending(), 20000);
+    EXPECT_EQ(f.model.compareBaseReport()->presetName, f.model.presets().front().name);
+    EXPECT_EQ(f.model.dfmReport()->presetName, f.model.presets().front().name);
 
     // Leaving compare mode uploads the plain layers again and keeps the base name.
     f.model.clearCompare();
     EXPECT_FALSE(f.model.compareDiff());
     EXPECT_FALSE(f.model.compareBase());
+    EXPECT_FALSE(f.model.compareBaseReport());
+    EXPECT_TRUE(f.model.compareBaseDrillFiles().empty());
     EXPECT_TRUE(f.model.compareRows().empty());
     EXPECT_EQ(f.model.compareBaseName(), "board.zip");
     EXPECT_EQ(f.renderer.ids(), (std::vector<std::string>{"layer:board-F_Cu.gbr", "layer:board-Edge_Cuts.gbr", "layer:board.drl"}));

@@ -272,7 +272,8 @@ TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
     f.model.loadPackage(p);
 
     const GeometryEngine geom;
-    const auto quad = floats(TriangleMesh::verticesOfQuad(-5, -5, 45, 35));
+    // Filled within the board outline, not past it.
+    const auto quad = floats(TriangleMesh::verticesOfQuad(0, 0, 40, 30));
     const auto& mask = *f.renderer.find("layer:mask.gbr")->geometry;
     const auto maskFeatures = geom.tessellate(p.files[3].gerber->objects);
     EXPECT_EQ(mask.dark.vertices, quad);
@@ -301,6 +302,10 @@ TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
     EXPECT_FALSE(AppModel::isNegativePlane(emptyMask));
     PackageFile positive = withFilePolarity(gerberFile("x.gbr", LayerType::solderMask(CopperLayerID::top()), {disc({0, 0})}), "Positive");
     EXPECT_FALSE(AppModel::isNegativePlane(positive));
+
+    // Without an outline the plane keeps to its own extent.
+    p.files.erase(p.files.begin() + 1);
+    EXPECT_EQ(AppModel::negativePlaneBox(p, p.files[2]), p.files[2].gerber->bbox);
 }
 
 TEST(AppLoading, NegativePlaneWithoutABoardBoxIsDrawnPlain) {

@@ -157,7 +157,8 @@ TEST(AutomationRun, PdfOfTheWindowContentKeepsItsTextAndSize) {
 TEST(AutomationRun, ACaptureShowsEveryRowTheImportAndItsChecksMade) {
     Launcher l;
     const QString zip = l.home.filePath("core.zip"), pdf = l.home.filePath("core.pdf");
-    writeFile(zip.toStdString(), realBoardZip());
+    // A fabrication note the layer filter leaves out: the package warns of it, and the window says so.
+    writeFile(zip.toStdString(), realBoardZip({}, {{"fab-notes.pdf", {'%', 'P', 'D', 'F'}}}));
     const ProgramRun r = l.run({{"CORVANE_IMPORT", zip}, {"CORVANE_SCREENSHOT", pdf}, {"CORVANE_SCREENSHOT_DELAY", "0"}});
     ASSERT_TRUE(r.finished);
     EXPECT_EQ(r.exitCode, 0);
@@ -168,6 +169,9 @@ TEST(AutomationRun, ACaptureShowsEveryRowTheImportAndItsChecksMade) {
     // The checks' counts and findings, not the line shown before a run has ended.
     EXPECT_NE(text.find("Details"), std::string::npos) << text;
     EXPECT_EQ(text.find("No checks run yet."), std::string::npos) << text;
+    // The package's warning, counted in the status bar and the inspector.
+    EXPECT_NE(text.find("1 warning"), std::string::npos) << text;
+    EXPECT_NE(text.find("1 package warning"), std::string::npos) << text;
 }
 
 TEST(AutomationRun, ACompareCaptureShowsItsRowsAndTheLayerOnlyOneRevisionHas) {
@@ -185,6 +189,19 @@ TEST(AutomationRun, ACompareCaptureShowsItsRowsAndTheLayerOnlyOneRevisionHas) {
     EXPECT_NE(text.find("Only in core-revB: core.GTP"), std::string::npos) << text;
     for (const char* shown : {"Top Paste \u00B7", "Bottom Copper \u00B7", "Drill \u00B7", "0 changes"})
         EXPECT_NE(text.find(shown), std::string::npos) << shown << "\n" << text;
+    // Both revisions whole, as when compared through the sheet: each one's summary with its drills, and each
+    // one's checks, run to the end. Neither has an outline, so their sizes say where they come from.
+    const auto count = [&](const std::string& needle) {
+        std::size_t n = 0;
+        for (std::size_t at = text.find(needle); at != std::string::npos; at = text.find(needle, at + 1)) ++n;
+        return n;
+    };
+    EXPECT_GE(count("Revision A \u2014 core-revA.zip"), 2u) << text;  // summary and checks
+    EXPECT_GE(count("Revision B \u2014 core-revB"), 2u) << text;
+    EXPECT_EQ(count("Drills"), 2u) << text;
+    EXPECT_EQ(count("extent of all layers"), 2u) << text;
+    EXPECT_EQ(text.find("No checks run yet."), std::string::npos) << text;
+    EXPECT_EQ(text.find("All quick checks passed."), std::string::npos) << text;
 }
 
 TEST(AutomationRun, ComparisonShowsItsStatusAndFailuresAreReported) {

@@ -182,7 +182,8 @@ TEST(WelcomeView, ShowsItsTextsAndAsksForTheOpenDialog) {
     EXPECT_EQ(text(child<QLabel>(&welcome, "welcome.privacy")),
               "100% local PCB review \u2014 your design never leaves this computer.");
     EXPECT_EQ(text(child<QLabel>(&welcome, "welcome.formats")),
-              "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon drill \u00B7 ZIP packages");
+              "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon drill \u00B7 ZIP packages\n"
+              "KiCad boards (.kicad_pcb) \u00B7 ODB++ jobs (.tgz) \u00B7 folders");
     EXPECT_EQ(child<QLabel>(&welcome, "welcome.symbol")->property("symbol").toString(), "cpu");
     EXPECT_EQ(child<QAbstractButton>(&welcome, "welcome.open")->text(), "Open Package\u2026");
     EXPECT_EQ(child<QAbstractButton>(&welcome, "welcome.sample")->text(), "Open Sample Board (ESP32 Rev A)");

@@ -348,7 +348,13 @@ TEST(CanvasInput, PinchFactorIsLimited) {
 
 TEST(CanvasInput, SelectSnapsThenHitsAndAnEmptyClickDeselects) {
     Canvas c;
+    // What "Locate" marked stays marked until the next click on the canvas.
+    c.model.locate(Vec2{10, 10}, 12);
+    ASSERT_TRUE(c.model.locatedPoint());
+    c.moveTo(c.viewOf({12, 12}));
+    EXPECT_TRUE(c.model.locatedPoint());
     c.click(c.viewOf({10, 10}) + QPointF(6, 0));  // 0.75 mm from the pad centre, 0.25 mm outside it
+    EXPECT_FALSE(c.model.locatedPoint());
     ASSERT_TRUE(c.model.selection());
     EXPECT_EQ(c.model.selection()->fileName, "top.gbr");
     EXPECT_TRUE(c.model.selection()->object.kind.as<PCBObjectKind::Flash>());

@@ -340,6 +340,26 @@ TEST(OverlayPainter, MirroredSelectionEnclosesItsObject) {
     EXPECT_LE(ink.height(), 10);
 }
 
+// Where "Locate" went is marked with rings around the point, in screenshots too, so a finding on a dense
+// board is found by eye.
+TEST(OverlayPainter, LocatedPlaceIsRingedInEveryPicture) {
+    CanvasModel m;
+    const CameraState camera = centredOnPixel(4);
+    m.model.setLocatedPoint(Vec2{0, 0});
+    for (bool isExport : {false, true}) {
+        const QImage image = paintOverlay(m.model, camera, isExport);
+        EXPECT_TRUE(isBlack(image.pixelColor(200, 150))) << "the point itself stays clear";
+        const QColor inner = image.pixelColor(200 + 9, 150), outer = image.pixelColor(200, 150 - 16);
+        EXPECT_GT(inner.red(), 200);
+        EXPECT_GT(inner.green(), 150);
+        EXPECT_LT(inner.blue(), 80);
+        EXPECT_GT(outer.red(), 200);
+        EXPECT_EQ(inkBounds(image), QRect(200 - 25, 150 - 25, 51, 51).intersected(inkBounds(image)));
+    }
+    m.model.setLocatedPoint(std::nullopt);
+    EXPECT_TRUE(inkBounds(paintOverlay(m.model, camera, true)).isEmpty());
+}
+
 TEST(OverlayPainter, FarAwayShapesFinishAndStayOffTarget) {
     CanvasModel m;
     m.load(package({gerberFile("edge.gbr", LayerType::outline(), rectangleOutline(-1e18, -1e18, 1e18, 1e18))}));

@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
@@ -59,6 +60,8 @@ TEST(ReportSheet, ExportProposesTheNameWritesOpensAndCloses) {
     EXPECT_EQ(f.services->opened, (std::vector<fs::path>{f.target}));
     EXPECT_EQ(text(child<QLabel>(sheet.data(), "report.result")), "Saved Rev3-Report.pdf");
     EXPECT_FALSE(sheet->isVisible());
+    // The sheet has closed: the status line says where the report went.
+    EXPECT_EQ(f.model->statusMessage(), "Report saved to " + f.target.string());
     const std::string body = pdfText(f.target);
     EXPECT_NE(body.find("Screenshots"), std::string::npos);
     EXPECT_NE(body.find("Rev3 \u2014 top view"), std::string::npos);
@@ -116,8 +119,12 @@ TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
     EXPECT_EQ(ReportSheet::proposedName(*empty.model), "Corvane-Report.pdf");
 
     ReportFixture f;
-    auto base = std::make_shared<const PCBPackage>(sampleBoard("Rev2"));
+    PCBPackage rev2 = sampleBoard("Rev2");
+    rev2.warnings = {"Not read: Rev2-assembly.pdf"};
+    auto base = std::make_shared<const PCBPackage>(std::move(rev2));
     f.model->startCompare(base, "", f.model->package());
+    // Both revisions whole: each one's summary, drills and checks, and revision A's package warning.
+    QTRY_VERIFY_WITH_TIMEOUT(!f.model->checksPending(), 20000);
     ReportSheet sheet(f.model.get());
     QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
     sheet.exportPDF();
@@ -125,8 +132,13 @@ TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
     ASSERT_TRUE(finished.front().front().toBool());
     const std::string body = pdfText(f.target);
     // An empty base name falls back to the open board's name for both revisions.
-    EXPECT_EQ(body.find("Rev2"), std::string::npos) << body;
+    EXPECT_EQ(body.find("Rev2 "), std::string::npos) << body;
     EXPECT_NE(body.find("Rev3"), std::string::npos);
+    EXPECT_EQ(body.find("No drills."), std::string::npos) << body;
+    EXPECT_EQ(body.find("No DFM check was run"), std::string::npos) << body;
+    EXPECT_NE(body.find("Package warnings (1)"), std::string::npos) << body;
+    EXPECT_NE(body.find("File: Rev2-assembly.pdf"), std::string::npos) << body;
+    EXPECT_NE(body.find("Revision B \u2014 Rev3"), std::string::npos) << body;
 }
 
 TEST(Gallery, ReportSheetLooksRight) {

@@ -81,38 +81,63 @@ TEST(DrillSheet, ManyFilesScrollAndKeepDoneOnScreen) {
     EXPECT_LE(sheet.height(), 400);
 }
 
-TEST(ChecksSheet, CountsPassedStateAndPresetMenu) {
+TEST(ChecksSheet, CountsPassedStateWarningsAndPresetMenu) {
     PanelFixture f;
     f.model->setActivePreset(std::nullopt);
     ChecksSheet sheet(f.model.get());
+    // Nothing is said to have passed that has not run: no board, or checks still running.
     EXPECT_TRUE(child(&sheet, "checks.counts")->isHidden());
-    EXPECT_FALSE(child(&sheet, "checks.passed")->isHidden());
+    EXPECT_TRUE(child(&sheet, "checks.passed")->isHidden());
+    ASSERT_TRUE(child(&sheet, "checks.noBoard"));
     auto* preset = child<QToolButton>(&sheet, "checks.preset");
     EXPECT_EQ(preset->text().toStdString(), "Preset: None");
+    f.model->loadPackage(sampleBoard());
+    EXPECT_TRUE(child(&sheet, "checks.passed")->isHidden());
+    ASSERT_TRUE(child(&sheet, "checks.pending"));
+    EXPECT_EQ(text(child<QLabel>(child(&sheet, "checks.pending"), QString())), "The checks are running\u2026");
 
     f.model->setDfmReport(DFMReport({}, std::nullopt, Date{}));
     EXPECT_EQ(text(child<QLabel>(&sheet, "checks.counts")), "0 errors \u00B7 0 warnings");
     EXPECT_FALSE(child(&sheet, "checks.passed")->isHidden());
 
     f.model->setDfmReport(DFMReport({CheckIssue{"i", CheckSeverity::info, "Note", "fyi", std::nullopt, std::nullopt},
-                                     CheckIssue{"w", CheckSeverity::warning, "Thin", "too thin", "top.gbr", Vec2{3, 4}}},
+                                     CheckIssue{"w", CheckSeverity::warning, "Thin", "too thin", "top.gbr", Vec2{3, 4}},
+                                     CheckIssue{"e", CheckSeverity::error, "Broken", "bad", std::nullopt, std::nullopt}},
                                     std::nullopt, Date{}));
-    EXPECT_EQ(text(child<QLabel>(&sheet, "checks.counts")), "0 errors \u00B7 1 warnings");
+    EXPECT_EQ(text(child<QLabel>(&sheet, "checks.counts")), "1 error \u00B7 1 warning");
     EXPECT_TRUE(child(&sheet, "checks.passed")->isHidden());
     const auto rows = sheet.findChildren<QWidget*>("checks.issue");
-    ASSERT_EQ(rows.size(), 2u);
-    EXPECT_EQ(text(child<QLabel>(rows[0], "checks.title")), "Thin");
-    EXPECT_EQ(child(rows[0], "checks.severity")->property("symbol").toString(), "exclamationmark.triangle.fill");
-    EXPECT_EQ(text(child<QLabel>(rows[0], "checks.file")), "top.gbr");
-    EXPECT_EQ(child(rows[1], "checks.severity")->property("symbol").toString(), "info.circle.fill");
-    EXPECT_FALSE(child(rows[1], "checks.locate"));
-    EXPECT_FALSE(child(rows[1], "checks.file"));
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(text(child<QLabel>(rows[1], "checks.title")), "Thin");
+    EXPECT_EQ(child(rows[1], "checks.severity")->property("symbol").toString(), "exclamationmark.triangle.fill");
+    EXPECT_EQ(text(child<QLabel>(rows[1], "checks.file")), "top.gbr");
+    EXPECT_EQ(child(rows[2], "checks.severity")->property("symbol").toString(), "info.circle.fill");
+    EXPECT_FALSE(child(rows[2], "checks.locate"));
+    EXPECT_FALSE(child(rows[2], "checks.file"));
 
+    // "Locate" goes to the finding and marks it until the next click on the canvas.
     f.model->canvasSizeChanged(QSizeF(600, 480));
-    child<QPushButton>(rows[0], "checks.locate")->click();
+    child<QPushButton>(rows[1], "checks.locate")->click();
     EXPECT_EQ(f.model->camera().center.x, 3.0);
     EXPECT_EQ(f.model->camera().center.y, 4.0);
     EXPECT_DOUBLE_EQ(f.model->camera().pxPerMM, 480 / 12.0);
+    EXPECT_EQ(f.model->locatedPoint(), (Vec2{3, 4}));
+
+    // The package's own warnings are listed with the files they name; the checks' passing is said of them alone.
+    PCBPackage warned = sampleBoard();
+    warned.warnings = {"Not read: notes.pdf, fab.txt", "Drill file 'board.drl' does not line up with the board; it may use another origin.",
+                       "12 footprint graphics were not read."};
+    f.model->loadPackage(std::move(warned));
+    EXPECT_FALSE(f.model->locatedPoint());
+    f.model->setDfmReport(DFMReport({}, std::nullopt, Date{}));
+    EXPECT_TRUE(child(&sheet, "checks.passed")->isHidden());
+    ASSERT_TRUE(child(&sheet, "checks.passedLine"));
+    EXPECT_EQ(text(child<QLabel>(&sheet, "checks.packageWarnings")), "Package warnings (3)");
+    const auto warnings = sheet.findChildren<QWidget*>("checks.packageWarning");
+    ASSERT_EQ(warnings.size(), 3u);
+    EXPECT_EQ(text(child<QLabel>(warnings[0], "checks.warningFiles")), "Files: notes.pdf, fab.txt");
+    EXPECT_EQ(text(child<QLabel>(warnings[1], "checks.warningFiles")), "File: board.drl");
+    EXPECT_FALSE(child(warnings[2], "checks.warningFiles"));
 }
 
 TEST(ChecksSheet, ChoosingAPresetPersistsItAndRerunsTheChecks) {

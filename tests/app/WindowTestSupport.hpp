@@ -123,7 +123,7 @@ inline void expectProbeBoard(const QImage& image) {
     // Board +y is up: the top copper square is in the upper left, not mirrored or flipped.
     EXPECT_GT(colourDistance(topOnly, probeBoardPixel(image, {40 - 8.8, 25.2})), 60);
     EXPECT_GT(colourDistance(topOnly, probeBoardPixel(image, {8.8, 30 - 25.2})), 60);
-    // The negative mask covers the board and its margin except where its features are.
+    // The negative mask covers the board except where its features are.
     EXPECT_GT(colourDistance(maskOnly, background), 30);
     EXPECT_LE(colourDistance(maskOpening, background), 12);
 }
@@ -132,8 +132,9 @@ inline void expectProbeBoard(const QImage& image) {
 // A real two-layer board as its maker published it (Particle's "core", CC BY-SA 4.0, see its LICENSE):
 // copper, mask, paste and silkscreen of both sides, a mill file and an Excellon drill file. `files` picks
 // some of "core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP", "core.GBP", "core.GTO", "core.GBO",
-// "core.MIL", "core.TXT"; none means all.
-inline std::vector<std::uint8_t> realBoardZip(std::vector<std::string> files = {}) {
+// "core.MIL", "core.TXT"; none means all. `extra` entries are added as given.
+inline std::vector<std::uint8_t> realBoardZip(std::vector<std::string> files = {},
+                                              std::vector<VellZipWriter::Entry> extra = {}) {
     const std::filesystem::path folder = std::filesystem::path(CORVANE_TEST_DATA) / "boards" / "particle-core";
     if (files.empty())
         files = {"core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GTP",
@@ -145,6 +146,7 @@ inline std::vector<std::uint8_t> realBoardZip(std::vector<std::string> files = {
         const QByteArray bytes = f.readAll();
         entries.push_back({name, std::vector<std::uint8_t>(bytes.begin(), bytes.end())});
     }
+    for (auto& e : extra) entries.push_back(std::move(e));
     return VellZipWriter::archive(entries);
 }
 #endif

@@ -7,20 +7,24 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QFile>
 #include <QFileOpenEvent>
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QSplitter>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
 
+#include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "WindowTestSupport.hpp"
 #include "model/NotificationHub.hpp"
+#include "sheets/SheetPresenter.hpp"
 #include "window/MainWindowView.hpp"
 #include "window/WelcomeView.hpp"
 
@@ -246,6 +250,69 @@ TEST(MainWindow, MenuCommandsOpenTheirSheetsAndASecondRequestKeepsOneSheet) {
     EXPECT_EQ(visibleChildren<QDialog>(&f.window(), "sheet.drill").size(), 1u);
 }
 
+QRect globalRect(const QWidget* w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
+
+// At the smallest window every sheet opens over the canvas: inside the window, below the tool row, above the
+// status bar and clear of the side panels' values, with nothing in it cut; a long list scrolls inside it.
+TEST(MainWindow, AtTheSmallestSizeEverySheetFitsOverTheCanvasWithNothingCut) {
+    DelegateFixture f;
+    f.window().resize(f.window().size() - f.window().centralWidget()->size() + AppDelegate::minimumContentSize);
+    QTRY_COMPARE(f.window().centralWidget()->size(), AppDelegate::minimumContentSize);
+    // A board with much to show: findings, package warnings with long file names, several drill files, a
+    // preset with a long name, a stored revision.
+    PCBPackage board = sampleBoard("LimeSDR-QPCIe_1v2-fabrication");
+    board.files.push_back(board.files[2]);
+    board.files.back().fileName = "LimeSDR-QPCIe_1v2-fabrication-NPTH-slots-and-mounting-holes.drl";
+    board.warnings = {"Not read: LimeSDR-QPCIe_1v2-fabrication-assembly-drawing.pdf, LimeSDR-QPCIe_1v2-BOM.csv and 3 more",
+                      "Drill file 'board.drl' does not line up with the board; it may use another origin."};
+    f.model().loadPackage(board);
+    QTRY_VERIFY_WITH_TIMEOUT(!f.model().checksPending(), 20000);
+    f.model().setActivePreset(ManufacturingPreset{"JLCPCB 6-layer (editable)", 0.09, 0.09, 0.2, 0.13});
+    QTRY_VERIFY_WITH_TIMEOUT(!f.model().checksPending(), 20000);
+    std::vector<CheckIssue> issues;
+    for (int i = 0; i < 12; ++i)
+        issues.push_back(CheckIssue{"trace", CheckSeverity::warning, "Trace below minimum",
+                                    "Track of 0.080 mm is narrower than the preset's 0.090 mm.",
+                                    std::string("LimeSDR-QPCIe_1v2-fabrication-top_copper.gbr"), Vec2{1.0 * i, 2}});
+    issues.push_back(CheckIssue{"outline", CheckSeverity::error, "Missing board outline",
+                                "Missing board outline: no file in the package was classified as the board outline "
+                                "(profile) layer.",
+                                std::nullopt, std::nullopt});
+    f.model().setDfmReport(DFMReport(issues, f.model().activePreset()->name, Date::now()));
+    f.model().revisionStore().addPackage(*f.model().package(), boardZip(), "LimeSDR-QPCIe_1v2-fabrication", "Rev A");
+
+    QWidget* canvas = f.window().findChild<QWidget*>("canvasStack");
+    QWidget* tools = f.window().findChild<QWidget*>("toolPicker");
+    QWidget* status = f.window().findChild<QWidget*>("statusBar");
+    ASSERT_TRUE(canvas && tools && status);
+    const QRect content = globalRect(f.window().centralWidget());
+    for (const char* name : {Notifications::openChecksSheet2, Notifications::openDrillSheet, Notifications::openWorkspaceSheet,
+                             Notifications::openPresetSheet, Notifications::openCompareSheet, Notifications::openReportSheet}) {
+        f.delegate->mainView()->presentSheet(name);
+        QDialog* sheet = f.delegate->mainView()->sheets()->sheet(name);
+        ASSERT_TRUE(sheet) << name;
+        AutomationHooks::settleWindow(sheet);
+        const QRect r = globalRect(sheet);
+        EXPECT_TRUE(content.contains(r)) << name;
+        EXPECT_TRUE(globalRect(canvas).contains(r)) << name;
+        EXPECT_FALSE(r.intersects(globalRect(tools))) << name;
+        EXPECT_FALSE(r.intersects(globalRect(status))) << name;
+        // What the sheet holds keeps inside it: every button outside its scrolling lists is on screen.
+        for (auto* button : sheet->findChildren<QPushButton*>()) {
+            bool scrolled = false;
+            for (QWidget* up = button->parentWidget(); up && up != sheet; up = up->parentWidget())
+                scrolled = scrolled || qobject_cast<QScrollArea*>(up);
+            if (button->isVisible() && !scrolled)
+                EXPECT_TRUE(sheet->rect().contains(QRect(button->mapTo(sheet, QPoint(0, 0)), button->size())))
+                    << name << " " << button->text().toStdString();
+        }
+        EXPECT_EQ(lookProblems(sheet), std::vector<std::string>{}) << name;
+        sheet->grab().save(QDir::currentPath() + "/shots/smallest-" + sheet->objectName() + ".png");
+        sheet->reject();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
 TEST(MainWindow, AboutAndPrivacySayThisComputer) {
     DelegateFixture f;
     f.action("action.about")->trigger();
@@ -255,7 +322,8 @@ TEST(MainWindow, AboutAndPrivacySayThisComputer) {
     EXPECT_EQ(alerts[0].message, "Corvane 1.0");
     EXPECT_EQ(alerts[0].informative,
               "Review PCB manufacturing files on your computer before you send them to production.\n\n"
-              "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon \u00B7 ZIP packages\n100% local \u2014 no upload, ever.");
+              "Gerber RS-274X \u00B7 Gerber X2 \u00B7 Excellon \u00B7 ZIP packages \u00B7 KiCad \u00B7 ODB++\n"
+              "100% local \u2014 no upload, ever.");
     EXPECT_EQ(alerts[1].message, "100% Local PCB Review");
     EXPECT_EQ(alerts[1].informative,
               "PCB manufacturing data is highly sensitive IP.\n\nCorvane never uploads your files. All parsing, "

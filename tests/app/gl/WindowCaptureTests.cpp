@@ -113,13 +113,19 @@ TEST(WindowCapture, TheWindowAtItsDefaultAndSmallestSizesOnARealBoard) {
     showAt(AppDelegate::minimumContentSize, "window-board-mil-smallest");
     delegate.unitsMM();
 
-    // The revision without its top paste against the package: a layer only one side has.
-    if (qEnvironmentVariableIsEmpty("CORVANE_GALLERY_PACKAGE")) {
-        const auto base = std::make_shared<const PCBPackage>(
-            PackageImporter().importZIP(writeAndReturn(folderPath(dir) / "core-revA.zip",
-                                                       realBoardZip({"core.GTL", "core.GBL", "core.GTS", "core.GBS",
-                                                                     "core.GBP", "core.GTO", "core.GBO", "core.TXT"}))));
-        model.startCompare(base, "core-revA.zip", model.package());
+    // The revision without its top paste against the package: a layer only one side has. With
+    // CORVANE_GALLERY_BASE the gallery package is compared with that earlier revision instead.
+    const std::string gallery = qEnvironmentVariable("CORVANE_GALLERY_PACKAGE").toStdString();
+    const std::string earlier = qEnvironmentVariable("CORVANE_GALLERY_BASE").toStdString();
+    std::filesystem::path basePath = earlier;
+    if (gallery.empty())
+        basePath = writeAndReturn(folderPath(dir) / "core-revA.zip",
+                                  realBoardZip({"core.GTL", "core.GBL", "core.GTS", "core.GBS", "core.GBP", "core.GTO",
+                                                "core.GBO", "core.TXT"}));
+    if (!basePath.empty()) {
+        const auto base = std::make_shared<const PCBPackage>(PackageImporter().importAny(basePath));
+        model.startCompare(base, basePath.filename().string(), model.package());
+        QTRY_VERIFY_WITH_TIMEOUT(!model.checksPending() && !model.summaryPending(), 300000);
         showAt(AppDelegate::contentSize, "window-compare");
         showAt(AppDelegate::minimumContentSize, "window-compare-smallest");
     }
