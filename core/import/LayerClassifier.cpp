@@ -547,6 +547,38 @@ std::optional<NamedRole> etchLayer(const std::vector<std::string_view>& words) {
     return std::nullopt;
 }
 
+// PADS names its CAM documents by kind, then the copper layer and the document layer as three digits
+// each: sm001021.pho is the solder mask (PADS layer 21) over layer 1, sst001026 the top silkscreen,
+// pm001023 the top paste. The document layer tells the side (21, 23, 26 top; 28, 22, 29 bottom); without
+// it, copper layer 1 is the top and any other the bottom.
+std::optional<Role> padsDocument(const std::vector<std::string_view>& words) {
+    struct Kind { std::string_view prefix; Role top; Role bottom; };
+    static constexpr Kind kinds[] = {{"sst", Role::silkTop, Role::silkTop},   {"ssb", Role::silkBottom, Role::silkBottom},
+                                     {"ss", Role::silkTop, Role::silkBottom}, {"sm", Role::maskTop, Role::maskBottom},
+                                     {"pm", Role::pasteTop, Role::pasteBottom}};
+    for (auto w : words)
+        for (const auto& k : kinds) {
+            if (!w.starts_with(k.prefix)) continue;
+            const std::string_view digits = w.substr(k.prefix.size());
+            if ((digits.size() != 3 && digits.size() != 6) || !std::all_of(digits.begin(), digits.end(), isDigit)) continue;
+            const auto copper = digitsValue(digits.substr(0, 3)).value_or(0);
+            const auto document = digits.size() == 6 ? digitsValue(digits.substr(3)).value_or(0) : 0;
+            bool top = copper == 1;
+            if (document == 21 || document == 23 || document == 26) top = true;
+            if (document == 22 || document == 28 || document == 29) top = false;
+            return top ? k.top : k.bottom;
+        }
+    return std::nullopt;
+}
+
+// PADS artwork of copper layer n: art001.pho, art002.pho.
+std::optional<std::int64_t> padsArtwork(const std::vector<std::string_view>& words) {
+    for (auto w : words)
+        if (w.size() == 6 && w.starts_with("art"))
+            if (auto n = digitsValue(w.substr(3)); n && *n >= 1) return n;
+    return std::nullopt;
+}
+
 // Film and layer names of Allegro, OrCAD, Xpedition, PADS, gEDA and fab-house sets, read from the words
 // of the name: films such as smc.art or tslk.art, copper by number and side (l2_inner, l4_secondary),
 // Xpedition's EtchLayer names, copper numbered through the stack (lyr3, L02, Layer2, artwork_3), inner
@@ -558,6 +590,10 @@ std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat form
         {"smc", Role::maskTop},  {"sms", Role::maskBottom}, {"spc", Role::pasteTop},  {"sps", Role::pasteBottom},
         {"tslk", Role::silkTop}, {"bslk", Role::silkBottom}, {"ssc", Role::silkTop}, {"sss", Role::silkBottom},
         {"tmsk", Role::maskTop}, {"bmsk", Role::maskBottom}, {"tskl", Role::silkTop}, {"bskl", Role::silkBottom},
+        // Allegro's default films.
+        {"smtop", Role::maskTop}, {"smbot", Role::maskBottom}, {"smbottom", Role::maskBottom},
+        {"sptop", Role::pasteTop}, {"spbot", Role::pasteBottom}, {"spbottom", Role::pasteBottom},
+        {"pmtop", Role::pasteTop}, {"pmbot", Role::pasteBottom}, {"sstop", Role::silkTop}, {"ssbot", Role::silkBottom},
     };
     const std::string film = "CAD film name";
     for (auto w = words.rbegin(); w != words.rend(); ++w)
@@ -578,6 +614,10 @@ std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat form
         d.copperSet = role.place;
         return d;
     };
+    if (auto pads = padsDocument(words)) return make(typeOf(*pads), DetectionConfidence::medium, format, film);
+    if (auto n = padsArtwork(words))
+        return placed(NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}},
+                      "Copper numbered in the stack");
     if (auto etch = etchLayer(words)) return placed(*etch, film);
     if (auto n = stackNumber(words))
         return placed(NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}},

@@ -241,6 +241,19 @@ TEST(LayerClassifier, FilmAndNumberedCopperNames) {
         {"BMSK.art", gerber, {}, maskB(), C::medium, F::gerberRS274X},
         {"TSKL.art", gerber, {}, silkT(), C::medium, F::gerberRS274X},
         {"PASTEMASK_BOTTOM.art", gerber, {}, pasteB(), C::medium, F::gerberRS274X},
+        // Allegro's default films; PADS's CAM documents by kind, copper layer and document layer.
+        {"SMTOP.art", gerber, {}, maskT(), C::medium, F::gerberRS274X, film},
+        {"SMBOT.art", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"SPTOP.art", gerber, {}, pasteT(), C::medium, F::gerberRS274X},
+        {"SSBOT.art", gerber, {}, silkB(), C::medium, F::gerberRS274X},
+        {"art001.pho", gerber, {}, top(), C::medium, F::gerberRS274X, numbered},
+        {"art004.pho", gerber, {}, inner(3), C::medium, F::gerberRS274X},
+        {"sm001021.pho", gerber, {}, maskT(), C::medium, F::gerberRS274X, film},
+        {"sm004028.pho", gerber, {}, maskB(), C::medium, F::gerberRS274X},
+        {"sst001026.pho", gerber, {}, silkT(), C::medium, F::gerberRS274X},
+        {"ssb004029.pho", gerber, {}, silkB(), C::medium, F::gerberRS274X},
+        {"pm001023.pho", gerber, {}, pasteT(), C::medium, F::gerberRS274X},
+        {"pm002.pho", gerber, {}, pasteB(), C::medium, F::gerberRS274X},
         // A file telling another function, or holding drill data, is not copper by its name.
         {"layer2.gbr", gerber, "Other,Drawing", LayerType::unknown(), C::low, F::gerberRS274X},
         {"lyr2.art", excellon, {}, LayerType::drill(), C::medium, F::excellon},
@@ -252,6 +265,7 @@ TEST(LayerClassifier, FilmAndNumberedCopperNames) {
     EXPECT_EQ(place("b.GP2"), (CopperSetPlace{Set::altiumPlane, 2}));
     EXPECT_EQ(place("b.G3L"), (CopperSetPlace{Set::stack, 3}));
     EXPECT_EQ(place("b.ly2"), (CopperSetPlace{Set::stack, 2}));
+    EXPECT_EQ(place("art002.pho"), (CopperSetPlace{Set::stack, 2}));
     EXPECT_FALSE(place("l3_inner.art"));
     // Inner layers only: gEDA groups, Eagle's inner copper by its layer number, planes by function.
     EXPECT_EQ(place("b.group3.gbr"), (CopperSetPlace{Set::inner, 3, 1}));
