@@ -155,6 +155,31 @@ void BM_Summary50kPads200kSegments(benchmark::State& state) {
 }
 BENCHMARK(BM_Summary50kPads200kSegments)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+void BM_SummaryOnePlane100kPieces(benchmark::State& state) {
+    // A layer that is one plane of 100,000 pieces: a ragged outline of 60,000 edges with 40,000
+    // vias standing in it, all one conductor.
+    Contour outline;
+    for (int k = 0; k < 60000; ++k) {
+        const double t = 2 * 3.141592653589793 * k / 60000, r = 150 + 0.05 * (k % 3);
+        outline.push_back(Vec2{160 + r * std::cos(t), 160 + r * std::sin(t)});
+    }
+    std::vector<PCBObject> objects{PCBObject(PCBObjectKind::region({outline}), std::nullopt, std::nullopt, Polarity::dark,
+                                             std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0)};
+    for (int k = 0; k < 40000; ++k)
+        objects.push_back(PCBObject(PCBObjectKind::flash({60 + (k % 200) * 1.0, 60 + (k / 200) * 1.0}), std::nullopt,
+                                    ApertureShape::circle(0.45), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
+                                    std::nullopt, k + 1));
+    const PCBPackage pkg{"b", "b.zip", {copperFile("top.gtl", CopperLayerID::top(), objects)}, {}, {}};
+    BoardSummary s;
+    for (auto _ : state) {
+        s = BoardSummaryEngine().summarize(pkg);
+        benchmark::DoNotOptimize(s);
+    }
+    state.counters["completed"] = s.minSpaceReliable ? 1 : 0;
+    state.counters["minSpace"] = s.minSpaceMM.value_or(-1);
+}
+BENCHMARK(BM_SummaryOnePlane100kPieces)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 void BM_ChecksMillionObjects(benchmark::State& state) {
     // Four copper layers of about 250,000 objects each, an outline and 50,000 drill hits.
     PCBPackage pkg{"b", "b.zip", {}, {}, {}};
