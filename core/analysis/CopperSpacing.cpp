@@ -5,7 +5,6 @@
 #include <cmath>
 #include <limits>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "BoxTree.hpp"
 #include "model/ParallelFor.hpp"
@@ -20,8 +19,9 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Copper that touches a gap's straight line closer than this to either end does not stand between
 // the pair: it meets the pair's own copper there.
 constexpr double kBetweenMarginMM = copper::kTouchMM;
-// Findings closer than this, with gaps closer than this, are one place (positions are rounded to it).
-constexpr double kSamePlaceMM = 1e-6;
+// Findings this close, with gaps this close, are one place, as the report prints them: one pad
+// flashed twice, or a track ending on a pad, gives the same finding again.
+constexpr double kSamePlaceMM = 1e-3;
 // The grid of the summary's build, which joins touching copper; its search runs on the tree.
 constexpr double kSummaryCellMM = 0.5;
 // How many pairs or tree nodes a search handles between two readings of the clock.
@@ -110,43 +110,70 @@ public:
 
     // Offers the pair (i, j) at gap g; true once the list is full.
     bool offer(std::uint32_t i, std::uint32_t j, const CopperGap& g, const Vec2& at) {
-        const copper::Piece& a = layer_.pieces[i];
-        const copper::Piece& b = layer_.pieces[j];
-        const auto [it, fresh] = findingOfPair_.try_emplace(pairKey(a.source, b.source), issues_.size());
-        if (!fresh && !(g.gap < gaps_[it->second])) return false;
-        if (passesThroughOwnCopper(layer_, i, j, g, stop_)) {
-            if (fresh) findingOfPair_.erase(it);
-            return false;
-        }
-        if (!fresh) {
+        const std::uint64_t pair = pairKey(layer_.pieces[i].source, layer_.pieces[j].source);
+        const auto it = findingOfPair_.find(pair);
+        if (it != findingOfPair_.end() && !(g.gap < findings_[it->second].gap)) return false;
+        if (passesThroughOwnCopper(layer_, i, j, g, stop_)) return false;
+        Finding f{spacingIssue(g.gap, limit_, at, fileName_), g.gap, pair};
+        if (it != findingOfPair_.end()) {
             // Closer pieces of the same two objects: the finding moves there.
-            places_.erase(placeOf(*issues_[it->second].position, gaps_[it->second]));
-            issues_[it->second] = spacingIssue(g.gap, limit_, at, fileName_);
-            gaps_[it->second] = g.gap;
-            places_.insert(placeOf(at, g.gap));
+            findings_[it->second] = std::move(f);
             return false;
         }
-        if (!places_.insert(placeOf(at, g.gap)).second) {
-            findingOfPair_.erase(it);
-            return false;
-        }
-        issues_.push_back(spacingIssue(g.gap, limit_, at, fileName_));
-        gaps_.push_back(g.gap);
-        return issues_.size() >= maxIssues_;
+        findingOfPair_.emplace(pair, findings_.size());
+        findings_.push_back(std::move(f));
+        if (findings_.size() < maxIssues_) return false;
+        dropRepeats();
+        return findings_.size() >= maxIssues_;
     }
 
-    std::vector<CheckIssue> take() { return std::move(issues_); }
+    std::vector<CheckIssue> take() {
+        dropRepeats();
+        std::vector<CheckIssue> issues;
+        for (auto& f : findings_) issues.push_back(std::move(f.issue));
+        return issues;
+    }
 
 private:
+    struct Finding {
+        CheckIssue issue;
+        double gap = 0;
+        std::uint64_t pair = 0;
+    };
+
+    // One finding per place, where the first met stood, with the smallest gap met there. A place is
+    // known when a kept finding lies in its rounding cell or the next one, so that values either
+    // side of a cell's edge meet.
+    void dropRepeats() {
+        std::unordered_map<Place, std::size_t, PlaceHash> seen;
+        std::vector<Finding> kept;
+        for (auto& f : findings_) {
+            const Place p = placeOf(*f.issue.position, f.gap);
+            std::optional<std::size_t> known;
+            for (std::int64_t dx = -1; dx <= 1 && !known; ++dx)
+                for (std::int64_t dy = -1; dy <= 1 && !known; ++dy)
+                    for (std::int64_t dg = -1; dg <= 1 && !known; ++dg)
+                        if (auto it = seen.find(Place{p.x + dx, p.y + dy, p.gap + dg}); it != seen.end()) known = it->second;
+            if (!known) {
+                seen.emplace(p, kept.size());
+                kept.push_back(std::move(f));
+            } else if (f.gap < kept[*known].gap) {
+                kept[*known].issue = std::move(f.issue);
+                kept[*known].gap = f.gap;
+            }
+        }
+        findings_ = std::move(kept);
+        findingOfPair_.clear();
+        for (std::size_t k = 0; k < findings_.size(); ++k) findingOfPair_.emplace(findings_[k].pair, k);
+    }
+
     const LayerCopper& layer_;
     double limit_;
     std::size_t maxIssues_;
     const std::string& fileName_;
     const std::function<bool()>& stop_;
-    std::vector<CheckIssue> issues_;
-    std::vector<double> gaps_;
+    std::vector<Finding> findings_;
     std::unordered_map<std::uint64_t, std::size_t> findingOfPair_;
-    std::unordered_set<Place, PlaceHash> places_;
 };
 
 // ---- the smallest gap ---------------------------------------------------------------------------
