@@ -67,27 +67,36 @@ bool finite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 // ---- union-find -------------------------------------------------------------------------------
 
+// Safe to use from several threads at once: a root is only ever linked under a smaller root, by
+// compare-and-swap, so links never form a cycle, and paths are only ever shortened to an ancestor.
+// Which pieces end up together does not depend on the order of the joins.
 class Islands {
 public:
-    explicit Islands(std::size_t n) : parent_(n) { std::iota(parent_.begin(), parent_.end(), 0u); }
+    explicit Islands(std::size_t n) : parent_(n) {
+        for (std::size_t i = 0; i < n; ++i) parent_[i].store(static_cast<std::uint32_t>(i), std::memory_order_relaxed);
+    }
     std::uint32_t find(std::uint32_t i) {
-        std::uint32_t root = i;
-        while (parent_[root] != root) root = parent_[root];
-        while (parent_[i] != root) {
-            const std::uint32_t next = parent_[i];
-            parent_[i] = root;
-            i = next;
+        for (;;) {
+            std::uint32_t parent = parent_[i].load(std::memory_order_relaxed);
+            if (parent == i) return i;
+            const std::uint32_t grand = parent_[parent].load(std::memory_order_relaxed);
+            if (grand != parent) parent_[i].compare_exchange_weak(parent, grand, std::memory_order_relaxed);
+            i = grand;
         }
-        return root;
     }
     void unite(std::uint32_t a, std::uint32_t b) {
-        a = find(a);
-        b = find(b);
-        if (a != b) parent_[std::max(a, b)] = std::min(a, b);
+        for (;;) {
+            a = find(a);
+            b = find(b);
+            if (a == b) return;
+            if (a < b) std::swap(a, b);
+            std::uint32_t root = a;
+            if (parent_[a].compare_exchange_strong(root, b, std::memory_order_relaxed)) return;
+        }
     }
 
 private:
-    std::vector<std::uint32_t> parent_;
+    std::vector<std::atomic<std::uint32_t>> parent_;
 };
 
 // ---- filled areas -----------------------------------------------------------------------------
@@ -805,7 +814,8 @@ bool forBlocks(std::uint32_t n, std::uint32_t perBlock, const std::function<bool
     return !stopped;
 }
 
-// Pieces that touch or overlap are one conductor.
+// Pieces that touch or overlap are one conductor. Blocks of pieces are searched on the pool, each
+// pair that may still join measured once.
 bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevious, Islands& islands,
                   const std::function<bool()>& stop) {
     const auto n = static_cast<std::uint32_t>(out.pieces.size());
@@ -816,24 +826,25 @@ bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevio
     for (std::uint32_t i = n; i-- > 0;) chainEnd[i] = i + 1 < n && joinsPrevious[i + 1] ? chainEnd[i + 1] : i + 1;
     for (std::uint32_t i = 1; i < n; ++i)
         if (joinsPrevious[i]) islands.unite(i - 1, i);
-    std::vector<std::int64_t> marker(n, -1);
-    for (std::uint32_t i = 0; i < n; ++i) {
-        if ((i & 1023u) == 0 && stop()) return false;
-        const Piece& a = out.pieces[i];
-        const std::uint32_t chain = chainEnd[i];
-        const bool stopped = forEachLaterNeighbour(
-            out, i, windowOf(out, i, kTouchMM), marker,
-            [&](std::uint32_t j) {
-                if (j < chain) return false;
-                const Piece& b = out.pieces[j];
-                if (boxGap(a.box(), b.box()) > kTouchMM || islands.find(i) == islands.find(j)) return false;
-                if (out.bodies.gap(a.body, b.body, 2 * kTouchMM).gap <= kTouchMM) islands.unite(i, j);
-                return false;
-            },
-            stop);
-        if (stopped) return false;
-    }
-    return true;
+    auto markers = [n] { return std::vector<std::int64_t>(n, -1); };
+    return forBlocks(n, kPiecesPerBlock, stop, markers, [&](std::vector<std::int64_t>& marker, std::uint32_t first, std::uint32_t end) {
+        for (std::uint32_t i = first; i < end; ++i) {
+            const Piece& a = out.pieces[i];
+            const std::uint32_t chain = chainEnd[i];
+            const bool stopped = forEachLaterNeighbour(
+                out, i, windowOf(out, i, kTouchMM), marker,
+                [&](std::uint32_t j) {
+                    if (j < chain) return false;
+                    const Piece& b = out.pieces[j];
+                    if (boxGap(a.box(), b.box()) > kTouchMM || islands.find(i) == islands.find(j)) return false;
+                    if (out.bodies.gap(a.body, b.body, 2 * kTouchMM).gap <= kTouchMM) islands.unite(i, j);
+                    return false;
+                },
+                stop);
+            if (stopped) return false;
+        }
+        return true;
+    });
 }
 
 // Whether piece j touches an edge of the area, all of whose edges are pieces of its own.

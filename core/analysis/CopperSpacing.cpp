@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <numeric>
 #include <unordered_map>
 
 #include "BoxTree.hpp"
@@ -55,6 +56,16 @@ std::function<bool()> pastDeadline(Clock::time_point deadline) {
 }
 
 bool holdsCopper(const PackageFile& f) { return f.layerType.isCopper() && f.gerber && f.gerber->objects.size() >= 2; }
+
+// The layers in the order to start them on the pool: the largest first, so that the last to
+// finish is a small one.
+template <class Size>
+std::vector<std::size_t> largestFirst(std::size_t count, Size&& size) {
+    std::vector<std::size_t> order(count);
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return size(a) > size(b); });
+    return order;
+}
 
 // A finding's place: its position and gap, rounded to kSamePlaceMM.
 struct Place {
@@ -336,9 +347,11 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
         if (holdsCopper(package.files[k])) files.push_back(k);
     const double cell = cellSizeFor(limit);
     std::vector<LayerResult> results(files.size());
+    const auto order = largestFirst(files.size(), [&](std::size_t f) { return package.files[files[f]].gerber->objects.size(); });
     parallelFor(
         files.size(),
-        [&](std::size_t f) {
+        [&](std::size_t slot) {
+            const std::size_t f = order[slot];
             const PackageFile& file = package.files[files[f]];
             LayerResult& r = results[f];
             copper::NetTable nets;
@@ -383,9 +396,11 @@ void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_po
 
 SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline) {
     std::vector<SmallestGap> results(layers.size());
+    const auto order = largestFirst(layers.size(), [&](std::size_t k) { return layers[k].size(); });
     parallelFor(
         layers.size(),
-        [&](std::size_t k) {
+        [&](std::size_t slot) {
+            const std::size_t k = order[slot];
             if (layers[k].size() < 2) return;
             copper::NetTable nets;
             LayerCopper layer;
