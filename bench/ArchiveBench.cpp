@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "../tests/import/ArchiveBuilder.hpp"
-#include "import/RawInflate.hpp"
-#include "import/VellTar.hpp"
-#include "import/VellZip.hpp"
+#include "../tests/io/ArchiveBuilder.hpp"
+#include "io/RawInflate.hpp"
+#include "io/VellTar.hpp"
+#include "io/VellZip.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

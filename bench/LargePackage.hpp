@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZip.hpp"
+#include "io/VellZip.hpp"
 
 namespace corvane::bench {
 

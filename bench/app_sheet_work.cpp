@@ -16,8 +16,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
-#include "import/FileIO.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/FileIO.hpp"
+#include "io/VellZipWriter.hpp"
 #include "sheets/CompareSheet.hpp"
 #include "canvas/ScreenshotController.hpp"
 #include "sheets/ReportSheet.hpp"

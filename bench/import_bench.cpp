@@ -13,7 +13,7 @@
 #include "LargePackage.hpp"
 #include "analysis/CGRenderer.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellZipWriter.hpp"
 
 using namespace corvane;
 namespace fs = std::filesystem;

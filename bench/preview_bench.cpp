@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "analysis/CGRenderer.hpp"
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZip.hpp"
+#include "io/VellZip.hpp"
 
 extern char** environ;
 

@@ -24,7 +24,7 @@
 #include "app/AppDelegate.hpp"
 #include "canvas/CanvasContainerView.hpp"
 #include "canvas/MetalBoardRenderer.hpp"
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "model/AppModel.hpp"
 
 namespace corvane {

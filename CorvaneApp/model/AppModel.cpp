@@ -20,7 +20,7 @@
 #include "analysis/DFMEngine.hpp"
 #include "analysis/LayerDrawOrder.hpp"
 #include "import/DocumentCache.hpp"
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "model/Codable.hpp"
 #include "model/Format.hpp"
 #include "model/NotificationHub.hpp"

@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 #include "analysis/BoardSummaryEngine.hpp"
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "panels/PanelStyle.hpp"
 #include "app/UIServices.hpp"
 #include "canvas/ScreenshotController.hpp"

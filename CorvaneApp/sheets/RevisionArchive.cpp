@@ -6,11 +6,11 @@
 
 #include <QFile>
 
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellTar.hpp"
-#include "import/VellZip.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellTar.hpp"
+#include "io/VellZip.hpp"
+#include "io/VellZipWriter.hpp"
 
 namespace corvane {
 

@@ -5,7 +5,7 @@
 #include <span>
 #include <zlib.h>
 
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "model/ParallelFor.hpp"
 
 namespace corvane {

@@ -13,9 +13,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZip.hpp"
+#include "io/VellZip.hpp"
 #include "model/UUID.hpp"
 
 namespace corvane {

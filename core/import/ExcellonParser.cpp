@@ -11,8 +11,8 @@
 #include <set>
 #include <vector>
 
-#include "SizeLimits.hpp"
-#include "TextDecoding.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/TextDecoding.hpp"
 
 namespace corvane {
 

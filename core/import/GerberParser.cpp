@@ -17,8 +17,8 @@
 #endif
 
 #include "import/ApertureMacro.hpp"
-#include "import/SizeLimits.hpp"
-#include "import/TextDecoding.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/TextDecoding.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {

@@ -12,9 +12,9 @@
 
 #include "PackageImporter.hpp"
 #include "model/GeometryEngine.hpp"
-#include "SizeLimits.hpp"
+#include "io/SizeLimits.hpp"
 #include "model/Format.hpp"
-#include "TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 namespace corvane {
 

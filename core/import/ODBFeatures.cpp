@@ -7,7 +7,7 @@
 #include "import/ODBPPParser.hpp"
 #include "model/GeometryEngine.hpp"
 #include "import/ODBText.hpp"
-#include "import/TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 namespace corvane {
 

@@ -12,7 +12,7 @@
 
 #include "import/PackageImporter.hpp"
 #include "model/ParallelFor.hpp"
-#include "import/TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 #include "import/ODBText.hpp"
 
 namespace corvane {

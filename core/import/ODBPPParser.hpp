@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "import/SizeLimits.hpp"
-#include "import/VellTar.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/VellTar.hpp"
 #include "model/Model.hpp"
 
 namespace corvane {

@@ -16,8 +16,8 @@
 #include "KiCadPCBParser.hpp"
 #include "LayerClassifier.hpp"
 #include "ODBPPParser.hpp"
-#include "TextDecoding.hpp"
-#include "VellTar.hpp"
+#include "io/TextDecoding.hpp"
+#include "io/VellTar.hpp"
 #include "model/Format.hpp"
 #include "model/ParallelFor.hpp"
 

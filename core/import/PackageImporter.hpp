@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-#include "FileIO.hpp"
-#include "SizeLimits.hpp"
-#include "VellZip.hpp"
+#include "io/FileIO.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/VellZip.hpp"
 #include "model/Model.hpp"
 
 namespace corvane {

@@ -12,7 +12,7 @@
 
 #include "model/Format.hpp"
 
-#include "TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 namespace corvane {
 

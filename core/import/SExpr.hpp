@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "SizeLimits.hpp"
+#include "io/SizeLimits.hpp"
 #include "model/Errors.hpp"
 
 namespace corvane {

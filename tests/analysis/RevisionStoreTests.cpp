@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "analysis/RevisionStore.hpp"
-#include "import/FileIO.hpp"
+#include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellZipWriter.hpp"
 
 using namespace corvane;
 namespace fs = std::filesystem;

@@ -9,7 +9,7 @@
 #include "AppTestSupport.hpp"
 #include "analysis/BoardSummaryEngine.hpp"
 #include "import/DocumentCache.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellZipWriter.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

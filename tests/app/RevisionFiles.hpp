@@ -11,8 +11,8 @@
 #include <QStandardPaths>
 
 #include "analysis/RevisionStore.hpp"
-#include "import/FileIO.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/FileIO.hpp"
+#include "io/VellZipWriter.hpp"
 #include "app/UIServices.hpp"
 
 namespace corvane::testing {

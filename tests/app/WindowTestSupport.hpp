@@ -19,7 +19,7 @@
 #include "canvas/CanvasTransform.hpp"
 #include "app/AppDelegate.hpp"
 #include "app/UIServices.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellZipWriter.hpp"
 
 namespace corvane::testing {
 

@@ -9,7 +9,7 @@
 
 #include "import/ExcellonParser.hpp"
 #include "import/LayerClassifier.hpp"
-#include "import/TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::uint8_t> bytes(data, size);

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "import/ODBPPParser.hpp"
-#include "import/VellTar.hpp"
+#include "io/VellTar.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> bytes(data, size);

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <span>
 
-#include "import/SizeLimits.hpp"
-#include "import/VellTar.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/VellTar.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::uint8_t> bytes(data, size);

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <span>
 
-#include "import/SizeLimits.hpp"
-#include "import/VellZip.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/VellZip.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::span<const std::uint8_t> bytes(data, size);

@@ -10,7 +10,7 @@
 
 #include "import/ExcellonParser.hpp"
 #include "import/LayerClassifier.hpp"
-#include "import/TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 using namespace corvane;
 

@@ -6,7 +6,7 @@
 
 #include "import/LayerClassifier.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 using namespace corvane;
 

@@ -9,7 +9,7 @@
 #include "analysis/CGRenderer.hpp"
 #include "import/ODBPPParser.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellZipWriter.hpp"
 #include "import/ODBTestJob.hpp"
 
 using namespace corvane;

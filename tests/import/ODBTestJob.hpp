@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "import/ArchiveBuilder.hpp"
+#include "io/ArchiveBuilder.hpp"
 #include "import/ODBPPParser.hpp"
 
 namespace corvane::testing {

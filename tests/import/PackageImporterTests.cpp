@@ -11,10 +11,10 @@
 #include <cmath>
 #include <map>
 
-#include "ArchiveBuilder.hpp"
+#include "io/ArchiveBuilder.hpp"
 #include "import/GerberParser.hpp"
 #include "import/PackageImporter.hpp"
-#include "import/VellZipWriter.hpp"
+#include "io/VellZipWriter.hpp"
 
 using namespace corvane;
 namespace fs = std::filesystem;

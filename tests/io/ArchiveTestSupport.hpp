@@ -6,7 +6,7 @@
 #include <iterator>
 #include <string>
 
-#include "import/ArchiveBuilder.hpp"
+#include "ArchiveBuilder.hpp"
 
 namespace corvane::testing {
 

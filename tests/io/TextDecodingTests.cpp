@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "import/TextDecoding.hpp"
+#include "io/TextDecoding.hpp"
 
 using namespace corvane;
 

@@ -1,10 +1,10 @@
-#include "import/VellTar.hpp"
+#include "VellTar.hpp"
 
 #include <optional>
 #include <string_view>
 
-#include "import/RawInflate.hpp"
-#include "import/SizeLimits.hpp"
+#include "RawInflate.hpp"
+#include "SizeLimits.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {

@@ -1,4 +1,4 @@
-#include "import/SizeLimits.hpp"
+#include "SizeLimits.hpp"
 
 #include <algorithm>
 

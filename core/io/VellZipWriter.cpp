@@ -1,10 +1,10 @@
-#include "import/VellZipWriter.hpp"
+#include "VellZipWriter.hpp"
 
 #include <zlib.h>
 
 #include <algorithm>
 
-#include "import/VellZip.hpp"
+#include "VellZip.hpp"
 
 namespace corvane {
 

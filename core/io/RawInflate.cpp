@@ -1,11 +1,11 @@
-#include "import/RawInflate.hpp"
+#include "RawInflate.hpp"
 
 #include <zlib.h>
 
 #include <algorithm>
 #include <limits>
 
-#include "import/SizeLimits.hpp"
+#include "SizeLimits.hpp"
 
 namespace corvane {
 

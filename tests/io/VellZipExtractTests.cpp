@@ -6,8 +6,8 @@
 #include <fstream>
 #include <iterator>
 
-#include "import/ArchiveBuilder.hpp"
-#include "import/VellZip.hpp"
+#include "ArchiveBuilder.hpp"
+#include "io/VellZip.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "import/ArchiveBuilder.hpp"
-#include "import/VellZip.hpp"
-#include "import/VellZipWriter.hpp"
+#include "ArchiveBuilder.hpp"
+#include "io/VellZip.hpp"
+#include "io/VellZipWriter.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "import/ArchiveTestSupport.hpp"
-#include "import/SizeLimits.hpp"
-#include "import/VellZip.hpp"
+#include "ArchiveTestSupport.hpp"
+#include "io/SizeLimits.hpp"
+#include "io/VellZip.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

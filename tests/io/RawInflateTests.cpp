@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "import/ArchiveBuilder.hpp"
-#include "import/RawInflate.hpp"
+#include "ArchiveBuilder.hpp"
+#include "io/RawInflate.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

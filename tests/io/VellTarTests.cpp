@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "import/ArchiveTestSupport.hpp"
-#include "import/VellTar.hpp"
+#include "ArchiveTestSupport.hpp"
+#include "io/VellTar.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

@@ -1,4 +1,4 @@
-#include "import/VellZip.hpp"
+#include "VellZip.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -10,8 +10,8 @@
 #include <limits>
 #include <system_error>
 
-#include "import/RawInflate.hpp"
-#include "import/SizeLimits.hpp"
+#include "RawInflate.hpp"
+#include "SizeLimits.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {
