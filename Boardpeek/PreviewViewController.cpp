@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "CpuDeadline.hpp"
-#include "analysis/CGRenderer.hpp"
-#include "analysis/RasterImage.hpp"
+#include "render/CGRenderer.hpp"
+#include "render/RasterImage.hpp"
 #include "import/PackageImporter.hpp"
 
 namespace corvane {

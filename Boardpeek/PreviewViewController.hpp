@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "analysis/RasterImage.hpp"
+#include "render/RasterImage.hpp"
 #include "model/Model.hpp"
 
 namespace corvane {

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "CpuDeadline.hpp"
-#include "analysis/CGRenderer.hpp"
+#include "render/CGRenderer.hpp"
 #include "import/PackageImporter.hpp"
 
 namespace corvane {

@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "analysis/ReportPDFRenderer.hpp"
+#include "report/ReportPDFRenderer.hpp"
 
 using namespace corvane;
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "analysis/BoardSummaryEngine.hpp"
-#include "analysis/CopperSpacing.hpp"
-#include "analysis/DFMEngine.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperSpacing.hpp"
+#include "checks/DFMEngine.hpp"
 #include "import/PackageImporter.hpp"
 
 using namespace corvane;

@@ -3,8 +3,8 @@
 
 #include <random>
 
-#include "analysis/DiffEngine.hpp"
-#include "analysis/MeasureEngine.hpp"
+#include "checks/DiffEngine.hpp"
+#include "checks/MeasureEngine.hpp"
 
 using namespace corvane;
 

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "LargePackage.hpp"
-#include "analysis/CGRenderer.hpp"
+#include "render/CGRenderer.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"
 

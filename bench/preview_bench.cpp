@@ -18,7 +18,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "analysis/CGRenderer.hpp"
+#include "render/CGRenderer.hpp"
 #include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZip.hpp"

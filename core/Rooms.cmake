@@ -1,7 +1,7 @@
 # The core library's rooms, each a folder with its own source list (Sources.cmake), lowest first: a room
 # includes only from itself and the rooms before it.
 # Sets CORVANE_CORE_SOURCES to every source of every room.
-set(CORVANE_CORE_ROOMS model io import analysis)
+set(CORVANE_CORE_ROOMS model io import checks render report store)
 
 set(CORVANE_CORE_SOURCES)
 foreach(room IN LISTS CORVANE_CORE_ROOMS)

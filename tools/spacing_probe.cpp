@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "analysis/BoardSummaryEngine.hpp"
-#include "analysis/CopperSpacing.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperSpacing.hpp"
 #include "import/PackageImporter.hpp"
 
 using namespace corvane;

@@ -13,7 +13,7 @@
 #include "canvas/CameraState.hpp"
 #include "canvas/CanvasTransform.hpp"
 #include "model/Annotation.hpp"
-#include "analysis/MeasureEngine.hpp"
+#include "checks/MeasureEngine.hpp"
 
 namespace corvane {
 

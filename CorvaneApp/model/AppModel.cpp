@@ -15,10 +15,10 @@
 #include <QEvent>
 #include <QThreadPool>
 
-#include "analysis/BoardSummaryEngine.hpp"
-#include "analysis/CGRenderer.hpp"
-#include "analysis/DFMEngine.hpp"
-#include "analysis/LayerDrawOrder.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "render/CGRenderer.hpp"
+#include "checks/DFMEngine.hpp"
+#include "render/LayerDrawOrder.hpp"
 #include "import/DocumentCache.hpp"
 #include "io/FileIO.hpp"
 #include "model/Codable.hpp"

@@ -21,9 +21,9 @@
 #include <QSizeF>
 #include <QWidget>
 
-#include "analysis/DiffEngine.hpp"
-#include "analysis/MeasureEngine.hpp"
-#include "analysis/RevisionStore.hpp"
+#include "checks/DiffEngine.hpp"
+#include "checks/MeasureEngine.hpp"
+#include "store/RevisionStore.hpp"
 #include "canvas/CameraState.hpp"
 #include "import/PackageImporter.hpp"
 #include "model/Annotation.hpp"

@@ -7,7 +7,7 @@
 
 #include <tuple>
 
-#include "analysis/PackageWarnings.hpp"
+#include "checks/PackageWarnings.hpp"
 #include "model/NotificationHub.hpp"
 #include "panels/PanelStyle.hpp"
 

@@ -9,7 +9,7 @@
 #include <QPointer>
 #include <QScrollArea>
 
-#include "analysis/BoardSummaryEngine.hpp"
+#include "checks/BoardSummaryEngine.hpp"
 #include "model/AppModel.hpp"
 
 class QLabel;

@@ -3,7 +3,7 @@
 // find each problem. Comparing two revisions, each is listed whole under its name.
 #include <QPointer>
 
-#include "analysis/PackageWarnings.hpp"
+#include "checks/PackageWarnings.hpp"
 #include "model/AppModel.hpp"
 #include "sheets/SheetFrame.hpp"
 

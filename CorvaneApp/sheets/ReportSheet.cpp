@@ -12,7 +12,7 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 
-#include "analysis/BoardSummaryEngine.hpp"
+#include "checks/BoardSummaryEngine.hpp"
 #include "io/FileIO.hpp"
 #include "panels/PanelStyle.hpp"
 #include "app/UIServices.hpp"

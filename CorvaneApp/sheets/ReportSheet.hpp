@@ -4,7 +4,7 @@
 
 #include <QPointer>
 
-#include "analysis/ReportPDFRenderer.hpp"
+#include "report/ReportPDFRenderer.hpp"
 #include "model/AppModel.hpp"
 #include "panels/PanelStyle.hpp"
 #include "sheets/SheetFrame.hpp"

@@ -7,7 +7,7 @@
 #include <QVBoxLayout>
 #include <QPainter>
 
-#include "analysis/PackageWarnings.hpp"
+#include "checks/PackageWarnings.hpp"
 #include "model/AppModel.hpp"
 #include "model/NotificationHub.hpp"
 #include "panels/SymbolIcons.hpp"

@@ -7,7 +7,7 @@
 #include <QThreadPool>
 
 #include "AppTestSupport.hpp"
-#include "analysis/BoardSummaryEngine.hpp"
+#include "checks/BoardSummaryEngine.hpp"
 #include "import/DocumentCache.hpp"
 #include "io/VellZipWriter.hpp"
 

@@ -9,7 +9,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "analysis/Builders.hpp"
+#include "Builders.hpp"
 #include "model/AppModel.hpp"
 
 namespace corvane::testing {

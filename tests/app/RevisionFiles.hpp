@@ -10,7 +10,7 @@
 
 #include <QStandardPaths>
 
-#include "analysis/RevisionStore.hpp"
+#include "store/RevisionStore.hpp"
 #include "io/FileIO.hpp"
 #include "io/VellZipWriter.hpp"
 #include "app/UIServices.hpp"

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <span>
 
-#include "analysis/BoardSummaryEngine.hpp"
-#include "analysis/CopperSpacing.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperSpacing.hpp"
 #include "import/GerberParser.hpp"
 
 namespace {

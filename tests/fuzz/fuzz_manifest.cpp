@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "analysis/RevisionStore.hpp"
+#include "store/RevisionStore.hpp"
 
 using Projects = std::vector<corvane::ProjectEntry>;
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/ReportPDFRenderer.hpp"
+#include "report/ReportPDFRenderer.hpp"
 #include "model/Format.hpp"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "TempDir.hpp"
-#include "analysis/CGRenderer.hpp"
+#include "render/CGRenderer.hpp"
 #include "import/ODBPPParser.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"

@@ -6,8 +6,8 @@
 #include <random>
 
 #include "Builders.hpp"
-#include "analysis/BoardSummaryEngine.hpp"
-#include "analysis/CopperBodies.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperBodies.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

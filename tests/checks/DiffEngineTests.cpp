@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "TestPackages.hpp"
-#include "analysis/DiffEngine.hpp"
+#include "checks/DiffEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

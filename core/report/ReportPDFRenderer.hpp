@@ -7,10 +7,10 @@
 #include <utility>
 #include <vector>
 
-#include "BoardSummaryEngine.hpp"
-#include "PackageWarnings.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/PackageWarnings.hpp"
 #include "PageCanvas.hpp"
-#include "RasterImage.hpp"
+#include "render/RasterImage.hpp"
 #include "TextEngine.hpp"
 #include "model/Model.hpp"
 

@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "ReportTestSupport.hpp"
-#include "analysis/CairoPdfCanvas.hpp"
+#include "report/CairoPdfCanvas.hpp"
 
 using namespace corvane;
 using namespace corvane::reporttest;

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "CGRenderer.hpp"
-#include "RasterImage.hpp"
+#include "render/CGRenderer.hpp"
+#include "render/RasterImage.hpp"
 #include "model/Geometry.hpp"
 
 namespace corvane {

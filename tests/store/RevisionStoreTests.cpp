@@ -13,7 +13,7 @@
 #include <optional>
 #include <thread>
 
-#include "analysis/RevisionStore.hpp"
+#include "store/RevisionStore.hpp"
 #include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"

@@ -1,7 +1,7 @@
 // Aperture macros as real CAD tools write them are drawn at their true size and shape.
 #include <gtest/gtest.h>
 
-#include "analysis/CGRenderer.hpp"
+#include "render/CGRenderer.hpp"
 #include "import/GerberParser.hpp"
 
 using namespace corvane;

@@ -4,7 +4,7 @@
 #include <random>
 
 #include "TestPackages.hpp"
-#include "analysis/MeasureEngine.hpp"
+#include "checks/MeasureEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "Builders.hpp"
-#include "analysis/DFMEngine.hpp"
+#include "checks/DFMEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;

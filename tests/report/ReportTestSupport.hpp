@@ -13,8 +13,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "analysis/Builders.hpp"
-#include "analysis/ReportPDFRenderer.hpp"
+#include "Builders.hpp"
+#include "report/ReportPDFRenderer.hpp"
 
 namespace corvane::reporttest {
 

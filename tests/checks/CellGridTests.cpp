@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/CellGrid.hpp"
+#include "checks/CellGrid.hpp"
 
 using namespace corvane;
 using namespace corvane::grid;

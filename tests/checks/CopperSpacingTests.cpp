@@ -6,8 +6,8 @@
 #include <random>
 
 #include "Builders.hpp"
-#include "analysis/BoardSummaryEngine.hpp"
-#include "analysis/CopperSpacing.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperSpacing.hpp"
 #include "import/GerberParser.hpp"
 #include "import/KiCadPCBParser.hpp"
 #include "import/PackageImporter.hpp"

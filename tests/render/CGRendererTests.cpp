@@ -5,8 +5,8 @@
 #include <cstring>
 #include <cstdint>
 
-#include "analysis/CGRenderer.hpp"
-#include "analysis/LayerDrawOrder.hpp"
+#include "render/CGRenderer.hpp"
+#include "render/LayerDrawOrder.hpp"
 #include "model/GeometryEngine.hpp"
 
 using namespace corvane;
