@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 #include "CpuDeadline.hpp"
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "render/RasterImage.hpp"
 #include "import/PackageImporter.hpp"
 
@@ -181,7 +181,7 @@ PreparedPreview importAndDraw(const std::filesystem::path& url) {
         out.importError = e.what();
         return out;
     }
-    CGRenderer renderer;
+    SoftwareRenderer renderer;
     out.image = renderer.render(*out.package, SizePx{1200, 900}, std::nullopt, false);
     if (!out.image) out.image = renderer.render(*out.package, SizePx{800, 600}, std::nullopt, false);
     return out;

@@ -5,7 +5,7 @@
 #include <exception>
 
 #include "CpuDeadline.hpp"
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "import/PackageImporter.hpp"
 
 namespace corvane {
@@ -32,7 +32,7 @@ Thumbnail drawThumbnail(const std::filesystem::path& input, int size) {
     double w = size, h = size;
     if (bw > bh) h = std::max(8.0, std::floor(size * bh / bw));
     else w = std::max(8.0, std::floor(size * bw / bh));
-    CGRenderer renderer;
+    SoftwareRenderer renderer;
     auto image = renderer.render(package, SizePx{w, h}, std::nullopt, false);
     if (!image) return {std::nullopt, "Could not render this board."};
     return {std::move(image), {}};

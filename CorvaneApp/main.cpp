@@ -6,10 +6,10 @@
 #include <QTimer>
 
 #include "app/AppDelegate.hpp"
-#include "canvas/MetalBoardRenderer.hpp"
+#include "canvas/GLBoardRenderer.hpp"
 
 int main(int argc, char** argv) {
-    corvane::MetalBoardRenderer::installDefaultSurfaceFormat();
+    corvane::GLBoardRenderer::installDefaultSurfaceFormat();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setOrganizationName(QStringLiteral("Corvane"));

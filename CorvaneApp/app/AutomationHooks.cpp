@@ -23,7 +23,7 @@
 
 #include "app/AppDelegate.hpp"
 #include "canvas/CanvasContainerView.hpp"
-#include "canvas/MetalBoardRenderer.hpp"
+#include "canvas/GLBoardRenderer.hpp"
 #include "io/FileIO.hpp"
 #include "model/AppModel.hpp"
 
@@ -317,7 +317,7 @@ void AutomationHooks::capturePNG() {
     QImage image;
     auto* container = qobject_cast<CanvasContainerView*>(canvas);
     if (gpu) {
-        if (MetalBoardRenderer* view = container ? container->renderer() : nullptr; view && !view->hasFailed()) {
+        if (GLBoardRenderer* view = container ? container->renderer() : nullptr; view && !view->hasFailed()) {
             const double ratio = view->devicePixelRatioF();
             const QSize pixels(static_cast<int>(view->width() * ratio), static_cast<int>(view->height() * ratio));
             if (!pixels.isEmpty()) image = view->renderToImage(pixels, ratio);

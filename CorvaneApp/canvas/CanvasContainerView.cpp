@@ -16,7 +16,7 @@
 #include <QWheelEvent>
 
 #include "canvas/CanvasTransform.hpp"
-#include "canvas/MetalBoardRenderer.hpp"
+#include "canvas/GLBoardRenderer.hpp"
 #include "canvas/OverlayView.hpp"
 #include "canvas/SoftwareCanvasView.hpp"
 #include "model/AppModel.hpp"
@@ -41,7 +41,7 @@ CanvasContainerView::TextPrompt& defaultTextPrompt() {
 
 // Making a context and compiling the shaders takes a while; the answer does not change within a run.
 bool openGLAvailable() {
-    static const bool available = MetalBoardRenderer::probe();
+    static const bool available = GLBoardRenderer::probe();
     return available;
 }
 
@@ -82,12 +82,12 @@ CanvasContainerView::CanvasContainerView(QWidget* parent, Backend backend)
     setAttribute(Qt::WA_AcceptTouchEvents, false);
 
     if (backend == Backend::automatic && openGLAvailable()) {
-        renderer_ = new MetalBoardRenderer(this);
+        renderer_ = new GLBoardRenderer(this);
         renderer_->setObjectName(QStringLiteral("canvas.gpu"));
         renderer_->setAttribute(Qt::WA_TransparentForMouseEvents);
         renderer_->setFocusPolicy(Qt::NoFocus);
         // A context that fails after the probe hands the canvas to the software view.
-        connect(renderer_, &MetalBoardRenderer::glFailed, this, &CanvasContainerView::useSoftwareCanvas);
+        connect(renderer_, &GLBoardRenderer::glFailed, this, &CanvasContainerView::useSoftwareCanvas);
     }
     overlay_ = new OverlayView(this);
     overlay_->canvas = this;
@@ -104,7 +104,7 @@ CanvasContainerView::~CanvasContainerView() = default;
 void CanvasContainerView::useSoftwareCanvas() {
     if (software_) return;
     if (renderer_) {
-        MetalBoardRenderer* failed = renderer_;
+        GLBoardRenderer* failed = renderer_;
         renderer_ = nullptr;
         if (model_ && model_->renderer() == failed) model_->setRenderer(nullptr);
         failed->hide();
@@ -419,7 +419,7 @@ CanvasContainerView* CanvasHost::makeView(QWidget* parent, CanvasContainerView::
     if (model_) {
         model_->setCanvasView(canvas);
         model_->setRenderer(canvas->renderer());
-        if (MetalBoardRenderer* r = canvas->renderer()) r->setCamera(model_->camera());
+        if (GLBoardRenderer* r = canvas->renderer()) r->setCamera(model_->camera());
     }
     canvas_ = canvas;
     // The first fit waits for the next turn of the event loop, when the window has given the canvas a size.

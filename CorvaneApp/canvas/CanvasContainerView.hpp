@@ -15,7 +15,7 @@
 namespace corvane {
 
 class AppModel;
-class MetalBoardRenderer;
+class GLBoardRenderer;
 class OverlayView;
 class SoftwareCanvasView;
 
@@ -42,7 +42,7 @@ public:
     void setTextPrompt(TextPrompt prompt) { textPrompt_ = std::move(prompt); }
 
     // Null in software mode.
-    MetalBoardRenderer* renderer() const { return renderer_; }
+    GLBoardRenderer* renderer() const { return renderer_; }
     OverlayView* overlayView() const { return overlay_; }
     SoftwareCanvasView* softwareView() const { return software_; }
     bool isSoftware() const { return renderer_ == nullptr; }
@@ -87,7 +87,7 @@ private:
 
     QPointer<AppModel> model_;
     QList<QMetaObject::Connection> modelConnections_;
-    MetalBoardRenderer* renderer_ = nullptr;
+    GLBoardRenderer* renderer_ = nullptr;
     SoftwareCanvasView* software_ = nullptr;
     OverlayView* overlay_ = nullptr;
     TextPrompt textPrompt_;

@@ -16,7 +16,7 @@
 #include <QThreadPool>
 
 #include "checks/BoardSummaryEngine.hpp"
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "checks/DFMEngine.hpp"
 #include "render/LayerDrawOrder.hpp"
 #include "import/DocumentCache.hpp"
@@ -602,7 +602,7 @@ double AppModel::defaultOpacity(const LayerType& type) {
 }
 
 QColor AppModel::defaultLayerColor(const LayerType& type) {
-    const RGBAColor c = CGRenderer::defaultColor(type);
+    const RGBAColor c = SoftwareRenderer::defaultColor(type);
     QColor color = QColor::fromRgbF(static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b),
                                     static_cast<float>(c.a));
     return color.isValid() ? color : QColor(0, 122, 255);  // the system blue

@@ -11,7 +11,7 @@
 #include <map>
 #include <random>
 
-#include "canvas/MetalBoardRenderer.hpp"
+#include "canvas/GLBoardRenderer.hpp"
 
 using namespace corvane;
 
@@ -49,7 +49,7 @@ std::shared_ptr<const TessellatedLayer> layerMeshes(int layer, int triangles) {
 
 struct Canvas {
     QWidget window;
-    MetalBoardRenderer* canvas = new MetalBoardRenderer(&window);
+    GLBoardRenderer* canvas = new GLBoardRenderer(&window);
 
     explicit Canvas(int triangles) {
         window.resize(kCanvas);
@@ -122,10 +122,10 @@ BENCHMARK(BM_Snapshot)->Arg(100)->Arg(2000)->Unit(benchmark::kMillisecond)->UseR
 } // namespace
 
 int main(int argc, char** argv) {
-    MetalBoardRenderer::installDefaultSurfaceFormat();
+    GLBoardRenderer::installDefaultSurfaceFormat();
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    if (!MetalBoardRenderer::probe()) {
+    if (!GLBoardRenderer::probe()) {
         std::fprintf(stderr, "no OpenGL 3.3 context: run under xvfb-run\n");
         return 1;
     }

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "LargePackage.hpp"
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"
 
@@ -118,7 +118,7 @@ BENCHMARK(BM_ImportHundredMegabytePackage)->Unit(benchmark::kMillisecond)->UseRe
 void BM_RenderHundredMegabytePackage(benchmark::State& state) {
     const PCBPackage pkg = PackageImporter{}.importAny(packagePath());
     for (auto _ : state) {
-        CGRenderer renderer;
+        SoftwareRenderer renderer;
         auto image = renderer.render(pkg, SizePx{1200, 900}, std::nullopt, false);
         benchmark::DoNotOptimize(image);
     }

@@ -18,7 +18,7 @@
 #include <sys/wait.h>
 #include <vector>
 
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZip.hpp"
@@ -133,7 +133,7 @@ void BM_Render(benchmark::State& state) {
     if (!p) return;
     const PCBPackage pkg = PackageImporter{}.importAny(p->zip);
     for (auto _ : state) {
-        CGRenderer renderer;
+        SoftwareRenderer renderer;
         benchmark::DoNotOptimize(renderer.render(pkg, kPreviewSize, std::nullopt, false));
     }
 }
@@ -144,7 +144,7 @@ void BM_ImportAndRender(benchmark::State& state) {
     if (!p) return;
     for (auto _ : state) {
         const PCBPackage pkg = PackageImporter{}.importAny(p->zip);
-        CGRenderer renderer;
+        SoftwareRenderer renderer;
         benchmark::DoNotOptimize(renderer.render(pkg, kPreviewSize, std::nullopt, false));
     }
 }

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "render/RasterImage.hpp"
 #include "model/Geometry.hpp"
 

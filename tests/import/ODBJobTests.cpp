@@ -6,7 +6,7 @@
 #include <tuple>
 
 #include "TempDir.hpp"
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "import/ODBPPParser.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"
@@ -203,7 +203,7 @@ TEST(ODBJob, TheProfileDrawsAsItsContour) {
         .file("steps/pcb/layers/top/features", kPad);
     const PCBPackage pkg = ODBPPParser().parseEntries(job.entries);
     // The preview's picture: inside the board there is background, not a solid outline colour.
-    CGRenderer renderer;
+    SoftwareRenderer renderer;
     const auto image = renderer.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     ASSERT_TRUE(image);
     const auto background = image->rgba(3, 3);

@@ -1,7 +1,7 @@
 // Aperture macros as real CAD tools write them are drawn at their true size and shape.
 #include <gtest/gtest.h>
 
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "import/GerberParser.hpp"
 
 using namespace corvane;
@@ -39,7 +39,7 @@ struct Probe {
 };
 
 Probe render(const PCBPackage& pkg) {
-    CGRenderer r;
+    SoftwareRenderer r;
     auto img = r.render(pkg, SizePx{1000, 1000}, std::nullopt, false);
     EXPECT_TRUE(img);
     return Probe{*img};

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "canvas/CanvasTransform.hpp"
-#include "canvas/MetalBoardRenderer.hpp"
+#include "canvas/GLBoardRenderer.hpp"
 
 namespace corvane::gltest {
 

@@ -16,7 +16,7 @@ const BoardRenderer::Color kGreen{0, 1, 0, 1};
 const BoardRenderer::Color kBlue{0, 0, 1, 1};
 
 // 200 × 160 pixels at 8 px/mm around the origin: the view spans x −12.5 … 12.5 mm, y −10 … 10 mm.
-QImage render(MetalBoardRenderer& r, QSize size = {200, 160}, double dpr = 1.0) {
+QImage render(GLBoardRenderer& r, QSize size = {200, 160}, double dpr = 1.0) {
     QImage image = r.renderToImage(size, dpr);
     EXPECT_FALSE(image.isNull());
     return image;
@@ -43,7 +43,7 @@ bool everyPixelIs(const QImage& image, Rgb expected) {
 class RenderToImage : public ::testing::Test {
 protected:
     void SetUp() override { CORVANE_REQUIRE_GL(); }
-    MetalBoardRenderer renderer{nullptr};
+    GLBoardRenderer renderer{nullptr};
 };
 
 } // namespace

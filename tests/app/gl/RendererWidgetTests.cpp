@@ -25,9 +25,9 @@ protected:
     }
 
     // A window holding only the canvas, shown and painted once.
-    MetalBoardRenderer* showCanvas(QWidget& window, QSize size,
-                                   const std::function<void(MetalBoardRenderer&)>& beforeShow = {}) {
-        auto* canvas = new MetalBoardRenderer(&window);
+    GLBoardRenderer* showCanvas(QWidget& window, QSize size,
+                                   const std::function<void(GLBoardRenderer&)>& beforeShow = {}) {
+        auto* canvas = new GLBoardRenderer(&window);
         if (beforeShow) beforeShow(*canvas);
         window.resize(size);
         canvas->setGeometry(0, 0, size.width(), size.height());
@@ -37,7 +37,7 @@ protected:
         return canvas;
     }
 
-    static void uploadBoard(MetalBoardRenderer& canvas) {
+    static void uploadBoard(GLBoardRenderer& canvas) {
         // Slanted edges (multisampled), a clear cut-out, partial opacity and two layers.
         const TessellatedLayer copper = GeometryEngine().tessellate({
             PCBObject(PCBObjectKind::stroke({-9, -6}, {8, 5}), std::nullopt, ApertureShape::circle(2.5),
@@ -66,12 +66,12 @@ int maxDifference(const QImage& a, const QImage& b) {
 
 } // namespace
 
-TEST_F(RendererWidget, ProbeChoosesOpenGL) { EXPECT_TRUE(MetalBoardRenderer::probe()); }
+TEST_F(RendererWidget, ProbeChoosesOpenGL) { EXPECT_TRUE(GLBoardRenderer::probe()); }
 
 TEST_F(RendererWidget, WindowFramebufferMatchesRenderToImage) {
     QWidget window;
     // Uploaded before the widget has a context: the meshes wait on the CPU.
-    MetalBoardRenderer* canvas = showCanvas(window, {257, 143}, uploadBoard);
+    GLBoardRenderer* canvas = showCanvas(window, {257, 143}, uploadBoard);
     EXPECT_FALSE(canvas->hasFailed());
 
     const QImage grab = canvas->grabFramebuffer();
@@ -107,7 +107,7 @@ TEST_F(RendererWidget, HighDensityScreenDoublesPixelsNotTheBoard) {
 
 TEST_F(RendererWidget, DevicePixelRatioFollowsTheScreen) {
     QWidget window;
-    MetalBoardRenderer* canvas = showCanvas(window, {64, 48});
+    GLBoardRenderer* canvas = showCanvas(window, {64, 48});
     const double expected = qEnvironmentVariable("QT_SCALE_FACTOR") == QLatin1String("2") ? 2.0 : 1.0;
     EXPECT_EQ(canvas->devicePixelRatioF(), expected);
     EXPECT_EQ(canvas->grabFramebuffer().size(), QSize(64, 48) * expected);
@@ -115,7 +115,7 @@ TEST_F(RendererWidget, DevicePixelRatioFollowsTheScreen) {
 
 TEST_F(RendererWidget, DrawsOnlyWhenSomethingChanged) {
     QWidget window;
-    MetalBoardRenderer* canvas = showCanvas(window, {160, 120});
+    GLBoardRenderer* canvas = showCanvas(window, {160, 120});
     QTest::qWait(100);
     const std::uint64_t shown = canvas->framesDrawn();
     QTest::qWait(300);
@@ -135,7 +135,7 @@ TEST_F(RendererWidget, DrawsOnlyWhenSomethingChanged) {
 
 TEST_F(RendererWidget, KeepsDrawingAfterMovingToAnotherWindow) {
     auto first = std::make_unique<QWidget>();
-    MetalBoardRenderer* canvas = showCanvas(*first, {120, 90});
+    GLBoardRenderer* canvas = showCanvas(*first, {120, 90});
     canvas->setLayer("a", {0, 0, 1, 1}, 1, true, rect(-3, -3, 3, 3), {});
     QTest::qWait(50);
 
@@ -160,7 +160,7 @@ TEST_F(RendererWidget, KeepsDrawingAfterMovingToAnotherWindow) {
 // show a GL widget in: the canvas must take its software view there.
 TEST(RendererProbe, RefusesTheOffscreenPlatform) {
     if (QGuiApplication::platformName() == QLatin1String("offscreen")) {
-        EXPECT_FALSE(MetalBoardRenderer::probe());
+        EXPECT_FALSE(GLBoardRenderer::probe());
         return;
     }
     QProcess child;

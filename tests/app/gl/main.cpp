@@ -11,7 +11,7 @@ namespace corvane::gltest {
 bool glAvailable() {
     static const bool available = [] {
         QOpenGLContext context;
-        QSurfaceFormat format = MetalBoardRenderer::surfaceFormat();
+        QSurfaceFormat format = GLBoardRenderer::surfaceFormat();
         format.setSamples(0);
         context.setFormat(format);
         if (!context.create()) return false;
@@ -27,7 +27,7 @@ bool glAvailable() {
 } // namespace corvane::gltest
 
 int main(int argc, char** argv) {
-    corvane::MetalBoardRenderer::installDefaultSurfaceFormat();
+    corvane::GLBoardRenderer::installDefaultSurfaceFormat();
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     if (!corvane::gltest::glAvailable()) {

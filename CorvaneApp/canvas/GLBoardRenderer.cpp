@@ -1,4 +1,4 @@
-#include "canvas/MetalBoardRenderer.hpp"
+#include "canvas/GLBoardRenderer.hpp"
 
 #include <QGuiApplication>
 #include <QMetaObject>
@@ -73,7 +73,7 @@ float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN give
 // receive whole-target composites, where more samples would add fill and change no pixel (and an offscreen
 // surface asking for samples may find no configuration at all).
 QSurfaceFormat singleSampleFormat() {
-    QSurfaceFormat format = MetalBoardRenderer::surfaceFormat();
+    QSurfaceFormat format = GLBoardRenderer::surfaceFormat();
     format.setSamples(0);
     return format;
 }
@@ -86,7 +86,7 @@ namespace gl {
 // drawing of one frame. Every member function needs that context current.
 class Scene {
 public:
-    using Layer = MetalBoardRenderer::RenderLayer;
+    using Layer = GLBoardRenderer::RenderLayer;
 
     explicit Scene(QOpenGLContext* context) : context_(context), f_(context->extraFunctions()) {}
     Scene(const Scene&) = delete;
@@ -444,16 +444,16 @@ QImage Scene::readPixels(GLuint fbo, QSize pixels, double devicePixelRatio) {
 
 } // namespace gl
 
-MetalBoardRenderer::MetalBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
+GLBoardRenderer::GLBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
     setFormat(singleSampleFormat());
 }
 
-MetalBoardRenderer::~MetalBoardRenderer() {
+GLBoardRenderer::~GLBoardRenderer() {
     releaseWidgetScene();
     releaseOffscreenScene();
 }
 
-QSurfaceFormat MetalBoardRenderer::surfaceFormat() {
+QSurfaceFormat GLBoardRenderer::surfaceFormat() {
     QSurfaceFormat format;
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
@@ -462,9 +462,9 @@ QSurfaceFormat MetalBoardRenderer::surfaceFormat() {
     return format;
 }
 
-void MetalBoardRenderer::installDefaultSurfaceFormat() { QSurfaceFormat::setDefaultFormat(surfaceFormat()); }
+void GLBoardRenderer::installDefaultSurfaceFormat() { QSurfaceFormat::setDefaultFormat(surfaceFormat()); }
 
-bool MetalBoardRenderer::probe() {
+bool GLBoardRenderer::probe() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
     QOpenGLContext context;
@@ -481,9 +481,9 @@ bool MetalBoardRenderer::probe() {
     return ok;
 }
 
-std::vector<MetalBoardRenderer::RenderLayer::Run>
-MetalBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
-                              std::int64_t clearVertices, std::int64_t lineVertices) {
+std::vector<GLBoardRenderer::RenderLayer::Run>
+GLBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
+                           std::int64_t clearVertices, std::int64_t lineVertices) {
     std::vector<RenderLayer::Run> runs;
     // Runs come from outside: keep each range inside its array, whole triangles and whole lines only.
     const auto within = [](std::int64_t first, std::int64_t count, std::int64_t size, std::int64_t unit) {
@@ -507,7 +507,7 @@ MetalBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkV
     return runs;
 }
 
-BBox MetalBoardRenderer::inkBoxOf(const RenderLayer& layer) {
+BBox GLBoardRenderer::inkBoxOf(const RenderLayer& layer) {
     float minX = std::numeric_limits<float>::infinity();
     float minY = minX;
     float maxX = -minX;
@@ -526,14 +526,14 @@ BBox MetalBoardRenderer::inkBoxOf(const RenderLayer& layer) {
     return BBox{minX, minY, maxX, maxY};
 }
 
-void MetalBoardRenderer::removeAllLayers() {
+void GLBoardRenderer::removeAllLayers() {
     layers_.clear();
     ++contentVersion_;
     update();
 }
 
-void MetalBoardRenderer::setLayer(const std::string& id, const Color& color, float opacity, bool visible,
-                                  std::shared_ptr<const TessellatedLayer> meshes) {
+void GLBoardRenderer::setLayer(const std::string& id, const Color& color, float opacity, bool visible,
+                               std::shared_ptr<const TessellatedLayer> meshes) {
     auto it = std::find_if(layers_.begin(), layers_.end(), [&](const RenderLayer& l) { return l.id == id; });
     if (it == layers_.end()) {
         RenderLayer layer;
@@ -559,14 +559,14 @@ void MetalBoardRenderer::setLayer(const std::string& id, const Color& color, flo
     update();
 }
 
-void MetalBoardRenderer::setCamera(const CameraState& camera) {
+void GLBoardRenderer::setCamera(const CameraState& camera) {
     if (camera == camera_) return;
     camera_ = camera;
     ++contentVersion_;
     update();
 }
 
-void MetalBoardRenderer::initializeGL() {
+void GLBoardRenderer::initializeGL() {
     // The previous context, if any, is gone and took its objects and its frame along.
     widgetScene_.reset();
     painted_.reset();
@@ -577,17 +577,17 @@ void MetalBoardRenderer::initializeGL() {
             failed_ = true;
             qWarning("Board canvas: OpenGL 3.3 is not available; using the software canvas");
             // Queued: the receiver may replace this widget, which must not happen inside initializeGL.
-            QMetaObject::invokeMethod(this, &MetalBoardRenderer::glFailed, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(this, &GLBoardRenderer::glFailed, Qt::QueuedConnection);
         }
         return;
     }
     widgetScene_ = std::move(scene);
     // A widget moved to another window gets a new context; the old one takes its objects along.
-    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &MetalBoardRenderer::releaseWidgetScene,
+    connect(context(), &QOpenGLContext::aboutToBeDestroyed, this, &GLBoardRenderer::releaseWidgetScene,
             Qt::UniqueConnection);
 }
 
-void MetalBoardRenderer::releaseWidgetScene() {
+void GLBoardRenderer::releaseWidgetScene() {
     if (!widgetScene_) return;
     if (context() == widgetScene_->context()) {
         makeCurrent();
@@ -597,7 +597,7 @@ void MetalBoardRenderer::releaseWidgetScene() {
     widgetScene_.reset();
 }
 
-void MetalBoardRenderer::releaseOffscreenScene() {
+void GLBoardRenderer::releaseOffscreenScene() {
     if (offscreenScene_ && offscreenContext_->makeCurrent(offscreenSurface_.get())) {
         offscreenScene_->release();
         offscreenContext_->doneCurrent();
@@ -607,7 +607,7 @@ void MetalBoardRenderer::releaseOffscreenScene() {
     offscreenSurface_.reset();
 }
 
-void MetalBoardRenderer::paintGL() {
+void GLBoardRenderer::paintGL() {
     QOpenGLExtraFunctions* f = context()->extraFunctions();
     if (!widgetScene_) {
         f->glClearColor(kBackground[0], kBackground[1], kBackground[2], kBackground[3]);
@@ -624,7 +624,7 @@ void MetalBoardRenderer::paintGL() {
     ++framesDrawn_;
 }
 
-gl::Scene* MetalBoardRenderer::offscreenScene() {
+gl::Scene* GLBoardRenderer::offscreenScene() {
     if (offscreenScene_) {
         return offscreenContext_->makeCurrent(offscreenSurface_.get()) ? offscreenScene_.get() : nullptr;
     }
@@ -648,7 +648,7 @@ gl::Scene* MetalBoardRenderer::offscreenScene() {
     return offscreenScene_.get();
 }
 
-QImage MetalBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixelRatio) {
+QImage GLBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixelRatio) {
     if (pixelSize.width() < 1 || pixelSize.height() < 1 || !std::isfinite(devicePixelRatio) ||
         devicePixelRatio <= 0) {
         return {};
@@ -674,7 +674,7 @@ QImage MetalBoardRenderer::renderToImage(const QSize& pixelSize, double devicePi
     return image;
 }
 
-QImage MetalBoardRenderer::snapshot() {
+QImage GLBoardRenderer::snapshot() {
     const double dpr = devicePixelRatioF();
     return renderToImage(size() * dpr, dpr);
 }

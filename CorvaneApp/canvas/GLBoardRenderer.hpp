@@ -27,11 +27,11 @@ class Scene;
 //
 // Uploads and camera writes may come before the widget has a context; the meshes stay on the CPU (shared
 // with the caller) and reach the GPU when a context is current.
-class MetalBoardRenderer : public QOpenGLWidget, public BoardRenderer {
+class GLBoardRenderer : public QOpenGLWidget, public BoardRenderer {
     Q_OBJECT
 public:
-    explicit MetalBoardRenderer(QWidget* parent);
-    ~MetalBoardRenderer() override;
+    explicit GLBoardRenderer(QWidget* parent);
+    ~GLBoardRenderer() override;
 
     // OpenGL 3.3 core with 4 samples; install it as the default before the QApplication exists. The canvas's
     // own contexts ask for no samples: its layers are multisampled in passes of their own.

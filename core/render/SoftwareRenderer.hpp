@@ -20,7 +20,7 @@ struct SizePx {
     double height = 0;
 };
 
-struct CGRenderer {
+struct SoftwareRenderer {
     RGBAColor background{0.08, 0.09, 0.11, 1.0};
     double pxScale = 4.0;  // pixels per millimetre of the last render
     bool pxScaleSet = false;

@@ -1,4 +1,4 @@
-#include "CGRenderer.hpp"
+#include "SoftwareRenderer.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -28,14 +28,14 @@ constexpr RGBAColor kInnerCopperPalette[] = {
 
 } // namespace
 
-RGBAColor CGRenderer::innerCopperColor(std::int64_t n) {
+RGBAColor SoftwareRenderer::innerCopperColor(std::int64_t n) {
     constexpr auto count = static_cast<std::int64_t>(std::size(kInnerCopperPalette));
     // Numbers start at 1; anything else still gets a colour of the palette.
     const std::int64_t slot = ((n - 1) % count + count) % count;
     return kInnerCopperPalette[slot];
 }
 
-RGBAColor CGRenderer::defaultColor(const LayerType& type) {
+RGBAColor SoftwareRenderer::defaultColor(const LayerType& type) {
     if (const auto* copper = type.as<LayerType::Copper>()) {
         if (copper->side.as<CopperLayerID::Top>()) return {0.95, 0.62, 0.18, 1.0};
         if (copper->side.as<CopperLayerID::Bottom>()) return {0.3, 0.62, 0.95, 1.0};
@@ -435,7 +435,7 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         if (alone) worker.layer.assign(count, 0);
         worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
         const FileObjects objects{*pic.files[k]};
-        const RGBAColor color = CGRenderer::defaultColor(pic.files[k]->layerType);
+        const RGBAColor color = SoftwareRenderer::defaultColor(pic.files[k]->layerType);
         Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color, color};
         constexpr std::size_t kAhead = 8;
         for (std::size_t j = 0; j < indices.size(); ++j) {
@@ -474,7 +474,7 @@ std::vector<const PackageFile*> drawingOrder(const PCBPackage& package,
 
 } // namespace
 
-std::optional<RasterImage> CGRenderer::render(const PCBPackage& package, SizePx sizePx,
+std::optional<RasterImage> SoftwareRenderer::render(const PCBPackage& package, SizePx sizePx,
                                               const std::optional<std::set<std::string>>& visibleFileNames,
                                               bool flipX) {
     const BBox box = package.boardBBox();

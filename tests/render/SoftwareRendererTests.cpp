@@ -5,7 +5,7 @@
 #include <cstring>
 #include <cstdint>
 
-#include "render/CGRenderer.hpp"
+#include "render/SoftwareRenderer.hpp"
 #include "render/LayerDrawOrder.hpp"
 #include "model/GeometryEngine.hpp"
 
@@ -56,12 +56,12 @@ bool near(RasterImage::RGBA c, int r, int g, int b, int tol = 3) {
 
 } // namespace
 
-TEST(CGRendererGeometry, FitScaleMarginsAndUpright) {
+TEST(SoftwareRendererGeometry, FitScaleMarginsAndUpright) {
     PCBPackage pkg;
     pkg.files.push_back(outline());
     pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
                                    {object(PCBObjectKind::flash({2, 4}), ApertureShape::circle(1.0))}));
-    CGRenderer r;
+    SoftwareRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     ASSERT_TRUE(img);
     EXPECT_EQ(img->width, 1200);
@@ -79,9 +79,9 @@ TEST(CGRendererGeometry, FitScaleMarginsAndUpright) {
     EXPECT_TRUE(near(flipped->rgba(1200 - kPx.x(2), kPx.y(4)), 242, 158, 46));
 }
 
-TEST(CGRendererGeometry, RefusesEmptyBoardsAndTinySizes) {
+TEST(SoftwareRendererGeometry, RefusesEmptyBoardsAndTinySizes) {
     PCBPackage empty;
-    CGRenderer r;
+    SoftwareRenderer r;
     EXPECT_FALSE(r.render(empty, SizePx{1200, 900}, std::nullopt, false));
     PCBPackage pkg;
     pkg.files.push_back(outline());
@@ -93,7 +93,7 @@ TEST(CGRendererGeometry, RefusesEmptyBoardsAndTinySizes) {
     EXPECT_FALSE(r.render(pkg, SizePx{NAN, 900}, std::nullopt, false));
 }
 
-TEST(CGRendererLayers, TheSideFacingAwayIsDrawnFirst) {
+TEST(SoftwareRendererLayers, TheSideFacingAwayIsDrawnFirst) {
     const auto top = CopperLayerID::top(), bottom = CopperLayerID::bottom();
     const std::vector<LayerType> stack{LayerType::drill(),          LayerType::copper(top),
                                        LayerType::silkscreen(bottom), LayerType::unknown(),
@@ -116,14 +116,14 @@ TEST(CGRendererLayers, TheSideFacingAwayIsDrawnFirst) {
               (std::vector<std::size_t>{1, 0, 2, 3, 4, 5}));
 }
 
-TEST(CGRendererLayers, TopCopperCoversBottomCopperUnlessFlippedAndVisibilityFilters) {
+TEST(SoftwareRendererLayers, TopCopperCoversBottomCopperUnlessFlippedAndVisibilityFilters) {
     PCBPackage pkg;
     pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
                                    {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
     pkg.files.push_back(gerberFile("bottom.gbl", LayerType::copper(CopperLayerID::bottom()),
                                    {object(PCBObjectKind::flash({5, 2.5}), ApertureShape::rectangle(2, 2))}));
     pkg.files.push_back(outline());
-    CGRenderer r;
+    SoftwareRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     ASSERT_TRUE(img);
     EXPECT_TRUE(near(img->rgba(kPx.x(5), kPx.y(2.5)), 242, 158, 46));
@@ -140,7 +140,7 @@ TEST(CGRendererLayers, TopCopperCoversBottomCopperUnlessFlippedAndVisibilityFilt
     EXPECT_TRUE(near(none->rgba(kPx.x(5), kPx.y(2.5)), 20, 23, 28));
 }
 
-TEST(CGRendererLayers, ClearPolarityCutsOnlyItsOwnLayer) {
+TEST(SoftwareRendererLayers, ClearPolarityCutsOnlyItsOwnLayer) {
     PCBPackage pkg;
     pkg.files.push_back(outline());
     std::vector<Contour> plane{{{0, 0}, {10, 0}, {10, 5}, {0, 5}}};
@@ -150,7 +150,7 @@ TEST(CGRendererLayers, ClearPolarityCutsOnlyItsOwnLayer) {
          object(PCBObjectKind::flash({3, 2.5}), ApertureShape::circle(1.5), Polarity::clear)}));
     pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()),
                                    {object(PCBObjectKind::flash({3, 2.5}), ApertureShape::circle(0.5))}));
-    CGRenderer r;
+    SoftwareRenderer r;
     // Seen from the bottom, bottom copper is drawn over the top pad.
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, true);
     ASSERT_TRUE(img);
@@ -162,7 +162,7 @@ TEST(CGRendererLayers, ClearPolarityCutsOnlyItsOwnLayer) {
     EXPECT_TRUE(near(img->rgba(x(3), kPx.y(2.5)), 242, 158, 46));
 }
 
-TEST(CGRendererPrimitives, DrillsMacrosAndRegionHoles) {
+TEST(SoftwareRendererPrimitives, DrillsMacrosAndRegionHoles) {
     PCBPackage pkg;
     pkg.files.push_back(outline());
     std::vector<Contour> outer{{{1, 1}, {4, 1}, {4, 4}, {1, 4}}, {{2, 2}, {3, 2}, {3, 3}, {2, 3}}};
@@ -183,7 +183,7 @@ TEST(CGRendererPrimitives, DrillsMacrosAndRegionHoles) {
     df.drill = drill;
     pkg.files.push_back(df);
 
-    CGRenderer r;
+    SoftwareRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     ASSERT_TRUE(img);
     // Region holes are filled like any contour; the drill on top is in the drill layer's light colour.
@@ -193,21 +193,23 @@ TEST(CGRendererPrimitives, DrillsMacrosAndRegionHoles) {
     EXPECT_TRUE(near(img->rgba(kPx.x(7.5), kPx.y(3.0)), 20, 23, 28));
 }
 
-TEST(CGRendererColors, DefaultTable) {
-    EXPECT_EQ(CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(1))), (RGBAColor{0.8, 0.42, 0.95, 1.0}));
+TEST(SoftwareRendererColors, DefaultTable) {
+    EXPECT_EQ(SoftwareRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(1))),
+              (RGBAColor{0.8, 0.42, 0.95, 1.0}));
     // A 14-layer board's twelve inner layers each have a colour of their own, unlike the outer layers'.
-    std::vector<RGBAColor> seen{CGRenderer::defaultColor(LayerType::copper(CopperLayerID::top())),
-                                CGRenderer::defaultColor(LayerType::copper(CopperLayerID::bottom()))};
+    std::vector<RGBAColor> seen{SoftwareRenderer::defaultColor(LayerType::copper(CopperLayerID::top())),
+                                SoftwareRenderer::defaultColor(LayerType::copper(CopperLayerID::bottom()))};
     for (std::int64_t n = 1; n <= 12; ++n) {
-        const RGBAColor c = CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(n)));
+        const RGBAColor c = SoftwareRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(n)));
         for (const RGBAColor& other : seen)
             EXPECT_GT(std::abs(c.r - other.r) + std::abs(c.g - other.g) + std::abs(c.b - other.b), 0.2) << "inner " << n;
         seen.push_back(c);
     }
-    EXPECT_EQ(CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(13))),
-              CGRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(1))));
-    EXPECT_EQ(CGRenderer::defaultColor(LayerType::solderMask(CopperLayerID::bottom())), (RGBAColor{0.1, 0.65, 0.35, 0.55}));
-    EXPECT_EQ(CGRenderer::defaultColor(LayerType::unknown()), (RGBAColor{0.6, 0.6, 0.6, 1.0}));
+    EXPECT_EQ(SoftwareRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(13))),
+              SoftwareRenderer::defaultColor(LayerType::copper(CopperLayerID::inner(1))));
+    EXPECT_EQ(SoftwareRenderer::defaultColor(LayerType::solderMask(CopperLayerID::bottom())),
+              (RGBAColor{0.1, 0.65, 0.35, 0.55}));
+    EXPECT_EQ(SoftwareRenderer::defaultColor(LayerType::unknown()), (RGBAColor{0.6, 0.6, 0.6, 1.0}));
 }
 
 namespace {
@@ -224,7 +226,7 @@ RasterImage renderLayer(LayerType type, std::vector<PCBObject> objects) {
     PCBPackage pkg;
     pkg.files.push_back(outline());
     pkg.files.push_back(gerberFile("layer.gbr", std::move(type), std::move(objects)));
-    CGRenderer r;
+    SoftwareRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, false);
     EXPECT_TRUE(img);
     return img ? *img : RasterImage{};
@@ -245,7 +247,7 @@ void expectProbes(const RasterImage& img, std::initializer_list<Probe> probes) {
 
 } // namespace
 
-TEST(CGRendererPrimitives, OverlappingShapesOfOneColourUniteWithoutHoles) {
+TEST(SoftwareRendererPrimitives, OverlappingShapesOfOneColourUniteWithoutHoles) {
     // A rectangle, a disc, an ellipse and a track over one another: the overlaps must not cancel out.
     const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
                                  {pad({3, 2.5}, ApertureShape::rectangle(2, 1)), pad({3.8, 2.5}, ApertureShape::circle(1)),
@@ -254,7 +256,7 @@ TEST(CGRendererPrimitives, OverlappingShapesOfOneColourUniteWithoutHoles) {
                        {2.5, 2.8, true}, {4.0, 3.4, false}});
 }
 
-TEST(CGRendererPrimitives, RoundShapesKeepTheirSize) {
+TEST(SoftwareRendererPrimitives, RoundShapesKeepTheirSize) {
     const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
                                  {track({1, 2.5}, {9, 2.5}, 0.2), track({2, 4}, {2, 4}, 0.5),
                                   pad({5, 1}, ApertureShape::obround(2, 1)), pad({8, 4}, ApertureShape::circle(0.8))});
@@ -289,7 +291,7 @@ BoardPicture renderBoard(double w, double h, std::vector<PCBObject> objects, boo
     pkg.files.push_back(gerberFile("edge.gm1", LayerType::outline(),
                                    {edge({0, 0}, {w, 0}), edge({w, 0}, {w, h}), edge({w, h}, {0, h}), edge({0, h}, {0, 0})}));
     pkg.files.push_back(gerberFile("top.gtl", LayerType::copper(CopperLayerID::top()), std::move(objects)));
-    CGRenderer r;
+    SoftwareRenderer r;
     auto img = r.render(pkg, SizePx{1200, 900}, std::nullopt, flipX);
     EXPECT_TRUE(img);
     return BoardPicture{img ? *img : RasterImage{}, w, h, flipX};
@@ -340,7 +342,7 @@ auto convexDistance(std::vector<Vec2> corners) {
 
 } // namespace
 
-TEST(CGRendererPrimitives, FlashesTakeTheirApertureShapes) {
+TEST(SoftwareRendererPrimitives, FlashesTakeTheirApertureShapes) {
     // Obrounds lying and standing: rectangles with round ends, not ellipses. An octagon turned by 10°
     // keeps its corners where the file puts them, in the mirrored picture too.
     const ApertureShape octagon = ApertureShape::polygon(2.0, 8, 10.0);
@@ -359,7 +361,7 @@ TEST(CGRendererPrimitives, FlashesTakeTheirApertureShapes) {
     }
 }
 
-TEST(CGRendererPrimitives, EveryShapeOfABatchAddsToTheUnion) {
+TEST(SoftwareRendererPrimitives, EveryShapeOfABatchAddsToTheUnion) {
     // Shapes painted together must all run the same way round, or where they overlap they cancel into a
     // hole; mirroring the picture turns every one of them.
     std::vector<Vec2> octagon;
@@ -380,7 +382,7 @@ TEST(CGRendererPrimitives, EveryShapeOfABatchAddsToTheUnion) {
     }
 }
 
-TEST(CGRendererPrimitives, ShapesReachingPastThePictureFillWhatShows) {
+TEST(SoftwareRendererPrimitives, ShapesReachingPastThePictureFillWhatShows) {
     // A pour far larger than the board covers every pixel; a clearance reaching past the left side cuts
     // only what it covers, and a track crossing the whole width leaves no gap at either side.
     std::vector<Contour> pour{{{-1000, -1000}, {1000, -1000}, {1000, 1000}, {-1000, 1000}}};
@@ -398,7 +400,7 @@ TEST(CGRendererPrimitives, ShapesReachingPastThePictureFillWhatShows) {
     }
 }
 
-TEST(CGRendererPrimitives, LargeArcsKeepToTheirCircle) {
+TEST(SoftwareRendererPrimitives, LargeArcsKeepToTheirCircle) {
     // A 0.5 mm track on a 100 mm radius, a quarter turn: chords of a fixed 8° would stand 0.24 mm, two
     // pixels, inside the circle.
     const Vec2 center{5, 5}, start{5 + 100 * std::cos(0.1), 5 + 100 * std::sin(0.1)}, end{5 + 100 * std::cos(1.45), 5 + 100 * std::sin(1.45)};
@@ -408,7 +410,7 @@ TEST(CGRendererPrimitives, LargeArcsKeepToTheirCircle) {
     });
 }
 
-TEST(CGRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
+TEST(SoftwareRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
     // Far more shapes than are painted at once, both spread over the board and piled on one spot.
     std::vector<PCBObject> objects;
     // A fan of tracks around (5, 1.5): every direction is covered by a few of them.
@@ -436,14 +438,14 @@ TEST(CGRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
     }
 }
 
-TEST(CGRendererPrimitives, ClearShapesCutOnlyWhatCameBefore) {
+TEST(SoftwareRendererPrimitives, ClearShapesCutOnlyWhatCameBefore) {
     const auto img = renderLayer(LayerType::copper(CopperLayerID::top()),
                                  {track({2, 2}, {8, 2}, 0.3), track({2, 3}, {8, 3}, 0.3),
                                   pad({5, 2.5}, ApertureShape::circle(2), Polarity::clear), track({5, 1}, {5, 4}, 0.3)});
     expectProbes(img, {{4.7, 2, false}, {5.3, 3, false}, {5, 2, true}, {5, 2.5, true}, {3, 2, true}, {7, 3, true}});
 }
 
-TEST(CGRendererColors, TranslucentShapesDarkenWhereTheyOverlap) {
+TEST(SoftwareRendererColors, TranslucentShapesDarkenWhereTheyOverlap) {
     // Silkscreen is 90 % opaque: once painted it shows a tenth of the background, twice a hundredth.
     const auto img = renderLayer(LayerType::silkscreen(CopperLayerID::top()),
                                  {pad({4, 2.5}, ApertureShape::circle(1.5)), pad({5, 2.5}, ApertureShape::circle(1.5)),
@@ -454,7 +456,7 @@ TEST(CGRendererColors, TranslucentShapesDarkenWhereTheyOverlap) {
     EXPECT_TRUE(near(img.rgba(kPx.x(5), kPx.y(1)), 240, 240, 240));
 }
 
-TEST(CGRendererColors, PicturesSurviveTheirPNG) {
+TEST(SoftwareRendererColors, PicturesSurviveTheirPNG) {
     // Rows enough to be compressed in several pieces; opaque, clear and half-covered pixels.
     RasterImage img{301, 203, nullptr};
     auto pixels = std::make_shared<std::vector<std::uint32_t>>(301u * 203u);
