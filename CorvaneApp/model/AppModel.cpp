@@ -20,6 +20,7 @@
 #include "checks/DFMEngine.hpp"
 #include "render/LayerDrawOrder.hpp"
 #include "import/DocumentCache.hpp"
+#include "import/LayerOrder.hpp"
 #include "io/FileIO.hpp"
 #include "model/Codable.hpp"
 #include "model/Format.hpp"
@@ -620,8 +621,7 @@ std::vector<std::size_t> AppModel::filesInCategoryOrder() const {
     order.reserve(package_->files.size());
     for (std::size_t i = 0; i < package_->files.size(); ++i) order.push_back(i);
     std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
-        return PackageImporter::layerOrder(package_->files[a].layerType) <
-               PackageImporter::layerOrder(package_->files[b].layerType);
+        return layerOrder(package_->files[a].layerType) < layerOrder(package_->files[b].layerType);
     });
     return order;
 }
@@ -650,7 +650,7 @@ void AppModel::rebuildLayers() {
         s.visible = true;
         s.opacity = defaultOpacity(f.layerType);
         s.color = defaultLayerColor(f.layerType);
-        s.categoryOrder = PackageImporter::layerOrder(f.layerType);
+        s.categoryOrder = layerOrder(f.layerType);
         s.objectCount = f.gerber ? static_cast<std::int64_t>(f.gerber->objects.size()) : f.drill ? f.drill->totalCount() : 0;
         states.push_back(std::move(s));
     }

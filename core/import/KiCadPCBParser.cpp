@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "PackageImporter.hpp"
+#include "LayerOrder.hpp"
 #include "model/GeometryEngine.hpp"
 #include "io/SizeLimits.hpp"
 #include "model/Format.hpp"
@@ -744,7 +744,7 @@ private:
             files.push_back(std::move(file));
         }
         std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
-            return PackageImporter::layerOrder(a.layerType) < PackageImporter::layerOrder(b.layerType);
+            return layerOrder(a.layerType) < layerOrder(b.layerType);
         });
 
         PCBPackage package;

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "import/PackageImporter.hpp"
+#include "import/LayerOrder.hpp"
 #include "model/ParallelFor.hpp"
 #include "io/TextDecoding.hpp"
 #include "import/ODBText.hpp"
@@ -470,7 +470,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
 
     if (out.empty()) throw ODBPPParseError::malformed("no importable layers");
     std::stable_sort(out.begin(), out.end(), [](const PackageFile& a, const PackageFile& b) {
-        return PackageImporter::layerOrder(a.layerType) < PackageImporter::layerOrder(b.layerType);
+        return layerOrder(a.layerType) < layerOrder(b.layerType);
     });
     pkg.files = std::move(out);
     pkg.warnings.push_back("Imported from ODB++ (minimal reader: signal/rout/drill/profile/mask/silk).");

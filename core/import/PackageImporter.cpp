@@ -15,6 +15,7 @@
 #include "GerberParser.hpp"
 #include "KiCadPCBParser.hpp"
 #include "LayerClassifier.hpp"
+#include "LayerOrder.hpp"
 #include "ODBPPParser.hpp"
 #include "io/TextDecoding.hpp"
 #include "io/VellTar.hpp"

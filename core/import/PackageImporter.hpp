@@ -53,9 +53,6 @@ struct PackageImporter {
     // The same of a file's bytes, read in blocks rather than whole; a folder has the hash of no bytes.
     // Throws FileReadError.
     static std::string fileShortHash(const std::filesystem::path& url);
-    // The one ranking of layer roles: every file list and drawing order sorts by it, ascending
-    // and stable. Top copper first, bottom copper after everything else.
-    static std::int64_t layerOrder(const LayerType& type);
 
     // Whether a file name may hold layer data; exposed for tests.
     static bool supportedExtension(std::string_view fileName);

@@ -7,6 +7,8 @@
 
 #include <sys/mman.h>
 
+#include "Overloaded.hpp"
+
 namespace corvane {
 
 namespace {
@@ -887,9 +889,6 @@ double GeometryEngine::distancePointPolygon(const Vec2& point, const std::vector
 // Tessellation
 
 namespace {
-
-template <class... Ts> struct Overloaded : Ts... { using Ts::operator()...; };
-template <class... Ts> Overloaded(Ts...) -> Overloaded<Ts...>;
 
 constexpr std::int64_t kTabledSegments = 64;
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "import/LayerClassifier.hpp"
+#include "import/LayerOrder.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/TextDecoding.hpp"
 
@@ -446,11 +447,11 @@ TEST(LayerOrder, RanksEveryRole) {
         {pasteB(), 300}, {silkT(), 400}, {silkB(), 400}, {LayerType::outline(), 500}, {LayerType::drill(), 600},
         {LayerType::unknown(), 900}, {bottom(), 1100}, {inner(1000), 1100},
     };
-    for (const auto& [type, rank] : ranks) EXPECT_EQ(PackageImporter::layerOrder(type), rank) << type.displayName();
-    EXPECT_LT(PackageImporter::layerOrder(inner(1)), PackageImporter::layerOrder(inner(3)));
+    for (const auto& [type, rank] : ranks) EXPECT_EQ(layerOrder(type), rank) << type.displayName();
+    EXPECT_LT(layerOrder(inner(1)), layerOrder(inner(3)));
     // Absurd inner numbers saturate instead of wrapping to a negative rank.
-    EXPECT_EQ(PackageImporter::layerOrder(inner(INT64_MAX)), INT64_MAX);
-    EXPECT_EQ(PackageImporter::layerOrder(inner(INT64_MAX - 100)), INT64_MAX);
+    EXPECT_EQ(layerOrder(inner(INT64_MAX)), INT64_MAX);
+    EXPECT_EQ(layerOrder(inner(INT64_MAX - 100)), INT64_MAX);
 }
 
 TEST(LayerClassifier, HeadsOfLatin1AndCutFiles) {
