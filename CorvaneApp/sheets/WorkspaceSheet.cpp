@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 #include "panels/PanelStyle.hpp"
-#include "sheets/RevisionArchive.hpp"
+#include "store/RevisionArchive.hpp"
 #include "app/UIServices.hpp"
 
 namespace corvane {

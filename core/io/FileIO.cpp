@@ -20,38 +20,60 @@ namespace {
 
 // Closes the descriptor on every way out.
 struct FileDescriptor {
-    int fd;
+    int fd = -1;
+    FileDescriptor() = default;
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
     ~FileDescriptor() {
         if (fd >= 0) ::close(fd);
     }
 };
 
-// Opens `path` (a pipe without waiting for a writer), refuses anything but a regular file of at most
-// `maxBytes`, tells `sized` its declared size, then hands every block read to `consume`. The file
-// may grow while it is read, so the ceiling holds for the bytes read too.
+// A regular file open for reading.
+class RegularFile {
+public:
+    // Opens `path` (a pipe without waiting for a writer) and refuses anything but a regular file.
+    explicit RegularFile(const std::filesystem::path& path) : path_(path) {
+        file_.fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+        if (file_.fd < 0) throwRead(path, errno);
+        struct stat st {};
+        if (::fstat(file_.fd, &st) != 0) throwRead(path, errno);
+        if (S_ISDIR(st.st_mode)) throwRead(path, EISDIR);
+        // A device or pipe has no size to check: /dev/zero never ends.
+        if (!S_ISREG(st.st_mode)) throwRead(path, EINVAL, "Not a regular file");
+        declaredSize_ = static_cast<std::uint64_t>(st.st_size);
+    }
+
+    std::uint64_t declaredSize() const { return declaredSize_; }
+    // Up to `n` bytes into `buf`; 0 at the end of the file.
+    std::size_t read(std::uint8_t* buf, std::size_t n) {
+        for (;;) {
+            const ssize_t got = ::read(file_.fd, buf, n);
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throwRead(path_, errno);
+        }
+    }
+
+private:
+    const std::filesystem::path& path_;
+    FileDescriptor file_;
+    std::uint64_t declaredSize_ = 0;
+};
+
+// Opens `path` as RegularFile does, refuses a file of more than `maxBytes`, tells `sized` its declared
+// size, then hands every block read to `consume`. The file may grow while it is read, so the ceiling
+// holds for the bytes read too.
 template <class Sized, class Consume>
 void readBlocks(const std::filesystem::path& path, std::uint64_t maxBytes, Sized&& sized, Consume&& consume) {
-    FileDescriptor file{::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK)};
-    if (file.fd < 0) throwRead(path, errno);
-    struct stat st {};
-    if (::fstat(file.fd, &st) != 0) throwRead(path, errno);
-    if (S_ISDIR(st.st_mode)) throwRead(path, EISDIR);
-    // A device or pipe has no size to check: /dev/zero never ends.
-    if (!S_ISREG(st.st_mode)) throwRead(path, EINVAL, "Not a regular file");
-    if (static_cast<std::uint64_t>(st.st_size) > maxBytes) throwRead(path, EFBIG);
-    sized(static_cast<std::size_t>(st.st_size));
+    RegularFile file(path);
+    if (file.declaredSize() > maxBytes) throwRead(path, EFBIG);
+    sized(static_cast<std::size_t>(file.declaredSize()));
     std::uint8_t buf[1 << 16];
     std::uint64_t total = 0;
-    for (;;) {
-        const ssize_t n = ::read(file.fd, buf, sizeof buf);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            throwRead(path, errno);
-        }
-        if (n == 0) break;
-        total += static_cast<std::uint64_t>(n);
+    while (const std::size_t n = file.read(buf, sizeof buf)) {
+        total += n;
         if (total > maxBytes) throwRead(path, EFBIG);
-        consume(std::span<const std::uint8_t>(buf, static_cast<std::size_t>(n)));
+        consume(std::span<const std::uint8_t>(buf, n));
     }
 }
 } // namespace
@@ -66,6 +88,19 @@ Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
 void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,
                       std::uint64_t maxBytes) {
     readBlocks(path, maxBytes, [](std::size_t) {}, consume);
+}
+
+Bytes readFileHead(const std::filesystem::path& path, std::size_t maxBytes) {
+    RegularFile file(path);
+    Bytes head(maxBytes);
+    std::size_t filled = 0;
+    while (filled < maxBytes) {
+        const std::size_t n = file.read(head.data() + filled, maxBytes - filled);
+        if (n == 0) break;
+        filled += n;
+    }
+    head.resize(filled);
+    return head;
 }
 
 namespace {

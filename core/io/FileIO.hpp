@@ -56,6 +56,9 @@ Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes = 
 // Reads a file the same way, handing each block read to `consume` instead of keeping it.
 void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,
                       std::uint64_t maxBytes = kMaxEntryBytes);
+// The first `maxBytes` bytes of a file (all of a shorter one), opened the same way: anything but a regular
+// file is refused, whatever its size. Throws FileReadError.
+Bytes readFileHead(const std::filesystem::path& path, std::size_t maxBytes);
 
 // The last component of a path, ignoring a trailing "/".
 std::string lastPathComponent(const std::filesystem::path& path);

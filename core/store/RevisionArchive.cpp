@@ -1,10 +1,8 @@
-#include "sheets/RevisionArchive.hpp"
+#include "RevisionArchive.hpp"
 
 #include <algorithm>
 #include <span>
 #include <system_error>
-
-#include <QFile>
 
 #include "io/FileIO.hpp"
 #include "import/PackageImporter.hpp"
@@ -72,11 +70,13 @@ std::optional<std::string> revisionRefusal(const PCBPackage& package, const std:
         if (isODBJobFolder(*source)) return std::string(notStorable);
         return std::nullopt;
     }
-    QFile file(QString::fromStdString(source->string()));
-    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;  // the store itself reports what cannot be read
-    const QByteArray head = file.read(static_cast<qint64>(kHeadBytes));
-    const auto bytes = std::span(reinterpret_cast<const std::uint8_t*>(head.constData()), static_cast<std::size_t>(head.size()));
-    switch (classify(*source, bytes)) {
+    Bytes head;
+    try {
+        head = readFileHead(*source, kHeadBytes);
+    } catch (const FileReadError&) {
+        return std::nullopt;  // the store itself reports what cannot be read
+    }
+    switch (classify(*source, head)) {
     case SourceFile::zip: return std::nullopt;
     case SourceFile::single: return package.files.size() == 1 ? std::nullopt : std::optional<std::string>(notStorable);
     case SourceFile::unstorable: break;
