@@ -584,6 +584,12 @@ TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {
     fs::resize_file(big, kMaxEntryBytes + 1);
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(big); }),
               "Could not import: 'big.gbr' is too large to import (more than 512 MB in one file).");
+    // The head of a file (what the revision store sniffs) is read whatever the file's size; anything but a
+    // regular file is refused as a whole read is.
+    EXPECT_EQ(readFileHead(big, 74), Bytes(74, 0));
+    EXPECT_EQ(readFileHead(dir.write("short.gbr", "G04*"), 74), Bytes({'G', '0', '4', '*'}));
+    EXPECT_THROW(readFileHead(zero, 74), FileReadError);
+    EXPECT_THROW(readFileHead(fifo, 74), FileReadError);
     // In a folder, such files are left out like unreadable ones; links are never followed.
     dir.write("folder/top.gtl", kGerber);
     fs::create_symlink("/dev/zero", dir.path / "folder" / "zero.gbr");
