@@ -2,7 +2,7 @@
 #include <QPointF>
 #include <QSizeF>
 
-#include "canvas/CameraState.hpp"
+#include "model/CameraState.hpp"
 
 namespace corvane {
 

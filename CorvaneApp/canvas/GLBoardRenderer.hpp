@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/BoardRenderer.hpp"
+#include "model/BoardRenderer.hpp"
 
 class QOffscreenSurface;
 class QOpenGLContext;

@@ -10,7 +10,7 @@
 #include <QPainter>
 #include <QSizeF>
 
-#include "canvas/CameraState.hpp"
+#include "model/CameraState.hpp"
 #include "canvas/CanvasTransform.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/Model.hpp"

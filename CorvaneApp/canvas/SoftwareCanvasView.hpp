@@ -6,7 +6,7 @@
 #include <QPointer>
 #include <QWidget>
 
-#include "canvas/CameraState.hpp"
+#include "model/CameraState.hpp"
 #include "canvas/OverlayPainter.hpp"
 
 namespace corvane {

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <limits>
 
-#include "canvas/CameraState.hpp"
+#include "model/CameraState.hpp"
 #include "canvas/CanvasTransform.hpp"
 
 using namespace corvane;

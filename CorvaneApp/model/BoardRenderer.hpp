@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "canvas/CameraState.hpp"
+#include "CameraState.hpp"
 #include "model/GeometryEngine.hpp"
 
 namespace corvane {
