@@ -9,7 +9,7 @@
 
 #include "app/AutomationHooks.hpp"
 #include "app/MainMenu.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 #include "model/AppModel.hpp"
 #include "model/NotificationHub.hpp"
 #include "window/BoardCommands.hpp"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "CameraState.hpp"
+#include "model/CameraState.hpp"
 #include "model/GeometryEngine.hpp"
 
 namespace corvane {

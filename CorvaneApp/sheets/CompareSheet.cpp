@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 
 #include "panels/PanelStyle.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 
 namespace corvane {
 

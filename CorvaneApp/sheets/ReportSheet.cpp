@@ -15,7 +15,7 @@
 #include "checks/BoardSummaryEngine.hpp"
 #include "io/FileIO.hpp"
 #include "panels/PanelStyle.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 #include "canvas/ScreenshotController.hpp"
 
 namespace corvane {

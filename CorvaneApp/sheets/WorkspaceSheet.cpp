@@ -10,7 +10,7 @@
 
 #include "panels/PanelStyle.hpp"
 #include "store/RevisionArchive.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 
 namespace corvane {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 #include "model/AppModel.hpp"
 #include "canvas/ScreenshotController.hpp"
 

@@ -21,7 +21,7 @@
 #include "sheets/CompareSheet.hpp"
 #include "canvas/ScreenshotController.hpp"
 #include "sheets/ReportSheet.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 
 using namespace corvane;
 namespace fs = std::filesystem;

@@ -12,7 +12,7 @@
 #include "import/PackageImporter.hpp"
 #include "panels/SidebarView.hpp"
 #include "sheets/CompareSheet.hpp"
-#include "sheets/StoreRevisionDialog.hpp"
+#include "dialogs/StoreRevisionDialog.hpp"
 #include "sheets/WorkspaceSheet.hpp"
 
 using namespace corvane;

@@ -13,7 +13,7 @@
 #include "store/RevisionStore.hpp"
 #include "io/FileIO.hpp"
 #include "io/VellZipWriter.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 
 namespace corvane::testing {
 

@@ -18,7 +18,7 @@
 #include "AppTestSupport.hpp"
 #include "canvas/CanvasTransform.hpp"
 #include "app/AppDelegate.hpp"
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 #include "io/VellZipWriter.hpp"
 
 namespace corvane::testing {

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 
 class QLineEdit;
 class QPushButton;

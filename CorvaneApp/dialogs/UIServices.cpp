@@ -1,11 +1,11 @@
-#include "app/UIServices.hpp"
+#include "dialogs/UIServices.hpp"
 
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 
-#include "sheets/StoreRevisionDialog.hpp"
+#include "dialogs/StoreRevisionDialog.hpp"
 
 namespace corvane {
 

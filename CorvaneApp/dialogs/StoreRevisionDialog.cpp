@@ -1,4 +1,4 @@
-#include "sheets/StoreRevisionDialog.hpp"
+#include "dialogs/StoreRevisionDialog.hpp"
 
 #include <QFormLayout>
 #include <QHBoxLayout>
