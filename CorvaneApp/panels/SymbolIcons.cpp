@@ -10,6 +10,8 @@
 #include <QPainterPath>
 #include <QPalette>
 
+#include "model/Angles.hpp"
+
 namespace corvane {
 
 namespace {
@@ -145,7 +147,7 @@ void drawCircle(QPainter& p, double s, bool filled) {
 QPolygonF regularPolygon(double s, int corners, double radius, double turn) {
     QPolygonF polygon;
     for (int i = 0; i < corners; ++i) {
-        const double a = (turn + 360.0 * i / corners) * 3.141592653589793 / 180.0;
+        const double a = (turn + 360.0 * i / corners) * kPi / 180.0;
         polygon << QPointF(s * 0.5 + radius * s * std::cos(a), s * 0.5 + radius * s * std::sin(a));
     }
     return polygon;
@@ -187,7 +189,7 @@ void drawInfoMark(QPainter& p, double s) {
 void drawSeal(QPainter& p, double s) {
     QPolygonF seal;
     for (int i = 0; i < 24; ++i) {
-        const double a = i * 3.141592653589793 / 12.0;
+        const double a = i * kPi / 12.0;
         const double r = (i % 2 ? 0.4 : 0.47) * s;
         seal << QPointF(s * 0.5 + r * std::cos(a), s * 0.5 + r * std::sin(a));
     }

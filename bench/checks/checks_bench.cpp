@@ -11,6 +11,7 @@
 #include "checks/CopperSpacing.hpp"
 #include "checks/DFMEngine.hpp"
 #include "import/PackageImporter.hpp"
+#include "model/Angles.hpp"
 
 using namespace corvane;
 
@@ -116,7 +117,7 @@ ApertureShape roundRect(double w, double h, double r) {
         for (double sy : {1.0, -1.0}) {
             Contour disc;
             for (int k = 0; k < 32; ++k)
-                disc.push_back({sx * cx + r * std::cos(k * 3.141592653589793 / 16), sy * cy + r * std::sin(k * 3.141592653589793 / 16)});
+                disc.push_back({sx * cx + r * std::cos(k * kPi / 16), sy * cy + r * std::sin(k * kPi / 16)});
             contours.push_back(disc);
         }
     return ApertureShape::macro("RoundRect", std::sqrt(w * w + h * h), contours);
@@ -160,7 +161,7 @@ void BM_SummaryOnePlane100kPieces(benchmark::State& state) {
     // vias standing in it, all one conductor.
     Contour outline;
     for (int k = 0; k < 60000; ++k) {
-        const double t = 2 * 3.141592653589793 * k / 60000, r = 150 + 0.05 * (k % 3);
+        const double t = kTwoPi * k / 60000, r = 150 + 0.05 * (k % 3);
         outline.push_back(Vec2{160 + r * std::cos(t), 160 + r * std::sin(t)});
     }
     std::vector<PCBObject> objects{PCBObject(PCBObjectKind::region({outline}), std::nullopt, std::nullopt, Polarity::dark,

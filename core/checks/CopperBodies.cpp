@@ -5,13 +5,13 @@
 #include <limits>
 
 #include "import/ApertureMacro.hpp"
+#include "model/Angles.hpp"
 
 namespace corvane {
 
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kPi = 3.141592653589793;
 constexpr std::int64_t kMaxPolygonVertices = 1024;
 
 double dot(const Vec2& a, const Vec2& b) { return a.x * b.x + a.y * b.y; }

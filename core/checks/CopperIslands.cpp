@@ -11,6 +11,7 @@
 #include <polyclipping/clipper.hpp>
 
 #include "BoxTree.hpp"
+#include "model/Angles.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
 
@@ -45,8 +46,6 @@ constexpr std::size_t kMaxCutPoints = 1'000'000;
 constexpr cl::cInt kClearMarginUnits = 1000;
 
 double nominalWidth(const PCBObject& o) { return o.apertureShape ? o.apertureShape->strokeNominalWidth() : 0.0; }
-
-constexpr double kPi = 3.141592653589793;
 
 // The most chords an arc of copper becomes: enough to keep any arc up to a metre across within
 // kArcChordMM, and a bound on what stray arcs of kilometres can cost.

@@ -19,14 +19,13 @@
 #include "import/ApertureMacro.hpp"
 #include "io/SizeLimits.hpp"
 #include "io/TextDecoding.hpp"
+#include "model/Angles.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 constexpr double kTenDegrees = 0.17453292519943295;
 // With trailing zeros omitted, coordinates are padded to the format's digit count, never beyond this.
 constexpr std::size_t kMaxPaddedDigits = 32;

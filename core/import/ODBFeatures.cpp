@@ -8,12 +8,12 @@
 #include "model/GeometryEngine.hpp"
 #include "import/ODBText.hpp"
 #include "io/TextDecoding.hpp"
+#include "model/Angles.hpp"
 
 namespace corvane {
 
 namespace {
 
-constexpr double kPi = 3.141592653589793;
 constexpr double kMinDrillMM = 0.05;
 // Segments per half circle when a rotated oval pad becomes an outline.
 constexpr int kCapSegments = 16;

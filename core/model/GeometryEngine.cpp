@@ -7,13 +7,12 @@
 
 #include <sys/mman.h>
 
+#include "Angles.hpp"
 #include "Overloaded.hpp"
 
 namespace corvane {
 
 namespace {
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 
 bool finite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
@@ -1181,7 +1180,7 @@ void GeometryEngine::strokeSegment(const Vec2& a, const Vec2& b, double width, T
         mesh.addTriangle(a + o, b + o, b - o);
         mesh.addTriangle(a + o, b - o, a - o);
         if (n == 0) return;
-        const double theta = std::atan2(-o.y, -o.x) * 180.0 / 3.141592653589793;
+        const double theta = std::atan2(-o.y, -o.x) * 180.0 / kPi;
         mesh.addFan(b, h, theta, 180, n);
         mesh.addFan(a, h, theta + 180, 180, n);
         return;

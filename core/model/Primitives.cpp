@@ -3,14 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "Angles.hpp"
 #include "Overloaded.hpp"
 
 namespace corvane {
 
 namespace {
 constexpr double kSqrt2 = 1.4142135623730951;
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 
 void includePoint(BBox& box, const Vec2& p, double r) {
     box.include(Vec2{p.x - r, p.y - r});

@@ -10,6 +10,7 @@
 
 #include "CoverageRaster.hpp"
 #include "LayerDrawOrder.hpp"
+#include "model/Angles.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
 
@@ -109,13 +110,13 @@ private:
         std::vector<Vec2> out;
         out.reserve(static_cast<std::size_t>(2 * k + 1));
         for (int i = 0; i <= 2 * k; ++i) {
-            const double a = M_PI * i / k;
+            const double a = kPi * i / k;
             out.push_back(Vec2{std::cos(a), std::sin(a)});
         }
         return out;
     }
     // Corners at r·f and side middles at r·f·cos(π/2k) stand equally far outside and inside the circle.
-    static double cornerScale(int k) { return 2 / (1 + std::cos(M_PI / (2 * k))); }
+    static double cornerScale(int k) { return 2 / (1 + std::cos(kPi / (2 * k))); }
     std::vector<Vec2> tables_[kTabled + 1];
 };
 
@@ -123,7 +124,7 @@ private:
 // off than kRoundErrorPx: a chord's sagitta may be twice that.
 int halfTurnSteps(double r) {
     if (!(r > kRoundErrorPx * 4)) return 2;
-    const double steps = std::ceil(M_PI / (2 * std::acos(1 - 2 * kRoundErrorPx / r)));
+    const double steps = std::ceil(kPi / (2 * std::acos(1 - 2 * kRoundErrorPx / r)));
     return static_cast<int>(std::min(steps, 4096.0));
 }
 

@@ -5,6 +5,7 @@
 #include <new>
 #include <pango/pangocairo.h>
 
+#include "model/Angles.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {
@@ -138,10 +139,10 @@ void CairoPdfCanvas::fillRoundedRect(const PageRect& rect, double radius, const 
     const double top = flipY(rect.y + rect.height), bottom = flipY(rect.y);
     cairo_save(cr_);
     cairo_new_path(cr_);
-    cairo_arc(cr_, right - r, top + r, r, -M_PI / 2, 0);
-    cairo_arc(cr_, right - r, bottom - r, r, 0, M_PI / 2);
-    cairo_arc(cr_, left + r, bottom - r, r, M_PI / 2, M_PI);
-    cairo_arc(cr_, left + r, top + r, r, M_PI, 3 * M_PI / 2);
+    cairo_arc(cr_, right - r, top + r, r, -kPi / 2, 0);
+    cairo_arc(cr_, right - r, bottom - r, r, 0, kPi / 2);
+    cairo_arc(cr_, left + r, bottom - r, r, kPi / 2, kPi);
+    cairo_arc(cr_, left + r, top + r, r, kPi, 3 * kPi / 2);
     cairo_close_path(cr_);
     setColor(cr_, color);
     cairo_set_fill_rule(cr_, CAIRO_FILL_RULE_WINDING);
@@ -153,7 +154,7 @@ void CairoPdfCanvas::fillCircle(Vec2 center, double diameter, const RGBAColor& c
     if (!cr_ || !onPageScale({center.x, center.y, diameter}) || diameter <= 0) return;
     cairo_save(cr_);
     cairo_new_path(cr_);
-    cairo_arc(cr_, center.x, flipY(center.y), diameter / 2, 0, 2 * M_PI);
+    cairo_arc(cr_, center.x, flipY(center.y), diameter / 2, 0, kTwoPi);
     setColor(cr_, color);
     cairo_fill(cr_);
     cairo_restore(cr_);
