@@ -253,11 +253,7 @@ QColor layerColor(const QColor& color, double opacity) {
 
 } // namespace
 
-GeometryEngine ScreenshotController::geometry(double pxPerMM) {
-    GeometryEngine geom = GeometryEngine::forDrawing(pxPerMM);
-    geom.capSegments = 8;
-    return geom;
-}
+GeometryEngine ScreenshotController::geometry(double pxPerMM) { return GeometryEngine::forDrawing(pxPerMM); }
 
 void ScreenshotController::drawLayer(std::span<const PCBObject> objects, QPainter& painter,
                                      const CanvasTransform& transform, double pxScale, const QColor& color,

@@ -50,8 +50,8 @@ constexpr double kDetailScaleStep = 4.0;
 constexpr double kFullDetailScale = 1024.0;
 
 // `scale` 0: full detail, good at any zoom.
-GeometryEngine canvasGeometry(double scale = 0) {
-    GeometryEngine geom;
+Tessellator canvasGeometry(double scale = 0) {
+    Tessellator geom;
     geom.arcChordToleranceMM = kCanvasArcChordToleranceMM;
     if (scale > 0) geom.detailToleranceMM = kDetailTolerancePx / scale;
     return geom;
@@ -116,7 +116,7 @@ void afterPendingRepaints(std::function<void()> body) {
     QCoreApplication::postEvent(runner, new DeferredWork(std::move(body)), std::numeric_limits<int>::min());
 }
 
-std::shared_ptr<const TessellatedLayer> tessellateShared(const GeometryEngine& geom, const std::vector<PCBObject>& objects) {
+std::shared_ptr<const TessellatedLayer> tessellateShared(const Tessellator& geom, const std::vector<PCBObject>& objects) {
     return std::make_shared<const TessellatedLayer>(geom.tessellate(objects));
 }
 
@@ -706,7 +706,7 @@ AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vect
     };
     std::stable_sort(fileIndices.begin(), fileIndices.end(), [&](std::size_t a, std::size_t b) { return weight(a) > weight(b); });
 
-    const GeometryEngine geom = canvasGeometry(scale);
+    const Tessellator geom = canvasGeometry(scale);
     std::vector<std::shared_ptr<const TessellatedLayer>> made(fileIndices.size());
     parallelFor(fileIndices.size(), [&](std::size_t k) {
         const PackageFile& f = pkg.files[fileIndices[k]];
@@ -988,7 +988,7 @@ CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPa
 std::shared_ptr<const AppModel::CompareRowCache> AppModel::makeCompareRowCache(const std::string& layerKey,
                                                                                const PCBPackage& base,
                                                                                const PCBPackage& revised) {
-    const GeometryEngine geom = canvasGeometry();
+    const Tessellator geom = canvasGeometry();
     auto cache = std::make_shared<CompareRowCache>();
     auto groups = std::make_shared<CompareGroups>(compareGroupedObjects(CompareRow{layerKey}, base, revised));
     cache->same = tessellateShared(geom, groups->same);

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "model/CameraState.hpp"
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
 
 namespace corvane {
 

@@ -1,6 +1,7 @@
 #pragma once
 // Points, boxes and display units: the bottom of the board model. All lengths are millimetres.
 #include <array>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <limits>
@@ -22,6 +23,7 @@ struct Vec2 {
     Vec2 operator-(const Vec2& o) const { return Vec2{x - o.x, y - o.y}; }
     Vec2 operator*(double s) const { return Vec2{x * s, y * s}; }
     bool operator==(const Vec2& o) const { return x == o.x && y == o.y; }
+    bool isFinite() const { return std::isfinite(x) && std::isfinite(y); }
     double length() const;
     double distance(const Vec2& to) const;
     Vec2 roundedTo(double places) const;

@@ -271,7 +271,7 @@ TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
                                  {disc({10, 10}, 1.0, Polarity::clear), disc({20, 20})}));
     f.model.loadPackage(p);
 
-    const GeometryEngine geom;
+    const Tessellator geom;
     // Filled within the board outline, not past it.
     const auto quad = floats(TriangleMesh::verticesOfQuad(0, 0, 40, 30));
     const auto& mask = *f.renderer.find("layer:mask.gbr")->geometry;
@@ -317,7 +317,7 @@ TEST(AppLoading, NegativePlaneWithoutABoardBoxIsDrawnPlain) {
     ASSERT_FALSE(p.boardBBox().isValid());
     f.model.loadPackage(p);
     const auto& mask = *f.renderer.find("layer:mask.gbr")->geometry;
-    const auto features = GeometryEngine().tessellate(p.files[0].gerber->objects);
+    const auto features = Tessellator().tessellate(p.files[0].gerber->objects);
     EXPECT_TRUE(mask.dark.vertices.empty());
     EXPECT_EQ(mask.clear.vertices, features.clear.vertices);
     EXPECT_FALSE(f.model.hasFitted());
@@ -413,7 +413,7 @@ TEST(AppLoading, MeshesHaveTheDetailTheViewNeeds) {
     f.model.canvasSizeChanged(QSizeF(200, 150));
     const PCBPackage board = sampleBoard();
     f.model.loadPackage(board);
-    const auto fullTriangles = GeometryEngine().tessellate(board.files[0].gerber->objects).totalTriangles();
+    const auto fullTriangles = Tessellator().tessellate(board.files[0].gerber->objects).totalTriangles();
     const auto fitted = f.renderer.find("layer:board-F_Cu.gbr")->geometry;
     ASSERT_TRUE(fitted);
     EXPECT_LT(fitted->totalTriangles(), fullTriangles);
@@ -512,7 +512,7 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     for (const PackageFile& file : f.model.package()->files) {
         const auto* layer = f.renderer.find(AppModel::layerRendererID(file.fileName));
         ASSERT_TRUE(layer && layer->geometry) << file.fileName;
-        EXPECT_EQ(layer->geometry->dark.vertices, GeometryEngine().tessellate(file.objects()).dark.vertices) << file.fileName;
+        EXPECT_EQ(layer->geometry->dark.vertices, Tessellator().tessellate(file.objects()).dark.vertices) << file.fileName;
     }
 }
 

@@ -4,7 +4,7 @@
 #include <limits>
 
 #include "GLTestSupport.hpp"
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
 
 using namespace corvane;
 using namespace corvane::gltest;
@@ -100,7 +100,7 @@ TEST_F(RenderToImage, LayerOfOnlyClearTrianglesShowsNothing) {
 
 TEST_F(RenderToImage, PolarityRunsKeepDarkObjectsThatFollowAClearOne) {
     // A pour, its clearance, and a pad inside the clearance, in file order.
-    const TessellatedLayer layer = GeometryEngine().tessellate(
+    const TessellatedLayer layer = Tessellator().tessellate(
         {squareRegion(8, Polarity::dark), squareRegion(5, Polarity::clear), squareRegion(2, Polarity::dark)});
     ASSERT_EQ(layer.runs.size(), 3u);
     renderer.setLayer("copper", kRed, 1, true, std::make_shared<const TessellatedLayer>(layer));
@@ -118,7 +118,7 @@ TEST_F(RenderToImage, PolarityRunsKeepDarkObjectsThatFollowAClearOne) {
 }
 
 TEST_F(RenderToImage, NegativePlaneIsAFilledBoxWithTheFeaturesCutOut) {
-    const TessellatedLayer features = GeometryEngine().tessellate({squareRegion(2, Polarity::dark, -4),
+    const TessellatedLayer features = Tessellator().tessellate({squareRegion(2, Polarity::dark, -4),
                                                                    squareRegion(1, Polarity::clear, 4)});
     // Board box −5 … 5 grown by 5 mm; the clear mesh is the features' clear then dark triangles.
     renderer.setLayer("mask", kGreen, 1, true, rect(-10, -10, 10, 10),
@@ -248,7 +248,7 @@ TEST_F(RenderToImage, RunsOutsideTheirMeshAreCutToWholeTrianglesInside) {
 // Each layer pass is limited to the pixels its ink can reach; the picture must be the same as an unlimited
 // pass, antialiased edges included, in both views and partly off the image.
 TEST_F(RenderToImage, LimitingALayerPassToItsInkChangesNoPixel) {
-    const TessellatedLayer strokes = GeometryEngine().tessellate({
+    const TessellatedLayer strokes = Tessellator().tessellate({
         PCBObject(PCBObjectKind::arcStroke({-3, 0}, {3, 0}, {0, 0}, true), std::nullopt, ApertureShape::circle(0.7),
                   Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
         PCBObject(PCBObjectKind::stroke({8, -9}, {15, 12}), std::nullopt, ApertureShape::circle(1.3),
@@ -285,7 +285,7 @@ TEST_F(RenderToImage, StrokesNarrowerThanAPixelStayOnePixelWide) {
     const CameraState cam{Vec2{0, 0}, 2.9, false};
     renderer.setCamera(cam);
     renderer.setLayer("outline", kRed, 1, true,
-                      std::make_shared<const TessellatedLayer>(GeometryEngine().tessellate(
+                      std::make_shared<const TessellatedLayer>(Tessellator().tessellate(
                           {stroke({-30, 10.05}, {30, 10.05}, 0.1, Polarity::dark),
                            stroke({-30, -10.05}, {30, -10.05}, 0.1, Polarity::dark)})));
     QImage image = render(renderer, {200, 160});
@@ -304,7 +304,7 @@ TEST_F(RenderToImage, StrokesNarrowerThanAPixelStayOnePixelWide) {
     // A thin clearance across a pour still parts it.
     renderer.removeAllLayers();
     renderer.setLayer("pour", kGreen, 1, true,
-                      std::make_shared<const TessellatedLayer>(GeometryEngine().tessellate(
+                      std::make_shared<const TessellatedLayer>(Tessellator().tessellate(
                           {squareRegion(8, Polarity::dark), stroke({-8, 0.03}, {8, 0.03}, 0.05, Polarity::clear)})));
     image = render(renderer, {200, 160});
     const auto green = [](const QColor& c) { return 255 - c.green(); };
@@ -316,7 +316,7 @@ TEST_F(RenderToImage, StrokesNarrowerThanAPixelStayOnePixelWide) {
     renderer.removeAllLayers();
     renderer.setLayer("mask", kRed, 0.45f, true,
                       std::make_shared<const TessellatedLayer>(
-                          GeometryEngine().tessellate({stroke({-8, 0}, {8, 0}, 2, Polarity::dark)})));
+                          Tessellator().tessellate({stroke({-8, 0}, {8, 0}, 2, Polarity::dark)})));
     image = render(renderer);
     EXPECT_TRUE(near(pixelAt(image, close, {0, 0}), {int(std::lround(255 * 0.45 + 19 * 0.55)), 11, 14}, 2));
     EXPECT_EQ(pixelAt(image, close, {0, 0}), pixelAt(image, close, {0, 0.6}));

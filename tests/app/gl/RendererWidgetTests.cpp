@@ -7,7 +7,7 @@
 #include <functional>
 
 #include "GLTestSupport.hpp"
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
 
 using namespace corvane;
 using namespace corvane::gltest;
@@ -39,7 +39,7 @@ protected:
 
     static void uploadBoard(GLBoardRenderer& canvas) {
         // Slanted edges (multisampled), a clear cut-out, partial opacity and two layers.
-        const TessellatedLayer copper = GeometryEngine().tessellate({
+        const TessellatedLayer copper = Tessellator().tessellate({
             PCBObject(PCBObjectKind::stroke({-9, -6}, {8, 5}), std::nullopt, ApertureShape::circle(2.5),
                       Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
             PCBObject(PCBObjectKind::flash({0, 0}), std::nullopt, ApertureShape::circle(1.5), Polarity::clear,

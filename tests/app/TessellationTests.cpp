@@ -4,7 +4,7 @@
 #include <functional>
 #include <limits>
 
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
 
 using namespace corvane;
 
@@ -19,7 +19,7 @@ PCBObject object(PCBObjectKind kind, std::optional<ApertureShape> shape = std::n
                      std::nullopt, std::nullopt, 0);
 }
 
-TriangleMesh meshOf(const GeometryEngine& g, const PCBObject& obj) {
+TriangleMesh meshOf(const Tessellator& g, const PCBObject& obj) {
     TriangleMesh m;
     g.append(obj, m);
     return m;
@@ -91,7 +91,7 @@ TEST(TriangleMeshOps, QuadsFansAndTheBackgroundQuad) {
 // Strokes
 
 TEST(Strokes, BodyThenEndCapThenStartCapAtAnyDirection) {
-    const GeometryEngine g;
+    const Tessellator g;
     const ApertureShape pen = ApertureShape::circle(0.5);
     for (const Vec2& end : {Vec2{3, 0}, Vec2{0, 2}, Vec2{-1, -1}, Vec2{0.3, -2.5}, Vec2{-4, 0}}) {
         const Vec2 start{0.5, 0.25};
@@ -107,7 +107,7 @@ TEST(Strokes, BodyThenEndCapThenStartCapAtAnyDirection) {
 }
 
 TEST(Strokes, CapSegmentsSettingAndZeroLength) {
-    GeometryEngine g;
+    Tessellator g;
     TriangleMesh dot;
     g.strokeSegment(Vec2{1, 2}, Vec2{1, 2 + 1e-10}, 0.6, dot);
     TriangleMesh octagon;
@@ -135,7 +135,7 @@ TEST(Strokes, CapSegmentsSettingAndZeroLength) {
 }
 
 TEST(Strokes, PolylinesAndArcsRoundEveryJoint) {
-    const GeometryEngine g;
+    const Tessellator g;
     TriangleMesh m;
     g.strokePolyline({Vec2{0, 0}}, 1, m);
     EXPECT_EQ(m.triangleCount(), 0);
@@ -165,7 +165,7 @@ TEST(Strokes, PolylinesAndArcsRoundEveryJoint) {
 // Drills, slots and flashes
 
 TEST(Flashes, DiscResolutionGrowsWithSize) {
-    const GeometryEngine g;
+    const Tessellator g;
     const std::pair<double, std::int64_t> sizes[] = {{0.1, 6}, {0.3, 8}, {1.0, 20}, {2.4, 48}, {5.0, 48}, {-1, 6}};
     for (const auto& [d, count] : sizes) {
         const auto drill = meshOf(g, object(PCBObjectKind::drill(Vec2{1, -1}, d, true)));
@@ -187,7 +187,7 @@ TEST(Flashes, DiscResolutionGrowsWithSize) {
 }
 
 TEST(Flashes, RectanglesAndObroundsInBothOrientations) {
-    const GeometryEngine g;
+    const Tessellator g;
     const auto rect = meshOf(g, object(PCBObjectKind::flash(Vec2{1, 1}), ApertureShape::rectangle(2, 1)));
     const std::vector<float> r{0, 0.5f, 2, 0.5f, 2, 1.5f, 0, 0.5f, 2, 1.5f, 0, 1.5f};
     EXPECT_EQ(rect.vertices, r);
@@ -209,7 +209,7 @@ TEST(Flashes, RectanglesAndObroundsInBothOrientations) {
 }
 
 TEST(Flashes, PolygonsStartOnTheRotatedAxisAndAreCapped) {
-    const GeometryEngine g;
+    const Tessellator g;
     const auto tri = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::polygon(2, 2, 0)));
     ASSERT_EQ(tri.triangleCount(), 3);
     EXPECT_FLOAT_EQ(tri.vertices[2], 1);
@@ -229,7 +229,7 @@ TEST(Flashes, PolygonsStartOnTheRotatedAxisAndAreCapped) {
 }
 
 TEST(Flashes, MacroOutlinesAreFilledAtTheFlashPosition) {
-    const GeometryEngine g;
+    const Tessellator g;
     // A rounded-rectangle-like pad as two contours (one of them clockwise), plus an empty one.
     std::vector<Contour> outline{
         {{-1, -0.5}, {1, -0.5}, {1, 0.5}, {-1, 0.5}},
@@ -265,7 +265,7 @@ TEST(Flashes, MacroOutlinesAreFilledAtTheFlashPosition) {
 // Layers
 
 TEST(Tessellate, PolarityPicksTheMeshAndOrderIsKept) {
-    const GeometryEngine g;
+    const Tessellator g;
     EXPECT_EQ(g.tessellate({}).totalTriangles(), 0);
     const std::vector<PCBObject> objects{
         object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::rectangle(1, 1)),
@@ -286,7 +286,7 @@ TEST(Tessellate, PolarityPicksTheMeshAndOrderIsKept) {
 }
 
 TEST(Tessellate, UnusableNumbersGiveNoTriangles) {
-    const GeometryEngine g;
+    const Tessellator g;
     const std::vector<PCBObject> objects{
         object(PCBObjectKind::stroke(Vec2{0, 0}, Vec2{1, 0}), ApertureShape::circle(kNaN)),
         object(PCBObjectKind::stroke(Vec2{kNaN, 0}, Vec2{1, 0}), ApertureShape::circle(1)),
@@ -312,7 +312,7 @@ TEST(Tessellate, UnusableNumbersGiveNoTriangles) {
 
 TEST(Tessellate, BigLayersGiveWhatTheirPrimitivesGive) {
     // Large enough that the meshes are sized from a sample; the heavy primitives sit where a sample misses.
-    const GeometryEngine g;
+    const Tessellator g;
     std::vector<PCBObject> objects;
     for (int i = 0; i < 20000; ++i) {
         const Vec2 at{0.01 * i, 0.02 * (i % 97)};
@@ -374,9 +374,9 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
          [](const Vec2& p) { return GeometryEngine::distancePointArc(p, {10, 0}, {0, 10}, {0, 0}, false) - 0.15; },
          sagitta(10, 8 * kPi / 180) + sagitta(0.15, kPi / 8)},
     };
-    const GeometryEngine full;
+    const Tessellator full;
     for (double tolerance : {0.002, 0.02, 0.2}) {
-        GeometryEngine coarse;
+        Tessellator coarse;
         coarse.detailToleranceMM = tolerance;
         for (std::size_t k = 0; k < cases.size(); ++k) {
             const TriangleMesh fine = meshOf(full, cases[k].object);
@@ -395,7 +395,7 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
         }
     }
     // A stroke no wider than twice the tolerance has plain ends; no tolerance keeps the fixed counts.
-    GeometryEngine coarse;
+    Tessellator coarse;
     coarse.detailToleranceMM = 0.1;
     EXPECT_EQ(meshOf(coarse, object(PCBObjectKind::stroke({0, 0}, {3, 1}), ApertureShape::circle(0.2))).triangleCount(), 2);
     const PCBObject arc = object(PCBObjectKind::arcStroke({10, 0}, {0, 10}, {0, 0}, false), ApertureShape::circle(0.3));

@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
 
 using namespace corvane;
 
@@ -35,7 +35,7 @@ std::vector<Triangle> trianglesOf(const TriangleMesh& m) {
 
 std::vector<Triangle> fill(const std::vector<Contour>& contours) {
     TriangleMesh m;
-    GeometryEngine{}.fillRegion(contours, m);
+    Tessellator{}.fillRegion(contours, m);
     return trianglesOf(m);
 }
 
@@ -167,7 +167,7 @@ Poly randomStar(std::mt19937& rng, int n) {
 // Single contours
 
 TEST(RegionFill, UnitSquareGivesTheTwoExpectedTriangles) {
-    const auto tris = GeometryEngine::earClip({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
+    const auto tris = Tessellator::earClip({{0, 0}, {1, 0}, {1, 1}, {0, 1}});
     ASSERT_EQ(tris.size(), 2u);
     EXPECT_EQ(tris[0], (Triangle{Vec2{0, 1}, Vec2{0, 0}, Vec2{1, 0}}));
     EXPECT_EQ(tris[1], (Triangle{Vec2{1, 0}, Vec2{1, 1}, Vec2{0, 1}}));
@@ -186,10 +186,10 @@ TEST(RegionFill, RealShapedContoursCoverExactlyTheirArea) {
     for (const auto& shape : realShapes()) {
         const double area = GeometryEngine::signedArea(shape.points);
         ASSERT_GT(area, 0) << shape.name;
-        expectFaithful(GeometryEngine::earClip(shape.points), area, shape.name);
+        expectFaithful(Tessellator::earClip(shape.points), area, shape.name);
         expectFaithful(fill({shape.points}), area, shape.name + " filled");
         expectFaithful(fill({reversed(shape.points)}), area, shape.name + " reversed");
-        EXPECT_EQ(GeometryEngine::earClip(shape.points), slowEarClip(shape.points)) << shape.name;
+        EXPECT_EQ(Tessellator::earClip(shape.points), slowEarClip(shape.points)) << shape.name;
     }
 }
 
@@ -223,19 +223,19 @@ TEST(RegionFill, ManyBridgedHolesStayOpen) {
     }
     const auto tris = fill({plane});
     expectFaithful(tris, area, "plane with 100 holes");
-    EXPECT_EQ(GeometryEngine::earClip(plane), slowEarClip(plane));
+    EXPECT_EQ(Tessellator::earClip(plane), slowEarClip(plane));
 }
 
 TEST(RegionFill, IndexedClippingMatchesThePlainClipper) {
     std::mt19937 rng(12345);
     for (int round = 0; round < 150; ++round) {
         const Poly columns = randomColumns(rng, 3 + round % 25);
-        const auto fast = GeometryEngine::earClip(columns);
+        const auto fast = Tessellator::earClip(columns);
         ASSERT_EQ(fast, slowEarClip(columns)) << "columns round " << round;
         expectFaithful(fast, GeometryEngine::signedArea(columns), "columns " + std::to_string(round));
 
         const Poly star = randomStar(rng, 5 + round);
-        const auto starTris = GeometryEngine::earClip(star);
+        const auto starTris = Tessellator::earClip(star);
         ASSERT_EQ(starTris, slowEarClip(star)) << "star round " << round;
         expectFaithful(starTris, GeometryEngine::signedArea(star), "star " + std::to_string(round));
     }
@@ -247,11 +247,11 @@ TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     constexpr double nan = std::numeric_limits<double>::quiet_NaN();
     // A point that is not a number spoils only its own contour.
     EXPECT_EQ(fill({{{0, 0}, {1, 0}, {nan, nan}, {0, 1}}, {{0, 0}, {1, 0}, {0, 1}}}).size(), 1u);
-    EXPECT_TRUE(GeometryEngine::earClip({{0, 0}, {1, 0}, {1, std::numeric_limits<double>::infinity()}, {0, 1}}).empty());
+    EXPECT_TRUE(Tessellator::earClip({{0, 0}, {1, 0}, {1, std::numeric_limits<double>::infinity()}, {0, 1}}).empty());
 
     // A self-crossing bow tie: clipping stops part-way and keeps what it filled.
     const Poly bowTie{{0, 0}, {2, 2}, {2, 0}, {0, 2}};
-    const auto tie = GeometryEngine::earClip(bowTie);
+    const auto tie = Tessellator::earClip(bowTie);
     EXPECT_EQ(tie, slowEarClip(bowTie));
     EXPECT_LE(tie.size(), 2u);
 
@@ -269,7 +269,7 @@ TEST(RegionFill, BrokenContoursFillWhatTheyCanAndNeverFail) {
     std::uniform_real_distribution<double> coord(-50, 50);
     Poly noise;
     for (int i = 0; i < 20000; ++i) noise.push_back(Vec2{coord(rng), coord(rng)});
-    const auto scribble = GeometryEngine::earClip(noise);
+    const auto scribble = Tessellator::earClip(noise);
     EXPECT_LT(scribble.size(), noise.size());
 }
 

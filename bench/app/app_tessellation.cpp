@@ -4,12 +4,12 @@
 #include <cmath>
 #include <random>
 
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
+#include "model/Angles.hpp"
 
 using namespace corvane;
 
 namespace {
-constexpr double kTwoPi = 6.283185307179586;
 
 PCBObject make(PCBObjectKind kind, std::optional<ApertureShape> shape, Polarity polarity = Polarity::dark) {
     return PCBObject(std::move(kind), std::nullopt, std::move(shape), polarity, std::nullopt, std::nullopt,
@@ -86,7 +86,7 @@ std::vector<PCBObject> mixedLayer(std::size_t count) {
 }
 
 void runLayer(benchmark::State& state, const std::vector<PCBObject>& objects) {
-    const GeometryEngine engine;
+    const Tessellator engine;
     std::int64_t triangles = 0;
     for (auto _ : state) {
         const TessellatedLayer layer = engine.tessellate(objects);
@@ -155,7 +155,7 @@ void BM_FillSmallContours(benchmark::State& state) {
         c.push_back(o + Vec2{0, 1});
         contours.push_back(std::move(c));
     }
-    const GeometryEngine engine;
+    const Tessellator engine;
     for (auto _ : state) {
         TriangleMesh mesh;
         engine.fillRegion(contours, mesh);
@@ -179,7 +179,7 @@ Contour pourOutline(int points, double radius) {
 
 void BM_FillPour20k(benchmark::State& state) {
     const std::vector<Contour> region{pourOutline(20'000, 50)};
-    const GeometryEngine engine;
+    const Tessellator engine;
     for (auto _ : state) {
         TriangleMesh mesh;
         engine.fillRegion(region, mesh);
@@ -215,7 +215,7 @@ Contour bridgedPlane() {
 
 void BM_FillBridgedPlane60k(benchmark::State& state) {
     static const std::vector<Contour> region{bridgedPlane()};
-    const GeometryEngine engine;
+    const Tessellator engine;
     std::int64_t triangles = 0;
     for (auto _ : state) {
         TriangleMesh mesh;
@@ -262,7 +262,7 @@ void BM_FillComb20k(benchmark::State& state) {
         comb.push_back(Vec2{2.0 * k, 0});
     }
     const std::vector<Contour> region{comb};
-    const GeometryEngine engine;
+    const Tessellator engine;
     for (auto _ : state) {
         TriangleMesh mesh;
         engine.fillRegion(region, mesh);
@@ -271,3 +271,5 @@ void BM_FillComb20k(benchmark::State& state) {
 }
 BENCHMARK(BM_FillComb20k)->Unit(benchmark::kMillisecond);
 } // namespace
+
+BENCHMARK_MAIN();

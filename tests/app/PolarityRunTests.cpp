@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "model/GeometryEngine.hpp"
+#include "mesh/Tessellator.hpp"
 
 using namespace corvane;
 
@@ -18,7 +18,7 @@ std::int64_t vertices(const TriangleMesh& m) { return static_cast<std::int64_t>(
 } // namespace
 
 TEST(PolarityRuns, FollowFileOrderAsRangesIntoEachMesh) {
-    const GeometryEngine g;
+    const Tessellator g;
     const std::int64_t perFlash = vertices(g.tessellate({flash(0, Polarity::dark)}).dark);
     ASSERT_GT(perFlash, 0);
 
@@ -38,7 +38,7 @@ TEST(PolarityRuns, FollowFileOrderAsRangesIntoEachMesh) {
 }
 
 TEST(PolarityRuns, PrimitivesWithoutTrianglesNeitherSplitNorOpenRuns) {
-    const GeometryEngine g;
+    const Tessellator g;
     const double nan = std::numeric_limits<double>::quiet_NaN();
     // The clear flash of NaN size draws nothing, so the dark flashes around it stay one run.
     const auto layer = g.tessellate({flash(0, Polarity::dark), flash(1, Polarity::clear, nan),
@@ -53,7 +53,7 @@ TEST(PolarityRuns, PrimitivesWithoutTrianglesNeitherSplitNorOpenRuns) {
 }
 
 TEST(PolarityRuns, StrokesArcsAndSlotsCarryTheirCentreLinesInTheirRun) {
-    const GeometryEngine g;
+    const Tessellator g;
     const auto object = [](PCBObjectKind kind, Polarity polarity) {
         return PCBObject(std::move(kind), std::nullopt, ApertureShape::circle(0.1), polarity, std::nullopt,
                          std::nullopt, std::nullopt, std::nullopt, 0);
