@@ -8,9 +8,8 @@
 #include <numeric>
 #include <unordered_map>
 
-#include <polyclipping/clipper.hpp>
-
 #include "BoxTree.hpp"
+#include "PolygonBooleans.hpp"
 #include "model/Angles.hpp"
 #include "model/GeometryEngine.hpp"
 #include "model/ParallelFor.hpp"
@@ -19,12 +18,13 @@ namespace corvane::copper {
 
 namespace {
 
-namespace cl = ClipperLib;
-
-// Polygon booleans work on integers: one unit is one nanometre.
-constexpr double kUnitsPerMM = 1e6;
-// Coordinates beyond a kilometre are stray data, not copper the booleans could hold.
-constexpr double kLargestMM = 1e6;
+using booleans::Coord;
+using booleans::Path;
+using booleans::Paths;
+using booleans::Point;
+using booleans::toMM;
+using booleans::toUnits;
+using booleans::withinRange;
 // Filled areas with more edges than this get a row index for their inside test.
 constexpr std::size_t kIndexedAreaEdges = 64;
 // Areas of one contour with at most this many edges are one piece.
@@ -43,7 +43,7 @@ constexpr std::size_t kMaxCutColumns = 64;
 constexpr std::size_t kMaxCutPoints = 1'000'000;
 // Clear outlines reaching past a column are cut back to this far beyond it, so that what the
 // cutting leaves along the line lies off the copper, which ends at the line.
-constexpr cl::cInt kClearMarginUnits = 1000;
+constexpr Coord kClearMarginUnits = 1000;
 
 double nominalWidth(const PCBObject& o) { return o.apertureShape ? o.apertureShape->strokeNominalWidth() : 0.0; }
 
@@ -61,8 +61,6 @@ void arcPoints(const PCBObjectKind::ArcStroke& a, std::vector<Vec2>& out) {
     out.push_back(a.start);
     sampler.sampleArc(a.start, a.end, a.center, a.clockwise, out);
 }
-
-bool finite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 
 // ---- union-find -------------------------------------------------------------------------------
 
@@ -215,7 +213,7 @@ public:
         if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
             addPiece(CopperBodySet::capsule(s->start, s->end, nominalWidth(o)), src, net);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
-            if (!finite(a->start) || !finite(a->end) || !finite(a->center)) return;
+            if (!a->start.isFinite() || !a->end.isFinite() || !a->center.isFinite()) return;
             arcPoints(*a, points_);
             const double w = nominalWidth(o);
             for (std::size_t k = 0; k + 1 < points_.size(); ++k)
@@ -244,7 +242,7 @@ public:
         for (Contour& c : contours) {
             if (c.size() < 3) continue;
             bool ok = true;
-            for (const Vec2& p : c) ok = ok && finite(p);
+            for (const Vec2& p : c) ok = ok && p.isFinite();
             if (!ok) continue;
             for (std::size_t i = 0; i < c.size(); ++i) {
                 const Vec2& a = c[i];
@@ -288,26 +286,6 @@ private:
 
 // ---- polarity ---------------------------------------------------------------------------------
 
-cl::IntPoint toInt(const Vec2& p) {
-    return cl::IntPoint(static_cast<cl::cInt>(std::llround(p.x * kUnitsPerMM)),
-                        static_cast<cl::cInt>(std::llround(p.y * kUnitsPerMM)));
-}
-
-Vec2 toMM(const cl::IntPoint& p) {
-    return Vec2{static_cast<double>(p.X) / kUnitsPerMM, static_cast<double>(p.Y) / kUnitsPerMM};
-}
-
-bool withinRange(const BBox& b) {
-    return grid::isFinite(b) && std::fabs(b.minX) < kLargestMM && std::fabs(b.maxX) < kLargestMM &&
-           std::fabs(b.minY) < kLargestMM && std::fabs(b.maxY) < kLargestMM;
-}
-
-void addPositive(cl::Path path, cl::Paths& out) {
-    if (path.size() < 3) return;
-    if (!cl::Orientation(path)) cl::ReversePath(path);
-    out.push_back(std::move(path));
-}
-
 // How round outlines of copper that clear objects cut become polygons. Their corners lie on the
 // true outline of dark copper, so the polygon holds a little less copper than it; the outlines of
 // clear objects are grown by the chord error, so they remove a little more. Either way a gap can
@@ -322,19 +300,19 @@ int chordCount(double radius, double sweep) {
 
 // Corners evenly spaced on a circle from angle `from` to `to`, both included; the first left out
 // when it continues a path that ends there.
-void addCircleCorners(const Vec2& centre, double radius, double from, double to, cl::Path& out, bool skipFirst = false) {
+void addCircleCorners(const Vec2& centre, double radius, double from, double to, Path& out, bool skipFirst = false) {
     const int n = chordCount(radius, to - from);
     for (int k = skipFirst ? 1 : 0; k <= n; ++k) {
         const double t = from + (to - from) * k / n;
-        out.push_back(toInt(centre + Vec2{radius * std::cos(t), radius * std::sin(t)}));
+        out.push_back(toUnits(centre + Vec2{radius * std::cos(t), radius * std::sin(t)}));
     }
 }
 
 // A disc (a == b) or straight capsule a–b: corners evenly spaced on its circles and its straight
 // sides exact. Built directly: the offsetter costs more than the cut itself, and spaces a lone
 // point's corners unevenly.
-cl::Path capsulePath(const Vec2& a, const Vec2& b, double radius) {
-    cl::Path path;
+Path capsulePath(const Vec2& a, const Vec2& b, double radius) {
+    Path path;
     if (a == b) {
         addCircleCorners(a, radius, 0, 2.0 * kPi, path);
         path.pop_back();  // the full turn ends where it began
@@ -352,7 +330,7 @@ cl::Path capsulePath(const Vec2& a, const Vec2& b, double radius) {
 // cap, as one outline (two circles for a full turn); where it is wider, the sector swept out to
 // the outer arc and a disc at each end. Corners lie on the true circles where the copper is
 // convex; on a hollow inner arc they stand out so that chords never dip into the hole.
-void addArcStroke(const PCBObjectKind::ArcStroke& a, double hw, Polarity polarity, cl::Paths& out) {
+void addArcStroke(const PCBObjectKind::ArcStroke& a, double hw, Polarity polarity, Paths& out) {
     const double grow = polarity == Polarity::clear ? kCutChordMM : 0.0;
     const Vec2 d0 = a.start - a.center;
     const Vec2 d1 = a.end - a.center;
@@ -370,25 +348,24 @@ void addArcStroke(const PCBObjectKind::ArcStroke& a, double hw, Polarity polarit
     const double inner = r - hw + (grow > 0 ? -grow : kCutChordMM);
     const Vec2 s = a.center + Vec2{r * std::cos(a0), r * std::sin(a0)};
     const Vec2 e = a.center + Vec2{r * std::cos(a1), r * std::sin(a1)};
-    cl::Path path;
+    Path path;
     if (fullTurn) {
         addCircleCorners(a.center, outer, 0, 2.0 * kPi, path);
         path.pop_back();
-        addPositive(std::move(path), out);
+        booleans::addFilled(std::move(path), out);
         if (!hollow) return;
-        cl::Path hole;
+        Path hole;
         addCircleCorners(a.center, inner, 0, 2.0 * kPi, hole);
         hole.pop_back();
-        if (cl::Orientation(hole)) cl::ReversePath(hole);  // against the outline: a hole under nonzero filling
-        out.push_back(std::move(hole));
+        booleans::addHole(std::move(hole), out);
         return;
     }
     if (!hollow) {
-        path.push_back(toInt(a.center));
+        path.push_back(toUnits(a.center));
         addCircleCorners(a.center, outer, a0, a1, path);
-        addPositive(std::move(path), out);
-        addPositive(capsulePath(s, s, hw + grow), out);
-        addPositive(capsulePath(e, e, hw + grow), out);
+        booleans::addFilled(std::move(path), out);
+        booleans::addFilled(capsulePath(s, s, hw + grow), out);
+        booleans::addFilled(capsulePath(e, e, hw + grow), out);
         return;
     }
     const double turn = a.clockwise ? -kPi : kPi;
@@ -397,39 +374,41 @@ void addArcStroke(const PCBObjectKind::ArcStroke& a, double hw, Polarity polarit
     addCircleCorners(a.center, inner, a1, a0, path, true);
     addCircleCorners(s, hw + grow, a0 + turn, a0 + 2 * turn, path, true);
     path.pop_back();  // the start cap ends where the outer arc began
-    addPositive(std::move(path), out);
+    booleans::addFilled(std::move(path), out);
 }
 
 // A disc or straight capsule grown by `radius`; clear outlines grown further by the chord error.
-void addRounded(const Vec2& a, const Vec2& b, double radius, Polarity polarity, cl::Paths& out) {
+void addRounded(const Vec2& a, const Vec2& b, double radius, Polarity polarity, Paths& out) {
     if (!(radius > 0)) return;
     if (polarity == Polarity::clear) radius += kCutChordMM;
-    addPositive(capsulePath(a, b, radius), out);
+    booleans::addFilled(capsulePath(a, b, radius), out);
 }
 
 // One copper body as positively oriented polygons.
-void bodyPolygons(const CopperBodySet& shapes, const CopperBody& body, Polarity polarity, cl::Paths& out) {
+void bodyPolygons(const CopperBodySet& shapes, const CopperBody& body, Polarity polarity, Paths& out) {
     switch (body.shape) {
     case CopperBody::Shape::capsule:
         addRounded(body.a, body.b, body.radius, polarity, out);
         break;
     case CopperBody::Shape::box: {
         const BBox& b = body.box;
-        addPositive({toInt({b.minX, b.minY}), toInt({b.maxX, b.minY}), toInt({b.maxX, b.maxY}), toInt({b.minX, b.maxY})}, out);
+        booleans::addFilled({toUnits({b.minX, b.minY}), toUnits({b.maxX, b.minY}), toUnits({b.maxX, b.maxY}),
+                             toUnits({b.minX, b.maxY})},
+                            out);
         break;
     }
     case CopperBody::Shape::polygons:
         shapes.forEachContour(body, [&](const Vec2* pts, std::size_t n, const Vec2& offset) {
-            cl::Path path;
-            for (std::size_t k = 0; k < n; ++k) path.push_back(toInt(pts[k] + offset));
-            addPositive(std::move(path), out);
+            Path path;
+            for (std::size_t k = 0; k < n; ++k) path.push_back(toUnits(pts[k] + offset));
+            booleans::addFilled(std::move(path), out);
         });
         break;
     }
 }
 
 // The copper of one object as positively oriented polygons.
-void objectPolygons(const PCBObject& o, cl::Paths& out) {
+void objectPolygons(const PCBObject& o, Paths& out) {
     if (!withinRange(o.bbox)) return;
     const double w = nominalWidth(o);
     if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
@@ -438,9 +417,9 @@ void objectPolygons(const PCBObject& o, cl::Paths& out) {
         if (w > 0) addArcStroke(*a, w * 0.5, o.polarity, out);
     } else if (auto g = o.kind.as<PCBObjectKind::Region>()) {
         for (const Contour& c : g->contours) {
-            cl::Path path;
-            for (const Vec2& p : c) path.push_back(toInt(p));
-            addPositive(std::move(path), out);
+            Path path;
+            for (const Vec2& p : c) path.push_back(toUnits(p));
+            booleans::addFilled(std::move(path), out);
         }
     } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
         CopperBodySet shapes;
@@ -453,16 +432,16 @@ void objectPolygons(const PCBObject& o, cl::Paths& out) {
 // The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman).
 // The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman). A concave
 // path may come out with edges doubling back along the line; they enclose nothing.
-cl::Path clipToSide(const cl::Path& in, cl::cInt x, bool keepRight) {
-    cl::Path out;
+Path clipToSide(const Path& in, Coord x, bool keepRight) {
+    Path out;
     if (in.empty()) return out;
-    const auto inside = [&](const cl::IntPoint& p) { return keepRight ? p.X >= x : p.X <= x; };
+    const auto inside = [&](const Point& p) { return keepRight ? p.X >= x : p.X <= x; };
     for (std::size_t i = 0, prev = in.size() - 1; i < in.size(); prev = i++) {
-        const cl::IntPoint& a = in[prev];
-        const cl::IntPoint& b = in[i];
+        const Point& a = in[prev];
+        const Point& b = in[i];
         if (inside(a) != inside(b)) {
             const double t = static_cast<double>(x - a.X) / static_cast<double>(b.X - a.X);
-            out.emplace_back(x, a.Y + static_cast<cl::cInt>(std::llround(t * static_cast<double>(b.Y - a.Y))));
+            out.emplace_back(x, a.Y + static_cast<Coord>(std::llround(t * static_cast<double>(b.Y - a.Y))));
         }
         if (inside(b)) out.push_back(b);
     }
@@ -473,13 +452,13 @@ cl::Path clipToSide(const cl::Path& in, cl::cInt x, bool keepRight) {
 // their bounds; the edges a cut leaves along them are not copper edges and never become pieces
 // (see Seams), so the copper of the columns together is the copper of one uncut polygon.
 struct Column {
-    cl::cInt x0 = std::numeric_limits<cl::cInt>::lowest();
-    cl::cInt x1 = std::numeric_limits<cl::cInt>::max();
+    Coord x0 = std::numeric_limits<Coord>::lowest();
+    Coord x1 = std::numeric_limits<Coord>::max();
 
     bool whole() const { return x0 == Column{}.x0 && x1 == Column{}.x1; }
     // The part of a path within `margin` of the column; an open side cuts nothing.
-    cl::Path clipWithMargin(const cl::Path& p, cl::cInt margin) const {
-        cl::Path out = x0 == Column{}.x0 ? p : clipToSide(p, x0 - margin, true);
+    Path clipWithMargin(const Path& p, Coord margin) const {
+        Path out = x0 == Column{}.x0 ? p : clipToSide(p, x0 - margin, true);
         return x1 == Column{}.x1 ? out : clipToSide(out, x1 + margin, false);
     }
     Seams seams(const BBox& polygonBox) const {
@@ -493,14 +472,14 @@ struct Column {
 
 // An axis-aligned box in Clipper units.
 struct IntBox {
-    cl::cInt minX = 0, minY = 0, maxX = -1, maxY = -1;
+    Coord minX = 0, minY = 0, maxX = -1, maxY = -1;
 };
 
-IntBox boxOf(const cl::Paths& paths) {
-    IntBox b{std::numeric_limits<cl::cInt>::max(), std::numeric_limits<cl::cInt>::max(),
-             std::numeric_limits<cl::cInt>::lowest(), std::numeric_limits<cl::cInt>::lowest()};
-    for (const cl::Path& p : paths)
-        for (const cl::IntPoint& q : p) {
+IntBox boxOf(const Paths& paths) {
+    IntBox b{std::numeric_limits<Coord>::max(), std::numeric_limits<Coord>::max(), std::numeric_limits<Coord>::lowest(),
+             std::numeric_limits<Coord>::lowest()};
+    for (const Path& p : paths)
+        for (const Point& q : p) {
             b.minX = std::min(b.minX, q.X);
             b.maxX = std::max(b.maxX, q.X);
             b.minY = std::min(b.minY, q.Y);
@@ -509,11 +488,11 @@ IntBox boxOf(const cl::Paths& paths) {
     return b;
 }
 
-cl::Paths clipToColumn(const cl::Paths& paths, const Column& column) {
+Paths clipToColumn(const Paths& paths, const Column& column) {
     if (column.whole()) return paths;
-    cl::Paths kept;
-    for (const cl::Path& p : paths) {
-        cl::Path c = clipToSide(clipToSide(p, column.x0, true), column.x1, false);
+    Paths kept;
+    for (const Path& p : paths) {
+        Path c = clipToSide(clipToSide(p, column.x0, true), column.x1, false);
         if (c.size() >= 3) kept.push_back(std::move(c));
     }
     return kept;
@@ -521,13 +500,13 @@ cl::Paths clipToColumn(const cl::Paths& paths, const Column& column) {
 
 // The polygons of one clear object with their extent.
 struct ClearShape {
-    cl::Paths paths;
+    Paths paths;
     IntBox box;
     std::size_t points = 0;
 
     void measure() {
         box = boxOf(paths);
-        for (const cl::Path& p : paths) points += p.size();
+        for (const Path& p : paths) points += p.size();
     }
     bool meets(const Column& c) const { return points > 0 && box.maxX >= c.x0 && box.minX <= c.x1; }
     bool within(const Column& c) const { return box.minX >= c.x0 && box.maxX <= c.x1; }
@@ -576,24 +555,7 @@ std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const
 }
 
 // A filled area as contours: an outer polygon, then its holes.
-using CutArea = std::vector<Contour>;
-
-// Each outer polygon with its holes is one filled area; polygons inside holes are areas of their own.
-void collectCutAreas(const cl::PolyNode& node, std::vector<CutArea>& out) {
-    auto contourOf = [](const cl::Path& path) {
-        Contour c;
-        c.reserve(path.size());
-        for (const cl::IntPoint& p : path) c.push_back(toMM(p));
-        return c;
-    };
-    for (const cl::PolyNode* outer : node.Childs) {
-        CutArea area;
-        area.push_back(contourOf(outer->Contour));
-        for (const cl::PolyNode* hole : outer->Childs) area.push_back(contourOf(hole->Contour));
-        out.push_back(std::move(area));
-        for (const cl::PolyNode* hole : outer->Childs) collectCutAreas(*hole, out);
-    }
-}
+using CutArea = booleans::Area;
 
 // The copper an object keeps once the clear objects after it have removed what they cover.
 class Cutter {
@@ -604,36 +566,38 @@ public:
 
     // The filled areas left of object k within `column`; nothing when no clear object reaches
     // its copper, which then stays whole.
-    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears, const Column& column,
-                                            const cl::Paths* polygons) {
+    std::optional<std::vector<CutArea>> cut(std::uint32_t k, std::span<const std::uint32_t> clears,
+                                            const Column& column, const Paths* polygons) {
         switch (reach(k, clears)) {
         case Reach::none: return std::nullopt;
         case Reach::whole: return std::vector<CutArea>{};
         case Reach::partly: break;
         }
-        cl::Paths copper;
+        Paths copper;
         if (polygons)
             copper = clipToColumn(*polygons, column);
         else
             objectPolygons(objects_[k], copper);
-        cl::Clipper c;
-        c.AddPaths(copper, cl::ptSubject, true);
+        booleans::Difference cut;
+        cut.addSubject(copper);
         for (std::uint32_t clear : clears) {
             const ClearShape& shape = clearShapes_[clear];
             if (!shape.meets(column)) continue;
             if (shape.within(column)) {
-                c.AddPaths(shape.paths, cl::ptClip, true);
+                cut.addClip(shape.paths);
                 continue;
             }
-            for (const cl::Path& p : shape.paths)
-                if (cl::Path part = column.clipWithMargin(p, kClearMarginUnits); part.size() >= 3) c.AddPath(part, cl::ptClip, true);
+            for (const Path& p : shape.paths)
+                if (Path part = column.clipWithMargin(p, kClearMarginUnits); part.size() >= 3) cut.addClip(part);
         }
-        cl::PolyTree kept;
-        c.Execute(cl::ctDifference, kept, cl::pftNonZero, cl::pftNonZero);
-        std::vector<CutArea> areas;
-        collectCutAreas(kept, areas);
-        return areas;
+        std::optional<std::vector<CutArea>> left = cut.areas();
+        // Copper the booleans could not cut is not known: the layer goes unexamined rather than short of it.
+        if (!left) failed_ = true;
+        return left ? std::move(left) : std::vector<CutArea>{};
     }
+
+    // Whether a cut failed, which leaves the layer unexamined.
+    bool failed() const { return failed_; }
 
 private:
     // Bodies of strokes and flashes; none for other objects, which are then taken as reached.
@@ -698,6 +662,7 @@ private:
     std::vector<CopperBody> dark_;
     std::vector<std::uint8_t> covered_;
     std::unordered_map<std::uint32_t, ClearBodies> clearBodies_;
+    bool failed_ = false;
 };
 
 // One cut to make: object reachable[slot], within one column. The columns of one object share its
@@ -705,7 +670,7 @@ private:
 struct CutJob {
     std::uint32_t slot = 0;
     Column column;
-    std::shared_ptr<const cl::Paths> copper;
+    std::shared_ptr<const Paths> copper;
 };
 
 // The points of an object's outline where they can be many: a region's.
@@ -716,12 +681,12 @@ std::size_t outlinePoints(const PCBObject& o) {
 
 // The corners' x positions of an object's copper and of the clear objects that may cut it, sorted
 // and without repeats.
-std::vector<cl::cInt> cornersX(const cl::Paths& copper, std::span<const std::uint32_t> clears,
-                               const std::vector<ClearShape>& clearShapes) {
-    std::vector<cl::cInt> xs;
-    auto add = [&](const cl::Paths& paths) {
-        for (const cl::Path& p : paths)
-            for (const cl::IntPoint& q : p) xs.push_back(q.X);
+std::vector<Coord> cornersX(const Paths& copper, std::span<const std::uint32_t> clears,
+                            const std::vector<ClearShape>& clearShapes) {
+    std::vector<Coord> xs;
+    auto add = [&](const Paths& paths) {
+        for (const Path& p : paths)
+            for (const Point& q : p) xs.push_back(q.X);
     };
     add(copper);
     for (std::uint32_t c : clears) add(clearShapes[c].paths);
@@ -731,19 +696,19 @@ std::vector<cl::cInt> cornersX(const cl::Paths& copper, std::span<const std::uin
 }
 
 // The first x at or after `x` that is no corner's.
-cl::cInt offCorners(cl::cInt x, const std::vector<cl::cInt>& corners) {
+Coord offCorners(Coord x, const std::vector<Coord>& corners) {
     for (auto it = std::lower_bound(corners.begin(), corners.end(), x); it != corners.end() && *it == x; ++it) ++x;
     return x;
 }
 
 // Columns of about equal width over the object's box, open at both ends so that no copper is
 // lost to rounding of the box, their inner bounds moved off the corners of the polygons cut.
-void addColumns(std::uint32_t slot, const BBox& box, std::size_t columns, const std::vector<cl::cInt>& corners,
-                const std::shared_ptr<const cl::Paths>& copper, std::vector<CutJob>& jobs) {
+void addColumns(std::uint32_t slot, const BBox& box, std::size_t columns, const std::vector<Coord>& corners,
+                const std::shared_ptr<const Paths>& copper, std::vector<CutJob>& jobs) {
     Column column;
     for (std::size_t c = 0; c + 1 < columns; ++c) {
         const double at = box.minX + box.width() * static_cast<double>(c + 1) / static_cast<double>(columns);
-        const cl::cInt x = offCorners(toInt({at, 0}).X, corners);
+        const Coord x = offCorners(toUnits({at, 0}).X, corners);
         if (column.x0 != Column{}.x0 && x <= column.x0) continue;  // a box too narrow for so many
         column.x1 = x;
         jobs.push_back(CutJob{slot, column, copper});
@@ -769,7 +734,7 @@ std::optional<std::vector<CutJob>> cutJobs(std::span<const PCBObject> objects, s
             jobs.push_back(CutJob{slot, Column{}});
             continue;
         }
-        auto copper = std::make_shared<cl::Paths>();
+        auto copper = std::make_shared<Paths>();
         objectPolygons(objects[k], *copper);
         addColumns(slot, objects[k].bbox, columns, cornersX(*copper, later.of(k), clearShapes), copper, jobs);
     }
@@ -952,7 +917,7 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
         if (auto g = o.kind.as<PCBObjectKind::Region>()) {
             for (const Contour& c : g->contours) n += isWhole(c) ? 1 : c.size();
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
-            if (!finite(a->start) || !finite(a->end) || !finite(a->center)) continue;
+            if (!a->start.isFinite() || !a->end.isFinite() || !a->center.isFinite()) continue;
             arcPoints(*a, points);
             n += points.size() - 1;
         } else if (o.kind.as<PCBObjectKind::Flash>()) {
@@ -987,8 +952,8 @@ std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool n
     return shapes;
 }
 
-// Makes every cut on the pool. Columns of one object are neighbours in `jobs`, so taking every
-// chunks-th job spreads them over the chunks.
+// Makes every cut on the pool; false when `stop` ended it or a cut failed. Columns of one object are
+// neighbours in `jobs`, so taking every chunks-th job spreads them over the chunks.
 bool cutAll(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable, const LaterClears& later,
             const std::vector<ClearShape>& clearShapes, std::span<const CutJob> jobs,
             std::vector<std::optional<std::vector<CutArea>>>& cuts, const std::function<bool()>& stop) {
@@ -1005,6 +970,7 @@ bool cutAll(std::span<const PCBObject> objects, std::span<const std::uint32_t> r
                 if ((i / chunks) % 64 == 0 && stop()) stopped = true;
                 const std::uint32_t k = reachable[jobs[i].slot];
                 cuts[i] = cutter.cut(k, later.of(k), jobs[i].column, jobs[i].copper.get());
+                if (cutter.failed()) stopped = true;
             }
         },
         defaultWorkerCount());

@@ -88,7 +88,8 @@ private:
 };
 
 // Builds the copper of one layer's objects on a grid of cells `cell` mm wide. `stop` is polled
-// now and then; when it answers true the build ends and returns false.
+// now and then; when it answers true the build ends and returns false. It returns false as well when
+// the copper cannot be known: an object too large to cut, or a cut the polygon booleans failed.
 bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
                       const std::function<bool()>& stop);
 

@@ -12,4 +12,5 @@ list(APPEND CORVANE_ROOM_SOURCES
   DiffEngine.cpp
   MeasureEngine.cpp
   PackageWarnings.cpp
+  PolygonBooleans.cpp
 )

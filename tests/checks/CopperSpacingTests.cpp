@@ -8,9 +8,11 @@
 #include "Builders.hpp"
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperSpacing.hpp"
+#include "checks/PolygonBooleans.hpp"
 #include "import/GerberParser.hpp"
 #include "import/KiCadPCBParser.hpp"
 #include "import/PackageImporter.hpp"
+#include "model/GeometryEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -404,6 +406,45 @@ TEST(CopperSpacing, ClearObjectsCutTheCopper) {
         EXPECT_EQ(i.message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
         EXPECT_NEAR(i.position->y, 1.5, 0.61);
     }
+}
+
+TEST(CopperSpacing, PolygonBooleansGiveAreasWithTheirHolesOrNothing) {
+    using namespace booleans;
+    auto square = [](double from, double to) {
+        // Clockwise, as files often give them: the door turns filled outlines round.
+        return Path{toUnits({from, from}), toUnits({from, to}), toUnits({to, to}), toUnits({to, from})};
+    };
+    Paths board, middle, ring;
+    addFilled(square(0, 10), board);
+    addFilled(square(4, 6), middle);
+    addFilled(square(0, 10), ring);
+    addHole(square(2, 8), ring);
+    auto area = [](const Contour& c) { return std::fabs(GeometryEngine::signedArea(c)); };
+
+    Difference cut;
+    cut.addSubject(board);
+    cut.addClip(middle);
+    const auto left = cut.areas();
+    ASSERT_TRUE(left.has_value());
+    ASSERT_EQ(left->size(), 1u);
+    ASSERT_EQ((*left)[0].size(), 2u); // the outline and the hole the middle left
+    EXPECT_NEAR(area((*left)[0][0]) - area((*left)[0][1]), 96, 1e-9);
+
+    // A hole is a hole in what surrounds it; what the clip leaves inside a hole is an area of its own.
+    Difference holed;
+    holed.addSubject(ring);
+    holed.addSubject(middle);
+    holed.addClip(square(-1, 1));
+    const auto pieces = holed.areas();
+    ASSERT_TRUE(pieces.has_value());
+    EXPECT_EQ(pieces->size(), 2u);
+
+    // An outline past the library's range spoils the whole result: nothing, rather than less copper.
+    Difference refused;
+    refused.addSubject(board);
+    const Coord far = Coord{1} << 62;
+    refused.addClip(Path{{far, 0}, {far + 10, 0}, {far, 10}});
+    EXPECT_FALSE(refused.areas().has_value());
 }
 
 TEST(CopperSpacing, CellSizeFollowsTheLimit) {
