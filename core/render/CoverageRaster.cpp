@@ -17,6 +17,21 @@ inline std::uint32_t mul255(std::uint32_t a, std::uint32_t b) {
 
 inline std::uint32_t channel(std::uint32_t p, int shift) { return (p >> shift) & 0xFF; }
 
+// A premultiplied pixel with every channel (alpha too) scaled by k / 255.
+inline std::uint32_t scaled(std::uint32_t p, std::uint32_t k) {
+    return mul255(channel(p, 24), k) << 24 | mul255(channel(p, 16), k) << 16 | mul255(channel(p, 8), k) << 8 |
+           mul255(channel(p, 0), k);
+}
+
+// `top` laid over `under`, both premultiplied: top plus what its alpha leaves of under.
+inline std::uint32_t over(std::uint32_t under, std::uint32_t top) {
+    const std::uint32_t keep = 255 - channel(top, 24);
+    return (channel(top, 24) + mul255(channel(under, 24), keep)) << 24 |
+           (channel(top, 16) + mul255(channel(under, 16), keep)) << 16 |
+           (channel(top, 8) + mul255(channel(under, 8), keep)) << 8 |
+           (channel(top, 0) + mul255(channel(under, 0), keep));
+}
+
 // Coverage below half a step of an 8-bit alpha changes nothing.
 constexpr float kNoCoverage = 1.0f / 512.0f;
 
@@ -162,16 +177,13 @@ template <class Span, class One> void CoverageRaster::resolve(Span&& span, One&&
 }
 
 void CoverageRaster::paint(std::uint32_t color) {
-    const std::uint32_t ca = channel(color, 24), cr = channel(color, 16), cg = channel(color, 8), cb = channel(color, 0);
+    const std::uint32_t ca = channel(color, 24);
     auto blend = [&](std::uint32_t& p, std::uint32_t cover) {
         if (cover == 255 && ca == 255) {
             p = color;
             return;
         }
-        const std::uint32_t keep = 255 - mul255(ca, cover);
-        p = (mul255(ca, cover) + mul255(channel(p, 24), keep)) << 24 |
-            (mul255(cr, cover) + mul255(channel(p, 16), keep)) << 16 |
-            (mul255(cg, cover) + mul255(channel(p, 8), keep)) << 8 | (mul255(cb, cover) + mul255(channel(p, 0), keep));
+        p = over(p, scaled(color, cover));
     };
     resolve(
         [&](std::uint32_t* p, int count, std::uint32_t cover) {
@@ -179,17 +191,14 @@ void CoverageRaster::paint(std::uint32_t color) {
                 std::fill(p, p + count, color);
                 return;
             }
-            for (int i = 0; i < count; ++i) blend(p[i], cover);
+            const std::uint32_t top = scaled(color, cover);
+            for (int i = 0; i < count; ++i) p[i] = over(p[i], top);
         },
         blend);
 }
 
 void CoverageRaster::erase() {
-    auto cut = [](std::uint32_t& p, std::uint32_t cover) {
-        const std::uint32_t keep = 255 - cover;
-        p = mul255(channel(p, 24), keep) << 24 | mul255(channel(p, 16), keep) << 16 | mul255(channel(p, 8), keep) << 8 |
-            mul255(channel(p, 0), keep);
-    };
+    auto cut = [](std::uint32_t& p, std::uint32_t cover) { p = scaled(p, 255 - cover); };
     resolve(
         [&](std::uint32_t* p, int count, std::uint32_t cover) {
             if (cover == 255) {
@@ -217,9 +226,7 @@ void CoverageRaster::layOver(std::uint32_t* target, const std::uint32_t* layer, 
             target[i] = s;
             continue;
         }
-        const std::uint32_t d = target[i], keep = 255 - sa;
-        target[i] = (sa + mul255(channel(d, 24), keep)) << 24 | (channel(s, 16) + mul255(channel(d, 16), keep)) << 16 |
-                    (channel(s, 8) + mul255(channel(d, 8), keep)) << 8 | (channel(s, 0) + mul255(channel(d, 0), keep));
+        target[i] = over(target[i], s);
     }
 }
 
