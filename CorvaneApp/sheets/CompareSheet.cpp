@@ -14,6 +14,7 @@
 #include <QThreadPool>
 #include <QVBoxLayout>
 
+#include "model/Format.hpp"
 #include "panels/PanelStyle.hpp"
 #include "dialogs/UIServices.hpp"
 
@@ -50,10 +51,7 @@ std::vector<fs::path> WorkspaceScanner::recentZipURLs() {
     if (ec) return {};
     for (; it != end; it.increment(ec)) {
         if (ec) return {};
-        std::string ext = it->path().extension().string();
-        for (char& c : ext)
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-        if (ext == ".zip") found.push_back(it->path());
+        if (asciiLower(it->path().extension().string()) == ".zip") found.push_back(it->path());
     }
     // Linux lists a folder in no fixed order; by name the offer is the same from one opening to the next.
     std::sort(found.begin(), found.end(), [](const fs::path& a, const fs::path& b) { return a.filename().string() < b.filename().string(); });

@@ -9,6 +9,7 @@
 #include "import/ODBText.hpp"
 #include "io/TextDecoding.hpp"
 #include "model/Angles.hpp"
+#include "model/Format.hpp"
 
 namespace corvane {
 
@@ -177,7 +178,7 @@ void FeaturesParser::defineSymbol(std::string_view line) {
     if (end == std::string_view::npos) end = line.size();
     std::int64_t number = 0;
     if (!parseInt64(numberText, number)) return;
-    const std::string name = odbtext::lower(line.substr(sp, end - sp));
+    const std::string name = asciiLower(line.substr(sp, end - sp));
     const auto symbolName = [&] {
         return decodeUTF8OrLatin1({reinterpret_cast<const std::uint8_t*>(name.data()), name.size()});
     };
@@ -429,7 +430,7 @@ DrillDocument FeaturesParser::parseDrill(std::string_view text, const ODBPPParse
             if (eq == std::string_view::npos) continue;
             std::int64_t idx = 0;
             if (!parseInt64(odbtext::trim(item.substr(0, eq)), idx) || idx != *drillAttribute) continue;
-            const std::string value = odbtext::lower(odbtext::trim(item.substr(eq + 1)));
+            const std::string value = asciiLower(odbtext::trim(item.substr(eq + 1)));
             if (value == "1" || value == "non_plated") return Plating(Plating::npth);
         }
         return layerPlating;

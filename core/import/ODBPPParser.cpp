@@ -12,6 +12,7 @@
 
 #include "import/LayerOrder.hpp"
 #include "model/ParallelFor.hpp"
+#include "model/Format.hpp"
 #include "io/TextDecoding.hpp"
 #include "import/ODBText.hpp"
 
@@ -74,7 +75,7 @@ private:
 // layer names lower-cased, as the folders on disk are usually named.
 std::vector<std::string> stepPaths(const std::string& root, const std::string& step, const std::string& tail,
                                    const std::string& lowerTail) {
-    const std::string lowStep = odbtext::lower(step);
+    const std::string lowStep = asciiLower(step);
     std::vector<std::string> paths;
     const auto add = [&](const std::string& p) {
         if (std::find(paths.begin(), paths.end(), p) == paths.end()) paths.push_back(p);
@@ -352,7 +353,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
     std::optional<std::string> step;
     std::optional<Profile> profile;
     for (const auto& s : steps)
-        if (odbtext::lower(s) == "pcb") { step = s; break; }
+        if (asciiLower(s) == "pcb") { step = s; break; }
     if (!step) {
         for (const auto& s : steps) {
             auto p = readProfile(s);
@@ -412,7 +413,7 @@ PCBPackage ODBPPParser::parseEntries(const std::vector<TarEntry>& all) const {
         LayerJob job;
         job.layer = &layer;
         const std::string tail = "/layers/" + layer.name + "/features";
-        const std::string lowerTail = "/layers/" + odbtext::lower(layer.name) + "/features";
+        const std::string lowerTail = "/layers/" + asciiLower(layer.name) + "/features";
         job.features = findFeatures(files, stepPaths(root, *step, tail, lowerTail));
         if (!job.features) {
             job.warnings.push_back("ODB++ layer '" + layer.name + "' has no features file \u2014 skipped.");

@@ -60,17 +60,11 @@ void forEachLine(std::string_view text, Fn&& fn) {
     }
 }
 
-// ASCII case mapping: every keyword the reader compares is ASCII.
+// ASCII upper case: every keyword the reader compares is ASCII (asciiLower is the other way).
 inline std::string upper(std::string_view s) {
     std::string out(s);
     for (char& c : out)
         if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-    return out;
-}
-inline std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     return out;
 }
 

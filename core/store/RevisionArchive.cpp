@@ -9,20 +9,13 @@
 #include "io/VellTar.hpp"
 #include "io/VellZip.hpp"
 #include "io/VellZipWriter.hpp"
+#include "model/Format.hpp"
 
 namespace corvane {
 
 namespace {
 
 constexpr const char* notStorable = "only ZIP, folder or Gerber/drill boards can be stored.";
-
-std::string lowerExtension(const std::filesystem::path& p) {
-    std::string ext = p.extension().string();
-    if (!ext.empty() && ext[0] == '.') ext.erase(0, 1);
-    for (char& c : ext)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return ext;
-}
 
 bool startsWithKiCad(std::span<const std::uint8_t> data) {
     const std::string needle = "(kicad_pcb";
@@ -50,7 +43,7 @@ constexpr std::size_t kHeadBytes = 64 + 10;
 
 SourceFile classify(const std::filesystem::path& source, std::span<const std::uint8_t> head) {
     if (VellZip::isZip(head)) return SourceFile::zip;
-    const std::string ext = lowerExtension(source);
+    const std::string ext = asciiLower(pathExtension(source.filename().string()));
     if (ext == "kicad_pcb" || startsWithKiCad(head) || ext == "tgz" || VellTar::isGzip(head) || ext == "xml")
         return SourceFile::unstorable;
     return SourceFile::single;
