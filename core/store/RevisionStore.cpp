@@ -106,6 +106,32 @@ private:
     fs::file_time_type takenAt_;
 };
 
+// What every change of the workspace begins and ends with: one change at a time in this process and
+// under the workspace lock, made to a copy of the manifest as it is on disk now, which replaces what the
+// store knows only once it is saved.
+class RevisionStore::Change {
+public:
+    explicit Change(RevisionStore& store) : store_(store), guard_(store.mutex_), lock_(store.requireDirectory()) {
+        lock_.requireHeld();
+        store_.reloadIfChanged(true);
+        projects = store_.projects_;
+    }
+    Change(const Change&) = delete;
+    Change& operator=(const Change&) = delete;
+
+    void commit() {
+        store_.save(projects);
+        store_.projects_ = std::move(projects);
+    }
+
+    std::vector<ProjectEntry> projects;
+
+private:
+    RevisionStore& store_;
+    std::lock_guard<std::mutex> guard_;
+    const FileLock lock_;
+};
+
 namespace {
 
 // The name the store gives an archive: an upper-case UUID text and ".zip".
@@ -265,12 +291,9 @@ PCBPackage RevisionStore::loadPackage(const RevisionEntry& entry) const {
 
 RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::uint8_t> archiveData,
                                         const std::string& projectName, const std::string& revisionName) {
-    std::lock_guard guard(mutex_);
-    const fs::path& dir = requireDirectory();
+    requireDirectory();
     if (!VellZip::isZip(archiveData)) throw RevisionStoreError("The revision to store is not a ZIP archive.");
-    const FileLock lock(dir);
-    lock.requireHeld();
-    reloadIfChanged(true);
+    Change change(*this);
 
     RevisionEntry entry;
     entry.archiveFileName = UUID::random().uuidString() + ".zip";
@@ -282,7 +305,7 @@ RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::
     const fs::path archive = packagesPath() / entry.archiveFileName;
     atomicWriteFile(archive, archiveData, 0600);
 
-    std::vector<ProjectEntry> next = projects_;
+    std::vector<ProjectEntry>& next = change.projects;
     auto it = std::find_if(next.begin(), next.end(), [&](const ProjectEntry& p) { return p.name == projectName; });
     if (it != next.end()) {
         it->revisions.push_back(entry);
@@ -290,13 +313,12 @@ RevisionEntry RevisionStore::addPackage(const PCBPackage&, std::span<const std::
         next.push_back(ProjectEntry{UUID::random().uuidString(), projectName, {entry}});
     }
     try {
-        save(next);
+        change.commit();
     } catch (...) {
         std::error_code ec;
         fs::remove(archive, ec);
         throw;
     }
-    projects_ = std::move(next);
     return entry;
 }
 
@@ -314,12 +336,8 @@ std::pair<std::vector<ProjectEntry>::iterator, RevisionEntry*> findRevision(std:
 } // namespace
 
 void RevisionStore::deleteRevision(const std::string& projectID, const std::string& revisionID) {
-    std::lock_guard guard(mutex_);
-    const fs::path& dir = requireDirectory();
-    const FileLock lock(dir);
-    lock.requireHeld();
-    reloadIfChanged(true);
-    std::vector<ProjectEntry> next = projects_;
+    Change change(*this);
+    std::vector<ProjectEntry>& next = change.projects;
     auto [project, found] = findRevision(next, projectID, revisionID);
     if (!found) return;
     const std::string archiveName = found->archiveFileName;
@@ -327,8 +345,7 @@ void RevisionStore::deleteRevision(const std::string& projectID, const std::stri
     project->revisions.erase(revision);
     if (project->revisions.empty()) next.erase(project);
     // The manifest first: a failed save must never leave an entry pointing at a removed archive.
-    save(next);
-    projects_ = std::move(next);
+    change.commit();
     if (isPlainFileName(archiveName)) {
         std::error_code ec;
         fs::remove(packagesPath() / archiveName, ec);
@@ -337,17 +354,11 @@ void RevisionStore::deleteRevision(const std::string& projectID, const std::stri
 
 void RevisionStore::renameRevision(const std::string& projectID, const std::string& revisionID,
                                    const std::string& newName) {
-    std::lock_guard guard(mutex_);
-    const fs::path& dir = requireDirectory();
-    const FileLock lock(dir);
-    lock.requireHeld();
-    reloadIfChanged(true);
-    std::vector<ProjectEntry> next = projects_;
-    RevisionEntry* revision = findRevision(next, projectID, revisionID).second;
+    Change change(*this);
+    RevisionEntry* revision = findRevision(change.projects, projectID, revisionID).second;
     if (!revision) return;
     revision->name = newName;
-    save(next);
-    projects_ = std::move(next);
+    change.commit();
 }
 
 } // namespace corvane

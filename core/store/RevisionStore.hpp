@@ -71,6 +71,7 @@ private:
         bool operator==(const Stamp&) const = default;
     };
     class FileLock;
+    class Change;
 
     std::filesystem::path manifestPath() const;
     std::filesystem::path packagesPath() const;
