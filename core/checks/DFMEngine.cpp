@@ -200,20 +200,18 @@ bool DFMEngine::outlineIsClosed(const std::vector<PCBObject>& objects, double to
         ranges[k] = grid::CellRange{c.x, c.x, c.y, c.y};
     }
     grid::CellGrid cells;
-    std::vector<std::uint32_t> unused;
-    cells.build(ranges, unused, [] { return false; });
+    std::vector<std::uint32_t> unlisted;
+    cells.build(ranges, unlisted, [] { return false; });
 
     for (std::size_t k = 0; k < ends.size(); ++k) {
         if (ranges[k].isEmpty()) return false;
         const Vec2& p = ends[k];
-        bool found = false;
-        for (std::int64_t dx = -1; dx <= 1 && !found; ++dx)
-            for (std::int64_t dy = -1; dy <= 1 && !found; ++dy)
-                for (std::uint32_t j : cells.items(ranges[k].x0 + dx, ranges[k].y0 + dy))
-                    if (owner[j] != owner[k] && p.distance(ends[j]) < toleranceMM) {
-                        found = true;
-                        break;
-                    }
+        // A partner closer than the tolerance lies in the end's own cell or one of the eight around it.
+        const grid::CellRange around{ranges[k].x0 - 1, ranges[k].x0 + 1, ranges[k].y0 - 1, ranges[k].y0 + 1};
+        const bool found = grid::walkWindow(
+            cells, unlisted, around, static_cast<std::uint32_t>(ends.size()),
+            [&](std::uint32_t j) { return owner[j] != owner[k] && p.distance(ends[j]) < toleranceMM; },
+            [] { return false; });
         if (!found) return false;
     }
     return true;

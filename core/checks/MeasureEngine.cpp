@@ -157,12 +157,15 @@ std::optional<std::vector<std::uint32_t>> MeasureIndex::candidates(Vec2 at, doub
     const Impl& m = *impl_;
     const grid::CellRange r = grid::rangeOf(BBox{at.x - reach, at.y - reach, at.x + reach, at.y + reach}, m.cell);
     if (r.cellCount() > 4096) return std::nullopt;  // a huge reach: scanning is as good
-    std::vector<std::uint32_t> ids(m.always.begin(), m.always.end());
-    for (std::int64_t x = r.x0; x <= r.x1; ++x)
-        for (std::int64_t y = r.y0; y <= r.y1; ++y) {
-            const auto items = m.cells.items(x, y);
-            ids.insert(ids.end(), items.begin(), items.end());
-        }
+    std::vector<std::uint32_t> ids;
+    // The window is never oversized here, so the item count for that case is not needed.
+    grid::walkWindow(
+        m.cells, m.always, r, 0,
+        [&](std::uint32_t k) {
+            ids.push_back(k);
+            return false;
+        },
+        [] { return false; });
     std::sort(ids.begin(), ids.end());
     ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
     return ids;
