@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdlib>
 #include <ctime>
+#include <iostream>
 #include <mutex>
 #include <thread>
 
@@ -27,6 +29,13 @@ struct Completion {
 } // namespace
 
 bool abandonedWorkRunning() { return gAbandoned.load(); }
+
+int endProcess(int code) {
+    if (!abandonedWorkRunning()) return code;
+    std::cout.flush();
+    std::cerr.flush();
+    std::_Exit(code);
+}
 
 namespace detail {
 

@@ -26,6 +26,9 @@ std::optional<T> runWithinCpuTime(std::function<T()> work, double cpuSeconds = k
 
 // True once some work was given up: its thread still runs, so static destructors must not.
 bool abandonedWorkRunning();
+// The exit code to return from main(), or, when some work was given up, the end of the process right here
+// with that code: standard output and error flushed, static destructors not run.
+int endProcess(int code);
 
 namespace detail {
 // Runs `job` on a detached thread; true when it ended within the limits.

@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <exception>
+#include <iostream>
 
 #include "CpuDeadline.hpp"
 #include "render/SoftwareRenderer.hpp"
 #include "import/PackageImporter.hpp"
+#include "model/Format.hpp"
 
 namespace corvane {
 
@@ -58,6 +61,21 @@ bool writeThumbnail(const std::filesystem::path& input, const std::filesystem::p
         return false;
     }
     return true;
+}
+
+int runThumbnailer(std::span<char* const> args, const std::string& name, const std::string& usage) {
+    if (args.size() != 3) {
+        std::cerr << usage << "\n";
+        return 2;
+    }
+    std::int64_t size = 0;
+    if (!parseInt64(args[2], size) || size <= 0) size = 256;
+    std::string error;
+    if (!writeThumbnail(args[0], args[1], static_cast<int>(std::min<std::int64_t>(size, 4096)), error)) {
+        std::cerr << name << ": " << error << std::endl;
+        return endProcess(1);
+    }
+    return endProcess(0);
 }
 
 } // namespace corvane

@@ -1,6 +1,6 @@
 // Boardpeek: the board preview program. Three ways in:
 //   QLHARNESS_URL=FILE [QLHARNESS_OUT=PNG] boardpeek   writes the preview as a PNG (no display needed)
-//   boardpeek --thumbnail INPUT OUTPUT SIZE              the desktop thumbnailer: the board only
+//   boardpeek --thumbnail INPUT OUTPUT SIZE              the thumbnail, as boardpeek-thumbnailer makes it
 //   boardpeek FILE                                       shows the preview in a window
 #include <QApplication>
 #include <cstdlib>
@@ -8,39 +8,18 @@
 #include <filesystem>
 #include <future>
 #include <iostream>
+#include <span>
 
 #include "CpuDeadline.hpp"
 #include "PreviewViewController.hpp"
 #include "Thumbnailer.hpp"
-#include "model/Format.hpp"
 
 using namespace corvane;
 
-namespace {
-// A preview given up on still runs on its thread: end without the static destructors it may use.
-int endProcess(int code) {
-    if (!abandonedWorkRunning()) return code;
-    std::cout.flush();
-    std::cerr.flush();
-    std::_Exit(code);
-}
-} // namespace
-
 int main(int argc, char** argv) {
-    if (argc >= 2 && std::strcmp(argv[1], "--thumbnail") == 0) {
-        if (argc != 5) {
-            std::cerr << "usage: boardpeek --thumbnail INPUT OUTPUT SIZE\n";
-            return 2;
-        }
-        std::int64_t size = 0;
-        if (!parseInt64(argv[4], size) || size <= 0) size = 256;
-        std::string error;
-        if (!writeThumbnail(argv[2], argv[3], static_cast<int>(std::min<std::int64_t>(size, 4096)), error)) {
-            std::cerr << "boardpeek: " << error << std::endl;
-            return endProcess(1);
-        }
-        return endProcess(0);
-    }
+    if (argc >= 2 && std::strcmp(argv[1], "--thumbnail") == 0)
+        return runThumbnailer(std::span<char* const>(argv + 2, static_cast<std::size_t>(argc - 2)), "boardpeek",
+                              "usage: boardpeek --thumbnail INPUT OUTPUT SIZE");
 
     if (const char* target = std::getenv("QLHARNESS_URL")) {
         // The import and the picture need no window system: begin them while the application starts.

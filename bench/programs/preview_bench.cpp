@@ -1,5 +1,6 @@
 // The preview program against gerbv's PNG export of the same Gerber and drill files at the same pixel size,
-// side by side in one run, plus the import and the picture alone.
+// side by side in one run, plus the import and the picture alone; and the desktop's thumbnailer
+// (boardpeek-thumbnailer) against gerbv's export at the thumbnail size.
 //
 // Packages: Samples/ESP32_RevA.zip, a real-size package written by tools/make_large_board.py (when python3
 // is there), and any ZIP files listed in CORVANE_PREVIEW_PACKAGES (separated by ':'). Counters of the process
@@ -40,11 +41,12 @@ struct BenchPackage {
     double uncompressedBytes = 0;
 };
 
-// Runs a program with its output thrown away; returns false when it cannot start or fails. `peakKB` gets
-// its peak resident set as GNU time measures it: a child started straight from this process would count
-// this process's own peak too, since the kernel keeps the larger across the exec.
-bool run(const std::vector<std::string>& command, const std::vector<std::string>& extraEnv, long& peakKB) {
-    static const bool haveTime = fs::exists("/usr/bin/time");
+// Runs a program with its output thrown away; returns false when it cannot start or fails. `peakKB`, when
+// given, gets its peak resident set as GNU time measures it (which adds GNU time's own start to the wall
+// time): a child started straight from this process would count this process's own peak too, since the
+// kernel keeps the larger across the exec.
+bool run(const std::vector<std::string>& command, const std::vector<std::string>& extraEnv, long* peakKB) {
+    const bool haveTime = peakKB && fs::exists("/usr/bin/time");
     const fs::path peakFile = fs::temp_directory_path() / "corvane-preview-bench-peak.txt";
     std::vector<std::string> argv;
     if (haveTime) argv = {"/usr/bin/time", "-f", "%M", "-o", peakFile.string()};
@@ -68,10 +70,10 @@ bool run(const std::vector<std::string>& command, const std::vector<std::string>
     int status = 0;
     rusage usage{};
     if (wait4(pid, &status, 0, &usage) != pid) return false;
-    peakKB = usage.ru_maxrss;
+    if (peakKB) *peakKB = usage.ru_maxrss;
     if (haveTime) {
         std::ifstream in(peakFile);
-        in >> peakKB;
+        in >> *peakKB;
     }
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
@@ -93,9 +95,9 @@ const std::vector<BenchPackage>& packages() {
         std::vector<BenchPackage> out;
         out.push_back(prepare("sample", fs::path(CORVANE_SOURCE_DIR) / "Samples/ESP32_RevA.zip"));
         const fs::path large = fs::temp_directory_path() / "corvane-preview-bench-large.zip";
-        long ignored = 0;
         if (fs::exists(large) ||
-            run({"python3", std::string(CORVANE_SOURCE_DIR) + "/tools/make_large_board.py", large.string()}, {}, ignored))
+            run({"python3", std::string(CORVANE_SOURCE_DIR) + "/tools/make_large_board.py", large.string()}, {},
+                nullptr))
             out.push_back(prepare("large", large));
         if (const char* extra = std::getenv("CORVANE_PREVIEW_PACKAGES")) {
             std::string list = extra;
@@ -150,11 +152,11 @@ void BM_ImportAndRender(benchmark::State& state) {
 }
 
 // gerbv's export of the package's Gerber and drill files, fitted into the same number of pixels.
-std::vector<std::string> gerbvCommand(const BenchPackage& p) {
+std::vector<std::string> gerbvCommand(const BenchPackage& p, SizePx size) {
     const fs::path out = fs::temp_directory_path() / "corvane-preview-bench-gerbv.png";
     std::vector<std::string> argv{"gerbv", "-x", "png", "-w",
-                                  std::to_string(static_cast<int>(kPreviewSize.width)) + "x" +
-                                      std::to_string(static_cast<int>(kPreviewSize.height)),
+                                  std::to_string(static_cast<int>(size.width)) + "x" +
+                                      std::to_string(static_cast<int>(size.height)),
                                   "-o", out.string()};
     argv.insert(argv.end(), p.files.begin(), p.files.end());
     return argv;
@@ -168,7 +170,7 @@ void BM_PreviewBesideGerbv(benchmark::State& state) {
     const BenchPackage* p = byIndex(state);
     if (!p) return;
     const fs::path out = fs::temp_directory_path() / "corvane-preview-bench-boardpeek.png";
-    const std::vector<std::string> gerbv = gerbvCommand(*p);
+    const std::vector<std::string> gerbv = gerbvCommand(*p, kPreviewSize);
     long previewKB = 0, gerbvKB = 0;
     double previewSeconds = 0, gerbvSeconds = 0;
     using Clock = std::chrono::steady_clock;
@@ -177,9 +179,9 @@ void BM_PreviewBesideGerbv(benchmark::State& state) {
         const bool previewed = run({CORVANE_BOARDPEEK},
                                    {"QLHARNESS_URL=" + p->zip.string(), "QLHARNESS_OUT=" + out.string(),
                                     "QT_QPA_PLATFORM=offscreen"},
-                                   previewKB);
+                                   &previewKB);
         const auto t1 = Clock::now();
-        const bool drawn = run(gerbv, {}, gerbvKB);
+        const bool drawn = run(gerbv, {}, &gerbvKB);
         const auto t2 = Clock::now();
         if (!previewed || !drawn) {
             state.SkipWithError(previewed ? "gerbv is not installed or failed" : "boardpeek failed");
@@ -199,6 +201,46 @@ void BM_PreviewBesideGerbv(benchmark::State& state) {
 }
 #endif
 
+#ifdef CORVANE_THUMBNAILER
+// The desktop's thumbnailer as a file browser starts it, at the large thumbnail size, and gerbv exporting
+// the same files at that size right after it in every iteration. Both are timed without GNU time, whose
+// own start would weigh on runs this short; their peaks are measured once, after.
+void BM_ThumbnailBesideGerbv(benchmark::State& state) {
+    constexpr int kThumbnailPx = 256;
+    const BenchPackage* p = byIndex(state);
+    if (!p) return;
+    const std::vector<std::string> thumbnailer{
+        CORVANE_THUMBNAILER, p->zip.string(), (fs::temp_directory_path() / "corvane-thumbnail-bench.png").string(),
+        std::to_string(kThumbnailPx)};
+    const std::vector<std::string> gerbv = gerbvCommand(*p, SizePx{kThumbnailPx, kThumbnailPx});
+    double thumbnailSeconds = 0, gerbvSeconds = 0;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const bool drawn = run(thumbnailer, {}, nullptr);
+        const auto t1 = Clock::now();
+        const bool exported = run(gerbv, {}, nullptr);
+        const auto t2 = Clock::now();
+        if (!drawn || !exported) {
+            state.SkipWithError(drawn ? "gerbv is not installed or failed" : "boardpeek-thumbnailer failed");
+            return;
+        }
+        const double thumbnail = std::chrono::duration<double>(t1 - t0).count();
+        state.SetIterationTime(thumbnail);
+        thumbnailSeconds += thumbnail;
+        gerbvSeconds += std::chrono::duration<double>(t2 - t1).count();
+    }
+    long thumbnailKB = 0, gerbvKB = 0;
+    run(thumbnailer, {}, &thumbnailKB);
+    run(gerbv, {}, &gerbvKB);
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["gerbv_ms"] = gerbvSeconds / n * 1000;
+    state.counters["gerbv_over_thumbnail"] = gerbvSeconds / thumbnailSeconds;
+    state.counters["peak_MB"] = static_cast<double>(thumbnailKB) / 1024.0;
+    state.counters["gerbv_peak_MB"] = static_cast<double>(gerbvKB) / 1024.0;
+}
+#endif
+
 void packageArgs(benchmark::internal::Benchmark* b) {
     for (std::size_t i = 0; i < packages().size(); ++i) b->Arg(static_cast<std::int64_t>(i));
     b->Unit(benchmark::kMillisecond);
@@ -209,6 +251,9 @@ BENCHMARK(BM_Render)->Apply(packageArgs)->UseRealTime();
 BENCHMARK(BM_ImportAndRender)->Apply(packageArgs)->UseRealTime();
 #ifdef CORVANE_BOARDPEEK
 BENCHMARK(BM_PreviewBesideGerbv)->Apply(packageArgs)->UseManualTime();
+#endif
+#ifdef CORVANE_THUMBNAILER
+BENCHMARK(BM_ThumbnailBesideGerbv)->Apply(packageArgs)->UseManualTime();
 #endif
 
 } // namespace

@@ -24,11 +24,11 @@ struct ProgramRun {
     std::string err;
 };
 
-// Runs the real program with an environment, capturing standard error.
-ProgramRun runBoardpeek(const std::string& env, const std::string& args) {
+// Runs a real program with an environment, capturing standard error.
+ProgramRun runProgram(const std::string& program, const std::string& env, const std::string& args) {
     const fs::path errFile = fs::temp_directory_path() / ("bp-err-" + std::to_string(::getpid()));
-    const std::string cmd = "env -u QLHARNESS_URL -u QLHARNESS_OUT " + env + " QT_QPA_PLATFORM=offscreen '" +
-                            BOARDPEEK_EXE + "' " + args + " 2>'" + errFile.string() + "' >/dev/null";
+    const std::string cmd = "env -u QLHARNESS_URL -u QLHARNESS_OUT " + env + " QT_QPA_PLATFORM=offscreen '" + program +
+                            "' " + args + " 2>'" + errFile.string() + "' >/dev/null";
     const int status = std::system(cmd.c_str());
     ProgramRun r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -36,6 +36,10 @@ ProgramRun runBoardpeek(const std::string& env, const std::string& args) {
     r.err.assign(std::istreambuf_iterator<char>(in), {});
     fs::remove(errFile);
     return r;
+}
+
+ProgramRun runBoardpeek(const std::string& env, const std::string& args) {
+    return runProgram(BOARDPEEK_EXE, env, args);
 }
 
 using corvane::testing::TempDir;
@@ -114,6 +118,20 @@ TEST(BoardpeekThumbnailer, GoodAndBadInput) {
     const fs::path out2 = dir.path / "thumb2.png";
     r = runBoardpeek("", "--thumbnail '" + junk.string() + "' '" + out2.string() + "' 128");
     EXPECT_NE(r.code, 0);
+    EXPECT_FALSE(fs::exists(out2));
+
+    // The desktop's thumbnailer, a program of its own without Qt, takes the same arguments, draws the same
+    // picture and ends the same way.
+    const fs::path same = dir.path / "same.png";
+    r = runProgram(THUMBNAILER_EXE, "", "'" + kSample + "' '" + same.string() + "' 128");
+    EXPECT_EQ(r.code, 0) << r.err;
+    std::ifstream a(out, std::ios::binary), b(same, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(a), {}), std::string(std::istreambuf_iterator<char>(b), {}));
+    r = runProgram(THUMBNAILER_EXE, "", "'" + junk.string() + "' '" + out2.string() + "' 128");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err.rfind("boardpeek-thumbnailer: ", 0), 0u) << r.err;
+    EXPECT_FALSE(fs::exists(out2));
+    EXPECT_EQ(runProgram(THUMBNAILER_EXE, "", "'" + kSample + "' '" + out2.string() + "'").code, 2);
     EXPECT_FALSE(fs::exists(out2));
 }
 
