@@ -1,5 +1,5 @@
 # The core library's rooms, each a folder with its own source list (Sources.cmake), lowest first: a room
-# includes only from itself and the rooms before it.
+# includes only from itself and the rooms before it (tools/draw_house.py draws the house and checks this).
 # Sets CORVANE_CORE_SOURCES to every source of every room.
 set(CORVANE_CORE_ROOMS model io import checks render report store)
 
