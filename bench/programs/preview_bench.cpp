@@ -162,82 +162,71 @@ std::vector<std::string> gerbvCommand(const BenchPackage& p, SizePx size) {
     return argv;
 }
 
+// A program and gerbv, one right after the other in every iteration so that both meet the same load; the
+// iteration time is the program's. Counters: gerbv's time, gerbv's time over the program's (`ratio`), and both
+// peaks. The peaks are measured in the timed runs when `peaksWhileTimed`, else once after them, so that GNU
+// time's own start does not weigh on runs of a few milliseconds. False when a run failed.
+struct Command {
+    std::vector<std::string> argv;
+    std::vector<std::string> environment;
+};
+bool timeBesideGerbv(benchmark::State& state, const Command& program, const std::vector<std::string>& gerbv,
+                     const char* ratio, bool peaksWhileTimed) {
+    long programKB = 0, gerbvKB = 0;
+    double programSeconds = 0, gerbvSeconds = 0;
+    using Clock = std::chrono::steady_clock;
+    for (auto _ : state) {
+        const auto t0 = Clock::now();
+        const bool ran = run(program.argv, program.environment, peaksWhileTimed ? &programKB : nullptr);
+        const auto t1 = Clock::now();
+        const bool drawn = run(gerbv, {}, peaksWhileTimed ? &gerbvKB : nullptr);
+        const auto t2 = Clock::now();
+        if (!ran || !drawn) {
+            state.SkipWithError(ran ? "gerbv is not installed or failed" : (program.argv[0] + " failed").c_str());
+            return false;
+        }
+        const double seconds = std::chrono::duration<double>(t1 - t0).count();
+        state.SetIterationTime(seconds);
+        programSeconds += seconds;
+        gerbvSeconds += std::chrono::duration<double>(t2 - t1).count();
+    }
+    if (!peaksWhileTimed) {
+        run(program.argv, program.environment, &programKB);
+        run(gerbv, {}, &gerbvKB);
+    }
+    const auto n = static_cast<double>(state.iterations());
+    state.counters["gerbv_ms"] = gerbvSeconds / n * 1000;
+    state.counters[ratio] = gerbvSeconds / programSeconds;
+    state.counters["peak_MB"] = static_cast<double>(programKB) / 1024.0;
+    state.counters["gerbv_peak_MB"] = static_cast<double>(gerbvKB) / 1024.0;
+    return true;
+}
+
 #ifdef CORVANE_BOARDPEEK
-// The preview program itself in its harness mode (import, picture, window capture and PNG), and gerbv on
-// the same files right after it in every iteration, so that both meet the same load. The time is the
-// preview's; counters give gerbv's time, gerbv's time over the preview's, and both peaks.
+// The preview program itself in its harness mode (import, picture, window capture and PNG) beside gerbv at
+// the same size.
 void BM_PreviewBesideGerbv(benchmark::State& state) {
     const BenchPackage* p = byIndex(state);
     if (!p) return;
     const fs::path out = fs::temp_directory_path() / "corvane-preview-bench-boardpeek.png";
-    const std::vector<std::string> gerbv = gerbvCommand(*p, kPreviewSize);
-    long previewKB = 0, gerbvKB = 0;
-    double previewSeconds = 0, gerbvSeconds = 0;
-    using Clock = std::chrono::steady_clock;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        const bool previewed = run({CORVANE_BOARDPEEK},
-                                   {"QLHARNESS_URL=" + p->zip.string(), "QLHARNESS_OUT=" + out.string(),
-                                    "QT_QPA_PLATFORM=offscreen"},
-                                   &previewKB);
-        const auto t1 = Clock::now();
-        const bool drawn = run(gerbv, {}, &gerbvKB);
-        const auto t2 = Clock::now();
-        if (!previewed || !drawn) {
-            state.SkipWithError(previewed ? "gerbv is not installed or failed" : "boardpeek failed");
-            return;
-        }
-        const double preview = std::chrono::duration<double>(t1 - t0).count();
-        state.SetIterationTime(preview);
-        previewSeconds += preview;
-        gerbvSeconds += std::chrono::duration<double>(t2 - t1).count();
-    }
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["gerbv_ms"] = gerbvSeconds / n * 1000;
-    state.counters["gerbv_over_preview"] = gerbvSeconds / previewSeconds;
-    state.counters["peak_MB"] = static_cast<double>(previewKB) / 1024.0;
-    state.counters["gerbv_peak_MB"] = static_cast<double>(gerbvKB) / 1024.0;
+    const Command preview{
+        {CORVANE_BOARDPEEK},
+        {"QLHARNESS_URL=" + p->zip.string(), "QLHARNESS_OUT=" + out.string(), "QT_QPA_PLATFORM=offscreen"}};
+    if (!timeBesideGerbv(state, preview, gerbvCommand(*p, kPreviewSize), "gerbv_over_preview", true)) return;
     state.counters["budget_MB"] = (2 * p->uncompressedBytes + kPreviewSize.width * kPreviewSize.height * 4) / 1048576.0;
 }
 #endif
 
 #ifdef CORVANE_THUMBNAILER
-// The desktop's thumbnailer as a file browser starts it, at the large thumbnail size, and gerbv exporting
-// the same files at that size right after it in every iteration. Both are timed without GNU time, whose
-// own start would weigh on runs this short; their peaks are measured once, after.
+// The desktop's thumbnailer as a file browser starts it, at the large thumbnail size, beside gerbv at that size.
 void BM_ThumbnailBesideGerbv(benchmark::State& state) {
     constexpr int kThumbnailPx = 256;
     const BenchPackage* p = byIndex(state);
     if (!p) return;
-    const std::vector<std::string> thumbnailer{
-        CORVANE_THUMBNAILER, p->zip.string(), (fs::temp_directory_path() / "corvane-thumbnail-bench.png").string(),
-        std::to_string(kThumbnailPx)};
-    const std::vector<std::string> gerbv = gerbvCommand(*p, SizePx{kThumbnailPx, kThumbnailPx});
-    double thumbnailSeconds = 0, gerbvSeconds = 0;
-    using Clock = std::chrono::steady_clock;
-    for (auto _ : state) {
-        const auto t0 = Clock::now();
-        const bool drawn = run(thumbnailer, {}, nullptr);
-        const auto t1 = Clock::now();
-        const bool exported = run(gerbv, {}, nullptr);
-        const auto t2 = Clock::now();
-        if (!drawn || !exported) {
-            state.SkipWithError(drawn ? "gerbv is not installed or failed" : "boardpeek-thumbnailer failed");
-            return;
-        }
-        const double thumbnail = std::chrono::duration<double>(t1 - t0).count();
-        state.SetIterationTime(thumbnail);
-        thumbnailSeconds += thumbnail;
-        gerbvSeconds += std::chrono::duration<double>(t2 - t1).count();
-    }
-    long thumbnailKB = 0, gerbvKB = 0;
-    run(thumbnailer, {}, &thumbnailKB);
-    run(gerbv, {}, &gerbvKB);
-    const auto n = static_cast<double>(state.iterations());
-    state.counters["gerbv_ms"] = gerbvSeconds / n * 1000;
-    state.counters["gerbv_over_thumbnail"] = gerbvSeconds / thumbnailSeconds;
-    state.counters["peak_MB"] = static_cast<double>(thumbnailKB) / 1024.0;
-    state.counters["gerbv_peak_MB"] = static_cast<double>(gerbvKB) / 1024.0;
+    const fs::path out = fs::temp_directory_path() / "corvane-thumbnail-bench.png";
+    const Command thumbnailer{{CORVANE_THUMBNAILER, p->zip.string(), out.string(), std::to_string(kThumbnailPx)}, {}};
+    timeBesideGerbv(state, thumbnailer, gerbvCommand(*p, SizePx{kThumbnailPx, kThumbnailPx}), "gerbv_over_thumbnail",
+                    false);
 }
 #endif
 
