@@ -11,7 +11,9 @@ tools/plot_kicad_boards.py from the same boards (the demo boards under /usr/shar
 For each board, KiCad's check is run with every clearance (net classes, pads, footprints, zones) set to
 CLEARANCE_MM, and the probe lists every spacing finding of the package below it. A finding matches a
 KiCad violation when its position (midway between the two closest copper points) lies within half its
-gap of both violating items on that layer. A finding KiCad's report lacks is still real when KiCad's
+gap of both violating items on that layer. A violation is found when a finding lies within the
+clearance of both its items: where their gap runs through nearer copper of their own nets (a zone fill
+over a track), the finding marks that nearer copper's gap, at the same place. A finding KiCad's report lacks is still real when KiCad's
 own shapes of two items of different nets there stand closer than the clearance; one inside a copper
 text's box is copper text, which KiCad does not check letter against letter. Prints per board: KiCad
 violations, how many were found, our findings, how many match, are real though unreported, or lie in
@@ -173,6 +175,8 @@ def compare(board_path, probe_exe, mm, packages):
             if any(near(a, layer, bx, by, reach) for a in groups[0]) and any(near(b, layer, bx, by, reach) for b in groups[1]):
                 found[k] = True
                 hit = True
+            elif any(near(a, layer, bx, by, mm) for a in groups[0]) and any(near(b, layer, bx, by, mm) for b in groups[1]):
+                found[k] = True
         if hit:
             matched += 1
         elif any(b[0] - 1e4 <= bx * MM <= b[2] + 1e4 and b[1] - 1e4 <= by * MM <= b[3] + 1e4 for b in text_boxes(board, layer)):
