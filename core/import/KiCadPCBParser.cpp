@@ -22,10 +22,6 @@ namespace {
 
 constexpr std::string_view kWarning = "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints.";
 constexpr std::string_view kDrillFileName = "kicad-vias.drl";
-// Round parts of pad outlines (rounded corners, obround ends) are polygons whose corners lie on the
-// true arc and whose edges stand at most this far inside it, so spacing measured on them is exact
-// to a tenth of a micrometre.
-constexpr double kPadChordMM = 1e-4;
 
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -347,12 +343,24 @@ private:
     }
 
     // Points of a quarter or half turn of radius r about c, from angle `from` (degrees) on, both
-    // ends included, close enough to the arc (kPadChordMM).
+    // ends included, within kOutlineChordMM of the arc. A corner where the arc reaches farthest from
+    // the pad centre makes the outline's extent, and so the pad's bounding diameter, the true one.
     static void addArc(Contour& c, const Vec2& centre, double r, double from, double sweep) {
-        const double step = r > kPadChordMM ? 2.0 * std::acos(1.0 - kPadChordMM / r) * 180.0 / std::numbers::pi : sweep;
-        const int n = std::clamp(static_cast<int>(std::ceil(sweep / step)), 1, 1024);
-        for (int i = 0; i <= n; ++i) {
-            const auto [s, co] = sinCosDegrees(from + sweep * i / n);
+        double far = std::atan2(centre.y, centre.x) * 180.0 / std::numbers::pi;
+        far += 360.0 * std::ceil((from - far) / 360.0);
+        if (!(centre == Vec2{}) && far > from && far < from + sweep) {
+            addArcPart(c, centre, r, from, far - from);
+            c.pop_back();
+            addArcPart(c, centre, r, far, from + sweep - far);
+        } else {
+            addArcPart(c, centre, r, from, sweep);
+        }
+    }
+
+    static void addArcPart(Contour& c, const Vec2& centre, double r, double from, double sweep) {
+        const std::int64_t n = outlineChords(r, sweep * std::numbers::pi / 180.0);
+        for (std::int64_t i = 0; i <= n; ++i) {
+            const auto [s, co] = sinCosDegrees(from + sweep * static_cast<double>(i) / static_cast<double>(n));
             c.push_back(Vec2{centre.x + r * co, centre.y + r * s});
         }
     }
