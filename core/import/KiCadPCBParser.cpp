@@ -537,7 +537,20 @@ private:
                           reference, "Pad");
     }
 
-    // Lines and circles of a custom pad's primitives, as strokes and flashes about the pad centre.
+    // The arc of a custom pad's primitive through its start, mid and end points, placed on the board;
+    // a straight stroke when the three points are in line.
+    static PCBObjectKind threePointArc(const Vec2& a, const Vec2& m, const Vec2& b) {
+        const double cross = (m.x - a.x) * (b.y - m.y) - (m.y - a.y) * (b.x - m.x);
+        const double d = 2.0 * (a.x * (m.y - b.y) + m.x * (b.y - a.y) + b.x * (a.y - m.y));
+        if (cross == 0 || !std::isfinite(d) || d == 0) return PCBObjectKind::stroke(a, b);
+        const double aa = a.x * a.x + a.y * a.y, mm = m.x * m.x + m.y * m.y, bb = b.x * b.x + b.y * b.y;
+        const Vec2 centre{(aa * (m.y - b.y) + mm * (b.y - a.y) + bb * (a.y - m.y)) / d,
+                          (aa * (b.x - m.x) + mm * (a.x - b.x) + bb * (m.x - a.x)) / d};
+        if (!std::isfinite(centre.x) || !std::isfinite(centre.y)) return PCBObjectKind::stroke(a, b);
+        return PCBObjectKind::arcStroke(a, b, centre, cross < 0);
+    }
+
+    // Lines, arcs and circles of a custom pad's primitives, as strokes and flashes about the pad centre.
     static void customPadStrokes(const SExprNode& pad, const Vec2& centre, double angle,
                                  const std::optional<std::string>& net, const std::optional<std::string>& reference,
                                  std::vector<PCBObject>& out) {
@@ -552,6 +565,9 @@ private:
                 if (prim->name == "gr_line") {
                     out.push_back(makeObject(PCBObjectKind::stroke(place(*start), place(*end)), ApertureShape::circle(width),
                                              net, reference, "Pad"));
+                } else if (const SExprNode* mid = prim->firstChild("mid"); mid && prim->name == "gr_arc") {
+                    out.push_back(makeObject(threePointArc(place(*start), place(*mid), place(*end)),
+                                             ApertureShape::circle(width), net, reference, "Pad"));
                 } else if (prim->name == "gr_circle") {
                     const Vec2 c = place(*start), e = place(*end);
                     const bool filled = !fillIsOff(*prim) && prim->firstChild("fill");

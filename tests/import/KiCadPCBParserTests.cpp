@@ -373,10 +373,11 @@ TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
           (options (clearance outline) (anchor circle))
           (primitives
             (gr_poly (pts (xy 0 0) (xy 2 0) (xy 2 1)) (width 0) (fill yes))
-            (gr_line (start 0 0) (end 3 3) (width 0.2))))
+            (gr_line (start 0 0) (end 3 3) (width 0.2))
+            (gr_arc (start -1 0) (mid 0 -1) (end 1 0) (width 0.3))))
         (pad "2" smd custom (at 3 0 90) (size 1 2) (layers "F.Cu") (primitives)))))");
     const auto& top = objectsOf(p, "F.Cu");
-    ASSERT_EQ(top.size(), 3u);
+    ASSERT_EQ(top.size(), 4u);
     // One flash: the round anchor and the polygon, turned with the pad (90 degrees) about its
     // centre, then y flipped.
     expectNear(flashAt(top[0]), Vec2{5, -5});
@@ -393,7 +394,17 @@ TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
     ASSERT_TRUE(line);
     expectNear(line->end, Vec2{8, -2});
     EXPECT_EQ(top[1].apertureShape, ApertureShape::circle(0.2));
-    EXPECT_EQ(top[2].apertureShape, ApertureShape::rectangle(2, 1));  // rectangle anchor by default
+    // An arc primitive runs from its start through its mid point, turned and flipped with the pad:
+    // the half circle over the top on screen, turned a quarter, runs clockwise on the board.
+    const auto* arc = top[2].kind.as<PCBObjectKind::ArcStroke>();
+    ASSERT_TRUE(arc);
+    expectNear(arc->start, Vec2{5, -6});
+    expectNear(arc->end, Vec2{5, -4});
+    expectNear(arc->center, Vec2{5, -5});
+    EXPECT_TRUE(arc->clockwise);
+    EXPECT_EQ(top[2].apertureShape, ApertureShape::circle(0.3));
+    EXPECT_EQ(top[2].net, top[0].net);
+    EXPECT_EQ(top[3].apertureShape, ApertureShape::rectangle(2, 1));  // rectangle anchor by default
 }
 
 TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
