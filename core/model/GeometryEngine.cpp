@@ -1234,6 +1234,30 @@ void GeometryEngine::strokePolyline(const std::vector<Vec2>& points, double widt
     for (std::size_t i = 1; i < points.size(); ++i) strokeSegment(points[i - 1], points[i], width, mesh);
 }
 
+namespace {
+
+// The last macro outline drawn on this thread, thinned to a tolerance, and its triangles once made.
+struct DrawnMacro {
+    std::vector<Contour> outline;
+    double tolerance = 0;
+    std::vector<Contour> contours;
+    std::optional<std::vector<Triangle>> triangles;
+};
+
+DrawnMacro& drawnMacro(const std::vector<Contour>& outline, double tolerance) {
+    thread_local DrawnMacro memo;
+    if (memo.outline != outline || memo.tolerance != tolerance) {
+        memo.contours.clear();
+        for (const Contour& c : outline) memo.contours.push_back(GeometryEngine::thinned(c, tolerance));
+        memo.outline = outline;
+        memo.tolerance = tolerance;
+        memo.triangles.reset();
+    }
+    return memo;
+}
+
+} // namespace
+
 void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh) const {
     if (!finite(at)) return;
     const std::int64_t n = std::max<std::int64_t>(capSegments, 3);
@@ -1285,41 +1309,21 @@ void GeometryEngine::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& me
                 }
                 // Pads of one aperture follow one another in a layer: clip the outline once, in aperture
                 // coordinates, and place its triangles at each flash.
-                struct Memo {
-                    std::vector<Contour> outline;
-                    double tolerance = 0;
-                    std::vector<Triangle> triangles;
-                };
-                thread_local Memo memo;
-                const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
-                if (memo.outline != *m.outline || memo.tolerance != tolerance) {
-                    memo.triangles.clear();
-                    for (const Contour& contour : drawnOutline(*m.outline)) triangulateContour(contour, memo.triangles);
-                    memo.outline = *m.outline;
-                    memo.tolerance = tolerance;
+                DrawnMacro& drawn = drawnMacro(*m.outline, std::max(detailToleranceMM, arcChordToleranceMM));
+                if (!drawn.triangles) {
+                    drawn.triangles.emplace();
+                    for (const Contour& contour : drawn.contours) triangulateContour(contour, *drawn.triangles);
                 }
-                addTriangles(mesh, memo.triangles, at);
+                addTriangles(mesh, *drawn.triangles, at);
             },
         },
         shape->value);
 }
 
 const std::vector<Contour>& GeometryEngine::drawnOutline(const std::vector<Contour>& outline) const {
-    struct Memo {
-        std::vector<Contour> outline;
-        double tolerance = 0;
-        std::vector<Contour> drawn;
-    };
-    thread_local Memo memo;
     const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
     if (!(tolerance > 0)) return outline;
-    if (memo.outline != outline || memo.tolerance != tolerance) {
-        memo.drawn.clear();
-        for (const Contour& c : outline) memo.drawn.push_back(thinned(c, tolerance));
-        memo.outline = outline;
-        memo.tolerance = tolerance;
-    }
-    return memo.drawn;
+    return drawnMacro(outline, tolerance).contours;
 }
 
 Contour GeometryEngine::thinned(const Contour& contour, double tolerance) {
