@@ -24,6 +24,8 @@ namespace {
 
 constexpr std::string_view kWarning = "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints.";
 constexpr std::string_view kDrillFileName = "kicad-vias.drl";
+// The format version KiCad 5 wrote; KiCad 6 and later write higher ones.
+constexpr double kLastKiCad5Version = 20171130;
 
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -877,20 +879,28 @@ private:
         return netOf(zone);
     }
 
+    // A fill's layer: its own, else its zone's (KiCad 5 names one, later versions list them).
     static std::string fillLayer(const SExprNode& zone, const SExprNode& poly) {
         if (auto l = poly.firstString("layer")) return std::string(*l);
+        if (auto zl = zone.firstString("layer")) return std::string(*zl);
         if (auto zl = zone.firstString("layers")) return std::string(*zl);
         return "F.Cu";
     }
 
-    // Fills of the older kind (KiCad 5's, kept by KiCad 6 until refilled) are their polygons with the
-    // edges stroked at the zone's minimum thickness: the copper stands half that width outside them.
-    static double fillStroke(const SExprNode& zone) {
+    // Fills of the older kind are their polygons with the edges stroked at the zone's minimum
+    // thickness: the copper stands half that width outside them. KiCad 5 drew every fill so, and KiCad
+    // 6 says so of the fills it kept from it; later files neither do nor say.
+    double fillStroke(const SExprNode& zone) const {
         const auto mode = zone.firstString("filled_areas_thickness");
         const SExprNode* thickness = zone.firstChild("min_thickness");
-        if (!mode || *mode != "yes" || !thickness) return 0;
+        if (!thickness || !(mode ? *mode == "yes" : fileVersion() <= kLastKiCad5Version)) return 0;
         const double w = thickness->doubleAt(0);
         return std::isfinite(w) && w > 0 ? w : 0;
+    }
+
+    double fileVersion() const {
+        const SExprNode* version = root_.firstChild("version");
+        return version ? version->doubleAt(0) : 0;
     }
 
     void readZone(const SExprNode& zone) {

@@ -516,6 +516,14 @@ TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
     }
     EXPECT_TRUE(inner[3].kind.as<PCBObjectKind::Region>());
     EXPECT_TRUE(inner[4].kind.as<PCBObjectKind::Region>());
+
+    // KiCad 5 names a zone's one layer and strokes every fill without saying so.
+    const auto old = parseBoard(R"((kicad_pcb (version 20171130)
+      (zone (net 1) (net_name GND) (layer B.Cu) (min_thickness 0.254)
+        (filled_polygon (pts (xy 0 0) (xy 2 0) (xy 2 2))))))");
+    EXPECT_EQ(fileNames(old), (std::vector<std::string>{"kicad-B.Cu.gbr"}));
+    EXPECT_EQ(objectsOf(old, "B.Cu").size(), 4u);
+    EXPECT_EQ(objectsOf(old, "B.Cu")[0].apertureShape, ApertureShape::circle(0.254));
 }
 
 TEST(KiCadPCBParserTest, ViasUseTheCopperLayersInUse) {
