@@ -84,9 +84,17 @@ struct GeometryEngine {
     void appendCentreLine(const PCBObject& obj, std::vector<float>& lines) const;
     void strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const;
     void strokePolyline(const std::vector<Vec2>& points, double width, TriangleMesh& mesh) const;
-    // A macro aperture with an evaluated outline is drawn as that outline, each contour filled as a region
-    // contour; without one it is a disc of its bounding diameter.
+    // A macro aperture with an evaluated outline is drawn as that outline (see drawnOutline), each contour
+    // filled as a region contour; without one it is a disc of its bounding diameter.
     void flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh) const;
+    // A macro outline as drawn: its curves are far finer than a picture needs, so each contour keeps only
+    // the corners that hold it within the coarser of detailToleranceMM and arcChordToleranceMM (all of them
+    // when both are 0). Flashes of one aperture follow one another, so the last outline thinned is kept
+    // per thread; the reference holds until this thread's next call.
+    const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) const;
+    // The corners of a closed contour that keep every dropped one within `tolerance` of the outline they
+    // leave (Douglas-Peucker), in order, never fewer than three of a contour that had them.
+    static Contour thinned(const Contour& contour, double tolerance);
     // Fills every contour on its own (contours of one region are separate areas, not holes).
     void fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const;
     // The corners of a polygon aperture flashed at `at`, counter-clockwise from the one at its rotation, at
