@@ -25,7 +25,7 @@ namespace corvane::copper {
 // Copper closer than this is one conductor.
 inline constexpr double kTouchMM = 0.0005;
 // The straight pieces standing in for arcs and round outlines lie at most this far off them.
-inline constexpr double kArcChordMM = 1e-4;
+inline constexpr double kArcChordMM = kOutlineChordMM;
 
 // One piece of copper: a stroke, one chord of an arc, a flash, or one edge of a filled area.
 struct Piece {

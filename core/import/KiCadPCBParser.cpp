@@ -1076,7 +1076,8 @@ void countUnreadInPad(const SExprNode& pad, UnreadCounts& counts) {
     for (const auto& group : pad.children) {
         if (group->name != "primitives") continue;
         for (const auto& prim : group->children)
-            if (prim->name != "gr_poly" && prim->name != "gr_line" && prim->name != "gr_circle")
+            if (prim->name != "gr_poly" && prim->name != "gr_line" && prim->name != "gr_circle" &&
+                prim->name != "gr_arc" && prim->name != "gr_rect")
                 ++counts.customPadPrimitives;
     }
     if (const SExprNode* layers = pad.firstChild("layers")) {
@@ -1121,8 +1122,7 @@ std::vector<std::string> unreadWarnings(const UnreadCounts& c) {
     if (c.footprintGraphics > 0)
         out.push_back(notReadText(c.footprintGraphics, "footprint graphic", "footprint graphics"));
     if (c.customPadPrimitives > 0)
-        out.push_back(notReadText(c.customPadPrimitives, "custom pad primitive other than a polygon, line or circle",
-                                  "custom pad primitives other than polygons, lines and circles"));
+        out.push_back(notReadText(c.customPadPrimitives, "custom pad curve", "custom pad curves"));
     if (c.padsWithOpenings > 0)
         out.push_back("Pad openings on mask and paste layers are not read (" + formatInt(c.padsWithOpenings) +
                       (c.padsWithOpenings == 1 ? " pad)." : " pads)."));

@@ -586,7 +586,8 @@ TEST(KiCadPCBParserTest, WhatIsNotReadIsCountedOncePerKind) {
         (pad "1" smd custom (at 0 0) (size 1 1) (layers "F.Cu" "F.Mask" "F.Paste")
           (primitives (gr_poly (pts (xy 0 0) (xy 2 0) (xy 2 1)) (width 0)) (gr_circle (center 0 0) (end 1 0) (width 0))
                       (gr_line (start 0 0) (end 2 0) (width 0.2)) (gr_arc (start 0 0) (mid 1 1) (end 2 0) (width 0.2))
-                      (gr_rect (start 0 0) (end 1 1) (width 0.1))))
+                      (gr_rect (start 0 0) (end 1 1) (width 0.1))
+                      (gr_curve (pts (xy 0 0) (xy 1 1) (xy 2 1) (xy 3 0)) (width 0.1))))
         (pad "2" smd rect (at 3 0) (size 1 1) (layers "F.Cu" "F.Mask")))
       (segment (start 0 0) (end 5 0) (width 0.25) (layer "F.Cu") (net 0))
       (arc (start 0 0) (mid 1 1) (end 2 0) (width 0.25) (layer "F.Cu") (net 0))
@@ -601,8 +602,8 @@ TEST(KiCadPCBParserTest, WhatIsNotReadIsCountedOncePerKind) {
         "2 board arcs and circles were not read.",
         "1 board text was not read.",
         "3 footprint graphics were not read.",
-        // Polygons, lines and circles of a custom pad are drawn: only its arc and rectangle are left out.
-        "2 custom pad primitives other than polygons, lines and circles were not read.",
+        // Polygons, lines, arcs, circles and rectangles of a custom pad are drawn: only its curve is left out.
+        "1 custom pad curve was not read.",
         "Pad openings on mask and paste layers are not read (2 pads).",
         "KiCad 5 footprints ('module') are not read: 1 footprint left out."};
     EXPECT_EQ(p.warnings, expected);

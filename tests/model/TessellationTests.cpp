@@ -390,15 +390,21 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
             const TriangleMesh fine = meshOf(full, cases[k].object);
             const TriangleMesh mesh = meshOf(coarse, cases[k].object);
             EXPECT_LE(mesh.triangleCount(), fine.triangleCount()) << k;
-            if (k == 0) EXPECT_LT(mesh.triangleCount() * 10, fine.triangleCount());  // the macro's corners thinned
+            if (k == 0) {
+                EXPECT_LT(mesh.triangleCount() * 10, fine.triangleCount());  // the macro's corners thinned
+            }
             const BBox box = cases[k].object.bbox.outset(0.5);
             for (int i = 0; i <= 60; ++i) {
                 for (int j = 0; j <= 60; ++j) {
                     const Vec2 p{box.minX + box.width() * i / 60, box.minY + box.height() * j / 60};
                     const double d = cases[k].distanceOutside(p);
                     const double depth = std::max(tolerance, cases[k].fullDeviation);
-                    if (d < -depth - 1e-6) ASSERT_TRUE(covers(mesh, p)) << k << " tol " << tolerance;
-                    if (d > depth + 1e-6) ASSERT_FALSE(covers(mesh, p)) << k << " tol " << tolerance;
+                    if (d < -depth - 1e-6) {
+                        ASSERT_TRUE(covers(mesh, p)) << k << " tol " << tolerance;
+                    }
+                    if (d > depth + 1e-6) {
+                        ASSERT_FALSE(covers(mesh, p)) << k << " tol " << tolerance;
+                    }
                 }
             }
         }
