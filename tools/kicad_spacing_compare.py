@@ -3,19 +3,24 @@
 
 Runs under Debian's /usr/bin/python3 with the kicad package installed (it carries pcbnew):
 
-    tools/kicad_spacing_compare.py PROBE CLEARANCE_MM PACKAGES_DIR [BOARD.kicad_pcb ...]
+    tools/kicad_spacing_compare.py PROBE CLEARANCE_MM PACKAGES_DIR [BOARD.kicad_pcb ...] [--smallest] [--board]
 
 PROBE is a build of tools/spacing_probe.cpp; PACKAGES_DIR holds <name>.zip Gerber packages plotted by
 tools/plot_kicad_boards.py from the same boards (the demo boards under /usr/share/kicad/demos by default).
+With --board the probe reads each .kicad_pcb itself instead of its plot, to compare our board reader with
+KiCad's plot of the same board.
 
 For each board, KiCad's check is run with every clearance (net classes, pads, footprints, zones) set to
 CLEARANCE_MM, and the probe lists every spacing finding of the package below it. A finding matches a
 KiCad violation when its position (midway between the two closest copper points) lies within half its
-gap of both violating items on that layer. A finding KiCad's report lacks is still real when KiCad's
+gap of both violating items on that layer. A violation is found when a finding lies within the
+clearance of both its items: where their gap runs through nearer copper of their own nets (a zone fill
+over a track), the finding marks that nearer copper's gap, at the same place. A finding KiCad's report lacks is still real when KiCad's
 own shapes of two items of different nets there stand closer than the clearance; one inside a copper
 text's box is copper text, which KiCad does not check letter against letter. Prints per board: KiCad
-violations, how many were found, our findings, how many match, are real though unreported, or lie in
-text (with the smallest text gap), the rest, and with --smallest the smallest gap each side measures
+violations, how many were found (also of those without a track arc, which the board reader does not
+read), our findings, how many match, are real though unreported, or lie in text (with the smallest text
+gap), the rest, and with --smallest the smallest gap each side measures
 (KiCad's from a check at 1 mm, text excluded).
 """
 import glob
@@ -67,7 +72,7 @@ def items_at(board):
 
 
 def kicad_violations(board, mm):
-    """[(actual gap or None, [items])] for clearance and short violations."""
+    """[(actual gap or None, [items], whether a track arc is one of them)] for clearance and short violations."""
     set_clearance(board, mm)
     with tempfile.NamedTemporaryFile(suffix=".rpt") as rpt:
         pcbnew.WriteDRCReport(board, rpt.name, pcbnew.EDA_UNITS_MILLIMETRES, True)
@@ -80,15 +85,16 @@ def kicad_violations(board, mm):
         if line.startswith("[clearance]") or line.startswith("[shorting_items]"):
             m = ACTUAL.search(line)
             actual = float(m.group(1)) if m else 0.0
-            items = []
+            items, arc = [], False
             j = k + 1
             while j < len(lines) and lines[j].startswith("    "):
+                arc = arc or "Track (arc)" in lines[j]
                 im = ITEM.match(lines[j])
                 if im:
                     x, y = round(float(im.group(1)) * 1e4), round(float(im.group(2)) * 1e4)
                     items.append([i for dx in (-1, 0, 1) for dy in (-1, 0, 1) for i in by_pos.get((x + dx, y + dy), [])])
                 j += 1
-            out.append((actual, items))
+            out.append((actual, items, arc))
             k = j
         else:
             k += 1
@@ -96,8 +102,14 @@ def kicad_violations(board, mm):
 
 
 def copper_layers(board):
-    return {board.GetLayerName(l).replace(".", "_"): l for l in range(pcbnew.PCB_LAYER_ID_COUNT)
-            if pcbnew.IsCopperLayer(l) and board.IsLayerEnabled(l)}
+    """Copper layer ids by the file names that carry them: a plot's <name>-<user name>.gbr (dots as
+    underscores) and the board reader's kicad-<canonical name>.gbr."""
+    out = {}
+    for l in range(pcbnew.PCB_LAYER_ID_COUNT):
+        if pcbnew.IsCopperLayer(l) and board.IsLayerEnabled(l):
+            out["-" + board.GetLayerName(l).replace(".", "_") + ".gbr"] = l
+            out["kicad-" + board.GetStandardLayerName(l) + ".gbr"] = l
+    return out
 
 
 def text_boxes(board, layer):
@@ -151,9 +163,21 @@ def confirmed(items, layer, x, y, gap, mm):
     return False
 
 
+def package_of(board_path, packages):
+    """What the probe reads for a board: its plot, or with --board the board itself."""
+    if "--board" in sys.argv:
+        return board_path
+    name = os.path.splitext(os.path.basename(board_path))[0].replace(" ", "_")
+    return os.path.join(packages, name + ".zip")
+
+
+def layer_of(layers, fname):
+    return next((l for suffix, l in layers.items() if fname.endswith(suffix)), None)
+
+
 def compare(board_path, probe_exe, mm, packages):
     name = os.path.splitext(os.path.basename(board_path))[0].replace(" ", "_")
-    package = os.path.join(packages, name + ".zip")
+    package = package_of(board_path, packages)
     if not os.path.exists(package):
         return None
     board = pcbnew.LoadBoard(board_path)
@@ -163,16 +187,18 @@ def compare(board_path, probe_exe, mm, packages):
     found = [False] * len(violations)
     matched, in_text, unmatched, text_gaps, real = 0, 0, [], [], 0
     for fname, x, y, gap in findings:
-        layer = next((l for key, l in layers.items() if fname.endswith("-" + key + ".gbr")), None)
+        layer = layer_of(layers, fname)
         bx, by = x, -y  # the plots' y axis points up, the board's down
         hit = False
-        for k, (_, groups) in enumerate(violations):
+        for k, (_, groups, _) in enumerate(violations):
             if len(groups) < 2:
                 continue
             reach = gap / 2 + 0.002
             if any(near(a, layer, bx, by, reach) for a in groups[0]) and any(near(b, layer, bx, by, reach) for b in groups[1]):
                 found[k] = True
                 hit = True
+            elif any(near(a, layer, bx, by, mm) for a in groups[0]) and any(near(b, layer, bx, by, mm) for b in groups[1]):
+                found[k] = True
         if hit:
             matched += 1
         elif any(b[0] - 1e4 <= bx * MM <= b[2] + 1e4 and b[1] - 1e4 <= by * MM <= b[3] + 1e4 for b in text_boxes(board, layer)):
@@ -182,19 +208,20 @@ def compare(board_path, probe_exe, mm, packages):
             real += 1
         else:
             unmatched.append((fname, round(x, 3), round(y, 3), gap))
-    return name, len(violations), sum(found), len(findings), matched, real, in_text, min(text_gaps, default=None), unmatched
+    straight = [k for k, v in enumerate(violations) if not v[2]]
+    return (name, len(violations), sum(found), len(straight), sum(found[k] for k in straight), len(findings), matched,
+            real, in_text, min(text_gaps, default=None), unmatched)
 
 
 def smallest(board_path, probe_exe, packages):
     """KiCad's smallest clearance (from a check at 1 mm) and ours without copper text letters."""
-    name = os.path.splitext(os.path.basename(board_path))[0].replace(" ", "_")
     board = pcbnew.LoadBoard(board_path)
-    kicad = min((a for a, _ in kicad_violations(board, 1.0)), default=None)
-    findings, minspace = probe(probe_exe, os.path.join(packages, name + ".zip"), 1.0)
+    kicad = min((a for a, _, _ in kicad_violations(board, 1.0)), default=None)
+    findings, minspace = probe(probe_exe, package_of(board_path, packages), 1.0)
     layers = copper_layers(board)
     ours = None
     for fname, x, y, gap in findings:
-        layer = next((l for key, l in layers.items() if fname.endswith("-" + key + ".gbr")), None)
+        layer = layer_of(layers, fname)
         if any(b[0] - 1e4 <= x * MM <= b[2] + 1e4 and b[1] - 1e4 <= -y * MM <= b[3] + 1e4 for b in text_boxes(board, layer)):
             continue
         ours = gap if ours is None else min(ours, gap)
@@ -212,9 +239,9 @@ def main():
         r = compare(b, probe_exe, mm, packages)
         if r is None:
             continue
-        name, nk, nfound, nours, nmatched, nreal, ntext, text_min, unmatched = r
-        line = (f"{name}: kicad {nk} found {nfound}; ours {nours} matched {nmatched} "
-                f"unreported-but-real {nreal} text {ntext}")
+        name, nk, nfound, nstraight, nstraight_found, nours, nmatched, nreal, ntext, text_min, unmatched = r
+        line = (f"{name}: kicad {nk} found {nfound} (without track arc {nstraight} found {nstraight_found}); "
+                f"ours {nours} matched {nmatched} unreported-but-real {nreal} text {ntext} other {len(unmatched)}")
         if text_min is not None:
             line += f" (text min {text_min:.3f})"
         if "--smallest" in sys.argv:

@@ -35,6 +35,9 @@ def plot(board_path, outdir, x2=True, drill_origin=False):
     po.SetCreateGerberJobFile(False)
     po.SetSubtractMaskFromSilk(False)
     po.SetUseAuxOrigin(False)
+    # pcbnew's scripting default marks every hole with a small dark dot on copper, which a fabrication plot
+    # never carries: on a layer where a via has no ring it would be copper that is not there.
+    po.SetDrillMarksType(pcbnew.PCB_PLOT_PARAMS.NO_DRILL_SHAPE)
     layers = [l for l in range(pcbnew.PCB_LAYER_ID_COUNT) if board.IsLayerEnabled(l)]
     wanted = {pcbnew.F_Mask, pcbnew.B_Mask, pcbnew.F_Paste, pcbnew.B_Paste, pcbnew.F_SilkS, pcbnew.B_SilkS,
               pcbnew.Edge_Cuts}

@@ -814,13 +814,16 @@ void Tessellator::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh)
                 // coordinates, and place its triangles at each flash.
                 struct Memo {
                     std::vector<Contour> outline;
+                    double tolerance = 0;
                     std::vector<Triangle> triangles;
                 };
                 thread_local Memo memo;
-                if (memo.outline != *m.outline) {
+                const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
+                if (memo.outline != *m.outline || memo.tolerance != tolerance) {
                     memo.triangles.clear();
-                    for (const Contour& contour : *m.outline) triangulateContour(contour, memo.triangles);
+                    for (const Contour& contour : drawnOutline(*m.outline)) triangulateContour(contour, memo.triangles);
                     memo.outline = *m.outline;
+                    memo.tolerance = tolerance;
                 }
                 addTriangles(mesh, memo.triangles, at);
             },

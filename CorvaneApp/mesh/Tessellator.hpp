@@ -66,8 +66,8 @@ struct Tessellator : GeometryEngine {
     void appendCentreLine(const PCBObject& obj, std::vector<float>& lines) const;
     void strokeSegment(const Vec2& a, const Vec2& b, double width, TriangleMesh& mesh) const;
     void strokePolyline(const std::vector<Vec2>& points, double width, TriangleMesh& mesh) const;
-    // A macro aperture with an evaluated outline is drawn as that outline, each contour filled as a region
-    // contour; without one it is a disc of its bounding diameter.
+    // A macro aperture with an evaluated outline is drawn as that outline (see drawnOutline), each contour
+    // filled as a region contour; without one it is a disc of its bounding diameter.
     void flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh) const;
     // Fills every contour on its own (contours of one region are separate areas, not holes).
     void fillRegion(const std::vector<Contour>& contours, TriangleMesh& mesh) const;

@@ -135,7 +135,7 @@ QString InspectorPanel::packageWarningsText(std::size_t count) {
 
 void InspectorPanel::addCounts(const std::optional<DFMReport>& report, const PCBPackage* package, bool withDetails) {
     QWidget* content = widget();
-    const std::size_t warnings = package ? packageWarnings(*package).size() : 0;
+    const std::size_t warnings = package ? packageWarnings(*package, report).size() : 0;
     if (!report) {
         checksBox_->addWidget(wrapped("No checks run yet.", captionFont(), secondaryColor(), "inspector.noChecks", content));
     } else {

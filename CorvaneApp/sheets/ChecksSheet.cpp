@@ -188,7 +188,7 @@ void ChecksSheet::addStateLine(QVBoxLayout* box, const char* name, const QString
 
 bool ChecksSheet::addFindings(QVBoxLayout* box, const std::optional<DFMReport>& report, const PCBPackage* package,
                               bool compact) {
-    const std::vector<PackageWarning> warnings = package ? packageWarnings(*package) : std::vector<PackageWarning>{};
+    const std::vector<PackageWarning> warnings = package ? packageWarnings(*package, report) : std::vector<PackageWarning>{};
     // Nothing is said to have passed that has not run.
     if (!package) {
         addStateLine(box, "checks.noBoard", "No board is open.", nullptr, QColor());

@@ -52,8 +52,8 @@ std::string StatusBarView::warningsText(std::size_t count) {
 
 std::size_t StatusBarView::packageWarningCount(const AppModel& model) {
     std::size_t count = 0;
-    for (const AppModel::PackagePtr& p : {model.package(), model.compareBase()})
-        if (p) count += packageWarnings(*p).size();
+    if (model.package()) count += packageWarnings(*model.package(), model.dfmReport()).size();
+    if (model.compareBase()) count += packageWarnings(*model.compareBase(), model.compareBaseReport()).size();
     return count;
 }
 
@@ -130,7 +130,8 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
         if (model_ && model_->showCrosshair() != on) model_->setShowCrosshair(on);
     });
 
-    for (auto signal : {&AppModel::packageChanged, &AppModel::compareBaseChanged, &AppModel::cursorWorldChanged,
+    for (auto signal : {&AppModel::packageChanged, &AppModel::compareBaseChanged, &AppModel::dfmReportChanged,
+                        &AppModel::compareBaseReportChanged, &AppModel::cursorWorldChanged,
                         &AppModel::unitsChanged,
                         &AppModel::cameraChanged, &AppModel::statusMessageChanged, &AppModel::showGridChanged,
                         &AppModel::showOriginChanged, &AppModel::showCrosshairChanged}) {

@@ -240,33 +240,35 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
 // can cover tens of thousands of empty cells, so polling per item alone would not bound the walk.
 inline constexpr std::uint32_t kStepsPerPoll = 4096;
 
-// Calls visit(k) for the items listed in the cells of `window` (x outer, list order), then for the
-// items on `oversized`; for every item 0 … itemCount − 1 instead when the window is too large to
-// walk. An item listed in several cells is met each time (callers that care keep a marker).
-// Returns true as soon as visit returns true or `stop`, polled every kStepsPerPoll steps, does.
+// Calls visit(k) for the items from `from` on listed in the cells of `window` (x outer, list
+// order), then for the items on `oversized`; for every item from … itemCount − 1 instead when the
+// window is too large to walk. Lists are in item order, so the items before `from` are skipped in
+// one step per cell. An item listed in several cells is met each time (callers that care keep a
+// marker). Returns true as soon as visit returns true or `stop`, polled every kStepsPerPoll steps,
+// does.
 template <class Visit, class Stop>
 bool walkWindow(const CellGrid& grid, std::span<const std::uint32_t> oversized, const CellRange& window,
-                std::uint32_t itemCount, Visit&& visit, Stop&& stop) {
+                std::uint32_t itemCount, Visit&& visit, Stop&& stop, std::uint32_t from = 0) {
     std::uint32_t steps = 0;
     auto step = [&] {
         if (++steps < kStepsPerPoll) return false;
         steps = 0;
         return static_cast<bool>(stop());
     };
+    auto walk = [&](std::span<const std::uint32_t> items) {
+        for (auto it = from == 0 ? items.begin() : std::lower_bound(items.begin(), items.end(), from); it != items.end(); ++it)
+            if (visit(*it) || step()) return true;
+        return false;
+    };
     if (window.isOversized()) {
-        for (std::uint32_t k = 0; k < itemCount; ++k)
+        for (std::uint32_t k = from; k < itemCount; ++k)
             if (visit(k) || step()) return true;
         return false;
     }
     for (std::int64_t x = window.x0; x <= window.x1; ++x)
-        for (std::int64_t y = window.y0; y <= window.y1; ++y) {
-            if (step()) return true;
-            for (std::uint32_t k : grid.items(x, y))
-                if (visit(k) || step()) return true;
-        }
-    for (std::uint32_t k : oversized)
-        if (visit(k) || step()) return true;
-    return false;
+        for (std::int64_t y = window.y0; y <= window.y1; ++y)
+            if (step() || walk(grid.items(x, y))) return true;
+    return walk(oversized);
 }
 
 } // namespace grid

@@ -798,13 +798,12 @@ bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevio
             const bool stopped = forEachLaterNeighbour(
                 out, i, windowOf(out, i, kTouchMM), marker,
                 [&](std::uint32_t j) {
-                    if (j < chain) return false;
                     const Piece& b = out.pieces[j];
                     if (boxGap(a.box(), b.box()) > kTouchMM || islands.find(i) == islands.find(j)) return false;
                     if (out.bodies.gap(a.body, b.body, 2 * kTouchMM).gap <= kTouchMM) islands.unite(i, j);
                     return false;
                 },
-                stop);
+                stop, chain);
             if (stopped) return false;
         }
         return true;

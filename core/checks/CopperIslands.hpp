@@ -25,7 +25,7 @@ namespace corvane::copper {
 // Copper closer than this is one conductor.
 inline constexpr double kTouchMM = 0.0005;
 // The straight pieces standing in for arcs and round outlines lie at most this far off them.
-inline constexpr double kArcChordMM = 1e-4;
+inline constexpr double kArcChordMM = kOutlineChordMM;
 
 // One piece of copper: a stroke, one chord of an arc, a flash, or one edge of a filled area.
 struct Piece {
@@ -96,23 +96,23 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
 // The cells piece i's box covers once grown by `reach` mm.
 grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach);
 
-// Calls visit(j) for every piece j > i listed in the cells of `window`, each once, in cell order
-// (x outer) and list order, then the oversized pieces; every later piece when the window is too
-// large to walk. `marker` holds one entry per piece and must start as all −1; it is left marked
-// with i. Stops and returns true as soon as visit returns true or `stop`, polled as the walk goes,
-// does.
+// Calls visit(j) for every piece j from `from` on (i + 1 by default) listed in the cells of
+// `window`, each once, in cell order (x outer) and list order, then the oversized pieces; every
+// such piece when the window is too large to walk. `marker` holds one entry per piece and must
+// start as all −1; it is left marked with i. Stops and returns true as soon as visit returns true
+// or `stop`, polled as the walk goes, does.
 template <class Visit, class Stop>
 bool forEachLaterNeighbour(const LayerCopper& layer, std::uint32_t i, const grid::CellRange& window,
-                           std::vector<std::int64_t>& marker, Visit&& visit, Stop&& stop) {
+                           std::vector<std::int64_t>& marker, Visit&& visit, Stop&& stop, std::uint32_t from = 0) {
     const auto I = static_cast<std::int64_t>(i);
     return grid::walkWindow(
         layer.grid, layer.oversized, window, static_cast<std::uint32_t>(layer.pieces.size()),
         [&](std::uint32_t j) {
-            if (j <= i || marker[j] == I) return false;
+            if (marker[j] == I) return false;
             marker[j] = I;
             return static_cast<bool>(visit(j));
         },
-        stop);
+        stop, std::max(from, i + 1));
 }
 
 } // namespace corvane::copper

@@ -85,47 +85,74 @@ Place placeOf(const Vec2& at, double gap) {
     return Place{q(at.x), q(at.y), q(gap)};
 }
 
-// Whether the straight gap between pieces i and j passes through other copper of either's
-// conductor. That copper stands closer to the far piece than the near one does, so the pair it
-// forms marks the gap at this place and gives the conductor's true gap there.
-bool passesThroughOwnCopper(const LayerCopper& layer, std::uint32_t i, std::uint32_t j, const CopperGap& g,
-                            const std::function<bool()>& stop) {
-    if (!(g.gap > 2 * kBetweenMarginMM)) return false;
+// A piece of either conductor's own copper that the straight gap between pieces i and j passes
+// through, with the end of the pair it stands in for: it is nearer to the other end.
+struct Between {
+    std::uint32_t piece = 0;
+    bool forFirst = true;
+};
+std::optional<Between> ownCopperBetween(const LayerCopper& layer, std::uint32_t i, std::uint32_t j, const CopperGap& g,
+                                        const std::function<bool()>& stop) {
+    if (!(g.gap > 2 * kBetweenMarginMM)) return std::nullopt;
     const Vec2 u = (g.onSecond - g.onFirst) * (1.0 / g.gap);
     const auto line = CopperBodySet::capsule(g.onFirst + u * kBetweenMarginMM, g.onSecond - u * kBetweenMarginMM, 0.0);
-    if (!line) return false;
+    if (!line) return std::nullopt;
     const std::uint32_t ii = layer.island[i], ij = layer.island[j];
-    bool through = false;
+    std::optional<Between> found;
     grid::walkWindow(
         layer.grid, layer.oversized, grid::rangeOf(line->box, layer.cell), static_cast<std::uint32_t>(layer.pieces.size()),
         [&](std::uint32_t k) {
             if (k == i || k == j) return false;
             const std::uint32_t ik = layer.island[k];
-            // The pair that would take this one's place must be a finding too.
-            const bool stands = (ik == ii && layer.mayViolate(k, j)) || (ik == ij && layer.mayViolate(i, k));
-            if (!stands || boxGap(line->box, layer.pieces[k].box()) > 0) return false;
-            through = layer.bodies.gap(*line, layer.pieces[k].body, kBetweenMarginMM).gap <= 1e-9;
-            return through;
+            // The pair it makes with the other end must be one the check measures.
+            const bool forFirst = ik == ii && layer.mayViolate(k, j);
+            const bool forSecond = ik == ij && layer.mayViolate(i, k);
+            if (!(forFirst || forSecond) || boxGap(line->box, layer.pieces[k].box()) > 0) return false;
+            if (!(layer.bodies.gap(*line, layer.pieces[k].body, kBetweenMarginMM).gap <= 1e-9)) return false;
+            found = Between{k, forFirst};
+            return true;
         },
         stop);
-    return through;
+    return found;
+}
+
+// The pair (i, j) at gap g, moved onto the nearer copper of their own conductors wherever its gap
+// runs through such copper: the conductors' true gap at this place, and where it lies.
+struct PlacedGap {
+    std::uint32_t first = 0, second = 0;
+    CopperGap gap;
+};
+PlacedGap gapAtThisPlace(const LayerCopper& layer, std::uint32_t i, std::uint32_t j, CopperGap g,
+                         const std::function<bool()>& stop) {
+    // Each step halves nothing but strictly narrows the gap; a few are all real copper needs.
+    constexpr int kMaxSteps = 8;
+    for (int step = 0; step < kMaxSteps; ++step) {
+        const auto between = ownCopperBetween(layer, i, j, g, stop);
+        if (!between) break;
+        (between->forFirst ? i : j) = between->piece;
+        g = layer.bodies.gap(layer.pieces[i].body, layer.pieces[j].body);
+    }
+    return PlacedGap{i, j, g};
 }
 
 // The findings of one layer as the pairs are met: one per pair of objects (its closest pieces),
-// one per place, none whose gap passes through its own conductor's copper.
+// one per place, each measured between the nearest copper of its two conductors there.
 class FindingList {
 public:
     FindingList(const LayerCopper& layer, double limit, std::size_t maxIssues, const std::string& fileName,
                 const std::function<bool()>& stop)
         : layer_(layer), limit_(limit), maxIssues_(maxIssues), fileName_(fileName), stop_(stop) {}
 
-    // Offers the pair (i, j) at gap g; true once the list is full.
-    bool offer(std::uint32_t i, std::uint32_t j, const CopperGap& g, const Vec2& at) {
+    // Offers the pair (i, j) at gap g; true once the list is full. A pair whose gap runs through its
+    // own conductors' copper is reported where it stands, with the nearer copper's gap.
+    bool offer(std::uint32_t i, std::uint32_t j, const CopperGap& g, std::optional<Vec2> where = std::nullopt) {
         const std::uint64_t pair = pairKey(layer_.pieces[i].source, layer_.pieces[j].source);
         const auto it = findingOfPair_.find(pair);
         if (it != findingOfPair_.end() && !(g.gap < findings_[it->second].gap)) return false;
-        if (passesThroughOwnCopper(layer_, i, j, g, stop_)) return false;
-        Finding f{spacingIssue(g.gap, limit_, at, fileName_), g.gap, pair};
+        const PlacedGap placed = gapAtThisPlace(layer_, i, j, g, stop_);
+        if (it != findingOfPair_.end() && !(placed.gap.gap < findings_[it->second].gap)) return false;
+        const Vec2 at = where.value_or(findingPosition(layer_.pieces[placed.first], layer_.pieces[placed.second], placed.gap));
+        Finding f{spacingIssue(placed.gap.gap, limit_, at, fileName_), placed.gap.gap, pair};
         if (it != findingOfPair_.end()) {
             // Closer pieces of the same two objects: the finding moves there.
             findings_[it->second] = std::move(f);
@@ -319,7 +346,7 @@ LayerResult findSpaceViolations(const LayerCopper& layer, double limit, std::siz
                 if (!layer.mayViolate(i, j) || !(boxGap(a.box(), b.box()) < threshold)) return false;
                 const CopperGap g = layer.bodies.gap(a.body, b.body, threshold);
                 if (!(g.gap < threshold)) return false;
-                return findings.offer(i, j, g, findingPosition(a, b, g));
+                return findings.offer(i, j, g);
             },
             stop);
         res.stopped = ended;

@@ -1,5 +1,7 @@
 #include "PackageWarnings.hpp"
 
+#include "import/PackageImporter.hpp"
+
 #include <algorithm>
 #include <set>
 #include <utility>
@@ -98,12 +100,21 @@ std::vector<std::string> filesNamedIn(std::string_view text, const std::vector<s
     return files;
 }
 
-std::vector<PackageWarning> packageWarnings(const PCBPackage& package) {
+std::vector<PackageWarning> packageWarnings(const PCBPackage& package, const std::optional<DFMReport>& checks) {
     std::vector<std::string> names;
     names.reserve(package.files.size());
     for (const auto& f : package.files) names.push_back(f.fileName);
+    std::set<std::string, std::less<>> seen;
+    // The checks name every file that could not be classified; the importer's doubt about the role of
+    // such a file is the same cause, and is said once.
+    std::set<std::string> unrecognised;
+    if (checks)
+        for (const auto& issue : checks->issues)
+            if (issue.id == "unexpectedLayer" && issue.fileName) unrecognised.insert(*issue.fileName);
+    for (const auto& f : package.files)
+        if (f.layerType.isUnknown() && unrecognised.count(f.fileName))
+            seen.insert(PackageImporter::doubtfulRoleWarning(f));
     std::vector<PackageWarning> out;
-    std::set<std::string_view> seen;
     for (const auto& text : package.warnings) {
         if (!seen.insert(text).second) continue;
         out.push_back(PackageWarning{text, filesNamedIn(text, names)});

@@ -24,6 +24,14 @@ std::string_view trimBlank(std::string_view s) {
 
 double hyp(double a, double b) { return std::sqrt(a * a + b * b); }
 
+// A circle of a macro is never drawn with fewer sides, however small: below this it would no longer
+// read as round.
+constexpr std::int64_t kLeastDiscSides = 6;
+
+// The direction from the origin in which a curve about (cx, cy) reaches farthest; a corner placed
+// there makes the outline's extent, and so the aperture's bounding diameter, the true one.
+double farAngle(double cx, double cy) { return cx == 0 && cy == 0 ? 0.0 : std::atan2(cy, cx); }
+
 // ---------------------------------------------------------------------------------------------
 // Arithmetic of macro bodies: numbers, $n, unary signs, + - x X /, parentheses.
 
@@ -174,13 +182,16 @@ public:
     }
 
     // Points along a circle of radius r about (cx, cy) from angle a0 to a1 (radians), both ends included,
-    // spaced no wider than the disc rule for that radius.
+    // within kOutlineChordMM of it, with a corner where it reaches farthest from the origin.
     void addArc(double cx, double cy, double r, double a0, double a1) {
-        const double full = static_cast<double>(ApertureMacro::discSegments(2 * r * mmPerUnit_));
-        const auto steps = std::max<std::int64_t>(1, static_cast<std::int64_t>(std::ceil(full * std::abs(a1 - a0) / kTwoPi - 1e-9)));
-        for (std::int64_t k = 0; k <= steps; ++k) {
-            const double t = a0 + (a1 - a0) * static_cast<double>(k) / static_cast<double>(steps);
-            add(cx + r * std::cos(t), cy + r * std::sin(t));
+        const double lo = std::min(a0, a1), hi = std::max(a0, a1);
+        double far = farAngle(cx, cy);
+        far += kTwoPi * std::ceil((lo - far) / kTwoPi);
+        if (far > lo && far < hi) {
+            addArcPart(cx, cy, r, a0, far, true);
+            addArcPart(cx, cy, r, far, a1, false);
+        } else {
+            addArcPart(cx, cy, r, a0, a1, true);
         }
     }
 
@@ -188,9 +199,10 @@ public:
         const double r = std::abs(diameter) * 0.5;
         if (!(r > 0)) return;
         const std::int64_t n = ApertureMacro::discSegments(std::abs(diameter) * mmPerUnit_);
+        const double from = farAngle(cx, cy);
         begin();
         for (std::int64_t k = 0; k < n; ++k) {
-            const double t = kTwoPi * static_cast<double>(k) / static_cast<double>(n);
+            const double t = from + kTwoPi * static_cast<double>(k) / static_cast<double>(n);
             add(cx + r * std::cos(t), cy + r * std::sin(t));
         }
         finish(rotationDeg);
@@ -256,6 +268,14 @@ public:
     }
 
 private:
+    void addArcPart(double cx, double cy, double r, double a0, double a1, bool withStart) {
+        const std::int64_t steps = outlineChords(r * mmPerUnit_, a1 - a0);
+        for (std::int64_t k = withStart ? 0 : 1; k <= steps; ++k) {
+            const double t = a0 + (a1 - a0) * static_cast<double>(k) / static_cast<double>(steps);
+            add(cx + r * std::cos(t), cy + r * std::sin(t));
+        }
+    }
+
     double mmPerUnit_;
     std::size_t& budget_;
     std::size_t totalPoints_ = 0;
@@ -278,10 +298,7 @@ std::optional<std::int64_t> ApertureMacro::truncatedCount(double v) {
 }
 
 std::int64_t ApertureMacro::discSegments(double diameterMM) {
-    if (!std::isfinite(diameterMM) || diameterMM <= 0) return 6;
-    const double n = 4.0 * std::ceil(diameterMM / 0.2);
-    if (n >= 48) return 48;
-    return std::max<std::int64_t>(6, static_cast<std::int64_t>(n));
+    return std::max<std::int64_t>(kLeastDiscSides, outlineChords(diameterMM * 0.5, kTwoPi));
 }
 
 double ApertureMacro::measureBoundingDiameter(const std::vector<std::string>& statements) {

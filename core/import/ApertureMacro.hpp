@@ -40,8 +40,8 @@ public:
     // A count written as a number: the finite value truncated toward zero, when it fits 64 bits.
     static std::optional<std::int64_t> truncatedCount(double value);
 
-    // Segments used for a full circle of the given diameter (mm), the same count the renderer uses for
-    // round flashes.
+    // Sides of the polygon that stands for a macro circle of the given diameter (mm): its corners on the
+    // circle, its sides within kOutlineChordMM of it, never fewer than six.
     static std::int64_t discSegments(double diameterMM);
 };
 

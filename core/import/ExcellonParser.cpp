@@ -218,6 +218,39 @@ bool tokenize(std::string_view line, std::vector<Word>& words) {
 
 bool is(const Word& w, char letter, std::string_view value) { return w.letter == letter && w.value == value; }
 
+// How a drill file without a header (PADS's, Allegro's without nc_param.txt) writes its numbers, read
+// from the coordinates themselves. Where some keep their leading zeros (X015, X0140000), the integer
+// digits are fixed and the digits fill from the left: with lengths that vary, trailing zeros were
+// dropped and the integer digits are the unit's usual ones; with one length throughout, nothing was
+// dropped, and the usual formats of that length (2.4, 2.5, 3.5 in inches) split it. Nothing when no
+// coordinate keeps a leading zero: the digits then fill from the right, as without a header anyway.
+struct HeaderlessFormat {
+    std::optional<std::int64_t> intDigits;
+    std::optional<std::int64_t> decDigits;
+};
+std::optional<HeaderlessFormat> headerlessFormat(std::string_view text) {
+    if (containsCI(text, "M48")) return std::nullopt;
+    bool leadingZero = false;
+    std::size_t shortest = SIZE_MAX, longest = 0;
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+        const char c = upper(text[i]);
+        if (c != 'X' && c != 'Y') continue;
+        std::size_t j = i + 1;
+        if (j < text.size() && (text[j] == '-' || text[j] == '+')) ++j;
+        const std::size_t start = j;
+        while (j < text.size() && isDigit(text[j])) ++j;
+        if (j == start || (j < text.size() && text[j] == '.')) continue;
+        const std::size_t length = j - start;
+        shortest = std::min(shortest, length);
+        longest = std::max(longest, length);
+        leadingZero = leadingZero || (length >= 2 && text[start] == '0');
+    }
+    if (!leadingZero) return std::nullopt;
+    if (shortest != longest) return HeaderlessFormat{};
+    const auto integer = static_cast<std::int64_t>(longest >= 8 ? 3 : 2);
+    return HeaderlessFormat{integer, static_cast<std::int64_t>(longest) - integer};
+}
+
 class Reader {
 public:
     Reader(std::string_view fileName, std::string_view text, const ExcellonParser::FormatDefaults& defaults)
@@ -227,6 +260,12 @@ public:
         intDigits_ = defaults.intDigits;
         decDigits_ = defaults.decDigits;
         fillFromLeft_ = defaults.trailingZerosOmitted.value_or(fillFromLeft_);
+        if (defaults == ExcellonParser::FormatDefaults{})
+            if (const auto headerless = headerlessFormat(text)) {
+                fillFromLeft_ = true;
+                intDigits_ = headerless->intDigits;
+                decDigits_ = headerless->decDigits;
+            }
         // About one hit per coordinate line; a guess only, capped so junk cannot reserve gigabytes.
         hits_.reserve(std::min<std::size_t>(text.size() / 16, std::size_t{1} << 22));
         words_.reserve(16);

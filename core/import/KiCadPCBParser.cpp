@@ -1,10 +1,12 @@
 #include "KiCadPCBParser.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <limits>
 #include <numbers>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -22,10 +24,8 @@ namespace {
 
 constexpr std::string_view kWarning = "Imported from KiCad PCB \xE2\x80\x94 component/net metadata comes from footprints.";
 constexpr std::string_view kDrillFileName = "kicad-vias.drl";
-// Round parts of pad outlines (rounded corners, obround ends) are polygons whose corners lie on the
-// true arc and whose edges stand at most this far inside it, so spacing measured on them is exact
-// to a tenth of a micrometre.
-constexpr double kPadChordMM = 1e-4;
+// The format version KiCad 5 wrote; KiCad 6 and later write higher ones.
+constexpr double kLastKiCad5Version = 20171130;
 
 bool endsWith(std::string_view s, std::string_view suffix) {
     return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
@@ -112,24 +112,76 @@ PCBObject makeObject(PCBObjectKind kind, std::optional<ApertureShape> shape, std
 
 enum class PadForm { circle, rectangle, obround, roundRect, trapezoid };
 
-// Tracks and zone fills by layer and net, to tell on which layers a pad or via is connected.
+// Corners of a pad in the order its outline runs through them (in KiCad's y-down pad coordinates:
+// top right, bottom right, bottom left, top left), as bits of the set a chamfer list names.
+enum PadCorner : unsigned { topRight = 1, bottomRight = 2, bottomLeft = 4, topLeft = 8 };
+
+// The copper form of a pad in its own coordinates, before it is turned and placed.
+struct PadShape {
+    PadForm form = PadForm::circle;
+    double w = 0, h = 0;
+    double cornerRadius = 0;  // rounded rectangles
+    Vec2 delta;               // trapezoids
+    double chamfer = 0;       // how far a chamfered corner is cut back along each side
+    unsigned chamfered = 0;   // PadCorner bits
+};
+
+// A plated hole on the board: a slot from a to b, or a round hole where they are one point.
+struct Hole {
+    Vec2 a, b;
+    double radius = 0;
+};
+
+double distanceSegments(const Vec2& a, const Vec2& b, const Vec2& c, const Vec2& d) {
+    const auto side = [](const Vec2& p, const Vec2& q, const Vec2& r) { return (q.x - p.x) * (r.y - p.y) - (q.y - p.y) * (r.x - p.x); };
+    const double s1 = side(a, b, c), s2 = side(a, b, d), s3 = side(c, d, a), s4 = side(c, d, b);
+    if (((s1 < 0 && s2 > 0) || (s1 > 0 && s2 < 0)) && ((s3 < 0 && s4 > 0) || (s3 > 0 && s4 < 0))) return 0;
+    return std::min({GeometryEngine::distancePointSegment(a, c, d), GeometryEngine::distancePointSegment(b, c, d),
+                     GeometryEngine::distancePointSegment(c, a, b), GeometryEngine::distancePointSegment(d, a, b)});
+}
+
+// Copper by layer and net that can keep a pad's or via's ring on a layer where it would shed it:
+// tracks, zone fills, the rings of vias and pads that keep theirs. KiCad counts a ring as used
+// where such copper reaches its plated hole, or where a zone fill holds the end of a thermal spoke.
 class Connections {
 public:
     void addTrack(const std::string& layer, const std::string& net, const Vec2& a, const Vec2& b, double width) {
         lists_[key(layer, net)].tracks.push_back(Track{a, b, width});
     }
-    void addFill(const std::string& layer, const std::string& net, Contour fill) {
-        lists_[key(layer, net)].fills.push_back(std::move(fill));
+    // A fill whose copper reaches `margin` past its polygon.
+    void addFill(const std::string& layer, const std::string& net, Contour fill, double margin) {
+        lists_[key(layer, net)].fills.push_back(Fill{std::move(fill), margin});
     }
-    // Whether a track or zone fill of the net on the layer reaches the disc about `at`.
-    bool touches(const std::string& layer, const std::optional<std::string>& net, const Vec2& at, double radius) const {
-        if (!net) return false;
-        auto it = lists_.find(key(layer, *net));
-        if (it == lists_.end()) return false;
-        for (const Track& t : it->second.tracks)
-            if (GeometryEngine::distancePointSegment(at, t.a, t.b) <= radius + t.width / 2) return true;
-        for (const Contour& fill : it->second.fills)
-            if (GeometryEngine::distancePointPolygon(at, fill) <= radius) return true;
+    void addVia(const std::string& layer, const std::string& net, const Vec2& centre, double diameter) {
+        lists_[key(layer, net)].vias.push_back(Track{centre, centre, diameter});
+    }
+    void addPad(const std::string& layer, const std::string& net, Contour outline) {
+        lists_[key(layer, net)].pads.push_back(std::move(outline));
+    }
+
+    // Whether a track, a pad's copper or (with `vias`) a via's ring of the net reaches the hole.
+    bool reachesHole(const std::string& layer, const std::optional<std::string>& net, const Hole& hole, bool vias) const {
+        const Lists* l = find(layer, net);
+        if (!l) return false;
+        for (const Track& t : l->tracks)
+            if (distanceSegments(hole.a, hole.b, t.a, t.b) <= hole.radius + t.width / 2) return true;
+        if (vias)
+            for (const Track& v : l->vias)
+                if (GeometryEngine::distancePointSegment(v.a, hole.a, hole.b) <= hole.radius + v.width / 2) return true;
+        const Vec2 middle = (hole.a + hole.b) * 0.5;
+        for (const Contour& pad : l->pads)
+            for (const Vec2& p : {hole.a, middle, hole.b})
+                if (GeometryEngine::distancePointPolygon(p, pad) <= hole.radius) return true;
+        return false;
+    }
+
+    // Whether a zone fill of the net on the layer holds one of the points.
+    bool fillHolds(const std::string& layer, const std::optional<std::string>& net, std::span<const Vec2> points) const {
+        const Lists* l = find(layer, net);
+        if (!l) return false;
+        for (const Fill& fill : l->fills)
+            for (const Vec2& p : points)
+                if (GeometryEngine::distancePointPolygon(p, fill.outline) <= fill.margin) return true;
         return false;
     }
 
@@ -138,11 +190,22 @@ private:
         Vec2 a, b;
         double width = 0;
     };
+    struct Fill {
+        Contour outline;
+        double margin = 0;
+    };
     struct Lists {
         std::vector<Track> tracks;
-        std::vector<Contour> fills;
+        std::vector<Fill> fills;
+        std::vector<Track> vias;
+        std::vector<Contour> pads;
     };
     static std::string key(const std::string& layer, const std::string& net) { return layer + '\n' + net; }
+    const Lists* find(const std::string& layer, const std::optional<std::string>& net) const {
+        if (!net) return nullptr;
+        auto it = lists_.find(key(layer, *net));
+        return it == lists_.end() ? nullptr : &it->second;
+    }
     std::unordered_map<std::string, Lists> lists_;
 };
 
@@ -199,10 +262,18 @@ private:
         return name;
     }
 
-    // Where tracks and zone fills lie, before pads and vias decide the layers they keep rings on.
+    // Where tracks, zone fills and the rings that stay lie, before pads and vias decide the layers
+    // they keep rings on.
     void readConnections() {
         for (const auto& child : root_.children) {
-            if (child->name == "segment") {
+            if (child->name == "footprint") {
+                registerPadCopper(*child);
+            } else if (child->name == "via") {
+                const ViaSpan via = viaSpan(*child);
+                if (!via.net || via.trimmed) continue;
+                for (const auto& layer : copperStack())
+                    if (via.spans(layer)) connections_.addVia(layer, *via.net, via.position, via.diameter);
+            } else if (child->name == "segment") {
                 const SExprNode* start = child->firstChild("start");
                 const SExprNode* end = child->firstChild("end");
                 auto layer = child->firstString("layer");
@@ -214,12 +285,12 @@ private:
             } else if (child->name == "zone") {
                 auto net = zoneNet(*child);
                 if (!net) continue;
+                const double stroke = fillStroke(*child);
                 for (const auto& poly : child->children) {
                     if (poly->name != "filled_polygon") continue;
-                    auto layer = poly->firstString("layer");
                     Contour points = polygonPoints(*poly);
                     for (auto& p : points) p = toBoard(p);
-                    if (layer && points.size() >= 3) connections_.addFill(std::string(*layer), *net, std::move(points));
+                    if (points.size() >= 3) connections_.addFill(fillLayer(*child, *poly), *net, std::move(points), stroke / 2);
                 }
             }
         }
@@ -347,145 +418,257 @@ private:
     }
 
     // Points of a quarter or half turn of radius r about c, from angle `from` (degrees) on, both
-    // ends included, close enough to the arc (kPadChordMM).
+    // ends included, within kOutlineChordMM of the arc. A corner where the arc reaches farthest from
+    // the pad centre makes the outline's extent, and so the pad's bounding diameter, the true one.
     static void addArc(Contour& c, const Vec2& centre, double r, double from, double sweep) {
-        const double step = r > kPadChordMM ? 2.0 * std::acos(1.0 - kPadChordMM / r) * 180.0 / std::numbers::pi : sweep;
-        const int n = std::clamp(static_cast<int>(std::ceil(sweep / step)), 1, 1024);
-        for (int i = 0; i <= n; ++i) {
-            const auto [s, co] = sinCosDegrees(from + sweep * i / n);
+        double far = std::atan2(centre.y, centre.x) * 180.0 / std::numbers::pi;
+        far += 360.0 * std::ceil((from - far) / 360.0);
+        if (!(centre == Vec2{}) && far > from && far < from + sweep) {
+            addArcPart(c, centre, r, from, far - from);
+            c.pop_back();
+            addArcPart(c, centre, r, far, from + sweep - far);
+        } else {
+            addArcPart(c, centre, r, from, sweep);
+        }
+    }
+
+    static void addArcPart(Contour& c, const Vec2& centre, double r, double from, double sweep) {
+        const std::int64_t n = outlineChords(r, sweep * std::numbers::pi / 180.0);
+        for (std::int64_t i = 0; i <= n; ++i) {
+            const auto [s, co] = sinCosDegrees(from + sweep * static_cast<double>(i) / static_cast<double>(n));
             c.push_back(Vec2{centre.x + r * co, centre.y + r * s});
         }
     }
 
-    // Outline of a w × h pad centred on the origin, in pad coordinates: a rectangle whose corners
-    // are rounded with radius r (an obround's ends are half circles).
-    static Contour padOutline(PadForm form, double w, double h, double r, const Vec2& delta) {
-        if (form == PadForm::trapezoid) {
+    // Outline of a pad centred on the origin, in pad coordinates: a rectangle whose corners are
+    // rounded with its radius (an obround's ends are half circles) or cut back where chamfered.
+    static Contour padOutline(const PadShape& pad) {
+        double w = pad.w, h = pad.h, r = pad.cornerRadius;
+        if (pad.form == PadForm::trapezoid) {
             // The sides narrow by `delta`: its y across the pad's width, its x across its height.
-            const double hx = w / 2, hy = h / 2, dx = delta.x / 2, dy = delta.y / 2;
+            const double hx = w / 2, hy = h / 2, dx = pad.delta.x / 2, dy = pad.delta.y / 2;
             return {Vec2{-hx - dy, hy + dx}, Vec2{-hx + dy, -hy - dx}, Vec2{hx - dy, -hy + dx}, Vec2{hx + dy, hy - dx}};
         }
-        if (form == PadForm::rectangle) r = 0;
-        if (form == PadForm::obround) r = std::min(w, h) / 2;
-        if (form == PadForm::circle) r = w / 2, h = w;
+        if (pad.form == PadForm::rectangle) r = 0;
+        if (pad.form == PadForm::obround) r = std::min(w, h) / 2;
+        if (pad.form == PadForm::circle) r = w / 2, h = w;
         r = std::clamp(r, 0.0, std::min(w, h) / 2);
-        if (!(r > 0)) return {Vec2{-w / 2, -h / 2}, Vec2{w / 2, -h / 2}, Vec2{w / 2, h / 2}, Vec2{-w / 2, h / 2}};
-        Contour c;
+        if (!(r > 0) && pad.chamfered == 0)
+            return {Vec2{-w / 2, -h / 2}, Vec2{w / 2, -h / 2}, Vec2{w / 2, h / 2}, Vec2{-w / 2, h / 2}};
+        const Vec2 corners[4] = {{w / 2, -h / 2}, {w / 2, h / 2}, {-w / 2, h / 2}, {-w / 2, -h / 2}};
         const double x = w / 2 - r, y = h / 2 - r;
-        addArc(c, Vec2{x, -y}, r, -90, 90);
-        addArc(c, Vec2{x, y}, r, 0, 90);
-        addArc(c, Vec2{-x, y}, r, 90, 90);
-        addArc(c, Vec2{-x, -y}, r, 180, 90);
-        // Arcs meeting where a side has no length leave a corner twice.
+        const Vec2 arcCentres[4] = {{x, -y}, {x, y}, {-x, y}, {-x, -y}};
+        const double chamfer = std::clamp(pad.chamfer, 0.0, std::min(w, h) / 2);
+        Contour c;
+        for (int k = 0; k < 4; ++k) {
+            const Vec2& at = corners[k];
+            if (pad.chamfered & (1u << k)) {
+                // Cut back along the side it comes in on and the side it leaves by.
+                for (const Vec2& side : {corners[(k + 3) % 4], corners[(k + 1) % 4]}) {
+                    const Vec2 along = side - at;
+                    const double length = along.length();
+                    c.push_back(length > 0 ? at + along * (chamfer / length) : at);
+                }
+            } else if (r > 0) {
+                addArc(c, arcCentres[k], r, -90.0 + 90.0 * k, 90);
+            } else {
+                c.push_back(at);
+            }
+        }
+        // Arcs or cuts meeting where a side has no length left leave a corner twice.
         c.erase(std::unique(c.begin(), c.end()), c.end());
         if (c.size() > 1 && c.front() == c.back()) c.pop_back();
         return c;
     }
 
-    void readFootprint(const SExprNode& fp) {
-        const std::optional<std::string> reference = referenceOf(fp);
-        Vec2 origin;
-        double angle = 0;
-        if (const SExprNode* at = fp.firstChild("at")) {
-            origin = xyOf(*at);
-            angle = at->doubleAt(2);
-        }
-        // Pads of one number are one pin: without a net they still connect to each other.
-        std::unordered_map<std::string_view, int> netless;
-        for (const auto& child : fp.children)
-            if (child->name == "pad" && !child->strings.empty() && !netOf(*child)) netless[child->strings.front()] += 1;
-        for (const auto& child : fp.children) {
-            if (child->name != "pad") continue;
-            std::optional<std::string> pinNet;
-            if (!child->strings.empty() && !child->strings.front().empty() && netless[child->strings.front()] > 1)
-                pinNet = "unconnected-(" + reference.value_or("") + "-Pad" + std::string(child->strings.front()) + ")";
-            readPad(*child, origin, angle, reference, pinNet);
-        }
+    // Which corners a pad's chamfer list cuts, and how far: its ratio of the shorter side.
+    static void readChamfer(const SExprNode& pad, PadShape& shape) {
+        const SExprNode* list = pad.firstChild("chamfer");
+        if (!list || (shape.form != PadForm::roundRect && shape.form != PadForm::rectangle)) return;
+        static constexpr std::pair<std::string_view, PadCorner> names[] = {
+            {"top_right", topRight}, {"bottom_right", bottomRight}, {"bottom_left", bottomLeft}, {"top_left", topLeft}};
+        for (const auto& corner : list->strings)
+            for (const auto& [name, bit] : names)
+                if (corner == name) shape.chamfered |= bit;
+        // KiCad's own default ratio when none is written.
+        constexpr double kDefaultChamferRatio = 0.2;
+        const SExprNode* ratio = pad.firstChild("chamfer_ratio");
+        shape.chamfer = std::clamp(ratio ? ratio->doubleAt(0) : kDefaultChamferRatio, 0.0, 0.5) * std::min(shape.w, shape.h);
     }
 
-    void readPad(const SExprNode& pad, const Vec2& fpOrigin, double fpAngle, const std::optional<std::string>& reference,
-                 const std::optional<std::string>& pinNet) {
-        const SExprNode* at = pad.firstChild("at");
-        if (!at) return;
-        // Pad offsets are relative to the footprint; the pad's own angle is already absolute.
-        const Vec2 position = fpOrigin + rotateKiCad(xyOf(*at), fpAngle);
-        const double padAngle = at->doubleAt(2);
+    // Where a footprint sits and how it is turned; pads are placed from it.
+    struct FootprintPlace {
+        Vec2 origin;
+        double angle = 0;
+    };
 
+    static FootprintPlace footprintPlace(const SExprNode& fp) {
+        FootprintPlace place;
+        if (const SExprNode* at = fp.firstChild("at")) {
+            place.origin = xyOf(*at);
+            place.angle = at->doubleAt(2);
+        }
+        return place;
+    }
+
+    // A pad as placed on the board, read once for the copper it gives and for what it connects.
+    struct PlacedPad {
+        Vec2 position;  // of its hole, in KiCad coordinates
+        Vec2 centre;    // of its copper, moved off the hole by the drill offset
+        double angle = 0;
+        std::string keyword;
+        PadShape shape;
+        bool plated = true;
+        double holeW = 0, holeH = 0;  // 0 when not drilled
+        std::vector<std::string> layers;
+    };
+
+    PlacedPad placePad(const SExprNode& pad, const FootprintPlace& fp) const {
+        PlacedPad placed;
+        const SExprNode* at = pad.firstChild("at");
+        // Pad offsets are relative to the footprint; the pad's own angle is already absolute.
+        placed.position = fp.origin + rotateKiCad(xyOf(*at), fp.angle);
+        placed.angle = at->doubleAt(2);
         double w = 0.6, h = 0.6;
         if (const SExprNode* size = pad.firstChild("size")) {
             w = size->doubleAt(0);
             h = size->doubleAt(1);
         }
-        const std::string keyword = padShapeKeyword(pad);
-        const PadForm form = formOf(pad, keyword);
-        const std::optional<std::string> net = netOf(pad) ? netOf(pad) : pinNet;
-
-        bool nonPlated = false;
+        placed.keyword = padShapeKeyword(pad);
+        placed.shape = PadShape{formOf(pad, placed.keyword), w, h};
+        const SExprNode* ratio = pad.firstChild("roundrect_rratio");
+        placed.shape.cornerRadius = (ratio ? ratio->doubleAt(0) : 0.25) * std::min(w, h);
+        if (const SExprNode* delta = pad.firstChild("rect_delta")) placed.shape.delta = xyOf(*delta);
+        readChamfer(pad, placed.shape);
         for (const auto& s : pad.strings)
-            if (s.find("np_thru") != std::string::npos) nonPlated = true;
-        const Plating plating = nonPlated ? Plating::npth : Plating::pth;
-
+            if (s.find("np_thru") != std::string::npos) placed.plated = false;
         Vec2 copperOffset;
-        bool drilled = false;
-        double holeW = 0, holeH = 0;
         if (const SExprNode* drill = pad.firstChild("drill")) {
             if (const SExprNode* offset = drill->firstChild("offset")) copperOffset = xyOf(*offset);
             if (drill->doubleAt(0) > 0) {
-                drilled = true;
                 const bool oval = std::find(drill->strings.begin(), drill->strings.end(), "oval") != drill->strings.end();
-                holeW = drill->doubleAt(0);
-                holeH = oval && drill->doubleAt(1) > 0 ? drill->doubleAt(1) : holeW;
-                if (holeW != holeH) {
-                    // An oval hole is a slot along its long side, turned with the pad.
-                    const double d = std::min(holeW, holeH);
-                    const double half = (std::max(holeW, holeH) - d) / 2;
-                    const Vec2 axis = holeW > holeH ? Vec2{half, 0} : Vec2{0, half};
-                    const Vec2 a = rotateKiCad(axis, padAngle);
-                    addSlot(toBoard(position + a), toBoard(position - a), d, plating);
-                } else {
-                    addHit(toBoard(position), holeW, plating);
-                }
+                placed.holeW = drill->doubleAt(0);
+                placed.holeH = oval && drill->doubleAt(1) > 0 ? drill->doubleAt(1) : placed.holeW;
             }
         }
+        placed.centre = placed.position + rotateKiCad(copperOffset, placed.angle);
+        if (const SExprNode* list = pad.firstChild("layers")) {
+            for (const auto& entry : list->strings) expandCopper(entry, placed.layers);
+        } else {
+            expandCopper("*.Cu", placed.layers);
+        }
+        return placed;
+    }
 
+    // The plated hole of a drilled pad on the board: a slot along the long side of an oval one.
+    static Hole holeOf(const PlacedPad& pad) {
+        const double d = std::min(pad.holeW, pad.holeH);
+        const double half = (std::max(pad.holeW, pad.holeH) - d) / 2;
+        const Vec2 a = rotateKiCad(pad.holeW > pad.holeH ? Vec2{half, 0} : Vec2{0, half}, pad.angle);
+        return Hole{toBoard(pad.position + a), toBoard(pad.position - a), d / 2};
+    }
+
+    // The outline of a pad's own copper (a custom pad's anchor) on the board.
+    static Contour boardOutline(const PlacedPad& pad) {
+        Contour c = padOutline(pad.shape);
+        for (Vec2& p : c) p = toBoard(pad.centre + rotateKiCad(p, pad.angle));
+        return c;
+    }
+
+    // The points where a zone's thermal spokes meet a pad: on its edge along its axes, or along
+    // its diagonals for a round pad. A zone fill holding one of them is connected to the pad.
+    static std::array<Vec2, 4> spokeEnds(const PlacedPad& pad) {
+        const PadShape& s = pad.shape;
+        std::array<Vec2, 4> ends;
+        if (s.form == PadForm::circle) {
+            const double r = s.w / 2 * std::numbers::sqrt2 / 2;
+            ends = {Vec2{r, r}, Vec2{-r, r}, Vec2{-r, -r}, Vec2{r, -r}};
+        } else {
+            ends = {Vec2{s.w / 2, 0}, Vec2{0, s.h / 2}, Vec2{-s.w / 2, 0}, Vec2{0, -s.h / 2}};
+        }
+        for (Vec2& p : ends) p = toBoard(pad.centre + rotateKiCad(p, pad.angle));
+        return ends;
+    }
+
+    // Whether a pad sheds its ring on the copper layers where nothing of its net reaches it: only a
+    // plated hole does, and then not on its end layers when it keeps those.
+    static bool shedsRing(const SExprNode& pad, const PlacedPad& placed, const std::string& layer) {
+        if (!placed.plated || !(placed.holeW > 0) || !flagSet(pad, "remove_unused_layers")) return false;
+        return !(flagSet(pad, "keep_end_layers") && (layer == placed.layers.front() || layer == placed.layers.back()));
+    }
+
+    // Pads whose ring stays on a layer, and through vias, connect what reaches them there.
+    void registerPadCopper(const SExprNode& fp) {
+        const FootprintPlace place = footprintPlace(fp);
+        for (const auto& pad : fp.children) {
+            if (pad->name != "pad" || !pad->firstChild("at")) continue;
+            const std::optional<std::string> net = netOf(*pad);
+            if (!net) continue;
+            const PlacedPad placed = placePad(*pad, place);
+            const Contour outline = boardOutline(placed);
+            for (const auto& layer : placed.layers)
+                if (!shedsRing(*pad, placed, layer)) connections_.addPad(layer, *net, outline);
+        }
+    }
+
+    void readFootprint(const SExprNode& fp) {
+        const std::optional<std::string> reference = referenceOf(fp);
+        const FootprintPlace place = footprintPlace(fp);
+        // Pads of one number are one pin: without a net they still connect to each other.
+        std::unordered_map<std::string_view, int> netless;
+        for (const auto& child : fp.children)
+            if (child->name == "pad" && !child->strings.empty() && !netOf(*child)) netless[child->strings.front()] += 1;
+        for (const auto& child : fp.children) {
+            if (child->name != "pad" || !child->firstChild("at")) continue;
+            std::optional<std::string> pinNet;
+            if (!child->strings.empty() && !child->strings.front().empty() && netless[child->strings.front()] > 1)
+                pinNet = "unconnected-(" + reference.value_or("") + "-Pad" + std::string(child->strings.front()) + ")";
+            readPad(*child, placePad(*child, place), reference, pinNet);
+        }
+    }
+
+    void readPad(const SExprNode& pad, const PlacedPad& placed, const std::optional<std::string>& reference,
+                 const std::optional<std::string>& pinNet) {
+        const std::optional<std::string> ownNet = netOf(pad);
+        const std::optional<std::string> net = ownNet ? ownNet : pinNet;
+        const Plating plating = placed.plated ? Plating::pth : Plating::npth;
+        const double holeW = placed.holeW, holeH = placed.holeH;
+        if (holeW > 0) {
+            if (holeW != holeH) {
+                const Hole slot = holeOf(placed);
+                addSlot(slot.a, slot.b, 2 * slot.radius, plating);
+            } else {
+                addHit(toBoard(placed.position), holeW, plating);
+            }
+        }
         // A mounting hole whose copper fits inside the hole leaves no copper behind.
-        if (nonPlated && drilled) {
-            const double copperW = w, copperH = form == PadForm::circle ? w : h;
+        const PadShape& shape = placed.shape;
+        if (!placed.plated && holeW > 0) {
+            const double copperW = shape.w, copperH = shape.form == PadForm::circle ? shape.w : shape.h;
             if (copperW <= holeW && copperH <= holeH) return;
         }
+        if (placed.layers.empty()) return;
 
-        std::vector<std::string> layers;
-        if (const SExprNode* list = pad.firstChild("layers")) {
-            for (const auto& entry : list->strings) expandCopper(entry, layers);
-        } else {
-            expandCopper("*.Cu", layers);
-        }
-        if (layers.empty()) return;
-
-        const Vec2 centre = position + rotateKiCad(copperOffset, padAngle);
         std::vector<Contour> extra;
-        if (keyword == "custom") {
+        if (placed.keyword == "custom") {
             for (const auto& group : pad.children) {
                 if (group->name != "primitives") continue;
                 for (const auto& prim : group->children) {
-                    if (prim->name != "gr_poly") continue;
-                    Contour points = polygonPoints(*prim);
+                    Contour points;
+                    if (prim->name == "gr_poly") points = polygonPoints(*prim);
+                    else if (prim->name == "gr_rect" && primitiveFilled(*prim)) points = primitiveRectangle(*prim);
                     if (points.size() >= 3) extra.push_back(std::move(points));
                 }
             }
         }
-        const SExprNode* ratio = pad.firstChild("roundrect_rratio");
-        const double cornerRadius = (ratio ? ratio->doubleAt(0) : 0.25) * std::min(w, h);
         std::vector<PCBObject> copper;
-        const SExprNode* deltaNode = pad.firstChild("rect_delta");
-        const Vec2 delta = deltaNode ? xyOf(*deltaNode) : Vec2{};
-        copper.push_back(padCopper(form, w, h, cornerRadius, delta, centre, padAngle, extra, net, reference));
-        if (keyword == "custom") customPadStrokes(pad, centre, padAngle, net, reference, copper);
-        const bool trimmed = flagSet(pad, "remove_unused_layers");
-        const bool keepEnds = flagSet(pad, "keep_end_layers");
-        for (const auto& layer : layers) {
-            if (trimmed && !(keepEnds && (layer == layers.front() || layer == layers.back())) &&
-                !connections_.touches(layer, net, toBoard(centre), std::max(w, h) / 2))
+        copper.push_back(padCopper(shape, placed.centre, placed.angle, extra, net, reference));
+        if (placed.keyword == "custom") customPadStrokes(pad, placed.centre, placed.angle, net, reference, copper);
+        for (const auto& layer : placed.layers) {
+            // A ring shed where no copper of its net reaches the hole (vias and pads that keep
+            // theirs, tracks), and no zone fill holds a spoke end.
+            if (shedsRing(pad, placed, layer) && !connections_.reachesHole(layer, ownNet, holeOf(placed), true) &&
+                !connections_.fillHolds(layer, ownNet, spokeEnds(placed)))
                 continue;
             for (const auto& object : copper) add(layer, object);
         }
@@ -494,13 +677,14 @@ private:
     // The copper of a pad: a flash of a plain aperture where one fits (circles, and rectangles and
     // obrounds at multiples of 90 degrees), else a flash of its exact outline turned to its angle,
     // together with the filled polygons of a custom pad (`extra`, in pad coordinates).
-    static PCBObject padCopper(PadForm form, double w, double h, double cornerRadius, const Vec2& delta,
-                               const Vec2& centre, double angle, const std::vector<Contour>& extra,
+    static PCBObject padCopper(PadShape pad, const Vec2& centre, double angle, const std::vector<Contour>& extra,
                                const std::optional<std::string>& net, const std::optional<std::string>& reference) {
         const Vec2 at = toBoard(centre);
-        if (form == PadForm::roundRect && !(cornerRadius > 0)) form = PadForm::rectangle;
-        if (form == PadForm::trapezoid && delta.x == 0 && delta.y == 0) form = PadForm::rectangle;
-        if (extra.empty()) {
+        PadForm& form = pad.form;
+        const double w = pad.w, h = pad.h;
+        if (form == PadForm::roundRect && !(pad.cornerRadius > 0)) form = PadForm::rectangle;
+        if (form == PadForm::trapezoid && pad.delta.x == 0 && pad.delta.y == 0) form = PadForm::rectangle;
+        if (extra.empty() && pad.chamfered == 0) {
             if (form == PadForm::circle)
                 return makeObject(PCBObjectKind::flash(at), ApertureShape::circle(w), net, reference, "Pad");
             const double turned = std::isfinite(angle) ? std::fmod(angle, 180.0) : 0.0;
@@ -516,7 +700,7 @@ private:
                 return makeObject(PCBObjectKind::flash(at), std::move(shape), net, reference, "Pad");
             }
         }
-        std::vector<Contour> outline{padOutline(form, w, h, cornerRadius, delta)};
+        std::vector<Contour> outline{padOutline(pad)};
         outline.insert(outline.end(), extra.begin(), extra.end());
         double reach = 0;
         for (Contour& c : outline)
@@ -529,25 +713,63 @@ private:
                           reference, "Pad");
     }
 
-    // Lines and circles of a custom pad's primitives, as strokes and flashes about the pad centre.
+    // The arc of a custom pad's primitive through its start, mid and end points, placed on the board;
+    // a straight stroke when the three points are in line.
+    static PCBObjectKind threePointArc(const Vec2& a, const Vec2& m, const Vec2& b) {
+        const double cross = (m.x - a.x) * (b.y - m.y) - (m.y - a.y) * (b.x - m.x);
+        const double d = 2.0 * (a.x * (m.y - b.y) + m.x * (b.y - a.y) + b.x * (a.y - m.y));
+        if (cross == 0 || !std::isfinite(d) || d == 0) return PCBObjectKind::stroke(a, b);
+        const double aa = a.x * a.x + a.y * a.y, mm = m.x * m.x + m.y * m.y, bb = b.x * b.x + b.y * b.y;
+        const Vec2 centre{(aa * (m.y - b.y) + mm * (b.y - a.y) + bb * (a.y - m.y)) / d,
+                          (aa * (b.x - m.x) + mm * (a.x - b.x) + bb * (m.x - a.x)) / d};
+        if (!std::isfinite(centre.x) || !std::isfinite(centre.y)) return PCBObjectKind::stroke(a, b);
+        return PCBObjectKind::arcStroke(a, b, centre, cross < 0);
+    }
+
+    // A circle or rectangle of a custom pad is an area only when its fill says so.
+    static bool primitiveFilled(const SExprNode& prim) { return prim.firstChild("fill") && !fillIsOff(prim); }
+
+    // The corners of a custom pad's rectangle primitive, in pad coordinates; none without both ends.
+    static Contour primitiveRectangle(const SExprNode& prim) {
+        const SExprNode* start = prim.firstChild("start");
+        const SExprNode* end = prim.firstChild("end");
+        if (!start || !end) return {};
+        const Vec2 a = xyOf(*start), b = xyOf(*end);
+        return {a, Vec2{b.x, a.y}, b, Vec2{a.x, b.y}};
+    }
+
+    // Lines, arcs and circles of a custom pad's primitives, and the edges of its polygons and
+    // rectangles drawn with a width, as strokes and flashes about the pad centre.
     static void customPadStrokes(const SExprNode& pad, const Vec2& centre, double angle,
                                  const std::optional<std::string>& net, const std::optional<std::string>& reference,
                                  std::vector<PCBObject>& out) {
-        auto place = [&](const SExprNode& n) { return toBoard(centre + rotateKiCad(xyOf(n), angle)); };
+        auto placePoint = [&](const Vec2& p) { return toBoard(centre + rotateKiCad(p, angle)); };
+        auto place = [&](const SExprNode& n) { return placePoint(xyOf(n)); };
         for (const auto& group : pad.children) {
             if (group->name != "primitives") continue;
             for (const auto& prim : group->children) {
                 const double width = graphicWidth(*prim);
+                // A polygon or rectangle drawn with a width has that stroke along its edges too.
+                if (prim->name == "gr_poly" || prim->name == "gr_rect") {
+                    const Contour edge = prim->name == "gr_poly" ? polygonPoints(*prim) : primitiveRectangle(*prim);
+                    if (!(width > 0) || edge.size() < 2) continue;
+                    for (std::size_t i = 0; i < edge.size(); ++i)
+                        out.push_back(makeObject(PCBObjectKind::stroke(placePoint(edge[i]), placePoint(edge[(i + 1) % edge.size()])),
+                                                 ApertureShape::circle(width), net, reference, "Pad"));
+                    continue;
+                }
                 const SExprNode* start = prim->firstChild(prim->name == "gr_circle" ? "center" : "start");
                 const SExprNode* end = prim->firstChild("end");
                 if (!start || !end) continue;
                 if (prim->name == "gr_line") {
                     out.push_back(makeObject(PCBObjectKind::stroke(place(*start), place(*end)), ApertureShape::circle(width),
                                              net, reference, "Pad"));
+                } else if (const SExprNode* mid = prim->firstChild("mid"); mid && prim->name == "gr_arc") {
+                    out.push_back(makeObject(threePointArc(place(*start), place(*mid), place(*end)),
+                                             ApertureShape::circle(width), net, reference, "Pad"));
                 } else if (prim->name == "gr_circle") {
                     const Vec2 c = place(*start), e = place(*end);
-                    const bool filled = !fillIsOff(*prim) && prim->firstChild("fill");
-                    if (filled)
+                    if (primitiveFilled(*prim))
                         out.push_back(makeObject(PCBObjectKind::flash(c), ApertureShape::circle(2 * c.distance(e) + width),
                                                  net, reference, "Pad"));
                     else
@@ -579,6 +801,51 @@ private:
         return std::numeric_limits<std::int64_t>::max();
     }
 
+    // What a via is: where, how large, on which layers, and whether it sheds unused rings.
+    struct ViaSpan {
+        Vec2 position;
+        double diameter = 0.6, hole = 0.3;
+        std::optional<std::string> net;
+        std::int64_t top = 0, bottom = std::numeric_limits<std::int64_t>::max();
+        bool trimmed = false, keepEnds = false;
+
+        bool spans(std::string_view layer) const {
+            const std::int64_t at = stackPosition(layer);
+            return at >= top && at <= bottom;
+        }
+        bool isEnd(std::string_view layer) const {
+            const std::int64_t at = stackPosition(layer);
+            return at == top || at == bottom;
+        }
+    };
+
+    ViaSpan viaSpan(const SExprNode& via) const {
+        ViaSpan span;
+        if (const SExprNode* at = via.firstChild("at")) span.position = toBoard(xyOf(*at));
+        if (const SExprNode* size = via.firstChild("size"); size && !size->bareDoubles.empty())
+            span.diameter = size->bareDoubles.front();
+        if (const SExprNode* drill = via.firstChild("drill"); drill && !drill->bareDoubles.empty())
+            span.hole = drill->bareDoubles.front();
+        span.net = netOf(via);
+        // Only a blind or micro via stops at its layer pair; any other runs through the board.
+        const bool partial = std::find(via.strings.begin(), via.strings.end(), "blind") != via.strings.end() ||
+                             std::find(via.strings.begin(), via.strings.end(), "micro") != via.strings.end();
+        if (const SExprNode* pair = via.firstChild("layers"); partial && pair && pair->strings.size() >= 2) {
+            span.top = std::min(stackPosition(pair->strings[0]), stackPosition(pair->strings[1]));
+            span.bottom = std::max(stackPosition(pair->strings[0]), stackPosition(pair->strings[1]));
+        }
+        span.trimmed = flagSet(via, "remove_unused_layers");
+        span.keepEnds = flagSet(via, "keep_end_layers");
+        return span;
+    }
+
+    // Every copper layer the board declares, from the top.
+    std::vector<std::string> copperStack() const {
+        std::vector<std::string> stack;
+        expandCopper("*.Cu", stack);
+        return stack;
+    }
+
     void readVias() {
         // Vias land on the copper layers in use so far, fixed before the first via.
         std::vector<std::string> copper;
@@ -586,34 +853,24 @@ private:
             if (endsWith(name, ".Cu")) copper.push_back(name);
         if (copper.empty()) copper.emplace_back("F.Cu");
         for (const auto& child : root_.children) {
-            if (child->name != "via") continue;
-            const SExprNode* at = child->firstChild("at");
-            if (!at) continue;
-            const Vec2 position = toBoard(xyOf(*at));
-            const SExprNode* size = child->firstChild("size");
-            const double d = size && !size->bareDoubles.empty() ? size->bareDoubles.front() : 0.6;
-            const SExprNode* drill = child->firstChild("drill");
-            const double hole = drill && !drill->bareDoubles.empty() ? drill->bareDoubles.front() : 0.3;
-            const std::optional<std::string> net = netOf(*child);
+            if (child->name != "via" || !child->firstChild("at")) continue;
+            const ViaSpan via = viaSpan(*child);
             const PCBObject flash =
-                makeObject(PCBObjectKind::flash(position), ApertureShape::circle(d), net, std::nullopt, "Via");
-            // A via spans the copper between its two layers; one that sheds unused rings keeps them
-            // only where a track or zone of its net meets it, and on its end layers when asked to.
-            std::int64_t top = 0, bottom = std::numeric_limits<std::int64_t>::max();
-            if (const SExprNode* span = child->firstChild("layers"); span && span->strings.size() >= 2) {
-                top = std::min(stackPosition(span->strings[0]), stackPosition(span->strings[1]));
-                bottom = std::max(stackPosition(span->strings[0]), stackPosition(span->strings[1]));
-            }
-            const bool trimmed = flagSet(*child, "remove_unused_layers");
-            const bool keepEnds = flagSet(*child, "keep_end_layers");
+                makeObject(PCBObjectKind::flash(via.position), ApertureShape::circle(via.diameter), via.net, std::nullopt, "Via");
+            // One that sheds unused rings keeps them where a track or pad of its net reaches its hole or
+            // a zone fill holds a spoke end, and on its end layers when asked to.
+            const double r = via.diameter / 2;
+            const std::array<Vec2, 4> spokes = {via.position + Vec2{r, 0}, via.position + Vec2{0, r},
+                                                via.position + Vec2{-r, 0}, via.position + Vec2{0, -r}};
             for (const auto& layer : copper) {
-                const std::int64_t at = stackPosition(layer);
-                if (at < top || at > bottom) continue;
-                const bool end = at == top || at == bottom;
-                if (trimmed && !(keepEnds && end) && !connections_.touches(layer, net, position, d / 2)) continue;
+                if (!via.spans(layer)) continue;
+                if (via.trimmed && !(via.keepEnds && via.isEnd(layer)) &&
+                    !connections_.reachesHole(layer, via.net, Hole{via.position, via.position, via.hole / 2}, false) &&
+                    !connections_.fillHolds(layer, via.net, spokes))
+                    continue;
                 add(layer, flash);
             }
-            addHit(position, hole, Plating::pth);
+            addHit(via.position, via.hole, Plating::pth);
         }
     }
 
@@ -622,26 +879,49 @@ private:
         return netOf(zone);
     }
 
+    // A fill's layer: its own, else its zone's (KiCad 5 names one, later versions list them).
+    static std::string fillLayer(const SExprNode& zone, const SExprNode& poly) {
+        if (auto l = poly.firstString("layer")) return std::string(*l);
+        if (auto zl = zone.firstString("layer")) return std::string(*zl);
+        if (auto zl = zone.firstString("layers")) return std::string(*zl);
+        return "F.Cu";
+    }
+
+    // Fills of the older kind are their polygons with the edges stroked at the zone's minimum
+    // thickness: the copper stands half that width outside them. KiCad 5 drew every fill so, and KiCad
+    // 6 says so of the fills it kept from it; later files neither do nor say.
+    double fillStroke(const SExprNode& zone) const {
+        const auto mode = zone.firstString("filled_areas_thickness");
+        const SExprNode* thickness = zone.firstChild("min_thickness");
+        if (!thickness || !(mode ? *mode == "yes" : fileVersion() <= kLastKiCad5Version)) return 0;
+        const double w = thickness->doubleAt(0);
+        return std::isfinite(w) && w > 0 ? w : 0;
+    }
+
+    double fileVersion() const {
+        const SExprNode* version = root_.firstChild("version");
+        return version ? version->doubleAt(0) : 0;
+    }
+
     void readZone(const SExprNode& zone) {
         const std::optional<std::string> net = zoneNet(zone);
+        const double stroke = fillStroke(zone);
         for (const auto& poly : zone.children) {
             if (poly->name != "filled_polygon") continue;
-            std::string layer = "F.Cu";
-            if (auto l = poly->firstString("layer"))
-                layer = *l;
-            else if (auto zl = zone.firstString("layers"))
-                layer = *zl;
+            const std::string layer = fillLayer(zone, *poly);
             Contour points = polygonPoints(*poly);
             if (points.size() < 3) continue;
             for (auto& p : points) p = toBoard(p);
+            if (stroke > 0) addClosedOutline(layer, points, stroke, net);
             add(layer, makeObject(PCBObjectKind::region({std::move(points)}), std::nullopt, net, std::nullopt, std::nullopt));
         }
     }
 
-    void addClosedOutline(const std::string& layer, const Contour& points, double width) {
+    void addClosedOutline(const std::string& layer, const Contour& points, double width,
+                          const std::optional<std::string>& net = std::nullopt) {
         for (std::size_t i = 0; i < points.size(); ++i)
             add(layer, makeObject(PCBObjectKind::stroke(points[i], points[(i + 1) % points.size()]),
-                                  ApertureShape::circle(width), std::nullopt, std::nullopt, std::nullopt));
+                                  ApertureShape::circle(width), net, std::nullopt, std::nullopt));
     }
 
     void readGraphic(const SExprNode& g) {
@@ -796,7 +1076,8 @@ void countUnreadInPad(const SExprNode& pad, UnreadCounts& counts) {
     for (const auto& group : pad.children) {
         if (group->name != "primitives") continue;
         for (const auto& prim : group->children)
-            if (prim->name != "gr_poly" && prim->name != "gr_line" && prim->name != "gr_circle")
+            if (prim->name != "gr_poly" && prim->name != "gr_line" && prim->name != "gr_circle" &&
+                prim->name != "gr_arc" && prim->name != "gr_rect")
                 ++counts.customPadPrimitives;
     }
     if (const SExprNode* layers = pad.firstChild("layers")) {
@@ -841,8 +1122,7 @@ std::vector<std::string> unreadWarnings(const UnreadCounts& c) {
     if (c.footprintGraphics > 0)
         out.push_back(notReadText(c.footprintGraphics, "footprint graphic", "footprint graphics"));
     if (c.customPadPrimitives > 0)
-        out.push_back(notReadText(c.customPadPrimitives, "custom pad primitive other than a polygon, line or circle",
-                                  "custom pad primitives other than polygons, lines and circles"));
+        out.push_back(notReadText(c.customPadPrimitives, "custom pad curve", "custom pad curves"));
     if (c.padsWithOpenings > 0)
         out.push_back("Pad openings on mask and paste layers are not read (" + formatInt(c.padsWithOpenings) +
                       (c.padsWithOpenings == 1 ? " pad)." : " pads)."));

@@ -387,12 +387,13 @@ std::vector<std::string> PackageImporter::crossFileWarnings(const std::vector<Pa
                           f.layerType.displayName() + ".");
         }
     }
-    for (const auto& f : files) {
-        if (f.confidence == DetectionConfidence::low)
-            out.push_back("Potential layer misclassification: '" + f.fileName + "' (" + f.layerType.displayName() +
-                          ").");
-    }
+    for (const auto& f : files)
+        if (f.confidence == DetectionConfidence::low) out.push_back(doubtfulRoleWarning(f));
     return out;
+}
+
+std::string PackageImporter::doubtfulRoleWarning(const PackageFile& file) {
+    return "Potential layer misclassification: '" + file.fileName + "' (" + file.layerType.displayName() + ").";
 }
 
 PCBPackage PackageImporter::buildPackage(const std::string& archiveName, const std::string& sourceFileName,

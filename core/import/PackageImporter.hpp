@@ -57,6 +57,8 @@ struct PackageImporter {
     // Whether a file name may hold layer data; exposed for tests.
     static bool supportedExtension(std::string_view fileName);
     static std::vector<std::string> crossFileWarnings(const std::vector<PackageFile>& files);
+    // The warning crossFileWarnings gives a file whose role is doubtful (detected with low confidence).
+    static std::string doubtfulRoleWarning(const PackageFile& file);
     // "%TF.FileFunction," value found in a content head (any letter case), trimmed of spaces and line feeds.
     static std::optional<std::string> x2FileFunction(std::string_view head);
 

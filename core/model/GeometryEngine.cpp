@@ -475,4 +475,74 @@ void GeometryEngine::polygonCorners(const Vec2& at, const ApertureShape::Polygon
     }
 }
 
+namespace {
+
+// The last macro outline thinned on this thread and what came of it.
+struct DrawnMacro {
+    std::vector<Contour> outline;
+    double tolerance = 0;
+    std::vector<Contour> contours;
+};
+
+} // namespace
+
+const std::vector<Contour>& GeometryEngine::drawnOutline(const std::vector<Contour>& outline) const {
+    const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
+    if (!(tolerance > 0)) return outline;
+    thread_local DrawnMacro memo;
+    if (memo.outline != outline || memo.tolerance != tolerance) {
+        memo.contours.clear();
+        for (const Contour& c : outline) memo.contours.push_back(thinned(c, tolerance));
+        memo.outline = outline;
+        memo.tolerance = tolerance;
+    }
+    return memo.contours;
+}
+
+Contour GeometryEngine::thinned(const Contour& contour, double tolerance) {
+    const std::size_t n = contour.size();
+    if (!(tolerance > 0) || n <= 3) return contour;
+    // Two corners far apart split the ring into two open runs, each cut at its farthest corner while that
+    // stands off the chord by more than the tolerance. Index n stands for corner 0 again.
+    std::size_t far = 0;
+    for (std::size_t i = 1; i < n; ++i)
+        if (contour[i].distance(contour[0]) > contour[far].distance(contour[0])) far = i;
+    if (far == 0) return contour;
+    std::vector<char> keep(n, 0);
+    keep[0] = keep[far] = 1;
+    std::vector<std::pair<std::size_t, std::size_t>> runs{{0, far}, {far, n}};
+    while (!runs.empty()) {
+        const auto [a, b] = runs.back();
+        runs.pop_back();
+        std::size_t worst = a;
+        double worstDistance = tolerance;
+        for (std::size_t i = a + 1; i < b; ++i) {
+            const double d = distancePointSegment(contour[i], contour[a], contour[b % n]);
+            if (d > worstDistance || !std::isfinite(d)) {
+                worst = i;
+                worstDistance = std::isfinite(d) ? d : std::numeric_limits<double>::infinity();
+            }
+        }
+        if (worst == a) continue;
+        keep[worst] = 1;
+        runs.emplace_back(a, worst);
+        runs.emplace_back(worst, b);
+    }
+    Contour out;
+    for (std::size_t i = 0; i < n; ++i)
+        if (keep[i]) out.push_back(contour[i]);
+    if (out.size() < 3) {
+        // Smaller than the tolerance across: the corner farthest off the long chord keeps it an area.
+        std::size_t widest = far == 1 ? 2 : 1;
+        for (std::size_t i = 1; i < n; ++i)
+            if (i != far && distancePointSegment(contour[i], contour[0], contour[far]) >
+                                distancePointSegment(contour[widest], contour[0], contour[far]))
+                widest = i;
+        out.clear();
+        for (std::size_t i = 0; i < n; ++i)
+            if (i == 0 || i == far || i == widest) out.push_back(contour[i]);
+    }
+    return out;
+}
+
 } // namespace corvane

@@ -33,6 +33,15 @@ struct GeometryEngine {
     // most maxPolygonVertices of them, appended to `out`. None when its size or rotation is not finite.
     static void polygonCorners(const Vec2& at, const ApertureShape::Polygon& polygon, std::vector<Vec2>& out);
 
+    // A macro outline as drawn: its curves are far finer than a picture needs, so each contour keeps only
+    // the corners that hold it within the coarser of detailToleranceMM and arcChordToleranceMM (all of them
+    // when both are 0). Flashes of one aperture follow one another, so the last outline thinned is kept
+    // per thread; the reference holds until this thread's next call.
+    const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) const;
+    // The corners of a closed contour that keep every dropped one within `tolerance` of the outline they
+    // leave (Douglas-Peucker), in order, never fewer than three of a contour that had them.
+    static Contour thinned(const Contour& contour, double tolerance);
+
     // The points of an arc after its start point; equal start and end angles give a full turn.
     std::vector<Vec2> sampleArc(const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise) const;
     // Same, appending to `out` (reusable scratch storage).

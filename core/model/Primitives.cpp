@@ -17,6 +17,14 @@ void includePoint(BBox& box, const Vec2& p, double r) {
 }
 } // namespace
 
+std::int64_t outlineChords(double radiusMM, double sweepRadians) {
+    const double r = std::fabs(radiusMM), sweep = std::fabs(sweepRadians);
+    if (!(r > kOutlineChordMM) || !std::isfinite(r) || !std::isfinite(sweep)) return 1;
+    const double chords = std::ceil(sweep / (2.0 * std::acos(1.0 - kOutlineChordMM / r)));
+    if (!(chords < static_cast<double>(kOutlineMostChords))) return kOutlineMostChords;
+    return std::max<std::int64_t>(1, static_cast<std::int64_t>(chords));
+}
+
 double ApertureShape::boundingDiameter() const {
     return std::visit(Overloaded{
         [](const Circle& c) { return c.diameter; },

@@ -15,6 +15,18 @@ namespace corvane {
 
 using Contour = std::vector<Vec2>;
 
+// Curves of an evaluated aperture outline (a macro's circles, the arcs of its thermals and moirés, a
+// KiCad pad's rounded corners) are chords whose corners lie on the curve and whose middles stand at most
+// this far inside it: an outline is then as true as a sampled arc, and a gap measured to it is right to a
+// tenth of a micrometre.
+inline constexpr double kOutlineChordMM = 1e-4;
+// Most chords one curve of an outline is cut into: a full circle keeps kOutlineChordMM up to a radius
+// of about 340 mm, and no single hostile size costs more.
+inline constexpr std::int64_t kOutlineMostChords = 4096;
+// Chords for `sweepRadians` of a circle of `radiusMM` within kOutlineChordMM: at least one, at most
+// kOutlineMostChords.
+std::int64_t outlineChords(double radiusMM, double sweepRadians);
+
 struct ApertureShape {
     struct Circle { double diameter = 0; bool operator==(const Circle&) const = default; };
     struct Rectangle { double width = 0; double height = 0; bool operator==(const Rectangle&) const = default; };

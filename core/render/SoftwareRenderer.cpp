@@ -299,7 +299,7 @@ struct Painter {
         if (const auto* p = shape->as<ApertureShape::Polygon>()) return polygonFlash(at, *p);
         if (const auto* mac = shape->as<ApertureShape::Macro>()) {
             if (mac->outline && !mac->outline->empty()) {
-                for (const auto& c : *mac->outline) contour(c, at);
+                for (const auto& c : engine.drawnOutline(*mac->outline)) contour(c, at);
                 return;
             }
             return circle(at, mac->boundingDiameter);

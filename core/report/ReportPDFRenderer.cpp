@@ -401,7 +401,7 @@ void ReportPDFRenderer::drawWarningsPage() {
 }
 
 void ReportPDFRenderer::drawRevisionWarnings(const std::optional<DFMReport>& dfm, const PCBPackage* package) {
-    const std::vector<PackageWarning> warnings = package ? packageWarnings(*package) : std::vector<PackageWarning>{};
+    const std::vector<PackageWarning> warnings = package ? packageWarnings(*package, dfm) : std::vector<PackageWarning>{};
     if (!dfm) {
         drawWrappedParagraph("No DFM check was run for this report.", bodyFont, midGray, ReportPage::contentWidth);
         drawPackageWarnings(warnings);

@@ -358,7 +358,15 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
         return [=](const Vec2& p) { return GeometryEngine::distancePointSegment(p, a, b) - h; };
     };
     const auto sagitta = [](double r, double pieceRadians) { return r * (1 - std::cos(pieceRadians / 2)); };
+    // A macro circle as evaluated: far more corners than any picture needs.
+    const auto ring = [](Vec2 c, double r, int n) {
+        Contour out;
+        for (int i = 0; i < n; ++i) out.push_back(Vec2{c.x + r * std::cos(2 * kPi * i / n), c.y + r * std::sin(2 * kPi * i / n)});
+        return out;
+    };
     const std::vector<Case> cases{
+        {object(PCBObjectKind::flash({1, 1}), ApertureShape::macro("C", 4, std::vector<Contour>{ring({0.5, 0}, 1.5, 2000)})),
+         capsule({1.5, 1}, {1.5, 1}, 1.5), sagitta(1.5, 2 * kPi / 2000)},
         {object(PCBObjectKind::stroke({0, 0}, {3, 1}), ApertureShape::circle(0.25)), capsule({0, 0}, {3, 1}, 0.125),
          sagitta(0.125, kPi / 8)},
         {object(PCBObjectKind::stroke({0, 0}, {3, 1}), ApertureShape::circle(2)), capsule({0, 0}, {3, 1}, 1),
@@ -382,14 +390,21 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
             const TriangleMesh fine = meshOf(full, cases[k].object);
             const TriangleMesh mesh = meshOf(coarse, cases[k].object);
             EXPECT_LE(mesh.triangleCount(), fine.triangleCount()) << k;
+            if (k == 0) {
+                EXPECT_LT(mesh.triangleCount() * 10, fine.triangleCount());  // the macro's corners thinned
+            }
             const BBox box = cases[k].object.bbox.outset(0.5);
             for (int i = 0; i <= 60; ++i) {
                 for (int j = 0; j <= 60; ++j) {
                     const Vec2 p{box.minX + box.width() * i / 60, box.minY + box.height() * j / 60};
                     const double d = cases[k].distanceOutside(p);
                     const double depth = std::max(tolerance, cases[k].fullDeviation);
-                    if (d < -depth - 1e-6) ASSERT_TRUE(covers(mesh, p)) << k << " tol " << tolerance;
-                    if (d > depth + 1e-6) ASSERT_FALSE(covers(mesh, p)) << k << " tol " << tolerance;
+                    if (d < -depth - 1e-6) {
+                        ASSERT_TRUE(covers(mesh, p)) << k << " tol " << tolerance;
+                    }
+                    if (d > depth + 1e-6) {
+                        ASSERT_FALSE(covers(mesh, p)) << k << " tol " << tolerance;
+                    }
                 }
             }
         }
@@ -401,4 +416,8 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
     const PCBObject arc = object(PCBObjectKind::arcStroke({10, 0}, {0, 10}, {0, 0}, false), ApertureShape::circle(0.3));
     coarse.detailToleranceMM = 0;
     expectSameFloats(meshOf(coarse, arc), meshOf(full, arc));
+    // A macro circle smaller than the tolerance still covers an area.
+    coarse.detailToleranceMM = 0.2;
+    const auto dot = object(PCBObjectKind::flash({0, 0}), ApertureShape::macro("D", 0.02, std::vector<Contour>{ring({0, 0}, 0.01, 64)}));
+    EXPECT_EQ(meshOf(coarse, dot).triangleCount(), 1);
 }

@@ -302,9 +302,10 @@ TEST(MainWindow, AtTheSmallestSizeEverySheetFitsOverTheCanvasWithNothingCut) {
             bool scrolled = false;
             for (QWidget* up = button->parentWidget(); up && up != sheet; up = up->parentWidget())
                 scrolled = scrolled || qobject_cast<QScrollArea*>(up);
-            if (button->isVisible() && !scrolled)
+            if (button->isVisible() && !scrolled) {
                 EXPECT_TRUE(sheet->rect().contains(QRect(button->mapTo(sheet, QPoint(0, 0)), button->size())))
                     << name << " " << button->text().toStdString();
+            }
         }
         EXPECT_EQ(lookProblems(sheet), std::vector<std::string>{}) << name;
         sheet->grab().save(QDir::currentPath() + "/shots/smallest-" + sheet->objectName() + ".png");

@@ -87,6 +87,21 @@ TEST(ExcellonParser, ZerosWithoutDecimalPoints) {
     expectNear(hitUnder("METRIC,LZ\nTZ", "X125"), {0.125, 0});
     // Decimal points make the zero mode irrelevant.
     expectNear(hitUnder("INCH,LZ", "X0.5Y1.25"), {0.5 * 25.4, 1.25 * 25.4});
+    // Without a header, coordinates that keep leading zeros fill from the left: PADS drops trailing
+    // zeros (lengths vary), Allegro without nc_param.txt drops none (one length, 2.5 or 3.5 inches).
+    auto hits = [](const std::string& text) { return positions(parseText(text)); };
+    const auto pads = hits("%\nT1C.035F197S55\nX015Y012\nX0165Y02\nM30\n");
+    ASSERT_EQ(pads.size(), 2u);
+    expectNear(pads[0], {1.5 * 25.4, 1.2 * 25.4});
+    expectNear(pads[1], {1.65 * 25.4, 2.0 * 25.4});
+    const auto allegro = hits(";T01 Holesize 1. = 16.000000 Tolerance = +0.000000/-0.000000 PLATED MILS Quantity = 2\n"
+                              "%\nG90\nT01\nX0140000Y0104000\nX0015000Y0077500\nM30\n");
+    ASSERT_EQ(allegro.size(), 2u);
+    expectNear(allegro[0], {1.4 * 25.4, 1.04 * 25.4});
+    expectNear(allegro[1], {0.15 * 25.4, 0.775 * 25.4});
+    expectNear(hits("%\nT1\nX00140000Y00104000\nM30\n")[0], {1.4 * 25.4, 1.04 * 25.4});
+    // Without leading zeros they fill from the right, as before.
+    expectNear(hits("%\nT1C.035\nX15000Y12000\nM30\n")[0], {1.5 * 25.4, 1.2 * 25.4});
 }
 
 TEST(ExcellonParser, DigitCounts) {

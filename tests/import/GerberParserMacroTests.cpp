@@ -2,11 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
+#include <tuple>
+#include <utility>
 
 #include "Guards.hpp"
 #include "import/ApertureMacro.hpp"
 #include "import/GerberTestHelpers.hpp"
+#include "model/Format.hpp"
 #include "model/GeometryEngine.hpp"
 
 using namespace corvane;
@@ -50,7 +54,82 @@ const char* const kKiCadRoundRect =
     "0 Add four rect primitives between the rounded corners*\n20,1,$1+$1,$2,$3,$4,$5,0*\n"
     "20,1,$1+$1,$4,$5,$6,$7,0*\n20,1,$1+$1,$6,$7,$8,$9,0*\n20,1,$1+$1,$8,$9,$2,$3,0*%\n";
 
+// A KiCad rounded rectangle: the four corner centres (±cx, ±cy) turned by `deg` about the origin, as
+// its plot writes them, with corner radius r.
+std::string kicadRoundRect(int code, double r, double cx, double cy, double deg) {
+    const double a = deg * 3.141592653589793 / 180, c = std::cos(a), s = std::sin(a);
+    std::string def = "%ADD" + std::to_string(code) + "RoundRect," + formatFixed(r, 12);
+    for (const auto& [x, y] : {std::pair{-cx, -cy}, std::pair{cx, -cy}, std::pair{cx, cy}, std::pair{-cx, cy}})
+        def += "X" + formatFixed(x * c - y * s, 12) + "X" + formatFixed(x * s + y * c, 12);
+    return def + "*%\n";
+}
+
+// Signed distance from p to a rounded rectangle centred on the origin, turned by `deg`, with corner centres
+// at (±cx, ±cy) and corner radius r: negative inside.
+double roundRectDistance(Vec2 p, double r, double cx, double cy, double deg) {
+    const double a = -deg * 3.141592653589793 / 180;
+    const Vec2 q{std::fabs(p.x * std::cos(a) - p.y * std::sin(a)) - cx, std::fabs(p.x * std::sin(a) + p.y * std::cos(a)) - cy};
+    return std::hypot(std::max(q.x, 0.0), std::max(q.y, 0.0)) + std::min(std::max(q.x, q.y), 0.0) - r;
+}
+
+// How far p lies outside the flashed outline: 0 inside a contour, else the distance to the nearest edge.
+double distanceOutside(const ApertureShape::Macro& m, const Vec2& p, const Vec2& at = Vec2{}) {
+    double best = std::numeric_limits<double>::infinity();
+    for (const Contour& c : *m.outline) {
+        Contour placed;
+        for (const Vec2& v : c) placed.push_back(v + at);
+        if (GeometryEngine::pointInPolygon(p, placed)) return 0;
+        for (std::size_t i = 0; i < placed.size(); ++i)
+            best = std::min(best, GeometryEngine::distancePointSegment(p, placed[i], placed[(i + 1) % placed.size()]));
+    }
+    return best;
+}
+
 } // namespace
+
+TEST(GerberParserMacros, KiCadRoundRectLiesWithinATenthOfAMicrometreOfItsTrueShape) {
+    // Small corners (0.08 mm radius) once came out as hexagons, up to 10 µm inside the pad.
+    for (const auto& [r, cx, cy, deg] : {std::tuple{0.08, 0.25, 0.1, 0.0}, std::tuple{0.25, 0.5, 0.25, 30.0},
+                                         std::tuple{1.2, 2.0, 0.3, 117.0}}) {
+        SCOPED_TRACE(deg);
+        const GerberDocument doc = parseDoc(mmFile(std::string(kKiCadRoundRect) + kicadRoundRect(10, r, cx, cy, deg)));
+        const ApertureShape::Macro& m = macroOf(doc, 10);
+        ASSERT_TRUE(m.outline.has_value());
+        EXPECT_NEAR(m.boundingDiameter, 2 * (std::hypot(cx, cy) + r), 1e-9);
+        for (const Contour& c : *m.outline)
+            for (const Vec2& v : c) EXPECT_LE(roundRectDistance(v, r, cx, cy, deg), 1e-9);
+        // Every point of the true edge is covered to within the chord tolerance.
+        const double a = deg * 3.141592653589793 / 180;
+        double worst = 0;
+        for (int k = 0; k < 4000; ++k) {
+            const double t = 6.283185307179586 * k / 4000;
+            const Vec2 corner{cx * (std::cos(t) > 0 ? 1 : -1), cy * (std::sin(t) > 0 ? 1 : -1)};
+            const Vec2 local{corner.x + r * std::cos(t), corner.y + r * std::sin(t)};
+            const Vec2 edge{local.x * std::cos(a) - local.y * std::sin(a), local.x * std::sin(a) + local.y * std::cos(a)};
+            worst = std::max(worst, distanceOutside(m, edge));
+        }
+        EXPECT_LE(worst, kOutlineChordMM + 1e-9);
+    }
+}
+
+TEST(GerberParserMacros, RoundRectCornersFacingAtTheMinimumKeepTheirTrueGap) {
+    // Two 0.16 mm-cornered pads flashed so that their nearest corners face along 30 degrees, 0.2 mm
+    // apart: the outlines stand no closer than that, and no more than two chord errors farther.
+    const double r = 0.08, cx = 0.3, cy = 0.2, gap = 0.2;
+    const GerberDocument doc = parseDoc(mmFile(std::string(kKiCadRoundRect) + kicadRoundRect(10, r, cx, cy, 0)));
+    const ApertureShape::Macro& m = macroOf(doc, 10);
+    ASSERT_TRUE(m.outline.has_value());
+    const double reach = gap + 2 * r, a = 3.141592653589793 / 6;
+    const Vec2 b = Vec2{2 * cx + reach * std::cos(a), 2 * cy + reach * std::sin(a)};
+    double measured = std::numeric_limits<double>::infinity();
+    for (const Contour& c : *m.outline)
+        for (const Vec2& v : c) {
+            measured = std::min(measured, distanceOutside(m, v, b));
+            measured = std::min(measured, distanceOutside(m, v + b));
+        }
+    EXPECT_GE(measured, gap - 1e-9);
+    EXPECT_LE(measured, gap + 2 * kOutlineChordMM);
+}
 
 TEST(GerberParserMacros, KiCadRoundRectWithVariables) {
     const GerberParseResult r = parseGerber(mmFile(std::string(kKiCadRoundRect) +
@@ -68,8 +147,7 @@ TEST(GerberParserMacros, KiCadRoundRectWithVariables) {
     EXPECT_TRUE(covers(m, 0.6, 0.4));
     EXPECT_FALSE(covers(m, 0.74, 0.49));  // the rounded corner is open
     // Not measurable from plain numbers: the size comes from the outline, with no warning.
-    EXPECT_GT(m.boundingDiameter, 1.6);
-    EXPECT_LT(m.boundingDiameter, 1.62);
+    EXPECT_NEAR(m.boundingDiameter, 2 * (std::hypot(0.5, 0.25) + 0.25), 1e-12);
     EXPECT_TRUE(r.internalWarnings.empty());
     // The flash carries the outline with its shape.
     ASSERT_EQ(r.document.objects.size(), 1u);
@@ -84,9 +162,8 @@ TEST(GerberParserMacros, AltiumParameterlessDefinition) {
                                                "1,1,0.2,0.2,0.15*\n%\n%ADD19ROUNDEDRECTD19*%\nD19*\nX0Y0D03*"));
     const ApertureShape::Macro& m = macroOf(doc, 19);
     EXPECT_EQ(m.name, "ROUNDEDRECTD19");
-    // The size is what the outline covers: its corner circles reach 0.35 mm out, drawn as inscribed polygons.
-    EXPECT_GT(m.boundingDiameter, 0.68);
-    EXPECT_LE(m.boundingDiameter, 0.7);
+    // The size is what the outline covers: its corner circles reach 0.35 mm out.
+    EXPECT_NEAR(m.boundingDiameter, 2 * (std::hypot(0.2, 0.15) + 0.1), 1e-12);
     ASSERT_TRUE(m.outline.has_value());
     EXPECT_EQ(m.outline->size(), 6u);
     const BBox box = outlineBox(m);
@@ -148,7 +225,7 @@ TEST(GerberParserMacros, RotatedOutlineAndArithmetic) {
     expectPoint(rect[0], -0.5, -0.25);  // $3 = 1.0 wide, $4 = 0.5 high
     expectPoint(rect[2], 0.5, 0.25);
     const Contour& dot = (*ar.outline)[1];
-    expectPoint(dot[0], -0.375, 0);  // diameter 0.25 about (-0.5, 0)
+    expectPoint(dot[0], -0.625, 0);  // diameter 0.25 about (-0.5, 0), from where it reaches farthest
     const Contour& big = (*ar.outline)[2];
     expectPoint(big[0], 23.5, 0);  // 1 + 2 x 3 = 7: radius 3.5 about (20, 0)
 }
@@ -228,9 +305,14 @@ TEST(GerberParserMacros, MeasureReadsOnlyPlainNumbers) {
 }
 
 TEST(GerberParserMacros, DiscSegments) {
-    EXPECT_EQ(ApertureMacro::discSegments(0.1), 6);
-    EXPECT_EQ(ApertureMacro::discSegments(0.5), 12);
-    EXPECT_EQ(ApertureMacro::discSegments(5.0), 48);
+    // The fewest sides that keep every chord within the tolerance, and never fewer than six.
+    EXPECT_EQ(ApertureMacro::discSegments(0.001), 6);
+    for (const double d : {0.01, 0.16, 0.5, 5.0, 50.0}) {
+        const auto n = static_cast<double>(ApertureMacro::discSegments(d));
+        EXPECT_LE(d / 2 * (1 - std::cos(3.141592653589793 / n)), kOutlineChordMM) << d;
+        EXPECT_TRUE(n == 6 || d / 2 * (1 - std::cos(3.141592653589793 / (n - 1))) > kOutlineChordMM) << d;
+    }
+    EXPECT_EQ(ApertureMacro::discSegments(1e9), kOutlineMostChords);
 }
 
 TEST(GerberParserMacros, OlderLinePrimitives) {

@@ -155,11 +155,13 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
       (footprint "U" (layer "F.Cu") (at 10 20 30)
         (pad "1" smd rect (at 1 0 30) (size 2 1) (layers "F.Cu"))
         (pad "2" smd oval (at -1 0 30) (size 2 1) (layers "F.Cu"))
-        (pad "3" smd oval (at 0 0 30) (size 1 3) (layers "F.Cu")))))");
+        (pad "3" smd oval (at 0 0 30) (size 1 3) (layers "F.Cu"))
+        (pad "4" smd roundrect (at 0 -3 30) (size 2 1) (layers "F.Cu") (roundrect_rratio 0.25)
+          (chamfer_ratio 0.3) (chamfer top_left bottom_right)))))");
 
     // Rotation as KiCad applies it in its y-down frame, then y negated.
     const auto& top = objectsOf(p, "F.Cu");
-    ASSERT_EQ(top.size(), 5u);
+    ASSERT_EQ(top.size(), 6u);
     expectNear(flashAt(top[0]), Vec2{150.4, -96.30});
     expectNear(flashAt(top[1]), Vec2{150.4, -97.20});
     // Rounded rectangles keep their corners: radius a quarter of the short side by default.
@@ -214,6 +216,19 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
         const double trueArea = 4 * half * r + M_PI * r * r;
         EXPECT_NEAR(std::fabs(signedArea(cap)), trueArea, trueArea * 0.01);
     }
+
+    // Chamfered corners (KiCad's top left and bottom right, y down) are cut 0.3 of the short side
+    // back along both sides; the others keep their rounding.
+    const Contour chamfered = padContour(top[5]);
+    const double corner = 0.25, cut = 0.3;
+    EXPECT_NEAR(std::fabs(signedArea(chamfered)), 2 - cut * cut - (4 - M_PI) / 2 * corner * corner, 1e-4);
+    const Vec2 centre{10 - 1.5, -(20 - 3 * c30)};
+    auto placed = [&](double x, double y) { return centre + Vec2{x * c30 + y * 0.5, -(-x * 0.5 + y * c30)}; };
+    for (const Vec2& cutEnd : {placed(-1 + cut, -0.5), placed(-1, -0.5 + cut), placed(1 - cut, 0.5), placed(1, 0.5 - cut)}) {
+        double nearest = 1;
+        for (const Vec2& q : chamfered) nearest = std::min(nearest, q.distance(cutEnd));
+        EXPECT_LT(nearest, 1e-9);
+    }
 }
 
 TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
@@ -237,20 +252,39 @@ TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
       (via (at 0 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers) (keep_end_layers) (net 1))
       (via (at 10 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers) (net 1))
       (via (at 30 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers) (keep_end_layers) (net 1))
-      (via (at 40 0) (size 0.6) (drill 0.3) (layers "F.Cu" "In1.Cu") (net 1))
-      (via (at 50 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers no) (net 1))))");
-    // Rings only where a track or zone of the via's net meets it, on its end layers when kept, and
-    // within its span.
+      (via blind (at 40 0) (size 0.6) (drill 0.3) (layers "F.Cu" "In1.Cu") (net 1))
+      (via (at 45 0) (size 0.6) (drill 0.3) (layers "In1.Cu" "In2.Cu") (net 1))
+      (via (at 50 0) (size 0.6) (drill 0.3) (layers "F.Cu" "B.Cu") (remove_unused_layers no) (net 1))
+      (segment (start 78 0.3) (end 82 0.3) (width 0.1) (layer "In1.Cu") (net 1))
+      (via (at 80 0) (size 1) (drill 0.4) (layers "F.Cu" "B.Cu") (remove_unused_layers) (net 1))
+      (segment (start 83 0.2) (end 87 0.2) (width 0.1) (layer "In1.Cu") (net 1))
+      (via (at 85 0) (size 1) (drill 0.4) (layers "F.Cu" "B.Cu") (remove_unused_layers) (net 1))
+      (zone (net 1) (net_name "A") (layers "In2.Cu")
+        (filled_polygon (layer "In2.Cu") (pts (xy 90.45 -2) (xy 92 -2) (xy 92 2) (xy 90.45 2))))
+      (via (at 90 0) (size 1) (drill 0.4) (layers "F.Cu" "B.Cu") (remove_unused_layers) (net 1))
+      (footprint "K" (at 100 0)
+        (pad "1" thru_hole circle (at 0 0) (size 2 2) (drill 0.8) (layers "*.Cu") (remove_unused_layers) (net 1))
+        (pad "2" thru_hole circle (at 5 0) (size 2 2) (drill 0.8) (layers "*.Cu") (remove_unused_layers) (net 1))
+        (pad "3" thru_hole rect (at 10 0) (size 2 2) (drill 0.8) (layers "*.Cu") (remove_unused_layers) (net 1))
+        (pad "4" np_thru_hole circle (at 15 0) (size 2 2) (drill 1) (layers "*.Cu") (remove_unused_layers)))
+      (zone (net 1) (net_name "A") (layers "In1.Cu")
+        (filled_polygon (layer "In1.Cu") (pts (xy 100.8 -2) (xy 102 -2) (xy 102 2) (xy 100.8 2))))
+      (zone (net 1) (net_name "A") (layers "In1.Cu")
+        (filled_polygon (layer "In1.Cu") (pts (xy 110.8 -2) (xy 112 -2) (xy 112 2) (xy 110.8 2))))
+      (via (at 105.7 0) (size 0.8) (drill 0.4) (layers "F.Cu" "B.Cu") (net 1))))");
+    // Rings only where copper of the via's net reaches its hole or a zone fill holds the end of a
+    // thermal spoke, on its end layers when kept, and within the span of a blind via; a via not
+    // marked blind or micro runs through the board whatever layer pair it names.
     auto viasOn = [&](const std::string& layer) {
         std::vector<double> xs;
         for (const auto& o : objectsOf(p, layer))
             if (o.apertureFunction == "Via") xs.push_back(flashAt(o).x);
         return xs;
     };
-    EXPECT_EQ(viasOn("F.Cu"), (std::vector<double>{0, 30, 40, 50}));
-    EXPECT_EQ(viasOn("In1.Cu"), (std::vector<double>{0, 40, 50}));
-    EXPECT_EQ(viasOn("In2.Cu"), (std::vector<double>{30, 50}));
-    EXPECT_EQ(viasOn("B.Cu"), (std::vector<double>{0, 30, 50}));
+    EXPECT_EQ(viasOn("F.Cu"), (std::vector<double>{0, 30, 40, 45, 50, 105.7}));
+    EXPECT_EQ(viasOn("In1.Cu"), (std::vector<double>{0, 40, 45, 50, 85, 105.7}));
+    EXPECT_EQ(viasOn("In2.Cu"), (std::vector<double>{30, 45, 50, 90, 105.7}));
+    EXPECT_EQ(viasOn("B.Cu"), (std::vector<double>{0, 30, 45, 50, 105.7}));
     // The same for a pad: its only connection is a track on In2.Cu.
     auto padsAt = [&](const std::string& layer, double x) {
         int n = 0;
@@ -261,11 +295,20 @@ TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
     EXPECT_EQ(padsAt("F.Cu", 60) + padsAt("In1.Cu", 60) + padsAt("B.Cu", 60), 0);
     EXPECT_EQ(padsAt("In2.Cu", 60), 1);
     EXPECT_EQ(padsAt("In1.Cu", 63), 1);
+    // A fill short of a round pad's diagonal spoke ends leaves it bare, one past a square pad's axis
+    // spoke end does not; a via whose ring reaches the hole keeps the pad's ring on every layer; a
+    // hole without plating never sheds its copper.
+    EXPECT_EQ(padsAt("In1.Cu", 100), 0);
+    EXPECT_EQ(padsAt("In1.Cu", 110), 1);
+    for (const char* layer : {"F.Cu", "In1.Cu", "In2.Cu", "B.Cu"}) {
+        EXPECT_EQ(padsAt(layer, 105), 1) << layer;
+        EXPECT_EQ(padsAt(layer, 115), 1) << layer;
+    }
     // Pads of one number without a net are one pin: they share a net of their own.
     const auto& top = objectsOf(p, "F.Cu");
     std::vector<std::string> nets;
     for (const auto& o : top)
-        if (o.apertureFunction == "Pad" && flashAt(o).x > 65) nets.push_back(o.net ? std::string(*o.net) : "");
+        if (o.apertureFunction == "Pad" && flashAt(o).x > 65 && flashAt(o).x < 75) nets.push_back(o.net ? std::string(*o.net) : "");
     EXPECT_EQ(nets, (std::vector<std::string>{"unconnected-(J1-Pad3)", "unconnected-(J1-Pad3)", ""}));
 }
 
@@ -373,10 +416,16 @@ TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
           (options (clearance outline) (anchor circle))
           (primitives
             (gr_poly (pts (xy 0 0) (xy 2 0) (xy 2 1)) (width 0) (fill yes))
-            (gr_line (start 0 0) (end 3 3) (width 0.2))))
-        (pad "2" smd custom (at 3 0 90) (size 1 2) (layers "F.Cu") (primitives)))))");
+            (gr_line (start 0 0) (end 3 3) (width 0.2))
+            (gr_arc (start -1 0) (mid 0 -1) (end 1 0) (width 0.3))))
+        (pad "2" smd custom (at 3 0 90) (size 1 2) (layers "F.Cu") (primitives))
+        (pad "3" smd custom (at 6 0) (size 0.5 0.5) (layers "F.Cu")
+          (primitives
+            (gr_rect (start 0 0) (end 2 1) (width 0.2) (fill yes))
+            (gr_poly (pts (xy 0 0) (xy -1 0) (xy -1 -1)) (width 0.1))
+            (gr_rect (start 0 2) (end 1 3) (width 0.1) (fill none)))))))");
     const auto& top = objectsOf(p, "F.Cu");
-    ASSERT_EQ(top.size(), 3u);
+    ASSERT_EQ(top.size(), 16u);
     // One flash: the round anchor and the polygon, turned with the pad (90 degrees) about its
     // centre, then y flipped.
     expectNear(flashAt(top[0]), Vec2{5, -5});
@@ -393,7 +442,26 @@ TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
     ASSERT_TRUE(line);
     expectNear(line->end, Vec2{8, -2});
     EXPECT_EQ(top[1].apertureShape, ApertureShape::circle(0.2));
-    EXPECT_EQ(top[2].apertureShape, ApertureShape::rectangle(2, 1));  // rectangle anchor by default
+    // An arc primitive runs from its start through its mid point, turned and flipped with the pad:
+    // the half circle over the top on screen, turned a quarter, runs clockwise on the board.
+    const auto* arc = top[2].kind.as<PCBObjectKind::ArcStroke>();
+    ASSERT_TRUE(arc);
+    expectNear(arc->start, Vec2{5, -6});
+    expectNear(arc->end, Vec2{5, -4});
+    expectNear(arc->center, Vec2{5, -5});
+    EXPECT_TRUE(arc->clockwise);
+    EXPECT_EQ(top[2].apertureShape, ApertureShape::circle(0.3));
+    EXPECT_EQ(top[2].net, top[0].net);
+    EXPECT_EQ(top[3].apertureShape, ApertureShape::rectangle(2, 1));  // rectangle anchor by default
+    // A filled rectangle is part of the outline; the edges of a polygon or rectangle drawn with a width
+    // are strokes of it, an unfilled rectangle's edges only.
+    const auto* withAreas = top[4].apertureShape->as<ApertureShape::Macro>();
+    ASSERT_TRUE(withAreas && withAreas->outline);
+    EXPECT_EQ(withAreas->outline->size(), 3u);
+    EXPECT_EQ(boxOf(padContour(top[4], 1)), (BBox{5, 0, 7, 1}));  // the pad at (5, 1), not turned
+    std::vector<double> widths;
+    for (std::size_t k = 5; k < top.size(); ++k) widths.push_back(top[k].apertureShape->strokeNominalWidth());
+    EXPECT_EQ(widths, (std::vector<double>{0.2, 0.2, 0.2, 0.2, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1, 0.1}));
 }
 
 TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
@@ -410,7 +478,11 @@ TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
         (filled_polygon (layer "F.Cu") (pts (xy 0 0) (xy 10 0) (xy 10 10) (xy 0 10))))
       (zone (net 2) (layers "B.Cu")
         (filled_polygon (pts) (xy 0 0) (xy 1 0) (xy 1 1))
-        (filled_polygon (pts (xy 0 0) (xy 1 0))))))");
+        (filled_polygon (pts (xy 0 0) (xy 1 0))))
+      (zone (net 1) (layer "In1.Cu") (min_thickness 0.3) (filled_areas_thickness yes)
+        (filled_polygon (layer "In1.Cu") (pts (xy 0 0) (xy 2 0) (xy 2 2))))
+      (zone (net 1) (layer "In1.Cu") (min_thickness 0.3) (filled_areas_thickness no)
+        (filled_polygon (layer "In1.Cu") (pts (xy 5 0) (xy 7 0) (xy 7 2))))))");
     const auto& top = objectsOf(p, "F.Cu");
     ASSERT_EQ(top.size(), 6u);
     EXPECT_EQ(top[0].net, "/VCC");
@@ -433,6 +505,25 @@ TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
     ASSERT_EQ(bottom.size(), 1u);  // direct xy points; the two-point polygon is dropped
     EXPECT_EQ(bottom[0].net, "/VCC");
     EXPECT_EQ(regionContour(bottom[0]).size(), 3u);
+
+    // An older fill is its polygon with the edges stroked at the zone's minimum thickness.
+    const auto& inner = objectsOf(p, "In1.Cu");
+    ASSERT_EQ(inner.size(), 5u);
+    for (std::size_t k = 0; k < 3; ++k) {
+        EXPECT_TRUE(inner[k].kind.as<PCBObjectKind::Stroke>());
+        EXPECT_EQ(inner[k].apertureShape, ApertureShape::circle(0.3));
+        EXPECT_EQ(inner[k].net, "GND");
+    }
+    EXPECT_TRUE(inner[3].kind.as<PCBObjectKind::Region>());
+    EXPECT_TRUE(inner[4].kind.as<PCBObjectKind::Region>());
+
+    // KiCad 5 names a zone's one layer and strokes every fill without saying so.
+    const auto old = parseBoard(R"((kicad_pcb (version 20171130)
+      (zone (net 1) (net_name GND) (layer B.Cu) (min_thickness 0.254)
+        (filled_polygon (pts (xy 0 0) (xy 2 0) (xy 2 2))))))");
+    EXPECT_EQ(fileNames(old), (std::vector<std::string>{"kicad-B.Cu.gbr"}));
+    EXPECT_EQ(objectsOf(old, "B.Cu").size(), 4u);
+    EXPECT_EQ(objectsOf(old, "B.Cu")[0].apertureShape, ApertureShape::circle(0.254));
 }
 
 TEST(KiCadPCBParserTest, ViasUseTheCopperLayersInUse) {
@@ -495,7 +586,8 @@ TEST(KiCadPCBParserTest, WhatIsNotReadIsCountedOncePerKind) {
         (pad "1" smd custom (at 0 0) (size 1 1) (layers "F.Cu" "F.Mask" "F.Paste")
           (primitives (gr_poly (pts (xy 0 0) (xy 2 0) (xy 2 1)) (width 0)) (gr_circle (center 0 0) (end 1 0) (width 0))
                       (gr_line (start 0 0) (end 2 0) (width 0.2)) (gr_arc (start 0 0) (mid 1 1) (end 2 0) (width 0.2))
-                      (gr_rect (start 0 0) (end 1 1) (width 0.1))))
+                      (gr_rect (start 0 0) (end 1 1) (width 0.1))
+                      (gr_curve (pts (xy 0 0) (xy 1 1) (xy 2 1) (xy 3 0)) (width 0.1))))
         (pad "2" smd rect (at 3 0) (size 1 1) (layers "F.Cu" "F.Mask")))
       (segment (start 0 0) (end 5 0) (width 0.25) (layer "F.Cu") (net 0))
       (arc (start 0 0) (mid 1 1) (end 2 0) (width 0.25) (layer "F.Cu") (net 0))
@@ -510,8 +602,8 @@ TEST(KiCadPCBParserTest, WhatIsNotReadIsCountedOncePerKind) {
         "2 board arcs and circles were not read.",
         "1 board text was not read.",
         "3 footprint graphics were not read.",
-        // Polygons, lines and circles of a custom pad are drawn: only its arc and rectangle are left out.
-        "2 custom pad primitives other than polygons, lines and circles were not read.",
+        // Polygons, lines, arcs, circles and rectangles of a custom pad are drawn: only its curve is left out.
+        "1 custom pad curve was not read.",
         "Pad openings on mask and paste layers are not read (2 pads).",
         "KiCad 5 footprints ('module') are not read: 1 footprint left out."};
     EXPECT_EQ(p.warnings, expected);

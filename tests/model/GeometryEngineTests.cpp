@@ -50,7 +50,9 @@ TEST(SampleArc, ChordToleranceBoundsHowFarPiecesStandOffTheArc) {
         EXPECT_LE(worst, 1e-4 + 1e-12) << "radius " << r;
         // Never finer than needed: one piece fewer would stand off further than the tolerance.
         const double fewer = static_cast<double>(pts.size() - 2);
-        if (fewer >= 23) EXPECT_GT(r * (1 - std::cos(3.141592653589793 / fewer / 2)), 1e-4) << "radius " << r;
+        if (fewer >= 23) {
+            EXPECT_GT(r * (1 - std::cos(3.141592653589793 / fewer / 2)), 1e-4) << "radius " << r;
+        }
     }
     // Small arcs keep the angle rule's few pieces; a tolerance finer than any double can hold stays bounded.
     EXPECT_EQ(g.sampleArc(Vec2{0.01, 0}, Vec2{0, 0.01}, c, false).size(), 12u);

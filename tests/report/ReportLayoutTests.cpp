@@ -1,5 +1,7 @@
 // Layout of the review report checked on the recording canvas, measured with the real text engine.
 #include "ReportTestSupport.hpp"
+#include "checks/DFMEngine.hpp"
+#include "import/PackageImporter.hpp"
 
 using namespace corvane;
 using namespace corvane::reporttest;
@@ -552,6 +554,20 @@ TEST_F(ReportLayout, WarningsListThePackagesOwnWarningsWithTheirFiles) {
     c = record(in);
     EXPECT_NE(c.pages[2].findText("No DFM check was run for this report."), nullptr);
     EXPECT_NE(c.pages[2].findText("Package warnings (4)"), nullptr);
+
+    // A file the checks name as unrecognised is not warned of again as doubtfully classified.
+    PackageFile mech = in.packageA.files.front();
+    mech.fileName = "RevA.GM14";
+    mech.layerType = LayerType::unknown();
+    mech.confidence = DetectionConfidence::low;
+    in.packageA.files.push_back(mech);
+    in.packageA.warnings = {PackageImporter::doubtfulRoleWarning(mech)};
+    c = record(in);
+    EXPECT_NE(c.pages[2].findText("Potential layer misclassification: 'RevA.GM14' (Unknown)."), nullptr);
+    in.dfm = DFMEngine().runChecks(in.packageA);
+    c = record(in);
+    EXPECT_NE(c.pages[2].findText("[WARNING] Unrecognized layer"), nullptr);
+    EXPECT_EQ(c.pages[2].findText("Potential layer misclassification: 'RevA.GM14' (Unknown)."), nullptr);
 
     // Compare mode: revision A's checks and warnings, then revision B's.
     ReportInput cmp = fullInput(true);
