@@ -4,7 +4,6 @@
 #include <cmath>
 #include <limits>
 
-#include "import/ApertureMacro.hpp"
 #include "model/Angles.hpp"
 
 namespace corvane {
@@ -202,9 +201,9 @@ std::optional<std::pair<Vec2, double>> macroCircle(const Contour& c) {
         if (std::fabs(c[k].distance(centre) - r) > tolerance) return std::nullopt;
         if (k > 0 && std::fabs(c[k].distance(c[k - 1]) - side) > tolerance) return std::nullopt;
     }
-    const auto count = static_cast<std::size_t>(ApertureMacro::discSegments(2 * r));
-    if (count != n && static_cast<std::size_t>(ApertureMacro::discSegments(2 * r * (1 + 1e-9))) != n &&
-        static_cast<std::size_t>(ApertureMacro::discSegments(2 * r * (1 - 1e-9))) != n)
+    const auto count = static_cast<std::size_t>(outlineDiscSides(2 * r));
+    if (count != n && static_cast<std::size_t>(outlineDiscSides(2 * r * (1 + 1e-9))) != n &&
+        static_cast<std::size_t>(outlineDiscSides(2 * r * (1 - 1e-9))) != n)
         return std::nullopt;
     return std::pair{centre, r};
 }

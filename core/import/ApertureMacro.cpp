@@ -5,14 +5,12 @@
 #include <cmath>
 #include <string_view>
 
+#include "model/Angles.hpp"
 #include "model/Format.hpp"
 
 namespace corvane {
 
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kTwoPi = 6.283185307179586;
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
@@ -23,10 +21,6 @@ std::string_view trimBlank(std::string_view s) {
 }
 
 double hyp(double a, double b) { return std::sqrt(a * a + b * b); }
-
-// A circle of a macro is never drawn with fewer sides, however small: below this it would no longer
-// read as round.
-constexpr std::int64_t kLeastDiscSides = 6;
 
 // The direction from the origin in which a curve about (cx, cy) reaches farthest; a corner placed
 // there makes the outline's extent, and so the aperture's bounding diameter, the true one.
@@ -298,7 +292,7 @@ std::optional<std::int64_t> ApertureMacro::truncatedCount(double v) {
 }
 
 std::int64_t ApertureMacro::discSegments(double diameterMM) {
-    return std::max<std::int64_t>(kLeastDiscSides, outlineChords(diameterMM * 0.5, kTwoPi));
+    return outlineDiscSides(diameterMM);
 }
 
 double ApertureMacro::measureBoundingDiameter(const std::vector<std::string>& statements) {

@@ -41,7 +41,7 @@ public:
     static std::optional<std::int64_t> truncatedCount(double value);
 
     // Sides of the polygon that stands for a macro circle of the given diameter (mm): its corners on the
-    // circle, its sides within kOutlineChordMM of it, never fewer than six.
+    // circle, its sides within kOutlineChordMM of it, never fewer than six (outlineDiscSides).
     static std::int64_t discSegments(double diameterMM);
 };
 

@@ -25,6 +25,11 @@ std::int64_t outlineChords(double radiusMM, double sweepRadians) {
     return std::max<std::int64_t>(1, static_cast<std::int64_t>(chords));
 }
 
+std::int64_t outlineDiscSides(double diameterMM) {
+    constexpr std::int64_t leastSides = 6;
+    return std::max<std::int64_t>(leastSides, outlineChords(diameterMM * 0.5, kTwoPi));
+}
+
 double ApertureShape::boundingDiameter() const {
     return std::visit(Overloaded{
         [](const Circle& c) { return c.diameter; },

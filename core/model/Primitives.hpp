@@ -26,6 +26,10 @@ inline constexpr std::int64_t kOutlineMostChords = 4096;
 // Chords for `sweepRadians` of a circle of `radiusMM` within kOutlineChordMM: at least one, at most
 // kOutlineMostChords.
 std::int64_t outlineChords(double radiusMM, double sweepRadians);
+// Sides of the polygon that stands for a full circle of an outline (a macro's circle) of the given diameter:
+// its corners on the circle, its sides within kOutlineChordMM of it, never fewer than six, below which it
+// would no longer read as round.
+std::int64_t outlineDiscSides(double diameterMM);
 
 struct ApertureShape {
     struct Circle { double diameter = 0; bool operator==(const Circle&) const = default; };
