@@ -105,20 +105,36 @@ void ChecksSheet::syncPresets() {
     }
 }
 
-QWidget* ChecksSheet::issueRow(const CheckIssue& issue, QWidget* parent) {
+namespace {
+
+// A row of the findings list: its symbol at the top left, then a column for its texts (laid out by the
+// caller, which adds the column once it is filled).
+struct FindingRow {
+    QWidget* row;
+    QHBoxLayout* h;
+    QVBoxLayout* texts;
+};
+
+FindingRow findingRow(const char* name, const char* symbol, const QColor& color, QWidget* parent) {
     auto* row = new QWidget(parent);
-    row->setObjectName("checks.issue");
+    row->setObjectName(name);
     auto* h = new QHBoxLayout(row);
     h->setSpacing(8);
     h->setContentsMargins(4, 4, 4, 4);
+    h->addWidget(symbolLabel(symbol, color, 13, row), 0, Qt::AlignTop);
+    auto* texts = new QVBoxLayout();
+    texts->setSpacing(2);
+    return {row, h, texts};
+}
+
+} // namespace
+
+QWidget* ChecksSheet::issueRow(const CheckIssue& issue, QWidget* parent) {
     static constexpr const char* symbols[] = {"xmark.octagon.fill", "exclamationmark.triangle.fill", "info.circle.fill"};
     const QColor colors[] = {red(), orange(), blue()};
     const auto severity = static_cast<std::size_t>(static_cast<CheckSeverity::Value>(issue.severity));
-    auto* icon = symbolLabel(symbols[severity], colors[severity], 13, row);
-    icon->setObjectName("checks.severity");
-    h->addWidget(icon, 0, Qt::AlignTop);
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(2);
+    auto [row, h, texts] = findingRow("checks.issue", symbols[severity], colors[severity], parent);
+    h->itemAt(0)->widget()->setObjectName("checks.severity");
     auto* title = textLabel(qs(issue.title), pixelFont(12, QFont::DemiBold), QColor(), row);
     title->setObjectName("checks.title");
     title->setWordWrap(true);
@@ -146,14 +162,7 @@ QWidget* ChecksSheet::issueRow(const CheckIssue& issue, QWidget* parent) {
 }
 
 QWidget* ChecksSheet::warningRow(const PackageWarning& warning, QWidget* parent) {
-    auto* row = new QWidget(parent);
-    row->setObjectName("checks.packageWarning");
-    auto* h = new QHBoxLayout(row);
-    h->setSpacing(8);
-    h->setContentsMargins(4, 4, 4, 4);
-    h->addWidget(symbolLabel("exclamationmark.triangle.fill", orange(), 13, row), 0, Qt::AlignTop);
-    auto* texts = new QVBoxLayout();
-    texts->setSpacing(2);
+    auto [row, h, texts] = findingRow("checks.packageWarning", "exclamationmark.triangle.fill", orange(), parent);
     // Warnings name files and paths: shown whole, wrapped inside a long name if need be.
     auto* text = new WrappedLabel(row);
     text->setObjectName("checks.warningText");

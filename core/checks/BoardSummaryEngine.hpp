@@ -34,8 +34,12 @@ struct BoardSummaryEngine {
     // The source of the size summarize gives the package.
     static BoardSizeSource sizeSource(const PCBPackage& package);
     // Drill hits and slots whose plating the drill files leave open (counted as neither PTH nor NPTH).
+    // A summary decoded from JSON may hold any counts: the result is never below 0 and never overflows.
     static std::int64_t unstatedPlatingCount(const BoardSummary& summary) {
-        return std::max<std::int64_t>(0, summary.drillCount - summary.pthCount - summary.npthCount);
+        const auto count = [](std::int64_t v) { return std::max<std::int64_t>(0, v); };
+        const std::int64_t drills = count(summary.drillCount);
+        const std::int64_t afterPTH = drills - std::min(drills, count(summary.pthCount));
+        return afterPTH - std::min(afterPTH, count(summary.npthCount));
     }
     // The closest gap between copper of one layer that is not connected: different islands, or
     // different known nets (the spacing check's measure).

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -202,6 +203,15 @@ TEST(BoardSummary, FieldsFromAWholePackage) {
     EXPECT_EQ(s.smallestDrillMM, 0.2);  // tool 3 has no hits
     EXPECT_EQ(s.minTrackMM, 0.18);
     EXPECT_TRUE(s.minSpaceReliable);
+    EXPECT_EQ(BoardSummaryEngine::unstatedPlatingCount(s), 1);
+    // Counts decoded from a stored summary may be anything: never a negative or overflowing remainder.
+    BoardSummary stored;
+    for (const auto& [drills, pth, npth, unstated] : std::vector<std::array<std::int64_t, 4>>{
+             {5, 9, 0, 0}, {INT64_MAX, INT64_MIN, INT64_MIN, INT64_MAX}, {1918988098, INT64_MIN, 0, 1918988098},
+             {INT64_MIN, 3, 3, 0}, {INT64_MAX, INT64_MAX, INT64_MAX, 0}, {10, 2, 3, 5}}) {
+        stored.drillCount = drills, stored.pthCount = pth, stored.npthCount = npth;
+        EXPECT_EQ(BoardSummaryEngine::unstatedPlatingCount(stored), unstated) << drills << " " << pth << " " << npth;
+    }
 }
 
 TEST(BoardSummary, EmptyPackagesAndOutlineFallback) {
