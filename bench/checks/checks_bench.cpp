@@ -181,6 +181,31 @@ void BM_SummaryOnePlane100kPieces(benchmark::State& state) {
 }
 BENCHMARK(BM_SummaryOnePlane100kPieces)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
+void BM_SummaryHatchedPour(benchmark::State& state) {
+    // A hatched pour as older tools write one: 1,600 tracks at 45° crossing each other over a
+    // 200 x 200 mm board, 0.5 mm apart, with 1,000 pads in its diamonds.
+    std::vector<PCBObject> objects;
+    const auto track = [&](Vec2 a, Vec2 b) {
+        objects.push_back(PCBObject(PCBObjectKind::stroke(a, b), std::nullopt, ApertureShape::circle(0.1), Polarity::dark,
+                                    std::nullopt, std::nullopt, std::nullopt, std::nullopt, objects.size()));
+    };
+    for (int k = -400; k < 400; ++k) track({0, k * 0.5}, {200, k * 0.5 + 200});
+    for (int k = 0; k < 800; ++k) track({0, k * 0.5}, {200, k * 0.5 - 200});
+    for (int k = 0; k < 1000; ++k)
+        objects.push_back(PCBObject(PCBObjectKind::flash({20.0 + (k % 40) * 4, 20.25 + (k / 40) * 4}), std::nullopt,
+                                    ApertureShape::circle(0.15), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
+                                    std::nullopt, objects.size()));
+    const PCBPackage pkg{"b", "b.zip", {copperFile("top.gtl", CopperLayerID::top(), objects)}, {}, {}};
+    BoardSummary s;
+    for (auto _ : state) {
+        s = BoardSummaryEngine().summarize(pkg);
+        benchmark::DoNotOptimize(s);
+    }
+    state.counters["completed"] = s.minSpaceReliable ? 1 : 0;
+    state.counters["minSpace"] = s.minSpaceMM.value_or(-1);
+}
+BENCHMARK(BM_SummaryHatchedPour)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
 void BM_ChecksMillionObjects(benchmark::State& state) {
     // Four copper layers of about 250,000 objects each, an outline and 50,000 drill hits.
     PCBPackage pkg{"b", "b.zip", {}, {}, {}};

@@ -244,12 +244,14 @@ inline constexpr std::uint32_t kStepsPerPoll = 4096;
 // order), then for the items on `oversized`; for every item from … itemCount − 1 instead when the
 // window is too large to walk. Lists are in item order, so the items before `from` are skipped in
 // one step per cell. An item listed in several cells is met each time (callers that care keep a
-// marker). Returns true as soon as visit returns true or `stop`, polled every kStepsPerPoll steps,
-// does.
+// marker). Returns true as soon as visit returns true or `stop`, polled every kStepsPerPoll steps
+// this thread takes in any walk, does.
 template <class Visit, class Stop>
 bool walkWindow(const CellGrid& grid, std::span<const std::uint32_t> oversized, const CellRange& window,
                 std::uint32_t itemCount, Visit&& visit, Stop&& stop, std::uint32_t from = 0) {
-    std::uint32_t steps = 0;
+    // Counted on across calls: a caller that walks many small windows, none of them kStepsPerPoll long,
+    // still polls.
+    thread_local std::uint32_t steps = 0;
     auto step = [&] {
         if (++steps < kStepsPerPoll) return false;
         steps = 0;

@@ -183,9 +183,35 @@ std::size_t pointCount(const std::vector<Contour>& contours) {
     return n;
 }
 
-// The pieces an area gives: one, or one per edge.
-std::size_t areaPieces(const std::vector<Contour>& contours, bool split) {
-    return !split && isWhole(contours) ? 1 : pointCount(contours);
+// A long slanted stroke or edge would be listed in every cell of its box, and met by the window of
+// every piece there: it is cut into a chain of capsules at most this many cells across one way or
+// the other, whose union is the same copper.
+constexpr double kChainSpanCells = 8;
+// Most pieces one segment is cut into, and most pieces the chains of one layer may add: past them a
+// hostile length or count keeps large boxes (slower, still held to the deadline), not a large count.
+constexpr std::size_t kMostChainPieces = 256;
+constexpr std::size_t kChainBudget = std::size_t{1} << 18;
+
+std::size_t chainPieces(const Vec2& a, const Vec2& b, double cell) {
+    const double span = std::min(std::fabs(b.x - a.x), std::fabs(b.y - a.y)) / (kChainSpanCells * cell);
+    if (!(span > 1)) return 1;
+    return span >= static_cast<double>(kMostChainPieces) ? kMostChainPieces : static_cast<std::size_t>(std::ceil(span));
+}
+
+// The pieces of a segment beyond its first, before the layer's chain budget.
+std::size_t chainExtra(const Vec2& a, const Vec2& b, double cell) { return chainPieces(a, b, cell) - 1; }
+
+std::size_t edgeExtra(const Contour& c, double cell) {
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < c.size(); ++i) n += chainExtra(c[i], c[(i + 1) % c.size()], cell);
+    return n;
+}
+
+// An area gives one piece, or one per edge and the chains' extra pieces.
+std::size_t areaPieces(const std::vector<Contour>& contours, bool split, double cell, std::size_t& extra) {
+    if (!split && isWhole(contours)) return 1;
+    for (const Contour& c : contours) extra += edgeExtra(c, cell);
+    return pointCount(contours);
 }
 
 // The seams of one column of a cut polygon, where the cut, not the copper, ends the column: its
@@ -211,13 +237,12 @@ public:
         const PCBObject& o = objects_[src];
         const std::int32_t net = nets_.intern(o.net);
         if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
-            addPiece(CopperBodySet::capsule(s->start, s->end, nominalWidth(o)), src, net);
+            addSegment(s->start, s->end, nominalWidth(o), src, net, false);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!a->start.isFinite() || !a->end.isFinite() || !a->center.isFinite()) return;
             arcPoints(*a, points_);
             const double w = nominalWidth(o);
-            for (std::size_t k = 0; k + 1 < points_.size(); ++k)
-                addPiece(CopperBodySet::capsule(points_[k], points_[k + 1], w), src, net, k > 0);
+            for (std::size_t k = 0; k + 1 < points_.size(); ++k) addSegment(points_[k], points_[k + 1], w, src, net, k > 0);
         } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
             flashBodies_.clear();
             out_.bodies.flashBodies(f->at, o.apertureShape, flashBodies_);
@@ -249,7 +274,7 @@ public:
                 const Vec2& b = c[(i + 1) % c.size()];
                 area.box.include(a);
                 if (seams && seams->holds(a, b)) continue;
-                addPiece(CopperBodySet::capsule(a, b, 0.0), src, net, out_.pieces.size() > area.firstPiece);
+                addSegment(a, b, 0.0, src, net, out_.pieces.size() > area.firstPiece);
             }
             out_.contours.push_back(std::move(c));
             area.contourCount += 1;
@@ -270,6 +295,19 @@ public:
     }
 
 private:
+    // The capsule a–b as a chain of pieces (see chainPieces), the first joining the piece before it
+    // when `joins` says so.
+    void addSegment(const Vec2& a, const Vec2& b, double width, std::uint32_t src, std::int32_t net, bool joins) {
+        const std::size_t k = std::min(chainPieces(a, b, out_.cell), chainBudget_ + 1);
+        chainBudget_ -= k - 1;
+        Vec2 from = a;
+        for (std::size_t i = 1; i <= k; ++i) {
+            const Vec2 to = i == k ? b : a + (b - a) * (static_cast<double>(i) / static_cast<double>(k));
+            addPiece(CopperBodySet::capsule(from, to, width), src, net, joins || i > 1);
+            from = to;
+        }
+    }
+
     void addPiece(const std::optional<CopperBody>& body, std::uint32_t src, std::int32_t net, bool joins = false) {
         if (!body || !grid::isFinite(body->box)) return;
         out_.pieces.push_back(Piece{*body, src, net});
@@ -282,6 +320,7 @@ private:
     std::vector<Vec2> points_;
     std::vector<CopperBody> flashBodies_;
     std::vector<std::uint8_t> joinsPrevious_;
+    std::size_t chainBudget_ = kChainBudget;
 };
 
 // ---- polarity ---------------------------------------------------------------------------------
@@ -899,14 +938,16 @@ void numberIslands(LayerCopper& out, Islands& islands) {
 // The pieces the builder will make, so that the piece list is allocated once: the edges of large
 // areas, the chords of arcs, the bodies of flashes, one piece for anything else.
 std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
-                           std::span<const CutJob> jobs, const std::vector<std::optional<std::vector<CutArea>>>& cuts) {
+                           std::span<const CutJob> jobs, const std::vector<std::optional<std::vector<CutArea>>>& cuts,
+                           double cell) {
     std::vector<std::uint8_t> cut(objects.size(), 0);
     std::size_t n = 0;
+    std::size_t extra = 0;
     for (std::size_t j = 0; j < jobs.size(); ++j) {
         if (!cuts[j]) continue;
         cut[reachable[jobs[j].slot]] = 1;
         const bool split = (j > 0 && jobs[j - 1].slot == jobs[j].slot) || (j + 1 < jobs.size() && jobs[j + 1].slot == jobs[j].slot);
-        for (const CutArea& area : *cuts[j]) n += areaPieces(area, split);
+        for (const CutArea& area : *cuts[j]) n += areaPieces(area, split, cell, extra);
     }
     std::vector<Vec2> points;
     std::unordered_map<const ApertureShape*, std::size_t> bodiesOfShape;
@@ -914,11 +955,18 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
         const PCBObject& o = objects[k];
         if (o.polarity == Polarity::clear || cut[k]) continue;
         if (auto g = o.kind.as<PCBObjectKind::Region>()) {
-            for (const Contour& c : g->contours) n += isWhole(c) ? 1 : c.size();
+            for (const Contour& c : g->contours) {
+                n += isWhole(c) ? 1 : c.size();
+                if (!isWhole(c)) extra += edgeExtra(c, cell);
+            }
+        } else if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
+            n += 1;
+            extra += chainExtra(s->start, s->end, cell);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!a->start.isFinite() || !a->end.isFinite() || !a->center.isFinite()) continue;
             arcPoints(*a, points);
             n += points.size() - 1;
+            for (std::size_t i = 0; i + 1 < points.size(); ++i) extra += chainExtra(points[i], points[i + 1], cell);
         } else if (o.kind.as<PCBObjectKind::Flash>()) {
             auto [it, fresh] = bodiesOfShape.try_emplace(o.apertureShape.get());
             if (fresh) it->second = CopperBodySet::flashBodyCount(o.apertureShape);
@@ -927,7 +975,7 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
             n += 1;
         }
     }
-    return n;
+    return n + std::min(extra, kChainBudget);
 }
 
 // The polygons of every clear object, by object index; none when nothing is to be cut.
@@ -1063,7 +1111,7 @@ bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable&
     std::vector<std::optional<std::vector<CutArea>>> cuts(jobs->size());
     if (!cutAll(objects, reachable, *later, clearShapes, *jobs, cuts, stop)) return false;
     Builder builder(objects, nets, out);
-    builder.reserve(expectedPieces(objects, reachable, *jobs, cuts));
+    builder.reserve(expectedPieces(objects, reachable, *jobs, cuts, cell));
     if (!addCopper(objects, nets, reachable, *jobs, cuts, builder, stop) || !buildGrid(out, stop)) return false;
     Islands islands(out.pieces.size());
     if (!joinTouching(out, builder.joinsPrevious(), islands, stop) || !joinEnclosed(out, islands, stop)) return false;

@@ -36,12 +36,16 @@ copper::LayerCopper layerOf(const std::vector<PCBObject>& objects, Clock::time_p
     return layer;
 }
 
-// The exact copper gap of two objects of one layer as the check measures it.
+// The exact copper gap of two objects of one layer as the check measures it: between the closest
+// of their pieces (a long slanted track is a chain of them).
 double gapOf(const PCBObject& a, const PCBObject& b) {
     const std::vector<PCBObject> objects{a, b};  // macro bodies refer to the objects' outlines
     const copper::LayerCopper layer = layerOf(objects);
-    EXPECT_EQ(layer.pieces.size(), 2u);
-    return layer.bodies.gap(layer.pieces[0].body, layer.pieces[1].body).gap;
+    double best = std::numeric_limits<double>::infinity();
+    for (const auto& p : layer.pieces)
+        for (const auto& q : layer.pieces)
+            if (p.source == 0 && q.source == 1) best = std::min(best, layer.bodies.gap(p.body, q.body).gap);
+    return best;
 }
 
 ApertureShape rotatedSquareMacro(double side, double deg) {
@@ -665,4 +669,25 @@ TEST(CopperSpacing, HostileFilesEndAtTheirDeadlines) {
         EXPECT_LT(std::chrono::duration<double>(summaryEnd - t0).count(), 1.0) << name;
         EXPECT_LT(std::chrono::duration<double>(checkEnd - summaryEnd).count(), 1.0) << name;
     }
+}
+
+TEST(CopperSpacing, HatchedPoursCompleteWithinTheBudget) {
+    // A hatched pour as Eagle and older tools write one: two families of long 45° tracks crossing
+    // each other, each track's box covering thousands of cells. Pads sit in two of its diamonds.
+    std::vector<PCBObject> objects;
+    constexpr double pitch = 1.0, width = 0.1, pad = 0.3;
+    for (int k = -100; k <= 100; ++k) objects.push_back(track({0, k * pitch}, {100, k * pitch + 100}, width));
+    for (int k = 0; k <= 200; ++k) objects.push_back(track({0, k * pitch}, {100, k * pitch - 100}, width));
+    // Diamond centres: midway between two lines of each family.
+    for (const Vec2 at : {Vec2{50, 50.5}, Vec2{20, 30.5}}) objects.push_back(corvane::testing::pad(at, ApertureShape::circle(pad)));
+    const double expected = pitch / (2 * std::sqrt(2.0)) - width / 2 - pad / 2;
+    const PCBPackage pkg = package({copperFile("hatched.gtl", objects)});
+    const BoardSummary summary = BoardSummaryEngine().summarize(pkg);
+    EXPECT_TRUE(summary.minSpaceReliable);
+    ASSERT_TRUE(summary.minSpaceMM);
+    EXPECT_NEAR(*summary.minSpaceMM, expected, 1e-6);
+    const auto r = spacing::checkCopperSpacing(pkg, 0.2, Clock::now() + std::chrono::seconds(2));
+    EXPECT_FALSE(r.incomplete);
+    ASSERT_EQ(r.issues.size(), 8u);  // each pad against the four sides of its diamond
+    for (const auto& issue : r.issues) EXPECT_EQ(issue.message, "Copper spacing 0.154 mm is below the preset minimum 0.200 mm.");
 }
