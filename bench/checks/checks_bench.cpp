@@ -156,6 +156,18 @@ void BM_Summary50kPads200kSegments(benchmark::State& state) {
 }
 BENCHMARK(BM_Summary50kPads200kSegments)->Unit(benchmark::kMillisecond)->Iterations(3);
 
+// Times the summary of a package of one top copper layer, and says whether its smallest gap completed.
+void summarizeOneLayer(benchmark::State& state, const std::vector<PCBObject>& objects) {
+    const PCBPackage pkg{"b", "b.zip", {copperFile("top.gtl", CopperLayerID::top(), objects)}, {}, {}};
+    BoardSummary s;
+    for (auto _ : state) {
+        s = BoardSummaryEngine().summarize(pkg);
+        benchmark::DoNotOptimize(s);
+    }
+    state.counters["completed"] = s.minSpaceReliable ? 1 : 0;
+    state.counters["minSpace"] = s.minSpaceMM.value_or(-1);
+}
+
 void BM_SummaryOnePlane100kPieces(benchmark::State& state) {
     // A layer that is one plane of 100,000 pieces: a ragged outline of 60,000 edges with 40,000
     // vias standing in it, all one conductor.
@@ -170,14 +182,7 @@ void BM_SummaryOnePlane100kPieces(benchmark::State& state) {
         objects.push_back(PCBObject(PCBObjectKind::flash({60 + (k % 200) * 1.0, 60 + (k / 200) * 1.0}), std::nullopt,
                                     ApertureShape::circle(0.45), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                                     std::nullopt, k + 1));
-    const PCBPackage pkg{"b", "b.zip", {copperFile("top.gtl", CopperLayerID::top(), objects)}, {}, {}};
-    BoardSummary s;
-    for (auto _ : state) {
-        s = BoardSummaryEngine().summarize(pkg);
-        benchmark::DoNotOptimize(s);
-    }
-    state.counters["completed"] = s.minSpaceReliable ? 1 : 0;
-    state.counters["minSpace"] = s.minSpaceMM.value_or(-1);
+    summarizeOneLayer(state, objects);
 }
 BENCHMARK(BM_SummaryOnePlane100kPieces)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
@@ -195,14 +200,7 @@ void BM_SummaryHatchedPour(benchmark::State& state) {
         objects.push_back(PCBObject(PCBObjectKind::flash({20.0 + (k % 40) * 4, 20.25 + (k / 40) * 4}), std::nullopt,
                                     ApertureShape::circle(0.15), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                                     std::nullopt, objects.size()));
-    const PCBPackage pkg{"b", "b.zip", {copperFile("top.gtl", CopperLayerID::top(), objects)}, {}, {}};
-    BoardSummary s;
-    for (auto _ : state) {
-        s = BoardSummaryEngine().summarize(pkg);
-        benchmark::DoNotOptimize(s);
-    }
-    state.counters["completed"] = s.minSpaceReliable ? 1 : 0;
-    state.counters["minSpace"] = s.minSpaceMM.value_or(-1);
+    summarizeOneLayer(state, objects);
 }
 BENCHMARK(BM_SummaryHatchedPour)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
