@@ -302,16 +302,20 @@ private:
         chainBudget_ -= k - 1;
         Vec2 from = a;
         for (std::size_t i = 1; i <= k; ++i) {
-            const Vec2 to = i == k ? b : a + (b - a) * (static_cast<double>(i) / static_cast<double>(k));
-            addPiece(CopperBodySet::capsule(from, to, width), src, net, joins || i > 1);
+            // Weighted, not a + (b − a)·t: the difference of far-apart finite ends may overflow.
+            const double t = static_cast<double>(i) / static_cast<double>(k);
+            const Vec2 to = i == k ? b : a * (1 - t) + b * t;
+            joins = addPiece(CopperBodySet::capsule(from, to, width), src, net, joins) || joins;
             from = to;
         }
     }
 
-    void addPiece(const std::optional<CopperBody>& body, std::uint32_t src, std::int32_t net, bool joins = false) {
-        if (!body || !grid::isFinite(body->box)) return;
+    // Whether the piece was kept: one whose box is not finite is left out.
+    bool addPiece(const std::optional<CopperBody>& body, std::uint32_t src, std::int32_t net, bool joins = false) {
+        if (!body || !grid::isFinite(body->box)) return false;
         out_.pieces.push_back(Piece{*body, src, net});
         joinsPrevious_.push_back(joins ? 1 : 0);
+        return true;
     }
 
     std::span<const PCBObject> objects_;

@@ -539,6 +539,9 @@ TEST(CopperSpacing, StrayGeometryAndNaNFinishQuickly) {
     ASSERT_EQ(r.issues.size(), 20u);
     EXPECT_EQ(r.issues[0].message, "Copper spacing 0.000 mm is below the preset minimum 0.150 mm.");
     EXPECT_FALSE(r.incomplete);
+    // A slanted stray whose finite ends lie too far apart for their difference to be a number stays
+    // copper: the chain it is cut into never overflows.
+    EXPECT_EQ(layerOf({track({-1.5e308, -1.5e308}, {1.5e308, 1.5e308}, 0.1)}).pieces.size(), 256u);
 }
 
 TEST(CopperSpacing, PrunedShapeDistanceMatchesEveryEdgePair) {
