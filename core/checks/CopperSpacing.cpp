@@ -80,8 +80,15 @@ struct PlaceHash {
         return static_cast<std::size_t>(h ^ (h >> 31));
     }
 };
+// Stray copper lies further out than 64 bits of place numbers reach: such places share the
+// outermost numbers, whose neighbours are numbers too.
+constexpr double kOutermostPlace = 4e18;
+
 Place placeOf(const Vec2& at, double gap) {
-    auto q = [](double v) { return static_cast<std::int64_t>(std::llround(v / kSamePlaceMM)); };
+    auto q = [](double v) {
+        const double c = v / kSamePlaceMM;
+        return static_cast<std::int64_t>(std::llround(std::isnan(c) ? 0.0 : std::clamp(c, -kOutermostPlace, kOutermostPlace)));
+    };
     return Place{q(at.x), q(at.y), q(gap)};
 }
 
