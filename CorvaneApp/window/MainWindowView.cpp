@@ -17,7 +17,7 @@
 #include "model/AppModel.hpp"
 #include "model/NotificationHub.hpp"
 #include "window/BoardCommands.hpp"
-#include "panels/InspectorPanel.hpp"
+#include "panels/DetailsPanel.hpp"
 #include "panels/SidebarView.hpp"
 #include "sheets/SheetPresenter.hpp"
 #include "window/StatusBarView.hpp"
@@ -94,7 +94,7 @@ MainWindowView::MainWindowView(AppModel& model, QWidget* parent) : QWidget(paren
     columnStack->addWidget(status);
     splitter_->addWidget(column);
 
-    splitter_->addWidget(limitWidth(new InspectorPanel(&model, splitter_), inspectorMinWidth, inspectorMaxWidth));
+    splitter_->addWidget(limitWidth(new DetailsPanel(&model, splitter_), inspectorMinWidth, inspectorMaxWidth));
     splitter_->setStretchFactor(0, 0);
     splitter_->setStretchFactor(1, 1);
     splitter_->setStretchFactor(2, 0);

@@ -8,7 +8,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "panels/InspectorPanel.hpp"
+#include "panels/DetailsPanel.hpp"
 #include "panels/SidebarView.hpp"
 #include "sheets/ChecksSheet.hpp"
 
@@ -20,7 +20,7 @@ struct Scene {
     QTemporaryDir dir;
     AppModel model{std::make_unique<QSettings>(dir.filePath("bench.conf"), QSettings::IniFormat)};
     SidebarView sidebar{&model};
-    InspectorPanel inspector{&model};
+    DetailsPanel inspector{&model};
     ChecksSheet checks{&model};
 
     Scene() {

@@ -569,7 +569,7 @@ GerberParseResult GerberReader::run(std::string_view text) {
     flushWord();
 
     // End of the parse.
-    if (!formatSeen_ && objects_.empty()) throw GerberParseError::missingFormatSpec();
+    if (!formatSeen_ && objects_.empty()) throw GerberParseError::missingFormatStatement();
     if (!unitSeen_) warn(kWarnNoUnits);
 
     GerberParseResult result;

@@ -13,15 +13,15 @@ namespace corvane {
 
 class GerberParseError : public CorvaneError {
 public:
-    enum class Case { malformed, emptyInput, missingFormatSpec };
+    enum class Case { malformed, emptyInput, missingFormatStatement };
 
     static GerberParseError malformed(std::string detail) {
         std::string description = "Malformed Gerber: " + detail;
         return GerberParseError(Case::malformed, description, std::move(detail));
     }
     static GerberParseError emptyInput() { return GerberParseError(Case::emptyInput, "Gerber file is empty.", {}); }
-    static GerberParseError missingFormatSpec() {
-        return GerberParseError(Case::missingFormatSpec, "Gerber file has no %FS format specification.", {});
+    static GerberParseError missingFormatStatement() {
+        return GerberParseError(Case::missingFormatStatement, "Gerber file has no %FS format statement.", {});
     }
 
     Case errorCase() const { return case_; }

@@ -16,7 +16,7 @@
 #include "app/AutomationHooks.hpp"
 #include "PanelTestSupport.hpp"
 #include "model/NotificationHub.hpp"
-#include "panels/InspectorPanel.hpp"
+#include "panels/DetailsPanel.hpp"
 #include "panels/LayerRow.hpp"
 #include "panels/PanelStyle.hpp"
 #include "panels/SidebarView.hpp"
@@ -348,8 +348,8 @@ TEST(LayerRows, ColourPopupSurvivesColourChangesAndThrottles) {
 
 TEST(Inspector, SectionsBeforeAndAfterALoad) {
     PanelFixture f;
-    InspectorPanel panel(f.model.get());
-    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.hint")), InspectorPanel::hintText);
+    DetailsPanel panel(f.model.get());
+    EXPECT_EQ(text(child<QLabel>(&panel, "inspector.hint")), DetailsPanel::hintText);
     EXPECT_EQ(text(child<QLabel>(&panel, "inspector.measurementsHeader")), "Measurements (last 0)");
     EXPECT_TRUE(child(&panel, "inspector.measurementsHint"));
     EXPECT_EQ(text(child<QLabel>(&panel, "inspector.noChecks")), "No checks run yet.");
@@ -375,7 +375,7 @@ TEST(Inspector, SectionsBeforeAndAfterALoad) {
 
 TEST(Inspector, ChecksShowCountsAndTheFirstSixIssues) {
     PanelFixture f;
-    InspectorPanel panel(f.model.get());
+    DetailsPanel panel(f.model.get());
     std::vector<CheckIssue> issues;
     for (int i = 0; i < 8; ++i)
         issues.push_back(CheckIssue{"r" + std::to_string(i), i < 2 ? CheckSeverity::info : CheckSeverity::warning,
@@ -492,7 +492,7 @@ TEST(Gallery, SidebarInCompareModeAndInspectorLookRight) {
     f.model->setCompareRows({compareRow("Top Copper", 40, 40), compareRow("Drill", 3, 1)});
     ASSERT_EQ(sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched").size(), 1);
     expectLooksRight(&sidebar, "sidebar-compare");
-    InspectorPanel panel(f.model.get());
+    DetailsPanel panel(f.model.get());
     panel.resize(240, 600);
     panel.show();
     expectLooksRight(&panel, "inspector");

@@ -1,4 +1,4 @@
-#include "panels/InspectorPanel.hpp"
+#include "panels/DetailsPanel.hpp"
 
 #include <QHBoxLayout>
 #include <QLabel>
@@ -32,7 +32,7 @@ QLabel* wrapped(const QString& text, const QFont& font, const QColor& color, con
 
 } // namespace
 
-InspectorPanel::InspectorPanel(AppModel* model, QWidget* parent) : QScrollArea(parent), model_(model) {
+DetailsPanel::DetailsPanel(AppModel* model, QWidget* parent) : QScrollArea(parent), model_(model) {
     setObjectName("inspector");
     setWidgetResizable(true);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -78,22 +78,22 @@ InspectorPanel::InspectorPanel(AppModel* model, QWidget* parent) : QScrollArea(p
     box->addStretch(1);
     setWidget(content);
 
-    connect(model, &AppModel::selectionChanged, this, &InspectorPanel::syncSelection);
-    connect(model, &AppModel::unitsChanged, this, &InspectorPanel::syncSelection);
-    connect(model, &AppModel::measurementsChanged, this, &InspectorPanel::syncMeasurements);
+    connect(model, &AppModel::selectionChanged, this, &DetailsPanel::syncSelection);
+    connect(model, &AppModel::unitsChanged, this, &DetailsPanel::syncSelection);
+    connect(model, &AppModel::measurementsChanged, this, &DetailsPanel::syncMeasurements);
     for (auto signal : {&AppModel::dfmReportChanged, &AppModel::compareBaseReportChanged, &AppModel::packageChanged,
                         &AppModel::compareBaseChanged, &AppModel::compareBaseNameChanged})
-        connect(model, signal, this, &InspectorPanel::syncChecks);
+        connect(model, signal, this, &DetailsPanel::syncChecks);
     syncSelection();
     syncMeasurements();
     syncChecks();
 }
 
-QString InspectorPanel::measurementsTitle(std::size_t count) {
+QString DetailsPanel::measurementsTitle(std::size_t count) {
     return qs("Measurements (last " + std::to_string(count) + ")");
 }
 
-void InspectorPanel::syncSelection() {
+void DetailsPanel::syncSelection() {
     if (!model_) return;
     clearLayout(inspectBox_);
     QWidget* content = widget();
@@ -112,7 +112,7 @@ void InspectorPanel::syncSelection() {
     }
 }
 
-void InspectorPanel::syncMeasurements() {
+void DetailsPanel::syncMeasurements() {
     if (!model_) return;
     clearLayout(measurementsBox_);
     QWidget* content = widget();
@@ -129,11 +129,11 @@ void InspectorPanel::syncMeasurements() {
                                             secondaryColor(), "inspector.measurementsHint", content));
 }
 
-QString InspectorPanel::packageWarningsText(std::size_t count) {
+QString DetailsPanel::packageWarningsText(std::size_t count) {
     return qs(std::to_string(count) + (count == 1 ? " package warning" : " package warnings"));
 }
 
-void InspectorPanel::addCounts(const std::optional<DFMReport>& report, const PCBPackage* package, bool withDetails) {
+void DetailsPanel::addCounts(const std::optional<DFMReport>& report, const PCBPackage* package, bool withDetails) {
     QWidget* content = widget();
     const std::size_t warnings = package ? packageWarnings(*package, report).size() : 0;
     if (!report) {
@@ -164,7 +164,7 @@ void InspectorPanel::addCounts(const std::optional<DFMReport>& report, const PCB
                                       content));
 }
 
-void InspectorPanel::syncChecks() {
+void DetailsPanel::syncChecks() {
     if (!model_) return;
     clearLayout(checksBox_);
     QWidget* content = widget();

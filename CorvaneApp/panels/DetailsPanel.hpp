@@ -1,5 +1,6 @@
 #pragma once
-// The right column: the picked object's details, the measurement list, the latest checks and the privacy note.
+// The right column, titled "Inspector": the picked object's details, the measurement list, the latest
+// checks and the privacy note.
 #include <QPointer>
 #include <QScrollArea>
 
@@ -11,7 +12,7 @@ class QVBoxLayout;
 
 namespace corvane {
 
-class InspectorPanel : public QScrollArea {
+class DetailsPanel : public QScrollArea {
     Q_OBJECT
 public:
     static constexpr std::size_t shownIssues = 6;
@@ -19,7 +20,7 @@ public:
         "Click any object with the Inspect tool to see layer, type, position, size, aperture, polarity and net info.";
     static constexpr const char* privacyText = "100% local \u2014 files never leave this computer";
 
-    explicit InspectorPanel(AppModel* model, QWidget* parent = nullptr);
+    explicit DetailsPanel(AppModel* model, QWidget* parent = nullptr);
     static QString measurementsTitle(std::size_t count);
     // "3 package warnings": the package's own warnings, counted beside the checks'.
     static QString packageWarningsText(std::size_t count);
