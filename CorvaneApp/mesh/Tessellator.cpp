@@ -821,7 +821,8 @@ void Tessellator::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh)
                 const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
                 if (memo.outline != *m.outline || memo.tolerance != tolerance) {
                     memo.triangles.clear();
-                    for (const Contour& contour : drawnOutline(*m.outline)) triangulateContour(contour, memo.triangles);
+                    for (const Contour& contour : thinnedOutline(*m.outline, tolerance))
+                        triangulateContour(contour, memo.triangles);
                     memo.outline = *m.outline;
                     memo.tolerance = tolerance;
                 }

@@ -667,10 +667,7 @@ bool AppModel::isNegativePlane(const PackageFile& file) {
 }
 
 std::optional<BBox> AppModel::negativePlaneBox(const PCBPackage& package, const PackageFile& file) {
-    BBox outline = BBox::empty();
-    for (const auto& f : package.files)
-        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) outline.include(f.gerber->bbox);
-    if (outline.isValid()) return outline;
+    if (const BBox outline = package.outlineBBox(); outline.isValid()) return outline;
     if (file.gerber && file.gerber->bbox.isValid()) return file.gerber->bbox;
     return std::nullopt;
 }

@@ -111,16 +111,7 @@ QLabel* textLabel(const QString& text, const QFont& font, const QColor& color, Q
     return label;
 }
 
-QSize ElidedLabel::minimumSizeHint() const {
-    const int kept = keptEnd_.isEmpty() ? 0 : fontMetrics().horizontalAdvance(QStringLiteral("\u2026") + keptEnd_) + 1;
-    return QSize(kept, QLabel::minimumSizeHint().height());
-}
-
-void ElidedLabel::setKeptEnd(const QString& end) {
-    keptEnd_ = end;
-    updateGeometry();
-    update();
-}
+QSize ElidedLabel::minimumSizeHint() const { return QSize(0, QLabel::minimumSizeHint().height()); }
 
 void ElidedLabel::setSharedStart(const QString& start) {
     sharedStart_ = start;
@@ -136,9 +127,7 @@ QString ElidedLabel::shownText() const {
         const QString rest = text().mid(sharedStart_.size());
         return ellipsis + metrics.elidedText(rest, mode_, std::max(0, room - metrics.horizontalAdvance(ellipsis)));
     }
-    if (keptEnd_.isEmpty() || !text().endsWith(keptEnd_)) return metrics.elidedText(text(), mode_, room);
-    const QString head = text().chopped(keptEnd_.size());
-    return metrics.elidedText(head, mode_, std::max(0, room - metrics.horizontalAdvance(keptEnd_))) + keptEnd_;
+    return metrics.elidedText(text(), mode_, room);
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {

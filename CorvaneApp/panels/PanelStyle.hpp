@@ -58,9 +58,6 @@ public:
     QSize minimumSizeHint() const override;
     // The text as painted now.
     QString shownText() const;
-    // An end of the text that is never shortened (a count, say): only what comes before it gives way, and
-    // the label asks for room for at least "…" and this end.
-    void setKeptEnd(const QString& end);
     // A start the text shares with its neighbours (the package name every file name begins with, say): when
     // the text does not fit, that start is the first to give way.
     void setSharedStart(const QString& start);
@@ -70,7 +67,6 @@ protected:
 
 private:
     Qt::TextElideMode mode_;
-    QString keptEnd_;
     QString sharedStart_;
 };
 // A label that wraps its text at blanks, and inside a word longer than a line, so that a long message or path

@@ -18,8 +18,6 @@ class ChecksSheet : public SheetFrame {
     Q_OBJECT
 public:
     static constexpr double locateSpanMM = 12.0;
-    // Narrow enough to fit over the canvas of the smallest window.
-    static constexpr int minimumSheetWidth = 420;
 
     explicit ChecksSheet(AppModel* model, QWidget* parent = nullptr);
     // "1 error · 3 warnings".

@@ -61,7 +61,7 @@ std::vector<fs::path> WorkspaceScanner::recentZipURLs() {
 
 CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.compare", "arrow.left.arrow.right.circle.fill", blue(), "Gerber Compare", 14), model_(model) {
-    setMinimumWidth(420);
+    setMinimumWidth(minimumSheetWidth);
     setPreferredSize(QSize(480, 0));
     QVBoxLayout* stack = body();
 

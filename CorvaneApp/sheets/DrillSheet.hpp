@@ -19,8 +19,6 @@ public:
     // Diameter, type and count cells of one table row.
     static std::array<std::string, 3> rowTexts(const DrillStat& stat, Units units);
     static std::int64_t total(const DrillFileStats& file);
-    // Narrow enough to fit over the canvas of the smallest window.
-    static constexpr int minimumSheetWidth = 420;
 
 private:
     void rebuild();

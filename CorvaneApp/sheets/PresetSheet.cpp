@@ -34,7 +34,7 @@ double& field(ManufacturingPreset& p, int index) {
 
 PresetSheet::PresetSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.presets", "slider.horizontal.3", purple(), "Manufacturing Presets", 14), model_(model) {
-    setMinimumSize(420, 340);
+    setMinimumSize(minimumSheetWidth, 340);
     setPreferredSize(QSize(560, 340));
     auto* note = textLabel("Enter your factory's capabilities \u2014 nothing is hard-coded.", captionFont(),
                            secondaryColor(), this);

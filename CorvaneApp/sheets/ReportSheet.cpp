@@ -24,7 +24,7 @@ using namespace ui;
 
 ReportSheet::ReportSheet(AppModel* model, QWidget* parent)
     : SheetFrame(parent, "sheet.report", "doc.richtext.fill", indigo(), "PDF Report", 14), model_(model) {
-    setMinimumWidth(420);
+    setMinimumWidth(minimumSheetWidth);
     setPreferredSize(QSize(460, 0));
     QVBoxLayout* stack = body();
     includeScreenshot_ = new QCheckBox("Include annotated screenshot", this);

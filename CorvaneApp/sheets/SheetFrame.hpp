@@ -24,6 +24,8 @@ public:
     // that the tools above and the side panels' values beside it stay in view.
     void placeOver(const QRect& area);
     static constexpr int areaMargin = 8;
+    // No sheet is narrower: its controls and texts are laid out for at least this width.
+    static constexpr int minimumSheetWidth = 420;
 
 protected:
     QHBoxLayout* headerRow() const { return header_; }

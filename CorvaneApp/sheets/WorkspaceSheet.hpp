@@ -16,8 +16,6 @@ namespace corvane {
 class WorkspaceSheet : public SheetFrame {
     Q_OBJECT
 public:
-    // Narrow enough to fit over the canvas of the smallest window.
-    static constexpr int minimumSheetWidth = 420;
     static constexpr const char* footerText = "Stored locally in your user data folder \u2014 never uploaded.";
 
     explicit WorkspaceSheet(AppModel* model, QWidget* parent = nullptr);

@@ -130,13 +130,18 @@ StatusBarView::StatusBarView(AppModel& model, QWidget* parent) : QWidget(parent)
         if (model_ && model_->showCrosshair() != on) model_->setShowCrosshair(on);
     });
 
+    // The warnings change only with a package or its checks; the rest of the line with every pointer move.
     for (auto signal : {&AppModel::packageChanged, &AppModel::compareBaseChanged, &AppModel::dfmReportChanged,
-                        &AppModel::compareBaseReportChanged, &AppModel::cursorWorldChanged,
+                        &AppModel::compareBaseReportChanged}) {
+        connect(&model, signal, this, &StatusBarView::syncWarnings);
+    }
+    for (auto signal : {&AppModel::packageChanged, &AppModel::compareBaseChanged, &AppModel::cursorWorldChanged,
                         &AppModel::unitsChanged,
                         &AppModel::cameraChanged, &AppModel::statusMessageChanged, &AppModel::showGridChanged,
                         &AppModel::showOriginChanged, &AppModel::showCrosshairChanged}) {
         connect(&model, signal, this, &StatusBarView::refresh);
     }
+    syncWarnings();
     refresh();
 }
 
@@ -150,11 +155,6 @@ void StatusBarView::refresh() {
         packageName_->setText(QStringLiteral("Drop a manufacturer ZIP to start"));
         fileCount_->clear();
     }
-    const std::size_t warnings = packageWarningCount(m);
-    warningCount_ = warnings;
-    warnings_->setToolTip(qs(std::to_string(warnings) + (warnings == 1 ? " package warning" : " package warnings") +
-                             ": files not read, elements left out, units assumed \u2014 listed under Quick Checks"));
-    warnings_->setVisible(warnings > 0);
     if (const auto& point = m.cursorWorld()) {
         cursor_->setText(qs(cursorText(*point, m.units())));
         cursor_->setVisible(true);
@@ -171,6 +171,16 @@ void StatusBarView::refresh() {
     grid_->setChecked(m.showGrid());
     origin_->setChecked(m.showOrigin());
     crosshair_->setChecked(m.showCrosshair());
+    fitToWidth();
+}
+
+void StatusBarView::syncWarnings() {
+    if (!model_) return;
+    const std::size_t warnings = packageWarningCount(*model_);
+    warningCount_ = warnings;
+    warnings_->setToolTip(qs(std::to_string(warnings) + (warnings == 1 ? " package warning" : " package warnings") +
+                             ": files not read, elements left out, units assumed \u2014 listed under Quick Checks"));
+    warnings_->setVisible(warnings > 0);
     fitToWidth();
 }
 

@@ -34,6 +34,7 @@ protected:
 
 private:
     void refresh();
+    void syncWarnings();
     // Shows what fits on the line at the present width; the message moves to a line of its own if need be.
     void fitToWidth();
 

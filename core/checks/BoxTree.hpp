@@ -1,6 +1,6 @@
 #pragma once
-// A static tree of boxes for the copper searches: which pieces touch, which lie near a box, and
-// which two pieces of different conductors come closest.
+// A static tree of boxes for the copper searches: which clear objects lie near a box, and which two
+// pieces of different conductors come closest.
 //
 // Unlike a uniform grid it never walks empty space, so copper spread over a huge plane, or a
 // layer that is one large conductor, costs no more than its pieces; and a pair of nodes can be
@@ -31,7 +31,6 @@ public:
 
     std::span<const Node> nodes() const { return nodes_; }
     std::span<const std::uint32_t> items() const { return items_; }
-    bool empty() const { return nodes_.empty(); }
 
     // Calls visit(item) for every item whose box lies no farther than `reach` from `box`. Returns
     // true as soon as visit returns true or `stop`, polled now and then, does.
@@ -59,17 +58,11 @@ public:
         return false;
     }
 
-    // Walks the pairs of nodes whose boxes lie closer than wanted, nearest first: a pair is
-    // dropped when keep(gap of their boxes) is false or skip(a, b) is true, and every pair of
-    // leaves left is handed to leaves(a, b), a == b for a leaf with itself (whose item pairs
-    // the caller takes once each). keep may tighten as the walk goes. Returns false when `stop`,
-    // polled now and then, ended the walk.
-    template <class Keep, class Skip, class Leaves, class Stop>
-    bool pairs(Keep&& keep, Skip&& skip, Leaves&& leaves, Stop&& stop) const {
-        return pairsFrom({0, 0}, keep, skip, leaves, stop);
-    }
-
-    // The same walk below one pair of nodes.
+    // Walks the pairs of nodes below `start` whose boxes lie closer than wanted, nearest first: a
+    // pair is dropped when keep(gap of their boxes) is false or skip(a, b) is true, and every pair
+    // of leaves left is handed to leaves(a, b), a == b for a leaf with itself (whose item pairs the
+    // caller takes once each). keep may tighten as the walk goes. Returns false when `stop`, polled
+    // now and then, ended the walk.
     template <class Keep, class Skip, class Leaves, class Stop>
     bool pairsFrom(std::pair<std::uint32_t, std::uint32_t> start, Keep&& keep, Skip&& skip, Leaves&& leaves,
                    Stop&& stop) const {

@@ -80,7 +80,6 @@ inline CellRange rangeOf(const BBox& box, double cell) {
     return r;
 }
 
-inline bool isFinite(const Vec2& p) { return std::isfinite(p.x) && std::isfinite(p.y); }
 inline bool isFinite(const BBox& b) {
     return std::isfinite(b.minX) && std::isfinite(b.minY) && std::isfinite(b.maxX) && std::isfinite(b.maxY);
 }
@@ -240,23 +239,30 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
 // can cover tens of thousands of empty cells, so polling per item alone would not bound the walk.
 inline constexpr std::uint32_t kStepsPerPoll = 4096;
 
+// The steps of a caller's window walks since it last asked its stop condition. A caller that walks
+// many small windows, none kStepsPerPoll long, keeps one across them so that it still polls.
+class Poll {
+public:
+    template <class Stop> bool step(Stop&& stop) {
+        if (++steps_ < kStepsPerPoll) return false;
+        steps_ = 0;
+        return static_cast<bool>(stop());
+    }
+
+private:
+    std::uint32_t steps_ = 0;
+};
+
 // Calls visit(k) for the items from `from` on listed in the cells of `window` (x outer, list
 // order), then for the items on `oversized`; for every item from … itemCount − 1 instead when the
 // window is too large to walk. Lists are in item order, so the items before `from` are skipped in
 // one step per cell. An item listed in several cells is met each time (callers that care keep a
 // marker). Returns true as soon as visit returns true or `stop`, polled every kStepsPerPoll steps
-// this thread takes in any walk, does.
+// counted on `poll`, does.
 template <class Visit, class Stop>
 bool walkWindow(const CellGrid& grid, std::span<const std::uint32_t> oversized, const CellRange& window,
-                std::uint32_t itemCount, Visit&& visit, Stop&& stop, std::uint32_t from = 0) {
-    // Counted on across calls: a caller that walks many small windows, none of them kStepsPerPoll long,
-    // still polls.
-    thread_local std::uint32_t steps = 0;
-    auto step = [&] {
-        if (++steps < kStepsPerPoll) return false;
-        steps = 0;
-        return static_cast<bool>(stop());
-    };
+                std::uint32_t itemCount, Visit&& visit, Stop&& stop, Poll& poll, std::uint32_t from = 0) {
+    auto step = [&] { return poll.step(stop); };
     auto walk = [&](std::span<const std::uint32_t> items) {
         for (auto it = from == 0 ? items.begin() : std::lower_bound(items.begin(), items.end(), from); it != items.end(); ++it)
             if (visit(*it) || step()) return true;
@@ -271,6 +277,14 @@ bool walkWindow(const CellGrid& grid, std::span<const std::uint32_t> oversized, 
         for (std::int64_t y = window.y0; y <= window.y1; ++y)
             if (step() || walk(grid.items(x, y))) return true;
     return walk(oversized);
+}
+
+// One walk on its own, counting from nothing.
+template <class Visit, class Stop>
+bool walkWindow(const CellGrid& grid, std::span<const std::uint32_t> oversized, const CellRange& window,
+                std::uint32_t itemCount, Visit&& visit, Stop&& stop) {
+    Poll poll;
+    return walkWindow(grid, oversized, window, itemCount, std::forward<Visit>(visit), std::forward<Stop>(stop), poll);
 }
 
 } // namespace grid

@@ -190,7 +190,7 @@ constexpr double kChainSpanCells = 8;
 // Most pieces one segment is cut into, and most pieces the chains of one layer may add: past them a
 // hostile length or count keeps large boxes (slower, still held to the deadline), not a large count.
 constexpr std::size_t kMostChainPieces = 256;
-constexpr std::size_t kChainBudget = std::size_t{1} << 18;
+constexpr std::size_t kChainBudget = std::size_t{1} << 16;
 
 std::size_t chainPieces(const Vec2& a, const Vec2& b, double cell) {
     const double span = std::min(std::fabs(b.x - a.x), std::fabs(b.y - a.y)) / (kChainSpanCells * cell);
@@ -584,13 +584,14 @@ std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const
         const PCBObject& o = objects[k];
         if (o.polarity == Polarity::clear || !withinRange(o.bbox)) continue;
         const auto first = out.clears.size();
-        t.near(
+        const bool stopped = t.near(
             o.bbox, 0.0,
             [&](std::uint32_t c) {
                 if (clears[c] > k) out.clears.push_back(clears[c]);
                 return false;
             },
-            [] { return false; });
+            stop);
+        if (stopped) return std::nullopt;
         std::sort(out.clears.begin() + static_cast<std::ptrdiff_t>(first), out.clears.end());
     }
     out.start[objects.size()] = static_cast<std::uint32_t>(out.clears.size());
@@ -835,6 +836,7 @@ bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevio
         if (joinsPrevious[i]) islands.unite(i - 1, i);
     auto markers = [n] { return std::vector<std::int64_t>(n, -1); };
     return forBlocks(n, kPiecesPerBlock, stop, markers, [&](std::vector<std::int64_t>& marker, std::uint32_t first, std::uint32_t end) {
+        grid::Poll poll;
         for (std::uint32_t i = first; i < end; ++i) {
             const Piece& a = out.pieces[i];
             const std::uint32_t chain = chainEnd[i];
@@ -846,7 +848,7 @@ bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevio
                     if (out.bodies.gap(a.body, b.body, 2 * kTouchMM).gap <= kTouchMM) islands.unite(i, j);
                     return false;
                 },
-                stop, chain);
+                stop, poll, chain);
             if (stopped) return false;
         }
         return true;
@@ -855,7 +857,7 @@ bool joinTouching(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevio
 
 // Whether piece j touches an edge of the area, all of whose edges are pieces of its own.
 bool touchesEdge(const LayerCopper& out, const FilledArea& area, std::uint32_t j, const std::function<bool()>& stop,
-                 bool& stopped) {
+                 grid::Poll& poll, bool& stopped) {
     const Piece& p = out.pieces[j];
     bool touches = false;
     stopped = grid::walkWindow(
@@ -865,7 +867,7 @@ bool touchesEdge(const LayerCopper& out, const FilledArea& area, std::uint32_t j
             touches = out.bodies.gap(p.body, out.pieces[k].body, 2 * kTouchMM).gap <= kTouchMM;
             return touches;
         },
-        stop);
+        stop, poll);
     stopped = stopped && !touches;
     return touches;
 }
@@ -887,6 +889,7 @@ bool joinEnclosed(LayerCopper& out, Islands& islands, const std::function<bool()
         const std::int32_t areaNet = out.pieces[area.firstPiece].net;
         const AreaTest test(out, area);
         bool stopped = false;
+        grid::Poll poll;
         auto consider = [&](std::uint32_t j) {
             if (marker[j] == static_cast<std::int64_t>(a)) return false;
             marker[j] = static_cast<std::int64_t>(a);
@@ -898,11 +901,11 @@ bool joinEnclosed(LayerCopper& out, Islands& islands, const std::function<bool()
             const std::int32_t net = out.pieces[j].net;
             const bool otherNet = net >= 0 && areaNet >= 0 && net != areaNet;
             // A piece of its own net, where the area has none, keeps its own pairs.
-            const bool interior = (net < 0 || net == areaNet) && !touchesEdge(out, area, j, stop, stopped);
+            const bool interior = (net < 0 || net == areaNet) && !touchesEdge(out, area, j, stop, poll, stopped);
             held[a].push_back(Held{j, interior, otherNet});
             return stopped;
         };
-        return !grid::walkWindow(out.grid, out.oversized, grid::rangeOf(area.box, out.cell), n, consider, stop);
+        return !grid::walkWindow(out.grid, out.oversized, grid::rangeOf(area.box, out.cell), n, consider, stop, poll);
     });
     out.interior.assign(n, 0);
     out.enclosedShorts.clear();

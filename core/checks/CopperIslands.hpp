@@ -100,10 +100,11 @@ grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach
 // `window`, each once, in cell order (x outer) and list order, then the oversized pieces; every
 // such piece when the window is too large to walk. `marker` holds one entry per piece and must
 // start as all −1; it is left marked with i. Stops and returns true as soon as visit returns true
-// or `stop`, polled as the walk goes, does.
+// or `stop`, polled as the walks counted on `poll` go, does.
 template <class Visit, class Stop>
 bool forEachLaterNeighbour(const LayerCopper& layer, std::uint32_t i, const grid::CellRange& window,
-                           std::vector<std::int64_t>& marker, Visit&& visit, Stop&& stop, std::uint32_t from = 0) {
+                           std::vector<std::int64_t>& marker, Visit&& visit, Stop&& stop, grid::Poll& poll,
+                           std::uint32_t from = 0) {
     const auto I = static_cast<std::int64_t>(i);
     return grid::walkWindow(
         layer.grid, layer.oversized, window, static_cast<std::uint32_t>(layer.pieces.size()),
@@ -112,7 +113,7 @@ bool forEachLaterNeighbour(const LayerCopper& layer, std::uint32_t i, const grid
             marker[j] = I;
             return static_cast<bool>(visit(j));
         },
-        stop, std::max(from, i + 1));
+        stop, poll, std::max(from, i + 1));
 }
 
 } // namespace corvane::copper

@@ -25,8 +25,6 @@ constexpr double kBetweenMarginMM = copper::kTouchMM;
 constexpr double kSamePlaceMM = 1e-3;
 // The grid of the summary's build, which joins touching copper; its search runs on the tree.
 constexpr double kSummaryCellMM = 0.5;
-// How many pairs or tree nodes a search handles between two readings of the clock.
-constexpr std::uint32_t kWorkPerClockReading = 1024;
 
 Vec2 midpoint(const Vec2& a, const Vec2& b) { return Vec2{(a.x + b.x) * 0.5, (a.y + b.y) * 0.5}; }
 
@@ -335,7 +333,7 @@ LayerResult findSpaceViolations(const LayerCopper& layer, double limit, std::siz
     std::sort(shorts.begin(), shorts.end());
     auto nextShort = shorts.begin();
     std::vector<std::int64_t> marker(n, -1);
-    std::uint32_t pairs = 0;
+    grid::Poll poll;
     for (std::uint32_t i = 0; i < n && !res.stopped; ++i) {
         const copper::Piece& a = layer.pieces[i];
         // Copper inside a filled area of another net overlaps it: a gap of 0 where the piece lies.
@@ -345,17 +343,13 @@ LayerResult findSpaceViolations(const LayerCopper& layer, double limit, std::siz
         const bool ended = copper::forEachLaterNeighbour(
             layer, i, copper::windowOf(layer, i, limit), marker,
             [&](std::uint32_t j) {
-                if (++pairs >= kWorkPerClockReading) {
-                    pairs = 0;
-                    if (stop()) return true;
-                }
                 const copper::Piece& b = layer.pieces[j];
                 if (!layer.mayViolate(i, j) || !(boxGap(a.box(), b.box()) < threshold)) return false;
                 const CopperGap g = layer.bodies.gap(a.body, b.body, threshold);
                 if (!(g.gap < threshold)) return false;
                 return findings.offer(i, j, g);
             },
-            stop);
+            stop, poll);
         res.stopped = ended;
     }
     res.timedOut = late;

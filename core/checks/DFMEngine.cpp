@@ -195,7 +195,7 @@ bool DFMEngine::outlineIsClosed(const std::vector<PCBObject>& objects, double to
     const double cell = toleranceMM > 0.01 ? toleranceMM : 0.01;
     std::vector<grid::CellRange> ranges(ends.size());
     for (std::size_t k = 0; k < ends.size(); ++k) {
-        if (!grid::isFinite(ends[k])) continue;  // empty range: never a partner
+        if (!ends[k].isFinite()) continue;  // empty range: never a partner
         const GridCellKey c = grid::cellOf(ends[k], cell);
         ranges[k] = grid::CellRange{c.x, c.x, c.y, c.y};
     }
@@ -219,9 +219,7 @@ bool DFMEngine::outlineIsClosed(const std::vector<PCBObject>& objects, double to
 
 std::vector<DrillHit> DFMEngine::drillHitsOutside(const PCBPackage& package, double graceMM) {
     std::vector<DrillHit> out;
-    BBox board = BBox::empty();
-    for (const auto& f : package.files)
-        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
+    BBox board = package.outlineBBox();
     if (package.files.empty() || !board.isValid()) return out;
     board = board.outset(graceMM);
     for (const auto& f : package.files) {

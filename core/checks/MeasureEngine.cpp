@@ -153,7 +153,7 @@ bool MeasureIndex::matches(const std::vector<PackageFile>& files) const {
 }
 
 std::optional<std::vector<std::uint32_t>> MeasureIndex::candidates(Vec2 at, double reach) const {
-    if (!impl_ || !grid::isFinite(at) || !std::isfinite(reach) || reach < 0) return std::nullopt;
+    if (!impl_ || !at.isFinite() || !std::isfinite(reach) || reach < 0) return std::nullopt;
     const Impl& m = *impl_;
     const grid::CellRange r = grid::rangeOf(BBox{at.x - reach, at.y - reach, at.x + reach, at.y + reach}, m.cell);
     if (r.cellCount() > 4096) return std::nullopt;  // a huge reach: scanning is as good

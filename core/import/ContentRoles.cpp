@@ -400,9 +400,10 @@ std::vector<std::string> inferRolesFromContent(std::vector<PackageFile>& files) 
     auto addCopperPads = [&](const OnHoles& m) {
         for (std::size_t k = 0; k < holes.size(); ++k) copperPads[k] = std::max(copperPads[k], m.padOnHole[k]);
     };
+    std::vector<std::size_t> namedCopper;
     for (std::size_t i = 0; i < files.size(); ++i) {
         const PackageFile& f = files[i];
-        if (f.layerType.isCopper() && f.gerber && !holes.empty()) addCopperPads(measureOnHoles(*f.gerber, holes));
+        if (f.layerType.isCopper() && f.gerber) namedCopper.push_back(i);
         if (!unplacedGerber(f) && !drillNamedGerber(f)) continue;
         OnHoles m = measureOnHoles(*f.gerber, holes);
         Found found = holes.empty() ? Found::nothing : classifyByHoles(m, holes.size());
@@ -414,6 +415,9 @@ std::vector<std::string> inferRolesFromContent(std::vector<PackageFile>& files) 
         if (found != Found::nothing) inferred.push_back({i, found});
         else if (!holes.empty()) undecided.emplace_back(i, std::move(m));
     }
+    // The named copper's pads matter only to files still undecided, as most packages have none.
+    if (!undecided.empty())
+        for (std::size_t i : namedCopper) addCopperPads(measureOnHoles(*files[i].gerber, holes));
     for (const auto& [i, m] : undecided)
         if (isMask(m, copperPads, holes.size())) inferred.push_back({i, Found::mask});
     std::stable_sort(inferred.begin(), inferred.end(), [](const Inferred& a, const Inferred& b) { return a.file < b.file; });

@@ -264,14 +264,17 @@ private:
 
     // Where tracks, zone fills and the rings that stay lie, before pads and vias decide the layers
     // they keep rings on.
+    // Only a pad or via that may shed rings asks where they lie, and most boards have none.
     void readConnections() {
+        if (!anyRingMayGo()) return;
+        const auto stack = copperStack();
         for (const auto& child : root_.children) {
             if (child->name == "footprint") {
                 registerPadCopper(*child);
             } else if (child->name == "via") {
                 const ViaSpan via = viaSpan(*child);
                 if (!via.net || via.trimmed) continue;
-                for (const auto& layer : copperStack())
+                for (const auto& layer : stack)
                     if (via.spans(layer)) connections_.addVia(layer, *via.net, via.position, via.diameter);
             } else if (child->name == "segment") {
                 const SExprNode* start = child->firstChild("start");
@@ -294,6 +297,16 @@ private:
                 }
             }
         }
+    }
+
+    bool anyRingMayGo() const {
+        for (const auto& child : root_.children) {
+            if (child->name == "via" && flagSet(*child, "remove_unused_layers")) return true;
+            if (child->name != "footprint") continue;
+            for (const auto& pad : child->children)
+                if (pad->name == "pad" && flagSet(*pad, "remove_unused_layers")) return true;
+        }
+        return false;
     }
 
     void readDeclaredLayers() {

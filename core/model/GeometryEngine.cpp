@@ -491,12 +491,18 @@ const std::vector<Contour>& GeometryEngine::drawnOutline(const std::vector<Conto
     if (!(tolerance > 0)) return outline;
     thread_local DrawnMacro memo;
     if (memo.outline != outline || memo.tolerance != tolerance) {
-        memo.contours.clear();
-        for (const Contour& c : outline) memo.contours.push_back(thinned(c, tolerance));
+        memo.contours = thinnedOutline(outline, tolerance);
         memo.outline = outline;
         memo.tolerance = tolerance;
     }
     return memo.contours;
+}
+
+std::vector<Contour> GeometryEngine::thinnedOutline(const std::vector<Contour>& outline, double tolerance) {
+    std::vector<Contour> out;
+    out.reserve(outline.size());
+    for (const Contour& c : outline) out.push_back(thinned(c, tolerance));
+    return out;
 }
 
 Contour GeometryEngine::thinned(const Contour& contour, double tolerance) {

@@ -38,6 +38,8 @@ struct GeometryEngine {
     // when both are 0). Flashes of one aperture follow one another, so the last outline thinned is kept
     // per thread; the reference holds until this thread's next call.
     const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) const;
+    // Each contour of the outline thinned to `tolerance` (see thinned), without the memo.
+    static std::vector<Contour> thinnedOutline(const std::vector<Contour>& outline, double tolerance);
     // The corners of a closed contour that keep every dropped one within `tolerance` of the outline they
     // leave (Douglas-Peucker), in order, never fewer than three of a contour that had them.
     static Contour thinned(const Contour& contour, double tolerance);

@@ -60,11 +60,16 @@ bool PackageFile::filePolarityNegative() const {
     return asciiLower(*gerber->filePolarity) == "negative";
 }
 
-BBox PCBPackage::boardBBox() const {
+BBox PCBPackage::outlineBBox() const {
     BBox result = BBox::empty();
     for (const auto& f : files) {
         if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
     }
+    return result;
+}
+
+BBox PCBPackage::boardBBox() const {
+    BBox result = outlineBBox();
     if (result.isValid()) return result;
     for (const auto& f : files) {
         if (!f.layerType.isUnknown() && f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);

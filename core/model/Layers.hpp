@@ -103,6 +103,8 @@ struct PCBPackage {
     std::vector<std::string> warnings;
     Date importedAt;
 
+    // The box of the outline layers' drawings; empty (not valid) without one.
+    BBox outlineBBox() const;
     BBox boardBBox() const;
     std::vector<CopperLayerID> copperLayerIDs() const;
     std::vector<PackageFile> filesOf(const LayerType& type) const;

@@ -140,8 +140,7 @@ struct Painter {
     const GeometryEngine& engine;
     std::vector<Vec2>& points;  // scratch
     std::vector<Vec2>& outlinePoints;  // scratch
-    RGBAColor fill;
-    RGBAColor stroke;
+    RGBAColor paint;  // the file's colour, for every primitive it draws
     bool clearing = false;
 
     struct Pending {
@@ -209,7 +208,7 @@ struct Painter {
 
     void arc(const PCBObjectKind::ArcStroke& a, double widthMM) {
         // Round joins cover each chord's corners, so both edges stand no further off than the centre line.
-        add(stroke, true, [&] {
+        add(paint, true, [&] {
             points.clear();
             points.push_back(a.start);
             engine.sampleArc(a.start, a.end, a.center, a.clockwise, points);
@@ -219,7 +218,7 @@ struct Painter {
     }
 
     void circle(const Vec2& c, double diameter) {
-        add(fill, true, [&] { disc(m.map(c), std::abs(diameter) * 0.5 * m.s); });
+        add(paint, true, [&] { disc(m.map(c), std::abs(diameter) * 0.5 * m.s); });
     }
 
     void rectangle(const Vec2& at, double width, double height) {
@@ -228,7 +227,7 @@ struct Painter {
         const double x1 = std::max(m.X(at.x - width / 2), m.X(at.x + width / 2));
         const double y0 = std::min(m.Y(at.y - height / 2), m.Y(at.y + height / 2));
         const double y1 = std::max(m.Y(at.y - height / 2), m.Y(at.y + height / 2));
-        add(fill, true, [&] {
+        add(paint, true, [&] {
             const Vec2 corners[4] = {{x0, y0}, {x0, y1}, {x1, y1}, {x1, y0}};
             raster.addOutline(corners);
         });
@@ -240,12 +239,12 @@ struct Painter {
         if (!std::isfinite(w) || !std::isfinite(h) || w <= 0 || h <= 0) return;
         const double r = std::min(w, h) / 2, reach = std::max(w, h) / 2 - r;
         const Vec2 c = m.map(at), along = w >= h ? Vec2{reach, 0} : Vec2{0, reach};
-        add(fill, true, [&] { capsule(c - along, c + along, r); });
+        add(paint, true, [&] { capsule(c - along, c + along, r); });
     }
 
     void contour(const std::vector<Vec2>& pts, const Vec2& offset) {
         if (pts.size() < 3) return;
-        add(fill, false, [&] {
+        add(paint, false, [&] {
             outlinePoints.clear();
             for (const Vec2& p : pts) outlinePoints.push_back(m.map(p + offset));
             raster.addOutline(outlinePoints);
@@ -256,7 +255,7 @@ struct Painter {
         points.clear();
         GeometryEngine::polygonCorners(at, polygon, points);
         if (points.size() < 3) return;
-        add(fill, true, [&] {
+        add(paint, true, [&] {
             outlinePoints.clear();
             double area2 = 0;  // twice the signed area in picture pixels; capsules and discs give a negative one
             for (const Vec2& p : points) outlinePoints.push_back(m.map(p));
@@ -274,7 +273,7 @@ struct Painter {
         const double w = obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : kNoShapeWidthMM;
         if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) {
             if (!std::isfinite(w)) return;
-            line(s->start, s->end, stroke, w);
+            line(s->start, s->end, paint, w);
         } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
             if (!std::isfinite(w)) return;
             arc(*a, w);
@@ -286,7 +285,7 @@ struct Painter {
             circle(d->at, d->diameterMM);
         } else if (const auto* sl = obj.kind.as<PCBObjectKind::Slot>()) {
             if (!std::isfinite(sl->diameterMM)) return;
-            line(sl->start, sl->end, stroke, sl->diameterMM);
+            line(sl->start, sl->end, paint, sl->diameterMM);
         }
     }
 
@@ -437,19 +436,13 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
         const FileObjects objects{*pic.files[k]};
         const RGBAColor color = SoftwareRenderer::defaultColor(pic.files[k]->layerType);
-        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color, color};
+        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color};
         constexpr std::size_t kAhead = 8;
         for (std::size_t j = 0; j < indices.size(); ++j) {
             if (j + kAhead < indices.size()) objects.prefetch(indices[j + kAhead]);
             objects.visit(indices[j], [&](const PCBObject& obj) {
                 painter.clearing = obj.polarity == Polarity::clear;
-                // Clearing ignores colour; keep the file's colours for the primitives after it.
-                const RGBAColor keepFill = painter.fill, keepStroke = painter.stroke;
                 painter.draw(obj);
-                if (painter.clearing) {
-                    painter.fill = keepFill;
-                    painter.stroke = keepStroke;
-                }
             });
         }
         painter.flush();
