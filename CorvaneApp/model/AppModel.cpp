@@ -658,6 +658,11 @@ void AppModel::rebuildLayers() {
     syncRenderer();
 }
 
+std::array<std::string, 2> AppModel::revisionTitles() const {
+    const std::string nameA = compareBaseName_.empty() && compareBase_ ? compareBase_->name : compareBaseName_;
+    return {"Revision A \u2014 " + nameA, "Revision B \u2014 " + (package_ ? package_->name : std::string())};
+}
+
 bool AppModel::isNegativePlane(const PackageFile& file) {
     if (!file.gerber) return false;
     if (file.filePolarityNegative()) return true;

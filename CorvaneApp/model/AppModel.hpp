@@ -2,6 +2,7 @@
 // The desktop program's one state object: the board on screen, its layers, checks, comparison, camera and
 // measurements, and the user settings. GUI thread only: background work hands its results back through
 // queued calls before anything here is touched.
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <map>
@@ -115,6 +116,8 @@ public:
     const PackagePtr& compareBase() const { return compareBase_; }
     void setCompareBase(PackagePtr base);
     const std::string& compareBaseName() const { return compareBaseName_; }
+    // The headings of the revisions compared, "Revision A — <base>" and "Revision B — <shown>".
+    std::array<std::string, 2> revisionTitles() const;
     void setCompareBaseName(std::string name);
     const std::optional<PackageDiff>& compareDiff() const { return compareDiff_; }
     void setCompareDiff(std::optional<PackageDiff> diff);

@@ -172,10 +172,9 @@ void DetailsPanel::syncChecks() {
     const AppModel::PackagePtr& shown = model_->package();
     if (base) {
         // Comparing: both revisions' counts, each under its name; the sheet lists their findings.
-        const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
-        for (const auto& [label, report, package] :
-             {std::tuple{"Revision A \u2014 " + nameA, &model_->compareBaseReport(), base.get()},
-              std::tuple{"Revision B \u2014 " + (shown ? shown->name : std::string()), &model_->dfmReport(), shown.get()}}) {
+        const auto titles = model_->revisionTitles();
+        for (const auto& [label, report, package] : {std::tuple{titles[0], &model_->compareBaseReport(), base.get()},
+                                                     std::tuple{titles[1], &model_->dfmReport(), shown.get()}}) {
             auto* name = elidedLabel(qs(label), Qt::ElideMiddle, pixelFont(10, QFont::DemiBold), QColor(), content);
             name->setObjectName("inspector.revision");
             checksBox_->addWidget(name);

@@ -352,11 +352,11 @@ void SidebarView::syncSummary() {
     baseSummary_->setVisible(both);
     summaryLabel_->setVisible(both && summary);
     if (!both) return;
-    const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
-    baseSummaryLabel_->setText(qs("Revision A \u2014 " + nameA));
+    const auto titles = model_->revisionTitles();
+    baseSummaryLabel_->setText(qs(titles[0]));
     baseSummaryLabel_->setToolTip(baseSummaryLabel_->text());
     baseSummary_->setSummary(*baseSummary, model_->units(), BoardSummaryEngine::sizeSource(*base));
-    summaryLabel_->setText(qs("Revision B \u2014 " + (model_->package() ? model_->package()->name : std::string())));
+    summaryLabel_->setText(qs(titles[1]));
     summaryLabel_->setToolTip(summaryLabel_->text());
 }
 

@@ -81,12 +81,6 @@ QString ChecksSheet::presetLabel(const std::optional<ManufacturingPreset>& prese
     return qs("Preset: " + (preset ? preset->name : std::string("None")));
 }
 
-QString ChecksSheet::filesText(const std::vector<std::string>& files) {
-    std::string text = files.size() == 1 ? "File: " : "Files: ";
-    for (std::size_t i = 0; i < files.size(); ++i) text += (i ? ", " : "") + files[i];
-    return qs(text);
-}
-
 void ChecksSheet::syncPresets() {
     if (!model_) return;
     presetMenu_->setText(presetLabel(model_->activePreset()));
@@ -174,7 +168,7 @@ QWidget* ChecksSheet::warningRow(const PackageWarning& warning, QWidget* parent)
         files->setObjectName("checks.warningFiles");
         files->setFont(caption2Font());
         setTextColor(files, tertiaryColor());
-        files->setWholeText(filesText(warning.files));
+        files->setWholeText(qs(warning.filesText()));
         texts->addWidget(files);
     }
     h->addLayout(texts, 1);
@@ -237,10 +231,9 @@ void ChecksSheet::syncReport() {
     bool listed = true;
     if (base) {
         // Comparing: both revisions whole, revision A first, each under its name with its counts.
-        const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
-        for (const auto& [label, revisionReport, package] :
-             {std::tuple{"Revision A \u2014 " + nameA, &model_->compareBaseReport(), base.get()},
-              std::tuple{"Revision B \u2014 " + (shown ? shown->name : std::string()), &model_->dfmReport(), shown.get()}}) {
+        const auto titles = model_->revisionTitles();
+        for (const auto& [label, revisionReport, package] : {std::tuple{titles[0], &model_->compareBaseReport(), base.get()},
+                                                             std::tuple{titles[1], &model_->dfmReport(), shown.get()}}) {
             std::string heading = label;
             if (*revisionReport) heading += "  \u00B7  " + ss(countsText(**revisionReport));
             auto* header = elidedLabel(qs(heading), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), content);

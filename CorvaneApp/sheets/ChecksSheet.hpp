@@ -23,8 +23,6 @@ public:
     // "1 error · 3 warnings".
     static QString countsText(const DFMReport& report);
     static QString presetLabel(const std::optional<ManufacturingPreset>& preset);
-    // "File: a.gbr" or "Files: a.gbr, b.gbr".
-    static QString filesText(const std::vector<std::string>& files);
 
 private:
     void syncReport();

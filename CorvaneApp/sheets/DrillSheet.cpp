@@ -125,12 +125,11 @@ void DrillSheet::rebuild() {
     auto* v = new QVBoxLayout(content);
     v->setContentsMargins(0, 0, 0, 0);
     v->setSpacing(12);
-    if (const AppModel::PackagePtr& base = model_->compareBase()) {
+    if (model_->compareBase()) {
         // Comparing: both revisions' drill files, revision A first, each under its name.
-        const std::string nameA = model_->compareBaseName().empty() ? base->name : model_->compareBaseName();
-        const std::string nameB = model_->package() ? model_->package()->name : std::string();
-        for (const auto& [label, files] : {std::pair{"Revision A \u2014 " + nameA, &model_->compareBaseDrillFiles()},
-                                           std::pair{"Revision B \u2014 " + nameB, &model_->drillFiles()}}) {
+        const auto titles = model_->revisionTitles();
+        for (const auto& [label, files] : {std::pair{titles[0], &model_->compareBaseDrillFiles()},
+                                           std::pair{titles[1], &model_->drillFiles()}}) {
             auto* header = elidedLabel(qs(label), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), content);
             header->setObjectName("drill.revision");
             v->addWidget(header);

@@ -8,6 +8,12 @@
 
 namespace corvane {
 
+std::string PackageWarning::filesText() const {
+    std::string text = files.size() == 1 ? "File: " : "Files: ";
+    for (std::size_t i = 0; i < files.size(); ++i) text += (i ? ", " : "") + files[i];
+    return text;
+}
+
 namespace {
 
 constexpr std::size_t kMaxExtensionLength = 8;

@@ -13,6 +13,9 @@ namespace corvane {
 struct PackageWarning {
     std::string text;
     std::vector<std::string> files;  // the files the text names, in the order it names them
+
+    // "File: a.gbr" or "Files: a.gbr, b.gbr".
+    std::string filesText() const;
 };
 
 // Each warning of the package once, in the importer's order, with the files it names: the package's files,

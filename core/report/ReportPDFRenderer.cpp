@@ -469,11 +469,7 @@ void ReportPDFRenderer::drawPackageWarnings(const std::vector<PackageWarning>& w
             drawText(line, bodyFont, ink, ReportPage::left, cursorY);
             cursorY -= 13;
         }
-        if (!warning.files.empty()) {
-            std::string files = warning.files.size() == 1 ? "File: " : "Files: ";
-            for (std::size_t i = 0; i < warning.files.size(); ++i) files += (i ? ", " : "") + warning.files[i];
-            drawDetailLines(files);
-        }
+        if (!warning.files.empty()) drawDetailLines(warning.filesText());
         cursorY -= 4;
     }
     cursorY -= 6;
