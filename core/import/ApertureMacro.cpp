@@ -192,7 +192,7 @@ public:
     void circle(double cx, double cy, double diameter, double rotationDeg) {
         const double r = std::abs(diameter) * 0.5;
         if (!(r > 0)) return;
-        const std::int64_t n = ApertureMacro::discSegments(std::abs(diameter) * mmPerUnit_);
+        const std::int64_t n = outlineDiscSides(std::abs(diameter) * mmPerUnit_);
         const double from = farAngle(cx, cy);
         begin();
         for (std::int64_t k = 0; k < n; ++k) {

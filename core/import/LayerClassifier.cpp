@@ -330,6 +330,10 @@ bool isAnyOf(std::string_view word, std::span<const std::string_view> words) {
     return false;
 }
 
+// Whole words that name a side of the board.
+constexpr std::string_view kBottomSideWords[] = {"bottom", "bot", "back", "sec", "secondary"};
+constexpr std::string_view kTopSideWords[] = {"top", "front", "primary"};
+
 // Side words of layer names, in English and as German, French, Spanish, Italian and Dutch tools write them
 // (after folding accents). Compound words ("Kupferoben") hold them too, so they are searched as text.
 constexpr std::string_view kBottomWords[] = {"unten", "unterseite", "loetseite", "lotseite", "dessous",
@@ -457,7 +461,8 @@ std::optional<NamedRole> patternLayerType(std::string_view lower) {
         // only their order counts.
         if (auto n = firstNumbered(lower, "inner_l", "", found))
             return NamedRole{provisionalInner(*n), innerPlace(*n, 1)};
-        const bool top = anyWord({"top", "front", "primary"}) || containsAny(lower, kTopWords);
+        const bool top = std::any_of(words.begin(), words.end(), [](auto w) { return isAnyOf(w, kTopSideWords); }) ||
+                         containsAny(lower, kTopWords);
         // A plane named by its function alone, without a side, lies inside the board.
         if (plane && !named && !bottom && !top) {
             for (auto w : words)
@@ -486,8 +491,7 @@ std::optional<LayerType> lastWordSide(const NameParts& name) {
     if (words.empty()) return std::nullopt;
     const std::string_view last = words.back();
     if (last == "top" || last == "front") return LayerType::copper(CopperLayerID::top());
-    if (last == "bottom" || last == "bot" || last == "back" || last == "sec" || last == "secondary")
-        return LayerType::copper(CopperLayerID::bottom());
+    if (isAnyOf(last, kBottomSideWords)) return LayerType::copper(CopperLayerID::bottom());
     return std::nullopt;
 }
 
@@ -732,13 +736,11 @@ std::span<const std::string_view> LayerClassifier::knownExtensions() { return al
 
 std::optional<CopperLayerID> LayerClassifier::sideNamed(std::string_view fileName) {
     const std::string lower = foldLatinLetters(asciiLower(fileName));
-    static constexpr std::string_view bottomWords[] = {"bottom", "bot", "back", "sec", "secondary"};
-    static constexpr std::string_view topWords[] = {"top", "front", "primary"};
     const auto words = nameWords(lower);
     for (auto w : words)
-        if (isAnyOf(w, bottomWords)) return CopperLayerID::bottom();
+        if (isAnyOf(w, kBottomSideWords)) return CopperLayerID::bottom();
     for (auto w : words)
-        if (isAnyOf(w, topWords)) return CopperLayerID::top();
+        if (isAnyOf(w, kTopSideWords)) return CopperLayerID::top();
     if (containsAny(lower, kBottomWords)) return CopperLayerID::bottom();
     if (containsAny(lower, kTopWords)) return CopperLayerID::top();
     return std::nullopt;

@@ -28,6 +28,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
+ImportError notAZip(const std::string& name) { return ImportError::unreadable("'" + name + "' is not a ZIP archive."); }
+
 bool containsCaseInsensitive(std::string_view hay, std::string_view needle, std::size_t* at = nullptr) {
     if (needle.size() > hay.size()) return false;
     for (std::size_t i = 0; i + needle.size() <= hay.size(); ++i) {
@@ -558,7 +560,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
 PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
     return withinCeilings(fileName, [&] {
         if (!VellZip::isZip(data)) refuseOtherArchives(data, fileName);
-        if (!VellZip::isZip(data)) throw ImportError::unreadable("'" + fileName + "' is not a ZIP archive.");
+        if (!VellZip::isZip(data)) throw notAZip(fileName);
         const VellZip::Archive archive(data);
         return buildPackage(deletingPathExtension(fileName), fileName, archive.listEntries(),
                             [&archive](const std::string& path) { return archive.readEntry(path); });
@@ -672,7 +674,7 @@ PCBPackage PackageImporter::importFileData(const Bytes& data, const std::string&
     if (VellTar::isGzip(data) || ext == "tgz") return ODBPPParser{}.parse(data);
     refuseOtherArchives(data, name);
     // Named as an archive but holding something else: no layer file could be meant.
-    if (ext == "zip") throw ImportError::unreadable("'" + name + "' is not a ZIP archive.");
+    if (ext == "zip") throw notAZip(name);
     std::vector<ZipEntryInfo> entries{ZipEntryInfo{name, static_cast<std::int64_t>(data.size()), false}};
     return buildPackage(deletingPathExtension(name), name, entries, copyingReader(data));
 }
