@@ -504,6 +504,18 @@ LayerType provisionalStackCopper(std::int64_t n) {
     return LayerType::copper(n <= 1 ? CopperLayerID::top() : CopperLayerID::inner(n - 1));
 }
 
+// Copper number n of a numbered set, with its place in the set.
+NamedRole stackRole(std::int64_t n) {
+    return NamedRole{provisionalStackCopper(n), CopperSetPlace{CopperSetPlace::Set::stack, n}};
+}
+
+// A detection of a named role that keeps the role's place in a copper set.
+LayerDetection makePlaced(const NamedRole& role, DetectionConfidence confidence, SourceFormat format, std::string note) {
+    LayerDetection d = make(role.type, confidence, format, std::move(note));
+    d.copperSet = role.place;
+    return d;
+}
+
 // A word "<prefix><digits>", or the word "<prefix>" followed by a word of digits ("LAYER_1", "artwork_3").
 std::optional<std::int64_t> numberedWord(const std::vector<std::string_view>& words, std::size_t i,
                                          std::string_view prefix) {
@@ -546,7 +558,7 @@ std::optional<NamedRole> etchLayer(const std::vector<std::string_view>& words) {
         if (side == "top") return NamedRole{LayerType::copper(CopperLayerID::top())};
         if (side == "bottom" || side == "bot") return NamedRole{LayerType::copper(CopperLayerID::bottom())};
         if (side.empty() && n && *n >= 1)
-            return NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}};
+            return stackRole(*n);
     }
     return std::nullopt;
 }
@@ -614,18 +626,14 @@ std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat form
                         format, film);
     }
     auto placed = [&](const NamedRole& role, std::string note) {
-        LayerDetection d = make(role.type, DetectionConfidence::medium, format, std::move(note));
-        d.copperSet = role.place;
-        return d;
+        return makePlaced(role, DetectionConfidence::medium, format, std::move(note));
     };
     if (auto pads = padsDocument(words)) return make(typeOf(*pads), DetectionConfidence::medium, format, film);
     if (auto n = padsArtwork(words))
-        return placed(NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}},
-                      "Copper numbered in the stack");
+        return placed(stackRole(*n), "Copper numbered in the stack");
     if (auto etch = etchLayer(words)) return placed(*etch, film);
     if (auto n = stackNumber(words))
-        return placed(NamedRole{provisionalStackCopper(*n), CopperSetPlace{CopperSetPlace::Set::stack, *n}},
-                      "Copper numbered in the stack");
+        return placed(stackRole(*n), "Copper numbered in the stack");
     if (auto n = innerSetNumber(words)) return placed(NamedRole{provisionalInner(*n), innerPlace(*n, 1)}, "Inner copper");
     // Planes named by function alone, unless the name also says a side.
     const bool sided = LayerClassifier::sideNamed(name.lower).has_value();
@@ -695,9 +703,7 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
     }
     if (altium) return altiumInnerLayer(*altium, facts);
     if (auto n = stackExtension(name.ext)) {
-        LayerDetection d = make(provisionalStackCopper(*n), C::high, facts.format(), "Copper numbered in the stack");
-        d.copperSet = CopperSetPlace{CopperSetPlace::Set::stack, *n};
-        return d;
+        return makePlaced(stackRole(*n), C::high, facts.format(), "Copper numbered in the stack");
     }
     if (auto t = extensionLayerType(name.ext, facts)) return make(*t, C::high, formatFor(*t, facts));
     // Mechanical layers say nothing about their role: only their content may.
@@ -710,11 +716,7 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
         if (auto t = kicadLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts), "KiCad-style stem");
     }
     if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
-    if (auto role = patternLayerType(name.lower)) {
-        LayerDetection d = make(role->type, C::medium, formatFor(role->type, facts));
-        d.copperSet = role->place;
-        return d;
-    }
+    if (auto role = patternLayerType(name.lower)) return makePlaced(*role, C::medium, formatFor(role->type, facts), {});
     // A file that tells its own function is not guessed from the words of its name.
     const bool hasFunction = x2FileFunction && !x2FileFunction->empty();
     if (!hasFunction && facts.format() != SourceFormat::excellon) {
