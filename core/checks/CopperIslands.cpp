@@ -472,7 +472,6 @@ void objectPolygons(const PCBObject& o, Paths& out) {
     }
 }
 
-// The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman).
 // The part of a closed path on one side of the vertical line at x (Sutherland–Hodgman). A concave
 // path may come out with edges doubling back along the line; they enclose nothing.
 Path clipToSide(const Path& in, Coord x, bool keepRight) {
@@ -535,8 +534,7 @@ Paths clipToColumn(const Paths& paths, const Column& column) {
     if (column.whole()) return paths;
     Paths kept;
     for (const Path& p : paths) {
-        Path c = clipToSide(clipToSide(p, column.x0, true), column.x1, false);
-        if (c.size() >= 3) kept.push_back(std::move(c));
+        if (Path c = column.clipWithMargin(p, 0); c.size() >= 3) kept.push_back(std::move(c));
     }
     return kept;
 }
