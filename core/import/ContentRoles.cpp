@@ -24,6 +24,8 @@ constexpr double kRingMarginMM = 0.02;
 constexpr double kMostHoles = 0.5;
 // A drill symbol is drawn within about a hole's size of its centre (crosses, squares, circles of 1-2 mm).
 constexpr double kSymbolReachMM = 1.5;
+// No drill hole is this large: a symbol is looked for no farther out whatever size a file gives a hole.
+constexpr double kLargestSymbolReachMM = 25.0;
 // Strokes of a symbol balance about its hole; a track leaving a pad, or a silkscreen outline, does not.
 constexpr double kSymbolBalanceShare = 0.15;
 // Tracks are longer than a rounding artefact; pours cover more than the largest pad opening.
@@ -60,8 +62,17 @@ public:
     explicit PointGrid(double cell) : cell_(cell) {}
     void add(const Vec2& p, std::size_t id) { cells_[key(cellOf(p.x, cell_), cellOf(p.y, cell_))].push_back({p, id}); }
     template <class F> void near(const Vec2& p, double radius, F&& f) const {
+        if (!p.isFinite() || !(radius >= 0)) return;
         const std::int64_t x0 = cellOf(p.x - radius, cell_), x1 = cellOf(p.x + radius, cell_);
         const std::int64_t y0 = cellOf(p.y - radius, cell_), y1 = cellOf(p.y + radius, cell_);
+        // A radius of many cells (a hole of a hostile size) looks at the points there are, not at every cell.
+        if ((static_cast<double>(x1) - static_cast<double>(x0) + 1) * (static_cast<double>(y1) - static_cast<double>(y0) + 1) >
+            static_cast<double>(cells_.size())) {
+            for (const auto& [key, points] : cells_)
+                for (const auto& [q, id] : points)
+                    if (q.distance(p) <= radius) f(id, q);
+            return;
+        }
         for (std::int64_t x = x0; x <= x1; ++x)
             for (std::int64_t y = y0; y <= y1; ++y) {
                 const auto it = cells_.find(key(x, y));
@@ -161,7 +172,7 @@ OnHoles measureOnHoles(const GerberDocument& doc, const std::vector<Hole>& holes
             continue;
         }
         // Strokes lying wholly within reach of the hole, whose centres balance on it.
-        const double reach = std::max(kSymbolReachMM, h.diameter);
+        const double reach = std::clamp(h.diameter, kSymbolReachMM, kLargestSymbolReachMM);
         const BBox around{h.at.x - reach, h.at.y - reach, h.at.x + reach, h.at.y + reach};
         Vec2 sum{0, 0};
         std::size_t count = 0;
