@@ -138,6 +138,11 @@ TEST(PackageImporterNames, FilterAndFileFunction) {
     // Altium inner layers and drill files of any number, Eagle and generic extensions.
     for (const char* n : {"b.G14", "b.GP3", "b.TX2", "b.cmp", "b.sol", "b.grb", "b.ger", "b.ncd", "b.cnc"})
         EXPECT_TRUE(PackageImporter::supportedExtension(n)) << n;
+    // Tools' layer names without a layer extension, and rout and Zuken drill files; not what merely looks alike.
+    for (const char* n : {"tl", "KO", "sieb1", "stp0", "Symbol-A.fph", "Conductive-2.fph", "ncroute.rou", "x_Drill_thru_nplt.fdr"})
+        EXPECT_TRUE(PackageImporter::supportedExtension(n)) << n;
+    for (const char* n : {"README", "readme", "Makefile", "to-do", "a.fph", "Symbol-A.pdf", "tl.pdf", "board.stp"})
+        EXPECT_FALSE(PackageImporter::supportedExtension(n)) << n;
 
     EXPECT_EQ(PackageImporter::x2FileFunction("%TF.FileFunction,Copper,L1,Top*%"), "Copper,L1,Top");
     EXPECT_EQ(PackageImporter::x2FileFunction("%tf.filefunction, Soldermask,Bot \n*%"), "Soldermask,Bot");
@@ -248,6 +253,53 @@ TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
         EXPECT_EQ(roles("stack.zip", files), (Roles{{names[0], "Top Copper"}, {names[1], "Inner 1 Copper"},
                                                     {names[2], "Inner 2 Copper"}, {names[3], "Bottom Copper"}}));
     }
+}
+
+TEST(PackageImporterRoles, ToolsNamesWithoutLayerExtensions) {
+    TempDir dir;
+    using Roles = std::map<std::string, std::string>;
+    auto import = [&](const std::string& zipName, const std::vector<std::pair<std::string, std::string>>& files) {
+        return PackageImporter{}.importAny(dir.writeBytes(zipName, zipOf(files)));
+    };
+    auto roles = [](const PCBPackage& pkg) {
+        Roles out;
+        for (const auto& f : pkg.files) out[f.fileName] = f.layerType.displayName();
+        return out;
+    };
+    // A CAM tool's bare names beside a readme without an extension, which is named as not read.
+    const PCBPackage cam = import("cam.zip", {{"cam/tl", kGerber}, {"cam/bl", kGerber}, {"cam/ts", kGerber},
+                                              {"cam/bs", kGerber}, {"cam/to", kGerber}, {"cam/bo", kGerber},
+                                              {"cam/ko", kGerber}, {"cam/README", "Layers: tl bl ts bs to bo ko\n"},
+                                              {"cam/drill.drl", kDrill}});
+    EXPECT_EQ(roles(cam), (Roles{{"tl", "Top Copper"}, {"bl", "Bottom Copper"}, {"ts", "Top Solder Mask"},
+                                 {"bs", "Bottom Solder Mask"}, {"to", "Top Silkscreen"}, {"bo", "Bottom Silkscreen"},
+                                 {"ko", "Board Outline"}, {"drill.drl", "Drill"}}));
+    ASSERT_FALSE(cam.warnings.empty());
+    EXPECT_EQ(cam.warnings[0], "Not read: README");
+    // Zuken: four copper layers numbered through the stack, A and B sides, and drill data in Excellon whose
+    // board name holds "routed".
+    const PCBPackage zuken =
+        import("zuken.zip", {{"Gerber/Conductive-4.fph", kGerber}, {"Gerber/Conductive-2.fph", kGerber},
+                             {"Gerber/Conductive-1.fph", kGerber}, {"Gerber/Conductive-3.fph", kGerber},
+                             {"Gerber/Resist-A.fph", kGerber}, {"Gerber/Resist-B.fph", kGerber},
+                             {"Gerber/Symbol-A.fph", kGerber}, {"Gerber/Symbol-B.fph", kGerber},
+                             {"Gerber/MetalMask-A.fph", kGerber}, {"Gerber/MetalMask-B.fph", kGerber},
+                             {"Drill/8seg_Driver__routed_Drill_thru_plt.fdr", kDrill},
+                             {"Drill/8seg_Driver__routed_Drill_thru_nplt.fdr", kDrill}});
+    EXPECT_EQ(roles(zuken),
+              (Roles{{"Conductive-1.fph", "Top Copper"}, {"Conductive-2.fph", "Inner 1 Copper"},
+                     {"Conductive-3.fph", "Inner 2 Copper"}, {"Conductive-4.fph", "Bottom Copper"},
+                     {"Resist-A.fph", "Top Solder Mask"}, {"Resist-B.fph", "Bottom Solder Mask"},
+                     {"Symbol-A.fph", "Top Silkscreen"}, {"Symbol-B.fph", "Bottom Silkscreen"},
+                     {"MetalMask-A.fph", "Top Paste"}, {"MetalMask-B.fph", "Bottom Paste"},
+                     {"8seg_Driver__routed_Drill_thru_plt.fdr", "Drill"}, {"8seg_Driver__routed_Drill_thru_nplt.fdr", "Drill"}}));
+    for (const auto& f : zuken.files)
+        if (f.layerType.isDrill()) EXPECT_TRUE(f.drill && f.drill->hits.size() == 1) << f.fileName;
+    // German short names.
+    EXPECT_EQ(roles(import("de.zip", {{"sieb0", kGerber}, {"sieb1", kGerber}, {"stp0", kGerber}, {"stp1", kGerber},
+                                      {"board.gtl", kGerber}})),
+              (Roles{{"sieb0", "Top Silkscreen"}, {"sieb1", "Bottom Silkscreen"}, {"stp0", "Top Solder Mask"},
+                     {"stp1", "Bottom Solder Mask"}, {"board.gtl", "Top Copper"}}));
 }
 
 namespace {
