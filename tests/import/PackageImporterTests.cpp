@@ -449,6 +449,28 @@ TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
     for (const auto& w : pkg.warnings) EXPECT_EQ(w.find("nc_param"), std::string::npos) << w;
 }
 
+TEST(PackageImporterDrills, AllegroRoutFileIsReadWithItsSlots) {
+    TempDir dir;
+    // Header-less, its tool table in comments and its number format in nc_param.txt beside it.
+    const std::string rout = ";LEADER: 12\n;HEADER:\n;DESTINATION: NC ROUTE\n"
+                             ";Holesize 1. = 78.740158 Tolerance = +0.000000/-0.000000 NON_PLATED MILS Quantity = 1\n"
+                             "%\nG90\nT01\nG00X0100000Y0100000\nM15\nG01X0300000Y0100000\nG01X0300000Y0200000\nM16\nM30\n";
+    const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes(
+        "allegro.zip", zipOf({{"nc/nc_param.txt", "FORMAT 2.5\nOUTPUT-UNITS ENGLISH\n"}, {"nc/board_NCROUTE.rou", rout}})));
+    ASSERT_EQ(pkg.files.size(), 1u);
+    const PackageFile& f = pkg.files[0];
+    EXPECT_EQ(f.layerType, LayerType::drill());
+    EXPECT_EQ(f.format, SourceFormat::excellon);
+    ASSERT_TRUE(f.drill);
+    EXPECT_TRUE(f.drill->hits.empty());
+    ASSERT_EQ(f.drill->slots.size(), 2u);
+    const auto* second = f.drill->slots[1].kind.as<PCBObjectKind::Slot>();
+    EXPECT_NEAR(second->start.x, 3 * 25.4, 1e-9);
+    EXPECT_NEAR(second->end.y, 2 * 25.4, 1e-9);
+    EXPECT_NEAR(second->diameterMM, 2.0, 1e-6);
+    EXPECT_TRUE(pkg.warnings.empty()) << pkg.warnings.front();
+}
+
 TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
     TempDir dir;
     // Names that say nothing are read for their content: Gerber and drill data is kept, anything else named.
