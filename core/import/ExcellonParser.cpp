@@ -598,8 +598,8 @@ private:
             if (from.x != to.x || from.y != to.y) addSlot(from, to);
             return;
         }
-        // Chords close enough to the arc that the routed edge stays true to a hundredth of a millimetre,
-        // but never more than a degree apart's worth: a hostile radius must not make one line a million slots.
+        // Chords close enough that the routed edge stays true to a hundredth of a millimetre, but at most one
+        // per degree of turn: a hostile radius must not make one line a million slots.
         constexpr double kRoutedArcToleranceMM = 0.01;
         constexpr std::int64_t kMostChordsPerArc = 360;
         GeometryEngine engine;
