@@ -493,18 +493,7 @@ void AppModel::loadPackage(PackagePtr package) {
 
     setDrillFiles(drillTables(*package));
     refreshSummary();
-
-    if (auto dims = measureEngine_.boardDimensionMeasurement(*package, units_)) {
-        const bool present = std::any_of(measurements_.begin(), measurements_.end(), [](const BoardMeasurement& m) {
-            return m.kind == MeasurementKind::boardDimensions;
-        });
-        if (!present) {
-            auto list = measurements_;
-            list.insert(list.begin(), std::move(*dims));
-            if (list.size() > maxMeasurements) list.resize(maxMeasurements);
-            setMeasurements(std::move(list));
-        }
-    }
+    showBoardDimensions(true);
 
     const BBox board = package->boardBBox();
     if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {
@@ -827,8 +816,10 @@ void AppModel::setManualLayerType(const std::string& fileName, const LayerType& 
     it->confidence = DetectionConfidence::manual;
     setPackage(std::move(changed));
     setStatusMessage("Layer type of " + fileName + " set to " + type.displayName());
-    // The summary and the checks judge layer roles: an outline just set is no longer missing.
+    // The summary and the checks judge layer roles: an outline just set is no longer missing. The board's
+    // size follows the roles too, in the summary and in the "Board Dimensions" measurement alike.
     refreshSummary();
+    showBoardDimensions(false);
     recheck();
 }
 
@@ -1093,6 +1084,27 @@ void AppModel::addMeasurement(BoardMeasurement measurement) {
     });
     list.insert(list.begin() + (hasDimensions ? 1 : 0), std::move(measurement));
     if (list.size() > maxMeasurements) list.resize(maxMeasurements);
+    setMeasurements(std::move(list));
+}
+
+void AppModel::showBoardDimensions(bool addWhenAbsent) {
+    if (!package_) return;
+    auto list = measurements_;
+    const auto shown = std::find_if(list.begin(), list.end(),
+                                    [](const BoardMeasurement& m) { return m.kind == MeasurementKind::boardDimensions; });
+    auto fresh = measureEngine_.boardDimensionMeasurement(*package_, units_);
+    if (shown == list.end()) {
+        if (!addWhenAbsent || !fresh) return;
+        list.insert(list.begin(), std::move(*fresh));
+        if (list.size() > maxMeasurements) list.resize(maxMeasurements);
+    } else if (fresh) {
+        // The same measurement, measured anew: it keeps its place and its identity.
+        fresh->id = shown->id;
+        fresh->createdAt = shown->createdAt;
+        *shown = std::move(*fresh);
+    } else {
+        list.erase(shown);
+    }
     setMeasurements(std::move(list));
 }
 

@@ -285,6 +285,9 @@ private:
     // The board on screen, or revision A of a comparison.
     enum class Revision { shown, base };
     void refreshSummary(Revision revision = Revision::shown);
+    // Measures the "Board Dimensions" measurement anew from the package's board box, in its place first in
+    // the list; adds it when absent only if asked, and drops it when the board has no box.
+    void showBoardDimensions(bool addWhenAbsent);
     void assignSummary(Revision revision, std::optional<BoardSummary> summary);
     void runChecks(Revision revision);
     void holdBothRevisions();

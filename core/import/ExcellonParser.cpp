@@ -13,6 +13,7 @@
 
 #include "io/SizeLimits.hpp"
 #include "io/TextDecoding.hpp"
+#include "model/GeometryEngine.hpp"
 
 namespace corvane {
 
@@ -494,7 +495,7 @@ private:
             if (w.letter == 'M') {
                 const auto v = w.value;
                 if (v == "30" || v == "00") end = true;
-                else if (v == "15") toolDown_ = true;
+                else if (v == "14" || v == "15") toolDown_ = true;
                 else if (v == "16" || v == "17") toolDown_ = false;
                 else if (v == "71" || v == "72") {
                     metric_ = v == "71";
@@ -506,7 +507,10 @@ private:
             } else if (w.letter == 'G') {
                 const auto v = w.value;
                 if (v == "00") moveOnly = true;
-                else if (v == "01" || v == "02" || v == "03") linear = true;
+                else if (v == "01" || v == "02" || v == "03") {
+                    linear = true;
+                    routArc_ = v == "01" ? std::nullopt : std::optional<bool>(v == "02");
+                }
                 else if (v == "05") toolDown_ = false;
                 else if (v == "85") slot = true;
                 else if (v == "93" || v == "04") skip = true;
@@ -533,11 +537,15 @@ private:
         const Word* x = nullptr;
         const Word* y = nullptr;
         const Word* r = nullptr;
+        ArcWords arc;
         for (const auto& w : words_) {
             if (w.value.empty()) continue;
             if (w.letter == 'X' && !x) x = &w;
             else if (w.letter == 'Y' && !y) y = &w;
             else if (w.letter == 'R' && !r) r = &w;
+            else if (w.letter == 'I' && !arc.i) arc.i = &w;
+            else if (w.letter == 'J' && !arc.j) arc.j = &w;
+            else if (w.letter == 'A' && !arc.a) arc.a = &w;
         }
         if (slot) {
             slotG85();
@@ -563,11 +571,80 @@ private:
         position_ = Vec2{nx.value_or(old.x), ny.value_or(old.y)};
         if (moveOnly) return true;
         if (toolDown_) {
-            if (position_.x != old.x || position_.y != old.y) addSlot(old, position_);
+            rout(old, position_, arc);
         } else if (!linear) {
             addHit(position_);
         }
         return true;
+    }
+
+    // The words of a routed arc: its centre as I and J from the start, or its radius as A.
+    struct ArcWords {
+        const Word* i = nullptr;
+        const Word* j = nullptr;
+        const Word* a = nullptr;
+    };
+
+    // A move with the tool down routes a slot of the tool's width; an arc (G02 clockwise, G03
+    // counter-clockwise, until G01) routes one slot along each of its chords.
+    void rout(const Vec2& from, const Vec2& to, const ArcWords& words) {
+        // An arc whose ends lie closer than this share of its radius is its chord: no real rout takes the
+        // long way round so large a circle, and the angles of its ends no longer differ in a double.
+        constexpr double kChordShareOfRadius = 1e-9;
+        auto center = routArc_ ? arcCenter(from, to, *routArc_, words) : std::nullopt;
+        const double chord = from.distance(to);
+        if (center && chord > 0 && chord <= kChordShareOfRadius * from.distance(*center)) center.reset();
+        if (!center) {
+            if (from.x != to.x || from.y != to.y) addSlot(from, to);
+            return;
+        }
+        // Chords close enough that the routed edge stays true to a hundredth of a millimetre, but at most one
+        // per degree of turn: a hostile radius must not make one line a million slots.
+        constexpr double kRoutedArcToleranceMM = 0.01;
+        constexpr std::int64_t kMostChordsPerArc = 360;
+        GeometryEngine engine;
+        engine.arcChordToleranceMM = kRoutedArcToleranceMM;
+        if (engine.sampledPointCount(from, to, *center, *routArc_) > kMostChordsPerArc) {
+            engine.arcChordToleranceMM = 0;
+            engine.arcSegmentDegrees = 360.0 / static_cast<double>(kMostChordsPerArc);
+        }
+        arcPoints_.clear();
+        engine.sampleArc(from, to, *center, *routArc_, arcPoints_);
+        if (arcPoints_.empty()) return;
+        // The samples lie on the start's circle; the routed path ends where the file says.
+        arcPoints_.back() = to;
+        Vec2 at = from;
+        for (const Vec2& p : arcPoints_) {
+            if (p.x == at.x && p.y == at.y) continue;
+            addSlot(at, p);
+            at = p;
+        }
+    }
+
+    // The centre of a routed arc: I and J from the start (equal ends make a full turn), else the
+    // radius A on the side that makes the arc the shorter one in its direction.
+    std::optional<Vec2> arcCenter(const Vec2& from, const Vec2& to, bool clockwise, const ArcWords& words) const {
+        if (words.i || words.j) {
+            const double i = words.i ? coordinateValue(*words.i).value_or(0) : 0;
+            const double j = words.j ? coordinateValue(*words.j).value_or(0) : 0;
+            const Vec2 c{from.x + i, from.y + j};
+            if (!c.isFinite() || (i == 0 && j == 0)) return std::nullopt;
+            return c;
+        }
+        if (!words.a) return std::nullopt;
+        const auto radius = coordinateValue(*words.a);
+        const double dx = to.x - from.x;
+        const double dy = to.y - from.y;
+        const double chord = std::hypot(dx, dy);
+        if (!radius || !(chord > 0) || !std::isfinite(chord)) return std::nullopt;
+        const double r = std::fabs(*radius);
+        if (!std::isfinite(r)) return std::nullopt;
+        // From the chord's middle along its left normal for a counter-clockwise arc, its right for a clockwise one.
+        const double rise = std::sqrt(std::max(0.0, r * r - chord * chord / 4));
+        const double side = clockwise ? -1.0 : 1.0;
+        const Vec2 c{(from.x + to.x) / 2 - side * rise * dy / chord, (from.y + to.y) / 2 + side * rise * dx / chord};
+        if (!c.isFinite()) return std::nullopt;
+        return c;
     }
 
     void repeat(double r, const Word* x, const Word* y) {
@@ -751,6 +828,8 @@ private:
     bool selectedValid_ = false;
     Vec2 position_;
     bool toolDown_ = false;
+    std::optional<bool> routArc_;  // the routing mode: an arc, clockwise or not, from G02/G03 until G01
+    std::vector<Vec2> arcPoints_;
     std::int64_t repeatedHits_ = 0;
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;

@@ -87,12 +87,6 @@ constexpr double kLimitMM = 1e6;
 bool plausible(double v) { return std::fabs(v) <= kLimitMM; }  // false for NaN
 bool plausiblePoint(const Vec2& p) { return plausible(p.x) && plausible(p.y); }
 
-double maxX(const Contour& c) {
-    double m = -std::numeric_limits<double>::infinity();
-    for (const auto& p : c) m = std::max(m, p.x);
-    return m;
-}
-
 // Parts of a symbol size text: pieces between "x" with every "px" removed, numbers only.
 std::vector<double> sizeParts(std::string_view text) {
     std::vector<double> parts;
@@ -256,17 +250,10 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
 
     const auto emitIsland = [&] {
         if (!island) return;
-        Contour outline = std::move(*island);
+        // A pour's clearances are bridged in all at once: one by one, each bridge would rescan and copy
+        // the growing outline, which is quadratic in the clearances of a large plane.
+        Contour outline = GeometryEngine::bridgeHoles(std::move(*island), holes);
         island.reset();
-        outline = GeometryEngine::ensureCCW(std::move(outline));
-        // Rightmost holes first: a later hole's bridge then meets the holes already
-        // joined instead of crossing them on its way to the island's edge.
-        std::stable_sort(holes.begin(), holes.end(),
-                         [](const Contour& a, const Contour& b) { return maxX(a) > maxX(b); });
-        for (auto& hole : holes) {
-            if (GeometryEngine::signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
-            outline = GeometryEngine::bridgeHole(outline, hole);
-        }
         holes.clear();
         append(PCBObjectKind::region({std::move(outline)}), std::nullopt, surfacePolarity);
     };

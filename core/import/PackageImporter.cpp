@@ -323,6 +323,7 @@ bool PackageImporter::supportedExtension(std::string_view fileName) {
         isPrefixNumber(ext, "gm"))
         return true;
     if (!ext.empty() && LayerClassifier::mapsExtension(ext)) return true;
+    if (LayerClassifier::knowsWholeName(fileName)) return true;
     const std::string lower = asciiLower(fileName);
     if (lower.find(".gbr") != std::string::npos) return false;
     static const char* const hints[] = {"f_cu", "b_cu", "edge.cuts", "f_mask", "b_mask",

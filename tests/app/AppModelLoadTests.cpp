@@ -341,10 +341,26 @@ TEST(AppLoading, ManualLayerTypeResetsLayersAndJudgesTheNewRoles) {
     f.model.setLayerColor("board-F_Cu.gbr", QColor(Qt::white));
     f.model.moveLayer("board-F_Cu.gbr", false);
 
+    // A measurement of the user's own beside the board's dimensions, which span copper and drill holes.
+    f.model.addMeasurement(MeasureEngine().distanceMeasurement({1, 1}, {2, 1}, MeasurementKind::pointToPoint, Units::mm));
+    ASSERT_EQ(f.model.measurements().size(), 2u);
+    const BoardMeasurement dimsBefore = f.model.measurements()[0];
+    ASSERT_EQ(dimsBefore.kind, MeasurementKind::boardDimensions);
+
     QSignalSpy summary(&f.model, &AppModel::boardSummaryChanged);
     QSignalSpy status(&f.model, &AppModel::statusMessageChanged);
     const auto before = f.model.package();
     f.model.setManualLayerType("board-Edge_Cuts.gbr", LayerType::outline());
+    // The board's size on the canvas follows: the outline's 40 x 30 mm, in the same measurement.
+    ASSERT_EQ(f.model.measurements().size(), 2u);
+    const BoardMeasurement& dims = f.model.measurements()[0];
+    EXPECT_EQ(dims.kind, MeasurementKind::boardDimensions);
+    EXPECT_EQ(dims.id, dimsBefore.id);
+    EXPECT_NE(dims.label, dimsBefore.label);
+    EXPECT_EQ(dims.label, MeasureEngine().boardDimensionMeasurement(*f.model.package(), f.model.units())->label);
+    EXPECT_EQ(dims.p1, (Vec2{0, 0}));
+    EXPECT_EQ(dims.p2, (Vec2{40, 30}));
+    EXPECT_EQ(f.model.measurements()[1].kind, MeasurementKind::pointToPoint);
     // A new role makes a new package that shares every layer's primitives with the old one.
     ASSERT_NE(f.model.package(), before);
     EXPECT_TRUE(f.model.package()->files[1].gerber.sameAs(before->files[1].gerber));

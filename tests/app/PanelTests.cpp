@@ -304,6 +304,45 @@ TEST(LayerRows, RoleMenuRetypesThroughAQueuedCall) {
     EXPECT_EQ(f.model->package()->files[1].layerType, LayerType::copper(CopperLayerID::inner(2)));
 }
 
+TEST(LayerRows, RoleMenuOffersTheInnerLayersOfTheStack) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    // A 14-layer card, one of its inner layers not recognised.
+    PCBPackage card;
+    card.name = "card";
+    for (int n = 1; n <= 14; ++n) {
+        const LayerType type = n == 1    ? LayerType::copper(CopperLayerID::top())
+                               : n == 14 ? LayerType::copper(CopperLayerID::bottom())
+                               : n == 10 ? LayerType::unknown()
+                                         : LayerType::copper(CopperLayerID::inner(n - 1));
+        card.files.push_back(gerberFile("L" + std::to_string(n) + ".gbr", type, {stroke({0, 0}, {10, n})}));
+    }
+    f.model->loadPackage(std::move(card));
+    std::unique_ptr<QMenu> menu(sidebar.layerRow("L10.gbr")->buildTypeMenu(nullptr));
+    std::vector<std::string> titles;
+    for (auto* a : menu->actions()) titles.push_back(a->text().toStdString());
+    ASSERT_EQ(titles.size(), 15u + 8u);
+    for (int n = 1; n <= 12; ++n) EXPECT_EQ(titles[static_cast<std::size_t>(1 + n)], "Inner " + std::to_string(n));
+    EXPECT_EQ(titles[14], "Top Solder Mask");
+    EXPECT_EQ(titles.back(), "Unknown");
+    menu->actions()[10]->trigger();  // Inner 9
+    QTRY_COMPARE(f.model->package()->files[9].layerType, LayerType::copper(CopperLayerID::inner(9)));
+    EXPECT_EQ(f.model->statusMessage(), "Layer type of L10.gbr set to Inner 9 Copper");
+    // The fixed roles keep their codes whatever the menu's length.
+    menu->actions()[14]->trigger();
+    QTRY_COMPARE(f.model->package()->files[9].layerType, LayerType::solderMask(CopperLayerID::top()));
+
+    // A small board keeps the four; a file claiming an absurd inner number does not make the menu absurd.
+    PCBPackage small = sampleBoard();
+    EXPECT_EQ(innerLayersOffered(small, "board-Edge_Cuts.gbr"), 4);
+    small.files[1].layerType = LayerType::copper(CopperLayerID::inner(1'000'000'000));
+    EXPECT_LE(innerLayersOffered(small, "board-F_Cu.gbr"), 100);
+    EXPECT_EQ(layerMenuEntries(innerLayersOffered(small, "board-F_Cu.gbr")).size(),
+              layerRoles().size() + static_cast<std::size_t>(innerLayersOffered(small, "board-F_Cu.gbr") - 4));
+    EXPECT_FALSE(layerRoleOfCode(-1));
+    EXPECT_FALSE(layerRoleOfCode(1'000'000));
+}
+
 TEST(LayerRows, PresentedMenuPopsUpAndPicks) {
     PanelFixture f;
     QWidget window;
