@@ -182,11 +182,11 @@ constexpr ExtensionRule extensionTable[] = {
 };
 
 // Whole file names without an extension that name a layer: a CAM tool's two letters, side then layer, as
-// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; tp, bp paste; ko the
+// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; ko the
 // keep-out outline), and the German short names, 0 the top and 1 the bottom (sieb silkscreen, stp Stopplack).
 constexpr ExtensionRule bareNameTable[] = {
     {"tl", Role::copperTop}, {"bl", Role::copperBottom}, {"ts", Role::maskTop},   {"bs", Role::maskBottom},
-    {"to", Role::silkTop},   {"bo", Role::silkBottom},   {"tp", Role::pasteTop},  {"bp", Role::pasteBottom},
+    {"to", Role::silkTop},   {"bo", Role::silkBottom},
     {"ko", Role::outline},   {"sieb0", Role::silkTop},   {"sieb1", Role::silkBottom},
     {"stp0", Role::maskTop}, {"stp1", Role::maskBottom},
 };

@@ -322,8 +322,6 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"bs", gerber, {}, maskB(), C::high, F::gerberRS274X},
         {"to", gerber, {}, silkT(), C::high, F::gerberRS274X},
         {"bo", gerber, {}, silkB(), C::high, F::gerberRS274X},
-        {"tp", gerber, {}, pasteT(), C::high, F::gerberRS274X},
-        {"bp", gerber, {}, pasteB(), C::high, F::gerberRS274X},
         {"ko", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
         {"sieb0", gerber, {}, silkT(), C::high, F::gerberRS274X},
         {"SIEB1", gerber, {}, silkB(), C::high, F::gerberRS274X},
@@ -471,7 +469,7 @@ TEST(LayerClassifier, NameFilterTable) {
     for (const char* ext : {"", "g", "gp", "tx", "gx1", "bak", "pdf", "zip", "gbrjob", "GTL", "g1a", "gl", "g0l", "ly"})
         EXPECT_FALSE(LayerClassifier::mapsExtension(ext)) << ext;
     // Names that carry no layer extension are known whole, and only whole.
-    for (const char* name : {"tl", "BO", "ko", "tp", "sieb0", "STP1", "Resist-B.fph", "MetalMask-A.FPH", "Conductive-12.fph"})
+    for (const char* name : {"tl", "BO", "ko", "sieb0", "STP1", "Resist-B.fph", "MetalMask-A.FPH", "Conductive-12.fph"})
         EXPECT_TRUE(LayerClassifier::knowsWholeName(name)) << name;
     for (const char* name : {"README", "readme", "Makefile", "LICENSE", "t", "tlx", "sieb", "sieb2", "stp", "a.fph",
                              "Resist-C.fph", "Conductive-0.fph", "Symbol-A.pdf", "Resist-A.txt", "tl.pdf", "ts.stp"})
