@@ -182,13 +182,17 @@ constexpr ExtensionRule extensionTable[] = {
 };
 
 // Whole file names without an extension that name a layer: a CAM tool's two letters, side then layer, as
-// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; ko the
-// keep-out outline), and the German short names, 0 the top and 1 the bottom (sieb silkscreen, stp Stopplack).
+// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; ko the keep-out outline).
 constexpr ExtensionRule bareNameTable[] = {
-    {"tl", Role::copperTop}, {"bl", Role::copperBottom}, {"ts", Role::maskTop},   {"bs", Role::maskBottom},
-    {"to", Role::silkTop},   {"bo", Role::silkBottom},
-    {"ko", Role::outline},   {"sieb0", Role::silkTop},   {"sieb1", Role::silkBottom},
-    {"stp0", Role::maskTop}, {"stp1", Role::maskBottom},
+    {"tl", Role::copperTop}, {"bl", Role::copperBottom}, {"ts", Role::maskTop}, {"bs", Role::maskBottom},
+    {"to", Role::silkTop},   {"bo", Role::silkBottom},   {"ko", Role::outline},
+};
+
+// German short names, bare or as the stem of a generic Gerber name (sieb0.grb): 0 the solder side (bottom),
+// 1 the component side (top), as the films themselves are titled; sieb is the paste screen ("Solder Paste"),
+// stp the Stopplack ("Solder Resist"). Unlike two letters, these words say a layer wherever they stand.
+constexpr ExtensionRule germanNameTable[] = {
+    {"sieb0", Role::pasteBottom}, {"sieb1", Role::pasteTop}, {"stp0", Role::maskBottom}, {"stp1", Role::maskTop},
 };
 
 // Extensions that say "Gerber" without saying which layer: the stem decides.
@@ -227,11 +231,18 @@ LayerType typeOf(Role r, std::int64_t innerNumber = 1) {
     return LayerType::unknown();
 }
 
-// A whole name without an extension from the bare-name table.
+// A German short name, bare or as a generic name's stem.
+std::optional<LayerType> germanNameLayerType(std::string_view lowerStem) {
+    for (const auto& r : germanNameTable)
+        if (r.token == lowerStem) return typeOf(r.role);
+    return std::nullopt;
+}
+
+// A whole name without an extension from the bare-name tables.
 std::optional<LayerType> bareNameLayerType(std::string_view lowerName) {
     for (const auto& r : bareNameTable)
         if (r.token == lowerName) return typeOf(r.role);
-    return std::nullopt;
+    return germanNameLayerType(lowerName);
 }
 
 // Altium mechanical layers (gm, gm<n>) hold drawing sheets, dimensions or the outline, often
@@ -756,6 +767,7 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
         if (auto t = extensionLayerType(name.stem, facts))
             return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
         if (auto t = kicadLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts), "KiCad-style stem");
+        if (auto t = germanNameLayerType(name.stem)) return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
     }
     if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
     if (auto role = zukenLayer(name.stem))

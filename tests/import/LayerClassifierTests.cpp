@@ -315,7 +315,7 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"board-RevB_BOTTOM.f2", gerber, {}, bottom(), C::medium, F::gerberRS274X},
         {"board-RevB_OUTLINE.o", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
         {"board-RevB_DRILLPHOTO.d1", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
-        // A CAM tool's bare two-letter names and the German short names, 0 the top.
+        // A CAM tool's bare two-letter names.
         {"tl", gerber, {}, top(), C::high, F::gerberRS274X, ""},
         {"BL", gerber, {}, bottom(), C::high, F::gerberRS274X},
         {"ts", gerber, {}, maskT(), C::high, F::gerberRS274X},
@@ -323,10 +323,13 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"to", gerber, {}, silkT(), C::high, F::gerberRS274X},
         {"bo", gerber, {}, silkB(), C::high, F::gerberRS274X},
         {"ko", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
-        {"sieb0", gerber, {}, silkT(), C::high, F::gerberRS274X},
-        {"SIEB1", gerber, {}, silkB(), C::high, F::gerberRS274X},
-        {"stp0", gerber, {}, maskT(), C::high, F::gerberRS274X},
-        {"stp1", gerber, {}, maskB(), C::high, F::gerberRS274X},
+        // German films: 0 the solder side, 1 the component side; sieb the paste screen; also as a stem.
+        {"sieb0", gerber, {}, pasteB(), C::high, F::gerberRS274X},
+        {"SIEB1", gerber, {}, pasteT(), C::high, F::gerberRS274X},
+        {"stp0", gerber, {}, maskB(), C::high, F::gerberRS274X},
+        {"stp1", gerber, {}, maskT(), C::high, F::gerberRS274X},
+        {"sieb0.grb", gerber, {}, pasteB(), C::medium, F::gerberRS274X, "Detected from file stem"},
+        {"stp1.gbr", gerber, {}, maskT(), C::medium, F::gerberRS274X, "Detected from file stem"},
         // ... only as whole names.
         {"tl.gbr", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
         {"sieb2", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},

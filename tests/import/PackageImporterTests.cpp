@@ -298,8 +298,8 @@ TEST(PackageImporterRoles, ToolsNamesWithoutLayerExtensions) {
     // German short names.
     EXPECT_EQ(roles(import("de.zip", {{"sieb0", kGerber}, {"sieb1", kGerber}, {"stp0", kGerber}, {"stp1", kGerber},
                                       {"board.gtl", kGerber}})),
-              (Roles{{"sieb0", "Top Silkscreen"}, {"sieb1", "Bottom Silkscreen"}, {"stp0", "Top Solder Mask"},
-                     {"stp1", "Bottom Solder Mask"}, {"board.gtl", "Top Copper"}}));
+              (Roles{{"sieb0", "Bottom Paste"}, {"sieb1", "Top Paste"}, {"stp0", "Bottom Solder Mask"},
+                     {"stp1", "Top Solder Mask"}, {"board.gtl", "Top Copper"}}));
 }
 
 namespace {
