@@ -7,7 +7,9 @@ CORPUS holds <tool>/<package>/ folders (the package's files, or one ZIP, beside 
 expected.json, which gives per package its files' roles (copper:top, copper:inner<n>, copper:bottom,
 mask:top|bottom, silk:top|bottom, paste:top|bottom, outline, drill, unknown), a kind tag for drawings, films
 and odd files, the copper layer count, the board size (board_mm) and the extents of its named outline and of
-its copper and drill layers. Each package is copied without SOURCE.txt, LICENSE and NOTES.txt to a scratch
+its copper and drill layers. A package marked "excluded" (one the project's tests use) is not surveyed; one
+marked "partial" (its copper, or part of it, too large to fetch) counts for the file roles only, not for the board
+size or the copper count. Each package is copied without SOURCE.txt, LICENSE and NOTES.txt to a scratch
 folder and read by package_survey; the report gives per package the files in a wrong role, the board size
 against the answer and against both extents, the copper count and Min Space, then the totals.
 """
@@ -67,7 +69,8 @@ def survey_package(tool, corpus, key):
 def compare(key, expected, got):
     """One package's findings: a dict of counts and the lines to print."""
     res = {"key": key, "tool": expected.get("tool", key.split("/")[0]), "files": 0, "right": 0,
-           "drawing_as_layer": 0, "lines": [], "size_ok": False, "copper_ok": False}
+           "drawing_as_layer": 0, "lines": [], "size_ok": False, "copper_ok": False,
+           "partial": bool(expected.get("partial"))}
     if "error" in got:
         res["lines"].append("  ERROR " + got["error"])
         res["files"] = len(expected["files"])
@@ -99,14 +102,15 @@ def compare(key, expected, got):
     in_copper = same_size(size, size_of(expected.get("copper_drill_extent_mm")))
     res["copper_ok"] = s["copper_layers"] == expected.get("copper_layers")
     want_size = expected.get("board_mm") or [0, 0]
+    verdict = "partial, not judged" if res["partial"] else "ok" if res["size_ok"] else "WRONG"
     res["lines"].insert(0, "  size  %.2f x %.2f%s  want %.2f x %.2f (%s)  %s%s" % (
         size[0], size[1], " (extent of all layers)" if s["extent_of_all_layers"] else "",
-        want_size[0], want_size[1], expected.get("board_source", "?"),
-        "ok" if res["size_ok"] else "WRONG",
-        "" if res["size_ok"] else "; matches %s" % (
+        want_size[0], want_size[1], expected.get("board_source", "?"), verdict,
+        "" if res["size_ok"] or res["partial"] else "; matches %s" % (
             "the named outline" if in_outline else "the copper+drill extent" if in_copper else "neither extent")))
     res["lines"].insert(1, "  copper %d want %d %s; min space %s%s; min track %s; drills %d; import %.2f s, summary %.2f s" % (
-        s["copper_layers"], expected.get("copper_layers", -1), "ok" if res["copper_ok"] else "WRONG",
+        s["copper_layers"], expected.get("copper_layers", -1),
+        "(partial)" if res["partial"] else "ok" if res["copper_ok"] else "WRONG",
         "%.4f" % s["min_space_mm"] if s["min_space_mm"] is not None else "-",
         "" if s["min_space_completed"] else " (incomplete)",
         "%.4f" % s["min_track_mm"] if s["min_track_mm"] is not None else "-",
@@ -126,7 +130,8 @@ def main():
     ap.add_argument("-j", type=int, default=3, help="packages surveyed at once")
     args = ap.parse_args()
     expected = json.load(open(os.path.join(args.corpus, "expected.json")))["packages"]
-    keys = [k for k in sorted(expected) if args.only in k]
+    excluded = [k for k in sorted(expected) if expected[k].get("excluded")]
+    keys = [k for k in sorted(expected) if args.only in k and k not in excluded]
     with concurrent.futures.ThreadPoolExecutor(args.j) as pool:
         raw = dict(zip(keys, pool.map(lambda k: survey_package(args.tool, args.corpus, k), keys)))
     results = [compare(k, expected[k], raw[k]) for k in keys]
@@ -137,22 +142,28 @@ def main():
     files = sum(r["files"] for r in results)
     right = sum(r["right"] for r in results)
     tools = sorted({r["tool"] for r in results})
+    judged = [r for r in results if not r["partial"]]
     print("\n== totals over %d packages from %d tools" % (len(results), len(tools)))
+    print("not surveyed (excluded): %s; partial (roles only): %d" % (
+        ", ".join(excluded) or "none", len(results) - len(judged)))
     print("files in the right role: %d of %d (%.1f %%)" % (right, files, 100.0 * right / max(files, 1)))
     print("drawings/documents read as copper, mask or outline: %d" % sum(r["drawing_as_layer"] for r in results))
-    print("packages with a wrong board size: %d (%s)" % (
-        sum(not r["size_ok"] for r in results), ", ".join(r["key"] for r in results if not r["size_ok"])))
-    print("packages with a wrong copper count: %d (%s)" % (
-        sum(not r["copper_ok"] for r in results), ", ".join(r["key"] for r in results if not r["copper_ok"])))
+    print("packages with a wrong board size: %d of %d (%s)" % (
+        sum(not r["size_ok"] for r in judged), len(judged), ", ".join(r["key"] for r in judged if not r["size_ok"])))
+    print("packages with a wrong copper count: %d of %d (%s)" % (
+        sum(not r["copper_ok"] for r in judged), len(judged),
+        ", ".join(r["key"] for r in judged if not r["copper_ok"])))
     times = [r.get("import_seconds", 0) for r in results]
     print("import time: total %.1f s, slowest %.2f s (%s)" % (
         sum(times), max(times, default=0), max(results, key=lambda r: r.get("import_seconds", 0))["key"]))
-    print("\nper tool: files right / files, packages with size ok, copper ok")
+    print("\nper tool: files right / files, packages with size ok, copper ok (partial packages count for roles only)")
     for t in tools:
         rs = [r for r in results if r["tool"] == t]
-        print("  %-12s %4d / %-4d  size %d/%d  copper %d/%d" % (
-            t, sum(r["right"] for r in rs), sum(r["files"] for r in rs), sum(r["size_ok"] for r in rs), len(rs),
-            sum(r["copper_ok"] for r in rs), len(rs)))
+        js = [r for r in rs if not r["partial"]]
+        print("  %-12s %4d / %-4d  size %d/%d  copper %d/%d%s" % (
+            t, sum(r["right"] for r in rs), sum(r["files"] for r in rs), sum(r["size_ok"] for r in js), len(js),
+            sum(r["copper_ok"] for r in js), len(js),
+            "  (+%d partial)" % (len(rs) - len(js)) if len(rs) > len(js) else ""))
     if args.json:
         json.dump({"raw": raw, "findings": [{k: v for k, v in r.items()} for r in results]},
                   open(args.json, "w"), indent=1)
