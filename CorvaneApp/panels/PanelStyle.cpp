@@ -13,6 +13,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 
 #include "panels/SymbolIcons.hpp"
 
@@ -183,7 +184,23 @@ QSize WrappedLabel::sizeHint() const {
     return QSize(width, heightForWidth(width));
 }
 
-QSize WrappedLabel::minimumSizeHint() const { return QSize(0, heightForWidth(std::max(1, width()))); }
+QSize WrappedLabel::minimumSizeHint() const {
+    // As many lines as the width the layout gave needs; one line until it has given one (a child widget starts
+    // 100 pixels wide, where a long message takes many lines).
+    if (!testAttribute(Qt::WA_Resized)) {
+        const QMargins m = contentsMargins();
+        return QSize(0, text().isEmpty() ? 0 : fontMetrics().lineSpacing() + m.top() + m.bottom());
+    }
+    return QSize(0, heightForWidth(std::max(1, width())));
+}
+
+void WrappedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    // The minimum follows the width: a layout that kept the one for an earlier width would leave the label
+    // short of lines, or a list holding it scrolling on into empty space.
+    if (event->oldSize().width() != width() && heightForWidth(event->oldSize().width()) != heightForWidth(width()))
+        updateGeometry();
+}
 
 void WrappedLabel::paintEvent(QPaintEvent*) {
     QPainter p(this);

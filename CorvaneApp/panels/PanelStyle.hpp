@@ -83,6 +83,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // Lays the text out in lines `width` pixels wide; returns their height.
