@@ -155,6 +155,7 @@ void WrappedLabel::setWholeText(const QString& text) {
 int WrappedLabel::layOut(QTextLayout& layout, int width) const {
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setAlignment(alignment() & Qt::AlignHorizontal_Mask);
     layout.setTextOption(option);
     layout.beginLayout();
     const double lineHeight = fontMetrics().lineSpacing();
@@ -238,10 +239,14 @@ ValueRow::ValueRow(const QString& label, const QFont& labelFont, const QColor& l
                    const QFont& valueFont, const char* valueName, QWidget* parent)
     : QWidget(parent) {
     name_ = elidedLabel(label, Qt::ElideRight, labelFont, labelColor, this);
-    value_ = textLabel(value, valueFont, QColor(), this);
-    value_->setObjectName(valueName);
-    value_->setWordWrap(true);
-    value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Wrapped at blanks, and inside a word only when the word alone is wider than the column (a long file name):
+    // a value the column cannot hold on one line is shown whole, never cut at the column's edge.
+    auto* wrapped = new WrappedLabel(this);
+    wrapped->setFont(valueFont);
+    wrapped->setWholeText(value);
+    wrapped->setObjectName(valueName);
+    wrapped->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    value_ = wrapped;
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
@@ -266,7 +271,8 @@ QSize ValueRow::sizeHint() const {
 }
 
 QSize ValueRow::minimumSizeHint() const {
-    const int w = longestWord(value_->text(), value_->fontMetrics());
+    // The value wraps inside a word if it must, so no word of it asks for a wider column than the panel has.
+    const int w = std::min(longestWord(value_->text(), value_->fontMetrics()), kLabelKeepsPx);
     return QSize(w, heightForWidth(w));
 }
 
