@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <QAbstractButton>
+#include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QHBoxLayout>
 #include <QTextLayout>
@@ -169,6 +170,12 @@ int WrappedLabel::layOut(QTextLayout& layout, int width) const {
     return static_cast<int>(std::ceil(y));
 }
 
+int WrappedLabel::linesAt(int width) const {
+    QTextLayout layout(text(), font());
+    layOut(layout, width);
+    return layout.lineCount();
+}
+
 int WrappedLabel::heightForWidth(int width) const {
     // Some glyphs reach below the font's descent where it is hinted to whole pixels (an underscore on X11):
     // the last line keeps room for them, or "kicad_pcb" reads "kicad pcb".
@@ -252,7 +259,10 @@ ValueRow::ValueRow(const QString& label, const QFont& labelFont, const QColor& l
     setSizePolicy(policy);
 }
 
-int ValueRow::valueWidth() const { return value_->fontMetrics().horizontalAdvance(value_->text()) + 1; }
+int ValueRow::valueWidth() const {
+    // The laid-out line is measured in fractions of a pixel: rounded down, its last letter would wrap away.
+    return static_cast<int>(std::ceil(QFontMetricsF(value_->font()).horizontalAdvance(value_->text()))) + 2;
+}
 
 bool ValueRow::valueBelow(int width) const {
     const int label = std::min(name_->fontMetrics().horizontalAdvance(name_->text()) + 1, kLabelKeepsPx);

@@ -76,6 +76,8 @@ class WrappedLabel : public QLabel {
 public:
     explicit WrappedLabel(QWidget* parent = nullptr);
     void setWholeText(const QString& text);
+    // The number of lines the text takes at `width` pixels.
+    int linesAt(int width) const;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;

@@ -104,8 +104,14 @@ inline std::vector<std::string> lookProblems(QWidget* root) {
             continue;
         }
         if (auto* wrapped = qobject_cast<ui::WrappedLabel*>(w)) {
-            // Wraps inside long words too: whole at any width, so only its characters can go wrong.
+            // Wraps inside long words too: whole at any width, as long as it is given the height of its lines.
             textProblems(w, wrapped->text(), wrapped->font(), INT_MAX / 2, false, out);
+            const QRect area = wrapped->contentsRect();
+            if (!wrapped->text().isEmpty() &&
+                wrapped->linesAt(area.width()) * wrapped->fontMetrics().lineSpacing() > area.height() + 2)
+                out.push_back(describe(w) + " \"" + wrapped->text().toStdString() + "\": lines cut off (" +
+                              std::to_string(wrapped->linesAt(area.width())) + " lines in " +
+                              std::to_string(area.height()) + " px)");
             continue;
         }
         if (auto* change = qobject_cast<ChangeButton*>(w)) {
