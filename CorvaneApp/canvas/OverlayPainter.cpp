@@ -97,9 +97,22 @@ MeasurementKind kindForTool(Tool tool) {
     return MeasurementKind::pointToPoint;
 }
 
+// The least inner radius of the located mark, and the gap it keeps around the object it rings.
+constexpr double kLocatedInnerPx = 9, kLocatedGapPx = 4;
+
+// The inner radius of the located mark: clear of the object at the place, so that the mark shows it, never
+// past a quarter of the view.
+double locatedInnerRadius(const std::optional<BBox>& object, double pxPerMM, const QSizeF& view) {
+    if (!object || !object->isValid() || !(pxPerMM > 0)) return kLocatedInnerPx;
+    const double r = std::hypot(object->width(), object->height()) / 2 * pxPerMM + kLocatedGapPx;
+    if (!std::isfinite(r)) return kLocatedInnerPx;
+    return std::clamp(r, kLocatedInnerPx, std::max(kLocatedInnerPx, std::min(view.width(), view.height()) / 4));
+}
+
 // Where "Locate" went: rings and ticks around the point, on a dark halo so they show on copper and background.
-void drawLocatedMark(QPainter& painter, const QPointF& at, const QRectF& reach) {
-    constexpr double kInner = 9, kOuter = 16, kTick = 7;
+void drawLocatedMark(QPainter& painter, const QPointF& at, const QRectF& reach, double inner) {
+    constexpr double kRingGap = 7, kTick = 7;
+    const double kInner = inner, kOuter = inner + kRingGap;
     if (!CanvasClip::isFinite(at) || !reach.contains(at)) return;
     const auto shape = [&](QPainterPath& path) {
         path.addEllipse(at, kInner, kInner);
@@ -322,7 +335,9 @@ void OverlayPainter::draw(QPainter& painter, const QSizeF& size, const CameraSta
     if (const auto& hit = model.selection())
         strokeRect(painter, boxOnScreen(hit->object.bbox, vp), dashedPen(SystemColors::cyan(), 1.5, 3, 3, 2), reach);
 
-    if (const auto& located = model.locatedPoint()) drawLocatedMark(painter, vp.toViewPoint(*located), reach);
+    if (const auto& located = model.locatedPoint())
+        drawLocatedMark(painter, vp.toViewPoint(*located), reach,
+                        locatedInnerRadius(model.locatedObjectBox(), camera.pxPerMM, QSizeF(W, H)));
 
     if (const auto& change = model.compareHighlight())
         strokeRect(painter, boxOnScreen(change->bbox, vp).adjusted(-4, -4, 4, 4), solidPen(SystemColors::yellow(), 2),

@@ -362,6 +362,31 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
     paintLayerJobs(target, size, camera, jobs);
 }
 
+void ScreenshotController::paintCompare(QImage& target, const QSizeF& size, const CameraState& camera,
+                                        const AppModel& model) {
+    const QColor same = QColor::fromRgbF(0.55f, 0.55f, 0.55f, 0.55f);
+    const QColor removed = SystemColors::red(0.95);
+    const QColor added = SystemColors::green(0.95);
+    std::vector<std::shared_ptr<const CompareGroups>> groups;  // keeps the objects alive while painting
+    std::vector<LayerJob> jobs;
+    for (const std::string& key : model.compareKeysInDrawingOrder(camera.mirrored)) {
+        auto g = model.compareGroupsFor(key);
+        if (!g) continue;
+        jobs.push_back({g->same, same, std::nullopt});
+        jobs.push_back({g->removed, removed, std::nullopt});
+        jobs.push_back({g->added, added, std::nullopt});
+        groups.push_back(std::move(g));
+    }
+    paintLayerJobs(target, size, camera, jobs);
+}
+
+QString ScreenshotController::caption(const AppModel& model) {
+    const auto names = model.revisionNames();
+    std::string subject = names[1];
+    if (model.compareDiff() && model.compareBase()) subject = names[0] + " \u2192 " + names[1];
+    return QString::fromUtf8(captionPrefix) + QString::fromStdString(subject);
+}
+
 std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, double scale) {
     const auto& package = model.package();
     if (!package) return std::nullopt;
@@ -378,7 +403,10 @@ std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, dou
     CameraState camera = model.camera();
     camera.pxPerMM *= scale;
     const QSizeF size(w, h);
-    paintLayers(image, size, camera, model);
+    if (model.compareDiff() && model.compareBase())
+        paintCompare(image, size, camera, model);
+    else
+        paintLayers(image, size, camera, model);
 
     QPainter painter(&image);
     OverlayPainter::draw(painter, size, camera, model, true);
@@ -386,7 +414,7 @@ std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, dou
     QFont font = QGuiApplication::font();
     font.setPixelSize(13);
     font.setWeight(QFont::Medium);
-    const QString caption = QString::fromUtf8(captionPrefix) + QString::fromStdString(package->name);
+    const QString caption = ScreenshotController::caption(model);
     const double captionHeight = QFontMetricsF(font).tightBoundingRect(caption).height();
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     painter.setFont(font);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 
 #include "CanvasTestSupport.hpp"
 #include "canvas/OverlayPainter.hpp"
@@ -358,6 +359,19 @@ TEST(OverlayPainter, LocatedPlaceIsRingedInEveryPicture) {
     }
     m.model.setLocatedPoint(std::nullopt);
     EXPECT_TRUE(inkBounds(paintOverlay(m.model, camera, true)).isEmpty());
+
+    // On a 2 mm pad seen at 20 points per mm the rings stand around the pad, which stays in view inside them.
+    const CameraState close = centredOnPixel(20);
+    m.model.setLocatedPoint(Vec2{0, 0}, BBox{-1, -1, 1, 1});
+    const QImage ringed = paintOverlay(m.model, close, true);
+    const int reach = static_cast<int>(std::ceil(std::hypot(20.0, 20.0)));  // the pad's corner
+    for (int d = 0; d <= reach; ++d) {
+        EXPECT_TRUE(isBlack(ringed.pixelColor(200 + d, 150))) << d;
+        EXPECT_TRUE(isBlack(ringed.pixelColor(200 - d * 7 / 10, 150 - d * 7 / 10))) << d;
+    }
+    int ring = 0;
+    for (int d = reach + 1; d <= reach + 8; ++d) ring = std::max(ring, ringed.pixelColor(200 + d, 150).red());
+    EXPECT_GT(ring, 200);
 }
 
 TEST(OverlayPainter, FarAwayShapesFinishAndStayOffTarget) {
