@@ -368,7 +368,7 @@ TEST(LayerRows, RoleMenuOffersTheInnerLayersOfTheStack) {
                                : n == 14 ? LayerType::copper(CopperLayerID::bottom())
                                : n == 10 ? LayerType::unknown()
                                          : LayerType::copper(CopperLayerID::inner(n - 1));
-        card.files.push_back(gerberFile("L" + std::to_string(n) + ".gbr", type, {stroke({0, 0}, {10, n})}));
+        card.files.push_back(gerberFile("L" + std::to_string(n) + ".gbr", type, {stroke({0, 0}, {10, static_cast<double>(n)})}));
     }
     f.model->loadPackage(std::move(card));
     std::unique_ptr<QMenu> menu(sidebar.layerRow("L10.gbr")->buildTypeMenu(nullptr));

@@ -173,8 +173,9 @@ TEST(ChecksSheet, TheListEndsAtItsLastFinding) {
         const int bottom = last->mapTo(list->viewport(), QPoint(0, last->height())).y();
         EXPECT_LE(bottom, list->viewport()->height()) << size.width();
         // A list that scrolls at all scrolls just far enough to show its end.
-        if (list->verticalScrollBar()->maximum() > 0)
+        if (list->verticalScrollBar()->maximum() > 0) {
             EXPECT_GE(bottom, list->viewport()->height() - 24) << size.width() << ": empty space below the last finding";
+        }
     }
 }
 
