@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "CopperBodies.hpp"
 #include "CopperSpacing.hpp"
 
 namespace corvane {
@@ -70,10 +71,11 @@ BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
     s.copperLayerCount = static_cast<std::int64_t>(package.copperLayerIDs().size());
     for (const auto& layer : copper) {
         for (const auto& o : layer) {
+            if (!drawsCopper(o)) continue;
             if (o.kind.as<PCBObjectKind::Flash>()) s.padCount += 1;
             if (isCopperPrimitiveWithWidth(o)) {
                 const double w = o.apertureShape->strokeNominalWidth();
-                if (w > 1e-6 && (!s.minTrackMM || w < *s.minTrackMM)) s.minTrackMM = w;
+                if (w > kZeroSizeMM && (!s.minTrackMM || w < *s.minTrackMM)) s.minTrackMM = w;
             }
         }
     }

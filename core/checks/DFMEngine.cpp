@@ -3,6 +3,7 @@
 #include <map>
 #include <string>
 
+#include "CopperBodies.hpp"
 #include "CopperSpacing.hpp"
 
 namespace corvane {
@@ -108,7 +109,8 @@ void checkTraceWidth(const PCBPackage& package, double minTrace, std::vector<Che
     for (const auto& f : package.files) {
         if (!f.layerType.isCopper() || !f.gerber) continue;
         for (const auto& o : f.gerber->objects) {
-            if (!o.apertureShape) continue;
+            // A zero-size aperture draws no track, however it is stroked.
+            if (!o.apertureShape || !drawsCopper(o)) continue;
             Vec2 start;
             if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
                 start = s->start;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -8,6 +9,7 @@
 #include "Builders.hpp"
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperSpacing.hpp"
+#include "checks/DFMEngine.hpp"
 #include "checks/PolygonBooleans.hpp"
 #include "import/GerberParser.hpp"
 #include "import/KiCadPCBParser.hpp"
@@ -693,4 +695,30 @@ TEST(CopperSpacing, HatchedPoursCompleteWithinTheBudget) {
     EXPECT_FALSE(r.incomplete);
     ASSERT_EQ(r.issues.size(), 8u);  // each pad against the four sides of its diamond
     for (const auto& issue : r.issues) EXPECT_EQ(issue.message, "Copper spacing 0.154 mm is below the preset minimum 0.200 mm.");
+}
+
+TEST(CopperSpacing, ZeroSizeAperturesDrawNothing) {
+    // Eagle's copper file: the board outline stroked with a circle of size 0 around a pour 0.17 mm
+    // inside it, a zero-size flash in the pour, and two real tracks 0.246 mm apart beside a pad.
+    const std::string text = "G04 EAGLE Gerber RS-274X export*\n%FSLAX34Y34*%\n%MOMM*%\n%LPD*%\n"
+                             "%ADD10C,0.0000*%\n%ADD11C,0.2540*%\n%ADD12C,1.2000*%\n"
+                             "D10*\nX0Y0D02*\nX500000Y0D01*\nX500000Y300000D01*\nX0Y300000D01*\nX0Y0D01*\n"
+                             "X50000Y50000D03*\n"
+                             "G36*\nX1700Y1700D02*\nX200000Y1700D01*\nX200000Y298300D01*\nX1700Y298300D01*\nX1700Y1700D01*\nG37*\n"
+                             "D11*\nX300000Y100000D02*\nX450000Y100000D01*\nX300000Y105000D02*\nX450000Y105000D01*\n"
+                             "D12*\nX400000Y200000D03*\nM02*\n";
+    const PCBPackage pkg = package({copperFile("board.cmp", GerberParser().parse("board.cmp", std::string_view(text)).objects)});
+    EXPECT_TRUE(spacing::checkCopperSpacing(pkg, 0.2, later()).issues.empty());
+    const auto tracks = spacing::checkCopperSpacing(pkg, 0.25, later());
+    ASSERT_EQ(tracks.issues.size(), 1u);
+    EXPECT_EQ(tracks.issues[0].message, "Copper spacing 0.246 mm is below the preset minimum 0.250 mm.");
+    const BoardSummary s = BoardSummaryEngine().summarize(pkg);
+    ASSERT_TRUE(s.minSpaceMM);
+    EXPECT_NEAR(*s.minSpaceMM, 0.246, 1e-9);
+    EXPECT_EQ(s.padCount, 1);
+    EXPECT_EQ(s.minTrackMM, 0.254);
+    // Nor is the outline a track below any minimum.
+    const DFMReport report = DFMEngine().runChecks(pkg, ManufacturingPreset{"Fab", 0.2, 0.1, 0.3, 0.1});
+    EXPECT_TRUE(std::none_of(report.issues.begin(), report.issues.end(),
+                             [](const CheckIssue& i) { return i.id == "minTraceBelowPreset"; }));
 }
