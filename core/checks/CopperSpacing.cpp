@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "BoxTree.hpp"
+#include "CopperFilms.hpp"
 #include "model/ParallelFor.hpp"
 
 namespace corvane::spacing {
@@ -380,9 +381,10 @@ SmallestGap smallestGap(const LayerCopper& layer, Clock::time_point deadline) {
 SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline) {
     SpacingResult out;
     if (!(limit > 0)) return out;
+    const std::vector<bool> drawn = films::drawnCopperFiles(package, films::copperFilms(package));
     std::vector<std::size_t> files;
     for (std::size_t k = 0; k < package.files.size(); ++k)
-        if (holdsCopper(package.files[k])) files.push_back(k);
+        if (drawn[k] && holdsCopper(package.files[k])) files.push_back(k);
     const double cell = cellSizeFor(limit);
     std::vector<LayerResult> results(files.size());
     const auto order = largestFirst(files.size(), [&](std::size_t f) { return package.files[files[f]].gerber->objects.size(); });
