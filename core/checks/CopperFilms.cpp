@@ -6,7 +6,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "BoxTree.hpp"
+#include "CellGrid.hpp"
 #include "CopperBodies.hpp"
 #include "model/Format.hpp"
 
@@ -38,6 +38,14 @@ constexpr double kMostFilmRegionShare = 0.05;
 // Inside tests of hole features against filled areas one file may cost; past them the file is
 // taken as drawn copper, as every file was before films were known.
 constexpr std::size_t kMaxContainmentWork = 20'000'000;
+// An antipad or thermal is at most this wide around its hole: a larger flash on a hole is no hole
+// feature, and none makes a search slow.
+constexpr double kMostFeatureRadiusMM = 6.5;
+// Cells of the grids that find holes and hole features.
+constexpr double kHoleCellMM = 2.0;
+constexpr double kFeatureCellMM = 2.0;
+
+bool noStop() { return false; }
 
 bool isNegative(const std::optional<std::string>& polarity) { return polarity && asciiLower(*polarity) == "negative"; }
 
@@ -97,7 +105,7 @@ struct Hole {
     double radius = 0;
 };
 
-// Every drill hit of the package, with a tree to find the one a point is centred on.
+// Every drill hit of the package, on a grid to find the one a point is centred on.
 class Holes {
 public:
     explicit Holes(const PCBPackage& package) {
@@ -110,10 +118,10 @@ public:
                 holes_.push_back(Hole{h.position, std::max(d, 0.0) * 0.5});
             }
         }
-        std::vector<BBox> boxes;
-        boxes.reserve(holes_.size());
-        for (const Hole& h : holes_) boxes.push_back(BBox{h.at.x, h.at.y, h.at.x, h.at.y});
-        tree_.build(boxes);
+        std::vector<grid::CellRange> cells;
+        cells.reserve(holes_.size());
+        for (const Hole& h : holes_) cells.push_back(grid::rangeOf(BBox{h.at.x, h.at.y, h.at.x, h.at.y}, kHoleCellMM));
+        grid_.build(cells, unlisted_, noStop);
     }
 
     bool empty() const { return holes_.empty(); }
@@ -125,23 +133,24 @@ public:
         if (!p.isFinite()) return std::nullopt;
         std::optional<std::uint32_t> best;
         double bestDistance = kOnHoleMM;
-        tree_.near(
-            BBox{p.x, p.y, p.x, p.y}, kOnHoleMM,
-            [&](std::uint32_t k) {
-                const double d = holes_[k].at.distance(p);
-                if (d < bestDistance || (d == bestDistance && (!best || k < *best))) {
-                    best = k;
-                    bestDistance = d;
-                }
-                return false;
-            },
-            [] { return false; });
+        const BBox around{p.x - kOnHoleMM, p.y - kOnHoleMM, p.x + kOnHoleMM, p.y + kOnHoleMM};
+        grid::walkWindow(grid_, unlisted_, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(holes_.size()),
+                         [&](std::uint32_t k) {
+                             const double d = holes_[k].at.distance(p);
+                             if (d < bestDistance || (d == bestDistance && (!best || k < *best))) {
+                                 best = k;
+                                 bestDistance = d;
+                             }
+                             return false;
+                         },
+                         noStop);
         return best;
     }
 
 private:
     std::vector<Hole> holes_;
-    tree::BoxTree tree_;
+    grid::CellGrid grid_;
+    std::vector<std::uint32_t> unlisted_;  // holes the grid could not hold, met by every search
 };
 
 // What one layer draws on the package's holes.
@@ -154,20 +163,27 @@ public:
     // Whether the layer reads as a film, all counts taken.
     bool isFilm(bool named) {
         readFlashesAndRings();
-        if (featured_.size() < kMinFilmHoles || flashesOffHoles_ * kOffHoleShare > flashes_) return false;
+        if (featured_.size() < kMinFilmHoles || flashesOffHoles_ * kOffHoleShare > flashes_ || isPoured()) return false;
         if (!readStrokes() || !readRegions()) return false;
-        std::size_t connected = 0, thermals = 0, donuts = 0;
+        std::size_t thermals = 0, donuts = 0;
         for (const std::uint32_t h : featured_) {
-            connected += connected_[h];
             thermals += shape_[h] == HoleShape::thermal ? 1 : 0;
             donuts += shape_[h] == HoleShape::donut ? 1 : 0;
         }
         const std::size_t n = featured_.size();
-        if (connected * kConnectedShare > n) return false;
         return thermals >= std::max(kMinThermals, n / kThermalShare) || donuts * 2 >= n || named;
     }
 
 private:
+    // Marks hole h connected; false once more are than a film has.
+    bool connect(std::uint32_t h) {
+        if (!connected_[h]) {
+            connected_[h] = 1;
+            ++connectedCount_;
+        }
+        return connectedCount_ * kConnectedShare <= featured_.size();
+    }
+
     void feature(std::uint32_t h, double radius, HoleShape shape) {
         if (radius_[h] < 0) featured_.push_back(h);
         radius_[h] = std::max(radius_[h], radius);
@@ -187,11 +203,15 @@ private:
                     continue;
                 }
                 const double r = o.apertureShape ? o.apertureShape->boundingDiameter() * 0.5 : 0.0;
-                feature(*h, std::isfinite(r) ? r : 0.0, holeShapeOf(o));
+                if (!(r <= kMostFeatureRadiusMM)) {
+                    ++flashesOffHoles_;
+                    continue;
+                }
+                feature(*h, r, holeShapeOf(o));
             } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
                 const auto h = holes_.centredAt(a->center);
                 const double r = a->start.distance(a->center);
-                if (h && std::isfinite(r) && r > holes_[*h].radius) feature(*h, r, HoleShape::thermal);
+                if (h && r > holes_[*h].radius && r <= kMostFeatureRadiusMM) feature(*h, r, HoleShape::thermal);
             }
         }
     }
@@ -199,12 +219,12 @@ private:
     // Tracks leaving the hole features, and spokes cut across them: strokes and arcs that are
     // not rings of a hole. False when the layer has too many strokes for a film.
     bool readStrokes() {
-        std::vector<BBox> boxes;
-        for (const std::uint32_t h : featured_) {
-            const Hole& hole = holes_[h];
-            boxes.push_back(BBox{hole.at.x - radius_[h], hole.at.y - radius_[h], hole.at.x + radius_[h], hole.at.y + radius_[h]});
-        }
-        features_.build(boxes);
+        std::vector<grid::CellRange> cells;
+        for (const std::uint32_t h : featured_) cells.push_back(grid::rangeOf(featureBox(h), kFeatureCellMM));
+        std::vector<std::uint32_t> unlisted;
+        features_.build(cells, unlisted, noStop);
+        // Features too many for the grid would make every search walk them: no film is that large.
+        if (!unlisted.empty()) return false;
         std::size_t strokes = 0;
         for (const PCBObject& o : doc_.objects) {
             if (!drawsCopper(o)) continue;
@@ -224,78 +244,91 @@ private:
                 continue;
             }
             if (++strokes > featured_.size() * kFilmStrokesPerHole + kFilmStrokesBesides) return false;
-            markLeaving(a, b);
-            markLeaving(b, a);
+            if (!markLeaving(a, b) || !markLeaving(b, a)) return false;
         }
         return true;
     }
 
-    // Calls f(hole) for each hole feature p lies in.
+    BBox featureBox(std::uint32_t h) const {
+        const Vec2& c = holes_[h].at;
+        const double r = radius_[h] + kOnHoleMM;
+        return BBox{c.x - r, c.y - r, c.x + r, c.y + r};
+    }
+
+    // Calls f(hole) for each hole feature p lies on.
     template <class F>
     void forFeaturesAt(const Vec2& p, F&& f) const {
         if (!p.isFinite()) return;
-        features_.near(
-            BBox{p.x, p.y, p.x, p.y}, kOnHoleMM,
-            [&](std::uint32_t k) {
-                const std::uint32_t h = featured_[k];
-                if (holes_[h].at.distance(p) <= radius_[h] + kOnHoleMM) f(h);
-                return false;
-            },
-            [] { return false; });
+        for (const std::uint32_t k : features_.items(grid::cellOf(p, kFeatureCellMM))) {
+            const std::uint32_t h = featured_[k];
+            if (holes_[h].at.distance(p) <= radius_[h] + kOnHoleMM) f(h);
+        }
     }
 
     // A stroke with an end on a hole feature that reaches out of it leaves it: a track, which may
-    // end on the feature's edge.
-    void markLeaving(const Vec2& end, const Vec2& other) {
+    // end on the feature's edge. False once too many holes are connected for a film.
+    bool markLeaving(const Vec2& end, const Vec2& other) {
+        bool few = true;
         forFeaturesAt(end, [&](std::uint32_t h) {
-            if (!(holes_[h].at.distance(other) <= radius_[h] + kOnHoleMM)) connected_[h] = 1;
+            if (!(holes_[h].at.distance(other) <= radius_[h] + kOnHoleMM)) few = connect(h) && few;
         });
+        return few;
     }
 
-    // A clear stroke across a hole feature, through its hole, cuts a thermal's spoke.
+    // A clear stroke across a hole feature, through its hole, cuts a thermal's spoke: across the
+    // whole ring or out from the hole, its middle lies on the feature.
     void markSpoke(const Vec2& a, const Vec2& b) {
-        forFeaturesAt(a, [&](std::uint32_t h) {
+        forFeaturesAt((a + b) * 0.5, [&](std::uint32_t h) {
             const Hole& hole = holes_[h];
-            if (hole.at.distance(b) <= radius_[h] &&
-                closestPointsSegSeg(a, b, hole.at, hole.at).distance <= std::max(hole.radius, kOnHoleMM))
-                shape_[h] = HoleShape::thermal;
+            if (closestPointsSegSeg(a, b, hole.at, hole.at).distance <= std::max(hole.radius, kOnHoleMM)) shape_[h] = HoleShape::thermal;
         });
     }
 
-    // Hole features inside filled areas are pads in a pour. False when the areas are a pour by
-    // their size, or cost too much to test.
-    bool readRegions() {
+    // Whether filled areas cover so much of the file that they are a pour.
+    bool isPoured() const {
         double area = 0;
+        for (const PCBObject& o : doc_.objects) {
+            const auto g = o.kind.as<PCBObjectKind::Region>();
+            if (!g || o.polarity == Polarity::clear) continue;
+            for (const Contour& c : g->contours) {
+                double twice = 0;
+                for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) twice += c[j].x * c[i].y - c[i].x * c[j].y;
+                area += std::fabs(twice) * 0.5;
+            }
+        }
+        const BBox& box = doc_.bbox;
+        return area > kMostFilmRegionShare * (box.isValid() ? box.width() * box.height() : 0.0);
+    }
+
+    // Hole features inside filled areas are pads in a pour. False once too many are for a film, or
+    // the tests cost too much.
+    bool readRegions() {
         std::size_t work = 0;
         for (const PCBObject& o : doc_.objects) {
             const auto g = o.kind.as<PCBObjectKind::Region>();
             if (!g || o.polarity == Polarity::clear) continue;
             std::size_t points = 0;
-            for (const Contour& c : g->contours) {
-                points += c.size();
-                double twice = 0;
-                for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) twice += c[j].x * c[i].y - c[i].x * c[j].y;
-                area += std::fabs(twice) * 0.5;
-            }
-            bool over = false;
-            features_.near(
-                o.bbox, 0.0,
-                [&](std::uint32_t k) {
-                    work += points;
-                    if (work > kMaxContainmentWork) return over = true;
-                    const std::uint32_t h = featured_[k];
-                    bool inside = false;
-                    for (const Contour& c : g->contours)
-                        if (c.size() >= 3 && contourContains(c.data(), c.size(), holes_[h].at)) inside = !inside;
-                    if (inside) connected_[h] = 1;
-                    return false;
-                },
-                [] { return false; });
-            if (over) return false;
+            for (const Contour& c : g->contours) points += c.size();
+            const grid::CellRange window = grid::rangeOf(o.bbox, kFeatureCellMM);
+            work += static_cast<std::size_t>(window.cellCount());
+            // Drawn copper, or too costly to tell.
+            bool drawn = work > kMaxContainmentWork;
+            // A feature listed in several cells is tested in each: the work counts every test.
+            grid::walkWindow(features_, {}, window, static_cast<std::uint32_t>(featured_.size()),
+                             [&](std::uint32_t k) {
+                                 work += points;
+                                 if (drawn || work > kMaxContainmentWork) return drawn = true;
+                                 const std::uint32_t h = featured_[k];
+                                 if (!o.bbox.contains(holes_[h].at) || connected_[h]) return false;
+                                 bool inside = false;
+                                 for (const Contour& c : g->contours)
+                                     if (c.size() >= 3 && contourContains(c.data(), c.size(), holes_[h].at)) inside = !inside;
+                                 return drawn = inside && !connect(h);
+                             },
+                             noStop);
+            if (drawn) return false;
         }
-        const BBox& box = doc_.bbox;
-        const double boxArea = box.isValid() ? box.width() * box.height() : 0.0;
-        return !(area > kMostFilmRegionShare * boxArea);
+        return true;
     }
 
     const GerberDocument& doc_;
@@ -304,8 +337,8 @@ private:
     std::vector<HoleShape> shape_;
     std::vector<std::uint8_t> connected_;
     std::vector<std::uint32_t> featured_;  // the holes with a feature, as first met
-    tree::BoxTree features_;               // over featured_
-    std::size_t flashes_ = 0, flashesOffHoles_ = 0;
+    grid::CellGrid features_;              // over featured_
+    std::size_t flashes_ = 0, flashesOffHoles_ = 0, connectedCount_ = 0;
 };
 
 std::optional<FilmEvidence> evidenceOf(const PackageFile& file, const std::optional<Holes>& holes) {
