@@ -1,6 +1,7 @@
 #include "CopperFilms.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <optional>
 #include <string_view>
@@ -8,6 +9,7 @@
 
 #include "CellGrid.hpp"
 #include "CopperBodies.hpp"
+#include "model/Angles.hpp"
 #include "model/Format.hpp"
 
 namespace corvane::films {
@@ -25,16 +27,19 @@ constexpr std::size_t kConnectedShare = 20;
 // Pads off the holes (surface-mount pads, fiducials) are drawn copper: at most one dark flash in
 // this many lies off the holes.
 constexpr std::size_t kOffHoleShare = 10;
-// Thermal reliefs show a film when at least one hole feature in this many is one, and at least
-// kMinThermals are.
-constexpr std::size_t kThermalShare = 20;
+// Thermal reliefs show a film when at least this many holes have one: a plane may connect few
+// holes (a 3.3 V plane of a 10-layer card has ten thermals beside 2,400 antipads).
 constexpr std::size_t kMinThermals = 4;
-// A film draws its split lines, its border and perhaps its title; a plane painted with strokes,
-// or a signal layer, draws many more strokes than it has holes.
-constexpr std::size_t kFilmStrokesPerHole = 2;
-constexpr std::size_t kFilmStrokesBesides = 200;
-// Filled areas covering this share of the file's box are a pour: drawn copper.
+// Filled areas covering this share of the file's box are a pour: drawn copper. A film draws
+// none, or a few voids.
 constexpr double kMostFilmRegionShare = 0.05;
+// Strokes covering this share of the file's box, overlaps counted twice, are a plane painted with
+// strokes: drawn copper. A film's split lines, painted voids, thermals and title cover a fifth.
+constexpr double kMostFilmStrokeShare = 0.5;
+// A thermal drawn as strokes: short strokes around a hole at about one distance from it, no
+// farther than this, at least kMinRingStrokes of them on three sides of it at least.
+constexpr double kMostRingRadiusMM = 2.0;
+constexpr std::size_t kMinRingStrokes = 4;
 // Inside tests of hole features against filled areas one file may cost; past them the file is
 // taken as drawn copper, as every file was before films were known.
 constexpr std::size_t kMaxContainmentWork = 20'000'000;
@@ -105,19 +110,34 @@ struct Hole {
     double radius = 0;
 };
 
-// Every drill hit of the package, on a grid to find the one a point is centred on.
+// Holes on a grid, to find the one a point is centred on.
 class Holes {
 public:
-    explicit Holes(const PCBPackage& package) {
+    // Every drill hit of the package.
+    static Holes drilled(const PCBPackage& package) {
+        std::vector<Hole> holes;
         for (const auto& f : package.files) {
             if (!f.drill) continue;
             for (const DrillHit& h : f.drill->hits) {
                 if (!h.position.isFinite()) continue;
                 const auto tool = f.drill->tools.find(h.toolNumber);
                 const double d = tool != f.drill->tools.end() && std::isfinite(tool->second.diameterMM) ? tool->second.diameterMM : 0.0;
-                holes_.push_back(Hole{h.position, std::max(d, 0.0) * 0.5});
+                holes.push_back(Hole{h.position, std::max(d, 0.0) * 0.5});
             }
         }
+        return Holes(std::move(holes));
+    }
+
+    // Without a drill file, a film's flashes stand on its holes: the centre of every dark flash.
+    static Holes flashed(const GerberDocument& doc) {
+        std::vector<Hole> holes;
+        for (const PCBObject& o : doc.objects)
+            if (const auto f = o.kind.as<PCBObjectKind::Flash>(); f && o.polarity != Polarity::clear && f->at.isFinite())
+                holes.push_back(Hole{f->at, 0.0});
+        return Holes(std::move(holes));
+    }
+
+    explicit Holes(std::vector<Hole> holes) : holes_(std::move(holes)) {
         std::vector<grid::CellRange> cells;
         cells.reserve(holes_.size());
         for (const Hole& h : holes_) cells.push_back(grid::rangeOf(BBox{h.at.x, h.at.y, h.at.x, h.at.y}, kHoleCellMM));
@@ -128,22 +148,31 @@ public:
     std::size_t size() const { return holes_.size(); }
     const Hole& operator[](std::size_t k) const { return holes_[k]; }
 
+    // Calls f(hole) for each hole whose centre may lie within `reach` of p (and some farther).
+    template <class F>
+    void forEachNear(const Vec2& p, double reach, F&& f) const {
+        if (!p.isFinite()) return;
+        const BBox around{p.x - reach, p.y - reach, p.x + reach, p.y + reach};
+        grid::walkWindow(grid_, unlisted_, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(holes_.size()),
+                         [&](std::uint32_t k) {
+                             f(k);
+                             return false;
+                         },
+                         noStop);
+    }
+
     // The hole p is centred on: the nearest within kOnHoleMM, the first listed of equals.
     std::optional<std::uint32_t> centredAt(const Vec2& p) const {
         if (!p.isFinite()) return std::nullopt;
         std::optional<std::uint32_t> best;
         double bestDistance = kOnHoleMM;
-        const BBox around{p.x - kOnHoleMM, p.y - kOnHoleMM, p.x + kOnHoleMM, p.y + kOnHoleMM};
-        grid::walkWindow(grid_, unlisted_, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(holes_.size()),
-                         [&](std::uint32_t k) {
-                             const double d = holes_[k].at.distance(p);
-                             if (d < bestDistance || (d == bestDistance && (!best || k < *best))) {
-                                 best = k;
-                                 bestDistance = d;
-                             }
-                             return false;
-                         },
-                         noStop);
+        forEachNear(p, kOnHoleMM, [&](std::uint32_t k) {
+            const double d = holes_[k].at.distance(p);
+            if (d < bestDistance || (d == bestDistance && (!best || k < *best))) {
+                best = k;
+                bestDistance = d;
+            }
+        });
         return best;
     }
 
@@ -153,6 +182,17 @@ private:
     std::vector<std::uint32_t> unlisted_;  // holes the grid could not hold, met by every search
 };
 
+// What a layer draws on the package's holes, as far as films go.
+struct HoleReading {
+    // Hole features on many holes, no tracks leaving them, no pour, few pads elsewhere: a film's
+    // form, or copper of isolated pads.
+    bool filmLike = false;
+    // Thermal reliefs or rings: what only a film draws on its holes.
+    bool filmShapes = false;
+    // The radius of the flash on each hole that has one, by hole.
+    std::vector<std::pair<std::uint32_t, double>> flashRadius;
+};
+
 // What one layer draws on the package's holes.
 class HoleFeatures {
 public:
@@ -160,18 +200,23 @@ public:
         : doc_(*file.gerber), holes_(holes), radius_(holes.size(), -1.0), shape_(holes.size(), HoleShape::plain),
           connected_(holes.size(), 0) {}
 
-    // Whether the layer reads as a film, all counts taken.
-    bool isFilm(bool named) {
+    HoleReading read() {
+        HoleReading out;
         readFlashesAndRings();
-        if (featured_.size() < kMinFilmHoles || flashesOffHoles_ * kOffHoleShare > flashes_ || isPoured()) return false;
-        if (!readStrokes() || !readRegions()) return false;
+        if (!flashRadius_.empty())
+            for (const std::uint32_t h : featured_)
+                if (flashRadius_[h] >= 0) out.flashRadius.emplace_back(h, flashRadius_[h]);
+        std::sort(out.flashRadius.begin(), out.flashRadius.end());
+        readStrokeRings();
+        out.filmLike = featured_.size() >= kMinFilmHoles && flashesOffHoles_ * kOffHoleShare <= flashes_ && !isPoured() &&
+                       readStrokes() && readRegions();
         std::size_t thermals = 0, donuts = 0;
         for (const std::uint32_t h : featured_) {
             thermals += shape_[h] == HoleShape::thermal ? 1 : 0;
             donuts += shape_[h] == HoleShape::donut ? 1 : 0;
         }
-        const std::size_t n = featured_.size();
-        return thermals >= std::max(kMinThermals, n / kThermalShare) || donuts * 2 >= n || named;
+        out.filmShapes = thermals >= kMinThermals || donuts * 2 >= featured_.size();
+        return out;
     }
 
 private:
@@ -208,6 +253,8 @@ private:
                     continue;
                 }
                 feature(*h, r, holeShapeOf(o));
+                if (flashRadius_.empty()) flashRadius_.assign(holes_.size(), -1.0);
+                flashRadius_[*h] = std::max(flashRadius_[*h], r);
             } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
                 const auto h = holes_.centredAt(a->center);
                 const double r = a->start.distance(a->center);
@@ -216,8 +263,58 @@ private:
         }
     }
 
+    // Thermals drawn as strokes, the way arcs are drawn as short chords: each stroke that runs
+    // round a hole, its ends at about one distance from it and out of the hole, counts for that
+    // hole on the sides its middle lies; a hole with enough of them on three sides is a thermal.
+    // Only holes without a flash, and without a short stroke across them: a film flashes an
+    // antipad or draws a thermal, while strokes round a pad drawn on its hole are the clearance
+    // of a painted pour.
+    void readStrokeRings() {
+        struct Ring {
+            std::uint32_t strokes = 0;
+            std::uint8_t sides = 0;  // a bit per quadrant around the hole
+            bool crossed = false;
+            double radius = 0;
+        };
+        std::unordered_map<std::uint32_t, Ring> rings;
+        for (const PCBObject& o : doc_.objects) {
+            const auto s = o.kind.as<PCBObjectKind::Stroke>();
+            if (!s || o.polarity == Polarity::clear || !drawsCopper(o)) continue;
+            const double length = s->start.distance(s->end);
+            if (!(length <= 2 * kMostRingRadiusMM)) continue;
+            const double halfWidth = o.apertureShape ? o.apertureShape->strokeNominalWidth() * 0.5 : 0.0;
+            holes_.forEachNear((s->start + s->end) * 0.5, length * 0.5 + kMostRingRadiusMM, [&](std::uint32_t h) {
+                if (radius_[h] >= 0) return;
+                const Hole& hole = holes_[h];
+                const double da = hole.at.distance(s->start), db = hole.at.distance(s->end);
+                const double nearest = std::min(da, db), farthest = std::max(da, db);
+                const double pass = closestPointsSegSeg(s->start, s->end, hole.at, hole.at).distance;
+                if (pass <= hole.radius) {
+                    rings[h].crossed = true;
+                    return;
+                }
+                // Round the hole: no farther than a thermal reaches, at one distance within a
+                // third, a chord of at most about 70°, and never cutting towards it.
+                if (farthest > kMostRingRadiusMM || farthest - nearest > farthest / 3 || length > 1.2 * nearest ||
+                    pass < 0.7 * nearest)
+                    return;
+                const Vec2 mid = (s->start + s->end) * 0.5 - hole.at;
+                Ring& ring = rings[h];
+                ring.strokes += 1;
+                ring.sides |= static_cast<std::uint8_t>(1u << ((mid.x >= 0 ? 0 : 1) + (mid.y >= 0 ? 0 : 2)));
+                ring.radius = std::max(ring.radius, farthest + halfWidth);
+            });
+        }
+        // In hole order, so that the features' order does not depend on the map's.
+        std::vector<std::pair<std::uint32_t, Ring>> found(rings.begin(), rings.end());
+        std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& [h, ring] : found)
+            if (!ring.crossed && ring.strokes >= kMinRingStrokes && std::popcount(ring.sides) >= 3)
+                feature(h, ring.radius, HoleShape::thermal);
+    }
+
     // Tracks leaving the hole features, and spokes cut across them: strokes and arcs that are
-    // not rings of a hole. False when the layer has too many strokes for a film.
+    // not rings of a hole.
     bool readStrokes() {
         std::vector<grid::CellRange> cells;
         for (const std::uint32_t h : featured_) cells.push_back(grid::rangeOf(featureBox(h), kFeatureCellMM));
@@ -225,7 +322,6 @@ private:
         features_.build(cells, unlisted, noStop);
         // Features too many for the grid would make every search walk them: no film is that large.
         if (!unlisted.empty()) return false;
-        std::size_t strokes = 0;
         for (const PCBObject& o : doc_.objects) {
             if (!drawsCopper(o)) continue;
             Vec2 a, b;
@@ -243,7 +339,6 @@ private:
                 markSpoke(a, b);
                 continue;
             }
-            if (++strokes > featured_.size() * kFilmStrokesPerHole + kFilmStrokesBesides) return false;
             if (!markLeaving(a, b) || !markLeaving(b, a)) return false;
         }
         return true;
@@ -284,20 +379,25 @@ private:
         });
     }
 
-    // Whether filled areas cover so much of the file that they are a pour.
+    // Whether filled areas or strokes cover so much of the file that they are a pour.
     bool isPoured() const {
-        double area = 0;
+        double regions = 0, strokes = 0;
         for (const PCBObject& o : doc_.objects) {
-            const auto g = o.kind.as<PCBObjectKind::Region>();
-            if (!g || o.polarity == Polarity::clear) continue;
-            for (const Contour& c : g->contours) {
-                double twice = 0;
-                for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) twice += c[j].x * c[i].y - c[i].x * c[j].y;
-                area += std::fabs(twice) * 0.5;
+            if (o.polarity == Polarity::clear) continue;
+            if (const auto g = o.kind.as<PCBObjectKind::Region>()) {
+                for (const Contour& c : g->contours) {
+                    double twice = 0;
+                    for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) twice += c[j].x * c[i].y - c[i].x * c[j].y;
+                    regions += std::fabs(twice) * 0.5;
+                }
+            } else if (const auto s = o.kind.as<PCBObjectKind::Stroke>(); s && o.apertureShape) {
+                const double w = o.apertureShape->strokeNominalWidth();
+                strokes += s->start.distance(s->end) * w + 0.25 * kPi * w * w;
             }
         }
         const BBox& box = doc_.bbox;
-        return area > kMostFilmRegionShare * (box.isValid() ? box.width() * box.height() : 0.0);
+        const double area = box.isValid() ? box.width() * box.height() : 0.0;
+        return regions > kMostFilmRegionShare * area || strokes > kMostFilmStrokeShare * area;
     }
 
     // Hole features inside filled areas are pads in a pour. False once too many are for a film, or
@@ -333,7 +433,8 @@ private:
 
     const GerberDocument& doc_;
     const Holes& holes_;
-    std::vector<double> radius_;  // per hole: its feature's radius, −1 for none
+    std::vector<double> radius_;       // per hole: its feature's radius, −1 for none
+    std::vector<double> flashRadius_;  // per hole: its largest flash's radius, −1 for none; empty without any
     std::vector<HoleShape> shape_;
     std::vector<std::uint8_t> connected_;
     std::vector<std::uint32_t> featured_;  // the holes with a feature, as first met
@@ -341,27 +442,67 @@ private:
     std::size_t flashes_ = 0, flashesOffHoles_ = 0, connectedCount_ = 0;
 };
 
-std::optional<FilmEvidence> evidenceOf(const PackageFile& file, const std::optional<Holes>& holes) {
+std::optional<FilmEvidence> polarityEvidence(const PackageFile& file) {
     if (isNegative(file.gerber->imagePolarity)) return FilmEvidence::imagePolarity;
     if (isNegative(file.gerber->filePolarity)) return FilmEvidence::filePolarity;
-    if (holes && HoleFeatures(file, *holes).isFilm(namedPlane(file))) return FilmEvidence::drawnClearances;
     return std::nullopt;
+}
+
+// Antipads stand clear of the copper around the hole, so they are larger than the pads the drawn
+// copper layers flash on the same holes (isolated pads are not). At least this share of the
+// holes a layer shares with them, and kMinFilmHoles of them.
+constexpr double kLargerThanPadsShare = 0.8;
+
+// Whether the layer's flashes are larger than the largest pad of the drawn copper on the same
+// holes (`padRadius`, per hole, −1 for none), on most holes they share.
+bool largerThanPads(const HoleReading& layer, const std::vector<double>& padRadius) {
+    std::size_t shared = 0, larger = 0;
+    for (const auto& [h, r] : layer.flashRadius) {
+        if (padRadius[h] < 0) continue;
+        ++shared;
+        if (r > padRadius[h] + kOnHoleMM) ++larger;
+    }
+    return shared >= kMinFilmHoles && static_cast<double>(larger) >= kLargerThanPadsShare * static_cast<double>(shared);
 }
 
 } // namespace
 
 std::vector<CopperFilm> copperFilms(const PCBPackage& package) {
-    std::optional<Holes> holes;
     std::vector<CopperFilm> out;
+    std::vector<std::size_t> copper;
     for (std::size_t k = 0; k < package.files.size(); ++k) {
         const PackageFile& f = package.files[k];
         if (!f.layerType.isCopper() || !f.gerber) continue;
-        if (!holes) {
-            holes.emplace(package);
-            if (holes->empty()) holes.reset();
-        }
-        if (const auto evidence = evidenceOf(f, holes)) out.push_back(CopperFilm{k, *evidence});
+        if (const auto evidence = polarityEvidence(f))
+            out.push_back(CopperFilm{k, *evidence});
+        else
+            copper.push_back(k);
     }
+    const Holes holes = copper.empty() ? Holes({}) : Holes::drilled(package);
+    if (holes.empty()) {
+        // Without drill holes a film shows itself by its thermal reliefs alone.
+        for (const std::size_t k : copper) {
+            const Holes flashes = Holes::flashed(*package.files[k].gerber);
+            const HoleReading r = HoleFeatures(package.files[k], flashes).read();
+            if (r.filmLike && r.filmShapes) out.push_back(CopperFilm{k, FilmEvidence::drawnClearances});
+        }
+    } else {
+        // What each layer draws on the holes; layers with tracks or pours are drawn copper, whose
+        // pads tell antipads from pads.
+        std::vector<HoleReading> readings;
+        std::vector<double> padRadius(holes.size(), -1.0);
+        for (const std::size_t k : copper) {
+            readings.push_back(HoleFeatures(package.files[k], holes).read());
+            if (readings.back().filmLike) continue;
+            for (const auto& [h, r] : readings.back().flashRadius) padRadius[h] = std::max(padRadius[h], r);
+        }
+        for (std::size_t i = 0; i < copper.size(); ++i) {
+            const HoleReading& r = readings[i];
+            if (r.filmLike && (r.filmShapes || (namedPlane(package.files[copper[i]]) && largerThanPads(r, padRadius))))
+                out.push_back(CopperFilm{copper[i], FilmEvidence::drawnClearances});
+        }
+    }
+    std::sort(out.begin(), out.end(), [](const CopperFilm& a, const CopperFilm& b) { return a.file < b.file; });
     return out;
 }
 

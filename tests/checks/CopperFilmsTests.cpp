@@ -129,19 +129,28 @@ TEST(CopperFilms, PlaneFilmsDrawnPositiveAreKnownByWhatTheyDrawOnTheHoles) {
         EXPECT_EQ(found[0].file, 1u);
         EXPECT_EQ(found[0].evidence, films::FilmEvidence::drawnClearances);
     }
-    // Antipads alone are a film only in a file whose name calls it a plane.
+    // Antipads alone, larger than the pads of the drawn copper on the same holes, are a film only
+    // in a file whose name calls it a plane.
     const std::string antipads = filmBody(flashes(kAntipads, false));
     EXPECT_EQ(filmsOf(board(layer("Power-Plane (GND).gbr", CopperLayerID::inner(3), "", antipads))).size(), 1u);
     EXPECT_EQ(filmsOf(board(layer("L3_gnd.art", CopperLayerID::inner(3), "", antipads))).size(), 1u);
-    // Without drill holes nothing tells a film from copper.
-    PCBPackage bare = board(layer("layer3.gbr", CopperLayerID::inner(3), "", filmBody(flashes(kPrimitiveThermal))));
-    bare.files.pop_back();
-    EXPECT_TRUE(filmsOf(bare).empty());
+    // Without a drill file (a film sent alone) thermal reliefs still tell, standing on the flashes
+    // themselves; antipads alone, or pads joined by tracks, do not.
+    for (const auto& [body, films] : {std::pair{filmBody(flashes(kPrimitiveThermal)), 1u}, {antipads, 0u}}) {
+        PCBPackage alone = board(layer("Power-Plane (GND).gbr", CopperLayerID::inner(3), "", body));
+        alone.files.pop_back();
+        const auto found = filmsOf(alone);
+        ASSERT_EQ(found.size(), films);
+        if (films) {
+            EXPECT_EQ(found[0].file, 1u);
+        }
+    }
 }
 
 TEST(CopperFilms, DrawnCopperOnTheHolesIsNoFilm) {
     // Pads on every hole with tracks between them, plain or as thermal macros; a pour over the
-    // holes; a plane named so but painted with strokes. All drawn copper.
+    // holes; a plane named so but painted with strokes; a layer named for a plane that flashes
+    // isolated pads on the holes, as large as the other layers' pads. All drawn copper.
     std::string pour = "%ADD10C,1.6*%\nG36*\n" + line({1, 1}, {19, 1}) + at({19, 17}) + "D01*\n" + at({1, 17}) + "D01*\n" +
                        at({1, 1}) + "D01*\nG37*\nD10*\n";
     std::string painted = "%ADD10C,1.6*%\n%ADD11C,0.5*%\nD10*\n";
@@ -151,7 +160,8 @@ TEST(CopperFilms, DrawnCopperOnTheHolesIsNoFilm) {
     const std::vector<PackageFile> layers{signalLayer("layer2.gbr", CopperLayerID::inner(2)),
                                           signalLayer("layer2.gbr", CopperLayerID::inner(2), kPrimitiveThermal),
                                           layer("gnd_plane.gbr", CopperLayerID::inner(2), "", pour),
-                                          layer("gnd_plane.gbr", CopperLayerID::inner(2), "", painted)};
+                                          layer("gnd_plane.gbr", CopperLayerID::inner(2), "", painted),
+                                          layer("gnd.gbr", CopperLayerID::inner(2), "", flashes("%ADD10C,1.6*%\n", false))};
     for (const PackageFile& f : layers) EXPECT_TRUE(filmsOf(board(f)).empty()) << f.fileName;
 }
 
