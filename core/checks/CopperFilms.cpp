@@ -5,6 +5,7 @@
 #include <cmath>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 
 #include "CellGrid.hpp"
@@ -40,9 +41,11 @@ constexpr double kMostFilmStrokeShare = 0.5;
 // farther than this, at least kMinRingStrokes of them on three sides of it at least.
 constexpr double kMostRingRadiusMM = 2.0;
 constexpr std::size_t kMinRingStrokes = 4;
-// Inside tests of hole features against filled areas one file may cost; past them the file is
-// taken as drawn copper, as every file was before films were known.
-constexpr std::size_t kMaxContainmentWork = 20'000'000;
+// Search steps (a hole or feature met, a corner of a filled area tested) the reading of one
+// package may take, about a tenth of a second: what real packages need many times over, while
+// hostile ones (a hundred thousand holes on one spot) would take minutes. Layers read past it
+// are taken as drawn copper, as every layer was before films were known.
+constexpr std::size_t kMaxReadingSteps = 20'000'000;
 // An antipad or thermal is at most this wide around its hole: a larger flash on a hole is no hole
 // feature, and none makes a search slow.
 constexpr double kMostFeatureRadiusMM = 6.5;
@@ -110,6 +113,17 @@ struct Hole {
     double radius = 0;
 };
 
+// The steps the package's reading has taken; every search counts its own.
+struct Work {
+    std::size_t steps = 0;
+    // Counts n more steps; true once the budget is spent.
+    bool take(std::size_t n = 1) {
+        steps += n;
+        return steps > kMaxReadingSteps;
+    }
+    bool spent() const { return steps > kMaxReadingSteps; }
+};
+
 // Holes on a grid, to find the one a point is centred on.
 class Holes {
 public:
@@ -137,7 +151,21 @@ public:
         return Holes(std::move(holes));
     }
 
-    explicit Holes(std::vector<Hole> holes) : holes_(std::move(holes)) {
+    // Holes closer together than kOnHoleMM are one: the same hole in two drill files, or a
+    // hostile pile of them on one spot, which every search would otherwise walk.
+    explicit Holes(std::vector<Hole> holes) {
+        std::vector<std::pair<GridCellKey, std::uint32_t>> spots;
+        spots.reserve(holes.size());
+        for (std::uint32_t k = 0; k < holes.size(); ++k) spots.emplace_back(grid::cellOf(holes[k].at, kOnHoleMM), k);
+        std::sort(spots.begin(), spots.end(), [](const auto& a, const auto& b) {
+            return std::tie(a.first.x, a.first.y, a.second) < std::tie(b.first.x, b.first.y, b.second);
+        });
+        std::vector<std::uint32_t> kept;
+        for (std::size_t i = 0; i < spots.size(); ++i)
+            if (i == 0 || !(spots[i].first == spots[i - 1].first)) kept.push_back(spots[i].second);
+        std::sort(kept.begin(), kept.end());
+        holes_.reserve(kept.size());
+        for (const std::uint32_t k : kept) holes_.push_back(holes[k]);
         std::vector<grid::CellRange> cells;
         cells.reserve(holes_.size());
         for (const Hole& h : holes_) cells.push_back(grid::rangeOf(BBox{h.at.x, h.at.y, h.at.x, h.at.y}, kHoleCellMM));
@@ -148,25 +176,27 @@ public:
     std::size_t size() const { return holes_.size(); }
     const Hole& operator[](std::size_t k) const { return holes_[k]; }
 
-    // Calls f(hole) for each hole whose centre may lie within `reach` of p (and some farther).
+    // Calls f(hole) for each hole whose centre may lie within `reach` of p (and some farther),
+    // until the work is spent.
     template <class F>
-    void forEachNear(const Vec2& p, double reach, F&& f) const {
+    void forEachNear(const Vec2& p, double reach, Work& work, F&& f) const {
         if (!p.isFinite()) return;
         const BBox around{p.x - reach, p.y - reach, p.x + reach, p.y + reach};
         grid::walkWindow(grid_, unlisted_, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(holes_.size()),
                          [&](std::uint32_t k) {
+                             if (work.take()) return true;
                              f(k);
                              return false;
                          },
-                         noStop);
+                         [&] { return work.spent(); });
     }
 
     // The hole p is centred on: the nearest within kOnHoleMM, the first listed of equals.
-    std::optional<std::uint32_t> centredAt(const Vec2& p) const {
+    std::optional<std::uint32_t> centredAt(const Vec2& p, Work& work) const {
         if (!p.isFinite()) return std::nullopt;
         std::optional<std::uint32_t> best;
         double bestDistance = kOnHoleMM;
-        forEachNear(p, kOnHoleMM, [&](std::uint32_t k) {
+        forEachNear(p, kOnHoleMM, work, [&](std::uint32_t k) {
             const double d = holes_[k].at.distance(p);
             if (d < bestDistance || (d == bestDistance && (!best || k < *best))) {
                 best = k;
@@ -196,8 +226,8 @@ struct HoleReading {
 // What one layer draws on the package's holes.
 class HoleFeatures {
 public:
-    HoleFeatures(const PackageFile& file, const Holes& holes)
-        : doc_(*file.gerber), holes_(holes), radius_(holes.size(), -1.0), shape_(holes.size(), HoleShape::plain),
+    HoleFeatures(const PackageFile& file, const Holes& holes, Work& work)
+        : doc_(*file.gerber), holes_(holes), work_(work), radius_(holes.size(), -1.0), shape_(holes.size(), HoleShape::plain),
           connected_(holes.size(), 0) {}
 
     HoleReading read() {
@@ -209,7 +239,7 @@ public:
         std::sort(out.flashRadius.begin(), out.flashRadius.end());
         readStrokeRings();
         out.filmLike = featured_.size() >= kMinFilmHoles && flashesOffHoles_ * kOffHoleShare <= flashes_ && !isPoured() &&
-                       readStrokes() && readRegions();
+                       readStrokes() && readRegions() && !work_.spent();
         std::size_t thermals = 0, donuts = 0;
         for (const std::uint32_t h : featured_) {
             thermals += shape_[h] == HoleShape::thermal ? 1 : 0;
@@ -242,7 +272,7 @@ private:
             if (o.polarity == Polarity::clear || !drawsCopper(o)) continue;
             if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
                 ++flashes_;
-                const auto h = holes_.centredAt(f->at);
+                const auto h = holes_.centredAt(f->at, work_);
                 if (!h) {
                     ++flashesOffHoles_;
                     continue;
@@ -256,7 +286,7 @@ private:
                 if (flashRadius_.empty()) flashRadius_.assign(holes_.size(), -1.0);
                 flashRadius_[*h] = std::max(flashRadius_[*h], r);
             } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
-                const auto h = holes_.centredAt(a->center);
+                const auto h = holes_.centredAt(a->center, work_);
                 const double r = a->start.distance(a->center);
                 if (h && r > holes_[*h].radius && r <= kMostFeatureRadiusMM) feature(*h, r, HoleShape::thermal);
             }
@@ -283,7 +313,7 @@ private:
             const double length = s->start.distance(s->end);
             if (!(length <= 2 * kMostRingRadiusMM)) continue;
             const double halfWidth = o.apertureShape ? o.apertureShape->strokeNominalWidth() * 0.5 : 0.0;
-            holes_.forEachNear((s->start + s->end) * 0.5, length * 0.5 + kMostRingRadiusMM, [&](std::uint32_t h) {
+            holes_.forEachNear((s->start + s->end) * 0.5, length * 0.5 + kMostRingRadiusMM, work_, [&](std::uint32_t h) {
                 if (radius_[h] >= 0) return;
                 const Hole& hole = holes_[h];
                 const double da = hole.at.distance(s->start), db = hole.at.distance(s->end);
@@ -329,7 +359,7 @@ private:
                 a = s->start;
                 b = s->end;
             } else if (auto arc = o.kind.as<PCBObjectKind::ArcStroke>()) {
-                if (holes_.centredAt(arc->center)) continue;
+                if (holes_.centredAt(arc->center, work_)) continue;
                 a = arc->start;
                 b = arc->end;
             } else {
@@ -355,6 +385,7 @@ private:
     void forFeaturesAt(const Vec2& p, F&& f) const {
         if (!p.isFinite()) return;
         for (const std::uint32_t k : features_.items(grid::cellOf(p, kFeatureCellMM))) {
+            if (work_.take()) return;
             const std::uint32_t h = featured_[k];
             if (holes_[h].at.distance(p) <= radius_[h] + kOnHoleMM) f(h);
         }
@@ -401,23 +432,20 @@ private:
     }
 
     // Hole features inside filled areas are pads in a pour. False once too many are for a film, or
-    // the tests cost too much.
+    // the work is spent.
     bool readRegions() {
-        std::size_t work = 0;
         for (const PCBObject& o : doc_.objects) {
             const auto g = o.kind.as<PCBObjectKind::Region>();
             if (!g || o.polarity == Polarity::clear) continue;
             std::size_t points = 0;
             for (const Contour& c : g->contours) points += c.size();
             const grid::CellRange window = grid::rangeOf(o.bbox, kFeatureCellMM);
-            work += static_cast<std::size_t>(window.cellCount());
             // Drawn copper, or too costly to tell.
-            bool drawn = work > kMaxContainmentWork;
+            bool drawn = work_.take(static_cast<std::size_t>(window.cellCount()));
             // A feature listed in several cells is tested in each: the work counts every test.
             grid::walkWindow(features_, {}, window, static_cast<std::uint32_t>(featured_.size()),
                              [&](std::uint32_t k) {
-                                 work += points;
-                                 if (drawn || work > kMaxContainmentWork) return drawn = true;
+                                 if (drawn || work_.take(points)) return drawn = true;
                                  const std::uint32_t h = featured_[k];
                                  if (!o.bbox.contains(holes_[h].at) || connected_[h]) return false;
                                  bool inside = false;
@@ -433,6 +461,7 @@ private:
 
     const GerberDocument& doc_;
     const Holes& holes_;
+    Work& work_;
     std::vector<double> radius_;       // per hole: its feature's radius, −1 for none
     std::vector<double> flashRadius_;  // per hole: its largest flash's radius, −1 for none; empty without any
     std::vector<HoleShape> shape_;
@@ -479,11 +508,12 @@ std::vector<CopperFilm> copperFilms(const PCBPackage& package) {
             copper.push_back(k);
     }
     const Holes holes = copper.empty() ? Holes({}) : Holes::drilled(package);
+    Work work;
     if (holes.empty()) {
         // Without drill holes a film shows itself by its thermal reliefs alone.
         for (const std::size_t k : copper) {
             const Holes flashes = Holes::flashed(*package.files[k].gerber);
-            const HoleReading r = HoleFeatures(package.files[k], flashes).read();
+            const HoleReading r = HoleFeatures(package.files[k], flashes, work).read();
             if (r.filmLike && r.filmShapes) out.push_back(CopperFilm{k, FilmEvidence::drawnClearances});
         }
     } else {
@@ -492,7 +522,7 @@ std::vector<CopperFilm> copperFilms(const PCBPackage& package) {
         std::vector<HoleReading> readings;
         std::vector<double> padRadius(holes.size(), -1.0);
         for (const std::size_t k : copper) {
-            readings.push_back(HoleFeatures(package.files[k], holes).read());
+            readings.push_back(HoleFeatures(package.files[k], holes, work).read());
             if (readings.back().filmLike) continue;
             for (const auto& [h, r] : readings.back().flashRadius) padRadius[h] = std::max(padRadius[h], r);
         }

@@ -100,12 +100,27 @@ TEST(CopperFilms, NegativeImagesAndPolaritiesAreFilms) {
 
 TEST(CopperFilms, PlaneFilmsDrawnPositiveAreKnownByWhatTheyDrawOnTheHoles) {
     // Thermal reliefs as the thermal primitive, as macros named for them whose spokes and holes are
-    // exposure-off primitives (PADS), as four arcs per hole, and as antipads cut by clear spokes;
-    // rings as macros named for them.
+    // exposure-off primitives (PADS), as four arcs per hole, as short chords round the holes that
+    // have no antipad, and as antipads cut by clear spokes; rings as macros named for them.
     const std::string pads = "%AMTER*\n1,1,$1,0,0*\n1,0,$1-$2,0,0*\n21,0,$3,$4,0,0,45*\n21,0,$3,$4,0,0,135*%\n"
                              "%AMANN*\n1,1,$1,0,0*\n1,0,$2,0,0*%\n%ADD10TER,2.4X0.5X2.6X0.4*%\n%ADD11ANN,2.4X1.4*%\n";
     std::string arcs = "%ADD12C,0.2*%\nG75*\n";
     std::string spokes = "%ADD11C,2.4*%\n%ADD12C,0.3*%\n";
+    // Antipads on every other hole and, on the rest, thermals as two chords per quadrant.
+    std::string chords = "%ADD11C,2.4*%\n%ADD12C,0.2*%\n";
+    for (std::size_t k = 0; k < holes().size(); ++k) {
+        const Vec2 h = holes()[k];
+        if (k % 2 == 0) {
+            chords += "D11*\n" + flash(h);
+            continue;
+        }
+        chords += "D12*\n";
+        for (int q = 0; q < 4; ++q) {
+            auto corner = [&](double a) { return h + Vec2{0.9 * std::cos(a), 0.9 * std::sin(a)}; };
+            const double a0 = q * 1.5707963267948966 + 0.3, a1 = (q + 1) * 1.5707963267948966 - 0.3;
+            chords += line(corner(a0), corner((a0 + a1) / 2)) + line(corner((a0 + a1) / 2), corner(a1));
+        }
+    }
     for (const Vec2& h : holes()) {
         for (int q = 0; q < 4; ++q) {
             const double a0 = q * 1.5707963267948966 + 0.2, a1 = (q + 1) * 1.5707963267948966 - 0.2;
@@ -121,6 +136,7 @@ TEST(CopperFilms, PlaneFilmsDrawnPositiveAreKnownByWhatTheyDrawOnTheHoles) {
         {"named macros", filmBody(flashes(pads))},
         {"rings", filmBody(flashes("%AMANNULUS*\n1,1,$1,0,0*\n1,0,$2,0,0*%\n%ADD10ANNULUS,2.4X1.2*%\n", false))},
         {"arcs", filmBody(arcs)},
+        {"chords", filmBody(chords)},
         {"clear spokes", filmBody(spokes)}};
     for (const auto& [form, body] : films) {
         const PCBPackage pkg = board(layer("layer3.gbr", CopperLayerID::inner(3), "", body));

@@ -723,7 +723,10 @@ TEST(CopperSpacing, OnePlaceBetweenTwoConductorsIsOneFinding) {
 
 TEST(CopperSpacing, HostileFilesEndAtTheirDeadlines) {
     for (const char* name : {"gbr_clip_storm.gtl", "gbr_far_pour.gtl", "gbr_far_pads.gtl", "gbr_far_walk.gtl"}) {
-        const PCBPackage pkg = PackageImporter().importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        PCBPackage pkg = PackageImporter().importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        // Two of them say %IPNEG, which leaves a film unmeasured: their geometry is measured all the same.
+        for (auto& f : pkg.files)
+            if (f.gerber) f.gerber->imagePolarity.reset();
         BoardSummaryEngine summary;
         summary.timeBudget = 0.2;
         const auto t0 = Clock::now();
