@@ -61,7 +61,8 @@ bool isNegative(const std::optional<std::string>& polarity) { return polarity &&
 std::string lettersOf(std::string_view name) {
     std::string out;
     for (char c : name)
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) out.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'))
+            out.push_back(c >= 'a' ? static_cast<char>(c - 'a' + 'A') : c);
     return out;
 }
 
@@ -77,10 +78,13 @@ HoleShape holeShapeOf(const PCBObject& o) {
     const auto* m = o.apertureShape ? o.apertureShape->as<ApertureShape::Macro>() : nullptr;
     if (!m) return HoleShape::plain;
     const std::string name = lettersOf(m->name);
-    if (name.find("THERM") != std::string::npos || name == "TER" || name == "THR" || name == "THRM") return HoleShape::thermal;
-    if (name.find("ANNUL") != std::string::npos || name.find("DONUT") != std::string::npos || name == "ANN" || name == "RING")
+    if (name.find("THERM") != std::string::npos || name == "TER" || name == "THR" || name == "THRM")
+        return HoleShape::thermal;
+    if (name.find("ANNUL") != std::string::npos || name.find("DONUT") != std::string::npos || name == "ANN" ||
+        name == "RING")
         return HoleShape::donut;
-    if (m->outline && !m->outline->empty() && std::none_of(m->outline->begin(), m->outline->end(), [](const Contour& c) {
+    if (m->outline && !m->outline->empty() &&
+        std::none_of(m->outline->begin(), m->outline->end(), [](const Contour& c) {
             return c.size() >= 3 && contourContains(c.data(), c.size(), Vec2{0, 0});
         }))
         return HoleShape::thermal;
@@ -135,7 +139,9 @@ public:
             for (const DrillHit& h : f.drill->hits) {
                 if (!h.position.isFinite()) continue;
                 const auto tool = f.drill->tools.find(h.toolNumber);
-                const double d = tool != f.drill->tools.end() && std::isfinite(tool->second.diameterMM) ? tool->second.diameterMM : 0.0;
+                const double d = tool != f.drill->tools.end() && std::isfinite(tool->second.diameterMM)
+                                     ? tool->second.diameterMM
+                                     : 0.0;
                 holes.push_back(Hole{h.position, std::max(d, 0.0) * 0.5});
             }
         }
@@ -146,7 +152,8 @@ public:
     static Holes flashed(const GerberDocument& doc) {
         std::vector<Hole> holes;
         for (const PCBObject& o : doc.objects)
-            if (const auto f = o.kind.as<PCBObjectKind::Flash>(); f && o.polarity != Polarity::clear && f->at.isFinite())
+            if (const auto f = o.kind.as<PCBObjectKind::Flash>();
+                f && o.polarity != Polarity::clear && f->at.isFinite())
                 holes.push_back(Hole{f->at, 0.0});
         return Holes(std::move(holes));
     }
@@ -182,13 +189,14 @@ public:
     void forEachNear(const Vec2& p, double reach, Work& work, F&& f) const {
         if (!p.isFinite()) return;
         const BBox around{p.x - reach, p.y - reach, p.x + reach, p.y + reach};
-        grid::walkWindow(grid_, unlisted_, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(holes_.size()),
-                         [&](std::uint32_t k) {
-                             if (work.take()) return true;
-                             f(k);
-                             return false;
-                         },
-                         [&] { return work.spent(); });
+        grid::walkWindow(
+            grid_, unlisted_, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(holes_.size()),
+            [&](std::uint32_t k) {
+                if (work.take()) return true;
+                f(k);
+                return false;
+            },
+            [&] { return work.spent(); });
     }
 
     // The hole p is centred on: the nearest within kOnHoleMM, the first listed of equals.
@@ -209,7 +217,7 @@ public:
 private:
     std::vector<Hole> holes_;
     grid::CellGrid grid_;
-    std::vector<std::uint32_t> unlisted_;  // holes the grid could not hold, met by every search
+    std::vector<std::uint32_t> unlisted_; // holes the grid could not hold, met by every search
 };
 
 // What a layer draws on the package's holes, as far as films go.
@@ -227,8 +235,8 @@ struct HoleReading {
 class HoleFeatures {
 public:
     HoleFeatures(const PackageFile& file, const Holes& holes, Work& work)
-        : doc_(*file.gerber), holes_(holes), work_(work), radius_(holes.size(), -1.0), shape_(holes.size(), HoleShape::plain),
-          connected_(holes.size(), 0) {}
+        : doc_(*file.gerber), holes_(holes), work_(work), radius_(holes.size(), -1.0),
+          shape_(holes.size(), HoleShape::plain), connected_(holes.size(), 0) {}
 
     HoleReading read() {
         HoleReading out;
@@ -237,9 +245,10 @@ public:
             for (const std::uint32_t h : featured_)
                 if (flashRadius_[h] >= 0) out.flashRadius.emplace_back(h, flashRadius_[h]);
         std::sort(out.flashRadius.begin(), out.flashRadius.end());
+        // The cheap tests first: most drawn copper has its pads off the holes, or a pour.
+        if (flashesOffHoles_ * kOffHoleShare > flashes_ || isPoured()) return out;
         readStrokeRings();
-        out.filmLike = featured_.size() >= kMinFilmHoles && flashesOffHoles_ * kOffHoleShare <= flashes_ && !isPoured() &&
-                       readStrokes() && readRegions() && !work_.spent();
+        out.filmLike = featured_.size() >= kMinFilmHoles && readStrokes() && readRegions() && !work_.spent();
         std::size_t thermals = 0, donuts = 0;
         for (const std::uint32_t h : featured_) {
             thermals += shape_[h] == HoleShape::thermal ? 1 : 0;
@@ -302,10 +311,23 @@ private:
     void readStrokeRings() {
         struct Ring {
             std::uint32_t strokes = 0;
-            std::uint8_t sides = 0;  // a bit per quadrant around the hole
+            std::uint8_t sides = 0; // a bit per quadrant around the hole
             bool crossed = false;
             double radius = 0;
         };
+        // The holes without a flash, on a grid of their own: drawn copper has few.
+        std::vector<std::uint32_t> bare;
+        std::vector<grid::CellRange> cells;
+        for (std::uint32_t h = 0; h < holes_.size(); ++h)
+            if (radius_[h] < 0) {
+                bare.push_back(h);
+                cells.push_back(
+                    grid::rangeOf(BBox{holes_[h].at.x, holes_[h].at.y, holes_[h].at.x, holes_[h].at.y}, kHoleCellMM));
+            }
+        if (bare.empty()) return;
+        grid::CellGrid bareGrid;
+        std::vector<std::uint32_t> unlisted;
+        bareGrid.build(cells, unlisted, noStop);
         std::unordered_map<std::uint32_t, Ring> rings;
         for (const PCBObject& o : doc_.objects) {
             const auto s = o.kind.as<PCBObjectKind::Stroke>();
@@ -313,27 +335,35 @@ private:
             const double length = s->start.distance(s->end);
             if (!(length <= 2 * kMostRingRadiusMM)) continue;
             const double halfWidth = o.apertureShape ? o.apertureShape->strokeNominalWidth() * 0.5 : 0.0;
-            holes_.forEachNear((s->start + s->end) * 0.5, length * 0.5 + kMostRingRadiusMM, work_, [&](std::uint32_t h) {
-                if (radius_[h] >= 0) return;
-                const Hole& hole = holes_[h];
-                const double da = hole.at.distance(s->start), db = hole.at.distance(s->end);
-                const double nearest = std::min(da, db), farthest = std::max(da, db);
-                const double pass = closestPointsSegSeg(s->start, s->end, hole.at, hole.at).distance;
-                if (pass <= hole.radius) {
-                    rings[h].crossed = true;
-                    return;
-                }
-                // Round the hole: no farther than a thermal reaches, at one distance within a
-                // third, a chord of at most about 70°, and never cutting towards it.
-                if (farthest > kMostRingRadiusMM || farthest - nearest > farthest / 3 || length > 1.2 * nearest ||
-                    pass < 0.7 * nearest)
-                    return;
-                const Vec2 mid = (s->start + s->end) * 0.5 - hole.at;
-                Ring& ring = rings[h];
-                ring.strokes += 1;
-                ring.sides |= static_cast<std::uint8_t>(1u << ((mid.x >= 0 ? 0 : 1) + (mid.y >= 0 ? 0 : 2)));
-                ring.radius = std::max(ring.radius, farthest + halfWidth);
-            });
+            const Vec2 mid = (s->start + s->end) * 0.5;
+            const double reach = length * 0.5 + kMostRingRadiusMM;
+            const BBox around{mid.x - reach, mid.y - reach, mid.x + reach, mid.y + reach};
+            grid::walkWindow(
+                bareGrid, unlisted, grid::rangeOf(around, kHoleCellMM), static_cast<std::uint32_t>(bare.size()),
+                [&](std::uint32_t k) {
+                    if (work_.take()) return true;
+                    const std::uint32_t h = bare[k];
+                    const Hole& hole = holes_[h];
+                    const double da = hole.at.distance(s->start), db = hole.at.distance(s->end);
+                    const double nearest = std::min(da, db), farthest = std::max(da, db);
+                    const double pass = closestPointsSegSeg(s->start, s->end, hole.at, hole.at).distance;
+                    if (pass <= hole.radius) {
+                        rings[h].crossed = true;
+                        return false;
+                    }
+                    // Round the hole: no farther than a thermal reaches, at one distance within a
+                    // third, a chord of at most about 70°, and never cutting towards it.
+                    if (farthest > kMostRingRadiusMM || farthest - nearest > farthest / 3 || length > 1.2 * nearest ||
+                        pass < 0.7 * nearest)
+                        return false;
+                    const Vec2 side = mid - hole.at;
+                    Ring& ring = rings[h];
+                    ring.strokes += 1;
+                    ring.sides |= static_cast<std::uint8_t>(1u << ((side.x >= 0 ? 0 : 1) + (side.y >= 0 ? 0 : 2)));
+                    ring.radius = std::max(ring.radius, farthest + halfWidth);
+                    return false;
+                },
+                [&] { return work_.spent(); });
         }
         // In hole order, so that the features' order does not depend on the map's.
         std::vector<std::pair<std::uint32_t, Ring>> found(rings.begin(), rings.end());
@@ -406,7 +436,8 @@ private:
     void markSpoke(const Vec2& a, const Vec2& b) {
         forFeaturesAt((a + b) * 0.5, [&](std::uint32_t h) {
             const Hole& hole = holes_[h];
-            if (closestPointsSegSeg(a, b, hole.at, hole.at).distance <= std::max(hole.radius, kOnHoleMM)) shape_[h] = HoleShape::thermal;
+            if (closestPointsSegSeg(a, b, hole.at, hole.at).distance <= std::max(hole.radius, kOnHoleMM))
+                shape_[h] = HoleShape::thermal;
         });
     }
 
@@ -418,7 +449,8 @@ private:
             if (const auto g = o.kind.as<PCBObjectKind::Region>()) {
                 for (const Contour& c : g->contours) {
                     double twice = 0;
-                    for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++) twice += c[j].x * c[i].y - c[i].x * c[j].y;
+                    for (std::size_t i = 0, j = c.size() - 1; i < c.size(); j = i++)
+                        twice += c[j].x * c[i].y - c[i].x * c[j].y;
                     regions += std::fabs(twice) * 0.5;
                 }
             } else if (const auto s = o.kind.as<PCBObjectKind::Stroke>(); s && o.apertureShape) {
@@ -443,17 +475,18 @@ private:
             // Drawn copper, or too costly to tell.
             bool drawn = work_.take(static_cast<std::size_t>(window.cellCount()));
             // A feature listed in several cells is tested in each: the work counts every test.
-            grid::walkWindow(features_, {}, window, static_cast<std::uint32_t>(featured_.size()),
-                             [&](std::uint32_t k) {
-                                 if (drawn || work_.take(points)) return drawn = true;
-                                 const std::uint32_t h = featured_[k];
-                                 if (!o.bbox.contains(holes_[h].at) || connected_[h]) return false;
-                                 bool inside = false;
-                                 for (const Contour& c : g->contours)
-                                     if (c.size() >= 3 && contourContains(c.data(), c.size(), holes_[h].at)) inside = !inside;
-                                 return drawn = inside && !connect(h);
-                             },
-                             noStop);
+            grid::walkWindow(
+                features_, {}, window, static_cast<std::uint32_t>(featured_.size()),
+                [&](std::uint32_t k) {
+                    if (drawn || work_.take(points)) return drawn = true;
+                    const std::uint32_t h = featured_[k];
+                    if (!o.bbox.contains(holes_[h].at) || connected_[h]) return false;
+                    bool inside = false;
+                    for (const Contour& c : g->contours)
+                        if (c.size() >= 3 && contourContains(c.data(), c.size(), holes_[h].at)) inside = !inside;
+                    return drawn = inside && !connect(h);
+                },
+                noStop);
             if (drawn) return false;
         }
         return true;
@@ -462,12 +495,12 @@ private:
     const GerberDocument& doc_;
     const Holes& holes_;
     Work& work_;
-    std::vector<double> radius_;       // per hole: its feature's radius, −1 for none
-    std::vector<double> flashRadius_;  // per hole: its largest flash's radius, −1 for none; empty without any
+    std::vector<double> radius_;      // per hole: its feature's radius, −1 for none
+    std::vector<double> flashRadius_; // per hole: its largest flash's radius, −1 for none; empty without any
     std::vector<HoleShape> shape_;
     std::vector<std::uint8_t> connected_;
-    std::vector<std::uint32_t> featured_;  // the holes with a feature, as first met
-    grid::CellGrid features_;              // over featured_
+    std::vector<std::uint32_t> featured_; // the holes with a feature, as first met
+    grid::CellGrid features_;             // over featured_
     std::size_t flashes_ = 0, flashesOffHoles_ = 0, connectedCount_ = 0;
 };
 
@@ -502,10 +535,8 @@ std::vector<CopperFilm> copperFilms(const PCBPackage& package) {
     for (std::size_t k = 0; k < package.files.size(); ++k) {
         const PackageFile& f = package.files[k];
         if (!f.layerType.isCopper() || !f.gerber) continue;
-        if (const auto evidence = polarityEvidence(f))
-            out.push_back(CopperFilm{k, *evidence});
-        else
-            copper.push_back(k);
+        if (const auto evidence = polarityEvidence(f)) out.push_back(CopperFilm{k, *evidence});
+        else copper.push_back(k);
     }
     const Holes holes = copper.empty() ? Holes({}) : Holes::drilled(package);
     Work work;
@@ -550,16 +581,19 @@ CheckIssue filmWarning(const PCBPackage& package, const CopperFilm& film) {
     switch (film.evidence) {
     case FilmEvidence::imagePolarity: why = "has a negative image (%IPNEG)"; break;
     case FilmEvidence::filePolarity: why = "has the file polarity Negative"; break;
-    case FilmEvidence::drawnClearances: why = "draws a plane's antipads and thermal reliefs on the holes and no tracks"; break;
+    case FilmEvidence::drawnClearances:
+        why = "draws a plane's antipads and thermal reliefs on the holes and no tracks";
+        break;
     }
-    return CheckIssue{"copperFilmNotMeasured",
-                      CheckSeverity::warning,
-                      "Copper film not measured",
-                      "Copper film not measured: '" + name + "' " + why +
-                          ", so it shows where its copper is not; it is left out of the copper spacing check and of the "
-                          "board's pads, min track and min space.",
-                      name,
-                      std::nullopt};
+    return CheckIssue{
+        "copperFilmNotMeasured",
+        CheckSeverity::warning,
+        "Copper film not measured",
+        "Copper film not measured: '" + name + "' " + why +
+            ", so it shows where its copper is not; it is left out of the copper spacing check and of the "
+            "board's pads, min track and min space.",
+        name,
+        std::nullopt};
 }
 
 } // namespace corvane::films

@@ -17,13 +17,13 @@ namespace corvane::films {
 
 // What shows a copper file to be a film.
 enum class FilmEvidence {
-    imagePolarity,   // %IPNEG
-    filePolarity,    // the X2 file polarity Negative
-    drawnClearances  // antipads and thermal reliefs on the holes, no tracks
+    imagePolarity,  // %IPNEG
+    filePolarity,   // the X2 file polarity Negative
+    drawnClearances // antipads and thermal reliefs on the holes, no tracks
 };
 
 struct CopperFilm {
-    std::size_t file = 0;  // index into the package's files
+    std::size_t file = 0; // index into the package's files
     FilmEvidence evidence = FilmEvidence::imagePolarity;
 };
 

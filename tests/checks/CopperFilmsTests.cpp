@@ -25,7 +25,9 @@ std::vector<Vec2> holes() {
     return out;
 }
 
-std::string at(Vec2 p) { return "X" + std::to_string(std::llround(p.x * 1e6)) + "Y" + std::to_string(std::llround(p.y * 1e6)); }
+std::string at(Vec2 p) {
+    return "X" + std::to_string(std::llround(p.x * 1e6)) + "Y" + std::to_string(std::llround(p.y * 1e6));
+}
 std::string flash(Vec2 p) { return at(p) + "D03*\n"; }
 std::string line(Vec2 a, Vec2 b) { return at(a) + "D02*\n" + at(b) + "D01*\n"; }
 
@@ -52,7 +54,8 @@ PackageFile signalLayer(std::string name, CopperLayerID side, const std::string&
 std::string filmBody(const std::string& onHoles) {
     std::string body = onHoles + "%LPD*%\n%ADD20C,0.5*%\n%ADD21C,0.25*%\n";
     body += "D20*\n" + line({5 + 2.54 * 2.5, 2}, {5 + 2.54 * 2.5, 16});
-    body += "D21*\n" + line({2, 2}, {18, 2}) + line({18, 2}, {18, 16}) + line({18, 16}, {2, 16}) + line({2, 16}, {2, 2});
+    body +=
+        "D21*\n" + line({2, 2}, {18, 2}) + line({18, 2}, {18, 16}) + line({18, 16}, {2, 16}) + line({2, 16}, {2, 2});
     return body;
 }
 
@@ -68,8 +71,8 @@ PCBPackage board(PackageFile inner) {
     std::vector<DrillTool> tools{DrillTool{1, 0.8, Plating::pth}};
     std::vector<DrillHit> hits;
     for (const Vec2& h : holes()) hits.push_back(DrillHit{h, 1, Plating::pth});
-    return package({signalLayer("board.gtl", CopperLayerID::top()), std::move(inner), signalLayer("board.gbl", CopperLayerID::bottom()),
-                    drillFile("board.drl", tools, hits)});
+    return package({signalLayer("board.gtl", CopperLayerID::top()), std::move(inner),
+                    signalLayer("board.gbl", CopperLayerID::bottom()), drillFile("board.drl", tools, hits)});
 }
 
 std::vector<films::CopperFilm> filmsOf(const PCBPackage& pkg) { return films::copperFilms(pkg); }
@@ -125,8 +128,8 @@ TEST(CopperFilms, PlaneFilmsDrawnPositiveAreKnownByWhatTheyDrawOnTheHoles) {
         for (int q = 0; q < 4; ++q) {
             const double a0 = q * 1.5707963267948966 + 0.2, a1 = (q + 1) * 1.5707963267948966 - 0.2;
             const Vec2 s = h + Vec2{std::cos(a0), std::sin(a0)}, e = h + Vec2{std::cos(a1), std::sin(a1)};
-            arcs += "D12*\n" + at(s) + "D02*\nG03" + at(e) + "I" + std::to_string(std::llround(-std::cos(a0) * 1e6)) + "J" +
-                    std::to_string(std::llround(-std::sin(a0) * 1e6)) + "D01*\n";
+            arcs += "D12*\n" + at(s) + "D02*\nG03" + at(e) + "I" + std::to_string(std::llround(-std::cos(a0) * 1e6)) +
+                    "J" + std::to_string(std::llround(-std::sin(a0) * 1e6)) + "D01*\n";
         }
         spokes += "%LPD*%\nD11*\n" + flash(h) + "%LPC*%\nD12*\n" + line(h + Vec2{-1.2, 0}, h + Vec2{1.2, 0}) +
                   line(h + Vec2{0, -1.2}, h + Vec2{0, 1.2});
@@ -167,22 +170,24 @@ TEST(CopperFilms, DrawnCopperOnTheHolesIsNoFilm) {
     // Pads on every hole with tracks between them, plain or as thermal macros; a pour over the
     // holes; a plane named so but painted with strokes; a layer named for a plane that flashes
     // isolated pads on the holes, as large as the other layers' pads. All drawn copper.
-    std::string pour = "%ADD10C,1.6*%\nG36*\n" + line({1, 1}, {19, 1}) + at({19, 17}) + "D01*\n" + at({1, 17}) + "D01*\n" +
-                       at({1, 1}) + "D01*\nG37*\nD10*\n";
+    std::string pour = "%ADD10C,1.6*%\nG36*\n" + line({1, 1}, {19, 1}) + at({19, 17}) + "D01*\n" + at({1, 17}) +
+                       "D01*\n" + at({1, 1}) + "D01*\nG37*\nD10*\n";
     std::string painted = "%ADD10C,1.6*%\n%ADD11C,0.5*%\nD10*\n";
     for (const Vec2& h : holes()) pour += flash(h), painted += flash(h);
     painted += "D11*\n";
     for (int k = 0; k < 300; ++k) painted += line({1, 1 + 0.05 * k}, {19, 1 + 0.05 * k});
-    const std::vector<PackageFile> layers{signalLayer("layer2.gbr", CopperLayerID::inner(2)),
-                                          signalLayer("layer2.gbr", CopperLayerID::inner(2), kPrimitiveThermal),
-                                          layer("gnd_plane.gbr", CopperLayerID::inner(2), "", pour),
-                                          layer("gnd_plane.gbr", CopperLayerID::inner(2), "", painted),
-                                          layer("gnd.gbr", CopperLayerID::inner(2), "", flashes("%ADD10C,1.6*%\n", false))};
+    const std::vector<PackageFile> layers{
+        signalLayer("layer2.gbr", CopperLayerID::inner(2)),
+        signalLayer("layer2.gbr", CopperLayerID::inner(2), kPrimitiveThermal),
+        layer("gnd_plane.gbr", CopperLayerID::inner(2), "", pour),
+        layer("gnd_plane.gbr", CopperLayerID::inner(2), "", painted),
+        layer("gnd.gbr", CopperLayerID::inner(2), "", flashes("%ADD10C,1.6*%\n", false))};
     for (const PackageFile& f : layers) EXPECT_TRUE(filmsOf(board(f)).empty()) << f.fileName;
 }
 
 TEST(CopperFilms, FilmsAreLeftOutOfTheChecksAndTheSummaryAndNamed) {
-    const PCBPackage pkg = board(layer("layer3.gbr", CopperLayerID::inner(3), "", filmBody(flashes(kPrimitiveThermal))));
+    const PCBPackage pkg =
+        board(layer("layer3.gbr", CopperLayerID::inner(3), "", filmBody(flashes(kPrimitiveThermal))));
     // Read as copper the film's antipads would be pads 0.14 mm apart and its border a 0.25 mm track.
     const BoardSummary s = BoardSummaryEngine().summarize(pkg);
     EXPECT_EQ(s.copperLayerCount, 3);
@@ -209,6 +214,7 @@ TEST(CopperFilms, FilmsAreLeftOutOfTheChecksAndTheSummaryAndNamed) {
     EXPECT_EQ(films[0]->fileName, "layer3.gbr");
     // Without a preset the film is named all the same: the summary leaves it out either way.
     const DFMReport plain = DFMEngine().runChecks(pkg);
-    EXPECT_EQ(std::count_if(plain.issues.begin(), plain.issues.end(), [](const CheckIssue& i) { return i.id == "copperFilmNotMeasured"; }),
+    EXPECT_EQ(std::count_if(plain.issues.begin(), plain.issues.end(),
+                            [](const CheckIssue& i) { return i.id == "copperFilmNotMeasured"; }),
               1);
 }
