@@ -66,7 +66,8 @@ std::string lettersOf(std::string_view name) {
     return out;
 }
 
-// What a flash on a hole draws there, by its aperture.
+// What a layer draws on a hole, in rising order of what it tells: an antipad or pad, a ring, a
+// thermal relief.
 enum class HoleShape { plain, donut, thermal };
 
 // Thermal reliefs come as macros of four sectors around an open centre (the thermal primitive),
@@ -238,6 +239,7 @@ public:
         : doc_(*file.gerber), holes_(holes), work_(work), radius_(holes.size(), -1.0),
           shape_(holes.size(), HoleShape::plain), connected_(holes.size(), 0) {}
 
+    // Reads the layer once; a reading stops early when the layer is plainly drawn copper.
     HoleReading read() {
         HoleReading out;
         readFlashesAndRings();
@@ -374,7 +376,7 @@ private:
     }
 
     // Tracks leaving the hole features, and spokes cut across them: strokes and arcs that are
-    // not rings of a hole.
+    // not rings of a hole. False once too many holes are connected for a film.
     bool readStrokes() {
         std::vector<grid::CellRange> cells;
         for (const std::uint32_t h : featured_) cells.push_back(grid::rangeOf(featureBox(h), kFeatureCellMM));
