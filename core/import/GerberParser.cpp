@@ -429,7 +429,7 @@ private:
     // attributes: object attributes are shared by every object drawn while they hold
     TextInterner texts_;
     SharedText net_, component_, pin_, aperFunction_;
-    std::optional<std::string> fileFunction_, filePolarity_, projectID_, creationDate_;
+    std::optional<std::string> fileFunction_, filePolarity_, imagePolarity_, projectID_, creationDate_;
     bool fileFunctionFromAttribute_ = false;
     std::map<std::string, std::string> fileAttributes_;
 
@@ -581,6 +581,7 @@ GerberParseResult GerberReader::run(std::string_view text) {
     doc.apertures = std::move(apertures_);
     doc.fileFunction = std::move(fileFunction_);
     doc.filePolarity = std::move(filePolarity_);
+    doc.imagePolarity = std::move(imagePolarity_);
     doc.fileAttributes = std::move(fileAttributes_);
     doc.projectID = std::move(projectID_);
     doc.creationDate = std::move(creationDate_);
@@ -636,8 +637,12 @@ void GerberReader::handleExtendedPart(std::string_view cmd) {
     } else if (cmd.starts_with("SR")) {
         handleStepRepeat(cmd.substr(2));
     } else if (cmd.starts_with("IP")) {
-        // IPPOS is the default image polarity and changes nothing.
-        if (cmd == "IPPOS") return;
+        // IPPOS is the default image polarity and changes nothing to the picture.
+        if (cmd == "IPPOS") {
+            imagePolarity_ = "Positive";
+            return;
+        }
+        if (cmd == "IPNEG") imagePolarity_ = "Negative";
         warn(cmd == "IPNEG" ? kWarnNegativeImage : kWarnImagePolarity);
     } else if (cmd.starts_with("MI")) {
         handleMirror(cmd.substr(2));

@@ -346,8 +346,12 @@ TEST(GerberParserWarnings, ImagePolarityAndUnits) {
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%G70*").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%G71*").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%%MOIN*%").warnings.empty());
-    // The document itself is unchanged by the warnings.
+    // The document itself is unchanged by the warnings, but says what the image is, for the checks.
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPNEG*%").document.units, Units::mm);
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPNEG*%").document.imagePolarity, "Negative");
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPPOS*%").document.imagePolarity, "Positive");
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPX*%").document.imagePolarity, std::nullopt);
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%").document.imagePolarity, std::nullopt);
 }
 
 TEST(GerberParserSafety, JunkAndUnbalancedInputIsTolerated) {
