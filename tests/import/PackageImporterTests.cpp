@@ -293,8 +293,11 @@ TEST(PackageImporterRoles, ToolsNamesWithoutLayerExtensions) {
                      {"Symbol-A.fph", "Top Silkscreen"}, {"Symbol-B.fph", "Bottom Silkscreen"},
                      {"MetalMask-A.fph", "Top Paste"}, {"MetalMask-B.fph", "Bottom Paste"},
                      {"8seg_Driver__routed_Drill_thru_plt.fdr", "Drill"}, {"8seg_Driver__routed_Drill_thru_nplt.fdr", "Drill"}}));
-    for (const auto& f : zuken.files)
-        if (f.layerType.isDrill()) EXPECT_TRUE(f.drill && f.drill->hits.size() == 1) << f.fileName;
+    for (const auto& f : zuken.files) {
+        if (f.layerType.isDrill()) {
+            EXPECT_TRUE(f.drill && f.drill->hits.size() == 1) << f.fileName;
+        }
+    }
     // German short names.
     EXPECT_EQ(roles(import("de.zip", {{"sieb0", kGerber}, {"sieb1", kGerber}, {"stp0", kGerber}, {"stp1", kGerber},
                                       {"board.gtl", kGerber}})),
