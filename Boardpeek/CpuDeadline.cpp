@@ -33,7 +33,7 @@ struct Completion {
 bool abandonedWorkRunning() { return gAbandoned.load(); }
 
 bool capDataMemory(std::uint64_t bytes) {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     (void)bytes;
     return false;
 #elif defined(__has_feature)

@@ -26,7 +26,7 @@ inline constexpr std::uint64_t kPreviewMemoryBytes = std::uint64_t{2} << 30;
 // Caps the data memory of this process at `bytes`: past it an allocation fails with std::bad_alloc, which
 // the import turns into its "too large to import (not enough memory)" error and the drawing into no
 // picture, where the machine would otherwise run out. False when the cap could not be set, and under
-// the address sanitizer, whose shadow memory alone is past any cap.
+// the address, memory and thread sanitizers, whose shadow memory alone is past any cap.
 bool capDataMemory(std::uint64_t bytes = kPreviewMemoryBytes);
 
 // Runs `work` on its own thread until it ends, or until the process has spent `cpuSeconds` of
