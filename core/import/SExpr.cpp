@@ -274,19 +274,20 @@ SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit, std::s
     std::size_t nodeCount = 0;
     std::size_t atomCount = 0;
     // Atoms past maxAtomsPerList in one list are read but not kept (the reader looks at a list's first
-    // few and its last string), so a list of any length costs what it keeps; every atom read counts
-    // against the ceiling.
+    // few and its last string), so a list of any length costs what it keeps, and the ceiling counts
+    // the atoms kept.
+    auto keepAtom = [&] {
+        if (++atomCount > atomLimit) throw KiCadParseError::malformed("too many atoms");
+    };
     auto takeString = [&](const Token& t) {
         Frame& f = frames.back();
         if (strings.size() - f.strings < maxAtomsPerList) {
+            keepAtom();
             strings.push_back(keep(t));
             return;
         }
         if (!f.lastUnkept) f.lastUnkept.emplace();
         f.lastUnkept->assign(t.text);
-    };
-    auto countAtom = [&] {
-        if (++atomCount > atomLimit) throw KiCadParseError::malformed("too many atoms");
     };
 
     // Opens a list whose "(" was just taken. A parenthesis where the name belongs gives an empty
@@ -329,18 +330,16 @@ SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit, std::s
         }
         case TokenKind::open: openList(); break;
         case TokenKind::bare: {
-            countAtom();
             double value = 0;
-            if (!readNumber(t.text, value))
+            if (!readNumber(t.text, value)) {
                 takeString(t);
-            else if (doubles.size() - frames.back().doubles < maxAtomsPerList)
+            } else if (doubles.size() - frames.back().doubles < maxAtomsPerList) {
+                keepAtom();
                 doubles.push_back(value);
+            }
             break;
         }
-        case TokenKind::quoted:
-            countAtom();
-            takeString(t);
-            break;
+        case TokenKind::quoted: takeString(t); break;
         }
     }
 }
