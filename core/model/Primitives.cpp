@@ -56,7 +56,14 @@ bool ApertureShape::isFinite() const {
         [](const Rectangle& r) { return std::isfinite(r.width) && std::isfinite(r.height); },
         [](const Obround& o) { return std::isfinite(o.width) && std::isfinite(o.height); },
         [](const Polygon& p) { return std::isfinite(p.diameter) && std::isfinite(p.rotationDeg); },
-        [](const Macro& m) { return std::isfinite(m.boundingDiameter); },
+        [](const Macro& m) {
+            if (!std::isfinite(m.boundingDiameter)) return false;
+            if (m.outline)
+                for (const auto& c : *m.outline)
+                    for (const auto& p : c)
+                        if (!p.isFinite()) return false;
+            return true;
+        },
     }, value) && std::isfinite(boundingDiameter());
 }
 

@@ -69,7 +69,7 @@ struct ApertureShape {
     double boundingDiameter() const;
     double strokeNominalWidth() const;
     std::string description() const;
-    // Whether every size of the shape is a finite number (a macro's outline is the macro reader's to keep so).
+    // Whether every size of the shape, and every point of a macro's outline, is a finite number.
     bool isFinite() const;
     bool operator==(const ApertureShape&) const = default;
 };

@@ -113,6 +113,8 @@ TEST(PrimitiveBoxes, ObjectsReachingPastTheLargestDoubleAreNotFinite) {
     EXPECT_FALSE(plain(PCBObjectKind::flash({kNaN, 0})).isFinite());
     EXPECT_FALSE(plain(PCBObjectKind::flash({0, 0}), ApertureShape::circle(kNaN)).isFinite());
     EXPECT_FALSE(plain(PCBObjectKind::flash({0, 0}), ApertureShape::rectangle(big, 1)).isFinite());  // its diagonal
+    EXPECT_FALSE(plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 1, std::vector<Contour>{{{0, 0}, {kNaN, 1}, {1, 0}}}))
+                     .isFinite());
     EXPECT_FALSE(plain(PCBObjectKind::flash({big, 0}), ApertureShape::circle(big)).isFinite());
     EXPECT_FALSE(plain(PCBObjectKind::region({{{0, 0}, {kNaN, 1}, {1, 3}}})).isFinite());
     EXPECT_FALSE(plain(PCBObjectKind::arcStroke({big, 0}, {big, 0}, {-big, 0}, true)).isFinite());
