@@ -7,6 +7,7 @@
 #include <functional>
 #include <future>
 #include <limits>
+#include <new>
 #include <iterator>
 #include <thread>
 #include <utility>
@@ -511,9 +512,15 @@ void AppModel::importURL(const std::filesystem::path& url) {
             // The board's geometry is made here too, for the view it will be fitted to, so that the window can
             // draw it as soon as it has it.
             scale = detailScaleFor(fittedScale(package->boardBBox(), canvas));
-            std::vector<std::size_t> all(package->files.size());
-            for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-            meshes = makeLayerMeshes(*package, std::move(all), scale);
+            try {
+                std::vector<std::size_t> all(package->files.size());
+                for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+                meshes = makeLayerMeshes(*package, std::move(all), scale);
+            } catch (const std::bad_alloc&) {
+                // Refused like an import past its ceilings: the board shown so far stays.
+                package.reset();
+                failure = "'" + name + "' is too large to draw (not enough memory).";
+            }
         }
         onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes)]() mutable {
             if (!guard) return;

@@ -298,19 +298,27 @@ public:
         BBox box = BBox::empty();
         std::optional<std::int64_t> lastTool;
         double radius = 0;  // of lastTool; 0 when it has no positive diameter
+        // Every coordinate read is finite, but a hole far out may reach past the largest double, and its
+        // box and every figure measured around it with it: such holes and slots are left out.
+        std::size_t kept = 0;
         for (const auto& h : hits_) {
-            box.include(h.position);
             if (h.toolNumber != lastTool) {
                 lastTool = h.toolNumber;
                 const auto tool = tools_.find(h.toolNumber);
                 radius = tool != tools_.end() && tool->second.diameterMM > 0 ? tool->second.diameterMM / 2 : 0;
             }
-            if (radius > 0) {
-                const double r = radius;
+            const double r = radius;
+            if (!reachesFinitely(h.position, r)) continue;
+            box.include(h.position);
+            if (r > 0) {
                 box.include(Vec2{h.position.x - r, h.position.y - r});
                 box.include(Vec2{h.position.x + r, h.position.y + r});
             }
+            hits_[kept++] = h;
         }
+        hits_.resize(kept);
+        std::erase_if(slots_, [](const PCBObject& s) { return !s.isFinite(); });
+        for (std::size_t i = 0; i < slots_.size(); ++i) slots_[i].index = static_cast<std::int64_t>(i);
         for (const auto& s : slots_)
             if (s.bbox.isValid()) box.include(s.bbox);
         doc.tools = std::move(tools_);
@@ -482,7 +490,7 @@ private:
             if (plating) tools_[*number].plating = *plating;
             return;
         }
-        if (!scale) return;
+        if (!scale || !std::isfinite(*size * *scale)) return;
         tools_[*number] = DrillTool{*number, *size * *scale, toolPlating(*number)};
         unsettled_.erase(*number);
         selectedValid_ = false;
@@ -745,10 +753,12 @@ private:
     // the left; otherwise its own length.
     std::size_t paddedLength(std::size_t length) const {
         if (!fillFromLeft_) return length;
-        const std::int64_t want = intDigits() + decDigits();
-        const std::size_t capped =
-            want < 0 || want > static_cast<std::int64_t>(maxPaddedDigits) ? maxPaddedDigits : static_cast<std::size_t>(want);
-        return capped > length ? capped : length;
+        // Each count is bounded before the two are added: a hint may name any 64-bit count.
+        auto bounded = [](std::int64_t n) {
+            return static_cast<std::size_t>(std::clamp<std::int64_t>(n, 0, static_cast<std::int64_t>(maxPaddedDigits)));
+        };
+        const std::size_t want = std::min(bounded(intDigits()) + bounded(decDigits()), maxPaddedDigits);
+        return std::max(want, length);
     }
 
     // A digit string of any length, filled on the right first when the digits fill from the left.
@@ -847,14 +857,22 @@ bool ExcellonParser::isAllegroParameterFile(std::string_view fileName) {
 }
 
 std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(std::string_view text) {
-    auto words = [](std::string_view line) {
-        std::vector<std::string_view> out;
+    // A setting is its line's first two words; nothing more of a line is looked at, whatever its length.
+    struct Setting {
+        std::string_view first, second;
+        int words = 0;  // 0, 1, or 2 for two or more
+    };
+    auto setting = [](std::string_view line) {
+        auto blank = [](char c) { return isSpace(c) || c == '\r'; };
+        Setting out;
         std::size_t i = 0;
-        while (i < line.size()) {
-            while (i < line.size() && (isSpace(line[i]) || line[i] == '\r')) ++i;
+        while (out.words < 2) {
+            while (i < line.size() && blank(line[i])) ++i;
             const std::size_t start = i;
-            while (i < line.size() && !(isSpace(line[i]) || line[i] == '\r')) ++i;
-            if (i > start) out.push_back(line.substr(start, i - start));
+            while (i < line.size() && !blank(line[i])) ++i;
+            if (i == start) break;
+            (out.words == 0 ? out.first : out.second) = line.substr(start, i - start);
+            ++out.words;
         }
         return out;
     };
@@ -871,12 +889,12 @@ std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
-        const auto w = words(text.substr(start, end - start));
+        const Setting line = setting(text.substr(start, end - start));
         start = end + 1;
-        if (w.empty()) continue;
-        const std::string_view key = w[0];
-        const std::string_view value = w.size() >= 2 ? w[1] : w[0];
-        if (is(key, "FORMAT") && w.size() >= 2) {
+        if (line.words == 0) continue;
+        const std::string_view key = line.first;
+        const std::string_view value = line.words == 2 ? line.second : line.first;
+        if (is(key, "FORMAT") && line.words == 2) {
             // Older releases: "FORMAT 2.5", integer and decimal places in one.
             const auto dot = value.find('.');
             if (dot == std::string_view::npos) continue;
@@ -886,11 +904,11 @@ std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(
                 d.intDigits = *i;
                 d.decDigits = *f;
             }
-        } else if (is(key, "INTEGER-PLACES") && w.size() >= 2) {
+        } else if (is(key, "INTEGER-PLACES") && line.words == 2) {
             if (const auto i = places(value)) d.intDigits = *i;
-        } else if (is(key, "DECIMAL-PLACES") && w.size() >= 2) {
+        } else if (is(key, "DECIMAL-PLACES") && line.words == 2) {
             if (const auto f = places(value)) d.decDigits = *f;
-        } else if (w.size() == 1 || is(key, "OUTPUT-UNITS") || is(key, "UNITS")) {
+        } else if (line.words == 1 || is(key, "OUTPUT-UNITS") || is(key, "UNITS")) {
             if (is(value, "ENGLISH") || is(value, "INCH") || is(value, "INCHES")) d.metric = false;
             else if (is(value, "METRIC") || is(value, "MM")) d.metric = true;
         } else if (is(key, "SUPPRESS-LEAD-ZEROES") || is(key, "SUPPRESS-LEADING-ZEROS")) {

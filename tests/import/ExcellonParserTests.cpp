@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ChildRun.hpp"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -369,6 +371,30 @@ TEST(ExcellonParser, AllegroParameterFile) {
     // Both suppressed cannot be read either way: the zero mode stays the reader's own.
     EXPECT_EQ(ExcellonParser::allegroParameters("INTEGER-PLACES 2\nSUPPRESS-LEAD-ZEROES YES\nSUPPRESS-TRAIL-ZEROES YES\n"),
               (ExcellonParser::FormatDefaults{std::nullopt, 2, std::nullopt, std::nullopt}));
+
+    // Places of the largest 64-bit count with trailing zeros dropped: the digits are padded no further than
+    // a double can hold, and the counts are never added as given.
+    const auto huge = ExcellonParser::allegroParameters(
+        "INTEGER-PLACES 9223372036854775807\nDECIMAL-PLACES 9223372036854775807\nSUPPRESS-TRAIL-ZEROES YES\n");
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->intDigits, INT64_MAX);
+    const auto far = ExcellonParser{}.parse("b-1-2.drl", std::string_view("T01\nX0100000Y0100000\nX12Y3\nM00\n"), *huge);
+    ASSERT_EQ(far.hits.size(), 2u);
+    for (const auto& h : far.hits) EXPECT_TRUE(h.position.isFinite());
+
+    // One line of a hundred million bytes: only its first two words are looked at, so reading it takes no
+    // memory beyond the text (it took twelve times the text, a view per word).
+    const auto oneLine = corvane::testing::runInChild([] {
+        std::string text = "INTEGER-PLACES 3";
+        text.reserve(100'000'100);
+        for (int i = 0; i < 50'000'000; ++i) text += " x";
+        text += "\nDECIMAL-PLACES 5\n";
+        const auto p = ExcellonParser::allegroParameters(text);
+        return p ? std::to_string(p->intDigits.value_or(-1)) + ":" + std::to_string(p->decDigits.value_or(-1)) : "none";
+    });
+    ASSERT_TRUE(oneLine.finished);
+    EXPECT_EQ(oneLine.text, "3:5");
+    EXPECT_LT(oneLine.peakGrowthKB, 300 * 1024);
 }
 
 TEST(ExcellonParser, Plating) {
@@ -416,6 +442,20 @@ TEST(ExcellonParser, HostileInput) {
     const auto letters = parseText("METRIC\n" + std::string(1 << 20, 'Q') + "X1.0Y1.0\nX2.0Y2.0\n");
     ASSERT_EQ(letters.hits.size(), 1u);
     expectNear(letters.hits[0].position, {2, 2});
+    // A format hint of the largest 64-bit counts: padding stays bounded and the sum of the counts is not
+    // taken as given (it overflowed).
+    const auto i64 = parseText(";FILE_FORMAT=9223372036854775807:9223372036854775807T\nINCH\nT1C0.01\nX1Y1\nX12345\n");
+    ASSERT_EQ(i64.hits.size(), 2u);
+    for (const auto& h : i64.hits) EXPECT_TRUE(h.position.isFinite());
+    // A tool table comment whose size in inches passes the largest double defines no tool.
+    const auto wide = parseText(";Holesize 1. = " + std::string(308, '9') + ".0 PLATED INCH\nT1\nX1.0Y1.0\n");
+    EXPECT_EQ(wide.tools.count(1), 0u);
+    // A hole whose edge would lie past the largest double is left out; the box stays finite.
+    const auto edge = parseText("METRIC\nT1C4" + std::string(307, '0') + ".0\nX1.0Y1.0\nX17" + std::string(307, '0') +
+                                ".0Y1.0\nT2C0.5\nX2.0Y2.0\n");
+    ASSERT_EQ(edge.hits.size(), 2u);
+    expectNear(edge.hits[1].position, {2, 2});
+    EXPECT_TRUE(edge.bbox.isFinite());
     // Binary junk reads without failing.
     std::string junk;
     for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919 + 13) & 0xFF));

@@ -3,6 +3,7 @@
 #include "ChildRun.hpp"
 #include "TempDir.hpp"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -637,6 +638,40 @@ TEST(PackageImporterCeilings, MemoryStaysWithinTheCeilings) {
     ASSERT_TRUE(inflated.finished);
     EXPECT_EQ(inflated.text, "Could not import: 'bomb.zip' is too large to import (more than 128 MB of data).");
     EXPECT_LT(inflated.peakGrowthKB, 128 * 1024 + 32 * 1024);
+}
+
+TEST(PackageImporterCeilings, MemoryRunningOutEndsTheImportWithAClearError) {
+    // Two million strokes under a cap of 256 MB of data more than the test program holds: the object table
+    // cannot be had, and the import ends with its error instead of an uncaught std::bad_alloc.
+    TempDir dir;
+    const fs::path file = dir.write("strokes.gtl", strokesOnOneLine(2'000'000));
+    const auto outcome = corvane::testing::runInChild([&] {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_DATA, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(corvane::testing::procStatusKB("VmData") * 1024 + (std::int64_t{256} << 20));
+        if (::setrlimit(RLIMIT_DATA, &limit) != 0) return std::string("no cap");
+        return errorText([&] { PackageImporter{}.importAny(file); });
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "Could not import: 'strokes.gtl' is too large to import (not enough memory).");
+}
+
+TEST(PackageImporterDrills, AParameterFileOfOneEndlessLineCostsNoMoreThanItsBytes) {
+    // nc_param.txt of one 60 MB line of words: its first two words give the places, and reading it takes the
+    // bytes and no copy or list of its words (it took twelve times the line).
+    std::string line = "INTEGER-PLACES 3";
+    line.reserve(60'000'100);
+    for (int i = 0; i < 30'000'000; ++i) line += " x";
+    const Bytes zip = zipOf({{"nc_param.txt", line + "\nDECIMAL-PLACES 5\nOUTPUT-UNITS ENGLISH\n"},
+                             {"board-1-4.drl", ";Holesize 1. = 12.0 PLATED MILS\nT01\nX123456Y65432\nM00\n"}});
+    line = {};
+    const auto outcome = corvane::testing::runInChild([&] {
+        const PCBPackage pkg = PackageImporter{}.importZIPData(zip, "minnow.zip");
+        return formatFixed(pkg.files.at(0).drill->hits.at(0).position.x / 25.4, 5);
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "1.23456");
+    EXPECT_LT(outcome.peakGrowthKB, 200 * 1024);
 }
 
 TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {
