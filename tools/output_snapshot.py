@@ -1,0 +1,234 @@
+#!/usr/bin/env python3
+"""Captures every picture and result the programs make of a set of boards, and compares two captures.
+
+A change that should alter no output (a speed-up, a memory saving) is checked by capturing before it and
+after it and comparing the two byte for byte:
+
+    tools/output_snapshot.py capture BUILD_DIR OUT_DIR [BOARD ...]
+    tools/output_snapshot.py compare REFERENCE_DIR OTHER_DIR
+
+For every board (a ZIP, a folder or a single file; by default the sample board, the real board in
+tests/data/boards and the large board tools/make_large_board.py writes) it writes:
+
+- desktop.png: the desktop program's canvas capture (CORVANE_METAL_SNAPSHOT) under Xvfb with software OpenGL;
+- window.ppm and window.txt: its window capture (CORVANE_SCREENSHOT) drawn by pdftoppm and its text by
+  pdftotext; the import time in the status line ("… ms") is the one part that differs from run to run, so
+  its number is masked in both;
+- preview.png: the preview program's harness picture (QLHARNESS_URL);
+- thumbnail-SIZE.png: the thumbnailer's pictures;
+- probe.json: the core's roles, warnings, summary and findings (tools/board_probe.cpp, built here against
+  BUILD_DIR's core library). A spacing estimate its time budget cut short is compared only for being one.
+
+Needs xvfb-run, pdftoppm and pdftotext (poppler-utils) and a C++ compiler.
+"""
+import json
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+SCREEN = "-screen 0 1600x1000x24"
+THUMBNAIL_SIZES = (128, 256)
+PDF_DPI = 144
+# The status line's import time, "… 25 files, 1499 ms": masked a little past its end, since a longer number
+# pushes the text further right.
+MASK_SLACK_PT = 40
+
+
+def default_boards(work):
+    large = os.path.join(work, "LargeBoard.zip")
+    if not os.path.exists(large):
+        subprocess.run([sys.executable, os.path.join(SOURCE, "tools/make_large_board.py"), large],
+                       check=True, stdout=subprocess.DEVNULL)
+    return [os.path.join(SOURCE, "Samples/ESP32_RevA.zip"),
+            os.path.join(SOURCE, "tests/data/boards/particle-core"),
+            large]
+
+
+def label(board):
+    return os.path.splitext(os.path.basename(os.path.normpath(board)))[0]
+
+
+def run(argv, env=None, timeout=300):
+    full = dict(os.environ)
+    full.update(env or {})
+    result = subprocess.run(argv, env=full, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return result.returncode, result.stdout, result.stderr.decode("utf-8", "replace")
+
+
+def desktop(build, board, env, work):
+    config = tempfile.mkdtemp(dir=work)
+    base = {"LIBGL_ALWAYS_SOFTWARE": "1", "CORVANE_IMPORT": board, "CORVANE_SCREENSHOT_DELAY": "0",
+            "XDG_CONFIG_HOME": config, "XDG_RUNTIME_DIR": config}
+    base.update(env)
+    code, _, err = run(["xvfb-run", "-a", "-s", SCREEN, os.path.join(build, "CorvaneApp/corvane")], base)
+    shutil.rmtree(config, ignore_errors=True)
+    if code != 0:
+        raise RuntimeError(f"corvane exited {code} on {board}: {err}")
+
+
+def masked_status_time(pdf):
+    """The boxes (in points) of the status line's import time: the number before "ms" and what follows."""
+    _, xml, _ = run(["pdftotext", "-bbox-layout", pdf, "-"])
+    words = re.findall(r'<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)" yMax="([\d.]+)">([^<]*)</word>',
+                       xml.decode("utf-8", "replace"))
+    boxes = []
+    for (x0, y0, _, y1, text), (_, _, x1n, _, nxt) in zip(words, words[1:]):
+        if re.fullmatch(r"\d+", text) and nxt == "ms":
+            boxes.append((float(x0) - 1, float(y0) - 1, float(x1n) + MASK_SLACK_PT, float(y1) + 1))
+    return boxes
+
+
+def window(build, board, out, work):
+    pdf = os.path.join(work, "window.pdf")
+    desktop(build, board, {"CORVANE_SCREENSHOT": pdf}, work)
+    code, _, err = run(["pdftoppm", "-r", str(PDF_DPI), "-singlefile", pdf, os.path.join(out, "window")])
+    if code != 0:
+        raise RuntimeError(f"pdftoppm failed: {err}")
+    _, text, _ = run(["pdftotext", "-layout", pdf, "-"])
+    text = re.sub(r"\d+ ms\b", "N ms", text.decode("utf-8", "replace"))
+    with open(os.path.join(out, "window.txt"), "w") as f:
+        f.write(text)
+    with open(os.path.join(out, "window-mask.json"), "w") as f:
+        json.dump(masked_status_time(pdf), f)
+    os.remove(pdf)
+
+
+def preview(build, board, out):
+    png = os.path.join(out, "preview.png")
+    code, _, err = run([os.path.join(build, "Boardpeek/boardpeek")],
+                       {"QLHARNESS_URL": board, "QLHARNESS_OUT": png, "QT_QPA_PLATFORM": "offscreen"})
+    if code != 0:
+        raise RuntimeError(f"boardpeek exited {code} on {board}: {err}")
+
+
+def thumbnails(build, board, out):
+    for size in THUMBNAIL_SIZES:
+        png = os.path.join(out, f"thumbnail-{size}.png")
+        code, _, err = run([os.path.join(build, "Boardpeek/boardpeek-thumbnailer"), board, png, str(size)])
+        if code != 0:
+            raise RuntimeError(f"thumbnailer exited {code} on {board}: {err}")
+
+
+def build_probe(build, work):
+    probe = os.path.join(work, "board_probe")
+    libs = subprocess.run(["pkg-config", "--libs", "pangocairo", "polyclipping"], check=True,
+                          stdout=subprocess.PIPE).stdout.decode().split()
+    subprocess.run(["c++", "-std=c++20", "-O2", "-I", os.path.join(SOURCE, "core"),
+                    os.path.join(SOURCE, "tools/board_probe.cpp"), os.path.join(build, "libCorvaneCore.a"),
+                    "-o", probe] + libs + ["-lz", "-lpthread"], check=True)
+    return probe
+
+
+def capture(build, out_root, boards):
+    build = os.path.abspath(build)
+    os.makedirs(out_root, exist_ok=True)
+    work = tempfile.mkdtemp(prefix="corvane-snapshot-")
+    try:
+        boards = boards or default_boards(out_root)
+        probe = build_probe(build, work)
+        for board in boards:
+            board = os.path.abspath(board)
+            out = os.path.join(out_root, label(board))
+            os.makedirs(out, exist_ok=True)
+            print(f"{label(board)}: desktop", flush=True)
+            desktop(build, board, {"CORVANE_METAL_SNAPSHOT": os.path.join(out, "desktop.png")}, work)
+            print(f"{label(board)}: window", flush=True)
+            window(build, board, out, work)
+            print(f"{label(board)}: preview, thumbnails, probe", flush=True)
+            preview(build, board, out)
+            thumbnails(build, board, out)
+            code, text, err = run([probe, board], timeout=900)
+            if code != 0:
+                raise RuntimeError(f"board_probe failed on {board}: {err}")
+            with open(os.path.join(out, "probe.json"), "wb") as f:
+                f.write(text)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+def read_ppm(path):
+    with open(path, "rb") as f:
+        data = f.read()
+    m = re.match(rb"P6\s+(\d+)\s+(\d+)\s+(\d+)\s", data)
+    width, height = int(m.group(1)), int(m.group(2))
+    return width, height, bytearray(data[m.end():])
+
+
+def blank(pixels, width, height, boxes):
+    scale = PDF_DPI / 72.0
+    for x0, y0, x1, y1 in boxes:
+        c0, c1 = max(0, int(x0 * scale)), min(width, int(x1 * scale) + 1)
+        for y in range(max(0, int(y0 * scale)), min(height, int(y1 * scale) + 1)):
+            pixels[(y * width + c0) * 3:(y * width + c1) * 3] = bytes((c1 - c0) * 3)
+
+
+def same_window(a_dir, b_dir):
+    boxes = []
+    for d in (a_dir, b_dir):
+        with open(os.path.join(d, "window-mask.json")) as f:
+            boxes += json.load(f)
+    wa, ha, pa = read_ppm(os.path.join(a_dir, "window.ppm"))
+    wb, hb, pb = read_ppm(os.path.join(b_dir, "window.ppm"))
+    if (wa, ha) != (wb, hb):
+        return False
+    blank(pa, wa, ha, boxes)
+    blank(pb, wb, hb, boxes)
+    return pa == pb
+
+
+def same_probe(a_path, b_path):
+    """The probes' results alike. A spacing estimate the time budget cut short depends on the machine's speed
+    and load, not on the program: left out where both runs were cut short."""
+    with open(a_path) as fa, open(b_path) as fb:
+        a, b = json.load(fa), json.load(fb)
+    sa, sb = a.get("summary", {}), b.get("summary", {})
+    if sa.get("minSpaceReliable") is False and sb.get("minSpaceReliable") is False:
+        sa.pop("minSpaceMM", None)
+        sb.pop("minSpaceMM", None)
+    return a == b
+
+
+def compare(a_root, b_root):
+    differ = []
+    boards = sorted(d for d in os.listdir(a_root) if os.path.isdir(os.path.join(a_root, d)))
+    for board in boards:
+        a_dir, b_dir = os.path.join(a_root, board), os.path.join(b_root, board)
+        for name in sorted(os.listdir(a_dir)):
+            if name == "window-mask.json":
+                continue
+            if not os.path.exists(os.path.join(b_dir, name)):
+                differ.append(f"{board}/{name}: missing")
+                continue
+            if name == "window.ppm":
+                same = same_window(a_dir, b_dir)
+            elif name == "probe.json":
+                same = same_probe(os.path.join(a_dir, name), os.path.join(b_dir, name))
+            else:
+                with open(os.path.join(a_dir, name), "rb") as fa, open(os.path.join(b_dir, name), "rb") as fb:
+                    same = fa.read() == fb.read()
+            print(f"{'same  ' if same else 'DIFFER'} {board}/{name}")
+            if not same:
+                differ.append(f"{board}/{name}")
+    if differ:
+        print("differ: " + ", ".join(differ))
+        return 1
+    print(f"all {len(boards)} boards the same")
+    return 0
+
+
+def main(argv):
+    if len(argv) >= 3 and argv[0] == "capture":
+        capture(argv[1], argv[2], argv[3:])
+        return 0
+    if len(argv) == 3 and argv[0] == "compare":
+        return compare(argv[1], argv[2])
+    print(__doc__, file=sys.stderr)
+    return 2
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
