@@ -69,15 +69,6 @@ void main() {
 
 float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN gives 0
 
-// Layers are multisampled in passes of their own; the widget's framebuffer and the offscreen surface only
-// receive whole-target composites, where more samples would add fill and change no pixel (and an offscreen
-// surface asking for samples may find no configuration at all).
-QSurfaceFormat singleSampleFormat() {
-    QSurfaceFormat format = GLBoardRenderer::surfaceFormat();
-    format.setSamples(0);
-    return format;
-}
-
 } // namespace
 
 namespace gl {
@@ -445,7 +436,7 @@ QImage Scene::readPixels(GLuint fbo, QSize pixels, double devicePixelRatio) {
 } // namespace gl
 
 GLBoardRenderer::GLBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
-    setFormat(singleSampleFormat());
+    setFormat(surfaceFormat());
 }
 
 GLBoardRenderer::~GLBoardRenderer() {
@@ -458,7 +449,12 @@ QSurfaceFormat GLBoardRenderer::surfaceFormat() {
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setSamples(kSamples);
+    // Layers are multisampled in passes of their own. Every other surface (the widget's framebuffer, the
+    // offscreen one, and every window, which composes its widgets with the canvas's picture) receives
+    // whole-target composites only, where samples would add fill and change no pixel; a window asking for
+    // them costs every repaint of any widget in it on software OpenGL, and an offscreen surface asking for
+    // them may find no configuration at all.
+    format.setSamples(0);
     return format;
 }
 
@@ -468,7 +464,7 @@ bool GLBoardRenderer::probe() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
     QOpenGLContext context;
-    context.setFormat(singleSampleFormat());
+    context.setFormat(surfaceFormat());
     if (!context.create()) return false;
     QOffscreenSurface surface;
     surface.setFormat(context.format());
@@ -630,7 +626,7 @@ gl::Scene* GLBoardRenderer::offscreenScene() {
     }
     if (offscreenContext_) return nullptr; // made once and failed
     offscreenContext_ = std::make_unique<QOpenGLContext>();
-    offscreenContext_->setFormat(singleSampleFormat());
+    offscreenContext_->setFormat(surfaceFormat());
     offscreenSurface_ = std::make_unique<QOffscreenSurface>();
     if (!offscreenContext_->create()) return nullptr;
     offscreenSurface_->setFormat(offscreenContext_->format());

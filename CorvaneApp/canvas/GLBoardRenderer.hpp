@@ -33,8 +33,8 @@ public:
     explicit GLBoardRenderer(QWidget* parent);
     ~GLBoardRenderer() override;
 
-    // OpenGL 3.3 core with 4 samples; install it as the default before the QApplication exists. The canvas's
-    // own contexts ask for no samples: its layers are multisampled in passes of their own.
+    // OpenGL 3.3 core without samples, for every surface and window; install it as the default before the
+    // QApplication exists. The canvas multisamples its layers in passes of its own.
     static QSurfaceFormat surfaceFormat();
     static void installDefaultSurfaceFormat();
 
