@@ -178,14 +178,20 @@ void AutomationHooks::start(AppDelegate* delegate, const AutomationEnvironment& 
     }
 }
 
+std::filesystem::path importLocation(const std::string& path) {
+    if (!path.empty()) return toPath(path);
+    std::error_code error;
+    return std::filesystem::current_path(error);
+}
+
+void AutomationHooks::prefetch(const AutomationEnvironment& environment) {
+    if (environment.importPath) AppModel::prefetchImport(importLocation(*environment.importPath));
+}
+
 void AutomationHooks::startImport(const std::string& path) {
     if (!delegate_) return;
     AppModel& model = delegate_->model();
-    std::filesystem::path url = toPath(path);
-    if (path.empty()) {
-        std::error_code error;
-        url = std::filesystem::current_path(error);
-    }
+    const std::filesystem::path url = importLocation(path);
     importPending_ = true;
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(&model, &AppModel::importFinished, this, [this, connection](bool succeeded) {

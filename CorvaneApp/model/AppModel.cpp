@@ -8,8 +8,14 @@
 #include <future>
 #include <limits>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -137,6 +143,29 @@ TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
 }
 
 bool isUsableCanvas(QSizeF size) { return size.width() >= 10 && size.height() >= 10; }
+
+// Imports started before anyone asked for them, by path, until an importURL takes one.
+using PrefetchedImport = std::shared_future<std::shared_ptr<const PCBPackage>>;
+std::mutex prefetchMutex;
+std::map<std::filesystem::path, PrefetchedImport> prefetchedImports;
+
+// The import of `url` started early, if there is one; it is taken once.
+PrefetchedImport takePrefetchedImport(const std::filesystem::path& url) {
+    std::lock_guard lock(prefetchMutex);
+    const auto it = prefetchedImports.find(url);
+    if (it == prefetchedImports.end()) return {};
+    PrefetchedImport taken = std::move(it->second);
+    prefetchedImports.erase(it);
+    return taken;
+}
+
+// Hands memory that work just freed back to the system: the allocator keeps it for the thread that freed
+// it, and a summary's working set is large and not needed again.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 } // namespace
 
@@ -420,6 +449,22 @@ void AppModel::setLastScreenshot(QImage image) {
 
 // ---- Import and installation ------------------------------------------------------------------------------
 
+void AppModel::prefetchImport(const std::filesystem::path& url) {
+    auto promise = std::make_shared<std::promise<PackagePtr>>();
+    {
+        std::lock_guard lock(prefetchMutex);
+        if (!prefetchedImports.emplace(url, promise->get_future().share()).second) return;
+    }
+    // A thread of its own, detached: nothing at exit waits for a read nobody took.
+    std::thread([promise, url] {
+        try {
+            promise->set_value(std::make_shared<const PCBPackage>(PackageImporter{}.importAny(url)));
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    }).detach();
+}
+
 void AppModel::importURL(const std::filesystem::path& url) {
     const std::string name = lastPathComponent(url);
     setStatusMessage("Importing " + name + "\u2026");
@@ -427,12 +472,14 @@ void AppModel::importURL(const std::filesystem::path& url) {
     QPointer<AppModel> guard(this);
     const PackageImporter importer = importer_;
     const QSizeF canvas = isUsableCanvas(canvasSize_) ? canvasSize_ : QSizeF();
-    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas] {
+    PrefetchedImport early = takePrefetchedImport(url);
+    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas, early] {
         const auto start = std::chrono::steady_clock::now();
         PackagePtr package;
         std::string failure;
         try {
-            package = std::make_shared<const PCBPackage>(importer.importAny(url));
+            // An import of the same path started earlier gives its package or its failure.
+            package = early.valid() ? early.get() : std::make_shared<const PCBPackage>(importer.importAny(url));
         } catch (const std::exception& e) {
             failure = e.what();
         }
@@ -560,12 +607,14 @@ void AppModel::refreshSummary(Revision revision) {
     };
     afterPendingRepaints([guard, engine, package, run, revision, current] {
         if (!guard || !current(*guard, run)) return;
-        QThreadPool::globalInstance()->start([guard, engine, package, run, revision, current] {
+        // Nobody waits for the summary but the panel that shows it: it runs behind everything else.
+        runInBackground([guard, engine, package, run, revision, current] {
             std::optional<BoardSummary> summary;
             try {
                 summary = engine.summarize(*package);
             } catch (const std::exception&) {
             }
+            releaseFreedMemory();
             onGuiThread([guard, run, revision, current, summary = std::move(summary)] {
                 if (!guard || !current(*guard, run)) return;
                 (revision == Revision::shown ? guard->summaryPending_ : guard->baseSummaryPending_) = false;
@@ -763,7 +812,7 @@ void AppModel::runChecks(Revision revision) {
     QPointer<AppModel> guard(this);
     std::optional<ManufacturingPreset> preset = activePreset_;
     ++checkRunsPending_;
-    QThreadPool::globalInstance()->start([guard, package, preset, revision] {
+    runInBackground([guard, package, preset, revision] {
         std::optional<DFMReport> report;
         try {
             report = DFMEngine().runChecks(*package, preset);

@@ -170,6 +170,10 @@ public:
     // ---- Loading and layers -----------------------------------------------------------------------------
     // Imports a file or folder on a worker thread and installs the result; returns at once.
     void importURL(const std::filesystem::path& url);
+    // Starts reading `url` at once, on a thread of its own, and returns: the first importURL of the same path
+    // takes what it read instead of reading it again. For the files a launch is handed, so that reading
+    // them overlaps the making of the window.
+    static void prefetchImport(const std::filesystem::path& url);
     void loadPackage(PackagePtr package);
     void loadPackage(PCBPackage package) { loadPackage(std::make_shared<const PCBPackage>(std::move(package))); }
     void clearCompare();

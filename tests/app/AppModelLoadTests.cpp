@@ -516,6 +516,49 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     }
 }
 
+TEST(AppImport, AnImportReadEarlyIsTakenOnceByTheFirstImportOfItsPath) {
+    Fixture f;
+    QTemporaryDir dir;
+    const QString zip = dir.filePath("early.zip");
+    writeFile(zip, boardZip());
+    AppModel::prefetchImport(zip.toStdString());
+    AppModel::prefetchImport(dir.filePath("broken.zip").toStdString());  // missing when read
+    // Both are read at once: what the paths hold later is not what the first imports see.
+    QTest::qWait(1500);
+    writeFile(dir.filePath("broken.zip"), boardZip());
+    ASSERT_TRUE(QFile::remove(zip));
+    QSignalSpy done(&f.model, &AppModel::importFinished);
+    f.model.importURL(zip.toStdString());
+    EXPECT_EQ(f.model.statusMessage(), "Importing early.zip\u2026");
+    ASSERT_TRUE(waitFor(done, 1));
+    EXPECT_TRUE(done[0][0].toBool());
+    ASSERT_TRUE(f.model.package());
+    EXPECT_EQ(f.model.package()->name, "early");
+    expectImportStatus(f.model.statusMessage(), "early.zip", 3);
+
+    // The early read failed as a late one would have, with the same words.
+    f.model.importURL(dir.filePath("broken.zip").toStdString());
+    ASSERT_TRUE(waitFor(done, 2));
+    EXPECT_FALSE(done[1][0].toBool());
+    std::string expected;
+    try {
+        PackageImporter{}.importAny((dir.filePath("gone.zip")).toStdString());
+    } catch (const std::exception& e) {
+        expected = e.what();
+    }
+    std::string status = f.model.statusMessage();
+    const auto at = status.find("broken.zip");
+    ASSERT_NE(at, std::string::npos) << status;
+    status.replace(at, std::string("broken.zip").size(), "gone.zip");
+    EXPECT_EQ(status, "Import failed: " + expected);
+
+    // Taken once: a second import of the path reads it again, as it is now.
+    f.model.importURL(dir.filePath("broken.zip").toStdString());
+    ASSERT_TRUE(waitFor(done, 3));
+    EXPECT_TRUE(done[2][0].toBool());
+    EXPECT_EQ(f.model.package()->name, "broken");
+}
+
 TEST(AppImport, FolderWithTrailingSlashIsNamedByItsLastComponent) {
     Fixture f;
     QTemporaryDir dir;
