@@ -6,6 +6,7 @@
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 #include <QOpenGLShaderProgram>
+#include <QTimer>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -522,6 +523,16 @@ BBox GLBoardRenderer::inkBoxOf(const RenderLayer& layer) {
     return BBox{minX, minY, maxX, maxY};
 }
 
+void GLBoardRenderer::assignMeshes(RenderLayer& layer, std::shared_ptr<const TessellatedLayer> meshes) {
+    layer.darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
+    layer.clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
+    layer.lineVertices = static_cast<std::int64_t>(meshes->centreLines.size() / 2);
+    layer.runs = buildRuns(*meshes, layer.darkVertices, layer.clearVertices, layer.lineVertices);
+    layer.meshes = std::move(meshes);
+    layer.inkBox = inkBoxOf(layer);
+    ++layer.version;
+}
+
 void GLBoardRenderer::removeAllLayers() {
     layers_.clear();
     ++contentVersion_;
@@ -542,15 +553,7 @@ void GLBoardRenderer::setLayer(const std::string& id, const Color& color, float 
     it->opacity = opacity;
     it->visible = visible;
     if (!meshes) meshes = std::make_shared<const TessellatedLayer>();
-    if (meshes != it->meshes) {
-        it->darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
-        it->clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
-        it->lineVertices = static_cast<std::int64_t>(meshes->centreLines.size() / 2);
-        it->runs = buildRuns(*meshes, it->darkVertices, it->clearVertices, it->lineVertices);
-        it->meshes = std::move(meshes);
-        it->inkBox = inkBoxOf(*it);
-        ++it->version;
-    }
+    if (meshes != it->meshes) assignMeshes(*it, std::move(meshes));
     ++contentVersion_;
     update();
 }
@@ -566,6 +569,7 @@ void GLBoardRenderer::initializeGL() {
     // The previous context, if any, is gone and took its objects and its frame along.
     widgetScene_.reset();
     painted_.reset();
+    warmedUp_ = false;
     auto scene = std::make_unique<gl::Scene>(context());
     if (failed_ || !scene->initialize()) {
         scene->release();
@@ -618,6 +622,40 @@ void GLBoardRenderer::paintGL() {
     widgetScene_->render(layers_, defaultFramebufferObject(), pixels, width(), height(), camera_);
     painted_ = PaintedFrame{contentVersion_, pixels, QSize(width(), height())};
     ++framesDrawn_;
+    if (!warmedUp_ && std::none_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) {
+        warmedUp_ = true;
+        // After the events waiting now: a launch opening a board has handed its import to a worker by then.
+        QTimer::singleShot(0, this, &GLBoardRenderer::warmUp);
+    }
+}
+
+void GLBoardRenderer::warmUp() {
+    if (!widgetScene_ || !context() || !context()->isValid()) return;
+    // A board that came first is drawn by its own frame, which does the same.
+    if (std::any_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) return;
+    const double dpr = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(width() * dpr), static_cast<int>(height() * dpr));
+    if (pixels.isEmpty()) return;
+    // A stroke with a clear hole and its centre line: every pass a layer takes (the multisampled target at
+    // this size, dark triangles, clear ones, lines, the resolve and the composite) is made ready, drawn
+    // into a target of its own that is thrown away.
+    const TessellatedLayer shape = Tessellator().tessellate({
+        PCBObject(PCBObjectKind::stroke({0, 0}, {1, 0}), std::nullopt, ApertureShape::circle(0.2), Polarity::dark,
+                  std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
+        PCBObject(PCBObjectKind::flash({0.5, 0}), std::nullopt, ApertureShape::circle(0.1), Polarity::clear,
+                  std::nullopt, std::nullopt, std::nullopt, std::nullopt, 1),
+    });
+    RenderLayer layer;
+    layer.id = "warm-up";
+    layer.serial = nextSerial_++;
+    layer.color = {1, 1, 1, 1};
+    assignMeshes(layer, std::make_shared<const TessellatedLayer>(shape));
+    CameraState camera;
+    camera.center = Vec2{0.5, 0};
+    camera.pxPerMM = 8;
+    makeCurrent();
+    widgetScene_->readBack({layer}, pixels, dpr, camera);
+    doneCurrent();
 }
 
 gl::Scene* GLBoardRenderer::offscreenScene() {

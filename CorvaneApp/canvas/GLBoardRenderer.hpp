@@ -97,6 +97,10 @@ private:
     };
 
     static BBox inkBoxOf(const RenderLayer& layer);
+    static void assignMeshes(RenderLayer& layer, std::shared_ptr<const TessellatedLayer> meshes);
+    // Makes the first board's frame ready while there is none to draw: on software OpenGL its target and the
+    // code of every pass it takes are made at first use, which took longer than drawing a small board.
+    void warmUp();
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices, std::int64_t lineVertices);
     void releaseWidgetScene();
@@ -107,6 +111,7 @@ private:
     CameraState camera_;
     std::uint64_t nextSerial_ = 1;
     bool failed_ = false;
+    bool warmedUp_ = false;
     std::uint64_t framesDrawn_ = 0;
     // Changes with every change of what is drawn (layers, their meshes or looks, the camera).
     std::uint64_t contentVersion_ = 0;

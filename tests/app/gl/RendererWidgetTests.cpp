@@ -132,6 +132,22 @@ TEST_F(RendererWidget, DevicePixelRatioFollowsTheScreen) {
     EXPECT_EQ(canvas->grabFramebuffer().size(), QSize(64, 48) * expected);
 }
 
+TEST_F(RendererWidget, ReadyingAnEmptyCanvasForItsFirstBoardChangesNoPixel) {
+    // One canvas shown empty (it readies its passes while idle), one given the board before it is shown.
+    QWidget idle, direct;
+    GLBoardRenderer* waited = showCanvas(idle, {257, 143});
+    QTest::qWait(300);
+    const QImage empty = waited->grabFramebuffer();
+    for (int y = 0; y < empty.height(); y += 9)
+        for (int x = 0; x < empty.width(); x += 7) ASSERT_TRUE(near(empty.pixelColor(x, y), kBackground)) << x << "," << y;
+    const std::uint64_t frames = waited->framesDrawn();
+    uploadBoard(*waited);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waited->framesDrawn() > frames; }, 5000));
+    GLBoardRenderer* first = showCanvas(direct, {257, 143}, uploadBoard);
+    EXPECT_EQ(maxDifference(waited->grabFramebuffer(), first->grabFramebuffer()), 0);
+    EXPECT_EQ(maxDifference(waited->snapshot(), first->snapshot()), 0);
+}
+
 TEST_F(RendererWidget, DrawsOnlyWhenSomethingChanged) {
     QWidget window;
     GLBoardRenderer* canvas = showCanvas(window, {160, 120});
