@@ -6,7 +6,8 @@
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 #include <QOpenGLShaderProgram>
-#include <QTimer>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -624,9 +625,21 @@ void GLBoardRenderer::paintGL() {
     ++framesDrawn_;
     if (!warmedUp_ && std::none_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) {
         warmedUp_ = true;
-        // After the events waiting now: a launch opening a board has handed its import to a worker by then.
-        QTimer::singleShot(0, this, &GLBoardRenderer::warmUp);
+        // Behind every event waiting now: a launch opening a board has handed its import to a worker by then,
+        // and a board that arrives first is drawn first.
+        QCoreApplication::postEvent(this, new QEvent(warmUpEvent()), std::numeric_limits<int>::min());
     }
+}
+
+QEvent::Type GLBoardRenderer::warmUpEvent() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+bool GLBoardRenderer::event(QEvent* e) {
+    if (e->type() != warmUpEvent()) return QOpenGLWidget::event(e);
+    warmUp();
+    return true;
 }
 
 void GLBoardRenderer::warmUp() {

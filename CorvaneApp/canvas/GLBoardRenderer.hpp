@@ -1,4 +1,5 @@
 #pragma once
+#include <QEvent>
 #include <QImage>
 #include <QOpenGLWidget>
 #include <QSurfaceFormat>
@@ -66,6 +67,7 @@ Q_SIGNALS:
     void glFailed();
 
 protected:
+    bool event(QEvent* e) override;
     void initializeGL() override;
     void paintGL() override;
 
@@ -101,6 +103,7 @@ private:
     // Makes the first board's frame ready while there is none to draw: on software OpenGL its target and the
     // code of every pass it takes are made at first use, which took longer than drawing a small board.
     void warmUp();
+    static QEvent::Type warmUpEvent();
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices, std::int64_t lineVertices);
     void releaseWidgetScene();
