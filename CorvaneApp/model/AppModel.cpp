@@ -485,6 +485,8 @@ void AppModel::importURL(const std::filesystem::path& url) {
         }
         LayerMeshes meshes;
         double scale = 0;
+        std::vector<DrillFileStats> drills;
+        std::optional<BoardSummary> summary;
         if (package) {
             // The cache shares the package shown; it is only a cache, so a file that cannot be read again
             // still shows its board.
@@ -498,8 +500,17 @@ void AppModel::importURL(const std::filesystem::path& url) {
             std::vector<std::size_t> all(package->files.size());
             for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
             meshes = makeLayerMeshes(*package, std::move(all), scale);
+            // Loading reads these at once: they are made here, where they keep no one waiting.
+            drills = drillTables(*package);
+            if (summaryObjectCount(*package) <= summaryInlineObjects) {
+                try {
+                    summary = summaryEngine().summarize(*package);
+                } catch (const std::exception&) {
+                }
+            }
         }
-        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes)]() mutable {
+        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes),
+                     drills = std::move(drills), summary = std::move(summary)]() mutable {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
@@ -509,6 +520,8 @@ void AppModel::importURL(const std::filesystem::path& url) {
             guard->preparedPackage_ = package;
             guard->preparedMeshes_ = std::move(meshes);
             guard->preparedScale_ = scale;
+            guard->preparedDrillFiles_ = std::move(drills);
+            guard->preparedSummary_ = std::move(summary);
             guard->loadPackage(package);
             guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
@@ -529,6 +542,11 @@ void AppModel::loadPackage(PackagePtr package) {
     // The board is fitted below: its meshes are made for that view right away, not for the one before.
     const BBox fitted = package->boardBBox();
     if (isUsableCanvas(canvasSize_) && fitted.isValid()) plannedViewScale_ = fittedScale(fitted, canvasSize_);
+    const bool prepared = preparedPackage_ == package;
+    std::vector<DrillFileStats> drills = prepared ? std::move(preparedDrillFiles_) : drillTables(*package);
+    std::optional<BoardSummary> summary = prepared ? std::move(preparedSummary_) : std::nullopt;
+    preparedDrillFiles_.clear();
+    preparedSummary_.reset();
     setPackage(package);
     plannedViewScale_.reset();
     setDfmReport(std::nullopt);
@@ -538,8 +556,8 @@ void AppModel::loadPackage(PackagePtr package) {
     setPendingMeasureAnchor(std::nullopt);
     setLocatedPoint(std::nullopt);
 
-    setDrillFiles(drillTables(*package));
-    refreshSummary();
+    setDrillFiles(std::move(drills));
+    refreshSummary(Revision::shown, std::move(summary));
 
     if (auto dims = measureEngine_.boardDimensionMeasurement(*package, units_)) {
         const bool present = std::any_of(measurements_.begin(), measurements_.end(), [](const BoardMeasurement& m) {
@@ -582,20 +600,29 @@ void AppModel::assignSummary(Revision revision, std::optional<BoardSummary> summ
     else setCompareBaseSummary(std::move(summary));
 }
 
-void AppModel::refreshSummary(Revision revision) {
+std::size_t AppModel::summaryObjectCount(const PCBPackage& package) {
+    std::size_t objects = 0;
+    for (const auto& f : package.files)
+        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
+    return objects;
+}
+
+BoardSummaryEngine AppModel::summaryEngine() {
+    BoardSummaryEngine engine;
+    engine.timeBudget = summaryTimeBudget;
+    return engine;
+}
+
+void AppModel::refreshSummary(Revision revision, std::optional<BoardSummary> made) {
     const PackagePtr package = revision == Revision::shown ? package_ : compareBase_;
     if (!package) return;
     std::uint64_t& runs = revision == Revision::shown ? summaryRun_ : baseSummaryRun_;
     bool& pending = revision == Revision::shown ? summaryPending_ : baseSummaryPending_;
     const std::uint64_t run = ++runs;
-    std::size_t objects = 0;
-    for (const auto& f : package->files)
-        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
-    BoardSummaryEngine engine;
-    engine.timeBudget = summaryTimeBudget;
-    if (objects <= summaryInlineObjects) {
+    const BoardSummaryEngine engine = summaryEngine();
+    if (summaryObjectCount(*package) <= summaryInlineObjects) {
         pending = false;
-        assignSummary(revision, engine.summarize(*package));
+        assignSummary(revision, made ? std::move(made) : engine.summarize(*package));
         return;
     }
     // A large board is drawn before its summary is made; the result is taken only if no later run began.

@@ -35,6 +35,8 @@
 
 namespace corvane {
 
+struct BoardSummaryEngine;
+
 // The three groups of one compare row: in both revisions, only in A, only in B.
 struct CompareGroups {
     std::vector<PCBObject> same;
@@ -288,7 +290,11 @@ private:
     std::vector<std::size_t> filesInCategoryOrder() const;
     // The board on screen, or revision A of a comparison.
     enum class Revision { shown, base };
-    void refreshSummary(Revision revision = Revision::shown);
+    // `made`: the summary of that revision's package, made already (for a board summarised at once).
+    void refreshSummary(Revision revision = Revision::shown, std::optional<BoardSummary> made = std::nullopt);
+    // The objects a summary of `package` looks at: more than summaryInlineObjects are summarised on a worker.
+    static std::size_t summaryObjectCount(const PCBPackage& package);
+    static BoardSummaryEngine summaryEngine();
     void assignSummary(Revision revision, std::optional<BoardSummary> summary);
     void runChecks(Revision revision);
     void holdBothRevisions();
@@ -352,6 +358,9 @@ private:
     PackagePtr preparedPackage_;
     LayerMeshes preparedMeshes_;
     double preparedScale_ = 0;
+    // Made on the import's worker too: the drill tables and, for a board summarised at once, its summary.
+    std::vector<DrillFileStats> preparedDrillFiles_;
+    std::optional<BoardSummary> preparedSummary_;
     // The summary run whose result is still wanted; a result of an earlier run is dropped.
     std::uint64_t summaryRun_ = 0;
     bool summaryPending_ = false;

@@ -10,6 +10,7 @@
 #include "checks/BoardSummaryEngine.hpp"
 #include "import/DocumentCache.hpp"
 #include "io/VellZipWriter.hpp"
+#include "model/Codable.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -508,6 +509,16 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->name, "rev-a");
     EXPECT_EQ(cached, f.model.package());  // the board shown, held once
+    // The drill tables and the summary the import's worker made are those the board gives.
+    const PCBPackage& shown = *f.model.package();
+    ASSERT_EQ(f.model.drillFiles().size(), AppModel::drillTables(shown).size());
+    for (std::size_t i = 0; i < f.model.drillFiles().size(); ++i) {
+        EXPECT_EQ(f.model.drillFiles()[i].fileName, AppModel::drillTables(shown)[i].fileName);
+        EXPECT_EQ(f.model.drillFiles()[i].pthCount, AppModel::drillTables(shown)[i].pthCount);
+        EXPECT_EQ(f.model.drillFiles()[i].npthCount, AppModel::drillTables(shown)[i].npthCount);
+    }
+    ASSERT_TRUE(f.model.boardSummary());
+    EXPECT_EQ(encodeJSON(*f.model.boardSummary()), encodeJSON(BoardSummaryEngine{}.summarize(shown)));
     // The meshes the import made on its worker are those of the board shown.
     for (const PackageFile& file : f.model.package()->files) {
         const auto* layer = f.renderer.find(AppModel::layerRendererID(file.fileName));
