@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <thread>
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QFont>
 #include <QFontMetricsF>
@@ -20,6 +20,7 @@
 #include "import/PackageImporter.hpp"
 #include "model/AppModel.hpp"
 #include "model/ParallelFor.hpp"
+#include "render/RasterImage.hpp"
 
 namespace corvane {
 
@@ -424,15 +425,26 @@ std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, dou
     return image;
 }
 
+std::optional<std::vector<std::uint8_t>> ScreenshotController::pngData(const QImage& image) {
+    // The core's pictures are premultiplied native ARGB32, as this format is.
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (argb.isNull()) return std::nullopt;
+    const auto width = static_cast<std::size_t>(argb.width());
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(width * static_cast<std::size_t>(argb.height()));
+    for (int y = 0; y < argb.height(); ++y)
+        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * width, argb.constScanLine(y), width * 4);
+    return RasterImage{argb.width(), argb.height(), std::move(pixels)}.pngData();
+}
+
 std::optional<QImage> ScreenshotController::copyScreenshot(AppModel& model) {
     auto image = makeImage(model, 2.0);
     if (!image) return std::nullopt;
     model.setLastScreenshot(*image);
     auto* data = new QMimeData;
     data->setImageData(*image);
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (buffer.open(QIODevice::WriteOnly) && image->save(&buffer, "PNG")) data->setData(QStringLiteral("image/png"), png);
+    if (const auto png = pngData(*image))
+        data->setData(QStringLiteral("image/png"),
+                      QByteArray(reinterpret_cast<const char*>(png->data()), static_cast<qsizetype>(png->size())));
     if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setMimeData(data);
     else delete data;
     return image;

@@ -1,6 +1,7 @@
 #pragma once
 // The board as the canvas shows it, painted with QPainter independently of the GPU: the screenshot image
 // for the clipboard and the report, and the layer painting of the software canvas.
+#include <cstdint>
 #include <optional>
 #include <span>
 #include <vector>
@@ -63,6 +64,10 @@ struct ScreenshotController {
     // makeImage at scale 2, remembered as the model's last screenshot and put on the clipboard as an image
     // and as "image/png". None (clipboard and model untouched) when no image can be made.
     static std::optional<QImage> copyScreenshot(AppModel& model);
+
+    // An image as PNG file bytes, by the core's encoder: several times quicker than Qt's, for the same
+    // pixels. None for a null image or one that cannot be encoded.
+    static std::optional<std::vector<std::uint8_t>> pngData(const QImage& image);
 };
 
 } // namespace corvane

@@ -9,8 +9,14 @@
 #include <limits>
 #include <new>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -199,6 +205,29 @@ TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
 }
 
 bool isUsableCanvas(QSizeF size) { return size.width() >= 10 && size.height() >= 10; }
+
+// Imports started before anyone asked for them, by path, until an importURL takes one.
+using PrefetchedImport = std::shared_future<std::shared_ptr<const PCBPackage>>;
+std::mutex prefetchMutex;
+std::map<std::filesystem::path, PrefetchedImport> prefetchedImports;
+
+// The import of `url` started early, if there is one; it is taken once.
+PrefetchedImport takePrefetchedImport(const std::filesystem::path& url) {
+    std::lock_guard lock(prefetchMutex);
+    const auto it = prefetchedImports.find(url);
+    if (it == prefetchedImports.end()) return {};
+    PrefetchedImport taken = std::move(it->second);
+    prefetchedImports.erase(it);
+    return taken;
+}
+
+// Hands memory that work just freed back to the system: the allocator keeps it for the thread that freed
+// it, and a summary's working set is large and not needed again.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 } // namespace
 
@@ -484,6 +513,22 @@ void AppModel::setLastScreenshot(QImage image) {
 
 // ---- Import and installation ------------------------------------------------------------------------------
 
+void AppModel::prefetchImport(const std::filesystem::path& url) {
+    auto promise = std::make_shared<std::promise<PackagePtr>>();
+    {
+        std::lock_guard lock(prefetchMutex);
+        if (!prefetchedImports.emplace(url, promise->get_future().share()).second) return;
+    }
+    // A thread of its own, detached: nothing at exit waits for a read nobody took.
+    std::thread([promise, url] {
+        try {
+            promise->set_value(std::make_shared<const PCBPackage>(PackageImporter{}.importAny(url)));
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    }).detach();
+}
+
 void AppModel::importURL(const std::filesystem::path& url) {
     const std::string name = lastPathComponent(url);
     setStatusMessage("Importing " + name + "\u2026");
@@ -491,17 +536,21 @@ void AppModel::importURL(const std::filesystem::path& url) {
     QPointer<AppModel> guard(this);
     const PackageImporter importer = importer_;
     const QSizeF canvas = isUsableCanvas(canvasSize_) ? canvasSize_ : QSizeF();
-    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas] {
+    PrefetchedImport early = takePrefetchedImport(url);
+    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas, early] {
         const auto start = std::chrono::steady_clock::now();
         PackagePtr package;
         std::string failure;
         try {
-            package = std::make_shared<const PCBPackage>(importer.importAny(url));
+            // An import of the same path started earlier gives its package or its failure.
+            package = early.valid() ? early.get() : std::make_shared<const PCBPackage>(importer.importAny(url));
         } catch (const std::exception& e) {
             failure = e.what();
         }
         LayerMeshes meshes;
         double scale = 0;
+        std::vector<DrillFileStats> drills;
+        std::optional<BoardSummary> summary;
         if (package) {
             // The cache shares the package shown; it is only a cache, so a file that cannot be read again
             // still shows its board.
@@ -516,13 +565,22 @@ void AppModel::importURL(const std::filesystem::path& url) {
                 std::vector<std::size_t> all(package->files.size());
                 for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
                 meshes = makeLayerMeshes(*package, std::move(all), scale);
+                // Loading reads these at once: they are made here, where they keep no one waiting.
+                drills = drillTables(*package);
+                if (summaryObjectCount(*package) <= summaryInlineObjects) {
+                    try {
+                        summary = summaryEngine().summarize(*package);
+                    } catch (const std::exception&) {
+                    }
+                }
             } catch (const std::bad_alloc&) {
                 // Refused like an import past its ceilings: the board shown so far stays.
                 package.reset();
                 failure = "'" + name + "' is too large to draw (not enough memory).";
             }
         }
-        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes)]() mutable {
+        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes),
+                     drills = std::move(drills), summary = std::move(summary)]() mutable {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
@@ -532,6 +590,8 @@ void AppModel::importURL(const std::filesystem::path& url) {
             guard->preparedPackage_ = package;
             guard->preparedMeshes_ = std::move(meshes);
             guard->preparedScale_ = scale;
+            guard->preparedDrillFiles_ = std::move(drills);
+            guard->preparedSummary_ = std::move(summary);
             guard->loadPackage(package);
             guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
@@ -552,6 +612,11 @@ void AppModel::loadPackage(PackagePtr package) {
     // The board is fitted below: its meshes are made for that view right away, not for the one before.
     const BBox fitted = package->boardBBox();
     if (isUsableCanvas(canvasSize_) && fitted.isValid()) plannedViewScale_ = fittedScale(fitted, canvasSize_);
+    const bool prepared = preparedPackage_ == package;
+    std::vector<DrillFileStats> drills = prepared ? std::move(preparedDrillFiles_) : drillTables(*package);
+    std::optional<BoardSummary> summary = prepared ? std::move(preparedSummary_) : std::nullopt;
+    preparedDrillFiles_.clear();
+    preparedSummary_.reset();
     setPackage(package);
     plannedViewScale_.reset();
     setDfmReport(std::nullopt);
@@ -561,8 +626,8 @@ void AppModel::loadPackage(PackagePtr package) {
     setPendingMeasureAnchor(std::nullopt);
     setLocatedPoint(std::nullopt);
 
-    setDrillFiles(drillTables(*package));
-    refreshSummary();
+    setDrillFiles(std::move(drills));
+    refreshSummary(Revision::shown, std::move(summary));
     showBoardDimensions(true);
 
     const BBox board = package->boardBBox();
@@ -594,20 +659,29 @@ void AppModel::assignSummary(Revision revision, std::optional<BoardSummary> summ
     else setCompareBaseSummary(std::move(summary));
 }
 
-void AppModel::refreshSummary(Revision revision) {
+std::size_t AppModel::summaryObjectCount(const PCBPackage& package) {
+    std::size_t objects = 0;
+    for (const auto& f : package.files)
+        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
+    return objects;
+}
+
+BoardSummaryEngine AppModel::summaryEngine() {
+    BoardSummaryEngine engine;
+    engine.timeBudget = summaryTimeBudget;
+    return engine;
+}
+
+void AppModel::refreshSummary(Revision revision, std::optional<BoardSummary> made) {
     const PackagePtr package = revision == Revision::shown ? package_ : compareBase_;
     if (!package) return;
     std::uint64_t& runs = revision == Revision::shown ? summaryRun_ : baseSummaryRun_;
     bool& pending = revision == Revision::shown ? summaryPending_ : baseSummaryPending_;
     const std::uint64_t run = ++runs;
-    std::size_t objects = 0;
-    for (const auto& f : package->files)
-        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
-    BoardSummaryEngine engine;
-    engine.timeBudget = summaryTimeBudget;
-    if (objects <= summaryInlineObjects) {
+    const BoardSummaryEngine engine = summaryEngine();
+    if (summaryObjectCount(*package) <= summaryInlineObjects) {
         pending = false;
-        assignSummary(revision, engine.summarize(*package));
+        assignSummary(revision, made ? std::move(made) : engine.summarize(*package));
         return;
     }
     // A large board is drawn before its summary is made; the result is taken only if no later run began.
@@ -619,12 +693,14 @@ void AppModel::refreshSummary(Revision revision) {
     };
     afterPendingRepaints([guard, engine, package, run, revision, current] {
         if (!guard || !current(*guard, run)) return;
-        QThreadPool::globalInstance()->start([guard, engine, package, run, revision, current] {
+        // Nobody waits for the summary but the panel that shows it: it runs behind everything else.
+        runInBackground([guard, engine, package, run, revision, current] {
             std::optional<BoardSummary> summary;
             try {
                 summary = engine.summarize(*package);
             } catch (const std::exception&) {
             }
+            releaseFreedMemory();
             onGuiThread([guard, run, revision, current, summary = std::move(summary)] {
                 if (!guard || !current(*guard, run)) return;
                 (revision == Revision::shown ? guard->summaryPending_ : guard->baseSummaryPending_) = false;
@@ -828,7 +904,7 @@ void AppModel::runChecks(Revision revision) {
     QPointer<AppModel> guard(this);
     std::optional<ManufacturingPreset> preset = activePreset_;
     ++checkRunsPending_;
-    QThreadPool::globalInstance()->start([guard, package, preset, revision] {
+    runInBackground([guard, package, preset, revision] {
         std::optional<DFMReport> report;
         try {
             report = DFMEngine().runChecks(*package, preset);

@@ -36,6 +36,8 @@
 
 namespace corvane {
 
+struct BoardSummaryEngine;
+
 // The three groups of one compare row: in both revisions, only in A, only in B.
 struct CompareGroups {
     std::vector<PCBObject> same;
@@ -179,6 +181,10 @@ public:
     // ---- Loading and layers -----------------------------------------------------------------------------
     // Imports a file or folder on a worker thread and installs the result; returns at once.
     void importURL(const std::filesystem::path& url);
+    // Starts reading `url` at once, on a thread of its own, and returns: the first importURL of the same path
+    // takes what it read instead of reading it again. For the files a launch is handed, so that reading
+    // them overlaps the making of the window.
+    static void prefetchImport(const std::filesystem::path& url);
     void loadPackage(PackagePtr package);
     void loadPackage(PCBPackage package) { loadPackage(std::make_shared<const PCBPackage>(std::move(package))); }
     void clearCompare();
@@ -306,7 +312,11 @@ private:
     std::vector<std::size_t> filesInCategoryOrder() const;
     // The board on screen, or revision A of a comparison.
     enum class Revision { shown, base };
-    void refreshSummary(Revision revision = Revision::shown);
+    // `made`: the summary of that revision's package, made already (for a board summarised at once).
+    void refreshSummary(Revision revision = Revision::shown, std::optional<BoardSummary> made = std::nullopt);
+    // The objects a summary of `package` looks at: more than summaryInlineObjects are summarised on a worker.
+    static std::size_t summaryObjectCount(const PCBPackage& package);
+    static BoardSummaryEngine summaryEngine();
     // Measures the "Board Dimensions" measurement anew from the package's board box, in its place first in
     // the list; adds it when absent only if asked, and drops it when the board has no box.
     void showBoardDimensions(bool addWhenAbsent);
@@ -374,6 +384,9 @@ private:
     PackagePtr preparedPackage_;
     LayerMeshes preparedMeshes_;
     double preparedScale_ = 0;
+    // Made on the import's worker too: the drill tables and, for a board summarised at once, its summary.
+    std::vector<DrillFileStats> preparedDrillFiles_;
+    std::optional<BoardSummary> preparedSummary_;
     // The summary run whose result is still wanted; a result of an earlier run is dropped.
     std::uint64_t summaryRun_ = 0;
     bool summaryPending_ = false;

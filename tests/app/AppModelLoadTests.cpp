@@ -10,6 +10,7 @@
 #include "checks/BoardSummaryEngine.hpp"
 #include "import/DocumentCache.hpp"
 #include "io/VellZipWriter.hpp"
+#include "model/Codable.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -524,12 +525,65 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->name, "rev-a");
     EXPECT_EQ(cached, f.model.package());  // the board shown, held once
+    // The drill tables and the summary the import's worker made are those the board gives.
+    const PCBPackage& shown = *f.model.package();
+    ASSERT_EQ(f.model.drillFiles().size(), AppModel::drillTables(shown).size());
+    for (std::size_t i = 0; i < f.model.drillFiles().size(); ++i) {
+        EXPECT_EQ(f.model.drillFiles()[i].fileName, AppModel::drillTables(shown)[i].fileName);
+        EXPECT_EQ(f.model.drillFiles()[i].pthCount, AppModel::drillTables(shown)[i].pthCount);
+        EXPECT_EQ(f.model.drillFiles()[i].npthCount, AppModel::drillTables(shown)[i].npthCount);
+    }
+    ASSERT_TRUE(f.model.boardSummary());
+    EXPECT_EQ(encodeJSON(*f.model.boardSummary()), encodeJSON(BoardSummaryEngine{}.summarize(shown)));
     // The meshes the import made on its worker are those of the board shown.
     for (const PackageFile& file : f.model.package()->files) {
         const auto* layer = f.renderer.find(AppModel::layerRendererID(file.fileName));
         ASSERT_TRUE(layer && layer->geometry) << file.fileName;
         EXPECT_EQ(layer->geometry->dark.vertices, Tessellator().tessellate(file.objects()).dark.vertices) << file.fileName;
     }
+}
+
+TEST(AppImport, AnImportReadEarlyIsTakenOnceByTheFirstImportOfItsPath) {
+    Fixture f;
+    QTemporaryDir dir;
+    const QString zip = dir.filePath("early.zip");
+    writeFile(zip, boardZip());
+    AppModel::prefetchImport(zip.toStdString());
+    AppModel::prefetchImport(dir.filePath("broken.zip").toStdString());  // missing when read
+    // Both are read at once: what the paths hold later is not what the first imports see.
+    QTest::qWait(1500);
+    writeFile(dir.filePath("broken.zip"), boardZip());
+    ASSERT_TRUE(QFile::remove(zip));
+    QSignalSpy done(&f.model, &AppModel::importFinished);
+    f.model.importURL(zip.toStdString());
+    EXPECT_EQ(f.model.statusMessage(), "Importing early.zip\u2026");
+    ASSERT_TRUE(waitFor(done, 1));
+    EXPECT_TRUE(done[0][0].toBool());
+    ASSERT_TRUE(f.model.package());
+    EXPECT_EQ(f.model.package()->name, "early");
+    expectImportStatus(f.model.statusMessage(), "early.zip", 3);
+
+    // The early read failed as a late one would have, with the same words.
+    f.model.importURL(dir.filePath("broken.zip").toStdString());
+    ASSERT_TRUE(waitFor(done, 2));
+    EXPECT_FALSE(done[1][0].toBool());
+    std::string expected;
+    try {
+        PackageImporter{}.importAny((dir.filePath("gone.zip")).toStdString());
+    } catch (const std::exception& e) {
+        expected = e.what();
+    }
+    std::string status = f.model.statusMessage();
+    const auto at = status.find("broken.zip");
+    ASSERT_NE(at, std::string::npos) << status;
+    status.replace(at, std::string("broken.zip").size(), "gone.zip");
+    EXPECT_EQ(status, "Import failed: " + expected);
+
+    // Taken once: a second import of the path reads it again, as it is now.
+    f.model.importURL(dir.filePath("broken.zip").toStdString());
+    ASSERT_TRUE(waitFor(done, 3));
+    EXPECT_TRUE(done[2][0].toBool());
+    EXPECT_EQ(f.model.package()->name, "broken");
 }
 
 TEST(AppImport, FolderWithTrailingSlashIsNamedByItsLastComponent) {

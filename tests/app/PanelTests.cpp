@@ -518,6 +518,11 @@ TEST(Symbols, EverySymbolIsDrawnAndNoneIsTheMissingGlyphBox) {
         const QImage drawn = render([&](QPainter& p) { p.drawPixmap(0, 0, symbolPixmap(name, Qt::black, 16)); });
         EXPECT_GT(ink(drawn), 6) << name.toStdString();
         EXPECT_NE(drawn, box) << name.toStdString();
+        // An icon asked for again is the one drawn before, pixel for pixel; another colour is another icon.
+        const QIcon first = symbolIcon(name, Qt::black), again = symbolIcon(name, Qt::black);
+        EXPECT_EQ(first.pixmap(16).toImage(), symbolPixmap(name, Qt::black, 16).toImage()) << name.toStdString();
+        EXPECT_EQ(again.pixmap(16).toImage(), first.pixmap(16).toImage()) << name.toStdString();
+        EXPECT_NE(symbolIcon(name, Qt::red).pixmap(16).toImage(), first.pixmap(16).toImage()) << name.toStdString();
     }
 
     // A font that lacks "\u25AD" and may not borrow it: the tool button draws a rectangle, not the box.
