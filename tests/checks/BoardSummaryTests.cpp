@@ -193,8 +193,8 @@ TEST(BoardSummary, FieldsFromAWholePackage) {
     auto topAgain = copperFile("top2.gtl", {});
     auto outline = gerberFile("board.gko", LayerType::outline(), {arc({25, 0}, {25, 0}, {0, 0}, false, 0.1)});
     const auto s = BoardSummaryEngine().summarize(package({copper, drills, inner, topAgain, outline}));
-    EXPECT_EQ(s.widthMM, 25.0);  // a full-circle arc outline: its start point and centre only
-    EXPECT_EQ(s.heightMM, 0.0);
+    EXPECT_EQ(s.widthMM, 50.0);  // a full-circle arc outline: a round board, its whole sweep
+    EXPECT_EQ(s.heightMM, 50.0);
     EXPECT_EQ(s.copperLayerCount, 3);
     EXPECT_EQ(s.padCount, 2);
     EXPECT_EQ(s.drillCount, 5);  // 1 + 3 hits and 1 slot
