@@ -542,7 +542,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     requirePackageFileCount(files.size());
     numberAltiumPlanes(files, copperSets);
     numberCopperStack(files, copperSets);
-    const std::vector<std::string> inferred = inferRolesFromContent(files);
+    const std::vector<std::string> inferred = inferRolesFromContent(files, RoleDeadline::after(timeBudget));
 
     std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
         return layerOrder(a.layerType) < layerOrder(b.layerType);
