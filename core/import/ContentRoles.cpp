@@ -72,6 +72,10 @@ constexpr std::size_t kMinBeyond = 3;
 // Outline ends meet within this; contours enclose the copper up to half a track's width of slack.
 constexpr double kJoinToleranceMM = 0.02;
 constexpr double kEnclosingSlackMM = 0.5;
+// Inside a board's edge by more than a stroke's width: on the board, not on its edge. A layer drawing the
+// edge is the outline when at most this share of the rest lies there (a drawing of the parts has most).
+constexpr double kOffTheEdgeMM = 1.0;
+constexpr double kOnBoardShare = 0.5;
 // An outline fits its copper: a frame around a drawing sheet or a panel is far larger.
 constexpr double kOutlineOversize = 2.0;
 constexpr double kOutlineMarginMM = 10.0;
@@ -592,6 +596,13 @@ bool fits(const BBox& contour, const BBox& copper) {
            contour.height() <= kOutlineOversize * copper.height() + kOutlineMarginMM;
 }
 
+// What a board's edge goes round: its holes, all drilled within it, or its copper where it has no holes
+// (copper may reach beyond the edge: test coupons, a tool's marks); and how large a board they make.
+struct Board {
+    BBox enclosed;
+    BBox extent;
+};
+
 // A closed contour around the copper: the box of its centre lines and how many of the file's objects it takes.
 struct Enclosing {
     BBox edge;
@@ -602,31 +613,37 @@ struct Enclosing {
 struct Contours {
     std::vector<Enclosing> aroundCopper;  // the closed contours enclosing the copper
     std::size_t darkObjects = 0;
+    // With one such contour: the other objects, and those of them on the board, inside its edge.
+    std::size_t besideEdge = 0;
+    std::size_t withinEdge = 0;
     bool onlyContours = true;  // nothing drawn but closed contours: no text, open lines or flashes
     bool complete = false;
 };
 
 // The closed contours of a file: chains of lines whose ends all meet, and regions.
-Contours findContours(const GerberDocument& doc, const BBox& copper, const RoleDeadline& deadline) {
+Contours findContours(const GerberDocument& doc, const Board& board, const RoleDeadline& deadline) {
     Contours out;
     Watch watch(deadline);
     std::vector<std::pair<Vec2, Vec2>> lines;
     std::vector<BBox> lineEdges;
-    for (const PCBObject& o : doc.objects) {
+    std::vector<std::uint32_t> lineObject;
+    for (std::uint32_t i = 0; i < doc.objects.size(); ++i) {
         if (watch.expired()) return out;
+        const PCBObject& o = doc.objects[i];
         if (o.polarity != Polarity::dark) continue;
         ++out.darkObjects;
         if (const auto* r = o.kind.as<PCBObjectKind::Region>()) {
             for (const Contour& c : r->contours) {
                 BBox b = BBox::empty();
                 for (const Vec2& p : c) b.include(p);
-                if (encloses(b, copper)) out.aroundCopper.push_back({b, 1, fits(b, copper)});
+                if (encloses(b, board.enclosed)) out.aroundCopper.push_back({b, 1, fits(b, board.extent)});
             }
         } else if (const auto e = lineEnds(o)) {
             lines.push_back(*e);
             BBox b = BBox::empty();
             includeCentreLines(b, o);
             lineEdges.push_back(b);
+            lineObject.push_back(i);
         } else {
             out.onlyContours = false;
         }
@@ -660,10 +677,32 @@ Contours findContours(const GerberDocument& doc, const BBox& copper, const RoleD
             ++chain[c].objects;
         }
     }
+    std::optional<std::uint32_t> edgeChain;
     for (std::uint32_t c = 0; c < endCount; ++c) {
         if (chain[c].objects == 0) continue;
-        if (open[c]) out.onlyContours = false;
-        else if (encloses(chain[c].edge, copper)) out.aroundCopper.push_back({chain[c].edge, chain[c].objects, fits(chain[c].edge, copper)});
+        if (open[c]) {
+            out.onlyContours = false;
+        } else if (encloses(chain[c].edge, board.enclosed)) {
+            out.aroundCopper.push_back({chain[c].edge, chain[c].objects, fits(chain[c].edge, board.extent)});
+            edgeChain = c;
+        }
+    }
+    // What else a file with the board's edge draws on the board: little for a mechanical layer (cutouts, a
+    // mounting hole), most of it for an assembly drawing (the parts' bodies, their names).
+    if (out.aroundCopper.size() == 1) {
+        std::vector<bool> onEdge(doc.objects.size(), false);
+        if (edgeChain)
+            for (std::uint32_t l = 0; l < lines.size(); ++l)
+                if (chains.root(joints.root(2 * l)) == *edgeChain) onEdge[lineObject[l]] = true;
+        const BBox inside = out.aroundCopper.front().edge.inset(kOffTheEdgeMM);
+        for (std::size_t i = 0; i < doc.objects.size(); ++i) {
+            if (watch.expired()) return out;
+            const PCBObject& o = doc.objects[i];
+            if (o.polarity != Polarity::dark || onEdge[i]) continue;
+            ++out.besideEdge;
+            if (inside.minX <= o.bbox.minX && inside.minY <= o.bbox.minY && o.bbox.maxX <= inside.maxX && o.bbox.maxY <= inside.maxY)
+                ++out.withinEdge;
+        }
     }
     out.complete = true;
     return out;
@@ -862,6 +901,15 @@ private:
         return copper;
     }
 
+    // The box of the holes when most of them lie with the copper; a drill file written against another origin
+    // says nothing of where the board is.
+    std::optional<BBox> alignedHoles(const BBox& copper) const {
+        const BBox grown = copper.outset(kBeyondMarginMM);
+        const auto with = std::count_if(holes_.begin(), holes_.end(), [&](const Hole& h) { return grown.contains(h.at); });
+        if (!most(static_cast<std::size_t>(with), holes_.size())) return std::nullopt;
+        return boxOf(holes_);
+    }
+
     bool mayBeOutline(std::size_t i) const {
         const PackageFile& f = files_[i];
         return f.gerber && !unexamined_[i] && found_[i] == Found::nothing &&
@@ -869,10 +917,10 @@ private:
     }
 
     // The contours of the files picked, side by side; a file the deadline cut short is left unexamined.
-    std::vector<Contours> contoursOf(const std::vector<std::size_t>& picked, const BBox& copper) {
+    std::vector<Contours> contoursOf(const std::vector<std::size_t>& picked, const Board& board) {
         std::vector<Contours> contours(files_.size());
         parallelFor(
-            picked.size(), [&](std::size_t k) { contours[picked[k]] = findContours(*files_[picked[k]].gerber, copper, deadline_); },
+            picked.size(), [&](std::size_t k) { contours[picked[k]] = findContours(*files_[picked[k]].gerber, board, deadline_); },
             workers_);
         for (std::size_t i : picked)
             if (!contours[i].complete) unexamined_[i] = true;
@@ -882,16 +930,17 @@ private:
     void examineOutlines() {
         const BBox copper = copperBox();
         if (!copper.isValid()) return;
+        const Board board{alignedHoles(copper).value_or(copper), copper.united(boxOf(holes_))};
         std::vector<std::size_t> named, unplaced;
         for (std::size_t i = 0; i < files_.size(); ++i) {
             if (!mayBeOutline(i)) continue;
             (files_[i].layerType.isOutline() ? named : unplaced).push_back(i);
         }
-        const std::vector<Contours> namedContours = contoursOf(named, copper);
+        const std::vector<Contours> namedContours = contoursOf(named, board);
         for (std::size_t i : named)
             if (!unexamined_[i]) findEdgeOfNamedOutline(i, namedContours[i]);
         const bool outline = std::any_of(files_.begin(), files_.end(), [](const PackageFile& f) { return f.layerType.isOutline(); });
-        if (!outline) inferOutline(unplaced, contoursOf(unplaced, copper));
+        if (!outline) inferOutline(unplaced, contoursOf(unplaced, board));
     }
 
     // A file named as the outline: its one closed contour around the copper is the board's edge. A drawing
@@ -920,7 +969,8 @@ private:
         std::vector<std::size_t> holding, mostlyContour;
         for (std::size_t i : looked) {
             const Contours& c = contours[i];
-            if (!c.complete || !files_[i].layerType.isUnknown() || c.aroundCopper.size() != 1 || !c.aroundCopper.front().fits)
+            if (!c.complete || !files_[i].layerType.isUnknown() || c.aroundCopper.size() != 1 || !c.aroundCopper.front().fits ||
+                c.withinEdge > kOnBoardShare * static_cast<double>(c.besideEdge))
                 continue;
             holding.push_back(i);
             if (2 * c.aroundCopper.front().objects >= c.darkObjects) mostlyContour.push_back(i);

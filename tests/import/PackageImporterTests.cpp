@@ -552,6 +552,15 @@ TEST(PackageImporterRoles, TheBoardsSizeComesFromItsEdge) {
     EXPECT_FALSE(documentation.outlineBBox().isValid());
     const BBox copper = documentation.files[0].gerber->bbox;
     EXPECT_EQ(documentation.boardBBox(), copper);
+    // The edge goes round the holes, all drilled within the board, where copper reaches beyond it (a test
+    // coupon, a tool's marks); not round a drawing of the parts, which holds the board's edge too.
+    const std::string coupon = B::copper().substr(0, B::copper().find("M02")) + "D11*\n" + B::path({{-10, 40}, {50, 40}}) + "M02*\n";
+    const PCBPackage marked = PackageImporter{}.importAny(dir.writeBytes(
+        "coupon.zip", zipOf({{"b.GTL", coupon}, {"b.GBL", B::copper()}, {"b.TXT", B::drill()}, {"b.GM1", B::outline()}})));
+    EXPECT_EQ(rolesOf(marked).at("b.GM1"), "Board Outline");
+    std::string parts = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30);
+    for (const auto& h : B::holes) parts += B::rectangle(h[0] - 2, h[1] - 2, h[0] + 2, h[1] + 2) + B::text(h[0] - 2, h[1] + 3, 2);
+    EXPECT_EQ(rolesOf(import("parts.zip", "b.GM1", parts + "M02*\n")).at("b.GM1"), "Unknown");
     // A plain outline of two contours, with nothing else, keeps its name's role and its whole drawing.
     const std::string twice = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) +
                               B::rectangle(-1, -1, 41, 31) + "M02*\n";
