@@ -487,8 +487,13 @@ AgainstCopper compareWithCopper(const OnHoles& m, const std::vector<double>& cop
 
 // A mask opens over a share of the holes with openings no smaller than the copper's pads there, mostly
 // larger. Without copper to compare with, pads alone on most holes.
+// The fewest holes a mask opens over.
+std::size_t fewestOpenings(std::size_t holes) {
+    return std::max(kMinMaskHoles, static_cast<std::size_t>(kMaskHoleShare * static_cast<double>(holes)));
+}
+
 bool isMask(const OnHoles& m, const AgainstCopper& c, std::size_t holes) {
-    if (m.rings < std::max(kMinMaskHoles, static_cast<std::size_t>(kMaskHoleShare * static_cast<double>(holes)))) return false;
+    if (m.rings < fewestOpenings(holes)) return false;
     if (c.shared == 0) return most(m.rings, holes) && !carriesTracks(m);
     // Openings the size of the pads (no expansion) tell a mask from inner copper by the tracks it lacks.
     return c.shared >= kMinMaskHoles && c.notSmaller >= kMaskNotSmallerShare * static_cast<double>(c.shared) &&
@@ -770,6 +775,10 @@ private:
     std::vector<std::optional<std::size_t>> beyond_;  // by file: its objects beyond the board, where known
     std::vector<std::string> roleWarnings_, outlineWarnings_;
 
+    // A file's document, read only: the package's files share theirs with the caller's copies, and a write
+    // access would copy every primitive.
+    const GerberDocument* gerberOf(std::size_t i) const { return std::as_const(files_[i]).gerber.get(); }
+
     void findDrawingsByFunction() {
         for (std::size_t i = 0; i < files_.size(); ++i) {
             if (const auto d = drawingByFunction(files_[i])) found_[i] = *d;
@@ -785,7 +794,7 @@ private:
                 const std::size_t i = candidates_[k];
                 // Only a drill-named file is judged without holes, by its strokes.
                 if (holes_.empty() && !drillNamedGerber(files_[i])) return;
-                measured_[i] = measureOnHoles(*files_[i].gerber, holes_, deadline_);
+                measured_[i] = measureOnHoles(*gerberOf(i), holes_, deadline_);
             },
             workers_);
         for (std::size_t i : candidates_)
@@ -802,8 +811,8 @@ private:
             const bool joins = measured_[i] && measured_[i]->complete && ringsAndJoins(*measured_[i], holes_.size()) &&
                                !drillNamedGerber(files_[i]);
             if (files_[i].layerType.isCopper() || joins) {
-                board.include(files_[i].gerber->bbox);
-                copper = copper || files_[i].gerber->bbox.isValid();
+                board.include(gerberOf(i)->bbox);
+                copper = copper || gerberOf(i)->bbox.isValid();
             }
         }
         if (!copper && !drillNamedGerber(files_[self])) return std::nullopt;
@@ -818,7 +827,7 @@ private:
                 const std::size_t i = candidates_[k];
                 if (!measured_[i] || !measured_[i]->complete) return;
                 if (const auto board = boardBeside(i)) {
-                    beyond[i] = objectsBeyond(*files_[i].gerber, *board, deadline_);
+                    beyond[i] = objectsBeyond(*gerberOf(i), *board, deadline_);
                     if (!beyond[i]) unexamined_[i] = true;
                 }
             },
@@ -833,15 +842,17 @@ private:
     // to files still undecided, as most packages have none.
     void compareMasksWithCopper() {
         std::vector<std::size_t> undecided, copper;
+        // Only pads on a share of the holes can be a mask's openings or a film's clearances.
         for (std::size_t i : candidates_)
-            if (measured_[i] && !unexamined_[i] && found_[i] == Found::nothing && !drillNamedGerber(files_[i]) && holes_.size())
+            if (measured_[i] && !unexamined_[i] && found_[i] == Found::nothing && !drillNamedGerber(files_[i]) &&
+                measured_[i]->rings >= fewestOpenings(holes_.size()))
                 undecided.push_back(i);
         if (undecided.empty()) return;
         for (std::size_t i = 0; i < files_.size(); ++i)
             if (files_[i].layerType.isCopper() && files_[i].gerber) copper.push_back(i);
         std::vector<std::optional<OnHoles>> named(files_.size());
         parallelFor(
-            copper.size(), [&](std::size_t k) { named[copper[k]] = measureOnHoles(*files_[copper[k]].gerber, holes_, deadline_, true); },
+            copper.size(), [&](std::size_t k) { named[copper[k]] = measureOnHoles(*gerberOf(copper[k]), holes_, deadline_, true); },
             workers_);
         std::vector<double> copperPads(holes_.size(), 0.0);
         auto addPads = [&](const OnHoles& m) {
@@ -920,7 +931,7 @@ private:
     std::vector<Contours> contoursOf(const std::vector<std::size_t>& picked, const Board& board) {
         std::vector<Contours> contours(files_.size());
         parallelFor(
-            picked.size(), [&](std::size_t k) { contours[picked[k]] = findContours(*files_[picked[k]].gerber, board, deadline_); },
+            picked.size(), [&](std::size_t k) { contours[picked[k]] = findContours(*gerberOf(picked[k]), board, deadline_); },
             workers_);
         for (std::size_t i : picked)
             if (!contours[i].complete) unexamined_[i] = true;
@@ -960,7 +971,7 @@ private:
             outlineWarnings_.push_back(inferredWarning(f, Found::drawing));
             return;
         }
-        f.boardEdgeBox = centreLinesOf(*f.gerber);
+        f.boardEdgeBox = centreLinesOf(*gerberOf(i));
     }
 
     // No file is the outline: the one file holding one closed contour around the copper is. A silkscreen may
