@@ -569,6 +569,39 @@ TEST(PackageImporterRoles, TheBoardsSizeComesFromItsEdge) {
     EXPECT_EQ(plain.boardBBox(), (BBox{-1, -1, 41, 31}));
 }
 
+TEST(PackageImporterRoles, TheSameRolesWhateverTheThreads) {
+    TempDir dir;
+    // A package large enough for its files to be examined side by side: a grid of holes, copper with pads
+    // on them and tracks between them, and masks, none placed by its name.
+    constexpr int kSide = 80;
+    std::string drill = "M48\nMETRIC\nT1C0.6\n%\nT1\n";
+    auto layer = [&](double pad, bool tracks) {
+        std::string text = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C," + std::to_string(pad) + "*%\n%ADD11C,0.2*%\nD10*\n";
+        for (int i = 0; i < kSide; ++i)
+            for (int j = 0; j < kSide; ++j) text += SmallBoard::at(2.0 * i, 2.0 * j) + "D03*\n";
+        if (tracks) {
+            text += "D11*\n";
+            for (int i = 0; i + 1 < kSide; ++i)
+                for (int j = 0; j < kSide; ++j) text += SmallBoard::path({{2.0 * i, 2.0 * j}, {2.0 * i + 2, 2.0 * j}});
+        }
+        return text + "M02*\n";
+    };
+    for (int i = 0; i < kSide; ++i)
+        for (int j = 0; j < kSide; ++j) drill += "X" + std::to_string(2 * i) + ".0Y" + std::to_string(2 * j) + ".0\n";
+    const Bytes zip = zipOf({{"job.001", layer(1.2, true)}, {"job.002", layer(1.4, false)}, {"job.003", layer(1.2, true)},
+                             {"job.004", layer(1.2, true)}, {"job.005", layer(1.4, false)}, {"job.006", drill + "M30\n"}});
+    const fs::path path = dir.writeBytes("grid.zip", zip);
+    const PCBPackage first = PackageImporter{}.importAny(path);
+    EXPECT_EQ(rolesOf(first), (std::map<std::string, std::string>{
+                                  {"job.001", "Top Copper"}, {"job.002", "Top Solder Mask"}, {"job.003", "Inner 1 Copper"},
+                                  {"job.004", "Bottom Copper"}, {"job.005", "Bottom Solder Mask"}, {"job.006", "Drill"}}));
+    for (int run = 0; run < 2; ++run) {
+        const PCBPackage again = PackageImporter{}.importAny(path);
+        EXPECT_EQ(rolesOf(again), rolesOf(first));
+        EXPECT_EQ(again.warnings, first.warnings);
+    }
+}
+
 TEST(PackageImporterRoles, ContentPastTheTimeBudgetKeepsTheRolesOfTheNames) {
     TempDir dir;
     using B = SmallBoard;
