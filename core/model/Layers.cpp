@@ -74,7 +74,9 @@ bool outlinesTheBoard(const LayerType& t) { return t.isCopper() || t.as<LayerTyp
 
 } // namespace
 
-BBox PCBPackage::outlineBBox() const {
+BBox PCBPackage::outlineBBox() const { return outlineBBoxOf(files); }
+
+BBox PCBPackage::outlineBBoxOf(const std::vector<PackageFile>& files) {
     BBox result = BBox::empty();
     for (const auto& f : files)
         if (f.layerType.isOutline() && f.gerber) result.include(edgeOf(f));

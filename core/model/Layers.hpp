@@ -111,6 +111,8 @@ struct PCBPackage {
     // The box of the board's edge drawn by the outline layers (each file's examined edge, else its centre
     // lines, arcs by their sweep, without aperture growth); empty (not valid) without one.
     BBox outlineBBox() const;
+    // The same of a list of files not yet made a package.
+    static BBox outlineBBoxOf(const std::vector<PackageFile>& files);
     // The board's box, which every board size shown reads: the outline's; without one, the extent of the
     // copper, solder mask and drill data (legends and drawings reach beyond the board); failing those, of
     // every layer.
