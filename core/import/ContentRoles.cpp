@@ -111,33 +111,36 @@ private:
 
 // ---- a flat point index ---------------------------------------------------------------------------------
 
-// Points with an id in one array sorted by cell, column by column, then by id: a search visits only the
-// columns that hold points, finds its rows in each by binary search, and meets the points in a fixed order.
+// Points with an id in one array sorted by cell, column by column, then by id (ids are added in ascending
+// order): a search visits only the columns that hold points, finds its rows in each by binary search, and
+// meets the points in a fixed order.
 class PointIndex {
 public:
     explicit PointIndex(double cell) : cell_(cell) {}
     void add(const Vec2& p, std::uint32_t id) {
-        if (p.isFinite()) entries_.push_back({cellOf(p.x), cellOf(p.y), id, p});
+        if (p.isFinite()) entries_.push_back({keyOf(cellOf(p.x), cellOf(p.y)), id, p});
     }
     void reserve(std::size_t n) { entries_.reserve(n); }
     void build() {
-        std::sort(entries_.begin(), entries_.end(),
-                  [](const Entry& a, const Entry& b) { return std::tie(a.cx, a.cy, a.id) < std::tie(b.cx, b.cy, b.id); });
+        const auto byCell = [](const Entry& a, const Entry& b) { return a.key < b.key; };
+        // A pile on one spot is in order already.
+        if (!std::is_sorted(entries_.begin(), entries_.end(), byCell)) std::stable_sort(entries_.begin(), entries_.end(), byCell);
     }
     // Calls stop(id, point) for the points within `radius` of p until it returns true. Returns false when the
     // search met more than `cap` points of its cells first (a pile), true otherwise.
     template <class F> bool near(const Vec2& p, double radius, std::size_t cap, F&& stop) const {
         if (entries_.empty() || !p.isFinite() || !(radius >= 0)) return true;
-        const std::int64_t x0 = cellOf(p.x - radius), x1 = cellOf(p.x + radius);
-        const std::int64_t y0 = cellOf(p.y - radius), y1 = cellOf(p.y + radius);
-        const auto before = [](const Entry& e, std::pair<std::int64_t, std::int64_t> k) { return std::pair(e.cx, e.cy) < k; };
+        const std::int32_t x0 = cellOf(p.x - radius), x1 = cellOf(p.x + radius);
+        const std::int32_t y0 = cellOf(p.y - radius), y1 = cellOf(p.y + radius);
+        const auto before = [](const Entry& e, std::uint64_t key) { return e.key < key; };
         std::size_t met = 0;
-        auto it = std::lower_bound(entries_.begin(), entries_.end(), std::pair(x0, y0), before);
-        while (it != entries_.end() && it->cx <= x1) {
-            if (it->cy < y0) {
-                it = std::lower_bound(it, entries_.end(), std::pair(it->cx, y0), before);
-            } else if (it->cy > y1) {
-                it = std::lower_bound(it, entries_.end(), std::pair(it->cx + 1, y0), before);
+        auto it = std::lower_bound(entries_.begin(), entries_.end(), keyOf(x0, y0), before);
+        while (it != entries_.end() && columnOf(it->key) <= x1) {
+            const std::int32_t column = columnOf(it->key), row = rowOf(it->key);
+            if (row < y0) {
+                it = std::lower_bound(it, entries_.end(), keyOf(column, y0), before);
+            } else if (row > y1) {
+                it = std::lower_bound(it, entries_.end(), keyOf(column + 1, y0), before);
             } else {
                 if (++met > cap) return false;
                 if (it->p.distance(p) <= radius && stop(it->id, it->p)) return true;
@@ -149,15 +152,20 @@ public:
 
 private:
     struct Entry {
-        std::int64_t cx, cy;
+        std::uint64_t key;  // column, then row
         std::uint32_t id;
         Vec2 p;
     };
-    // Cells of points far out are clamped, so the column after the last one is still a number.
-    std::int64_t cellOf(double v) const {
-        constexpr double kLimit = 1e15;
-        return static_cast<std::int64_t>(std::floor(std::clamp(v / cell_, -kLimit, kLimit)));
+    // Cells of points far out are clamped, so the column after the last one is still a number; they share
+    // the border cells, which the searches' caps keep cheap.
+    static constexpr double kLimit = 1 << 30;
+    static constexpr std::int64_t kBias = std::int64_t{1} << 31;
+    std::int32_t cellOf(double v) const { return static_cast<std::int32_t>(std::floor(std::clamp(v / cell_, -kLimit, kLimit))); }
+    static std::uint64_t keyOf(std::int32_t column, std::int32_t row) {
+        return static_cast<std::uint64_t>(column + kBias) << 32 | static_cast<std::uint64_t>(row + kBias);
     }
+    static std::int32_t columnOf(std::uint64_t key) { return static_cast<std::int32_t>(static_cast<std::int64_t>(key >> 32) - kBias); }
+    static std::int32_t rowOf(std::uint64_t key) { return static_cast<std::int32_t>(static_cast<std::int64_t>(key & 0xFFFFFFFFu) - kBias); }
     double cell_;
     std::vector<Entry> entries_;
 };
@@ -314,9 +322,11 @@ bool gatherPieces(const GerberDocument& doc, OnHoles& m, Pieces& p, Watch& watch
     std::stable_sort(pours.begin(), pours.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     for (std::size_t k = 0; k < pours.size() && k < kLargestPours; ++k) p.pourBoxes.push_back(pours[k].second);
     p.pads.build();
-    p.lineCentres.build();
-    p.endIndex.build();
     return true;
+}
+
+bool most(std::size_t part, std::size_t whole) {
+    return whole > 0 && static_cast<double>(part) >= kMostHoles * static_cast<double>(whole);
 }
 
 // The largest pad centred on a hole, if any.
@@ -404,8 +414,11 @@ OnHoles measureOnHoles(const GerberDocument& doc, const std::vector<Hole>& holes
     OnHoles m;
     Watch watch(deadline);
     Pieces p;
-    if (!gatherPieces(doc, m, p, watch, padsOnly) || (!padsOnly && !traceTracks(p, watch))) return m;
+    if (!gatherPieces(doc, m, p, watch, padsOnly)) return m;
+    // The pads first; the lines are indexed only where they can tell something: symbols on holes without a
+    // pad, and tracks of a file that rings most holes, as copper does.
     m.padOnHole.assign(holes.size(), 0.0);
+    std::vector<std::size_t> bare;
     for (std::size_t k = 0; k < holes.size(); ++k) {
         if (watch.expired()) return m;
         const Hole& h = holes[k];
@@ -413,9 +426,23 @@ OnHoles measureOnHoles(const GerberDocument& doc, const std::vector<Hole>& holes
             const bool ring = *pad > h.diameter + kRingMarginMM;
             (ring ? m.rings : m.marks)++;
             if (ring) m.padOnHole[k] = *pad;
-            if (ring && !padsOnly && joined(p, h, *pad)) ++m.connected;
-        } else if (!padsOnly && symbolOn(doc, p, h)) {
-            ++m.symbols;
+        } else {
+            bare.push_back(k);
+        }
+    }
+    if (!padsOnly && !bare.empty() && !p.ends.empty()) {
+        p.lineCentres.build();
+        for (std::size_t k : bare) {
+            if (watch.expired()) return m;
+            if (symbolOn(doc, p, holes[k])) ++m.symbols;
+        }
+    }
+    if (!padsOnly && most(m.rings, holes.size())) {
+        p.endIndex.build();
+        if (!traceTracks(p, watch)) return m;
+        for (std::size_t k = 0; k < holes.size(); ++k) {
+            if (watch.expired()) return m;
+            if (m.padOnHole[k] > 0 && joined(p, holes[k], m.padOnHole[k])) ++m.connected;
         }
     }
     m.complete = true;
@@ -433,10 +460,6 @@ std::optional<std::size_t> objectsBeyond(const GerberDocument& doc, const BBox& 
         if (o.polarity == Polarity::dark && o.bbox.isValid() && !grown.intersects(o.bbox)) ++beyond;
     }
     return beyond;
-}
-
-bool most(std::size_t part, std::size_t whole) {
-    return whole > 0 && static_cast<double>(part) >= kMostHoles * static_cast<double>(whole);
 }
 
 bool carriesTracks(const OnHoles& m) {
