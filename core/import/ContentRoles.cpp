@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
 #include <optional>
 #include <tuple>
 #include <utility>
@@ -774,7 +773,7 @@ class ContentRules {
 public:
     ContentRules(std::vector<PackageFile>& files, const RoleDeadline& deadline)
         : files_(files), deadline_(deadline), holes_(packageHoles(files)), workers_(workersFor(files)),
-          found_(files.size(), Found::nothing), unexamined_(files.size(), false) {}
+          found_(files.size(), Found::nothing), unexamined_(files.size(), 0) {}
 
     std::vector<std::string> run() {
         findDrawingsByFunction();
@@ -792,7 +791,7 @@ private:
     const std::vector<Hole> holes_;
     const unsigned workers_;
     std::vector<Found> found_;
-    std::vector<bool> unexamined_;
+    std::vector<char> unexamined_;  // by file; a byte each, as workers mark them side by side
     std::vector<std::size_t> candidates_;
     std::vector<std::optional<OnHoles>> measured_;  // by file
     std::vector<std::optional<std::size_t>> beyond_;  // by file: its objects beyond the board, where known
