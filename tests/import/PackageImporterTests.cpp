@@ -638,6 +638,14 @@ TEST(PackageImporterRoles, APileOnOneSpotIsNoLayer) {
     const PCBPackage pkg = PackageImporter{}.importAny(
         dir.writeBytes("pile.zip", zipOf({{"board.drl", drill + "M30\n"}, {"layer.gbr", pads + "M02*\n"}})));
     EXPECT_EQ(rolesOf(pkg).at("layer.gbr"), "Unknown");
+    // The same at the sizes that once kept the rules busy for minutes: 100,000 and 400,000 pads on as many
+    // holes on one spot, 200,000 holes of 30 mm under as many strokes. Examined within the import's budget,
+    // with room to spare, as nothing is left to the names.
+    for (const char* name : {"zip_pads_on_holes_100k.zip", "zip_pads_on_holes_400k.zip", "zip_drill_symbols_200k.zip"}) {
+        const PCBPackage hostile = PackageImporter{}.importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        EXPECT_EQ(rolesOf(hostile), (std::map<std::string, std::string>{{"board.drl", "Drill"}, {"layer.gbr", "Unknown"}})) << name;
+        for (const auto& w : hostile.warnings) EXPECT_EQ(w.find("time budget"), std::string::npos) << name << ": " << w;
+    }
 }
 
 TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
