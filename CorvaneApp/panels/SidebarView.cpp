@@ -42,7 +42,7 @@ std::vector<std::pair<std::string, std::string>> SummaryGrid::rows(const BoardSu
     const auto len = [&](double mm) { return units.format(mm, 2); };
     std::vector<std::pair<std::string, std::string>> out;
     out.emplace_back("Board", len(s.widthMM) + " \u00D7 " + len(s.heightMM));
-    // Without an outline the size is the box of every layer, drawings and marks included: not the board's.
+    // Without an outline the size is the extent of the copper, masks and holes: not the edge of the board.
     if (sizeSource == BoardSizeSource::layerExtent) out.emplace_back("Size from", "extent of all layers");
     out.emplace_back("Layers", std::to_string(s.copperLayerCount) + " copper");
     out.emplace_back("Pads", std::to_string(s.padCount));

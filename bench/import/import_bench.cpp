@@ -1,5 +1,6 @@
 // End-to-end import: of the real-size package (its time and its peak memory, in a fresh child process),
-// and of a 100 MB generated package of twelve Gerber layers in one ZIP.
+// and of a 100 MB generated package of twelve Gerber layers in one ZIP; the content rules alone on the
+// real-size package; and the imports of packages that pile pads, holes and strokes on one spot.
 #include <benchmark/benchmark.h>
 
 #include <malloc.h>
@@ -7,10 +8,12 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <string>
 
 #include "LargePackage.hpp"
+#include "import/ContentRoles.hpp"
 #include "render/SoftwareRenderer.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"
@@ -124,5 +127,58 @@ void BM_RenderHundredMegabytePackage(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RenderHundredMegabytePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The content rules on the real-size package: as its names leave it (the few files they look at), and with
+// every Gerber file left to them (each one measured on the holes, the outline searched for).
+void BM_ContentRolesLargePackage(benchmark::State& state) {
+    const fs::path path = bench::largePackagePath();
+    if (path.empty()) return state.SkipWithError("no large package");
+    PackageImporter importer;
+    importer.timeBudget = 0;  // the roles the names give
+    PCBPackage named = importer.importAny(path);
+    const bool allUnplaced = state.range(0) != 0;
+    if (allUnplaced)
+        for (auto& f : named.files)
+            if (f.gerber) f.layerType = LayerType::unknown(), f.confidence = DetectionConfidence::low;
+    for (auto _ : state) {
+        state.PauseTiming();
+        std::vector<PackageFile> files = named.files;
+        state.ResumeTiming();
+        benchmark::DoNotOptimize(inferRolesFromContent(files));
+    }
+    state.SetLabel(allUnplaced ? "every Gerber file unplaced" : "roles from the names");
+}
+BENCHMARK(BM_ContentRolesLargePackage)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// Hostile packages: `count` drill hits and as many pads on one spot; or holes of 30 mm and short strokes
+// across them, all on one spot.
+const fs::path& pilePath(bool strokes, int count) {
+    static std::map<std::pair<bool, int>, fs::path> made;
+    auto [it, fresh] = made.try_emplace({strokes, count});
+    if (!fresh) return it->second;
+    std::string drill = strokes ? "M48\nMETRIC\nT1C30.0\n%\nT1\n" : "M48\nMETRIC\nT1C0.3\n%\nT1\n";
+    std::string layer = std::string("%FSLAX46Y46*%\n%MOMM*%\n") + (strokes ? "%ADD10C,0.1*%\n" : "%ADD10C,0.6*%\n") + "D10*\n";
+    for (int k = 0; k < count; ++k) {
+        drill += strokes ? "X5.0Y5.0\n" : "X1.0Y1.0\n";
+        layer += strokes ? "X4000000Y5000000D02*\nX6000000Y5000000D01*\n" : "X1000000Y1000000D03*\n";
+    }
+    drill += "M30\n";
+    layer += "M02*\n";
+    const auto zip = VellZipWriter::archive({{"board.drl", std::vector<std::uint8_t>(drill.begin(), drill.end())},
+                                             {"layer.gbr", std::vector<std::uint8_t>(layer.begin(), layer.end())}});
+    it->second = fs::temp_directory_path() / ("corvane-pile-" + std::to_string(strokes) + "-" + std::to_string(count) + ".zip");
+    std::ofstream(it->second, std::ios::binary).write(reinterpret_cast<const char*>(zip.data()), static_cast<std::streamsize>(zip.size()));
+    return it->second;
+}
+
+void BM_ImportPile(benchmark::State& state) {
+    const fs::path& p = pilePath(state.range(0) != 0, static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        PCBPackage pkg = PackageImporter{}.importAny(p);
+        benchmark::DoNotOptimize(pkg.files.size());
+    }
+    state.SetLabel(state.range(0) ? "holes of 30 mm and strokes on one spot" : "pads on holes on one spot");
+}
+BENCHMARK(BM_ImportPile)->Args({0, 100000})->Args({0, 400000})->Args({1, 200000})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace

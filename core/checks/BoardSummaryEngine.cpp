@@ -30,26 +30,8 @@ MinSpaceEstimate BoardSummaryEngine::estimateMinSpace(std::span<const std::span<
 }
 
 std::optional<BBox> BoardSummaryEngine::outlineCenterlineBBox(const PCBPackage& package) {
-    BBox box = BBox::empty();
-    for (const auto& f : package.files) {
-        if (!f.layerType.isOutline() || !f.gerber) continue;
-        for (const auto& o : f.gerber->objects) {
-            if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
-                box.include(s->start);
-                box.include(s->end);
-            } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
-                box.include(a->start);
-                box.include(a->end);
-                box.include(a->center);
-            } else if (auto fl = o.kind.as<PCBObjectKind::Flash>()) {
-                box.include(fl->at);
-            } else if (auto g = o.kind.as<PCBObjectKind::Region>()) {
-                for (const auto& c : g->contours)
-                    for (const auto& p : c) box.include(p);
-            }
-        }
-    }
-    if (box.maxX < box.minX || box.maxY < box.minY) return std::nullopt;
+    const BBox box = package.outlineBBox();
+    if (!box.isValid()) return std::nullopt;
     return box;
 }
 
@@ -59,7 +41,8 @@ BoardSizeSource BoardSummaryEngine::sizeSource(const PCBPackage& package) {
 
 BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
     BoardSummary s;
-    const BBox box = outlineCenterlineBBox(package).value_or(package.boardBBox());
+    // The one board box every view reads, so that the summary, the report, Fit and the measurement agree.
+    const BBox box = package.boardBBox();
     if (box.isValid()) {
         s.widthMM = std::max(box.maxX - box.minX, 0.0);
         s.heightMM = std::max(box.maxY - box.minY, 0.0);

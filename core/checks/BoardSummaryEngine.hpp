@@ -20,16 +20,16 @@ struct MinSpaceEstimate {
     bool completed = true;  // false when the time budget ran out first
 };
 
-// Where a board's size comes from: its outline layers, or, without one, the box around every layer, drawings
-// and corner marks included, which can be well larger than the board.
+// Where a board's size comes from: its outline layers, or, without one, the extent of its copper, masks and
+// holes, which can differ from the board's edge.
 enum class BoardSizeSource { outline, layerExtent };
 
 struct BoardSummaryEngine {
     double timeBudget = 2.0;  // seconds the spacing estimate may run
 
     BoardSummary summarize(const PCBPackage& package) const;
-    // The box of the outline layers' centre lines (arcs by start, end and centre), without
-    // aperture growth; nullopt when the outline has no usable geometry.
+    // The box of the board's edge drawn by the outline layers (PCBPackage::outlineBBox); nullopt when the
+    // outline has no usable geometry.
     static std::optional<BBox> outlineCenterlineBBox(const PCBPackage& package);
     // The source of the size summarize gives the package.
     static BoardSizeSource sizeSource(const PCBPackage& package);

@@ -254,7 +254,7 @@ std::optional<std::string> notReadWarning(const std::vector<std::string>& names)
 
 // Drill files whose holes mostly fall well outside the board were written with another origin (KiCad's
 // drill origin, for one): the picture would put them beside the board without a word. The board is the
-// outline's box when there is one, else the copper's.
+// outline's edge when there is one, else the copper's box.
 std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& files) {
     // Well outside: farther than a mounting hole sits from the nearest copper, or a tenth of the board's size.
     constexpr double kFewMM = 5.0;
@@ -266,7 +266,7 @@ std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& 
             if (takes(f.layerType) && f.gerber && f.gerber->bbox.isValid()) box.include(f.gerber->bbox);
         return box;
     };
-    BBox board = boxOf([](const LayerType& t) { return t.isOutline(); });
+    BBox board = PCBPackage::outlineBBoxOf(files);
     if (!board.isValid()) board = boxOf([](const LayerType& t) { return t.isCopper(); });
     std::vector<std::string> out;
     if (!board.isValid()) return out;
@@ -542,7 +542,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     requirePackageFileCount(files.size());
     numberAltiumPlanes(files, copperSets);
     numberCopperStack(files, copperSets);
-    const std::vector<std::string> inferred = inferRolesFromContent(files);
+    const std::vector<std::string> inferred = inferRolesFromContent(files, RoleDeadline::after(timeBudget));
 
     std::stable_sort(files.begin(), files.end(), [](const PackageFile& a, const PackageFile& b) {
         return layerOrder(a.layerType) < layerOrder(b.layerType);

@@ -42,6 +42,10 @@ struct PackageImporter {
     static constexpr std::uint64_t maxImportBytes = kMaxImportBytes;
     static constexpr std::size_t maxPackageFiles = kMaxPackageFiles;
 
+    // Seconds the layer roles may take once the files are read (the rules that read roles from content):
+    // past it, the files not yet examined keep the roles their names gave, and a warning says so.
+    double timeBudget = 2.0;
+
     PCBPackage importAny(const std::filesystem::path& url) const;
     PCBPackage importZIP(const std::filesystem::path& url) const;
     PCBPackage importDirectory(const std::filesystem::path& url) const;

@@ -456,6 +456,8 @@ constexpr auto packageFileFields = [](auto& c, auto& f) {
     c.optionalField("gerber", f.gerber);
     c.optionalField("drill", f.drill);
     c.field("dataHash", f.dataHash);
+    // Written only where the importer found the edge, so packages without one keep their stored form.
+    c.optionalField("boardEdgeBox", f.boardEdgeBox);
 };
 
 constexpr auto packageFields = [](auto& c, auto& p) {

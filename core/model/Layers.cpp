@@ -60,31 +60,42 @@ bool PackageFile::filePolarityNegative() const {
     return asciiLower(*gerber->filePolarity) == "negative";
 }
 
-BBox PCBPackage::outlineBBox() const {
+namespace {
+
+// The edge one outline file draws: the contour the importer found, else every centre line of it.
+BBox edgeOf(const PackageFile& f) {
+    if (f.boardEdgeBox) return *f.boardEdgeBox;
+    BBox box = BBox::empty();
+    for (const auto& o : f.gerber->objects) includeCentreLines(box, o);
+    return box;
+}
+
+bool outlinesTheBoard(const LayerType& t) { return t.isCopper() || t.as<LayerType::SolderMask>(); }
+
+} // namespace
+
+BBox PCBPackage::outlineBBox() const { return outlineBBoxOf(files); }
+
+BBox PCBPackage::outlineBBoxOf(const std::vector<PackageFile>& files) {
     BBox result = BBox::empty();
-    for (const auto& f : files) {
-        if (f.layerType.isOutline() && f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
-    }
+    for (const auto& f : files)
+        if (f.layerType.isOutline() && f.gerber) result.include(edgeOf(f));
     return result;
 }
 
 BBox PCBPackage::boardBBox() const {
     BBox result = outlineBBox();
     if (result.isValid()) return result;
+    // Without an outline, what the board itself carries: copper, the masks over it and its holes.
     for (const auto& f : files) {
-        if (!f.layerType.isUnknown() && f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
-    }
-    for (const auto& f : files) {
-        if (f.drill) {
-            if (f.drill->bbox.isValid()) result.include(f.drill->bbox);
-            break;
-        }
+        if (f.gerber && outlinesTheBoard(f.layerType)) result.include(f.gerber->bbox);
+        if (f.drill) result.include(f.drill->bbox);
     }
     if (result.isValid()) return result;
-    // No layer of a known role draws anything: the board is wherever its layers draw.
+    // Nothing of that draws anything: the board is wherever its layers draw.
     for (const auto& f : files) {
-        if (f.gerber && f.gerber->bbox.isValid()) result.include(f.gerber->bbox);
-        if (f.drill && f.drill->bbox.isValid()) result.include(f.drill->bbox);
+        if (f.gerber) result.include(f.gerber->bbox);
+        if (f.drill) result.include(f.drill->bbox);
     }
     return result;
 }

@@ -90,6 +90,11 @@ struct PackageFile {
     CopyOnWrite<GerberDocument> gerber;
     CopyOnWrite<DrillDocument> drill;
     std::string dataHash;
+    // The box of the board's edge as this outline file draws it, once the importer has examined the file: its
+    // one closed contour around the copper, so that the notes, tables and frames a mechanical layer draws
+    // beside the board do not make the board larger. Absent where no importer looked (other readers, a role
+    // set by hand): the file's centre lines are the edge then.
+    std::optional<BBox> boardEdgeBox;
 
     // Builds a fresh list on every call: never call it in a loop.
     std::vector<PCBObject> objects() const;
@@ -103,8 +108,14 @@ struct PCBPackage {
     std::vector<std::string> warnings;
     Date importedAt;
 
-    // The box of the outline layers' drawings; empty (not valid) without one.
+    // The box of the board's edge drawn by the outline layers (each file's examined edge, else its centre
+    // lines, arcs by their sweep, without aperture growth); empty (not valid) without one.
     BBox outlineBBox() const;
+    // The same of a list of files not yet made a package.
+    static BBox outlineBBoxOf(const std::vector<PackageFile>& files);
+    // The board's box, which every board size shown reads: the outline's; without one, the extent of the
+    // copper, solder mask and drill data (legends and drawings reach beyond the board); failing those, of
+    // every layer.
     BBox boardBBox() const;
     std::vector<CopperLayerID> copperLayerIDs() const;
     std::vector<PackageFile> filesOf(const LayerType& type) const;

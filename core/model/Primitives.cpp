@@ -110,6 +110,20 @@ void includeArcExtent(BBox& box, const Vec2& start, const Vec2& end, const Vec2&
     }
 }
 
+void includeCentreLines(BBox& box, const PCBObject& object) {
+    if (const auto* s = object.kind.as<PCBObjectKind::Stroke>()) {
+        box.include(s->start);
+        box.include(s->end);
+    } else if (const auto* a = object.kind.as<PCBObjectKind::ArcStroke>()) {
+        includeArcExtent(box, a->start, a->end, a->center, a->clockwise, 0.0);
+    } else if (const auto* f = object.kind.as<PCBObjectKind::Flash>()) {
+        box.include(f->at);
+    } else if (const auto* g = object.kind.as<PCBObjectKind::Region>()) {
+        for (const auto& c : g->contours)
+            for (const auto& p : c) box.include(p);
+    }
+}
+
 BBox PCBObject::computeBBox(const PCBObjectKind& kind, ShapeRef shape) {
     BBox box = BBox::empty();
     const double r = shape ? shape->boundingDiameter() * 0.5 : 0.0;

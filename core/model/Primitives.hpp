@@ -201,6 +201,10 @@ inline constexpr std::string_view kNonFiniteObjectsWarning =
 // walks it, equal ends meaning a full turn), each point grown by half-size r.
 void includeArcExtent(BBox& box, const Vec2& start, const Vec2& end, const Vec2& center, bool clockwise, double r);
 
+// Grows `box` by the path an object draws, without its aperture: stroke ends, an arc's sweep, a flash's
+// position, a region's points. Drill hits and slots add nothing. How far a board's edge reaches.
+void includeCentreLines(BBox& box, const PCBObject& object);
+
 } // namespace corvane
 
 template <> struct std::hash<corvane::ApertureShape> { std::size_t operator()(const corvane::ApertureShape& s) const noexcept; };

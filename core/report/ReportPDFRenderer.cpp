@@ -197,7 +197,7 @@ std::vector<std::pair<std::string, std::string>> ReportPDFRenderer::summaryRows(
     std::string minSpace = mm3(s.minSpaceMM);
     if (s.minSpaceMM && !s.minSpaceReliable) minSpace += " (estimated)";
     std::string size = formatFixed(s.widthMM, 1) + " \xC3\x97 " + formatFixed(s.heightMM, 1) + " mm";
-    // Without an outline the size is the box of every layer, drawings and marks included: not the board's.
+    // Without an outline the size is the extent of the copper, masks and holes: not the edge of the board.
     if (sizeSource == BoardSizeSource::layerExtent) size += " (extent of all layers)";
     return {
         {"Board size", std::move(size)},

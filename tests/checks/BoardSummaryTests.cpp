@@ -9,6 +9,7 @@
 #include "Builders.hpp"
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperBodies.hpp"
+#include "checks/MeasureEngine.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -193,8 +194,8 @@ TEST(BoardSummary, FieldsFromAWholePackage) {
     auto topAgain = copperFile("top2.gtl", {});
     auto outline = gerberFile("board.gko", LayerType::outline(), {arc({25, 0}, {25, 0}, {0, 0}, false, 0.1)});
     const auto s = BoardSummaryEngine().summarize(package({copper, drills, inner, topAgain, outline}));
-    EXPECT_EQ(s.widthMM, 25.0);  // a full-circle arc outline: its start point and centre only
-    EXPECT_EQ(s.heightMM, 0.0);
+    EXPECT_EQ(s.widthMM, 50.0);  // a full-circle arc outline: a round board, its whole sweep
+    EXPECT_EQ(s.heightMM, 50.0);
     EXPECT_EQ(s.copperLayerCount, 3);
     EXPECT_EQ(s.padCount, 2);
     EXPECT_EQ(s.drillCount, 5);  // 1 + 3 hits and 1 slot
@@ -236,4 +237,30 @@ TEST(BoardSummary, EmptyPackagesAndOutlineFallback) {
     pkg.files[0] = gerberFile("board.gko", LayerType::outline(), rectangleOutline(1, 2, 31, 22));
     EXPECT_EQ(*BoardSummaryEngine::outlineCenterlineBBox(pkg), (BBox{1, 2, 31, 22}));
     EXPECT_EQ(BoardSummaryEngine().summarize(pkg).widthMM, 30.0);
+}
+
+TEST(BoardSummary, EverySizeShownIsTheBoardBox) {
+    // A mechanical layer with notes far beside the board, whose edge the importer found: the summary (and
+    // with it the report) and the board-dimensions measurement give the edge, not the sheet.
+    auto mechanical = gerberFile("board.gm1", LayerType::outline(), rectangleOutline(-100, -80, 160, 120));
+    mechanical.boardEdgeBox = BBox{0, 0, 40, 30};
+    auto copper = copperFile("top.gtl", {track({5, 5}, {35, 25}, 0.2)});
+    auto legend = gerberFile("top.gto", LayerType::silkscreen(CopperLayerID::top()), {track({-50, 0}, {90, 0}, 0.2)});
+    auto drills = drillFile("board.drl", {{1, 0.8, Plating::pth}}, {{{2, 28}, 1, Plating::pth}});
+    auto agree = [](const PCBPackage& pkg, double w, double h) {
+        const BoardSummary s = BoardSummaryEngine().summarize(pkg);
+        EXPECT_NEAR(s.widthMM, w, 1e-9);
+        EXPECT_NEAR(s.heightMM, h, 1e-9);
+        const auto m = MeasureEngine().boardDimensionMeasurement(pkg, Units::mm);
+        ASSERT_TRUE(m);
+        EXPECT_EQ(*m->p1, (Vec2{pkg.boardBBox().minX, pkg.boardBBox().minY}));
+        EXPECT_NEAR(m->valueMM, std::max(w, h), 1e-9);
+    };
+    const auto withOutline = package({copper, legend, drills, mechanical});
+    agree(withOutline, 40, 30);
+    EXPECT_EQ(BoardSummaryEngine::sizeSource(withOutline), BoardSizeSource::outline);
+    // Without the outline: the copper and the holes, not the legend beyond them.
+    const auto without = package({copper, legend, drills});
+    agree(without, 35.1 - 2, 28 - 4.9);
+    EXPECT_EQ(BoardSummaryEngine::sizeSource(without), BoardSizeSource::layerExtent);
 }

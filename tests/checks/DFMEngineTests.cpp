@@ -160,9 +160,9 @@ TEST(DFMEngine, OutlineClosure) {
 }
 
 TEST(DFMEngine, DrillHitsOutsideTheOutlineWithGrace) {
-    // The outline box with its 0.1 mm strokes is (-0.05, -0.05)-(10.05, 10.05).
+    // The board's edge is the centre of its outline strokes: (0, 0)-(10, 10).
     auto files = cleanBoard();
-    std::vector<DrillHit> hits = {{{5, 5}, 1, Plating::pth}, {{11.05, 5}, 1, Plating::pth}, {{5, -1.05}, 1, Plating::pth}};
+    std::vector<DrillHit> hits = {{{5, 5}, 1, Plating::pth}, {{11.0, 5}, 1, Plating::pth}, {{5, -1.0}, 1, Plating::pth}};
     files[2] = drillFile("board.drl", {{1, 0.3, Plating::pth}}, hits);
     EXPECT_TRUE(DFMEngine::drillHitsOutside(package(files), 1.0).empty());
 

@@ -13,6 +13,7 @@
 #include <map>
 
 #include "io/ArchiveBuilder.hpp"
+#include "import/ContentRoles.hpp"
 #include "import/GerberParser.hpp"
 #include "import/PackageImporter.hpp"
 #include "io/VellZipWriter.hpp"
@@ -344,6 +345,25 @@ struct SmallBoard {
                "D01*\n" + at(x0, y1) + "D01*\n" + at(x0, y0) + "D01*\nM02*\n";
     }
     static std::string outline() { return edge(0, 0, 40, 30); }
+    // The pieces of a drawing: D01 strokes after one D02, and a row of short strokes as text drawn by a plotter.
+    static std::string path(const std::vector<std::pair<double, double>>& points) {
+        std::string text = at(points[0].first, points[0].second) + "D02*\n";
+        for (std::size_t k = 1; k < points.size(); ++k) text += at(points[k].first, points[k].second) + "D01*\n";
+        return text;
+    }
+    static std::string rectangle(double x0, double y0, double x1, double y1) {
+        return path({{x0, y0}, {x1, y0}, {x1, y1}, {x0, y1}, {x0, y0}});
+    }
+    static std::string text(double x, double y, int letters) {
+        std::string out;
+        for (int k = 0; k < letters; ++k) out += path({{x + 1.2 * k, y}, {x + 1.2 * k + 0.4, y + 1}, {x + 1.2 * k + 0.8, y}});
+        return out;
+    }
+    static std::string flashed(double size) {
+        std::string text = "%ADD20C," + std::to_string(size) + "*%\nD20*\n";
+        for (const auto& h : holes) text += at(h[0], h[1]) + "D03*\n";
+        return text;
+    }
     static std::string drill() {
         std::string text = "M48\nMETRIC\nT1C0.800\n%\nT1\n";
         for (const auto& h : holes) text += "X" + std::to_string(h[0]) + "Y" + std::to_string(h[1]) + "\n";
@@ -437,6 +457,195 @@ TEST(PackageImporterRoles, DrillDrawingsAreDocumentation) {
     const PCBPackage data = PackageImporter{}.importAny(
         dir.writeBytes("data.zip", zipOf({{"TOP.art", B::copper()}, {"board.drd", flashes}, {"board-1-2.drl", B::drill()}})));
     EXPECT_EQ(rolesOf(data).at("board.drd"), "Drill");
+}
+
+TEST(PackageImporterRoles, DrawingsAreDocumentationNeverCopperOrMask) {
+    TempDir dir;
+    using B = SmallBoard;
+    auto import = [&](const std::string& zip, const std::string& name, const std::string& content) {
+        return PackageImporter{}.importAny(dir.writeBytes(
+            zip, zipOf({{"b.GTL", B::copper()}, {"b.GBL", B::copper()}, {"b.TXT", B::drill()}, {name, content}})));
+    };
+    const std::string drawn = "Inferred from content: 'fab.art' is a drawing (documentation).";
+    // A 1 mm circle flashed on each hole, a sheet frame and two parallel lines 0.21 mm apart: a fabrication
+    // drawing, not an inner layer whose lines are 0.01 mm apart.
+    const std::string fab = B::header("%ADD12C,0.1*%\n") + B::flashed(1.0) + "D12*\n" + B::rectangle(-20, -20, 60, 50) +
+                            B::path({{12, 15}, {28, 15}}) + B::path({{12, 15.21}, {28, 15.21}}) + "M02*\n";
+    const PCBPackage pkg = import("fab.zip", "fab.art", fab);
+    EXPECT_EQ(rolesOf(pkg).at("fab.art"), "Unknown");
+    EXPECT_EQ(std::count(pkg.warnings.begin(), pkg.warnings.end(), drawn), 1);
+    EXPECT_EQ(pkg.copperLayerIDs().size(), 2u);
+    // The same within the board (the frame left out), and with symbols larger than the copper's pads beside
+    // notes and a stackup table on the sheet (as Allegro draws the fabrication).
+    EXPECT_EQ(rolesOf(import("inside.zip", "fab.art", B::header("%ADD12C,0.1*%\n") + B::flashed(1.0) + "D12*\n" +
+                                                      B::path({{12, 15}, {28, 15}}) + B::path({{12, 15.21}, {28, 15.21}}) + "M02*\n"))
+                  .at("fab.art"),
+              "Unknown");
+    const std::string sheet = B::header("%ADD12C,0.1*%\n") + B::flashed(2.5) + "D12*\n" + B::rectangle(-40, -60, 120, 80) +
+                              B::text(50, 40, 12) + B::rectangle(50, 0, 90, 20) + B::path({{50, 10}, {90, 10}}) + B::text(52, 12, 8) +
+                              "M02*\n";
+    const PCBPackage allegro = import("allegro.zip", "fab.art", sheet);
+    EXPECT_EQ(rolesOf(allegro).at("fab.art"), "Unknown");
+    EXPECT_EQ(std::count(allegro.warnings.begin(), allegro.warnings.end(), drawn), 1);
+
+    // An assembly drawing: the parts' pins as the copper has them, their leads running to the bodies, the
+    // bodies and the reference designators; nothing joins one pin to another.
+    std::string assembly = B::header("%ADD12C,0.1*%\n") + B::flashed(1.6) + "D12*\n";
+    for (const auto& h : B::holes) {
+        const double body = h[0] < 20 ? h[0] + 3 : h[0] - 3;
+        assembly += B::path({{h[0], h[1]}, {body, h[1]}}) + B::rectangle(body, h[1] - 1, body + (h[0] < 20 ? 4 : -4), h[1] + 1) +
+                    B::text(body, h[1] + 2, 2);
+    }
+    EXPECT_EQ(rolesOf(import("assembly.zip", "fab.art", assembly + "M02*\n")).at("fab.art"), "Unknown");
+
+    // A plane drawn as a film stays copper: clearances larger than the pads where unconnected, thermals the
+    // pads' size where connected, and split lines; how it is checked is the checks' affair.
+    std::string film = B::header("%ADD12C,0.3*%\n%ADD21C,2.2*%\n%ADD22C,1.6*%\n") + "D21*\n" + B::at(10, 10) + "D03*\nD22*\n";
+    for (int k = 1; k < 4; ++k) film += B::at(B::holes[k][0], B::holes[k][1]) + "D03*\n";
+    film += "D12*\n" + B::path({{2, 15}, {38, 15}}) + B::path({{20, 2}, {20, 28}}) + B::path({{2, 25}, {38, 25}}) + "M02*\n";
+    EXPECT_EQ(rolesOf(import("film.zip", "plane.art", film)).at("plane.art"), "Inner 1 Copper");
+
+    // Files that say they are drawings (a drill map, an assembly drawing) are documentation whatever they draw.
+    const PCBPackage kicad = import("kicad.zip", "b-drl_map.gbr", "%TF.FileFunction,Drillmap*%\n" + B::drawing());
+    EXPECT_EQ(rolesOf(kicad).at("b-drl_map.gbr"), "Unknown");
+    EXPECT_EQ(std::count(kicad.warnings.begin(), kicad.warnings.end(),
+                         "Inferred from content: 'b-drl_map.gbr' is a drill drawing (documentation)."),
+              1);
+    const PCBPackage fabLayer = import("fablayer.zip", "b-F_Fab.gbr", "G04 #@! TF.FileFunction,AssemblyDrawing,Top*\n" + B::copper());
+    EXPECT_EQ(rolesOf(fabLayer).at("b-F_Fab.gbr"), "Unknown");
+    EXPECT_EQ(std::count(fabLayer.warnings.begin(), fabLayer.warnings.end(),
+                         "Inferred from content: 'b-F_Fab.gbr' is a drawing (documentation)."),
+              1);
+}
+
+TEST(PackageImporterRoles, TheBoardsSizeComesFromItsEdge) {
+    TempDir dir;
+    using B = SmallBoard;
+    auto import = [&](const std::string& zip, const std::string& name, const std::string& content) {
+        return PackageImporter{}.importAny(dir.writeBytes(
+            zip, zipOf({{"b.GTL", B::copper()}, {"b.GBL", B::copper()}, {"b.TXT", B::drill()}, {name, content}})));
+    };
+    // A mechanical layer as Altium writes a fabrication drawing on it: the board's edge, a stackup table and
+    // notes beside it, dimension lines, and a panel frame far around.
+    const std::string notes = B::rectangle(50, 0, 90, 20) + B::path({{50, 10}, {90, 10}}) + B::text(52, 12, 8) +
+                              B::text(0, -12, 20) + B::path({{0, -5}, {40, -5}}) + B::path({{0, -6}, {0, -4}});
+    const std::string mechanical = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) + notes +
+                                   B::rectangle(-100, -80, 160, 120) + "M02*\n";
+    const PCBPackage named = import("named.zip", "b.GKO", mechanical);
+    ASSERT_EQ(rolesOf(named).at("b.GKO"), "Board Outline");
+    EXPECT_EQ(named.boardBBox(), (BBox{0, 0, 40, 30}));
+    // The same without the panel frame on a layer no name places: the board's edge is inferred, and only
+    // the edge sets the board.
+    const std::string drawing = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) + notes + "M02*\n";
+    const PCBPackage inferred = import("inferred.zip", "b.GM1", drawing);
+    ASSERT_EQ(rolesOf(inferred).at("b.GM1"), "Board Outline");
+    EXPECT_EQ(inferred.boardBBox(), (BBox{0, 0, 40, 30}));
+    // Several closed contours around the copper beside the notes (the board, its keep-out, a second frame):
+    // not the outline, and the board is the extent of its copper and holes.
+    const std::string several = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) +
+                                B::rectangle(1, 1, 39, 29) + B::rectangle(-2, -2, 42, 32) + notes + "M02*\n";
+    const PCBPackage documentation = import("several.zip", "b.GKO", several);
+    EXPECT_EQ(rolesOf(documentation).at("b.GKO"), "Unknown");
+    EXPECT_EQ(std::count(documentation.warnings.begin(), documentation.warnings.end(),
+                         "Inferred from content: 'b.GKO' is a drawing (documentation)."),
+              1);
+    EXPECT_FALSE(documentation.outlineBBox().isValid());
+    const BBox copper = documentation.files[0].gerber->bbox;
+    EXPECT_EQ(documentation.boardBBox(), copper);
+    // The edge goes round the holes, all drilled within the board, where copper reaches beyond it (a test
+    // coupon, a tool's marks); not round a drawing of the parts, which holds the board's edge too.
+    const std::string coupon = B::copper().substr(0, B::copper().find("M02")) + "D11*\n" + B::path({{-10, 40}, {50, 40}}) + "M02*\n";
+    const PCBPackage marked = PackageImporter{}.importAny(dir.writeBytes(
+        "coupon.zip", zipOf({{"b.GTL", coupon}, {"b.GBL", B::copper()}, {"b.TXT", B::drill()}, {"b.GM1", B::outline()}})));
+    EXPECT_EQ(rolesOf(marked).at("b.GM1"), "Board Outline");
+    std::string parts = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30);
+    for (const auto& h : B::holes) parts += B::rectangle(h[0] - 2, h[1] - 2, h[0] + 2, h[1] + 2) + B::text(h[0] - 2, h[1] + 3, 2);
+    EXPECT_EQ(rolesOf(import("parts.zip", "b.GM1", parts + "M02*\n")).at("b.GM1"), "Unknown");
+    // A plain outline of two contours, with nothing else, keeps its name's role and its whole drawing.
+    const std::string twice = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) +
+                              B::rectangle(-1, -1, 41, 31) + "M02*\n";
+    const PCBPackage plain = import("twice.zip", "b.GKO", twice);
+    EXPECT_EQ(rolesOf(plain).at("b.GKO"), "Board Outline");
+    EXPECT_EQ(plain.boardBBox(), (BBox{-1, -1, 41, 31}));
+}
+
+TEST(PackageImporterRoles, TheSameRolesWhateverTheThreads) {
+    TempDir dir;
+    // A package large enough for its files to be examined side by side: a grid of holes, copper with pads
+    // on them and tracks between them, and masks, none placed by its name.
+    constexpr int kSide = 80;
+    std::string drill = "M48\nMETRIC\nT1C0.6\n%\nT1\n";
+    auto layer = [&](double pad, bool tracks) {
+        std::string text = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C," + std::to_string(pad) + "*%\n%ADD11C,0.2*%\nD10*\n";
+        for (int i = 0; i < kSide; ++i)
+            for (int j = 0; j < kSide; ++j) text += SmallBoard::at(2.0 * i, 2.0 * j) + "D03*\n";
+        if (tracks) {
+            text += "D11*\n";
+            for (int i = 0; i + 1 < kSide; ++i)
+                for (int j = 0; j < kSide; ++j) text += SmallBoard::path({{2.0 * i, 2.0 * j}, {2.0 * i + 2, 2.0 * j}});
+        }
+        return text + "M02*\n";
+    };
+    for (int i = 0; i < kSide; ++i)
+        for (int j = 0; j < kSide; ++j) drill += "X" + std::to_string(2 * i) + ".0Y" + std::to_string(2 * j) + ".0\n";
+    const Bytes zip = zipOf({{"job.001", layer(1.2, true)}, {"job.002", layer(1.4, false)}, {"job.003", layer(1.2, true)},
+                             {"job.004", layer(1.2, true)}, {"job.005", layer(1.4, false)}, {"job.006", drill + "M30\n"}});
+    const fs::path path = dir.writeBytes("grid.zip", zip);
+    const PCBPackage first = PackageImporter{}.importAny(path);
+    EXPECT_EQ(rolesOf(first), (std::map<std::string, std::string>{
+                                  {"job.001", "Top Copper"}, {"job.002", "Top Solder Mask"}, {"job.003", "Inner 1 Copper"},
+                                  {"job.004", "Bottom Copper"}, {"job.005", "Bottom Solder Mask"}, {"job.006", "Drill"}}));
+    for (int run = 0; run < 2; ++run) {
+        const PCBPackage again = PackageImporter{}.importAny(path);
+        EXPECT_EQ(rolesOf(again), rolesOf(first));
+        EXPECT_EQ(again.warnings, first.warnings);
+    }
+}
+
+TEST(PackageImporterRoles, ContentPastTheTimeBudgetKeepsTheRolesOfTheNames) {
+    TempDir dir;
+    using B = SmallBoard;
+    const Bytes zip = zipOf({{"job.001", B::copper()}, {"job.002", B::mask()}, {"b.GKO", B::outline()}, {"job.008", B::drill()}});
+    PackageImporter importer;
+    importer.timeBudget = 0;
+    const PCBPackage pkg = importer.importAny(dir.writeBytes("job.zip", zip));
+    EXPECT_EQ(rolesOf(pkg), (std::map<std::string, std::string>{
+                                {"job.001", "Unknown"}, {"job.002", "Unknown"}, {"b.GKO", "Board Outline"}, {"job.008", "Drill"}}));
+    EXPECT_EQ(std::count(pkg.warnings.begin(), pkg.warnings.end(),
+                         "Import time budget reached before the content of 'job.001', 'job.002' was examined: "
+                         "the roles their names gave are kept."),
+              1);
+    EXPECT_FALSE(pkg.files[0].boardEdgeBox);
+    // A clock that has passed the deadline by the first look at it: the same, the rules never start.
+    std::vector<PackageFile> files = pkg.files;
+    RoleDeadline passed;
+    passed.at = RoleDeadline::Clock::time_point{} + std::chrono::hours(1);
+    passed.now = [] { return RoleDeadline::Clock::time_point{} + std::chrono::hours(2); };
+    EXPECT_EQ(inferRolesFromContent(files, passed).size(), 1u);
+    // Within the budget the same files get their roles.
+    EXPECT_EQ(rolesOf(PackageImporter{}.importAny(dir.writeBytes("again.zip", zip))).at("job.001"), "Top Copper");
+}
+
+TEST(PackageImporterRoles, APileOnOneSpotIsNoLayer) {
+    TempDir dir;
+    // Thousands of holes, pads, strokes and joints on one spot, as hostile files have them: looked at as
+    // one place, with no role for what cannot be a board.
+    std::string drill = "M48\nMETRIC\nT1C0.3\n%\nT1\n", pads = "%FSLAX46Y46*%\n%MOMM*%\n%ADD10C,0.6*%\nD10*\n";
+    for (int k = 0; k < 3000; ++k) {
+        drill += "X1.0Y1.0\n";
+        pads += "X1000000Y1000000D03*\nX1000000Y1000000D02*\nX1000100Y1000000D01*\n";
+    }
+    const PCBPackage pkg = PackageImporter{}.importAny(
+        dir.writeBytes("pile.zip", zipOf({{"board.drl", drill + "M30\n"}, {"layer.gbr", pads + "M02*\n"}})));
+    EXPECT_EQ(rolesOf(pkg).at("layer.gbr"), "Unknown");
+    // The same at the sizes that once kept the rules busy for minutes: 100,000 and 400,000 pads on as many
+    // holes on one spot, 200,000 holes of 30 mm under as many strokes. Examined within the import's budget,
+    // with room to spare, as nothing is left to the names.
+    for (const char* name : {"zip_pads_on_holes_100k.zip", "zip_pads_on_holes_400k.zip", "zip_drill_symbols_200k.zip"}) {
+        const PCBPackage hostile = PackageImporter{}.importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        EXPECT_EQ(rolesOf(hostile), (std::map<std::string, std::string>{{"board.drl", "Drill"}, {"layer.gbr", "Unknown"}})) << name;
+        for (const auto& w : hostile.warnings) EXPECT_EQ(w.find("time budget"), std::string::npos) << name << ": " << w;
+    }
 }
 
 TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {

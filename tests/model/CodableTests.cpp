@@ -214,6 +214,12 @@ TEST(JSONRoundTrip, WholePackageComesBackFieldForField) {
     EXPECT_FALSE(back.files[2].gerber.has_value());
     EXPECT_EQ(back.importedAt, original.importedAt);
     EXPECT_EQ(back.warnings, original.warnings);
+
+    // A board edge the importer found comes back with its file; a file without one keeps the older form.
+    EXPECT_FALSE(first["files"][0].contains("boardEdgeBox"));
+    PCBPackage edged = original;
+    edged.files[0].boardEdgeBox = BBox{1, 2, 30, 20};
+    EXPECT_EQ(fromJSON<PCBPackage>(toJSON(edged)).files[0].boardEdgeBox, edged.files[0].boardEdgeBox);
 }
 
 TEST(JSONRoundTrip, ResultRecords) {

@@ -29,6 +29,22 @@ PackageFile file(LayerType type, std::optional<GerberDocument> gerber = std::nul
     return f;
 }
 
+// A board edge of four 0.2 mm strokes.
+GerberDocument rectangleOutline(BBox b) {
+    GerberDocument g;
+    g.format = SourceFormat::gerberX2;
+    const Vec2 corners[] = {{b.minX, b.minY}, {b.maxX, b.minY}, {b.maxX, b.maxY}, {b.minX, b.maxY}};
+    for (int k = 0; k < 4; ++k) {
+        PCBObject o;
+        o.kind = PCBObjectKind::stroke(corners[k], corners[(k + 1) % 4]);
+        o.bbox = BBox{std::min(corners[k].x, corners[(k + 1) % 4].x) - 0.1, std::min(corners[k].y, corners[(k + 1) % 4].y) - 0.1,
+                      std::max(corners[k].x, corners[(k + 1) % 4].x) + 0.1, std::max(corners[k].y, corners[(k + 1) % 4].y) + 0.1};
+        g.objects.push_back(o);
+        g.bbox.include(o.bbox);
+    }
+    return g;
+}
+
 PCBPackage package(std::vector<PackageFile> files) {
     PCBPackage p;
     p.name = "board";
@@ -60,36 +76,48 @@ TEST(LayerNames, DisplayNamesAndMatchKeys) {
 
 TEST(BoardBox, OutlineFilesAloneDefineTheBoard) {
     const auto p = package({file(LayerType::copper(CopperLayerID::top()), gerberWithBox({-50, -50, 50, 50})),
-                            file(LayerType::outline(), gerberWithBox({0, 0, 10, 10})),
-                            file(LayerType::outline(), gerberWithBox({5, 5, 20, 8})),
+                            file(LayerType::outline(), rectangleOutline({0, 0, 10, 10})),
+                            file(LayerType::outline(), rectangleOutline({5, 5, 20, 8})),
                             file(LayerType::drill(), std::nullopt, drillWithBox({-100, -100, 100, 100}))});
+    // The edge is the centre of the outline's strokes, not their aperture's reach.
     EXPECT_EQ(p.boardBBox(), (BBox{0, 0, 20, 10}));
+    EXPECT_EQ(p.outlineBBox(), p.boardBBox());
+
+    // A mechanical layer's notes and frame around the board: the edge the importer found is the board.
+    auto drawing = file(LayerType::outline(), rectangleOutline({-200, -100, 300, 200}));
+    drawing.boardEdgeBox = BBox{1, 2, 9, 8};
+    EXPECT_EQ(package({drawing}).boardBBox(), (BBox{1, 2, 9, 8}));
+    // A round board: an arc's whole sweep, a full turn when its ends meet.
+    GerberDocument round;
+    PCBObject circle;
+    circle.kind = PCBObjectKind::arcStroke({25, 0}, {25, 0}, {0, 0}, false);
+    round.objects = {circle};
+    round.bbox = BBox{-25.1, -25.1, 25.1, 25.1};
+    EXPECT_EQ(package({file(LayerType::outline(), round)}).boardBBox(), (BBox{-25, -25, 25, 25}));
 }
 
-TEST(BoardBox, EmptyOutlinesFallBackToTheOtherLayers) {
+TEST(BoardBox, WithoutAnOutlineTheCopperMasksAndHoles) {
+    // Legends, pastes and drawings reach beyond the board (titles, frames, drawings of the holes); every drill
+    // document counts, whatever its file's role, an empty one adding nothing.
     const auto p = package({file(LayerType::outline(), gerberWithBox(BBox::empty())),
                             file(LayerType::outline()),
                             file(LayerType::copper(CopperLayerID::top()), gerberWithBox({0, 0, 10, 10})),
+                            file(LayerType::solderMask(CopperLayerID::bottom()), gerberWithBox({-1, 0, 10, 11})),
+                            file(LayerType::silkscreen(CopperLayerID::top()), gerberWithBox({-50, -50, 60, 60})),
+                            file(LayerType::paste(CopperLayerID::top()), gerberWithBox({-40, 0, 1, 1})),
                             file(LayerType::unknown(), gerberWithBox({500, 500, 600, 600})),
-                            file(LayerType::drill(), std::nullopt, drillWithBox({-1, 2, 3, 4})),
-                            file(LayerType::drill(), std::nullopt, drillWithBox({-90, -90, 0, 0}))});
-    EXPECT_EQ(p.boardBBox(), (BBox{-1, 0, 10, 10}));
+                            file(LayerType::drill(), std::nullopt, drillWithBox(BBox::empty())),
+                            file(LayerType::drill(), std::nullopt, drillWithBox({-2, 2, 3, 4})),
+                            file(LayerType::unknown(), std::nullopt, drillWithBox({5, -3, 6, 0}))});
+    EXPECT_EQ(p.boardBBox(), (BBox{-2, -3, 10, 11}));
+    EXPECT_FALSE(p.outlineBBox().isValid());
 }
 
-TEST(BoardBox, OnlyTheFirstDrillDocumentCountsWhateverItsType) {
-    const auto unknownDrill = package({file(LayerType::copper(CopperLayerID::top()), gerberWithBox({0, 0, 1, 1})),
-                                       file(LayerType::unknown(), std::nullopt, drillWithBox({5, 5, 6, 6}))});
-    EXPECT_EQ(unknownDrill.boardBBox(), (BBox{0, 0, 6, 6}));
-
-    const auto emptyFirst = package({file(LayerType::copper(CopperLayerID::top()), gerberWithBox({0, 0, 1, 1})),
-                                     file(LayerType::drill(), std::nullopt, drillWithBox(BBox::empty())),
-                                     file(LayerType::drill(), std::nullopt, drillWithBox({5, 5, 6, 6}))});
-    EXPECT_EQ(emptyFirst.boardBBox(), (BBox{0, 0, 1, 1}));
-
+TEST(BoardBox, LayersOfOtherRolesOnlyWhenNothingElseDraws) {
     EXPECT_EQ(package({}).boardBBox(), BBox::empty());
     // Layers all of unknown role still make a board: the box of all of them.
     EXPECT_EQ(package({file(LayerType::unknown(), gerberWithBox({0, 0, 1, 1})),
-                       file(LayerType::unknown(), gerberWithBox({4, -2, 5, 0})),
+                       file(LayerType::silkscreen(CopperLayerID::top()), gerberWithBox({4, -2, 5, 0})),
                        file(LayerType::outline(), gerberWithBox(BBox::empty()))})
                   .boardBBox(),
               (BBox{0, -2, 5, 1}));
