@@ -167,8 +167,9 @@ constexpr ExtensionRule extensionTable[] = {
     {"crc", Role::pasteTop}, {"crs", Role::pasteBottom}, {"tsp", Role::pasteTop}, {"bsp", Role::pasteBottom},
     {"spt", Role::pasteTop}, {"spb", Role::pasteBottom},
     {"gko", Role::outline}, {"gml", Role::outline}, {"out", Role::outline}, {"kee", Role::outline}, {"brd", Role::outline},
-    // Eagle's milling and dimension layers hold the board's edge.
-    {"mil", Role::outline}, {"dim", Role::outline},
+    // Eagle's milling and dimension layers hold the board's edge, as does pcb-rnd's board boundary in its
+    // Eagle-style job.
+    {"mil", Role::outline}, {"dim", Role::outline}, {"oln", Role::outline},
     {"txt", Role::drill}, {"drl", Role::drill}, {"drd", Role::drill}, {"xln", Role::drill}, {"nc", Role::drill},
     {"tap", Role::drill}, {"exc", Role::drill}, {"drills", Role::drill}, {"cnc", Role::drill}, {"ncd", Role::drill},
     // Allegro's NC route files (routed slots and cut-outs) and Zuken's drill data are Excellon.
@@ -182,10 +183,11 @@ constexpr ExtensionRule extensionTable[] = {
 };
 
 // Whole file names without an extension that name a layer: a CAM tool's two letters, side then layer, as
-// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; ko the keep-out outline).
+// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; ko the keep-out outline),
+// and the drill data beside them (drl).
 constexpr ExtensionRule bareNameTable[] = {
     {"tl", Role::copperTop}, {"bl", Role::copperBottom}, {"ts", Role::maskTop}, {"bs", Role::maskBottom},
-    {"to", Role::silkTop},   {"bo", Role::silkBottom},   {"ko", Role::outline},
+    {"to", Role::silkTop},   {"bo", Role::silkBottom},   {"ko", Role::outline},  {"drl", Role::drill},
 };
 
 // German short names, bare or as the stem of a generic Gerber name (sieb0.grb): 0 the solder side (bottom),
@@ -488,9 +490,9 @@ std::optional<NamedRole> patternLayerType(std::string_view lower) {
         for (std::string_view word : {"inner", "innenlage", "innen", "interne", "interna", "interno"})
             if (auto n = firstNumbered(lower, word, "", found)) return NamedRole{LayerType::copper(CopperLayerID::inner(*n))};
         // Eagle's CAM names inner layers by their copper layer number (copper_inner_l2 under copper_top_l1):
-        // only their order counts.
-        if (auto n = firstNumbered(lower, "inner_l", "", found))
-            return NamedRole{provisionalInner(*n), innerPlace(*n, 1)};
+        // only their order counts. pcb-rnd's job for the same fab house writes "innter".
+        for (std::string_view prefix : {"inner_l", "innter_l"})
+            if (auto n = firstNumbered(lower, prefix, "", found)) return NamedRole{provisionalInner(*n), innerPlace(*n, 1)};
         const bool top = std::any_of(words.begin(), words.end(), [](auto w) { return isAnyOf(w, kTopSideWords); }) ||
                          containsAny(lower, kTopWords);
         // A plane named by its function alone, without a side, lies inside the board.

@@ -143,6 +143,7 @@ TEST(LayerClassifier, EagleCAM) {
         {"profile.gbr", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
         {"copper_inner_l2.gbr", gerber, {}, inner(2), C::medium, F::gerberRS274X},
         {"copper_inner_l3.gbr", gerber, {}, inner(3), C::medium, F::gerberRS274X},
+        {"LED-copper_innter_l2.gbr", gerber, {}, inner(2), C::medium, F::gerberRS274X},  // pcb-rnd's spelling
         {"drills.xln", excellon, {}, LayerType::drill(), C::high, F::excellon},
     });
 }
@@ -271,6 +272,7 @@ TEST(LayerClassifier, FilmAndNumberedCopperNames) {
     // Inner layers only: gEDA groups, Eagle's inner copper by its layer number, planes by function.
     EXPECT_EQ(place("b.group3.gbr"), (CopperSetPlace{Set::inner, 3, 1}));
     EXPECT_EQ(place("copper_inner_l3.gbr"), (CopperSetPlace{Set::inner, 3, 1}));
+    EXPECT_EQ(place("LED-copper_innter_l3.gbr"), (CopperSetPlace{Set::inner, 3, 1}));
     EXPECT_EQ(place("GND2.art"), (CopperSetPlace{Set::inner, 2, 0}));
     EXPECT_EQ(place("VCC.art"), (CopperSetPlace{Set::inner, 0, 2}));
 }
@@ -305,6 +307,7 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"board.G2L", gerber, {}, inner(1), C::high, F::gerberRS274X, "Copper numbered in the stack"},
         {"board.G12L", gerber, {}, inner(11), C::high, F::gerberRS274X},
         {"board.MIL", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
+        {"board.oln", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
         {"board.DIM", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
         {"board.ly3", gerber, {}, inner(2), C::high, F::gerberRS274X},
         {"board.tsm", gerber, {}, maskT(), C::high, F::gerberRS274X},
@@ -323,6 +326,7 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"to", gerber, {}, silkT(), C::high, F::gerberRS274X},
         {"bo", gerber, {}, silkB(), C::high, F::gerberRS274X},
         {"ko", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
+        {"drl", excellon, {}, LayerType::drill(), C::high, F::excellon},
         // German films: 0 the solder side, 1 the component side; sieb the paste screen; also as a stem.
         {"sieb0", gerber, {}, pasteB(), C::high, F::gerberRS274X},
         {"SIEB1", gerber, {}, pasteT(), C::high, F::gerberRS274X},
