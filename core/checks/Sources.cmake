@@ -11,6 +11,7 @@ list(APPEND CORVANE_ROOM_SOURCES
   DFMEngine.cpp
   DiffEngine.cpp
   MeasureEngine.cpp
+  MemoryAllowance.cpp
   PackageWarnings.cpp
   PolygonBooleans.cpp
 )
