@@ -449,6 +449,44 @@ TEST(CopperSpacing, PolygonBooleansGiveAreasWithTheirHolesOrNothing) {
     const Coord far = Coord{1} << 62;
     refused.addClip(Path{{far, 0}, {far + 10, 0}, {far, 10}});
     EXPECT_FALSE(refused.areas().has_value());
+
+    // The library cannot be stopped once it runs, so a boolean whose sweep would outlast its budget
+    // is not started. A 3,000-point star crossing itself some two million times takes the library
+    // seconds; a zigzag of 18,000 points whose closing edge touches every tooth piles up thousands of
+    // edges at every local minimum. Neither is cut. 3,000 clearances of 32 points in a pour are.
+    Paths star, zigzag, clearances;
+    Path points;
+    for (int k = 0; k < 3000; ++k) {
+        const double a = 2 * 3.141592653589793 * k * 1499 / 3000;
+        points.push_back(toUnits({5 + 4 * std::cos(a), 5 + 4 * std::sin(a)}));
+    }
+    star.push_back(points);
+    points = {toUnits({1, 5})};
+    for (int k = 0; k < 6000; ++k) {
+        points.push_back(toUnits({1 + (2 * k + 1) * 1e-4, 6}));
+        points.push_back(toUnits({1 + (2 * k + 2) * 1e-4, 4}));
+        points.push_back(toUnits({1 + (2 * k + 2) * 1e-4, 5}));
+    }
+    zigzag.push_back(points);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> at(0.5, 9.5);
+    for (int k = 0; k < 3000; ++k) {
+        const Vec2 c{at(rng), at(rng)};
+        Path circle;
+        for (int j = 0; j < 32; ++j) circle.push_back(toUnits(c + Vec2{0.05 * std::cos(j * 3.141592653589793 / 16), 0.05 * std::sin(j * 3.141592653589793 / 16)}));
+        clearances.push_back(circle);
+    }
+    EXPECT_FALSE(withinBooleanBudget(board, star));
+    EXPECT_FALSE(withinBooleanBudget(board, zigzag));
+    ASSERT_TRUE(withinBooleanBudget(board, clearances));
+    Difference crossing;
+    crossing.addSubject(board);
+    crossing.addClip(star);
+    EXPECT_FALSE(crossing.areas().has_value());
+    Difference pour;
+    pour.addSubject(board);
+    pour.addClip(clearances);
+    EXPECT_TRUE(pour.areas().has_value());
 }
 
 TEST(CopperSpacing, CellSizeFollowsTheLimit) {
