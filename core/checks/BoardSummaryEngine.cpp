@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
+#include <new>
 
 #include "CopperSpacing.hpp"
 
@@ -23,8 +25,13 @@ MinSpaceEstimate BoardSummaryEngine::estimateMinSpace(const std::vector<PCBObjec
 MinSpaceEstimate BoardSummaryEngine::estimateMinSpace(std::span<const std::span<const PCBObject>> layers) const {
     const auto deadline = spacing::Clock::now() + std::chrono::duration_cast<spacing::Clock::duration>(
                                                       std::chrono::duration<double>(std::max(timeBudget, 0.0)));
-    const spacing::SmallestGap gap = spacing::smallestGapOfLayers(layers, deadline);
-    return MinSpaceEstimate{gap.value, gap.completed};
+    try {
+        const spacing::SmallestGap gap = spacing::smallestGapOfLayers(layers, deadline);
+        return MinSpaceEstimate{gap.value, gap.completed};
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no figure, and marked as such, rather than no summary at all.
+        return MinSpaceEstimate{std::nullopt, false};
+    }
 }
 
 std::optional<BBox> BoardSummaryEngine::outlineCenterlineBBox(const PCBPackage& package) {
@@ -59,8 +66,13 @@ BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
     BoardSummary s;
     const BBox box = outlineCenterlineBBox(package).value_or(package.boardBBox());
     if (box.isValid()) {
-        s.widthMM = std::max(box.maxX - box.minX, 0.0);
-        s.heightMM = std::max(box.maxY - box.minY, 0.0);
+        // Stray coordinates far apart on either side have a difference past the largest double.
+        const auto extent = [](double lo, double hi) {
+            const double d = hi - lo;
+            return d > 0 ? std::min(d, std::numeric_limits<double>::max()) : 0.0;
+        };
+        s.widthMM = extent(box.minX, box.maxX);
+        s.heightMM = extent(box.minY, box.maxY);
     }
 
     std::vector<std::span<const PCBObject>> copper;
