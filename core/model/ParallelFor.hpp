@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -39,10 +40,14 @@ void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::har
     std::vector<std::thread> pool;
     pool.reserve(threads - 1);
     for (std::size_t t = 1; t < threads; ++t) {
+        // Fewer threads when the system gives no more, or no memory for one: the calling thread still
+        // takes what is left, and the threads already started are joined below either way.
         try {
             pool.emplace_back(worker);
         } catch (const std::system_error&) {
-            break;  // fewer threads: the calling thread still takes what is left
+            break;
+        } catch (const std::bad_alloc&) {
+            break;
         }
     }
     worker();
