@@ -196,7 +196,8 @@ private:
     }
 
     // Sorts the list by x at the next height. The library's own sort passes over the whole list once
-    // for each place the farthest-moving edge moves, and it lines up the crossings it finds in pairs.
+    // for each place the farthest-moving edge moves, and putting the crossings it finds in an order it
+    // can take them in may cost it a step for every crossing of the beam found before.
     bool reorder(std::vector<Listed>& active, double next) {
         for (Listed& l : active) l.x = edges_[l.edge].xAt(next);
         double swaps = 0;
