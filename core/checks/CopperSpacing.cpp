@@ -420,23 +420,28 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
     return out;
 }
 
+namespace {
+
+CheckIssue incompleteIssue(std::string why, const std::optional<std::string>& fileName) {
+    return CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
+                      "Spacing check incomplete: " + why + ", so spacing below the preset minimum may remain unreported.",
+                      fileName, std::nullopt};
+}
+
+} // namespace
+
 void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
                          std::vector<CheckIssue>& issues, MemoryAllowance& allowance) {
     SpacingResult result = checkCopperSpacing(package, limit, deadline, allowance);
     for (auto& issue : result.issues) issues.push_back(std::move(issue));
     // Without these the report would read as clean copper although part of it was never measured.
     if (result.tooLargeFile)
-        issues.push_back(CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
-                                    "Spacing check incomplete: the copper of a layer is too large or too intricate "
-                                    "for the copper spacing check to examine, so spacing below the preset minimum "
-                                    "may remain unreported.",
-                                    result.tooLargeFile, std::nullopt});
+        issues.push_back(incompleteIssue("the copper of a layer is too large or too intricate for the copper spacing "
+                                         "check to examine",
+                                         result.tooLargeFile));
     if (result.unfinishedFile)
-        issues.push_back(CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
-                                    "Spacing check incomplete: the copper spacing check ran out of time before every "
-                                    "copper layer was examined, so spacing below the preset minimum may remain "
-                                    "unreported.",
-                                    result.unfinishedFile, std::nullopt});
+        issues.push_back(incompleteIssue("the copper spacing check ran out of time before every copper layer was examined",
+                                         result.unfinishedFile));
 }
 
 SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline,

@@ -3,14 +3,13 @@
 // Gerber and Excellon readers, ODB++ jobs inside a ZIP and the cross-file warnings, end to end. What
 // comes back then goes through the board summary and the checks, which end near their budgets with
 // finite figures.
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
-#include <vector>
 
+#include "FuzzBudget.hpp"
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperSpacing.hpp"
 #include "checks/DFMEngine.hpp"
@@ -18,21 +17,11 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-constexpr double kBudgetSeconds = 0.05;
-// How far past its budget a run may end on a sanitized, coverage-counting build before it counts
-// as a runaway (as for the copper target).
-constexpr double kOverrunSeconds = 2.0;
-
-void requireWithinBudget(Clock::time_point start) {
-    if (std::chrono::duration<double>(Clock::now() - start).count() > kBudgetSeconds + kOverrunSeconds) std::abort();
-}
-
 bool finiteOrNone(const std::optional<double>& v) { return !v || std::isfinite(*v); }
 
 void summarizeAndCheck(const corvane::PCBPackage& package) {
     using namespace corvane;
+    using namespace fuzzing;
     BoardSummaryEngine engine;
     engine.timeBudget = kBudgetSeconds;
     auto start = Clock::now();
@@ -42,8 +31,7 @@ void summarizeAndCheck(const corvane::PCBPackage& package) {
 
     start = Clock::now();
     (void)DFMEngine().runChecks(package);
-    (void)spacing::checkCopperSpacing(package, 0.15,
-                                      start + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(kBudgetSeconds)));
+    (void)spacing::checkCopperSpacing(package, 0.15, deadlineFrom(start));
     requireWithinBudget(start);
 }
 
