@@ -40,8 +40,9 @@ inline constexpr std::int64_t kMaxCellsPerItem = 65536;
 // table is made for as many cells as it has entries, up front: 8 M of them take 512 MB, and a table
 // grown by rehashing would stall the build for seconds without a look at the clock.
 inline constexpr std::int64_t kMaxTotalEntries = std::int64_t{1} << 23;
-// Real copper on a hashed grid (sparse, with stray pieces far away) enters a few cells per piece.
-inline constexpr std::int64_t kHashedEntriesPerItem = 16;
+// Real copper enters about three cells per piece (measured on a 14-layer board at 0.6 mm cells); a
+// hashed grid (sparse copper, with stray pieces far away) takes at most this many per item.
+inline constexpr std::int64_t kHashedEntriesPerItem = 8;
 
 // floor(v / cell), clamped to ±2^40. NaN maps to the lower limit; callers skip non-finite input first.
 inline std::int64_t cellIndex(double v, double cell) {
