@@ -8,6 +8,8 @@
 #include <mutex>
 #include <thread>
 
+#include <sys/resource.h>
+
 namespace corvane {
 
 namespace {
@@ -29,6 +31,25 @@ struct Completion {
 } // namespace
 
 bool abandonedWorkRunning() { return gAbandoned.load(); }
+
+bool capDataMemory(std::uint64_t bytes) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    (void)bytes;
+    return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(memory_sanitizer) || __has_feature(thread_sanitizer)
+    (void)bytes;
+    return false;
+#endif
+#endif
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_DATA, &limit) != 0) return false;
+    // A lower cap set by whoever started us stands.
+    if (limit.rlim_cur != RLIM_INFINITY && limit.rlim_cur <= bytes) return true;
+    limit.rlim_cur = static_cast<rlim_t>(bytes);
+    if (limit.rlim_max != RLIM_INFINITY && limit.rlim_max < limit.rlim_cur) limit.rlim_cur = limit.rlim_max;
+    return ::setrlimit(RLIMIT_DATA, &limit) == 0;
+}
 
 int endProcess(int code) {
     if (!abandonedWorkRunning()) return code;

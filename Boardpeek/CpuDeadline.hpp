@@ -1,8 +1,11 @@
 #pragma once
-// A last line of defence for the preview and the thumbnailer: the readers' ceilings bound memory,
-// but some shapes within them (a region that crosses itself a million times) still take the
-// rasteriser minutes. Such work is given up after a fixed amount of processor time.
+// A last line of defence for the preview and the thumbnailer: the readers' ceilings bound what one
+// import builds, but some shapes within them (a region that crosses itself a million times) still take
+// the rasteriser minutes, and what the import and the drawing claim beside the objects is bounded by
+// nothing of theirs. Such work is given up after a fixed amount of processor time, and the process's
+// memory is capped so that an allocation past it fails where the work can end cleanly.
 #include <chrono>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -13,8 +16,18 @@ namespace corvane {
 // Processor time the preview and the thumbnailer may spend on one board, all threads together,
 // so that a busy machine gives them more wall time and never less work.
 inline constexpr double kPreviewCpuSeconds = 8.0;
-// Wall time after which they give up however little processor time they had.
-inline constexpr std::chrono::seconds kPreviewWallLimit{120};
+// Wall time after which they give up however little processor time they had: a file browser waiting
+// on a thumbnail, or a preview, has its answer within 20 s whatever the machine's load.
+inline constexpr std::chrono::seconds kPreviewWallLimit{15};
+// Data memory (heap, thread stacks, pictures) the preview and the thumbnailer may claim: enough for any
+// package within the import's ceilings, and with the program itself within 2.5 GB.
+inline constexpr std::uint64_t kPreviewMemoryBytes = std::uint64_t{2} << 30;
+
+// Caps the data memory of this process at `bytes`: past it an allocation fails with std::bad_alloc, which
+// the import turns into its "too large to import (not enough memory)" error and the drawing into no
+// picture, where the machine would otherwise run out. False when the cap could not be set, and under
+// the address, memory and thread sanitizers, whose shadow memory alone is past any cap.
+bool capDataMemory(std::uint64_t bytes = kPreviewMemoryBytes);
 
 // Runs `work` on its own thread until it ends, or until the process has spent `cpuSeconds` of
 // processor time since the call (or `wallLimit` has passed). Absent when it was given up: the work

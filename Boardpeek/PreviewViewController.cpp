@@ -8,6 +8,8 @@
 #include <QResizeEvent>
 #include <cstdlib>
 #include <exception>
+#include <new>
+#include <optional>
 #include <thread>
 #include <unistd.h>
 
@@ -191,7 +193,14 @@ PreparedPreview importAndDraw(const std::filesystem::path& url) {
 
 PreviewViewController::Prepared PreviewViewController::prepare(const std::filesystem::path& url) {
     Prepared prepared;
-    auto done = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
+    std::optional<PreparedPreview> done;
+    try {
+        done = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
+    } catch (const std::bad_alloc&) {
+        // The process's memory cap, reached where neither the import nor the drawing ends on it.
+        prepared.message = tooMuchMemory;
+        return prepared;
+    }
     if (!done) {
         prepared.message = tooLong;
     } else if (!done->package) {

@@ -64,6 +64,7 @@ public:
     static constexpr const char* notRecognized = "Not a recognized PCB manufacturing file.\n(";
     static constexpr const char* cannotRender = "Could not render this board.";
     static constexpr const char* tooLong = "This board takes too long to preview.";
+    static constexpr const char* tooMuchMemory = "This board needs too much memory to preview.";
 
 private:
     std::unique_ptr<QWidget> makeRoot() const;

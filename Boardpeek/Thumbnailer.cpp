@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <new>
+#include <optional>
 
 #include "CpuDeadline.hpp"
 #include "render/SoftwareRenderer.hpp"
@@ -47,7 +49,13 @@ bool writeThumbnail(const std::filesystem::path& input, const std::filesystem::p
                     std::string& error) {
     if (size <= 4) size = 256;
     size = std::min(size, 4096);
-    const auto drawn = runWithinCpuTime<Thumbnail>([input, size] { return drawThumbnail(input, size); });
+    std::optional<Thumbnail> drawn;
+    try {
+        drawn = runWithinCpuTime<Thumbnail>([input, size] { return drawThumbnail(input, size); });
+    } catch (const std::bad_alloc&) {
+        error = "The board needs too much memory to draw.";
+        return false;
+    }
     if (!drawn) {
         error = "The board takes too long to draw.";
         return false;

@@ -3,9 +3,11 @@
 #include <cstddef>
 #include <span>
 
+#include "CpuDeadline.hpp"
 #include "Thumbnailer.hpp"
 
 int main(int argc, char** argv) {
+    corvane::capDataMemory();
     return corvane::runThumbnailer(std::span<char* const>(argv + 1, static_cast<std::size_t>(argc - 1)),
                                    "boardpeek-thumbnailer", "usage: boardpeek-thumbnailer INPUT OUTPUT SIZE");
 }

@@ -17,6 +17,7 @@
 using namespace corvane;
 
 int main(int argc, char** argv) {
+    capDataMemory();
     if (argc >= 2 && std::strcmp(argv[1], "--thumbnail") == 0)
         return runThumbnailer(std::span<char* const>(argv + 2, static_cast<std::size_t>(argc - 2)), "boardpeek",
                               "usage: boardpeek --thumbnail INPUT OUTPUT SIZE");

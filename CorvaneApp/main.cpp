@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     const QStringList arguments = QApplication::arguments();
     for (qsizetype i = 1; i < arguments.size(); ++i) paths.emplace_back(arguments[i].toStdString());
 
+    corvane::AppDelegate::prefetchLaunchImports(paths);
     corvane::AppDelegate delegate;
     // Launching has finished once the event loop runs; files handed over at launch import after the hooks.
     QTimer::singleShot(0, &delegate, [&delegate, paths] {

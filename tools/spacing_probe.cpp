@@ -5,6 +5,7 @@
 #include <string>
 
 #include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperFilms.hpp"
 #include "checks/CopperSpacing.hpp"
 #include "import/PackageImporter.hpp"
 
@@ -18,8 +19,11 @@ int main(int argc, char** argv) {
     const PCBPackage package = PackageImporter().importAny(argv[1]);
     const double limit = std::stod(argv[2]);
     const auto deadline = spacing::Clock::now() + std::chrono::seconds(600);
-    for (const auto& file : package.files) {
-        if (!file.layerType.isCopper() || !file.gerber) continue;
+    // As the check does: a copper film's drawing is not its copper.
+    const std::vector<bool> drawn = films::drawnCopperFiles(package, films::copperFilms(package));
+    for (std::size_t k = 0; k < package.files.size(); ++k) {
+        const auto& file = package.files[k];
+        if (!drawn[k]) continue;
         copper::NetTable nets;
         copper::LayerCopper layer;
         copper::buildLayerCopper(file.gerber->objects, spacing::cellSizeFor(limit), nets, layer, [] { return false; });

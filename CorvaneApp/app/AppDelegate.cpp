@@ -98,6 +98,11 @@ void AppDelegate::openURLs(const std::vector<std::filesystem::path>& urls) {
     for (const auto& url : urls) model_->importURL(url);
 }
 
+void AppDelegate::prefetchLaunchImports(const std::vector<std::filesystem::path>& urls) {
+    AutomationHooks::prefetch(AutomationEnvironment::fromProcess());
+    for (const auto& url : urls) AppModel::prefetchImport(url);
+}
+
 void AppDelegate::runAutomationHooks() { AutomationHooks::start(this, AutomationEnvironment::fromProcess()); }
 
 void AppDelegate::saveWindowGeometry() {

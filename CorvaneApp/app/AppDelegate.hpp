@@ -39,6 +39,9 @@ public:
     void applicationDidFinishLaunching();
     // Files handed over at launch or by the system: each starts its own import.
     void openURLs(const std::vector<std::filesystem::path>& urls);
+    // Starts reading what the launch will import, the files handed over and the automation's, before the
+    // window is made: the window takes as long to appear as a large board to read.
+    static void prefetchLaunchImports(const std::vector<std::filesystem::path>& urls);
 
     void buildWindow();
     void buildMenu();

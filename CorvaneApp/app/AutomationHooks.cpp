@@ -24,6 +24,7 @@
 #include "app/AppDelegate.hpp"
 #include "canvas/CanvasContainerView.hpp"
 #include "canvas/GLBoardRenderer.hpp"
+#include "canvas/ScreenshotController.hpp"
 #include "io/FileIO.hpp"
 #include "model/AppModel.hpp"
 
@@ -86,17 +87,12 @@ bool waitsToBeShown(const QWidget* w) {
            !w->testAttribute(Qt::WA_WState_ExplicitShowHide);
 }
 
-std::optional<Bytes> pngBytes(const QImage& image) {
-    QByteArray data;
-    QBuffer buffer(&data);
-    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) return std::nullopt;
-    return Bytes(data.begin(), data.end());
-}
-
-// Writes the file atomically; the reason of a failure, without the path, which the caller prints.
+// Writes the file atomically; the reason of a failure, without the path, which the caller prints. A capture
+// is made again by running the script again, so it is not flushed to disk first: on a busy disk the flush
+// took longer than the capture.
 std::optional<std::string> writeFile(const std::string& path, const Bytes& bytes) {
     try {
-        atomicWriteFile(toPath(path), bytes);
+        atomicWriteFile(toPath(path), bytes, 0644, Durability::cached);
         return std::nullopt;
     } catch (const FileWriteError& e) {
         std::string reason = e.what();
@@ -182,14 +178,20 @@ void AutomationHooks::start(AppDelegate* delegate, const AutomationEnvironment& 
     }
 }
 
+std::filesystem::path importLocation(const std::string& path) {
+    if (!path.empty()) return toPath(path);
+    std::error_code error;
+    return std::filesystem::current_path(error);
+}
+
+void AutomationHooks::prefetch(const AutomationEnvironment& environment) {
+    if (environment.importPath) AppModel::prefetchImport(importLocation(*environment.importPath));
+}
+
 void AutomationHooks::startImport(const std::string& path) {
     if (!delegate_) return;
     AppModel& model = delegate_->model();
-    std::filesystem::path url = toPath(path);
-    if (path.empty()) {
-        std::error_code error;
-        url = std::filesystem::current_path(error);
-    }
+    const std::filesystem::path url = importLocation(path);
     importPending_ = true;
     auto connection = std::make_shared<QMetaObject::Connection>();
     *connection = connect(&model, &AppModel::importFinished, this, [this, connection](bool succeeded) {
@@ -329,7 +331,7 @@ void AutomationHooks::capturePNG() {
         if (!pixmap.isNull()) image = pixmap.toImage();
     }
     if (image.isNull()) finish(4);
-    const auto bytes = pngBytes(image);
+    const auto bytes = ScreenshotController::pngData(image);
     const auto failure = bytes ? writeFile(capturePath_, *bytes) : std::optional<std::string>("the image could not be encoded as PNG");
     if (failure) {
         writeLine("snapshot write failed: " + capturePath_ + ": " + *failure);

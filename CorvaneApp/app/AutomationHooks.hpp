@@ -8,6 +8,7 @@
 //   CORVANE_SCREENSHOT_DELAY  seconds before a capture, default 4
 // Exit codes: 0 written; 2 no window for the PDF; 3 no canvas for the PNG; 4 the canvas gave no image;
 // 5 the file could not be written.
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,8 @@ struct AutomationEnvironment {
 double captureDelaySeconds(const std::optional<std::string>& text);
 // The delay as a timer interval: rounded milliseconds, at most the largest interval a timer takes.
 int captureDelayMilliseconds(double seconds);
+// Where CORVANE_IMPORT's value points: that path, or the working directory for "".
+std::filesystem::path importLocation(const std::string& path);
 
 class AutomationHooks : public QObject {
     Q_OBJECT
@@ -52,6 +55,8 @@ public:
     // Starts the hooks the environment asks for; returns at once. The hooks outlive the delegate, so a capture
     // that finds it gone can still report that.
     static void start(AppDelegate* delegate, const AutomationEnvironment& environment);
+    // Starts reading what `environment` asks to import, for start() to take once the window is made.
+    static void prefetch(const AutomationEnvironment& environment);
     // Delivers what work that just ended left queued (widgets to show, layouts to redo), so that `window`
     // shows every widget that work made, laid out, as a person looking at it would see it.
     static void settleWindow(QWidget* window);

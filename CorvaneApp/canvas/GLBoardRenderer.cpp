@@ -6,6 +6,8 @@
 #include <QOpenGLContext>
 #include <QOpenGLExtraFunctions>
 #include <QOpenGLShaderProgram>
+#include <QCoreApplication>
+#include <QEvent>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -68,15 +70,6 @@ void main() {
 )";
 
 float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN gives 0
-
-// Layers are multisampled in passes of their own; the widget's framebuffer and the offscreen surface only
-// receive whole-target composites, where more samples would add fill and change no pixel (and an offscreen
-// surface asking for samples may find no configuration at all).
-QSurfaceFormat singleSampleFormat() {
-    QSurfaceFormat format = GLBoardRenderer::surfaceFormat();
-    format.setSamples(0);
-    return format;
-}
 
 } // namespace
 
@@ -445,7 +438,7 @@ QImage Scene::readPixels(GLuint fbo, QSize pixels, double devicePixelRatio) {
 } // namespace gl
 
 GLBoardRenderer::GLBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
-    setFormat(singleSampleFormat());
+    setFormat(surfaceFormat());
 }
 
 GLBoardRenderer::~GLBoardRenderer() {
@@ -458,7 +451,12 @@ QSurfaceFormat GLBoardRenderer::surfaceFormat() {
     format.setRenderableType(QSurfaceFormat::OpenGL);
     format.setVersion(3, 3);
     format.setProfile(QSurfaceFormat::CoreProfile);
-    format.setSamples(kSamples);
+    // Layers are multisampled in passes of their own. Every other surface (the widget's framebuffer, the
+    // offscreen one, and every window, which composes its widgets with the canvas's picture) receives
+    // whole-target composites only, where samples would add fill and change no pixel; a window asking for
+    // them costs every repaint of any widget in it on software OpenGL, and an offscreen surface asking for
+    // them may find no configuration at all.
+    format.setSamples(0);
     return format;
 }
 
@@ -468,7 +466,7 @@ bool GLBoardRenderer::probe() {
     const QString platform = QGuiApplication::platformName();
     if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
     QOpenGLContext context;
-    context.setFormat(singleSampleFormat());
+    context.setFormat(surfaceFormat());
     if (!context.create()) return false;
     QOffscreenSurface surface;
     surface.setFormat(context.format());
@@ -526,6 +524,16 @@ BBox GLBoardRenderer::inkBoxOf(const RenderLayer& layer) {
     return BBox{minX, minY, maxX, maxY};
 }
 
+void GLBoardRenderer::assignMeshes(RenderLayer& layer, std::shared_ptr<const TessellatedLayer> meshes) {
+    layer.darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
+    layer.clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
+    layer.lineVertices = static_cast<std::int64_t>(meshes->centreLines.size() / 2);
+    layer.runs = buildRuns(*meshes, layer.darkVertices, layer.clearVertices, layer.lineVertices);
+    layer.meshes = std::move(meshes);
+    layer.inkBox = inkBoxOf(layer);
+    ++layer.version;
+}
+
 void GLBoardRenderer::removeAllLayers() {
     layers_.clear();
     ++contentVersion_;
@@ -546,15 +554,7 @@ void GLBoardRenderer::setLayer(const std::string& id, const Color& color, float 
     it->opacity = opacity;
     it->visible = visible;
     if (!meshes) meshes = std::make_shared<const TessellatedLayer>();
-    if (meshes != it->meshes) {
-        it->darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
-        it->clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
-        it->lineVertices = static_cast<std::int64_t>(meshes->centreLines.size() / 2);
-        it->runs = buildRuns(*meshes, it->darkVertices, it->clearVertices, it->lineVertices);
-        it->meshes = std::move(meshes);
-        it->inkBox = inkBoxOf(*it);
-        ++it->version;
-    }
+    if (meshes != it->meshes) assignMeshes(*it, std::move(meshes));
     ++contentVersion_;
     update();
 }
@@ -570,6 +570,7 @@ void GLBoardRenderer::initializeGL() {
     // The previous context, if any, is gone and took its objects and its frame along.
     widgetScene_.reset();
     painted_.reset();
+    warmedUp_ = false;
     auto scene = std::make_unique<gl::Scene>(context());
     if (failed_ || !scene->initialize()) {
         scene->release();
@@ -622,6 +623,52 @@ void GLBoardRenderer::paintGL() {
     widgetScene_->render(layers_, defaultFramebufferObject(), pixels, width(), height(), camera_);
     painted_ = PaintedFrame{contentVersion_, pixels, QSize(width(), height())};
     ++framesDrawn_;
+    if (!warmedUp_ && std::none_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) {
+        warmedUp_ = true;
+        // Behind every event waiting now: a launch opening a board has handed its import to a worker by then,
+        // and a board that arrives first is drawn first.
+        QCoreApplication::postEvent(this, new QEvent(warmUpEvent()), std::numeric_limits<int>::min());
+    }
+}
+
+QEvent::Type GLBoardRenderer::warmUpEvent() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+bool GLBoardRenderer::event(QEvent* e) {
+    if (e->type() != warmUpEvent()) return QOpenGLWidget::event(e);
+    warmUp();
+    return true;
+}
+
+void GLBoardRenderer::warmUp() {
+    if (!widgetScene_ || !context() || !context()->isValid()) return;
+    // A board that came first is drawn by its own frame, which does the same.
+    if (std::any_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) return;
+    const double dpr = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(width() * dpr), static_cast<int>(height() * dpr));
+    if (pixels.isEmpty()) return;
+    // A stroke with a clear hole and its centre line: every pass a layer takes (the multisampled target at
+    // this size, dark triangles, clear ones, lines, the resolve and the composite) is made ready, drawn
+    // into a target of its own that is thrown away.
+    const TessellatedLayer shape = Tessellator().tessellate({
+        PCBObject(PCBObjectKind::stroke({0, 0}, {1, 0}), std::nullopt, ApertureShape::circle(0.2), Polarity::dark,
+                  std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
+        PCBObject(PCBObjectKind::flash({0.5, 0}), std::nullopt, ApertureShape::circle(0.1), Polarity::clear,
+                  std::nullopt, std::nullopt, std::nullopt, std::nullopt, 1),
+    });
+    RenderLayer layer;
+    layer.id = "warm-up";
+    layer.serial = nextSerial_++;
+    layer.color = {1, 1, 1, 1};
+    assignMeshes(layer, std::make_shared<const TessellatedLayer>(shape));
+    CameraState camera;
+    camera.center = Vec2{0.5, 0};
+    camera.pxPerMM = 8;
+    makeCurrent();
+    widgetScene_->readBack({layer}, pixels, dpr, camera);
+    doneCurrent();
 }
 
 gl::Scene* GLBoardRenderer::offscreenScene() {
@@ -630,7 +677,7 @@ gl::Scene* GLBoardRenderer::offscreenScene() {
     }
     if (offscreenContext_) return nullptr; // made once and failed
     offscreenContext_ = std::make_unique<QOpenGLContext>();
-    offscreenContext_->setFormat(singleSampleFormat());
+    offscreenContext_->setFormat(surfaceFormat());
     offscreenSurface_ = std::make_unique<QOffscreenSurface>();
     if (!offscreenContext_->create()) return nullptr;
     offscreenSurface_->setFormat(offscreenContext_->format());

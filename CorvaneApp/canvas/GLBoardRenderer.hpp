@@ -1,4 +1,5 @@
 #pragma once
+#include <QEvent>
 #include <QImage>
 #include <QOpenGLWidget>
 #include <QSurfaceFormat>
@@ -33,8 +34,8 @@ public:
     explicit GLBoardRenderer(QWidget* parent);
     ~GLBoardRenderer() override;
 
-    // OpenGL 3.3 core with 4 samples; install it as the default before the QApplication exists. The canvas's
-    // own contexts ask for no samples: its layers are multisampled in passes of their own.
+    // OpenGL 3.3 core without samples, for every surface and window; install it as the default before the
+    // QApplication exists. The canvas multisamples its layers in passes of its own.
     static QSurfaceFormat surfaceFormat();
     static void installDefaultSurfaceFormat();
 
@@ -66,6 +67,7 @@ Q_SIGNALS:
     void glFailed();
 
 protected:
+    bool event(QEvent* e) override;
     void initializeGL() override;
     void paintGL() override;
 
@@ -97,6 +99,11 @@ private:
     };
 
     static BBox inkBoxOf(const RenderLayer& layer);
+    static void assignMeshes(RenderLayer& layer, std::shared_ptr<const TessellatedLayer> meshes);
+    // Makes the first board's frame ready while there is none to draw: on software OpenGL its target and the
+    // code of every pass it takes are made at first use, which took longer than drawing a small board.
+    void warmUp();
+    static QEvent::Type warmUpEvent();
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices, std::int64_t lineVertices);
     void releaseWidgetScene();
@@ -107,6 +114,7 @@ private:
     CameraState camera_;
     std::uint64_t nextSerial_ = 1;
     bool failed_ = false;
+    bool warmedUp_ = false;
     std::uint64_t framesDrawn_ = 0;
     // Changes with every change of what is drawn (layers, their meshes or looks, the camera).
     std::uint64_t contentVersion_ = 0;

@@ -1,6 +1,8 @@
 #include "canvas/OverlayPainter.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include <QFont>
@@ -8,6 +10,7 @@
 #include <QGuiApplication>
 #include <QPainterPath>
 #include <QPen>
+#include <QRgba64>
 
 #include "canvas/CanvasClip.hpp"
 #include "canvas/SystemColors.hpp"
@@ -97,9 +100,22 @@ MeasurementKind kindForTool(Tool tool) {
     return MeasurementKind::pointToPoint;
 }
 
+// The least inner radius of the located mark, and the gap it keeps around the object it rings.
+constexpr double kLocatedInnerPx = 9, kLocatedGapPx = 4;
+
+// The inner radius of the located mark: clear of the object at the place, so that the mark shows it, never
+// past a quarter of the view.
+double locatedInnerRadius(const std::optional<BBox>& object, double pxPerMM, const QSizeF& view) {
+    if (!object || !object->isValid() || !(pxPerMM > 0)) return kLocatedInnerPx;
+    const double r = std::hypot(object->width(), object->height()) / 2 * pxPerMM + kLocatedGapPx;
+    if (!std::isfinite(r)) return kLocatedInnerPx;
+    return std::clamp(r, kLocatedInnerPx, std::max(kLocatedInnerPx, std::min(view.width(), view.height()) / 4));
+}
+
 // Where "Locate" went: rings and ticks around the point, on a dark halo so they show on copper and background.
-void drawLocatedMark(QPainter& painter, const QPointF& at, const QRectF& reach) {
-    constexpr double kInner = 9, kOuter = 16, kTick = 7;
+void drawLocatedMark(QPainter& painter, const QPointF& at, const QRectF& reach, double inner) {
+    constexpr double kRingGap = 7, kTick = 7;
+    const double kInner = inner, kOuter = inner + kRingGap;
     if (!CanvasClip::isFinite(at) || !reach.contains(at)) return;
     const auto shape = [&](QPainterPath& path) {
         path.addEllipse(at, kInner, kInner);
@@ -144,9 +160,21 @@ QColor OverlayPainter::annotationColor(std::int64_t colorIndex) {
     }
 }
 
-void OverlayPainter::drawGrid(QPainter& painter, const QSizeF& size, const CameraState& camera) {
-    const auto steps = gridSteps(camera.pxPerMM);
-    if (!steps) return;
+namespace {
+
+// One style of grid lines: their colour and where they lie across the target, in view points.
+struct GridStyle {
+    QColor color;
+    std::vector<double> columns;  // x of each vertical line
+    std::vector<double> rows;     // y of each horizontal line
+};
+
+// The grid's styles in the order they are drawn: the minor lines (when they are far enough apart), then the
+// major lines over them.
+std::vector<GridStyle> gridStyles(const QSizeF& size, const CameraState& camera) {
+    std::vector<GridStyle> styles;
+    const auto steps = OverlayPainter::gridSteps(camera.pxPerMM);
+    if (!steps) return styles;
     const double W = size.width(), H = size.height();
     const double k = camera.pxPerMM;
     const double s = camera.mirrored ? -1.0 : 1.0;
@@ -158,30 +186,121 @@ void OverlayPainter::drawGrid(QPainter& painter, const QSizeF& size, const Camer
         const double countX = std::floor(maxX / step) - firstX + 1, countY = std::floor(maxY / step) - firstY + 1;
         // Far from the origin the board multiples may no longer be told apart; a grid of thousands of lines
         // per style would be an even wash.
-        if (!std::isfinite(countX) || !std::isfinite(countY) || countX + countY > maxLinesPerStyle) return;
-        QPainterPath path;
+        if (!std::isfinite(countX) || !std::isfinite(countY) || countX + countY > OverlayPainter::maxLinesPerStyle)
+            return;
+        GridStyle lines{color, {}, {}};
         for (double i = 0; i < countX; ++i) {
             const double x = (firstX + i) * step;
             if (x > maxX) break;
-            const double px = W / 2 + s * k * (x - camera.center.x);
-            path.moveTo(px, 0);
-            path.lineTo(px, H);
+            lines.columns.push_back(W / 2 + s * k * (x - camera.center.x));
         }
         for (double i = 0; i < countY; ++i) {
             const double y = (firstY + i) * step;
             if (y > maxY) break;
-            const double py = H / 2 - k * (y - camera.center.y);
+            lines.rows.push_back(H / 2 - k * (y - camera.center.y));
+        }
+        styles.push_back(std::move(lines));
+    };
+    if (steps->minor * k > 7) style(steps->minor, SystemColors::white(0.05));
+    style(steps->major, SystemColors::white(0.12));
+    return styles;
+}
+
+constexpr double kGridLineWidth = 0.5;
+
+// The raster engine's rounding of a colour times an 8-bit factor, every channel at once.
+std::uint32_t byteMul(std::uint32_t x, std::uint32_t a) {
+    std::uint64_t t = ((std::uint64_t{x} | (std::uint64_t{x} << 24)) & 0x00ff00ff00ff00ffULL) * a;
+    t = (t + ((t >> 8) & 0x00ff00ff00ff00ffULL) + 0x0080008000800080ULL) >> 8;
+    t &= 0x00ff00ff00ff00ffULL;
+    return static_cast<std::uint32_t>(t) | static_cast<std::uint32_t>(t >> 24);
+}
+
+// Grid lines written into a premultiplied ARGB32 image as QPainter strokes a line no wider than a pixel
+// with antialiasing: each line one pixel wide across two neighbouring rows or columns, its ink shared
+// between them by where it lies in 1/64 pixel steps, faded by the pen's width, laid over what earlier
+// lines left, line by line in the order they are stroked. Painted this way the grid costs a few
+// milliseconds, where the raster engine handed every line's pixels to its thread pool and waited.
+class GridWriter {
+public:
+    GridWriter(QImage& image, const QColor& color, double devicePixelRatio)
+        : bits_(reinterpret_cast<std::uint32_t*>(image.bits())),
+          stride_(image.bytesPerLine() / 4),
+          width_(image.width()),
+          height_(image.height()),
+          color_(qPremultiply(color.rgba64()).toArgb32()),
+          // The raster engine fades a pen thinner than a pixel by its width, in 256ths.
+          opacity_(std::clamp(static_cast<int>(256 * kGridLineWidth * devicePixelRatio), 0, 256)) {}
+
+    // A line from the target's edge `length` device pixels long, at `at` device pixels from its left edge
+    // (vertical) or its top edge.
+    void line(double at, double length, bool vertical) {
+        const int across = vertical ? width_ : height_;
+        // Lines more than a pixel outside the target are clipped away whole.
+        if (at < -1 || at > across + 1) return;
+        const int position = (static_cast<int>(at * 64) - 32) * 1024;  // 16.16, on pixel centres
+        const int first = position >> 16;
+        const int share = (position >> 8) & 0xff;  // of the second pixel
+        const int end = static_cast<int>(length * 64);
+        const int full = end >> 6;
+        for (int along = 0; along <= full; ++along) {
+            const int part = along < full ? 64 : (end & 63);  // the last pixel's part of its length
+            if (part == 0) break;
+            put(vertical, first, along, (255 - share) * part >> 6);
+            put(vertical, first + 1, along, share * part >> 6);
+        }
+    }
+
+private:
+    void put(bool vertical, int across, int along, int coverage) {
+        const int x = vertical ? across : along, y = vertical ? along : across;
+        if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
+        const std::uint32_t ink = byteMul(color_, static_cast<std::uint32_t>(coverage * opacity_ >> 8));
+        std::uint32_t& pixel = bits_[static_cast<std::size_t>(y) * stride_ + x];
+        pixel = ink + byteMul(pixel, 255 - (ink >> 24));
+    }
+
+    std::uint32_t* bits_;
+    qsizetype stride_;
+    int width_, height_;
+    std::uint32_t color_;
+    int opacity_;
+};
+
+// True when the grid was written straight into `image` (premultiplied ARGB32, its own pixel ratio); false
+// where the raster engine would stroke the lines another way (a pen wider than a pixel), which is then left
+// to it.
+bool writeGrid(QImage& image, const QSizeF& size, const CameraState& camera) {
+    const double dpr = image.devicePixelRatio();
+    if (image.format() != QImage::Format_ARGB32_Premultiplied || !(dpr == 1.0 || dpr == 2.0)) return false;
+    for (const GridStyle& style : gridStyles(size, camera)) {
+        GridWriter writer(image, style.color, dpr);
+        for (double x : style.columns) writer.line(x * dpr, size.height() * dpr, true);
+        for (double y : style.rows) writer.line(y * dpr, size.width() * dpr, false);
+    }
+    return true;
+}
+
+} // namespace
+
+void OverlayPainter::drawGrid(QPainter& painter, const QSizeF& size, const CameraState& camera) {
+    const double W = size.width(), H = size.height();
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    for (const GridStyle& style : gridStyles(size, camera)) {
+        QPainterPath path;
+        for (double px : style.columns) {
+            path.moveTo(px, 0);
+            path.lineTo(px, H);
+        }
+        for (double py : style.rows) {
             path.moveTo(0, py);
             path.lineTo(W, py);
         }
-        painter.setPen(solidPen(color, 0.5));
+        painter.setPen(solidPen(style.color, kGridLineWidth));
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
-    };
-    painter.save();
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    if (steps->minor * k > 7) style(steps->minor, SystemColors::white(0.05));
-    style(steps->major, SystemColors::white(0.12));
+    }
     painter.restore();
 }
 
@@ -192,7 +311,7 @@ void GridCache::paint(QPainter& painter, const QSizeF& size, const CameraState& 
         image_ = QImage(pixels, QImage::Format_ARGB32_Premultiplied);
         image_.setDevicePixelRatio(dpr);
         image_.fill(Qt::transparent);
-        if (!image_.isNull()) {
+        if (!image_.isNull() && !writeGrid(image_, size, camera)) {
             QPainter p(&image_);
             OverlayPainter::drawGrid(p, size, camera);
         }
@@ -322,7 +441,9 @@ void OverlayPainter::draw(QPainter& painter, const QSizeF& size, const CameraSta
     if (const auto& hit = model.selection())
         strokeRect(painter, boxOnScreen(hit->object.bbox, vp), dashedPen(SystemColors::cyan(), 1.5, 3, 3, 2), reach);
 
-    if (const auto& located = model.locatedPoint()) drawLocatedMark(painter, vp.toViewPoint(*located), reach);
+    if (const auto& located = model.locatedPoint())
+        drawLocatedMark(painter, vp.toViewPoint(*located), reach,
+                        locatedInnerRadius(model.locatedObjectBox(), camera.pxPerMM, QSizeF(W, H)));
 
     if (const auto& change = model.compareHighlight())
         strokeRect(painter, boxOnScreen(change->bbox, vp).adjusted(-4, -4, 4, 4), solidPen(SystemColors::yellow(), 2),

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <thread>
 
-#include <QBuffer>
 #include <QClipboard>
 #include <QFont>
 #include <QFontMetricsF>
@@ -20,6 +20,7 @@
 #include "import/PackageImporter.hpp"
 #include "model/AppModel.hpp"
 #include "model/ParallelFor.hpp"
+#include "render/RasterImage.hpp"
 
 namespace corvane {
 
@@ -362,6 +363,31 @@ void ScreenshotController::paintLayers(QImage& target, const QSizeF& size, const
     paintLayerJobs(target, size, camera, jobs);
 }
 
+void ScreenshotController::paintCompare(QImage& target, const QSizeF& size, const CameraState& camera,
+                                        const AppModel& model) {
+    const QColor same = QColor::fromRgbF(0.55f, 0.55f, 0.55f, 0.55f);
+    const QColor removed = SystemColors::red(0.95);
+    const QColor added = SystemColors::green(0.95);
+    std::vector<std::shared_ptr<const CompareGroups>> groups;  // keeps the objects alive while painting
+    std::vector<LayerJob> jobs;
+    for (const std::string& key : model.compareKeysInDrawingOrder(camera.mirrored)) {
+        auto g = model.compareGroupsFor(key);
+        if (!g) continue;
+        jobs.push_back({g->same, same, std::nullopt});
+        jobs.push_back({g->removed, removed, std::nullopt});
+        jobs.push_back({g->added, added, std::nullopt});
+        groups.push_back(std::move(g));
+    }
+    paintLayerJobs(target, size, camera, jobs);
+}
+
+QString ScreenshotController::caption(const AppModel& model) {
+    const auto names = model.revisionNames();
+    std::string subject = names[1];
+    if (model.compareDiff() && model.compareBase()) subject = names[0] + " \u2192 " + names[1];
+    return QString::fromUtf8(captionPrefix) + QString::fromStdString(subject);
+}
+
 std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, double scale) {
     const auto& package = model.package();
     if (!package) return std::nullopt;
@@ -378,7 +404,10 @@ std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, dou
     CameraState camera = model.camera();
     camera.pxPerMM *= scale;
     const QSizeF size(w, h);
-    paintLayers(image, size, camera, model);
+    if (model.compareDiff() && model.compareBase())
+        paintCompare(image, size, camera, model);
+    else
+        paintLayers(image, size, camera, model);
 
     QPainter painter(&image);
     OverlayPainter::draw(painter, size, camera, model, true);
@@ -386,7 +415,7 @@ std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, dou
     QFont font = QGuiApplication::font();
     font.setPixelSize(13);
     font.setWeight(QFont::Medium);
-    const QString caption = QString::fromUtf8(captionPrefix) + QString::fromStdString(package->name);
+    const QString caption = ScreenshotController::caption(model);
     const double captionHeight = QFontMetricsF(font).tightBoundingRect(caption).height();
     painter.setRenderHint(QPainter::TextAntialiasing, true);
     painter.setFont(font);
@@ -396,15 +425,26 @@ std::optional<QImage> ScreenshotController::makeImage(const AppModel& model, dou
     return image;
 }
 
+std::optional<std::vector<std::uint8_t>> ScreenshotController::pngData(const QImage& image) {
+    // The core's pictures are premultiplied native ARGB32, as this format is.
+    const QImage argb = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    if (argb.isNull()) return std::nullopt;
+    const auto width = static_cast<std::size_t>(argb.width());
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(width * static_cast<std::size_t>(argb.height()));
+    for (int y = 0; y < argb.height(); ++y)
+        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * width, argb.constScanLine(y), width * 4);
+    return RasterImage{argb.width(), argb.height(), std::move(pixels)}.pngData();
+}
+
 std::optional<QImage> ScreenshotController::copyScreenshot(AppModel& model) {
     auto image = makeImage(model, 2.0);
     if (!image) return std::nullopt;
     model.setLastScreenshot(*image);
     auto* data = new QMimeData;
     data->setImageData(*image);
-    QByteArray png;
-    QBuffer buffer(&png);
-    if (buffer.open(QIODevice::WriteOnly) && image->save(&buffer, "PNG")) data->setData(QStringLiteral("image/png"), png);
+    if (const auto png = pngData(*image))
+        data->setData(QStringLiteral("image/png"),
+                      QByteArray(reinterpret_cast<const char*>(png->data()), static_cast<qsizetype>(png->size())));
     if (QClipboard* clipboard = QGuiApplication::clipboard()) clipboard->setMimeData(data);
     else delete data;
     return image;

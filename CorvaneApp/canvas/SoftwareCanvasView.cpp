@@ -10,26 +10,6 @@
 
 namespace corvane {
 
-namespace {
-
-void paintCompareRows(QImage& target, const QSizeF& size, const CameraState& camera, AppModel& model) {
-    const QColor same = QColor::fromRgbF(0.55f, 0.55f, 0.55f, 0.55f);
-    const QColor removed = SystemColors::red(0.95);
-    const QColor added = SystemColors::green(0.95);
-    std::vector<std::shared_ptr<const CompareGroups>> groups;  // keeps the objects alive while painting
-    std::vector<ScreenshotController::LayerJob> jobs;
-    for (const std::string& key : model.compareKeysInDrawingOrder(camera.mirrored)) {
-        auto g = model.compareGroups(key);
-        if (!g) continue;
-        jobs.push_back({g->same, same, std::nullopt});
-        jobs.push_back({g->removed, removed, std::nullopt});
-        jobs.push_back({g->added, added, std::nullopt});
-        groups.push_back(std::move(g));
-    }
-    ScreenshotController::paintLayerJobs(target, size, camera, jobs);
-}
-
-} // namespace
 
 SoftwareCanvasView::SoftwareCanvasView(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_TransparentForMouseEvents);
@@ -68,7 +48,7 @@ void SoftwareCanvasView::paintBoard(const QSizeF& size, double dpr) {
     AppModel& model = *model_;
     if (model.package()) {
         if (model.compareDiff() && model.compareBase())
-            paintCompareRows(board_, size, model.camera(), model);
+            ScreenshotController::paintCompare(board_, size, model.camera(), model);
         else
             ScreenshotController::paintLayers(board_, size, model.camera(), model);
     }

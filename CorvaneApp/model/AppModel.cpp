@@ -7,9 +7,16 @@
 #include <functional>
 #include <future>
 #include <limits>
+#include <new>
 #include <iterator>
+#include <map>
+#include <mutex>
 #include <thread>
 #include <utility>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -36,6 +43,12 @@ const BoardRenderer::Color kRemovedColor{1.0f, 0.28f, 0.28f, 1.0f};
 const BoardRenderer::Color kAddedColor{0.30f, 0.90f, 0.40f, 1.0f};
 constexpr float kSameOpacity = 0.5f;
 constexpr float kChangeOpacity = 0.95f;
+// How near a located place an object's box must come for the place to be on it: inside it, give or take the
+// rounding of the place's coordinates.
+constexpr double kLocatedObjectToleranceMM = 0.005;
+// Objects up to this size at a located place are ringed whole: pads, holes, small features. A longer one (a
+// track, a pour) would ring half the view.
+constexpr double kRingedWholeMM = 4.0;
 
 // The canvas meshes are seen at any zoom up to their detail scale: their arcs stand at most a micrometre off
 // the circle, a quarter pixel up to 250 pixels per millimetre. Small arcs keep the engine's few pieces.
@@ -116,6 +129,61 @@ void afterPendingRepaints(std::function<void()> body) {
     QCoreApplication::postEvent(runner, new DeferredWork(std::move(body)), std::numeric_limits<int>::min());
 }
 
+// A revision is named as its package is, an archive by its name without ".zip", so that A and B read alike.
+std::string revisionName(const std::string& fileName) {
+    constexpr std::string_view zip = ".zip";
+    if (fileName.size() > zip.size() && asciiLower(fileName.substr(fileName.size() - zip.size())) == zip)
+        return fileName.substr(0, fileName.size() - zip.size());
+    return fileName;
+}
+
+bool rowTakes(const CompareRow& row, const PackageFile& file, const std::string& rowFileName) {
+    if (!rowFileName.empty()) return file.fileName == rowFileName;
+    return file.layerType.displayName() == row.layerKey || (row.layerKey == "Drill" && file.drill);
+}
+
+// The rows of a comparison, one per matched layer, in the order a reviewer reads them: copper first, then the
+// rest, each with its most changed layers first. A role that several pairs of files share (mechanical layers
+// the classifier could not place, say) names each of its rows, and the diff's result, by the shown
+// revision's file, so the rows can be told apart.
+std::vector<CompareRow> compareRowsOf(PackageDiff& diff, const PCBPackage& revised) {
+    std::map<std::string, int> roleCount;
+    for (const auto& l : diff.layers) ++roleCount[l.layerKey];
+    std::set<std::string> used;
+    struct Ranked {
+        CompareRow row;
+        bool copper;
+    };
+    std::vector<Ranked> ranked;
+    ranked.reserve(diff.layers.size());
+    for (auto& l : diff.layers) {
+        CompareRow row{l.layerKey, static_cast<std::int64_t>(l.added.size()), static_cast<std::int64_t>(l.removed.size()),
+                       l.added, l.removed};
+        // The drill row joins every drill file of each revision; any other row compares one file with one.
+        if (l.layerKey != "Drill") {
+            row.fileNameA = l.fileNameA;
+            row.fileNameB = l.fileNameB;
+        }
+        if (roleCount[l.layerKey] > 1) {
+            const std::string file = l.fileNameB.empty() ? l.fileNameA : l.fileNameB;
+            l.layerKey = used.count(file) ? l.layerKey + " \u2014 " + file : file;
+            row.layerKey = l.layerKey;
+        }
+        used.insert(row.layerKey);
+        const auto shown = std::find_if(revised.files.begin(), revised.files.end(),
+                                        [&](const PackageFile& f) { return !row.fileNameB.empty() && f.fileName == row.fileNameB; });
+        ranked.push_back(Ranked{std::move(row), shown != revised.files.end() && shown->layerType.isCopper()});
+    }
+    std::stable_sort(ranked.begin(), ranked.end(), [](const Ranked& a, const Ranked& b) {
+        if (a.copper != b.copper) return a.copper;
+        return a.row.addedCount + a.row.removedCount > b.row.addedCount + b.row.removedCount;
+    });
+    std::vector<CompareRow> rows;
+    rows.reserve(ranked.size());
+    for (auto& r : ranked) rows.push_back(std::move(r.row));
+    return rows;
+}
+
 std::shared_ptr<const TessellatedLayer> tessellateShared(const Tessellator& geom, const std::vector<PCBObject>& objects) {
     return std::make_shared<const TessellatedLayer>(geom.tessellate(objects));
 }
@@ -137,6 +205,29 @@ TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
 }
 
 bool isUsableCanvas(QSizeF size) { return size.width() >= 10 && size.height() >= 10; }
+
+// Imports started before anyone asked for them, by path, until an importURL takes one.
+using PrefetchedImport = std::shared_future<std::shared_ptr<const PCBPackage>>;
+std::mutex prefetchMutex;
+std::map<std::filesystem::path, PrefetchedImport> prefetchedImports;
+
+// The import of `url` started early, if there is one; it is taken once.
+PrefetchedImport takePrefetchedImport(const std::filesystem::path& url) {
+    std::lock_guard lock(prefetchMutex);
+    const auto it = prefetchedImports.find(url);
+    if (it == prefetchedImports.end()) return {};
+    PrefetchedImport taken = std::move(it->second);
+    prefetchedImports.erase(it);
+    return taken;
+}
+
+// Hands memory that work just freed back to the system: the allocator keeps it for the thread that freed
+// it, and a summary's working set is large and not needed again.
+void releaseFreedMemory() {
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
 
 } // namespace
 
@@ -329,9 +420,11 @@ void AppModel::setCursorWorld(std::optional<Vec2> point) {
     Q_EMIT cursorWorldChanged();
 }
 
-void AppModel::setLocatedPoint(std::optional<Vec2> point) {
-    if (point == locatedPoint_) return;
+void AppModel::setLocatedPoint(std::optional<Vec2> point, std::optional<BBox> objectBox) {
+    if (!point) objectBox.reset();
+    if (point == locatedPoint_ && objectBox == locatedObjectBox_) return;
     locatedPoint_ = point;
+    locatedObjectBox_ = objectBox;
     Notifications::post(Notifications::overlayNeedsDisplay);
     Q_EMIT locatedPointChanged();
 }
@@ -420,6 +513,22 @@ void AppModel::setLastScreenshot(QImage image) {
 
 // ---- Import and installation ------------------------------------------------------------------------------
 
+void AppModel::prefetchImport(const std::filesystem::path& url) {
+    auto promise = std::make_shared<std::promise<PackagePtr>>();
+    {
+        std::lock_guard lock(prefetchMutex);
+        if (!prefetchedImports.emplace(url, promise->get_future().share()).second) return;
+    }
+    // A thread of its own, detached: nothing at exit waits for a read nobody took.
+    std::thread([promise, url] {
+        try {
+            promise->set_value(std::make_shared<const PCBPackage>(PackageImporter{}.importAny(url)));
+        } catch (...) {
+            promise->set_exception(std::current_exception());
+        }
+    }).detach();
+}
+
 void AppModel::importURL(const std::filesystem::path& url) {
     const std::string name = lastPathComponent(url);
     setStatusMessage("Importing " + name + "\u2026");
@@ -427,17 +536,21 @@ void AppModel::importURL(const std::filesystem::path& url) {
     QPointer<AppModel> guard(this);
     const PackageImporter importer = importer_;
     const QSizeF canvas = isUsableCanvas(canvasSize_) ? canvasSize_ : QSizeF();
-    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas] {
+    PrefetchedImport early = takePrefetchedImport(url);
+    QThreadPool::globalInstance()->start([guard, importer, url, name, canvas, early] {
         const auto start = std::chrono::steady_clock::now();
         PackagePtr package;
         std::string failure;
         try {
-            package = std::make_shared<const PCBPackage>(importer.importAny(url));
+            // An import of the same path started earlier gives its package or its failure.
+            package = early.valid() ? early.get() : std::make_shared<const PCBPackage>(importer.importAny(url));
         } catch (const std::exception& e) {
             failure = e.what();
         }
         LayerMeshes meshes;
         double scale = 0;
+        std::vector<DrillFileStats> drills;
+        std::optional<BoardSummary> summary;
         if (package) {
             // The cache shares the package shown; it is only a cache, so a file that cannot be read again
             // still shows its board.
@@ -448,11 +561,26 @@ void AppModel::importURL(const std::filesystem::path& url) {
             // The board's geometry is made here too, for the view it will be fitted to, so that the window can
             // draw it as soon as it has it.
             scale = detailScaleFor(fittedScale(package->boardBBox(), canvas));
-            std::vector<std::size_t> all(package->files.size());
-            for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-            meshes = makeLayerMeshes(*package, std::move(all), scale);
+            try {
+                std::vector<std::size_t> all(package->files.size());
+                for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+                meshes = makeLayerMeshes(*package, std::move(all), scale);
+                // Loading reads these at once: they are made here, where they keep no one waiting.
+                drills = drillTables(*package);
+                if (summaryObjectCount(*package) <= summaryInlineObjects) {
+                    try {
+                        summary = summaryEngine().summarize(*package);
+                    } catch (const std::exception&) {
+                    }
+                }
+            } catch (const std::bad_alloc&) {
+                // Refused like an import past its ceilings: the board shown so far stays.
+                package.reset();
+                failure = "'" + name + "' is too large to draw (not enough memory).";
+            }
         }
-        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes)]() mutable {
+        onGuiThread([guard, package, failure, name, start, url, scale, meshes = std::move(meshes),
+                     drills = std::move(drills), summary = std::move(summary)]() mutable {
             if (!guard) return;
             if (!package) {
                 guard->setStatusMessage("Import failed: " + failure);
@@ -462,6 +590,8 @@ void AppModel::importURL(const std::filesystem::path& url) {
             guard->preparedPackage_ = package;
             guard->preparedMeshes_ = std::move(meshes);
             guard->preparedScale_ = scale;
+            guard->preparedDrillFiles_ = std::move(drills);
+            guard->preparedSummary_ = std::move(summary);
             guard->loadPackage(package);
             guard->setPackageSourceURL(url);
             const std::chrono::duration<double, std::milli> elapsed = std::chrono::steady_clock::now() - start;
@@ -482,6 +612,11 @@ void AppModel::loadPackage(PackagePtr package) {
     // The board is fitted below: its meshes are made for that view right away, not for the one before.
     const BBox fitted = package->boardBBox();
     if (isUsableCanvas(canvasSize_) && fitted.isValid()) plannedViewScale_ = fittedScale(fitted, canvasSize_);
+    const bool prepared = preparedPackage_ == package;
+    std::vector<DrillFileStats> drills = prepared ? std::move(preparedDrillFiles_) : drillTables(*package);
+    std::optional<BoardSummary> summary = prepared ? std::move(preparedSummary_) : std::nullopt;
+    preparedDrillFiles_.clear();
+    preparedSummary_.reset();
     setPackage(package);
     plannedViewScale_.reset();
     setDfmReport(std::nullopt);
@@ -491,20 +626,9 @@ void AppModel::loadPackage(PackagePtr package) {
     setPendingMeasureAnchor(std::nullopt);
     setLocatedPoint(std::nullopt);
 
-    setDrillFiles(drillTables(*package));
-    refreshSummary();
-
-    if (auto dims = measureEngine_.boardDimensionMeasurement(*package, units_)) {
-        const bool present = std::any_of(measurements_.begin(), measurements_.end(), [](const BoardMeasurement& m) {
-            return m.kind == MeasurementKind::boardDimensions;
-        });
-        if (!present) {
-            auto list = measurements_;
-            list.insert(list.begin(), std::move(*dims));
-            if (list.size() > maxMeasurements) list.resize(maxMeasurements);
-            setMeasurements(std::move(list));
-        }
-    }
+    setDrillFiles(std::move(drills));
+    refreshSummary(Revision::shown, std::move(summary));
+    showBoardDimensions(true);
 
     const BBox board = package->boardBBox();
     if (canvasSize_.width() > 10 && isUsableCanvas(canvasSize_) && board.isValid()) {
@@ -535,20 +659,29 @@ void AppModel::assignSummary(Revision revision, std::optional<BoardSummary> summ
     else setCompareBaseSummary(std::move(summary));
 }
 
-void AppModel::refreshSummary(Revision revision) {
+std::size_t AppModel::summaryObjectCount(const PCBPackage& package) {
+    std::size_t objects = 0;
+    for (const auto& f : package.files)
+        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
+    return objects;
+}
+
+BoardSummaryEngine AppModel::summaryEngine() {
+    BoardSummaryEngine engine;
+    engine.timeBudget = summaryTimeBudget;
+    return engine;
+}
+
+void AppModel::refreshSummary(Revision revision, std::optional<BoardSummary> made) {
     const PackagePtr package = revision == Revision::shown ? package_ : compareBase_;
     if (!package) return;
     std::uint64_t& runs = revision == Revision::shown ? summaryRun_ : baseSummaryRun_;
     bool& pending = revision == Revision::shown ? summaryPending_ : baseSummaryPending_;
     const std::uint64_t run = ++runs;
-    std::size_t objects = 0;
-    for (const auto& f : package->files)
-        objects += (f.gerber ? f.gerber->objects.size() : 0) + (f.drill ? static_cast<std::size_t>(f.drill->totalCount()) : 0);
-    BoardSummaryEngine engine;
-    engine.timeBudget = summaryTimeBudget;
-    if (objects <= summaryInlineObjects) {
+    const BoardSummaryEngine engine = summaryEngine();
+    if (summaryObjectCount(*package) <= summaryInlineObjects) {
         pending = false;
-        assignSummary(revision, engine.summarize(*package));
+        assignSummary(revision, made ? std::move(made) : engine.summarize(*package));
         return;
     }
     // A large board is drawn before its summary is made; the result is taken only if no later run began.
@@ -560,12 +693,14 @@ void AppModel::refreshSummary(Revision revision) {
     };
     afterPendingRepaints([guard, engine, package, run, revision, current] {
         if (!guard || !current(*guard, run)) return;
-        QThreadPool::globalInstance()->start([guard, engine, package, run, revision, current] {
+        // Nobody waits for the summary but the panel that shows it: it runs behind everything else.
+        runInBackground([guard, engine, package, run, revision, current] {
             std::optional<BoardSummary> summary;
             try {
                 summary = engine.summarize(*package);
             } catch (const std::exception&) {
             }
+            releaseFreedMemory();
             onGuiThread([guard, run, revision, current, summary = std::move(summary)] {
                 if (!guard || !current(*guard, run)) return;
                 (revision == Revision::shown ? guard->summaryPending_ : guard->baseSummaryPending_) = false;
@@ -658,9 +793,15 @@ void AppModel::rebuildLayers() {
     syncRenderer();
 }
 
+std::array<std::string, 2> AppModel::revisionNames() const {
+    const std::string shown = package_ ? package_->name : std::string();
+    if (!compareBase_) return {shown, shown};
+    return {compareBaseName_.empty() ? compareBase_->name : compareBaseName_, shown};
+}
+
 std::array<std::string, 2> AppModel::revisionTitles() const {
-    const std::string nameA = compareBaseName_.empty() && compareBase_ ? compareBase_->name : compareBaseName_;
-    return {"Revision A \u2014 " + nameA, "Revision B \u2014 " + (package_ ? package_->name : std::string())};
+    const auto names = revisionNames();
+    return {"Revision A \u2014 " + names[0], "Revision B \u2014 " + names[1]};
 }
 
 bool AppModel::isNegativePlane(const PackageFile& file) {
@@ -763,7 +904,7 @@ void AppModel::runChecks(Revision revision) {
     QPointer<AppModel> guard(this);
     std::optional<ManufacturingPreset> preset = activePreset_;
     ++checkRunsPending_;
-    QThreadPool::globalInstance()->start([guard, package, preset, revision] {
+    runInBackground([guard, package, preset, revision] {
         std::optional<DFMReport> report;
         try {
             report = DFMEngine().runChecks(*package, preset);
@@ -827,8 +968,10 @@ void AppModel::setManualLayerType(const std::string& fileName, const LayerType& 
     it->confidence = DetectionConfidence::manual;
     setPackage(std::move(changed));
     setStatusMessage("Layer type of " + fileName + " set to " + type.displayName());
-    // The summary and the checks judge layer roles: an outline just set is no longer missing.
+    // The summary and the checks judge layer roles: an outline just set is no longer missing. The board's
+    // size follows the roles too, in the summary and in the "Board Dimensions" measurement alike.
     refreshSummary();
+    showBoardDimensions(false);
     recheck();
 }
 
@@ -848,7 +991,9 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     std::exception_ptr failure;
     try {
         const unsigned threads = std::max(1u, std::thread::hardware_concurrency() - 1);
-        prepared = makeCompareCaches(sharedLayerKeys(*base, *revised), *base, *revised, threads);
+        std::vector<CompareRow> shared;
+        for (auto& key : sharedLayerKeys(*base, *revised)) shared.push_back(CompareRow{std::move(key)});
+        prepared = makeCompareCaches(shared, *base, *revised, threads);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -856,19 +1001,13 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     if (failure) std::rethrow_exception(failure);
 
     // The rows are made first so that the comparison itself can be moved into place.
-    std::vector<CompareRow> rows;
-    rows.reserve(diff.layers.size());
-    for (const auto& l : diff.layers)
-        rows.push_back(CompareRow{l.layerKey, static_cast<std::int64_t>(l.added.size()),
-                                  static_cast<std::int64_t>(l.removed.size()), l.added, l.removed});
-    std::stable_sort(rows.begin(), rows.end(), [](const CompareRow& a, const CompareRow& b) {
-        return a.addedCount + a.removedCount > b.addedCount + b.removedCount;
-    });
-    const std::string status = "Compare " + baseName + " \u2192 " + diff.nameB + ": " +
+    std::vector<CompareRow> rows = compareRowsOf(diff, *revised);
+    const std::string nameA = revisionName(baseName);
+    const std::string status = "Compare " + nameA + " \u2192 " + diff.nameB + ": " +
                                std::to_string(diff.totalChanges()) + " changes";
 
     setCompareBase(base);
-    setCompareBaseName(baseName);
+    setCompareBaseName(nameA);
     setCompareDiff(std::move(diff));
     setPackage(revised);
     setCompareRows(std::move(rows));
@@ -915,10 +1054,10 @@ std::vector<std::string> AppModel::compareKeysInDrawingOrder(bool mirrored) cons
     for (const auto& row : compareRows_) {
         // The role of the first file of either revision that belongs to the row.
         std::optional<LayerType> type;
-        for (const PackagePtr& p : {package_, compareBase_}) {
+        for (const auto& [p, fileName] : {std::pair{package_, row.fileNameB}, std::pair{compareBase_, row.fileNameA}}) {
             if (!p || type) continue;
             for (const auto& f : p->files) {
-                if (compareKey(f) != row.layerKey) continue;
+                if (!rowTakes(row, f, fileName)) continue;
                 type = f.layerType;
                 break;
             }
@@ -933,9 +1072,14 @@ std::vector<std::string> AppModel::compareKeysInDrawingOrder(bool mirrored) cons
 }
 
 std::vector<std::string> AppModel::sharedLayerKeys(const PCBPackage& a, const PCBPackage& b) {
+    // Only a role with one file on each side is sure to be one row of that name: one that several files
+    // share is paired file by file. The drill row takes every drill file.
     auto keysOf = [](const PCBPackage& p) {
+        std::map<std::string, int> count;
+        for (const auto& f : p.files) ++count[compareKey(f)];
         std::set<std::string> keys;
-        for (const auto& f : p.files) keys.insert(compareKey(f));
+        for (const auto& [key, n] : count)
+            if (n == 1 || key == "Drill") keys.insert(key);
         return keys;
     };
     const auto ka = keysOf(a), kb = keysOf(b);
@@ -945,10 +1089,10 @@ std::vector<std::string> AppModel::sharedLayerKeys(const PCBPackage& a, const PC
 }
 
 CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPackage& base, const PCBPackage& revised) {
-    auto objectsFor = [&row](const PCBPackage& pkg) {
+    auto objectsFor = [&row](const PCBPackage& pkg, const std::string& fileName) {
         std::vector<PCBObject> list;
         for (const auto& f : pkg.files) {
-            if (f.layerType.displayName() != row.layerKey && !(row.layerKey == "Drill" && f.drill)) continue;
+            if (!rowTakes(row, f, fileName)) continue;
             if (f.gerber && !f.drill) {
                 list.insert(list.end(), f.gerber->objects.begin(), f.gerber->objects.end());
                 continue;
@@ -958,8 +1102,8 @@ CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPa
         }
         return list;
     };
-    std::vector<PCBObject> a = objectsFor(base);
-    std::vector<PCBObject> b = objectsFor(revised);
+    std::vector<PCBObject> a = objectsFor(base, row.fileNameA);
+    std::vector<PCBObject> b = objectsFor(revised, row.fileNameB);
 
     // Rows that join several files repeat stored indices (drill hits start at 0 in every file), so list A
     // is numbered by position for the match and given its own indices back afterwards.
@@ -987,12 +1131,12 @@ CompareGroups AppModel::compareGroupedObjects(const CompareRow& row, const PCBPa
     return groups;
 }
 
-std::shared_ptr<const AppModel::CompareRowCache> AppModel::makeCompareRowCache(const std::string& layerKey,
+std::shared_ptr<const AppModel::CompareRowCache> AppModel::makeCompareRowCache(const CompareRow& row,
                                                                                const PCBPackage& base,
                                                                                const PCBPackage& revised) {
     const Tessellator geom = canvasGeometry();
     auto cache = std::make_shared<CompareRowCache>();
-    auto groups = std::make_shared<CompareGroups>(compareGroupedObjects(CompareRow{layerKey}, base, revised));
+    auto groups = std::make_shared<CompareGroups>(compareGroupedObjects(row, base, revised));
     cache->same = tessellateShared(geom, groups->same);
     cache->removed = tessellateShared(geom, groups->removed);
     cache->added = tessellateShared(geom, groups->added);
@@ -1001,21 +1145,21 @@ std::shared_ptr<const AppModel::CompareRowCache> AppModel::makeCompareRowCache(c
 }
 
 std::map<std::string, std::shared_ptr<const AppModel::CompareRowCache>>
-AppModel::makeCompareCaches(const std::vector<std::string>& layerKeys, const PCBPackage& base, const PCBPackage& revised,
+AppModel::makeCompareCaches(const std::vector<CompareRow>& rows, const PCBPackage& base, const PCBPackage& revised,
                             unsigned maxThreads) {
-    std::vector<std::shared_ptr<const CompareRowCache>> made(layerKeys.size());
-    parallelFor(
-        layerKeys.size(), [&](std::size_t i) { made[i] = makeCompareRowCache(layerKeys[i], base, revised); }, maxThreads);
+    std::vector<std::shared_ptr<const CompareRowCache>> made(rows.size());
+    parallelFor(rows.size(), [&](std::size_t i) { made[i] = makeCompareRowCache(rows[i], base, revised); }, maxThreads);
     std::map<std::string, std::shared_ptr<const CompareRowCache>> out;
-    for (std::size_t i = 0; i < layerKeys.size(); ++i) out.emplace(layerKeys[i], std::move(made[i]));
+    for (std::size_t i = 0; i < rows.size(); ++i) out.emplace(rows[i].layerKey, std::move(made[i]));
     return out;
 }
 
 void AppModel::ensureCompareCaches() {
     if (!package_ || !compareBase_ || !compareDiff_) return;
-    std::vector<std::string> missing;
+    std::vector<CompareRow> missing;
     for (const auto& row : compareRows_)
-        if (!compareCache_.count(row.layerKey)) missing.push_back(row.layerKey);
+        if (!compareCache_.count(row.layerKey))
+            missing.push_back(CompareRow{row.layerKey, 0, 0, {}, {}, row.fileNameA, row.fileNameB});
     if (missing.empty()) return;
     compareCache_.merge(makeCompareCaches(missing, *compareBase_, *package_));
 }
@@ -1024,6 +1168,26 @@ std::shared_ptr<const CompareGroups> AppModel::compareGroups(const std::string& 
     ensureCompareCaches();
     const auto it = compareCache_.find(layerKey);
     return it == compareCache_.end() ? nullptr : it->second->groups;
+}
+
+std::shared_ptr<const CompareGroups> AppModel::compareGroupsFor(const std::string& layerKey) const {
+    if (!package_ || !compareBase_ || !compareDiff_) return nullptr;
+    if (const auto it = compareCache_.find(layerKey); it != compareCache_.end()) return it->second->groups;
+    const auto row = std::find_if(compareRows_.begin(), compareRows_.end(),
+                                  [&](const CompareRow& r) { return r.layerKey == layerKey; });
+    if (row == compareRows_.end()) return nullptr;
+    return std::make_shared<const CompareGroups>(compareGroupedObjects(*row, *compareBase_, *package_));
+}
+
+void AppModel::adoptComparison(const AppModel& source) {
+    if (!source.compareDiff_ || !source.compareBase_ || !source.package_) return;
+    setCompareBase(source.compareBase_);
+    setCompareBaseName(source.compareBaseName_);
+    setCompareDiff(source.compareDiff_);
+    setPackage(source.package_);
+    setCompareRows(source.compareRows_);
+    setCompareHighlight(source.compareHighlight_);
+    compareCache_ = source.compareCache_;
 }
 
 void AppModel::syncCompareRenderer() {
@@ -1068,9 +1232,53 @@ void AppModel::zoomTo(Vec2 position, double spanMM) {
     applyCamera();
 }
 
-void AppModel::locate(Vec2 position, double spanMM) {
-    zoomTo(position, spanMM);
-    if (std::isfinite(position.x) && std::isfinite(position.y)) setLocatedPoint(position);
+void AppModel::locate(Vec2 position, double spanMM, std::optional<QRectF> viewArea) {
+    if (!std::isfinite(position.x) || !std::isfinite(position.y)) return;
+    const QRectF whole(QPointF(0, 0), canvasSize_);
+    const QRectF area = viewArea ? viewArea->intersected(whole) : whole;
+    if (!viewArea || !(area.width() > 10) || !(area.height() > 10) || !(canvasSize_.width() > 10)) {
+        zoomTo(position, spanMM);
+    } else {
+        const double k = std::min(area.width(), area.height()) / std::max(spanMM, 0.5);
+        if (k > 0 && std::isfinite(k)) camera_.pxPerMM = k;
+        // The centre that maps the place to the middle of the area, as the canvas maps board points.
+        const double s = camera_.mirrored ? -1.0 : 1.0;
+        const QPointF middle = area.center();
+        camera_.center = Vec2{position.x - s * (middle.x() - canvasSize_.width() / 2) / camera_.pxPerMM,
+                              position.y + (middle.y() - canvasSize_.height() / 2) / camera_.pxPerMM};
+        applyCamera();
+    }
+    setLocatedPoint(position, package_ ? locatedObjectBox(*package_, position) : std::nullopt);
+}
+
+std::optional<BBox> AppModel::locatedObjectBox(const PCBPackage& package, Vec2 at) {
+    // A finding's place is on objects (a pad and the hole in it, say) or between them. The largest small one it
+    // is on, of any layer, is ringed whole, so the mark shows what is there instead of covering it; a long track
+    // or a pour is not ringed.
+    std::optional<BBox> best;
+    const auto consider = [&](const BBox& box) {
+        if (!box.isValid() || std::max(box.width(), box.height()) > kRingedWholeMM) return;
+        const double t = kLocatedObjectToleranceMM;
+        if (at.x < box.minX - t || at.x > box.maxX + t || at.y < box.minY - t || at.y > box.maxY + t) return;
+        if (!best || box.width() * box.height() > best->width() * best->height()) best = box;
+    };
+    for (const auto& file : package.files) {
+        if (file.gerber && !file.drill) {
+            for (const auto& o : file.gerber->objects) consider(o.bbox);
+            continue;
+        }
+        for (const auto& o : file.objects()) consider(o.bbox);
+    }
+    return best;
+}
+
+void AppModel::showChange(const DiffChange& change) {
+    setCompareHighlight(change);
+    if (!change.bbox.isValid()) return;
+    fitBBox(change.bbox);
+    // A pad fitted alone fills the canvas with nothing around it to tell where it is.
+    const double W = canvasSize_.width(), H = canvasSize_.height();
+    if (W > 10 && camera_.pxPerMM > std::min(W, H) / locateSpanMM) zoomTo(change.bbox.center(), locateSpanMM);
 }
 
 void AppModel::canvasSizeChanged(QSizeF size) {
@@ -1093,6 +1301,27 @@ void AppModel::addMeasurement(BoardMeasurement measurement) {
     });
     list.insert(list.begin() + (hasDimensions ? 1 : 0), std::move(measurement));
     if (list.size() > maxMeasurements) list.resize(maxMeasurements);
+    setMeasurements(std::move(list));
+}
+
+void AppModel::showBoardDimensions(bool addWhenAbsent) {
+    if (!package_) return;
+    auto list = measurements_;
+    const auto shown = std::find_if(list.begin(), list.end(),
+                                    [](const BoardMeasurement& m) { return m.kind == MeasurementKind::boardDimensions; });
+    auto fresh = measureEngine_.boardDimensionMeasurement(*package_, units_);
+    if (shown == list.end()) {
+        if (!addWhenAbsent || !fresh) return;
+        list.insert(list.begin(), std::move(*fresh));
+        if (list.size() > maxMeasurements) list.resize(maxMeasurements);
+    } else if (fresh) {
+        // The same measurement, measured anew: it keeps its place and its identity.
+        fresh->id = shown->id;
+        fresh->createdAt = shown->createdAt;
+        *shown = std::move(*fresh);
+    } else {
+        list.erase(shown);
+    }
     setMeasurements(std::move(list));
 }
 

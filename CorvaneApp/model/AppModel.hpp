@@ -19,6 +19,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QSettings>
+#include <QRectF>
 #include <QSizeF>
 #include <QWidget>
 
@@ -34,6 +35,8 @@
 #include "model/Tool.hpp"
 
 namespace corvane {
+
+struct BoardSummaryEngine;
 
 // The three groups of one compare row: in both revisions, only in A, only in B.
 struct CompareGroups {
@@ -55,6 +58,9 @@ public:
 
     static constexpr std::size_t maxMeasurements = 20;
     static constexpr double compareToleranceMM = 0.0001;
+    // The span "Locate" shows around a finding, and the least a change is shown with: enough of the board
+    // around a place to tell where on it the place is.
+    static constexpr double locateSpanMM = 12.0;
     static constexpr double summaryTimeBudget = 2.0;
     // Boards with more objects than this are summarised on a worker thread, so that the board is shown
     // first; smaller ones at once.
@@ -110,12 +116,17 @@ public:
     void setCursorWorld(std::optional<Vec2> point);
     // The place "Locate" went to, marked on the canvas until the next click on it.
     const std::optional<Vec2>& locatedPoint() const { return locatedPoint_; }
-    void setLocatedPoint(std::optional<Vec2> point);
+    // The box of the object at that place, if one is there: the mark stands around it, not over it.
+    const std::optional<BBox>& locatedObjectBox() const { return locatedObjectBox_; }
+    void setLocatedPoint(std::optional<Vec2> point, std::optional<BBox> objectBox = std::nullopt);
     const std::optional<Vec2>& pendingTextLocation() const { return pendingTextLocation_; }
     void setPendingTextLocation(std::optional<Vec2> point) { pendingTextLocation_ = point; }
     const PackagePtr& compareBase() const { return compareBase_; }
     void setCompareBase(PackagePtr base);
     const std::string& compareBaseName() const { return compareBaseName_; }
+    // The names of the revisions compared, A's and the shown one's; outside compare mode both are the shown
+    // board's (empty without one).
+    std::array<std::string, 2> revisionNames() const;
     // The headings of the revisions compared, "Revision A — <base>" and "Revision B — <shown>".
     std::array<std::string, 2> revisionTitles() const;
     void setCompareBaseName(std::string name);
@@ -170,6 +181,10 @@ public:
     // ---- Loading and layers -----------------------------------------------------------------------------
     // Imports a file or folder on a worker thread and installs the result; returns at once.
     void importURL(const std::filesystem::path& url);
+    // Starts reading `url` at once, on a thread of its own, and returns: the first importURL of the same path
+    // takes what it read instead of reading it again. For the files a launch is handed, so that reading
+    // them overlaps the making of the window.
+    static void prefetchImport(const std::filesystem::path& url);
     void loadPackage(PackagePtr package);
     void loadPackage(PCBPackage package) { loadPackage(std::make_shared<const PCBPackage>(std::move(package))); }
     void clearCompare();
@@ -205,14 +220,26 @@ public:
     // The groups of a row of the current comparison, computed once per comparison; null outside compare
     // mode or for a key that is not a row.
     std::shared_ptr<const CompareGroups> compareGroups(const std::string& layerKey);
+    // The same without keeping them: those computed already, else made now.
+    std::shared_ptr<const CompareGroups> compareGroupsFor(const std::string& layerKey) const;
+    // Shows the comparison `source` shows, sharing its groups and meshes; checks and summaries stay as they
+    // are. For a private copy of what the canvas shows (the report's picture).
+    void adoptComparison(const AppModel& source);
     // The layer keys of the current comparison's rows in drawing order, as filesInDrawingOrder orders files.
     std::vector<std::string> compareKeysInDrawingOrder(bool mirrored) const;
     // The row a file belongs to in a comparison: its role's name, or "Drill" for every drill file.
     static std::string compareKey(const PackageFile& file);
     void fitBBox(const BBox& box);
     void zoomTo(Vec2 position, double spanMM);
-    // zoomTo, and the place marked until the next click on the canvas.
-    void locate(Vec2 position, double spanMM);
+    // zoomTo, and the place marked until the next click on the canvas. With `viewArea` (canvas points) the place
+    // is shown in that part of the canvas, the span across its shorter side: the part a sheet over the canvas
+    // leaves free.
+    void locate(Vec2 position, double spanMM, std::optional<QRectF> viewArea = std::nullopt);
+    // The box of the object a located place is on, for the mark to stand around: the largest pad, hole or other
+    // small object of any layer there; none between objects or on a long one.
+    static std::optional<BBox> locatedObjectBox(const PCBPackage& package, Vec2 at);
+    // Highlights a change and shows it with its surroundings: its box, and at least the span Locate shows.
+    void showChange(const DiffChange& change);
     void canvasSizeChanged(QSizeF size);
     void addMeasurement(BoardMeasurement measurement);
     void clearMeasurements();
@@ -274,17 +301,25 @@ private:
     // Makes the meshes again when the view needs another detail than they were made for.
     void refreshMeshDetail();
     void ensureCompareCaches();
-    static std::shared_ptr<const CompareRowCache> makeCompareRowCache(const std::string& layerKey, const PCBPackage& base,
+    static std::shared_ptr<const CompareRowCache> makeCompareRowCache(const CompareRow& row, const PCBPackage& base,
                                                                       const PCBPackage& revised);
     static std::map<std::string, std::shared_ptr<const CompareRowCache>> makeCompareCaches(
-        const std::vector<std::string>& layerKeys, const PCBPackage& base, const PCBPackage& revised,
+        const std::vector<CompareRow>& rows, const PCBPackage& base, const PCBPackage& revised,
         unsigned maxThreads = std::thread::hardware_concurrency());
-    // The layer keys that have files in both revisions: the rows a comparison of the two will have.
+    // Layer keys of rows a comparison of the two will have, known before it has run: the roles that one file
+    // on each side has, and the drill files.
     static std::vector<std::string> sharedLayerKeys(const PCBPackage& a, const PCBPackage& b);
     std::vector<std::size_t> filesInCategoryOrder() const;
     // The board on screen, or revision A of a comparison.
     enum class Revision { shown, base };
-    void refreshSummary(Revision revision = Revision::shown);
+    // `made`: the summary of that revision's package, made already (for a board summarised at once).
+    void refreshSummary(Revision revision = Revision::shown, std::optional<BoardSummary> made = std::nullopt);
+    // The objects a summary of `package` looks at: more than summaryInlineObjects are summarised on a worker.
+    static std::size_t summaryObjectCount(const PCBPackage& package);
+    static BoardSummaryEngine summaryEngine();
+    // Measures the "Board Dimensions" measurement anew from the package's board box, in its place first in
+    // the list; adds it when absent only if asked, and drops it when the board has no box.
+    void showBoardDimensions(bool addWhenAbsent);
     void assignSummary(Revision revision, std::optional<BoardSummary> summary);
     void runChecks(Revision revision);
     void holdBothRevisions();
@@ -311,6 +346,7 @@ private:
     std::optional<Vec2> cursorWorld_;
     std::optional<Vec2> pendingTextLocation_;
     std::optional<Vec2> locatedPoint_;
+    std::optional<BBox> locatedObjectBox_;
     PackagePtr compareBase_;
     std::string compareBaseName_;
     std::optional<PackageDiff> compareDiff_;
@@ -348,6 +384,9 @@ private:
     PackagePtr preparedPackage_;
     LayerMeshes preparedMeshes_;
     double preparedScale_ = 0;
+    // Made on the import's worker too: the drill tables and, for a board summarised at once, its summary.
+    std::vector<DrillFileStats> preparedDrillFiles_;
+    std::optional<BoardSummary> preparedSummary_;
     // The summary run whose result is still wanted; a result of an earlier run is dropped.
     std::uint64_t summaryRun_ = 0;
     bool summaryPending_ = false;

@@ -32,6 +32,10 @@ struct CompareRow {
     std::int64_t removedCount = 0;
     std::vector<DiffChange> added;
     std::vector<DiffChange> removed;
+    // The file of each revision the row compares; both empty for a row that takes every file of its role
+    // (the drill row joins all drill files).
+    std::string fileNameA;
+    std::string fileNameB;
 };
 
 // The drill table of one drill file.

@@ -1,5 +1,7 @@
 #include "panels/LayerRow.hpp"
 
+#include <algorithm>
+
 #include <QAction>
 #include <QApplication>
 #include <QColorDialog>
@@ -13,6 +15,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include "model/Format.hpp"
 #include "panels/PanelStyle.hpp"
 
 namespace corvane {
@@ -40,6 +43,53 @@ const std::vector<LayerRole>& layerRoles() {
     return roles;
 }
 
+namespace {
+// Inner layers 1 to 4 are among the fixed roles; the fifth and later follow "Inner 4" with codes from here.
+constexpr std::int64_t kFixedInnerLayers = 4;
+constexpr std::size_t kInnerFourPosition = 5;
+constexpr int kFirstExtraInnerCode = 15;
+// Beyond any real stack (a hundred layers): a file claiming inner layer 10^9 must not build a menu that long.
+constexpr std::int64_t kMostInnerLayersOffered = 98;
+} // namespace
+
+std::int64_t innerLayersOffered(const PCBPackage& package, const std::string& fileName) {
+    std::int64_t copper = 1;  // the file itself, as copper
+    std::int64_t highestInner = 0;
+    bool top = false, bottom = false;
+    for (const auto& f : package.files) {
+        const auto* cu = f.layerType.as<LayerType::Copper>();
+        if (!cu || f.fileName == fileName) continue;
+        ++copper;
+        top = top || cu->side.as<CopperLayerID::Top>();
+        bottom = bottom || cu->side.as<CopperLayerID::Bottom>();
+        if (const auto* in = cu->side.as<CopperLayerID::Inner>()) highestInner = std::max(highestInner, in->number);
+    }
+    const std::int64_t inner = copper - (top ? 1 : 0) - (bottom ? 1 : 0);
+    return std::min(kMostInnerLayersOffered, std::max({kFixedInnerLayers, inner, highestInner}));
+}
+
+std::vector<LayerMenuEntry> layerMenuEntries(std::int64_t innerLayers) {
+    const auto& roles = layerRoles();
+    std::vector<LayerMenuEntry> entries;
+    for (std::size_t i = 0; i < roles.size(); ++i) {
+        entries.push_back({roles[i], static_cast<int>(i)});
+        if (i != kInnerFourPosition) continue;
+        const std::int64_t last = std::min(innerLayers, kMostInnerLayersOffered);
+        for (std::int64_t n = kFixedInnerLayers + 1; n <= last; ++n)
+            entries.push_back({{"Inner " + formatInt(n), LayerType::copper(CopperLayerID::inner(n))},
+                               kFirstExtraInnerCode + static_cast<int>(n - kFixedInnerLayers - 1)});
+    }
+    return entries;
+}
+
+std::optional<LayerType> layerRoleOfCode(int code) {
+    const auto& roles = layerRoles();
+    if (code >= 0 && code < static_cast<int>(roles.size())) return roles[static_cast<std::size_t>(code)].type;
+    const std::int64_t inner = kFixedInnerLayers + 1 + (static_cast<std::int64_t>(code) - kFirstExtraInnerCode);
+    if (code < kFirstExtraInnerCode || inner > kMostInnerLayersOffered) return std::nullopt;
+    return LayerType::copper(CopperLayerID::inner(inner));
+}
+
 // ---- Role menu target -------------------------------------------------------------------------------------
 
 LayerTypeTarget& LayerTypeTarget::shared() {
@@ -47,8 +97,8 @@ LayerTypeTarget& LayerTypeTarget::shared() {
     return *target;
 }
 
-QVariant LayerTypeTarget::actionData(AppModel* model, const std::string& fileName, int roleIndex) {
-    return QVariantList{QVariant::fromValue<QObject*>(model), qs(fileName), roleIndex};
+QVariant LayerTypeTarget::actionData(AppModel* model, const std::string& fileName, int roleCode) {
+    return QVariantList{QVariant::fromValue<QObject*>(model), qs(fileName), roleCode};
 }
 
 void LayerTypeTarget::pick(QAction* action) {
@@ -56,10 +106,10 @@ void LayerTypeTarget::pick(QAction* action) {
     const QVariantList data = action->data().toList();
     if (data.size() != 3 || !data[1].canConvert<QString>() || data[2].typeId() != QMetaType::Int) return;
     QPointer<AppModel> model = qobject_cast<AppModel*>(data[0].value<QObject*>());
-    const int index = data[2].toInt();
-    if (!model || index < 0 || index >= static_cast<int>(layerRoles().size())) return;
+    const auto role = layerRoleOfCode(data[2].toInt());
+    if (!model || !role) return;
     const std::string fileName = ss(data[1].toString());
-    const LayerType type = layerRoles()[static_cast<std::size_t>(index)].type;
+    const LayerType type = *role;
     // Queued, so the model changes only after the menu's own event handling has finished.
     QMetaObject::invokeMethod(
         model.data(),
@@ -247,10 +297,10 @@ void LayerRow::updateSolo() {
 QMenu* LayerRow::buildTypeMenu(QWidget* parent) const {
     auto* menu = new QMenu(parent);
     menu->setObjectName("layerTypeMenu");
-    const auto& roles = layerRoles();
-    for (std::size_t i = 0; i < roles.size(); ++i) {
-        QAction* action = menu->addAction(QString::fromUtf8(roles[i].title));
-        action->setData(LayerTypeTarget::actionData(model_.data(), layer_.id, static_cast<int>(i)));
+    const std::int64_t inner = model_ && model_->package() ? innerLayersOffered(*model_->package(), layer_.id) : 0;
+    for (const auto& entry : layerMenuEntries(inner)) {
+        QAction* action = menu->addAction(qs(entry.role.title));
+        action->setData(LayerTypeTarget::actionData(model_.data(), layer_.id, entry.code));
         connect(action, &QAction::triggered, &LayerTypeTarget::shared(), [action] { LayerTypeTarget::shared().pick(action); });
     }
     return menu;

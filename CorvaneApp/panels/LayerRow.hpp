@@ -20,20 +20,33 @@ class QToolButton;
 
 namespace corvane {
 
-// The fifteen roles the menu offers, in menu order.
+// The fifteen roles the menu always offers, in menu order; a role's position here is its code.
 struct LayerRole {
-    const char* title;
+    std::string title;
     LayerType type;
 };
 const std::vector<LayerRole>& layerRoles();
+
+// How many inner copper layers the menu offers for the file `fileName` of `package`: at least four, and as
+// many as the stack would have with that file as copper, so every inner layer of a larger board can be set.
+std::int64_t innerLayersOffered(const PCBPackage& package, const std::string& fileName);
+
+// One entry of the role menu: the fixed roles, with the inner layers past the fourth after "Inner 4".
+// The code names the role apart from the menu's length (see layerRoleOfCode).
+struct LayerMenuEntry {
+    LayerRole role;
+    int code;
+};
+std::vector<LayerMenuEntry> layerMenuEntries(std::int64_t innerLayers);
+std::optional<LayerType> layerRoleOfCode(int code);
 
 // Receives every role menu choice and hands it to the model once the menu has closed.
 class LayerTypeTarget : public QObject {
     Q_OBJECT
 public:
     static LayerTypeTarget& shared();
-    // The action's data: the model, the file name and the role's position in layerRoles().
-    static QVariant actionData(AppModel* model, const std::string& fileName, int roleIndex);
+    // The action's data: the model, the file name and the role's code (layerMenuEntries).
+    static QVariant actionData(AppModel* model, const std::string& fileName, int roleCode);
 public Q_SLOTS:
     void pick(QAction* action);
 

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include <QAbstractButton>
+#include <QFontMetricsF>
 #include <QGlyphRun>
 #include <QHBoxLayout>
 #include <QTextLayout>
@@ -13,6 +14,7 @@
 #include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QResizeEvent>
 
 #include "panels/SymbolIcons.hpp"
 
@@ -154,6 +156,7 @@ void WrappedLabel::setWholeText(const QString& text) {
 int WrappedLabel::layOut(QTextLayout& layout, int width) const {
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    option.setAlignment(alignment() & Qt::AlignHorizontal_Mask);
     layout.setTextOption(option);
     layout.beginLayout();
     const double lineHeight = fontMetrics().lineSpacing();
@@ -165,6 +168,12 @@ int WrappedLabel::layOut(QTextLayout& layout, int width) const {
     }
     layout.endLayout();
     return static_cast<int>(std::ceil(y));
+}
+
+int WrappedLabel::linesAt(int width) const {
+    QTextLayout layout(text(), font());
+    layOut(layout, width);
+    return layout.lineCount();
 }
 
 int WrappedLabel::heightForWidth(int width) const {
@@ -183,7 +192,23 @@ QSize WrappedLabel::sizeHint() const {
     return QSize(width, heightForWidth(width));
 }
 
-QSize WrappedLabel::minimumSizeHint() const { return QSize(0, heightForWidth(std::max(1, width()))); }
+QSize WrappedLabel::minimumSizeHint() const {
+    // As many lines as the width the layout gave needs; one line until it has given one (a child widget starts
+    // 100 pixels wide, where a long message takes many lines).
+    if (!testAttribute(Qt::WA_Resized)) {
+        const QMargins m = contentsMargins();
+        return QSize(0, text().isEmpty() ? 0 : fontMetrics().lineSpacing() + m.top() + m.bottom());
+    }
+    return QSize(0, heightForWidth(std::max(1, width())));
+}
+
+void WrappedLabel::resizeEvent(QResizeEvent* event) {
+    QLabel::resizeEvent(event);
+    // The minimum follows the width: a layout that kept the one for an earlier width would leave the label
+    // short of lines, or a list holding it scrolling on into empty space.
+    if (event->oldSize().width() != width() && heightForWidth(event->oldSize().width()) != heightForWidth(width()))
+        updateGeometry();
+}
 
 void WrappedLabel::paintEvent(QPaintEvent*) {
     QPainter p(this);
@@ -221,16 +246,23 @@ ValueRow::ValueRow(const QString& label, const QFont& labelFont, const QColor& l
                    const QFont& valueFont, const char* valueName, QWidget* parent)
     : QWidget(parent) {
     name_ = elidedLabel(label, Qt::ElideRight, labelFont, labelColor, this);
-    value_ = textLabel(value, valueFont, QColor(), this);
-    value_->setObjectName(valueName);
-    value_->setWordWrap(true);
-    value_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // Wrapped at blanks, and inside a word only when the word alone is wider than the column (a long file name):
+    // a value the column cannot hold on one line is shown whole, never cut at the column's edge.
+    auto* wrapped = new WrappedLabel(this);
+    wrapped->setFont(valueFont);
+    wrapped->setWholeText(value);
+    wrapped->setObjectName(valueName);
+    wrapped->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    value_ = wrapped;
     QSizePolicy policy(QSizePolicy::Preferred, QSizePolicy::Preferred);
     policy.setHeightForWidth(true);
     setSizePolicy(policy);
 }
 
-int ValueRow::valueWidth() const { return value_->fontMetrics().horizontalAdvance(value_->text()) + 1; }
+int ValueRow::valueWidth() const {
+    // The laid-out line is measured in fractions of a pixel: rounded down, its last letter would wrap away.
+    return static_cast<int>(std::ceil(QFontMetricsF(value_->font()).horizontalAdvance(value_->text()))) + 2;
+}
 
 bool ValueRow::valueBelow(int width) const {
     const int label = std::min(name_->fontMetrics().horizontalAdvance(name_->text()) + 1, kLabelKeepsPx);
@@ -249,7 +281,8 @@ QSize ValueRow::sizeHint() const {
 }
 
 QSize ValueRow::minimumSizeHint() const {
-    const int w = longestWord(value_->text(), value_->fontMetrics());
+    // The value wraps inside a word if it must, so no word of it asks for a wider column than the panel has.
+    const int w = std::min(longestWord(value_->text(), value_->fontMetrics()), kLabelKeepsPx);
     return QSize(w, heightForWidth(w));
 }
 

@@ -76,6 +76,8 @@ class WrappedLabel : public QLabel {
 public:
     explicit WrappedLabel(QWidget* parent = nullptr);
     void setWholeText(const QString& text);
+    // The number of lines the text takes at `width` pixels.
+    int linesAt(int width) const;
     bool hasHeightForWidth() const override { return true; }
     int heightForWidth(int width) const override;
     QSize sizeHint() const override;
@@ -83,6 +85,7 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     // Lays the text out in lines `width` pixels wide; returns their height.
@@ -94,7 +97,8 @@ ElidedLabel* elidedLabel(const QString& text, Qt::TextElideMode mode, const QFon
                          QWidget* parent);
 // A "label … value" row whose value is never cut: it keeps its whole width on the label's line while the label,
 // shortened first, keeps room for a few characters; otherwise it moves to a line of its own below the label,
-// right-aligned and wrapped at blanks only, so a number is never split. The value label is named `valueName`.
+// right-aligned and wrapped at blanks (inside a word only when the word alone is wider than the row, as a long
+// file name is), so a number is never split. The value label is named `valueName`.
 class ValueRow : public QWidget {
     Q_OBJECT
 public:

@@ -5,6 +5,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -140,9 +141,7 @@ QString CompareRowView::moreText(const CompareRow& row) {
 ChangeButton* CompareRowView::changeButton(const DiffChange& change, const QColor& color, const QString& prefix) {
     auto* button = new ChangeButton(change, color, prefix, this);
     connect(button, &ChangeButton::clicked, this, [this, change] {
-        if (!model_) return;
-        model_->setCompareHighlight(change);
-        model_->fitBBox(change.bbox);
+        if (model_) model_->showChange(change);
     });
     return button;
 }
@@ -156,12 +155,12 @@ void CompareRowView::setRow(const CompareRow& row) {
     setObjectName(qs("compareRow:" + row.layerKey));
     clearLayout(layout_);
     auto* header = new QHBoxLayout();
-    auto* key = textLabel(qs(row.layerKey), pixelFont(12, QFont::DemiBold), QColor(), this);
+    // A row named by its file carries the package's long name: the end that tells the files apart stays.
+    auto* key = elidedLabel(qs(row.layerKey), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), this);
     key->setObjectName("compare.key");
     auto* count = textLabel(headerCountText(row), captionFont(), secondaryColor(), this);
     count->setObjectName("compare.count");
-    header->addWidget(key);
-    header->addStretch(1);
+    header->addWidget(key, 1);
     header->addWidget(count);
     layout_->addLayout(header);
     for (std::size_t i = 0; i < row.added.size() && i < linesPerGroup; ++i)
@@ -208,6 +207,18 @@ SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent)
     box->addWidget(layersList_);
     setLayersShown(true);
 
+    // The differences of a comparison come before the summaries of its two revisions: they are what the
+    // comparison was asked for, and a summary that arrives later does not push them out of view.
+    compareHeader_ = sectionHeader("Differences", "sidebar.differencesHeader");
+    box->addWidget(compareHeader_);
+    // A layer only one revision has comes first: it is the largest difference of all.
+    unmatchedBox_ = new QVBoxLayout();
+    unmatchedBox_->setSpacing(2);
+    box->addLayout(unmatchedBox_);
+    compareBox_ = new QVBoxLayout();
+    compareBox_->setSpacing(6);
+    box->addLayout(compareBox_);
+
     summaryHeader_ = sectionHeader("Board Summary", "sidebar.summaryHeader");
     box->addWidget(summaryHeader_);
     baseSummaryLabel_ = elidedLabel(QString(), Qt::ElideMiddle, pixelFont(10, QFont::DemiBold), QColor(), content);
@@ -221,16 +232,6 @@ SidebarView::SidebarView(AppModel* model, QWidget* parent) : QScrollArea(parent)
     box->addWidget(summaryLabel_);
     summary_ = new SummaryGrid(BoardSummary{}, Units::mm, content);
     box->addWidget(summary_);
-
-    compareHeader_ = sectionHeader("Differences", "sidebar.differencesHeader");
-    box->addWidget(compareHeader_);
-    // A layer only one revision has comes first: it is the largest difference of all.
-    unmatchedBox_ = new QVBoxLayout();
-    unmatchedBox_->setSpacing(2);
-    box->addLayout(unmatchedBox_);
-    compareBox_ = new QVBoxLayout();
-    compareBox_->setSpacing(6);
-    box->addLayout(compareBox_);
     box->addStretch(1);
     setWidget(content);
 
@@ -363,6 +364,17 @@ void SidebarView::syncSummary() {
 void SidebarView::syncCompare() {
     if (!model_) return;
     const bool comparing = model_->compareDiff().has_value();
+    // The layer rows do not apply to the comparison's picture: they fold away while it is shown, so that its
+    // differences are in view at once, and come back after it unless the reviewer opened them meanwhile.
+    if (comparing && !comparing_) {
+        layersFoldedForCompare_ = layersShown();
+        setLayersShown(false);
+        verticalScrollBar()->setValue(0);
+    } else if (!comparing && comparing_) {
+        if (layersFoldedForCompare_ && !layersShown()) setLayersShown(true);
+        layersFoldedForCompare_ = false;
+    }
+    comparing_ = comparing;
     compareHeader_->setVisible(comparing);
     const std::vector<CompareRow> none;
     const auto& rows = comparing ? model_->compareRows() : none;

@@ -121,6 +121,9 @@ private:
     QVBoxLayout* unmatchedBox_ = nullptr;
     std::map<std::string, LayerRow*> layerRows_;
     std::map<std::string, CompareRowView*> compareRows_;
+    bool comparing_ = false;
+    // The layer list was shown when a comparison folded it away.
+    bool layersFoldedForCompare_ = false;
 };
 
 } // namespace corvane

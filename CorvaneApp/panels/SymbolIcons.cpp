@@ -6,6 +6,7 @@
 #include <functional>
 #include <utility>
 #include <vector>
+#include <QHash>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPalette>
@@ -331,8 +332,18 @@ QPixmap symbolPixmap(const QString& name, const QColor& color, int size) {
 }
 
 QIcon symbolIcon(const QString& name, const QColor& color) {
+    // Every row of the layer list asks for the same few icons, each drawn at seven sizes: they are drawn once.
+    // Colours come from the layers' choices, so the kept icons are let go now and then.
+    constexpr qsizetype kMostKept = 256;
+    static QHash<QString, QIcon> kept;
+    const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
+    const QString key = name + QLatin1Char('|') + QString::number(quint64(color.rgba64()), 16) + QLatin1Char('|') +
+                        QString::number(dpr);
+    if (const auto it = kept.constFind(key); it != kept.constEnd()) return *it;
     QIcon icon;
     for (int size : {8, 10, 12, 14, 16, 24, 32}) icon.addPixmap(symbolPixmap(name, color, size));
+    if (kept.size() >= kMostKept) kept.clear();
+    kept.insert(key, icon);
     return icon;
 }
 

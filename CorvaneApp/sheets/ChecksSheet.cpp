@@ -1,5 +1,7 @@
 #include "sheets/ChecksSheet.hpp"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -147,9 +149,7 @@ QWidget* ChecksSheet::issueRow(const CheckIssue& issue, QWidget* parent) {
         auto* locate = linkButton("Locate", row);
         locate->setObjectName("checks.locate");
         const Vec2 at = *issue.position;
-        connect(locate, &QPushButton::clicked, this, [this, at] {
-            if (model_) model_->locate(at, locateSpanMM);
-        });
+        connect(locate, &QPushButton::clicked, this, [this, at] { this->locate(at); });
         h->addWidget(locate, 0, Qt::AlignTop);
     }
     return row;
@@ -215,6 +215,76 @@ bool ChecksSheet::addFindings(QVBoxLayout* box, const std::optional<DFMReport>& 
         for (const auto& w : warnings) box->addWidget(warningRow(w, box->parentWidget()));
     }
     return true;
+}
+
+namespace {
+
+// The largest of the four strips of `canvas` beside `cover`, by its shorter side; the whole canvas when the
+// two do not meet.
+QRect freeStrip(const QRect& canvas, const QRect& cover) {
+    if (!canvas.intersects(cover)) return canvas;
+    const QRect strips[] = {
+        QRect(QPoint(canvas.left(), canvas.top()), QPoint(cover.left() - 1, canvas.bottom())),
+        QRect(QPoint(cover.right() + 1, canvas.top()), QPoint(canvas.right(), canvas.bottom())),
+        QRect(QPoint(canvas.left(), canvas.top()), QPoint(canvas.right(), cover.top() - 1)),
+        QRect(QPoint(canvas.left(), cover.bottom() + 1), QPoint(canvas.right(), canvas.bottom())),
+    };
+    QRect best;
+    int bestSide = 0;
+    for (const QRect& strip : strips) {
+        const QRect part = strip.intersected(canvas);
+        const int side = part.isValid() ? std::min(part.width(), part.height()) : 0;
+        if (side > bestSide) {
+            best = part;
+            bestSide = side;
+        }
+    }
+    return best;
+}
+
+int shorterSide(const QRect& r) { return r.isValid() ? std::min(r.width(), r.height()) : 0; }
+
+} // namespace
+
+ChecksSheet::Placement ChecksSheet::placementBeside(const QRect& sheet, const QRect& canvas, const QRect& window) {
+    const Placement here{sheet, freeStrip(canvas, sheet)};
+    if (shorterSide(here.free) >= leastFreeSidePx) return here;
+    // Against either side of the window, or the top or bottom of the canvas (between the tools and the status
+    // bar); of those, where the free part is largest, and of equals the nearest.
+    const int m = areaMargin;
+    const int xs[] = {sheet.left(), window.left() + m, std::max(window.left() + m, window.right() - m - sheet.width() + 1)};
+    const int ys[] = {sheet.top(), canvas.top() + m, std::max(canvas.top() + m, canvas.bottom() - m - sheet.height() + 1)};
+    Placement best = here;
+    int bestSide = shorterSide(here.free), bestDistance = 0;
+    for (int x : xs) {
+        for (int y : ys) {
+            const QRect moved(QPoint(x, y), sheet.size());
+            const QRect free = freeStrip(canvas, moved);
+            const int side = shorterSide(free);
+            const int distance = (moved.topLeft() - sheet.topLeft()).manhattanLength();
+            if (side > bestSide || (side == bestSide && distance < bestDistance)) {
+                best = Placement{moved, free};
+                bestSide = side;
+                bestDistance = distance;
+            }
+        }
+    }
+    return best;
+}
+
+void ChecksSheet::locate(Vec2 at) {
+    if (!model_) return;
+    QWidget* canvas = model_->canvasView();
+    if (!canvas || !canvas->isVisible() || !isVisible()) return model_->locate(at, locateSpanMM);
+    // The sheet stays open beside the place, not over it: the reviewer goes from one finding to the next.
+    const QRect canvasRect(canvas->mapToGlobal(QPoint(0, 0)), canvas->size());
+    QWidget* window = canvas->window();
+    const QRect windowRect(window->mapToGlobal(QPoint(0, 0)), window->size());
+    const QRect frame = frameGeometry();
+    const Placement placed = placementBeside(frame, canvasRect, windowRect);
+    if (placed.sheet.topLeft() != frame.topLeft()) move(pos() + (placed.sheet.topLeft() - frame.topLeft()));
+    const QRect free(canvas->mapFromGlobal(placed.free.topLeft()), placed.free.size());
+    model_->locate(at, locateSpanMM, QRectF(free));
 }
 
 void ChecksSheet::syncReport() {

@@ -17,12 +17,26 @@ namespace corvane {
 class ChecksSheet : public SheetFrame {
     Q_OBJECT
 public:
-    static constexpr double locateSpanMM = 12.0;
+    static constexpr double locateSpanMM = AppModel::locateSpanMM;
+    // The least side of the part of the canvas a located place is shown in: the mark and a few millimetres of
+    // board around it.
+    static constexpr int leastFreeSidePx = 160;
 
     explicit ChecksSheet(AppModel* model, QWidget* parent = nullptr);
     // "1 error · 3 warnings".
     static QString countsText(const DFMReport& report);
     static QString presetLabel(const std::optional<ManufacturingPreset>& preset);
+
+    // Where a sheet of `sheet`'s size stands for "Locate" (global coordinates): where it is, when the canvas keeps
+    // a part free beside it with sides of at least leastFreeSidePx; else at the edge of the window or canvas
+    // that leaves the largest such part. `free` is that part of the canvas.
+    struct Placement {
+        QRect sheet;
+        QRect free;
+    };
+    static Placement placementBeside(const QRect& sheet, const QRect& canvas, const QRect& window);
+    // Goes to `at`, shown beside this sheet, which moves aside first if it would cover it.
+    void locate(Vec2 at);
 
 private:
     void syncReport();

@@ -117,9 +117,9 @@ CompareSheet::CompareSheet(AppModel* model, QWidget* parent)
     stack->addWidget(error_);
 
     QHBoxLayout* buttons = footerRow();
-    auto* chooseA = plainButton("Choose A\u2026", this);
+    auto* chooseA = chooseA_ = plainButton("Choose A\u2026", this);
     chooseA->setObjectName("compare.chooseA");
-    auto* chooseB = plainButton("Choose B\u2026", this);
+    auto* chooseB = chooseB_ = plainButton("Choose B\u2026", this);
     chooseB->setObjectName("compare.chooseB");
     auto* cancel = plainButton("Cancel", this);
     cancel->setObjectName("compare.cancel");
@@ -182,8 +182,16 @@ void CompareSheet::selectPath(QComboBox* combo, const std::optional<fs::path>& u
         combo->setCurrentIndex(combo->findData(true, currentRole));
         return;
     }
-    // An archive chosen with the file dialog that is not listed leaves no entry selected.
-    combo->setCurrentIndex(url ? combo->findData(pathText(*url), pathRole) : 0);
+    if (!url) return combo->setCurrentIndex(0);
+    int index = combo->findData(pathText(*url), pathRole);
+    // An archive chosen with the file dialog that is not listed gets an entry of its own: the picker shows
+    // the file the comparison will read.
+    if (index < 0) {
+        combo->addItem(QString::fromStdString(lastComponent(*url)));
+        index = combo->count() - 1;
+        combo->setItemData(index, pathText(*url), pathRole);
+    }
+    combo->setCurrentIndex(index);
 }
 
 void CompareSheet::fillPickers() {
@@ -210,6 +218,9 @@ void CompareSheet::setRevisedURL(std::optional<fs::path> url) {
 
 void CompareSheet::syncState() {
     compare_->setEnabled(baseURL_.has_value() && !busy_);
+    // While the revisions are read, the choices stay as they were made, shown but not changed.
+    for (QWidget* w : std::initializer_list<QWidget*>{pickerA_, pickerB_, chooseA_, chooseB_})
+        w->setEnabled(!busy_);
     progress_->setVisible(busy_);
     error_->setVisible(!error_->text().isEmpty());
 }

@@ -58,6 +58,8 @@ private:
     int runId_ = 0;
     QComboBox* pickerA_ = nullptr;
     QComboBox* pickerB_ = nullptr;
+    QPushButton* chooseA_ = nullptr;
+    QPushButton* chooseB_ = nullptr;
     QWidget* currentBlock_ = nullptr;
     ui::WrappedLabel* error_ = nullptr;
     QPushButton* compare_ = nullptr;

@@ -108,13 +108,26 @@ std::shared_ptr<AppModel> pictureScene(AppModel& model) {
     scene->setMeasurements(model.measurements());
     scene->setAnnotations(model.annotations());
     scene->setSelection(model.selection());
+    // A comparison is pictured as the canvas shows it: its differences.
+    scene->adoptComparison(model);
     scene->setCompareHighlight(model.compareHighlight());
+    scene->setLocatedPoint(model.locatedPoint(), model.locatedObjectBox());
     scene->canvasSizeChanged(model.canvasSize());
     scene->setCamera(model.camera());
     return scene;
 }
 
 } // namespace
+
+QString ReportSheet::screenshotCaption(const AppModel& model) {
+    const char* side = model.camera().mirrored ? "bottom view" : "top view";
+    if (model.compareDiff() && model.compareBase()) {
+        const auto names = model.revisionNames();
+        return qs(names[0] + " \u2192 " + names[1] + " \u2014 differences, " + side +
+                  " (grey in both, red only in A, green only in B)");
+    }
+    return qs((model.package() ? model.package()->name : std::string()) + " \u2014 " + side);
+}
 
 void ReportSheet::exportPDF() {
     if (busy_ || !model_ || !model_->package()) return;
@@ -133,7 +146,10 @@ void ReportSheet::exportPDF() {
     // Everything the report needs, taken now: later changes of the model do not reach this report.
     const AppModel::PackagePtr P = model_->package();
     const AppModel::PackagePtr B = model_->compareBase();
-    const std::string nameA = model_->compareBaseName().empty() ? P->name : model_->compareBaseName();
+    // Revision A is named as the sidebar and the inspector name it; a single board by its own name, never by
+    // that of a comparison left behind.
+    const std::string nameA = B ? model_->revisionNames()[0] : P->name;
+    const QString caption = screenshotCaption(*model_);
     const auto summary = model_->boardSummary();
     std::vector<DrillStat> currentDrills;
     for (const auto& file : model_->drillFiles()) currentDrills.insert(currentDrills.end(), file.stats.begin(), file.stats.end());
@@ -178,7 +194,7 @@ void ReportSheet::exportPDF() {
             }
             input.diff = diff;
             input.dfm = dfm;
-            if (picture) input.screenshots.push_back(ReportScreenshot{*picture, P->name + " \u2014 top view"});
+            if (picture) input.screenshots.push_back(ReportScreenshot{*picture, ss(caption)});
             input.measurements = measurements;
             input.generatedAt = now;
             const auto pdf = ReportGenerator{}.generatePDF(input);

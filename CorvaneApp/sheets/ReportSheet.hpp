@@ -24,6 +24,8 @@ public:
     bool busy() const { return busy_; }
     static QString proposedName(const AppModel& model);
     static RasterImage rasterImage(const QImage& image);
+    // The picture's caption: what it shows and from which side ("<name> — top view", "<name> — bottom view").
+    static QString screenshotCaption(const AppModel& model);
 
 Q_SIGNALS:
     // An export that reached the worker ended, written or failed.

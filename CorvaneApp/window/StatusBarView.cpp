@@ -1,5 +1,7 @@
 #include "window/StatusBarView.hpp"
 
+#include <algorithm>
+
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QPushButton>
@@ -47,7 +49,8 @@ std::string StatusBarView::cursorText(const Vec2& point, Units units) {
 std::string StatusBarView::zoomText(double pxPerMM) { return formatFixed(pxPerMM, 1) + "\u00D7"; }
 
 std::string StatusBarView::warningsText(std::size_t count) {
-    return std::to_string(count) + (count == 1 ? " warning" : " warnings");
+    // Named apart from the checks' warnings, which the inspector and Quick Checks count beside these.
+    return std::to_string(count) + (count == 1 ? " package warning" : " package warnings");
 }
 
 std::size_t StatusBarView::packageWarningCount(const AppModel& model) {
@@ -184,28 +187,45 @@ void StatusBarView::syncWarnings() {
     fitToWidth();
 }
 
+int StatusBarView::cursorRoom() const {
+    // Room for a position on a board of up to a metre, or for the one shown, kept whether or not the pointer is
+    // over the canvas, so that nothing on the line moves or gives way as the pointer comes and goes.
+    const Units units = model_ ? model_->units() : Units(Units::mm);
+    const QFontMetrics metrics = cursor_->fontMetrics();
+    const int board = metrics.horizontalAdvance(qs(cursorText(Vec2{-888.888, -888.888}, units)));
+    return std::max(board, metrics.horizontalAdvance(cursor_->text())) + 2;
+}
+
 void StatusBarView::fitToWidth() {
-    // What must show: the warning count, the cursor, the zoom and the switches; where they are too wide the count
-    // drops its word. Then the file count, then the message on this line; whatever is left is the package name's.
+    // What must show: the warning count, the room for the cursor, the zoom and the switches; where they are too
+    // wide the count drops its words. Then the package name (its start, at least), the file count, and the
+    // message on this line if it fits whole; otherwise the message goes to a line of its own.
     const QMargins margins = layout()->contentsMargins();
     const int spacing = row_->spacing();
+    const bool loaded = model_ && model_->package();
+    const int cursorWidth = loaded ? cursorRoom() : 0;
+    cursor_->setMinimumWidth(cursorWidth);
     const auto mustShow = [&] {
-        int used = margins.left() + margins.right();
-        for (QWidget* w : {static_cast<QWidget*>(warnings_), static_cast<QWidget*>(cursor_), static_cast<QWidget*>(zoom_),
-                           static_cast<QWidget*>(grid_), static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
+        int used = margins.left() + margins.right() + (loaded ? cursorWidth + spacing : 0);
+        for (QWidget* w : {static_cast<QWidget*>(warnings_), static_cast<QWidget*>(zoom_), static_cast<QWidget*>(grid_),
+                           static_cast<QWidget*>(origin_), static_cast<QWidget*>(crosshair_)})
             if (!w->isHidden()) used += w->sizeHint().width() + spacing;
         return used;
     };
     warnings_->setText(qs(warningsText(warningCount_)));
     if (mustShow() > width()) warnings_->setText(qs(std::to_string(warningCount_)));
     int used = mustShow();
-    const bool countFits = model_ && model_->package() && used + fileCount_->sizeHint().width() + spacing <= width();
+    const int nameWidth = packageName_->fontMetrics().horizontalAdvance(packageName_->text()) + 1;
+    const int nameKeeps = std::max(0, std::min({nameWidth, packageNameKeepsPx, width() - used - spacing}));
+    packageName_->setMinimumWidth(nameKeeps);
+    used += nameKeeps + spacing;
+    const bool countFits = loaded && used + fileCount_->sizeHint().width() + spacing <= width();
     fileCount_->setVisible(countFits);
     if (countFits) used += fileCount_->sizeHint().width() + spacing;
     const QString& message = message_->text();
     const int messageWidth = message_->fontMetrics().horizontalAdvance(message) + 1;
     const bool messageFits = used + messageWidth + spacing <= width();
-    // A message on this line is shown whole: the package name gives way, not the message.
+    // A message on this line is shown whole; beyond the start it keeps, the package name gives way to it.
     message_->setMinimumWidth(messageFits ? messageWidth : 0);
     message_->setVisible(!message.isEmpty() && messageFits);
     messageLine_->setVisible(!message.isEmpty() && !messageFits);

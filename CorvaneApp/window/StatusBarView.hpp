@@ -19,13 +19,16 @@ class AppModel;
 class StatusBarView : public QWidget {
     Q_OBJECT
 public:
+    // The package name keeps at least this much of the line (or its whole width, when shorter).
+    static constexpr int packageNameKeepsPx = 120;
+
     StatusBarView(AppModel& model, QWidget* parent = nullptr);
 
     // "X 25.400  Y -2.540 mm" or "X 1000.0  Y -100.0 mil".
     static std::string cursorText(const Vec2& point, Units units);
     // "8.0×".
     static std::string zoomText(double pxPerMM);
-    // "3 warnings": the package's own warnings (both revisions' in compare mode).
+    // "3 package warnings": the package's own warnings (both revisions' in compare mode).
     static std::string warningsText(std::size_t count);
     static std::size_t packageWarningCount(const AppModel& model);
 
@@ -37,6 +40,7 @@ private:
     void syncWarnings();
     // Shows what fits on the line at the present width; the message moves to a line of its own if need be.
     void fitToWidth();
+    int cursorRoom() const;
 
     QPointer<AppModel> model_;
     QHBoxLayout* row_;

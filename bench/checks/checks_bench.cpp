@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperFilms.hpp"
 #include "checks/CopperSpacing.hpp"
 #include "checks/DFMEngine.hpp"
 #include "import/PackageImporter.hpp"
@@ -289,5 +290,47 @@ void BM_SummaryLargePackage(benchmark::State& state) {
     state.counters["completed"] = summary.minSpaceReliable ? 1 : 0;
 }
 BENCHMARK(BM_SummaryLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+void BM_CopperFilmsLargePackage(benchmark::State& state) {
+    // Which copper layers are films: what the summary and the checks each read before measuring.
+    const PCBPackage* pkg = largePackage();
+    if (!pkg) {
+        state.SkipWithError("no large package");
+        return;
+    }
+    std::vector<films::CopperFilm> found;
+    for (auto _ : state) {
+        found = films::copperFilms(*pkg);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["films"] = static_cast<double>(found.size());
+}
+BENCHMARK(BM_CopperFilmsLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
+
+void BM_CopperFilms400kHoles(benchmark::State& state) {
+    // A plane film of 400,000 thermals on as many holes, 2.54 mm apart: read whole, as a film.
+    PackageFile film = copperFile("plane.gbr", CopperLayerID::inner(2), {});
+    DrillDocument drill;
+    drill.tools[1] = DrillTool{1, 0.8, Plating::pth};
+    const auto thermal = ApertureShape::macro("THERMAL", 2.0, std::vector<Contour>{{{0.6, 0.2}, {1.0, 0.2}, {1.0, 0.6}}});
+    for (int k = 0; k < 400000; ++k) {
+        const Vec2 at{(k % 632) * 2.54, (k / 632) * 2.54};
+        drill.hits.push_back(DrillHit{at, 1, Plating::pth});
+        film.gerber->objects.push_back(object(PCBObjectKind::flash(at), thermal, "", k));
+    }
+    PackageFile holes;
+    holes.fileName = "board.drl";
+    holes.layerType = LayerType::drill();
+    holes.drill = std::move(drill);
+    PCBPackage pkg;
+    pkg.files = {std::move(film), std::move(holes)};
+    std::vector<films::CopperFilm> found;
+    for (auto _ : state) {
+        found = films::copperFilms(pkg);
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["films"] = static_cast<double>(found.size());
+}
+BENCHMARK(BM_CopperFilms400kHoles)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(5);
 
 } // namespace

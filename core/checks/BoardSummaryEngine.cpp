@@ -5,6 +5,8 @@
 #include <limits>
 #include <new>
 
+#include "CopperBodies.hpp"
+#include "CopperFilms.hpp"
 #include "CopperSpacing.hpp"
 
 namespace corvane {
@@ -75,17 +77,20 @@ BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
         s.heightMM = extent(box.minY, box.maxY);
     }
 
+    // A film's drawing is where its copper is not: none of it is pads, tracks or gaps.
+    const std::vector<bool> drawn = films::drawnCopperFiles(package, films::copperFilms(package));
     std::vector<std::span<const PCBObject>> copper;
-    for (const auto& f : package.files)
-        if (f.layerType.isCopper() && f.gerber) copper.emplace_back(f.gerber->objects);
+    for (std::size_t k = 0; k < package.files.size(); ++k)
+        if (drawn[k]) copper.emplace_back(package.files[k].gerber->objects);
 
     s.copperLayerCount = static_cast<std::int64_t>(package.copperLayerIDs().size());
     for (const auto& layer : copper) {
         for (const auto& o : layer) {
+            if (!drawsCopper(o)) continue;
             if (o.kind.as<PCBObjectKind::Flash>()) s.padCount += 1;
             if (isCopperPrimitiveWithWidth(o)) {
                 const double w = o.apertureShape->strokeNominalWidth();
-                if (w > 1e-6 && (!s.minTrackMM || w < *s.minTrackMM)) s.minTrackMM = w;
+                if (w > kZeroSizeMM && (!s.minTrackMM || w < *s.minTrackMM)) s.minTrackMM = w;
             }
         }
     }

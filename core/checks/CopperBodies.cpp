@@ -80,6 +80,14 @@ ClosestPoints segRectDistance(const Vec2& p, const Vec2& q, const BBox& box) {
     return best;
 }
 
+bool isZeroSize(const ApertureShape& shape) {
+    if (const auto* m = shape.as<ApertureShape::Macro>()) {
+        if (!m->outline) return false;
+        return std::none_of(m->outline->begin(), m->outline->end(), [](const Contour& c) { return !c.empty(); });
+    }
+    return shape.boundingDiameter() <= kZeroSizeMM;
+}
+
 bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p) {
     bool inside = false;
     for (std::size_t i = 0, j = n - 1; i < n; j = i++) {

@@ -42,6 +42,22 @@ inline double boxGap(const BBox& a, const BBox& b) {
 // Even-odd containment of p in one closed contour (edges wrap from the last point to the first).
 bool contourContains(const Vec2* pts, std::size_t n, const Vec2& p);
 
+// An aperture no larger than this across draws nothing. Eagle writes the board outline into both
+// copper files with a circle of size 0: no copper, no track, no pad.
+inline constexpr double kZeroSizeMM = 1e-6;
+
+// Whether a stroke, arc or flash of this aperture draws nothing at all. A macro does only when its
+// evaluated outline holds no contour, since an unmeasured macro reports a bounding size of 0.
+bool isZeroSize(const ApertureShape& shape);
+
+// Whether an object adds to the copper it is drawn on: not when a zero-size aperture draws it. An
+// object without an aperture shape is a line or a point of copper, as its size is not known.
+inline bool drawsCopper(const PCBObject& o) {
+    const bool apertureDrawn = o.kind.as<PCBObjectKind::Stroke>() || o.kind.as<PCBObjectKind::ArcStroke>() ||
+                               o.kind.as<PCBObjectKind::Flash>();
+    return !(apertureDrawn && o.apertureShape && isZeroSize(*o.apertureShape));
+}
+
 struct CopperBody {
     enum class Shape : std::uint8_t { capsule, box, polygons };
     Shape shape = Shape::capsule;

@@ -235,6 +235,7 @@ public:
 
     void addObject(std::uint32_t src) {
         const PCBObject& o = objects_[src];
+        if (!drawsCopper(o)) return;
         const std::int32_t net = nets_.intern(o.net);
         if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
             addSegment(s->start, s->end, nominalWidth(o), src, net, false);
@@ -580,7 +581,7 @@ std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const
     std::vector<std::uint32_t> clears;
     std::vector<BBox> boxes;
     for (std::size_t k = 0; k < objects.size(); ++k)
-        if (objects[k].polarity == Polarity::clear && withinRange(objects[k].bbox)) {
+        if (objects[k].polarity == Polarity::clear && withinRange(objects[k].bbox) && drawsCopper(objects[k])) {
             clears.push_back(static_cast<std::uint32_t>(k));
             boxes.push_back(objects[k].bbox);
         }
@@ -591,7 +592,7 @@ std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const
         if ((k & 1023u) == 0 && stop()) return std::nullopt;
         out.start[k] = static_cast<std::uint32_t>(out.clears.size());
         const PCBObject& o = objects[k];
-        if (o.polarity == Polarity::clear || !withinRange(o.bbox)) continue;
+        if (o.polarity == Polarity::clear || !withinRange(o.bbox) || !drawsCopper(o)) continue;
         const auto first = out.clears.size();
         bool full = false;
         const bool stopped = t.near(
@@ -988,7 +989,7 @@ std::optional<std::size_t> expectedPieces(std::span<const PCBObject> objects, st
     std::size_t sincePoll = 0;
     for (std::size_t k = 0; k < objects.size(); ++k) {
         const PCBObject& o = objects[k];
-        if (o.polarity == Polarity::clear || cut[k]) continue;
+        if (o.polarity == Polarity::clear || cut[k] || !drawsCopper(o)) continue;
         if (auto g = o.kind.as<PCBObjectKind::Region>()) {
             for (const Contour& c : g->contours) {
                 n += isWhole(c) ? 1 : c.size();
@@ -1030,7 +1031,7 @@ std::optional<std::vector<ClearShape>> clearShapesOf(std::span<const PCBObject> 
     std::atomic<bool> ended{false};
     std::vector<std::uint32_t> clears;
     for (std::size_t k = 0; k < shapes.size(); ++k)
-        if (objects[k].polarity == Polarity::clear) clears.push_back(static_cast<std::uint32_t>(k));
+        if (objects[k].polarity == Polarity::clear && drawsCopper(objects[k])) clears.push_back(static_cast<std::uint32_t>(k));
     const std::size_t chunks = std::min<std::size_t>(clears.size() / kObjectsPerCutChunk + 1, kMaxCutChunks);
     parallelFor(
         chunks,

@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "BoxTree.hpp"
+#include "CopperFilms.hpp"
 #include "model/ParallelFor.hpp"
 
 namespace corvane::spacing {
@@ -21,9 +22,12 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 // Copper that touches a gap's straight line closer than this to either end does not stand between
 // the pair: it meets the pair's own copper there.
 constexpr double kBetweenMarginMM = copper::kTouchMM;
-// Findings this close, with gaps this close, are one place, as the report prints them: one pad
-// flashed twice, or a track ending on a pad, gives the same finding again.
-constexpr double kSamePlaceMM = 1e-3;
+// Findings of the same two conductors closer together than this are one place, reported once
+// with its smallest gap: a pad painted as parallel strokes against a track, a hatched pour around
+// one clearance, a straight run meeting its arc, a neck beside a wider gap. Findings chain: a run
+// of too-close copper is one place, however long. Two places this close apart are one to a
+// reviewer, and copper of other conductors between them makes findings of their own.
+constexpr double kOnePlaceMM = 0.5;
 // The grid of the summary's build, which joins touching copper; its search runs on the tree.
 constexpr double kSummaryCellMM = 0.5;
 
@@ -45,11 +49,6 @@ CheckIssue spacingIssue(double gap, double limit, const Vec2& position, const st
                       position};
 }
 
-std::uint64_t pairKey(std::uint32_t a, std::uint32_t b) {
-    if (a > b) std::swap(a, b);
-    return (static_cast<std::uint64_t>(a) << 32) | b;
-}
-
 std::function<bool()> pastDeadline(Clock::time_point deadline) {
     return [deadline] { return Clock::now() >= deadline; };
 }
@@ -64,31 +63,6 @@ std::vector<std::size_t> largestFirst(std::size_t count, Size&& size) {
     std::iota(order.begin(), order.end(), std::size_t{0});
     std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return size(a) > size(b); });
     return order;
-}
-
-// A finding's place: its position and gap, rounded to kSamePlaceMM.
-struct Place {
-    std::int64_t x = 0, y = 0, gap = 0;
-    bool operator==(const Place&) const = default;
-};
-struct PlaceHash {
-    std::size_t operator()(const Place& p) const noexcept {
-        std::uint64_t h = static_cast<std::uint64_t>(p.x) * 0x9E3779B97F4A7C15ULL;
-        h ^= static_cast<std::uint64_t>(p.y) + 0x632BE59BD9B4E019ULL + (h << 6) + (h >> 2);
-        h ^= static_cast<std::uint64_t>(p.gap) * 0xBF58476D1CE4E5B9ULL;
-        return static_cast<std::size_t>(h ^ (h >> 31));
-    }
-};
-// Stray copper lies further out than 64 bits of place numbers reach: such places share the
-// outermost numbers, whose neighbours are numbers too.
-constexpr double kOutermostPlace = 4e18;
-
-Place placeOf(const Vec2& at, double gap) {
-    auto q = [](double v) {
-        const double c = v / kSamePlaceMM;
-        return static_cast<std::int64_t>(std::llround(std::isnan(c) ? 0.0 : std::clamp(c, -kOutermostPlace, kOutermostPlace)));
-    };
-    return Place{q(at.x), q(at.y), q(gap)};
 }
 
 // A piece of either conductor's own copper that the straight gap between pieces i and j passes
@@ -141,74 +115,110 @@ PlacedGap gapAtThisPlace(const LayerCopper& layer, std::uint32_t i, std::uint32_
     return PlacedGap{i, j, g};
 }
 
-// The findings of one layer as the pairs are met: one per pair of objects (its closest pieces),
-// one per place, each measured between the nearest copper of its two conductors there.
+// The two conductors a gap lies between: their islands, or, within one island, their known nets
+// (a short).
+struct ConductorPair {
+    std::uint32_t first = 0, second = 0;
+    bool byNet = false;
+    bool operator==(const ConductorPair&) const = default;
+};
+
+ConductorPair conductorsOf(const LayerCopper& layer, std::uint32_t i, std::uint32_t j) {
+    std::uint32_t a = layer.island[i], b = layer.island[j];
+    const bool byNet = a == b;
+    if (byNet) {
+        a = static_cast<std::uint32_t>(layer.pieces[i].net);
+        b = static_cast<std::uint32_t>(layer.pieces[j].net);
+    }
+    return ConductorPair{std::min(a, b), std::max(a, b), byNet};
+}
+
+// The findings of one layer as the pairs are met, one per place (see kOnePlaceMM), each measured
+// between the nearest copper of its two conductors there. A place stands in the list where its
+// first finding was met.
 class FindingList {
 public:
     FindingList(const LayerCopper& layer, double limit, std::size_t maxIssues, const std::string& fileName,
                 const std::function<bool()>& stop)
         : layer_(layer), limit_(limit), maxIssues_(maxIssues), fileName_(fileName), stop_(stop) {}
 
-    // Offers the pair (i, j) at gap g; true once the list is full. A pair whose gap runs through its
-    // own conductors' copper is reported where it stands, with the nearer copper's gap.
+    // Offers the pair (i, j) at gap g, found at `where` if given; true once the list holds
+    // maxIssues places. A pair whose gap runs through its own conductors' copper is reported where
+    // that nearer copper stands, with its gap.
     bool offer(std::uint32_t i, std::uint32_t j, const CopperGap& g, std::optional<Vec2> where = std::nullopt) {
-        const std::uint64_t pair = pairKey(layer_.pieces[i].source, layer_.pieces[j].source);
-        const auto it = findingOfPair_.find(pair);
-        if (it != findingOfPair_.end() && !(g.gap < findings_[it->second].gap)) return false;
+        const ConductorPair pair = conductorsOf(layer_, i, j);
+        const Vec2 at = where.value_or(findingPosition(layer_.pieces[i], layer_.pieces[j], g));
+        std::uint32_t place = join(pair, at);
+        if (places_[place].issue && !(g.gap < places_[place].gap)) return livePlaces_ >= maxIssues_;
         const PlacedGap placed = gapAtThisPlace(layer_, i, j, g, stop_);
-        if (it != findingOfPair_.end() && !(placed.gap.gap < findings_[it->second].gap)) return false;
-        const Vec2 at = where.value_or(findingPosition(layer_.pieces[placed.first], layer_.pieces[placed.second], placed.gap));
-        Finding f{spacingIssue(placed.gap.gap, limit_, at, fileName_), placed.gap.gap, pair};
-        if (it != findingOfPair_.end()) {
-            // Closer pieces of the same two objects: the finding moves there.
-            findings_[it->second] = std::move(f);
-            return false;
+        const Vec2 shown = where.value_or(findingPosition(layer_.pieces[placed.first], layer_.pieces[placed.second], placed.gap));
+        // The place reaches where it is shown too: a finding met there later is the same place.
+        if (!(shown == at)) place = merge(place, join(pair, shown));
+        Place& p = places_[place];
+        if (!p.issue || placed.gap.gap < p.gap) {
+            p.gap = placed.gap.gap;
+            p.issue = spacingIssue(p.gap, limit_, shown, fileName_);
         }
-        findingOfPair_.emplace(pair, findings_.size());
-        findings_.push_back(std::move(f));
-        if (findings_.size() < maxIssues_) return false;
-        dropRepeats();
-        return findings_.size() >= maxIssues_;
+        return livePlaces_ >= maxIssues_;
     }
 
     std::vector<CheckIssue> take() {
-        dropRepeats();
         std::vector<CheckIssue> issues;
-        for (auto& f : findings_) issues.push_back(std::move(f.issue));
+        for (std::uint32_t k = 0; k < places_.size(); ++k)
+            if (root(k) == k && places_[k].issue) issues.push_back(std::move(*places_[k].issue));
         return issues;
     }
 
 private:
-    struct Finding {
-        CheckIssue issue;
+    // One finding met: where it lies and between which conductors. The first finding of a place
+    // (its lowest index) is its root and holds what the place reports.
+    struct Place {
+        Vec2 at;
+        ConductorPair pair;
+        std::uint32_t parent = 0;
         double gap = 0;
-        std::uint64_t pair = 0;
+        std::optional<CheckIssue> issue;
     };
 
-    // One finding per place, where the first met stood, with the smallest gap met there. A place is
-    // known when a kept finding lies in its rounding cell or the next one, so that values either
-    // side of a cell's edge meet.
-    void dropRepeats() {
-        std::unordered_map<Place, std::size_t, PlaceHash> seen;
-        std::vector<Finding> kept;
-        for (auto& f : findings_) {
-            const Place p = placeOf(*f.issue.position, f.gap);
-            std::optional<std::size_t> known;
-            for (std::int64_t dx = -1; dx <= 1 && !known; ++dx)
-                for (std::int64_t dy = -1; dy <= 1 && !known; ++dy)
-                    for (std::int64_t dg = -1; dg <= 1 && !known; ++dg)
-                        if (auto it = seen.find(Place{p.x + dx, p.y + dy, p.gap + dg}); it != seen.end()) known = it->second;
-            if (!known) {
-                seen.emplace(p, kept.size());
-                kept.push_back(std::move(f));
-            } else if (f.gap < kept[*known].gap) {
-                kept[*known].issue = std::move(f.issue);
-                kept[*known].gap = f.gap;
+    std::uint32_t root(std::uint32_t k) {
+        while (places_[k].parent != k) k = places_[k].parent = places_[places_[k].parent].parent;
+        return k;
+    }
+
+    // The place of a finding of `pair` at `at`: one it shares with every finding of the same
+    // conductors within kOnePlaceMM, places it joins merged into the earliest.
+    std::uint32_t join(const ConductorPair& pair, const Vec2& at) {
+        const auto k = static_cast<std::uint32_t>(places_.size());
+        places_.push_back(Place{at, pair, k, 0, std::nullopt});
+        ++livePlaces_;
+        const GridCellKey cell = grid::cellOf(at, kOnePlaceMM);
+        for (std::int64_t dx = -1; dx <= 1; ++dx)
+            for (std::int64_t dy = -1; dy <= 1; ++dy) {
+                const auto it = cells_.find(GridCellKey{cell.x + dx, cell.y + dy});
+                if (it == cells_.end()) continue;
+                for (const std::uint32_t m : it->second)
+                    if (places_[m].pair == pair && places_[m].at.distance(at) <= kOnePlaceMM) merge(m, k);
             }
+        cells_[cell].push_back(k);
+        return root(k);
+    }
+
+    // Merges the places of findings a and b into the earlier; returns it.
+    std::uint32_t merge(std::uint32_t a, std::uint32_t b) {
+        a = root(a);
+        b = root(b);
+        if (a == b) return a;
+        if (b < a) std::swap(a, b);
+        Place& keep = places_[a];
+        Place& gone = places_[b];
+        gone.parent = a;
+        --livePlaces_;
+        if (gone.issue && (!keep.issue || gone.gap < keep.gap)) {
+            keep.gap = gone.gap;
+            keep.issue = std::move(gone.issue);
         }
-        findings_ = std::move(kept);
-        findingOfPair_.clear();
-        for (std::size_t k = 0; k < findings_.size(); ++k) findingOfPair_.emplace(findings_[k].pair, k);
+        gone.issue.reset();
+        return a;
     }
 
     const LayerCopper& layer_;
@@ -216,8 +226,9 @@ private:
     std::size_t maxIssues_;
     const std::string& fileName_;
     const std::function<bool()>& stop_;
-    std::vector<Finding> findings_;
-    std::unordered_map<std::uint64_t, std::size_t> findingOfPair_;
+    std::vector<Place> places_;
+    std::size_t livePlaces_ = 0;
+    std::unordered_map<GridCellKey, std::vector<std::uint32_t>> cells_;
 };
 
 // ---- the smallest gap ---------------------------------------------------------------------------
@@ -372,9 +383,10 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
                                  MemoryAllowance& allowance) {
     SpacingResult out;
     if (!(limit > 0)) return out;
+    const std::vector<bool> drawn = films::drawnCopperFiles(package, films::copperFilms(package));
     std::vector<std::size_t> files;
     for (std::size_t k = 0; k < package.files.size(); ++k)
-        if (holdsCopper(package.files[k])) files.push_back(k);
+        if (drawn[k] && holdsCopper(package.files[k])) files.push_back(k);
     const double cell = cellSizeFor(limit);
     std::vector<LayerResult> results(files.size());
     const auto order = largestFirst(files.size(), [&](std::size_t f) { return package.files[files[f]].gerber->objects.size(); });

@@ -31,8 +31,8 @@ struct LayerResult {
     bool tooLarge = false;  // the layer was left unexamined: its copper is more than the check may build
 };
 
-// The findings of one layer, at most `maxIssues`, in the order the pairs are met: one per pair of
-// objects, at the closest of their pieces met.
+// The findings of one layer, at most `maxIssues`, in the order the pairs are met: one per place
+// where two conductors come too close, at its smallest gap.
 LayerResult findSpaceViolations(const copper::LayerCopper& layer, double limit, std::size_t maxIssues,
                                 Clock::time_point deadline, const std::string& fileName);
 

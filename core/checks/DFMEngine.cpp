@@ -4,6 +4,8 @@
 #include <new>
 #include <string>
 
+#include "CopperBodies.hpp"
+#include "CopperFilms.hpp"
 #include "CopperSpacing.hpp"
 
 namespace corvane {
@@ -102,14 +104,18 @@ void checkOutline(const PCBPackage& package, std::vector<CheckIssue>& issues) {
                                        f.fileName));
 }
 
-void checkTraceWidth(const PCBPackage& package, double minTrace, std::vector<CheckIssue>& issues) {
+void checkTraceWidth(const PCBPackage& package, const std::vector<bool>& drawnCopper, double minTrace,
+                     std::vector<CheckIssue>& issues) {
     const PackageFile* worstFile = nullptr;
     double worstWidth = 0;
     Vec2 worstStart;
-    for (const auto& f : package.files) {
-        if (!f.layerType.isCopper() || !f.gerber) continue;
+    for (std::size_t k = 0; k < package.files.size(); ++k) {
+        const PackageFile& f = package.files[k];
+        // A film's strokes are split lines, gaps in its plane.
+        if (!drawnCopper[k]) continue;
         for (const auto& o : f.gerber->objects) {
-            if (!o.apertureShape) continue;
+            // A zero-size aperture draws no track, however it is stroked.
+            if (!o.apertureShape || !drawsCopper(o)) continue;
             Vec2 start;
             if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
                 start = s->start;
@@ -162,8 +168,10 @@ DFMReport DFMEngine::runChecks(const PCBPackage& package, const std::optional<Ma
     try {
         checkStructure(package, issues);
         checkOutline(package, issues);
+        const std::vector<films::CopperFilm> films = films::copperFilms(package);
+        for (const auto& film : films) issues.push_back(films::filmWarning(package, film));
         if (preset) {
-            checkTraceWidth(package, preset->minTraceMM, issues);
+            checkTraceWidth(package, films::drawnCopperFiles(package, films), preset->minTraceMM, issues);
             checkDrillSize(package, preset->minDrillMM, issues);
             if (preset->minSpaceMM > 0)
                 spacing::appendSpacingIssues(package, preset->minSpaceMM,

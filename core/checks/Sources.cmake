@@ -5,6 +5,7 @@ list(APPEND CORVANE_ROOM_SOURCES
   BoardSummaryEngine.cpp
   BoxTree.cpp
   CellGrid.cpp
+  CopperFilms.cpp
   CopperBodies.cpp
   CopperIslands.cpp
   CopperSpacing.cpp

@@ -13,6 +13,7 @@
 
 #include "io/SizeLimits.hpp"
 #include "io/TextDecoding.hpp"
+#include "model/GeometryEngine.hpp"
 
 namespace corvane {
 
@@ -297,19 +298,27 @@ public:
         BBox box = BBox::empty();
         std::optional<std::int64_t> lastTool;
         double radius = 0;  // of lastTool; 0 when it has no positive diameter
+        // Every coordinate read is finite, but a hole far out may reach past the largest double, and its
+        // box and every figure measured around it with it: such holes and slots are left out.
+        std::size_t kept = 0;
         for (const auto& h : hits_) {
-            box.include(h.position);
             if (h.toolNumber != lastTool) {
                 lastTool = h.toolNumber;
                 const auto tool = tools_.find(h.toolNumber);
                 radius = tool != tools_.end() && tool->second.diameterMM > 0 ? tool->second.diameterMM / 2 : 0;
             }
-            if (radius > 0) {
-                const double r = radius;
+            const double r = radius;
+            if (!reachesFinitely(h.position, r)) continue;
+            box.include(h.position);
+            if (r > 0) {
                 box.include(Vec2{h.position.x - r, h.position.y - r});
                 box.include(Vec2{h.position.x + r, h.position.y + r});
             }
+            hits_[kept++] = h;
         }
+        hits_.resize(kept);
+        std::erase_if(slots_, [](const PCBObject& s) { return !s.isFinite(); });
+        for (std::size_t i = 0; i < slots_.size(); ++i) slots_[i].index = static_cast<std::int64_t>(i);
         for (const auto& s : slots_)
             if (s.bbox.isValid()) box.include(s.bbox);
         doc.tools = std::move(tools_);
@@ -481,7 +490,7 @@ private:
             if (plating) tools_[*number].plating = *plating;
             return;
         }
-        if (!scale) return;
+        if (!scale || !std::isfinite(*size * *scale)) return;
         tools_[*number] = DrillTool{*number, *size * *scale, toolPlating(*number)};
         unsettled_.erase(*number);
         selectedValid_ = false;
@@ -494,7 +503,7 @@ private:
             if (w.letter == 'M') {
                 const auto v = w.value;
                 if (v == "30" || v == "00") end = true;
-                else if (v == "15") toolDown_ = true;
+                else if (v == "14" || v == "15") toolDown_ = true;
                 else if (v == "16" || v == "17") toolDown_ = false;
                 else if (v == "71" || v == "72") {
                     metric_ = v == "71";
@@ -506,7 +515,10 @@ private:
             } else if (w.letter == 'G') {
                 const auto v = w.value;
                 if (v == "00") moveOnly = true;
-                else if (v == "01" || v == "02" || v == "03") linear = true;
+                else if (v == "01" || v == "02" || v == "03") {
+                    linear = true;
+                    routArc_ = v == "01" ? std::nullopt : std::optional<bool>(v == "02");
+                }
                 else if (v == "05") toolDown_ = false;
                 else if (v == "85") slot = true;
                 else if (v == "93" || v == "04") skip = true;
@@ -533,11 +545,15 @@ private:
         const Word* x = nullptr;
         const Word* y = nullptr;
         const Word* r = nullptr;
+        ArcWords arc;
         for (const auto& w : words_) {
             if (w.value.empty()) continue;
             if (w.letter == 'X' && !x) x = &w;
             else if (w.letter == 'Y' && !y) y = &w;
             else if (w.letter == 'R' && !r) r = &w;
+            else if (w.letter == 'I' && !arc.i) arc.i = &w;
+            else if (w.letter == 'J' && !arc.j) arc.j = &w;
+            else if (w.letter == 'A' && !arc.a) arc.a = &w;
         }
         if (slot) {
             slotG85();
@@ -563,11 +579,80 @@ private:
         position_ = Vec2{nx.value_or(old.x), ny.value_or(old.y)};
         if (moveOnly) return true;
         if (toolDown_) {
-            if (position_.x != old.x || position_.y != old.y) addSlot(old, position_);
+            rout(old, position_, arc);
         } else if (!linear) {
             addHit(position_);
         }
         return true;
+    }
+
+    // The words of a routed arc: its centre as I and J from the start, or its radius as A.
+    struct ArcWords {
+        const Word* i = nullptr;
+        const Word* j = nullptr;
+        const Word* a = nullptr;
+    };
+
+    // A move with the tool down routes a slot of the tool's width; an arc (G02 clockwise, G03
+    // counter-clockwise, until G01) routes one slot along each of its chords.
+    void rout(const Vec2& from, const Vec2& to, const ArcWords& words) {
+        // An arc whose ends lie closer than this share of its radius is its chord: no real rout takes the
+        // long way round so large a circle, and the angles of its ends no longer differ in a double.
+        constexpr double kChordShareOfRadius = 1e-9;
+        auto center = routArc_ ? arcCenter(from, to, *routArc_, words) : std::nullopt;
+        const double chord = from.distance(to);
+        if (center && chord > 0 && chord <= kChordShareOfRadius * from.distance(*center)) center.reset();
+        if (!center) {
+            if (from.x != to.x || from.y != to.y) addSlot(from, to);
+            return;
+        }
+        // Chords close enough that the routed edge stays true to a hundredth of a millimetre, but at most one
+        // per degree of turn: a hostile radius must not make one line a million slots.
+        constexpr double kRoutedArcToleranceMM = 0.01;
+        constexpr std::int64_t kMostChordsPerArc = 360;
+        GeometryEngine engine;
+        engine.arcChordToleranceMM = kRoutedArcToleranceMM;
+        if (engine.sampledPointCount(from, to, *center, *routArc_) > kMostChordsPerArc) {
+            engine.arcChordToleranceMM = 0;
+            engine.arcSegmentDegrees = 360.0 / static_cast<double>(kMostChordsPerArc);
+        }
+        arcPoints_.clear();
+        engine.sampleArc(from, to, *center, *routArc_, arcPoints_);
+        if (arcPoints_.empty()) return;
+        // The samples lie on the start's circle; the routed path ends where the file says.
+        arcPoints_.back() = to;
+        Vec2 at = from;
+        for (const Vec2& p : arcPoints_) {
+            if (p.x == at.x && p.y == at.y) continue;
+            addSlot(at, p);
+            at = p;
+        }
+    }
+
+    // The centre of a routed arc: I and J from the start (equal ends make a full turn), else the
+    // radius A on the side that makes the arc the shorter one in its direction.
+    std::optional<Vec2> arcCenter(const Vec2& from, const Vec2& to, bool clockwise, const ArcWords& words) const {
+        if (words.i || words.j) {
+            const double i = words.i ? coordinateValue(*words.i).value_or(0) : 0;
+            const double j = words.j ? coordinateValue(*words.j).value_or(0) : 0;
+            const Vec2 c{from.x + i, from.y + j};
+            if (!c.isFinite() || (i == 0 && j == 0)) return std::nullopt;
+            return c;
+        }
+        if (!words.a) return std::nullopt;
+        const auto radius = coordinateValue(*words.a);
+        const double dx = to.x - from.x;
+        const double dy = to.y - from.y;
+        const double chord = std::hypot(dx, dy);
+        if (!radius || !(chord > 0) || !std::isfinite(chord)) return std::nullopt;
+        const double r = std::fabs(*radius);
+        if (!std::isfinite(r)) return std::nullopt;
+        // From the chord's middle along its left normal for a counter-clockwise arc, its right for a clockwise one.
+        const double rise = std::sqrt(std::max(0.0, r * r - chord * chord / 4));
+        const double side = clockwise ? -1.0 : 1.0;
+        const Vec2 c{(from.x + to.x) / 2 - side * rise * dy / chord, (from.y + to.y) / 2 + side * rise * dx / chord};
+        if (!c.isFinite()) return std::nullopt;
+        return c;
     }
 
     void repeat(double r, const Word* x, const Word* y) {
@@ -668,10 +753,12 @@ private:
     // the left; otherwise its own length.
     std::size_t paddedLength(std::size_t length) const {
         if (!fillFromLeft_) return length;
-        const std::int64_t want = intDigits() + decDigits();
-        const std::size_t capped =
-            want < 0 || want > static_cast<std::int64_t>(maxPaddedDigits) ? maxPaddedDigits : static_cast<std::size_t>(want);
-        return capped > length ? capped : length;
+        // Each count is bounded before the two are added: a hint may name any 64-bit count.
+        auto bounded = [](std::int64_t n) {
+            return static_cast<std::size_t>(std::clamp<std::int64_t>(n, 0, static_cast<std::int64_t>(maxPaddedDigits)));
+        };
+        const std::size_t want = std::min(bounded(intDigits()) + bounded(decDigits()), maxPaddedDigits);
+        return std::max(want, length);
     }
 
     // A digit string of any length, filled on the right first when the digits fill from the left.
@@ -751,6 +838,8 @@ private:
     bool selectedValid_ = false;
     Vec2 position_;
     bool toolDown_ = false;
+    std::optional<bool> routArc_;  // the routing mode: an arc, clockwise or not, from G02/G03 until G01
+    std::vector<Vec2> arcPoints_;
     std::int64_t repeatedHits_ = 0;
     std::vector<DrillHit> hits_;
     std::vector<PCBObject> slots_;
@@ -768,14 +857,22 @@ bool ExcellonParser::isAllegroParameterFile(std::string_view fileName) {
 }
 
 std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(std::string_view text) {
-    auto words = [](std::string_view line) {
-        std::vector<std::string_view> out;
+    // A setting is its line's first two words; nothing more of a line is looked at, whatever its length.
+    struct Setting {
+        std::string_view first, second;
+        int words = 0;  // 0, 1, or 2 for two or more
+    };
+    auto setting = [](std::string_view line) {
+        auto blank = [](char c) { return isSpace(c) || c == '\r'; };
+        Setting out;
         std::size_t i = 0;
-        while (i < line.size()) {
-            while (i < line.size() && (isSpace(line[i]) || line[i] == '\r')) ++i;
+        while (out.words < 2) {
+            while (i < line.size() && blank(line[i])) ++i;
             const std::size_t start = i;
-            while (i < line.size() && !(isSpace(line[i]) || line[i] == '\r')) ++i;
-            if (i > start) out.push_back(line.substr(start, i - start));
+            while (i < line.size() && !blank(line[i])) ++i;
+            if (i == start) break;
+            (out.words == 0 ? out.first : out.second) = line.substr(start, i - start);
+            ++out.words;
         }
         return out;
     };
@@ -792,12 +889,12 @@ std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(
     while (start < text.size()) {
         std::size_t end = text.find('\n', start);
         if (end == std::string_view::npos) end = text.size();
-        const auto w = words(text.substr(start, end - start));
+        const Setting line = setting(text.substr(start, end - start));
         start = end + 1;
-        if (w.empty()) continue;
-        const std::string_view key = w[0];
-        const std::string_view value = w.size() >= 2 ? w[1] : w[0];
-        if (is(key, "FORMAT") && w.size() >= 2) {
+        if (line.words == 0) continue;
+        const std::string_view key = line.first;
+        const std::string_view value = line.words == 2 ? line.second : line.first;
+        if (is(key, "FORMAT") && line.words == 2) {
             // Older releases: "FORMAT 2.5", integer and decimal places in one.
             const auto dot = value.find('.');
             if (dot == std::string_view::npos) continue;
@@ -807,11 +904,11 @@ std::optional<ExcellonParser::FormatDefaults> ExcellonParser::allegroParameters(
                 d.intDigits = *i;
                 d.decDigits = *f;
             }
-        } else if (is(key, "INTEGER-PLACES") && w.size() >= 2) {
+        } else if (is(key, "INTEGER-PLACES") && line.words == 2) {
             if (const auto i = places(value)) d.intDigits = *i;
-        } else if (is(key, "DECIMAL-PLACES") && w.size() >= 2) {
+        } else if (is(key, "DECIMAL-PLACES") && line.words == 2) {
             if (const auto f = places(value)) d.decDigits = *f;
-        } else if (w.size() == 1 || is(key, "OUTPUT-UNITS") || is(key, "UNITS")) {
+        } else if (line.words == 1 || is(key, "OUTPUT-UNITS") || is(key, "UNITS")) {
             if (is(value, "ENGLISH") || is(value, "INCH") || is(value, "INCHES")) d.metric = false;
             else if (is(value, "METRIC") || is(value, "MM")) d.metric = true;
         } else if (is(key, "SUPPRESS-LEAD-ZEROES") || is(key, "SUPPRESS-LEADING-ZEROS")) {

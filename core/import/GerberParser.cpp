@@ -48,6 +48,12 @@ const char* const kWarnImagePolarity = "Unknown image polarity (IP); image shown
 const char* const kWarnNegativeImage = "Negative image polarity (IPNEG) is not supported; image shown positive.";
 const char* const kWarnNoUnits = "No unit command; inches assumed.";
 const char* const kWarnMirror = "Image mirroring (MI) is not supported; image shown unmirrored.";
+const char* const kWarnNotFinite = kNonFiniteObjectsWarning.data();
+const char* const kWarnIncrementalOverflow = "Incremental moves past the largest number were left out.";
+
+// A word that a line break splits is copied to be read whole; past this length it is no word of any writer
+// and is dropped, so that a file of one unbroken run of digits is not copied whole.
+constexpr std::size_t kMaxJoinedWordBytes = std::size_t{64} << 10;
 
 // --- text helpers --------------------------------------------------------------------------------
 
@@ -388,6 +394,7 @@ private:
     void addContourPoint(Vec2 p);
     void finishObject(PCBObject& o);
     void emitStroke(Vec2 from, Vec2 to);
+    void dropNotFinite();
 
     void warn(const char* text);
     void noteInternal(std::string text);
@@ -429,7 +436,7 @@ private:
     // attributes: object attributes are shared by every object drawn while they hold
     TextInterner texts_;
     SharedText net_, component_, pin_, aperFunction_;
-    std::optional<std::string> fileFunction_, filePolarity_, projectID_, creationDate_;
+    std::optional<std::string> fileFunction_, filePolarity_, imagePolarity_, projectID_, creationDate_;
     bool fileFunctionFromAttribute_ = false;
     std::map<std::string, std::string> fileAttributes_;
 
@@ -444,6 +451,7 @@ private:
     const char* wordBegin_ = nullptr;
     const char* wordEnd_ = nullptr;
     bool wordInScratch_ = false;
+    bool wordTooLong_ = false;
     std::string scratch_;
     std::string blockScratch_;
 };
@@ -465,6 +473,13 @@ void GerberReader::noteInternal(std::string text) {
 void GerberReader::appendToWord(const char* from, const char* to) {
     if (from == to) return;
     if (wordInScratch_) {
+        if (wordTooLong_) return;
+        if (scratch_.size() + static_cast<std::size_t>(to - from) > kMaxJoinedWordBytes) {
+            wordTooLong_ = true;
+            scratch_.clear();
+            scratch_.shrink_to_fit();
+            return;
+        }
         scratch_.append(from, to);
     } else if (wordBegin_ == nullptr) {
         wordBegin_ = from;
@@ -479,6 +494,7 @@ void GerberReader::appendToWord(const char* from, const char* to) {
 }
 
 std::string_view GerberReader::wordView() const {
+    if (wordTooLong_) return {};
     if (wordInScratch_) return scratch_;
     if (wordBegin_ == nullptr) return {};
     return std::string_view(wordBegin_, static_cast<std::size_t>(wordEnd_ - wordBegin_));
@@ -487,6 +503,7 @@ std::string_view GerberReader::wordView() const {
 void GerberReader::resetWord() {
     wordBegin_ = wordEnd_ = nullptr;
     wordInScratch_ = false;
+    wordTooLong_ = false;
     scratch_.clear();
 }
 
@@ -552,13 +569,16 @@ GerberParseResult GerberReader::run(std::string_view text) {
             break;
         default: {  // line break
             const std::string_view t = trimSpacesTabs(wordView());
-            if (t.empty()) {
+            if (wordTooLong_) {
+                // Still the dropped word: it ends at its '*' as any other.
+            } else if (t.empty()) {
                 resetWord();
             } else if (t[0] == 'D' || t[0] == 'G' || t[0] == 'M' || t[0] == 'S') {
                 flushWord();
             } else if (!wordInScratch_) {
                 // The word goes on after the line break, which is not part of it.
-                scratch_.assign(wordView());
+                if (t.size() > kMaxJoinedWordBytes) wordTooLong_ = true;
+                else scratch_.assign(wordView());
                 wordInScratch_ = true;
             }
             ++p;
@@ -581,6 +601,7 @@ GerberParseResult GerberReader::run(std::string_view text) {
     doc.apertures = std::move(apertures_);
     doc.fileFunction = std::move(fileFunction_);
     doc.filePolarity = std::move(filePolarity_);
+    doc.imagePolarity = std::move(imagePolarity_);
     doc.fileAttributes = std::move(fileAttributes_);
     doc.projectID = std::move(projectID_);
     doc.creationDate = std::move(creationDate_);
@@ -636,8 +657,12 @@ void GerberReader::handleExtendedPart(std::string_view cmd) {
     } else if (cmd.starts_with("SR")) {
         handleStepRepeat(cmd.substr(2));
     } else if (cmd.starts_with("IP")) {
-        // IPPOS is the default image polarity and changes nothing.
-        if (cmd == "IPPOS") return;
+        // IPPOS is the default image polarity and changes nothing to the picture.
+        if (cmd == "IPPOS") {
+            imagePolarity_ = "Positive";
+            return;
+        }
+        if (cmd == "IPNEG") imagePolarity_ = "Negative";
         warn(cmd == "IPNEG" ? kWarnNegativeImage : kWarnImagePolarity);
     } else if (cmd.starts_with("MI")) {
         handleMirror(cmd.substr(2));
@@ -935,6 +960,12 @@ void GerberReader::handleWord(std::string_view word, std::size_t readable) {
     const Vec2 target = incremental_ ? Vec2{point_.x + (hasX ? coordinateValue(xs) : 0.0),
                                             point_.y + (hasY ? coordinateValue(ys) : 0.0)}
                                      : Vec2{hasX ? coordinateValue(xs) : point_.x, hasY ? coordinateValue(ys) : point_.y};
+    // Every coordinate read is finite; only a sum of incremental moves can pass the largest double. Such a
+    // move is left out whole: the current point stays where it was, so what follows is drawn from there.
+    if (!target.isFinite()) {
+        warn(kWarnIncrementalOverflow);
+        return;
+    }
     switch (d) {
     case 1:
         emitDrawOrArc(target, hasI ? std::optional<double>(coordinateValue(is)) : std::nullopt,
@@ -1017,8 +1048,17 @@ PCBObject& GerberReader::newObject(bool withAperture) {
     return o;
 }
 
+void GerberReader::dropNotFinite() {
+    objects_.pop_back();
+    warn(kWarnNotFinite);
+}
+
 void GerberReader::finishObject(PCBObject& o) {
     o.bbox = PCBObject::computeBBox(o.kind, o.apertureShape);
+    if (!o.isFinite()) {
+        dropNotFinite();
+        return;
+    }
     // The document's box, grown in file order while the object is still in cache.
     if (o.bbox.isValid()) bbox_.include(o.bbox);
 }
@@ -1026,9 +1066,13 @@ void GerberReader::finishObject(PCBObject& o) {
 // Strokes and flashes are nearly every object; their box is the points grown by the aperture's half
 // size, the same steps PCBObject::computeBBox takes, with the half size worked out once per aperture.
 void GerberReader::emitStroke(Vec2 from, Vec2 to) {
+    const double r = currentShapes_ ? currentRadius_ : 0.0;
+    if (!reachesFinitely(from, r) || !reachesFinitely(to, r)) {
+        warn(kWarnNotFinite);
+        return;
+    }
     PCBObject& o = newObject(true);
     o.kind.emplace<PCBObjectKind::Stroke>(PCBObjectKind::Stroke{from, to});
-    const double r = o.apertureShape ? currentRadius_ : 0.0;
     BBox box = BBox::empty();
     box.include(Vec2{from.x - r, from.y - r});
     box.include(Vec2{from.x + r, from.y + r});
@@ -1060,9 +1104,13 @@ void GerberReader::emitDrawOrArc(Vec2 target, std::optional<double> rawI, std::o
 
 void GerberReader::emitFlash(Vec2 at) {
     if (!currentAperture_) return;
+    const double r = currentShapes_ ? currentRadius_ : 0.0;
+    if (!reachesFinitely(at, r)) {
+        warn(kWarnNotFinite);
+        return;
+    }
     PCBObject& o = newObject(true);
     o.kind.emplace<PCBObjectKind::Flash>(PCBObjectKind::Flash{at});
-    const double r = o.apertureShape ? currentRadius_ : 0.0;
     BBox box = BBox::empty();
     box.include(Vec2{at.x - r, at.y - r});
     box.include(Vec2{at.x + r, at.y + r});

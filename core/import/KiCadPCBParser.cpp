@@ -335,6 +335,11 @@ private:
     }
 
     void add(const std::string& layer, PCBObject object) {
+        // Numbers such as inf, nan and 1e999999 read as numbers; what they place is no copper.
+        if (!object.isFinite()) {
+            leftOutNotFinite_ = true;
+            return;
+        }
         count(object);
         intern_(object);
         auto it = layerIndex_.find(layer);
@@ -371,17 +376,25 @@ private:
     }
 
     void addHit(const Vec2& at, double diameter, Plating plating) {
+        if (!reachesFinitely(at, diameter / 2)) {
+            leftOutNotFinite_ = true;
+            return;
+        }
         built_.object();
         const std::int64_t tool = newTool(diameter, plating);
         hits_.push_back(DrillHit{at, tool, plating});
     }
 
     void addSlot(const Vec2& start, const Vec2& end, double diameter, Plating plating) {
-        built_.object();
-        const std::int64_t tool = newTool(diameter, plating);
-        PCBObject slot(PCBObjectKind::slot(start, end, diameter, plating == Plating::pth), tool,
+        PCBObject slot(PCBObjectKind::slot(start, end, diameter, plating == Plating::pth), std::nullopt,
                        ApertureShape::circle(diameter), Polarity::dark, std::nullopt, std::nullopt, std::nullopt,
                        std::nullopt, static_cast<std::int64_t>(slots_.size()));
+        if (!slot.isFinite()) {
+            leftOutNotFinite_ = true;
+            return;
+        }
+        built_.object();
+        slot.apertureCode = newTool(diameter, plating);
         intern_(slot);
         slots_.push_back(std::move(slot));
     }
@@ -1046,6 +1059,7 @@ private:
         package.sourceFileName = fileName_;
         package.files = std::move(files);
         package.warnings.emplace_back(kWarning);
+        if (leftOutNotFinite_) package.warnings.emplace_back(kNonFiniteObjectsWarning);
         package.importedAt = Date::now();
         return package;
     }
@@ -1063,6 +1077,7 @@ private:
     ObjectInterner intern_;
     Connections connections_;
     std::int64_t toolCounter_ = 10;
+    bool leftOutNotFinite_ = false;
     BuildCounter built_;
 };
 

@@ -171,12 +171,28 @@ constexpr ExtensionRule extensionTable[] = {
     {"mil", Role::outline}, {"dim", Role::outline},
     {"txt", Role::drill}, {"drl", Role::drill}, {"drd", Role::drill}, {"xln", Role::drill}, {"nc", Role::drill},
     {"tap", Role::drill}, {"exc", Role::drill}, {"drills", Role::drill}, {"cnc", Role::drill}, {"ncd", Role::drill},
+    // Allegro's NC route files (routed slots and cut-outs) and Zuken's drill data are Excellon.
+    {"rou", Role::drill}, {"fdr", Role::drill},
     // TARGET 3001! names each file by its layer.
     {"positop", Role::silkTop}, {"posibot", Role::silkBottom}, {"stoptop", Role::maskTop}, {"stopbot", Role::maskBottom},
     {"pastetop", Role::pasteTop}, {"pastebot", Role::pasteBottom}, {"outline", Role::outline}, {"drill", Role::drill},
     // Inner layers written as fixed extensions: the digit is the layer number.
     {"in1", Role::copperInner}, {"in2", Role::copperInner}, {"in3", Role::copperInner},
     {"in4", Role::copperInner}, {"in5", Role::copperInner}, {"in6", Role::copperInner},
+};
+
+// Whole file names without an extension that name a layer: a CAM tool's two letters, side then layer, as
+// Protel's extensions without their "G" (tl, bl copper; ts, bs mask; to, bo legend; ko the keep-out outline).
+constexpr ExtensionRule bareNameTable[] = {
+    {"tl", Role::copperTop}, {"bl", Role::copperBottom}, {"ts", Role::maskTop}, {"bs", Role::maskBottom},
+    {"to", Role::silkTop},   {"bo", Role::silkBottom},   {"ko", Role::outline},
+};
+
+// German short names, bare or as the stem of a generic Gerber name (sieb0.grb): 0 the solder side (bottom),
+// 1 the component side (top), as the films themselves are titled; sieb is the paste screen ("Solder Paste"),
+// stp the Stopplack ("Solder Resist"). Unlike two letters, these words say a layer wherever they stand.
+constexpr ExtensionRule germanNameTable[] = {
+    {"sieb0", Role::pasteBottom}, {"sieb1", Role::pasteTop}, {"stp0", Role::maskBottom}, {"stp1", Role::maskTop},
 };
 
 // Extensions that say "Gerber" without saying which layer: the stem decides.
@@ -213,6 +229,20 @@ LayerType typeOf(Role r, std::int64_t innerNumber = 1) {
     case Role::drill: return LayerType::drill();
     }
     return LayerType::unknown();
+}
+
+// A German short name, bare or as a generic name's stem.
+std::optional<LayerType> germanNameLayerType(std::string_view lowerStem) {
+    for (const auto& r : germanNameTable)
+        if (r.token == lowerStem) return typeOf(r.role);
+    return std::nullopt;
+}
+
+// A whole name without an extension from the bare-name tables.
+std::optional<LayerType> bareNameLayerType(std::string_view lowerName) {
+    for (const auto& r : bareNameTable)
+        if (r.token == lowerName) return typeOf(r.role);
+    return germanNameLayerType(lowerName);
 }
 
 // Altium mechanical layers (gm, gm<n>) hold drawing sheets, dimensions or the outline, often
@@ -595,6 +625,27 @@ std::optional<std::int64_t> padsArtwork(const std::vector<std::string_view>& wor
     return std::nullopt;
 }
 
+// Zuken's photoplot names end with the layer and its side, A the top and B the bottom: Resist-A (solder
+// mask), Symbol-B (legend), MetalMask-A (paste); copper is Conductive-<n>, numbered through the stack.
+std::optional<NamedRole> zukenLayer(std::string_view stem) {
+    const auto words = nameWords(stem);
+    if (words.size() < 2) return std::nullopt;
+    const std::string_view kind = words[words.size() - 2];
+    const std::string_view last = words.back();
+    if (kind == "conductive") {
+        if (auto n = digitsValue(last); n && *n >= 1) return stackRole(*n);
+        return std::nullopt;
+    }
+    struct Film { std::string_view word; Role a; Role b; };
+    static constexpr Film films[] = {{"resist", Role::maskTop, Role::maskBottom},
+                                     {"symbol", Role::silkTop, Role::silkBottom},
+                                     {"metalmask", Role::pasteTop, Role::pasteBottom}};
+    if (last != "a" && last != "b") return std::nullopt;
+    for (const auto& f : films)
+        if (kind == f.word) return NamedRole{typeOf(last == "a" ? f.a : f.b)};
+    return std::nullopt;
+}
+
 // Film and layer names of Allegro, OrCAD, Xpedition, PADS, gEDA and fab-house sets, read from the words
 // of the name: films such as smc.art or tslk.art, copper by number and side (l2_inner, l4_secondary),
 // Xpedition's EtchLayer names, copper numbered through the stack (lyr3, L02, Layer2, artwork_3), inner
@@ -706,6 +757,8 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
         return makePlaced(stackRole(*n), C::high, facts.format(), "Copper numbered in the stack");
     }
     if (auto t = extensionLayerType(name.ext, facts)) return make(*t, C::high, formatFor(*t, facts));
+    if (name.ext.empty())
+        if (auto t = bareNameLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts));
     // Mechanical layers say nothing about their role: only their content may.
     if (mechanicalLayer(name.ext)) return fromContent(contentHead, facts);
     if (facts.gerberFormat && namesDrillDrawing(name.lower))
@@ -714,8 +767,11 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
         if (auto t = extensionLayerType(name.stem, facts))
             return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
         if (auto t = kicadLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts), "KiCad-style stem");
+        if (auto t = germanNameLayerType(name.stem)) return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
     }
     if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
+    if (auto role = zukenLayer(name.stem))
+        return makePlaced(*role, C::high, formatFor(role->type, facts), role->place ? "Copper numbered in the stack" : "");
     if (auto role = patternLayerType(name.lower)) return makePlaced(*role, C::medium, formatFor(role->type, facts), {});
     // A file that tells its own function is not guessed from the words of its name.
     const bool hasFunction = x2FileFunction && !x2FileFunction->empty();
@@ -732,6 +788,12 @@ bool LayerClassifier::mapsExtension(std::string_view ext) {
     for (std::string_view prefix : {"g", "gp", "gm", "tx"})
         if (numberedForm(ext, prefix)) return true;
     return stackExtension(ext).has_value();
+}
+
+bool LayerClassifier::knowsWholeName(std::string_view fileName) {
+    const NameParts name = splitName(fileName);
+    if (name.ext.empty()) return bareNameLayerType(name.stem).has_value();
+    return name.ext == "fph" && zukenLayer(name.stem).has_value();
 }
 
 std::span<const std::string_view> LayerClassifier::knownExtensions() { return allKnownExtensions; }

@@ -48,6 +48,11 @@ struct LayerClassifier {
     // generic Gerber extensions. The package importer's name filter reuses it.
     static bool mapsExtension(std::string_view ext);
 
+    // Whether the whole name is one of a tool's fixed layer names that carry no layer extension: a bare
+    // name (tl, ko, sieb0, stp1) or a Zuken photoplot file (Resist-A.fph, Conductive-2.fph). The name
+    // filter reuses it; other names of those forms are left to their content.
+    static bool knowsWholeName(std::string_view fileName);
+
     // The fixed extensions behind `mapsExtension`, for listing; the numbered forms are not in it.
     static std::span<const std::string_view> knownExtensions();
 

@@ -46,13 +46,19 @@ std::optional<std::int64_t> truncToInt64(double v) {
 
 // One record line, cut before its attribute list (";..."), split at spaces.
 struct Record {
+    // The longest record (an arc) has a dozen fields: past this many a line's tokens are not kept, so a
+    // line of any length costs the same; its last token, which some records end with, still is.
+    static constexpr std::size_t kMaxTokens = 32;
+
     std::vector<std::string_view> tokens;
+    std::string_view lastToken;
     std::vector<double> numbers;
     std::string_view attributes;  // the text after the first ";", empty when none
 
     void read(std::string_view line) {
         tokens.clear();
         numbers.clear();
+        lastToken = {};
         const std::size_t semi = line.find(';');
         attributes = semi == std::string_view::npos ? std::string_view{} : line.substr(semi + 1);
         const std::string_view body = semi == std::string_view::npos ? line : line.substr(0, semi);
@@ -61,7 +67,10 @@ struct Record {
             while (i < body.size() && body[i] == ' ') ++i;
             std::size_t j = i;
             while (j < body.size() && body[j] != ' ') ++j;
-            if (j > i) tokens.push_back(body.substr(i, j - i));
+            if (j > i) {
+                lastToken = body.substr(i, j - i);
+                if (tokens.size() < kMaxTokens) tokens.push_back(lastToken);
+            }
             i = j;
         }
         for (std::size_t k = 1; k < tokens.size(); ++k) {
@@ -78,7 +87,7 @@ struct Record {
         return Polarity::dark;
     }
     // Arc direction token: "N" turns counter-clockwise; anything else keeps clockwise.
-    bool clockwise() const { return tokens.size() < 2 || tokens.back() != "N"; }
+    bool clockwise() const { return tokens.size() < 2 || lastToken != "N"; }
 };
 
 // Coordinates and sizes beyond a kilometre are no board: they would only overflow the boxes
@@ -86,12 +95,6 @@ struct Record {
 constexpr double kLimitMM = 1e6;
 bool plausible(double v) { return std::fabs(v) <= kLimitMM; }  // false for NaN
 bool plausiblePoint(const Vec2& p) { return plausible(p.x) && plausible(p.y); }
-
-double maxX(const Contour& c) {
-    double m = -std::numeric_limits<double>::infinity();
-    for (const auto& p : c) m = std::max(m, p.x);
-    return m;
-}
 
 // Parts of a symbol size text: pieces between "x" with every "px" removed, numbers only.
 std::vector<double> sizeParts(std::string_view text) {
@@ -256,17 +259,10 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
 
     const auto emitIsland = [&] {
         if (!island) return;
-        Contour outline = std::move(*island);
+        // A pour's clearances are bridged in all at once: one by one, each bridge would rescan and copy
+        // the growing outline, which is quadratic in the clearances of a large plane.
+        Contour outline = GeometryEngine::bridgeHoles(std::move(*island), holes);
         island.reset();
-        outline = GeometryEngine::ensureCCW(std::move(outline));
-        // Rightmost holes first: a later hole's bridge then meets the holes already
-        // joined instead of crossing them on its way to the island's edge.
-        std::stable_sort(holes.begin(), holes.end(),
-                         [](const Contour& a, const Contour& b) { return maxX(a) > maxX(b); });
-        for (auto& hole : holes) {
-            if (GeometryEngine::signedArea(hole) > 0) std::reverse(hole.begin(), hole.end());
-            outline = GeometryEngine::bridgeHole(outline, hole);
-        }
         holes.clear();
         append(PCBObjectKind::region({std::move(outline)}), std::nullopt, surfacePolarity);
     };
@@ -318,7 +314,7 @@ GerberDocument FeaturesParser::parse(std::string_view text) {
             contour.clear();
             contourStarted = plausiblePoint(p);
             if (contourStarted) addContourPoint(contour, p);
-            contourIsHole = rec.tokens.back() == "H";
+            contourIsHole = rec.lastToken == "H";
         } else if (kind == "OS") {
             if (!surfaceOpen || !contourStarted || v.size() < 2) return true;
             const Vec2 p{v[0] * c, v[1] * c};

@@ -7,7 +7,9 @@
 #include <limits>
 #include <map>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <stdexcept>
 #include <unordered_map>
 
 #include "ContentRoles.hpp"
@@ -46,14 +48,22 @@ bool containsCaseInsensitive(std::string_view hay, std::string_view needle, std:
 }
 
 // Runs one import step with the import's allowance in force on this thread (a fresh one when no
-// import is under way yet), and names the package in the error when a ceiling is reached.
+// import is under way yet), and names the package in the error when a ceiling is reached, or when memory
+// runs out first (a size from the file that no allocation can hold ends up here too).
 template <class Step>
 PCBPackage withinCeilings(const std::string& name, Step&& step) {
     ImportSession session;
+    auto tooLarge = [&](const std::string& detail) {
+        return ImportError::unreadable("'" + name + "' is too large to import (" + detail + ").");
+    };
     try {
         return step();
     } catch (const SizeLimitError& e) {
-        throw ImportError::unreadable("'" + name + "' is too large to import (" + e.detail() + ").");
+        throw tooLarge(e.detail());
+    } catch (const std::bad_alloc&) {
+        throw tooLarge("not enough memory");
+    } catch (const std::length_error&) {
+        throw tooLarge("not enough memory");
     }
 }
 
@@ -171,7 +181,8 @@ DrillParameters readDrillParameters(const std::vector<ZipEntryInfo>& entries, co
         if (!ExcellonParser::isAllegroParameterFile(archiveLastComponent(path))) continue;
         const Bytes bytes = reader(path);
         if (bytes.size() > PackageImporter::maxEntryBytes) continue;
-        const std::string text = decodeHead(bytes, bytes.size());
+        // Read as the bytes stand: its words are ASCII, so decoding them first would only copy them.
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
         if (auto defaults = ExcellonParser::allegroParameters(text)) {
             params.byFolder.try_emplace(std::string(folderOf(path)), *defaults);
             params.consumed[slot] = true;
@@ -323,6 +334,7 @@ bool PackageImporter::supportedExtension(std::string_view fileName) {
         isPrefixNumber(ext, "gm"))
         return true;
     if (!ext.empty() && LayerClassifier::mapsExtension(ext)) return true;
+    if (LayerClassifier::knowsWholeName(fileName)) return true;
     const std::string lower = asciiLower(fileName);
     if (lower.find(".gbr") != std::string::npos) return false;
     static const char* const hints[] = {"f_cu", "b_cu", "edge.cuts", "f_mask", "b_mask",
@@ -479,6 +491,9 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
             out.copperSet = det.copperSet;
             out.skipped = false;
         } catch (const SizeLimitError&) {
+            ceilingReached = true;
+            out.error = std::current_exception();
+        } catch (const std::bad_alloc&) {
             ceilingReached = true;
             out.error = std::current_exception();
         } catch (...) {

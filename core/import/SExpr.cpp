@@ -4,6 +4,8 @@
 #include <array>
 #include <charconv>
 #include <new>
+#include <optional>
+#include <string>
 #include <vector>
 #include <cmath>
 #include <limits>
@@ -229,7 +231,7 @@ static_assert(std::is_trivially_destructible_v<SExprNode>, "arena nodes are rele
 
 } // namespace
 
-SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit) {
+SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit, std::size_t atomLimit) {
     // A leading byte-order mark is an encoding artefact, not content.
     input = droppingUTF8BOM(input);
 
@@ -262,12 +264,31 @@ SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit) {
     struct Frame {
         SExprNode* node;
         std::size_t strings, doubles, children;
+        // The list's last string, which names it, when it came past the atoms kept.
+        std::optional<std::string> lastUnkept;
     };
     std::vector<Frame> frames;
     std::vector<std::string_view> strings;
     std::vector<double> doubles;
     std::vector<const SExprNode*> children;
     std::size_t nodeCount = 0;
+    std::size_t atomCount = 0;
+    // Atoms past maxAtomsPerList in one list are read but not kept (the reader looks at a list's first
+    // few and its last string), so a list of any length costs what it keeps, and the ceiling counts
+    // the atoms kept.
+    auto keepAtom = [&] {
+        if (++atomCount > atomLimit) throw KiCadParseError::malformed("too many atoms");
+    };
+    auto takeString = [&](const Token& t) {
+        Frame& f = frames.back();
+        if (strings.size() - f.strings < maxAtomsPerList) {
+            keepAtom();
+            strings.push_back(keep(t));
+            return;
+        }
+        if (!f.lastUnkept) f.lastUnkept.emplace();
+        f.lastUnkept->assign(t.text);
+    };
 
     // Opens a list whose "(" was just taken. A parenthesis where the name belongs gives an empty
     // name and is left for the list body to read.
@@ -282,7 +303,7 @@ SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit) {
         case TokenKind::open:
         case TokenKind::close: tokens.pushBack(t); break;
         }
-        frames.push_back(Frame{node, strings.size(), doubles.size(), children.size()});
+        frames.push_back(Frame{node, strings.size(), doubles.size(), children.size(), std::nullopt});
     };
 
     if (tokens.next().kind != TokenKind::open) throw KiCadParseError::malformed("expected '(' at token 0");
@@ -292,31 +313,33 @@ SExprTree SExprNode::parse(std::string_view input, std::size_t nodeLimit) {
         switch (t.kind) {
         case TokenKind::end: throw KiCadParseError::malformed("unexpected EOF");
         case TokenKind::close: {
-            const Frame f = frames.back();
-            frames.pop_back();
+            Frame& f = frames.back();
             SExprNode& node = *f.node;
             node.strings = copyOut(strings, f.strings);
             node.bareDoubles = copyOut(doubles, f.doubles);
             node.children = copyOut(children, f.children);
-            if (frames.empty()) {
+            if (frames.size() == 1) {
                 tree.root_ = &node;
                 return tree;
             }
             if (!node.strings.empty() && !(node.strings.size() == 1 && node.bareDoubles.empty()))
-                node.nameAttribute = node.strings.back();
+                node.nameAttribute = f.lastUnkept ? keep(Token{TokenKind::quoted, *f.lastUnkept, true}) : node.strings.back();
+            frames.pop_back();
             children.push_back(&node);
             break;
         }
         case TokenKind::open: openList(); break;
         case TokenKind::bare: {
             double value = 0;
-            if (readNumber(t.text, value))
+            if (!readNumber(t.text, value)) {
+                takeString(t);
+            } else if (doubles.size() - frames.back().doubles < maxAtomsPerList) {
+                keepAtom();
                 doubles.push_back(value);
-            else
-                strings.push_back(t.text);
+            }
             break;
         }
-        case TokenKind::quoted: strings.push_back(keep(t)); break;
+        case TokenKind::quoted: takeString(t); break;
         }
     }
 }

@@ -51,12 +51,18 @@ public:
 
     // Reads the first complete list of `text` (copied into the tree) and ignores whatever
     // follows it. Throws KiCadParseError when the text does not start with a list or ends inside
-    // a list or a quoted string. Depth is limited only by memory; more than `nodeLimit` lists fail.
-    static SExprTree parse(std::string_view text, std::size_t nodeLimit = maxNodes);
+    // a list or a quoted string. Depth is limited only by memory; more than `nodeLimit` lists, or
+    // more than `atomLimit` atoms, fail.
+    static SExprTree parse(std::string_view text, std::size_t nodeLimit = maxNodes, std::size_t atomLimit = maxAtoms);
 
     // Default cap on the lists of one parse: beyond any real board (a 30 MB board holds about
     // 1.5 million), while bounding the memory a hostile file can claim to about 500 MB.
     static constexpr std::size_t maxNodes = kMaxListNodes;
+    // Default cap on the atoms of one parse, for the same reason (a 30 MB board holds about 4 million).
+    static constexpr std::size_t maxAtoms = kMaxListAtoms;
+    // Strings, and numbers, one list keeps: far more than any list the board reader looks into holds. Past
+    // them a list's atoms are read and dropped; its name attribute is still its last string.
+    static constexpr std::size_t maxAtomsPerList = 4096;
 
     std::optional<std::string_view> attrib(std::string_view key) const {
         return key == "name" ? nameAttribute : std::nullopt;

@@ -34,6 +34,10 @@ inline constexpr std::uint64_t kMaxImportVertices = std::uint64_t{1} << 24;
 // Lists one S-expression read may hold: a 30 MB board holds about 1.5 million.
 inline constexpr std::size_t kMaxListNodes = std::size_t{1} << 22;
 
+// Atoms (numbers and strings) one S-expression read may hold, at 8 or 16 bytes each: a 30 MB board holds
+// about 4 million.
+inline constexpr std::size_t kMaxListAtoms = std::size_t{1} << 25;
+
 // A ceiling was reached; detail() says which, e.g. "more than 2000 layer files".
 class SizeLimitError : public CorvaneError {
 public:

@@ -403,6 +403,7 @@ constexpr auto gerberFields = [](auto& c, auto& g) {
     c.field("apertures", g.apertures);
     c.optionalField("fileFunction", g.fileFunction);
     c.optionalField("filePolarity", g.filePolarity);
+    c.optionalField("imagePolarity", g.imagePolarity);
     c.field("fileAttributes", g.fileAttributes);
     c.optionalField("projectID", g.projectID);
     c.optionalField("creationDate", g.creationDate);

@@ -32,6 +32,9 @@ struct GerberDocument {
     std::map<std::int64_t, Aperture> apertures;
     std::optional<std::string> fileFunction;
     std::optional<std::string> filePolarity;
+    // What the file's %IP statement says of the whole image, "Positive" or "Negative"; absent
+    // without one. A negative image draws where the copper is not.
+    std::optional<std::string> imagePolarity;
     std::map<std::string, std::string> fileAttributes;
     std::optional<std::string> projectID;
     std::optional<std::string> creationDate;

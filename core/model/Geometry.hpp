@@ -1,5 +1,6 @@
 #pragma once
 // Points, boxes and display units: the bottom of the board model. All lengths are millimetres.
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -29,6 +30,12 @@ struct Vec2 {
     Vec2 roundedTo(double places) const;
 };
 
+// Whether p and what a half size r reaches around it are finite numbers: drawing and measuring a shape
+// there go that far.
+inline bool reachesFinitely(const Vec2& p, double r) {
+    return std::isfinite(std::fabs(p.x) + std::fabs(r)) && std::isfinite(std::fabs(p.y) + std::fabs(r));
+}
+
 struct BBox {
     double minX = 0.0;
     double minY = 0.0;
@@ -41,21 +48,31 @@ struct BBox {
     }
     bool isValid() const { return !(maxX < minX || maxY < minY); }
     bool isEmpty() const { return !isValid(); }
-    double width() const { const double d = maxX - minX; return d >= 0 ? d : 0.0; }
-    double height() const { const double d = maxY - minY; return d >= 0 ? d : 0.0; }
-    Vec2 center() const { return Vec2{(minX + maxX) * 0.5, (minY + maxY) * 0.5}; }
+    bool isFinite() const {
+        return isValid() && std::isfinite(minX) && std::isfinite(minY) && std::isfinite(maxX) && std::isfinite(maxY);
+    }
+    // The extent of a finite box is finite even where its sides lie farther apart than a double reaches.
+    double width() const { return extent(minX, maxX); }
+    double height() const { return extent(minY, maxY); }
+    Vec2 center() const { return Vec2{minX * 0.5 + maxX * 0.5, minY * 0.5 + maxY * 0.5}; }
+    // A coordinate or edge that is not finite moves nothing (NaN by its comparisons, infinities by a test of
+    // their own), so a box grown from any input stays finite.
     void include(const Vec2& p) {
-        if (p.x < minX) minX = p.x;
-        if (p.y < minY) minY = p.y;
-        if (maxX <= p.x) maxX = p.x;
-        if (maxY <= p.y) maxY = p.y;
+        if (std::isfinite(p.x)) {
+            if (p.x < minX) minX = p.x;
+            if (maxX <= p.x) maxX = p.x;
+        }
+        if (std::isfinite(p.y)) {
+            if (p.y < minY) minY = p.y;
+            if (maxY <= p.y) maxY = p.y;
+        }
     }
     void include(const BBox& o) {
         if (o.maxX < o.minX || o.maxY < o.minY) return;
-        if (o.minX < minX) minX = o.minX;
-        if (o.minY < minY) minY = o.minY;
-        if (maxX <= o.maxX) maxX = o.maxX;
-        if (maxY <= o.maxY) maxY = o.maxY;
+        if (o.minX < minX && std::isfinite(o.minX)) minX = o.minX;
+        if (o.minY < minY && std::isfinite(o.minY)) minY = o.minY;
+        if (maxX <= o.maxX && std::isfinite(o.maxX)) maxX = o.maxX;
+        if (maxY <= o.maxY && std::isfinite(o.maxY)) maxY = o.maxY;
     }
     BBox united(const BBox& o) const { BBox b = *this; b.include(o); return b; }
     BBox inset(double d) const { return BBox{minX + d, minY + d, maxX - d, maxY - d}; }
@@ -68,6 +85,12 @@ struct BBox {
     double distanceSquared(const Vec2& p) const;
     bool operator==(const BBox& o) const {
         return minX == o.minX && minY == o.minY && maxX == o.maxX && maxY == o.maxY;
+    }
+
+private:
+    static double extent(double lo, double hi) {
+        const double d = hi - lo;
+        return d >= 0 ? std::min(d, std::numeric_limits<double>::max()) : 0.0;
     }
 };
 

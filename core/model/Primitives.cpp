@@ -50,6 +50,23 @@ double ApertureShape::strokeNominalWidth() const {
     }, value);
 }
 
+bool ApertureShape::isFinite() const {
+    return std::visit(Overloaded{
+        [](const Circle& c) { return std::isfinite(c.diameter); },
+        [](const Rectangle& r) { return std::isfinite(r.width) && std::isfinite(r.height); },
+        [](const Obround& o) { return std::isfinite(o.width) && std::isfinite(o.height); },
+        [](const Polygon& p) { return std::isfinite(p.diameter) && std::isfinite(p.rotationDeg); },
+        [](const Macro& m) {
+            if (!std::isfinite(m.boundingDiameter)) return false;
+            if (m.outline)
+                for (const auto& c : *m.outline)
+                    for (const auto& p : c)
+                        if (!p.isFinite()) return false;
+            return true;
+        },
+    }, value) && std::isfinite(boundingDiameter());
+}
+
 std::string ApertureShape::description() const {
     return std::visit(Overloaded{
         [](const Circle& c) { return "circle \u00D8" + formatFixed(c.diameter, 3); },
@@ -120,6 +137,30 @@ PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCo
       net(std::move(net_)), component(std::move(component_)), pin(std::move(pin_)),
       apertureFunction(std::move(apertureFunction_)), index(index_) {
     bbox = computeBBox(kind, apertureShape);
+}
+
+bool PCBObject::isFinite() const {
+    if (apertureShape && !apertureShape->isFinite()) return false;
+    const double r = apertureShape ? apertureShape->boundingDiameter() * 0.5 : 0.0;
+    const bool points = kind.visit(Overloaded{
+        [&](const PCBObjectKind::Stroke& s) { return reachesFinitely(s.start, r) && reachesFinitely(s.end, r); },
+        [&](const PCBObjectKind::ArcStroke& a) {
+            const double radius = std::hypot(a.start.x - a.center.x, a.start.y - a.center.y);
+            return reachesFinitely(a.start, r) && reachesFinitely(a.end, r) && reachesFinitely(a.center, radius + std::fabs(r));
+        },
+        [&](const PCBObjectKind::Flash& f) { return reachesFinitely(f.at, r); },
+        [&](const PCBObjectKind::Region& g) {
+            for (const auto& c : g.contours)
+                for (const auto& p : c)
+                    if (!p.isFinite()) return false;
+            return true;
+        },
+        [&](const PCBObjectKind::Drill& d) { return reachesFinitely(d.at, d.diameterMM * 0.5); },
+        [&](const PCBObjectKind::Slot& s) {
+            return reachesFinitely(s.start, s.diameterMM * 0.5) && reachesFinitely(s.end, s.diameterMM * 0.5);
+        },
+    });
+    return points && (!bbox.isValid() || bbox.isFinite());
 }
 
 std::string PCBObject::typeName() const {

@@ -69,6 +69,8 @@ struct ApertureShape {
     double boundingDiameter() const;
     double strokeNominalWidth() const;
     std::string description() const;
+    // Whether every size of the shape, and every point of a macro's outline, is a finite number.
+    bool isFinite() const;
     bool operator==(const ApertureShape&) const = default;
 };
 
@@ -183,10 +185,17 @@ struct PCBObject {
               std::int64_t index);
 
     static BBox computeBBox(const PCBObjectKind& kind, ShapeRef shape);
+    // Whether every point and size of the object, its shape's and its box are finite numbers. Readers keep
+    // no other object: one at infinity would take the board's box and every figure measured on it along.
+    bool isFinite() const;
     std::string typeName() const;
     std::optional<double> strokeWidth() const;
     bool operator==(const PCBObject&) const = default;
 };
+
+// What a reader says, once per file, when it left out objects that are not finite (PCBObject::isFinite).
+inline constexpr std::string_view kNonFiniteObjectsWarning =
+    "Objects whose coordinates or sizes are not finite numbers were left out.";
 
 // Grows `box` by the true extent of a circular arc (the sweep as GeometryEngine::sampleArc
 // walks it, equal ends meaning a full turn), each point grown by half-size r.

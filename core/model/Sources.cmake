@@ -7,6 +7,7 @@ list(APPEND CORVANE_ROOM_SOURCES
   Geometry.cpp
   GeometryEngine.cpp
   Layers.cpp
+  ParallelFor.cpp
   Primitives.cpp
   Results.cpp
   UUID.cpp

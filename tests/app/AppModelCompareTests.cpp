@@ -3,7 +3,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <set>
+
 #include "AppTestSupport.hpp"
+#include "canvas/CanvasTransform.hpp"
 #include "model/NotificationHub.hpp"
 
 using namespace corvane;
@@ -49,8 +52,10 @@ TEST(AppCompare, StartCompareShowsRowsStatusAndColouredLayers) {
     QSignalSpy rowsSpy(&f.model, &AppModel::compareRowsChanged);
     f.model.startCompare(share(sampleBoard("board")), "board.zip", share(revisedBoard()));
 
-    EXPECT_EQ(f.model.statusMessage(), "Compare board.zip \u2192 board-revB: 3 changes");
-    EXPECT_EQ(f.model.compareBaseName(), "board.zip");
+    // Both revisions named alike: revision A's archive without ".zip", as revision B's package is.
+    EXPECT_EQ(f.model.statusMessage(), "Compare board \u2192 board-revB: 3 changes");
+    EXPECT_EQ(f.model.compareBaseName(), "board");
+    EXPECT_EQ(f.model.revisionTitles()[0], "Revision A \u2014 board");
     ASSERT_TRUE(f.model.compareBase());
     ASSERT_TRUE(f.model.compareDiff());
     EXPECT_EQ(f.model.package()->name, "board-revB");
@@ -112,14 +117,14 @@ TEST(AppCompare, StartCompareShowsRowsStatusAndColouredLayers) {
     EXPECT_FALSE(f.model.compareBaseReport());
     EXPECT_TRUE(f.model.compareBaseDrillFiles().empty());
     EXPECT_TRUE(f.model.compareRows().empty());
-    EXPECT_EQ(f.model.compareBaseName(), "board.zip");
+    EXPECT_EQ(f.model.compareBaseName(), "board");
     EXPECT_EQ(f.renderer.ids(), (std::vector<std::string>{"layer:board-F_Cu.gbr", "layer:board-Edge_Cuts.gbr", "layer:board.drl"}));
 }
 
 TEST(AppCompare, IdenticalPackagesAreAllGrey) {
     Fixture f;
     f.model.startCompare(share(sampleBoard()), "same.zip", share(sampleBoard()));
-    EXPECT_EQ(f.model.statusMessage(), "Compare same.zip \u2192 board: 0 changes");
+    EXPECT_EQ(f.model.statusMessage(), "Compare same \u2192 board: 0 changes");
     ASSERT_FALSE(f.renderer.layers.empty());
     for (const auto& l : f.renderer.layers) {
         const bool isSame = l.id.size() > 5 && l.id.compare(l.id.size() - 5, 5, ":same") == 0;
@@ -162,6 +167,53 @@ TEST(AppCompare, RowsJoiningSeveralFilesKeepUnrelatedObjects) {
 
     const auto none = AppModel::compareGroupedObjects(CompareRow{"Bottom Silkscreen"}, base, revised);
     EXPECT_TRUE(none.same.empty() && none.removed.empty() && none.added.empty());
+}
+
+// Four mechanical drawings the classifier left as "Unknown", each changed, and a board whose copper changed
+// least: every drawing is a row of its own, named by its file, and compares that file alone; copper leads.
+TEST(AppCompare, RolesSharedBySeveralFilesAreNamedByTheFileAndCopperLeads) {
+    const auto revision = [](const std::string& name, int revision) {
+        PCBPackage p = sampleBoard(name);
+        auto& copper = p.files[0].gerber->objects;
+        if (revision == 2) copper.push_back(stroke({25, 5}, {30, 5}));
+        copper = numbered(copper);
+        for (int i = 1; i <= 4; ++i) {
+            std::vector<PCBObject> drawing;
+            // Drawing i gains i + 1 lines in revision B: the later drawings changed most.
+            for (int j = 0; j < 2 + (revision == 2 ? i + 1 : 0); ++j)
+                drawing.push_back(stroke({double(10 * i), double(j)}, {double(10 * i + 5), double(j)}, 0.1));
+            p.files.push_back(gerberFile(name + "-Mech" + std::to_string(i) + ".gbr", LayerType::unknown(), numbered(drawing)));
+        }
+        return p;
+    };
+    Fixture f;
+    f.model.canvasSizeChanged(QSizeF(800, 600));
+    PCBPackage a = revision("card", 1), b = revision("card", 2);
+    f.model.startCompare(share(a), "card.zip", share(b));
+
+    std::vector<std::string> keys;
+    for (const auto& row : f.model.compareRows()) keys.push_back(row.layerKey);
+    EXPECT_EQ(keys, (std::vector<std::string>{"Top Copper", "card-Mech4.gbr", "card-Mech3.gbr", "card-Mech2.gbr",
+                                              "card-Mech1.gbr", "Board Outline", "Drill"}));
+    // The comparison the report prints names them alike.
+    std::set<std::string> diffKeys;
+    for (const auto& l : f.model.compareDiff()->layers) diffKeys.insert(l.layerKey);
+    EXPECT_EQ(diffKeys, std::set<std::string>(keys.begin(), keys.end()));
+    const CompareRow& mech2 = f.model.compareRows()[3];
+    EXPECT_EQ(mech2.addedCount, 3);
+    EXPECT_EQ(mech2.fileNameA, "card-Mech2.gbr");
+    EXPECT_EQ(mech2.fileNameB, "card-Mech2.gbr");
+    // Each row's picture is its own file's: the objects of the other drawings are not in it.
+    const auto groups = f.model.compareGroups("card-Mech2.gbr");
+    ASSERT_TRUE(groups);
+    EXPECT_EQ(groups->same.size(), 2u);
+    EXPECT_EQ(groups->added.size(), 3u);
+    EXPECT_TRUE(groups->removed.empty());
+    for (const auto& o : groups->added) EXPECT_EQ(o.bbox.minX, 20 - 0.05);
+    const auto* added = f.renderer.find("diff:card-Mech2.gbr:added");
+    ASSERT_TRUE(added);
+    EXPECT_FALSE(added->geometry->dark.vertices.empty());
+    EXPECT_EQ(f.model.statusMessage(), "Compare card \u2192 card: 15 changes");
 }
 
 TEST(AppCompare, ARowMatchingNoFileUploadsNothing) {
@@ -288,6 +340,52 @@ TEST(AppCamera, ZoomToCentresAndShowsTheSpan) {
     EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, 400 / 0.5);
     EXPECT_EQ(camera.count(), 3);
     EXPECT_EQ(f.renderer.camera(), f.model.camera());
+}
+
+// A change is shown with what is around it: never closer than the span Locate shows, so that a small pad
+// does not fill the canvas alone; a large change is fitted whole.
+TEST(AppCamera, AChangeIsShownWithItsSurroundings) {
+    Fixture f;
+    f.model.canvasSizeChanged(QSizeF(800, 600));
+    DiffChange pad{"Added", "Flash (Pad)", {10, 20}, BBox{9.85, 19.85, 10.15, 20.15}, ""};
+    f.model.showChange(pad);
+    EXPECT_EQ(f.model.compareHighlight(), pad);
+    EXPECT_EQ(f.model.camera().center, (Vec2{10, 20}));
+    EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, 600 / AppModel::locateSpanMM);
+
+    DiffChange pour{"Removed", "Region (Fill)", {50, 40}, BBox{20, 30, 80, 50}, ""};
+    f.model.showChange(pour);
+    EXPECT_EQ(f.model.camera().center, (Vec2{50, 40}));
+    EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, std::min(800 / (1.6 * 60), 600 / (1.6 * 20)));
+    EXPECT_EQ(f.renderer.camera(), f.model.camera());
+}
+
+// Locate into a part of the canvas (what a sheet beside it leaves free): the place lands in the middle of that
+// part, the span across its shorter side, from either side of the board; the object there is ringed.
+TEST(AppCamera, LocateShowsThePlaceInTheMiddleOfTheFreePart) {
+    Fixture f;
+    f.model.canvasSizeChanged(QSizeF(800, 600));
+    f.model.loadPackage(sampleBoard());
+    const QRectF free(500, 0, 300, 600);
+    for (bool mirrored : {false, true}) {
+        CameraState camera = f.model.camera();
+        camera.mirrored = mirrored;
+        f.model.setCamera(camera);
+        f.model.locate(Vec2{10, 10}, AppModel::locateSpanMM, free);
+        EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, 300 / AppModel::locateSpanMM);
+        const Vec2 at = CanvasTransform(800, 600, f.model.camera()).toView(Vec2{10, 10});
+        EXPECT_NEAR(at.x, 650, 1e-9) << mirrored;
+        EXPECT_NEAR(at.y, 300, 1e-9) << mirrored;
+        EXPECT_EQ(f.model.locatedPoint(), (Vec2{10, 10}));
+        // The pad at (10, 10) with its hole: the pad, the larger, is ringed whole.
+        ASSERT_TRUE(f.model.locatedObjectBox());
+        EXPECT_EQ(*f.model.locatedObjectBox(), (BBox{9.5, 9.5, 10.5, 10.5}));
+    }
+    // Between objects nothing is ringed; without a part the whole canvas is used, as before.
+    f.model.locate(Vec2{30, 10}, AppModel::locateSpanMM);
+    EXPECT_FALSE(f.model.locatedObjectBox());
+    EXPECT_EQ(f.model.camera().center, (Vec2{30, 10}));
+    EXPECT_DOUBLE_EQ(f.model.camera().pxPerMM, 600 / AppModel::locateSpanMM);
 }
 
 // ---- Measurements -----------------------------------------------------------------------------------------

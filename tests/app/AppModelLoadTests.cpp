@@ -10,6 +10,7 @@
 #include "checks/BoardSummaryEngine.hpp"
 #include "import/DocumentCache.hpp"
 #include "io/VellZipWriter.hpp"
+#include "model/Codable.hpp"
 
 using namespace corvane;
 using namespace corvane::testing;
@@ -341,10 +342,26 @@ TEST(AppLoading, ManualLayerTypeResetsLayersAndJudgesTheNewRoles) {
     f.model.setLayerColor("board-F_Cu.gbr", QColor(Qt::white));
     f.model.moveLayer("board-F_Cu.gbr", false);
 
+    // A measurement of the user's own beside the board's dimensions, which span copper and drill holes.
+    f.model.addMeasurement(MeasureEngine().distanceMeasurement({1, 1}, {2, 1}, MeasurementKind::pointToPoint, Units::mm));
+    ASSERT_EQ(f.model.measurements().size(), 2u);
+    const BoardMeasurement dimsBefore = f.model.measurements()[0];
+    ASSERT_EQ(dimsBefore.kind, MeasurementKind::boardDimensions);
+
     QSignalSpy summary(&f.model, &AppModel::boardSummaryChanged);
     QSignalSpy status(&f.model, &AppModel::statusMessageChanged);
     const auto before = f.model.package();
     f.model.setManualLayerType("board-Edge_Cuts.gbr", LayerType::outline());
+    // The board's size on the canvas follows: the outline's 40 x 30 mm, in the same measurement.
+    ASSERT_EQ(f.model.measurements().size(), 2u);
+    const BoardMeasurement& dims = f.model.measurements()[0];
+    EXPECT_EQ(dims.kind, MeasurementKind::boardDimensions);
+    EXPECT_EQ(dims.id, dimsBefore.id);
+    EXPECT_NE(dims.label, dimsBefore.label);
+    EXPECT_EQ(dims.label, MeasureEngine().boardDimensionMeasurement(*f.model.package(), f.model.units())->label);
+    EXPECT_EQ(dims.p1, (Vec2{0, 0}));
+    EXPECT_EQ(dims.p2, (Vec2{40, 30}));
+    EXPECT_EQ(f.model.measurements()[1].kind, MeasurementKind::pointToPoint);
     // A new role makes a new package that shares every layer's primitives with the old one.
     ASSERT_NE(f.model.package(), before);
     EXPECT_TRUE(f.model.package()->files[1].gerber.sameAs(before->files[1].gerber));
@@ -508,12 +525,65 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     ASSERT_TRUE(cached);
     EXPECT_EQ(cached->name, "rev-a");
     EXPECT_EQ(cached, f.model.package());  // the board shown, held once
+    // The drill tables and the summary the import's worker made are those the board gives.
+    const PCBPackage& shown = *f.model.package();
+    ASSERT_EQ(f.model.drillFiles().size(), AppModel::drillTables(shown).size());
+    for (std::size_t i = 0; i < f.model.drillFiles().size(); ++i) {
+        EXPECT_EQ(f.model.drillFiles()[i].fileName, AppModel::drillTables(shown)[i].fileName);
+        EXPECT_EQ(f.model.drillFiles()[i].pthCount, AppModel::drillTables(shown)[i].pthCount);
+        EXPECT_EQ(f.model.drillFiles()[i].npthCount, AppModel::drillTables(shown)[i].npthCount);
+    }
+    ASSERT_TRUE(f.model.boardSummary());
+    EXPECT_EQ(encodeJSON(*f.model.boardSummary()), encodeJSON(BoardSummaryEngine{}.summarize(shown)));
     // The meshes the import made on its worker are those of the board shown.
     for (const PackageFile& file : f.model.package()->files) {
         const auto* layer = f.renderer.find(AppModel::layerRendererID(file.fileName));
         ASSERT_TRUE(layer && layer->geometry) << file.fileName;
         EXPECT_EQ(layer->geometry->dark.vertices, Tessellator().tessellate(file.objects()).dark.vertices) << file.fileName;
     }
+}
+
+TEST(AppImport, AnImportReadEarlyIsTakenOnceByTheFirstImportOfItsPath) {
+    Fixture f;
+    QTemporaryDir dir;
+    const QString zip = dir.filePath("early.zip");
+    writeFile(zip, boardZip());
+    AppModel::prefetchImport(zip.toStdString());
+    AppModel::prefetchImport(dir.filePath("broken.zip").toStdString());  // missing when read
+    // Both are read at once: what the paths hold later is not what the first imports see.
+    QTest::qWait(1500);
+    writeFile(dir.filePath("broken.zip"), boardZip());
+    ASSERT_TRUE(QFile::remove(zip));
+    QSignalSpy done(&f.model, &AppModel::importFinished);
+    f.model.importURL(zip.toStdString());
+    EXPECT_EQ(f.model.statusMessage(), "Importing early.zip\u2026");
+    ASSERT_TRUE(waitFor(done, 1));
+    EXPECT_TRUE(done[0][0].toBool());
+    ASSERT_TRUE(f.model.package());
+    EXPECT_EQ(f.model.package()->name, "early");
+    expectImportStatus(f.model.statusMessage(), "early.zip", 3);
+
+    // The early read failed as a late one would have, with the same words.
+    f.model.importURL(dir.filePath("broken.zip").toStdString());
+    ASSERT_TRUE(waitFor(done, 2));
+    EXPECT_FALSE(done[1][0].toBool());
+    std::string expected;
+    try {
+        PackageImporter{}.importAny((dir.filePath("gone.zip")).toStdString());
+    } catch (const std::exception& e) {
+        expected = e.what();
+    }
+    std::string status = f.model.statusMessage();
+    const auto at = status.find("broken.zip");
+    ASSERT_NE(at, std::string::npos) << status;
+    status.replace(at, std::string("broken.zip").size(), "gone.zip");
+    EXPECT_EQ(status, "Import failed: " + expected);
+
+    // Taken once: a second import of the path reads it again, as it is now.
+    f.model.importURL(dir.filePath("broken.zip").toStdString());
+    ASSERT_TRUE(waitFor(done, 3));
+    EXPECT_TRUE(done[2][0].toBool());
+    EXPECT_EQ(f.model.package()->name, "broken");
 }
 
 TEST(AppImport, FolderWithTrailingSlashIsNamedByItsLastComponent) {

@@ -147,12 +147,48 @@ TEST(StatusBar, ALongMessageGetsALineOfItsOwnAndTheSwitchesStay) {
     EXPECT_EQ(lookProblems(bar), std::vector<std::string>{});
 
     // A message that fits goes back on the line, and the bar is one line high again.
+    column.resize(700, 300);
     f.model->setCursorWorld(std::nullopt);
     f.model->setStatusMessage("Ready");
     AutomationHooks::settleWindow(&column);
     EXPECT_FALSE(line->isVisible());
     EXPECT_TRUE(child(bar, "status.message")->isVisible());
     EXPECT_LT(bar->height(), 2 * line->fontMetrics().lineSpacing() + 8);
+}
+
+// The pointer coming onto the canvas and leaving it changes the cursor text only: the package name stays in
+// view, and nothing else on the bar moves, so the canvas above keeps its size.
+TEST(StatusBar, ThePointerMovingOverTheCanvasMovesNothingElse) {
+    PanelFixture f;
+    QWidget column;
+    auto* stack = new QVBoxLayout(&column);
+    stack->setContentsMargins(0, 0, 0, 0);
+    stack->addStretch(1);
+    auto* bar = new StatusBarView(*f.model, &column);
+    bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    stack->addWidget(bar);
+    f.model->loadPackage(sampleBoard("ESP32_RevB"));
+    f.model->setStatusMessage("Compare ESP32_RevA \u2192 ESP32_RevB: 12 changes");
+    auto* name = child<ui::ElidedLabel>(bar, "status.package");
+    for (int width : {480, 740, 1000}) {
+        column.resize(width, 300);
+        column.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&column));
+        std::vector<std::pair<QString, QRect>> seen;
+        for (const std::optional<Vec2>& at : {std::optional<Vec2>(), std::optional<Vec2>(Vec2{-123.456, 78.9}),
+                                              std::optional<Vec2>(Vec2{5, 5}), std::optional<Vec2>()}) {
+            f.model->setCursorWorld(at);
+            AutomationHooks::settleWindow(&column);
+            EXPECT_TRUE(name->shownText().startsWith("ESP32")) << width << ": " << name->shownText().toStdString();
+            seen.emplace_back(name->shownText(), bar->geometry());
+            for (const char* part : {"status.message", "status.messageLine", "status.grid", "status.zoom"})
+                seen.emplace_back(QString::number(child(bar, part)->isVisible()), child(bar, part)->geometry());
+        }
+        const std::size_t perMove = seen.size() / 4;
+        for (std::size_t i = perMove; i < seen.size(); ++i) EXPECT_EQ(seen[i], seen[i % perMove]) << width << " #" << i;
+    }
+    EXPECT_EQ(StatusBarView::warningsText(1), "1 package warning");
+    EXPECT_EQ(StatusBarView::warningsText(3), "3 package warnings");
 }
 
 TEST(StatusBar, SwitchesWriteTheModelAndFollowIt) {

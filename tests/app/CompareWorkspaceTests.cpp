@@ -1,9 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <deque>
+
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "LookChecks.hpp"
@@ -92,7 +95,8 @@ TEST(CompareSheet, MissingRevisionsAndUnreadableArchivesShowInTheErrorLine) {
 
     services->zipAnswer = [&](QWidget*) { return std::optional<fs::path>(folders.downloads / "x"); };
     child<QPushButton>(&sheet, "compare.chooseA")->click();
-    EXPECT_EQ(child<QComboBox>(&sheet, "compare.pickerA")->currentIndex(), -1);  // not a listed entry
+    // Not among the offered archives: the picker shows it all the same.
+    EXPECT_EQ(child<QComboBox>(&sheet, "compare.pickerA")->currentText(), "x");
     sheet.run();
     EXPECT_EQ(text(error), "Choose Revision B");
 
@@ -132,11 +136,57 @@ TEST(CompareSheet, SuccessComparesClosesAndShowsDifferences) {
     child<QPushButton>(sheet.data(), "compare.compare")->click();
     QTRY_VERIFY_WITH_TIMEOUT(!sheet || !sheet->isVisible(), 20000);
     ASSERT_TRUE(f.model->compareDiff());
-    EXPECT_EQ(f.model->compareBaseName(), "RevA.zip");
+    EXPECT_EQ(f.model->compareBaseName(), "RevA");
     EXPECT_EQ(f.model->package()->name, "RevB");
-    EXPECT_EQ(f.model->statusMessage().rfind("Compare RevA.zip \u2192 RevB: ", 0), 0u) << f.model->statusMessage();
+    EXPECT_EQ(f.model->statusMessage().rfind("Compare RevA \u2192 RevB: ", 0), 0u) << f.model->statusMessage();
     EXPECT_FALSE(child(&sidebar, "sidebar.differencesHeader")->isHidden());
     EXPECT_TRUE(sidebar.compareRow("Top Copper"));
+}
+
+// The pickers name the files chosen, from the list or through "Choose A…" / "Choose B…", and keep naming them
+// while the comparison reads them; they cannot be changed under a running comparison.
+TEST(CompareSheet, ThePickersShowTheChosenFilesBeforeAndWhileItRuns) {
+    UserFolders folders;
+    writeZip(folders.downloads / "Listed.zip", {5});
+    QTemporaryDir elsewhere;
+    const fs::path a = fs::path(elsewhere.path().toStdString()) / "card-RevA.zip";
+    const fs::path b = fs::path(elsewhere.path().toStdString()) / "card-RevB.zip";
+    writeZip(a, {5, 8});
+    writeZip(b, {5, 9, 12});
+    ScopedServices services;
+    std::deque<fs::path> answers{a, b};
+    services->zipAnswer = [&](QWidget*) {
+        const fs::path next = answers.front();
+        answers.pop_front();
+        return std::optional<fs::path>(next);
+    };
+    PanelFixture f;
+    QPointer<CompareSheet> sheet = new CompareSheet(f.model.get());
+    sheet->show();
+    auto* pickerA = child<QComboBox>(sheet.data(), "compare.pickerA");
+    auto* pickerB = child<QComboBox>(sheet.data(), "compare.pickerB");
+    child<QPushButton>(sheet.data(), "compare.chooseA")->click();
+    EXPECT_EQ(pickerA->currentText(), "card-RevA.zip");
+    EXPECT_EQ(pickerB->currentText(), "Choose file\u2026");
+    child<QPushButton>(sheet.data(), "compare.chooseB")->click();
+    EXPECT_EQ(pickerA->currentText(), "card-RevA.zip");
+    EXPECT_EQ(pickerB->currentText(), "card-RevB.zip");
+    EXPECT_EQ(comboTexts(pickerA)[1], "Listed.zip");  // the offered archives stay offered
+
+    QSignalSpy diff(f.model.get(), &AppModel::compareDiffChanged);
+    sheet->run();
+    ASSERT_TRUE(sheet->busy());
+    for (QWidget* w : std::initializer_list<QWidget*>{pickerA, pickerB, child(sheet.data(), "compare.chooseA"),
+                                                       child(sheet.data(), "compare.chooseB")})
+        EXPECT_FALSE(w->isEnabled()) << w->objectName().toStdString();
+    while (sheet && sheet->busy()) {
+        EXPECT_EQ(pickerA->currentText(), "card-RevA.zip");
+        EXPECT_EQ(pickerB->currentText(), "card-RevB.zip");
+        QTest::qWait(5);
+    }
+    ASSERT_TRUE(diff.count() > 0 || diff.wait(20000));
+    EXPECT_EQ(f.model->revisionTitles()[0], "Revision A \u2014 card-RevA");
+    EXPECT_EQ(f.model->revisionTitles()[1], "Revision B \u2014 card-RevB");
 }
 
 TEST(CompareSheet, WithABoardOpenRevisionBIsThatBoardAndCancelDropsTheRun) {

@@ -14,6 +14,8 @@
 #include <QDir>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QTextLayout>
 #include <QToolButton>
 #include <QWidget>
@@ -70,6 +72,19 @@ inline void textProblems(const QWidget* w, const QString& text, const QFont& fon
     }
 }
 
+// Whether a text or button lies partly past the sides of the list it scrolls in (a column wider than its
+// panel shows its right-aligned values cut or not at all).
+inline bool cutBySides(const QWidget* w) {
+    for (const QWidget* up = w->parentWidget(); up; up = up->parentWidget()) {
+        const auto* area = qobject_cast<const QScrollArea*>(up);
+        if (!area || !area->widget() || !area->widget()->isAncestorOf(w)) continue;
+        if (area->horizontalScrollBar()->isVisible()) return false;
+        const QRect r(w->mapTo(area->viewport(), QPoint(0, 0)), w->size());
+        return r.left() < 0 || r.right() >= area->viewport()->width() + 1;
+    }
+    return false;
+}
+
 // Every problem of the visible widgets under `root` (root included).
 inline std::vector<std::string> lookProblems(QWidget* root) {
     std::vector<std::string> out;
@@ -77,6 +92,8 @@ inline std::vector<std::string> lookProblems(QWidget* root) {
     widgets.prepend(root);
     for (QWidget* w : widgets) {
         if (!w->isVisible()) continue;
+        if ((qobject_cast<QLabel*>(w) || qobject_cast<QAbstractButton*>(w)) && cutBySides(w))
+            out.push_back(describe(w) + ": cut by the sides of the list it is in");
         const QVariant symbol = w->property("symbol");
         if (symbol.isValid() && !knownSymbols().contains(symbol.toString()))
             out.push_back(describe(w) + ": symbol \"" + symbol.toString().toStdString() + "\" is not drawn");
@@ -87,8 +104,14 @@ inline std::vector<std::string> lookProblems(QWidget* root) {
             continue;
         }
         if (auto* wrapped = qobject_cast<ui::WrappedLabel*>(w)) {
-            // Wraps inside long words too: whole at any width, so only its characters can go wrong.
+            // Wraps inside long words too: whole at any width, as long as it is given the height of its lines.
             textProblems(w, wrapped->text(), wrapped->font(), INT_MAX / 2, false, out);
+            const QRect area = wrapped->contentsRect();
+            if (!wrapped->text().isEmpty() &&
+                wrapped->linesAt(area.width()) * wrapped->fontMetrics().lineSpacing() > area.height() + 2)
+                out.push_back(describe(w) + " \"" + wrapped->text().toStdString() + "\": lines cut off (" +
+                              std::to_string(wrapped->linesAt(area.width())) + " lines in " +
+                              std::to_string(area.height()) + " px)");
             continue;
         }
         if (auto* change = qobject_cast<ChangeButton*>(w)) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
+#include <random>
 
 #include "CanvasTestSupport.hpp"
 #include "canvas/OverlayPainter.hpp"
@@ -128,6 +130,39 @@ TEST(OverlayGrid, NoGridForUnusableScalesOrAFarBoard) {
     const QImage image = paintGrid(far);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
     EXPECT_TRUE(inkBounds(image).isEmpty());
+}
+
+TEST(OverlayGrid, KeptGridIsThePixelsStrokingGives) {
+    // Cameras of every kind: scales from a few to thousands of points per mm, centres off the grid, mirrored,
+    // targets of odd and fractional sizes, at one and two pixels per point.
+    std::mt19937 random(45);
+    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    for (int round = 0; round < 120; ++round) {
+        CameraState camera;
+        camera.pxPerMM = std::pow(10.0, -1.0 + 4.5 * unit(random));
+        camera.center = Vec2{(unit(random) - 0.5) * 400 / camera.pxPerMM, (unit(random) - 0.5) * 300 / camera.pxPerMM};
+        camera.mirrored = round % 3 == 0;
+        const QSizeF size(40 + std::floor(unit(random) * 300) + (round % 4 == 1 ? 0.37 : 0),
+                          30 + std::floor(unit(random) * 200) + (round % 5 == 2 ? 0.61 : 0));
+        const double dpr = round % 2 ? 2.0 : 1.0;
+        const QSize pixels(static_cast<int>(std::ceil(size.width() * dpr)), static_cast<int>(std::ceil(size.height() * dpr)));
+        QImage stroked(pixels, QImage::Format_ARGB32_Premultiplied), kept(pixels, QImage::Format_ARGB32_Premultiplied);
+        for (QImage* image : {&stroked, &kept}) {
+            image->setDevicePixelRatio(dpr);
+            image->fill(Qt::transparent);
+        }
+        {
+            QPainter p(&stroked);
+            OverlayPainter::drawGrid(p, size, camera);
+        }
+        GridCache cache;
+        {
+            QPainter p(&kept);
+            cache.paint(p, size, camera);
+        }
+        ASSERT_EQ(kept, stroked) << "round " << round << ": k " << camera.pxPerMM << ", " << size.width() << " x "
+                                 << size.height() << " at " << dpr;
+    }
 }
 
 TEST(OverlayGrid, CachedGridMatchesTheStrokedOne) {
@@ -358,6 +393,19 @@ TEST(OverlayPainter, LocatedPlaceIsRingedInEveryPicture) {
     }
     m.model.setLocatedPoint(std::nullopt);
     EXPECT_TRUE(inkBounds(paintOverlay(m.model, camera, true)).isEmpty());
+
+    // On a 2 mm pad seen at 20 points per mm the rings stand around the pad, which stays in view inside them.
+    const CameraState close = centredOnPixel(20);
+    m.model.setLocatedPoint(Vec2{0, 0}, BBox{-1, -1, 1, 1});
+    const QImage ringed = paintOverlay(m.model, close, true);
+    const int reach = static_cast<int>(std::ceil(std::hypot(20.0, 20.0)));  // the pad's corner
+    for (int d = 0; d <= reach; ++d) {
+        EXPECT_TRUE(isBlack(ringed.pixelColor(200 + d, 150))) << d;
+        EXPECT_TRUE(isBlack(ringed.pixelColor(200 - d * 7 / 10, 150 - d * 7 / 10))) << d;
+    }
+    int ring = 0;
+    for (int d = reach + 1; d <= reach + 8; ++d) ring = std::max(ring, ringed.pixelColor(200 + d, 150).red());
+    EXPECT_GT(ring, 200);
 }
 
 TEST(OverlayPainter, FarAwayShapesFinishAndStayOffTarget) {

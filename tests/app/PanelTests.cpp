@@ -159,6 +159,58 @@ TEST(Sidebar, FilesOfOnlyOneRevisionAreListedUnderTheDifferences) {
     EXPECT_TRUE(sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched").isEmpty());
 }
 
+// Right after a comparison of two deep stacks, what it found is in view without scrolling: the layer rows
+// (which do not apply to its picture) fold away, the files only one revision has and the changed layers
+// follow the header at once, copper first, and the summaries of both revisions come after them.
+TEST(Sidebar, AComparisonShowsItsDifferencesWithoutScrolling) {
+    PanelFixture f;
+    f.model->canvasSizeChanged(QSizeF(700, 560));
+    SidebarView sidebar(f.model.get());
+    sidebar.resize(260, 560);
+    sidebar.show();
+    const auto deepStack = [](const std::string& name) {
+        PCBPackage p = sampleBoard(name);
+        for (int i = 1; i <= 14; ++i)
+            p.files.push_back(gerberFile("card-User" + std::to_string(i) + ".gbr", LayerType::unknown(),
+                                         {stroke({0, double(i)}, {40, double(i)}, 0.1)}));
+        return p;
+    };
+    PCBPackage a = deepStack("RevA"), b = deepStack("RevB");
+    b.files[0].gerber->objects.push_back(stroke({25, 5}, {30, 5}));
+    b.files[4].gerber->objects.push_back(stroke({1, 1}, {2, 2}, 0.1));
+    b.files[4].gerber->objects.push_back(stroke({1, 2}, {2, 3}, 0.1));
+    b.files.push_back(gerberFile("card-F_Paste.gbr", LayerType::paste(CopperLayerID::top()), {disc({10, 10})}));
+    f.model->loadPackage(b);
+    QApplication::processEvents();
+    EXPECT_TRUE(sidebar.layersShown());
+    f.model->startCompare(std::make_shared<const PCBPackage>(a), "RevA.zip", std::make_shared<const PCBPackage>(b));
+    AutomationHooks::settleWindow(&sidebar);
+
+    EXPECT_FALSE(sidebar.layersShown());
+    const QRect view = sidebar.viewport()->rect();
+    const auto inView = [&](const QWidget* w) {
+        return w && w->isVisible() && view.contains(QRect(w->mapTo(sidebar.viewport(), QPoint(0, 0)), w->size()));
+    };
+    EXPECT_TRUE(inView(child(&sidebar, "sidebar.differencesHeader")));
+    const auto unmatched = sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched");
+    ASSERT_EQ(unmatched.size(), 1u);
+    EXPECT_TRUE(inView(unmatched[0]));
+    EXPECT_EQ(text(unmatched[0]), "Only in RevB: card-F_Paste.gbr");
+    const auto& rows = f.model->compareRows();
+    ASSERT_GE(rows.size(), 3u);
+    EXPECT_EQ(rows[0].layerKey, "Top Copper");
+    EXPECT_EQ(rows[1].layerKey, "card-User2.gbr");  // the most changed of the drawings, named by its file
+    for (std::size_t i = 0; i < 2; ++i) EXPECT_TRUE(inView(child(sidebar.compareRow(rows[i].layerKey), "compare.key"))) << i;
+    // The summaries follow the differences, so one made later does not push them down.
+    const QWidget* summary = child(&sidebar, "sidebar.summaryHeader");
+    EXPECT_GT(summary->mapTo(&sidebar, QPoint(0, 0)).y(),
+              child(&sidebar, "sidebar.differencesHeader")->mapTo(&sidebar, QPoint(0, 0)).y());
+
+    // Leaving the comparison brings the layer rows back.
+    f.model->loadPackage(b);
+    EXPECT_TRUE(sidebar.layersShown());
+}
+
 TEST(Sidebar, ClickAnywhereOnAChangeLineHighlightsAndFits) {
     PanelFixture f;
     f.model->canvasSizeChanged(QSizeF(800, 600));
@@ -173,7 +225,8 @@ TEST(Sidebar, ClickAnywhereOnAChangeLineHighlightsAndFits) {
     ASSERT_TRUE(f.model->compareHighlight());
     EXPECT_EQ(f.model->compareHighlight()->position.x, 2.0);
     EXPECT_EQ(f.model->camera().center.x, 2.0);
-    EXPECT_NEAR(f.model->camera().pxPerMM, 600 / 1.6, 1e-9);
+    // A 1 mm pad is shown with what is around it, the span Locate shows.
+    EXPECT_DOUBLE_EQ(f.model->camera().pxPerMM, 600 / AppModel::locateSpanMM);
 }
 
 TEST(LayerRows, TextsIconsAndOrderButtons) {
@@ -304,6 +357,45 @@ TEST(LayerRows, RoleMenuRetypesThroughAQueuedCall) {
     EXPECT_EQ(f.model->package()->files[1].layerType, LayerType::copper(CopperLayerID::inner(2)));
 }
 
+TEST(LayerRows, RoleMenuOffersTheInnerLayersOfTheStack) {
+    PanelFixture f;
+    SidebarView sidebar(f.model.get());
+    // A 14-layer card, one of its inner layers not recognised.
+    PCBPackage card;
+    card.name = "card";
+    for (int n = 1; n <= 14; ++n) {
+        const LayerType type = n == 1    ? LayerType::copper(CopperLayerID::top())
+                               : n == 14 ? LayerType::copper(CopperLayerID::bottom())
+                               : n == 10 ? LayerType::unknown()
+                                         : LayerType::copper(CopperLayerID::inner(n - 1));
+        card.files.push_back(gerberFile("L" + std::to_string(n) + ".gbr", type, {stroke({0, 0}, {10, static_cast<double>(n)})}));
+    }
+    f.model->loadPackage(std::move(card));
+    std::unique_ptr<QMenu> menu(sidebar.layerRow("L10.gbr")->buildTypeMenu(nullptr));
+    std::vector<std::string> titles;
+    for (auto* a : menu->actions()) titles.push_back(a->text().toStdString());
+    ASSERT_EQ(titles.size(), 15u + 8u);
+    for (int n = 1; n <= 12; ++n) EXPECT_EQ(titles[static_cast<std::size_t>(1 + n)], "Inner " + std::to_string(n));
+    EXPECT_EQ(titles[14], "Top Solder Mask");
+    EXPECT_EQ(titles.back(), "Unknown");
+    menu->actions()[10]->trigger();  // Inner 9
+    QTRY_COMPARE(f.model->package()->files[9].layerType, LayerType::copper(CopperLayerID::inner(9)));
+    EXPECT_EQ(f.model->statusMessage(), "Layer type of L10.gbr set to Inner 9 Copper");
+    // The fixed roles keep their codes whatever the menu's length.
+    menu->actions()[14]->trigger();
+    QTRY_COMPARE(f.model->package()->files[9].layerType, LayerType::solderMask(CopperLayerID::top()));
+
+    // A small board keeps the four; a file claiming an absurd inner number does not make the menu absurd.
+    PCBPackage small = sampleBoard();
+    EXPECT_EQ(innerLayersOffered(small, "board-Edge_Cuts.gbr"), 4);
+    small.files[1].layerType = LayerType::copper(CopperLayerID::inner(1'000'000'000));
+    EXPECT_LE(innerLayersOffered(small, "board-F_Cu.gbr"), 100);
+    EXPECT_EQ(layerMenuEntries(innerLayersOffered(small, "board-F_Cu.gbr")).size(),
+              layerRoles().size() + static_cast<std::size_t>(innerLayersOffered(small, "board-F_Cu.gbr") - 4));
+    EXPECT_FALSE(layerRoleOfCode(-1));
+    EXPECT_FALSE(layerRoleOfCode(1'000'000));
+}
+
 TEST(LayerRows, PresentedMenuPopsUpAndPicks) {
     PanelFixture f;
     QWidget window;
@@ -426,6 +518,11 @@ TEST(Symbols, EverySymbolIsDrawnAndNoneIsTheMissingGlyphBox) {
         const QImage drawn = render([&](QPainter& p) { p.drawPixmap(0, 0, symbolPixmap(name, Qt::black, 16)); });
         EXPECT_GT(ink(drawn), 6) << name.toStdString();
         EXPECT_NE(drawn, box) << name.toStdString();
+        // An icon asked for again is the one drawn before, pixel for pixel; another colour is another icon.
+        const QIcon first = symbolIcon(name, Qt::black), again = symbolIcon(name, Qt::black);
+        EXPECT_EQ(first.pixmap(16).toImage(), symbolPixmap(name, Qt::black, 16).toImage()) << name.toStdString();
+        EXPECT_EQ(again.pixmap(16).toImage(), first.pixmap(16).toImage()) << name.toStdString();
+        EXPECT_NE(symbolIcon(name, Qt::red).pixmap(16).toImage(), first.pixmap(16).toImage()) << name.toStdString();
     }
 
     // A font that lacks "\u25AD" and may not borrow it: the tool button draws a rectangle, not the box.

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include <QCheckBox>
+#include <QDir>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -12,6 +13,8 @@
 #include "LookChecks.hpp"
 #include "PanelTestSupport.hpp"
 #include "RevisionFiles.hpp"
+#include "WindowTestSupport.hpp"
+#include "CanvasTestSupport.hpp"
 #include "sheets/ReportSheet.hpp"
 
 using namespace corvane;
@@ -131,14 +134,56 @@ TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
     ASSERT_TRUE(finished.wait(30000));
     ASSERT_TRUE(finished.front().front().toBool());
     const std::string body = pdfText(f.target);
-    // An empty base name falls back to the open board's name for both revisions.
-    EXPECT_EQ(body.find("Rev2 "), std::string::npos) << body;
-    EXPECT_NE(body.find("Rev3"), std::string::npos);
+    // Without a base name revision A goes by its own package's name, as in the sidebar, never by B's.
+    EXPECT_NE(body.find("Revision A \u2014 Rev2"), std::string::npos) << body;
+    EXPECT_EQ(body.find("Revision A \u2014 Rev3"), std::string::npos) << body;
     EXPECT_EQ(body.find("No drills."), std::string::npos) << body;
     EXPECT_EQ(body.find("No DFM check was run"), std::string::npos) << body;
     EXPECT_NE(body.find("Package warnings (1)"), std::string::npos) << body;
     EXPECT_NE(body.find("File: Rev2-assembly.pdf"), std::string::npos) << body;
     EXPECT_NE(body.find("Revision B \u2014 Rev3"), std::string::npos) << body;
+}
+
+// The count of pixels of an image the PDF holds that are within a few levels of `color`.
+std::size_t pixelsLike(const fs::path& pdf, const QColor& color) {
+    QTemporaryDir dir;
+    QProcess p;
+    p.start("pdfimages", {"-png", QString::fromStdString(pdf.string()), dir.filePath("image")});
+    if (!p.waitForFinished(30000)) return 0;
+    std::size_t n = 0;
+    for (const QString& name : QDir(dir.path()).entryList({"image-*.png"})) {
+        const QImage image(dir.filePath(name));
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (colourDistance(image.pixelColor(x, y), color) <= 12) ++n;
+    }
+    return n;
+}
+
+// A comparison's report pictures what the canvas shows, its differences, and its caption says so and from
+// which side; a single board's says the side it is seen from.
+TEST(ReportSheet, ThePictureIsTheCanvasAndItsCaptionSaysWhatAndFromWhichSide) {
+    ReportFixture f;
+    CameraState camera = f.model->camera();
+    camera.mirrored = true;
+    f.model->setCamera(camera);
+    EXPECT_EQ(ReportSheet::screenshotCaption(*f.model).toStdString(), "Rev3 \u2014 bottom view");
+    PCBPackage rev2 = sampleBoard("Rev2");
+    rev2.files[0].gerber->objects.pop_back();  // revision B adds the pad
+    f.model->startCompare(std::make_shared<const PCBPackage>(std::move(rev2)), "Rev2.zip", f.model->package());
+    f.model->setCamera(camera);
+    const std::string caption = "Rev2 \u2192 Rev3 \u2014 differences, bottom view (grey in both, red only in A, green only in B)";
+    EXPECT_EQ(ReportSheet::screenshotCaption(*f.model).toStdString(), caption);
+    ReportSheet sheet(f.model.get());
+    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
+    sheet.exportPDF();
+    ASSERT_TRUE(finished.wait(30000));
+    ASSERT_TRUE(finished.front().front().toBool());
+    const std::string body = pdfText(f.target);
+    EXPECT_NE(body.find("Rev2 \u2192 Rev3 \u2014 differences, bottom view"), std::string::npos) << body;
+    EXPECT_EQ(body.find("top view"), std::string::npos) << body;
+    // The added pad, in the differences' green, is in the picture.
+    EXPECT_GT(pixelsLike(f.target, over(SystemColors::green(), 0.95, SystemColors::canvasBackground())), 40u);
 }
 
 TEST(Gallery, ReportSheetLooksRight) {

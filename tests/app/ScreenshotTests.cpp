@@ -146,7 +146,26 @@ TEST(Screenshot, CopyPutsImageAndPngOnTheClipboard) {
     QImage png;
     ASSERT_TRUE(png.loadFromData(data->data(QStringLiteral("image/png")), "PNG"));
     EXPECT_EQ(png.size(), QSize(600, 400));
-    EXPECT_EQ(png.pixelColor(300, 200), image->pixelColor(300, 200));
+    // The PNG holds exactly the picture, every pixel of it.
+    EXPECT_EQ(png.convertToFormat(QImage::Format_RGBA8888), image->convertToFormat(QImage::Format_RGBA8888));
+
+    // Translucent pixels come back as Qt un-premultiplies them, give or take a level.
+    QImage translucent(7, 3, QImage::Format_RGBA8888_Premultiplied);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 7; ++x) translucent.setPixelColor(x, y, QColor(40 * x, 255 - 30 * x, 90 * y, 255 - 40 * x));
+    const auto bytes = ScreenshotController::pngData(translucent);
+    ASSERT_TRUE(bytes);
+    QImage back;
+    ASSERT_TRUE(back.loadFromData(bytes->data(), static_cast<int>(bytes->size()), "PNG"));
+    ASSERT_EQ(back.size(), translucent.size());
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 7; ++x) {
+            const QColor a = back.pixelColor(x, y), b = translucent.pixelColor(x, y);
+            EXPECT_EQ(a.alpha(), b.alpha());
+            EXPECT_LE(std::abs(a.red() - b.red()) + std::abs(a.green() - b.green()) + std::abs(a.blue() - b.blue()), 3)
+                << x << "," << y;
+        }
+    EXPECT_FALSE(ScreenshotController::pngData(QImage()));
 }
 
 TEST(Screenshot, ExportOverlayKeepsMeasurementsButNoGrid) {

@@ -5,6 +5,8 @@
 #include <QLocale>
 #include <QMenu>
 #include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -12,6 +14,7 @@
 #include <QTreeWidget>
 
 #include "LookChecks.hpp"
+#include "app/AutomationHooks.hpp"
 #include "PanelTestSupport.hpp"
 #include "model/NotificationHub.hpp"
 #include "sheets/ChecksSheet.hpp"
@@ -138,6 +141,42 @@ TEST(ChecksSheet, CountsPassedStateWarningsAndPresetMenu) {
     EXPECT_EQ(text(child<QLabel>(warnings[0], "checks.warningFiles")), "Files: notes.pdf, fab.txt");
     EXPECT_EQ(text(child<QLabel>(warnings[1], "checks.warningFiles")), "File: board.drl");
     EXPECT_FALSE(child(warnings[2], "checks.warningFiles"));
+}
+
+// Scrolled to its end, the findings list ends with its last finding, not with empty space below it.
+TEST(ChecksSheet, TheListEndsAtItsLastFinding) {
+    PanelFixture f;
+    PCBPackage warned = sampleBoard("LimeSDR-QPCIe_1v2-fabrication");
+    for (int i = 0; i < 6; ++i)
+        warned.warnings.push_back("Not read: LimeSDR-QPCIe_1v2-fabrication-assembly-drawing-" + std::to_string(i) +
+                                  ".pdf, LimeSDR-QPCIe_1v2-BOM.csv and 3 more");
+    f.model->loadPackage(std::move(warned));
+    std::vector<CheckIssue> issues;
+    for (int i = 0; i < 8; ++i)
+        issues.push_back(CheckIssue{"trace", CheckSeverity::warning, "Trace below minimum",
+                                    "Track of 0.080 mm is narrower than the preset's 0.090 mm, which the factory needs "
+                                    "for an etched track of this copper weight.",
+                                    std::string("LimeSDR-QPCIe_1v2-fabrication-top_copper.gbr"), Vec2{1.0 * i, 2}});
+    f.model->setDfmReport(DFMReport(issues, std::nullopt, Date{}));
+    ChecksSheet sheet(f.model.get());
+    for (const QSize size : {QSize(560, 400), QSize(420, 400), QSize(760, 520)}) {
+        sheet.resize(size);
+        sheet.show();
+        AutomationHooks::settleWindow(&sheet);
+        auto* list = child<QScrollArea>(&sheet, "checks.list");
+        ASSERT_TRUE(list);
+        list->verticalScrollBar()->setValue(list->verticalScrollBar()->maximum());
+        QApplication::processEvents();
+        const auto rows = list->widget()->findChildren<QWidget*>("checks.packageWarning");
+        ASSERT_FALSE(rows.empty());
+        const QWidget* last = rows.back();
+        const int bottom = last->mapTo(list->viewport(), QPoint(0, last->height())).y();
+        EXPECT_LE(bottom, list->viewport()->height()) << size.width();
+        // A list that scrolls at all scrolls just far enough to show its end.
+        if (list->verticalScrollBar()->maximum() > 0) {
+            EXPECT_GE(bottom, list->viewport()->height() - 24) << size.width() << ": empty space below the last finding";
+        }
+    }
 }
 
 TEST(ChecksSheet, ChoosingAPresetPersistsItAndRerunsTheChecks) {

@@ -88,6 +88,15 @@ TEST(SoftwareCanvas, CompareModeColoursRowsWhateverTheLayerChoices) {
     EXPECT_TRUE(near(pixelAtBoard(grab, cam, {10, 10}), over(QColor::fromRgbF(0.55f, 0.55f, 0.55f), 0.55, background())));
     EXPECT_TRUE(near(pixelAtBoard(grab, cam, {20, 10}), over(SystemColors::red(), 0.95, background())));
     EXPECT_TRUE(near(pixelAtBoard(grab, cam, {30, 10}), over(SystemColors::green(), 0.95, background())));
+
+    // A screenshot (the clipboard's, the report's) is what the canvas shows: the differences, under both names.
+    const auto shot = ScreenshotController::makeImage(m.model, 1.0);
+    ASSERT_TRUE(shot);
+    for (const Vec2 at : {Vec2{10, 10}, Vec2{20, 10}, Vec2{30, 10}, Vec2{5, 25}})
+        EXPECT_TRUE(near(pixelAtBoard(*shot, cam, at), pixelAtBoard(grab, cam, at))) << at.x;
+    EXPECT_EQ(ScreenshotController::caption(m.model).toStdString(), "Corvane \u2014 a \u2192 board");
+    m.model.clearCompare();
+    EXPECT_EQ(ScreenshotController::caption(m.model).toStdString(), "Corvane \u2014 board");
 }
 
 TEST(SoftwareCanvas, WithoutAModelOnlyTheBackground) {

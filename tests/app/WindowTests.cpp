@@ -24,6 +24,7 @@
 #include "PanelTestSupport.hpp"
 #include "WindowTestSupport.hpp"
 #include "model/NotificationHub.hpp"
+#include "sheets/ChecksSheet.hpp"
 #include "sheets/SheetPresenter.hpp"
 #include "window/MainWindowView.hpp"
 #include "window/WelcomeView.hpp"
@@ -312,6 +313,71 @@ TEST(MainWindow, AtTheSmallestSizeEverySheetFitsOverTheCanvasWithNothingCut) {
         sheet->reject();
         QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
+}
+
+// "Locate" keeps the checks sheet open beside the place it goes to, at the default and the smallest window:
+// the place and its mark are on the canvas and clear of the sheet, and the sheet stays where it was put for the
+// next finding.
+TEST(MainWindow, LocateShowsThePlaceBesideTheChecksSheet) {
+    DelegateFixture f;
+    f.model().loadPackage(sampleBoard());
+    QTRY_VERIFY_WITH_TIMEOUT(!f.model().checksPending(), 20000);
+    const Vec2 places[] = {{10, 10}, {30, 20}};
+    std::vector<CheckIssue> issues;
+    for (const Vec2& at : places)
+        issues.push_back(CheckIssue{"annular", CheckSeverity::warning, "Annular ring below minimum",
+                                    "Ring of 0.10 mm is narrower than the preset's 0.13 mm.", std::string("board.drl"), at});
+    f.model().setDfmReport(DFMReport(issues, std::nullopt, Date::now()));
+    constexpr int kMarkReachPx = 24;  // the mark's outer ring and ticks around the place
+    for (const QSize size : {AppDelegate::contentSize, AppDelegate::minimumContentSize}) {
+        f.window().resize(f.window().size() - f.window().centralWidget()->size() + size);
+        QTRY_COMPARE(f.window().centralWidget()->size(), size);
+        f.delegate->mainView()->presentSheet(Notifications::openChecksSheet2);
+        QDialog* sheet = f.delegate->mainView()->sheets()->sheet(Notifications::openChecksSheet2);
+        ASSERT_TRUE(sheet);
+        AutomationHooks::settleWindow(sheet);
+        const auto locates = sheet->findChildren<QPushButton*>("checks.locate");
+        ASSERT_EQ(locates.size(), 2u);
+        QPoint placed;
+        for (std::size_t i = 0; i < 2; ++i) {
+            locates[i]->click();
+            AutomationHooks::settleWindow(sheet);
+            EXPECT_TRUE(sheet->isVisible());
+            EXPECT_EQ(f.model().locatedPoint(), places[i]);
+            QWidget* canvas = f.model().canvasView();
+            const QPointF at = CanvasTransform(QSizeF(canvas->size()), f.model().camera()).toViewPoint(places[i]);
+            const QPoint global = canvas->mapToGlobal(at.toPoint());
+            const QRect mark(global - QPoint(kMarkReachPx, kMarkReachPx), QSize(2 * kMarkReachPx, 2 * kMarkReachPx));
+            EXPECT_TRUE(globalRect(canvas).contains(mark)) << size.width() << " #" << i;
+            EXPECT_FALSE(sheet->frameGeometry().intersects(mark)) << size.width() << " #" << i;
+            EXPECT_TRUE(globalRect(f.window().centralWidget()).contains(sheet->frameGeometry())) << size.width();
+            // Still the span Locate shows, across the part of the canvas the place is shown in.
+            EXPECT_LE(f.model().camera().pxPerMM, std::min(canvas->width(), canvas->height()) / AppModel::locateSpanMM);
+            if (i == 0) placed = sheet->pos();
+            else EXPECT_EQ(sheet->pos(), placed) << "moved again for the next finding";
+        }
+        sheet->reject();
+        QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+}
+
+TEST(ChecksSheetPlacement, StaysWhereItLeavesRoomElseMovesToTheSideThatLeavesMost) {
+    const QRect window(0, 0, 1280, 860), canvas(260, 70, 740, 740);
+    // Over the upper part of a large canvas: the part below it is free enough.
+    const QRect top(350, 78, 560, 400);
+    const auto stay = ChecksSheet::placementBeside(top, canvas, window);
+    EXPECT_EQ(stay.sheet, top);
+    EXPECT_EQ(stay.free, QRect(260, 478, 740, 332));
+    // The smallest window: centred, it leaves a strip too thin to show anything. Against the window's right edge
+    // (the inspector is wider than the layer list) it leaves the larger part of the canvas, on the left.
+    const QRect smallWindow(0, 0, 940, 640), smallCanvas(220, 70, 480, 520);
+    const QRect centred(250, 78, 420, 400);
+    const auto moved = ChecksSheet::placementBeside(centred, smallCanvas, smallWindow);
+    EXPECT_EQ(moved.sheet, QRect(512, 78, 420, 400));
+    EXPECT_EQ(moved.free, QRect(220, 70, 292, 520));
+    EXPECT_GE(std::min(moved.free.width(), moved.free.height()), ChecksSheet::leastFreeSidePx);
+    // A sheet beside the canvas leaves it all.
+    EXPECT_EQ(ChecksSheet::placementBeside(QRect(0, 0, 200, 200), smallCanvas, smallWindow).free, smallCanvas);
 }
 
 TEST(MainWindow, AboutAndPrivacySayThisComputer) {

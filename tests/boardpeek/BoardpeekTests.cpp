@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "ChildRun.hpp"
 #include "TempDir.hpp"
 
 #include "CpuDeadline.hpp"
@@ -13,7 +14,10 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <new>
+#include <sys/resource.h>
 #include <sys/wait.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -24,11 +28,12 @@ struct ProgramRun {
     std::string err;
 };
 
-// Runs a real program with an environment, capturing standard error.
-ProgramRun runProgram(const std::string& program, const std::string& env, const std::string& args) {
+// Runs a real program with an environment, capturing standard error; `shell` comes first (a limit to set).
+ProgramRun runProgram(const std::string& program, const std::string& env, const std::string& args,
+                      const std::string& shell = "") {
     const fs::path errFile = fs::temp_directory_path() / ("bp-err-" + std::to_string(::getpid()));
-    const std::string cmd = "env -u QLHARNESS_URL -u QLHARNESS_OUT " + env + " QT_QPA_PLATFORM=offscreen '" + program +
-                            "' " + args + " 2>'" + errFile.string() + "' >/dev/null";
+    const std::string cmd = shell + "env -u QLHARNESS_URL -u QLHARNESS_OUT " + env + " QT_QPA_PLATFORM=offscreen '" +
+                            program + "' " + args + " 2>'" + errFile.string() + "' >/dev/null";
     const int status = std::system(cmd.c_str());
     ProgramRun r;
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -38,8 +43,8 @@ ProgramRun runProgram(const std::string& program, const std::string& env, const 
     return r;
 }
 
-ProgramRun runBoardpeek(const std::string& env, const std::string& args) {
-    return runProgram(BOARDPEEK_EXE, env, args);
+ProgramRun runBoardpeek(const std::string& env, const std::string& args, const std::string& shell = "") {
+    return runProgram(BOARDPEEK_EXE, env, args, shell);
 }
 
 using corvane::testing::TempDir;
@@ -133,6 +138,50 @@ TEST(BoardpeekThumbnailer, GoodAndBadInput) {
     EXPECT_FALSE(fs::exists(out2));
     EXPECT_EQ(runProgram(THUMBNAILER_EXE, "", "'" + kSample + "' '" + out2.string() + "'").code, 2);
     EXPECT_FALSE(fs::exists(out2));
+}
+
+TEST(BoardpeekHarness, ABoardPastTheMemoryCapIsRefusedWithItsReason) {
+    // Two million strokes need more than the 300 MB of data the programs are started with here: the preview
+    // shows the importer's reason and the thumbnailer exits 1 with it, where they ended on an uncaught
+    // std::bad_alloc (or took all the machine had).
+    TempDir dir;
+    std::string text = "%FSLAX46Y46*%%MOMM*%%ADD10C,0.1*%D10*X0Y0D02*";
+    for (int i = 0; i < 2'000'000; ++i) text += "X" + std::to_string(i * 37 % 100000000) + "Y" + std::to_string(i) + "D01*";
+    const fs::path board = dir.path / "strokes.gtl";
+    std::ofstream(board) << text << "M02*";
+    const std::string reason = "Could not import: 'strokes.gtl' is too large to import (not enough memory).";
+    const fs::path out = dir.path / "preview.png";
+    ProgramRun r = runBoardpeek("QLHARNESS_URL='" + board.string() + "' QLHARNESS_OUT='" + out.string() + "'",
+                                "", "ulimit -d 300000;");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.err.find("no image view (fallback shown)\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(isPNG(out));
+    const fs::path thumb = dir.path / "thumb.png";
+    r = runProgram(THUMBNAILER_EXE, "", "'" + board.string() + "' '" + thumb.string() + "' 128", "ulimit -d 300000;");
+    EXPECT_EQ(r.code, 1);
+    EXPECT_EQ(r.err, "boardpeek-thumbnailer: " + reason + "\n");
+    EXPECT_FALSE(fs::exists(thumb));
+}
+
+TEST(BoardpeekDeadline, DataMemoryIsCappedAndALowerCapStands) {
+    const auto outcome = corvane::testing::runInChild([] {
+        std::string text;
+        if (!corvane::capDataMemory(std::uint64_t{1} << 30)) return std::string("not capped");
+        rlimit limit{};
+        ::getrlimit(RLIMIT_DATA, &limit);
+        text += std::to_string(limit.rlim_cur >> 20) + " MB;";
+        try {
+            std::vector<char> past(std::size_t{3} << 29);
+            text += " allocated";
+        } catch (const std::bad_alloc&) {
+            text += " refused";
+        }
+        corvane::capDataMemory(std::uint64_t{2} << 30);
+        ::getrlimit(RLIMIT_DATA, &limit);
+        return text + "; " + std::to_string(limit.rlim_cur >> 20) + " MB";
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "1024 MB; refused; 1024 MB");
 }
 
 TEST(BoardpeekDeadline, WorkPastItsProcessorTimeIsGivenUpAndOtherWorkPassesThrough) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <limits>
@@ -8,6 +9,7 @@
 #include "Builders.hpp"
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperSpacing.hpp"
+#include "checks/DFMEngine.hpp"
 #include "checks/MemoryAllowance.hpp"
 #include "checks/PolygonBooleans.hpp"
 #include "import/GerberParser.hpp"
@@ -751,9 +753,73 @@ TEST(CopperSpacing, OneFindingPerPlace) {
     EXPECT_NEAR(r.issues[0].position->x, 0.625, 1e-9);
 }
 
+namespace {
+
+// A Gerber file in millimetres (4.6 format) from aperture definitions and drawing lines.
+std::vector<PCBObject> gerberObjects(const std::string& apertures, const std::string& body) {
+    const std::string text = "%FSLAX46Y46*%\n%MOMM*%\n%LPD*%\n" + apertures + body + "M02*\n";
+    return GerberParser().parse("layer.gbr", std::string_view(text)).objects;
+}
+
+std::string at(double x, double y) {
+    return "X" + std::to_string(std::llround(x * 1e6)) + "Y" + std::to_string(std::llround(y * 1e6));
+}
+
+std::string line(Vec2 a, Vec2 b) { return at(a.x, a.y) + "D02*\n" + at(b.x, b.y) + "D01*\n"; }
+
+} // namespace
+
+TEST(CopperSpacing, OnePlaceBetweenTwoConductorsIsOneFinding) {
+    // A pad painted as 16 parallel strokes, as old CAD tools draw them, beside another conductor's
+    // track 0.1 mm from its right edge: every stroke end meets the track, one place.
+    std::string painted = "D10*\n";
+    for (int k = 0; k < 16; ++k) painted += line({0.05, 0.05 + 0.1 * k}, {1.45, 0.05 + 0.1 * k});
+    painted += "D11*\n" + line({1.7, -1}, {1.7, 3});
+    auto r = check(gerberObjects("%ADD10C,0.1*%\n%ADD11C,0.2*%\n", painted), 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.100 mm is below the preset minimum 0.150 mm.");
+    EXPECT_NEAR(r.issues[0].position->x, 1.55, 1e-9);
+
+    // Stroked text beside a pour: each letter is its own conductor, the strokes of one letter are
+    // one place. An "E" lying on its back, its three arms 0.1 mm above the pour's top edge, and an "L".
+    std::string text = "G36*\n" + line({-1, -3}, {6, -3}) + at(6, 0).append("D01*\n") + at(-1, 0).append("D01*\n") +
+                       at(-1, -3).append("D01*\nG37*\nD10*\n");
+    for (const auto& [a, b] : {std::pair{Vec2{0, 1.5}, Vec2{0.8, 1.5}}, {Vec2{0, 1.5}, Vec2{0, 0.15}}, {Vec2{0.4, 1.5}, Vec2{0.4, 0.15}},
+                               {Vec2{0.8, 1.5}, Vec2{0.8, 0.15}}, {Vec2{2, 1.5}, Vec2{2.8, 1.5}}, {Vec2{2.8, 1.5}, Vec2{2.8, 0.15}}})
+        text += line(a, b);
+    r = check(gerberObjects("%ADD10C,0.1*%\n", text), 0.15);
+    ASSERT_EQ(r.issues.size(), 2u);
+    EXPECT_LT(r.issues[0].position->x, 1.0);
+    EXPECT_GT(r.issues[1].position->x, 1.9);
+
+    // A straight run meeting its arc beside another conductor's pad at the joint: the stroke and
+    // the arc's first chord give the same gap a few micrometres apart.
+    const auto disc = [](double d) { return ApertureShape::circle(d); };
+    r = check({track({0, 0}, {5, 0}, 0.2), arc({5, 0}, {7, 2}, {5, 2}, false, 0.2), pad({5.01, -0.62}, disc(1))}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.020 mm is below the preset minimum 0.150 mm.");
+
+    // Two pads overlapping in a neck above another conductor's track: the narrowest gap, and a
+    // second, wider one 0.15 mm along, are one place with the narrowest gap.
+    r = check({pad({0, 0}, disc(1)), pad({0.15, 0.01}, disc(1)), track({-2, -0.6}, {2, -0.6}, 0.1)}, 0.15);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].message, "Copper spacing 0.050 mm is below the preset minimum 0.150 mm.");
+    EXPECT_NEAR(r.issues[0].position->x, 0.0, 1e-9);
+
+    // The same two conductors at two places 3 mm apart, and two conductors side by side at one
+    // place, stay two findings each.
+    r = check({pad({0, 0}, disc(1)), pad({3, 0}, disc(1)), track({0, 0}, {3, 0}, 0.3), track({-1, 0.6}, {4, 0.6}, 0.1)}, 0.15);
+    EXPECT_EQ(r.issues.size(), 2u);
+    r = check({pad({0, 0}, disc(0.3)), pad({0.5, 0}, disc(0.3)), track({-1, 0.25}, {1.5, 0.25}, 0.1)}, 0.15);
+    EXPECT_EQ(r.issues.size(), 2u);
+}
+
 TEST(CopperSpacing, HostileFilesEndAtTheirDeadlines) {
     for (const char* name : {"gbr_clip_storm.gtl", "gbr_far_pour.gtl", "gbr_far_pads.gtl", "gbr_far_walk.gtl"}) {
-        const PCBPackage pkg = PackageImporter().importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        PCBPackage pkg = PackageImporter().importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name);
+        // Two of them say %IPNEG, which leaves a film unmeasured: their geometry is measured all the same.
+        for (auto& f : pkg.files)
+            if (f.gerber) f.gerber->imagePolarity.reset();
         BoardSummaryEngine summary;
         summary.timeBudget = 0.2;
         const auto t0 = Clock::now();
@@ -784,6 +850,35 @@ TEST(CopperSpacing, HatchedPoursCompleteWithinTheBudget) {
     EXPECT_NEAR(*summary.minSpaceMM, expected, 1e-6);
     const auto r = spacing::checkCopperSpacing(pkg, 0.2, Clock::now() + std::chrono::seconds(2));
     EXPECT_FALSE(r.incomplete);
-    ASSERT_EQ(r.issues.size(), 8u);  // each pad against the four sides of its diamond
+    // Each pad against the four sides of its diamond: one place, beside the pad.
+    ASSERT_EQ(r.issues.size(), 2u);
     for (const auto& issue : r.issues) EXPECT_EQ(issue.message, "Copper spacing 0.154 mm is below the preset minimum 0.200 mm.");
+    EXPECT_LT(r.issues[0].position->distance({50, 50.5}), 0.3);
+    EXPECT_LT(r.issues[1].position->distance({20, 30.5}), 0.3);
+}
+
+TEST(CopperSpacing, ZeroSizeAperturesDrawNothing) {
+    // Eagle's copper file: the board outline stroked with a circle of size 0 around a pour 0.17 mm
+    // inside it, a zero-size flash in the pour, and two real tracks 0.246 mm apart beside a pad.
+    const std::string text = "G04 EAGLE Gerber RS-274X export*\n%FSLAX34Y34*%\n%MOMM*%\n%LPD*%\n"
+                             "%ADD10C,0.0000*%\n%ADD11C,0.2540*%\n%ADD12C,1.2000*%\n"
+                             "D10*\nX0Y0D02*\nX500000Y0D01*\nX500000Y300000D01*\nX0Y300000D01*\nX0Y0D01*\n"
+                             "X50000Y50000D03*\n"
+                             "G36*\nX1700Y1700D02*\nX200000Y1700D01*\nX200000Y298300D01*\nX1700Y298300D01*\nX1700Y1700D01*\nG37*\n"
+                             "D11*\nX300000Y100000D02*\nX450000Y100000D01*\nX300000Y105000D02*\nX450000Y105000D01*\n"
+                             "D12*\nX400000Y200000D03*\nM02*\n";
+    const PCBPackage pkg = package({copperFile("board.cmp", GerberParser().parse("board.cmp", std::string_view(text)).objects)});
+    EXPECT_TRUE(spacing::checkCopperSpacing(pkg, 0.2, later()).issues.empty());
+    const auto tracks = spacing::checkCopperSpacing(pkg, 0.25, later());
+    ASSERT_EQ(tracks.issues.size(), 1u);
+    EXPECT_EQ(tracks.issues[0].message, "Copper spacing 0.246 mm is below the preset minimum 0.250 mm.");
+    const BoardSummary s = BoardSummaryEngine().summarize(pkg);
+    ASSERT_TRUE(s.minSpaceMM);
+    EXPECT_NEAR(*s.minSpaceMM, 0.246, 1e-9);
+    EXPECT_EQ(s.padCount, 1);
+    EXPECT_EQ(s.minTrackMM, 0.254);
+    // Nor is the outline a track below any minimum.
+    const DFMReport report = DFMEngine().runChecks(pkg, ManufacturingPreset{"Fab", 0.2, 0.1, 0.3, 0.1});
+    EXPECT_TRUE(std::none_of(report.issues.begin(), report.issues.end(),
+                             [](const CheckIssue& i) { return i.id == "minTraceBelowPreset"; }));
 }

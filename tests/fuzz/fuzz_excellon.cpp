@@ -1,5 +1,5 @@
 // Any bytes given to the Excellon reader end in a drill document or ExcellonParseError, never a
-// crash, a sanitizer report, a non-finite position or an oversized allocation. The classifier
+// crash, a sanitizer report, a non-finite position, slot or box, or an oversized allocation. The classifier
 // sees the same bytes as a content head.
 #include <cmath>
 #include <cstddef>
@@ -17,6 +17,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const corvane::DrillDocument doc = corvane::ExcellonParser{}.parse("fuzz.drl", bytes);
         for (const auto& h : doc.hits)
             if (!std::isfinite(h.position.x) || !std::isfinite(h.position.y)) std::abort();
+        for (const auto& s : doc.slots)
+            if (!s.isFinite()) std::abort();
+        if (doc.bbox.isValid() && !doc.bbox.isFinite()) std::abort();
     } catch (const corvane::ExcellonParseError&) {
     }
     const std::string head = corvane::decodeHead(bytes, 2048);

@@ -41,11 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const corvane::Bytes bytes(data, data + size);
     try {
         const corvane::PCBPackage package = corvane::PackageImporter{}.importZIPData(bytes, "fuzz.zip");
-        // What comes back is drawable: finite boxes only.
+        // What comes back is drawable: finite objects and boxes only.
         const corvane::BBox box = package.boardBBox();
-        if (box.isValid() && !(std::isfinite(box.minX) && std::isfinite(box.maxX) && std::isfinite(box.minY) &&
-                               std::isfinite(box.maxY)))
-            std::abort();
+        if (box.isValid() && !box.isFinite()) std::abort();
+        for (const auto& f : package.files)
+            if (f.gerber)
+                for (const auto& o : f.gerber->objects)
+                    if (!o.isFinite()) std::abort();
         summarizeAndCheck(package);
     } catch (const corvane::CorvaneError&) {
     }

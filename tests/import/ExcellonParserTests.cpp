@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ChildRun.hpp"
+
 #include <cmath>
 #include <string>
 #include <vector>
@@ -188,6 +190,86 @@ TEST(ExcellonParser, RoutedAndG85Slots) {
     EXPECT_FALSE(bare.slots[0].apertureCode.has_value());
 }
 
+TEST(ExcellonParser, RoutFiles) {
+    // An Allegro NC route file: its tool table in comments, then paths routed between M15 and M16 (and the
+    // older M14). Each straight move is one slot of the tool's width; a routed arc, with its centre as I/J
+    // from the start or its radius as A, one slot per chord.
+    const std::string rout = ";LEADER: 12\n;HEADER:\n;CODE  : ASCII\n;FILE  : board.rou for ... layers TOP and BOTTOM\n"
+                             ";DESTINATION: NC ROUTE\n"
+                             ";T01 Holesize 1. = 78.740158 Tolerance = +0.000000/-0.000000 NON_PLATED MILS Quantity = 3\n"
+                             "%\nM71\nG90\nT01\n"
+                             "G00X10.0Y10.0\nM15\nG01X30.0Y10.0\nG01X30.0Y20.0\nX10.0Y20.0\nM16\n"  // three segments
+                             "G00X40.0Y15.0\nM15\nG03X50.0Y15.0I5.0J0.0\nM16\n"               // a half turn through y < 15
+                             "G00X60.0Y10.0\nM14\nG02X70.0Y20.0A10.0\nX80.0Y30.0A10.0\nG01X90.0Y30.0\nM17\n"
+                             "G00X0.0Y0.0\nX1.0Y1.0\nM30\n";
+    const auto d = parseText(rout, "board.rou");
+    ASSERT_EQ(d.tools.size(), 1u);
+    EXPECT_NEAR(d.tools.at(1).diameterMM, 2.0, 1e-6);
+    // The tool up again, a plain coordinate is a hole.
+    ASSERT_EQ(d.hits.size(), 1u);
+    expectNear(d.hits[0].position, {1, 1});
+    ASSERT_GT(d.slots.size(), 6u);
+    auto slot = [&](std::size_t k) { return *d.slots.at(k).kind.as<PCBObjectKind::Slot>(); };
+    expectNear(slot(0).start, {10, 10});
+    expectNear(slot(2).end, {10, 20});
+    for (std::size_t k = 0; k < d.slots.size(); ++k) {
+        SCOPED_TRACE(k);
+        EXPECT_NEAR(slot(k).diameterMM, 2.0, 1e-6);
+        EXPECT_FALSE(slot(k).plated);
+        EXPECT_EQ(d.slots[k].index, static_cast<std::int64_t>(k));
+    }
+    // Sorted into the two arcs and the last straight move, every chord joins the one before it and stays
+    // on its arc's circle within a hundredth of a millimetre.
+    std::vector<std::size_t> half, quarters;
+    for (std::size_t k = 3; k + 1 < d.slots.size(); ++k) (slot(k).start.x < 55 ? half : quarters).push_back(k);
+    auto onCircle = [&](const std::vector<std::size_t>& chords, Vec2 center, double r) {
+        for (std::size_t k : chords) {
+            const auto s = slot(k);
+            EXPECT_NEAR(s.start.distance(center), r, 1e-9);
+            EXPECT_NEAR(s.end.distance(center), r, 1e-9);
+            const Vec2 mid{(s.start.x + s.end.x) / 2, (s.start.y + s.end.y) / 2};
+            EXPECT_GT(mid.distance(center), r - 0.01);
+            if (k != chords.front()) expectNear(s.start, slot(k - 1).end);
+        }
+    };
+    ASSERT_GT(half.size(), 4u);
+    expectNear(slot(half.front()).start, {40, 15});
+    expectNear(slot(half.back()).end, {50, 15});
+    for (std::size_t k : half) EXPECT_LE(slot(k).end.y, 15 + 1e-9);  // counter-clockwise from the left: below
+    onCircle(half, {45, 15}, 5);
+    // Two clockwise quarter turns of radius 10 (the shorter way round): centres (70, 10) and (80, 20).
+    std::vector<std::size_t> first, second;
+    for (std::size_t k : quarters) (slot(k).end.x <= 70 + 1e-9 ? first : second).push_back(k);
+    onCircle(first, {70, 10}, 10);
+    onCircle(second, {80, 20}, 10);
+    expectNear(slot(second.back()).end, {80, 30});
+    expectNear(slot(d.slots.size() - 1).start, {80, 30});
+    expectNear(slot(d.slots.size() - 1).end, {90, 30});
+    EXPECT_NEAR(d.bbox.maxX, 91.0, 1e-6);
+
+    // A full turn by its centre; an arc without its centre or radius is routed straight, as is one whose
+    // radius cannot reach: the centre then sits on the chord.
+    const auto circle = parseText("M71\nT1C1.0\nG00X5.0Y0.0\nM15\nG02X5.0Y0.0I-5.0J0.0\nM16\n");
+    EXPECT_GT(circle.slots.size(), 8u);
+    EXPECT_NEAR(circle.bbox.minX, -5.5, 0.02);
+    EXPECT_NEAR(circle.bbox.maxY, 5.5, 0.02);
+    EXPECT_EQ(parseText("M71\nT1C1.0\nM15\nG03X5.0Y0.0\n").slots.size(), 1u);
+    const auto shortRadius = parseText("M71\nT1C1.0\nM15\nG03X4.0Y0.0A1.0\n");
+    for (const auto& o : shortRadius.slots) {
+        EXPECT_NEAR(o.kind.as<PCBObjectKind::Slot>()->end.distance({2, 0}), 2.0, 1e-9);
+    }
+    // A hostile radius gives no more chords than a degree apart, and an arc too flat to tell from its chord
+    // is its chord.
+    const std::string far = std::string(12, '9') + ".0";
+    const auto huge = parseText("M71\nT1C1.0\nG00X0.0Y0.0\nM15\nG02X0.0Y0.0I" + far + "J0.0\nG02X1.0Y0.0I0.0J-" + far +
+                                "\nG03X5.0Y0.0A" + std::string(20, '9') + ".0\n");
+    EXPECT_LE(huge.slots.size(), 360u + 2u);
+    EXPECT_GE(huge.slots.size(), 2u + 2u);
+    EXPECT_EQ(huge.slots.back().kind.as<PCBObjectKind::Slot>()->start, (Vec2{1, 0}));
+    EXPECT_EQ(huge.slots.back().kind.as<PCBObjectKind::Slot>()->end, (Vec2{5, 0}));
+    for (const auto& o : huge.slots) EXPECT_TRUE(o.kind.as<PCBObjectKind::Slot>()->end.isFinite());
+}
+
 TEST(ExcellonParser, Repeats) {
     const auto d = parseText("METRIC\nT1C0.5\nX0.0Y0.0\nR3X0.5\nR3\nM15\nR2X9.0\n");
     const std::vector<Vec2> want = {{0, 0}, {0.5, 0}, {1.0, 0}, {1.5, 0}};
@@ -289,6 +371,30 @@ TEST(ExcellonParser, AllegroParameterFile) {
     // Both suppressed cannot be read either way: the zero mode stays the reader's own.
     EXPECT_EQ(ExcellonParser::allegroParameters("INTEGER-PLACES 2\nSUPPRESS-LEAD-ZEROES YES\nSUPPRESS-TRAIL-ZEROES YES\n"),
               (ExcellonParser::FormatDefaults{std::nullopt, 2, std::nullopt, std::nullopt}));
+
+    // Places of the largest 64-bit count with trailing zeros dropped: the digits are padded no further than
+    // a double can hold, and the counts are never added as given.
+    const auto huge = ExcellonParser::allegroParameters(
+        "INTEGER-PLACES 9223372036854775807\nDECIMAL-PLACES 9223372036854775807\nSUPPRESS-TRAIL-ZEROES YES\n");
+    ASSERT_TRUE(huge);
+    EXPECT_EQ(huge->intDigits, INT64_MAX);
+    const auto far = ExcellonParser{}.parse("b-1-2.drl", std::string_view("T01\nX0100000Y0100000\nX12Y3\nM00\n"), *huge);
+    ASSERT_EQ(far.hits.size(), 2u);
+    for (const auto& h : far.hits) EXPECT_TRUE(h.position.isFinite());
+
+    // One line of a hundred million bytes: only its first two words are looked at, so reading it takes no
+    // memory beyond the text (it took twelve times the text, a view per word).
+    const auto oneLine = corvane::testing::runInChild([] {
+        std::string text = "INTEGER-PLACES 3";
+        text.reserve(100'000'100);
+        for (int i = 0; i < 50'000'000; ++i) text += " x";
+        text += "\nDECIMAL-PLACES 5\n";
+        const auto p = ExcellonParser::allegroParameters(text);
+        return p ? std::to_string(p->intDigits.value_or(-1)) + ":" + std::to_string(p->decDigits.value_or(-1)) : "none";
+    });
+    ASSERT_TRUE(oneLine.finished);
+    EXPECT_EQ(oneLine.text, "3:5");
+    EXPECT_LT(oneLine.peakGrowthKB, 300 * 1024);
 }
 
 TEST(ExcellonParser, Plating) {
@@ -336,6 +442,20 @@ TEST(ExcellonParser, HostileInput) {
     const auto letters = parseText("METRIC\n" + std::string(1 << 20, 'Q') + "X1.0Y1.0\nX2.0Y2.0\n");
     ASSERT_EQ(letters.hits.size(), 1u);
     expectNear(letters.hits[0].position, {2, 2});
+    // A format hint of the largest 64-bit counts: padding stays bounded and the sum of the counts is not
+    // taken as given (it overflowed).
+    const auto i64 = parseText(";FILE_FORMAT=9223372036854775807:9223372036854775807T\nINCH\nT1C0.01\nX1Y1\nX12345\n");
+    ASSERT_EQ(i64.hits.size(), 2u);
+    for (const auto& h : i64.hits) EXPECT_TRUE(h.position.isFinite());
+    // A tool table comment whose size in inches passes the largest double defines no tool.
+    const auto wide = parseText(";Holesize 1. = " + std::string(308, '9') + ".0 PLATED INCH\nT1\nX1.0Y1.0\n");
+    EXPECT_EQ(wide.tools.count(1), 0u);
+    // A hole whose edge would lie past the largest double is left out; the box stays finite.
+    const auto edge = parseText("METRIC\nT1C4" + std::string(307, '0') + ".0\nX1.0Y1.0\nX17" + std::string(307, '0') +
+                                ".0Y1.0\nT2C0.5\nX2.0Y2.0\n");
+    ASSERT_EQ(edge.hits.size(), 2u);
+    expectNear(edge.hits[1].position, {2, 2});
+    EXPECT_TRUE(edge.bbox.isFinite());
     // Binary junk reads without failing.
     std::string junk;
     for (int i = 0; i < 4096; ++i) junk.push_back(static_cast<char>((i * 7919 + 13) & 0xFF));

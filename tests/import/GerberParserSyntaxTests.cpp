@@ -50,7 +50,7 @@ TEST(GerberParserErrors, EmptyAndBlankInputAreEmpty) {
 TEST(GerberParserErrors, MissingFormatOnlyWithoutObjects) {
     std::string message;
     EXPECT_EQ(errorCaseOf("%MOMM*%\nG04 nothing here*\nM02*\n", &message), GerberParseError::Case::missingFormatStatement);
-    EXPECT_EQ(message, "Gerber file has no %FS format statement.");
+    EXPECT_EQ(message, "Gerber file has no %FS format specification.");
 
     // A lone format block is an empty layer, not an error.
     const GerberDocument onlyFormat = parseDoc("%FS*%");
@@ -183,6 +183,19 @@ TEST(GerberParserFormat, IncrementalNotationMovesFromTheCurrentPoint) {
     // G90 returns to absolute coordinates.
     const GerberDocument back = parseDoc("%FSLAX24Y24*%%MOMM*%G91*%ADD10C,1*%D10*X10000Y10000D02*G90*X10000Y0D03*");
     expectPoint(back.objects.at(0).kind.as<PCBObjectKind::Flash>()->at, 1.0, 0.0);
+
+    // Moves that add up past the largest double: the one that would is left out with a warning and the
+    // current point stays, so nothing lands at infinity (the stroke and the board's box did).
+    const std::string big(308, '9');  // 1e308 mm at 9:0 digits
+    const GerberParseResult far = parseGerber("%FSLIX90Y90*%%MOMM*%%ADD10C,0.1*%D10*X" + big + "Y0D02*X" + big +
+                                              "Y0D01*X-" + big + "Y1D01*X1Y1D03*");
+    EXPECT_EQ(far.warnings, (std::vector<std::string>{"Incremental moves past the largest number were left out."}));
+    ASSERT_EQ(far.document.objects.size(), 2u);
+    const auto* back2 = far.document.objects[0].kind.as<PCBObjectKind::Stroke>();
+    ASSERT_NE(back2, nullptr);
+    expectPoint(back2->end, 0.0, 1.0);
+    EXPECT_TRUE(far.document.bbox.isFinite());
+    for (const PCBObject& o : far.document.objects) EXPECT_TRUE(o.isFinite());
 }
 TEST(GerberParserFormat, UnitsReported) {
     EXPECT_EQ(parseDoc("%FSLAX24Y24*%%MOIN*%").units, Units::mil);
@@ -346,8 +359,12 @@ TEST(GerberParserWarnings, ImagePolarityAndUnits) {
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%G70*").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%G71*").warnings.empty());
     EXPECT_TRUE(parseGerber("%FSLAX26Y26*%%MOIN*%").warnings.empty());
-    // The document itself is unchanged by the warnings.
+    // The document itself is unchanged by the warnings, but says what the image is, for the checks.
     EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPNEG*%").document.units, Units::mm);
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPNEG*%").document.imagePolarity, "Negative");
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPPOS*%").document.imagePolarity, "Positive");
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%%IPX*%").document.imagePolarity, std::nullopt);
+    EXPECT_EQ(parseGerber("%FSLAX26Y26*%%MOMM*%").document.imagePolarity, std::nullopt);
 }
 
 TEST(GerberParserSafety, JunkAndUnbalancedInputIsTolerated) {
@@ -361,4 +378,22 @@ TEST(GerberParserSafety, JunkAndUnbalancedInputIsTolerated) {
             EXPECT_TRUE(std::isfinite(o.bbox.minX) && std::isfinite(o.bbox.maxX));
         }
     }
+
+    // A pad whose size reaches past the largest double from where it stands is left out with a warning;
+    // the pad beside it stays.
+    const GerberParseResult wide = parseGerber("%FSLAX90Y90*%%MOMM*%%ADD11R,1e308X1e308*%D11*X0Y0D03*X15" +
+                                               std::string(307, '0') + "Y0D03*");
+    EXPECT_EQ(wide.warnings, (std::vector<std::string>{"Objects whose coordinates or sizes are not finite numbers were left out."}));
+    ASSERT_EQ(wide.document.objects.size(), 1u);
+    EXPECT_EQ(wide.document.objects[0].index, 0);
+    EXPECT_TRUE(wide.document.bbox.isFinite());
+
+    // A word that line breaks split into pieces longer than any writer's is dropped; the words after it
+    // are read, and the reader holds no copy of it.
+    std::string split = "%FSLAX26Y26*%%MOMM*%%ADD10C,1*%D10*X1\n";
+    for (int i = 0; i < 100'000; ++i) split += "1\n";
+    split += "Y1D03*X2000000Y0D03*";
+    const GerberDocument rest = parseDoc(split);
+    ASSERT_EQ(rest.objects.size(), 1u);
+    expectPoint(rest.objects[0].kind.as<PCBObjectKind::Flash>()->at, 2.0, 0.0);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <set>
@@ -655,6 +656,32 @@ TEST(KiCadPCBParserTest, ErrorTexts) {
               "Malformed KiCad PCB file: unexpected EOF");
     // A byte-order mark in front of the board is not content.
     EXPECT_EQ(errorText("\xEF\xBB\xBF(kicad_pcb (via (at 0 0)))"), "no error");
+}
+
+TEST(KiCadPCBParserTest, CoordinatesAndSizesThatAreNotFiniteAreLeftOut) {
+    // inf, nan and 1e999999 read as numbers; whatever they place or size is left out with one warning.
+    const auto p = parseBoard(R"((kicad_pcb (version 20221018)
+      (footprint "R" (layer "F.Cu") (at 0 0) (property "Reference" "R1")
+        (pad "1" thru_hole circle (at nan 0) (size 1 1) (drill 0.5) (layers "*.Cu"))
+        (pad "2" smd rect (at 1 0) (size 1e999999 1) (layers "F.Cu"))
+        (pad "3" smd rect (at 2 0) (size 1 1) (layers "F.Cu")))
+      (footprint "Far" (layer "F.Cu") (at inf 0) (pad "1" smd rect (at 0 0) (size 1 1) (layers "F.Cu")))
+      (segment (start 0 0) (end inf 0) (width 0.2) (layer "F.Cu"))
+      (segment (start 0 0) (end 5 0) (width -inf) (layer "F.Cu"))
+      (segment (start 0 1) (end 5 1) (width 0.2) (layer "F.Cu"))
+      (via (at 1e999999 3) (size 0.6) (drill 0.3))
+      (zone (net 0) (layer "F.Cu") (filled_polygon (pts (xy 0 0) (xy nan 0) (xy 1 1))))
+      (gr_line (start 0 0) (end 1e999999 -1e999999) (layer "Edge.Cuts") (width 0.1))))");
+    EXPECT_EQ(fileNames(p), (std::vector<std::string>{"kicad-F.Cu.gbr"}));
+    const auto& top = objectsOf(p, "F.Cu");
+    ASSERT_EQ(top.size(), 2u);
+    expectNear(flashAt(top[0]), Vec2{2, 0});
+    EXPECT_TRUE(top[1].kind.as<PCBObjectKind::Stroke>());
+    for (const auto& o : top) EXPECT_TRUE(o.isFinite());
+    EXPECT_TRUE(p.boardBBox().isFinite());
+    EXPECT_EQ(std::count(p.warnings.begin(), p.warnings.end(),
+                         "Objects whose coordinates or sizes are not finite numbers were left out."),
+              1);
 }
 
 TEST(KiCadPCBParserTest, PackageNameDropsOnlyTheExtension) {

@@ -315,6 +315,40 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"board-RevB_BOTTOM.f2", gerber, {}, bottom(), C::medium, F::gerberRS274X},
         {"board-RevB_OUTLINE.o", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
         {"board-RevB_DRILLPHOTO.d1", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+        // A CAM tool's bare two-letter names.
+        {"tl", gerber, {}, top(), C::high, F::gerberRS274X, ""},
+        {"BL", gerber, {}, bottom(), C::high, F::gerberRS274X},
+        {"ts", gerber, {}, maskT(), C::high, F::gerberRS274X},
+        {"bs", gerber, {}, maskB(), C::high, F::gerberRS274X},
+        {"to", gerber, {}, silkT(), C::high, F::gerberRS274X},
+        {"bo", gerber, {}, silkB(), C::high, F::gerberRS274X},
+        {"ko", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
+        // German films: 0 the solder side, 1 the component side; sieb the paste screen; also as a stem.
+        {"sieb0", gerber, {}, pasteB(), C::high, F::gerberRS274X},
+        {"SIEB1", gerber, {}, pasteT(), C::high, F::gerberRS274X},
+        {"stp0", gerber, {}, maskB(), C::high, F::gerberRS274X},
+        {"stp1", gerber, {}, maskT(), C::high, F::gerberRS274X},
+        {"sieb0.grb", gerber, {}, pasteB(), C::medium, F::gerberRS274X, "Detected from file stem"},
+        {"stp1.gbr", gerber, {}, maskT(), C::medium, F::gerberRS274X, "Detected from file stem"},
+        // ... only as whole names.
+        {"tl.gbr", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+        {"sieb2", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+        // Zuken: A the top, B the bottom; copper numbered through the stack; drill data named with a
+        // board name that holds "routed" is still drill data.
+        {"Resist-A.fph", gerber, {}, maskT(), C::high, F::gerberRS274X},
+        {"Resist-B.fph", gerber, {}, maskB(), C::high, F::gerberRS274X},
+        {"Symbol-A.fph", gerber, {}, silkT(), C::high, F::gerberRS274X},
+        {"Symbol-B.fph", gerber, {}, silkB(), C::high, F::gerberRS274X},
+        {"MetalMask-A.fph", gerber, {}, pasteT(), C::high, F::gerberRS274X},
+        {"MetalMask-B.fph", gerber, {}, pasteB(), C::high, F::gerberRS274X},
+        {"Conductive-1.fph", gerber, {}, top(), C::high, F::gerberRS274X, "Copper numbered in the stack"},
+        {"Conductive-3.fph", gerber, {}, inner(2), C::high, F::gerberRS274X, "Copper numbered in the stack"},
+        {"Resist-C.fph", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+        {"8seg_Driver__routed_Drill_thru_plt.fdr", excellon, {}, LayerType::drill(), C::high, F::excellon},
+        {"8seg_Driver__routed_Drill_thru_nplt.fdr", "T01C0.0394\nX012345Y023456\n", {}, LayerType::drill(), C::high,
+         F::excellon},
+        // Allegro's NC route file: its tool table is all comments.
+        {"ncroute.rou", allegroDrill, {}, LayerType::drill(), C::high, F::excellon},
     });
 }
 
@@ -433,10 +467,16 @@ TEST(LayerClassifier, NameRuleEdges) {
 TEST(LayerClassifier, NameFilterTable) {
     for (const char* ext : {"gtl", "g1", "g14", "g27", "gp3", "gp12", "tx1", "tx12", "gm", "gm1", "gm13", "gm27",
                             "cmp", "sol", "plc", "pls", "crc", "crs", "grb", "ger", "gdo", "cnc", "ncd", "gbr",
-                            "art", "pho", "gerber", "txt", "drills", "in6", "g2l", "g17l", "ly2", "mil", "positop"})
+                            "art", "pho", "gerber", "txt", "drills", "in6", "g2l", "g17l", "ly2", "mil", "positop", "rou", "fdr"})
         EXPECT_TRUE(LayerClassifier::mapsExtension(ext)) << ext;
     for (const char* ext : {"", "g", "gp", "tx", "gx1", "bak", "pdf", "zip", "gbrjob", "GTL", "g1a", "gl", "g0l", "ly"})
         EXPECT_FALSE(LayerClassifier::mapsExtension(ext)) << ext;
+    // Names that carry no layer extension are known whole, and only whole.
+    for (const char* name : {"tl", "BO", "ko", "sieb0", "STP1", "Resist-B.fph", "MetalMask-A.FPH", "Conductive-12.fph"})
+        EXPECT_TRUE(LayerClassifier::knowsWholeName(name)) << name;
+    for (const char* name : {"README", "readme", "Makefile", "LICENSE", "t", "tlx", "sieb", "sieb2", "stp", "a.fph",
+                             "Resist-C.fph", "Conductive-0.fph", "Symbol-A.pdf", "Resist-A.txt", "tl.pdf", "ts.stp"})
+        EXPECT_FALSE(LayerClassifier::knowsWholeName(name)) << name;
     // Every listed extension is one the classifier itself accepts.
     for (auto ext : LayerClassifier::knownExtensions()) EXPECT_TRUE(LayerClassifier::mapsExtension(ext)) << ext;
 }

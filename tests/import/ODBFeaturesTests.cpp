@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "ChildRun.hpp"
+
 #include <cmath>
 
 #include "import/ODBPPParser.hpp"
@@ -213,6 +215,24 @@ TEST(ODBFeatureSafety, HostileNumbersAreSkippedNotDrawn) {
     // The clockwise island comes back counter-clockwise.
     EXPECT_EQ(doc.objects[3].kind.as<PCBObjectKind::Region>()->contours[0], (Contour{{1, 0}, {1, 1}, {0, 0}}));
     for (const auto& o : doc.objects) EXPECT_TRUE(std::isfinite(o.bbox.minX) && std::isfinite(o.bbox.maxY));
+}
+
+TEST(ODBFeatureSafety, ARecordLineOfAnyLengthKeepsItsFieldsOnly) {
+    // An arc whose 60 MB line ends in its direction token: read as the short record, in memory of its
+    // first fields (the line's tokens and numbers took some 700 MB).
+    const auto outcome = corvane::testing::runInChild([] {
+        std::string text = "$0 r100\nA 1 0 0 1 0 0 0 P 0";
+        text.reserve(60'000'100);
+        for (int i = 0; i < 30'000'000; ++i) text += " 7";
+        text += " N\n";
+        const auto doc = parseMM(text);
+        if (doc.objects.size() != 1) return std::string("objects: ") + std::to_string(doc.objects.size());
+        const auto* arc = doc.objects[0].kind.as<PCBObjectKind::ArcStroke>();
+        return std::string(arc && !arc->clockwise ? "counter-clockwise arc" : "something else");
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "counter-clockwise arc");
+    EXPECT_LT(outcome.peakGrowthKB, 200 * 1024);
 }
 
 TEST(ODBFeatureDrills, OneToolPerHitWithPlatingFromNameAndAttributes) {

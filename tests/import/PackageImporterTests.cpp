@@ -3,6 +3,7 @@
 #include "ChildRun.hpp"
 #include "TempDir.hpp"
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <filesystem>
@@ -138,6 +139,11 @@ TEST(PackageImporterNames, FilterAndFileFunction) {
     // Altium inner layers and drill files of any number, Eagle and generic extensions.
     for (const char* n : {"b.G14", "b.GP3", "b.TX2", "b.cmp", "b.sol", "b.grb", "b.ger", "b.ncd", "b.cnc"})
         EXPECT_TRUE(PackageImporter::supportedExtension(n)) << n;
+    // Tools' layer names without a layer extension, and rout and Zuken drill files; not what merely looks alike.
+    for (const char* n : {"tl", "KO", "sieb1", "stp0", "Symbol-A.fph", "Conductive-2.fph", "ncroute.rou", "x_Drill_thru_nplt.fdr"})
+        EXPECT_TRUE(PackageImporter::supportedExtension(n)) << n;
+    for (const char* n : {"README", "readme", "Makefile", "to-do", "a.fph", "Symbol-A.pdf", "tl.pdf", "board.stp"})
+        EXPECT_FALSE(PackageImporter::supportedExtension(n)) << n;
 
     EXPECT_EQ(PackageImporter::x2FileFunction("%TF.FileFunction,Copper,L1,Top*%"), "Copper,L1,Top");
     EXPECT_EQ(PackageImporter::x2FileFunction("%tf.filefunction, Soldermask,Bot \n*%"), "Soldermask,Bot");
@@ -248,6 +254,56 @@ TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
         EXPECT_EQ(roles("stack.zip", files), (Roles{{names[0], "Top Copper"}, {names[1], "Inner 1 Copper"},
                                                     {names[2], "Inner 2 Copper"}, {names[3], "Bottom Copper"}}));
     }
+}
+
+TEST(PackageImporterRoles, ToolsNamesWithoutLayerExtensions) {
+    TempDir dir;
+    using Roles = std::map<std::string, std::string>;
+    auto import = [&](const std::string& zipName, const std::vector<std::pair<std::string, std::string>>& files) {
+        return PackageImporter{}.importAny(dir.writeBytes(zipName, zipOf(files)));
+    };
+    auto roles = [](const PCBPackage& pkg) {
+        Roles out;
+        for (const auto& f : pkg.files) out[f.fileName] = f.layerType.displayName();
+        return out;
+    };
+    // A CAM tool's bare names beside a readme without an extension, which is named as not read.
+    const PCBPackage cam = import("cam.zip", {{"cam/tl", kGerber}, {"cam/bl", kGerber}, {"cam/ts", kGerber},
+                                              {"cam/bs", kGerber}, {"cam/to", kGerber}, {"cam/bo", kGerber},
+                                              {"cam/ko", kGerber}, {"cam/README", "Layers: tl bl ts bs to bo ko\n"},
+                                              {"cam/drill.drl", kDrill}});
+    EXPECT_EQ(roles(cam), (Roles{{"tl", "Top Copper"}, {"bl", "Bottom Copper"}, {"ts", "Top Solder Mask"},
+                                 {"bs", "Bottom Solder Mask"}, {"to", "Top Silkscreen"}, {"bo", "Bottom Silkscreen"},
+                                 {"ko", "Board Outline"}, {"drill.drl", "Drill"}}));
+    ASSERT_FALSE(cam.warnings.empty());
+    EXPECT_EQ(cam.warnings[0], "Not read: README");
+    // Zuken: four copper layers numbered through the stack, A and B sides, and drill data in Excellon whose
+    // board name holds "routed".
+    const PCBPackage zuken =
+        import("zuken.zip", {{"Gerber/Conductive-4.fph", kGerber}, {"Gerber/Conductive-2.fph", kGerber},
+                             {"Gerber/Conductive-1.fph", kGerber}, {"Gerber/Conductive-3.fph", kGerber},
+                             {"Gerber/Resist-A.fph", kGerber}, {"Gerber/Resist-B.fph", kGerber},
+                             {"Gerber/Symbol-A.fph", kGerber}, {"Gerber/Symbol-B.fph", kGerber},
+                             {"Gerber/MetalMask-A.fph", kGerber}, {"Gerber/MetalMask-B.fph", kGerber},
+                             {"Drill/8seg_Driver__routed_Drill_thru_plt.fdr", kDrill},
+                             {"Drill/8seg_Driver__routed_Drill_thru_nplt.fdr", kDrill}});
+    EXPECT_EQ(roles(zuken),
+              (Roles{{"Conductive-1.fph", "Top Copper"}, {"Conductive-2.fph", "Inner 1 Copper"},
+                     {"Conductive-3.fph", "Inner 2 Copper"}, {"Conductive-4.fph", "Bottom Copper"},
+                     {"Resist-A.fph", "Top Solder Mask"}, {"Resist-B.fph", "Bottom Solder Mask"},
+                     {"Symbol-A.fph", "Top Silkscreen"}, {"Symbol-B.fph", "Bottom Silkscreen"},
+                     {"MetalMask-A.fph", "Top Paste"}, {"MetalMask-B.fph", "Bottom Paste"},
+                     {"8seg_Driver__routed_Drill_thru_plt.fdr", "Drill"}, {"8seg_Driver__routed_Drill_thru_nplt.fdr", "Drill"}}));
+    for (const auto& f : zuken.files) {
+        if (f.layerType.isDrill()) {
+            EXPECT_TRUE(f.drill && f.drill->hits.size() == 1) << f.fileName;
+        }
+    }
+    // German short names.
+    EXPECT_EQ(roles(import("de.zip", {{"sieb0", kGerber}, {"sieb1", kGerber}, {"stp0", kGerber}, {"stp1", kGerber},
+                                      {"board.gtl", kGerber}})),
+              (Roles{{"sieb0", "Bottom Paste"}, {"sieb1", "Top Paste"}, {"stp0", "Bottom Solder Mask"},
+                     {"stp1", "Top Solder Mask"}, {"board.gtl", "Top Copper"}}));
 }
 
 namespace {
@@ -395,6 +451,28 @@ TEST(PackageImporterDrills, AllegroParameterFileBesideTheDrillFile) {
     EXPECT_NEAR(pkg.files[0].drill->hits.at(0).position.x, 1.23456 * 25.4, 1e-9);
     EXPECT_NEAR(pkg.files[1].drill->hits.at(0).position.x, 12.3456 * 25.4, 1e-9);
     for (const auto& w : pkg.warnings) EXPECT_EQ(w.find("nc_param"), std::string::npos) << w;
+}
+
+TEST(PackageImporterDrills, AllegroRoutFileIsReadWithItsSlots) {
+    TempDir dir;
+    // Header-less, its tool table in comments and its number format in nc_param.txt beside it.
+    const std::string rout = ";LEADER: 12\n;HEADER:\n;DESTINATION: NC ROUTE\n"
+                             ";Holesize 1. = 78.740158 Tolerance = +0.000000/-0.000000 NON_PLATED MILS Quantity = 1\n"
+                             "%\nG90\nT01\nG00X0100000Y0100000\nM15\nG01X0300000Y0100000\nG01X0300000Y0200000\nM16\nM30\n";
+    const PCBPackage pkg = PackageImporter{}.importAny(dir.writeBytes(
+        "allegro.zip", zipOf({{"nc/nc_param.txt", "FORMAT 2.5\nOUTPUT-UNITS ENGLISH\n"}, {"nc/board_NCROUTE.rou", rout}})));
+    ASSERT_EQ(pkg.files.size(), 1u);
+    const PackageFile& f = pkg.files[0];
+    EXPECT_EQ(f.layerType, LayerType::drill());
+    EXPECT_EQ(f.format, SourceFormat::excellon);
+    ASSERT_TRUE(f.drill);
+    EXPECT_TRUE(f.drill->hits.empty());
+    ASSERT_EQ(f.drill->slots.size(), 2u);
+    const auto* second = f.drill->slots[1].kind.as<PCBObjectKind::Slot>();
+    EXPECT_NEAR(second->start.x, 3 * 25.4, 1e-9);
+    EXPECT_NEAR(second->end.y, 2 * 25.4, 1e-9);
+    EXPECT_NEAR(second->diameterMM, 2.0, 1e-6);
+    EXPECT_TRUE(pkg.warnings.empty()) << pkg.warnings.front();
 }
 
 TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
@@ -560,6 +638,40 @@ TEST(PackageImporterCeilings, MemoryStaysWithinTheCeilings) {
     ASSERT_TRUE(inflated.finished);
     EXPECT_EQ(inflated.text, "Could not import: 'bomb.zip' is too large to import (more than 128 MB of data).");
     EXPECT_LT(inflated.peakGrowthKB, 128 * 1024 + 32 * 1024);
+}
+
+TEST(PackageImporterCeilings, MemoryRunningOutEndsTheImportWithAClearError) {
+    // Two million strokes under a cap of 256 MB of data more than the test program holds: the object table
+    // cannot be had, and the import ends with its error instead of an uncaught std::bad_alloc.
+    TempDir dir;
+    const fs::path file = dir.write("strokes.gtl", strokesOnOneLine(2'000'000));
+    const auto outcome = corvane::testing::runInChild([&] {
+        rlimit limit{};
+        ::getrlimit(RLIMIT_DATA, &limit);
+        limit.rlim_cur = static_cast<rlim_t>(corvane::testing::procStatusKB("VmData") * 1024 + (std::int64_t{256} << 20));
+        if (::setrlimit(RLIMIT_DATA, &limit) != 0) return std::string("no cap");
+        return errorText([&] { PackageImporter{}.importAny(file); });
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "Could not import: 'strokes.gtl' is too large to import (not enough memory).");
+}
+
+TEST(PackageImporterDrills, AParameterFileOfOneEndlessLineCostsNoMoreThanItsBytes) {
+    // nc_param.txt of one 60 MB line of words: its first two words give the places, and reading it takes the
+    // bytes and no copy or list of its words (it took twelve times the line).
+    std::string line = "INTEGER-PLACES 3";
+    line.reserve(60'000'100);
+    for (int i = 0; i < 30'000'000; ++i) line += " x";
+    const Bytes zip = zipOf({{"nc_param.txt", line + "\nDECIMAL-PLACES 5\nOUTPUT-UNITS ENGLISH\n"},
+                             {"board-1-4.drl", ";Holesize 1. = 12.0 PLATED MILS\nT01\nX123456Y65432\nM00\n"}});
+    line = {};
+    const auto outcome = corvane::testing::runInChild([&] {
+        const PCBPackage pkg = PackageImporter{}.importZIPData(zip, "minnow.zip");
+        return formatFixed(pkg.files.at(0).drill->hits.at(0).position.x / 25.4, 5);
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "1.23456");
+    EXPECT_LT(outcome.peakGrowthKB, 200 * 1024);
 }
 
 TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {

@@ -169,3 +169,40 @@ TEST(SExprTest, NodeCountIsCapped) {
     EXPECT_EQ(outcome.text, "Malformed KiCad PCB file: too many lists");
     EXPECT_LT(outcome.peakGrowthKB, 1024 * 1024);
 }
+
+TEST(SExprTest, AtomsAreCappedPerListAndInAll) {
+    // A list keeps its first atoms of each kind; its name attribute is still its last string, even one
+    // rewritten from escapes.
+    std::string text = "(r (members";
+    for (std::size_t i = 0; i < SExprNode::maxAtomsPerList + 10; ++i) text += " m" + std::to_string(i) + " " + std::to_string(i);
+    text += " \"last\\\"one\"))";
+    auto tree = SExprNode::parse(text);
+    ASSERT_EQ(tree->children.size(), 1u);
+    const SExprNode& members = *tree->children[0];
+    ASSERT_EQ(members.strings.size(), SExprNode::maxAtomsPerList);
+    EXPECT_EQ(members.strings.back(), "m" + std::to_string(SExprNode::maxAtomsPerList - 1));
+    EXPECT_EQ(members.bareDoubles.size(), SExprNode::maxAtomsPerList);
+    EXPECT_EQ(members.nameAttribute, "last\"one");
+
+    // The atoms kept count against the ceiling.
+    EXPECT_EQ(errorText("(r (a 1 2) (b x y))"), "no error");
+    try {
+        SExprNode::parse("(r (a 1 2) (b x y))", SExprNode::maxNodes, 3);
+        ADD_FAILURE() << "no error";
+    } catch (const KiCadParseError& e) {
+        EXPECT_STREQ(e.what(), "Malformed KiCad PCB file: too many atoms");
+    }
+
+    // One list of 100 MB of atoms, more than the ceiling, costs what it keeps: a few thousand views, where
+    // it took a view per atom, twice (some 1.6 GB).
+    const auto outcome = corvane::testing::runInChild([] {
+        std::string line = "(kicad_pcb";
+        line.reserve(100'000'100);
+        for (int i = 0; i < 50'000'000; ++i) line += " x";
+        line += ")";
+        return std::to_string(SExprNode::parse(line)->strings.size());
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, std::to_string(SExprNode::maxAtomsPerList));
+    EXPECT_LT(outcome.peakGrowthKB, 400 * 1024);
+}

@@ -83,6 +83,7 @@ PCBPackage samplePackage() {
     g.objects[3].polarity = Polarity::clear;
     g.fileFunction = "Copper,L1,Top";
     g.filePolarity = "Positive";
+    g.imagePolarity = "Negative";
     g.fileAttributes = {{"FileFunction", "Copper,L1,Top"}, {"Part", ""}};
     g.projectID = "demo";
     g.creationDate = "2026-12-09T01:00:00Z";
@@ -204,6 +205,7 @@ TEST(JSONRoundTrip, WholePackageComesBackFieldForField) {
     EXPECT_EQ(g.apertures, g0.apertures);
     EXPECT_EQ(g.fileAttributes, g0.fileAttributes);
     EXPECT_EQ(g.creationDate, g0.creationDate);
+    EXPECT_EQ(g.imagePolarity, "Negative");
     EXPECT_EQ(g.units, Units::mil);
     EXPECT_EQ(back.files[1].drill->tools, original.files[1].drill->tools);
     EXPECT_EQ(back.files[1].drill->hits, original.files[1].drill->hits);

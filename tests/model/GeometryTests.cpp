@@ -62,6 +62,27 @@ TEST(BBoxGrowth, ValidityAndNaN) {
     EXPECT_EQ(b, (BBox{0, 0, 1, 5}));
     EXPECT_FALSE(b.contains(Vec2{kNaN, 0.5}));
     EXPECT_FALSE(b.contains(Vec2{0.5, kNaN}));
+    EXPECT_FALSE((BBox{kNaN, 0, 1, 1}).isFinite());
+}
+
+TEST(BBoxGrowth, InfinitiesMoveNoEdge) {
+    // A box grown from any point or box stays finite: an infinite coordinate or edge is passed over like
+    // NaN, the others still count.
+    const double inf = std::numeric_limits<double>::infinity();
+    BBox b = BBox::empty();
+    b.include(Vec2{inf, 2});
+    b.include(Vec2{1, -inf});
+    EXPECT_EQ(b, (BBox{1, 2, 1, 2}));
+    b.include(BBox{-inf, 0, 5, inf});
+    EXPECT_EQ(b, (BBox{1, 0, 5, 2}));
+    EXPECT_TRUE(b.isFinite());
+    EXPECT_FALSE(BBox::empty().isFinite());
+    // Sides farther apart than a double reaches still give a finite extent and centre.
+    const double most = std::numeric_limits<double>::max();
+    const BBox wide{-most, -most, most, most};
+    EXPECT_EQ(wide.width(), most);
+    EXPECT_EQ(wide.height(), most);
+    EXPECT_EQ(wide.center(), (Vec2{0, 0}));
 }
 
 TEST(BBoxQueries, EdgesBelongToTheBox) {

@@ -103,6 +103,27 @@ TEST(PrimitiveBoxes, StrokesFlashesDrillsSlotsAndRegions) {
     EXPECT_EQ(layer, (BBox{0, 0, 1, 1}));
 }
 
+TEST(PrimitiveBoxes, ObjectsReachingPastTheLargestDoubleAreNotFinite) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const double big = std::numeric_limits<double>::max() / 2 * 1.5;
+    EXPECT_TRUE(plain(PCBObjectKind::stroke({0, 0}, {big, 0}), ApertureShape::circle(1)).isFinite());
+    EXPECT_TRUE(plain(PCBObjectKind::region({})).isFinite());
+    // A point, a size, or what the size reaches around a point that no double holds.
+    EXPECT_FALSE(plain(PCBObjectKind::stroke({0, 0}, {inf, 0})).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::flash({kNaN, 0})).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::flash({0, 0}), ApertureShape::circle(kNaN)).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::flash({0, 0}), ApertureShape::rectangle(big, 1)).isFinite());  // its diagonal
+    EXPECT_FALSE(plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 1, std::vector<Contour>{{{0, 0}, {kNaN, 1}, {1, 0}}}))
+                     .isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::flash({big, 0}), ApertureShape::circle(big)).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::region({{{0, 0}, {kNaN, 1}, {1, 3}}})).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::arcStroke({big, 0}, {big, 0}, {-big, 0}, true)).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::drill({big, 0}, big, true)).isFinite());
+    EXPECT_FALSE(plain(PCBObjectKind::slot({0, 0}, {1, inf}, 1, true)).isFinite());
+    // The box such an object is given stays finite all the same.
+    EXPECT_TRUE(plain(PCBObjectKind::stroke({0, 0}, {inf, kNaN})).bbox.isFinite());
+}
+
 TEST(PrimitiveBoxes, ArcsReachTheirTrueExtent) {
     const auto circle = ApertureShape::circle(0.2);
     // Half circle counter-clockwise over the top: the box reaches y = 1 + r.

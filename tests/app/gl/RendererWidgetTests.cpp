@@ -4,7 +4,11 @@
 #include <QTest>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
+#include <set>
+
+#include <QWindow>
 
 #include "GLTestSupport.hpp"
 #include "mesh/Tessellator.hpp"
@@ -64,6 +68,16 @@ int maxDifference(const QImage& a, const QImage& b) {
     return worst;
 }
 
+std::size_t distinctColours(const QImage& image) {
+    const QImage x = image.convertToFormat(QImage::Format_RGBA8888_Premultiplied);
+    std::set<std::uint32_t> colours;
+    for (int row = 0; row < x.height(); ++row) {
+        const auto* p = reinterpret_cast<const std::uint32_t*>(x.constScanLine(row));
+        colours.insert(p, p + x.width());
+    }
+    return colours.size();
+}
+
 } // namespace
 
 TEST_F(RendererWidget, ProbeChoosesOpenGL) { EXPECT_TRUE(GLBoardRenderer::probe()); }
@@ -81,6 +95,11 @@ TEST_F(RendererWidget, WindowFramebufferMatchesRenderToImage) {
     ASSERT_EQ(snapshot.size(), grab.size());
     EXPECT_EQ(snapshot.devicePixelRatio(), dpr);
     EXPECT_LE(maxDifference(grab, snapshot), 1);
+    // The window composes the canvas's picture without samples of its own, while the layers keep theirs:
+    // aliased, two layers over the background give five colours, smoothed edges many more.
+    ASSERT_TRUE(window.windowHandle());
+    EXPECT_LE(window.windowHandle()->requestedFormat().samples(), 0);
+    EXPECT_GT(distinctColours(snapshot), 12u);
 
     // The scale is per point whatever the pixel ratio: the stroke's middle and the cut-out land where the
     // canvas transform puts them.
@@ -111,6 +130,22 @@ TEST_F(RendererWidget, DevicePixelRatioFollowsTheScreen) {
     const double expected = qEnvironmentVariable("QT_SCALE_FACTOR") == QLatin1String("2") ? 2.0 : 1.0;
     EXPECT_EQ(canvas->devicePixelRatioF(), expected);
     EXPECT_EQ(canvas->grabFramebuffer().size(), QSize(64, 48) * expected);
+}
+
+TEST_F(RendererWidget, ReadyingAnEmptyCanvasForItsFirstBoardChangesNoPixel) {
+    // One canvas shown empty (it readies its passes while idle), one given the board before it is shown.
+    QWidget idle, direct;
+    GLBoardRenderer* waited = showCanvas(idle, {257, 143});
+    QTest::qWait(300);
+    const QImage empty = waited->grabFramebuffer();
+    for (int y = 0; y < empty.height(); y += 9)
+        for (int x = 0; x < empty.width(); x += 7) ASSERT_TRUE(near(empty.pixelColor(x, y), kBackground)) << x << "," << y;
+    const std::uint64_t frames = waited->framesDrawn();
+    uploadBoard(*waited);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return waited->framesDrawn() > frames; }, 5000));
+    GLBoardRenderer* first = showCanvas(direct, {257, 143}, uploadBoard);
+    EXPECT_EQ(maxDifference(waited->grabFramebuffer(), first->grabFramebuffer()), 0);
+    EXPECT_EQ(maxDifference(waited->snapshot(), first->snapshot()), 0);
 }
 
 TEST_F(RendererWidget, DrawsOnlyWhenSomethingChanged) {
