@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
+#include <new>
 
 #include "CopperBodies.hpp"
 #include "CopperFilms.hpp"
@@ -25,8 +27,13 @@ MinSpaceEstimate BoardSummaryEngine::estimateMinSpace(const std::vector<PCBObjec
 MinSpaceEstimate BoardSummaryEngine::estimateMinSpace(std::span<const std::span<const PCBObject>> layers) const {
     const auto deadline = spacing::Clock::now() + std::chrono::duration_cast<spacing::Clock::duration>(
                                                       std::chrono::duration<double>(std::max(timeBudget, 0.0)));
-    const spacing::SmallestGap gap = spacing::smallestGapOfLayers(layers, deadline);
-    return MinSpaceEstimate{gap.value, gap.completed};
+    try {
+        const spacing::SmallestGap gap = spacing::smallestGapOfLayers(layers, deadline);
+        return MinSpaceEstimate{gap.value, gap.completed};
+    } catch (const std::bad_alloc&) {
+        // Out of memory: no figure, and marked as such, rather than no summary at all.
+        return MinSpaceEstimate{std::nullopt, false};
+    }
 }
 
 std::optional<BBox> BoardSummaryEngine::outlineCenterlineBBox(const PCBPackage& package) {
@@ -44,8 +51,13 @@ BoardSummary BoardSummaryEngine::summarize(const PCBPackage& package) const {
     // The one board box every view reads, so that the summary, the report, Fit and the measurement agree.
     const BBox box = package.boardBBox();
     if (box.isValid()) {
-        s.widthMM = std::max(box.maxX - box.minX, 0.0);
-        s.heightMM = std::max(box.maxY - box.minY, 0.0);
+        // Stray coordinates far apart on either side have a difference past the largest double.
+        const auto extent = [](double lo, double hi) {
+            const double d = hi - lo;
+            return d > 0 ? std::min(d, std::numeric_limits<double>::max()) : 0.0;
+        };
+        s.widthMM = extent(box.minX, box.maxX);
+        s.heightMM = extent(box.minY, box.maxY);
     }
 
     // A film's drawing is where its copper is not: none of it is pads, tracks or gaps.

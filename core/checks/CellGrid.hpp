@@ -13,9 +13,14 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <span>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
+#include "MemoryAllowance.hpp"
 #include "model/Geometry.hpp"
 
 namespace corvane {
@@ -31,8 +36,13 @@ namespace grid {
 
 inline constexpr std::int64_t kCellIndexLimit = std::int64_t{1} << 40;
 inline constexpr std::int64_t kMaxCellsPerItem = 65536;
-// Past this many cell entries in one grid, further items are treated as oversized.
-inline constexpr std::int64_t kMaxTotalEntries = std::int64_t{1} << 26;
+// Past this many cell entries in one grid, further items are treated as oversized. A hashed grid's
+// table is made for as many cells as it has entries, up front: 8 M of them take 512 MB, and a table
+// grown by rehashing would stall the build for seconds without a look at the clock.
+inline constexpr std::int64_t kMaxTotalEntries = std::int64_t{1} << 23;
+// Real copper enters about three cells per piece (measured on a 14-layer board at 0.6 mm cells); a
+// hashed grid (sparse copper, with stray pieces far away) takes at most this many per item.
+inline constexpr std::int64_t kHashedEntriesPerItem = 8;
 
 // floor(v / cell), clamped to ±2^40. NaN maps to the lower limit; callers skip non-finite input first.
 inline std::int64_t cellIndex(double v, double cell) {
@@ -84,14 +94,64 @@ inline bool isFinite(const BBox& b) {
     return std::isfinite(b.minX) && std::isfinite(b.minY) && std::isfinite(b.maxX) && std::isfinite(b.maxY);
 }
 
+// A zero-filled array taken from the system as it is: pages of a large one are zeroed when first
+// touched, so making one costs nothing until it is used, and work that polls as it fills it can stop
+// at any time. Holds values whose all-zero bytes are their empty state.
+template <class T>
+class ZeroedArray {
+    static_assert(std::is_trivially_copyable_v<T> && std::is_trivially_destructible_v<T>);
+
+public:
+    ZeroedArray() = default;
+    ZeroedArray(ZeroedArray&& other) noexcept : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+    ZeroedArray& operator=(ZeroedArray&& other) noexcept {
+        if (this != &other) {
+            clear();
+            data_ = std::exchange(other.data_, nullptr);
+            size_ = std::exchange(other.size_, 0);
+        }
+        return *this;
+    }
+    ~ZeroedArray() { std::free(data_); }
+
+    // False when the system has no room for n values.
+    bool allocate(std::size_t n) {
+        clear();
+        if (n == 0) return true;
+        data_ = static_cast<T*>(std::calloc(n, sizeof(T)));
+        size_ = data_ ? n : 0;
+        return data_ != nullptr;
+    }
+    void clear() {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = 0;
+    }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+    T& operator[](std::size_t k) { return data_[k]; }
+    const T& operator[](std::size_t k) const { return data_[k]; }
+
+private:
+    T* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
 class CellGrid {
 public:
     // Enters item k of `ranges` in every cell of ranges[k], skipping empty ranges. Items whose
     // range is oversized, or that would push the grid past kMaxTotalEntries, are not entered and
     // are appended to `oversized` in item order. `stop` is polled now and then while building;
-    // when it returns true the build is abandoned and build() returns false.
+    // when it returns true the build is abandoned and build() returns false. With an allowance,
+    // the grid's tables are taken from it, held until the next build, and a build they would
+    // not fit in returns false as well.
     template <class Stop>
-    bool build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop);
+    bool build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop,
+               MemoryAllowance* allowance = nullptr);
 
     std::span<const std::uint32_t> items(GridCellKey key) const { return items(key.x, key.y); }
     std::span<const std::uint32_t> items(std::int64_t x, std::int64_t y) const {
@@ -121,10 +181,11 @@ private:
         h ^= h >> 32;
         return h;
     }
-    Slot& slotFor(std::int64_t x, std::int64_t y);  // inserts when absent
+    // Inserts when absent; the table, made for every entry, always has room.
+    Slot& slotFor(std::int64_t x, std::int64_t y);
     const Slot* find(std::int64_t x, std::int64_t y) const;
-    void reset(std::size_t expectedCells);
-    void grow();
+    // A table for up to `cells` cells; false when the allowance cannot hold it.
+    bool reset(std::size_t cells);
     // The per-cell counter of the current mode, inserting the cell when hashed.
     std::uint32_t& counter(std::int64_t x, std::int64_t y) {
         if (dense_)
@@ -136,54 +197,74 @@ private:
     bool dense_ = false;
     std::int64_t x0_ = 0, x1_ = -1, y0_ = 0, y1_ = -1;
     std::size_t height_ = 0;
-    std::vector<std::uint32_t> offsets_;
+    ZeroedArray<std::uint32_t> offsets_;
     // Hashed mode: open addressing over the occupied cells.
-    std::vector<Slot> slots_;
+    ZeroedArray<Slot> slots_;
     std::size_t used_ = 0;
     std::vector<std::uint32_t> lists_;
+    AllowanceHold hold_;  // what the tables above take of the build's allowance
 };
 
 template <class Stop>
-bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop) {
+bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_t>& oversized, Stop&& stop,
+                     MemoryAllowance* allowance) {
     oversized.clear();
-    lists_.clear();
+    lists_ = {};
     offsets_.clear();
     slots_.clear();
     used_ = 0;
-    // Which items are entered, and the extent of the cells they occupy.
+    hold_ = allowance ? AllowanceHold(*allowance) : AllowanceHold();
+    // Which items are entered, within `most` entries, and the extent of the cells they occupy.
     std::vector<std::uint8_t> entered(ranges.size(), 0);
     std::int64_t total = 0;
-    x0_ = y0_ = kCellIndexLimit;
-    x1_ = y1_ = -kCellIndexLimit;
-    for (std::size_t k = 0; k < ranges.size(); ++k) {
-        const CellRange& r = ranges[k];
-        if (r.isEmpty()) continue;
-        const std::int64_t n = r.cellCount();
-        if (n > kMaxCellsPerItem || total + n > kMaxTotalEntries) {
-            oversized.push_back(static_cast<std::uint32_t>(k));
-            continue;
+    const auto select = [&](std::int64_t most) {
+        oversized.clear();
+        total = 0;
+        x0_ = y0_ = kCellIndexLimit;
+        x1_ = y1_ = -kCellIndexLimit;
+        for (std::size_t k = 0; k < ranges.size(); ++k) {
+            const CellRange& r = ranges[k];
+            entered[k] = 0;
+            if (r.isEmpty()) continue;
+            const std::int64_t n = r.cellCount();
+            if (n > kMaxCellsPerItem || total + n > most) {
+                oversized.push_back(static_cast<std::uint32_t>(k));
+                continue;
+            }
+            entered[k] = 1;
+            total += n;
+            x0_ = std::min(x0_, r.x0);
+            x1_ = std::max(x1_, r.x1);
+            y0_ = std::min(y0_, r.y0);
+            y1_ = std::max(y1_, r.y1);
         }
-        entered[k] = 1;
-        total += n;
-        x0_ = std::min(x0_, r.x0);
-        x1_ = std::max(x1_, r.x1);
-        y0_ = std::min(y0_, r.y0);
-        y1_ = std::max(y1_, r.y1);
-    }
-    dense_ = false;
-    if (total > 0) {
+    };
+    // The cells of the occupied extent, when few enough for one offset each.
+    const auto denseCells = [&]() -> std::optional<std::size_t> {
         const double w = static_cast<double>(x1_ - x0_ + 1);
         const double h = static_cast<double>(y1_ - y0_ + 1);
-        const double denseLimit = std::min(4.0 * static_cast<double>(total) + 65536.0, 16777216.0);
-        if (w * h <= denseLimit) {
-            dense_ = true;
-            height_ = static_cast<std::size_t>(y1_ - y0_ + 1);
-            offsets_.assign(static_cast<std::size_t>(w * h) + 1, 0);
-        }
+        if (total > 0 && w * h <= std::min(4.0 * static_cast<double>(total) + 65536.0, 16777216.0))
+            return static_cast<std::size_t>(w * h);
+        return std::nullopt;
+    };
+    select(kMaxTotalEntries);
+    // Each entry of a hashed grid costs a random place in a large table: sparse copper, spread over
+    // far more cells than it fills, enters at most a few per item, the rest being oversized.
+    if (!denseCells())
+        select(std::min(kMaxTotalEntries, kHashedEntriesPerItem * static_cast<std::int64_t>(ranges.size()) + kMaxCellsPerItem));
+    const std::optional<std::size_t> cells = denseCells();
+    dense_ = cells.has_value();
+    if (dense_) {
+        height_ = static_cast<std::size_t>(y1_ - y0_ + 1);
+        if (!hold_.takeFor<std::uint32_t>(*cells + 1) || !offsets_.allocate(*cells + 1)) return false;
+    } else if (!reset(static_cast<std::size_t>(total))) {
+        return false;
     }
-    if (!dense_) reset(ranges.size());
 
     std::uint32_t sincePoll = 0;
+    // A hashed entry may be the first touch of a page of the table, which a loaded system takes
+    // tens of microseconds to give: those are counted in fewer to a poll.
+    const std::uint32_t entriesPerPoll = dense_ ? 4096 : 256;
     // First pass: count the entries of each cell.
     for (std::size_t k = 0; k < ranges.size(); ++k) {
         if (!entered[k]) continue;
@@ -191,7 +272,7 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
         for (std::int64_t x = r.x0; x <= r.x1; ++x)
             for (std::int64_t y = r.y0; y <= r.y1; ++y) {
                 counter(x, y) += 1;
-                if (++sincePoll >= 4096) {
+                if (++sincePoll >= entriesPerPoll) {
                     sincePoll = 0;
                     if (stop()) return false;
                 }
@@ -199,10 +280,12 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
     }
     // Offsets, then a second pass that places the items; item order within a cell is entry order.
     std::vector<std::uint32_t> fill;
+    if (!hold_.takeFor<std::uint32_t>(static_cast<std::size_t>(total))) return false;
     if (dense_) {
         for (std::size_t k = 1; k < offsets_.size(); ++k) offsets_[k] += offsets_[k - 1];
+        if (!hold_.takeFor<std::uint32_t>(offsets_.size())) return false;  // the fill positions
         fill.assign(offsets_.begin(), offsets_.end() - 1);
-        lists_.resize(offsets_.back());
+        lists_.resize(offsets_[offsets_.size() - 1]);
     } else {
         std::uint32_t offset = 0;
         for (Slot& s : slots_) {
@@ -226,12 +309,13 @@ bool CellGrid::build(std::span<const CellRange> ranges, std::vector<std::uint32_
                     lists_[s.begin + s.count] = static_cast<std::uint32_t>(k);
                     s.count += 1;
                 }
-                if (++sincePoll >= 4096) {
+                if (++sincePoll >= entriesPerPoll) {
                     sincePoll = 0;
                     if (stop()) return false;
                 }
             }
     }
+    if (dense_) hold_.giveBack(offsets_.size() * sizeof(std::uint32_t));  // the fill positions, freed now
     return true;
 }
 

@@ -252,6 +252,15 @@ std::size_t CopperBodySet::flashBodyCount(ShapeRef shape) {
     return discs + (rest ? 1 : 0);
 }
 
+std::size_t CopperBodySet::flashStorageBytes(ShapeRef shape) {
+    if (!shape) return 0;
+    if (auto p = shape->as<ApertureShape::Polygon>())
+        return polygonStorageBytes(static_cast<std::size_t>(std::clamp<std::int64_t>(p->vertices, 3, kMaxPolygonVertices)));
+    const auto* m = shape->as<ApertureShape::Macro>();
+    // An evaluated macro's points stay the aperture's own; only a reference per contour is kept.
+    return m && m->outline ? m->outline->size() * sizeof(ContourRef) : 0;
+}
+
 void CopperBodySet::flashBodies(const Vec2& at, ShapeRef shape,
                                 std::vector<CopperBody>& out) {
     const auto* m = shape ? shape->as<ApertureShape::Macro>() : nullptr;

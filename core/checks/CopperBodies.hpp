@@ -106,6 +106,11 @@ public:
     void flashBodies(const Vec2& at, ShapeRef shape, std::vector<CopperBody>& out);
     // How many bodies flashBodies makes of a flash of this shape at a finite position.
     static std::size_t flashBodyCount(ShapeRef shape);
+    // The bytes the set keeps for each flash of this shape: its contours and their points. A shape
+    // of many contours or vertices costs that much again with every flash.
+    static std::size_t flashStorageBytes(ShapeRef shape);
+    // The bytes the set keeps for a polygon of `points` points.
+    static std::size_t polygonStorageBytes(std::size_t points) { return sizeof(ContourRef) + points * sizeof(Vec2); }
 
     // Exact when the gap lies below `below`; otherwise some value at or above it, found sooner:
     // edges farther than `below` are never measured. Safe to call from several threads at once.

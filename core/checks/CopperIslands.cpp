@@ -564,7 +564,18 @@ struct LaterClears {
     }
 };
 
-std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const std::function<bool()>& stop) {
+// Appends v to the list unless the room it grows into passes the allowance.
+template <class T>
+bool pushWithin(std::vector<T>& list, const T& v, AllowanceHold& hold) {
+    if (list.size() == list.capacity() && !hold.takeFor<T>(std::max<std::size_t>(list.capacity(), 16))) return false;
+    list.push_back(v);
+    return true;
+}
+
+// Nothing when `stop` ended it or the allowance cannot hold the list: dark objects under many large
+// clear ones make it quadratic.
+std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const std::function<bool()>& stop,
+                                       AllowanceHold& scratch) {
     LaterClears out;
     out.start.assign(objects.size() + 1, 0);
     std::vector<std::uint32_t> clears;
@@ -583,11 +594,12 @@ std::optional<LaterClears> laterClears(std::span<const PCBObject> objects, const
         const PCBObject& o = objects[k];
         if (o.polarity == Polarity::clear || !withinRange(o.bbox) || !drawsCopper(o)) continue;
         const auto first = out.clears.size();
+        bool full = false;
         const bool stopped = t.near(
             o.bbox, 0.0,
             [&](std::uint32_t c) {
-                if (clears[c] > k) out.clears.push_back(clears[c]);
-                return false;
+                full = clears[c] > k && !pushWithin(out.clears, clears[c], scratch);
+                return full;
             },
             stop);
         if (stopped) return std::nullopt;
@@ -786,11 +798,11 @@ std::optional<std::vector<CutJob>> cutJobs(std::span<const PCBObject> objects, s
 
 // ---- islands ----------------------------------------------------------------------------------
 
-bool buildGrid(LayerCopper& out, const std::function<bool()>& stop) {
+bool buildGrid(LayerCopper& out, const std::function<bool()>& stop, MemoryAllowance* allowance) {
     const std::size_t n = out.pieces.size();
     std::vector<grid::CellRange> ranges(n);
     for (std::size_t i = 0; i < n; ++i) ranges[i] = grid::rangeOf(out.pieces[i].box(), out.cell);
-    return out.grid.build(ranges, out.oversized, stop);
+    return out.grid.build(ranges, out.oversized, stop, allowance);
 }
 
 // Work of one layer shared out to the pool: blocks of this many pieces or areas, dealt round.
@@ -941,11 +953,23 @@ void numberIslands(LayerCopper& out, Islands& islands) {
         if (net == kUnset) net = -1;
 }
 
-// The pieces the builder will make, so that the piece list is allocated once: the edges of large
-// areas, the chords of arcs, the bodies of flashes, one piece for anything else.
-std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
-                           std::span<const CutJob> jobs, const std::vector<std::optional<std::vector<CutArea>>>& cuts,
-                           double cell) {
+// What each piece costs from its making to the end of the layer's search: the piece, its chain and
+// interior flags, its grid range and entry flag, its island links and number, its chain's end, a
+// last-met marker on every worker, and its box and place in the closest-pair tree.
+std::size_t bytesPerPiece() {
+    return sizeof(Piece) + 3 * sizeof(std::uint8_t) + sizeof(grid::CellRange) + 5 * sizeof(std::uint32_t) +
+           (defaultWorkerCount() + 1) * sizeof(std::int64_t) + 2 * sizeof(BBox) + 2 * sizeof(std::uint32_t);
+}
+
+// What the builder will make, so that the piece list is allocated once and the layer's memory is
+// known before it is spent: the pieces (the edges of large areas, the chords of arcs, the bodies of
+// flashes, one piece for anything else) and, in `storage`, the bytes of the contours and points kept
+// for them beyond what the cuts left, which is taken already. Nothing when `stop` ended it: stray arcs
+// of kilometres take thousands of chords each.
+std::optional<std::size_t> expectedPieces(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable,
+                                          std::span<const CutJob> jobs,
+                                          const std::vector<std::optional<std::vector<CutArea>>>& cuts, double cell,
+                                          std::size_t& storage, const std::function<bool()>& stop) {
     std::vector<std::uint8_t> cut(objects.size(), 0);
     std::size_t n = 0;
     std::size_t extra = 0;
@@ -956,7 +980,13 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
         for (const CutArea& area : *cuts[j]) n += areaPieces(area, split, cell, extra);
     }
     std::vector<Vec2> points;
-    std::unordered_map<const ApertureShape*, std::size_t> bodiesOfShape;
+    struct ShapeCost {
+        std::size_t bodies = 0, bytes = 0;
+    };
+    std::unordered_map<const ApertureShape*, ShapeCost> costOfShape;
+    storage = 0;
+    constexpr std::size_t kArcPointsPerPoll = 65536;
+    std::size_t sincePoll = 0;
     for (std::size_t k = 0; k < objects.size(); ++k) {
         const PCBObject& o = objects[k];
         if (o.polarity == Polarity::clear || cut[k] || !drawsCopper(o)) continue;
@@ -964,6 +994,7 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
             for (const Contour& c : g->contours) {
                 n += isWhole(c) ? 1 : c.size();
                 if (!isWhole(c)) extra += edgeExtra(c, cell);
+                storage += CopperBodySet::polygonStorageBytes(c.size()) + sizeof(Contour) + sizeof(FilledArea);
             }
         } else if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
             n += 1;
@@ -973,10 +1004,18 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
             arcPoints(*a, points);
             n += points.size() - 1;
             for (std::size_t i = 0; i + 1 < points.size(); ++i) extra += chainExtra(points[i], points[i + 1], cell);
+            sincePoll += points.size();
+            if (sincePoll >= kArcPointsPerPoll) {
+                sincePoll = 0;
+                if (stop()) return std::nullopt;
+            }
         } else if (o.kind.as<PCBObjectKind::Flash>()) {
-            auto [it, fresh] = bodiesOfShape.try_emplace(o.apertureShape.get());
-            if (fresh) it->second = CopperBodySet::flashBodyCount(o.apertureShape);
-            n += it->second;
+            auto [it, fresh] = costOfShape.try_emplace(o.apertureShape.get());
+            if (fresh)
+                it->second = ShapeCost{CopperBodySet::flashBodyCount(o.apertureShape),
+                                       CopperBodySet::flashStorageBytes(o.apertureShape)};
+            n += it->second.bodies;
+            storage += it->second.bytes;
         } else {
             n += 1;
         }
@@ -984,9 +1023,12 @@ std::size_t expectedPieces(std::span<const PCBObject> objects, std::span<const s
     return n + std::min(extra, kChainBudget);
 }
 
-// The polygons of every clear object, by object index; none when nothing is to be cut.
-std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool needed, const std::function<bool()>& stop) {
+// The polygons of every clear object, by object index; none when nothing is to be cut. Nothing when
+// `stop` ended it or the allowance cannot hold the polygons.
+std::optional<std::vector<ClearShape>> clearShapesOf(std::span<const PCBObject> objects, bool needed,
+                                                     const std::function<bool()>& stop, AllowanceHold& scratch) {
     std::vector<ClearShape> shapes(needed ? objects.size() : 0);
+    std::atomic<bool> ended{false};
     std::vector<std::uint32_t> clears;
     for (std::size_t k = 0; k < shapes.size(); ++k)
         if (objects[k].polarity == Polarity::clear && drawsCopper(objects[k])) clears.push_back(static_cast<std::uint32_t>(k));
@@ -995,21 +1037,35 @@ std::vector<ClearShape> clearShapesOf(std::span<const PCBObject> objects, bool n
         chunks,
         [&](std::size_t chunk) {
             for (std::size_t i = chunk; i < clears.size(); i += chunks) {
-                if ((i / chunks) % 64 == 0 && stop()) return;
+                if (ended.load(std::memory_order_relaxed) || ((i / chunks) % 64 == 0 && stop())) {
+                    ended = true;
+                    return;
+                }
                 ClearShape& shape = shapes[clears[i]];
                 objectPolygons(objects[clears[i]], shape.paths);
                 shape.measure();
+                if (!scratch.takeFor<Point>(shape.points)) ended = true;
             }
         },
         defaultWorkerCount());
+    if (ended) return std::nullopt;
     return shapes;
+}
+
+// What the cut areas keep: their points, which become the layer's contours.
+std::size_t pointsOf(const std::vector<CutArea>& areas) {
+    std::size_t n = 0;
+    for (const CutArea& a : areas) n += pointCount(a);
+    return n;
 }
 
 // Makes every cut on the pool; false when `stop` ended it or a cut failed. Columns of one object are
 // neighbours in `jobs`, so taking every chunks-th job spreads them over the chunks.
+
 bool cutAll(std::span<const PCBObject> objects, std::span<const std::uint32_t> reachable, const LaterClears& later,
             const std::vector<ClearShape>& clearShapes, std::span<const CutJob> jobs,
-            std::vector<std::optional<std::vector<CutArea>>>& cuts, const std::function<bool()>& stop) {
+            std::vector<std::optional<std::vector<CutArea>>>& cuts, const std::function<bool()>& stop,
+            AllowanceHold& kept) {
     const std::size_t columnJobs = jobs.size() - reachable.size();
     const std::size_t chunks =
         std::min({kMaxCutChunks, jobs.size() / kObjectsPerCutChunk + 1 + columnJobs, jobs.size()});
@@ -1019,11 +1075,14 @@ bool cutAll(std::span<const PCBObject> objects, std::span<const std::uint32_t> r
         [&](std::size_t chunk) {
             Cutter cutter(objects, clearShapes);
             for (std::size_t i = chunk; i < jobs.size(); i += chunks) {
-                if (stopped.load(std::memory_order_relaxed)) return;
-                if ((i / chunks) % 64 == 0 && stop()) stopped = true;
+                // A boolean cannot be stopped once started: the clock is read before each.
+                if (stopped.load(std::memory_order_relaxed) || stop()) {
+                    stopped = true;
+                    return;
+                }
                 const std::uint32_t k = reachable[jobs[i].slot];
                 cuts[i] = cutter.cut(k, later.of(k), jobs[i].column, jobs[i].copper.get());
-                if (cutter.failed()) stopped = true;
+                if (cutter.failed() || (cuts[i] && !kept.takeFor<Vec2>(pointsOf(*cuts[i])))) stopped = true;
             }
         },
         defaultWorkerCount());
@@ -1084,6 +1143,8 @@ void LayerCopper::clear() {
     oversized.clear();
     interior.clear();
     enclosedShorts.clear();
+    hold.release();
+    tooLarge = false;
 }
 
 bool LayerCopper::connected(std::uint32_t i, std::uint32_t j) const {
@@ -1101,28 +1162,51 @@ grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach
     return grid::rangeOf(layer.pieces[i].box().outset(reach), layer.cell);
 }
 
-bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
-                      const std::function<bool()>& stop) {
-    out.clear();
-    out.cell = cell;
-    const std::optional<LaterClears> later = laterClears(objects, stop);
+namespace {
+
+bool joinAll(LayerCopper& out, const std::vector<std::uint8_t>& joinsPrevious, const std::function<bool()>& stop) {
+    Islands islands(out.pieces.size());
+    if (!joinTouching(out, joinsPrevious, islands, stop) || !joinEnclosed(out, islands, stop)) return false;
+    numberIslands(out, islands);
+    return true;
+}
+
+bool buildCopper(std::span<const PCBObject> objects, NetTable& nets, LayerCopper& out, const std::function<bool()>& stop,
+                 MemoryAllowance* allowance) {
+    // What only the cutting needs, given back once the copper is made.
+    AllowanceHold scratch = allowance ? AllowanceHold(*allowance) : AllowanceHold();
+    const std::optional<LaterClears> later = laterClears(objects, stop, scratch);
     if (!later) return false;
     std::vector<std::uint32_t> reachable;
     for (std::size_t k = 0; k < objects.size(); ++k)
         if (objects[k].polarity != Polarity::clear && !later->of(k).empty()) reachable.push_back(static_cast<std::uint32_t>(k));
-    const std::vector<ClearShape> clearShapes = clearShapesOf(objects, !reachable.empty(), stop);
-    if (stop()) return false;
-    const std::optional<std::vector<CutJob>> jobs = cutJobs(objects, reachable, *later, clearShapes);
+    const std::optional<std::vector<ClearShape>> clearShapes = clearShapesOf(objects, !reachable.empty(), stop, scratch);
+    if (!clearShapes || stop()) return false;
+    const std::optional<std::vector<CutJob>> jobs = cutJobs(objects, reachable, *later, *clearShapes);
     if (!jobs) return false;
     std::vector<std::optional<std::vector<CutArea>>> cuts(jobs->size());
-    if (!cutAll(objects, reachable, *later, clearShapes, *jobs, cuts, stop)) return false;
+    if (!cutAll(objects, reachable, *later, *clearShapes, *jobs, cuts, stop, out.hold)) return false;
+    std::size_t storage = 0;
+    const std::optional<std::size_t> pieces = expectedPieces(objects, reachable, *jobs, cuts, out.cell, storage, stop);
+    // Pieces are numbered in 32 bits, and what they will cost is taken before any is made.
+    if (!pieces || *pieces > UINT32_MAX || !out.hold.take(storage) || !out.hold.takeFor(*pieces, bytesPerPiece()))
+        return false;
     Builder builder(objects, nets, out);
-    builder.reserve(expectedPieces(objects, reachable, *jobs, cuts, cell));
-    if (!addCopper(objects, nets, reachable, *jobs, cuts, builder, stop) || !buildGrid(out, stop)) return false;
-    Islands islands(out.pieces.size());
-    if (!joinTouching(out, builder.joinsPrevious(), islands, stop) || !joinEnclosed(out, islands, stop)) return false;
-    numberIslands(out, islands);
-    return true;
+    builder.reserve(*pieces);
+    return addCopper(objects, nets, reachable, *jobs, cuts, builder, stop) && buildGrid(out, stop, allowance) &&
+           joinAll(out, builder.joinsPrevious(), stop);
+}
+
+} // namespace
+
+bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
+                      const std::function<bool()>& stop, MemoryAllowance* allowance) {
+    out.clear();
+    out.cell = cell;
+    out.hold = allowance ? AllowanceHold(*allowance) : AllowanceHold();
+    if (buildCopper(objects, nets, out, stop, allowance)) return true;
+    out.tooLarge = !stop();
+    return false;
 }
 
 } // namespace corvane::copper

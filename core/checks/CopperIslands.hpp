@@ -18,6 +18,7 @@
 
 #include "CellGrid.hpp"
 #include "CopperBodies.hpp"
+#include "MemoryAllowance.hpp"
 #include "model/Model.hpp"
 
 namespace corvane::copper {
@@ -71,6 +72,12 @@ struct LayerCopper {
     std::vector<std::uint32_t> oversized;
     grid::CellGrid grid;
 
+    // What the buffers above take of the build's allowance, for as long as they live.
+    AllowanceHold hold;
+    // Why the last build returned false: the copper is more than the allowance holds or the polygon
+    // booleans may cut, rather than the stop request ending it.
+    bool tooLarge = false;
+
     void clear();
     // Same island, or two islands of one known net.
     bool connected(std::uint32_t i, std::uint32_t j) const;
@@ -88,10 +95,11 @@ private:
 };
 
 // Builds the copper of one layer's objects on a grid of cells `cell` mm wide. `stop` is polled
-// now and then; when it answers true the build ends and returns false. It returns false as well when
-// the copper cannot be known: an object too large to cut, or a cut the polygon booleans failed.
+// now and then; when it answers true the build ends and returns false. It returns false as well, with
+// `tooLarge` set, when the copper cannot be known: an object too large to cut, a cut the polygon
+// booleans failed or refused, or buffers the allowance (when given) cannot hold.
 bool buildLayerCopper(std::span<const PCBObject> objects, double cell, NetTable& nets, LayerCopper& out,
-                      const std::function<bool()>& stop);
+                      const std::function<bool()>& stop, MemoryAllowance* allowance = nullptr);
 
 // The cells piece i's box covers once grown by `reach` mm.
 grid::CellRange windowOf(const LayerCopper& layer, std::uint32_t i, double reach);

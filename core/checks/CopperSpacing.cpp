@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <limits>
+#include <new>
 #include <numeric>
 #include <unordered_map>
 
@@ -378,7 +379,8 @@ SmallestGap smallestGap(const LayerCopper& layer, Clock::time_point deadline) {
     return SmallestGap{std::isfinite(best) ? std::optional<double>(best) : std::nullopt, completed};
 }
 
-SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline) {
+SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline,
+                                 MemoryAllowance& allowance) {
     SpacingResult out;
     if (!(limit > 0)) return out;
     const std::vector<bool> drawn = films::drawnCopperFiles(package, films::copperFilms(package));
@@ -394,13 +396,20 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
             const std::size_t f = order[slot];
             const PackageFile& file = package.files[files[f]];
             LayerResult& r = results[f];
-            copper::NetTable nets;
-            LayerCopper layer;
-            if (!copper::buildLayerCopper(file.gerber->objects, cell, nets, layer, pastDeadline(deadline))) {
-                r.stopped = r.timedOut = true;
-                return;
+            try {
+                copper::NetTable nets;
+                LayerCopper layer;
+                if (!copper::buildLayerCopper(file.gerber->objects, cell, nets, layer, pastDeadline(deadline), &allowance)) {
+                    r.tooLarge = layer.tooLarge;
+                    r.stopped = r.timedOut = !layer.tooLarge;
+                    return;
+                }
+                r = findSpaceViolations(layer, limit, kMaxIssues, deadline, file.fileName);
+            } catch (const std::bad_alloc&) {
+                // What the layer built is freed on the way out; the other layers go on.
+                r = LayerResult{};
+                r.tooLarge = true;
             }
-            r = findSpaceViolations(layer, limit, kMaxIssues, deadline, file.fileName);
         },
         defaultWorkerCount());
     // Findings in file order, then in the order each layer met them: the first twenty are those a
@@ -412,6 +421,8 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
             out.issues.push_back(std::move(issue));
         }
         if (out.issues.size() >= kMaxIssues) break;
+        if (r.tooLarge && !out.tooLargeFile) out.tooLargeFile = package.files[files[f]].fileName;
+        out.incomplete = out.incomplete || r.tooLarge;
         if (r.timedOut) {
             out.incomplete = true;
             out.unfinishedFile = package.files[files[f]].fileName;
@@ -421,20 +432,32 @@ SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock:
     return out;
 }
 
-void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
-                         std::vector<CheckIssue>& issues) {
-    SpacingResult result = checkCopperSpacing(package, limit, deadline);
-    for (auto& issue : result.issues) issues.push_back(std::move(issue));
-    // Without this the report would read as clean copper although part of it was never measured.
-    if (result.incomplete)
-        issues.push_back(CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
-                                    "Spacing check incomplete: the copper spacing check ran out of time before every "
-                                    "copper layer was examined, so spacing below the preset minimum may remain "
-                                    "unreported.",
-                                    result.unfinishedFile, std::nullopt});
+namespace {
+
+CheckIssue incompleteIssue(std::string why, const std::optional<std::string>& fileName) {
+    return CheckIssue{"spacingCheckIncomplete", CheckSeverity::warning, "Spacing check incomplete",
+                      "Spacing check incomplete: " + why + ", so spacing below the preset minimum may remain unreported.",
+                      fileName, std::nullopt};
 }
 
-SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline) {
+} // namespace
+
+void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
+                         std::vector<CheckIssue>& issues, MemoryAllowance& allowance) {
+    SpacingResult result = checkCopperSpacing(package, limit, deadline, allowance);
+    for (auto& issue : result.issues) issues.push_back(std::move(issue));
+    // Without these the report would read as clean copper although part of it was never measured.
+    if (result.tooLargeFile)
+        issues.push_back(incompleteIssue("the copper of a layer is too large or too intricate for the copper spacing "
+                                         "check to examine",
+                                         result.tooLargeFile));
+    if (result.unfinishedFile)
+        issues.push_back(incompleteIssue("the copper spacing check ran out of time before every copper layer was examined",
+                                         result.unfinishedFile));
+}
+
+SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline,
+                                MemoryAllowance& allowance) {
     std::vector<SmallestGap> results(layers.size());
     const auto order = largestFirst(layers.size(), [&](std::size_t k) { return layers[k].size(); });
     parallelFor(
@@ -442,13 +465,17 @@ SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> laye
         [&](std::size_t slot) {
             const std::size_t k = order[slot];
             if (layers[k].size() < 2) return;
-            copper::NetTable nets;
-            LayerCopper layer;
-            if (!copper::buildLayerCopper(layers[k], kSummaryCellMM, nets, layer, pastDeadline(deadline))) {
-                results[k].completed = false;
-                return;
+            try {
+                copper::NetTable nets;
+                LayerCopper layer;
+                if (!copper::buildLayerCopper(layers[k], kSummaryCellMM, nets, layer, pastDeadline(deadline), &allowance)) {
+                    results[k].completed = false;
+                    return;
+                }
+                results[k] = smallestGap(layer, deadline);
+            } catch (const std::bad_alloc&) {
+                results[k] = SmallestGap{std::nullopt, false};
             }
-            results[k] = smallestGap(layer, deadline);
         },
         defaultWorkerCount());
     SmallestGap out;

@@ -28,6 +28,7 @@ struct LayerResult {
     std::vector<CheckIssue> issues;
     bool stopped = false;   // the run must end here (cap reached or deadline passed)
     bool timedOut = false;  // pairs of this layer were left unexamined because of the deadline
+    bool tooLarge = false;  // the layer was left unexamined: its copper is more than the check may build
 };
 
 // The findings of one layer, at most `maxIssues`, in the order the pairs are met: one per place
@@ -46,20 +47,25 @@ SmallestGap smallestGap(const copper::LayerCopper& layer, Clock::time_point dead
 
 struct SpacingResult {
     std::vector<CheckIssue> issues;
-    // The deadline passed before every copper layer was examined: the absence of findings
-    // proves nothing.
+    // A copper layer was left unexamined, for the deadline or for its size: the absence of
+    // findings proves nothing.
     bool incomplete = false;
-    std::optional<std::string> unfinishedFile;
+    std::optional<std::string> unfinishedFile;  // where the deadline stopped the check
+    std::optional<std::string> tooLargeFile;    // the first layer left out for its size
 };
 
-// The whole check over a package, its copper layers examined side by side; nothing when limit ≤ 0.
-SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline);
+// The whole check over a package, its copper layers examined side by side, their buffers taken from
+// `allowance`; nothing when limit ≤ 0.
+SpacingResult checkCopperSpacing(const PCBPackage& package, double limit, Clock::time_point deadline,
+                                 MemoryAllowance& allowance = MemoryAllowance::shared());
 
-// The check's findings as report rows, followed by a warning when it could not finish.
+// The check's findings as report rows, followed by a warning for each way it could not finish.
 void appendSpacingIssues(const PCBPackage& package, double limit, Clock::time_point deadline,
-                         std::vector<CheckIssue>& issues);
+                         std::vector<CheckIssue>& issues, MemoryAllowance& allowance = MemoryAllowance::shared());
 
-// The smallest gap over several layers, each measured on its own, side by side.
-SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline);
+// The smallest gap over several layers, each measured on its own, side by side; a layer whose copper
+// the allowance cannot hold leaves it incomplete.
+SmallestGap smallestGapOfLayers(std::span<const std::span<const PCBObject>> layers, Clock::time_point deadline,
+                                MemoryAllowance& allowance = MemoryAllowance::shared());
 
 } // namespace corvane::spacing

@@ -1,6 +1,7 @@
 #include "DFMEngine.hpp"
 
 #include <map>
+#include <new>
 #include <string>
 
 #include "CopperBodies.hpp"
@@ -164,18 +165,25 @@ void checkDrillSize(const PCBPackage& package, double minDrill, std::vector<Chec
 DFMReport DFMEngine::runChecks(const PCBPackage& package, const std::optional<ManufacturingPreset>& preset) const {
     const Date checkedAt = Date::now();
     std::vector<CheckIssue> issues;
-    checkStructure(package, issues);
-    checkOutline(package, issues);
-    const std::vector<films::CopperFilm> films = films::copperFilms(package);
-    for (const auto& film : films) issues.push_back(films::filmWarning(package, film));
-    if (preset) {
-        checkTraceWidth(package, films::drawnCopperFiles(package, films), preset->minTraceMM, issues);
-        checkDrillSize(package, preset->minDrillMM, issues);
-        if (preset->minSpaceMM > 0)
-            spacing::appendSpacingIssues(package, preset->minSpaceMM,
-                                         spacing::Clock::now() + std::chrono::duration_cast<spacing::Clock::duration>(
-                                                                     std::chrono::duration<double>(spacing::kDeadlineSeconds)),
-                                         issues);
+    try {
+        checkStructure(package, issues);
+        checkOutline(package, issues);
+        const std::vector<films::CopperFilm> films = films::copperFilms(package);
+        for (const auto& film : films) issues.push_back(films::filmWarning(package, film));
+        if (preset) {
+            checkTraceWidth(package, films::drawnCopperFiles(package, films), preset->minTraceMM, issues);
+            checkDrillSize(package, preset->minDrillMM, issues);
+            if (preset->minSpaceMM > 0)
+                spacing::appendSpacingIssues(package, preset->minSpaceMM,
+                                             spacing::Clock::now() + std::chrono::duration_cast<spacing::Clock::duration>(
+                                                                         std::chrono::duration<double>(spacing::kDeadlineSeconds)),
+                                             issues);
+        }
+    } catch (const std::bad_alloc&) {
+        // The findings made so far stand; the rest were never looked for, and the report says so.
+        issues.push_back(makeIssue("checksIncomplete", CheckSeverity::error, "Checks incomplete",
+                                   "Checks incomplete: the manufacturing checks ran out of memory before they finished, "
+                                   "so problems of this board may remain unreported."));
     }
     return DFMReport(std::move(issues), preset ? std::optional<std::string>(preset->name) : std::nullopt, checkedAt);
 }

@@ -1,7 +1,8 @@
 #pragma once
 // The one door to the Clipper library, for copper that clear objects cut: outlines in millimetres go in as
 // integer nanometres, filled under the non-zero rule, and a difference comes back as filled areas in
-// millimetres, or as nothing when the library refused or failed.
+// millimetres, or as nothing when the library refused or failed, or when the difference would cost
+// more than a boolean may: the library cannot be stopped once it runs.
 #include <optional>
 #include <vector>
 
@@ -43,16 +44,20 @@ public:
     void addClip(const Paths& paths);
     void addClip(const Path& path);
     // Each outer polygon with its holes as one area; polygons inside holes are areas of their own. Absent
-    // when the library refused an outline or could not make the difference: what it left then is not the
-    // copper, and must not be taken for it.
+    // when the library refused an outline or could not make the difference, or when the outlines hold
+    // more work than one boolean may start (see withinBooleanBudget): what the library would leave then
+    // is not the copper, or not in time, and must not be taken for it.
     std::optional<std::vector<Area>> areas();
 
 private:
-    template <class Add>
-    void add(Add&& add);
-
-    ClipperLib::Clipper clipper_;
-    bool failed_ = false;
+    Paths subject_;
+    Paths clip_;
 };
+
+// Whether the library's sweep over these outlines, subject and clip together, fits the work one boolean
+// may take: about a tenth of a second on one core. Counted are what the sweep really meets: every point,
+// the active edges it walks at every local minimum, horizontal edge and beam between vertex heights, and
+// every crossing or touch of two edges, self-crossings included.
+bool withinBooleanBudget(const Paths& subject, const Paths& clip);
 
 } // namespace corvane::booleans

@@ -12,6 +12,7 @@ list(APPEND CORVANE_ROOM_SOURCES
   DFMEngine.cpp
   DiffEngine.cpp
   MeasureEngine.cpp
+  MemoryAllowance.cpp
   PackageWarnings.cpp
   PolygonBooleans.cpp
 )

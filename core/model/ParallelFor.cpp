@@ -43,6 +43,9 @@ public:
             // No thread to be had: the jobs wait for the threads there are, or are left to their caller.
             std::lock_guard relock(mutex_);
             --threads_;
+        } catch (const std::bad_alloc&) {
+            std::lock_guard relock(mutex_);  // no memory for a thread: the same
+            --threads_;
         }
         ready_.notify_one();
     }

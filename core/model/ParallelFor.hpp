@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <thread>
 
 namespace corvane {
@@ -62,16 +63,22 @@ void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::har
     call->body = [&body](std::size_t i) { body(i); };
     call->n = n;
     for (std::size_t t = 1; t < threads; ++t) {
-        detail::postToPool([call] {
-            {
+        // With no memory left to ask for another helper, the caller takes what is left: it must not leave
+        // while helpers already asked for may still run the body.
+        try {
+            detail::postToPool([call] {
+                {
+                    std::lock_guard lock(call->mutex);
+                    if (call->closed) return;
+                    ++call->running;
+                }
+                call->work();
                 std::lock_guard lock(call->mutex);
-                if (call->closed) return;
-                ++call->running;
-            }
-            call->work();
-            std::lock_guard lock(call->mutex);
-            if (--call->running == 0) call->idle.notify_all();
-        });
+                if (--call->running == 0) call->idle.notify_all();
+            });
+        } catch (const std::bad_alloc&) {
+            break;
+        }
     }
     call->work();
     std::unique_lock lock(call->mutex);

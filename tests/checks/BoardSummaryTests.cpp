@@ -237,6 +237,12 @@ TEST(BoardSummary, EmptyPackagesAndOutlineFallback) {
     pkg.files[0] = gerberFile("board.gko", LayerType::outline(), rectangleOutline(1, 2, 31, 22));
     EXPECT_EQ(*BoardSummaryEngine::outlineCenterlineBBox(pkg), (BBox{1, 2, 31, 22}));
     EXPECT_EQ(BoardSummaryEngine().summarize(pkg).widthMM, 30.0);
+    // Stray outline corners so far apart that their distance passes the largest double: a size
+    // still, not infinity.
+    pkg.files[0] = gerberFile("board.gko", LayerType::outline(), rectangleOutline(-1.5e308, 0, 1.5e308, 1e-300));
+    const auto stray = BoardSummaryEngine().summarize(pkg);
+    EXPECT_EQ(stray.widthMM, std::numeric_limits<double>::max());
+    EXPECT_EQ(stray.heightMM, 1e-300);
 }
 
 TEST(BoardSummary, EverySizeShownIsTheBoardBox) {

@@ -10,6 +10,7 @@
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperSpacing.hpp"
 #include "checks/DFMEngine.hpp"
+#include "checks/MemoryAllowance.hpp"
 #include "checks/PolygonBooleans.hpp"
 #include "import/GerberParser.hpp"
 #include "import/KiCadPCBParser.hpp"
@@ -451,6 +452,44 @@ TEST(CopperSpacing, PolygonBooleansGiveAreasWithTheirHolesOrNothing) {
     const Coord far = Coord{1} << 62;
     refused.addClip(Path{{far, 0}, {far + 10, 0}, {far, 10}});
     EXPECT_FALSE(refused.areas().has_value());
+
+    // The library cannot be stopped once it runs, so a boolean whose sweep would outlast its budget
+    // is not started. A 3,000-point star crossing itself some two million times takes the library
+    // seconds; a zigzag of 18,000 points whose closing edge touches every tooth piles up thousands of
+    // edges at every local minimum. Neither is cut. 3,000 clearances of 32 points in a pour are.
+    Paths star, zigzag, clearances;
+    Path points;
+    for (int k = 0; k < 3000; ++k) {
+        const double a = 2 * 3.141592653589793 * k * 1499 / 3000;
+        points.push_back(toUnits({5 + 4 * std::cos(a), 5 + 4 * std::sin(a)}));
+    }
+    star.push_back(points);
+    points = {toUnits({1, 5})};
+    for (int k = 0; k < 6000; ++k) {
+        points.push_back(toUnits({1 + (2 * k + 1) * 1e-4, 6}));
+        points.push_back(toUnits({1 + (2 * k + 2) * 1e-4, 4}));
+        points.push_back(toUnits({1 + (2 * k + 2) * 1e-4, 5}));
+    }
+    zigzag.push_back(points);
+    std::mt19937 rng(5);
+    std::uniform_real_distribution<double> at(0.5, 9.5);
+    for (int k = 0; k < 3000; ++k) {
+        const Vec2 c{at(rng), at(rng)};
+        Path circle;
+        for (int j = 0; j < 32; ++j) circle.push_back(toUnits(c + Vec2{0.05 * std::cos(j * 3.141592653589793 / 16), 0.05 * std::sin(j * 3.141592653589793 / 16)}));
+        clearances.push_back(circle);
+    }
+    EXPECT_FALSE(withinBooleanBudget(board, star));
+    EXPECT_FALSE(withinBooleanBudget(board, zigzag));
+    ASSERT_TRUE(withinBooleanBudget(board, clearances));
+    Difference crossing;
+    crossing.addSubject(board);
+    crossing.addClip(star);
+    EXPECT_FALSE(crossing.areas().has_value());
+    Difference pour;
+    pour.addSubject(board);
+    pour.addClip(clearances);
+    EXPECT_TRUE(pour.areas().has_value());
 }
 
 TEST(CopperSpacing, CellSizeFollowsTheLimit) {
@@ -525,6 +564,60 @@ TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
     copper::NetTable nets;
     copper::LayerCopper big;
     EXPECT_FALSE(copper::buildLayerCopper(many, 0.5, nets, big, [] { return true; }));
+}
+
+TEST(CopperSpacing, LayersPastTheAllowanceAreLeftUnexamined) {
+    // 5,000 tracks take more than a 1 MB allowance holds; two tracks of different nets 0.1 mm apart
+    // on the other layer do not.
+    std::vector<PCBObject> many;
+    for (int k = 0; k < 5000; ++k) many.push_back(track({k * 1.0, 0}, {k * 1.0 + 0.5, 0}, 0.2, "N" + std::to_string(k)));
+    const auto pkg = package({copperFile("top.gtl", many),
+                              copperFile("bot.gbl", {track({0, 0}, {1, 0}, 0.1, "A"), track({0, 0.2}, {1, 0.2}, 0.1, "B")},
+                                         CopperLayerID::bottom())});
+    constexpr std::size_t kSmall = 1 << 20;
+    MemoryAllowance small(kSmall);
+    const auto r = spacing::checkCopperSpacing(pkg, 0.15, later(), small);
+    ASSERT_EQ(r.issues.size(), 1u);
+    EXPECT_EQ(r.issues[0].fileName, "bot.gbl");  // the layer that fits is still examined
+    EXPECT_TRUE(r.incomplete);
+    EXPECT_EQ(r.tooLargeFile, "top.gtl");
+    EXPECT_FALSE(r.unfinishedFile);
+    EXPECT_EQ(small.left(), kSmall);  // all given back
+
+    std::vector<CheckIssue> rows;
+    spacing::appendSpacingIssues(pkg, 0.15, later(), rows, small);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_EQ(rows[1].id, "spacingCheckIncomplete");
+    EXPECT_EQ(rows[1].title, "Spacing check incomplete");
+    EXPECT_EQ(rows[1].message,
+              "Spacing check incomplete: the copper of a layer is too large or too intricate for the copper spacing "
+              "check to examine, so spacing below the preset minimum may remain unreported.");
+    EXPECT_EQ(rows[1].fileName, "top.gtl");
+
+    // The smallest gap is then an estimate: measured where the copper fits, and marked incomplete.
+    const std::vector<std::span<const PCBObject>> layers{pkg.files[0].gerber->objects, pkg.files[1].gerber->objects};
+    const auto gap = spacing::smallestGapOfLayers(layers, later(), small);
+    EXPECT_FALSE(gap.completed);
+    ASSERT_TRUE(gap.value);
+    EXPECT_NEAR(*gap.value, 0.1, 1e-9);
+    EXPECT_EQ(small.left(), kSmall);
+
+    // Four full arcs of radius 1e9 mm (their chords' cells alone would take gigabytes), and a pour
+    // cut by one clear region of 990,000 points whose closing edge touches every tooth: with time to
+    // spare, each is left unexamined for its size at once, not worked at until the deadline.
+    const auto hostile = [](const char* name) { return PackageImporter().importAny(std::string(CORVANE_TEST_DATA) + "/hostile/" + name); };
+    MemoryAllowance some(std::size_t{64} << 20);
+    for (const char* name : {"zip_giant_arc_4cu.zip", "zip_clear_cross_990k.zip"}) {
+        const PCBPackage p = hostile(name);
+        const auto check = spacing::checkCopperSpacing(p, 0.15, later(), some);
+        EXPECT_TRUE(check.incomplete) << name;
+        EXPECT_TRUE(check.tooLargeFile) << name;
+        EXPECT_FALSE(check.unfinishedFile) << name;
+        std::vector<std::span<const PCBObject>> copper;
+        for (const auto& f : p.files) copper.emplace_back(f.gerber->objects);
+        EXPECT_FALSE(spacing::smallestGapOfLayers(copper, later(), some).completed) << name;
+        EXPECT_EQ(some.left(), std::size_t{64} << 20) << name;
+    }
 }
 
 TEST(CopperSpacing, StrayGeometryAndNaNFinishQuickly) {

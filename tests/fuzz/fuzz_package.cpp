@@ -1,12 +1,41 @@
 // Any bytes handed to the importer as a ZIP package end in a package or an error, never a crash, a
 // sanitizer report or memory past the import's ceilings: listing, name filter, classifier, the
-// Gerber and Excellon readers, ODB++ jobs inside a ZIP and the cross-file warnings, end to end.
+// Gerber and Excellon readers, ODB++ jobs inside a ZIP and the cross-file warnings, end to end. What
+// comes back then goes through the board summary and the checks, which end near their budgets with
+// finite figures.
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
+#include <optional>
 
+#include "FuzzBudget.hpp"
+#include "checks/BoardSummaryEngine.hpp"
+#include "checks/CopperSpacing.hpp"
+#include "checks/DFMEngine.hpp"
 #include "import/PackageImporter.hpp"
+
+namespace {
+
+bool finiteOrNone(const std::optional<double>& v) { return !v || std::isfinite(*v); }
+
+void summarizeAndCheck(const corvane::PCBPackage& package) {
+    using namespace corvane;
+    using namespace fuzzing;
+    BoardSummaryEngine engine;
+    engine.timeBudget = kBudgetSeconds;
+    auto start = Clock::now();
+    const BoardSummary s = engine.summarize(package);
+    requireWithinBudget(start);
+    if (!std::isfinite(s.widthMM) || !std::isfinite(s.heightMM) || !finiteOrNone(s.minSpaceMM)) std::abort();
+
+    start = Clock::now();
+    (void)DFMEngine().runChecks(package);
+    (void)spacing::checkCopperSpacing(package, 0.15, deadlineFrom(start));
+    requireWithinBudget(start);
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const corvane::Bytes bytes(data, data + size);
@@ -19,6 +48,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             if (f.gerber)
                 for (const auto& o : f.gerber->objects)
                     if (!o.isFinite()) std::abort();
+        summarizeAndCheck(package);
     } catch (const corvane::CorvaneError&) {
     }
     return 0;
