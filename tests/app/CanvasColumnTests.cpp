@@ -109,15 +109,21 @@ TEST(StatusBar, ReadsThePackageCursorZoomAndMessage) {
     EXPECT_EQ(text(child<QLabel>(&bar, "status.message")), "Layer type of a.gbr set to Top Copper");
 }
 
-TEST(StatusBar, ALongMessageGetsALineOfItsOwnAndTheSwitchesStay) {
-    PanelFixture f;
-    QWidget column;
+// A status bar at the foot of a column, as the window lays it out under the canvas.
+StatusBarView* statusBarAtTheFoot(QWidget& column, AppModel& model) {
     auto* stack = new QVBoxLayout(&column);
     stack->setContentsMargins(0, 0, 0, 0);
     stack->addStretch(1);
-    auto* bar = new StatusBarView(*f.model, &column);
+    auto* bar = new StatusBarView(model, &column);
     bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
     stack->addWidget(bar);
+    return bar;
+}
+
+TEST(StatusBar, ALongMessageGetsALineOfItsOwnAndTheSwitchesStay) {
+    PanelFixture f;
+    QWidget column;
+    auto* bar = statusBarAtTheFoot(column, *f.model);
     column.resize(480, 300);  // the canvas column of the smallest window
     column.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&column));
@@ -161,12 +167,7 @@ TEST(StatusBar, ALongMessageGetsALineOfItsOwnAndTheSwitchesStay) {
 TEST(StatusBar, ThePointerMovingOverTheCanvasMovesNothingElse) {
     PanelFixture f;
     QWidget column;
-    auto* stack = new QVBoxLayout(&column);
-    stack->setContentsMargins(0, 0, 0, 0);
-    stack->addStretch(1);
-    auto* bar = new StatusBarView(*f.model, &column);
-    bar->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
-    stack->addWidget(bar);
+    auto* bar = statusBarAtTheFoot(column, *f.model);
     f.model->loadPackage(sampleBoard("ESP32_RevB"));
     f.model->setStatusMessage("Compare ESP32_RevA \u2192 ESP32_RevB: 12 changes");
     auto* name = child<ui::ElidedLabel>(bar, "status.package");

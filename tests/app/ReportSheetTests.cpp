@@ -115,6 +115,19 @@ TEST(ReportSheet, FailedWriteShowsTheErrorAndOpensNothing) {
     EXPECT_FALSE(sheet.busy());
 }
 
+
+// Exports the report of the fixture's board and gives the text of the PDF, or "" when the export failed.
+static std::string exportedText(ReportFixture& f) {
+    ReportSheet sheet(f.model.get());
+    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
+    sheet.exportPDF();
+    if (!finished.wait(30000) || !finished.front().front().toBool()) {
+        ADD_FAILURE() << "the report was not exported";
+        return {};
+    }
+    return pdfText(f.target);
+}
+
 TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
     PanelFixture empty;
     ReportSheet idle(empty.model.get());
@@ -128,12 +141,7 @@ TEST(ReportSheet, DisabledWithoutABoardAndCompareModeNamesBothRevisions) {
     f.model->startCompare(base, "", f.model->package());
     // Both revisions whole: each one's summary, drills and checks, and revision A's package warning.
     QTRY_VERIFY_WITH_TIMEOUT(!f.model->checksPending(), 20000);
-    ReportSheet sheet(f.model.get());
-    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
-    sheet.exportPDF();
-    ASSERT_TRUE(finished.wait(30000));
-    ASSERT_TRUE(finished.front().front().toBool());
-    const std::string body = pdfText(f.target);
+    const std::string body = exportedText(f);
     // Without a base name revision A goes by its own package's name, as in the sidebar, never by B's.
     EXPECT_NE(body.find("Revision A \u2014 Rev2"), std::string::npos) << body;
     EXPECT_EQ(body.find("Revision A \u2014 Rev3"), std::string::npos) << body;
@@ -174,12 +182,7 @@ TEST(ReportSheet, ThePictureIsTheCanvasAndItsCaptionSaysWhatAndFromWhichSide) {
     f.model->setCamera(camera);
     const std::string caption = "Rev2 \u2192 Rev3 \u2014 differences, bottom view (grey in both, red only in A, green only in B)";
     EXPECT_EQ(ReportSheet::screenshotCaption(*f.model).toStdString(), caption);
-    ReportSheet sheet(f.model.get());
-    QSignalSpy finished(&sheet, &ReportSheet::exportFinished);
-    sheet.exportPDF();
-    ASSERT_TRUE(finished.wait(30000));
-    ASSERT_TRUE(finished.front().front().toBool());
-    const std::string body = pdfText(f.target);
+    const std::string body = exportedText(f);
     EXPECT_NE(body.find("Rev2 \u2192 Rev3 \u2014 differences, bottom view"), std::string::npos) << body;
     EXPECT_EQ(body.find("top view"), std::string::npos) << body;
     // The added pad, in the differences' green, is in the picture.
