@@ -332,6 +332,15 @@ public:
         steps_ = 0;
         return static_cast<bool>(stop());
     }
+    // The same for a step that did the work of `more` steps beside its own.
+    template <class Stop> bool advance(std::size_t more, Stop&& stop) {
+        if (more < kStepsPerPoll - steps_) {
+            steps_ += static_cast<std::uint32_t>(more);
+            return false;
+        }
+        steps_ = 0;
+        return static_cast<bool>(stop());
+    }
 
 private:
     std::uint32_t steps_ = 0;

@@ -27,6 +27,13 @@ using booleans::toUnits;
 using booleans::withinRange;
 // Filled areas with more edges than this get a row index for their inside test.
 constexpr std::size_t kIndexedAreaEdges = 64;
+// Entries the row index of an area may hold per edge: an edge is listed in every row it spans, and an
+// outline crossing itself all over (a star of thousands of points) spans every row with every edge.
+// Such an area gets fewer rows, so that its index stays the size of its edges.
+constexpr double kAreaRowEntriesPerEdge = 16;
+// Edges an inside test may examine for one step of a window walk, so that walks over areas whose rows
+// hold thousands of edges still ask for the deadline often.
+constexpr std::size_t kAreaEdgesPerStep = 64;
 // Areas of one contour with at most this many edges are one piece.
 constexpr std::size_t kWholeAreaEdges = 256;
 // Objects that clear objects may cut are shared out to the pool in this many chunks at most,
@@ -105,7 +112,7 @@ public:
         std::size_t edges = 0;
         for (std::uint32_t c = 0; c < area.contourCount; ++c) edges += layer.contours[area.firstContour + c].size();
         if (edges <= kIndexedAreaEdges || !(area.box.height() > 0)) return;
-        rows_ = std::min<std::size_t>(edges / 8 + 1, 4096);
+        rows_ = std::min(edges / 8 + 1, std::min<std::size_t>(4096, rowsWithinEntries(edges)));
         rowHeight_ = area.box.height() / static_cast<double>(rows_);
         rowStart_.assign(rows_ + 1, 0);
         forEachEdge([&](std::size_t r0, std::size_t r1, const Vec2&, const Vec2&) {
@@ -140,6 +147,14 @@ public:
         return inside;
     }
 
+    // The edges contains(p) examines.
+    std::size_t cost(const Vec2& p) const {
+        if (!area_.box.contains(p)) return 0;
+        if (rows_ == 0) return kIndexedAreaEdges;
+        const std::size_t r = rowOf(p.y);
+        return rowStart_[r + 1] - rowStart_[r];
+    }
+
 private:
     struct Edge {
         Vec2 a, b;
@@ -148,6 +163,19 @@ private:
         const double q = std::floor((y - area_.box.minY) / rowHeight_);
         if (!(q > 0)) return 0;
         return std::min(static_cast<std::size_t>(q), rows_ - 1);
+    }
+    // Most rows for which the index holds kAreaRowEntriesPerEdge entries an edge: an edge is listed in
+    // at most its height over the row height, plus two, rows.
+    std::size_t rowsWithinEntries(std::size_t edges) const {
+        double heights = 0;  // the edges' heights, in area heights
+        for (std::uint32_t c = 0; c < area_.contourCount; ++c) {
+            const Contour& k = layer_.contours[area_.firstContour + c];
+            for (std::size_t i = 0, j = k.size() - 1; i < k.size(); j = i++) heights += std::fabs(k[i].y - k[j].y);
+        }
+        heights /= area_.box.height();
+        const double spare = (kAreaRowEntriesPerEdge - 2) * static_cast<double>(edges);
+        if (!(heights * 4096 > spare)) return 4096;
+        return std::max<std::size_t>(1, static_cast<std::size_t>(spare / heights));
     }
     template <class F>
     void forEachEdge(F&& f) const {
@@ -908,7 +936,12 @@ bool joinEnclosed(LayerCopper& out, Islands& islands, const std::function<bool()
             const BBox& b = out.pieces[j].box();
             const BBox& e = area.enclosing;
             if (b.minX < e.minX || b.maxX > e.maxX || b.minY < e.minY || b.maxY > e.maxY) return false;
-            if (!test.contains(pointOf(out, out.pieces[j]))) return false;
+            const Vec2 point = pointOf(out, out.pieces[j]);
+            if (poll.advance(test.cost(point) / kAreaEdgesPerStep, stop)) {
+                stopped = true;
+                return true;
+            }
+            if (!test.contains(point)) return false;
             const std::int32_t net = out.pieces[j].net;
             const bool otherNet = net >= 0 && areaNet >= 0 && net != areaNet;
             // A piece of its own net, where the area has none, keeps its own pairs.

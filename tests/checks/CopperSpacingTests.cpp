@@ -7,6 +7,7 @@
 #include <random>
 
 #include "Builders.hpp"
+#include "ChildRun.hpp"
 #include "checks/BoardSummaryEngine.hpp"
 #include "checks/CopperSpacing.hpp"
 #include "checks/DFMEngine.hpp"
@@ -15,6 +16,7 @@
 #include "import/GerberParser.hpp"
 #include "import/KiCadPCBParser.hpp"
 #include "import/PackageImporter.hpp"
+#include "model/Format.hpp"
 #include "model/GeometryEngine.hpp"
 
 using namespace corvane;
@@ -637,6 +639,29 @@ TEST(CopperSpacing, StrayGeometryAndNaNFinishQuickly) {
     // A slanted stray whose finite ends lie too far apart for their difference to be a number stays
     // copper: the chain it is cut into never overflows.
     EXPECT_EQ(layerOf({track({-1.5e308, -1.5e308}, {1.5e308, 1.5e308}, 0.1)}).pieces.size(), 256u);
+}
+
+TEST(CopperSpacing, AnAreaCrossingItselfAllOverCostsWhatItsEdgesCost) {
+    // A filled area drawn as the star {20001/10000}, every edge spanning nearly the area's height and
+    // crossing most others, under another net's track. Its inside test listed each edge in every row
+    // it spans: thirty million entries, a gigabyte, and seconds past the summary's budget.
+    Contour star;
+    constexpr std::int64_t kPoints = 20001, kStep = 10000;
+    for (std::int64_t k = 0; k < kPoints; ++k) {
+        const double a = 2 * 3.141592653589793 * static_cast<double>((k * kStep) % kPoints) / kPoints;
+        star.push_back(Vec2{50 + 45 * std::cos(a), 50 + 45 * std::sin(a)});
+    }
+    const PCBPackage pkg = package({copperFile("top.gtl", {region({star}, "GND"), track({1, 1}, {99, 99}, 0.2, "SIG")})});
+    const auto outcome = runInChild([&] {
+        BoardSummaryEngine summary;
+        summary.timeBudget = 60;
+        const BoardSummary s = summary.summarize(pkg);
+        return std::string(s.minSpaceReliable ? "complete " : "incomplete ") +
+               (s.minSpaceMM ? formatFixed(*s.minSpaceMM, 3) : std::string("none"));
+    });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "complete 0.000");
+    EXPECT_LT(outcome.peakGrowthKB, 200 * 1024);
 }
 
 TEST(CopperSpacing, PrunedShapeDistanceMatchesEveryEdgePair) {
