@@ -32,11 +32,12 @@ Thumbnail drawThumbnail(const std::filesystem::path& input, int size) {
     }
     const BBox box = package.boardBBox();
     if (!box.isValid()) return {std::nullopt, "Could not render this board."};
-    // Keep the board's aspect within the square the thumbnail cache asks for.
+    // Keep the board's aspect within the square the thumbnail cache asks for. The ratio comes first: the
+    // size times a side of a stray board's box is past the largest double.
     const double bw = box.width() + 4, bh = box.height() + 4;
     double w = size, h = size;
-    if (bw > bh) h = std::max(8.0, std::floor(size * bh / bw));
-    else w = std::max(8.0, std::floor(size * bw / bh));
+    if (bw > bh) h = std::max(8.0, std::floor(size * (bh / bw)));
+    else w = std::max(8.0, std::floor(size * (bw / bh)));
     SoftwareRenderer renderer;
     auto image = renderer.render(package, SizePx{w, h}, std::nullopt, false);
     if (!image) return {std::nullopt, "Could not render this board."};

@@ -138,6 +138,14 @@ TEST(BoardpeekThumbnailer, GoodAndBadInput) {
     EXPECT_FALSE(fs::exists(out2));
     EXPECT_EQ(runProgram(THUMBNAILER_EXE, "", "'" + kSample + "' '" + out2.string() + "'").code, 2);
     EXPECT_FALSE(fs::exists(out2));
+
+    // A square board 1e308 mm across, one pad that size beside a small one: drawn, not refused.
+    const fs::path stray = dir.path / "stray.gtl";
+    std::ofstream(stray) << "%FSLAX46Y46*%\n%MOMM*%\n%ADD10R,1e308X1e308*%\n%ADD11C,1*%\nD10*\nX0Y0D03*\nD11*\n"
+                            "X1000000Y1000000D03*\nM02*\n";
+    r = runProgram(THUMBNAILER_EXE, "", "'" + stray.string() + "' '" + out2.string() + "' 128");
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_TRUE(isPNG(out2));
 }
 
 TEST(BoardpeekHarness, ABoardPastTheMemoryCapIsRefusedWithItsReason) {
