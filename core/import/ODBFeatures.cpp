@@ -63,16 +63,22 @@ struct Record {
         attributes = semi == std::string_view::npos ? std::string_view{} : line.substr(semi + 1);
         const std::string_view body = semi == std::string_view::npos ? line : line.substr(0, semi);
         std::size_t i = 0;
-        while (i < body.size()) {
+        while (i < body.size() && tokens.size() < kMaxTokens) {
             while (i < body.size() && body[i] == ' ') ++i;
             std::size_t j = i;
             while (j < body.size() && body[j] != ' ') ++j;
             if (j > i) {
                 lastToken = body.substr(i, j - i);
-                if (tokens.size() < kMaxTokens) tokens.push_back(lastToken);
+                tokens.push_back(lastToken);
             }
             i = j;
         }
+        // Past the tokens kept, only the last one counts: it is read from the line's end.
+        std::size_t end = body.size();
+        while (end > i && body[end - 1] == ' ') --end;
+        std::size_t start = end;
+        while (start > i && body[start - 1] != ' ') --start;
+        if (end > start) lastToken = body.substr(start, end - start);
         for (std::size_t k = 1; k < tokens.size(); ++k) {
             double v = 0;
             if (tokenNumber(tokens[k], v)) numbers.push_back(v);

@@ -206,7 +206,8 @@ std::optional<ODBUnits> ODBPPParser::detectUnits(std::string_view text) {
     std::optional<ODBUnits> units;
     int seen = 0;
     odbtext::forEachLine(droppingUTF8BOM(text), [&](std::string_view line) {
-        const std::string u = odbtext::upper(line);
+        // No longer than "UNITS=INCH": a longer line is never copied to be compared.
+        const std::string u = line.size() <= 10 ? odbtext::upper(line) : std::string();
         if (u == "UNITS=MM" || u == "U MM") units = ODBUnits::mm;
         if (u == "UNITS=INCH" || u == "U INCH") units = ODBUnits::inch;
         return !units && ++seen < 10;

@@ -5,6 +5,7 @@
 #include <iterator>
 #include <tuple>
 
+#include "ChildRun.hpp"
 #include "TempDir.hpp"
 #include "render/SoftwareRenderer.hpp"
 #include "import/ODBPPParser.hpp"
@@ -105,6 +106,13 @@ TEST(ODBMatrix, StepNamesAndUnitLines) {
     std::string late;
     for (int i = 0; i < 10; ++i) late += "#\n";
     EXPECT_EQ(ODBPPParser::detectUnits(late + "UNITS=MM\n"), std::nullopt);
+    // A line of 60 MB before the units line is passed over without a copy (it was upper-cased whole).
+    const std::string longFirst = std::string(60'000'000, 'x') + "\nUNITS=MM\n";
+    const auto outcome = corvane::testing::runInChild(
+        [&] { return std::string(ODBPPParser::detectUnits(longFirst) == ODBUnits::mm ? "mm" : "other"); });
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.text, "mm");
+    EXPECT_LT(outcome.peakGrowthKB, 20 * 1024);
     EXPECT_EQ(ODBPPParser::declaredUnits("JOB_NAME=x\nUNITS = mm\n"), ODBUnits::mm);
     EXPECT_EQ(ODBPPParser::declaredUnits("UNITS=FURLONG\n"), std::nullopt);
 }
