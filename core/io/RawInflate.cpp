@@ -50,10 +50,26 @@ struct SourceFeed {
 
 // Grows `out` to `size` bytes, charged first to the import in progress on this thread, if any: the
 // budget counts bytes as they are inflated, so workers of one import stop together. A move to a
-// larger buffer holds the old one and the new one at once, so it is charged the whole new size.
+// larger buffer holds the old one and the new one at once, so it is charged the whole new size, and
+// the old one's bytes are handed back once it is gone: a buffer costs its size, not the sum of the
+// sizes it grew through (a 480 MB entry was charged more than 1 GB).
 void growCharged(std::vector<std::uint8_t>& out, std::size_t size) {
     if (size <= out.size()) return;
-    chargeImportBytes(size > out.capacity() ? size : size - out.size());
+    if (size <= out.capacity()) {
+        chargeImportBytes(size - out.size());
+        out.resize(size);
+        return;
+    }
+    const std::size_t given = out.size();
+    chargeImportBytes(size);
+    out.resize(size);
+    refundImportBytes(given);
+}
+
+// Cuts `out` to the `size` bytes written, handing back the rest.
+void shrinkCharged(std::vector<std::uint8_t>& out, std::size_t size) {
+    if (size >= out.size()) return;
+    refundImportBytes(out.size() - size);
     out.resize(size);
 }
 
@@ -146,7 +162,7 @@ InflateOutcome rawInflateAppend(std::span<const std::uint8_t> source, std::vecto
         }
     }
     outcome.consumed = source.size() - feed.left - z.avail_in;
-    out.resize(pos);
+    shrinkCharged(out, pos);
     if (out.capacity() - out.size() > out.size() / 4 + 65536) out.shrink_to_fit();
     return outcome;
 }

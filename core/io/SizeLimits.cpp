@@ -108,4 +108,8 @@ void chargeImportBytes(std::uint64_t n) {
     if (ImportAllowance* allowance = ImportAllowance::current()) allowance->takeBytes(n);
 }
 
+void refundImportBytes(std::uint64_t n) {
+    if (ImportAllowance* allowance = ImportAllowance::current()) allowance->returnBytes(n);
+}
+
 } // namespace corvane

@@ -71,6 +71,8 @@ public:
     // Hands back what a reader took ahead and did not use.
     void returnObjects(std::uint64_t n) { objects_.fetch_add(n); }
     void returnVertices(std::uint64_t n) { vertices_.fetch_add(n); }
+    // Hands back bytes of a buffer given up (a smaller one, moved from as it grew).
+    void returnBytes(std::uint64_t n) { bytes_.fetch_add(n); }
 
     const Ceilings& ceilings() const { return ceilings_; }
 
@@ -143,5 +145,7 @@ void requirePackageFileCount(std::size_t count);
 void requireRoomForArchiveEntry(std::size_t listed);
 // Charges `n` bytes about to be copied or inflated to the import in progress on this thread, if any.
 void chargeImportBytes(std::uint64_t n);
+// Hands back `n` bytes charged for a buffer that is gone, to the import in progress on this thread, if any.
+void refundImportBytes(std::uint64_t n);
 
 } // namespace corvane

@@ -806,6 +806,14 @@ TEST(PackageImporterCeilings, EveryReaderStopsAtTheImportsCeilingsWithAClearErro
     small.objects = 20'000;
     EXPECT_EQ(importWithin(two, small), "(no error)");
 
+    // An entry of 36 MB under a ceiling of 64 MB of data is read, however well it compresses: its buffer
+    // costs its size, not the sizes it grew through on the way (which added up to 76 MB).
+    const fs::path comment = dir.writeBytes(
+        "comment.zip", buildZip({ZipItem("top.gtl", "G04 " + std::string(36'000'000, 'x') + "*\n" + kGerber).deflated()}));
+    ImportAllowance::Ceilings bytes;
+    bytes.bytes = std::uint64_t{64} << 20;
+    EXPECT_EQ(importWithin(comment, bytes), "(no error)");
+
     // A package may bring at most so many layer files; other entries do not count.
     std::vector<std::pair<std::string, std::string>> files;
     for (std::size_t i = 0; i <= kMaxPackageFiles; ++i) files.emplace_back("l" + std::to_string(i) + ".gbr", kGerber);
