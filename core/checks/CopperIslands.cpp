@@ -256,10 +256,16 @@ struct Seams {
     }
 };
 
+// Pieces made between two readings of the deadline: one arc of kilometres makes tens of thousands.
+constexpr std::size_t kPiecesPerPoll = 4096;
+
 class Builder {
 public:
-    Builder(std::span<const PCBObject> objects, NetTable& nets, LayerCopper& out)
-        : objects_(objects), nets_(nets), out_(out) {}
+    Builder(std::span<const PCBObject> objects, NetTable& nets, LayerCopper& out, const std::function<bool()>& stop)
+        : objects_(objects), nets_(nets), out_(out), stop_(stop) {}
+
+    // Whether `stop` ended the making of pieces: what was made is then no layer.
+    bool stopped() const { return stopped_; }
 
     void addObject(std::uint32_t src) {
         const PCBObject& o = objects_[src];
@@ -271,7 +277,8 @@ public:
             if (!a->start.isFinite() || !a->end.isFinite() || !a->center.isFinite()) return;
             arcPoints(*a, points_);
             const double w = nominalWidth(o);
-            for (std::size_t k = 0; k + 1 < points_.size(); ++k) addSegment(points_[k], points_[k + 1], w, src, net, k > 0);
+            for (std::size_t k = 0; k + 1 < points_.size() && !stopped_; ++k)
+                addSegment(points_[k], points_[k + 1], w, src, net, k > 0);
         } else if (auto f = o.kind.as<PCBObjectKind::Flash>()) {
             flashBodies_.clear();
             out_.bodies.flashBodies(f->at, o.apertureShape, flashBodies_);
@@ -298,7 +305,7 @@ public:
             bool ok = true;
             for (const Vec2& p : c) ok = ok && p.isFinite();
             if (!ok) continue;
-            for (std::size_t i = 0; i < c.size(); ++i) {
+            for (std::size_t i = 0; i < c.size() && !stopped_; ++i) {
                 const Vec2& a = c[i];
                 const Vec2& b = c[(i + 1) % c.size()];
                 area.box.include(a);
@@ -330,7 +337,7 @@ private:
         const std::size_t k = std::min(chainPieces(a, b, out_.cell), chainBudget_ + 1);
         chainBudget_ -= k - 1;
         Vec2 from = a;
-        for (std::size_t i = 1; i <= k; ++i) {
+        for (std::size_t i = 1; i <= k && !stopped_; ++i) {
             // Weighted, not a + (b − a)·t: the difference of far-apart finite ends may overflow.
             const double t = static_cast<double>(i) / static_cast<double>(k);
             const Vec2 to = i == k ? b : a * (1 - t) + b * t;
@@ -344,6 +351,10 @@ private:
         if (!body || !grid::isFinite(body->box)) return false;
         out_.pieces.push_back(Piece{*body, src, net});
         joinsPrevious_.push_back(joins ? 1 : 0);
+        if (++sincePoll_ == kPiecesPerPoll) {
+            sincePoll_ = 0;
+            stopped_ = stop_();
+        }
         return true;
     }
 
@@ -354,6 +365,9 @@ private:
     std::vector<CopperBody> flashBodies_;
     std::vector<std::uint8_t> joinsPrevious_;
     std::size_t chainBudget_ = kChainBudget;
+    const std::function<bool()>& stop_;
+    std::size_t sincePoll_ = 0;
+    bool stopped_ = false;
 };
 
 // ---- polarity ---------------------------------------------------------------------------------
@@ -1135,6 +1149,7 @@ bool addCopper(std::span<const PCBObject> objects, NetTable& nets, std::span<con
         const auto src = static_cast<std::uint32_t>(k);
         if (slot >= reachable.size() || reachable[slot] != src) {
             builder.addObject(src);
+            if (builder.stopped()) return false;
             continue;
         }
         std::size_t end = job;
@@ -1150,6 +1165,7 @@ bool addCopper(std::span<const PCBObject> objects, NetTable& nets, std::span<con
         } else {
             builder.addObject(src);
         }
+        if (builder.stopped()) return false;
         job = end;
         ++slot;
     }
@@ -1224,7 +1240,7 @@ bool buildCopper(std::span<const PCBObject> objects, NetTable& nets, LayerCopper
     // Pieces are numbered in 32 bits, and what they will cost is taken before any is made.
     if (!pieces || *pieces > UINT32_MAX || !out.hold.take(storage) || !out.hold.takeFor(*pieces, bytesPerPiece()))
         return false;
-    Builder builder(objects, nets, out);
+    Builder builder(objects, nets, out, stop);
     builder.reserve(*pieces);
     return addCopper(objects, nets, reachable, *jobs, cuts, builder, stop) && buildGrid(out, stop, allowance) &&
            joinAll(out, builder.joinsPrevious(), stop);

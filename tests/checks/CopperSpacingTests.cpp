@@ -566,6 +566,13 @@ TEST(CopperSpacing, DeadlineStopsAndIsReportedAsIncomplete) {
     copper::NetTable nets;
     copper::LayerCopper big;
     EXPECT_FALSE(copper::buildLayerCopper(many, 0.5, nets, big, [] { return true; }));
+    // So does one object made into tens of thousands of pieces (a full arc of radius 1e9 mm, its chords
+    // and their chains), between its pieces: the deadline, passed as the first one is made, stops it
+    // within a few thousand.
+    const std::vector<PCBObject> giant{arc({1e9, 0}, {1e9, 0}, {0, 0}, true, 0.1)};
+    copper::LayerCopper arcCopper;
+    EXPECT_FALSE(copper::buildLayerCopper(giant, 0.5, nets, arcCopper, [&] { return !arcCopper.pieces.empty(); }));
+    EXPECT_LE(arcCopper.pieces.size(), 4096u);
 }
 
 TEST(CopperSpacing, LayersPastTheAllowanceAreLeftUnexamined) {
