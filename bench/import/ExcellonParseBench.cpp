@@ -65,4 +65,20 @@ void BM_ExcellonParse20MBLatin1(benchmark::State& state) {
 }
 BENCHMARK(BM_ExcellonParse20MBLatin1)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
+// A hostile file: one comment line of 100 MB between two holes. Every keyword looked for on a line
+// (DECIMALS, FILE_FORMAT, the plating marks) is a search of the whole line (aim: the rate above).
+void BM_ExcellonParseOneLongComment(benchmark::State& state) {
+    std::string s = "M48\nMETRIC\nT1C0.3\n%\nT1\nX1.0Y1.0\n;";
+    s.reserve((100u << 20) + 64);
+    while (s.size() < (100u << 20)) s += "comment ";
+    s += "\nX2.0Y2.0\nM30\n";
+    const std::vector<std::uint8_t> data(s.begin(), s.end());
+    for (auto _ : state) {
+        auto doc = corvane::ExcellonParser{}.parse("bench.drl", std::span<const std::uint8_t>(data));
+        benchmark::DoNotOptimize(doc);
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(data.size()));
+}
+BENCHMARK(BM_ExcellonParseOneLongComment)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+
 } // namespace
