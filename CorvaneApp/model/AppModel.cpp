@@ -1004,7 +1004,7 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     std::vector<CompareRow> rows = compareRowsOf(diff, *revised);
     const std::string nameA = revisionName(baseName);
     const std::string status = "Compare " + nameA + " \u2192 " + diff.nameB + ": " +
-                               std::to_string(diff.totalChanges()) + " changes";
+                               std::to_string(diff.totalChanges()) + (diff.totalChanges() == 1 ? " change" : " changes");
 
     setCompareBase(base);
     setCompareBaseName(nameA);

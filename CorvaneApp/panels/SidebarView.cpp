@@ -129,7 +129,8 @@ CompareRowView::CompareRowView(AppModel* model, const CompareRow& row, QWidget* 
 }
 
 QString CompareRowView::headerCountText(const CompareRow& row) {
-    return qs(std::to_string(row.addedCount + row.removedCount) + " changes");
+    const std::int64_t count = row.addedCount + row.removedCount;
+    return qs(std::to_string(count) + (count == 1 ? " change" : " changes"));
 }
 
 QString CompareRowView::moreText(const CompareRow& row) {

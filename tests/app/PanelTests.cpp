@@ -123,6 +123,9 @@ TEST(Sidebar, CompareRowsCutAtThirtyPerGroupWithTheMoreLine) {
     EXPECT_EQ(bottom->findChildren<ChangeButton*>().size(), 30u);
     EXPECT_FALSE(child(bottom, "compare.more"));
     EXPECT_FALSE(child(sidebar.compareRow("Drill"), "compare.more"));
+    // One change is one.
+    EXPECT_EQ(CompareRowView::headerCountText(compareRow("Top Silkscreen", 1, 0)), "1 change");
+    EXPECT_EQ(CompareRowView::headerCountText(compareRow("Top Silkscreen", 0, 0)), "0 changes");
     EXPECT_EQ(CompareRowView::moreText(compareRow("X", 50, 22)).toStdString(), "\u2026 12 more");
 
     // Positions stay raw millimetres in mil.
