@@ -556,6 +556,40 @@ TEST(Inspector, SectionsBeforeAndAfterALoad) {
     EXPECT_EQ(text(child<QLabel>(child(&panel, first), "inspector.value")), rows[0].second);
 }
 
+// A selected object of a file with a long name, in the inspector at its least width: the file name wraps inside
+// the column, and every value (the Type among them) stands whole inside the panel, on as many lines as it takes.
+TEST(Inspector, ALongFileNameLeavesEveryValueWholeInsideThePanel) {
+    PanelFixture f;
+    PCBPackage board = sampleBoard();
+    board.files[0].fileName = "LimeSDR-QPCIe_1v2-fabrication-LimeSDR-QPCIe_1v2-F_Cu_with_thermal_reliefs.gbr";
+    f.model->loadPackage(board);
+    const PackageFile& copper = f.model->package()->files[0];
+    f.model->setSelection(HitResult{copper.gerber->objects[2], copper.fileName, copper.layerType, 0});
+    DetailsPanel panel(f.model.get());
+    panel.resize(220, 700);
+    panel.show();
+    AutomationHooks::settleWindow(&panel);
+    const QRect view = panel.viewport()->rect();
+    const auto values = panel.findChildren<ui::WrappedLabel*>("inspector.value");
+    ASSERT_GE(values.size(), 5);
+    bool sawType = false;
+    for (const auto* value : values) {
+        const QRect at(value->mapTo(panel.viewport(), QPoint(0, 0)), value->size());
+        EXPECT_GE(at.left(), view.left()) << value->text().toStdString();
+        EXPECT_LE(at.right(), view.right()) << value->text().toStdString();
+        const int lines = value->linesAt(value->contentsRect().width());
+        EXPECT_LE(lines * value->fontMetrics().lineSpacing(), value->contentsRect().height() + 2) << value->text().toStdString();
+        if (value->parentWidget()->objectName() == "inspector.row:Type") {
+            sawType = true;
+            EXPECT_EQ(value->text().toStdString(), "Flash (Pad)");
+            EXPECT_EQ(lines, 1);  // short enough for one line: never cut to "Flash (Pa"
+        }
+        if (value->text().startsWith("LimeSDR")) EXPECT_GT(lines, 1);  // wrapped, not cut
+    }
+    EXPECT_TRUE(sawType);
+    EXPECT_EQ(lookProblems(&panel), std::vector<std::string>{});
+}
+
 TEST(Inspector, ChecksShowCountsAndTheFirstSixIssues) {
     PanelFixture f;
     DetailsPanel panel(f.model.get());
