@@ -256,34 +256,14 @@ std::optional<std::string> notReadWarning(const std::vector<std::string>& names)
 // drill origin, for one): the picture would put them beside the board without a word. The board is the
 // outline's edge when there is one, else the copper's box.
 std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& files) {
-    // Well outside: farther than a mounting hole sits from the nearest copper, or a tenth of the board's size.
-    constexpr double kFewMM = 5.0;
-    constexpr double kBoardShare = 0.1;
-    constexpr double kMostHits = 0.5;
-    auto boxOf = [&](auto&& takes) {
-        BBox box = BBox::empty();
-        for (const auto& f : files)
-            if (takes(f.layerType) && f.gerber && f.gerber->bbox.isValid()) box.include(f.gerber->bbox);
-        return box;
-    };
     BBox board = PCBPackage::outlineBBoxOf(files);
-    if (!board.isValid()) board = boxOf([](const LayerType& t) { return t.isCopper(); });
+    if (!board.isValid())
+        for (const auto& f : files)
+            if (f.layerType.isCopper() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
     std::vector<std::string> out;
-    if (!board.isValid()) return out;
-    const BBox grown = board.outset(std::max(kFewMM, kBoardShare * std::max(board.width(), board.height())));
-    for (const auto& f : files) {
-        if (!f.drill) continue;
-        std::size_t total = 0, outside = 0;
-        auto count = [&](const Vec2& p) {
-            ++total;
-            if (!grown.contains(p)) ++outside;
-        };
-        for (const auto& h : f.drill->hits) count(h.position);
-        for (const auto& slot : f.drill->slots)
-            if (const auto* s = slot.kind.as<PCBObjectKind::Slot>()) count(s->start);
-        if (total > 0 && static_cast<double>(outside) > kMostHits * static_cast<double>(total))
+    for (const auto& f : files)
+        if (f.drill && PCBPackage::drillLiesOffBoard(*f.drill, board))
             out.push_back("Drill file '" + f.fileName + "' does not line up with the board; it may use another origin.");
-    }
     return out;
 }
 

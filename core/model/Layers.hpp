@@ -117,6 +117,10 @@ struct PCBPackage {
     // copper, solder mask and drill data (legends and drawings reach beyond the board); failing those, of
     // every layer.
     BBox boardBBox() const;
+    // Whether most of a drill file's holes fall well outside `board` (farther than a mounting hole sits from
+    // the nearest copper, or a tenth of the board's size): written against another origin, or in a number
+    // format that cannot be placed.
+    static bool drillLiesOffBoard(const DrillDocument& drill, const BBox& board);
     std::vector<CopperLayerID> copperLayerIDs() const;
     std::vector<PackageFile> filesOf(const LayerType& type) const;
 };

@@ -752,6 +752,18 @@ TEST(PackageImporterWarnings, DrillFilesOffTheBoardAreNamed) {
     EXPECT_TRUE(alignmentWarnings("half.zip", {{"b-Edge_Cuts.gbr", outline},
                                                {"b.drl", drill({{50, 25}, {60, 25}, far[0], far[1]})}})
                     .empty());
+    // Without an outline such a drill file is warned about and is no part of the board's box, which the
+    // copper and the holes that line up with it give (a KiCad drill file at the auxiliary origin, an old
+    // gEDA drill file whose numbers cannot be placed).
+    const PCBPackage loose = PackageImporter{}.importAny(dir.writeBytes(
+        "loose.zip", zipOf({{"b-F_Cu.gbr", kGerber}, {"b-PTH.drl", drill({{0.5, 0.5}, {2, 0.5}})}, {"b-NPTH.drl", drill(far)}})));
+    const auto copper = std::find_if(loose.files.begin(), loose.files.end(), [](const PackageFile& f) { return f.layerType.isCopper(); });
+    ASSERT_NE(copper, loose.files.end());
+    const auto aligned = std::find_if(loose.files.begin(), loose.files.end(), [](const PackageFile& f) { return f.fileName == "b-PTH.drl"; });
+    ASSERT_NE(aligned, loose.files.end());
+    BBox expected = copper->gerber->bbox;
+    expected.include(aligned->drill->bbox);
+    EXPECT_EQ(loose.boardBBox(), expected);
 }
 
 namespace {
