@@ -111,7 +111,9 @@ std::vector<std::size_t> setMembers(const std::vector<std::optional<CopperSetPla
 // Copper numbered through the stack (lyr1…lyr6, L02…L11, .G2L, .ly3): the lowest number is the top and the
 // highest the bottom, unless other files already name those sides; the rest are inner layers in order.
 // Copper numbered among the inner layers only (gEDA's groups, Eagle's copper_inner_l<n>, planes named by
-// function) follows, inner in order.
+// function) follows, inner in order. Where nothing else names an outer side, layer groups numbered by name
+// run through the whole stack: the old gEDA pcb writes group1 (component) and group2 (solder) alone, and
+// pcb-rnd's numbered job group0 to group3 with no bottom file.
 void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
     bool otherTop = false, otherBottom = false;
     std::int64_t otherInner = 0;
@@ -123,13 +125,16 @@ void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::o
             if (const auto* in = cu->side.as<CopperLayerID::Inner>()) otherInner = std::max(otherInner, in->number);
         }
     }
-    const std::vector<std::size_t> stack = setMembers(places, CopperSetPlace::Set::stack);
+    std::vector<std::size_t> stack = setMembers(places, CopperSetPlace::Set::stack);
+    std::vector<std::size_t> innerSet = setMembers(places, CopperSetPlace::Set::inner);
+    const bool numberedGroups = std::all_of(innerSet.begin(), innerSet.end(), [&](std::size_t i) { return places[i]->rank == 1; });
+    if (stack.empty() && numberedGroups && (!otherTop || !otherBottom)) std::swap(stack, innerSet);
     std::size_t first = 0, end = stack.size();
     if (!otherTop && !stack.empty()) files[stack[first++]].layerType = LayerType::copper(CopperLayerID::top());
     if (!otherBottom && stack.size() >= 2) files[stack[--end]].layerType = LayerType::copper(CopperLayerID::bottom());
     std::vector<std::size_t> inner(stack.begin() + static_cast<std::ptrdiff_t>(first),
                                    stack.begin() + static_cast<std::ptrdiff_t>(end));
-    for (std::size_t i : setMembers(places, CopperSetPlace::Set::inner)) inner.push_back(i);
+    inner.insert(inner.end(), innerSet.begin(), innerSet.end());
     std::int64_t number = otherInner;
     for (std::size_t i : inner) {
         number = saturatingSum(number, 1);
