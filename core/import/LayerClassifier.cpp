@@ -769,11 +769,12 @@ std::optional<std::int64_t> stackExtension(std::string_view ext) {
 
 LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_view contentHead,
                                        const std::optional<std::string>& x2FileFunction) const {
-    // Whatever its name says, binary content (Protel's binary drill file beside its text one) is no layer.
-    if (binaryHead(contentHead))
-        return make(LayerType::unknown(), DetectionConfidence::low, SourceFormat::unknown, "Binary content");
     const NameParts name = splitName(fileName);
     const HeadFacts facts(contentHead);
+    // Whatever its name says, binary content without a Gerber or Excellon word (Protel's binary drill file
+    // beside its text one) is no layer; a layer file spoilt further on is still read for what it holds.
+    if (!facts.gerberFormat && !facts.excellonWords && binaryHead(contentHead))
+        return make(LayerType::unknown(), DetectionConfidence::low, SourceFormat::unknown, "Binary content");
     using C = DetectionConfidence;
     const auto altium = altiumInner(name.ext);
 

@@ -486,6 +486,8 @@ TEST(LayerClassifier, NameRuleEdges) {
         // Binary content is no layer, whatever the name: Protel's binary drill file.
         {"SE_SG_IF_V2.DRL", std::string("T\x07\x02\x80T\x04\x08\x80#\x01v"), {},
          LayerType::unknown(), C::low, F::unknown, "Binary content"},
+        // A Gerber file spoilt after its format statement is still a layer, read for what it holds.
+        {"walk.gtl", "%FSTAX24Y24*%\n" + std::string(40, '\x01'), {}, top(), C::high, F::gerberRS274X},
     });
 }
 
