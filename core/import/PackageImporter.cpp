@@ -1,9 +1,12 @@
 #include "PackageImporter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <mutex>
@@ -270,6 +273,77 @@ std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& 
         if (f.drill && PCBPackage::drillLiesOffBoard(*f.drill, board))
             out.push_back("Drill file '" + f.fileName + "' does not line up with the board; it may use another origin.");
     return out;
+}
+
+// Old tools draw their sheet (a frame, corner marks, dimension lines, the title block) on every film. Without an
+// outline that sheet would be the board's size. Where every copper and mask film draws beyond the holes, and
+// what each draws there is mostly the same on all of them, that is the sheet: each film's part of the board is
+// what it draws within a few millimetres of the holes. A board whose copper reaches beyond its
+// holes is not so: its films differ there (pads and their mask openings, one side and the other), and a film
+// that draws nothing beyond the holes ends the search before any sorting.
+void setAsideSharedSheet(std::vector<PackageFile>& files) {
+    constexpr std::size_t kFewestFilms = 3;
+    constexpr double kSheetShare = 0.8;
+    constexpr double kFewMM = 5.0;
+    constexpr double kBoardShare = 0.1;
+    if (PCBPackage::outlineBBoxOf(files).isValid()) return;
+    BBox holes = BBox::empty();
+    for (const auto& f : files)
+        if (f.drill && f.drill->bbox.isValid()) holes.include(f.drill->bbox);
+    if (!holes.isValid()) return;
+    const BBox near = holes.outset(std::max(kFewMM, kBoardShare * std::max(holes.width(), holes.height())));
+    auto beyond = [&](const PCBObject& o) {
+        return o.bbox.isValid() && !(near.contains(Vec2{o.bbox.minX, o.bbox.minY}) && near.contains(Vec2{o.bbox.maxX, o.bbox.maxY}));
+    };
+    std::vector<std::size_t> films;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto& f = files[i];
+        if (!f.gerber || !(f.layerType.isCopper() || f.layerType.as<LayerType::SolderMask>())) continue;
+        if (std::none_of(f.gerber->objects.begin(), f.gerber->objects.end(), beyond)) return;
+        films.push_back(i);
+    }
+    if (films.size() < kFewestFilms) return;
+    // An object's key: its box to the micrometre, which one stroke drawn alike on every film shares.
+    using Key = std::array<std::int64_t, 4>;
+    auto keyOf = [](const PCBObject& o) {
+        auto um = [](double v) { return static_cast<std::int64_t>(std::llround(v * 1000.0)); };
+        return Key{um(o.bbox.minX), um(o.bbox.minY), um(o.bbox.maxX), um(o.bbox.maxY)};
+    };
+    std::vector<Key> shared;
+    for (std::size_t n = 0; n < films.size(); ++n) {
+        std::vector<Key> keys;
+        for (const auto& o : files[films[n]].gerber->objects)
+            if (o.bbox.isValid() && std::isfinite(o.bbox.width()) && std::isfinite(o.bbox.height())) keys.push_back(keyOf(o));
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        if (n == 0) {
+            shared = std::move(keys);
+            continue;
+        }
+        std::vector<Key> both;
+        std::set_intersection(shared.begin(), shared.end(), keys.begin(), keys.end(), std::back_inserter(both));
+        shared = std::move(both);
+    }
+    auto isShared = [&](const PCBObject& o) { return std::binary_search(shared.begin(), shared.end(), keyOf(o)); };
+    for (std::size_t i : films) {
+        std::size_t outside = 0, sheet = 0;
+        for (const auto& o : files[i].gerber->objects) {
+            if (!beyond(o)) continue;
+            ++outside;
+            if (isShared(o)) ++sheet;
+        }
+        if (static_cast<double>(sheet) < kSheetShare * static_cast<double>(outside)) return;
+    }
+    // A film's own words of the title (its layer's name) stand in the sheet too, nearer than the frame: the
+    // board is what lies within a few millimetres of the holes, shared or not (pads drawn alike on every film).
+    const BBox board = holes.outset(kFewMM);
+    for (std::size_t i : films) {
+        BBox part = BBox::empty();
+        for (const auto& o : files[i].gerber->objects)
+            if (o.bbox.isValid() && board.contains(Vec2{o.bbox.minX, o.bbox.minY}) && board.contains(Vec2{o.bbox.maxX, o.bbox.maxY}))
+                part.include(o.bbox);
+        files[i].boardPartBox = part;
+    }
 }
 
 // --- ODB++ jobs delivered as a ZIP or a folder --------------------------------------------------
@@ -543,6 +617,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     warnings.insert(warnings.end(), skipWarnings.begin(), skipWarnings.end());
     warnings.insert(warnings.end(), readerWarnings.begin(), readerWarnings.end());
     warnings.insert(warnings.end(), inferred.begin(), inferred.end());
+    setAsideSharedSheet(files);
     auto aligned = drillAlignmentWarnings(files);
     warnings.insert(warnings.end(), aligned.begin(), aligned.end());
     auto cross = crossFileWarnings(files);

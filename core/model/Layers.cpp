@@ -106,7 +106,7 @@ BBox PCBPackage::boardBBox() const {
     // Without an outline, what the board itself carries: copper, the masks over it and its holes, unless the
     // holes lie off the copper (a drill file against another origin is warned about, not the board).
     for (const auto& f : files)
-        if (f.gerber && outlinesTheBoard(f.layerType)) result.include(f.gerber->bbox);
+        if (f.gerber && outlinesTheBoard(f.layerType)) result.include(f.boardPartBox.value_or(f.gerber->bbox));
     const BBox carried = result;
     for (const auto& f : files)
         if (f.drill && !drillLiesOffBoard(*f.drill, carried)) result.include(f.drill->bbox);

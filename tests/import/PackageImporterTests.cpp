@@ -577,6 +577,22 @@ TEST(PackageImporterRoles, TheBoardsSizeComesFromItsEdge) {
     std::string parts = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30);
     for (const auto& h : B::holes) parts += B::rectangle(h[0] - 2, h[1] - 2, h[0] + 2, h[1] + 2) + B::text(h[0] - 2, h[1] + 3, 2);
     EXPECT_EQ(rolesOf(import("parts.zip", "b.GM1", parts + "M02*\n")).at("b.GM1"), "Unknown");
+    // Without an outline, a sheet every film draws (a frame, a dimension line, a title whose last words differ
+    // from film to film, as an old tool plots its films) is no part of the board; a top copper that reaches
+    // beyond the holes on its own (a part far from any hole) is.
+    auto films = [&](const std::string& zip, const std::string& top, const std::string& bottom, const std::string& mask) {
+        return PackageImporter{}.importAny(
+            dir.writeBytes(zip, zipOf({{"b.GTL", top}, {"b.GBL", bottom}, {"b.GTS", mask}, {"b.TXT", B::drill()}})));
+    };
+    auto sheet = [](const std::string& film, int titleLetters) {
+        return film.substr(0, film.find("M02")) + "D11*\n" + B::rectangle(-40, -40, 80, 70) + B::path({{0, -20}, {40, -20}}) +
+               B::text(-30, 60, 12) + B::text(0, 60, titleLetters) + "M02*\n";
+    };
+    const BBox board = films("unsheeted.zip", B::copper(), B::copper(), B::mask()).boardBBox();
+    EXPECT_EQ(films("sheeted.zip", sheet(B::copper(), 3), sheet(B::copper(), 5), sheet(B::mask(), 4)).boardBBox(), board);
+    const std::string reaching = B::copper().substr(0, B::copper().find("M02")) + "D10*\n" + B::at(70, 15) + "D03*\nM02*\n";
+    EXPECT_GT(films("reaching.zip", reaching, B::copper(), B::mask()).boardBBox().maxX, 70.0);
+
     // A plain outline of two contours, with nothing else, keeps its name's role and its whole drawing.
     const std::string twice = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) +
                               B::rectangle(-1, -1, 41, 31) + "M02*\n";
