@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 
+#include "BoardHeap.hpp"
 #include "CpuDeadline.hpp"
 #include "render/SoftwareRenderer.hpp"
 #include "import/PackageImporter.hpp"
@@ -76,6 +77,7 @@ int runThumbnailer(std::span<char* const> args, const std::string& name, const s
         std::cerr << usage << "\n";
         return 2;
     }
+    prepareHeapForBoard(args[0]);
     std::int64_t size = 0;
     if (!parseInt64(args[2], size) || size <= 0) size = 256;
     std::string error;

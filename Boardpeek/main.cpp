@@ -10,6 +10,7 @@
 #include <iostream>
 #include <span>
 
+#include "BoardHeap.hpp"
 #include "CpuDeadline.hpp"
 #include "PreviewViewController.hpp"
 #include "Thumbnailer.hpp"
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
                               "usage: boardpeek --thumbnail INPUT OUTPUT SIZE");
 
     if (const char* target = std::getenv("QLHARNESS_URL")) {
+        prepareHeapForBoard(target);
         // The import and the picture need no window system: begin them while the application starts.
         auto prepared = std::async(std::launch::async, [path = std::filesystem::path(target)] {
             return PreviewViewController::prepare(path);
