@@ -14,11 +14,11 @@ namespace corvane {
 namespace {
 
 constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
-// A ZIP of this size holds some 3 MB of Gerber: its objects and buffers take about ten times the file.
-constexpr std::uint64_t kLargeBoardFileBytes = std::uint64_t{1} << 20;
-// The heap reserved per byte of the board's file: a ZIP inflates about three times, and the objects read
-// from the text take about three times its bytes. More than that grows the heap page by page.
-constexpr std::uint64_t kHeapPerFileByte = 16;
+// Memory a board takes per byte of its file: a ZIP inflates about three times, and the objects read from
+// the text take about three times its bytes.
+constexpr std::uint64_t kMemoryPerFileByte = 10;
+// Below this much memory the pages a huge page clears beyond what is used cost more than the faults saved.
+constexpr std::uint64_t kLeastMemoryForHugePages = std::uint64_t{8} << 20;
 constexpr std::uint64_t kLeastHeap = std::uint64_t{64} << 20, kMostHeap = std::uint64_t{1} << 30;
 // glibc's largest threshold for serving a block from its own mapping: below it every block comes from the heap.
 constexpr int kLargestHeapBlock = 32 << 20;
@@ -53,16 +53,18 @@ std::pair<std::uintptr_t, std::uintptr_t> growHeap(std::uint64_t bytes) {
 
 } // namespace
 
-bool prepareHeapForBoard(const std::filesystem::path& input) {
+bool prepareHeapForBoard(const std::filesystem::path& input, std::uint64_t pictureBytes) {
     if (underSanitizer()) return false;
     std::error_code ec;
     const std::uint64_t fileBytes = std::filesystem::is_regular_file(input, ec) ? std::filesystem::file_size(input, ec) : 0;
-    if (ec || fileBytes < kLargeBoardFileBytes) return false;
+    const std::uint64_t memory = (ec ? 0 : fileBytes) * kMemoryPerFileByte + pictureBytes;
+    if (memory < kLeastMemoryForHugePages) return false;
     // One arena: the threads' own arenas would grow page by page where no hint can reach them.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
     mallopt(M_TRIM_THRESHOLD, INT_MAX);
-    const auto [from, to] = growHeap(std::clamp(fileBytes * kHeapPerFileByte, kLeastHeap, kMostHeap));
+    // Twice the estimate: more grows the heap page by page.
+    const auto [from, to] = growHeap(std::clamp(2 * memory, kLeastHeap, kMostHeap));
     const std::uintptr_t first = (from + kHugePage - 1) & ~(kHugePage - 1), last = to & ~(kHugePage - 1);
     // Only a hint: without huge pages the reserve is still one heap that is never handed back.
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);

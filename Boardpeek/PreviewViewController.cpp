@@ -184,7 +184,8 @@ PreparedPreview importAndDraw(const std::filesystem::path& url) {
         return out;
     }
     SoftwareRenderer renderer;
-    out.image = renderer.render(*out.package, SizePx{1200, 900}, std::nullopt, false);
+    using View = PreviewViewController;
+    out.image = renderer.render(*out.package, SizePx{View::pictureWidth, View::pictureHeight}, std::nullopt, false);
     if (!out.image) out.image = renderer.render(*out.package, SizePx{800, 600}, std::nullopt, false);
     return out;
 }
@@ -240,9 +241,9 @@ void PreviewViewController::runHarness(const std::string& targetURL, const std::
         writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
     }
     QWidget* view = controller.view();
-    view->resize(800, 600);
+    view->resize(harnessWidth, harnessHeight);
     view->ensurePolished();
-    const QPixmap pixmap = view->grab(QRect(0, 0, 800, 600));
+    const QPixmap pixmap = view->grab(QRect(0, 0, harnessWidth, harnessHeight));
     if (pixmap.isNull()) std::_Exit(4);
 
     const QImage captured = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);

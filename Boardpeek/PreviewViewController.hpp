@@ -61,6 +61,10 @@ public:
     [[noreturn]] static void runHarness(const std::string& targetURL, const std::string& outPath,
                                         std::future<Prepared> prepared = {});
 
+    // The picture of a board, and the view the harness captures, in pixels.
+    static constexpr int pictureWidth = 1200, pictureHeight = 900;
+    static constexpr int harnessWidth = 800, harnessHeight = 600;
+
     static constexpr const char* notRecognized = "Not a recognized PCB manufacturing file.\n(";
     static constexpr const char* cannotRender = "Could not render this board.";
     static constexpr const char* tooLong = "This board takes too long to preview.";

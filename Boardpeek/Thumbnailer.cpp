@@ -77,11 +77,12 @@ int runThumbnailer(std::span<char* const> args, const std::string& name, const s
         std::cerr << usage << "\n";
         return 2;
     }
-    prepareHeapForBoard(args[0]);
     std::int64_t size = 0;
     if (!parseInt64(args[2], size) || size <= 0) size = 256;
+    size = std::min<std::int64_t>(size, 4096);
+    prepareHeapForBoard(args[0], static_cast<std::uint64_t>(4 * size * size));
     std::string error;
-    if (!writeThumbnail(args[0], args[1], static_cast<int>(std::min<std::int64_t>(size, 4096)), error)) {
+    if (!writeThumbnail(args[0], args[1], static_cast<int>(size), error)) {
         std::cerr << name << ": " << error << std::endl;
         return endProcess(1);
     }

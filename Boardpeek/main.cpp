@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
                               "usage: boardpeek --thumbnail INPUT OUTPUT SIZE");
 
     if (const char* target = std::getenv("QLHARNESS_URL")) {
-        prepareHeapForBoard(target);
+        prepareHeapForBoard(target, 4 * (PreviewViewController::pictureWidth * PreviewViewController::pictureHeight +
+                                         PreviewViewController::harnessWidth * PreviewViewController::harnessHeight));
         // The import and the picture need no window system: begin them while the application starts.
         auto prepared = std::async(std::launch::async, [path = std::filesystem::path(target)] {
             return PreviewViewController::prepare(path);
