@@ -6,6 +6,7 @@
 #include <iterator>
 #include <new>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "CoverageRaster.hpp"
@@ -134,12 +135,18 @@ int halfTurnSteps(double r) {
 // by one so overlaps darken as they would primitive by primitive. Every shape that joins others runs the
 // same way round, so overlaps add up instead of cancelling; region and macro contours, whose winding is
 // the file's, are painted alone.
+// Macro outlines as drawn (GeometryEngine::drawnOutline), by the outline they are drawn from. A band meets the
+// pads of many footprints in turn, so one remembered outline would be thinned again at nearly every flash.
+// Lives within one render, while the package and its shapes stand still.
+using DrawnOutlines = std::unordered_map<const std::vector<Contour>*, std::vector<Contour>>;
+
 struct Painter {
     CoverageRaster& raster;
     const Mapper& m;
     const GeometryEngine& engine;
     std::vector<Vec2>& points;  // scratch
     std::vector<Vec2>& outlinePoints;  // scratch
+    DrawnOutlines& drawnOutlines;
     RGBAColor paint;  // the file's colour, for every primitive it draws
     bool clearing = false;
 
@@ -289,6 +296,12 @@ struct Painter {
         }
     }
 
+    const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) {
+        auto [it, fresh] = drawnOutlines.try_emplace(&outline);
+        if (fresh) it->second = engine.drawnOutline(outline);
+        return it->second;
+    }
+
     // Every flash takes its aperture's true shape, as the desktop canvas draws it.
     void flash(const Vec2& at, ShapeRef shape) {
         if (!shape) return circle(at, kNoShapeWidthMM);
@@ -298,7 +311,7 @@ struct Painter {
         if (const auto* p = shape->as<ApertureShape::Polygon>()) return polygonFlash(at, *p);
         if (const auto* mac = shape->as<ApertureShape::Macro>()) {
             if (mac->outline && !mac->outline->empty()) {
-                for (const auto& c : engine.drawnOutline(*mac->outline)) contour(c, at);
+                for (const auto& c : drawnOutline(*mac->outline)) contour(c, at);
                 return;
             }
             return circle(at, mac->boundingDiameter);
@@ -416,6 +429,7 @@ struct BandWorker {
     CoverageRaster raster;
     std::vector<std::uint32_t> layer;  // a file with clear objects is drawn here alone
     std::vector<Vec2> points, outlinePoints;
+    DrawnOutlines drawnOutlines;
 };
 
 // Paints one band: the background, then every file in drawing order. A file whose objects here are all
@@ -436,7 +450,7 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
         const FileObjects objects{*pic.files[k]};
         const RGBAColor color = SoftwareRenderer::defaultColor(pic.files[k]->layerType);
-        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color};
+        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, worker.drawnOutlines, color};
         constexpr std::size_t kAhead = 8;
         for (std::size_t j = 0; j < indices.size(); ++j) {
             if (j + kAhead < indices.size()) objects.prefetch(indices[j + kAhead]);
