@@ -18,7 +18,7 @@ constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
 // the text take about three times its bytes.
 constexpr std::uint64_t kMemoryPerFileByte = 10;
 // Below this much memory the pages a huge page clears beyond what is used cost more than the faults saved.
-constexpr std::uint64_t kLeastMemoryForHugePages = std::uint64_t{8} << 20;
+constexpr std::uint64_t kLeastMemoryForHugePages = std::uint64_t{4} << 20;
 constexpr std::uint64_t kLeastHeap = std::uint64_t{64} << 20, kMostHeap = std::uint64_t{1} << 30;
 // glibc's largest threshold for serving a block from its own mapping: below it every block comes from the heap.
 constexpr int kLargestHeapBlock = 32 << 20;
