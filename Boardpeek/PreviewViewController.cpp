@@ -93,6 +93,25 @@ void colorLabel(QLabel* label, const QColor& color) {
     label->setPalette(pal);
 }
 
+// The view as QWidget::grab() draws it, drawn straight into the pixels of the picture to write instead of a
+// pixmap copied twice: the pixmap grab() fills is 32-bit RGB, the opaque premultiplied ARGB the PNG writer
+// takes once its alpha is set. Absent where grab() gives no pixmap.
+std::optional<RasterImage> captureView(QWidget& view, const QRect& rect) {
+    if (!rect.intersects(view.rect())) return std::nullopt;
+    const qreal ratio = view.devicePixelRatio();
+    const QSize size = (QSizeF(rect.size()) * ratio).toSize();
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(size.width()) * size.height());
+    {
+        QImage target(reinterpret_cast<uchar*>(pixels->data()), size.width(), size.height(), size.width() * 4,
+                      QImage::Format_RGB32);
+        target.setDevicePixelRatio(ratio);
+        view.render(&target, QPoint(), QRegion(rect),
+                    QWidget::DrawWindowBackground | QWidget::DrawChildren | QWidget::IgnoreMask);
+    }
+    for (std::uint32_t& p : *pixels) p |= 0xFF000000u;
+    return RasterImage{size.width(), size.height(), std::move(pixels)};
+}
+
 } // namespace
 
 void BoardImageView::setImage(const QImage& image, QSizeF sizeInPoints) {
@@ -243,18 +262,9 @@ void PreviewViewController::runHarness(const std::string& targetURL, const std::
     QWidget* view = controller.view();
     view->resize(harnessWidth, harnessHeight);
     view->ensurePolished();
-    const QPixmap pixmap = view->grab(QRect(0, 0, harnessWidth, harnessHeight));
-    if (pixmap.isNull()) std::_Exit(4);
-
-    const QImage captured = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    RasterImage raster;
-    raster.width = captured.width();
-    raster.height = captured.height();
-    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(raster.width) * raster.height);
-    for (int y = 0; y < raster.height; ++y)
-        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * raster.width, captured.constScanLine(y),
-                    static_cast<std::size_t>(raster.width) * 4);
-    raster.pixels = std::move(pixels);
+    const std::optional<RasterImage> captured = captureView(*view, QRect(0, 0, harnessWidth, harnessHeight));
+    if (!captured) std::_Exit(4);
+    const RasterImage& raster = *captured;
     // Success is reported only once the file is really in place.
     int code = 0;
     if (raster.writePNG(outPath)) {

@@ -25,7 +25,7 @@ namespace {
 constexpr int kDeflateLevel = 1;
 constexpr int kRowsPerPiece = 64;
 // The raw rows that make another compressing thread worth its start; a thumbnail is compressed sooner by one.
-constexpr std::size_t kRawBytesPerWorker = std::size_t{512} << 10;
+constexpr std::size_t kRawBytesPerWorker = std::size_t{256} << 10;
 
 void putU32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
