@@ -1,0 +1,72 @@
+// The preview's window side as a module the program loads at run time (PreviewView.hpp).
+#include <QApplication>
+#include <QFontMetrics>
+#include <cstdlib>
+#include <exception>
+#include <string>
+#include <unistd.h>
+
+#include "PreviewView.hpp"
+#include "PreviewViewController.hpp"
+
+namespace corvane {
+
+namespace {
+
+void writeStderrLine(const std::string& line) {
+    const std::string bytes = line + "\n";
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(2, p, left);
+        if (n <= 0) return;
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+}
+
+[[noreturn]] void captureHarness(int& argc, char** argv, std::future<PreviewPicture>& picture,
+                                 const std::function<void(const PreviewView::Capture&)>& finish) {
+    QApplication app(argc, argv);
+    PreviewViewController controller;
+    controller.loadView();
+    try {
+        // Setting up the fonts takes as long as a small board's picture: do it while that is made.
+        QFontMetrics(QApplication::font()).height();
+        controller.show(picture.get());
+    } catch (const std::exception& e) {
+        writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
+    }
+    QWidget* view = controller.view();
+    view->resize(PreviewPicture::harnessWidth, PreviewPicture::harnessHeight);
+    view->ensurePolished();
+    PreviewView::Capture capture;
+    capture.picture = captureView(*view, QRect(0, 0, PreviewPicture::harnessWidth, PreviewPicture::harnessHeight));
+    for (QObject* child : view->children()) {
+        if (const auto* imageView = qobject_cast<BoardImageView*>(child); imageView && !imageView->image().isNull()) {
+            capture.imageSize = std::pair(imageView->imageSize().width(), imageView->imageSize().height());
+            break;
+        }
+    }
+    finish(capture);
+    std::_Exit(0);
+}
+
+int showWindow(int& argc, char** argv, const std::function<PreviewPicture()>& prepare) {
+    QApplication app(argc, argv);
+    PreviewViewController controller;
+    controller.loadView();
+    controller.show(prepare());
+    QWidget* view = controller.view();
+    view->setWindowTitle("Boardpeek");
+    view->resize(800, 600);
+    view->show();
+    return app.exec();
+}
+
+} // namespace
+
+} // namespace corvane
+
+extern "C" __attribute__((visibility("default"))) const corvane::PreviewView corvanePreviewView{&corvane::captureHarness,
+                                                                                                 &corvane::showWindow};
