@@ -53,11 +53,27 @@ void freeBeside(PCBPackage&& package) {
 
 } // namespace
 
-PreviewPicture preparePreview(const std::filesystem::path& url) {
+struct PreviewUnderWay::Work {
+    std::optional<WorkWithinCpuTime<ImportedAndDrawn>> drawing;
+    std::exception_ptr notBegun;  // why it could not be begun
+};
+
+PreviewUnderWay::PreviewUnderWay(const std::filesystem::path& url) : work_(std::make_unique<Work>()) {
+    try {
+        work_->drawing.emplace([url] { return importAndDraw(url); });
+    } catch (...) {
+        work_->notBegun = std::current_exception();
+    }
+}
+
+PreviewUnderWay::~PreviewUnderWay() = default;
+
+PreviewPicture PreviewUnderWay::get() {
     PreviewPicture picture;
     std::optional<ImportedAndDrawn> done;
     try {
-        done = runWithinCpuTime<ImportedAndDrawn>([url] { return importAndDraw(url); });
+        if (work_->notBegun) std::rethrow_exception(work_->notBegun);
+        done = work_->drawing->get();
     } catch (const std::bad_alloc&) {
         // The process's memory cap, reached where neither the import nor the drawing ends on it.
         picture.message = PreviewPicture::tooMuchMemory;
@@ -76,5 +92,7 @@ PreviewPicture preparePreview(const std::filesystem::path& url) {
     }
     return picture;
 }
+
+PreviewPicture preparePreview(const std::filesystem::path& url) { return PreviewUnderWay(url).get(); }
 
 } // namespace corvane

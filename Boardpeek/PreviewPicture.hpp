@@ -2,6 +2,7 @@
 // What the preview shows of a board, made without any window system: the import and the picture, which
 // the program begins before it loads its window side (PreviewView.hpp).
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -25,9 +26,25 @@ struct PreviewPicture {
     static constexpr const char* tooMuchMemory = "This board needs too much memory to preview.";
 };
 
-// Imports and draws the board at `url`, or says why there is no picture; never throws for the board's sake.
-// The package is freed beside whatever follows, on a thread of its own: a large board takes longer to free
-// than to draw.
+// The preview of the board at `url`, begun on a thread of its own as soon as this is made: its import and
+// picture, or why there is none.
+class PreviewUnderWay {
+public:
+    explicit PreviewUnderWay(const std::filesystem::path& url);
+    ~PreviewUnderWay();
+    PreviewUnderWay(const PreviewUnderWay&) = delete;
+    PreviewUnderWay& operator=(const PreviewUnderWay&) = delete;
+
+    // Waits for the preview, once; never throws for the board's sake. The package is freed beside whatever
+    // follows, on a thread of its own: a large board takes longer to free than to draw.
+    PreviewPicture get();
+
+private:
+    struct Work;
+    std::unique_ptr<Work> work_;
+};
+
+// The preview of the board at `url`, begun and waited for.
 PreviewPicture preparePreview(const std::filesystem::path& url);
 
 } // namespace corvane

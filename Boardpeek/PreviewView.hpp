@@ -3,7 +3,6 @@
 // time: the window system's libraries take tens of milliseconds to load and bind, and the board's import
 // and picture need none of them, so they begin first and the module loads beside them.
 #include <functional>
-#include <future>
 #include <optional>
 
 #include "PreviewPicture.hpp"
@@ -17,10 +16,10 @@ struct PreviewView {
         std::optional<RasterImage> picture;
         std::optional<std::pair<double, double>> imageSize;
     };
-    // Starts the application, shows `picture` once it is ready in the harness's view, captures it and hands
-    // the capture to `finish`, which ends the process: nothing is torn down. An exception of `picture` is
-    // written to standard error and the view shows nothing.
-    void (*captureHarness)(int& argc, char** argv, std::future<PreviewPicture>& picture,
+    // Starts the application, shows what `picture` gives (it may wait for it) in the harness's view, captures
+    // the view and hands the capture to `finish`, which ends the process: nothing is torn down. An exception
+    // of `picture` is written to standard error and the view shows nothing.
+    void (*captureHarness)(int& argc, char** argv, const std::function<PreviewPicture()>& picture,
                            const std::function<void(const Capture&)>& finish);
     // Starts the application and shows the picture `prepare` makes in a window until it is closed; returns
     // the application's exit code.

@@ -25,7 +25,7 @@ void writeStderrLine(const std::string& line) {
     }
 }
 
-[[noreturn]] void captureHarness(int& argc, char** argv, std::future<PreviewPicture>& picture,
+[[noreturn]] void captureHarness(int& argc, char** argv, const std::function<PreviewPicture()>& picture,
                                  const std::function<void(const PreviewView::Capture&)>& finish) {
     QApplication app(argc, argv);
     PreviewViewController controller;
@@ -33,7 +33,7 @@ void writeStderrLine(const std::string& line) {
     try {
         // Setting up the fonts takes as long as a small board's picture: do it while that is made.
         QFontMetrics(QApplication::font()).height();
-        controller.show(picture.get());
+        controller.show(picture());
     } catch (const std::exception& e) {
         writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
     }

@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <future>
 #include <iostream>
 #include <span>
 #include <string>
@@ -22,6 +21,7 @@
 #include "PreviewView.hpp"
 #include "Thumbnailer.hpp"
 #include "model/Format.hpp"
+#include "model/ParallelFor.hpp"
 
 using namespace corvane;
 
@@ -83,14 +83,18 @@ int main(int argc, char** argv) {
     if (const char* target = std::getenv("QLHARNESS_URL")) {
         prepareHeapForBoard(target, 4 * (PreviewPicture::width * PreviewPicture::height +
                                          PreviewPicture::harnessWidth * PreviewPicture::harnessHeight));
-        // The import and the picture need no window system: begin them while it loads and starts.
-        auto picture = std::async(std::launch::async, [path = std::filesystem::path(target)] { return preparePreview(path); });
+        // The import and the picture need no window system: begin them while it loads and starts, with the
+        // threads they will want, since none can start while a library loads.
+        PreviewUnderWay picture(target);
+        startPoolThreads();
         if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
         const PreviewView* view = loadPreviewView();
         if (!view) std::_Exit(3);
         const char* out = std::getenv("QLHARNESS_OUT");
         const std::string outPath = out ? out : "/tmp/ql_preview.png";
-        view->captureHarness(argc, argv, picture, [&outPath](const PreviewView::Capture& c) { finishHarness(c, outPath); });
+        view->captureHarness(
+            argc, argv, [&picture] { return picture.get(); },
+            [&outPath](const PreviewView::Capture& c) { finishHarness(c, outPath); });
         std::_Exit(4);
     }
 
