@@ -19,6 +19,10 @@ constexpr std::uintptr_t kHugePage = std::uintptr_t{2} << 20;
 constexpr std::uint64_t kMemoryPerFileByte = 10;
 // Below this much memory the pages a huge page clears beyond what is used cost more than the faults saved.
 constexpr std::uint64_t kLeastMemoryForHugePages = std::uint64_t{4} << 20;
+// The heap reserved per byte of the board's file. What the heap hands out is more than what is touched: a
+// layer's object table is reserved for every object its text could make, up to 17 times the text's bytes,
+// and a ZIP inflates about three times. Only a reservation: pages never touched take no memory.
+constexpr std::uint64_t kHeapPerFileByte = 64;
 constexpr std::uint64_t kLeastHeap = std::uint64_t{64} << 20, kMostHeap = std::uint64_t{1} << 30;
 // glibc's largest threshold for serving a block from its own mapping: below it every block comes from the heap.
 constexpr int kLargestHeapBlock = 32 << 20;
@@ -63,8 +67,9 @@ bool prepareHeapForBoard(const std::filesystem::path& input, std::uint64_t pictu
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
     mallopt(M_TRIM_THRESHOLD, INT_MAX);
-    // Twice the estimate: more grows the heap page by page.
-    const auto [from, to] = growHeap(std::clamp(2 * memory, kLeastHeap, kMostHeap));
+    // More than this grows the heap page by page.
+    const std::uint64_t reserve = (ec ? 0 : fileBytes) * kHeapPerFileByte + 2 * pictureBytes;
+    const auto [from, to] = growHeap(std::clamp(reserve, kLeastHeap, kMostHeap));
     const std::uintptr_t first = (from + kHugePage - 1) & ~(kHugePage - 1), last = to & ~(kHugePage - 1);
     // Only a hint: without huge pages the reserve is still one heap that is never handed back.
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
