@@ -487,7 +487,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
                 out.skipWarning = "Skipped unrecognized file: " + name;
                 return;
             }
-            file.dataHash = shortHash(bytes);
+            if (hashFiles) file.dataHash = shortHash(bytes);
             out.file = std::move(file);
             out.copperSet = det.copperSet;
             out.skipped = false;
