@@ -29,6 +29,28 @@ constexpr int kLargestHeapBlock = 32 << 20;
 // glibc's default growth margin, for growth past the reserve.
 constexpr int kDefaultTopPad = 128 << 10;
 
+// The bytes of a board's file, or of the files of a board's folder (links not followed; a folder of more
+// files than any board has is counted as far as that). 0 when there is nothing to read.
+std::uint64_t boardBytes(const std::filesystem::path& input) {
+    constexpr std::size_t kMostFilesCounted = 10000;
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(input, ec)) {
+        const auto size = std::filesystem::file_size(input, ec);
+        return ec ? 0 : size;
+    }
+    std::uint64_t bytes = 0;
+    std::size_t files = 0;
+    std::filesystem::recursive_directory_iterator it(input, std::filesystem::directory_options::skip_permission_denied, ec);
+    for (const std::filesystem::recursive_directory_iterator end; !ec && it != end && files < kMostFilesCounted;
+         it.increment(ec), ++files) {
+        std::error_code fileError;
+        if (it->symlink_status(fileError).type() != std::filesystem::file_type::regular || fileError) continue;
+        const auto size = it->file_size(fileError);
+        if (!fileError) bytes += size;
+    }
+    return bytes;
+}
+
 bool underSanitizer() {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     return true;
@@ -59,16 +81,15 @@ std::pair<std::uintptr_t, std::uintptr_t> growHeap(std::uint64_t bytes) {
 
 bool prepareHeapForBoard(const std::filesystem::path& input, std::uint64_t pictureBytes) {
     if (underSanitizer()) return false;
-    std::error_code ec;
-    const std::uint64_t fileBytes = std::filesystem::is_regular_file(input, ec) ? std::filesystem::file_size(input, ec) : 0;
-    const std::uint64_t memory = (ec ? 0 : fileBytes) * kMemoryPerFileByte + pictureBytes;
+    const std::uint64_t fileBytes = boardBytes(input);
+    const std::uint64_t memory = fileBytes * kMemoryPerFileByte + pictureBytes;
     if (memory < kLeastMemoryForHugePages) return false;
     // One arena: the threads' own arenas would grow page by page where no hint can reach them.
     mallopt(M_ARENA_MAX, 1);
     mallopt(M_MMAP_THRESHOLD, kLargestHeapBlock);
     mallopt(M_TRIM_THRESHOLD, INT_MAX);
     // More than this grows the heap page by page.
-    const std::uint64_t reserve = (ec ? 0 : fileBytes) * kHeapPerFileByte + 2 * pictureBytes;
+    const std::uint64_t reserve = fileBytes * kHeapPerFileByte + 2 * pictureBytes;
     const auto [from, to] = growHeap(std::clamp(reserve, kLeastHeap, kMostHeap));
     const std::uintptr_t first = (from + kHugePage - 1) & ~(kHugePage - 1), last = to & ~(kHugePage - 1);
     // Only a hint: without huge pages the reserve is still one heap that is never handed back.

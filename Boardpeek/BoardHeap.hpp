@@ -10,8 +10,8 @@ namespace corvane {
 // one heap for every thread, reserved at once and backed by huge pages, which cost a fault per 2 MiB instead
 // of per 4 KiB; memory freed is kept for the next allocation rather than handed back to the system, which
 // would clear it again. Less is left alone: a huge page costs more to clear than a few hundred kilobytes do
-// page by page. A folder counts as no file. Call before any thread is started. False when the heap was left
-// as it is (also under sanitizers).
+// page by page. A folder counts as the files in it. Call before any thread is started. False when the heap
+// was left as it is (also under sanitizers).
 bool prepareHeapForBoard(const std::filesystem::path& input, std::uint64_t pictureBytes);
 
 } // namespace corvane
