@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <span>
 #include <unordered_map>
@@ -93,7 +94,7 @@ public:
         double cornerScale;
     };
     Turn steps(int k) const {
-        if (k <= kTabled) return {tables_[k], cornerScale(k)};
+        if (k <= kTabled) return {tables_[k], cornerScales_[k]};
         thread_local std::vector<Vec2> wide;
         wide = make(k);
         return {wide, cornerScale(k)};
@@ -105,7 +106,10 @@ public:
 
 private:
     TurnTable() {
-        for (int k = 1; k <= kTabled; ++k) tables_[k] = make(k);
+        for (int k = 1; k <= kTabled; ++k) {
+            tables_[k] = make(k);
+            cornerScales_[k] = cornerScale(k);
+        }
     }
     static std::vector<Vec2> make(int k) {
         std::vector<Vec2> out;
@@ -119,6 +123,7 @@ private:
     // Corners at r·f and side middles at r·f·cos(π/2k) stand equally far outside and inside the circle.
     static double cornerScale(int k) { return 2 / (1 + std::cos(kPi / (2 * k))); }
     std::vector<Vec2> tables_[kTabled + 1];
+    double cornerScales_[kTabled + 1] = {};
 };
 
 // Steps in half a turn of a circle of radius r (pixels), so that sides straddling it stand no further
@@ -179,13 +184,24 @@ struct Painter {
 
     double halfWidthPx(double widthMM) const { return std::max(widthMM * m.s, 1.0) / 2; }
 
+    // halfTurnSteps, for the last radius asked again: a file's tracks and pads come in few sizes.
+    int turnSteps(double r) {
+        if (r != stepsRadius) {
+            stepsRadius = r;
+            steps = halfTurnSteps(r);
+        }
+        return steps;
+    }
+    double stepsRadius = std::numeric_limits<double>::quiet_NaN();
+    int steps = 0;
+
     // A segment with round ends, `h` pixels either side, from picture point a to b.
     void capsule(const Vec2& a, const Vec2& b, double h) {
         const double dx = b.x - a.x, dy = b.y - a.y, len = std::sqrt(dx * dx + dy * dy);
         if (!std::isfinite(len) || !std::isfinite(h)) return;
         if (!(len > 1e-9)) return disc(a, h);
         const Vec2 u{dx / len, dy / len}, n{-u.y, u.x};
-        const int k = halfTurnSteps(h);
+        const int k = turnSteps(h);
         const auto turn = TurnTable::shared().steps(k);
         outlinePoints.clear();
         // Each end turns half a circle from one side to the other; the sides themselves stay straight.
@@ -201,7 +217,7 @@ struct Painter {
     // A disc of radius r pixels, turning the way capsules turn.
     void disc(const Vec2& c, double r) {
         if (!std::isfinite(r) || !std::isfinite(c.x) || !std::isfinite(c.y)) return;
-        const int k = halfTurnSteps(r);
+        const int k = turnSteps(r);
         const auto turn = TurnTable::shared().steps(k);
         const double corner = r * turn.cornerScale;
         outlinePoints.clear();
@@ -277,11 +293,14 @@ struct Painter {
     }
 
     void draw(const PCBObject& obj) {
-        const double w = obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : kNoShapeWidthMM;
+        // Only strokes are drawn as wide as their aperture.
+        auto width = [&] { return obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : kNoShapeWidthMM; };
         if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) {
+            const double w = width();
             if (!std::isfinite(w)) return;
             line(s->start, s->end, paint, w);
         } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
+            const double w = width();
             if (!std::isfinite(w)) return;
             arc(*a, w);
         } else if (const auto* f = obj.kind.as<PCBObjectKind::Flash>()) {
