@@ -11,7 +11,6 @@
 #include <optional>
 
 #include <sys/mman.h>
-#include <unistd.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -330,16 +329,6 @@ void adviseHugePages(void* data, std::size_t bytes) {
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 }
 
-// The table is reserved for every object the text can make, and a layer of pours makes far fewer: each pour
-// is one object of thousands of words. The room never written takes no memory, except where it shares a
-// huge page with the last objects: that page is resident whole. Its unwritten pages are given back.
-void releaseUnwrittenRoom(const std::vector<PCBObject>& objects) {
-    static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-    const auto begin = (reinterpret_cast<std::uintptr_t>(objects.data() + objects.size()) + page - 1) & ~(page - 1);
-    const auto end = reinterpret_cast<std::uintptr_t>(objects.data() + objects.capacity()) & ~(page - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_DONTNEED);
-}
-
 // The shapes primitives refer to, made once per aperture definition.
 struct ApertureShapes {
     SharedShape shape;
@@ -608,7 +597,6 @@ GerberParseResult GerberReader::run(std::string_view text) {
     doc.bbox = bbox_;
     doc.format = fileAttributes_.empty() ? SourceFormat::gerberRS274X : SourceFormat::gerberX2;
     doc.units = mmPerUnit_ == 25.4 ? Units::mil : Units::mm;
-    releaseUnwrittenRoom(objects_);
     doc.objects = std::move(objects_);
     doc.apertures = std::move(apertures_);
     doc.fileFunction = std::move(fileFunction_);
