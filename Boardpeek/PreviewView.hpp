@@ -4,6 +4,8 @@
 // and picture need none of them, so they begin first and the module loads beside them.
 #include <functional>
 #include <optional>
+#include <string>
+#include <utility>
 
 #include "PreviewPicture.hpp"
 
@@ -15,10 +17,11 @@ struct PreviewView {
     struct Capture {
         std::optional<RasterImage> picture;
         std::optional<std::pair<double, double>> imageSize;
+        std::string failure;  // why the picture could not be shown, if it could not
     };
     // Starts the application, shows what `picture` gives (it may wait for it) in the harness's view, captures
-    // the view and hands the capture to `finish`, which ends the process: nothing is torn down. An exception
-    // of `picture` is written to standard error and the view shows nothing.
+    // the view and hands the capture to `finish`, which ends the process: nothing is torn down. Where
+    // `picture` throws, the view shows nothing and the capture says why.
     void (*captureHarness)(int& argc, char** argv, const std::function<PreviewPicture()>& picture,
                            const std::function<void(const Capture&)>& finish);
     // Starts the application and shows the picture `prepare` makes in a window until it is closed; returns

@@ -4,7 +4,6 @@
 #include <cstdlib>
 #include <exception>
 #include <string>
-#include <unistd.h>
 
 #include "PreviewView.hpp"
 #include "PreviewViewController.hpp"
@@ -13,34 +12,22 @@ namespace corvane {
 
 namespace {
 
-void writeStderrLine(const std::string& line) {
-    const std::string bytes = line + "\n";
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(2, p, left);
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
-
 [[noreturn]] void captureHarness(int& argc, char** argv, const std::function<PreviewPicture()>& picture,
                                  const std::function<void(const PreviewView::Capture&)>& finish) {
     QApplication app(argc, argv);
     PreviewViewController controller;
     controller.loadView();
+    PreviewView::Capture capture;
     try {
         // Setting up the fonts takes as long as a small board's picture: do it while that is made.
         QFontMetrics(QApplication::font()).height();
         controller.show(picture());
     } catch (const std::exception& e) {
-        writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
+        capture.failure = e.what();
     }
     QWidget* view = controller.view();
     view->resize(PreviewPicture::harnessWidth, PreviewPicture::harnessHeight);
     view->ensurePolished();
-    PreviewView::Capture capture;
     capture.picture = captureView(*view, QRect(0, 0, PreviewPicture::harnessWidth, PreviewPicture::harnessHeight));
     for (QObject* child : view->children()) {
         if (const auto* imageView = qobject_cast<BoardImageView*>(child); imageView && !imageView->image().isNull()) {

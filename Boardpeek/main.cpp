@@ -57,6 +57,7 @@ const PreviewView* loadPreviewView() {
 
 // Writes the harness's capture and ends the process: success is reported only once the file is in place.
 [[noreturn]] void finishHarness(const PreviewView::Capture& capture, const std::string& outPath) {
+    if (!capture.failure.empty()) writeStderrLine("preparePreviewOfFile threw: " + capture.failure);
     if (!capture.picture) std::_Exit(4);
     int code = 0;
     if (capture.picture->writePNG(outPath)) {
