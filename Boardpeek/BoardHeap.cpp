@@ -23,8 +23,9 @@ constexpr std::uint64_t kLeastMemoryForHugePages = std::uint64_t{4} << 20;
 // layer's object table is reserved for every object its text could make, up to 17 times the text's bytes,
 // and a ZIP inflates about three times. Only a reservation: pages never touched take no memory.
 constexpr std::uint64_t kHeapPerFileByte = 64;
-// The reserve counts against the capped data memory (capDataMemory) like anything the heap hands out, so it
-// stays a quarter of the cap, leaving the rest to the blocks too large for the heap.
+// The reserve is address space, but it counts against the capped data memory (capDataMemory) as soon as it
+// is taken: it stays within a quarter of the cap. A block too large for the heap that the cap refuses its own
+// mapping is served from the reserve instead.
 constexpr std::uint64_t kLeastHeap = std::uint64_t{64} << 20, kMostHeap = std::uint64_t{512} << 20;
 // glibc's largest threshold for serving a block from its own mapping: below it every block comes from the heap.
 constexpr int kLargestHeapBlock = 32 << 20;
