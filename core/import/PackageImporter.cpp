@@ -11,6 +11,7 @@
 #include <map>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -545,7 +546,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
                 out.skipWarning = "Skipped unrecognized file: " + name;
                 return;
             }
-            file.dataHash = shortHash(bytes);
+            if (hashFiles) file.dataHash = shortHash(bytes);
             out.file = std::move(file);
             out.copperSet = det.copperSet;
             out.skipped = false;
@@ -561,15 +562,21 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     };
 
     // Entries are independent once read: parse them on a bounded pool, results in entry order. A small
-    // package is read sooner by one thread than by several waiting to be scheduled.
+    // package is read sooner by one thread than by several waiting to be scheduled. The largest entries are
+    // handed out first, so that the last to finish is a small one rather than the largest layer begun late.
     constexpr std::uint64_t kBytesPerReader = 1 << 20;
     std::uint64_t declaredBytes = 0;
     for (std::size_t i : accepted) declaredBytes += static_cast<std::uint64_t>(std::max<std::int64_t>(0, entries[i].uncompressedSize));
     const auto readers = static_cast<unsigned>(
         std::clamp<std::uint64_t>(declaredBytes / kBytesPerReader + 1, 1, defaultWorkerCount()));
+    std::vector<std::size_t> largestFirst(accepted.size());
+    std::iota(largestFirst.begin(), largestFirst.end(), std::size_t{0});
+    std::stable_sort(largestFirst.begin(), largestFirst.end(), [&](std::size_t a, std::size_t b) {
+        return entries[accepted[a]].uncompressedSize > entries[accepted[b]].uncompressedSize;
+    });
     parallelFor(
-        accepted.size(), [&](std::size_t i) {
-            if (!ceilingReached) work(i);
+        accepted.size(), [&](std::size_t k) {
+            if (!ceilingReached) work(largestFirst[k]);
         },
         readers);
 
