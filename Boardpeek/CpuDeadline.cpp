@@ -22,12 +22,6 @@ double processCpuSeconds() {
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
-struct Completion {
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-};
-
 } // namespace
 
 bool abandonedWorkRunning() { return gAbandoned.load(); }
@@ -60,29 +54,41 @@ int endProcess(int code) {
 
 namespace detail {
 
-bool runDetachedWithin(const std::shared_ptr<std::function<void()>>& job, double cpuSeconds,
-                       std::chrono::seconds wallLimit) {
-    auto completion = std::make_shared<Completion>();
-    const double cpuStart = processCpuSeconds();
-    const auto wallEnd = std::chrono::steady_clock::now() + wallLimit;
-    std::thread worker([job, completion] {
-        (*job)();
-        std::lock_guard lock(completion->mutex);
-        completion->done = true;
-        completion->ended.notify_all();
-    });
-    std::unique_lock lock(completion->mutex);
+struct DetachedJob::Completion {
+    std::mutex mutex;
+    std::condition_variable ended;
+    bool done = false;
+};
+
+DetachedJob::DetachedJob(std::shared_ptr<std::function<void()>> job, double cpuSeconds, std::chrono::seconds wallLimit)
+    : completion_(std::make_shared<Completion>()), cpuStart_(processCpuSeconds()),
+      wallEnd_(std::chrono::steady_clock::now() + wallLimit), cpuSeconds_(cpuSeconds),
+      worker_([job = std::move(job), completion = completion_] {
+          (*job)();
+          std::lock_guard lock(completion->mutex);
+          completion->done = true;
+          completion->ended.notify_all();
+      }) {}
+
+DetachedJob::~DetachedJob() {
+    if (!worker_.joinable()) return;
+    gAbandoned = true;
+    worker_.detach();
+}
+
+bool DetachedJob::wait() {
+    std::unique_lock lock(completion_->mutex);
     // Processor time is looked at a few dozen times a second; the wait itself costs none.
-    while (!completion->ended.wait_for(lock, std::chrono::milliseconds(25), [&] { return completion->done; })) {
-        if (processCpuSeconds() - cpuStart > cpuSeconds || std::chrono::steady_clock::now() > wallEnd) {
+    while (!completion_->ended.wait_for(lock, std::chrono::milliseconds(25), [&] { return completion_->done; })) {
+        if (processCpuSeconds() - cpuStart_ > cpuSeconds_ || std::chrono::steady_clock::now() > wallEnd_) {
             lock.unlock();
             gAbandoned = true;
-            worker.detach();
+            worker_.detach();
             return false;
         }
     }
     lock.unlock();
-    worker.join();
+    worker_.join();
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 namespace corvane {
 
@@ -44,29 +45,66 @@ bool abandonedWorkRunning();
 int endProcess(int code);
 
 namespace detail {
-// Runs `job` on a detached thread; true when it ended within the limits.
-bool runDetachedWithin(const std::shared_ptr<std::function<void()>>& job, double cpuSeconds,
-                       std::chrono::seconds wallLimit);
+// A job begun on a thread of its own, held to limits counted from its start.
+class DetachedJob {
+public:
+    DetachedJob(std::shared_ptr<std::function<void()>> job, double cpuSeconds, std::chrono::seconds wallLimit);
+    // Gives the job up unless it was waited for.
+    ~DetachedJob();
+    DetachedJob(const DetachedJob&) = delete;
+    DetachedJob& operator=(const DetachedJob&) = delete;
+
+    // Waits for the job; true when it ended within the limits, false when it was given up (once only).
+    bool wait();
+
+private:
+    struct Completion;
+    std::shared_ptr<Completion> completion_;
+    double cpuStart_;
+    std::chrono::steady_clock::time_point wallEnd_;
+    double cpuSeconds_;
+    std::thread worker_;
+};
 } // namespace detail
 
+// Work begun on its own thread as soon as it is made, held to the limits of runWithinCpuTime counted from
+// then: a caller may start it before something that keeps new threads from starting for a while (loading a
+// library does) and collect it after.
 template <class T>
-std::optional<T> runWithinCpuTime(std::function<T()> work, double cpuSeconds, std::chrono::seconds wallLimit) {
+class WorkWithinCpuTime {
+public:
+    explicit WorkWithinCpuTime(std::function<T()> work, double cpuSeconds = kPreviewCpuSeconds,
+                               std::chrono::seconds wallLimit = kPreviewWallLimit)
+        : outcome_(std::make_shared<Outcome>()),
+          job_(std::make_shared<std::function<void()>>([outcome = outcome_, work = std::move(work)] {
+                   try {
+                       outcome->value.emplace(work());
+                   } catch (...) {
+                       outcome->error = std::current_exception();
+                   }
+               }),
+               cpuSeconds, wallLimit) {}
+
+    // Waits for the work, once: its result, or absent when it was given up. Exceptions of the work pass here.
+    std::optional<T> get() {
+        if (!job_.wait()) return std::nullopt;
+        if (outcome_->error) std::rethrow_exception(outcome_->error);
+        return std::move(outcome_->value);
+    }
+
+private:
     // The result lives in shared state: an abandoned thread writes it after we are gone.
     struct Outcome {
         std::optional<T> value;
         std::exception_ptr error;
     };
-    auto outcome = std::make_shared<Outcome>();
-    auto job = std::make_shared<std::function<void()>>([outcome, work = std::move(work)] {
-        try {
-            outcome->value.emplace(work());
-        } catch (...) {
-            outcome->error = std::current_exception();
-        }
-    });
-    if (!detail::runDetachedWithin(job, cpuSeconds, wallLimit)) return std::nullopt;
-    if (outcome->error) std::rethrow_exception(outcome->error);
-    return std::move(outcome->value);
+    std::shared_ptr<Outcome> outcome_;
+    detail::DetachedJob job_;
+};
+
+template <class T>
+std::optional<T> runWithinCpuTime(std::function<T()> work, double cpuSeconds, std::chrono::seconds wallLimit) {
+    return WorkWithinCpuTime<T>(std::move(work), cpuSeconds, wallLimit).get();
 }
 
 } // namespace corvane

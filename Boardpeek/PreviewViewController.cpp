@@ -1,22 +1,10 @@
 #include "PreviewViewController.hpp"
 
-#include <QApplication>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QPainter>
 #include <QPalette>
 #include <QResizeEvent>
-#include <cstdlib>
-#include <exception>
-#include <new>
-#include <optional>
-#include <thread>
-#include <unistd.h>
-
-#include "CpuDeadline.hpp"
-#include "render/SoftwareRenderer.hpp"
-#include "render/RasterImage.hpp"
-#include "import/PackageImporter.hpp"
 
 namespace corvane {
 
@@ -25,18 +13,6 @@ namespace {
 const QColor kRootGrey = QColor::fromRgbF(0.08f, 0.08f, 0.08f, 1.0f);
 const QColor kSecondaryLabel = QColor(235, 235, 245, 153);
 const QColor kTertiaryLabel = QColor(235, 235, 245, 77);
-
-void writeStderrLine(const std::string& line) {
-    const std::string bytes = line + "\n";
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(2, p, left);
-        if (n <= 0) return;
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
-}
 
 // The picture as a QImage over the same pixels, which it keeps alive.
 QImage toQImage(const RasterImage& image) {
@@ -133,22 +109,17 @@ void PreviewViewController::showMessage(const QString& text) {
     view_ = std::move(root);
 }
 
-void PreviewViewController::showBoard(const QImage& image, const PCBPackage& package) {
+void PreviewViewController::showBoard(const QImage& image, const std::string& titleText, const std::string& layers) {
     auto* imageView = new BoardImageView;
     imageView->setImage(image, QSizeF(image.width() / 2, image.height() / 2));
 
-    auto* title = new QLabel(QString::fromStdString(package.name + " \u2014 Corvane preview \u00B7 100% local"));
+    auto* title = new QLabel(QString::fromStdString(titleText + " \u2014 Corvane preview \u00B7 100% local"));
     QFont titleFont = title->font();
     titleFont.setPixelSize(12);
     titleFont.setWeight(QFont::Medium);
     title->setFont(titleFont);
     colorLabel(title, kSecondaryLabel);
 
-    std::string layers;
-    for (std::size_t i = 0; i < package.files.size(); ++i) {
-        if (i) layers += " \u00B7 ";
-        layers += package.files[i].layerType.displayName();
-    }
     auto* footer = new QLabel;
     QFont footerFont = footer->font();
     footerFont.setPixelSize(10);
@@ -166,114 +137,30 @@ void PreviewViewController::showBoard(const QImage& image, const PCBPackage& pac
     view_ = std::move(root);
 }
 
-namespace {
-
-// The imported package and its picture, or why there is none.
-struct PreparedPreview {
-    std::optional<PCBPackage> package;
-    std::optional<RasterImage> image;
-    std::string importError;
-};
-
-PreparedPreview importAndDraw(const std::filesystem::path& url) {
-    PreparedPreview out;
-    try {
-        out.package = PackageImporter{}.importAny(url);
-    } catch (const std::exception& e) {
-        out.importError = e.what();
-        return out;
-    }
-    SoftwareRenderer renderer;
-    out.image = renderer.render(*out.package, SizePx{1200, 900}, std::nullopt, false);
-    if (!out.image) out.image = renderer.render(*out.package, SizePx{800, 600}, std::nullopt, false);
-    return out;
-}
-
-} // namespace
-
-PreviewViewController::Prepared PreviewViewController::prepare(const std::filesystem::path& url) {
-    Prepared prepared;
-    std::optional<PreparedPreview> done;
-    try {
-        done = runWithinCpuTime<PreparedPreview>([url] { return importAndDraw(url); });
-    } catch (const std::bad_alloc&) {
-        // The process's memory cap, reached where neither the import nor the drawing ends on it.
-        prepared.message = tooMuchMemory;
-        return prepared;
-    }
-    if (!done) {
-        prepared.message = tooLong;
-    } else if (!done->package) {
-        prepared.message = std::string(notRecognized) + done->importError + ")";
-    } else {
-        prepared.package = std::move(*done->package);
-        prepared.image = std::move(done->image);
-        if (!prepared.image) prepared.message = cannotRender;
-    }
-    return prepared;
-}
-
-void PreviewViewController::show(const Prepared& prepared) {
-    if (!prepared.image) {
-        showMessage(QString::fromStdString(prepared.message));
+void PreviewViewController::show(const PreviewPicture& picture) {
+    if (!picture.image) {
+        showMessage(QString::fromStdString(picture.message));
         return;
     }
-    showBoard(toQImage(*prepared.image), prepared.package);
+    showBoard(toQImage(*picture.image), picture.title, picture.layers);
 }
 
-void PreviewViewController::preparePreviewOfFile(const std::filesystem::path& url) { show(prepare(url)); }
-
-void PreviewViewController::runHarness(const std::string& targetURL, const std::string& outPath,
-                                       std::future<Prepared> prepared) {
-    PreviewViewController controller;
-    controller.loadView();
-    std::optional<Prepared> ready;
-    try {
-        if (!prepared.valid()) prepared = std::async(std::launch::deferred, [&] { return prepare(targetURL); });
-        // Setting up the fonts takes as long as a small board's picture: do it while that is made.
-        QFontMetrics(QApplication::font()).height();
-        ready = prepared.get();
-        controller.show(*ready);
-        // The view keeps what it shows. The package is freed beside the capture, which need not wait for it.
-        std::thread([gone = std::move(ready->package)] {}).detach();
-    } catch (const std::exception& e) {
-        writeStderrLine(std::string("preparePreviewOfFile threw: ") + e.what());
+// Drawn straight into the pixels of the picture to write instead of a pixmap copied twice: the pixmap grab()
+// fills is 32-bit RGB, the opaque premultiplied ARGB the PNG writer takes once its alpha is set.
+std::optional<RasterImage> captureView(QWidget& view, const QRect& rect) {
+    if (!rect.intersects(view.rect())) return std::nullopt;
+    const qreal ratio = view.devicePixelRatio();
+    const QSize size = (QSizeF(rect.size()) * ratio).toSize();
+    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(size.width()) * size.height());
+    {
+        QImage target(reinterpret_cast<uchar*>(pixels->data()), size.width(), size.height(), size.width() * 4,
+                      QImage::Format_RGB32);
+        target.setDevicePixelRatio(ratio);
+        view.render(&target, QPoint(), QRegion(rect),
+                    QWidget::DrawWindowBackground | QWidget::DrawChildren | QWidget::IgnoreMask);
     }
-    QWidget* view = controller.view();
-    view->resize(800, 600);
-    view->ensurePolished();
-    const QPixmap pixmap = view->grab(QRect(0, 0, 800, 600));
-    if (pixmap.isNull()) std::_Exit(4);
-
-    const QImage captured = pixmap.toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    RasterImage raster;
-    raster.width = captured.width();
-    raster.height = captured.height();
-    auto pixels = std::make_shared<std::vector<std::uint32_t>>(static_cast<std::size_t>(raster.width) * raster.height);
-    for (int y = 0; y < raster.height; ++y)
-        std::memcpy(pixels->data() + static_cast<std::size_t>(y) * raster.width, captured.constScanLine(y),
-                    static_cast<std::size_t>(raster.width) * 4);
-    raster.pixels = std::move(pixels);
-    // Success is reported only once the file is really in place.
-    int code = 0;
-    if (raster.writePNG(outPath)) {
-        writeStderrLine("harness preview written: " + outPath);
-    } else {
-        writeStderrLine("harness preview not written: " + outPath);
-        code = 1;
-    }
-
-    BoardImageView* imageView = nullptr;
-    for (QObject* child : view->children()) {
-        if ((imageView = qobject_cast<BoardImageView*>(child))) break;
-    }
-    if (imageView && !imageView->image().isNull()) {
-        const QSizeF s = imageView->imageSize();
-        writeStderrLine("preview image: (" + formatFixed(s.width(), 1) + ", " + formatFixed(s.height(), 1) + ")");
-    } else {
-        writeStderrLine("no image view (fallback shown)");
-    }
-    std::_Exit(code);
+    for (std::uint32_t& p : *pixels) p |= 0xFF000000u;
+    return RasterImage{size.width(), size.height(), std::move(pixels)};
 }
 
 } // namespace corvane

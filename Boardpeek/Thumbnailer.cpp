@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 
+#include "BoardHeap.hpp"
 #include "CpuDeadline.hpp"
 #include "render/SoftwareRenderer.hpp"
 #include "import/PackageImporter.hpp"
@@ -26,7 +27,7 @@ struct Thumbnail {
 Thumbnail drawThumbnail(const std::filesystem::path& input, int size) {
     PCBPackage package;
     try {
-        package = PackageImporter{}.importAny(input);
+        package = PackageImporter{.hashFiles = false}.importAny(input);
     } catch (const std::exception& e) {
         return {std::nullopt, e.what()};
     }
@@ -79,8 +80,10 @@ int runThumbnailer(std::span<char* const> args, const std::string& name, const s
     }
     std::int64_t size = 0;
     if (!parseInt64(args[2], size) || size <= 0) size = 256;
+    size = std::min<std::int64_t>(size, 4096);
+    prepareHeapForBoard(args[0], static_cast<std::uint64_t>(4 * size * size));
     std::string error;
-    if (!writeThumbnail(args[0], args[1], static_cast<int>(std::min<std::int64_t>(size, 4096)), error)) {
+    if (!writeThumbnail(args[0], args[1], static_cast<int>(size), error)) {
         std::cerr << name << ": " << error << std::endl;
         return endProcess(1);
     }

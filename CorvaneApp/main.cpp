@@ -11,6 +11,7 @@
 int main(int argc, char** argv) {
     corvane::GLBoardRenderer::installDefaultSurfaceFormat();
     QApplication app(argc, argv);
+    corvane::GLBoardRenderer::startLoadingDriver();
     QApplication::setApplicationName(QStringLiteral("Corvane"));
     QApplication::setOrganizationName(QStringLiteral("Corvane"));
     QApplication::setQuitOnLastWindowClosed(true);

@@ -244,8 +244,9 @@ void AutomationHooks::startCompare(const std::string& pathA, const std::string& 
 }
 
 void AutomationHooks::awaitFollowUps(AppModel& model) {
-    // Loading a package or comparing two started check runs; a capture waits for them too.
-    if (model.checksPending()) {
+    // Loading a package or comparing two started check runs. The window's picture shows their findings and
+    // waits for them; the canvas's does not show them, so its capture is not held up by them.
+    if (capture_ != Capture::png && model.checksPending()) {
         checksPending_ = true;
         auto checks = std::make_shared<QMetaObject::Connection>();
         *checks = connect(&model, &AppModel::checksFinished, this, [this, checks, &model] {
@@ -288,9 +289,16 @@ void AutomationHooks::fire() {
     if (fired_) return;
     fired_ = true;
     deadline_.stop();
-    settleWindow(delegate_ ? delegate_->window() : nullptr);
-    if (capture_ == Capture::png) capturePNG();
-    if (capture_ == Capture::pdf) capturePDF();
+    if (capture_ == Capture::png) {
+        // The canvas's picture needs its size, not the repaints and the results of work that are waiting:
+        // it is drawn for the capture itself.
+        for (int level = 0; level < layoutDepth; ++level) QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+        capturePNG();
+    }
+    if (capture_ == Capture::pdf) {
+        settleWindow(delegate_ ? delegate_->window() : nullptr);
+        capturePDF();
+    }
 }
 
 void AutomationHooks::settleWindow(QWidget* window) {

@@ -14,9 +14,15 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <future>
+#include <memory>
+#include <thread>
 #include <unordered_map>
+#include <utility>
 
 #include "canvas/CanvasTransform.hpp"
+#include "canvas/SampleCoverage.hpp"
+#include "model/ParallelFor.hpp"
 
 #ifndef GL_FRAMEBUFFER_SRGB
 #define GL_FRAMEBUFFER_SRGB 0x8DB9
@@ -31,6 +37,12 @@ constexpr float kBackground[4] = {0.075f, 0.08f, 0.1f, 1.0f};
 constexpr int kSamples = 4;
 // Largest vertex count of one draw call: a multiple of 3 and of 2, well inside GLsizei.
 constexpr std::int64_t kMaxDrawVertices = std::int64_t{3} << 28;
+// Where OpenGL rasterises on the processor, a layer is handed over in pieces of this many vertices (a multiple
+// of 3 and of 2), each flushed: the rasteriser's threads then draw one piece while this thread prepares the
+// next, instead of waiting for the whole layer, and the driver holds one piece's work at a time. Measured on
+// a large board, 16,384 triangles a piece drew its first frame a fifth sooner than whole layers, and larger
+// or smaller pieces less so.
+constexpr std::int64_t kFlushedPieceVertices = 3 * 16384;
 
 const char* const kMeshVertexShader = R"(#version 330 core
 layout(location = 0) in vec2 position;
@@ -71,6 +83,12 @@ void main() {
 
 float unit(float v) { return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; } // NaN gives 0
 
+// Whether the context's OpenGL rasterises on the processor (Mesa's llvmpipe and softpipe). Needs it current.
+bool rasterisesOnProcessor(QOpenGLContext* context) {
+    const auto* renderer = reinterpret_cast<const char*>(context->functions()->glGetString(GL_RENDERER));
+    return renderer && (std::strstr(renderer, "llvmpipe") || std::strstr(renderer, "softpipe"));
+}
+
 } // namespace
 
 namespace gl {
@@ -89,6 +107,7 @@ public:
     bool initialize();
     void release();
     QOpenGLContext* context() const { return context_; }
+    std::int64_t trianglesLeftOut() const { return trianglesLeftOut_; }
 
     // Clears `target` to the background and composites every visible layer onto it.
     void render(const std::vector<Layer>& layers, GLuint target, QSize pixels, double viewWidth,
@@ -110,9 +129,15 @@ private:
     void releaseScratch();
     GLuint bufferFor(const Layer& layer);
     void dropStaleBuffers(const std::vector<Layer>& layers);
-    void drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip);
-    // Draws `count` vertices of the bound buffer from `first` as `mode`, in pieces a draw call can take.
-    void drawRange(GLenum mode, std::int64_t first, std::int64_t count);
+    // Draws from the layer's buffer, or from its arrays in place when the context reads them there.
+    void drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip, QSize pixels);
+    // Draws the triangles of `count` vertices in place that can cover a sample of the target, in pieces.
+    void drawCovering(const float* vertices, std::int64_t count, const TargetTransform& target);
+    // The sample points of the multisampled target, where its driver tells them.
+    void readSamplePattern();
+    // Draws `count` vertices from `first` as `mode`, in pieces a draw call can take; `attach` points the
+    // position attribute at a vertex of the layer.
+    template <class Attach> void drawRange(GLenum mode, std::int64_t first, std::int64_t count, Attach&& attach);
 
     QOpenGLContext* context_;
     QOpenGLExtraFunctions* f_;
@@ -130,12 +155,25 @@ private:
     QSize scratchSize_;
     bool scratchWarned_ = false;
     std::unordered_map<std::uint64_t, Buffer> buffers_;
+    // On a processor rasteriser the compatibility profile lets draws read the layers' arrays in place: a
+    // buffer object there is one more copy of every vertex in the program's memory.
+    bool inPlace_ = false;
+    std::int64_t pieceVertices_ = kMaxDrawVertices;
+    // Drawn in place, the triangles that cover no sample are left out (SampleCoverage.hpp), once the sample
+    // points are known; the ones kept are copied here first.
+    SamplePattern samples_;
+    std::int64_t trianglesLeftOut_ = 0; // in the last frame
+    std::unique_ptr<float[]> kept_;
+    std::int64_t keptCapacity_ = 0;
 };
 
 bool Scene::initialize() {
     if (!f_) return false;
     const QSurfaceFormat format = context_->format();
     if (context_->isOpenGLES() || format.version() < qMakePair(3, 3)) return false;
+    const bool processor = rasterisesOnProcessor(context_);
+    inPlace_ = processor && format.profile() == QSurfaceFormat::CompatibilityProfile;
+    pieceVertices_ = processor ? kFlushedPieceVertices : kMaxDrawVertices;
     mesh_ = std::make_unique<QOpenGLShaderProgram>();
     quad_ = std::make_unique<QOpenGLShaderProgram>();
     if (!mesh_->addShaderFromSourceCode(QOpenGLShader::Vertex, kMeshVertexShader) ||
@@ -216,7 +254,26 @@ bool Scene::ensureScratch(QSize pixels) {
         return false;
     }
     scratchSize_ = pixels;
+    if (inPlace_) readSamplePattern();
     return true;
+}
+
+void Scene::readSamplePattern() {
+    samples_ = {};
+    f_->glBindFramebuffer(GL_FRAMEBUFFER, msaaFbo_);
+    GLint count = 0;
+    f_->glGetIntegerv(GL_SAMPLES, &count);
+    for (GLint i = 0; i < count; ++i) {
+        GLfloat at[2] = {-1, -1};
+        f_->glGetMultisamplefv(GL_SAMPLE_POSITION, static_cast<GLuint>(i), at);
+        // A position the driver does not give leaves every triangle in.
+        if (!(at[0] >= 0 && at[0] <= 1 && at[1] >= 0 && at[1] <= 1)) {
+            samples_ = {};
+            return;
+        }
+        samples_.x.push_back(at[0]);
+        samples_.y.push_back(at[1]);
+    }
 }
 
 void Scene::dropStaleBuffers(const std::vector<Layer>& layers) {
@@ -266,12 +323,41 @@ GLuint Scene::bufferFor(const Layer& layer) {
     return buffer.name;
 }
 
-void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip) {
+void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip, QSize pixels) {
     mesh_->bind();
     f_->glUniform4f(xformLocation_, static_cast<float>(clip.scaleX), static_cast<float>(clip.centerX),
                     static_cast<float>(clip.scaleY), static_cast<float>(clip.centerY));
-    f_->glBindVertexArray(meshVao_);
+    const TessellatedLayer& meshes = *layer.meshes;
+    // Vertex `i` of the layer's numbering: dark, then clear, then the centre lines.
+    const auto inPlace = [&](std::int64_t i) {
+        const std::int64_t clearEnd = layer.darkVertices + layer.clearVertices;
+        const float* at = i >= clearEnd              ? meshes.centreLines.data() + (i - clearEnd) * 2
+                          : i >= layer.darkVertices ? meshes.clear.vertices.data() + (i - layer.darkVertices) * 2
+                                                    : meshes.dark.vertices.data() + i * 2;
+        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, at);
+    };
+    const auto inBuffer = [this](std::int64_t i) {
+        // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
+        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
+                                  reinterpret_cast<const void*>(static_cast<std::uintptr_t>(i) * 8));
+    };
+    // Arrays in the program's memory are read through the compatibility profile's default vertex array.
+    f_->glBindVertexArray(buffer ? meshVao_ : 0);
     f_->glBindBuffer(GL_ARRAY_BUFFER, buffer);
+    if (!buffer) f_->glEnableVertexAttribArray(0);
+    const TargetTransform target{clip.scaleX, clip.centerX, clip.scaleY, clip.centerY, pixels};
+    const auto draw = [&](GLenum mode, std::int64_t first, std::int64_t count) {
+        if (buffer) {
+            drawRange(mode, first, count, inBuffer);
+        } else if (mode == GL_TRIANGLES && !samples_.x.empty()) {
+            // A run lies in one array, so its first vertex gives the rest.
+            const float* from = first >= layer.darkVertices ? meshes.clear.vertices.data() + (first - layer.darkVertices) * 2
+                                                            : meshes.dark.vertices.data() + first * 2;
+            drawCovering(from, count, target);
+        } else {
+            drawRange(mode, first, count, inPlace);
+        }
+    };
     const float o = unit(layer.opacity);
     for (const Layer::Run& run : layer.runs) {
         if (run.clear) {
@@ -283,24 +369,45 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
             f_->glUniform4f(colorLocation_, unit(layer.color[0]) * o, unit(layer.color[1]) * o,
                             unit(layer.color[2]) * o, o);
         }
-        drawRange(GL_TRIANGLES, run.first, run.count);
+        draw(GL_TRIANGLES, run.first, run.count);
         if (run.lineCount == 0) continue;
         // The centre lines, one pixel wide, keep strokes narrower than a pixel from vanishing. Blending by the
         // larger value adds their pixels to the layer without darkening what the triangles already covered.
         if (!run.clear) f_->glBlendEquation(GL_MAX);
-        drawRange(GL_LINES, run.lineFirst, run.lineCount);
+        draw(GL_LINES, run.lineFirst, run.lineCount);
         if (!run.clear) f_->glBlendEquation(GL_FUNC_ADD);
     }
 }
 
-void Scene::drawRange(GLenum mode, std::int64_t first, std::int64_t count) {
-    for (std::int64_t done = 0; done < count; done += kMaxDrawVertices) {
-        const std::int64_t from = first + done;
-        const auto n = static_cast<GLsizei>(std::min(kMaxDrawVertices, count - done));
-        // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
-        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
-                                  reinterpret_cast<const void*>(static_cast<std::uintptr_t>(from) * 8));
-        f_->glDrawArrays(mode, 0, n);
+void Scene::drawCovering(const float* vertices, std::int64_t count, const TargetTransform& target) {
+    if (count <= 0) return;
+    if (keptCapacity_ < count) {
+        kept_.reset(new float[static_cast<std::size_t>(count) * 2]);
+        keptCapacity_ = count;
+    }
+    const std::int64_t pieces = (count + pieceVertices_ - 1) / pieceVertices_;
+    std::vector<std::int64_t> kept(static_cast<std::size_t>(pieces));
+    parallelFor(kept.size(), [&](std::size_t p) {
+        const std::int64_t from = static_cast<std::int64_t>(p) * pieceVertices_;
+        kept[p] = keepCoveringTriangles(vertices + from * 2, std::min(pieceVertices_, count - from), target, samples_,
+                                        kept_.get() + from * 2);
+    });
+    for (std::size_t p = 0; p < kept.size(); ++p) {
+        trianglesLeftOut_ += (std::min(pieceVertices_, count - static_cast<std::int64_t>(p) * pieceVertices_) - kept[p]) / 3;
+        if (kept[p] == 0) continue;
+        // The driver has read the vertices when the draw returns: the copy may be written again after it.
+        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, kept_.get() + static_cast<std::int64_t>(p) * pieceVertices_ * 2);
+        f_->glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(kept[p]));
+        f_->glFlush();
+    }
+}
+
+template <class Attach> void Scene::drawRange(GLenum mode, std::int64_t first, std::int64_t count, Attach&& attach) {
+    const bool flushed = pieceVertices_ < kMaxDrawVertices;
+    for (std::int64_t done = 0; done < count; done += pieceVertices_) {
+        attach(first + done);
+        f_->glDrawArrays(mode, 0, static_cast<GLsizei>(std::min(pieceVertices_, count - done)));
+        if (flushed) f_->glFlush();
     }
 }
 
@@ -327,6 +434,7 @@ QRect Scene::layerRect(const Layer& layer, const CanvasTransform::Clip& clip, QS
 
 void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels, double viewWidth,
                    double viewHeight, const CameraState& camera) {
+    trianglesLeftOut_ = 0;
     dropStaleBuffers(layers);
     f_->glDisable(GL_DEPTH_TEST);
     f_->glDisable(GL_STENCIL_TEST);
@@ -353,8 +461,8 @@ void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels
         if (!layer.visible || layer.runs.empty()) continue;
         const QRect rect = layerRect(layer, clip, pixels);
         if (rect.isEmpty()) continue;
-        const GLuint buffer = bufferFor(layer);
-        if (!buffer) continue;
+        const GLuint buffer = inPlace_ ? 0 : bufferFor(layer);
+        if (!buffer && !inPlace_) continue;
         f_->glEnable(GL_SCISSOR_TEST); // clear, draws, resolve and composite alike
         f_->glScissor(rect.x(), rect.y(), rect.width(), rect.height());
 
@@ -362,7 +470,7 @@ void Scene::render(const std::vector<Layer>& layers, GLuint target, QSize pixels
         f_->glViewport(0, 0, pixels.width(), pixels.height());
         f_->glClearColor(0, 0, 0, 0);
         f_->glClear(GL_COLOR_BUFFER_BIT);
-        drawLayer(layer, buffer, clip);
+        drawLayer(layer, buffer, clip, pixels);
 
         f_->glBindFramebuffer(GL_READ_FRAMEBUFFER, msaaFbo_);
         f_->glBindFramebuffer(GL_DRAW_FRAMEBUFFER, resolveFbo_);
@@ -437,8 +545,30 @@ QImage Scene::readPixels(GLuint fbo, QSize pixels, double devicePixelRatio) {
 
 } // namespace gl
 
+namespace {
+
+// Whether the driver probe() found rasterises on the processor.
+bool& probedProcessorRasteriser() {
+    static bool processor = false;
+    return processor;
+}
+
+bool windowingPlatform() {
+    const QString platform = QGuiApplication::platformName();
+    return platform != QLatin1String("offscreen") && platform != QLatin1String("minimal");
+}
+
+// The driver's loading, started early on a thread of its own, which nothing joins: a program that ends
+// before its canvas asks for the driver does not wait for it.
+std::shared_future<void>& driverLoaded() {
+    static std::shared_future<void> loaded;
+    return loaded;
+}
+
+} // namespace
+
 GLBoardRenderer::GLBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
-    setFormat(surfaceFormat());
+    setFormat(canvasFormat());
 }
 
 GLBoardRenderer::~GLBoardRenderer() {
@@ -460,11 +590,39 @@ QSurfaceFormat GLBoardRenderer::surfaceFormat() {
     return format;
 }
 
+bool GLBoardRenderer::setReadsVerticesInPlace(bool inPlace) { return std::exchange(probedProcessorRasteriser(), inPlace); }
+
+QSurfaceFormat GLBoardRenderer::canvasFormat() {
+    QSurfaceFormat format = surfaceFormat();
+    if (probedProcessorRasteriser()) {
+        format.setProfile(QSurfaceFormat::CompatibilityProfile);
+        // Without it the context is asked to be forward compatible, which is the core profile again.
+        format.setOption(QSurfaceFormat::DeprecatedFunctions);
+    }
+    return format;
+}
+
 void GLBoardRenderer::installDefaultSurfaceFormat() { QSurfaceFormat::setDefaultFormat(surfaceFormat()); }
 
+void GLBoardRenderer::startLoadingDriver() {
+    if (!windowingPlatform() || driverLoaded().valid() || !QOpenGLContext::supportsThreadedOpenGL()) return;
+    auto loaded = std::make_shared<std::promise<void>>();
+    driverLoaded() = loaded->get_future().share();
+    std::thread([loaded] {
+        {
+            QOpenGLContext context;
+            context.setFormat(surfaceFormat());
+            context.create();
+        }
+        loaded->set_value();
+    }).detach();
+}
+
 bool GLBoardRenderer::probe() {
-    const QString platform = QGuiApplication::platformName();
-    if (platform == QLatin1String("offscreen") || platform == QLatin1String("minimal")) return false;
+    if (!windowingPlatform()) return false;
+    // The first context loads the driver, on a processor rasteriser its compiler along with it: that took
+    // longer than building the rest of the window, so startLoadingDriver() began it before the window.
+    if (driverLoaded().valid()) driverLoaded().wait();
     QOpenGLContext context;
     context.setFormat(surfaceFormat());
     if (!context.create()) return false;
@@ -474,6 +632,7 @@ bool GLBoardRenderer::probe() {
     if (!surface.isValid() || !context.makeCurrent(&surface)) return false;
     gl::Scene scene(&context);
     const bool ok = scene.initialize();
+    setReadsVerticesInPlace(ok && rasterisesOnProcessor(&context));
     scene.release();
     context.doneCurrent();
     return ok;
@@ -677,7 +836,7 @@ gl::Scene* GLBoardRenderer::offscreenScene() {
     }
     if (offscreenContext_) return nullptr; // made once and failed
     offscreenContext_ = std::make_unique<QOpenGLContext>();
-    offscreenContext_->setFormat(surfaceFormat());
+    offscreenContext_->setFormat(canvasFormat());
     offscreenSurface_ = std::make_unique<QOffscreenSurface>();
     if (!offscreenContext_->create()) return nullptr;
     offscreenSurface_->setFormat(offscreenContext_->format());
@@ -719,6 +878,12 @@ QImage GLBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixel
     QImage image = scene->readBack(layers_, pixelSize, devicePixelRatio, camera_);
     offscreenContext_->doneCurrent();
     return image;
+}
+
+std::int64_t GLBoardRenderer::trianglesLeftOut() const {
+    // The scene that drew last: the offscreen one serves only while the widget has no context.
+    if (widgetScene_) return widgetScene_->trianglesLeftOut();
+    return offscreenScene_ ? offscreenScene_->trianglesLeftOut() : 0;
 }
 
 QImage GLBoardRenderer::snapshot() {

@@ -38,10 +38,20 @@ public:
     // QApplication exists. The canvas multisamples its layers in passes of its own.
     static QSurfaceFormat surfaceFormat();
     static void installDefaultSurfaceFormat();
+    // The canvas's own context: as above, but where probe() found a driver that rasterises on the processor,
+    // the compatibility profile, whose draws read the layers' vertices in place instead of from a copy the
+    // driver keeps.
+    static QSurfaceFormat canvasFormat();
+    // What probe() found: whether canvases made from now on read vertices in place (where the driver
+    // rasterises on the processor, which they check again). Tests set it to draw both ways; returns what it was.
+    static bool setReadsVerticesInPlace(bool inPlace);
 
     // True when the GPU canvas can run here: a windowing platform (not "offscreen" or "minimal"), a context of
     // at least OpenGL 3.3 and shaders that compile. Otherwise the canvas uses its software view.
     static bool probe();
+    // Starts loading the OpenGL driver on a thread of its own while the program builds its window; probe()
+    // waits for it. Needs the QGuiApplication.
+    static void startLoadingDriver();
 
     using BoardRenderer::setLayer;
     void removeAllLayers() override;
@@ -62,6 +72,8 @@ public:
     bool hasFailed() const { return failed_; }
     // Frames drawn into the widget so far; an idle canvas draws none.
     std::uint64_t framesDrawn() const { return framesDrawn_; }
+    // Triangles the last frame left out because they cover no sample of the target.
+    std::int64_t trianglesLeftOut() const;
 
 Q_SIGNALS:
     void glFailed();

@@ -1,6 +1,8 @@
 #include "AppModel.hpp"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <chrono>
 #include <cmath>
 #include <exception>
@@ -206,19 +208,20 @@ TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
 
 bool isUsableCanvas(QSizeF size) { return size.width() >= 10 && size.height() >= 10; }
 
-// Imports started before anyone asked for them, by path, until an importURL takes one.
-using PrefetchedImport = std::shared_future<std::shared_ptr<const PCBPackage>>;
-std::mutex prefetchMutex;
-std::map<std::filesystem::path, PrefetchedImport> prefetchedImports;
+// How long an early import waits for the window to give its canvas a size before it leaves the meshes to the
+// import that takes it.
+constexpr auto kCanvasSizeWait = std::chrono::seconds(10);
 
-// The import of `url` started early, if there is one; it is taken once.
-PrefetchedImport takePrefetchedImport(const std::filesystem::path& url) {
-    std::lock_guard lock(prefetchMutex);
-    const auto it = prefetchedImports.find(url);
-    if (it == prefetchedImports.end()) return {};
-    PrefetchedImport taken = std::move(it->second);
-    prefetchedImports.erase(it);
-    return taken;
+// The canvas's first usable size, for work begun before the window existed.
+struct LaunchCanvas {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::optional<QSizeF> size;
+};
+
+LaunchCanvas& launchCanvas() {
+    static LaunchCanvas canvas;
+    return canvas;
 }
 
 // Hands memory that work just freed back to the system: the allocator keeps it for the thread that freed
@@ -230,6 +233,26 @@ void releaseFreedMemory() {
 }
 
 } // namespace
+
+struct AppModel::EarlyImport {
+    std::shared_future<PackagePtr> package;
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::atomic<bool> taken{false}; // an importURL took the import: meshes not begun by then are not wanted
+    bool making = false;
+    bool made = false;
+    double scale = 0;
+    LayerMeshes meshes;
+};
+
+namespace {
+std::mutex earlyImportsMutex;
+} // namespace
+
+std::map<std::filesystem::path, std::shared_ptr<AppModel::EarlyImport>>& AppModel::earlyImports() {
+    static std::map<std::filesystem::path, std::shared_ptr<EarlyImport>> imports;
+    return imports;
+}
 
 struct AppModel::CompareRowCache {
     std::shared_ptr<const CompareGroups> groups;
@@ -515,18 +538,96 @@ void AppModel::setLastScreenshot(QImage image) {
 
 void AppModel::prefetchImport(const std::filesystem::path& url) {
     auto promise = std::make_shared<std::promise<PackagePtr>>();
+    auto early = std::make_shared<EarlyImport>();
+    early->package = promise->get_future().share();
     {
-        std::lock_guard lock(prefetchMutex);
-        if (!prefetchedImports.emplace(url, promise->get_future().share()).second) return;
+        std::lock_guard lock(earlyImportsMutex);
+        if (!earlyImports().emplace(url, early).second) return;
     }
     // A thread of its own, detached: nothing at exit waits for a read nobody took.
-    std::thread([promise, url] {
+    std::thread([promise, early, url] {
+        PackagePtr package;
         try {
-            promise->set_value(std::make_shared<const PCBPackage>(PackageImporter{}.importAny(url)));
+            package = std::make_shared<const PCBPackage>(PackageImporter{}.importAny(url));
+            promise->set_value(package);
         } catch (...) {
             promise->set_exception(std::current_exception());
+            return;
         }
+        makeEarlyMeshes(*early, *package);
     }).detach();
+}
+
+std::shared_ptr<AppModel::EarlyImport> AppModel::takeEarlyImport(const std::filesystem::path& url) {
+    std::lock_guard lock(earlyImportsMutex);
+    const auto it = earlyImports().find(url);
+    if (it == earlyImports().end()) return nullptr;
+    std::shared_ptr<EarlyImport> taken = std::move(it->second);
+    earlyImports().erase(it);
+    return taken;
+}
+
+double AppModel::launchDetailScale(const BBox& board, QSizeF canvas) {
+    return detailScaleFor(fittedScale(board, isUsableCanvas(canvas) ? canvas : QSizeF()));
+}
+
+void AppModel::makeEarlyMeshes(EarlyImport& early, const PCBPackage& package) {
+    LaunchCanvas& launch = launchCanvas();
+    QSizeF canvas;
+    {
+        std::unique_lock lock(launch.mutex);
+        launch.changed.wait_for(lock, kCanvasSizeWait, [&] { return launch.size.has_value() || early.taken.load(); });
+        if (!launch.size) return;
+        canvas = *launch.size;
+    }
+    {
+        std::lock_guard lock(early.mutex);
+        if (early.taken) return;
+        early.making = true;
+        early.scale = launchDetailScale(package.boardBBox(), canvas);
+    }
+    LayerMeshes meshes;
+    bool made = false;
+    try {
+        std::vector<std::size_t> all(package.files.size());
+        for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+        meshes = makeLayerMeshes(package, std::move(all), early.scale);
+        made = true;
+    } catch (const std::bad_alloc&) {
+        // Left to the import that takes it, which says so.
+    }
+    {
+        std::lock_guard lock(early.mutex);
+        early.making = false;
+        early.made = made;
+        early.meshes = std::move(meshes);
+    }
+    early.finished.notify_all();
+}
+
+std::optional<AppModel::LayerMeshes> AppModel::takeEarlyMeshes(EarlyImport& early, double scale) {
+    std::unique_lock lock(early.mutex);
+    early.taken = true;
+    {
+        // Through the canvas's lock, so that an import about to wait for a canvas sees it taken.
+        std::lock_guard canvasLock(launchCanvas().mutex);
+    }
+    launchCanvas().changed.notify_all(); // an import still waiting for a canvas gives up
+    early.finished.wait(lock, [&] { return !early.making; });
+    if (!early.made || early.scale != scale) return std::nullopt;
+    early.made = false;
+    return std::move(early.meshes);
+}
+
+void AppModel::announceCanvasSize(QSizeF size) {
+    if (!isUsableCanvas(size)) return;
+    LaunchCanvas& launch = launchCanvas();
+    {
+        std::lock_guard lock(launch.mutex);
+        if (launch.size) return;
+        launch.size = size;
+    }
+    launch.changed.notify_all();
 }
 
 void AppModel::importURL(const std::filesystem::path& url) {
@@ -536,14 +637,14 @@ void AppModel::importURL(const std::filesystem::path& url) {
     QPointer<AppModel> guard(this);
     const PackageImporter importer = importer_;
     const QSizeF canvas = isUsableCanvas(canvasSize_) ? canvasSize_ : QSizeF();
-    PrefetchedImport early = takePrefetchedImport(url);
+    std::shared_ptr<EarlyImport> early = takeEarlyImport(url);
     QThreadPool::globalInstance()->start([guard, importer, url, name, canvas, early] {
         const auto start = std::chrono::steady_clock::now();
         PackagePtr package;
         std::string failure;
         try {
             // An import of the same path started earlier gives its package or its failure.
-            package = early.valid() ? early.get() : std::make_shared<const PCBPackage>(importer.importAny(url));
+            package = early ? early->package.get() : std::make_shared<const PCBPackage>(importer.importAny(url));
         } catch (const std::exception& e) {
             failure = e.what();
         }
@@ -560,11 +661,16 @@ void AppModel::importURL(const std::filesystem::path& url) {
             }
             // The board's geometry is made here too, for the view it will be fitted to, so that the window can
             // draw it as soon as it has it.
-            scale = detailScaleFor(fittedScale(package->boardBBox(), canvas));
+            scale = launchDetailScale(package->boardBBox(), canvas);
             try {
-                std::vector<std::size_t> all(package->files.size());
-                for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-                meshes = makeLayerMeshes(*package, std::move(all), scale);
+                std::optional<LayerMeshes> made = early ? takeEarlyMeshes(*early, scale) : std::nullopt;
+                if (made) {
+                    meshes = std::move(*made);
+                } else {
+                    std::vector<std::size_t> all(package->files.size());
+                    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
+                    meshes = makeLayerMeshes(*package, std::move(all), scale);
+                }
                 // Loading reads these at once: they are made here, where they keep no one waiting.
                 drills = drillTables(*package);
                 if (summaryObjectCount(*package) <= summaryInlineObjects) {
@@ -1004,7 +1110,7 @@ void AppModel::startCompare(PackagePtr base, const std::string& baseName, Packag
     std::vector<CompareRow> rows = compareRowsOf(diff, *revised);
     const std::string nameA = revisionName(baseName);
     const std::string status = "Compare " + nameA + " \u2192 " + diff.nameB + ": " +
-                               std::to_string(diff.totalChanges()) + " changes";
+                               std::to_string(diff.totalChanges()) + (diff.totalChanges() == 1 ? " change" : " changes");
 
     setCompareBase(base);
     setCompareBaseName(nameA);
@@ -1284,6 +1390,7 @@ void AppModel::showChange(const DiffChange& change) {
 void AppModel::canvasSizeChanged(QSizeF size) {
     const QSizeF old = canvasSize_;
     canvasSize_ = size;
+    announceCanvasSize(size);
     refreshMeshDetail();
     if (isUsableCanvas(old) || !isUsableCanvas(size) || hasFitted_ || !package_) return;
     const BBox board = package_->boardBBox();

@@ -296,6 +296,22 @@ private:
     // The meshes of the files `fileIndices` of `package` by file name, made in parallel, largest first, with
     // the detail a view of `scale` pixels per millimetre needs (0: full detail).
     static LayerMeshes makeLayerMeshes(const PCBPackage& package, std::vector<std::size_t> fileIndices, double scale);
+    // An import a launch started before its window (prefetchImport): the package, and the board's meshes,
+    // made as soon as the canvas has a size to fit the board to instead of after the window is built.
+    struct EarlyImport;
+    // Early imports by path, until an importURL takes one (under a lock of their own).
+    static std::map<std::filesystem::path, std::shared_ptr<EarlyImport>>& earlyImports();
+    // The early import of `url`, if there is one; it is taken once.
+    static std::shared_ptr<EarlyImport> takeEarlyImport(const std::filesystem::path& url);
+    // The meshes of an early import's package for the canvas's first usable size, once it has one.
+    static void makeEarlyMeshes(EarlyImport& early, const PCBPackage& package);
+    // The meshes an early import made for `scale`, waiting for them if they are being made; none when they
+    // were not begun, were made for another scale or failed. Stops the import from beginning them later.
+    static std::optional<LayerMeshes> takeEarlyMeshes(EarlyImport& early, double scale);
+    // Hands the canvas's size to early imports waiting for one.
+    static void announceCanvasSize(QSizeF size);
+    // The detail scale of the meshes for a board box on a canvas of that size.
+    static double launchDetailScale(const BBox& board, QSizeF canvas);
     // The detail scale the meshes need for the view: that of the camera, or of the fit about to be made.
     double meshScaleForView() const;
     // Makes the meshes again when the view needs another detail than they were made for.

@@ -120,16 +120,36 @@ void ElidedLabel::setSharedStart(const QString& start) {
     update();
 }
 
+void ElidedLabel::setKeptStart(const QString& start) {
+    keptStart_ = start;
+    update();
+}
+
+QString ElidedLabel::elided(const QString& text, int room) const {
+    const QFontMetrics metrics = fontMetrics();
+    if (!sharedStart_.isEmpty() && text.startsWith(sharedStart_) && text.size() > sharedStart_.size()) {
+        const QString ellipsis = QStringLiteral("\u2026");
+        const QString rest = text.mid(sharedStart_.size());
+        return ellipsis + metrics.elidedText(rest, mode_, std::max(0, room - metrics.horizontalAdvance(ellipsis)));
+    }
+    return metrics.elidedText(text, mode_, room);
+}
+
 QString ElidedLabel::shownText() const {
     const QFontMetrics metrics = fontMetrics();
     const int room = contentsRect().width();
     if (metrics.horizontalAdvance(text()) <= room) return text();
-    if (!sharedStart_.isEmpty() && text().startsWith(sharedStart_) && text().size() > sharedStart_.size()) {
-        const QString ellipsis = QStringLiteral("\u2026");
-        const QString rest = text().mid(sharedStart_.size());
-        return ellipsis + metrics.elidedText(rest, mode_, std::max(0, room - metrics.horizontalAdvance(ellipsis)));
+    if (!keptStart_.isEmpty() && text().startsWith(keptStart_) && text().size() > keptStart_.size()) {
+        // The rest, its shared start given way, shows whole beside the kept start if both fit; otherwise the two
+        // share the room, the kept start shortened in its middle to no less than half of it.
+        const QString rest = text().mid(keptStart_.size());
+        const bool shared = !sharedStart_.isEmpty() && rest.startsWith(sharedStart_) && rest.size() > sharedStart_.size();
+        const int restNeeds = metrics.horizontalAdvance(shared ? QStringLiteral("\u2026") + rest.mid(sharedStart_.size()) : rest);
+        const int keptRoom = std::max(room / 2, room - restNeeds);
+        const QString kept = metrics.elidedText(keptStart_, Qt::ElideMiddle, keptRoom);
+        return kept + elided(rest, std::max(0, room - metrics.horizontalAdvance(kept)));
     }
-    return metrics.elidedText(text(), mode_, room);
+    return elided(text(), room);
 }
 
 void ElidedLabel::paintEvent(QPaintEvent*) {

@@ -61,13 +61,20 @@ public:
     // A start the text shares with its neighbours (the package name every file name begins with, say): when
     // the text does not fit, that start is the first to give way.
     void setSharedStart(const QString& start);
+    // A start that gives way only after the rest has given its shared start ("Only in ESP32_RevA: " before a file
+    // name: the revision is what the line says), and then no further than to half the room, in its middle.
+    void setKeptStart(const QString& start);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    // `text` shortened to `room` pixels, its shared start giving way first.
+    QString elided(const QString& text, int room) const;
+
     Qt::TextElideMode mode_;
     QString sharedStart_;
+    QString keptStart_;
 };
 // A label that wraps its text at blanks, and inside a word longer than a line, so that a long message or path
 // shows whole at any width. Its text is also its tooltip.

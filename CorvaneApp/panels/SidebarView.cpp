@@ -129,7 +129,8 @@ CompareRowView::CompareRowView(AppModel* model, const CompareRow& row, QWidget* 
 }
 
 QString CompareRowView::headerCountText(const CompareRow& row) {
-    return qs(std::to_string(row.addedCount + row.removedCount) + " changes");
+    const std::int64_t count = row.addedCount + row.removedCount;
+    return qs(std::to_string(count) + (count == 1 ? " change" : " changes"));
 }
 
 QString CompareRowView::moreText(const CompareRow& row) {
@@ -155,9 +156,11 @@ void CompareRowView::setRow(const CompareRow& row) {
     setObjectName(qs("compareRow:" + row.layerKey));
     clearLayout(layout_);
     auto* header = new QHBoxLayout();
-    // A row named by its file carries the package's long name: the end that tells the files apart stays.
+    // A row named by its file carries the package's long name: that start gives way first, then the middle, so
+    // the end that tells the files apart stays.
     auto* key = elidedLabel(qs(row.layerKey), Qt::ElideMiddle, pixelFont(12, QFont::DemiBold), QColor(), this);
     key->setObjectName("compare.key");
+    key->setSharedStart(sharedStart_);
     auto* count = textLabel(headerCountText(row), captionFont(), secondaryColor(), this);
     count->setObjectName("compare.count");
     header->addWidget(key, 1);
@@ -173,6 +176,12 @@ void CompareRowView::setRow(const CompareRow& row) {
         label->setObjectName("compare.more");
         layout_->addWidget(label);
     }
+}
+
+void CompareRowView::setSharedStart(const QString& start) {
+    if (start == sharedStart_) return;
+    sharedStart_ = start;
+    if (auto* key = findChild<ElidedLabel*>("compare.key")) key->setSharedStart(start);
 }
 
 // ---- Sidebar ----------------------------------------------------------------------------------------------
@@ -378,6 +387,10 @@ void SidebarView::syncCompare() {
     compareHeader_->setVisible(comparing);
     const std::vector<CompareRow> none;
     const auto& rows = comparing ? model_->compareRows() : none;
+    std::vector<std::string> fileNames;
+    if (comparing && model_->package())
+        for (const auto& file : model_->package()->files) fileNames.push_back(file.fileName);
+    const QString start = qs(sharedStart(fileNames));
     std::map<std::string, CompareRowView*> keep;
     int position = 0;
     for (const auto& row : rows) {
@@ -391,6 +404,7 @@ void SidebarView::syncCompare() {
         } else {
             view = new CompareRowView(model_.data(), row, widget());
         }
+        view->setSharedStart(start);
         keep.emplace(row.layerKey, view);
         if (compareBox_->indexOf(view) != position) {
             compareBox_->removeWidget(view);
@@ -416,13 +430,32 @@ void SidebarView::syncUnmatched() {
     std::vector<std::string> shown;
     for (int i = 0; i < unmatchedBox_->count(); ++i)
         if (auto* label = qobject_cast<QLabel*>(unmatchedBox_->itemAt(i)->widget())) shown.push_back(ss(label->text()));
-    if (shown == lines) return;
-    clearLayout(unmatchedBox_);
-    // File names of one package share a long prefix: the middle gives way, the end that tells them apart stays.
-    for (const auto& line : lines) {
-        auto* label = elidedLabel(qs(line), Qt::ElideMiddle, captionFont(), orange(), widget());
-        label->setObjectName("compare.unmatched");
-        unmatchedBox_->addWidget(label);
+    if (shown != lines) {
+        clearLayout(unmatchedBox_);
+        // File names of one package share a long start: the middle gives way, the end that tells them apart stays.
+        for (const auto& line : lines) {
+            auto* label = elidedLabel(qs(line), Qt::ElideMiddle, captionFont(), orange(), widget());
+            label->setObjectName("compare.unmatched");
+            unmatchedBox_->addWidget(label);
+        }
+    }
+    if (lines.empty()) return;
+    // Each line keeps the revision that has the file; the start its package's file names share gives way first.
+    // Set on every change, since the comparison arrives before the revision it shows.
+    const PackageDiff& diff = *model_->compareDiff();
+    const auto startOf = [](const AppModel::PackagePtr& package) {
+        std::vector<std::string> names;
+        if (package)
+            for (const auto& file : package->files) names.push_back(file.fileName);
+        return qs(sharedStart(names));
+    };
+    const QString startA = startOf(model_->compareBase()), startB = startOf(model_->package());
+    for (int i = 0; i < unmatchedBox_->count(); ++i) {
+        auto* label = qobject_cast<ElidedLabel*>(unmatchedBox_->itemAt(i)->widget());
+        if (!label) continue;
+        const bool inA = static_cast<std::size_t>(i) < diff.unmatchedFilesA.size();
+        label->setKeptStart(qs("Only in " + (inA ? diff.nameA : diff.nameB) + ": "));
+        label->setSharedStart(inA ? startA : startB);
     }
 }
 

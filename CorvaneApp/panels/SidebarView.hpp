@@ -75,11 +75,15 @@ public:
     static QString headerCountText(const CompareRow& row);
     // Empty when the row shows every change.
     static QString moreText(const CompareRow& row);
+    // The start the package's file names share ("ESP32_RevA-"): a row named by its file gives that way first
+    // when the column is narrow, so that what tells the files apart stays.
+    void setSharedStart(const QString& start);
 
 private:
     QPointer<AppModel> model_;
     QVBoxLayout* layout_ = nullptr;
     std::optional<CompareRow> shown_;
+    QString sharedStart_;
 };
 
 class SidebarView : public QScrollArea {

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <optional>
 #include <string_view>
+
+#include "model/Format.hpp"
 
 namespace corvane {
 
@@ -208,6 +211,49 @@ std::int64_t resultRank(const LayerType& t) {
     }
 }
 
+// How long the start of a file name is that every file of the package shares (a project's name, "ESP32_RevA-"),
+// cut back to a separator so that no word is split; none for a package of one file.
+std::size_t sharedStartLength(const PCBPackage& p) {
+    if (p.files.size() < 2) return 0;
+    std::string_view start = p.files.front().fileName;
+    for (const auto& f : p.files) {
+        const std::string_view name = f.fileName;
+        const auto [x, y] = std::mismatch(start.begin(), start.end(), name.begin(), name.end());
+        start = start.substr(0, static_cast<std::size_t>(x - start.begin()));
+    }
+    const auto isSeparator = [](char c) { return c == '-' || c == '_' || c == '.' || c == ' '; };
+    while (!start.empty() && !isSeparator(start.back())) start.remove_suffix(1);
+    return start.size();
+}
+
+// The files of A and B that share a role, paired: first those of the same name, then those whose names are
+// the same past the start their package's files share (a revision renamed "RevA-" to "RevB-"), then the rest
+// in their order. `partner[i]` is the file of B paired with A's i-th, or none.
+std::vector<std::optional<std::size_t>> pairFiles(const std::vector<const PackageFile*>& fa,
+                                                  const std::vector<const PackageFile*>& fb, std::size_t startA,
+                                                  std::size_t startB) {
+    std::vector<std::optional<std::size_t>> partner(fa.size());
+    std::vector<bool> taken(fb.size(), false);
+    const auto tail = [](const PackageFile* f, std::size_t start) {
+        return asciiLower(std::string_view(f->fileName).substr(std::min(start, f->fileName.size())));
+    };
+    const auto pairWhere = [&](auto same) {
+        for (std::size_t i = 0; i < fa.size(); ++i) {
+            if (partner[i]) continue;
+            for (std::size_t j = 0; j < fb.size(); ++j) {
+                if (taken[j] || !same(i, j)) continue;
+                partner[i] = j;
+                taken[j] = true;
+                break;
+            }
+        }
+    };
+    pairWhere([&](std::size_t i, std::size_t j) { return fa[i]->fileName == fb[j]->fileName; });
+    pairWhere([&](std::size_t i, std::size_t j) { return tail(fa[i], startA) == tail(fb[j], startB); });
+    pairWhere([](std::size_t, std::size_t) { return true; });
+    return partner;
+}
+
 } // namespace
 
 ObjectDiff DiffEngine::compareObjects(const std::vector<PCBObject>& a, const std::vector<PCBObject>& b) const {
@@ -287,6 +333,7 @@ PackageDiff DiffEngine::compare(const PCBPackage& a, const PCBPackage& b) const 
     for (const auto& [k, v] : groupsB) if (k != "drill" && !groupsA.count(k)) keys.push_back(k);
     std::sort(keys.begin(), keys.end());
     static const std::vector<const PackageFile*> none;
+    const std::size_t startA = sharedStartLength(a), startB = sharedStartLength(b);
     for (const auto& key : keys) {
         const auto ia = groupsA.find(key), ib = groupsB.find(key);
         const auto& fa = ia == groupsA.end() ? none : ia->second;
@@ -299,15 +346,22 @@ PackageDiff DiffEngine::compare(const PCBPackage& a, const PCBPackage& b) const 
             for (const auto* f : fa) diff.unmatchedFilesA.push_back(f->fileName);
             continue;
         }
+        // Several files of one role (drawings the classifier left without one, say) are compared file by file:
+        // each with its namesake in the other revision, so that a file dropped from the middle leaves the others
+        // paired as they were.
+        const auto partner = pairFiles(fa, fb, startA, startB);
+        std::vector<bool> paired(fb.size(), false);
         for (std::size_t i = 0; i < fa.size(); ++i) {
-            if (i < fb.size()) {
-                makeResult(fa[i]->layerType.displayName(), fa[i]->fileName, fb[i]->fileName, {fa[i]}, {fb[i]},
+            if (const auto j = partner[i]) {
+                paired[*j] = true;
+                makeResult(fa[i]->layerType.displayName(), fa[i]->fileName, fb[*j]->fileName, {fa[i]}, {fb[*j]},
                            fa[i]->layerType);
             } else {
                 diff.unmatchedFilesA.push_back(fa[i]->fileName);
             }
         }
-        for (std::size_t i = fa.size(); i < fb.size(); ++i) diff.unmatchedFilesB.push_back(fb[i]->fileName);
+        for (std::size_t j = 0; j < fb.size(); ++j)
+            if (!paired[j]) diff.unmatchedFilesB.push_back(fb[j]->fileName);
     }
 
     std::stable_sort(results.begin(), results.end(), [](const Ranked& x, const Ranked& y) {

@@ -89,6 +89,19 @@ NameParts splitName(std::string_view fileName) {
     return p;
 }
 
+// Text layer files hold no control characters but tabs, line and page breaks and an old DOS end-of-file mark;
+// a head of which more than a tenth are others is binary.
+bool binaryHead(std::string_view head) {
+    constexpr double kBinaryShare = 0.1;
+    std::size_t control = 0;
+    for (char ch : head) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool textControl = c == '\t' || c == '\n' || c == '\r' || c == '\f' || c == '\v' || c == 0x1A;
+        if ((c < 0x20 && !textControl) || c == 0x7F) ++control;
+    }
+    return static_cast<double>(control) > kBinaryShare * static_cast<double>(head.size());
+}
+
 // What the first part of a file's content shows, worked out once per detection.
 struct HeadFacts {
     bool gerberFormat = false;   // "%FS": a Gerber format statement
@@ -416,6 +429,19 @@ bool namesDrillDrawing(std::string_view lower) {
     return containsAny(lower, drillWords) && containsAny(lower, drawingWords);
 }
 
+// Drawings of the parts and of the fabrication, as their tools name them: OrCAD's and pcb-rnd's .ast and .asb
+// (assembly, top and bottom), pcb-rnd's .fab, topassy and bottomassy, gEDA's board.fab.gbr, Xpedition's
+// AssemblyTop.gdo, Allegro's fab1.art. They draw the pads on the holes as a mask or the copper would.
+bool namesPartsDrawing(const NameParts& name) {
+    static constexpr std::string_view extensions[] = {"ast", "asb", "fab"};
+    static constexpr std::string_view words[] = {"fab", "fabrication", "assy", "topassy", "bottomassy", "assytop",
+                                                 "assybot", "assybottom", "assembly", "assemblytop", "assemblybottom"};
+    if (isAnyOf(name.ext, extensions)) return true;
+    for (auto w : nameWords(name.lower))
+        if (isAnyOf(w, words) || numberedForm(w, "fab")) return true;
+    return false;
+}
+
 // A role found in a name, with its place in a numbered copper set when the name gives only that.
 struct NamedRole {
     LayerType type;
@@ -568,12 +594,13 @@ std::optional<std::int64_t> stackNumber(const std::vector<std::string_view>& wor
     return std::nullopt;
 }
 
-// Inner copper numbered among the inner layers only: gEDA's group<n>, signal layers sig<n>, mid<n>.
+// Inner copper numbered among the inner layers only: gEDA's group<n>, signal layers sig<n>, mid<n>. Layer
+// groups count from 0 where pcb-rnd numbers every copper group (group0 its top).
 std::optional<std::int64_t> innerSetNumber(const std::vector<std::string_view>& words) {
     static constexpr std::string_view prefixes[] = {"group", "sig", "signal", "mid", "midlayer", "inner"};
     for (std::size_t i = 0; i < words.size(); ++i)
         for (auto prefix : prefixes)
-            if (auto n = numberedWord(words, i, prefix); n && *n >= 1) return n;
+            if (auto n = numberedWord(words, i, prefix); n && *n >= (prefix == "group" ? 0 : 1)) return n;
     return std::nullopt;
 }
 
@@ -687,7 +714,10 @@ std::optional<LayerDetection> filmLayer(const NameParts& name, SourceFormat form
     if (auto etch = etchLayer(words)) return placed(*etch, film);
     if (auto n = stackNumber(words))
         return placed(stackRole(*n), "Copper numbered in the stack");
-    if (auto n = innerSetNumber(words)) return placed(NamedRole{provisionalInner(*n), innerPlace(*n, 1)}, "Inner copper");
+    // pcb-rnd's job of numbered groups may leave the group as the extension: board.group1.
+    auto group = numberedForm(name.ext, "group");
+    if (!group) group = innerSetNumber(words);
+    if (group) return placed(NamedRole{provisionalInner(*group), innerPlace(*group, 1)}, "Inner copper");
     // Planes named by function alone, unless the name also says a side.
     const bool sided = LayerClassifier::sideNamed(name.lower).has_value();
     for (auto w : words)
@@ -724,10 +754,12 @@ LayerDetection altiumInnerLayer(const CopperSetPlace& place, const HeadFacts& fa
     return d;
 }
 
-// Copper numbered through the stack by its extension: Eagle's .ly2, .ly3 and the .G2L ... .G<n>L of other
-// tools, between the top and bottom files named apart.
+// Copper numbered through the stack by its extension: Eagle's .ly2, .ly3, the .G2L ... .G<n>L of other
+// tools and the .GL2 ... .GL<n> that Seeed's and Elecrow's naming asks for, between the top and bottom files
+// named apart.
 std::optional<std::int64_t> stackExtension(std::string_view ext) {
-    if (auto n = numberedForm(ext, "ly"); n && *n >= 1) return n;
+    for (std::string_view prefix : {"ly", "gl"})
+        if (auto n = numberedForm(ext, prefix); n && *n >= 1) return n;
     if (ext.size() >= 3 && ext.front() == 'g' && ext.back() == 'l')
         if (auto n = digitsValue(ext.substr(1, ext.size() - 2)); n && *n >= 1) return n;
     return std::nullopt;
@@ -739,6 +771,10 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
                                        const std::optional<std::string>& x2FileFunction) const {
     const NameParts name = splitName(fileName);
     const HeadFacts facts(contentHead);
+    // Whatever its name says, binary content without a Gerber or Excellon word (Protel's binary drill file
+    // beside its text one) is no layer; a layer file spoilt further on is still read for what it holds.
+    if (!facts.gerberFormat && !facts.excellonWords && binaryHead(contentHead))
+        return make(LayerType::unknown(), DetectionConfidence::low, SourceFormat::unknown, "Binary content");
     using C = DetectionConfidence;
     const auto altium = altiumInner(name.ext);
 
@@ -765,12 +801,17 @@ LayerDetection LayerClassifier::detect(std::string_view fileName, std::string_vi
     if (mechanicalLayer(name.ext)) return fromContent(contentHead, facts);
     if (facts.gerberFormat && namesDrillDrawing(name.lower))
         return make(LayerType::unknown(), C::medium, facts.format(), "Drill drawing (documentation)");
+    if (facts.gerberFormat && !x2FileFunction && namesPartsDrawing(name))
+        return make(LayerType::unknown(), C::medium, facts.format(), "Drawing (documentation)");
     if (isGeneric(name.ext)) {
         if (auto t = extensionLayerType(name.stem, facts))
             return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
         if (auto t = kicadLayerType(name.stem)) return make(*t, C::high, formatFor(*t, facts), "KiCad-style stem");
         if (auto t = germanNameLayerType(name.stem)) return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
     }
+    // The German short names also end longer names whose extension says nothing: cd1r2.1_sieb0.off.
+    if (const auto words = nameWords(name.stem); words.size() > 1)
+        if (auto t = germanNameLayerType(words.back())) return make(*t, C::medium, formatFor(*t, facts), "Detected from file stem");
     if (auto t = kicadLayerType(name.lower)) return make(*t, C::high, formatFor(*t, facts));
     if (auto role = zukenLayer(name.stem))
         return makePlaced(*role, C::high, formatFor(role->type, facts), role->place ? "Copper numbered in the stack" : "");

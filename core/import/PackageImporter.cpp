@@ -1,13 +1,17 @@
 #include "PackageImporter.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
+#include <cmath>
 #include <exception>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <mutex>
 #include <new>
+#include <numeric>
 #include <optional>
 #include <stdexcept>
 #include <unordered_map>
@@ -111,7 +115,9 @@ std::vector<std::size_t> setMembers(const std::vector<std::optional<CopperSetPla
 // Copper numbered through the stack (lyr1…lyr6, L02…L11, .G2L, .ly3): the lowest number is the top and the
 // highest the bottom, unless other files already name those sides; the rest are inner layers in order.
 // Copper numbered among the inner layers only (gEDA's groups, Eagle's copper_inner_l<n>, planes named by
-// function) follows, inner in order.
+// function) follows, inner in order. Where nothing else names an outer side, layer groups numbered by name
+// run through the whole stack: the old gEDA pcb writes group1 (component) and group2 (solder) alone, and
+// pcb-rnd's numbered job group0 to group3 with no bottom file.
 void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::optional<CopperSetPlace>>& places) {
     bool otherTop = false, otherBottom = false;
     std::int64_t otherInner = 0;
@@ -123,13 +129,16 @@ void numberCopperStack(std::vector<PackageFile>& files, const std::vector<std::o
             if (const auto* in = cu->side.as<CopperLayerID::Inner>()) otherInner = std::max(otherInner, in->number);
         }
     }
-    const std::vector<std::size_t> stack = setMembers(places, CopperSetPlace::Set::stack);
+    std::vector<std::size_t> stack = setMembers(places, CopperSetPlace::Set::stack);
+    std::vector<std::size_t> innerSet = setMembers(places, CopperSetPlace::Set::inner);
+    const bool numberedGroups = std::all_of(innerSet.begin(), innerSet.end(), [&](std::size_t i) { return places[i]->rank == 1; });
+    if (stack.empty() && numberedGroups && (!otherTop || !otherBottom)) std::swap(stack, innerSet);
     std::size_t first = 0, end = stack.size();
     if (!otherTop && !stack.empty()) files[stack[first++]].layerType = LayerType::copper(CopperLayerID::top());
     if (!otherBottom && stack.size() >= 2) files[stack[--end]].layerType = LayerType::copper(CopperLayerID::bottom());
     std::vector<std::size_t> inner(stack.begin() + static_cast<std::ptrdiff_t>(first),
                                    stack.begin() + static_cast<std::ptrdiff_t>(end));
-    for (std::size_t i : setMembers(places, CopperSetPlace::Set::inner)) inner.push_back(i);
+    inner.insert(inner.end(), innerSet.begin(), innerSet.end());
     std::int64_t number = otherInner;
     for (std::size_t i : inner) {
         number = saturatingSum(number, 1);
@@ -256,35 +265,86 @@ std::optional<std::string> notReadWarning(const std::vector<std::string>& names)
 // drill origin, for one): the picture would put them beside the board without a word. The board is the
 // outline's edge when there is one, else the copper's box.
 std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& files) {
-    // Well outside: farther than a mounting hole sits from the nearest copper, or a tenth of the board's size.
+    BBox board = PCBPackage::outlineBBoxOf(files);
+    if (!board.isValid())
+        for (const auto& f : files)
+            if (f.layerType.isCopper() && f.gerber && f.gerber->bbox.isValid()) board.include(f.gerber->bbox);
+    std::vector<std::string> out;
+    for (const auto& f : files)
+        if (f.drill && PCBPackage::drillLiesOffBoard(*f.drill, board))
+            out.push_back("Drill file '" + f.fileName + "' does not line up with the board; it may use another origin.");
+    return out;
+}
+
+// Old tools draw their sheet (a frame, corner marks, dimension lines, the title block) on every film. Without an
+// outline that sheet would be the board's size. Where every copper and mask film draws beyond the holes, and
+// what each draws there is mostly the same on all of them, that is the sheet: each film's part of the board is
+// what it draws within a few millimetres of the holes. A board whose copper reaches beyond its
+// holes is not so: its films differ there (pads and their mask openings, one side and the other), and a film
+// that draws nothing beyond the holes ends the search before any sorting.
+void setAsideSharedSheet(std::vector<PackageFile>& files) {
+    constexpr std::size_t kFewestFilms = 3;
+    constexpr double kSheetShare = 0.8;
     constexpr double kFewMM = 5.0;
     constexpr double kBoardShare = 0.1;
-    constexpr double kMostHits = 0.5;
-    auto boxOf = [&](auto&& takes) {
-        BBox box = BBox::empty();
-        for (const auto& f : files)
-            if (takes(f.layerType) && f.gerber && f.gerber->bbox.isValid()) box.include(f.gerber->bbox);
-        return box;
+    if (PCBPackage::outlineBBoxOf(files).isValid()) return;
+    BBox holes = BBox::empty();
+    for (const auto& f : files)
+        if (f.drill && f.drill->bbox.isValid()) holes.include(f.drill->bbox);
+    if (!holes.isValid()) return;
+    const BBox near = holes.outset(std::max(kFewMM, kBoardShare * std::max(holes.width(), holes.height())));
+    auto beyond = [&](const PCBObject& o) {
+        return o.bbox.isValid() && !(near.contains(Vec2{o.bbox.minX, o.bbox.minY}) && near.contains(Vec2{o.bbox.maxX, o.bbox.maxY}));
     };
-    BBox board = PCBPackage::outlineBBoxOf(files);
-    if (!board.isValid()) board = boxOf([](const LayerType& t) { return t.isCopper(); });
-    std::vector<std::string> out;
-    if (!board.isValid()) return out;
-    const BBox grown = board.outset(std::max(kFewMM, kBoardShare * std::max(board.width(), board.height())));
-    for (const auto& f : files) {
-        if (!f.drill) continue;
-        std::size_t total = 0, outside = 0;
-        auto count = [&](const Vec2& p) {
-            ++total;
-            if (!grown.contains(p)) ++outside;
-        };
-        for (const auto& h : f.drill->hits) count(h.position);
-        for (const auto& slot : f.drill->slots)
-            if (const auto* s = slot.kind.as<PCBObjectKind::Slot>()) count(s->start);
-        if (total > 0 && static_cast<double>(outside) > kMostHits * static_cast<double>(total))
-            out.push_back("Drill file '" + f.fileName + "' does not line up with the board; it may use another origin.");
+    std::vector<std::size_t> films;
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        const auto& f = files[i];
+        if (!f.gerber || !(f.layerType.isCopper() || f.layerType.as<LayerType::SolderMask>())) continue;
+        if (std::none_of(f.gerber->objects.begin(), f.gerber->objects.end(), beyond)) return;
+        films.push_back(i);
     }
-    return out;
+    if (films.size() < kFewestFilms) return;
+    // An object's key: its box to the micrometre, which one stroke drawn alike on every film shares.
+    using Key = std::array<std::int64_t, 4>;
+    auto keyOf = [](const PCBObject& o) {
+        auto um = [](double v) { return static_cast<std::int64_t>(std::llround(v * 1000.0)); };
+        return Key{um(o.bbox.minX), um(o.bbox.minY), um(o.bbox.maxX), um(o.bbox.maxY)};
+    };
+    std::vector<Key> shared;
+    for (std::size_t n = 0; n < films.size(); ++n) {
+        std::vector<Key> keys;
+        for (const auto& o : files[films[n]].gerber->objects)
+            if (o.bbox.isValid() && std::isfinite(o.bbox.width()) && std::isfinite(o.bbox.height())) keys.push_back(keyOf(o));
+        std::sort(keys.begin(), keys.end());
+        keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+        if (n == 0) {
+            shared = std::move(keys);
+            continue;
+        }
+        std::vector<Key> both;
+        std::set_intersection(shared.begin(), shared.end(), keys.begin(), keys.end(), std::back_inserter(both));
+        shared = std::move(both);
+    }
+    auto isShared = [&](const PCBObject& o) { return std::binary_search(shared.begin(), shared.end(), keyOf(o)); };
+    for (std::size_t i : films) {
+        std::size_t outside = 0, sheet = 0;
+        for (const auto& o : files[i].gerber->objects) {
+            if (!beyond(o)) continue;
+            ++outside;
+            if (isShared(o)) ++sheet;
+        }
+        if (static_cast<double>(sheet) < kSheetShare * static_cast<double>(outside)) return;
+    }
+    // A film's own words of the title (its layer's name) stand in the sheet too, nearer than the frame: the
+    // board is what lies within a few millimetres of the holes, shared or not (pads drawn alike on every film).
+    const BBox board = holes.outset(kFewMM);
+    for (std::size_t i : films) {
+        BBox part = BBox::empty();
+        for (const auto& o : files[i].gerber->objects)
+            if (o.bbox.isValid() && board.contains(Vec2{o.bbox.minX, o.bbox.minY}) && board.contains(Vec2{o.bbox.maxX, o.bbox.maxY}))
+                part.include(o.bbox);
+        files[i].boardPartBox = part;
+    }
 }
 
 // --- ODB++ jobs delivered as a ZIP or a folder --------------------------------------------------
@@ -486,7 +546,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
                 out.skipWarning = "Skipped unrecognized file: " + name;
                 return;
             }
-            file.dataHash = shortHash(bytes);
+            if (hashFiles) file.dataHash = shortHash(bytes);
             out.file = std::move(file);
             out.copperSet = det.copperSet;
             out.skipped = false;
@@ -502,15 +562,21 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     };
 
     // Entries are independent once read: parse them on a bounded pool, results in entry order. A small
-    // package is read sooner by one thread than by several waiting to be scheduled.
+    // package is read sooner by one thread than by several waiting to be scheduled. The largest entries are
+    // handed out first, so that the last to finish is a small one rather than the largest layer begun late.
     constexpr std::uint64_t kBytesPerReader = 1 << 20;
     std::uint64_t declaredBytes = 0;
     for (std::size_t i : accepted) declaredBytes += static_cast<std::uint64_t>(std::max<std::int64_t>(0, entries[i].uncompressedSize));
     const auto readers = static_cast<unsigned>(
         std::clamp<std::uint64_t>(declaredBytes / kBytesPerReader + 1, 1, defaultWorkerCount()));
+    std::vector<std::size_t> largestFirst(accepted.size());
+    std::iota(largestFirst.begin(), largestFirst.end(), std::size_t{0});
+    std::stable_sort(largestFirst.begin(), largestFirst.end(), [&](std::size_t a, std::size_t b) {
+        return entries[accepted[a]].uncompressedSize > entries[accepted[b]].uncompressedSize;
+    });
     parallelFor(
-        accepted.size(), [&](std::size_t i) {
-            if (!ceilingReached) work(i);
+        accepted.size(), [&](std::size_t k) {
+            if (!ceilingReached) work(largestFirst[k]);
         },
         readers);
 
@@ -558,6 +624,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     warnings.insert(warnings.end(), skipWarnings.begin(), skipWarnings.end());
     warnings.insert(warnings.end(), readerWarnings.begin(), readerWarnings.end());
     warnings.insert(warnings.end(), inferred.begin(), inferred.end());
+    setAsideSharedSheet(files);
     auto aligned = drillAlignmentWarnings(files);
     warnings.insert(warnings.end(), aligned.begin(), aligned.end());
     auto cross = crossFileWarnings(files);

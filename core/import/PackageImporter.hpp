@@ -45,6 +45,9 @@ struct PackageImporter {
     // Seconds the layer roles may take once the files are read (the rules that read roles from content):
     // past it, the files not yet examined keep the roles their names gave, and a warning says so.
     double timeBudget = 2.0;
+    // Whether each file gets the hash of its bytes (PackageFile::dataHash), which revisions and caches are
+    // keyed on. A picture of the board needs none, and on a large board hashing takes a tenth of the import.
+    bool hashFiles = true;
 
     PCBPackage importAny(const std::filesystem::path& url) const;
     PCBPackage importZIP(const std::filesystem::path& url) const;

@@ -83,14 +83,33 @@ BBox PCBPackage::outlineBBoxOf(const std::vector<PackageFile>& files) {
     return result;
 }
 
+bool PCBPackage::drillLiesOffBoard(const DrillDocument& drill, const BBox& board) {
+    constexpr double kFewMM = 5.0;
+    constexpr double kBoardShare = 0.1;
+    constexpr double kMostHits = 0.5;
+    if (!board.isValid()) return false;
+    const BBox grown = board.outset(std::max(kFewMM, kBoardShare * std::max(board.width(), board.height())));
+    std::size_t total = 0, outside = 0;
+    auto count = [&](const Vec2& p) {
+        ++total;
+        if (!grown.contains(p)) ++outside;
+    };
+    for (const auto& h : drill.hits) count(h.position);
+    for (const auto& slot : drill.slots)
+        if (const auto* s = slot.kind.as<PCBObjectKind::Slot>()) count(s->start);
+    return total > 0 && static_cast<double>(outside) > kMostHits * static_cast<double>(total);
+}
+
 BBox PCBPackage::boardBBox() const {
     BBox result = outlineBBox();
     if (result.isValid()) return result;
-    // Without an outline, what the board itself carries: copper, the masks over it and its holes.
-    for (const auto& f : files) {
-        if (f.gerber && outlinesTheBoard(f.layerType)) result.include(f.gerber->bbox);
-        if (f.drill) result.include(f.drill->bbox);
-    }
+    // Without an outline, what the board itself carries: copper, the masks over it and its holes, unless the
+    // holes lie off the copper (a drill file against another origin is warned about, not the board).
+    for (const auto& f : files)
+        if (f.gerber && outlinesTheBoard(f.layerType)) result.include(f.boardPartBox.value_or(f.gerber->bbox));
+    const BBox carried = result;
+    for (const auto& f : files)
+        if (f.drill && !drillLiesOffBoard(*f.drill, carried)) result.include(f.drill->bbox);
     if (result.isValid()) return result;
     // Nothing of that draws anything: the board is wherever its layers draw.
     for (const auto& f : files) {

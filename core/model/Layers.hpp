@@ -95,6 +95,10 @@ struct PackageFile {
     // beside the board do not make the board larger. Absent where no importer looked (other readers, a role
     // set by hand): the file's centre lines are the edge then.
     std::optional<BBox> boardEdgeBox;
+    // The box of what this copper or mask film draws of the board, where every such film of a package without an
+    // outline also draws one sheet around it (a frame, dimension lines, a title block): what it draws near the
+    // holes. Absent where the film's whole box is the board's.
+    std::optional<BBox> boardPartBox;
 
     // Builds a fresh list on every call: never call it in a loop.
     std::vector<PCBObject> objects() const;
@@ -114,9 +118,13 @@ struct PCBPackage {
     // The same of a list of files not yet made a package.
     static BBox outlineBBoxOf(const std::vector<PackageFile>& files);
     // The board's box, which every board size shown reads: the outline's; without one, the extent of the
-    // copper, solder mask and drill data (legends and drawings reach beyond the board); failing those, of
-    // every layer.
+    // copper, solder mask and drill data (legends and drawings reach beyond the board, as does a sheet every
+    // film draws); failing those, of every layer.
     BBox boardBBox() const;
+    // Whether most of a drill file's holes fall well outside `board` (farther than a mounting hole sits from
+    // the nearest copper, or a tenth of the board's size): written against another origin, or in a number
+    // format that cannot be placed.
+    static bool drillLiesOffBoard(const DrillDocument& drill, const BBox& board);
     std::vector<CopperLayerID> copperLayerIDs() const;
     std::vector<PackageFile> filesOf(const LayerType& type) const;
 };

@@ -37,20 +37,36 @@ public:
         }
         ++threads_;
         lock.unlock();
-        try {
-            std::thread([this] { serve(); }).detach();
-        } catch (const std::system_error&) {
-            // No thread to be had: the jobs wait for the threads there are, or are left to their caller.
-            std::lock_guard relock(mutex_);
-            --threads_;
-        } catch (const std::bad_alloc&) {
-            std::lock_guard relock(mutex_);  // no memory for a thread: the same
-            --threads_;
-        }
+        startThread();
         ready_.notify_one();
     }
 
+    void startAll() {
+        std::unique_lock lock(mutex_);
+        while (threads_ < poolThreadCount()) {
+            ++threads_;
+            lock.unlock();
+            if (!startThread()) return;
+            lock.lock();
+        }
+    }
+
 private:
+    // A thread counted in threads_ beforehand; false, with the count taken back, when none could be had.
+    bool startThread() {
+        try {
+            std::thread([this] { serve(); }).detach();
+            return true;
+        } catch (const std::system_error&) {
+            // No thread to be had: the jobs wait for the threads there are, or are left to their caller.
+        } catch (const std::bad_alloc&) {
+            // No memory for a thread: the same.
+        }
+        std::lock_guard relock(mutex_);
+        --threads_;
+        return false;
+    }
+
     void serve() {
         tlsBackground = background_;
 #ifdef __linux__
@@ -116,6 +132,8 @@ void detail::postToPool(std::function<void()> job) {
 void runInBackground(std::function<void()> job) { pools().background->post(std::move(job)); }
 
 bool onBackgroundThread() { return tlsBackground; }
+
+void startPoolThreads() { pools().foreground->startAll(); }
 
 unsigned poolThreadCount() {
     static const unsigned count = std::max(1u, std::thread::hardware_concurrency());

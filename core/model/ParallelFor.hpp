@@ -45,6 +45,9 @@ void postToPool(std::function<void()> job);
 void runInBackground(std::function<void()> job);
 // True on a thread of the background pool.
 bool onBackgroundThread();
+// Starts every thread of the foreground pool now rather than when work first asks for it: a program about
+// to load a library, during which no thread can start, makes those its work will want first.
+void startPoolThreads();
 // The number of threads each pool may have: the machine's cores.
 unsigned poolThreadCount();
 

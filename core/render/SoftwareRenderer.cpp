@@ -4,8 +4,10 @@
 #include <atomic>
 #include <cmath>
 #include <iterator>
+#include <limits>
 #include <new>
 #include <span>
+#include <unordered_map>
 #include <vector>
 
 #include "CoverageRaster.hpp"
@@ -92,7 +94,7 @@ public:
         double cornerScale;
     };
     Turn steps(int k) const {
-        if (k <= kTabled) return {tables_[k], cornerScale(k)};
+        if (k <= kTabled) return {tables_[k], cornerScales_[k]};
         thread_local std::vector<Vec2> wide;
         wide = make(k);
         return {wide, cornerScale(k)};
@@ -104,7 +106,10 @@ public:
 
 private:
     TurnTable() {
-        for (int k = 1; k <= kTabled; ++k) tables_[k] = make(k);
+        for (int k = 1; k <= kTabled; ++k) {
+            tables_[k] = make(k);
+            cornerScales_[k] = cornerScale(k);
+        }
     }
     static std::vector<Vec2> make(int k) {
         std::vector<Vec2> out;
@@ -118,6 +123,7 @@ private:
     // Corners at r·f and side middles at r·f·cos(π/2k) stand equally far outside and inside the circle.
     static double cornerScale(int k) { return 2 / (1 + std::cos(kPi / (2 * k))); }
     std::vector<Vec2> tables_[kTabled + 1];
+    double cornerScales_[kTabled + 1] = {};
 };
 
 // Steps in half a turn of a circle of radius r (pixels), so that sides straddling it stand no further
@@ -134,12 +140,18 @@ int halfTurnSteps(double r) {
 // by one so overlaps darken as they would primitive by primitive. Every shape that joins others runs the
 // same way round, so overlaps add up instead of cancelling; region and macro contours, whose winding is
 // the file's, are painted alone.
+// Macro outlines as drawn (GeometryEngine::drawnOutline), by the outline they are drawn from. A band meets the
+// pads of many footprints in turn, so one remembered outline would be thinned again at nearly every flash.
+// Lives within one render, while the package and its shapes stand still.
+using DrawnOutlines = std::unordered_map<const std::vector<Contour>*, std::vector<Contour>>;
+
 struct Painter {
     CoverageRaster& raster;
     const Mapper& m;
     const GeometryEngine& engine;
     std::vector<Vec2>& points;  // scratch
     std::vector<Vec2>& outlinePoints;  // scratch
+    DrawnOutlines& drawnOutlines;
     RGBAColor paint;  // the file's colour, for every primitive it draws
     bool clearing = false;
 
@@ -172,13 +184,24 @@ struct Painter {
 
     double halfWidthPx(double widthMM) const { return std::max(widthMM * m.s, 1.0) / 2; }
 
+    // halfTurnSteps, for the last radius asked again: a file's tracks and pads come in few sizes.
+    int turnSteps(double r) {
+        if (r != stepsRadius) {
+            stepsRadius = r;
+            steps = halfTurnSteps(r);
+        }
+        return steps;
+    }
+    double stepsRadius = std::numeric_limits<double>::quiet_NaN();
+    int steps = 0;
+
     // A segment with round ends, `h` pixels either side, from picture point a to b.
     void capsule(const Vec2& a, const Vec2& b, double h) {
         const double dx = b.x - a.x, dy = b.y - a.y, len = std::sqrt(dx * dx + dy * dy);
         if (!std::isfinite(len) || !std::isfinite(h)) return;
         if (!(len > 1e-9)) return disc(a, h);
         const Vec2 u{dx / len, dy / len}, n{-u.y, u.x};
-        const int k = halfTurnSteps(h);
+        const int k = turnSteps(h);
         const auto turn = TurnTable::shared().steps(k);
         outlinePoints.clear();
         // Each end turns half a circle from one side to the other; the sides themselves stay straight.
@@ -194,7 +217,7 @@ struct Painter {
     // A disc of radius r pixels, turning the way capsules turn.
     void disc(const Vec2& c, double r) {
         if (!std::isfinite(r) || !std::isfinite(c.x) || !std::isfinite(c.y)) return;
-        const int k = halfTurnSteps(r);
+        const int k = turnSteps(r);
         const auto turn = TurnTable::shared().steps(k);
         const double corner = r * turn.cornerScale;
         outlinePoints.clear();
@@ -270,11 +293,14 @@ struct Painter {
     }
 
     void draw(const PCBObject& obj) {
-        const double w = obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : kNoShapeWidthMM;
+        // Only strokes are drawn as wide as their aperture.
+        auto width = [&] { return obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : kNoShapeWidthMM; };
         if (const auto* s = obj.kind.as<PCBObjectKind::Stroke>()) {
+            const double w = width();
             if (!std::isfinite(w)) return;
             line(s->start, s->end, paint, w);
         } else if (const auto* a = obj.kind.as<PCBObjectKind::ArcStroke>()) {
+            const double w = width();
             if (!std::isfinite(w)) return;
             arc(*a, w);
         } else if (const auto* f = obj.kind.as<PCBObjectKind::Flash>()) {
@@ -289,6 +315,12 @@ struct Painter {
         }
     }
 
+    const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) {
+        auto [it, fresh] = drawnOutlines.try_emplace(&outline);
+        if (fresh) it->second = engine.drawnOutline(outline);
+        return it->second;
+    }
+
     // Every flash takes its aperture's true shape, as the desktop canvas draws it.
     void flash(const Vec2& at, ShapeRef shape) {
         if (!shape) return circle(at, kNoShapeWidthMM);
@@ -298,7 +330,7 @@ struct Painter {
         if (const auto* p = shape->as<ApertureShape::Polygon>()) return polygonFlash(at, *p);
         if (const auto* mac = shape->as<ApertureShape::Macro>()) {
             if (mac->outline && !mac->outline->empty()) {
-                for (const auto& c : engine.drawnOutline(*mac->outline)) contour(c, at);
+                for (const auto& c : drawnOutline(*mac->outline)) contour(c, at);
                 return;
             }
             return circle(at, mac->boundingDiameter);
@@ -416,6 +448,7 @@ struct BandWorker {
     CoverageRaster raster;
     std::vector<std::uint32_t> layer;  // a file with clear objects is drawn here alone
     std::vector<Vec2> points, outlinePoints;
+    DrawnOutlines drawnOutlines;
 };
 
 // Paints one band: the background, then every file in drawing order. A file whose objects here are all
@@ -436,7 +469,7 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
         const FileObjects objects{*pic.files[k]};
         const RGBAColor color = SoftwareRenderer::defaultColor(pic.files[k]->layerType);
-        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, color};
+        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, worker.drawnOutlines, color};
         constexpr std::size_t kAhead = 8;
         for (std::size_t j = 0; j < indices.size(); ++j) {
             if (j + kAhead < indices.size()) objects.prefetch(indices[j + kAhead]);

@@ -126,6 +126,14 @@ TEST(AppCompare, IdenticalPackagesAreAllGrey) {
     f.model.startCompare(share(sampleBoard()), "same.zip", share(sampleBoard()));
     EXPECT_EQ(f.model.statusMessage(), "Compare same \u2192 board: 0 changes");
     ASSERT_FALSE(f.renderer.layers.empty());
+    {
+        // One change is counted as one.
+        Fixture one;
+        PCBPackage b = sampleBoard();
+        b.files[0].gerber->objects.push_back(stroke({25, 5}, {30, 5}));
+        one.model.startCompare(share(sampleBoard()), "same.zip", share(b));
+        EXPECT_EQ(one.model.statusMessage(), "Compare same \u2192 board: 1 change");
+    }
     for (const auto& l : f.renderer.layers) {
         const bool isSame = l.id.size() > 5 && l.id.compare(l.id.size() - 5, 5, ":same") == 0;
         if (isSame) {

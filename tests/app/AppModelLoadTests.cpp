@@ -586,6 +586,38 @@ TEST(AppImport, AnImportReadEarlyIsTakenOnceByTheFirstImportOfItsPath) {
     EXPECT_EQ(f.model.package()->name, "broken");
 }
 
+// A launch reads its board before the window exists and makes the board's meshes as soon as the canvas has
+// a size: they are the meshes an import started later makes for that canvas.
+TEST(AppImport, MeshesMadeEarlyForTheCanvasAreTheOnesALaterImportMakes) {
+    QTemporaryDir dir;
+    const QString early = dir.filePath("early.zip"), late = dir.filePath("late.zip");
+    writeFile(early, boardZip());
+    writeFile(late, boardZip());
+    AppModel::prefetchImport(early.toStdString());
+    const auto shownMeshes = [](const QString& path) {
+        Fixture f;
+        f.model.canvasSizeChanged(QSizeF(700, 500));
+        QSignalSpy done(&f.model, &AppModel::importFinished);
+        f.model.importURL(path.toStdString());
+        EXPECT_TRUE(waitFor(done, 1));
+        std::map<std::string, std::vector<float>> vertices;
+        for (const auto& layer : f.renderer.layers) {
+            if (!layer.geometry) continue;
+            std::vector<float> all = layer.geometry->dark.vertices;
+            all.insert(all.end(), layer.geometry->clear.vertices.begin(), layer.geometry->clear.vertices.end());
+            all.insert(all.end(), layer.geometry->centreLines.begin(), layer.geometry->centreLines.end());
+            vertices[layer.id] = std::move(all);
+        }
+        return vertices;
+    };
+    // Given the time to read the board and make its meshes for the canvas sized below.
+    QTest::qWait(1500);
+    const auto fromEarly = shownMeshes(early);
+    const auto fromLate = shownMeshes(late);
+    ASSERT_EQ(fromEarly.size(), 3u);
+    EXPECT_EQ(fromEarly, fromLate);
+}
+
 TEST(AppImport, FolderWithTrailingSlashIsNamedByItsLastComponent) {
     Fixture f;
     QTemporaryDir dir;

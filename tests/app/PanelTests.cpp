@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QColorDialog>
 #include <QMenu>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -122,6 +123,9 @@ TEST(Sidebar, CompareRowsCutAtThirtyPerGroupWithTheMoreLine) {
     EXPECT_EQ(bottom->findChildren<ChangeButton*>().size(), 30u);
     EXPECT_FALSE(child(bottom, "compare.more"));
     EXPECT_FALSE(child(sidebar.compareRow("Drill"), "compare.more"));
+    // One change is one.
+    EXPECT_EQ(CompareRowView::headerCountText(compareRow("Top Silkscreen", 1, 0)), "1 change");
+    EXPECT_EQ(CompareRowView::headerCountText(compareRow("Top Silkscreen", 0, 0)), "0 changes");
     EXPECT_EQ(CompareRowView::moreText(compareRow("X", 50, 22)).toStdString(), "\u2026 12 more");
 
     // Positions stay raw millimetres in mil.
@@ -181,8 +185,12 @@ TEST(Sidebar, AComparisonShowsItsDifferencesWithoutScrolling) {
     b.files[4].gerber->objects.push_back(stroke({1, 2}, {2, 3}, 0.1));
     b.files.push_back(gerberFile("card-F_Paste.gbr", LayerType::paste(CopperLayerID::top()), {disc({10, 10})}));
     f.model->loadPackage(b);
-    QApplication::processEvents();
+    AutomationHooks::settleWindow(&sidebar);
     EXPECT_TRUE(sidebar.layersShown());
+    // The reviewer had scrolled down the deep layer list, to its summary, before comparing.
+    QScrollBar* scroll = sidebar.verticalScrollBar();
+    ASSERT_GT(scroll->maximum(), 0);
+    scroll->setValue(scroll->maximum());
     f.model->startCompare(std::make_shared<const PCBPackage>(a), "RevA.zip", std::make_shared<const PCBPackage>(b));
     AutomationHooks::settleWindow(&sidebar);
 
@@ -200,15 +208,98 @@ TEST(Sidebar, AComparisonShowsItsDifferencesWithoutScrolling) {
     ASSERT_GE(rows.size(), 3u);
     EXPECT_EQ(rows[0].layerKey, "Top Copper");
     EXPECT_EQ(rows[1].layerKey, "card-User2.gbr");  // the most changed of the drawings, named by its file
-    for (std::size_t i = 0; i < 2; ++i) EXPECT_TRUE(inView(child(sidebar.compareRow(rows[i].layerKey), "compare.key"))) << i;
+    for (std::size_t i = 0; i < 2; ++i) {
+        EXPECT_TRUE(inView(child(sidebar.compareRow(rows[i].layerKey), "compare.key"))) << i;
+        // Each with its changes, the first of them in view too.
+        const auto lines = sidebar.compareRow(rows[i].layerKey)->findChildren<ChangeButton*>("compare.change");
+        ASSERT_FALSE(lines.empty()) << i;
+        EXPECT_TRUE(inView(lines.front())) << i;
+    }
     // The summaries follow the differences, so one made later does not push them down.
     const QWidget* summary = child(&sidebar, "sidebar.summaryHeader");
     EXPECT_GT(summary->mapTo(&sidebar, QPoint(0, 0)).y(),
               child(&sidebar, "sidebar.differencesHeader")->mapTo(&sidebar, QPoint(0, 0)).y());
 
+    // The reviewer opens the layer rows and scrolls down them; comparing again (another revision A) folds them
+    // once more and brings the new differences into view.
+    sidebar.toggleLayers();
+    AutomationHooks::settleWindow(&sidebar);
+    scroll->setValue(scroll->maximum());
+    ASSERT_FALSE(inView(child(&sidebar, "sidebar.differencesHeader")));
+    PCBPackage older = deepStack("RevA0");
+    older.files[3].gerber->objects.push_back(stroke({1, 1}, {2, 2}, 0.1));
+    f.model->startCompare(std::make_shared<const PCBPackage>(older), "RevA0.zip", std::make_shared<const PCBPackage>(b));
+    AutomationHooks::settleWindow(&sidebar);
+    EXPECT_FALSE(sidebar.layersShown());
+    EXPECT_TRUE(inView(child(&sidebar, "sidebar.differencesHeader")));
+    for (const auto* line : sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched")) EXPECT_TRUE(inView(line));
+    EXPECT_TRUE(inView(child(sidebar.compareRow(f.model->compareRows()[0].layerKey), "compare.key")));
+
     // Leaving the comparison brings the layer rows back.
     f.model->loadPackage(b);
     EXPECT_TRUE(sidebar.layersShown());
+}
+
+// In a column as narrow as the smallest window gives it, each "Only in" line still says which revision has the
+// file and ends with what tells the file apart, and a row named by its file keeps the part after the start that
+// all the package's files share: the project's name gives way, not "Dwgs_User".
+TEST(Sidebar, NarrowDifferencesKeepTheRevisionAndWhatTellsTheFilesApart) {
+    PanelFixture f;
+    f.model->canvasSizeChanged(QSizeF(480, 500));
+    const auto revision = [](const std::string& name, bool b) {
+        PCBPackage p = sampleBoard(name);
+        for (auto& file : p.files) file.fileName = "LimeSDR-QPCIe_1v2-" + file.fileName;
+        for (const char* role : {"Cmts_User", "Dwgs_User", "Eco1_User"}) {
+            if (b && std::string(role) == "Cmts_User") continue;
+            std::vector<PCBObject> lines{stroke({0, 1}, {9, 1}, 0.1)};
+            if (b) lines.push_back(stroke({0, 2}, {9, 2}, 0.1));
+            p.files.push_back(gerberFile(std::string("LimeSDR-QPCIe_1v2-") + role + ".gbr", LayerType::unknown(), lines));
+        }
+        if (b)
+            p.files.push_back(gerberFile("LimeSDR-QPCIe_1v2-F_Paste.gbr", LayerType::paste(CopperLayerID::top()),
+                                         {disc({10, 10})}));
+        return std::make_shared<const PCBPackage>(p);
+    };
+    SidebarView sidebar(f.model.get());
+    sidebar.resize(205, 500);
+    sidebar.show();
+    f.model->startCompare(revision("LimeSDR-QPCIe_RevA", false), "LimeSDR-QPCIe_RevA.zip",
+                          revision("LimeSDR-QPCIe_RevB", true));
+    AutomationHooks::settleWindow(&sidebar);
+
+    const auto unmatched = sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched");
+    ASSERT_EQ(unmatched.size(), 2u);
+    // The revisions' names are long too: each keeps its start and the end that tells A from B.
+    const std::pair<const char*, const char*> expected[] = {{"RevA: \u2026", "Cmts_User.gbr"},
+                                                            {"RevB: \u2026", "F_Paste.gbr"}};
+    for (std::size_t i = 0; i < 2; ++i) {
+        const QString shown = unmatched[i]->shownText();
+        EXPECT_NE(shown.toStdString(), text(unmatched[i])) << "the column is too narrow for the whole line";
+        EXPECT_TRUE(shown.startsWith("Only in ")) << shown.toStdString();
+        EXPECT_TRUE(shown.contains(expected[i].first)) << shown.toStdString();
+        EXPECT_TRUE(shown.endsWith(expected[i].second)) << shown.toStdString();
+        EXPECT_LE(unmatched[i]->fontMetrics().horizontalAdvance(shown), unmatched[i]->contentsRect().width());
+    }
+    for (const char* file : {"Dwgs_User.gbr", "Eco1_User.gbr"}) {
+        CompareRowView* row = sidebar.compareRow(std::string("LimeSDR-QPCIe_1v2-") + file);
+        ASSERT_TRUE(row) << file;
+        auto* key = child<ui::ElidedLabel>(row, "compare.key");
+        EXPECT_EQ(key->shownText().toStdString(), std::string("\u2026") + file);
+        EXPECT_EQ(text(key), std::string("LimeSDR-QPCIe_1v2-") + file);  // the whole name in its text and tooltip
+    }
+    // With a short revision name the name stays whole.
+    PCBPackage shortA = *revision("RevA", false), shortB = *revision("RevB", true);
+    f.model->startCompare(std::make_shared<const PCBPackage>(shortA), "RevA.zip", std::make_shared<const PCBPackage>(shortB));
+    AutomationHooks::settleWindow(&sidebar);
+    const auto shortLines = sidebar.findChildren<ui::ElidedLabel*>("compare.unmatched");
+    ASSERT_EQ(shortLines.size(), 2u);
+    EXPECT_EQ(shortLines[0]->shownText().toStdString(), "Only in RevA: \u2026Cmts_User.gbr");
+    EXPECT_EQ(shortLines[1]->shownText().toStdString(), "Only in RevB: \u2026F_Paste.gbr");
+    // However narrow, a line is shortened within its width.
+    sidebar.resize(90, 500);
+    AutomationHooks::settleWindow(&sidebar);
+    for (auto* line : shortLines)
+        EXPECT_LE(line->fontMetrics().horizontalAdvance(line->shownText()), line->contentsRect().width());
 }
 
 TEST(Sidebar, ClickAnywhereOnAChangeLineHighlightsAndFits) {
@@ -463,6 +554,40 @@ TEST(Inspector, SectionsBeforeAndAfterALoad) {
     ASSERT_FALSE(rows.empty());
     const QString first = QString::fromStdString("inspector.row:" + rows[0].first);
     EXPECT_EQ(text(child<QLabel>(child(&panel, first), "inspector.value")), rows[0].second);
+}
+
+// A selected object of a file with a long name, in the inspector at its least width: the file name wraps inside
+// the column, and every value (the Type among them) stands whole inside the panel, on as many lines as it takes.
+TEST(Inspector, ALongFileNameLeavesEveryValueWholeInsideThePanel) {
+    PanelFixture f;
+    PCBPackage board = sampleBoard();
+    board.files[0].fileName = "LimeSDR-QPCIe_1v2-fabrication-LimeSDR-QPCIe_1v2-F_Cu_with_thermal_reliefs.gbr";
+    f.model->loadPackage(board);
+    const PackageFile& copper = f.model->package()->files[0];
+    f.model->setSelection(HitResult{copper.gerber->objects[2], copper.fileName, copper.layerType, 0});
+    DetailsPanel panel(f.model.get());
+    panel.resize(220, 700);
+    panel.show();
+    AutomationHooks::settleWindow(&panel);
+    const QRect view = panel.viewport()->rect();
+    const auto values = panel.findChildren<ui::WrappedLabel*>("inspector.value");
+    ASSERT_GE(values.size(), 5);
+    bool sawType = false;
+    for (const auto* value : values) {
+        const QRect at(value->mapTo(panel.viewport(), QPoint(0, 0)), value->size());
+        EXPECT_GE(at.left(), view.left()) << value->text().toStdString();
+        EXPECT_LE(at.right(), view.right()) << value->text().toStdString();
+        const int lines = value->linesAt(value->contentsRect().width());
+        EXPECT_LE(lines * value->fontMetrics().lineSpacing(), value->contentsRect().height() + 2) << value->text().toStdString();
+        if (value->parentWidget()->objectName() == "inspector.row:Type") {
+            sawType = true;
+            EXPECT_EQ(value->text().toStdString(), "Flash (Pad)");
+            EXPECT_EQ(lines, 1);  // short enough for one line: never cut to "Flash (Pa"
+        }
+        if (value->text().startsWith("LimeSDR")) EXPECT_GT(lines, 1);  // wrapped, not cut
+    }
+    EXPECT_TRUE(sawType);
+    EXPECT_EQ(lookProblems(&panel), std::vector<std::string>{});
 }
 
 TEST(Inspector, ChecksShowCountsAndTheFirstSixIssues) {

@@ -3,6 +3,7 @@
 #include "ChildRun.hpp"
 #include "TempDir.hpp"
 
+#include "BoardHeap.hpp"
 #include "CpuDeadline.hpp"
 
 #include <array>
@@ -190,6 +191,40 @@ TEST(BoardpeekDeadline, DataMemoryIsCappedAndALowerCapStands) {
     });
     ASSERT_TRUE(outcome.finished);
     EXPECT_EQ(outcome.text, "1024 MB; refused; 1024 MB");
+}
+
+TEST(BoardpeekDeadline, TheHugePageHeapIsForBoardsOfSomeMegabytesAndKeepsWithinTheCap) {
+    // A board of some megabytes, in a file or a folder, gets the one heap of huge pages; a small one keeps the
+    // heap as it is. Under a data cap of 256 MB the reserve leaves room for what the cap allows, no more.
+    TempDir dir;
+    auto write = [](const fs::path& p, std::size_t bytes) { std::ofstream(p) << std::string(bytes, '*'); };
+    write(dir.path / "small.gbr", 10'000);
+    fs::create_directory(dir.path / "folder");
+    write(dir.path / "folder" / "top.gtl", 300'000);
+    write(dir.path / "folder" / "bottom.gbl", 300'000);
+    write(dir.path / "large.zip", 2'000'000);
+    const auto prepared = [](const fs::path& board) {
+        return corvane::testing::runInChild([board] {
+            corvane::capDataMemory(std::uint64_t{256} << 20);
+            std::string text = corvane::prepareHeapForBoard(board, 256 * 256 * 4) ? "huge" : "plain";
+            try {
+                std::vector<char> within(std::size_t{150} << 20, 1);
+                text += ", 150 MB";
+            } catch (const std::bad_alloc&) {
+                text += ", refused";
+            }
+            try {
+                std::vector<char> past(std::size_t{300} << 20, 1);
+                text += ", 300 MB";
+            } catch (const std::bad_alloc&) {
+                text += ", refused";
+            }
+            return text;
+        }).text;
+    };
+    EXPECT_EQ(prepared(dir.path / "small.gbr"), "plain, 150 MB, refused");
+    EXPECT_EQ(prepared(dir.path / "folder"), "huge, 150 MB, refused");
+    EXPECT_EQ(prepared(dir.path / "large.zip"), "huge, 150 MB, refused");
 }
 
 TEST(BoardpeekDeadline, WorkPastItsProcessorTimeIsGivenUpAndOtherWorkPassesThrough) {

@@ -217,4 +217,19 @@ TEST(CopperFilms, FilmsAreLeftOutOfTheChecksAndTheSummaryAndNamed) {
     EXPECT_EQ(std::count_if(plain.issues.begin(), plain.issues.end(),
                             [](const CheckIssue& i) { return i.id == "copperFilmNotMeasured"; }),
               1);
+
+    // A film that says it is negative (%IPNEG), its antipads 0.14 mm apart if read as pads: left out the same,
+    // and named for what it says.
+    const PCBPackage negative = board(layer("layer2.gbr", CopperLayerID::inner(2), "%IPNEG*%\n", filmBody(flashes(kAntipads, false))));
+    const BoardSummary n = BoardSummaryEngine().summarize(negative);
+    ASSERT_TRUE(n.minSpaceMM);
+    EXPECT_NEAR(*n.minSpaceMM, 0.94, 1e-9);
+    EXPECT_TRUE(spacing::checkCopperSpacing(negative, 0.5, spacing::Clock::now() + std::chrono::seconds(30)).issues.empty());
+    const DFMReport named = DFMEngine().runChecks(negative);
+    const auto film = std::find_if(named.issues.begin(), named.issues.end(),
+                                   [](const CheckIssue& i) { return i.id == "copperFilmNotMeasured"; });
+    ASSERT_NE(film, named.issues.end());
+    EXPECT_EQ(film->message, "Copper film not measured: 'layer2.gbr' has a negative image (%IPNEG), so it shows where its "
+                             "copper is not; it is left out of the copper spacing check and of the board's pads, min "
+                             "track and min space.");
 }

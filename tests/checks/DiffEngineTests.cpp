@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 #include "TestPackages.hpp"
 #include "checks/DiffEngine.hpp"
@@ -125,6 +126,50 @@ TEST(DiffPackages, PairingUnmatchedFilesDrillMergingAndOrder) {
     EXPECT_EQ(d.unmatchedFilesA, (std::vector<std::string>{"a-top2.gtl"}));
     EXPECT_EQ(d.unmatchedFilesB, (std::vector<std::string>{"b-mask-bot.gbs"}));
     EXPECT_EQ(d.totalChanges(), 1);
+}
+
+// Four drawings without a role in A, the second dropped in B and the others changed by 1, 2 and 3 lines: each
+// is compared with its namesake, not with the file that took its place in the list, and the dropped one is the
+// one named only in A. A revision that renamed its project ("RevA-" to "RevB-") pairs its files alike.
+TEST(DiffPackages, FilesSharingARoleArePairedByName) {
+    const char* roles[] = {"Cmts_User.gbr", "Dwgs_User.gbr", "Eco1_User.gbr", "Eco2_User.gbr"};
+    const auto drawing = [](int i, int lines) {
+        std::vector<PCBObject> out;
+        for (int j = 0; j < lines; ++j) out.push_back(stroke({0, double(10 * i + j)}, {5, double(10 * i + j)}, 0.1));
+        return out;
+    };
+    const auto revision = [&](const std::string& name, const std::string& prefix, bool b) {
+        std::vector<PackageFile> files{gerberFile(prefix + "F_Cu.gbr", kTop, {stroke({0, 0}, {1, 0})})};
+        for (int i = 0; i < 4; ++i) {
+            if (b && i == 0) continue;  // B drops the first drawing
+            files.push_back(gerberFile(prefix + roles[i], LayerType::unknown(), drawing(i, 2 + (b ? i : 0))));
+        }
+        return package(name, std::move(files));
+    };
+    for (const std::string prefixB : {"ESP32_RevA-", "ESP32_RevB-"}) {
+        const PackageDiff d = DiffEngine{}.compare(revision("A", "ESP32_RevA-", false), revision("B", prefixB, true));
+        EXPECT_EQ(d.unmatchedFilesA, (std::vector<std::string>{"ESP32_RevA-Cmts_User.gbr"})) << prefixB;
+        EXPECT_TRUE(d.unmatchedFilesB.empty()) << prefixB;
+        std::vector<std::tuple<std::string, std::string, std::size_t, std::size_t>> pairs;
+        for (const auto& l : d.layers)
+            if (l.layerKey == "Unknown") pairs.emplace_back(l.fileNameA, l.fileNameB, l.added.size(), l.removed.size());
+        EXPECT_EQ(pairs, (std::vector<std::tuple<std::string, std::string, std::size_t, std::size_t>>{
+                             {"ESP32_RevA-Dwgs_User.gbr", prefixB + "Dwgs_User.gbr", 1, 0},
+                             {"ESP32_RevA-Eco1_User.gbr", prefixB + "Eco1_User.gbr", 2, 0},
+                             {"ESP32_RevA-Eco2_User.gbr", prefixB + "Eco2_User.gbr", 3, 0}}))
+            << prefixB;
+        EXPECT_EQ(d.totalChanges(), 6) << prefixB;
+    }
+    // Files whose names tell nothing apart are still paired in their order, the surplus unmatched.
+    const PackageDiff d = DiffEngine{}.compare(
+        package("A", {gerberFile("x.gbr", LayerType::unknown(), drawing(0, 1)), gerberFile("y.gbr", LayerType::unknown(), drawing(1, 1))}),
+        package("B", {gerberFile("p.gbr", LayerType::unknown(), drawing(0, 1)), gerberFile("q.gbr", LayerType::unknown(), drawing(1, 1)),
+                      gerberFile("r.gbr", LayerType::unknown(), {})}));
+    ASSERT_EQ(d.layers.size(), 2u);
+    EXPECT_EQ(d.layers[0].fileNameB, "p.gbr");
+    EXPECT_EQ(d.layers[1].fileNameB, "q.gbr");
+    EXPECT_EQ(d.totalChanges(), 0);
+    EXPECT_EQ(d.unmatchedFilesB, (std::vector<std::string>{"r.gbr"}));
 }
 
 TEST(DiffPackages, DrillOnOneSideOnlyIsUnmatchedFirst) {

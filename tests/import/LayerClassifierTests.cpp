@@ -310,6 +310,9 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"board.oln", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
         {"board.DIM", gerber, {}, LayerType::outline(), C::high, F::gerberRS274X},
         {"board.ly3", gerber, {}, inner(2), C::high, F::gerberRS274X},
+        // Seeed's and Elecrow's inner layers, numbered through the stack as .GL2, .GL3.
+        {"board.GL2", gerber, {}, inner(1), C::high, F::gerberRS274X, "Copper numbered in the stack"},
+        {"board.gl3", gerber, {}, inner(2), C::high, F::gerberRS274X},
         {"board.tsm", gerber, {}, maskT(), C::high, F::gerberRS274X},
         {"board.bsk", gerber, {}, silkB(), C::high, F::gerberRS274X},
         {"board.SPB", gerber, {}, pasteB(), C::high, F::gerberRS274X},
@@ -318,6 +321,16 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"board-RevB_BOTTOM.f2", gerber, {}, bottom(), C::medium, F::gerberRS274X},
         {"board-RevB_OUTLINE.o", gerber, {}, LayerType::outline(), C::medium, F::gerberRS274X},
         {"board-RevB_DRILLPHOTO.d1", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, drawing},
+        // Drawings of the parts and the fabrication by their tools' names: OrCAD's and pcb-rnd's assembly
+        // drawings, pcb-rnd's and gEDA's fabrication drawings, Xpedition's and Allegro's; not a word inside another.
+        {"rs232_cm.ast", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"LED.asb", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"tut1.fab", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"LED2.fab.gbr", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"LED2.bottomassy.gbr", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"AssemblyTop.gdo", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"fab1.art", gerber, {}, LayerType::unknown(), C::medium, F::gerberRS274X, "Drawing (documentation)"},
+        {"prefab_top.gbr", gerber, {}, top(), C::medium, F::gerberRS274X},
         // A CAM tool's bare two-letter names.
         {"tl", gerber, {}, top(), C::high, F::gerberRS274X, ""},
         {"BL", gerber, {}, bottom(), C::high, F::gerberRS274X},
@@ -334,6 +347,11 @@ TEST(LayerClassifier, DrawingsOutlinesAndEveryToolsOwnExtensions) {
         {"stp1", gerber, {}, maskT(), C::high, F::gerberRS274X},
         {"sieb0.grb", gerber, {}, pasteB(), C::medium, F::gerberRS274X, "Detected from file stem"},
         {"stp1.gbr", gerber, {}, maskT(), C::medium, F::gerberRS274X, "Detected from file stem"},
+        // ... and as the last word of a longer name whose extension names nothing (EKF's Pcgerber films).
+        {"cd1r2.1_sieb0.off", gerber, {}, pasteB(), C::medium, F::gerberRS274X, "Detected from file stem"},
+        {"cd1r2.1_stp1.off", gerber, {}, maskT(), C::medium, F::gerberRS274X},
+        // pcb-rnd's numbered groups with the group as the extension.
+        {"numpres.group1", gerber, {}, inner(1), C::medium, F::gerberRS274X, "Inner copper"},
         // ... only as whole names.
         {"tl.gbr", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
         {"sieb2", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
@@ -465,13 +483,18 @@ TEST(LayerClassifier, NameRuleEdges) {
         {"board.G0", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
         {"board.G99999999999999999999", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
         {"x-in99999999999999999999-cu.gbr", gerber, {}, LayerType::unknown(), C::low, F::gerberRS274X},
+        // Binary content is no layer, whatever the name: Protel's binary drill file.
+        {"SE_SG_IF_V2.DRL", std::string("T\x07\x02\x80T\x04\x08\x80#\x01v"), {},
+         LayerType::unknown(), C::low, F::unknown, "Binary content"},
+        // A Gerber file spoilt after its format statement is still a layer, read for what it holds.
+        {"walk.gtl", "%FSTAX24Y24*%\n" + std::string(40, '\x01'), {}, top(), C::high, F::gerberRS274X},
     });
 }
 
 TEST(LayerClassifier, NameFilterTable) {
     for (const char* ext : {"gtl", "g1", "g14", "g27", "gp3", "gp12", "tx1", "tx12", "gm", "gm1", "gm13", "gm27",
                             "cmp", "sol", "plc", "pls", "crc", "crs", "grb", "ger", "gdo", "cnc", "ncd", "gbr",
-                            "art", "pho", "gerber", "txt", "drills", "in6", "g2l", "g17l", "ly2", "mil", "positop", "rou", "fdr"})
+                            "art", "pho", "gerber", "txt", "drills", "in6", "g2l", "g17l", "ly2", "mil", "positop", "rou", "fdr", "gl2", "gl12"})
         EXPECT_TRUE(LayerClassifier::mapsExtension(ext)) << ext;
     for (const char* ext : {"", "g", "gp", "tx", "gx1", "bak", "pdf", "zip", "gbrjob", "GTL", "g1a", "gl", "g0l", "ly"})
         EXPECT_FALSE(LayerClassifier::mapsExtension(ext)) << ext;

@@ -236,6 +236,18 @@ TEST(PackageImporterRoles, NumberedCopperSetsAreNumberedAsAWhole) {
                                     {"b.G2", "G04 Layer_Physical_Order=4*\n" + kGerber}}),
               (Roles{{"b.G1", "Inner 1 Copper"}, {"b.GP1", "Inner 2 Copper"}, {"b.G2", "Inner 3 Copper"}}));
 
+    // Where nothing else names an outer side, layer groups numbered by name run through the stack: the old
+    // gEDA pcb's group1 (component side) and group2 (solder side), pcb-rnd's numbered job group0 to group3.
+    EXPECT_EQ(roles("pcb17.zip", {{"b.pcb.output_group2.grb", kGerber}, {"b.pcb.output_group1.grb", kGerber}}),
+              (Roles{{"b.pcb.output_group1.grb", "Top Copper"}, {"b.pcb.output_group2.grb", "Bottom Copper"}}));
+    EXPECT_EQ(roles("rnd.zip", {{"b.group3.gbr", kGerber}, {"b.group1.gbr", kGerber}, {"b.group0.gbr", kGerber},
+                                {"b.group2.gbr", kGerber}}),
+              (Roles{{"b.group0.gbr", "Top Copper"}, {"b.group1.gbr", "Inner 1 Copper"}, {"b.group2.gbr", "Inner 2 Copper"},
+                     {"b.group3.gbr", "Bottom Copper"}}));
+    // Planes named by function beside them are no numbered groups: they stay inner.
+    EXPECT_EQ(roles("planes.zip", {{"b.top.gbr", kGerber}, {"b.gnd.gbr", kGerber}, {"b.pwr.gbr", kGerber}}),
+              (Roles{{"b.top.gbr", "Top Copper"}, {"b.gnd.gbr", "Inner 1 Copper"}, {"b.pwr.gbr", "Inner 2 Copper"}}));
+
     // Four-layer stacks as each tool names them: top, two inner layers in order, bottom.
     const std::vector<std::vector<std::string>> stacks = {
         {"board_lyr1_GAF.art", "board_lyr2.art", "board_lyr3.art", "board_lyr4_GAF.art"},  // Allegro
@@ -466,26 +478,26 @@ TEST(PackageImporterRoles, DrawingsAreDocumentationNeverCopperOrMask) {
         return PackageImporter{}.importAny(dir.writeBytes(
             zip, zipOf({{"b.GTL", B::copper()}, {"b.GBL", B::copper()}, {"b.TXT", B::drill()}, {name, content}})));
     };
-    const std::string drawn = "Inferred from content: 'fab.art' is a drawing (documentation).";
+    const std::string drawn = "Inferred from content: 'sheet.art' is a drawing (documentation).";
     // A 1 mm circle flashed on each hole, a sheet frame and two parallel lines 0.21 mm apart: a fabrication
     // drawing, not an inner layer whose lines are 0.01 mm apart.
     const std::string fab = B::header("%ADD12C,0.1*%\n") + B::flashed(1.0) + "D12*\n" + B::rectangle(-20, -20, 60, 50) +
                             B::path({{12, 15}, {28, 15}}) + B::path({{12, 15.21}, {28, 15.21}}) + "M02*\n";
-    const PCBPackage pkg = import("fab.zip", "fab.art", fab);
-    EXPECT_EQ(rolesOf(pkg).at("fab.art"), "Unknown");
+    const PCBPackage pkg = import("fab.zip", "sheet.art", fab);
+    EXPECT_EQ(rolesOf(pkg).at("sheet.art"), "Unknown");
     EXPECT_EQ(std::count(pkg.warnings.begin(), pkg.warnings.end(), drawn), 1);
     EXPECT_EQ(pkg.copperLayerIDs().size(), 2u);
     // The same within the board (the frame left out), and with symbols larger than the copper's pads beside
     // notes and a stackup table on the sheet (as Allegro draws the fabrication).
-    EXPECT_EQ(rolesOf(import("inside.zip", "fab.art", B::header("%ADD12C,0.1*%\n") + B::flashed(1.0) + "D12*\n" +
+    EXPECT_EQ(rolesOf(import("inside.zip", "sheet.art", B::header("%ADD12C,0.1*%\n") + B::flashed(1.0) + "D12*\n" +
                                                       B::path({{12, 15}, {28, 15}}) + B::path({{12, 15.21}, {28, 15.21}}) + "M02*\n"))
-                  .at("fab.art"),
+                  .at("sheet.art"),
               "Unknown");
     const std::string sheet = B::header("%ADD12C,0.1*%\n") + B::flashed(2.5) + "D12*\n" + B::rectangle(-40, -60, 120, 80) +
                               B::text(50, 40, 12) + B::rectangle(50, 0, 90, 20) + B::path({{50, 10}, {90, 10}}) + B::text(52, 12, 8) +
                               "M02*\n";
-    const PCBPackage allegro = import("allegro.zip", "fab.art", sheet);
-    EXPECT_EQ(rolesOf(allegro).at("fab.art"), "Unknown");
+    const PCBPackage allegro = import("allegro.zip", "sheet.art", sheet);
+    EXPECT_EQ(rolesOf(allegro).at("sheet.art"), "Unknown");
     EXPECT_EQ(std::count(allegro.warnings.begin(), allegro.warnings.end(), drawn), 1);
 
     // An assembly drawing: the parts' pins as the copper has them, their leads running to the bodies, the
@@ -496,7 +508,7 @@ TEST(PackageImporterRoles, DrawingsAreDocumentationNeverCopperOrMask) {
         assembly += B::path({{h[0], h[1]}, {body, h[1]}}) + B::rectangle(body, h[1] - 1, body + (h[0] < 20 ? 4 : -4), h[1] + 1) +
                     B::text(body, h[1] + 2, 2);
     }
-    EXPECT_EQ(rolesOf(import("assembly.zip", "fab.art", assembly + "M02*\n")).at("fab.art"), "Unknown");
+    EXPECT_EQ(rolesOf(import("assembly.zip", "sheet.art", assembly + "M02*\n")).at("sheet.art"), "Unknown");
 
     // A plane drawn as a film stays copper: clearances larger than the pads where unconnected, thermals the
     // pads' size where connected, and split lines; how it is checked is the checks' affair.
@@ -506,6 +518,10 @@ TEST(PackageImporterRoles, DrawingsAreDocumentationNeverCopperOrMask) {
     EXPECT_EQ(rolesOf(import("film.zip", "plane.art", film)).at("plane.art"), "Inner 1 Copper");
 
     // Files that say they are drawings (a drill map, an assembly drawing) are documentation whatever they draw.
+    // Drawings its tools name so (OrCAD's and pcb-rnd's .asb, pcb-rnd's .fab) stay documentation, though
+    // pcb-rnd's assembly drawing flashes the pads on the holes as a solder mask does.
+    EXPECT_EQ(rolesOf(import("asb.zip", "b.asb", B::mask())).at("b.asb"), "Unknown");
+    EXPECT_EQ(rolesOf(import("fabname.zip", "b.fab", B::copper())).at("b.fab"), "Unknown");
     const PCBPackage kicad = import("kicad.zip", "b-drl_map.gbr", "%TF.FileFunction,Drillmap*%\n" + B::drawing());
     EXPECT_EQ(rolesOf(kicad).at("b-drl_map.gbr"), "Unknown");
     EXPECT_EQ(std::count(kicad.warnings.begin(), kicad.warnings.end(),
@@ -561,6 +577,22 @@ TEST(PackageImporterRoles, TheBoardsSizeComesFromItsEdge) {
     std::string parts = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30);
     for (const auto& h : B::holes) parts += B::rectangle(h[0] - 2, h[1] - 2, h[0] + 2, h[1] + 2) + B::text(h[0] - 2, h[1] + 3, 2);
     EXPECT_EQ(rolesOf(import("parts.zip", "b.GM1", parts + "M02*\n")).at("b.GM1"), "Unknown");
+    // Without an outline, a sheet every film draws (a frame, a dimension line, a title whose last words differ
+    // from film to film, as an old tool plots its films) is no part of the board; a top copper that reaches
+    // beyond the holes on its own (a part far from any hole) is.
+    auto films = [&](const std::string& zip, const std::string& top, const std::string& bottom, const std::string& mask) {
+        return PackageImporter{}.importAny(
+            dir.writeBytes(zip, zipOf({{"b.GTL", top}, {"b.GBL", bottom}, {"b.GTS", mask}, {"b.TXT", B::drill()}})));
+    };
+    auto sheet = [](const std::string& film, int titleLetters) {
+        return film.substr(0, film.find("M02")) + "D11*\n" + B::rectangle(-40, -40, 80, 70) + B::path({{0, -20}, {40, -20}}) +
+               B::text(-30, 60, 12) + B::text(0, 60, titleLetters) + "M02*\n";
+    };
+    const BBox board = films("unsheeted.zip", B::copper(), B::copper(), B::mask()).boardBBox();
+    EXPECT_EQ(films("sheeted.zip", sheet(B::copper(), 3), sheet(B::copper(), 5), sheet(B::mask(), 4)).boardBBox(), board);
+    const std::string reaching = B::copper().substr(0, B::copper().find("M02")) + "D10*\n" + B::at(70, 15) + "D03*\nM02*\n";
+    EXPECT_GT(films("reaching.zip", reaching, B::copper(), B::mask()).boardBBox().maxX, 70.0);
+
     // A plain outline of two contours, with nothing else, keeps its name's role and its whole drawing.
     const std::string twice = B::header("%ADD10C,0.15*%\n") + "D10*\n" + B::rectangle(0, 0, 40, 30) +
                               B::rectangle(-1, -1, 41, 31) + "M02*\n";
@@ -696,6 +728,11 @@ TEST(PackageImporterWarnings, FilesTheNameFilterLeavesOutAreNamed) {
     ASSERT_FALSE(pkg.warnings.empty());
     EXPECT_EQ(pkg.warnings[0], "Not read: board.pdf, note0.rst, note1.rst, note2.rst, note3.rst, note4.rst, note5.rst, "
                                "note6.rst, note7.rst, note8.rst and 3 more");
+    // A binary file under a layer's name (Protel's binary drill file beside its text one) is named, not read.
+    const PCBPackage protel = PackageImporter{}.importAny(dir.writeBytes(
+        "protel.zip", zipOf({{"b.TXT", kDrill}, {"b.DRL", std::string("T\x07\x02\x80T\x04\x08\x80#\x01v")}})));
+    EXPECT_EQ(names(protel), (std::vector<std::string>{"b.TXT"}));
+    EXPECT_EQ(std::count(protel.warnings.begin(), protel.warnings.end(), "Skipped unrecognized file: b.DRL"), 1);
     // Packages of such names alone still end in the plain error.
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.writeBytes("zuken.zip", zipOf({{"a.fph", "text"}, {"b", "x"}}))); }),
               "No Gerber/Drill files found in the package.");
@@ -752,6 +789,18 @@ TEST(PackageImporterWarnings, DrillFilesOffTheBoardAreNamed) {
     EXPECT_TRUE(alignmentWarnings("half.zip", {{"b-Edge_Cuts.gbr", outline},
                                                {"b.drl", drill({{50, 25}, {60, 25}, far[0], far[1]})}})
                     .empty());
+    // Without an outline such a drill file is warned about and is no part of the board's box, which the
+    // copper and the holes that line up with it give (a KiCad drill file at the auxiliary origin, an old
+    // gEDA drill file whose numbers cannot be placed).
+    const PCBPackage loose = PackageImporter{}.importAny(dir.writeBytes(
+        "loose.zip", zipOf({{"b-F_Cu.gbr", kGerber}, {"b-PTH.drl", drill({{0.5, 0.5}, {2, 0.5}})}, {"b-NPTH.drl", drill(far)}})));
+    const auto copper = std::find_if(loose.files.begin(), loose.files.end(), [](const PackageFile& f) { return f.layerType.isCopper(); });
+    ASSERT_NE(copper, loose.files.end());
+    const auto aligned = std::find_if(loose.files.begin(), loose.files.end(), [](const PackageFile& f) { return f.fileName == "b-PTH.drl"; });
+    ASSERT_NE(aligned, loose.files.end());
+    BBox expected = copper->gerber->bbox;
+    expected.include(aligned->drill->bbox);
+    EXPECT_EQ(loose.boardBBox(), expected);
 }
 
 namespace {

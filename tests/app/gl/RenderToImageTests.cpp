@@ -321,3 +321,44 @@ TEST_F(RenderToImage, StrokesNarrowerThanAPixelStayOnePixelWide) {
     EXPECT_TRUE(near(pixelAt(image, close, {0, 0}), {int(std::lround(255 * 0.45 + 19 * 0.55)), 11, 14}, 2));
     EXPECT_EQ(pixelAt(image, close, {0, 0}), pixelAt(image, close, {0, 0.6}));
 }
+
+// Where the driver rasterises on the processor the canvas draws its layers from their own arrays and leaves
+// out the triangles that cover no sample: a fitted board of small pads and thin tracks comes out with the
+// pixels the buffers give, mirrored or not, at any pixel ratio.
+TEST_F(RenderToImage, DrawingInPlaceGivesThePixelsOfTheBuffers) {
+    std::vector<PCBObject> objects;
+    std::int64_t index = 0;
+    const auto add = [&](PCBObjectKind kind, double width, Polarity polarity) {
+        objects.emplace_back(std::move(kind), std::nullopt, ApertureShape::circle(width), polarity, std::nullopt,
+                             std::nullopt, std::nullopt, std::nullopt, index++);
+    };
+    for (int i = 0; i < 40; ++i)
+        for (int j = 0; j < 30; ++j) add(PCBObjectKind::flash({-20 + i * 1.03, -15 + j * 1.07}), 0.15 + 0.02 * (i % 9), Polarity::dark);
+    for (int i = 0; i < 25; ++i) add(PCBObjectKind::stroke({-21, -14.3 + i * 1.2}, {21, -13.1 + i * 1.2}), 0.08, Polarity::dark);
+    add(PCBObjectKind::flash({0, 0}), 6, Polarity::clear);
+    for (int i = 0; i < 12; ++i) add(PCBObjectKind::arcStroke({-2.0 + i * 0.3, 0}, {2.0 - i * 0.3, 0}, {0, 0}, i % 2 == 0), 0.05, Polarity::dark);
+    const auto layer = std::make_shared<const TessellatedLayer>(Tessellator().tessellate(objects));
+
+    const auto draw = [&](bool inPlace, const CameraState& camera, double dpr, std::int64_t* leftOut) {
+        const bool before = GLBoardRenderer::setReadsVerticesInPlace(inPlace);
+        GLBoardRenderer r(nullptr);
+        r.setCamera(camera);
+        r.setLayer("below", kBlue, 0.6f, true, rect(-25, -20, 25, 20), {});
+        r.setLayer("pads", {0.9f, 0.6f, 0.1f, 1}, 0.85f, true, layer);
+        const QImage image = render(r, {int(211 * dpr), int(157 * dpr)}, dpr);
+        *leftOut = r.trianglesLeftOut();
+        GLBoardRenderer::setReadsVerticesInPlace(before);
+        return image;
+    };
+    for (const bool mirrored : {false, true}) {
+        for (const double dpr : {1.0, 2.0}) {
+            const CameraState camera{Vec2{0.31, -0.17}, 4.7, mirrored};
+            std::int64_t fromBuffers = 0, inPlace = 0;
+            const QImage expected = draw(false, camera, dpr, &fromBuffers);
+            const QImage image = draw(true, camera, dpr, &inPlace);
+            EXPECT_TRUE(image == expected) << "mirrored " << mirrored << ", ratio " << dpr;
+            EXPECT_EQ(fromBuffers, 0);
+            if (dpr == 1.0) EXPECT_GT(inPlace, layer->totalTriangles() / 10) << "slivers are left out";
+        }
+    }
+}
