@@ -1,5 +1,5 @@
-// Opening a board in the desktop program, from its start to the written capture of the board canvas (which
-// waits for the checks), against gerbv drawing the same files at 1200 × 900 in the same run: medians of the
+// Opening a board in the desktop program, from its start to the written capture of the board canvas (drawn as
+// soon as the board is loaded: it shows no findings), against gerbv drawing the same files at 1200 × 900 in the same run: medians of the
 // wall time and peaks of each process (SideBySide.hpp), on the boards listed there. Needs a display; run it
 // under Xvfb with software OpenGL, as the README says:
 //
