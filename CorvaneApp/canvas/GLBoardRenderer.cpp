@@ -329,13 +329,13 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
                     static_cast<float>(clip.scaleY), static_cast<float>(clip.centerY));
     const TessellatedLayer& meshes = *layer.meshes;
     // Vertex `i` of the layer's numbering: dark, then clear, then the centre lines.
-    const auto inPlace = [&](std::int64_t i) {
+    const auto vertexAt = [&](std::int64_t i) {
         const std::int64_t clearEnd = layer.darkVertices + layer.clearVertices;
-        const float* at = i >= clearEnd              ? meshes.centreLines.data() + (i - clearEnd) * 2
-                          : i >= layer.darkVertices ? meshes.clear.vertices.data() + (i - layer.darkVertices) * 2
-                                                    : meshes.dark.vertices.data() + i * 2;
-        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, at);
+        return i >= clearEnd              ? meshes.centreLines.data() + (i - clearEnd) * 2
+               : i >= layer.darkVertices ? meshes.clear.vertices.data() + (i - layer.darkVertices) * 2
+                                         : meshes.dark.vertices.data() + i * 2;
     };
+    const auto inPlace = [&](std::int64_t i) { f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, vertexAt(i)); };
     const auto inBuffer = [this](std::int64_t i) {
         // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
         f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
@@ -351,9 +351,7 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
             drawRange(mode, first, count, inBuffer);
         } else if (mode == GL_TRIANGLES && !samples_.x.empty()) {
             // A run lies in one array, so its first vertex gives the rest.
-            const float* from = first >= layer.darkVertices ? meshes.clear.vertices.data() + (first - layer.darkVertices) * 2
-                                                            : meshes.dark.vertices.data() + first * 2;
-            drawCovering(from, count, target);
+            drawCovering(vertexAt(first), count, target);
         } else {
             drawRange(mode, first, count, inPlace);
         }

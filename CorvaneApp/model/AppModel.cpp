@@ -12,6 +12,7 @@
 #include <new>
 #include <iterator>
 #include <map>
+#include <numeric>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -589,9 +590,7 @@ void AppModel::makeEarlyMeshes(EarlyImport& early, const PCBPackage& package) {
     LayerMeshes meshes;
     bool made = false;
     try {
-        std::vector<std::size_t> all(package.files.size());
-        for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-        meshes = makeLayerMeshes(package, std::move(all), early.scale);
+        meshes = makeLayerMeshes(package, early.scale);
         made = true;
     } catch (const std::bad_alloc&) {
         // Left to the import that takes it, which says so.
@@ -664,13 +663,7 @@ void AppModel::importURL(const std::filesystem::path& url) {
             scale = launchDetailScale(package->boardBBox(), canvas);
             try {
                 std::optional<LayerMeshes> made = early ? takeEarlyMeshes(*early, scale) : std::nullopt;
-                if (made) {
-                    meshes = std::move(*made);
-                } else {
-                    std::vector<std::size_t> all(package->files.size());
-                    for (std::size_t i = 0; i < all.size(); ++i) all[i] = i;
-                    meshes = makeLayerMeshes(*package, std::move(all), scale);
-                }
+                meshes = made ? std::move(*made) : makeLayerMeshes(*package, scale);
                 // Loading reads these at once: they are made here, where they keep no one waiting.
                 drills = drillTables(*package);
                 if (summaryObjectCount(*package) <= summaryInlineObjects) {
@@ -944,6 +937,12 @@ void AppModel::refreshMeshDetail() {
     layerMeshes_.clear();
     meshScale_ = meshScaleForView();
     syncRenderer();
+}
+
+AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& package, double scale) {
+    std::vector<std::size_t> all(package.files.size());
+    std::iota(all.begin(), all.end(), std::size_t{0});
+    return makeLayerMeshes(package, std::move(all), scale);
 }
 
 AppModel::LayerMeshes AppModel::makeLayerMeshes(const PCBPackage& pkg, std::vector<std::size_t> fileIndices,

@@ -296,6 +296,8 @@ private:
     // The meshes of the files `fileIndices` of `package` by file name, made in parallel, largest first, with
     // the detail a view of `scale` pixels per millimetre needs (0: full detail).
     static LayerMeshes makeLayerMeshes(const PCBPackage& package, std::vector<std::size_t> fileIndices, double scale);
+    // The same of every file of `package`.
+    static LayerMeshes makeLayerMeshes(const PCBPackage& package, double scale);
     // An import a launch started before its window (prefetchImport): the package, and the board's meshes,
     // made as soon as the canvas has a size to fit the board to instead of after the window is built.
     struct EarlyImport;

@@ -309,6 +309,13 @@ void SidebarView::syncLayers() {
     }
 }
 
+QString SidebarView::fileNameStart(const AppModel::PackagePtr& package) {
+    std::vector<std::string> names;
+    if (package)
+        for (const auto& file : package->files) names.push_back(file.fileName);
+    return qs(sharedStart(names));
+}
+
 std::string SidebarView::sharedStart(const std::vector<std::string>& names) {
     const auto isSeparator = [](char c) { return c == '-' || c == '_' || c == '.' || c == ' '; };
     const auto firstWord = [&](const std::string& name) {
@@ -387,10 +394,7 @@ void SidebarView::syncCompare() {
     compareHeader_->setVisible(comparing);
     const std::vector<CompareRow> none;
     const auto& rows = comparing ? model_->compareRows() : none;
-    std::vector<std::string> fileNames;
-    if (comparing && model_->package())
-        for (const auto& file : model_->package()->files) fileNames.push_back(file.fileName);
-    const QString start = qs(sharedStart(fileNames));
+    const QString start = comparing ? fileNameStart(model_->package()) : QString();
     std::map<std::string, CompareRowView*> keep;
     int position = 0;
     for (const auto& row : rows) {
@@ -443,13 +447,7 @@ void SidebarView::syncUnmatched() {
     // Each line keeps the revision that has the file; the start its package's file names share gives way first.
     // Set on every change, since the comparison arrives before the revision it shows.
     const PackageDiff& diff = *model_->compareDiff();
-    const auto startOf = [](const AppModel::PackagePtr& package) {
-        std::vector<std::string> names;
-        if (package)
-            for (const auto& file : package->files) names.push_back(file.fileName);
-        return qs(sharedStart(names));
-    };
-    const QString startA = startOf(model_->compareBase()), startB = startOf(model_->package());
+    const QString startA = fileNameStart(model_->compareBase()), startB = fileNameStart(model_->package());
     for (int i = 0; i < unmatchedBox_->count(); ++i) {
         auto* label = qobject_cast<ElidedLabel*>(unmatchedBox_->itemAt(i)->widget());
         if (!label) continue;

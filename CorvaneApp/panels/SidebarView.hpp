@@ -95,6 +95,8 @@ public:
     // The start most file names of a package share, up to a separator ("video-", "kit-dev-coldfire-"): the
     // longest shared by the largest group of names with the same first word; empty when no two share one.
     static std::string sharedStart(const std::vector<std::string>& names);
+    // The same of a package's file names; empty without a package.
+    static QString fileNameStart(const AppModel::PackagePtr& package);
     // Hides or shows the layer rows below the "Layers" header, so that what follows is in reach on a deep stack.
     void toggleLayers();
     bool layersShown() const;

@@ -285,16 +285,14 @@ std::vector<std::string> drillAlignmentWarnings(const std::vector<PackageFile>& 
 void setAsideSharedSheet(std::vector<PackageFile>& files) {
     constexpr std::size_t kFewestFilms = 3;
     constexpr double kSheetShare = 0.8;
-    constexpr double kFewMM = 5.0;
-    constexpr double kBoardShare = 0.1;
     if (PCBPackage::outlineBBoxOf(files).isValid()) return;
     BBox holes = BBox::empty();
     for (const auto& f : files)
         if (f.drill && f.drill->bbox.isValid()) holes.include(f.drill->bbox);
     if (!holes.isValid()) return;
-    const BBox near = holes.outset(std::max(kFewMM, kBoardShare * std::max(holes.width(), holes.height())));
+    const BBox near = PCBPackage::nearBoard(holes);
     auto beyond = [&](const PCBObject& o) {
-        return o.bbox.isValid() && !(near.contains(Vec2{o.bbox.minX, o.bbox.minY}) && near.contains(Vec2{o.bbox.maxX, o.bbox.maxY}));
+        return o.bbox.isValid() && !near.contains(o.bbox);
     };
     std::vector<std::size_t> films;
     for (std::size_t i = 0; i < files.size(); ++i) {
@@ -337,11 +335,11 @@ void setAsideSharedSheet(std::vector<PackageFile>& files) {
     }
     // A film's own words of the title (its layer's name) stand in the sheet too, nearer than the frame: the
     // board is what lies within a few millimetres of the holes, shared or not (pads drawn alike on every film).
-    const BBox board = holes.outset(kFewMM);
+    const BBox board = holes.outset(PCBPackage::kNearBoardMM);
     for (std::size_t i : films) {
         BBox part = BBox::empty();
         for (const auto& o : files[i].gerber->objects)
-            if (o.bbox.isValid() && board.contains(Vec2{o.bbox.minX, o.bbox.minY}) && board.contains(Vec2{o.bbox.maxX, o.bbox.maxY}))
+            if (o.bbox.isValid() && board.contains(o.bbox))
                 part.include(o.bbox);
         files[i].boardPartBox = part;
     }

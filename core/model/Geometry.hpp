@@ -78,6 +78,8 @@ struct BBox {
     BBox inset(double d) const { return BBox{minX + d, minY + d, maxX - d, maxY - d}; }
     BBox outset(double d) const { return BBox{minX - d, minY - d, maxX + d, maxY + d}; }
     bool contains(const Vec2& p) const { return minX <= p.x && p.x <= maxX && minY <= p.y && p.y <= maxY; }
+    // Whether `b` lies wholly inside, edges included.
+    bool contains(const BBox& b) const { return contains(Vec2{b.minX, b.minY}) && contains(Vec2{b.maxX, b.maxY}); }
     bool intersects(const BBox& o) const {
         if (o.maxX < minX || maxX < o.minX || o.maxY < minY || maxY < o.minY) return false;
         return true;

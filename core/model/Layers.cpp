@@ -83,12 +83,15 @@ BBox PCBPackage::outlineBBoxOf(const std::vector<PackageFile>& files) {
     return result;
 }
 
-bool PCBPackage::drillLiesOffBoard(const DrillDocument& drill, const BBox& board) {
-    constexpr double kFewMM = 5.0;
+BBox PCBPackage::nearBoard(const BBox& board) {
     constexpr double kBoardShare = 0.1;
+    return board.outset(std::max(kNearBoardMM, kBoardShare * std::max(board.width(), board.height())));
+}
+
+bool PCBPackage::drillLiesOffBoard(const DrillDocument& drill, const BBox& board) {
     constexpr double kMostHits = 0.5;
     if (!board.isValid()) return false;
-    const BBox grown = board.outset(std::max(kFewMM, kBoardShare * std::max(board.width(), board.height())));
+    const BBox grown = nearBoard(board);
     std::size_t total = 0, outside = 0;
     auto count = [&](const Vec2& p) {
         ++total;

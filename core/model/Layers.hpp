@@ -121,9 +121,13 @@ struct PCBPackage {
     // copper, solder mask and drill data (legends and drawings reach beyond the board, as does a sheet every
     // film draws); failing those, of every layer.
     BBox boardBBox() const;
-    // Whether most of a drill file's holes fall well outside `board` (farther than a mounting hole sits from
-    // the nearest copper, or a tenth of the board's size): written against another origin, or in a number
-    // format that cannot be placed.
+    // How far from the nearest copper a mounting hole or a board's own drawing may still sit.
+    static constexpr double kNearBoardMM = 5.0;
+    // The box `board` is grown to before what lies outside it is well outside: by kNearBoardMM, or a tenth of
+    // the board's size where that is more.
+    static BBox nearBoard(const BBox& board);
+    // Whether most of a drill file's holes fall outside nearBoard(`board`): written against another origin, or
+    // in a number format that cannot be placed.
     static bool drillLiesOffBoard(const DrillDocument& drill, const BBox& board);
     std::vector<CopperLayerID> copperLayerIDs() const;
     std::vector<PackageFile> filesOf(const LayerType& type) const;

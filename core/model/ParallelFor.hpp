@@ -90,6 +90,21 @@ void parallelFor(std::size_t n, F&& body, unsigned maxThreads = std::thread::har
     if (call->failure) std::rethrow_exception(call->failure);
 }
 
+// Calls body(state, i) for i in [0, n), handed out in order, on at most `maxThreads` threads, each with a state
+// of its own made once by makeState(): scratch that costs to set up (buffers, a compressor) is set up per
+// thread rather than per call.
+template <class MakeState, class F>
+void parallelForWithState(std::size_t n, MakeState&& makeState, F&& body, unsigned maxThreads) {
+    std::atomic<std::size_t> next{0};
+    parallelFor(
+        maxThreads,
+        [&](std::size_t) {
+            auto state = makeState();
+            for (std::size_t i; (i = next.fetch_add(1)) < n;) body(state, i);
+        },
+        maxThreads);
+}
+
 // The pool size for the readers and the renderer: the machine's cores, at most eight.
 inline unsigned defaultWorkerCount() { return std::clamp(std::thread::hardware_concurrency(), 1u, 8u); }
 

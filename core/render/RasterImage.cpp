@@ -1,7 +1,6 @@
 #include "RasterImage.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <span>
 #include <zlib.h>
@@ -124,15 +123,11 @@ std::optional<std::vector<std::uint8_t>> RasterImage::pngData() const {
     std::vector<Piece> pieces(static_cast<std::size_t>(pieceCount));
     const std::size_t rawBytes = (static_cast<std::size_t>(width) * 4 + 1) * static_cast<std::size_t>(height);
     const auto workers = static_cast<unsigned>(std::clamp<std::size_t>(rawBytes / kRawBytesPerWorker, 1, defaultWorkerCount()));
-    std::atomic<std::size_t> next{0};
-    parallelFor(
-        workers,
-        [&](std::size_t) {
-            Deflater deflater;
-            for (std::size_t i; (i = next.fetch_add(1)) < pieces.size();) {
-                const int first = static_cast<int>(i) * kRowsPerPiece;
-                pieces[i] = deflateRows(deflater, *this, first, std::min(height, first + kRowsPerPiece), i + 1 == pieces.size());
-            }
+    parallelForWithState(
+        pieces.size(), [] { return Deflater{}; },
+        [&](Deflater& deflater, std::size_t i) {
+            const int first = static_cast<int>(i) * kRowsPerPiece;
+            pieces[i] = deflateRows(deflater, *this, first, std::min(height, first + kRowsPerPiece), i + 1 == pieces.size());
         },
         workers);
 

@@ -1,7 +1,6 @@
 #include "SoftwareRenderer.hpp"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <iterator>
 #include <limits>
@@ -544,14 +543,9 @@ std::optional<RasterImage> SoftwareRenderer::render(const PCBPackage& package, S
             },
             workers);
         // Each worker takes the next band when done with one, keeping its buffers.
-        std::atomic<int> nextBand{0};
-        parallelFor(
-            workers,
-            [&](std::size_t) {
-                BandWorker worker;
-                for (int band; (band = nextBand.fetch_add(1)) < pic.bandCount;) paintBand(pic, band, worker);
-            },
-            workers);
+        parallelForWithState(
+            static_cast<std::size_t>(pic.bandCount), [] { return BandWorker{}; },
+            [&](BandWorker& worker, std::size_t band) { paintBand(pic, static_cast<int>(band), worker); }, workers);
         return RasterImage{iw, ih, std::move(pixels)};
     } catch (const std::bad_alloc&) {
         return std::nullopt;

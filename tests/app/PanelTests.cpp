@@ -584,7 +584,9 @@ TEST(Inspector, ALongFileNameLeavesEveryValueWholeInsideThePanel) {
             EXPECT_EQ(value->text().toStdString(), "Flash (Pad)");
             EXPECT_EQ(lines, 1);  // short enough for one line: never cut to "Flash (Pa"
         }
-        if (value->text().startsWith("LimeSDR")) EXPECT_GT(lines, 1);  // wrapped, not cut
+        if (value->text().startsWith("LimeSDR")) {
+            EXPECT_GT(lines, 1);  // wrapped, not cut
+        }
     }
     EXPECT_TRUE(sawType);
     EXPECT_EQ(lookProblems(&panel), std::vector<std::string>{});

@@ -358,7 +358,9 @@ TEST_F(RenderToImage, DrawingInPlaceGivesThePixelsOfTheBuffers) {
             const QImage image = draw(true, camera, dpr, &inPlace);
             EXPECT_TRUE(image == expected) << "mirrored " << mirrored << ", ratio " << dpr;
             EXPECT_EQ(fromBuffers, 0);
-            if (dpr == 1.0) EXPECT_GT(inPlace, layer->totalTriangles() / 10) << "slivers are left out";
+            if (dpr == 1.0) {
+                EXPECT_GT(inPlace, layer->totalTriangles() / 10) << "slivers are left out";
+            }
         }
     }
 }
