@@ -186,6 +186,7 @@ std::filesystem::path importLocation(const std::string& path) {
 
 void AutomationHooks::prefetch(const AutomationEnvironment& environment) {
     if (environment.importPath) AppModel::prefetchImport(importLocation(*environment.importPath));
+    if (environment.snapshotPath) GLBoardRenderer::prepareCaptureScene();
 }
 
 void AutomationHooks::startImport(const std::string& path) {
@@ -273,6 +274,15 @@ void AutomationHooks::awaitFollowUps(AppModel& model) {
 void AutomationHooks::scheduleCapture(Capture capture, const std::string& path, int delayMs) {
     capture_ = capture;
     capturePath_ = path;
+    // A canvas capture due at once that waits only for its board is drawn for itself and then ends the
+    // process: the window's first frame would come before it on the GUI thread and be seen by nobody. On
+    // software OpenGL composing a window that holds the canvas took longer than a tenth of a second, and
+    // memory of its own; the window's repaints wait until the capture.
+    AppModel* model = delegate_ ? &delegate_->model() : nullptr;
+    if (capture == Capture::png && delayMs == 0 && busy() && model && model->renderer() && delegate_->window()) {
+        heldWindow_ = delegate_->window();
+        heldWindow_->setUpdatesEnabled(false);
+    }
     // A precise timer: Qt lets coarse timers of seconds fire up to 5% early.
     QTimer::singleShot(delayMs, Qt::PreciseTimer, this, [this] {
         due_ = true;
@@ -289,6 +299,7 @@ void AutomationHooks::fire() {
     if (fired_) return;
     fired_ = true;
     deadline_.stop();
+    if (heldWindow_) heldWindow_->setUpdatesEnabled(true);
     if (capture_ == Capture::png) {
         // The canvas's picture needs its size, not the repaints and the results of work that are waiting:
         // it is drawn for the capture itself.
@@ -330,7 +341,7 @@ void AutomationHooks::capturePNG() {
         if (GLBoardRenderer* view = container ? container->renderer() : nullptr; view && !view->hasFailed()) {
             const double ratio = view->devicePixelRatioF();
             const QSize pixels(static_cast<int>(view->width() * ratio), static_cast<int>(view->height() * ratio));
-            if (!pixels.isEmpty()) image = view->renderToImage(pixels, ratio);
+            if (!pixels.isEmpty()) image = view->captureImage(pixels, ratio);
         }
     } else {
         // The software canvas with the overlay over it, as the window shows them.

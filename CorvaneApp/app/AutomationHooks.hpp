@@ -55,7 +55,8 @@ public:
     // Starts the hooks the environment asks for; returns at once. The hooks outlive the delegate, so a capture
     // that finds it gone can still report that.
     static void start(AppDelegate* delegate, const AutomationEnvironment& environment);
-    // Starts reading what `environment` asks to import, for start() to take once the window is made.
+    // Starts reading what `environment` asks to import, for start() to take once the window is made, and asks
+    // for the canvas capture's own scene.
     static void prefetch(const AutomationEnvironment& environment);
     // Delivers what work that just ended left queued (widgets to show, layouts to redo), so that `window`
     // shows every widget that work made, laid out, as a person looking at it would see it.
@@ -88,6 +89,8 @@ private:
     std::string capturePath_;
     bool due_ = false;
     bool fired_ = false;
+    // The window whose repaints wait for a capture that is due (scheduleCapture).
+    QPointer<QWidget> heldWindow_;
     QTimer deadline_;
 };
 

@@ -8,6 +8,7 @@
 #include <QOpenGLShaderProgram>
 #include <QCoreApplication>
 #include <QEvent>
+#include <QThread>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -35,6 +36,8 @@ namespace {
 // Background of the canvas: reads back as (19, 20, 26) in 8 bits.
 constexpr float kBackground[4] = {0.075f, 0.08f, 0.1f, 1.0f};
 constexpr int kSamples = 4;
+// The side of the target the warm-up draws into: the code a pass needs does not depend on the size.
+constexpr int kWarmUpPixels = 64;
 // Largest vertex count of one draw call: a multiple of 3 and of 2, well inside GLsizei.
 constexpr std::int64_t kMaxDrawVertices = std::int64_t{3} << 28;
 // Where OpenGL rasterises on the processor, a layer is handed over in pieces of this many vertices (a multiple
@@ -563,6 +566,25 @@ std::shared_future<void>& driverLoaded() {
     return loaded;
 }
 
+// A context, surface and scene of their own for the canvas capture, made ready on a thread beside the window
+// (GLBoardRenderer::prepareCaptureScene). Never freed: a capture ends the process, and a context must not
+// outlive the application object, as a static one would.
+struct CaptureScene {
+    QOffscreenSurface* surface = nullptr;
+    QOpenGLContext* context = nullptr;
+    gl::Scene* scene = nullptr;
+};
+
+bool& captureSceneWanted() {
+    static bool wanted = false;
+    return wanted;
+}
+
+std::shared_future<CaptureScene*>& captureScene() {
+    static std::shared_future<CaptureScene*> made;
+    return made;
+}
+
 } // namespace
 
 GLBoardRenderer::GLBoardRenderer(QWidget* parent) : QOpenGLWidget(parent) {
@@ -633,7 +655,46 @@ bool GLBoardRenderer::probe() {
     setReadsVerticesInPlace(ok && rasterisesOnProcessor(&context));
     scene.release();
     context.doneCurrent();
+    if (ok && captureSceneWanted() && !captureScene().valid()) startMakingCaptureScene();
     return ok;
+}
+
+bool GLBoardRenderer::prepareCaptureScene(bool wanted) { return std::exchange(captureSceneWanted(), wanted); }
+
+void GLBoardRenderer::startMakingCaptureScene() {
+    if (!QOpenGLContext::supportsThreadedOpenGL()) return;
+    // Made here: on some platforms an offscreen surface is a hidden window, which belongs to the GUI thread.
+    auto* surface = new QOffscreenSurface;
+    surface->setFormat(canvasFormat());
+    surface->create();
+    if (!surface->isValid()) {
+        delete surface;
+        return;
+    }
+    auto made = std::make_shared<std::promise<CaptureScene*>>();
+    captureScene() = made->get_future().share();
+    // The context is made current on the thread, draws the warm-up frame once, so that every pass's code is
+    // compiled, and is handed to the GUI thread. Null when a step fails.
+    std::thread([made, surface, format = canvasFormat(), gui = QThread::currentThread()] {
+        auto context = std::make_unique<QOpenGLContext>();
+        context->setFormat(format);
+        if (!context->create() || !context->makeCurrent(surface)) {
+            made->set_value(nullptr);
+            return;
+        }
+        auto scene = std::make_unique<gl::Scene>(context.get());
+        if (!scene->initialize()) {
+            scene->release();
+            context->doneCurrent();
+            made->set_value(nullptr);
+            return;
+        }
+        const auto [layer, camera] = warmUpFrame();
+        scene->readBack({layer}, QSize(kWarmUpPixels, kWarmUpPixels), 1.0, camera);
+        context->doneCurrent();
+        context->moveToThread(gui);
+        made->set_value(new CaptureScene{surface, context.release(), scene.release()});
+    }).detach();
 }
 
 std::vector<GLBoardRenderer::RenderLayer::Run>
@@ -799,16 +860,9 @@ bool GLBoardRenderer::event(QEvent* e) {
     return true;
 }
 
-void GLBoardRenderer::warmUp() {
-    if (!widgetScene_ || !context() || !context()->isValid()) return;
-    // A board that came first is drawn by its own frame, which does the same.
-    if (std::any_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) return;
-    const double dpr = devicePixelRatioF();
-    const QSize pixels(static_cast<int>(width() * dpr), static_cast<int>(height() * dpr));
-    if (pixels.isEmpty()) return;
-    // A stroke with a clear hole and its centre line: every pass a layer takes (the multisampled target at
-    // this size, dark triangles, clear ones, lines, the resolve and the composite) is made ready, drawn
-    // into a target of its own that is thrown away.
+std::pair<GLBoardRenderer::RenderLayer, CameraState> GLBoardRenderer::warmUpFrame() {
+    // A stroke with a clear hole and its centre line: every pass a layer takes (dark triangles, clear ones,
+    // lines, the resolve and the composite), drawn into a target of its own that is thrown away.
     const TessellatedLayer shape = Tessellator().tessellate({
         PCBObject(PCBObjectKind::stroke({0, 0}, {1, 0}), std::nullopt, ApertureShape::circle(0.2), Polarity::dark,
                   std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0),
@@ -817,12 +871,26 @@ void GLBoardRenderer::warmUp() {
     });
     RenderLayer layer;
     layer.id = "warm-up";
-    layer.serial = nextSerial_++;
     layer.color = {1, 1, 1, 1};
     assignMeshes(layer, std::make_shared<const TessellatedLayer>(shape));
     CameraState camera;
     camera.center = Vec2{0.5, 0};
     camera.pxPerMM = 8;
+    return {std::move(layer), camera};
+}
+
+void GLBoardRenderer::warmUp() {
+    if (!widgetScene_ || !context() || !context()->isValid()) return;
+    // A capture has its own scene, made ready beside the window; the window's board is drawn after it.
+    if (captureSceneWanted()) return;
+    // A board that came first is drawn by its own frame, which does the same.
+    if (std::any_of(layers_.begin(), layers_.end(), [](const RenderLayer& l) { return !l.runs.empty(); })) return;
+    const double dpr = devicePixelRatioF();
+    const QSize pixels(static_cast<int>(width() * dpr), static_cast<int>(height() * dpr));
+    if (pixels.isEmpty()) return;
+    // Drawn at this size, the multisampled target is made ready along with the code.
+    auto [layer, camera] = warmUpFrame();
+    layer.serial = nextSerial_++;
     makeCurrent();
     widgetScene_->readBack({layer}, pixels, dpr, camera);
     doneCurrent();
@@ -876,6 +944,18 @@ QImage GLBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixel
     QImage image = scene->readBack(layers_, pixelSize, devicePixelRatio, camera_);
     offscreenContext_->doneCurrent();
     return image;
+}
+
+QImage GLBoardRenderer::captureImage(const QSize& pixelSize, double devicePixelRatio) {
+    CaptureScene* prepared = captureSceneWanted() && captureScene().valid() ? captureScene().get() : nullptr;
+    const bool drawable = pixelSize.width() >= 1 && pixelSize.height() >= 1 && std::isfinite(devicePixelRatio) &&
+                          devicePixelRatio > 0;
+    if (prepared && drawable && prepared->context->makeCurrent(prepared->surface)) {
+        QImage image = prepared->scene->readBack(layers_, pixelSize, devicePixelRatio, camera_);
+        prepared->context->doneCurrent();
+        if (!image.isNull()) return image;
+    }
+    return renderToImage(pixelSize, devicePixelRatio);
 }
 
 std::int64_t GLBoardRenderer::trianglesLeftOut() const {

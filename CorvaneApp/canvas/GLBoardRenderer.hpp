@@ -52,6 +52,11 @@ public:
     // Starts loading the OpenGL driver on a thread of its own while the program builds its window; probe()
     // waits for it. Needs the QGuiApplication.
     static void startLoadingDriver();
+    // Asks probe() to make a context and scene of their own for captureImage() on a thread beside the window,
+    // compiling the code of every pass there: on software OpenGL that took a tenth of a second of the GUI
+    // thread at the first frame. For a launch that captures the canvas; call before the canvas is made.
+    // Returns what was asked before; tests ask for none again.
+    static bool prepareCaptureScene(bool wanted = true);
 
     using BoardRenderer::setLayer;
     void removeAllLayers() override;
@@ -65,6 +70,8 @@ public:
     // row, tight rows. Uses the widget's context when it has one, else a context of its own on an offscreen
     // surface, so it works for a widget never shown. A null image when no context or target can be made.
     QImage renderToImage(const QSize& pixelSize, double devicePixelRatio);
+    // renderToImage() through the scene prepareCaptureScene() asked for, once it is ready: the same pixels.
+    QImage captureImage(const QSize& pixelSize, double devicePixelRatio);
     // The widget's current picture at its own size and pixel ratio.
     QImage snapshot();
 
@@ -116,6 +123,9 @@ private:
     // code of every pass it takes are made at first use, which took longer than drawing a small board.
     void warmUp();
     static QEvent::Type warmUpEvent();
+    // The warm-up's shape as a layer of its own, and a camera on it.
+    static std::pair<RenderLayer, CameraState> warmUpFrame();
+    static void startMakingCaptureScene();
     static std::vector<RenderLayer::Run> buildRuns(const TessellatedLayer& meshes, std::int64_t darkVertices,
                                                    std::int64_t clearVertices, std::int64_t lineVertices);
     void releaseWidgetScene();

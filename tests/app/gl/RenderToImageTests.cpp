@@ -322,10 +322,10 @@ TEST_F(RenderToImage, StrokesNarrowerThanAPixelStayOnePixelWide) {
     EXPECT_EQ(pixelAt(image, close, {0, 0}), pixelAt(image, close, {0, 0.6}));
 }
 
-// Where the driver rasterises on the processor the canvas draws its layers from their own arrays and leaves
-// out the triangles that cover no sample: a fitted board of small pads and thin tracks comes out with the
-// pixels the buffers give, mirrored or not, at any pixel ratio.
-TEST_F(RenderToImage, DrawingInPlaceGivesThePixelsOfTheBuffers) {
+namespace {
+
+// A fitted board's small pads and thin tracks, a clear disc over them and arcs within it.
+std::shared_ptr<const TessellatedLayer> padsAndTracks() {
     std::vector<PCBObject> objects;
     std::int64_t index = 0;
     const auto add = [&](PCBObjectKind kind, double width, Polarity polarity) {
@@ -337,8 +337,16 @@ TEST_F(RenderToImage, DrawingInPlaceGivesThePixelsOfTheBuffers) {
     for (int i = 0; i < 25; ++i) add(PCBObjectKind::stroke({-21, -14.3 + i * 1.2}, {21, -13.1 + i * 1.2}), 0.08, Polarity::dark);
     add(PCBObjectKind::flash({0, 0}), 6, Polarity::clear);
     for (int i = 0; i < 12; ++i) add(PCBObjectKind::arcStroke({-2.0 + i * 0.3, 0}, {2.0 - i * 0.3, 0}, {0, 0}, i % 2 == 0), 0.05, Polarity::dark);
-    const auto layer = std::make_shared<const TessellatedLayer>(Tessellator().tessellate(objects));
+    return std::make_shared<const TessellatedLayer>(Tessellator().tessellate(objects));
+}
 
+} // namespace
+
+// Where the driver rasterises on the processor the canvas draws its layers from their own arrays and leaves
+// out the triangles that cover no sample: a fitted board of small pads and thin tracks comes out with the
+// pixels the buffers give, mirrored or not, at any pixel ratio.
+TEST_F(RenderToImage, DrawingInPlaceGivesThePixelsOfTheBuffers) {
+    const auto layer = padsAndTracks();
     const auto draw = [&](bool inPlace, const CameraState& camera, double dpr, std::int64_t* leftOut) {
         const bool before = GLBoardRenderer::setReadsVerticesInPlace(inPlace);
         GLBoardRenderer r(nullptr);
@@ -363,4 +371,23 @@ TEST_F(RenderToImage, DrawingInPlaceGivesThePixelsOfTheBuffers) {
             }
         }
     }
+}
+
+// A launch that captures the canvas draws it with a context made ready on a thread of its own while the window
+// is built: the pixels are the canvas's own.
+TEST_F(RenderToImage, TheCaptureSceneMadeBesideTheWindowGivesTheCanvasPixels) {
+    renderer.setCamera(CameraState{Vec2{0.31, -0.17}, 4.7, true});
+    renderer.setLayer("below", kBlue, 0.6f, true, rect(-25, -20, 25, 20), {});
+    renderer.setLayer("pads", {0.9f, 0.6f, 0.1f, 1}, 0.85f, true, padsAndTracks());
+    const QImage expected = render(renderer, {211, 157});
+
+    const bool before = GLBoardRenderer::prepareCaptureScene();
+    ASSERT_TRUE(GLBoardRenderer::probe());
+    const QImage captured = renderer.captureImage({211, 157}, 1.0);
+    const QImage again = renderer.captureImage({211, 157}, 1.0);
+    GLBoardRenderer::prepareCaptureScene(before);
+    ASSERT_FALSE(captured.isNull());
+    EXPECT_TRUE(captured == expected);
+    EXPECT_TRUE(again == expected);
+    EXPECT_TRUE(renderer.captureImage({0, 157}, 1.0).isNull());
 }
