@@ -234,7 +234,7 @@ bool isIPC2581(std::string_view fileName, const std::function<Bytes()>& read) {
 }
 
 // Archives of other kinds get a word on what to do instead of a misleading "nothing found".
-void refuseOtherArchives(const Bytes& data, const std::string& name) {
+void refuseOtherArchives(std::span<const std::uint8_t> data, const std::string& name) {
     auto startsWith = [&](std::initializer_list<std::uint8_t> magic) {
         return data.size() >= magic.size() && std::equal(magic.begin(), magic.end(), data.begin());
     };
@@ -637,7 +637,7 @@ PCBPackage PackageImporter::assemblePackage(const std::string& archiveName, cons
     return pkg;
 }
 
-PCBPackage PackageImporter::importZIPData(const Bytes& data, const std::string& fileName) const {
+PCBPackage PackageImporter::importZIPData(std::span<const std::uint8_t> data, const std::string& fileName) const {
     return withinCeilings(fileName, [&] {
         if (!VellZip::isZip(data)) refuseOtherArchives(data, fileName);
         if (!VellZip::isZip(data)) throw notAZip(fileName);
@@ -657,22 +657,36 @@ PackageImporter::EntryReader copyingReader(const Bytes& data) {
 }
 } // namespace
 
-Bytes PackageImporter::readInput(const fs::path& url) {
-    // The size is charged before the bytes are read, so workers reading side by side stay in budget.
+namespace {
+std::size_t sizeOf(const Bytes& data) { return data.size(); }
+std::size_t sizeOf(const FileBytes& data) { return data.size; }
+
+// Reads `url` through `read` (whole, or in parts), refused past the entry ceiling. The size is charged to the
+// import before the bytes are read, so that workers reading side by side stay in budget, and what the file
+// grew by while it was read after.
+template <class Read> auto readCharged(const fs::path& url, Read&& read) {
     std::error_code ec;
     const std::uint64_t expected = fs::file_size(url, ec);
-    if (!ec && expected <= maxEntryBytes) chargeImportBytes(expected);
-    Bytes data;
+    if (!ec && expected <= PackageImporter::maxEntryBytes) chargeImportBytes(expected);
     try {
-        data = readWholeFile(url, maxEntryBytes);
+        auto data = read(url, PackageImporter::maxEntryBytes);
+        const std::size_t size = sizeOf(data);
+        if (ec || size > expected) chargeImportBytes(ec ? size : size - expected);
+        return data;
     } catch (const FileReadError& e) {
-        if (e.code() == EFBIG)
-            throw SizeLimitError("more than " + formatInt(static_cast<std::int64_t>(maxEntryBytes >> 20)) +
-                                 " MB in one file");
-        throw;
+        if (e.code() != EFBIG) throw;
+        throw SizeLimitError("more than " + formatInt(static_cast<std::int64_t>(PackageImporter::maxEntryBytes >> 20)) +
+                             " MB in one file");
     }
-    if (ec || data.size() > expected) chargeImportBytes(ec ? data.size() : data.size() - expected);
-    return data;
+}
+} // namespace
+
+Bytes PackageImporter::readInput(const fs::path& url) {
+    return readCharged(url, [](const fs::path& path, std::uint64_t most) { return readWholeFile(path, most); });
+}
+
+FileBytes PackageImporter::readInputInParts(const fs::path& url) {
+    return readCharged(url, [](const fs::path& path, std::uint64_t most) { return readWholeFileInParts(path, most); });
 }
 
 PCBPackage PackageImporter::importZIP(const fs::path& url) const {
@@ -740,7 +754,15 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     if (fs::is_directory(url, ec)) return importDirectory(url);
 
     const std::string name = lastPathComponent(url);
-    return withinCeilings(name, [&] { return importFileData(readInput(url), name); });
+    return withinCeilings(name, [&] {
+        // A ZIP archive, the usual package, is read by several threads at once; what else a file may be is
+        // decided on its bytes read whole.
+        if (VellZip::isZip(readFileHead(url, 4))) {
+            const FileBytes zip = readInputInParts(url);
+            if (VellZip::isZip(zip.bytes())) return importZIPData(zip.bytes(), name);
+        }
+        return importFileData(readInput(url), name);
+    });
 }
 
 PCBPackage PackageImporter::importFileData(const Bytes& data, const std::string& name) const {

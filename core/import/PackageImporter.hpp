@@ -70,10 +70,12 @@ struct PackageImporter {
     static std::optional<std::string> x2FileFunction(std::string_view head);
 
     // A ZIP archive already in memory, named by its file name (the package is named without the extension).
-    PCBPackage importZIPData(const Bytes& data, const std::string& fileName) const;
+    PCBPackage importZIPData(std::span<const std::uint8_t> data, const std::string& fileName) const;
     // A file read whole for import: refused unless it is a regular file within the entry ceiling, and
     // charged to the import in progress. Throws FileReadError or ImportError.
     static Bytes readInput(const std::filesystem::path& url);
+    // readInput, read in parts side by side (readWholeFileInParts).
+    static FileBytes readInputInParts(const std::filesystem::path& url);
 
 private:
     PCBPackage importFolderFiles(const std::filesystem::path& url, const std::string& folderName) const;

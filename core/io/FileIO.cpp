@@ -1,7 +1,9 @@
 #include "FileIO.hpp"
 
 #include "model/Format.hpp"
+#include "model/ParallelFor.hpp"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -54,6 +56,15 @@ public:
         }
     }
 
+    // Up to `n` bytes from `offset` into `buf`, leaving the file's position alone; 0 past its end.
+    std::size_t readAt(std::uint8_t* buf, std::size_t n, std::uint64_t offset) const {
+        for (;;) {
+            const ssize_t got = ::pread(file_.fd, buf, n, static_cast<off_t>(offset));
+            if (got >= 0) return static_cast<std::size_t>(got);
+            if (errno != EINTR) throwRead(path_, errno);
+        }
+    }
+
 private:
     const std::filesystem::path& path_;
     FileDescriptor file_;
@@ -82,6 +93,31 @@ Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
     Bytes out;
     readBlocks(path, maxBytes, [&out](std::size_t size) { out.reserve(size); },
                [&out](std::span<const std::uint8_t> block) { out.insert(out.end(), block.begin(), block.end()); });
+    return out;
+}
+
+FileBytes readWholeFileInParts(const std::filesystem::path& path, std::uint64_t maxBytes) {
+    constexpr std::size_t kPartBytes = std::size_t{1} << 20;
+    const RegularFile file(path);
+    if (file.declaredSize() > maxBytes) throwRead(path, EFBIG);
+    const auto size = static_cast<std::size_t>(file.declaredSize());
+    FileBytes out{std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]), size};
+    std::atomic<bool> changed{false};
+    parallelFor((size + kPartBytes - 1) / kPartBytes, [&](std::size_t part) {
+        for (std::size_t at = part * kPartBytes, end = std::min(size, at + kPartBytes); at < end;) {
+            const std::size_t n = file.readAt(out.data.get() + at, end - at, at);
+            if (n == 0) {
+                changed = true;
+                return;
+            }
+            at += n;
+        }
+    });
+    std::uint8_t past = 0;
+    if (!changed && file.readAt(&past, 1, size) == 0) return out;
+    const Bytes whole = readWholeFile(path, maxBytes);
+    out = FileBytes{std::unique_ptr<std::uint8_t[]>(new std::uint8_t[whole.size()]), whole.size()};
+    std::copy(whole.begin(), whole.end(), out.data.get());
     return out;
 }
 

@@ -968,6 +968,19 @@ TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {
     EXPECT_EQ(readFileHead(dir.write("short.gbr", "G04*"), 74), Bytes({'G', '0', '4', '*'}));
     EXPECT_THROW(readFileHead(zero, 74), FileReadError);
     EXPECT_THROW(readFileHead(fifo, 74), FileReadError);
+    // A ZIP package is read in parts side by side: the bytes of a whole read, the same refusals.
+    std::string varied(2'500'017, '\0');
+    for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = static_cast<char>((i * 2654435761u) >> 13);
+    const fs::path several = dir.write("several.bin", varied);
+    const FileBytes inParts = readWholeFileInParts(several);
+    const Bytes whole = readWholeFile(several);
+    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), inParts.bytes().begin(), inParts.bytes().end()));
+    EXPECT_THROW(readWholeFileInParts(zero), FileReadError);
+    EXPECT_THROW(readWholeFileInParts(fifo), FileReadError);
+    const fs::path bigZip = dir.write("big.zip", std::string("PK\x03\x04", 4));
+    fs::resize_file(bigZip, kMaxEntryBytes + 1);
+    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(bigZip); }),
+              "Could not import: 'big.zip' is too large to import (more than 512 MB in one file).");
     // In a folder, such files are left out like unreadable ones; links are never followed.
     dir.write("folder/top.gtl", kGerber);
     fs::create_symlink("/dev/zero", dir.path / "folder" / "zero.gbr");
