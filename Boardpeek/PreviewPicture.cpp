@@ -23,7 +23,7 @@ struct ImportedAndDrawn {
 ImportedAndDrawn importAndDraw(const std::filesystem::path& url) {
     ImportedAndDrawn out;
     try {
-        out.package = PackageImporter{.hashFiles = false}.importAny(url);
+        out.package = PackageImporter{.hashFiles = false, .readInParts = true}.importAny(url);
     } catch (const std::exception& e) {
         out.importError = e.what();
         return out;

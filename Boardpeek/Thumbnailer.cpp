@@ -27,7 +27,7 @@ struct Thumbnail {
 Thumbnail drawThumbnail(const std::filesystem::path& input, int size) {
     PCBPackage package;
     try {
-        package = PackageImporter{.hashFiles = false}.importAny(input);
+        package = PackageImporter{.hashFiles = false, .readInParts = true}.importAny(input);
     } catch (const std::exception& e) {
         return {std::nullopt, e.what()};
     }

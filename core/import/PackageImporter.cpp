@@ -755,9 +755,9 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
 
     const std::string name = lastPathComponent(url);
     return withinCeilings(name, [&] {
-        // A ZIP archive, the usual package, is read by several threads at once; what else a file may be is
-        // decided on its bytes read whole.
-        if (VellZip::isZip(readFileHead(url, 4))) {
+        // A ZIP archive, the usual package, may be read by several threads at once; what else a file may be
+        // is decided on its bytes read whole.
+        if (readInParts && VellZip::isZip(readFileHead(url, 4))) {
             const FileBytes zip = readInputInParts(url);
             if (VellZip::isZip(zip.bytes())) return importZIPData(zip.bytes(), name);
         }

@@ -48,6 +48,10 @@ struct PackageImporter {
     // Whether each file gets the hash of its bytes (PackageFile::dataHash), which revisions and caches are
     // keyed on. A picture of the board needs none, and on a large board hashing takes a tenth of the import.
     bool hashFiles = true;
+    // Whether importAny reads a ZIP package in parts side by side (readWholeFileInParts). Quicker where the
+    // read is the first thing a process does; while a program is still loading its libraries the threads
+    // wait on them and slow that loading down.
+    bool readInParts = false;
 
     PCBPackage importAny(const std::filesystem::path& url) const;
     PCBPackage importZIP(const std::filesystem::path& url) const;

@@ -80,6 +80,11 @@ TEST(PackageImporterZip, FiltersClassifiesSortsAndHashes) {
     ASSERT_GE(pkg.warnings.size(), 2u);
     EXPECT_EQ(pkg.warnings[0], "Not read: notes.pdf");
     EXPECT_EQ(pkg.warnings[1], "Skipped unrecognized file: readme.txt");
+    // Read in parts side by side, the same package.
+    const PCBPackage inParts = PackageImporter{.readInParts = true}.importAny(zip);
+    EXPECT_EQ(names(inParts), names(pkg));
+    EXPECT_EQ(inParts.warnings, pkg.warnings);
+    EXPECT_EQ(inParts.files[2].dataHash, pkg.files[2].dataHash);
 }
 
 TEST(PackageImporterZip, NothingToImportAndNotAZip) {
@@ -88,9 +93,10 @@ TEST(PackageImporterZip, NothingToImportAndNotAZip) {
     EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(onlyJunk); }), "No Gerber/Drill files found in the package.");
     const fs::path text = dir.write("fake.zip", "not a zip");
     EXPECT_EQ(errorText([&] { PackageImporter{}.importZIP(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
-    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
-    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(dir.path / "missing.zip"); }).rfind("Could not read 'missing.zip'", 0),
-              0u);
+    for (const PackageImporter importer : {PackageImporter{}, PackageImporter{.readInParts = true}}) {
+        EXPECT_EQ(errorText([&] { importer.importAny(text); }), "Could not import: 'fake.zip' is not a ZIP archive.");
+        EXPECT_EQ(errorText([&] { importer.importAny(dir.path / "missing.zip"); }).rfind("Could not read 'missing.zip'", 0), 0u);
+    }
 }
 
 TEST(PackageImporterZip, OneBadAcceptedFileFailsTheWholeImport) {
@@ -979,8 +985,9 @@ TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {
     EXPECT_THROW(readWholeFileInParts(fifo), FileReadError);
     const fs::path bigZip = dir.write("big.zip", std::string("PK\x03\x04", 4));
     fs::resize_file(bigZip, kMaxEntryBytes + 1);
-    EXPECT_EQ(errorText([&] { PackageImporter{}.importAny(bigZip); }),
-              "Could not import: 'big.zip' is too large to import (more than 512 MB in one file).");
+    for (const PackageImporter importer : {PackageImporter{}, PackageImporter{.readInParts = true}})
+        EXPECT_EQ(errorText([&] { importer.importAny(bigZip); }),
+                  "Could not import: 'big.zip' is too large to import (more than 512 MB in one file).");
     // In a folder, such files are left out like unreadable ones; links are never followed.
     dir.write("folder/top.gtl", kGerber);
     fs::create_symlink("/dev/zero", dir.path / "folder" / "zero.gbr");
