@@ -17,6 +17,7 @@
 #include <limits>
 #include <future>
 #include <memory>
+#include <new>
 #include <thread>
 #include <unordered_map>
 #include <utility>
@@ -676,24 +677,32 @@ void GLBoardRenderer::startMakingCaptureScene() {
     // The context is made current on the thread, draws the warm-up frame once, so that every pass's code is
     // compiled, and is handed to the GUI thread. Null when a step fails.
     std::thread([made, surface, format = canvasFormat(), gui = QThread::currentThread()] {
-        auto context = std::make_unique<QOpenGLContext>();
-        context->setFormat(format);
-        if (!context->create() || !context->makeCurrent(surface)) {
-            made->set_value(nullptr);
-            return;
-        }
-        auto scene = std::make_unique<gl::Scene>(context.get());
-        if (!scene->initialize()) {
-            scene->release();
+        const auto make = [&]() -> CaptureScene* {
+            auto context = std::make_unique<QOpenGLContext>();
+            context->setFormat(format);
+            if (!context->create() || !context->makeCurrent(surface)) return nullptr;
+            auto scene = std::make_unique<gl::Scene>(context.get());
+            if (!scene->initialize()) {
+                scene->release();
+                context->doneCurrent();
+                return nullptr;
+            }
+            const auto [layer, camera] = warmUpFrame();
+            scene->readBack({layer}, QSize(kWarmUpPixels, kWarmUpPixels), 1.0, camera);
             context->doneCurrent();
-            made->set_value(nullptr);
-            return;
+            context->moveToThread(gui);
+            auto* ready = new CaptureScene{surface, context.get(), scene.get()};
+            context.release();
+            scene.release();
+            return ready;
+        };
+        CaptureScene* ready = nullptr;
+        try {
+            ready = make();
+        } catch (const std::bad_alloc&) {
+            // No memory for it: the capture draws with the canvas's own context.
         }
-        const auto [layer, camera] = warmUpFrame();
-        scene->readBack({layer}, QSize(kWarmUpPixels, kWarmUpPixels), 1.0, camera);
-        context->doneCurrent();
-        context->moveToThread(gui);
-        made->set_value(new CaptureScene{surface, context.release(), scene.release()});
+        made->set_value(ready);
     }).detach();
 }
 
