@@ -576,6 +576,11 @@ struct CaptureScene {
     gl::Scene* scene = nullptr;
 };
 
+// Whether a picture of `pixels` at `devicePixelRatio` can be drawn at all.
+bool drawable(const QSize& pixels, double devicePixelRatio) {
+    return pixels.width() >= 1 && pixels.height() >= 1 && std::isfinite(devicePixelRatio) && devicePixelRatio > 0;
+}
+
 bool& captureSceneWanted() {
     static bool wanted = false;
     return wanted;
@@ -930,10 +935,7 @@ gl::Scene* GLBoardRenderer::offscreenScene() {
 }
 
 QImage GLBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixelRatio) {
-    if (pixelSize.width() < 1 || pixelSize.height() < 1 || !std::isfinite(devicePixelRatio) ||
-        devicePixelRatio <= 0) {
-        return {};
-    }
+    if (!drawable(pixelSize, devicePixelRatio)) return {};
     if (widgetScene_ && context() && context()->isValid()) {
         releaseOffscreenScene(); // the widget's context serves from now on
         makeCurrent();
@@ -957,9 +959,7 @@ QImage GLBoardRenderer::renderToImage(const QSize& pixelSize, double devicePixel
 
 QImage GLBoardRenderer::captureImage(const QSize& pixelSize, double devicePixelRatio) {
     CaptureScene* prepared = captureSceneWanted() && captureScene().valid() ? captureScene().get() : nullptr;
-    const bool drawable = pixelSize.width() >= 1 && pixelSize.height() >= 1 && std::isfinite(devicePixelRatio) &&
-                          devicePixelRatio > 0;
-    if (prepared && drawable && prepared->context->makeCurrent(prepared->surface)) {
+    if (prepared && drawable(pixelSize, devicePixelRatio) && prepared->context->makeCurrent(prepared->surface)) {
         QImage image = prepared->scene->readBack(layers_, pixelSize, devicePixelRatio, camera_);
         prepared->context->doneCurrent();
         if (!image.isNull()) return image;

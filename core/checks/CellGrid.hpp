@@ -327,15 +327,11 @@ inline constexpr std::uint32_t kStepsPerPoll = 4096;
 // many small windows, none kStepsPerPoll long, keeps one across them so that it still polls.
 class Poll {
 public:
-    template <class Stop> bool step(Stop&& stop) {
-        if (++steps_ < kStepsPerPoll) return false;
-        steps_ = 0;
-        return static_cast<bool>(stop());
-    }
-    // The same for a step that did the work of `more` steps beside its own.
-    template <class Stop> bool advance(std::size_t more, Stop&& stop) {
-        if (more < kStepsPerPoll - steps_) {
-            steps_ += static_cast<std::uint32_t>(more);
+    template <class Stop> bool step(Stop&& stop) { return advance(1, stop); }
+    // The same for work worth `steps` steps at once.
+    template <class Stop> bool advance(std::size_t steps, Stop&& stop) {
+        if (steps < kStepsPerPoll - steps_) {
+            steps_ += static_cast<std::uint32_t>(steps);
             return false;
         }
         steps_ = 0;

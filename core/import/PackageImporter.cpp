@@ -757,10 +757,7 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
     return withinCeilings(name, [&] {
         // A ZIP archive, the usual package, may be read by several threads at once; what else a file may be
         // is decided on its bytes read whole.
-        if (readInParts && VellZip::isZip(readFileHead(url, 4))) {
-            const FileBytes zip = readInputInParts(url);
-            if (VellZip::isZip(zip.bytes())) return importZIPData(zip.bytes(), name);
-        }
+        if (readInParts && VellZip::isZip(readFileHead(url, 4))) return importZIPData(readInputInParts(url).bytes(), name);
         return importFileData(readInput(url), name);
     });
 }
