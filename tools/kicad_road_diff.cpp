@@ -90,7 +90,7 @@ cl::Paths copperOf(const GeometryEngine& engine, const PCBObject& o) {
     TriangleMesh mesh;
     engine.append(o, mesh);
     cl::Paths out;
-    const auto& v = mesh.vertices;
+    const std::vector<float> v = mesh.vertices();
     for (std::size_t i = 0; i + 5 < v.size(); i += 6) out.push_back(pathOf({{v[i], v[i + 1]}, {v[i + 2], v[i + 3]}, {v[i + 4], v[i + 5]}}));
     return out;
 }

@@ -135,8 +135,9 @@ private:
     void dropStaleBuffers(const std::vector<Layer>& layers);
     // Draws from the layer's buffer, or from its arrays in place when the context reads them there.
     void drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::Clip& clip, QSize pixels);
-    // Draws the triangles of `count` vertices in place that can cover a sample of the target, in pieces.
-    void drawCovering(const float* vertices, std::int64_t count, const TargetTransform& target);
+    // Draws in place the triangles of `count` vertices of `mesh` from `first` that can cover a sample of the
+    // target, in pieces.
+    void drawCovering(const TriangleMesh& mesh, std::int64_t first, std::int64_t count, const TargetTransform& target);
     // The sample points of the multisampled target, where its driver tells them.
     void readSamplePattern();
     // Draws `count` vertices from `first` as `mode`, in pieces a draw call can take; `attach` points the
@@ -169,6 +170,8 @@ private:
     std::int64_t trianglesLeftOut_ = 0; // in the last frame
     std::unique_ptr<float[]> kept_;
     std::int64_t keptCapacity_ = 0;
+    // One piece of a mesh's triangles laid out flat, for a draw or an upload.
+    std::vector<float> flat_;
 };
 
 bool Scene::initialize() {
@@ -317,10 +320,19 @@ GLuint Scene::bufferFor(const Layer& layer) {
         buffer.failed = true;
         return 0;
     }
-    if (darkBytes > 0) f_->glBufferSubData(GL_ARRAY_BUFFER, 0, darkBytes, layer.meshes->dark.vertices.data());
-    if (clearBytes > 0) {
-        f_->glBufferSubData(GL_ARRAY_BUFFER, darkBytes, clearBytes, layer.meshes->clear.vertices.data());
-    }
+    // The meshes keep their triangles as fans: laid out flat a piece at a time.
+    const auto upload = [&](const TriangleMesh& mesh, GLintptr at) {
+        constexpr std::int64_t kPieceTriangles = kFlushedPieceVertices / 3;
+        for (std::int64_t t = 0; t < mesh.triangleCount(); t += kPieceTriangles) {
+            const std::int64_t n = std::min(kPieceTriangles, mesh.triangleCount() - t);
+            flat_.resize(static_cast<std::size_t>(n) * 6);
+            mesh.copyTriangles(t, n, flat_.data());
+            f_->glBufferSubData(GL_ARRAY_BUFFER, at + static_cast<GLintptr>(t * 6 * sizeof(float)),
+                                static_cast<GLsizeiptr>(n * 6 * sizeof(float)), flat_.data());
+        }
+    };
+    upload(layer.meshes->dark, 0);
+    upload(layer.meshes->clear, darkBytes);
     if (lineBytes > 0) {
         f_->glBufferSubData(GL_ARRAY_BUFFER, darkBytes + clearBytes, lineBytes, layer.meshes->centreLines.data());
     }
@@ -332,14 +344,16 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
     f_->glUniform4f(xformLocation_, static_cast<float>(clip.scaleX), static_cast<float>(clip.centerX),
                     static_cast<float>(clip.scaleY), static_cast<float>(clip.centerY));
     const TessellatedLayer& meshes = *layer.meshes;
-    // Vertex `i` of the layer's numbering: dark, then clear, then the centre lines.
-    const auto vertexAt = [&](std::int64_t i) {
-        const std::int64_t clearEnd = layer.darkVertices + layer.clearVertices;
-        return i >= clearEnd              ? meshes.centreLines.data() + (i - clearEnd) * 2
-               : i >= layer.darkVertices ? meshes.clear.vertices.data() + (i - layer.darkVertices) * 2
-                                         : meshes.dark.vertices.data() + i * 2;
+    const std::int64_t linesFirst = layer.darkVertices + layer.clearVertices;
+    // The mesh that vertex `i` of the layer's numbering (dark, then clear, then the centre lines) lies in, and
+    // its place there; a run lies in one array.
+    const auto meshAt = [&](std::int64_t i) -> std::pair<const TriangleMesh&, std::int64_t> {
+        if (i >= layer.darkVertices) return {meshes.clear, i - layer.darkVertices};
+        return {meshes.dark, i};
     };
-    const auto inPlace = [&](std::int64_t i) { f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, vertexAt(i)); };
+    const auto linesInPlace = [&](std::int64_t i) {
+        f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, meshes.centreLines.data() + (i - linesFirst) * 2);
+    };
     const auto inBuffer = [this](std::int64_t i) {
         // Offsetting the attribute instead of passing `first` keeps large layers inside GLint.
         f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0,
@@ -353,11 +367,18 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
     const auto draw = [&](GLenum mode, std::int64_t first, std::int64_t count) {
         if (buffer) {
             drawRange(mode, first, count, inBuffer);
-        } else if (mode == GL_TRIANGLES && !samples_.x.empty()) {
-            // A run lies in one array, so its first vertex gives the rest.
-            drawCovering(vertexAt(first), count, target);
+        } else if (mode == GL_LINES) {
+            drawRange(mode, first, count, linesInPlace);
+        } else if (const auto [mesh, at] = meshAt(first); !samples_.x.empty()) {
+            drawCovering(mesh, at, count, target);
         } else {
-            drawRange(mode, first, count, inPlace);
+            const auto flatPiece = [&, &mesh = mesh, at = at](std::int64_t i) {
+                const std::int64_t n = std::min(pieceVertices_, first + count - i);
+                flat_.resize(static_cast<std::size_t>(n) * 2);
+                mesh.copyTriangles((at + i - first) / 3, n / 3, flat_.data());
+                f_->glVertexAttribPointer(0, 2, GL_FLOAT, GL_FALSE, 0, flat_.data());
+            };
+            drawRange(mode, first, count, flatPiece);
         }
     };
     const float o = unit(layer.opacity);
@@ -381,7 +402,8 @@ void Scene::drawLayer(const Layer& layer, GLuint buffer, const CanvasTransform::
     }
 }
 
-void Scene::drawCovering(const float* vertices, std::int64_t count, const TargetTransform& target) {
+void Scene::drawCovering(const TriangleMesh& mesh, std::int64_t first, std::int64_t count,
+                         const TargetTransform& target) {
     if (count <= 0) return;
     if (keptCapacity_ < count) {
         kept_.reset(new float[static_cast<std::size_t>(count) * 2]);
@@ -391,8 +413,12 @@ void Scene::drawCovering(const float* vertices, std::int64_t count, const Target
     std::vector<std::int64_t> kept(static_cast<std::size_t>(pieces));
     parallelFor(kept.size(), [&](std::size_t p) {
         const std::int64_t from = static_cast<std::int64_t>(p) * pieceVertices_;
-        kept[p] = keepCoveringTriangles(vertices + from * 2, std::min(pieceVertices_, count - from), target, samples_,
-                                        kept_.get() + from * 2);
+        const std::int64_t n = std::min(pieceVertices_, count - from);
+        // Laid out flat beside the thread's work, so that only the triangles kept are written to the copy drawn.
+        thread_local std::vector<float> flat;
+        flat.resize(static_cast<std::size_t>(n) * 2);
+        mesh.copyTriangles((first + from) / 3, n / 3, flat.data());
+        kept[p] = keepCoveringTriangles(flat.data(), n, target, samples_, kept_.get() + from * 2);
     });
     for (std::size_t p = 0; p < kept.size(); ++p) {
         trianglesLeftOut_ += (std::min(pieceVertices_, count - static_cast<std::int64_t>(p) * pieceVertices_) - kept[p]) / 3;
@@ -717,7 +743,7 @@ GLBoardRenderer::buildRuns(const TessellatedLayer& meshes, std::int64_t darkVert
     std::vector<RenderLayer::Run> runs;
     // Runs come from outside: keep each range inside its array, whole triangles and whole lines only.
     const auto within = [](std::int64_t first, std::int64_t count, std::int64_t size, std::int64_t unit) {
-        if (first < 0 || first >= size || count <= 0) return std::int64_t{0};
+        if (first < 0 || first >= size || count <= 0 || first % unit != 0) return std::int64_t{0};
         count = std::min(count, size - first);
         return count - count % unit;
     };
@@ -742,23 +768,21 @@ BBox GLBoardRenderer::inkBoxOf(const RenderLayer& layer) {
     float minY = minX;
     float maxX = -minX;
     float maxY = -minX;
-    const float* v = layer.meshes->dark.vertices.data();
     for (const RenderLayer::Run& run : layer.runs) {
         if (run.clear) continue;
-        for (std::int64_t i = run.first * 2, end = (run.first + run.count) * 2; i < end; i += 2) {
-            // NaN fails every comparison and is left out, as the rasteriser leaves its triangle out.
-            if (v[i] < minX) minX = v[i];
-            if (v[i] > maxX) maxX = v[i];
-            if (v[i + 1] < minY) minY = v[i + 1];
-            if (v[i + 1] > maxY) maxY = v[i + 1];
-        }
+        // A NaN corner is left out, as the rasteriser leaves its triangle out.
+        const auto [x0, y0, x1, y1] = layer.meshes->dark.extent(run.first / 3, run.count / 3);
+        minX = std::min(minX, x0);
+        minY = std::min(minY, y0);
+        maxX = std::max(maxX, x1);
+        maxY = std::max(maxY, y1);
     }
     return BBox{minX, minY, maxX, maxY};
 }
 
 void GLBoardRenderer::assignMeshes(RenderLayer& layer, std::shared_ptr<const TessellatedLayer> meshes) {
-    layer.darkVertices = static_cast<std::int64_t>(meshes->dark.vertices.size() / 2);
-    layer.clearVertices = static_cast<std::int64_t>(meshes->clear.vertices.size() / 2);
+    layer.darkVertices = meshes->dark.vertexCount();
+    layer.clearVertices = meshes->clear.vertexCount();
     layer.lineVertices = static_cast<std::int64_t>(meshes->centreLines.size() / 2);
     layer.runs = buildRuns(*meshes, layer.darkVertices, layer.clearVertices, layer.lineVertices);
     layer.meshes = std::move(meshes);

@@ -22,14 +22,36 @@ constexpr float kFanPi = 3.1415925f;
 
 // TriangleMesh
 
-void TriangleMesh::addTriangle(const Vec2& a, const Vec2& b, const Vec2& c) {
-    vertices.insert(vertices.end(), {static_cast<float>(a.x), static_cast<float>(a.y), static_cast<float>(b.x),
-                                     static_cast<float>(b.y), static_cast<float>(c.x), static_cast<float>(c.y)});
+float* TriangleMesh::addFanPoints(std::int64_t points) {
+    const auto n = static_cast<std::uint32_t>(std::max<std::int64_t>(points, 3));
+    if (!runs_.empty() && runs_.back().points == n && runs_.back().fans < std::numeric_limits<std::uint32_t>::max()) {
+        ++runs_.back().fans;
+    } else {
+        if (runs_.size() % kRunsPerMark == 0) marks_.push_back(Mark{triangles_, pointCount_});
+        runs_.push_back(FanRun{n, 1});
+    }
+    triangles_ += n - 2;
+    pointCount_ += n;
+    const std::size_t base = points_.size();
+    points_.resize(base + std::size_t{2} * n);
+    return points_.data() + base;
 }
 
+void TriangleMesh::addTriangle(const Vec2& a, const Vec2& b, const Vec2& c) {
+    float* out = addFanPoints(3);
+    for (const Vec2* p : {&a, &b, &c}) {
+        *out++ = static_cast<float>(p->x);
+        *out++ = static_cast<float>(p->y);
+    }
+}
+
+// The triangles (a, b, c) and (a, c, d): one fan.
 void TriangleMesh::addQuad(const Vec2& a, const Vec2& b, const Vec2& c, const Vec2& d) {
-    addTriangle(a, b, c);
-    addTriangle(a, c, d);
+    float* out = addFanPoints(4);
+    for (const Vec2* p : {&a, &b, &c, &d}) {
+        *out++ = static_cast<float>(p->x);
+        *out++ = static_cast<float>(p->y);
+    }
 }
 
 void TriangleMesh::addFan(const Vec2& center, double radius, double startDeg, double sweepDeg,
@@ -38,22 +60,112 @@ void TriangleMesh::addFan(const Vec2& center, double radius, double startDeg, do
     const float cx = static_cast<float>(center.x);
     const float cy = static_cast<float>(center.y);
     const float r = static_cast<float>(radius);
-    auto rim = [&](double deg, float& x, float& y) {
+    float* out = addFanPoints(k + 2);
+    *out++ = cx;
+    *out++ = cy;
+    for (std::int64_t i = 0; i <= k; ++i) {
+        const double deg = i == 0 ? startDeg : startDeg + sweepDeg * static_cast<double>(i) / static_cast<double>(k);
         const float phi = static_cast<float>(deg) * kFanPi / 180.0f;
-        x = cx + r * std::cos(phi);
-        y = cy + r * std::sin(phi);
-    };
-    float px = 0;
-    float py = 0;
-    rim(startDeg, px, py);
-    for (std::int64_t i = 1; i <= k; ++i) {
-        float nx = 0;
-        float ny = 0;
-        rim(startDeg + sweepDeg * static_cast<double>(i) / static_cast<double>(k), nx, ny);
-        vertices.insert(vertices.end(), {cx, cy, px, py, nx, ny});
-        px = nx;
-        py = ny;
+        *out++ = cx + r * std::cos(phi);
+        *out++ = cy + r * std::sin(phi);
     }
+}
+
+void TriangleMesh::append(const TriangleMesh& other) {
+    for (std::size_t r = 0, point = 0; r < other.runs_.size(); ++r) {
+        const FanRun& run = other.runs_[r];
+        for (std::uint32_t f = 0; f < run.fans; ++f, point += run.points) {
+            float* out = addFanPoints(run.points);
+            std::copy_n(other.points_.data() + 2 * point, 2 * run.points, out);
+        }
+    }
+}
+
+template <class Visit>
+void TriangleMesh::forTriangles(std::int64_t first, std::int64_t count, Visit&& visit) const {
+    if (first < 0) {
+        count += first;
+        first = 0;
+    }
+    count = std::min(count, triangles_ - first);
+    if (count <= 0) return;
+    // The last mark at or before `first`, then run by run to the one holding it.
+    const auto mark = std::upper_bound(marks_.begin(), marks_.end(), first,
+                                       [](std::int64_t t, const Mark& m) { return t < m.triangle; }) - 1;
+    std::size_t r = static_cast<std::size_t>(mark - marks_.begin()) * kRunsPerMark;
+    std::int64_t triangle = mark->triangle;
+    std::int64_t point = mark->point;
+    for (;; ++r) {
+        const std::int64_t runTriangles = std::int64_t{runs_[r].fans} * (runs_[r].points - 2);
+        if (first < triangle + runTriangles) break;
+        triangle += runTriangles;
+        point += std::int64_t{runs_[r].fans} * runs_[r].points;
+    }
+    const std::int64_t perFan = runs_[r].points - 2;
+    std::int64_t fan = (first - triangle) / perFan;
+    std::int64_t inFan = (first - triangle) % perFan;
+    point += fan * runs_[r].points;
+    const float* p = points_.data();
+    while (count > 0) {
+        const std::int64_t points = runs_[r].points;
+        const float* centre = p + 2 * point;
+        const std::int64_t take = std::min(count, points - 2 - inFan);
+        for (std::int64_t i = inFan; i < inFan + take; ++i) visit(centre, centre + 2 * (i + 1), centre + 2 * (i + 2));
+        count -= take;
+        inFan = 0;
+        point += points;
+        if (++fan == runs_[r].fans) {
+            fan = 0;
+            ++r;
+        }
+    }
+}
+
+void TriangleMesh::copyTriangles(std::int64_t firstTriangle, std::int64_t count, float* out) const {
+    forTriangles(firstTriangle, count, [&out](const float* a, const float* b, const float* c) {
+        out[0] = a[0];
+        out[1] = a[1];
+        out[2] = b[0];
+        out[3] = b[1];
+        out[4] = c[0];
+        out[5] = c[1];
+        out += 6;
+    });
+}
+
+std::vector<float> TriangleMesh::vertices() const {
+    std::vector<float> flat(static_cast<std::size_t>(triangles_) * 6);
+    copyTriangles(0, triangles_, flat.data());
+    return flat;
+}
+
+TriangleMesh TriangleMesh::ofTriangles(const std::vector<float>& flat) {
+    TriangleMesh mesh;
+    for (std::size_t i = 0; i + 6 <= flat.size(); i += 6) std::copy_n(flat.data() + i, 6, mesh.addFanPoints(3));
+    return mesh;
+}
+
+std::array<float, 4> TriangleMesh::extent(std::int64_t firstTriangle, std::int64_t count) const {
+    float minX = std::numeric_limits<float>::infinity();
+    float minY = minX;
+    float maxX = -minX;
+    float maxY = -minX;
+    const auto take = [&](const float* v) {
+        // NaN fails every comparison and is left out.
+        if (v[0] < minX) minX = v[0];
+        if (v[0] > maxX) maxX = v[0];
+        if (v[1] < minY) minY = v[1];
+        if (v[1] > maxY) maxY = v[1];
+    };
+    const float* lastCentre = nullptr;
+    forTriangles(firstTriangle, count, [&](const float* a, const float* b, const float* c) {
+        // A fan's centre is every one of its triangles' first corner: once is enough.
+        if (a != lastCentre) take(a);
+        lastCentre = a;
+        take(b);
+        take(c);
+    });
+    return {minX, minY, maxX, maxY};
 }
 
 std::array<float, 12> TriangleMesh::verticesOfQuad(double minX, double minY, double maxX, double maxY) {
@@ -475,24 +587,12 @@ void addFixedFan(TriangleMesh& mesh, const Vec2& center, double radius, FixedFan
     const float cx = static_cast<float>(center.x);
     const float cy = static_cast<float>(center.y);
     const float r = static_cast<float>(radius);
-    auto& v = mesh.vertices;
-    const std::size_t base = v.size();
-    v.resize(base + static_cast<std::size_t>(k) * 6);
-    float* out = v.data() + base;
-    float px = cx + r * t[0];
-    float py = cy + r * t[1];
-    for (std::int64_t i = 1; i <= k; ++i) {
-        const float nx = cx + r * t[2 * i];
-        const float ny = cy + r * t[2 * i + 1];
-        out[0] = cx;
-        out[1] = cy;
-        out[2] = px;
-        out[3] = py;
-        out[4] = nx;
-        out[5] = ny;
-        out += 6;
-        px = nx;
-        py = ny;
+    float* out = mesh.addFanPoints(k + 2);
+    *out++ = cx;
+    *out++ = cy;
+    for (std::int64_t i = 0; i <= k; ++i) {
+        *out++ = cx + r * t[2 * i];
+        *out++ = cy + r * t[2 * i + 1];
     }
 }
 
@@ -542,19 +642,25 @@ void addTriangles(TriangleMesh& mesh, const std::vector<Triangle>& triangles, co
     for (const Triangle& t : triangles) mesh.addTriangle(t[0] + offset, t[1] + offset, t[2] + offset);
 }
 
-// Layer meshes run to hundreds of megabytes; backing them with huge pages saves most of the page faults
-// their first write would take. Only a hint: the kernel may ignore it.
-void adviseHugePages(std::vector<float>& v) {
+} // namespace
+
+// Layer meshes run to a hundred megabytes; backing them with huge pages saves most of the page faults their
+// first write would take. Only a hint: the kernel may ignore it.
+void TriangleMesh::reserve(std::int64_t floats, std::int64_t fans) {
+    points_.reserve(static_cast<std::size_t>(std::max<std::int64_t>(floats, 0)));
+    runs_.reserve(static_cast<std::size_t>(std::max<std::int64_t>(fans, 0)));
     constexpr std::uintptr_t huge = 2u << 20;
-    const std::size_t bytes = v.capacity() * sizeof(float);
-    // Below this the huge page the last triangles touch, resident however little of it they fill, is a large
-    // share of the mesh.
+    const std::size_t bytes = points_.capacity() * sizeof(float);
+    // Below this the huge page the last fans touch, resident however little of it they fill, is a large share
+    // of the mesh.
     if (bytes < 16 * huge) return;
-    const auto begin = reinterpret_cast<std::uintptr_t>(v.data());
+    const auto begin = reinterpret_cast<std::uintptr_t>(points_.data());
     const std::uintptr_t first = (begin + huge - 1) & ~(huge - 1);
     const std::uintptr_t last = (begin + bytes) & ~(huge - 1);
     if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
 }
+
+namespace {
 
 // The triangles flashShape gives, or an upper bound for macro outlines.
 std::int64_t flashTriangles(ShapeRef shape, std::int64_t n, double tolerance) {
@@ -581,6 +687,22 @@ std::int64_t flashTriangles(ShapeRef shape, std::int64_t n, double tolerance) {
         shape->value);
 }
 
+// The fans flashShape gives, or an upper bound for macro outlines.
+std::int64_t flashFans(ShapeRef shape) {
+    if (!shape) return 1;
+    return std::visit(Overloaded{
+                          [](const ApertureShape::Obround&) { return std::int64_t{3}; },
+                          [](const ApertureShape::Macro& m) {
+                              if (!m.outline) return std::int64_t{1};
+                              std::int64_t points = 0;
+                              for (const Contour& c : *m.outline) points += static_cast<std::int64_t>(c.size());
+                              return points;
+                          },
+                          [](const auto&) { return std::int64_t{1}; },
+                      },
+                      shape->value);
+}
+
 double strokeWidthOf(const PCBObject& obj) {
     return obj.apertureShape ? obj.apertureShape->strokeNominalWidth() : 0.2;
 }
@@ -596,48 +718,63 @@ TessellatedLayer Tessellator::tessellate(const std::vector<PCBObject>& objects) 
         if (detailToleranceMM > 0 && !(h > detailToleranceMM)) return 2;
         return 2 + 2 * piecesWithin(h, kPi, detailToleranceMM, n, kLeastHalfPieces);
     };
-    auto trianglesOf = [&](const PCBObject& obj) {
+    // Triangles and fans, as append makes them (upper bounds for outlines).
+    struct Size {
+        std::int64_t triangles, fans;
+    };
+    const auto strokeSize = [&](double width, std::int64_t pieces) {
+        const std::int64_t triangles = strokeTriangles(width);
+        return Size{triangles * pieces, (triangles == 2 ? 1 : 3) * pieces};
+    };
+    const auto outlineSize = [](const std::vector<Contour>& contours) {
+        std::int64_t points = 0;
+        for (const auto& c : contours) points += static_cast<std::int64_t>(c.size());
+        return Size{points, points};
+    };
+    auto sizeOf = [&](const PCBObject& obj) {
         return obj.kind.visit(
             Overloaded{
-                [&](const PCBObjectKind::Stroke&) { return strokeTriangles(strokeWidthOf(obj)); },
+                [&](const PCBObjectKind::Stroke&) { return strokeSize(strokeWidthOf(obj), 1); },
                 [&](const PCBObjectKind::ArcStroke& a) {
-                    return strokeTriangles(strokeWidthOf(obj)) *
-                           sampledPointCount(a.start, a.end, a.center, a.clockwise);
+                    return strokeSize(strokeWidthOf(obj), sampledPointCount(a.start, a.end, a.center, a.clockwise));
                 },
-                [&](const PCBObjectKind::Flash&) { return flashTriangles(obj.apertureShape, n, detailToleranceMM); },
-                [&](const PCBObjectKind::Region& r) {
-                    std::int64_t points = 0;
-                    for (const auto& c : r.contours) points += static_cast<std::int64_t>(c.size());
-                    return points;
+                [&](const PCBObjectKind::Flash&) {
+                    return Size{flashTriangles(obj.apertureShape, n, detailToleranceMM), flashFans(obj.apertureShape)};
                 },
+                [&](const PCBObjectKind::Region& r) { return outlineSize(r.contours); },
                 [&](const PCBObjectKind::Drill& d) {
-                    return std::isfinite(d.diameterMM) ? discSegments(d.diameterMM) : 0;
+                    return Size{std::isfinite(d.diameterMM) ? discSegments(d.diameterMM) : 0, 1};
                 },
-                [&](const PCBObjectKind::Slot& s) { return strokeTriangles(s.diameterMM); },
+                [&](const PCBObjectKind::Slot& s) { return strokeSize(s.diameterMM, 1); },
             });
     };
-    // Reserve once instead of doubling through hundreds of megabytes. A big layer is sized from an even
-    // sample of its primitives with room to spare: reading every primitive twice costs more than reserving
-    // too much, which only takes address space until it is written.
+    // Reserve once instead of doubling through a hundred megabytes. A big layer is sized from an even sample
+    // of its primitives with room to spare: reading every primitive twice costs more than reserving too much,
+    // which only takes address space until it is written.
     const std::size_t count = objects.size();
     const std::size_t stride = count <= 8192 ? 1 : count / 4096;
-    double darkFloats = 0;
-    double clearFloats = 0;
+    Size dark{0, 0};
+    Size clear{0, 0};
     for (std::size_t i = 0; i < count; i += stride) {
-        const PCBObject& obj = objects[i];
-        (obj.polarity == Polarity::clear ? clearFloats : darkFloats) += static_cast<double>(trianglesOf(obj)) * 6;
+        const Size size = sizeOf(objects[i]);
+        Size& sum = objects[i].polarity == Polarity::clear ? clear : dark;
+        sum.triangles += size.triangles;
+        sum.fans += size.fans;
     }
     const double scale = stride == 1 ? 1.0 : static_cast<double>(stride) * 1.25;
-    layer.dark.vertices.reserve(static_cast<std::size_t>(darkFloats * scale));
-    layer.clear.vertices.reserve(static_cast<std::size_t>(clearFloats * scale));
-    adviseHugePages(layer.dark.vertices);
-    adviseHugePages(layer.clear.vertices);
+    // A fan of n points gives n - 2 triangles.
+    const auto reserve = [scale](TriangleMesh& mesh, const Size& size) {
+        mesh.reserve(static_cast<std::int64_t>(static_cast<double>(2 * (size.triangles + 2 * size.fans)) * scale),
+                     static_cast<std::int64_t>(static_cast<double>(size.fans) * scale));
+    };
+    reserve(layer.dark, dark);
+    reserve(layer.clear, clear);
     for (const PCBObject& obj : objects) {
         const bool isClear = obj.polarity == Polarity::clear;
         TriangleMesh& mesh = isClear ? layer.clear : layer.dark;
-        const auto before = static_cast<std::int64_t>(mesh.vertices.size() / 2);
+        const std::int64_t before = mesh.vertexCount();
         append(obj, mesh);
-        const auto added = static_cast<std::int64_t>(mesh.vertices.size() / 2) - before;
+        const std::int64_t added = mesh.vertexCount() - before;
         if (added == 0) continue;
         const auto linesBefore = static_cast<std::int64_t>(layer.centreLines.size() / 2);
         appendCentreLine(obj, layer.centreLines);
@@ -706,8 +843,7 @@ void Tessellator::strokeSegment(const Vec2& a, const Vec2& b, double width, Tria
     const double uy = dy / len;
     const Vec2 o{h * -uy, h * ux};
     if (n > kTabledSegments || n == 0) {
-        mesh.addTriangle(a + o, b + o, b - o);
-        mesh.addTriangle(a + o, b - o, a - o);
+        mesh.addQuad(a + o, b + o, b - o, a - o);
         if (n == 0) return;
         const double theta = std::atan2(-o.y, -o.x) * 180.0 / kPi;
         mesh.addFan(b, h, theta, 180, n);
@@ -719,10 +855,7 @@ void Tessellator::strokeSegment(const Vec2& a, const Vec2& b, double width, Tria
     const double ex = h >= 0 ? uy : -uy;
     const double ey = h >= 0 ? -ux : ux;
     const double* turn = fanTables().halfTurn[n].data();
-    auto& v = mesh.vertices;
-    const std::size_t base = v.size();
-    v.resize(base + static_cast<std::size_t>(2 + 2 * n) * 6);
-    float* out = v.data() + base;
+    float* out = mesh.addFanPoints(4);
     auto put = [&out](double x, double y) {
         *out++ = static_cast<float>(x);
         *out++ = static_cast<float>(y);
@@ -730,29 +863,17 @@ void Tessellator::strokeSegment(const Vec2& a, const Vec2& b, double width, Tria
     put(a.x + o.x, a.y + o.y);
     put(b.x + o.x, b.y + o.y);
     put(b.x - o.x, b.y - o.y);
-    put(a.x + o.x, a.y + o.y);
-    put(b.x - o.x, b.y - o.y);
     put(a.x - o.x, a.y - o.y);
     for (int cap = 0; cap < 2; ++cap) {
         const Vec2& c = cap == 0 ? b : a;
         const double s = cap == 0 ? h : -h;
-        const float cx = static_cast<float>(c.x);
-        const float cy = static_cast<float>(c.y);
-        float px = static_cast<float>(c.x + s * ex);
-        float py = static_cast<float>(c.y + s * ey);
+        out = mesh.addFanPoints(n + 2);
+        put(c.x, c.y);
+        put(c.x + s * ex, c.y + s * ey);
         for (std::int64_t i = 1; i <= n; ++i) {
             const double cs = turn[2 * i];
             const double sn = turn[2 * i + 1];
-            const float nx = static_cast<float>(c.x + s * (ex * cs - ey * sn));
-            const float ny = static_cast<float>(c.y + s * (ey * cs + ex * sn));
-            *out++ = cx;
-            *out++ = cy;
-            *out++ = px;
-            *out++ = py;
-            *out++ = nx;
-            *out++ = ny;
-            px = nx;
-            py = ny;
+            put(c.x + s * (ex * cs - ey * sn), c.y + s * (ey * cs + ex * sn));
         }
     }
 }
@@ -802,8 +923,16 @@ void Tessellator::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh)
                 thread_local std::vector<Vec2> corners;
                 corners.clear();
                 polygonCorners(at, p, corners);
-                for (std::size_t j = 0; j < corners.size(); ++j)
-                    mesh.addTriangle(at, corners[j], corners[j + 1 == corners.size() ? 0 : j + 1]);
+                if (corners.empty()) return;
+                // The triangles (at, corner j, corner j + 1) round the polygon: one fan that ends where it began.
+                float* out = mesh.addFanPoints(static_cast<std::int64_t>(corners.size()) + 2);
+                const auto put = [&out](const Vec2& p) {
+                    *out++ = static_cast<float>(p.x);
+                    *out++ = static_cast<float>(p.y);
+                };
+                put(at);
+                for (const Vec2& corner : corners) put(corner);
+                put(corners[0]);
             },
             [&](const ApertureShape::Macro& m) {
                 if (!m.outline) {

@@ -9,17 +9,61 @@
 
 namespace corvane {
 
-// Three vertices per triangle, x and y each: six floats per triangle, no index list.
-struct TriangleMesh {
-    std::vector<float> vertices;
-
-    std::int64_t triangleCount() const { return static_cast<std::int64_t>(vertices.size() / 6); }
+// Triangles kept as fans: a fan of n points (n >= 3) stands for the n - 2 triangles (p0, pi, pi+1), i = 1 ...
+// n - 2, in that order. A disc or a round cap is one fan, a quad or a stroke's body a fan of four, anything
+// else single triangles: less than half the floats of a flat list on a board of tracks and pads. The canvas
+// reads the flat triangles back piece by piece, float for float as they were made.
+class TriangleMesh {
+public:
+    std::int64_t triangleCount() const { return triangles_; }
+    // Vertices of the flat list: three a triangle.
+    std::int64_t vertexCount() const { return 3 * triangles_; }
+    bool empty() const { return triangles_ == 0; }
 
     void addTriangle(const Vec2& a, const Vec2& b, const Vec2& c);
     void addQuad(const Vec2& a, const Vec2& b, const Vec2& c, const Vec2& d);
     // Rim points are computed in single precision; gives max(segments, 3) triangles.
     void addFan(const Vec2& center, double radius, double startDeg, double sweepDeg, std::int64_t segments);
+    // Room for one fan of `points` points (at least 3) at the end, for the caller to fill with x, y floats.
+    float* addFanPoints(std::int64_t points);
+    void append(const TriangleMesh& other);
+    // Room for `floats` point coordinates and `fans` fans, taken only as they are written.
+    void reserve(std::int64_t floats, std::int64_t fans);
+
+    // The flat vertices (x, y floats, three a triangle) of the `count` triangles from `firstTriangle`, into `out`.
+    void copyTriangles(std::int64_t firstTriangle, std::int64_t count, float* out) const;
+    // Every triangle, flat.
+    std::vector<float> vertices() const;
+    // Each three vertices of `flat` one triangle; a trailing part of one is dropped.
+    static TriangleMesh ofTriangles(const std::vector<float>& flat);
+    // The extent of the corners of the `count` triangles from `firstTriangle`, as {minX, minY, maxX, maxY};
+    // coordinates that are not numbers are left out. Infinite bounds inverted when there are none.
+    std::array<float, 4> extent(std::int64_t firstTriangle, std::int64_t count) const;
+    // The fans' point coordinates, fan after fan.
+    const std::vector<float>& points() const { return points_; }
+
     static std::array<float, 12> verticesOfQuad(double minX, double minY, double maxX, double maxY);
+
+private:
+    // `fans` fans of `points` points each, one after another.
+    struct FanRun {
+        std::uint32_t points;
+        std::uint32_t fans;
+    };
+    // Where a run starts, kept every kRunsPerMark runs so that a triangle is found without walking them all.
+    struct Mark {
+        std::int64_t triangle;
+        std::int64_t point;
+    };
+    static constexpr std::size_t kRunsPerMark = 64;
+    // Calls visit(a, b, c) with pointers to the x, y of each triangle's corners, `count` triangles from `first`.
+    template <class Visit> void forTriangles(std::int64_t first, std::int64_t count, Visit&& visit) const;
+
+    std::vector<float> points_;
+    std::vector<FanRun> runs_;
+    std::vector<Mark> marks_;
+    std::int64_t triangles_ = 0;
+    std::int64_t pointCount_ = 0; // points_.size() / 2, as the runs account for them
 };
 
 // Consecutive primitives of one polarity in file order, as a range of vertices (not floats) of the mesh of

@@ -193,17 +193,17 @@ std::shared_ptr<const TessellatedLayer> tessellateShared(const Tessellator& geom
 
 // A negative plane: its box filled, with every feature of the file cut out of it.
 TessellatedLayer negativePlaneMesh(TessellatedLayer features, const BBox& box) {
-    const auto quad = TriangleMesh::verticesOfQuad(box.minX, box.minY, box.maxX, box.maxY);
     TessellatedLayer plane;
-    plane.dark.vertices.assign(quad.begin(), quad.end());
-    plane.clear.vertices = std::move(features.clear.vertices);
-    plane.clear.vertices.insert(plane.clear.vertices.end(), features.dark.vertices.begin(), features.dark.vertices.end());
+    plane.dark.addQuad(Vec2{box.minX, box.minY}, Vec2{box.maxX, box.minY}, Vec2{box.maxX, box.maxY},
+                       Vec2{box.minX, box.maxY});
+    plane.clear = std::move(features.clear);
+    plane.clear.append(features.dark);
     // The features' thin strokes are cut out at least a pixel wide, as they would be drawn.
     plane.centreLines = std::move(features.centreLines);
-    plane.runs.push_back(PolarityRun{Polarity::dark, 0, static_cast<std::int64_t>(plane.dark.vertices.size() / 2)});
-    if (!plane.clear.vertices.empty())
-        plane.runs.push_back(PolarityRun{Polarity::clear, 0, static_cast<std::int64_t>(plane.clear.vertices.size() / 2),
-                                         0, static_cast<std::int64_t>(plane.centreLines.size() / 2)});
+    plane.runs.push_back(PolarityRun{Polarity::dark, 0, plane.dark.vertexCount()});
+    if (!plane.clear.empty())
+        plane.runs.push_back(PolarityRun{Polarity::clear, 0, plane.clear.vertexCount(), 0,
+                                         static_cast<std::int64_t>(plane.centreLines.size() / 2)});
     return plane;
 }
 

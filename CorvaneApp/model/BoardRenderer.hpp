@@ -32,8 +32,8 @@ public:
     void setLayer(const std::string& id, const Color& color, float opacity, bool visible, std::vector<float> dark,
                   std::vector<float> clear, std::vector<PolarityRun> runs = {}) {
         auto meshes = std::make_shared<TessellatedLayer>();
-        meshes->dark.vertices = std::move(dark);
-        meshes->clear.vertices = std::move(clear);
+        meshes->dark = TriangleMesh::ofTriangles(dark);
+        meshes->clear = TriangleMesh::ofTriangles(clear);
         meshes->runs = std::move(runs);
         setLayer(id, color, opacity, visible, std::shared_ptr<const TessellatedLayer>(std::move(meshes)));
     }

@@ -30,12 +30,13 @@ std::shared_ptr<const TessellatedLayer> layerMeshes(int layer, int triangles) {
     auto meshes = std::make_shared<TessellatedLayer>();
     for (int i = 0; i < triangles; ++i) {
         const bool clear = (i / 1000) % 5 == 4;
-        auto& v = clear ? meshes->clear.vertices : meshes->dark.vertices;
-        const std::int64_t first = static_cast<std::int64_t>(v.size() / 2);
+        TriangleMesh& mesh = clear ? meshes->clear : meshes->dark;
+        const std::int64_t first = mesh.vertexCount();
         const float cx = x(rng), cy = y(rng);
+        float* v = mesh.addFanPoints(3);
         for (int k = 0; k < 3; ++k) {
-            v.push_back(cx + d(rng));
-            v.push_back(cy + d(rng));
+            *v++ = cx + d(rng);
+            *v++ = cy + d(rng);
         }
         const Polarity polarity = clear ? Polarity::clear : Polarity::dark;
         if (!meshes->runs.empty() && meshes->runs.back().polarity == polarity) {

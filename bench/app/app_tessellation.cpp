@@ -91,7 +91,7 @@ void runLayer(benchmark::State& state, const std::vector<PCBObject>& objects) {
     for (auto _ : state) {
         const TessellatedLayer layer = engine.tessellate(objects);
         triangles = layer.totalTriangles();
-        benchmark::DoNotOptimize(layer.dark.vertices.data());
+        benchmark::DoNotOptimize(layer.dark.points().data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(objects.size()));
     state.counters["triangles"] = static_cast<double>(triangles);
@@ -159,7 +159,7 @@ void BM_FillSmallContours(benchmark::State& state) {
     for (auto _ : state) {
         TriangleMesh mesh;
         engine.fillRegion(contours, mesh);
-        benchmark::DoNotOptimize(mesh.vertices.data());
+        benchmark::DoNotOptimize(mesh.points().data());
     }
     state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(contours.size()));
 }
@@ -183,7 +183,7 @@ void BM_FillPour20k(benchmark::State& state) {
     for (auto _ : state) {
         TriangleMesh mesh;
         engine.fillRegion(region, mesh);
-        benchmark::DoNotOptimize(mesh.vertices.data());
+        benchmark::DoNotOptimize(mesh.points().data());
     }
     state.SetItemsProcessed(state.iterations() * 20'000);
 }
@@ -221,7 +221,7 @@ void BM_FillBridgedPlane60k(benchmark::State& state) {
         TriangleMesh mesh;
         engine.fillRegion(region, mesh);
         triangles = mesh.triangleCount();
-        benchmark::DoNotOptimize(mesh.vertices.data());
+        benchmark::DoNotOptimize(mesh.points().data());
     }
     state.counters["points"] = static_cast<double>(region[0].size());
     state.counters["triangles"] = static_cast<double>(triangles);
@@ -266,7 +266,7 @@ void BM_FillComb20k(benchmark::State& state) {
     for (auto _ : state) {
         TriangleMesh mesh;
         engine.fillRegion(region, mesh);
-        benchmark::DoNotOptimize(mesh.vertices.data());
+        benchmark::DoNotOptimize(mesh.points().data());
     }
 }
 BENCHMARK(BM_FillComb20k)->Unit(benchmark::kMillisecond);

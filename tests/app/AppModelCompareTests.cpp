@@ -87,8 +87,8 @@ TEST(AppCompare, StartCompareShowsRowsStatusAndColouredLayers) {
     EXPECT_EQ(removed.opacity, 0.95f);
     EXPECT_EQ(added.color, (BoardRenderer::Color{0.30f, 0.90f, 0.40f, 1.0f}));
     for (const auto& l : f.renderer.layers) EXPECT_TRUE(l.visible) << l.id;
-    EXPECT_FALSE(removed.geometry->dark.vertices.empty());
-    EXPECT_FALSE(added.geometry->dark.vertices.empty());
+    EXPECT_FALSE(removed.geometry->dark.vertices().empty());
+    EXPECT_FALSE(added.geometry->dark.vertices().empty());
 
     // However started, the comparison holds both revisions whole: each has its drill tables and summary at
     // once, and its checks run after the comparison is drawn. The measurements stay.
@@ -137,10 +137,10 @@ TEST(AppCompare, IdenticalPackagesAreAllGrey) {
     for (const auto& l : f.renderer.layers) {
         const bool isSame = l.id.size() > 5 && l.id.compare(l.id.size() - 5, 5, ":same") == 0;
         if (isSame) {
-            EXPECT_FALSE(l.geometry->dark.vertices.empty()) << l.id;
+            EXPECT_FALSE(l.geometry->dark.vertices().empty()) << l.id;
             EXPECT_EQ(l.opacity, 0.5f);
         } else {
-            EXPECT_TRUE(l.geometry->dark.vertices.empty() && l.geometry->clear.vertices.empty()) << l.id;
+            EXPECT_TRUE(l.geometry->dark.vertices().empty() && l.geometry->clear.vertices().empty()) << l.id;
         }
     }
 }
@@ -220,7 +220,7 @@ TEST(AppCompare, RolesSharedBySeveralFilesAreNamedByTheFileAndCopperLeads) {
     for (const auto& o : groups->added) EXPECT_EQ(o.bbox.minX, 20 - 0.05);
     const auto* added = f.renderer.find("diff:card-Mech2.gbr:added");
     ASSERT_TRUE(added);
-    EXPECT_FALSE(added->geometry->dark.vertices.empty());
+    EXPECT_FALSE(added->geometry->dark.vertices().empty());
     EXPECT_EQ(f.model.statusMessage(), "Compare card \u2192 card: 15 changes");
 }
 

@@ -168,7 +168,7 @@ TEST(AppLoading, LayerCommandsReuseMeshesUntilThePackageChanges) {
     f.model.loadPackage(mixedOrderPackage());
     const auto before = f.renderer.find("layer:t.gbr")->geometry;
     ASSERT_TRUE(before);
-    EXPECT_GT(before->dark.vertices.size(), 0u);
+    EXPECT_GT(before->dark.vertices().size(), 0u);
     f.model.setLayerColor("t.gbr", QColor(0, 255, 0));
     f.model.toggleSolo("t.gbr");
     f.model.moveLayer("t.gbr", false);
@@ -243,16 +243,16 @@ TEST(AppLoading, LargeArcsKeepToTheirCircleOnTheCanvas) {
     f.model.loadPackage(p);
     for (std::size_t k = 0; k < arcs.size(); ++k) {
         const auto& [r, minPieces, maxPieces] = arcs[k];
-        const auto& mesh = f.renderer.find("layer:" + p.files[p.files.size() - arcs.size() + k].fileName)->geometry->dark;
+        const std::vector<float> mesh = f.renderer.find("layer:" + p.files[p.files.size() - arcs.size() + k].fileName)->geometry->dark.vertices();
         // Each piece is a body of two triangles, (a+o, b+o, b−o) and (a+o, b−o, a−o), then its two caps.
         constexpr std::size_t kFloatsPerPiece = (2 + 2 * 8) * 6;
-        ASSERT_EQ(mesh.vertices.size() % kFloatsPerPiece, 0u);
-        const std::size_t pieces = mesh.vertices.size() / kFloatsPerPiece;
+        ASSERT_EQ(mesh.size() % kFloatsPerPiece, 0u);
+        const std::size_t pieces = mesh.size() / kFloatsPerPiece;
         EXPECT_GE(pieces, minPieces);
         EXPECT_LE(pieces, maxPieces);
         double worst = 0;
         for (std::size_t i = 0; i < pieces; ++i) {
-            const float* v = mesh.vertices.data() + i * kFloatsPerPiece;
+            const float* v = mesh.data() + i * kFloatsPerPiece;
             const double mx = (v[0] + v[10] + v[2] + v[4]) / 4, my = (v[1] + v[11] + v[3] + v[5]) / 4;
             worst = std::max(worst, r - std::sqrt(mx * mx + my * my));
         }
@@ -277,23 +277,24 @@ TEST(AppLoading, NegativePlanesAreTheBoardWithFeaturesCutOut) {
     const auto quad = floats(TriangleMesh::verticesOfQuad(0, 0, 40, 30));
     const auto& mask = *f.renderer.find("layer:mask.gbr")->geometry;
     const auto maskFeatures = geom.tessellate(p.files[3].gerber->objects);
-    EXPECT_EQ(mask.dark.vertices, quad);
-    EXPECT_EQ(mask.clear.vertices, maskFeatures.clear.vertices);
+    EXPECT_EQ(mask.dark.vertices(), quad);
+    EXPECT_EQ(mask.clear.vertices(), maskFeatures.clear.vertices());
     ASSERT_EQ(mask.runs.size(), 2u);
     EXPECT_EQ(mask.runs[0], (PolarityRun{Polarity::dark, 0, 6}));
     EXPECT_EQ(mask.runs[1].polarity, Polarity::clear);
-    EXPECT_EQ(mask.runs[1].vertexCount, static_cast<std::int64_t>(mask.clear.vertices.size() / 2));
+    EXPECT_EQ(mask.runs[1].vertexCount, static_cast<std::int64_t>(mask.clear.vertices().size() / 2));
 
     const auto& plane = *f.renderer.find("layer:plane.gbr")->geometry;
     const auto planeFeatures = geom.tessellate(p.files[4].gerber->objects);
-    EXPECT_EQ(plane.dark.vertices, quad);
-    auto expectedClear = planeFeatures.clear.vertices;
-    expectedClear.insert(expectedClear.end(), planeFeatures.dark.vertices.begin(), planeFeatures.dark.vertices.end());
-    EXPECT_EQ(plane.clear.vertices, expectedClear);
+    EXPECT_EQ(plane.dark.vertices(), quad);
+    auto expectedClear = planeFeatures.clear.vertices();
+    const std::vector<float> planeDark = planeFeatures.dark.vertices();
+    expectedClear.insert(expectedClear.end(), planeDark.begin(), planeDark.end());
+    EXPECT_EQ(plane.clear.vertices(), expectedClear);
 
     // A mask with one dark object is drawn as it is.
     const auto& plain = *f.renderer.find("layer:plain-mask.gbr")->geometry;
-    EXPECT_EQ(plain.dark.vertices, geom.tessellate(p.files[5].gerber->objects).dark.vertices);
+    EXPECT_EQ(plain.dark.vertices(), geom.tessellate(p.files[5].gerber->objects).dark.vertices());
 
     EXPECT_TRUE(AppModel::isNegativePlane(p.files[3]));
     EXPECT_TRUE(AppModel::isNegativePlane(p.files[4]));
@@ -319,8 +320,8 @@ TEST(AppLoading, NegativePlaneWithoutABoardBoxIsDrawnPlain) {
     f.model.loadPackage(p);
     const auto& mask = *f.renderer.find("layer:mask.gbr")->geometry;
     const auto features = Tessellator().tessellate(p.files[0].gerber->objects);
-    EXPECT_TRUE(mask.dark.vertices.empty());
-    EXPECT_EQ(mask.clear.vertices, features.clear.vertices);
+    EXPECT_TRUE(mask.dark.vertices().empty());
+    EXPECT_EQ(mask.clear.vertices(), features.clear.vertices());
     EXPECT_FALSE(f.model.hasFitted());
 }
 
@@ -539,7 +540,7 @@ TEST(AppImport, ZipImportInstallsThePackageAndCachesIt) {
     for (const PackageFile& file : f.model.package()->files) {
         const auto* layer = f.renderer.find(AppModel::layerRendererID(file.fileName));
         ASSERT_TRUE(layer && layer->geometry) << file.fileName;
-        EXPECT_EQ(layer->geometry->dark.vertices, Tessellator().tessellate(file.objects()).dark.vertices) << file.fileName;
+        EXPECT_EQ(layer->geometry->dark.vertices(), Tessellator().tessellate(file.objects()).dark.vertices()) << file.fileName;
     }
 }
 
@@ -603,8 +604,9 @@ TEST(AppImport, MeshesMadeEarlyForTheCanvasAreTheOnesALaterImportMakes) {
         std::map<std::string, std::vector<float>> vertices;
         for (const auto& layer : f.renderer.layers) {
             if (!layer.geometry) continue;
-            std::vector<float> all = layer.geometry->dark.vertices;
-            all.insert(all.end(), layer.geometry->clear.vertices.begin(), layer.geometry->clear.vertices.end());
+            std::vector<float> all = layer.geometry->dark.vertices();
+            const std::vector<float> clear = layer.geometry->clear.vertices();
+            all.insert(all.end(), clear.begin(), clear.end());
             all.insert(all.end(), layer.geometry->centreLines.begin(), layer.geometry->centreLines.end());
             vertices[layer.id] = std::move(all);
         }

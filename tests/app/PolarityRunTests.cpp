@@ -13,7 +13,7 @@ PCBObject flash(double x, Polarity polarity, double diameter = 1.0) {
                      std::nullopt, std::nullopt, std::nullopt, std::nullopt, 0);
 }
 
-std::int64_t vertices(const TriangleMesh& m) { return static_cast<std::int64_t>(m.vertices.size() / 2); }
+std::int64_t vertices(const TriangleMesh& m) { return static_cast<std::int64_t>(m.vertices().size() / 2); }
 
 } // namespace
 
@@ -47,7 +47,7 @@ TEST(PolarityRuns, PrimitivesWithoutTrianglesNeitherSplitNorOpenRuns) {
     EXPECT_EQ(layer.runs[0].polarity, Polarity::dark);
     EXPECT_EQ(layer.runs[0].firstVertex, 0);
     EXPECT_EQ(layer.runs[0].vertexCount, vertices(layer.dark));
-    EXPECT_TRUE(layer.clear.vertices.empty());
+    EXPECT_TRUE(layer.clear.vertices().empty());
 
     EXPECT_TRUE(g.tessellate({}).runs.empty());
 }

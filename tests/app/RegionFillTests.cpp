@@ -26,7 +26,7 @@ double totalArea(const std::vector<Triangle>& ts) {
 
 std::vector<Triangle> trianglesOf(const TriangleMesh& m) {
     std::vector<Triangle> out;
-    const auto& v = m.vertices;
+    const auto& v = m.vertices();
     for (std::size_t i = 0; i + 5 < v.size(); i += 6) {
         out.push_back(Triangle{Vec2{v[i], v[i + 1]}, Vec2{v[i + 2], v[i + 3]}, Vec2{v[i + 4], v[i + 5]}});
     }

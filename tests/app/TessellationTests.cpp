@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <functional>
 #include <limits>
 
@@ -26,16 +27,16 @@ TriangleMesh meshOf(const Tessellator& g, const PCBObject& obj) {
 }
 
 void expectSameFloats(const TriangleMesh& actual, const TriangleMesh& expected) {
-    ASSERT_EQ(actual.vertices.size(), expected.vertices.size());
-    for (std::size_t i = 0; i < actual.vertices.size(); ++i) {
-        ASSERT_NEAR(actual.vertices[i], expected.vertices[i], 1e-5) << "float " << i;
-    }
+    const std::vector<float> a = actual.vertices();
+    const std::vector<float> e = expected.vertices();
+    ASSERT_EQ(a.size(), e.size());
+    for (std::size_t i = 0; i < a.size(); ++i) ASSERT_NEAR(a[i], e[i], 1e-5) << "float " << i;
 }
 
 // Covered area, each triangle counted whatever its orientation.
 double meshArea(const TriangleMesh& m) {
     double sum = 0;
-    const auto& v = m.vertices;
+    const auto& v = m.vertices();
     for (std::size_t i = 0; i + 5 < v.size(); i += 6) {
         sum += 0.5 * std::fabs((double(v[i + 2]) - v[i]) * (double(v[i + 5]) - v[i + 1]) -
                                (double(v[i + 3]) - v[i + 1]) * (double(v[i + 4]) - v[i]));
@@ -59,7 +60,7 @@ TriangleMesh referenceStroke(Vec2 a, Vec2 b, double width, std::int64_t n) {
 }
 
 bool allFinite(const TriangleMesh& m) {
-    for (float f : m.vertices) {
+    for (float f : m.vertices()) {
         if (!std::isfinite(f)) return false;
     }
     return true;
@@ -75,17 +76,61 @@ TEST(TriangleMeshOps, QuadsFansAndTheBackgroundQuad) {
 
     TriangleMesh m;
     m.addQuad(Vec2{0, 0}, Vec2{2, 0}, Vec2{2, 1}, Vec2{0, 1});
-    EXPECT_TRUE(std::equal(q.begin(), q.end(), m.vertices.begin(), m.vertices.end()));
+    EXPECT_EQ(m.vertices(), std::vector<float>(q.begin(), q.end()));
     EXPECT_EQ(m.triangleCount(), 2);
 
     TriangleMesh fan;
     fan.addFan(Vec2{1, 1}, 2, 0, 90, 1);  // below 3 acts as 3
     ASSERT_EQ(fan.triangleCount(), 3);
-    EXPECT_FLOAT_EQ(fan.vertices[0], 1);
-    EXPECT_FLOAT_EQ(fan.vertices[2], 3);  // first rim point at 0°
-    EXPECT_NEAR(fan.vertices[fan.vertices.size() - 2], 1, 1e-6);
-    EXPECT_NEAR(fan.vertices.back(), 3, 1e-6);  // last at 90°
+    EXPECT_FLOAT_EQ(fan.vertices()[0], 1);
+    EXPECT_FLOAT_EQ(fan.vertices()[2], 3);  // first rim point at 0°
+    EXPECT_NEAR(fan.vertices()[fan.vertices().size() - 2], 1, 1e-6);
+    EXPECT_NEAR(fan.vertices().back(), 3, 1e-6);  // last at 90°
     EXPECT_NEAR(meshArea(fan), 3 * 0.5 * 4 * std::sin(kPi / 6), 1e-5);
+}
+
+// The canvas reads a mesh back in pieces that start and end anywhere, inside a fan too, and far past the
+// runs' marks: every piece is the flat list's floats, and its extent the extent of those floats.
+TEST(TriangleMeshOps, AnyPieceReadsBackAsTheFlatTriangles) {
+    TriangleMesh mesh;
+    std::vector<float> flat;
+    const auto add = [&](const TriangleMesh& part) {
+        mesh.append(part);
+        const std::vector<float> v = part.vertices();
+        flat.insert(flat.end(), v.begin(), v.end());
+    };
+    for (int i = 0; i < 300; ++i) {
+        TriangleMesh part;
+        const Vec2 at{i * 0.5, (i % 7) * 0.25};
+        if (i % 3 == 0) part.addFan(at, 0.2, i, 360, 3 + i % 5);
+        if (i % 4 != 1) part.addQuad(at, at + Vec2{1, 0}, at + Vec2{1, 1}, at + Vec2{0, 1});
+        part.addTriangle(at, at + Vec2{0.1, 0}, at + Vec2{0, i % 11 == 0 ? kNaN : 0.1});
+        add(part);
+    }
+    // Bit for bit: a NaN corner must come back as the NaN it was.
+    const auto sameBits = [](const float* a, const float* b, std::int64_t floats) {
+        return std::memcmp(a, b, static_cast<std::size_t>(floats) * sizeof(float)) == 0;
+    };
+    ASSERT_EQ(mesh.vertices().size(), flat.size());
+    ASSERT_TRUE(sameBits(mesh.vertices().data(), flat.data(), static_cast<std::int64_t>(flat.size())));
+    EXPECT_TRUE(sameBits(TriangleMesh::ofTriangles(flat).vertices().data(), flat.data(), static_cast<std::int64_t>(flat.size())));
+    const std::int64_t n = mesh.triangleCount();
+    ASSERT_EQ(static_cast<std::size_t>(n) * 6, flat.size());
+    for (const auto& [first, count] : std::vector<std::pair<std::int64_t, std::int64_t>>{
+             {0, n}, {1, 1}, {2, 7}, {n / 3, n / 2}, {n - 5, 5}, {n - 1, 10}, {n / 2, 0}}) {
+        const std::int64_t kept = std::max<std::int64_t>(0, std::min(count, n - first));
+        std::vector<float> piece(static_cast<std::size_t>(kept) * 6);
+        mesh.copyTriangles(first, count, piece.data());
+        const auto from = flat.begin() + first * 6;
+        EXPECT_TRUE(sameBits(piece.data(), &*from, kept * 6)) << first << " + " << count;
+        const float inf = std::numeric_limits<float>::infinity();
+        std::array<float, 4> box{inf, inf, -inf, -inf};
+        for (auto v = from; v != from + kept * 6; v += 2) {
+            if (!std::isnan(v[0])) box = {std::min(box[0], v[0]), box[1], std::max(box[2], v[0]), box[3]};
+            if (!std::isnan(v[1])) box = {box[0], std::min(box[1], v[1]), box[2], std::max(box[3], v[1])};
+        }
+        EXPECT_EQ(mesh.extent(first, count), box) << first << " + " << count;
+    }
 }
 
 // Strokes
@@ -151,7 +196,7 @@ TEST(Strokes, PolylinesAndArcsRoundEveryJoint) {
     TriangleMesh expected;
     for (std::size_t i = 1; i < samples.size(); ++i) {
         const auto piece = referenceStroke(samples[i - 1], samples[i], 0.1, 8);
-        expected.vertices.insert(expected.vertices.end(), piece.vertices.begin(), piece.vertices.end());
+        expected.append(piece);
     }
     expectSameFloats(arc, expected);
 
@@ -171,16 +216,16 @@ TEST(Flashes, DiscResolutionGrowsWithSize) {
         const auto drill = meshOf(g, object(PCBObjectKind::drill(Vec2{1, -1}, d, true)));
         TriangleMesh expected;
         expected.addFan(Vec2{1, -1}, d * 0.5, 0, 360, count);
-        EXPECT_EQ(drill.vertices, expected.vertices) << d;
+        EXPECT_EQ(drill.vertices(), expected.vertices()) << d;
         const auto flash = meshOf(g, object(PCBObjectKind::flash(Vec2{1, -1}), ApertureShape::circle(d)));
-        EXPECT_EQ(flash.vertices, expected.vertices) << d;
+        EXPECT_EQ(flash.vertices(), expected.vertices()) << d;
         const auto macro = meshOf(g, object(PCBObjectKind::flash(Vec2{1, -1}), ApertureShape::macro("M", d)));
-        EXPECT_EQ(macro.vertices, expected.vertices) << d;
+        EXPECT_EQ(macro.vertices(), expected.vertices()) << d;
     }
     const auto bare = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0})));
     TriangleMesh dot;
     dot.addFan(Vec2{0, 0}, 0.2, 0, 360, 8);
-    EXPECT_EQ(bare.vertices, dot.vertices);
+    EXPECT_EQ(bare.vertices(), dot.vertices());
 
     const auto slot = meshOf(g, object(PCBObjectKind::slot(Vec2{0, 0}, Vec2{2, 0}, 0.8, false)));
     expectSameFloats(slot, referenceStroke(Vec2{0, 0}, Vec2{2, 0}, 0.8, 8));
@@ -190,14 +235,14 @@ TEST(Flashes, RectanglesAndObroundsInBothOrientations) {
     const Tessellator g;
     const auto rect = meshOf(g, object(PCBObjectKind::flash(Vec2{1, 1}), ApertureShape::rectangle(2, 1)));
     const std::vector<float> r{0, 0.5f, 2, 0.5f, 2, 1.5f, 0, 0.5f, 2, 1.5f, 0, 1.5f};
-    EXPECT_EQ(rect.vertices, r);
+    EXPECT_EQ(rect.vertices(), r);
 
     const auto wide = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::obround(2, 1)));
     TriangleMesh w;
     w.addQuad(Vec2{-0.5, -0.5}, Vec2{0.5, -0.5}, Vec2{0.5, 0.5}, Vec2{-0.5, 0.5});
     w.addFan(Vec2{0.5, 0}, 0.5, -90, 180, 8);
     w.addFan(Vec2{-0.5, 0}, 0.5, 90, 180, 8);
-    EXPECT_EQ(wide.vertices, w.vertices);
+    EXPECT_EQ(wide.vertices(), w.vertices());
     EXPECT_NEAR(meshArea(wide), 1 + 8 * 0.25 * std::sin(kPi / 8), 1e-5);
 
     const auto tall = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::obround(1, 2)));
@@ -205,20 +250,20 @@ TEST(Flashes, RectanglesAndObroundsInBothOrientations) {
     t.addQuad(Vec2{-0.5, -0.5}, Vec2{0.5, -0.5}, Vec2{0.5, 0.5}, Vec2{-0.5, 0.5});
     t.addFan(Vec2{0, 0.5}, 0.5, 0, 180, 8);
     t.addFan(Vec2{0, -0.5}, 0.5, 180, 180, 8);
-    EXPECT_EQ(tall.vertices, t.vertices);
+    EXPECT_EQ(tall.vertices(), t.vertices());
 }
 
 TEST(Flashes, PolygonsStartOnTheRotatedAxisAndAreCapped) {
     const Tessellator g;
     const auto tri = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::polygon(2, 2, 0)));
     ASSERT_EQ(tri.triangleCount(), 3);
-    EXPECT_FLOAT_EQ(tri.vertices[2], 1);
-    EXPECT_FLOAT_EQ(tri.vertices[3], 0);
+    EXPECT_FLOAT_EQ(tri.vertices()[2], 1);
+    EXPECT_FLOAT_EQ(tri.vertices()[3], 0);
 
     const auto hex = meshOf(g, object(PCBObjectKind::flash(Vec2{5, 5}), ApertureShape::polygon(2, 6, 90)));
     ASSERT_EQ(hex.triangleCount(), 6);
-    EXPECT_NEAR(hex.vertices[2], 5, 1e-6);
-    EXPECT_NEAR(hex.vertices[3], 6, 1e-6);
+    EXPECT_NEAR(hex.vertices()[2], 5, 1e-6);
+    EXPECT_NEAR(hex.vertices()[3], 6, 1e-6);
     EXPECT_NEAR(meshArea(hex), 1.5 * std::sqrt(3.0), 1e-5);
 
     // A vertex count straight from a hostile file must not decide the allocation.
@@ -239,11 +284,11 @@ TEST(Flashes, MacroOutlinesAreFilledAtTheFlashPosition) {
     const auto pad = meshOf(g, object(PCBObjectKind::flash(Vec2{10, 20}), ApertureShape::macro("RR", 2.3, outline)));
     EXPECT_EQ(pad.triangleCount(), 3);
     EXPECT_NEAR(meshArea(pad), 2 + 0.5, 1e-5);
-    for (std::size_t i = 0; i < pad.vertices.size(); i += 2) {
-        EXPECT_GE(pad.vertices[i], 9 - 1e-5);
-        EXPECT_LE(pad.vertices[i], 13 + 1e-5);
-        EXPECT_GE(pad.vertices[i + 1], 19.5 - 1e-5);
-        EXPECT_LE(pad.vertices[i + 1], 21 + 1e-5);
+    for (std::size_t i = 0; i < pad.vertices().size(); i += 2) {
+        EXPECT_GE(pad.vertices()[i], 9 - 1e-5);
+        EXPECT_LE(pad.vertices()[i], 13 + 1e-5);
+        EXPECT_GE(pad.vertices()[i + 1], 19.5 - 1e-5);
+        EXPECT_LE(pad.vertices()[i + 1], 21 + 1e-5);
     }
     // Pads of different macros in turn each keep their own outline.
     const ApertureShape square = ApertureShape::macro("S", 1.5, std::vector<Contour>{{{0, 0}, {1, 0}, {1, 1}, {0, 1}}});
@@ -255,7 +300,7 @@ TEST(Flashes, MacroOutlinesAreFilledAtTheFlashPosition) {
     }
     EXPECT_EQ(mixed.triangleCount(), 9);
     EXPECT_NEAR(meshArea(mixed), 3 * 1.5, 1e-5);
-    EXPECT_FLOAT_EQ(mixed.vertices[mixed.vertices.size() - 6], 6);  // last wedge placed at x = 6
+    EXPECT_FLOAT_EQ(mixed.vertices()[mixed.vertices().size() - 6], 6);  // last wedge placed at x = 6
 
     // An evaluated outline with nothing exposed draws nothing rather than a disc.
     const auto none = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::macro("E", 1, std::vector<Contour>{})));
@@ -281,8 +326,8 @@ TEST(Tessellate, PolarityPicksTheMeshAndOrderIsKept) {
     for (const auto& o : objects) {
         if (o.polarity == Polarity::dark) g.append(o, dark);
     }
-    EXPECT_EQ(layer.dark.vertices, dark.vertices);
-    EXPECT_EQ(layer.clear.vertices[0], 0.0f);  // the disc's centre comes first
+    EXPECT_EQ(layer.dark.vertices(), dark.vertices());
+    EXPECT_EQ(layer.clear.vertices()[0], 0.0f);  // the disc's centre comes first
 }
 
 TEST(Tessellate, UnusableNumbersGiveNoTriangles) {
@@ -330,8 +375,8 @@ TEST(Tessellate, BigLayersGiveWhatTheirPrimitivesGive) {
     TriangleMesh dark;
     TriangleMesh clear;
     for (const auto& o : objects) g.append(o, o.polarity == Polarity::clear ? clear : dark);
-    EXPECT_EQ(layer.dark.vertices, dark.vertices);
-    EXPECT_EQ(layer.clear.vertices, clear.vertices);
+    EXPECT_EQ(layer.dark.vertices(), dark.vertices());
+    EXPECT_EQ(layer.clear.vertices(), clear.vertices());
     EXPECT_GT(layer.clear.triangleCount(), 4 * 2900);
 }
 
@@ -340,7 +385,7 @@ TEST(Tessellate, DetailToleranceKeepsEveryCurveWithinIt) {
     // and misjudge no point further than the tolerance (or what the fixed counts already allow) from the true
     // shape's edge.
     auto covers = [](const TriangleMesh& m, const Vec2& p) {
-        const auto& v = m.vertices;
+        const auto& v = m.vertices();
         for (std::size_t i = 0; i + 5 < v.size(); i += 6) {
             const double d1 = (p.x - v[i + 2]) * (v[i + 1] - v[i + 3]) - (v[i] - v[i + 2]) * (p.y - v[i + 3]);
             const double d2 = (p.x - v[i + 4]) * (v[i + 3] - v[i + 5]) - (v[i + 2] - v[i + 4]) * (p.y - v[i + 5]);

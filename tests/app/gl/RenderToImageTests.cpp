@@ -111,7 +111,7 @@ TEST_F(RenderToImage, PolarityRunsKeepDarkObjectsThatFollowAClearOne) {
     EXPECT_TRUE(near(pixelAt(image, cam, {6.5, 0}), {255, 0, 0})); // the pour
 
     // Without runs every clear triangle erases every dark one, the pad included.
-    renderer.setLayer("copper", kRed, 1, true, layer.dark.vertices, layer.clear.vertices);
+    renderer.setLayer("copper", kRed, 1, true, layer.dark.vertices(), layer.clear.vertices());
     const QImage plain = render(renderer);
     EXPECT_TRUE(near(pixelAt(plain, cam, {0, 0}), kBackground));
     EXPECT_TRUE(near(pixelAt(plain, cam, {6.5, 0}), {255, 0, 0}));
@@ -122,7 +122,7 @@ TEST_F(RenderToImage, NegativePlaneIsAFilledBoxWithTheFeaturesCutOut) {
                                                                    squareRegion(1, Polarity::clear, 4)});
     // Board box −5 … 5 grown by 5 mm; the clear mesh is the features' clear then dark triangles.
     renderer.setLayer("mask", kGreen, 1, true, rect(-10, -10, 10, 10),
-                      joined(features.clear.vertices, features.dark.vertices));
+                      joined(features.clear.vertices(), features.dark.vertices()));
     const CameraState cam = renderer.camera();
     const QImage image = render(renderer);
     EXPECT_TRUE(near(pixelAt(image, cam, {-4, 0}), kBackground));
@@ -255,13 +255,13 @@ TEST_F(RenderToImage, LimitingALayerPassToItsInkChangesNoPixel) {
                   Polarity::dark, std::nullopt, std::nullopt, std::nullopt, std::nullopt, 1),
     });
     // Two triangles of no area far apart: they draw nothing but make the ink cover every pixel.
-    std::vector<float> everywhere = strokes.dark.vertices;
+    std::vector<float> everywhere = strokes.dark.vertices();
     everywhere.insert(everywhere.end(), {-500, -500, -500, -500, -500, -500, 500, 500, 500, 500, 500, 500});
     for (bool mirrored : {false, true}) {
         renderer.removeAllLayers();
         renderer.setCamera(CameraState{Vec2{0.37, -0.21}, 7.3, mirrored});
         renderer.setLayer("below", kBlue, 0.7f, true, rect(-20, -20, 20, 20), {});
-        renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, strokes.dark.vertices, {});
+        renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, strokes.dark.vertices(), {});
         const QImage limited = render(renderer, {211, 157});
         renderer.setLayer("s", {0.9f, 0.6f, 0.1f, 1}, 0.8f, true, everywhere, {});
         const QImage full = render(renderer, {211, 157});
