@@ -1,6 +1,7 @@
 #include "mesh/Tessellator.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <limits>
 
@@ -37,12 +38,45 @@ float* TriangleMesh::addFanPoints(std::int64_t points) {
     return points_.data() + base;
 }
 
+bool TriangleMesh::extendsLastFan(float ax, float ay, float bx, float by) const {
+    if (runs_.empty() || runs_.back().points == std::numeric_limits<std::uint32_t>::max()) return false;
+    // Bit for bit, so that the fan gives back exactly the corners it was given.
+    const auto same = [](float u, float v) { return std::bit_cast<std::uint32_t>(u) == std::bit_cast<std::uint32_t>(v); };
+    const float* end = points_.data() + points_.size();
+    const float* centre = end - 2 * std::ptrdiff_t{runs_.back().points};
+    return same(centre[0], ax) && same(centre[1], ay) && same(end[-2], bx) && same(end[-1], by);
+}
+
+// Ear clipping a convex stretch gives (p, q, r), (p, r, s), ...: one fan. Such a triangle grows the fan before
+// it by a point instead of starting one.
 void TriangleMesh::addTriangle(const Vec2& a, const Vec2& b, const Vec2& c) {
-    float* out = addFanPoints(3);
-    for (const Vec2* p : {&a, &b, &c}) {
-        *out++ = static_cast<float>(p->x);
-        *out++ = static_cast<float>(p->y);
+    const float ax = static_cast<float>(a.x), ay = static_cast<float>(a.y);
+    const float bx = static_cast<float>(b.x), by = static_cast<float>(b.y);
+    const float cx = static_cast<float>(c.x), cy = static_cast<float>(c.y);
+    if (!extendsLastFan(ax, ay, bx, by)) {
+        float* out = addFanPoints(3);
+        out[0] = ax;
+        out[1] = ay;
+        out[2] = bx;
+        out[3] = by;
+        out[4] = cx;
+        out[5] = cy;
+        return;
     }
+    FanRun& last = runs_.back();
+    if (last.fans == 1) {
+        ++last.points;
+    } else {
+        // The fans before it keep their size; the last one leaves the run as a run of its own.
+        --last.fans;
+        const std::uint32_t points = last.points;
+        if (runs_.size() % kRunsPerMark == 0) marks_.push_back(Mark{triangles_ - (points - 2), pointCount_ - points});
+        runs_.push_back(FanRun{points + 1, 1});
+    }
+    ++triangles_;
+    ++pointCount_;
+    points_.push_back(cx);
+    points_.push_back(cy);
 }
 
 // The triangles (a, b, c) and (a, c, d): one fan.

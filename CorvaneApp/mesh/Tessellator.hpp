@@ -58,6 +58,8 @@ private:
     static constexpr std::size_t kRunsPerMark = 64;
     // Calls visit(a, b, c) with pointers to the x, y of each triangle's corners, `count` triangles from `first`.
     template <class Visit> void forTriangles(std::int64_t first, std::int64_t count, Visit&& visit) const;
+    // Whether a triangle with these first two corners continues the last fan: its centre, then its last point.
+    bool extendsLastFan(float ax, float ay, float bx, float by) const;
 
     std::vector<float> points_;
     std::vector<FanRun> runs_;

@@ -99,13 +99,20 @@ TEST(TriangleMeshOps, AnyPieceReadsBackAsTheFlatTriangles) {
         const std::vector<float> v = part.vertices();
         flat.insert(flat.end(), v.begin(), v.end());
     };
+    // A triangle that goes on from the last fan's centre and last point grows that fan.
+    const auto triangle = [&](const Vec2& a, const Vec2& b, const Vec2& c) {
+        mesh.addTriangle(a, b, c);
+        for (const Vec2& p : {a, b, c}) flat.insert(flat.end(), {static_cast<float>(p.x), static_cast<float>(p.y)});
+    };
     for (int i = 0; i < 300; ++i) {
         TriangleMesh part;
         const Vec2 at{i * 0.5, (i % 7) * 0.25};
         if (i % 3 == 0) part.addFan(at, 0.2, i, 360, 3 + i % 5);
         if (i % 4 != 1) part.addQuad(at, at + Vec2{1, 0}, at + Vec2{1, 1}, at + Vec2{0, 1});
-        part.addTriangle(at, at + Vec2{0.1, 0}, at + Vec2{0, i % 11 == 0 ? kNaN : 0.1});
         add(part);
+        triangle(at, at + Vec2{0, 1}, at + Vec2{-1, 1});  // goes on from a quad
+        triangle(at + Vec2{0, 0.5}, at + Vec2{0.1, 0}, at + Vec2{0, i % 11 == 0 ? kNaN : 0.1});
+        if (i % 2 == 0) triangle(at + Vec2{0, 0.5}, at + Vec2{0, i % 11 == 0 ? kNaN : 0.1}, at + Vec2{0.3, 0.3});
     }
     // Bit for bit: a NaN corner must come back as the NaN it was.
     const auto sameBits = [](const float* a, const float* b, std::int64_t floats) {
@@ -130,6 +137,11 @@ TEST(TriangleMeshOps, AnyPieceReadsBackAsTheFlatTriangles) {
             if (!std::isnan(v[1])) box = {box[0], std::min(box[1], v[1]), box[2], std::max(box[3], v[1])};
         }
         EXPECT_EQ(mesh.extent(first, count), box) << first << " + " << count;
+    }
+    for (std::int64_t first = 0; first + 2 <= n; ++first) {
+        float piece[12];
+        mesh.copyTriangles(first, 2, piece);
+        ASSERT_TRUE(sameBits(piece, flat.data() + first * 6, 12)) << first;
     }
 }
 
