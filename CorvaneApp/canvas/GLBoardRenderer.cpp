@@ -413,12 +413,8 @@ void Scene::drawCovering(const TriangleMesh& mesh, std::int64_t first, std::int6
     std::vector<std::int64_t> kept(static_cast<std::size_t>(pieces));
     parallelFor(kept.size(), [&](std::size_t p) {
         const std::int64_t from = static_cast<std::int64_t>(p) * pieceVertices_;
-        const std::int64_t n = std::min(pieceVertices_, count - from);
-        // Laid out flat beside the thread's work, so that only the triangles kept are written to the copy drawn.
-        thread_local std::vector<float> flat;
-        flat.resize(static_cast<std::size_t>(n) * 2);
-        mesh.copyTriangles((first + from) / 3, n / 3, flat.data());
-        kept[p] = keepCoveringTriangles(flat.data(), n, target, samples_, kept_.get() + from * 2);
+        kept[p] = keepCoveringTriangles(mesh, (first + from) / 3, std::min(pieceVertices_, count - from) / 3, target,
+                                        samples_, kept_.get() + from * 2);
     });
     for (std::size_t p = 0; p < kept.size(); ++p) {
         trianglesLeftOut_ += (std::min(pieceVertices_, count - static_cast<std::int64_t>(p) * pieceVertices_) - kept[p]) / 3;

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 namespace corvane {
 
@@ -40,29 +39,32 @@ bool holdsSample(double x0, double x1, double y0, double y1, const SamplePattern
     return false;
 }
 
+// Whether the triangle with corners a, b and c may cover a sample point inside the target.
+bool mayCoverSample(const float* a, const float* b, const float* c, const TargetTransform& transform,
+                    const SamplePattern& samples) {
+    const double ax = transform.pixelX(a[0]), bx = transform.pixelX(b[0]), cx = transform.pixelX(c[0]);
+    const double ay = transform.pixelY(a[1]), by = transform.pixelY(b[1]), cy = transform.pixelY(c[1]);
+    const double x0 = std::min({ax, bx, cx}) - kSnapMarginPx, x1 = std::max({ax, bx, cx}) + kSnapMarginPx;
+    const double y0 = std::min({ay, by, cy}) - kSnapMarginPx, y1 = std::max({ay, by, cy}) + kSnapMarginPx;
+    if (!std::isfinite(x0) || !std::isfinite(x1) || !std::isfinite(y0) || !std::isfinite(y1)) return true;
+    // Outside the target every sample is outside too.
+    const bool inside = x1 >= 0 && x0 <= transform.pixels.width() && y1 >= 0 && y0 <= transform.pixels.height();
+    return inside && holdsSample(x0, x1, y0, y1, samples);
+}
+
 } // namespace
 
-std::int64_t keepCoveringTriangles(const float* vertices, std::int64_t vertexCount, const TargetTransform& transform,
-                                   const SamplePattern& samples, float* out) {
-    const double width = transform.pixels.width();
-    const double height = transform.pixels.height();
+std::int64_t keepCoveringTriangles(const TriangleMesh& mesh, std::int64_t firstTriangle, std::int64_t count,
+                                   const TargetTransform& transform, const SamplePattern& samples, float* out) {
     std::int64_t written = 0;
-    for (std::int64_t t = 0; t + 3 <= vertexCount; t += 3) {
-        const float* v = vertices + t * 2;
-        const double ax = transform.pixelX(v[0]), bx = transform.pixelX(v[2]), cx = transform.pixelX(v[4]);
-        const double ay = transform.pixelY(v[1]), by = transform.pixelY(v[3]), cy = transform.pixelY(v[5]);
-        const double x0 = std::min({ax, bx, cx}) - kSnapMarginPx, x1 = std::max({ax, bx, cx}) + kSnapMarginPx;
-        const double y0 = std::min({ay, by, cy}) - kSnapMarginPx, y1 = std::max({ay, by, cy}) + kSnapMarginPx;
-        bool keep = true;
-        if (std::isfinite(x0) && std::isfinite(x1) && std::isfinite(y0) && std::isfinite(y1)) {
-            // Outside the target every sample is outside too.
-            const bool inside = x1 >= 0 && x0 <= width && y1 >= 0 && y0 <= height;
-            keep = inside && holdsSample(x0, x1, y0, y1, samples);
-        }
-        if (!keep) continue;
-        std::memmove(out + written * 2, v, 6 * sizeof(float));
+    mesh.forEachTriangle(firstTriangle, count, [&](const float* a, const float* b, const float* c) {
+        if (!mayCoverSample(a, b, c, transform, samples)) return;
+        float* v = out + written * 2;
+        std::copy_n(a, 2, v);
+        std::copy_n(b, 2, v + 2);
+        std::copy_n(c, 2, v + 4);
         written += 3;
-    }
+    });
     return written;
 }
 

@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "mesh/Tessellator.hpp"
+
 namespace corvane {
 
 // Board millimetres to target pixels (GL's rows, bottom up), as the canvas's shaders place them.
@@ -24,12 +26,12 @@ struct SamplePattern {
     std::vector<double> x, y;
 };
 
-// Copies the triangles of `vertices` (x, y pairs, three vertices a triangle, `vertexCount` vertices) that may
-// cover a sample point inside the target into `out`, in order, and returns the vertices written. A triangle is
-// left out only when the box around its corners, grown by far more than the rasteriser moves a corner when it
-// snaps it to its grid, holds no sample point of the target; one with a corner that is not a finite number is
-// kept, for the rasteriser to judge as before.
-std::int64_t keepCoveringTriangles(const float* vertices, std::int64_t vertexCount, const TargetTransform& transform,
-                                   const SamplePattern& samples, float* out);
+// Copies the triangles among the `count` of `mesh` from `firstTriangle` that may cover a sample point inside the
+// target into `out`, flat (x, y pairs, three vertices a triangle) and in order, and returns the vertices
+// written. A triangle is left out only when the box around its corners, grown by far more than the rasteriser
+// moves a corner when it snaps it to its grid, holds no sample point of the target; one with a corner that is
+// not a finite number is kept, for the rasteriser to judge as before.
+std::int64_t keepCoveringTriangles(const TriangleMesh& mesh, std::int64_t firstTriangle, std::int64_t count,
+                                   const TargetTransform& transform, const SamplePattern& samples, float* out);
 
 } // namespace corvane

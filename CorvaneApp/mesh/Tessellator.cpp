@@ -115,48 +115,27 @@ void TriangleMesh::append(const TriangleMesh& other) {
     }
 }
 
-template <class Visit>
-void TriangleMesh::forTriangles(std::int64_t first, std::int64_t count, Visit&& visit) const {
-    if (first < 0) {
-        count += first;
-        first = 0;
-    }
-    count = std::min(count, triangles_ - first);
-    if (count <= 0) return;
-    // The last mark at or before `first`, then run by run to the one holding it.
-    const auto mark = std::upper_bound(marks_.begin(), marks_.end(), first,
+TriangleMesh::Cursor TriangleMesh::seek(std::int64_t triangle) const {
+    // The last mark at or before `triangle`, then run by run to the one holding it.
+    const auto mark = std::upper_bound(marks_.begin(), marks_.end(), triangle,
                                        [](std::int64_t t, const Mark& m) { return t < m.triangle; }) - 1;
-    std::size_t r = static_cast<std::size_t>(mark - marks_.begin()) * kRunsPerMark;
-    std::int64_t triangle = mark->triangle;
-    std::int64_t point = mark->point;
-    for (;; ++r) {
-        const std::int64_t runTriangles = std::int64_t{runs_[r].fans} * (runs_[r].points - 2);
-        if (first < triangle + runTriangles) break;
-        triangle += runTriangles;
-        point += std::int64_t{runs_[r].fans} * runs_[r].points;
+    Cursor at{static_cast<std::size_t>(mark - marks_.begin()) * kRunsPerMark, 0, 0, mark->point};
+    std::int64_t runStart = mark->triangle;
+    for (;; ++at.run) {
+        const std::int64_t runTriangles = std::int64_t{runs_[at.run].fans} * (runs_[at.run].points - 2);
+        if (triangle < runStart + runTriangles) break;
+        runStart += runTriangles;
+        at.point += std::int64_t{runs_[at.run].fans} * runs_[at.run].points;
     }
-    const std::int64_t perFan = runs_[r].points - 2;
-    std::int64_t fan = (first - triangle) / perFan;
-    std::int64_t inFan = (first - triangle) % perFan;
-    point += fan * runs_[r].points;
-    const float* p = points_.data();
-    while (count > 0) {
-        const std::int64_t points = runs_[r].points;
-        const float* centre = p + 2 * point;
-        const std::int64_t take = std::min(count, points - 2 - inFan);
-        for (std::int64_t i = inFan; i < inFan + take; ++i) visit(centre, centre + 2 * (i + 1), centre + 2 * (i + 2));
-        count -= take;
-        inFan = 0;
-        point += points;
-        if (++fan == runs_[r].fans) {
-            fan = 0;
-            ++r;
-        }
-    }
+    const std::int64_t perFan = runs_[at.run].points - 2;
+    at.fan = (triangle - runStart) / perFan;
+    at.inFan = (triangle - runStart) % perFan;
+    at.point += at.fan * runs_[at.run].points;
+    return at;
 }
 
 void TriangleMesh::copyTriangles(std::int64_t firstTriangle, std::int64_t count, float* out) const {
-    forTriangles(firstTriangle, count, [&out](const float* a, const float* b, const float* c) {
+    forEachTriangle(firstTriangle, count, [&out](const float* a, const float* b, const float* c) {
         out[0] = a[0];
         out[1] = a[1];
         out[2] = b[0];
@@ -191,14 +170,22 @@ std::array<float, 4> TriangleMesh::extent(std::int64_t firstTriangle, std::int64
         if (v[1] < minY) minY = v[1];
         if (v[1] > maxY) maxY = v[1];
     };
-    const float* lastCentre = nullptr;
-    forTriangles(firstTriangle, count, [&](const float* a, const float* b, const float* c) {
-        // A fan's centre is every one of its triangles' first corner: once is enough.
-        if (a != lastCentre) take(a);
-        lastCentre = a;
-        take(b);
-        take(c);
+    // Whole fans are read point by point; only a fan the range cuts needs its triangles.
+    const float* wholeFrom = nullptr;
+    const float* wholeTo = nullptr;
+    forEachFan(firstTriangle, count, [&](const float* centre, std::int64_t points, std::int64_t from, std::int64_t to) {
+        // Fans lie one after another, so whole ones make one stretch of points.
+        if (from == 0 && to == points - 3) {
+            if (!wholeFrom) wholeFrom = centre;
+            wholeTo = centre + 2 * points;
+            return;
+        }
+        for (const float* v = wholeFrom; v != wholeTo; v += 2) take(v);
+        wholeFrom = wholeTo = nullptr;
+        take(centre);
+        for (std::int64_t i = from + 1; i <= to + 2; ++i) take(centre + 2 * i);
     });
+    for (const float* v = wholeFrom; v != wholeTo; v += 2) take(v);
     return {minX, minY, maxX, maxY};
 }
 

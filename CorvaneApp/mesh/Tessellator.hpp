@@ -1,6 +1,7 @@
 #pragma once
 // The GPU canvas's meshes: primitives turned into flat triangle meshes, dark and clear, with their polarity
 // runs and stroke centre lines. Geometry is computed in double precision; meshes store single precision.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -41,6 +42,12 @@ public:
     std::array<float, 4> extent(std::int64_t firstTriangle, std::int64_t count) const;
     // The fans' point coordinates, fan after fan.
     const std::vector<float>& points() const { return points_; }
+    // Calls visit(a, b, c) with the x, y of each corner of the `count` triangles from `first`, in order.
+    template <class Visit> void forEachTriangle(std::int64_t first, std::int64_t count, Visit&& visit) const {
+        forEachFan(first, count, [&](const float* centre, std::int64_t, std::int64_t from, std::int64_t to) {
+            for (std::int64_t i = from; i <= to; ++i) visit(centre, centre + 2 * (i + 1), centre + 2 * (i + 2));
+        });
+    }
 
     static std::array<float, 12> verticesOfQuad(double minX, double minY, double maxX, double maxY);
 
@@ -56,8 +63,35 @@ private:
         std::int64_t point;
     };
     static constexpr std::size_t kRunsPerMark = 64;
-    // Calls visit(a, b, c) with pointers to the x, y of each triangle's corners, `count` triangles from `first`.
-    template <class Visit> void forTriangles(std::int64_t first, std::int64_t count, Visit&& visit) const;
+    // Where triangle `t` is: its run, its fan in the run and its triangle in the fan, and the fan's centre.
+    struct Cursor {
+        std::size_t run;
+        std::int64_t fan, inFan, point;
+    };
+    Cursor seek(std::int64_t triangle) const;
+    // Calls visit(centre, points, from, to) for each fan that the `count` triangles from `first` reach, with
+    // the fan's first and last triangle among them.
+    template <class Visit> void forEachFan(std::int64_t first, std::int64_t count, Visit&& visit) const {
+        if (first < 0) {
+            count += first;
+            first = 0;
+        }
+        count = std::min(count, triangles_ - first);
+        if (count <= 0) return;
+        Cursor at = seek(first);
+        while (count > 0) {
+            const std::int64_t points = runs_[at.run].points;
+            const std::int64_t take = std::min(count, points - 2 - at.inFan);
+            visit(points_.data() + 2 * at.point, points, at.inFan, at.inFan + take - 1);
+            count -= take;
+            at.inFan = 0;
+            at.point += points;
+            if (++at.fan == runs_[at.run].fans) {
+                at.fan = 0;
+                ++at.run;
+            }
+        }
+    }
     // Whether a triangle with these first two corners continues the last fan: its centre, then its last point.
     bool extendsLastFan(float ax, float ay, float bx, float by) const;
 

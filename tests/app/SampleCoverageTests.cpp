@@ -19,9 +19,9 @@ const TargetTransform kTarget{2.0 / 100, 50, 2.0 / 80, 40, QSize(100, 80)};
 
 std::vector<float> kept(const std::vector<float>& triangles, const TargetTransform& target = kTarget) {
     std::vector<float> out(triangles.size());
+    const TriangleMesh mesh = TriangleMesh::ofTriangles(triangles);
     out.resize(static_cast<std::size_t>(
-                   keepCoveringTriangles(triangles.data(), static_cast<std::int64_t>(triangles.size() / 2), target,
-                                         kFourSamples, out.data())) * 2);
+                   keepCoveringTriangles(mesh, 0, mesh.triangleCount(), target, kFourSamples, out.data())) * 2);
     return out;
 }
 
@@ -58,7 +58,7 @@ TEST(SampleCoverage, SliversBetweenSamplesGoTheRestStayInOrder) {
     EXPECT_TRUE(std::isnan(out[18]));
     // Without the driver's sample points nothing can be judged: every triangle is kept.
     std::vector<float> none(all.size());
-    EXPECT_EQ(keepCoveringTriangles(all.data(), 18, kTarget, SamplePattern{}, none.data()), 3);
+    EXPECT_EQ(keepCoveringTriangles(TriangleMesh::ofTriangles(all), 0, 6, kTarget, SamplePattern{}, none.data()), 3);
 }
 
 // Whatever a triangle is, one that holds a sample point of the target is never left out, mirrored or not.
