@@ -4,11 +4,28 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "model/GeometryEngine.hpp"
 
 namespace corvane {
+
+// An allocator that leaves new floats as they are: a mesh writes every float it makes room for, and
+// clearing the room first doubled the writes of its largest layers.
+template <class T> struct UnclearedAllocator : std::allocator<T> {
+    template <class U> struct rebind {
+        using other = UnclearedAllocator<U>;
+    };
+    UnclearedAllocator() = default;
+    template <class U> UnclearedAllocator(const UnclearedAllocator<U>&) noexcept {}
+    template <class U> void construct(U* p) noexcept { ::new (static_cast<void*>(p)) U; }
+    template <class U, class... Args> void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
 
 // Triangles kept as fans: a fan of n points (n >= 3) stands for the n - 2 triangles (p0, pi, pi+1), i = 1 ...
 // n - 2, in that order. A disc or a round cap is one fan, a quad or a stroke's body a fan of four, anything
@@ -41,7 +58,7 @@ public:
     // coordinates that are not numbers are left out. Infinite bounds inverted when there are none.
     std::array<float, 4> extent(std::int64_t firstTriangle, std::int64_t count) const;
     // The fans' point coordinates, fan after fan.
-    const std::vector<float>& points() const { return points_; }
+    const std::vector<float, UnclearedAllocator<float>>& points() const { return points_; }
     // Calls visit(a, b, c) with the x, y of each corner of the `count` triangles from `first`, in order.
     template <class Visit> void forEachTriangle(std::int64_t first, std::int64_t count, Visit&& visit) const {
         forEachFan(first, count, [&](const float* centre, std::int64_t, std::int64_t from, std::int64_t to) {
@@ -95,7 +112,7 @@ private:
     // Whether a triangle with these first two corners continues the last fan: its centre, then its last point.
     bool extendsLastFan(float ax, float ay, float bx, float by) const;
 
-    std::vector<float> points_;
+    std::vector<float, UnclearedAllocator<float>> points_;
     std::vector<FanRun> runs_;
     std::vector<Mark> marks_;
     std::int64_t triangles_ = 0;
