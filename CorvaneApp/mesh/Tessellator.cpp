@@ -28,11 +28,10 @@ float* TriangleMesh::addFanPoints(std::int64_t points) {
     if (!runs_.empty() && runs_.back().points == n && runs_.back().fans < std::numeric_limits<std::uint32_t>::max()) {
         ++runs_.back().fans;
     } else {
-        if (runs_.size() % kRunsPerMark == 0) marks_.push_back(Mark{triangles_, pointCount_});
+        if (runs_.size() % kRunsPerMark == 0) marks_.push_back(Mark{triangles_, pointCount()});
         runs_.push_back(FanRun{n, 1});
     }
     triangles_ += n - 2;
-    pointCount_ += n;
     const std::size_t base = points_.size();
     points_.resize(base + std::size_t{2} * n);
     return points_.data() + base;
@@ -70,11 +69,10 @@ void TriangleMesh::addTriangle(const Vec2& a, const Vec2& b, const Vec2& c) {
         // The fans before it keep their size; the last one leaves the run as a run of its own.
         --last.fans;
         const std::uint32_t points = last.points;
-        if (runs_.size() % kRunsPerMark == 0) marks_.push_back(Mark{triangles_ - (points - 2), pointCount_ - points});
+        if (runs_.size() % kRunsPerMark == 0) marks_.push_back(Mark{triangles_ - (points - 2), pointCount() - points});
         runs_.push_back(FanRun{points + 1, 1});
     }
     ++triangles_;
-    ++pointCount_;
     points_.push_back(cx);
     points_.push_back(cy);
 }

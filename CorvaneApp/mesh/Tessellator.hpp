@@ -111,12 +111,12 @@ private:
     }
     // Whether a triangle with these first two corners continues the last fan: its centre, then its last point.
     bool extendsLastFan(float ax, float ay, float bx, float by) const;
+    std::int64_t pointCount() const { return static_cast<std::int64_t>(points_.size() / 2); }
 
     std::vector<float, UnclearedAllocator<float>> points_;
     std::vector<FanRun> runs_;
     std::vector<Mark> marks_;
     std::int64_t triangles_ = 0;
-    std::int64_t pointCount_ = 0; // points_.size() / 2, as the runs account for them
 };
 
 // Consecutive primitives of one polarity in file order, as a range of vertices (not floats) of the mesh of
