@@ -9,28 +9,22 @@ namespace corvane {
 
 namespace {
 
-// a·b / 255, rounded, for 8-bit values.
-inline std::uint32_t mul255(std::uint32_t a, std::uint32_t b) {
-    const std::uint32_t t = a * b + 128;
-    return (t + (t >> 8)) >> 8;
-}
-
 inline std::uint32_t channel(std::uint32_t p, int shift) { return (p >> shift) & 0xFF; }
 
-// A premultiplied pixel with every channel (alpha too) scaled by k / 255.
+// Every channel of a pixel times k / 255, rounded: ((c·k + 128) + (c·k + 128) / 256) / 256 for each. Two
+// channels share a 32-bit word, 16 bits apart; no lane carries into the next, since c·k + 128 + 254 < 65536.
 inline std::uint32_t scaled(std::uint32_t p, std::uint32_t k) {
-    return mul255(channel(p, 24), k) << 24 | mul255(channel(p, 16), k) << 16 | mul255(channel(p, 8), k) << 8 |
-           mul255(channel(p, 0), k);
+    constexpr std::uint32_t kLanes = 0x00FF00FF, kHalf = 0x00800080;
+    auto pair = [k](std::uint32_t lanes) {
+        const std::uint32_t t = lanes * k + kHalf;
+        return ((t + ((t >> 8) & kLanes)) >> 8) & kLanes;
+    };
+    return pair(p & kLanes) | pair((p >> 8) & kLanes) << 8;
 }
 
-// `top` laid over `under`, both premultiplied: top plus what its alpha leaves of under.
-inline std::uint32_t over(std::uint32_t under, std::uint32_t top) {
-    const std::uint32_t keep = 255 - channel(top, 24);
-    return (channel(top, 24) + mul255(channel(under, 24), keep)) << 24 |
-           (channel(top, 16) + mul255(channel(under, 16), keep)) << 16 |
-           (channel(top, 8) + mul255(channel(under, 8), keep)) << 8 |
-           (channel(top, 0) + mul255(channel(under, 0), keep));
-}
+// `top` laid over `under`, both premultiplied: top plus what its alpha leaves of under. No channel of the
+// sum passes 255, so the channels add without carries.
+inline std::uint32_t over(std::uint32_t under, std::uint32_t top) { return top + scaled(under, 255 - channel(top, 24)); }
 
 // Coverage below half a step of an 8-bit alpha changes nothing.
 constexpr float kNoCoverage = 1.0f / 512.0f;
@@ -47,11 +41,9 @@ void CoverageRaster::target(std::uint32_t* firstRow, int width, int rows, int to
     wordsPerRow_ = (width + 2 + 63) / 64;
     const auto words = static_cast<std::size_t>(wordsPerRow_) * static_cast<std::size_t>(rows);
     if (touched_.size() < words) touched_.assign(words, 0);
-    if (dirtyFrom_.size() < static_cast<std::size_t>(rows)) {
-        dirtyFrom_.assign(static_cast<std::size_t>(rows), INT_MAX);
-        dirtyTo_.assign(static_cast<std::size_t>(rows), -1);
-    }
-    dirtyRows_ = 0;
+    if (dirty_.size() < static_cast<std::size_t>(rows)) dirty_.assign(static_cast<std::size_t>(rows), Dirty{INT_MAX, -1});
+    firstDirtyRow_ = rows;
+    lastDirtyRow_ = -1;
 }
 
 void CoverageRaster::addOutline(std::span<const Vec2> points) {
@@ -64,6 +56,12 @@ void CoverageRaster::addOutline(std::span<const Vec2> points) {
         const Vec2& b = points[i + 1 == points.size() ? 0 : i + 1];
         addEdgeInRows(a.x, a.y - top, b.x, b.y - top);
     }
+}
+
+void CoverageRaster::addPath(std::span<const Vec2> points) {
+    const double top = top_;
+    for (std::size_t i = 1; i < points.size(); ++i)
+        addEdgeInRows(points[i - 1].x, points[i - 1].y - top, points[i].x, points[i].y - top);
 }
 
 // An edge in coordinates relative to the first row, all finite.
@@ -82,22 +80,25 @@ void CoverageRaster::addEdgeInRows(double x0, double y0, double x1, double y1) {
     const int first = static_cast<int>(ys);
     const int last = std::min(rows_ - 1, static_cast<int>(std::ceil(ye)) - 1);
     double ya = ys, xa = x0 + (ys - y0) * dxdy;
-    for (int r = first; r <= last; ++r) {
+    const auto cellsPerRow = static_cast<std::size_t>(width_ + 2), wordsPerRow = static_cast<std::size_t>(wordsPerRow_);
+    float* cells = cells_.data() + static_cast<std::size_t>(first) * cellsPerRow;
+    std::uint64_t* touched = touched_.data() + static_cast<std::size_t>(first) * wordsPerRow;
+    for (int r = first; r <= last; ++r, cells += cellsPerRow, touched += wordsPerRow) {
         const double yb = std::min(ye, static_cast<double>(r) + 1);
         const double xb = x0 + (yb - y0) * dxdy;
-        if (yb > ya) addRowPiece(r, xa, xb, dir * (yb - ya));
+        if (yb > ya) addRowPiece(r, cells, touched, xa, xb, dir * (yb - ya));
         ya = yb;
         xa = xb;
     }
+    firstDirtyRow_ = std::min(firstDirtyRow_, first);
+    lastDirtyRow_ = std::max(lastDirtyRow_, last);
 }
 
 // The part of an edge within one row, from x = xa to xb, `height` rows tall (signed by its direction).
 // Each pixel it crosses gets the share of the height that lies to its right; pixels further right get
 // the whole height through the running sum. Whatever lies left of the picture counts whole at its first
 // pixel, whatever lies right of it in the cell past the last.
-void CoverageRaster::addRowPiece(int row, double xa, double xb, double height) {
-    float* c = cells_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(width_ + 2);
-    std::uint64_t* bits = touched_.data() + static_cast<std::size_t>(row) * static_cast<std::size_t>(wordsPerRow_);
+inline void CoverageRaster::addRowPiece(int row, float* c, std::uint64_t* bits, double xa, double xb, double height) {
     if (xa > xb) std::swap(xa, xb);
     const double W = width_;
     int lo = width_, hi = 0;
@@ -105,8 +106,12 @@ void CoverageRaster::addRowPiece(int row, double xa, double xb, double height) {
     auto inPixel = [&](int k, double h, double mid) {  // `mid`: where the piece stands within pixel k
         c[k] += static_cast<float>(h * (1 - mid));
         c[k + 1] += static_cast<float>(h * mid);
-        touch(k);
-        touch(k + 1);
+        if ((k & 63) != 63) {
+            bits[k >> 6] |= std::uint64_t{3} << (k & 63);
+        } else {
+            touch(k);
+            touch(k + 1);
+        }
         lo = std::min(lo, k);
         hi = std::max(hi, k + 1);
     };
@@ -138,25 +143,25 @@ void CoverageRaster::addRowPiece(int row, double xa, double xb, double height) {
             s = e;
         }
     }
-    if (dirtyTo_[row] < 0) ++dirtyRows_;
-    dirtyFrom_[row] = std::min(dirtyFrom_[row], lo);
-    dirtyTo_[row] = std::max(dirtyTo_[row], hi);
+    Dirty& d = dirty_[static_cast<std::size_t>(row)];
+    d.from = std::min(d.from, lo);
+    d.to = std::max(d.to, hi);
 }
 
 template <class Span, class One> void CoverageRaster::resolve(Span&& span, One&& one) {
-    if (dirtyRows_ == 0) return;
     auto level = [](float sum) {
         const float coverage = std::min(1.0f, std::fabs(sum));
         return coverage > kNoCoverage ? static_cast<std::uint32_t>(coverage * 255.0f + 0.5f) : 0u;
     };
-    for (int r = 0; r < rows_; ++r) {
-        if (dirtyTo_[r] < 0) continue;
+    for (int r = firstDirtyRow_; r <= lastDirtyRow_; ++r) {
+        Dirty& d = dirty_[static_cast<std::size_t>(r)];
+        if (d.to < 0) continue;
         float* c = cells_.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(width_ + 2);
         std::uint64_t* bits = touched_.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(wordsPerRow_);
         std::uint32_t* px = pixels_ + static_cast<std::size_t>(r) * static_cast<std::size_t>(width_);
         float sum = 0;
-        int next = dirtyFrom_[r];  // the first pixel not yet painted
-        for (int w = dirtyFrom_[r] >> 6; w <= dirtyTo_[r] >> 6; ++w) {
+        int next = d.from;  // the first pixel not yet painted
+        for (int w = d.from >> 6; w <= d.to >> 6; ++w) {
             for (std::uint64_t word = bits[w]; word != 0; word &= word - 1) {
                 const int cell = (w << 6) + std::countr_zero(word);
                 // Untouched pixels between two touched cells all have the coverage left by the first.
@@ -170,10 +175,10 @@ template <class Span, class One> void CoverageRaster::resolve(Span&& span, One&&
             }
             bits[w] = 0;
         }
-        dirtyFrom_[r] = INT_MAX;
-        dirtyTo_[r] = -1;
+        d = Dirty{INT_MAX, -1};
     }
-    dirtyRows_ = 0;
+    firstDirtyRow_ = rows_;
+    lastDirtyRow_ = -1;
 }
 
 void CoverageRaster::paint(std::uint32_t color) {

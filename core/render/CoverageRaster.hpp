@@ -24,7 +24,12 @@ public:
     // A closed outline: the last point joins the first. Edges may reach past the rows and sides; an
     // outline with a point that is not finite adds nothing.
     void addOutline(std::span<const Vec2> points);
-    bool empty() const { return dirtyRows_ == 0; }
+    // The edges between consecutive points, without the one back to the first: a part of an outline
+    // whose points are all finite (the caller has made sure), which other parts close.
+    void addPath(std::span<const Vec2> points);
+    int top() const { return top_; }
+    int rows() const { return rows_; }
+    bool empty() const { return lastDirtyRow_ < firstDirtyRow_; }
 
     // Lays `color` (premultiplied ARGB32) over the pixels by their coverage, then forgets the outlines.
     void paint(std::uint32_t color);
@@ -38,7 +43,7 @@ public:
 
 private:
     void addEdgeInRows(double x0, double y0, double x1, double y1);
-    void addRowPiece(int row, double xa, double xb, double height);
+    void addRowPiece(int row, float* cells, std::uint64_t* touched, double xa, double xb, double height);
     // Walks the rows touched since the last paint: `span(pixels, count, coverage)` for runs of pixels with
     // one coverage, `one(pixel, coverage)` for single pixels; coverage in 0 … 255.
     template <class Span, class One> void resolve(Span&& span, One&& one);
@@ -53,8 +58,12 @@ private:
     // same, so a paint visits the touched cells and fills the runs between them.
     std::vector<std::uint64_t> touched_;
     int wordsPerRow_ = 0;
-    std::vector<int> dirtyFrom_, dirtyTo_;  // per row: the first and last cell touched since the last paint
-    int dirtyRows_ = 0;
+    // Per row: the first and last cell touched since the last paint (to < 0: none).
+    struct Dirty {
+        int from, to;
+    };
+    std::vector<Dirty> dirty_;
+    int firstDirtyRow_ = 0, lastDirtyRow_ = -1;
 };
 
 } // namespace corvane

@@ -144,6 +144,40 @@ int halfTurnSteps(double r) {
 // Lives within one render, while the package and its shapes stand still.
 using DrawnOutlines = std::unordered_map<const std::vector<Contour>*, std::vector<Contour>>;
 
+// A pour's outline is met by every band across its height, and nearly all of its edges lie in other bands.
+// Its edges are taken in runs, each with the height it spans, so that a band maps and adds only the runs that
+// reach its rows: the edges of the others would have added nothing there.
+constexpr std::size_t kEdgesPerRun = 32;
+constexpr std::size_t kLongOutlinePoints = 4 * kEdgesPerRun;
+
+struct OutlineRuns {
+    BBox box;                                   // of the outline's points
+    std::vector<std::pair<double, double>> ys;  // per run of kEdgesPerRun edges: its lowest and highest y
+};
+using LongOutlines = std::unordered_map<const Contour*, OutlineRuns>;
+
+// The runs of a long outline; nothing when a point is not finite, which the whole outline's path handles.
+std::optional<OutlineRuns> outlineRuns(const Contour& outline) {
+    OutlineRuns out{BBox::empty(), {}};
+    const std::size_t n = outline.size();
+    out.ys.reserve((n + kEdgesPerRun - 1) / kEdgesPerRun);
+    for (std::size_t from = 0; from < n; from += kEdgesPerRun) {
+        double lo = std::numeric_limits<double>::infinity(), hi = -lo;
+        for (std::size_t i = from, to = std::min(n, from + kEdgesPerRun); i <= to; ++i) {
+            const Vec2& p = outline[i == n ? 0 : i];
+            if (!std::isfinite(p.x) || !std::isfinite(p.y)) return std::nullopt;
+            lo = std::min(lo, p.y);
+            hi = std::max(hi, p.y);
+            out.box.minX = std::min(out.box.minX, p.x);
+            out.box.maxX = std::max(out.box.maxX, p.x);
+        }
+        out.box.minY = std::min(out.box.minY, lo);
+        out.box.maxY = std::max(out.box.maxY, hi);
+        out.ys.emplace_back(lo, hi);
+    }
+    return out;
+}
+
 struct Painter {
     CoverageRaster& raster;
     const Mapper& m;
@@ -152,6 +186,7 @@ struct Painter {
     std::vector<Vec2>& outlinePoints;  // scratch
     DrawnOutlines& drawnOutlines;
     RGBAColor paint;  // the file's colour, for every primitive it draws
+    const LongOutlines* longOutlines = nullptr;  // the file's
     bool clearing = false;
 
     struct Pending {
@@ -273,6 +308,32 @@ struct Painter {
         });
     }
 
+    // A region's outline, by its runs where it has them: the same edges in the same order as contour()
+    // adds, less those that lie wholly above or below the rows.
+    void regionContour(const Contour& pts) {
+        const OutlineRuns* found = nullptr;
+        if (longOutlines)
+            if (const auto it = longOutlines->find(&pts); it != longOutlines->end()) found = &it->second;
+        if (!found) return contour(pts, Vec2{0, 0});
+        const OutlineRuns& runs = *found;
+        // contour() adds nothing when a point maps to no finite place. The map keeps the order of each
+        // axis, so the farthest points are the box's.
+        for (double v : {m.X(runs.box.minX), m.X(runs.box.maxX), m.Y(runs.box.minY), m.Y(runs.box.maxY)})
+            if (!std::isfinite(v)) return;
+        add(paint, false, [&] {
+            const double top = raster.top(), rows = raster.rows();
+            const std::size_t n = pts.size();
+            for (std::size_t k = 0; k < runs.ys.size(); ++k) {
+                // Rows run down the picture as y runs up: a run's lowest y stands on its lowest row.
+                if (m.Y(runs.ys[k].first) - top <= 0 || m.Y(runs.ys[k].second) - top >= rows) continue;
+                outlinePoints.clear();
+                const std::size_t from = k * kEdgesPerRun, to = std::min(n, from + kEdgesPerRun);
+                for (std::size_t i = from; i <= to; ++i) outlinePoints.push_back(m.map(pts[i == n ? 0 : i] + Vec2{0, 0}));
+                raster.addPath(outlinePoints);
+            }
+        });
+    }
+
     void polygonFlash(const Vec2& at, const ApertureShape::Polygon& polygon) {
         points.clear();
         GeometryEngine::polygonCorners(at, polygon, points);
@@ -305,7 +366,7 @@ struct Painter {
         } else if (const auto* f = obj.kind.as<PCBObjectKind::Flash>()) {
             flash(f->at, obj.apertureShape);
         } else if (const auto* r = obj.kind.as<PCBObjectKind::Region>()) {
-            for (const auto& c : r->contours) contour(c, Vec2{0, 0});
+            for (const auto& c : r->contours) regionContour(c);
         } else if (const auto* d = obj.kind.as<PCBObjectKind::Drill>()) {
             circle(d->at, d->diameterMM);
         } else if (const auto* sl = obj.kind.as<PCBObjectKind::Slot>()) {
@@ -353,6 +414,9 @@ struct FileObjects {
         return file.drill->slots[i - hitCount()].bbox;
     }
     bool clears(std::size_t i) const { return i < gerberCount() && file.gerber->objects[i].polarity == Polarity::clear; }
+    const PCBObjectKind::Region* region(std::size_t i) const {
+        return i < gerberCount() ? file.gerber->objects[i].kind.as<PCBObjectKind::Region>() : nullptr;
+    }
 
     // Asks for object i ahead of its turn: a band visits a file's objects far apart in memory.
     void prefetch(std::size_t i) const {
@@ -374,6 +438,7 @@ struct FileBands {
     std::vector<std::uint32_t> starts;   // per band from firstBand: where its objects begin, then the end
     std::vector<std::uint32_t> objects;  // object indices
     std::vector<char> clears;            // per band from firstBand: whether a clear object is among them
+    LongOutlines longOutlines;           // of the regions that reach more than one band
 
     int endBand() const { return firstBand + static_cast<int>(clears.size()); }
     std::span<const std::uint32_t> of(int band) const {
@@ -422,6 +487,12 @@ FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, int bandRow
             ++out.starts[static_cast<std::size_t>(b - lo) + 1];
             if (objects.clears(i)) out.clears[static_cast<std::size_t>(b - lo)] = 1;
         }
+    for (std::size_t i = 0; i < n; ++i)
+        if (reach[i].second > reach[i].first)
+            if (const auto* region = objects.region(i))
+                for (const Contour& c : region->contours)
+                    if (c.size() >= kLongOutlinePoints)
+                        if (auto runs = outlineRuns(c)) out.longOutlines.emplace(&c, std::move(*runs));
     for (std::size_t k = 0; k < span; ++k) out.starts[k + 1] += out.starts[k];
     out.objects.resize(out.starts[span]);
     std::vector<std::uint32_t> next(out.starts.begin(), out.starts.end() - 1);
@@ -468,7 +539,8 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
         const FileObjects objects{*pic.files[k]};
         const RGBAColor color = SoftwareRenderer::defaultColor(pic.files[k]->layerType);
-        Painter painter{worker.raster, pic.mapper, pic.engine, worker.points, worker.outlinePoints, worker.drawnOutlines, color};
+        Painter painter{worker.raster,        pic.mapper, pic.engine, worker.points, worker.outlinePoints,
+                        worker.drawnOutlines, color,      &pic.bands[k].longOutlines};
         constexpr std::size_t kAhead = 8;
         for (std::size_t j = 0; j < indices.size(); ++j) {
             if (j + kAhead < indices.size()) objects.prefetch(indices[j + kAhead]);

@@ -410,6 +410,27 @@ TEST(SoftwareRendererPrimitives, LargeArcsKeepToTheirCircle) {
     });
 }
 
+TEST(SoftwareRendererPrimitives, LongPourOutlinesFillEveryRowTheyCross) {
+    // A pour from the bottom of the board to its top, as one outline of 900 corners: a circle, a cut in to a
+    // hole that it runs round the other way, and the cut back out. Every band of rows meets a part of the
+    // outline, most of which lies elsewhere.
+    Contour pour;
+    auto ring = [&pour](double r, int n, int turn) {
+        for (int i = 0; i <= n; ++i) {
+            const double a = turn * 2 * M_PI * i / n;
+            pour.push_back({55 + r * std::cos(a), 55 + r * std::sin(a)});
+        }
+    };
+    ring(54, 600, 1);
+    ring(20, 300, -1);
+    const auto pic = renderBoard(110, 110, {object(PCBObjectKind::region({pour}), std::nullopt)});
+    // Corners this close stand within a twentieth of a pixel of their circles.
+    expectExactShape(pic, BBox{2, 2, 108, 108}, [](const Vec2& p) {
+        const double r = std::hypot(p.x - 55, p.y - 55);
+        return std::max(r - 54, 20 - r);
+    });
+}
+
 TEST(SoftwareRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
     // Far more shapes than are painted at once, both spread over the board and piled on one spot.
     std::vector<PCBObject> objects;
