@@ -270,7 +270,7 @@ public:
     void addObject(std::uint32_t src) {
         const PCBObject& o = objects_[src];
         if (!drawsCopper(o)) return;
-        const std::int32_t net = nets_.intern(o.net);
+        const std::int32_t net = nets_.intern(o.net());
         if (auto s = o.kind.as<PCBObjectKind::Stroke>()) {
             addSegment(s->start, s->end, nominalWidth(o), src, net, false);
         } else if (auto a = o.kind.as<PCBObjectKind::ArcStroke>()) {
@@ -1156,7 +1156,7 @@ bool addCopper(std::span<const PCBObject> objects, NetTable& nets, std::span<con
         while (end < jobs.size() && jobs[end].slot == slot) ++end;
         // Whether clear objects reach the copper does not depend on the column.
         if (cuts[job]) {
-            const std::int32_t net = nets.intern(objects[k].net);
+            const std::int32_t net = nets.intern(objects[k].net());
             const bool split = end - job > 1;
             for (std::size_t j = job; j < end; ++j) {
                 const Seams seams = jobs[j].column.seams(objects[k].bbox);

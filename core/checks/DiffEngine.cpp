@@ -273,7 +273,7 @@ std::string DiffEngine::describe(const PCBObject& obj) {
     else if (const auto* s = obj.kind.as<PCBObjectKind::Slot>()) size = s->diameterMM;
     else if (obj.apertureShape) size = obj.apertureShape->strokeNominalWidth();
     if (size) text += " \u00D8" + formatFixed(*size, 3);
-    if (obj.net) text += " net " + *obj.net;
+    if (obj.net()) text += " net " + *obj.net();
     return text;
 }
 

@@ -343,13 +343,13 @@ std::vector<InspectorRow> MeasureEngine::inspect(const HitResult& hit, Units uni
         plating(sl->plated);
     }
     rows.emplace_back("Polarity", obj.polarity == Polarity::clear ? "Clear (remove)" : "Dark (add)");
-    if (obj.net && !obj.net->empty()) rows.emplace_back("Net", *obj.net);
-    if (obj.component && !obj.component->empty()) {
-        rows.emplace_back("Component", *obj.component);
-        if (obj.pin && !obj.pin->empty()) rows.emplace_back("Pin", *obj.pin);
+    if (obj.net() && !obj.net()->empty()) rows.emplace_back("Net", *obj.net());
+    if (obj.component() && !obj.component()->empty()) {
+        rows.emplace_back("Component", *obj.component());
+        if (obj.pin() && !obj.pin()->empty()) rows.emplace_back("Pin", *obj.pin());
     }
-    if (obj.apertureFunction && !obj.apertureFunction->empty())
-        rows.emplace_back("Aperture Function", *obj.apertureFunction);
+    if (obj.apertureFunction() && !obj.apertureFunction()->empty())
+        rows.emplace_back("Aperture Function", *obj.apertureFunction());
     rows.emplace_back("Aperture Code", obj.apertureCode ? "D" + formatInt(*obj.apertureCode) : "\u2014");
     return rows;
 }

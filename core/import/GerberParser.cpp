@@ -436,6 +436,10 @@ private:
     // attributes: object attributes are shared by every object drawn while they hold
     TextInterner texts_;
     SharedText net_, component_, pin_, aperFunction_;
+    // The record of the names above that objects take, made again when one of them has changed.
+    ObjectInterner records_;
+    SharedAttributes names_;
+    bool namesChanged_ = false;
     std::optional<std::string> fileFunction_, filePolarity_, imagePolarity_, projectID_, creationDate_;
     bool fileFunctionFromAttribute_ = false;
     std::map<std::string, std::string> fileAttributes_;
@@ -673,6 +677,7 @@ void GerberReader::handleExtendedPart(std::string_view cmd) {
 }
 
 void GerberReader::handleAttribute(std::string_view cmd) {
+    namesChanged_ = true;
     if (cmd.starts_with("TD")) {
         std::string_view name = cmd.substr(2);
         while (!name.empty() && name.front() == '.') name.remove_prefix(1);
@@ -1040,10 +1045,11 @@ PCBObject& GerberReader::newObject(bool withAperture) {
         }
     }
     o.polarity = polarity_;
-    if (net_) o.net = net_;
-    if (component_) o.component = component_;
-    if (pin_) o.pin = pin_;
-    if (aperFunction_) o.apertureFunction = aperFunction_;
+    if (namesChanged_) {
+        names_ = records_.record(ObjectAttributes{net_, component_, pin_, aperFunction_});
+        namesChanged_ = false;
+    }
+    o.setAttributes(names_);
     o.index = static_cast<std::int64_t>(objects_.size() - 1);
     return o;
 }

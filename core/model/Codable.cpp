@@ -383,15 +383,27 @@ constexpr auto kindFields = [](auto& c, auto& k) {
     }
 };
 
+constexpr auto attributeFields = [](auto& c, auto& names) {
+    c.optionalField("net", names.net);
+    c.optionalField("component", names.component);
+    c.optionalField("pin", names.pin);
+    c.optionalField("apertureFunction", names.apertureFunction);
+};
+
 constexpr auto objectFields = [](auto& c, auto& o) {
     c.field("kind", o.kind);
     c.optionalField("apertureCode", o.apertureCode);
     c.optionalField("apertureShape", o.apertureShape);
     c.field("polarity", o.polarity);
-    c.optionalField("net", o.net);
-    c.optionalField("component", o.component);
-    c.optionalField("pin", o.pin);
-    c.optionalField("apertureFunction", o.apertureFunction);
+    // The names sit in the object's shared record: written from it, read into a record of their own.
+    if constexpr (std::is_const_v<std::remove_reference_t<decltype(o)>>) {
+        static const ObjectAttributes none;
+        attributeFields(c, o.attributes() ? *o.attributes() : none);
+    } else {
+        ObjectAttributes names;
+        attributeFields(c, names);
+        o.setAttributes(SharedAttributes(std::move(names)));
+    }
     c.field("bbox", o.bbox);  // stored, never recomputed on reading
     c.field("index", o.index);
 };

@@ -148,9 +148,10 @@ PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCo
                      Polarity polarity_, SharedText net_, SharedText component_, SharedText pin_,
                      SharedText apertureFunction_, std::int64_t index_)
     : kind(std::move(kind_)), polarity(polarity_), apertureCode(apertureCode_), apertureShape(std::move(apertureShape_)),
-      net(std::move(net_)), component(std::move(component_)), pin(std::move(pin_)),
-      apertureFunction(std::move(apertureFunction_)), index(index_) {
+      index(index_) {
     bbox = computeBBox(kind, apertureShape);
+    setAttributes(SharedAttributes(
+        ObjectAttributes{std::move(net_), std::move(component_), std::move(pin_), std::move(apertureFunction_)}));
 }
 
 bool PCBObject::isFinite() const {
@@ -251,7 +252,7 @@ std::size_t std::hash<PCBObject>::operator()(const PCBObject& o) const noexcept 
     opt(o.apertureCode);
     opt(o.apertureShape);
     hashCombineValue(seed, o.polarity);
-    opt(o.net); opt(o.component); opt(o.pin); opt(o.apertureFunction);
+    opt(o.net()); opt(o.component()); opt(o.pin()); opt(o.apertureFunction());
     hashCombineValue(seed, o.bbox);
     hashCombineValue(seed, o.index);
     return seed;
@@ -264,7 +265,22 @@ void ObjectInterner::operator()(PCBObject& o) {
         auto [it, added] = shapes_.try_emplace(*o.apertureShape, o.apertureShape);
         if (!added) o.apertureShape = it->second;
     }
-    for (SharedText* text : {&o.net, &o.component, &o.pin, &o.apertureFunction}) texts_.intern(*text);
+    if (o.attributes()) o.setAttributes(record(*o.attributes()));
+}
+
+SharedAttributes ObjectInterner::record(ObjectAttributes names) {
+    if (names.empty()) return {};
+    for (SharedText* text : {&names.net, &names.component, &names.pin, &names.apertureFunction}) texts_.intern(*text);
+    const std::array key{names.net.get(), names.component.get(), names.pin.get(), names.apertureFunction.get()};
+    auto [it, added] = records_.try_emplace(key);
+    if (added) it->second = SharedAttributes(std::move(names));
+    return it->second;
+}
+
+std::size_t ObjectInterner::RecordHash::operator()(const std::array<const std::string*, 4>& texts) const noexcept {
+    std::size_t seed = 0;
+    for (const std::string* text : texts) hashCombine(seed, std::hash<const void*>{}(text));
+    return seed;
 }
 
 } // namespace corvane

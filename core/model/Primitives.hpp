@@ -1,5 +1,6 @@
 #pragma once
 // Apertures and the drawable primitives every reader produces.
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -163,18 +164,27 @@ using SharedShape = Shared<ApertureShape>;
 // An aperture shape passed to a function, from wherever the caller keeps it; absent for none.
 using ShapeRef = OptionalRef<ApertureShape>;
 
+// The names a primitive carries from its file. Most primitives carry none, and runs of them carry the same,
+// so primitives share one record of them.
+struct ObjectAttributes {
+    SharedText net;
+    SharedText component;
+    SharedText pin;
+    SharedText apertureFunction;
+
+    bool empty() const { return !net && !component && !pin && !apertureFunction; }
+    bool operator==(const ObjectAttributes&) const = default;
+};
+using SharedAttributes = Shared<ObjectAttributes>;
+
 // One drawable primitive. Kept small, since boards have millions: the aperture shape and the attribute
-// texts are shared with every primitive drawn alike (see Shared), arcs and slots are boxed, and the
+// record are shared with every primitive drawn alike (see Shared), arcs and slots are boxed, and the
 // polarity sits in the kind's spare bytes.
 struct PCBObject {
     [[no_unique_address]] PCBObjectKind kind;
     Polarity polarity;
     std::optional<std::int64_t> apertureCode;
     SharedShape apertureShape;
-    SharedText net;
-    SharedText component;
-    SharedText pin;
-    SharedText apertureFunction;
     BBox bbox = BBox::empty();
     std::int64_t index = 0;
 
@@ -184,6 +194,20 @@ struct PCBObject {
               Polarity polarity, SharedText net, SharedText component, SharedText pin, SharedText apertureFunction,
               std::int64_t index);
 
+    const SharedText& net() const { return attributes_ ? attributes_->net : kNoText; }
+    const SharedText& component() const { return attributes_ ? attributes_->component : kNoText; }
+    const SharedText& pin() const { return attributes_ ? attributes_->pin : kNoText; }
+    const SharedText& apertureFunction() const { return attributes_ ? attributes_->apertureFunction : kNoText; }
+    void setNet(SharedText text) { editAttributes([&](ObjectAttributes& a) { a.net = std::move(text); }); }
+    void setComponent(SharedText text) { editAttributes([&](ObjectAttributes& a) { a.component = std::move(text); }); }
+    void setPin(SharedText text) { editAttributes([&](ObjectAttributes& a) { a.pin = std::move(text); }); }
+    void setApertureFunction(SharedText text) {
+        editAttributes([&](ObjectAttributes& a) { a.apertureFunction = std::move(text); });
+    }
+    // The whole record, for readers that hand one to a run of primitives. Absent when it names nothing.
+    const SharedAttributes& attributes() const { return attributes_; }
+    void setAttributes(SharedAttributes record) { attributes_ = record && record->empty() ? SharedAttributes() : std::move(record); }
+
     static BBox computeBBox(const PCBObjectKind& kind, ShapeRef shape);
     // Whether every point and size of the object, its shape's and its box are finite numbers. Readers keep
     // no other object: one at infinity would take the board's box and every figure measured on it along.
@@ -191,6 +215,17 @@ struct PCBObject {
     std::string typeName() const;
     std::optional<double> strokeWidth() const;
     bool operator==(const PCBObject&) const = default;
+
+private:
+    inline static const SharedText kNoText{};
+
+    template <class Change> void editAttributes(Change&& change) {
+        ObjectAttributes record = attributes_ ? *attributes_ : ObjectAttributes{};
+        change(record);
+        setAttributes(SharedAttributes(std::move(record)));
+    }
+
+    SharedAttributes attributes_;
 };
 
 // What a reader says, once per file, when it left out objects that are not finite (PCBObject::isFinite).
@@ -222,10 +257,17 @@ namespace corvane {
 class ObjectInterner {
 public:
     void operator()(PCBObject& object);
+    // The shared record of these names; absent when they name nothing.
+    SharedAttributes record(ObjectAttributes names);
 
 private:
+    struct RecordHash {
+        std::size_t operator()(const std::array<const std::string*, 4>& texts) const noexcept;
+    };
     TextInterner texts_;
     std::unordered_map<ApertureShape, SharedShape> shapes_;
+    // By the shared texts they hold, each interned first: one record per distinct set of names.
+    std::unordered_map<std::array<const std::string*, 4>, SharedAttributes, RecordHash> records_;
 };
 
 } // namespace corvane

@@ -146,7 +146,7 @@ TEST(BoardSummaryEstimate, PadGridGivesTheSameValueAsEveryPair) {
         for (const auto& p : pads) bodies.push_back(*set.flash(p.kind.as<PCBObjectKind::Flash>()->at, p.apertureShape));
         for (std::size_t i = 0; i < pads.size(); ++i)
             for (std::size_t j = i + 1; j < pads.size(); ++j) {
-                if (*pads[i].net == *pads[j].net) continue;
+                if (*pads[i].net() == *pads[j].net()) continue;
                 expected = std::min(expected, set.gap(bodies[i], bodies[j]).gap);
             }
         const auto got = space(pads);

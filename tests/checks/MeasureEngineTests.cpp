@@ -111,9 +111,9 @@ TEST(MeasureInspector, RowsInOrder) {
     MeasureEngine m;
     PCBObject pad = obj(PCBObjectKind::flash({1, 2}), ApertureShape::rectangle(1, 2));
     pad.apertureCode = 11;
-    pad.net = "GND";
-    pad.pin = "3";  // no component: no Pin row
-    pad.apertureFunction = "SMDPad,CuDef";
+    pad.setNet("GND");
+    pad.setPin("3");  // no component: no Pin row
+    pad.setApertureFunction("SMDPad,CuDef");
     auto rows = m.inspect(HitResult{pad, "top.gtl", kTop, 0}, Units::mm);
     std::vector<InspectorRow> expected{{"Layer", "Top Copper"},
                                        {"File", "top.gtl"},
@@ -128,8 +128,8 @@ TEST(MeasureInspector, RowsInOrder) {
     EXPECT_EQ(rows, expected);
 
     PCBObject hole = obj(PCBObjectKind::slot({0, 0}, {2, 0}, 0.8, false), std::nullopt, Polarity::clear);
-    hole.component = "J1";
-    hole.pin = "";
+    hole.setComponent("J1");
+    hole.setPin("");
     rows = m.inspect(HitResult{hole, "d.drl", LayerType::drill(), 0}, Units::mm);
     expected = {{"Layer", "Drill"},          {"File", "d.drl"},          {"Type", "Slot"},
                 {"Start", "(0.000, 0.000) mm"}, {"End", "(2.000, 0.000) mm"}, {"Hole Diameter", "0.80 mm"},

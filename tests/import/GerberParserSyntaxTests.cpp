@@ -80,7 +80,7 @@ TEST(GerberParserDecoding, Latin1TextIsReadNotRejected) {
     const std::vector<std::uint8_t> bytes(text.begin(), text.end());
     const GerberDocument doc = GerberParser().parse("latin.gbr", std::span<const std::uint8_t>(bytes));
     ASSERT_EQ(doc.objects.size(), 1u);
-    EXPECT_EQ(doc.objects[0].component, "R\xC2\xB5" "1");  // µ as UTF-8
+    EXPECT_EQ(doc.objects[0].component(), "R\xC2\xB5" "1");  // µ as UTF-8
 }
 
 TEST(GerberParserDecoding, LineEndingsAndByteOrderMarkDoNotChangeTheDocument) {
@@ -239,17 +239,23 @@ TEST(GerberParserAttributes, ObjectAttributesFollowObjectsUntilDeleted) {
     const GerberDocument doc = parseDoc(mmFile(
         "%TA.AperFunction,SMDPad,CuDef*%\n%ADD10C,1*%\n%TD.AperFunction*%\n%TA.AperFunction*%\n"
         "%TO.N,GND*%\n%TO.C,R1*%\n%TO.P,R1,2*%\nD10*\nX0Y0D03*\n"
-        "%TD.N*%\nX1000000Y0D03*\n%TD*%\nX2000000Y0D03*\n%TO.N,*%\nX3000000Y0D03*"));
-    ASSERT_EQ(doc.objects.size(), 4u);
+        "%TD.N*%\nX1000000Y0D03*\n%TD*%\nX2000000Y0D03*\n%TO.N,*%\nX3000000Y0D03*\n%TO.N,GND*%\nX4000000Y0D03*\n"
+        "%TO.C,R1*%\n%TO.P,R1,2*%\nX5000000Y0D03*\nX6000000Y0D03*"));
+    ASSERT_EQ(doc.objects.size(), 7u);
+    // Objects under the same names share one record of them, however the names came about; none has no record.
+    EXPECT_TRUE(doc.objects[6].attributes().sameAs(doc.objects[5].attributes()));
+    EXPECT_TRUE(doc.objects[5].attributes().sameAs(doc.objects[0].attributes()));
+    EXPECT_FALSE(doc.objects[4].attributes().sameAs(doc.objects[0].attributes()));
+    EXPECT_FALSE(doc.objects[2].attributes());
     const PCBObject& first = doc.objects[0];
-    EXPECT_EQ(first.net, "GND");
-    EXPECT_EQ(first.component, "R1");
-    EXPECT_EQ(first.pin, "R1,2");
-    EXPECT_FALSE(first.apertureFunction.has_value());  // cleared before the flash; a TA without value is ignored
-    EXPECT_FALSE(doc.objects[1].net.has_value());
-    EXPECT_EQ(doc.objects[1].component, "R1");
-    EXPECT_FALSE(doc.objects[2].component.has_value());
-    EXPECT_EQ(doc.objects[3].net, "");  // present but empty
+    EXPECT_EQ(first.net(), "GND");
+    EXPECT_EQ(first.component(), "R1");
+    EXPECT_EQ(first.pin(), "R1,2");
+    EXPECT_FALSE(first.apertureFunction().has_value());  // cleared before the flash; a TA without value is ignored
+    EXPECT_FALSE(doc.objects[1].net().has_value());
+    EXPECT_EQ(doc.objects[1].component(), "R1");
+    EXPECT_FALSE(doc.objects[2].component().has_value());
+    EXPECT_EQ(doc.objects[3].net(), "");  // present but empty
 }
 
 TEST(GerberParserAttributes, PolarityChanges) {

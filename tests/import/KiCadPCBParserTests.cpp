@@ -124,10 +124,10 @@ TEST(KiCadPCBParserTest, ThroughHolePadMakesBothCopperSidesAndADrill) {
     const PCBObject& pad = top.gerber->objects[0];
     EXPECT_EQ(flashAt(pad), (Vec2{11, -22}));
     EXPECT_EQ(pad.apertureShape, ApertureShape::circle(1.7));
-    EXPECT_EQ(pad.net, "GND");
-    EXPECT_EQ(pad.component, "J1");
-    EXPECT_EQ(pad.apertureFunction, "Pad");
-    EXPECT_FALSE(pad.pin.has_value());
+    EXPECT_EQ(pad.net(), "GND");
+    EXPECT_EQ(pad.component(), "J1");
+    EXPECT_EQ(pad.apertureFunction(), "Pad");
+    EXPECT_FALSE(pad.pin().has_value());
     EXPECT_EQ(top.gerber->bbox, (BBox{10.15, -22.85, 11.85, -21.15}));
     EXPECT_EQ(p.files[2].layerType, LayerType::copper(CopperLayerID::bottom()));
 
@@ -172,7 +172,7 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
     EXPECT_NEAR(roundedBox.height(), 0.6, 1e-9);
     const double r = 0.125;
     EXPECT_NEAR(std::fabs(signedArea(rounded)), 0.3 - (4 - M_PI) * r * r, 1e-4);
-    EXPECT_EQ(top[0].component, "R1");
+    EXPECT_EQ(top[0].component(), "R1");
 
     const auto& bottom = objectsOf(p, "B.Cu");
     ASSERT_EQ(bottom.size(), 3u);
@@ -181,7 +181,7 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
     expectNear(flashAt(bottom[1]), Vec2{10, -21});
     EXPECT_EQ(bottom[1].apertureShape, ApertureShape::obround(1, 2));
     EXPECT_EQ(bottom[2].apertureShape, ApertureShape::obround(2, 1));
-    EXPECT_FALSE(bottom[0].component.has_value());
+    EXPECT_FALSE(bottom[0].component().has_value());
 
     // At 30 degrees the pads become their turned outlines.
     const double c30 = std::sqrt(3.0) / 2;
@@ -195,7 +195,7 @@ TEST(KiCadPCBParserTest, RotatedFootprintsPlaceAndTurnPads) {
     EXPECT_NEAR(side.length(), 2.0, 1e-9);
     EXPECT_NEAR(std::atan2(side.y, side.x) * 180 / M_PI, 30.0, 1e-9);
     ASSERT_TRUE(top[2].apertureShape);
-    EXPECT_EQ(top[2].apertureFunction, "Pad");
+    EXPECT_EQ(top[2].apertureFunction(), "Pad");
     EXPECT_NEAR(top[2].bbox.center().x, rectCentre.x, 1e-9);
 
     // An odd-angle oval is a capsule: every point lies r from its turned axis, the ends w/2 out.
@@ -279,7 +279,7 @@ TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
     auto viasOn = [&](const std::string& layer) {
         std::vector<double> xs;
         for (const auto& o : objectsOf(p, layer))
-            if (o.apertureFunction == "Via") xs.push_back(flashAt(o).x);
+            if (o.apertureFunction() == "Via") xs.push_back(flashAt(o).x);
         return xs;
     };
     EXPECT_EQ(viasOn("F.Cu"), (std::vector<double>{0, 30, 40, 45, 50, 105.7}));
@@ -290,7 +290,7 @@ TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
     auto padsAt = [&](const std::string& layer, double x) {
         int n = 0;
         for (const auto& o : objectsOf(p, layer))
-            if (o.apertureFunction == "Pad" && std::fabs(flashAt(o).x - x) < 1e-9) n += 1;
+            if (o.apertureFunction() == "Pad" && std::fabs(flashAt(o).x - x) < 1e-9) n += 1;
         return n;
     };
     EXPECT_EQ(padsAt("F.Cu", 60) + padsAt("In1.Cu", 60) + padsAt("B.Cu", 60), 0);
@@ -309,7 +309,7 @@ TEST(KiCadPCBParserTest, ViasAndPadsShedUnusedRings) {
     const auto& top = objectsOf(p, "F.Cu");
     std::vector<std::string> nets;
     for (const auto& o : top)
-        if (o.apertureFunction == "Pad" && flashAt(o).x > 65 && flashAt(o).x < 75) nets.push_back(o.net ? std::string(*o.net) : "");
+        if (o.apertureFunction() == "Pad" && flashAt(o).x > 65 && flashAt(o).x < 75) nets.push_back(o.net() ? std::string(*o.net()) : "");
     EXPECT_EQ(nets, (std::vector<std::string>{"unconnected-(J1-Pad3)", "unconnected-(J1-Pad3)", ""}));
 }
 
@@ -344,7 +344,7 @@ TEST(KiCadPCBParserTest, CopperLayersWildcardsInnerAndUserLayers) {
     EXPECT_EQ(objectsOf(p, "In1.Cu").size(), 1u);
     EXPECT_EQ(objectsOf(p, "In2.Cu").size(), 2u);  // the pad ring and the track
     EXPECT_EQ(objectsOf(p, "In2.Cu")[1].strokeWidth(), 0.25);
-    EXPECT_FALSE(objectsOf(p, "In2.Cu")[1].net.has_value());  // net 0 is "no net"
+    EXPECT_FALSE(objectsOf(p, "In2.Cu")[1].net().has_value());  // net 0 is "no net"
     EXPECT_EQ(objectsOf(p, "F.SilkS")[0].apertureShape, ApertureShape::circle(0.12));
     EXPECT_EQ(objectsOf(p, "B.Silkscreen")[0].apertureShape, ApertureShape::circle(0.15));
     EXPECT_EQ(objectsOf(p, "F.Mask")[0].apertureShape, ApertureShape::circle(0.1));
@@ -379,7 +379,7 @@ TEST(KiCadPCBParserTest, DrillsOffsetsSlotsAndMountingHoles) {
     EXPECT_EQ(top[3].apertureShape, ApertureShape::circle(4));
     expectNear(flashAt(top[4]), Vec2{50, 0});  // drill 0: copper only
     expectNear(flashAt(top[5]), Vec2{60, -5});
-    EXPECT_EQ(top[5].apertureFunction, "Via");
+    EXPECT_EQ(top[5].apertureFunction(), "Via");
     EXPECT_EQ(objectsOf(p, "B.Cu").size(), 2u);  // the larger mounting hole, then the via
 
     const DrillDocument& d = *fileNamed(p, "kicad-vias.drl")->drill;
@@ -437,7 +437,7 @@ TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
     expectNear(poly[0], Vec2{5, -5});
     expectNear(poly[1], Vec2{5, -3});
     expectNear(poly[2], Vec2{6, -3});
-    EXPECT_EQ(top[0].apertureFunction, "Pad");
+    EXPECT_EQ(top[0].apertureFunction(), "Pad");
     // A line primitive is a stroke of its width.
     const auto* line = top[1].kind.as<PCBObjectKind::Stroke>();
     ASSERT_TRUE(line);
@@ -452,7 +452,7 @@ TEST(KiCadPCBParserTest, CustomPadsFlashTheirWholeOutline) {
     expectNear(arc->center, Vec2{5, -5});
     EXPECT_TRUE(arc->clockwise);
     EXPECT_EQ(top[2].apertureShape, ApertureShape::circle(0.3));
-    EXPECT_EQ(top[2].net, top[0].net);
+    EXPECT_EQ(top[2].net(), top[0].net());
     EXPECT_EQ(top[3].apertureShape, ApertureShape::rectangle(2, 1));  // rectangle anchor by default
     // A filled rectangle is part of the outline; the edges of a polygon or rectangle drawn with a width
     // are strokes of it, an unfilled rectangle's edges only.
@@ -486,25 +486,25 @@ TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
         (filled_polygon (layer "In1.Cu") (pts (xy 5 0) (xy 7 0) (xy 7 2))))))");
     const auto& top = objectsOf(p, "F.Cu");
     ASSERT_EQ(top.size(), 6u);
-    EXPECT_EQ(top[0].net, "/VCC");
-    EXPECT_EQ(top[0].component, "R7");
-    EXPECT_FALSE(top[1].net.has_value());
+    EXPECT_EQ(top[0].net(), "/VCC");
+    EXPECT_EQ(top[0].component(), "R7");
+    EXPECT_FALSE(top[1].net().has_value());
     const auto* seg = top[2].kind.as<PCBObjectKind::Stroke>();
     ASSERT_TRUE(seg);
     EXPECT_EQ(seg->start, (Vec2{1, -2}));
     EXPECT_EQ(seg->end, (Vec2{3, -4}));
-    EXPECT_EQ(top[2].net, "/VCC");
-    EXPECT_FALSE(top[2].component.has_value());
-    EXPECT_FALSE(top[2].apertureFunction.has_value());
+    EXPECT_EQ(top[2].net(), "/VCC");
+    EXPECT_FALSE(top[2].component().has_value());
+    EXPECT_FALSE(top[2].apertureFunction().has_value());
     EXPECT_EQ(top[3].apertureShape, ApertureShape::circle(0.2));  // default width
-    EXPECT_FALSE(top[3].net.has_value());                         // unknown net number
-    EXPECT_EQ(top[4].net, "GND");                                 // via
-    EXPECT_EQ(top[5].net, "GND");                                 // zone
+    EXPECT_FALSE(top[3].net().has_value());                         // unknown net number
+    EXPECT_EQ(top[4].net(), "GND");                                 // via
+    EXPECT_EQ(top[5].net(), "GND");                                 // zone
     EXPECT_EQ(regionContour(top[5])[2], (Vec2{10, -10}));
 
     const auto& bottom = objectsOf(p, "B.Cu");
     ASSERT_EQ(bottom.size(), 1u);  // direct xy points; the two-point polygon is dropped
-    EXPECT_EQ(bottom[0].net, "/VCC");
+    EXPECT_EQ(bottom[0].net(), "/VCC");
     EXPECT_EQ(regionContour(bottom[0]).size(), 3u);
 
     // An older fill is its polygon with the edges stroked at the zone's minimum thickness.
@@ -513,7 +513,7 @@ TEST(KiCadPCBParserTest, NetsComeFromTheBoardTableAndZones) {
     for (std::size_t k = 0; k < 3; ++k) {
         EXPECT_TRUE(inner[k].kind.as<PCBObjectKind::Stroke>());
         EXPECT_EQ(inner[k].apertureShape, ApertureShape::circle(0.3));
-        EXPECT_EQ(inner[k].net, "GND");
+        EXPECT_EQ(inner[k].net(), "GND");
     }
     EXPECT_TRUE(inner[3].kind.as<PCBObjectKind::Region>());
     EXPECT_TRUE(inner[4].kind.as<PCBObjectKind::Region>());
@@ -642,8 +642,8 @@ TEST(KiCadPCBParserTest, ReferenceFallsBackToFpText) {
       (footprint "A" (property "Reference") (fp_text reference "U3") (pad "1" smd rect (at 0 0) (layers "F.Cu")))
       (footprint "B" (fp_text value "10k") (pad "1" smd rect (at 0 0) (layers "F.Cu")))))");
     const auto& top = objectsOf(p, "F.Cu");
-    EXPECT_EQ(top[0].component, "U3");
-    EXPECT_FALSE(top[1].component.has_value());
+    EXPECT_EQ(top[0].component(), "U3");
+    EXPECT_FALSE(top[1].component().has_value());
 }
 
 TEST(KiCadPCBParserTest, ErrorTexts) {
@@ -707,21 +707,21 @@ TEST(KiCadPCBParserTest, CurrentFormatBoardFile) {
     expectNear(flashAt(top[0]), Vec2{120, -80.825});
     EXPECT_NEAR(boxOf(padContour(top[0])).width(), 0.95, 1e-9);
     EXPECT_NEAR(boxOf(padContour(top[0])).height(), 0.8, 1e-9);
-    EXPECT_EQ(top[0].net, "/SDA");
-    EXPECT_EQ(top[0].component, "R3");
+    EXPECT_EQ(top[0].net(), "/SDA");
+    EXPECT_EQ(top[0].component(), "R3");
     const auto* track = top[3].kind.as<PCBObjectKind::Stroke>();
     ASSERT_TRUE(track);
     expectNear(track->start, flashAt(top[0]));
-    EXPECT_EQ(top[3].net, "/SDA");
+    EXPECT_EQ(top[3].net(), "/SDA");
     EXPECT_EQ(top[2].apertureShape, ApertureShape::obround(1.7, 1.7));
     expectNear(flashAt(top[2]), Vec2{130, -80});
-    EXPECT_EQ(top[2].component, "J1");
-    EXPECT_EQ(top[4].apertureFunction, "Via");
-    EXPECT_EQ(top[4].net, "/SDA");
+    EXPECT_EQ(top[2].component(), "J1");
+    EXPECT_EQ(top[4].apertureFunction(), "Via");
+    EXPECT_EQ(top[4].net(), "/SDA");
 
     const auto& ground = objectsOf(p, "In1.Cu");
     ASSERT_EQ(ground.size(), 3u);  // connector ring, via, zone fill
-    EXPECT_EQ(ground[2].net, "GND");
+    EXPECT_EQ(ground[2].net(), "GND");
     EXPECT_EQ(regionContour(ground[2]).size(), 4u);
     EXPECT_EQ(objectsOf(p, "Edge.Cuts").size(), 4u);
     EXPECT_EQ(objectsOf(p, "Edge.Cuts")[0].apertureShape, ApertureShape::circle(0.05));

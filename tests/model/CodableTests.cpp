@@ -76,10 +76,10 @@ PCBPackage samplePackage() {
                  object(PCBObjectKind::arcStroke({1, 0}, {-1, 0}, {0, 0}, true), ApertureShape::obround(1, 3), 1),
                  object(PCBObjectKind::flash({5, 5}), macro, 2),
                  object(PCBObjectKind::region({{{0, 0}, {2, 0}, {2, 2}}, {}}), std::nullopt, 3)};
-    g.objects[1].net = "GND";
-    g.objects[1].component = "U1";
-    g.objects[1].pin = "3";
-    g.objects[1].apertureFunction = "Conductor";
+    g.objects[1].setNet("GND");
+    g.objects[1].setComponent("U1");
+    g.objects[1].setPin("3");
+    g.objects[1].setApertureFunction("Conductor");
     g.objects[3].polarity = Polarity::clear;
     g.fileFunction = "Copper,L1,Top";
     g.filePolarity = "Positive";

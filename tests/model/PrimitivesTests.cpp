@@ -159,26 +159,32 @@ TEST(PrimitiveBoxes, FullCircleAndDegenerateArcs) {
 TEST(PrimitiveSharing, CopiesShareShapesAndTextsYetCompareByValue) {
     std::vector<Contour> outline(3, Contour(500, Vec2{1, 2}));
     PCBObject a = plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 2, outline));
-    a.net = "GND";
-    a.component = std::string("U1");
+    a.setNet("GND");
+    a.setComponent(std::string("U1"));
     const PCBObject b = a;
     EXPECT_TRUE(b.apertureShape.sameAs(a.apertureShape));  // one outline, however many flashes
-    EXPECT_TRUE(b.net.sameAs(a.net));
-    EXPECT_EQ(*b.net, "GND");
-    EXPECT_EQ(b.pin, std::nullopt);
+    EXPECT_TRUE(b.net().sameAs(a.net()));
+    EXPECT_EQ(*b.net(), "GND");
+    EXPECT_EQ(b.pin(), std::nullopt);
 
     // Equal values held apart are equal; a different value is not.
     PCBObject c = plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 2, outline));
-    c.net = std::optional<std::string>("GND");
-    c.component = "U1";
+    c.setNet(std::optional<std::string>("GND"));
+    c.setComponent("U1");
     EXPECT_FALSE(c.apertureShape.sameAs(a.apertureShape));
     EXPECT_EQ(c, a);
     EXPECT_EQ(std::hash<PCBObject>{}(c), std::hash<PCBObject>{}(a));
-    c.net = "GND2";
+    c.setNet("GND2");
     EXPECT_NE(c, a);
-    c.net = std::nullopt;
-    EXPECT_FALSE(c.net.has_value());
-    EXPECT_EQ(c.net.value_or("none"), "none");
+    c.setNet(std::nullopt);
+    EXPECT_FALSE(c.net().has_value());
+    EXPECT_EQ(c.net().value_or("none"), "none");
+    // A change to one object's names leaves the objects that shared them alone; with no names left it
+    // equals an object that never had any.
+    EXPECT_EQ(a.net(), "GND");
+    c.setComponent(std::nullopt);
+    EXPECT_FALSE(c.attributes());
+    EXPECT_EQ(c, plain(PCBObjectKind::flash({0, 0}), ApertureShape::macro("M", 2, outline)));
 
     // Arcs and slots are kept by reference too, but changing a copy leaves the original alone.
     const PCBObject arc = plain(PCBObjectKind::arcStroke({1, 0}, {0, 1}, {0, 0}, false));
@@ -200,8 +206,9 @@ TEST(PrimitiveSharing, InternerKeepsOneCopyPerDistinctValue) {
     EXPECT_TRUE(objects[2].apertureShape.sameAs(objects[0].apertureShape));
     EXPECT_FALSE(objects[1].apertureShape.sameAs(objects[0].apertureShape));
     EXPECT_TRUE(objects[3].apertureShape.sameAs(objects[1].apertureShape));
-    EXPECT_TRUE(objects[2].net.sameAs(objects[0].net));
-    EXPECT_EQ(objects[3].net, "VCC");
-    EXPECT_TRUE(objects[3].apertureFunction.sameAs(objects[0].apertureFunction));
+    EXPECT_TRUE(objects[2].attributes().sameAs(objects[0].attributes()));
+    EXPECT_FALSE(objects[3].attributes().sameAs(objects[0].attributes()));
+    EXPECT_EQ(objects[3].net(), "VCC");
+    EXPECT_TRUE(objects[3].apertureFunction().sameAs(objects[0].apertureFunction()));
     EXPECT_EQ(objects[1].apertureShape, ApertureShape::circle(1));
 }
