@@ -657,8 +657,22 @@ void triangulateContour(const std::vector<Vec2>& contour, std::vector<Triangle>&
     for (std::size_t i = 1; i + 1 < polygon.size(); ++i) out.push_back(Triangle{polygon[0], polygon[i], polygon[i + 1]});
 }
 
-void addTriangles(TriangleMesh& mesh, const std::vector<Triangle>& triangles, const Vec2& offset) {
-    for (const Triangle& t : triangles) mesh.addTriangle(t[0] + offset, t[1] + offset, t[2] + offset);
+// Triangles in order as fans: one that begins with the last fan's centre and last point goes on from it.
+// The fans give back the same triangles, bit for bit, in the same order.
+std::vector<Contour> fansOf(const std::vector<Triangle>& triangles) {
+    const auto same = [](const Vec2& p, const Vec2& q) {
+        return std::bit_cast<std::uint64_t>(p.x) == std::bit_cast<std::uint64_t>(q.x) &&
+               std::bit_cast<std::uint64_t>(p.y) == std::bit_cast<std::uint64_t>(q.y);
+    };
+    std::vector<Contour> fans;
+    for (const Triangle& t : triangles) {
+        if (!fans.empty() && same(fans.back().front(), t[0]) && same(fans.back().back(), t[1])) {
+            fans.back().push_back(t[2]);
+        } else {
+            fans.push_back(Contour{t[0], t[1], t[2]});
+        }
+    }
+    return fans;
 }
 
 } // namespace
@@ -963,18 +977,25 @@ void Tessellator::flashShape(const Vec2& at, ShapeRef shape, TriangleMesh& mesh)
                 struct Memo {
                     std::vector<Contour> outline;
                     double tolerance = 0;
-                    std::vector<Triangle> triangles;
+                    std::vector<Contour> fans;
                 };
                 thread_local Memo memo;
                 const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
                 if (memo.outline != *m.outline || memo.tolerance != tolerance) {
-                    memo.triangles.clear();
+                    std::vector<Triangle> triangles;
                     for (const Contour& contour : thinnedOutline(*m.outline, tolerance))
-                        triangulateContour(contour, memo.triangles);
+                        triangulateContour(contour, triangles);
+                    memo.fans = fansOf(triangles);
                     memo.outline = *m.outline;
                     memo.tolerance = tolerance;
                 }
-                addTriangles(mesh, memo.triangles, at);
+                for (const Contour& fan : memo.fans) {
+                    float* out = mesh.addFanPoints(static_cast<std::int64_t>(fan.size()));
+                    for (const Vec2& p : fan) {
+                        *out++ = static_cast<float>(p.x + at.x);
+                        *out++ = static_cast<float>(p.y + at.y);
+                    }
+                }
             },
         },
         shape->value);

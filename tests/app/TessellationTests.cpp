@@ -314,6 +314,24 @@ TEST(Flashes, MacroOutlinesAreFilledAtTheFlashPosition) {
     EXPECT_NEAR(meshArea(mixed), 3 * 1.5, 1e-5);
     EXPECT_FLOAT_EQ(mixed.vertices()[mixed.vertices().size() - 6], 6);  // last wedge placed at x = 6
 
+    // Every pad of a macro gives its clipped outline's triangles, corner for corner and in order, at its place.
+    std::vector<Vec2> star;  // concave: its triangles share corners without following one another
+    for (int i = 0; i < 16; ++i) star.push_back({(i % 2 ? 0.8 : 2.0) * std::cos(M_PI * i / 8), (i % 2 ? 0.8 : 1.5) * std::sin(M_PI * i / 8)});
+    // Contours whose first triangle shares one corner, not two, with the last fan before: the box's begins at
+    // the centre of the star's last fan (its corner 13), the tip's goes on from the box's last corner.
+    const std::vector<Vec2> box{{2, -2}, {3, -2}, {3, -1}, star[13]}, tip{{1, -3}, star[13], {0, -3}};
+    const std::vector<std::vector<Vec2>> contours{star, box, tip};
+    const ApertureShape starPad = ApertureShape::macro("S", 4, contours);
+    TriangleMesh pads;
+    std::vector<float> expected;
+    for (const Vec2 at : {Vec2{0.25, 7}, Vec2{-3, 1e3}}) {
+        g.append(object(PCBObjectKind::flash(at), starPad), pads);
+        for (const auto& contour : contours)
+            for (const auto& t : Tessellator::earClip(contour))
+                for (const Vec2& p : t) expected.insert(expected.end(), {static_cast<float>(p.x + at.x), static_cast<float>(p.y + at.y)});
+    }
+    EXPECT_EQ(pads.vertices(), expected);
+
     // An evaluated outline with nothing exposed draws nothing rather than a disc.
     const auto none = meshOf(g, object(PCBObjectKind::flash(Vec2{0, 0}), ApertureShape::macro("E", 1, std::vector<Contour>{})));
     EXPECT_EQ(none.triangleCount(), 0);
