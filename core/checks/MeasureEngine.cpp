@@ -350,7 +350,7 @@ std::vector<InspectorRow> MeasureEngine::inspect(const HitResult& hit, Units uni
     }
     if (obj.apertureFunction() && !obj.apertureFunction()->empty())
         rows.emplace_back("Aperture Function", *obj.apertureFunction());
-    rows.emplace_back("Aperture Code", obj.apertureCode ? "D" + formatInt(*obj.apertureCode) : "\u2014");
+    rows.emplace_back("Aperture Code", obj.apertureCode() ? "D" + formatInt(*obj.apertureCode()) : "\u2014");
     return rows;
 }
 

@@ -1028,7 +1028,7 @@ PCBObject& GerberReader::newObject(bool withAperture) {
     built_.object();
     PCBObject& o = objects_.emplace_back();
     if (withAperture) {
-        o.apertureCode = currentAperture_;
+        o.setApertureCode(currentAperture_);
         if (ApertureShapes* shapes = currentShapes_) {
             if (shapes->outlinePoints > 0 && shapes->outlinePoints > outlinePointBudget_) {
                 // Past the budget a macro flash keeps its size but not its outline.

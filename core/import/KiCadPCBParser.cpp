@@ -394,7 +394,7 @@ private:
             return;
         }
         built_.object();
-        slot.apertureCode = newTool(diameter, plating);
+        slot.setApertureCode(newTool(diameter, plating));
         intern_(slot);
         slots_.push_back(std::move(slot));
     }

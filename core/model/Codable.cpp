@@ -392,11 +392,18 @@ constexpr auto attributeFields = [](auto& c, auto& names) {
 
 constexpr auto objectFields = [](auto& c, auto& o) {
     c.field("kind", o.kind);
-    c.optionalField("apertureCode", o.apertureCode);
+    // The aperture code and the names are kept packed: written from their readers, read into their setters.
+    constexpr bool writing = std::is_const_v<std::remove_reference_t<decltype(o)>>;
+    if constexpr (writing) {
+        c.optionalField("apertureCode", o.apertureCode());
+    } else {
+        std::optional<std::int64_t> code;
+        c.optionalField("apertureCode", code);
+        o.setApertureCode(code);
+    }
     c.optionalField("apertureShape", o.apertureShape);
     c.field("polarity", o.polarity);
-    // The names sit in the object's shared record: written from it, read into a record of their own.
-    if constexpr (std::is_const_v<std::remove_reference_t<decltype(o)>>) {
+    if constexpr (writing) {
         static const ObjectAttributes none;
         attributeFields(c, o.attributes() ? *o.attributes() : none);
     } else {

@@ -51,8 +51,8 @@ std::vector<DrillStat> DrillDocument::stats() const {
 
 Plating DrillDocument::slotPlating(std::size_t i) const {
     const PCBObject& slot = slots[i];
-    if (slot.apertureCode) {
-        if (const auto tool = tools.find(*slot.apertureCode); tool != tools.end()) return tool->second.plating;
+    if (const auto code = slot.apertureCode()) {
+        if (const auto tool = tools.find(*code); tool != tools.end()) return tool->second.plating;
     }
     const auto* kind = slot.kind.as<PCBObjectKind::Slot>();
     return kind && kind->plated ? Plating::pth : Plating::unknown;

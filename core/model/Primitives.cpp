@@ -147,8 +147,8 @@ BBox PCBObject::computeBBox(const PCBObjectKind& kind, ShapeRef shape) {
 PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCode_, SharedShape apertureShape_,
                      Polarity polarity_, SharedText net_, SharedText component_, SharedText pin_,
                      SharedText apertureFunction_, std::int64_t index_)
-    : kind(std::move(kind_)), polarity(polarity_), apertureCode(apertureCode_), apertureShape(std::move(apertureShape_)),
-      index(index_) {
+    : kind(std::move(kind_)), polarity(polarity_), hasApertureCode_(apertureCode_.has_value()),
+      apertureCode_(apertureCode_.value_or(0)), apertureShape(std::move(apertureShape_)), index(index_) {
     bbox = computeBBox(kind, apertureShape);
     setAttributes(SharedAttributes(
         ObjectAttributes{std::move(net_), std::move(component_), std::move(pin_), std::move(apertureFunction_)}));
@@ -249,7 +249,7 @@ std::size_t std::hash<PCBObject>::operator()(const PCBObject& o) const noexcept 
         if (v) hashCombineValue(seed, *v); else hashCombine(seed, 0x51ed);
     };
     hashCombineValue(seed, o.kind);
-    opt(o.apertureCode);
+    opt(o.apertureCode());
     opt(o.apertureShape);
     hashCombineValue(seed, o.polarity);
     opt(o.net()); opt(o.component()); opt(o.pin()); opt(o.apertureFunction());

@@ -183,7 +183,13 @@ using SharedAttributes = Shared<ObjectAttributes>;
 struct PCBObject {
     [[no_unique_address]] PCBObjectKind kind;
     Polarity polarity;
-    std::optional<std::int64_t> apertureCode;
+
+private:
+    // Whether apertureCode_ holds the code: beside the polarity, in the kind's spare bytes.
+    bool hasApertureCode_ = false;
+    std::int64_t apertureCode_ = 0;
+
+public:
     SharedShape apertureShape;
     BBox bbox = BBox::empty();
     std::int64_t index = 0;
@@ -194,6 +200,13 @@ struct PCBObject {
               Polarity polarity, SharedText net, SharedText component, SharedText pin, SharedText apertureFunction,
               std::int64_t index);
 
+    std::optional<std::int64_t> apertureCode() const {
+        return hasApertureCode_ ? std::optional<std::int64_t>(apertureCode_) : std::nullopt;
+    }
+    void setApertureCode(std::optional<std::int64_t> code) {
+        hasApertureCode_ = code.has_value();
+        apertureCode_ = code.value_or(0);
+    }
     const SharedText& net() const { return attributes_ ? attributes_->net : kNoText; }
     const SharedText& component() const { return attributes_ ? attributes_->component : kNoText; }
     const SharedText& pin() const { return attributes_ ? attributes_->pin : kNoText; }

@@ -150,7 +150,7 @@ TEST(BoardpeekThumbnailer, GoodAndBadInput) {
 }
 
 TEST(BoardpeekHarness, ABoardPastTheMemoryCapIsRefusedWithItsReason) {
-    // Two million strokes need more than the 300 MB of data the programs are started with here: the preview
+    // Two million strokes need more than the 200 MB of data the programs are started with here: the preview
     // shows the importer's reason and the thumbnailer exits 1 with it, where they ended on an uncaught
     // std::bad_alloc (or took all the machine had).
     TempDir dir;
@@ -161,12 +161,12 @@ TEST(BoardpeekHarness, ABoardPastTheMemoryCapIsRefusedWithItsReason) {
     const std::string reason = "Could not import: 'strokes.gtl' is too large to import (not enough memory).";
     const fs::path out = dir.path / "preview.png";
     ProgramRun r = runBoardpeek("QLHARNESS_URL='" + board.string() + "' QLHARNESS_OUT='" + out.string() + "'",
-                                "", "ulimit -d 300000;");
+                                "", "ulimit -d 200000;");
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("no image view (fallback shown)\n"), std::string::npos) << r.err;
     EXPECT_TRUE(isPNG(out));
     const fs::path thumb = dir.path / "thumb.png";
-    r = runProgram(THUMBNAILER_EXE, "", "'" + board.string() + "' '" + thumb.string() + "' 128", "ulimit -d 300000;");
+    r = runProgram(THUMBNAILER_EXE, "", "'" + board.string() + "' '" + thumb.string() + "' 128", "ulimit -d 200000;");
     EXPECT_EQ(r.code, 1);
     EXPECT_EQ(r.err, "boardpeek-thumbnailer: " + reason + "\n");
     EXPECT_FALSE(fs::exists(thumb));

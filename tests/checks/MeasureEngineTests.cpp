@@ -110,7 +110,7 @@ TEST(MeasureTexts, MeasurementsAndPoints) {
 TEST(MeasureInspector, RowsInOrder) {
     MeasureEngine m;
     PCBObject pad = obj(PCBObjectKind::flash({1, 2}), ApertureShape::rectangle(1, 2));
-    pad.apertureCode = 11;
+    pad.setApertureCode(11);
     pad.setNet("GND");
     pad.setPin("3");  // no component: no Pin row
     pad.setApertureFunction("SMDPad,CuDef");

@@ -176,7 +176,7 @@ TEST(ExcellonParser, RoutedAndG85Slots) {
     expectNear(s->start, {1, 1});
     expectNear(s->end, {5, 1});
     EXPECT_DOUBLE_EQ(s->diameterMM, 1.0);
-    EXPECT_EQ(d.slots[0].apertureCode, 3);
+    EXPECT_EQ(d.slots[0].apertureCode(), 3);
     EXPECT_EQ(d.slots[1].index, 1);
     const auto* g85 = d.slots[1].kind.as<PCBObjectKind::Slot>();
     expectNear(g85->start, {1, 2});
@@ -187,7 +187,7 @@ TEST(ExcellonParser, RoutedAndG85Slots) {
     const auto bare = parseText("METRIC\nG85X3.0Y2.0\n");
     ASSERT_EQ(bare.slots.size(), 1u);
     EXPECT_DOUBLE_EQ(bare.slots[0].kind.as<PCBObjectKind::Slot>()->diameterMM, 0.1);
-    EXPECT_FALSE(bare.slots[0].apertureCode.has_value());
+    EXPECT_FALSE(bare.slots[0].apertureCode().has_value());
 }
 
 TEST(ExcellonParser, RoutFiles) {

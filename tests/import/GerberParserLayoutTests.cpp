@@ -191,9 +191,9 @@ TEST(GerberParserLayout, PlainStrokesAndFlashesKeepTheirDigitsAndBoxes) {
         all.include(o.bbox);
         if (o.kind.as<PCBObjectKind::Stroke>() || o.kind.as<PCBObjectKind::Flash>()) {
             plain.push_back(o.kind);
-            codes.push_back(o.apertureCode.value_or(-1));
+            codes.push_back(o.apertureCode().value_or(-1));
             ASSERT_TRUE(o.apertureShape.has_value());
-            EXPECT_TRUE(*o.apertureShape == doc.apertures.at(*o.apertureCode).shape);
+            EXPECT_TRUE(*o.apertureShape == doc.apertures.at(*o.apertureCode()).shape);
         }
     }
     EXPECT_TRUE(doc.bbox == all);

@@ -170,7 +170,7 @@ TEST(GerberParserMacros, AltiumParameterlessDefinition) {
     EXPECT_NEAR(box.maxX, 0.3, 1e-12);
     EXPECT_NEAR(box.maxY, 0.25, 1e-12);
     ASSERT_EQ(doc.objects.size(), 1u);
-    EXPECT_EQ(doc.objects[0].apertureCode, 19);
+    EXPECT_EQ(doc.objects[0].apertureCode(), 19);
 }
 
 TEST(GerberParserMacros, KiCadOutline4PIsAMacroNotAPolygon) {

@@ -50,13 +50,13 @@ TEST(GerberParserWords, ApertureSelectionAndCodesWithoutCoordinates) {
                                                "D10*\nD03*\nD01*\nD02*\nG55D03*\nG54D11*\nD03*"));
     ASSERT_EQ(doc.objects.size(), 4u);
     expectPoint(flashAt(doc, 0).at, 1, 2);
-    EXPECT_EQ(doc.objects[0].apertureCode, 10);
+    EXPECT_EQ(doc.objects[0].apertureCode(), 10);
     const auto* dot = doc.objects[1].kind.as<PCBObjectKind::Stroke>();
     ASSERT_NE(dot, nullptr);
     expectPoint(dot->start, 1, 2);
     expectPoint(dot->end, 1, 2);
     expectPoint(flashAt(doc, 2).at, 1, 2);  // G55D03
-    EXPECT_EQ(doc.objects[3].apertureCode, 11);
+    EXPECT_EQ(doc.objects[3].apertureCode(), 11);
     EXPECT_EQ(doc.objects[3].apertureShape, ApertureShape::rectangle(1, 2));
 }
 
@@ -115,7 +115,7 @@ TEST(GerberParserWords, StrokesCarryApertureAndBox) {
     EXPECT_EQ(s.apertureShape, ApertureShape::circle(0.5));
     EXPECT_EQ(s.bbox, (BBox{-0.25, -0.25, 2.25, 0.25}));
     // An undefined code still draws, without a shape.
-    EXPECT_EQ(doc.objects[1].apertureCode, 30);
+    EXPECT_EQ(doc.objects[1].apertureCode(), 30);
     EXPECT_FALSE(doc.objects[1].apertureShape.has_value());
     EXPECT_EQ(doc.bbox, (BBox{-0.25, -0.25, 3.0, 0.25}));
     EXPECT_EQ(doc.objects[1].typeName(), "Track / Line");
@@ -165,7 +165,7 @@ TEST(GerberParserRegions, SquareContourStartsAtTheCurrentPoint) {
     ASSERT_EQ(c.size(), 4u);
     expectPoint(c[0], 0, 0);
     expectPoint(c[3], 0, 1);
-    EXPECT_FALSE(doc.objects[0].apertureCode.has_value());
+    EXPECT_FALSE(doc.objects[0].apertureCode().has_value());
     EXPECT_FALSE(doc.objects[0].apertureShape.has_value());
     EXPECT_EQ(doc.objects[0].bbox, (BBox{0, 0, 1, 1}));
 }

@@ -404,7 +404,7 @@ TEST(KiCadPCBParserTest, DrillsOffsetsSlotsAndMountingHoles) {
     EXPECT_EQ(s0->start.y, 0);
     EXPECT_EQ((std::set<double>{s1->start.y, s1->end.y}), (std::set<double>{-0.5, 0.5}));
     EXPECT_EQ(s1->start.x, 20);
-    EXPECT_EQ(d.slots[0].apertureCode, 12);
+    EXPECT_EQ(d.slots[0].apertureCode(), 12);
     EXPECT_EQ(d.tools.at(12).diameterMM, 1);
     EXPECT_EQ(d.slots[1].index, 1);
     EXPECT_EQ(d.bbox, (BBox{0, -5, 60, 1}));  // hit centres and slot boxes

@@ -252,7 +252,7 @@ TEST(ODBFeatureDrills, OneToolPerHitWithPlatingFromNameAndAttributes) {
     EXPECT_DOUBLE_EQ(doc.tools.at(13).diameterMM, 0.05);
     ASSERT_EQ(doc.slots.size(), 1u);
     EXPECT_EQ(doc.slots[0].kind, PCBObjectKind::slot({0, 0}, {4, 0}, 0.3, true));
-    EXPECT_EQ(doc.slots[0].apertureCode, 14);
+    EXPECT_EQ(doc.slots[0].apertureCode(), 14);
     EXPECT_EQ(doc.slots[0].index, 0);
     EXPECT_EQ(doc.totalCount(), 4);
     // Hit centres and slot outlines.

@@ -253,7 +253,7 @@ TEST(JSONRoundTrip, StoredValuesAreNotRecomputed) {
             "index":7,"apertureCode":null})");
     EXPECT_EQ(decoded.bbox, (BBox{0, 0, 1, 1}));
     EXPECT_EQ(decoded.index, 7);
-    EXPECT_FALSE(decoded.apertureCode.has_value());
+    EXPECT_FALSE(decoded.apertureCode().has_value());
 
     const auto report = decodeJSON<DFMReport>(
         R"({"issues":[{"id":"a","severity":"info","title":"t","message":"m"},
