@@ -128,19 +128,6 @@ void BM_RenderHundredMegabytePackage(benchmark::State& state) {
 }
 BENCHMARK(BM_RenderHundredMegabytePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The preview's picture of the real-size package, painted from a model already read: the painting alone.
-void BM_RenderLargePackage(benchmark::State& state) {
-    const fs::path path = bench::largePackagePath();
-    if (path.empty()) return state.SkipWithError("no large package");
-    const PCBPackage pkg = PackageImporter{}.importAny(path);
-    for (auto _ : state) {
-        SoftwareRenderer renderer;
-        auto image = renderer.render(pkg, SizePx{1200, 900}, std::nullopt, false);
-        benchmark::DoNotOptimize(image);
-    }
-}
-BENCHMARK(BM_RenderLargePackage)->Unit(benchmark::kMillisecond)->UseRealTime();
-
 // The content rules on the real-size package: as its names leave it (the few files they look at), and with
 // every Gerber file left to them (each one measured on the holes, the outline searched for).
 void BM_ContentRolesLargePackage(benchmark::State& state) {
