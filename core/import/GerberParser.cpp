@@ -437,7 +437,6 @@ private:
     TextInterner texts_;
     SharedText net_, component_, pin_, aperFunction_;
     // The record of the names above that objects take, made again when one of them has changed.
-    ObjectInterner records_;
     SharedAttributes names_;
     bool namesChanged_ = false;
     std::optional<std::string> fileFunction_, filePolarity_, imagePolarity_, projectID_, creationDate_;
@@ -1046,7 +1045,14 @@ PCBObject& GerberReader::newObject(bool withAperture) {
     }
     o.polarity = polarity_;
     if (namesChanged_) {
-        names_ = records_.record(ObjectAttributes{net_, component_, pin_, aperFunction_});
+        // The last record serves again when the names came back to it (a TD and the same TO); otherwise the
+        // objects from here on get a record of their own. A file that names every pad apart makes one per pad.
+        const ObjectAttributes names{net_, component_, pin_, aperFunction_};
+        const ObjectAttributes* last = names_.get();
+        const bool same = last ? last->net.sameAs(names.net) && last->component.sameAs(names.component) &&
+                                     last->pin.sameAs(names.pin) && last->apertureFunction.sameAs(names.apertureFunction)
+                               : names.empty();
+        if (!same) names_ = names.empty() ? SharedAttributes() : SharedAttributes(names);
         namesChanged_ = false;
     }
     o.setAttributes(names_);

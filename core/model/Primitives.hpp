@@ -235,7 +235,7 @@ private:
     template <class Change> void editAttributes(Change&& change) {
         ObjectAttributes record = attributes_ ? *attributes_ : ObjectAttributes{};
         change(record);
-        setAttributes(SharedAttributes(std::move(record)));
+        attributes_ = record.empty() ? SharedAttributes() : SharedAttributes(std::move(record));
     }
 
     SharedAttributes attributes_;

@@ -240,11 +240,12 @@ TEST(GerberParserAttributes, ObjectAttributesFollowObjectsUntilDeleted) {
         "%TA.AperFunction,SMDPad,CuDef*%\n%ADD10C,1*%\n%TD.AperFunction*%\n%TA.AperFunction*%\n"
         "%TO.N,GND*%\n%TO.C,R1*%\n%TO.P,R1,2*%\nD10*\nX0Y0D03*\n"
         "%TD.N*%\nX1000000Y0D03*\n%TD*%\nX2000000Y0D03*\n%TO.N,*%\nX3000000Y0D03*\n%TO.N,GND*%\nX4000000Y0D03*\n"
-        "%TO.C,R1*%\n%TO.P,R1,2*%\nX5000000Y0D03*\nX6000000Y0D03*"));
+        "%TO.C,R1*%\n%TO.P,R1,2*%\nX5000000Y0D03*\n%TO.C,R1*%\nX6000000Y0D03*"));
     ASSERT_EQ(doc.objects.size(), 7u);
-    // Objects under the same names share one record of them, however the names came about; none has no record.
+    // A run of objects under the same names shares one record of them, even across a command that names them
+    // again; names that come back later are equal, and no names is no record.
     EXPECT_TRUE(doc.objects[6].attributes().sameAs(doc.objects[5].attributes()));
-    EXPECT_TRUE(doc.objects[5].attributes().sameAs(doc.objects[0].attributes()));
+    EXPECT_EQ(doc.objects[5].attributes(), doc.objects[0].attributes());
     EXPECT_FALSE(doc.objects[4].attributes().sameAs(doc.objects[0].attributes()));
     EXPECT_FALSE(doc.objects[2].attributes());
     const PCBObject& first = doc.objects[0];

@@ -431,6 +431,29 @@ TEST(SoftwareRendererPrimitives, LongPourOutlinesFillEveryRowTheyCross) {
     });
 }
 
+TEST(SoftwareRendererPrimitives, LongPourOutlinesPaintAsTheirWholeOutlineWould) {
+    // Pours crossing the bands at many heights, each of 127 corners (added as one outline) and again with its
+    // first corner repeated at the end (128 corners, added run by run): the repeated corner adds an edge of no
+    // length, so both pictures must be the same to the bit.
+    auto pours = [](bool repeatFirst) {
+        std::vector<PCBObject> objects;
+        for (int k = 0; k < 40; ++k) {
+            const Vec2 c{10 + (k * 37) % 90 + 0.013 * k, 8 + (k * 53) % 94 + 0.029 * k};
+            Contour outline;
+            for (int i = 0; i < 127; ++i) {
+                const double a = 2 * M_PI * i / 127, r = 6 + 0.8 * std::sin(5 * a + k);
+                outline.push_back({c.x + r * std::cos(a), c.y + r * std::sin(a)});
+            }
+            if (repeatFirst) outline.push_back(outline.front());
+            objects.push_back(object(PCBObjectKind::region({outline}), std::nullopt, k % 3 ? Polarity::dark : Polarity::clear));
+        }
+        return renderBoard(110, 110, std::move(objects)).image;
+    };
+    const RasterImage whole = pours(false), inRuns = pours(true);
+    ASSERT_TRUE(whole.pixels && inRuns.pixels);
+    EXPECT_TRUE(*whole.pixels == *inRuns.pixels);
+}
+
 TEST(SoftwareRendererPrimitives, ManyShapesAcrossTheImageAllArrive) {
     // Far more shapes than are painted at once, both spread over the board and piled on one spot.
     std::vector<PCBObject> objects;
