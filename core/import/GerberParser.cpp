@@ -1047,12 +1047,8 @@ PCBObject& GerberReader::newObject(bool withAperture) {
     if (namesChanged_) {
         // The last record serves again when the names came back to it (a TD and the same TO); otherwise the
         // objects from here on get a record of their own. A file that names every pad apart makes one per pad.
-        const ObjectAttributes names{net_, component_, pin_, aperFunction_};
-        const ObjectAttributes* last = names_.get();
-        const bool same = last ? last->net.sameAs(names.net) && last->component.sameAs(names.component) &&
-                                     last->pin.sameAs(names.pin) && last->apertureFunction.sameAs(names.apertureFunction)
-                               : names.empty();
-        if (!same) names_ = names.empty() ? SharedAttributes() : SharedAttributes(names);
+        ObjectAttributes names{net_, component_, pin_, aperFunction_};
+        if (names_ ? !(*names_ == names) : !names.empty()) names_ = sharedAttributes(std::move(names));
         namesChanged_ = false;
     }
     o.setAttributes(names_);

@@ -409,7 +409,7 @@ constexpr auto objectFields = [](auto& c, auto& o) {
     } else {
         ObjectAttributes names;
         attributeFields(c, names);
-        if (!names.empty()) o.setAttributes(SharedAttributes(std::move(names)));
+        o.setAttributes(sharedAttributes(std::move(names)));
     }
     c.field("bbox", o.bbox);  // stored, never recomputed on reading
     c.field("index", o.index);

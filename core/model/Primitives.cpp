@@ -150,8 +150,7 @@ PCBObject::PCBObject(PCBObjectKind kind_, std::optional<std::int64_t> apertureCo
     : kind(std::move(kind_)), polarity(polarity_), hasApertureCode_(apertureCode_.has_value()),
       apertureCode_(apertureCode_.value_or(0)), apertureShape(std::move(apertureShape_)), index(index_) {
     bbox = computeBBox(kind, apertureShape);
-    ObjectAttributes names{std::move(net_), std::move(component_), std::move(pin_), std::move(apertureFunction_)};
-    if (!names.empty()) attributes_ = SharedAttributes(std::move(names));
+    attributes_ = sharedAttributes({std::move(net_), std::move(component_), std::move(pin_), std::move(apertureFunction_)});
 }
 
 bool PCBObject::isFinite() const {

@@ -177,6 +177,11 @@ struct ObjectAttributes {
 };
 using SharedAttributes = Shared<ObjectAttributes>;
 
+// One record of these names; none when they name nothing, so that such objects compare equal however made.
+inline SharedAttributes sharedAttributes(ObjectAttributes names) {
+    return names.empty() ? SharedAttributes() : SharedAttributes(std::move(names));
+}
+
 // One drawable primitive. Kept small, since boards have millions: the aperture shape and the attribute
 // record are shared with every primitive drawn alike (see Shared), arcs and slots are boxed, and the
 // polarity sits in the kind's spare bytes.
@@ -235,7 +240,7 @@ private:
     template <class Change> void editAttributes(Change&& change) {
         ObjectAttributes record = attributes_ ? *attributes_ : ObjectAttributes{};
         change(record);
-        attributes_ = record.empty() ? SharedAttributes() : SharedAttributes(std::move(record));
+        attributes_ = sharedAttributes(std::move(record));
     }
 
     SharedAttributes attributes_;
@@ -270,10 +275,10 @@ namespace corvane {
 class ObjectInterner {
 public:
     void operator()(PCBObject& object);
-    // The shared record of these names; absent when they name nothing.
-    SharedAttributes record(ObjectAttributes names);
 
 private:
+    SharedAttributes record(ObjectAttributes names);
+
     struct RecordHash {
         std::size_t operator()(const std::array<const std::string*, 4>& texts) const noexcept;
     };
