@@ -475,27 +475,9 @@ void GeometryEngine::polygonCorners(const Vec2& at, const ApertureShape::Polygon
     }
 }
 
-namespace {
-
-// The last macro outline thinned on this thread and what came of it.
-struct DrawnMacro {
-    std::vector<Contour> outline;
-    double tolerance = 0;
-    std::vector<Contour> contours;
-};
-
-} // namespace
-
-const std::vector<Contour>& GeometryEngine::drawnOutline(const std::vector<Contour>& outline) const {
+std::vector<Contour> GeometryEngine::drawnOutline(const std::vector<Contour>& outline) const {
     const double tolerance = std::max(detailToleranceMM, arcChordToleranceMM);
-    if (!(tolerance > 0)) return outline;
-    thread_local DrawnMacro memo;
-    if (memo.outline != outline || memo.tolerance != tolerance) {
-        memo.contours = thinnedOutline(outline, tolerance);
-        memo.outline = outline;
-        memo.tolerance = tolerance;
-    }
-    return memo.contours;
+    return tolerance > 0 ? thinnedOutline(outline, tolerance) : outline;
 }
 
 std::vector<Contour> GeometryEngine::thinnedOutline(const std::vector<Contour>& outline, double tolerance) {

@@ -35,9 +35,8 @@ struct GeometryEngine {
 
     // A macro outline as drawn: its curves are far finer than a picture needs, so each contour keeps only
     // the corners that hold it within the coarser of detailToleranceMM and arcChordToleranceMM (all of them
-    // when both are 0). Flashes of one aperture follow one another, so the last outline thinned is kept
-    // per thread; the reference holds until this thread's next call.
-    const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) const;
+    // when both are 0).
+    std::vector<Contour> drawnOutline(const std::vector<Contour>& outline) const;
     // Each contour of the outline thinned to `tolerance` (see thinned), without the memo.
     static std::vector<Contour> thinnedOutline(const std::vector<Contour>& outline, double tolerance);
     // The corners of a closed contour that keep every dropped one within `tolerance` of the outline they

@@ -139,8 +139,8 @@ int halfTurnSteps(double r) {
 // by one so overlaps darken as they would primitive by primitive. Every shape that joins others runs the
 // same way round, so overlaps add up instead of cancelling; region and macro contours, whose winding is
 // the file's, are painted alone.
-// Macro outlines as drawn (GeometryEngine::drawnOutline), by the outline they are drawn from. A band meets the
-// pads of many footprints in turn, so one remembered outline would be thinned again at nearly every flash.
+// Macro outlines as drawn (GeometryEngine::drawnOutline), by the outline they are drawn from. Thinned once per
+// file before its bands are painted, so that the painting threads share them and allocate nothing for them.
 // Lives within one render, while the package and its shapes stand still.
 using DrawnOutlines = std::unordered_map<const std::vector<Contour>*, std::vector<Contour>>;
 
@@ -184,7 +184,7 @@ struct Painter {
     const GeometryEngine& engine;
     std::vector<Vec2>& points;  // scratch
     std::vector<Vec2>& outlinePoints;  // scratch
-    DrawnOutlines& drawnOutlines;
+    const DrawnOutlines& drawnOutlines; // the file's
     RGBAColor paint;  // the file's colour, for every primitive it draws
     const LongOutlines* longOutlines = nullptr;  // the file's
     bool clearing = false;
@@ -375,10 +375,13 @@ struct Painter {
         }
     }
 
-    const std::vector<Contour>& drawnOutline(const std::vector<Contour>& outline) {
-        auto [it, fresh] = drawnOutlines.try_emplace(&outline);
-        if (fresh) it->second = engine.drawnOutline(outline);
-        return it->second;
+    template <class F>
+    void eachDrawnContour(const std::vector<Contour>& outline, F&& f) {
+        if (const auto it = drawnOutlines.find(&outline); it != drawnOutlines.end()) {
+            for (const Contour& c : it->second) f(c);
+        } else {
+            for (const Contour& c : engine.drawnOutline(outline)) f(c);
+        }
     }
 
     // Every flash takes its aperture's true shape, as the desktop canvas draws it.
@@ -390,7 +393,7 @@ struct Painter {
         if (const auto* p = shape->as<ApertureShape::Polygon>()) return polygonFlash(at, *p);
         if (const auto* mac = shape->as<ApertureShape::Macro>()) {
             if (mac->outline && !mac->outline->empty()) {
-                for (const auto& c : drawnOutline(*mac->outline)) contour(c, at);
+                eachDrawnContour(*mac->outline, [&](const Contour& c) { contour(c, at); });
                 return;
             }
             return circle(at, mac->boundingDiameter);
@@ -417,6 +420,14 @@ struct FileObjects {
     const PCBObjectKind::Region* region(std::size_t i) const {
         return i < gerberCount() ? file.gerber->objects[i].kind.as<PCBObjectKind::Region>() : nullptr;
     }
+    // The evaluated outline a flash of a macro aperture is drawn from, if object i is one.
+    const std::vector<Contour>* macroOutline(std::size_t i) const {
+        if (i >= gerberCount()) return nullptr;
+        const PCBObject& o = file.gerber->objects[i];
+        if (!o.kind.as<PCBObjectKind::Flash>() || !o.apertureShape) return nullptr;
+        const auto* mac = o.apertureShape->as<ApertureShape::Macro>();
+        return mac && mac->outline && !mac->outline->empty() ? &*mac->outline : nullptr;
+    }
 
     // Asks for object i ahead of its turn: a band visits a file's objects far apart in memory.
     void prefetch(std::size_t i) const {
@@ -439,6 +450,7 @@ struct FileBands {
     std::vector<std::uint32_t> objects;  // object indices
     std::vector<char> clears;            // per band from firstBand: whether a clear object is among them
     LongOutlines longOutlines;           // of the regions that reach more than one band
+    DrawnOutlines drawnOutlines;         // of the macro flashes that reach the picture
 
     int endBand() const { return firstBand + static_cast<int>(clears.size()); }
     std::span<const std::uint32_t> of(int band) const {
@@ -465,7 +477,8 @@ std::optional<std::pair<int, int>> bandsOf(const BBox& b, const Mapper& m, int b
     return std::pair{std::min(first, bandCount - 1), std::min(last, bandCount - 1)};
 }
 
-FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, int bandRows, int bandCount) {
+FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, const GeometryEngine& engine, int bandRows,
+                        int bandCount) {
     FileBands out;
     const std::size_t n = objects.size();
     std::vector<std::pair<int, int>> reach(n, {1, 0});  // empty unless the object reaches the picture
@@ -493,6 +506,11 @@ FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, int bandRow
                 for (const Contour& c : region->contours)
                     if (c.size() >= kLongOutlinePoints)
                         if (auto runs = outlineRuns(c)) out.longOutlines.emplace(&c, std::move(*runs));
+    for (std::size_t i = 0; i < n; ++i)
+        if (reach[i].second >= reach[i].first)
+            if (const auto* outline = objects.macroOutline(i))
+                if (auto [it, fresh] = out.drawnOutlines.try_emplace(outline); fresh)
+                    it->second = engine.drawnOutline(*outline);
     for (std::size_t k = 0; k < span; ++k) out.starts[k + 1] += out.starts[k];
     out.objects.resize(out.starts[span]);
     std::vector<std::uint32_t> next(out.starts.begin(), out.starts.end() - 1);
@@ -518,7 +536,6 @@ struct BandWorker {
     CoverageRaster raster;
     std::vector<std::uint32_t> layer;  // a file with clear objects is drawn here alone
     std::vector<Vec2> points, outlinePoints;
-    DrawnOutlines drawnOutlines;
 };
 
 // Paints one band: the background, then every file in drawing order. A file whose objects here are all
@@ -539,8 +556,14 @@ void paintBand(const Picture& pic, int band, BandWorker& worker) {
         worker.raster.target(alone ? worker.layer.data() : target, pic.width, rows, top);
         const FileObjects objects{*pic.files[k]};
         const RGBAColor color = SoftwareRenderer::defaultColor(pic.files[k]->layerType);
-        Painter painter{worker.raster,        pic.mapper, pic.engine, worker.points, worker.outlinePoints,
-                        worker.drawnOutlines, color,      &pic.bands[k].longOutlines};
+        Painter painter{worker.raster,
+                        pic.mapper,
+                        pic.engine,
+                        worker.points,
+                        worker.outlinePoints,
+                        pic.bands[k].drawnOutlines,
+                        color,
+                        &pic.bands[k].longOutlines};
         constexpr std::size_t kAhead = 8;
         for (std::size_t j = 0; j < indices.size(); ++j) {
             if (j + kAhead < indices.size()) objects.prefetch(indices[j + kAhead]);
@@ -611,7 +634,7 @@ std::optional<RasterImage> SoftwareRenderer::render(const PCBPackage& package, S
         parallelFor(
             pic.files.size(),
             [&](std::size_t k) {
-                pic.bands[k] = sortIntoBands(FileObjects{*pic.files[k]}, mapper, pic.bandRows, pic.bandCount);
+                pic.bands[k] = sortIntoBands(FileObjects{*pic.files[k]}, mapper, engine, pic.bandRows, pic.bandCount);
             },
             workers);
         // Each worker takes the next band when done with one, keeping its buffers.
