@@ -659,7 +659,7 @@ PackageImporter::EntryReader copyingReader(const Bytes& data) {
 
 namespace {
 std::size_t sizeOf(const Bytes& data) { return data.size(); }
-std::size_t sizeOf(const FileBytes& data) { return data.size; }
+std::size_t sizeOf(const std::unique_ptr<FileOnDemand>& file) { return file->bytes().size(); }
 
 // Reads `url` through `read` (whole, or in parts), refused past the entry ceiling. The size is charged to the
 // import before the bytes are read, so that workers reading side by side stay in budget, and what the file
@@ -685,8 +685,24 @@ Bytes PackageImporter::readInput(const fs::path& url) {
     return readCharged(url, [](const fs::path& path, std::uint64_t most) { return readWholeFile(path, most); });
 }
 
-FileBytes PackageImporter::readInputInParts(const fs::path& url) {
-    return readCharged(url, [](const fs::path& path, std::uint64_t most) { return readWholeFileInParts(path, most); });
+// Should the file change while it is read, what was read of it may mix two versions: it is read again whole,
+// as one.
+PCBPackage PackageImporter::importZIPOnDemand(const fs::path& url, const std::string& name) const {
+    std::optional<PCBPackage> package;
+    {
+        const auto file = readCharged(
+            url, [](const fs::path& path, std::uint64_t most) { return std::make_unique<FileOnDemand>(path, most); });
+        try {
+            const VellZip::Archive archive(
+                file->bytes(), [&file](std::uint64_t offset, std::uint64_t length) { file->need(offset, length); });
+            package = buildPackage(deletingPathExtension(name), name, archive.listEntries(),
+                                   [&archive](const std::string& path) { return archive.readEntry(path); });
+        } catch (...) {
+            if (!file->changed()) throw;
+        }
+        if (package && !file->changed()) return std::move(*package);
+    }
+    return importZIPData(readInput(url), name);
 }
 
 PCBPackage PackageImporter::importZIP(const fs::path& url) const {
@@ -755,9 +771,9 @@ PCBPackage PackageImporter::importAny(const fs::path& url) const {
 
     const std::string name = lastPathComponent(url);
     return withinCeilings(name, [&] {
-        // A ZIP archive, the usual package, may be read by several threads at once; what else a file may be
-        // is decided on its bytes read whole.
-        if (readInParts && VellZip::isZip(readFileHead(url, 4))) return importZIPData(readInputInParts(url).bytes(), name);
+        // A ZIP archive, the usual package, may be read where its entries are parsed; what else a file may
+        // be is decided on its bytes read whole.
+        if (readInParts && VellZip::isZip(readFileHead(url, 4))) return importZIPOnDemand(url, name);
         return importFileData(readInput(url), name);
     });
 }

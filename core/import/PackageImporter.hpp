@@ -48,9 +48,9 @@ struct PackageImporter {
     // Whether each file gets the hash of its bytes (PackageFile::dataHash), which revisions and caches are
     // keyed on. A picture of the board needs none, and on a large board hashing takes a tenth of the import.
     bool hashFiles = true;
-    // Whether importAny reads a ZIP package in parts side by side (readWholeFileInParts). Quicker where the
-    // read is the first thing a process does; while a program is still loading its libraries the threads
-    // wait on them and slow that loading down.
+    // Whether importAny reads a ZIP package where its entries are parsed, each by the thread that parses it
+    // (FileOnDemand), rather than whole first. Quicker where the read is the first thing a process does;
+    // while a program is still loading its libraries the threads wait on them and slow that loading down.
     bool readInParts = false;
 
     PCBPackage importAny(const std::filesystem::path& url) const;
@@ -78,13 +78,13 @@ struct PackageImporter {
     // A file read whole for import: refused unless it is a regular file within the entry ceiling, and
     // charged to the import in progress. Throws FileReadError or ImportError.
     static Bytes readInput(const std::filesystem::path& url);
-    // readInput, read in parts side by side (readWholeFileInParts).
-    static FileBytes readInputInParts(const std::filesystem::path& url);
 
 private:
     PCBPackage importFolderFiles(const std::filesystem::path& url, const std::string& folderName) const;
     // importAny's decision on the bytes of a file that is not a folder.
     PCBPackage importFileData(const Bytes& data, const std::string& name) const;
+    // A ZIP package whose entries are read by the threads that parse them (FileOnDemand).
+    PCBPackage importZIPOnDemand(const std::filesystem::path& url, const std::string& name) const;
     // buildPackage with the import's allowance in force.
     PCBPackage assemblePackage(const std::string& archiveName, const std::string& sourceFileName,
                                const std::vector<ZipEntryInfo>& entries, const EntryReader& reader) const;

@@ -1,7 +1,6 @@
 #include "FileIO.hpp"
 
 #include "model/Format.hpp"
-#include "model/ParallelFor.hpp"
 
 #include <algorithm>
 #include <atomic>
@@ -96,29 +95,105 @@ Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes) {
     return out;
 }
 
-FileBytes readWholeFileInParts(const std::filesystem::path& path, std::uint64_t maxBytes) {
-    constexpr std::size_t kPartBytes = std::size_t{1} << 20;
-    const RegularFile file(path);
-    if (file.declaredSize() > maxBytes) throwRead(path, EFBIG);
-    const auto size = static_cast<std::size_t>(file.declaredSize());
-    FileBytes out{std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]), size};
-    std::atomic<bool> changed{false};
-    parallelFor((size + kPartBytes - 1) / kPartBytes, [&](std::size_t part) {
-        for (std::size_t at = part * kPartBytes, end = std::min(size, at + kPartBytes); at < end;) {
-            const std::size_t n = file.readAt(out.data.get() + at, end - at, at);
+// Blocks of a file read on demand: small enough that the few bytes asked for alone (an entry's local header)
+// read little more, while a range of many is read in one call.
+constexpr std::uint64_t kDemandBlockBytes = std::uint64_t{16} << 10;
+
+struct FileOnDemand::State {
+    enum Block : std::uint8_t { unread, reading, read };
+
+    explicit State(const std::filesystem::path& p) : path(p), file(path) {}
+
+    const std::filesystem::path path; // before `file`, which refers to it
+    RegularFile file;
+    std::size_t size = 0;
+    std::unique_ptr<std::uint8_t[]> data;
+    std::unique_ptr<std::atomic<std::uint8_t>[]> blocks;
+    mutable std::atomic<bool> cameShort{false};
+
+    // Reads blocks [first, last) that this thread has claimed; zeros past an end that came too soon.
+    void readBlocks(std::uint64_t first, std::uint64_t last) {
+        const std::uint64_t from = first * kDemandBlockBytes,
+                            to = std::min<std::uint64_t>(size, last * kDemandBlockBytes);
+        for (std::uint64_t at = from; at < to;) {
+            const std::size_t n = file.readAt(data.get() + at, static_cast<std::size_t>(to - at), at);
             if (n == 0) {
-                changed = true;
-                return;
+                std::fill(data.get() + at, data.get() + to, std::uint8_t{0});
+                cameShort = true;
+                break;
             }
             at += n;
         }
-    });
+    }
+
+    void mark(std::uint64_t first, std::uint64_t last, Block to) {
+        for (std::uint64_t b = first; b < last; ++b) {
+            blocks[b].store(to, std::memory_order_release);
+            blocks[b].notify_all();
+        }
+    }
+};
+
+FileOnDemand::FileOnDemand(const std::filesystem::path& path, std::uint64_t maxBytes)
+    : state_(std::make_unique<State>(path)) {
+    if (state_->file.declaredSize() > maxBytes) throwRead(path, EFBIG);
+    state_->size = static_cast<std::size_t>(state_->file.declaredSize());
+    state_->data.reset(new std::uint8_t[state_->size]);
+    const std::uint64_t blocks = (state_->size + kDemandBlockBytes - 1) / kDemandBlockBytes;
+    state_->blocks.reset(new std::atomic<std::uint8_t>[blocks]);
+    for (std::uint64_t b = 0; b < blocks; ++b) state_->blocks[b].store(State::unread, std::memory_order_relaxed);
+}
+
+FileOnDemand::~FileOnDemand() = default;
+
+std::span<const std::uint8_t> FileOnDemand::bytes() const { return {state_->data.get(), state_->size}; }
+
+void FileOnDemand::need(std::uint64_t offset, std::uint64_t length) const {
+    State& s = *state_;
+    if (offset >= s.size || length == 0) return;
+    const std::uint64_t end = length > s.size - offset ? s.size : offset + length;
+    const std::uint64_t firstBlock = offset / kDemandBlockBytes,
+                        endBlock = (end + kDemandBlockBytes - 1) / kDemandBlockBytes;
+    // Claim every unread block and read each run of claimed ones in one call; then wait for the blocks
+    // other threads claimed first.
+    for (std::uint64_t b = firstBlock; b < endBlock;) {
+        std::uint64_t run = b;
+        for (std::uint8_t expected = State::unread;
+             run < endBlock &&
+             s.blocks[run].compare_exchange_strong(expected, State::reading, std::memory_order_acquire);
+             expected = State::unread)
+            ++run;
+        if (run == b) {
+            ++b;
+            continue;
+        }
+        try {
+            s.readBlocks(b, run);
+        } catch (...) {
+            // Left for whoever asks next, who reads them again and meets the same error, or none.
+            s.mark(b, run, State::unread);
+            throw;
+        }
+        s.mark(b, run, State::read);
+        b = run;
+    }
+    for (std::uint64_t b = firstBlock; b < endBlock; ++b) {
+        for (std::uint8_t now = s.blocks[b].load(std::memory_order_acquire); now != State::read;
+             now = s.blocks[b].load(std::memory_order_acquire)) {
+            if (now == State::reading) {
+                s.blocks[b].wait(State::reading, std::memory_order_acquire);
+            } else {
+                // The thread that claimed it failed: read it here.
+                need(b * kDemandBlockBytes, kDemandBlockBytes);
+            }
+        }
+    }
+}
+
+bool FileOnDemand::changed() const {
+    if (state_->cameShort) return true;
     std::uint8_t past = 0;
-    if (!changed && file.readAt(&past, 1, size) == 0) return out;
-    const Bytes whole = readWholeFile(path, maxBytes);
-    out = FileBytes{std::unique_ptr<std::uint8_t[]>(new std::uint8_t[whole.size()]), whole.size()};
-    std::copy(whole.begin(), whole.end(), out.data.get());
-    return out;
+    return state_->file.readAt(&past, 1, state_->size) != 0;
 }
 
 void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,

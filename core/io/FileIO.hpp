@@ -54,18 +54,33 @@ void removeStaleTemporaryFiles(const std::filesystem::path& folder, std::filesys
 // and a pipe is opened without waiting for a writer. Uses read(2), not a mapping, so a file
 // truncated while it is read cannot bring the process down. Throws FileReadError.
 Bytes readWholeFile(const std::filesystem::path& path, std::uint64_t maxBytes = kMaxEntryBytes);
-// A file's bytes in a buffer that was not filled before they were read into it.
-struct FileBytes {
-    std::unique_ptr<std::uint8_t[]> data;
-    std::size_t size = 0;
-    std::span<const std::uint8_t> bytes() const { return {data.get(), size}; }
+// A regular file read where it is needed: each block is read the first time a range over it is asked for,
+// by the thread that asks first, straight into a buffer of the file's size that nothing filled before. The
+// workers of a ZIP package each read their own entries and begin at once, where reading the whole file
+// first kept every one of them waiting, and the bytes no one asks for are never read. The same refusals as
+// readWholeFile; throws FileReadError.
+class FileOnDemand {
+public:
+    explicit FileOnDemand(const std::filesystem::path& path, std::uint64_t maxBytes = kMaxEntryBytes);
+    ~FileOnDemand();
+    FileOnDemand(const FileOnDemand&) = delete;
+    FileOnDemand& operator=(const FileOnDemand&) = delete;
+
+    // The file's extent when it was opened; only the ranges passed to need() hold its bytes.
+    std::span<const std::uint8_t> bytes() const;
+    // Reads what is not yet read of [offset, offset + length) within the file, waiting for what another
+    // thread is reading. Safe from several threads at once. Bytes past an end that came sooner than the
+    // opened size read as 0, and the file counts as changed.
+    void need(std::uint64_t offset, std::uint64_t length) const;
+    // Whether the file came up shorter than it was opened, or is longer now: what was read of it may not be
+    // one version of it.
+    bool changed() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> state_;
 };
-// readWholeFile with the file's megabytes read side by side, each by a thread of its own straight into the
-// result: where memory costs most the first time it is touched (a virtual machine), one thread filling the
-// buffer of a package took most of the time its reading took. A file that changes size while it is read is
-// read again in one pass. The same refusals; throws FileReadError.
-FileBytes readWholeFileInParts(const std::filesystem::path& path, std::uint64_t maxBytes = kMaxEntryBytes);
-// Reads a file the same way, handing each block read to `consume` instead of keeping it.
+// Reads a file as readWholeFile does, handing each block read to `consume` instead of keeping it.
 void readFileInBlocks(const std::filesystem::path& path, const std::function<void(std::span<const std::uint8_t>)>& consume,
                       std::uint64_t maxBytes = kMaxEntryBytes);
 // The first `maxBytes` bytes of a file (all of a shorter one), opened the same way: anything but a regular

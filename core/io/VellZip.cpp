@@ -68,12 +68,14 @@ struct StoredSpan {
     const VellZip::CentralEntry* entry = nullptr;
 };
 
-std::vector<StoredSpan> storedSpans(const std::vector<VellZip::CentralEntry>& entries, std::span<const std::uint8_t> data) {
+std::vector<StoredSpan> storedSpans(const std::vector<VellZip::CentralEntry>& entries,
+                                    std::span<const std::uint8_t> data, const VellZip::NeedBytes& need) {
     std::vector<StoredSpan> spans;
     spans.reserve(entries.size());
     for (const auto& e : entries) {
         if (e.localHeaderOffset < 0 || e.compressedSize < 0) continue;
         const auto at = static_cast<std::uint64_t>(e.localHeaderOffset);
+        if (need) need(at, 30);
         if (!fits(at, 30, data.size()) || u32(data, static_cast<std::size_t>(at)) != kLocalSignature) continue;
         const std::uint64_t start = at + 30 + u16(data, at + 26) + u16(data, at + 28);
         const auto length = static_cast<std::uint64_t>(e.compressedSize);
@@ -85,8 +87,9 @@ std::vector<StoredSpan> storedSpans(const std::vector<VellZip::CentralEntry>& en
 
 // Refuses entries that share bytes: real archives never do, while a few kilobytes of entries all
 // pointing at one stream would make every one of them inflate the same gigabyte.
-void requireDisjointEntries(const std::vector<VellZip::CentralEntry>& entries, std::span<const std::uint8_t> data) {
-    std::vector<StoredSpan> spans = storedSpans(entries, data);
+void requireDisjointEntries(const std::vector<VellZip::CentralEntry>& entries, std::span<const std::uint8_t> data,
+                            const VellZip::NeedBytes& need) {
+    std::vector<StoredSpan> spans = storedSpans(entries, data, need);
     std::sort(spans.begin(), spans.end(), [](const StoredSpan& a, const StoredSpan& b) { return a.begin < b.begin; });
     for (std::size_t i = 1; i < spans.size(); ++i) {
         if (spans[i].begin < spans[i - 1].end)
@@ -113,11 +116,12 @@ VellZip::EOCDRecord VellZip::makeEOCD(std::span<const std::uint8_t> data, std::s
     return r;
 }
 
-VellZip::EOCDRecord VellZip::findEOCD(std::span<const std::uint8_t> data) {
+VellZip::EOCDRecord VellZip::findEOCD(std::span<const std::uint8_t> data, const NeedBytes& need) {
     const std::size_t n = data.size();
     if (n < kEndRecordSize) throw VellZipError::notAZip();
     const std::size_t window = kMaxCommentLength + kEndRecordSize;
     const std::size_t lowest = n > window ? n - window : 0;
+    if (need) need(lowest, n - lowest);
     // An exact fit (the comment reaches the end) wins over one followed by trailing bytes.
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t p = n - kEndRecordSize + 1; p-- > lowest;) {
@@ -129,30 +133,36 @@ VellZip::EOCDRecord VellZip::findEOCD(std::span<const std::uint8_t> data) {
     throw VellZipError::notAZip();
 }
 
-void VellZip::resolveZIP64EOCD(std::span<const std::uint8_t> data, EOCDRecord& eocd) {
+void VellZip::resolveZIP64EOCD(std::span<const std::uint8_t> data, EOCDRecord& eocd, const NeedBytes& need) {
     const bool countMarked = eocd.entryCount == 0xFFFF;
     const bool sizeMarked = eocd.directorySize == 0xFFFFFFFF;
     const bool offsetMarked = eocd.directoryOffset == 0xFFFFFFFF;
     if (!countMarked && !sizeMarked && !offsetMarked) return;
     if (eocd.recordOffset < 20) return;
     const auto locator = static_cast<std::size_t>(eocd.recordOffset) - 20;
+    if (need) need(locator, 20);
     if (u32(data, locator) != kZip64LocatorSignature) return;
     const std::uint64_t q = std::min(u64(data, locator + 8), kMaxSigned);
     if (!fits(q, 56, data.size())) return;
     const auto at = static_cast<std::size_t>(q);
+    if (need) need(at, 56);
     if (u32(data, at) != kZip64EndSignature) return;
     if (countMarked) eocd.entryCount = clampSigned(u64(data, at + 32));
     if (sizeMarked) eocd.directorySize = clampSigned(u64(data, at + 40));
     if (offsetMarked) eocd.directoryOffset = clampSigned(u64(data, at + 48));
 }
 
-std::vector<VellZip::CentralEntry> VellZip::parseCentralDirectory(std::span<const std::uint8_t> data) {
-    EOCDRecord eocd = findEOCD(data);
-    resolveZIP64EOCD(data, eocd);
+std::vector<VellZip::CentralEntry> VellZip::parseCentralDirectory(std::span<const std::uint8_t> data,
+                                                                  const NeedBytes& need) {
+    EOCDRecord eocd = findEOCD(data, need);
+    resolveZIP64EOCD(data, eocd, need);
     const std::size_t n = data.size();
     if (eocd.directoryOffset < 0 || eocd.directorySize < 0 ||
         !fits(static_cast<std::uint64_t>(eocd.directoryOffset), static_cast<std::uint64_t>(eocd.directorySize), n))
         throw VellZipError::corrupted("central directory out of bounds");
+    // Headers are read until the declared count, which may run past the declared size.
+    if (need)
+        need(static_cast<std::uint64_t>(eocd.directoryOffset), n - static_cast<std::uint64_t>(eocd.directoryOffset));
 
     std::vector<CentralEntry> entries;
     // Never trust the declared count for the reservation: each header takes 46 bytes at least.
@@ -215,18 +225,21 @@ std::vector<VellZip::CentralEntry> VellZip::parseCentralDirectory(std::span<cons
     }
     if (entries.empty() && eocd.entryCount >= 1)
         throw VellZipError::corrupted("central directory not found at offset " + std::to_string(eocd.directoryOffset));
-    requireDisjointEntries(entries, data);
+    requireDisjointEntries(entries, data, need);
     return entries;
 }
 
-std::span<const std::uint8_t> VellZip::localDataRange(const CentralEntry& entry, std::span<const std::uint8_t> data) {
+std::span<const std::uint8_t> VellZip::localDataRange(const CentralEntry& entry, std::span<const std::uint8_t> data,
+                                                      const NeedBytes& need) {
     if (entry.localHeaderOffset < 0 || !fits(static_cast<std::uint64_t>(entry.localHeaderOffset), 30, data.size()))
         throw VellZipError::corrupted("local header out of bounds for " + entry.path);
     const auto at = static_cast<std::size_t>(entry.localHeaderOffset);
+    if (need) need(at, 30);
     if (u32(data, at) != kLocalSignature) throw VellZipError::corrupted("bad local header signature for " + entry.path);
     const std::uint64_t start = std::uint64_t{at} + 30 + u16(data, at + 26) + u16(data, at + 28);
     if (entry.compressedSize < 0 || !fits(start, static_cast<std::uint64_t>(entry.compressedSize), data.size()))
         throw VellZipError::corrupted("entry data out of bounds for " + entry.path);
+    if (need) need(start, static_cast<std::uint64_t>(entry.compressedSize));
     return data.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(entry.compressedSize));
 }
 
@@ -245,10 +258,11 @@ std::vector<std::uint8_t> VellZip::inflate(std::span<const std::uint8_t> compres
     return out;
 }
 
-std::vector<std::uint8_t> VellZip::decodeEntryData(const CentralEntry& entry, std::span<const std::uint8_t> data) {
+std::vector<std::uint8_t> VellZip::decodeEntryData(const CentralEntry& entry, std::span<const std::uint8_t> data,
+                                                   const NeedBytes& need) {
     if (entry.flags & 1)
         throw VellZipError::unsupported("encrypted entries are not supported (" + entry.path + ")");
-    std::span<const std::uint8_t> stored = localDataRange(entry, data);
+    std::span<const std::uint8_t> stored = localDataRange(entry, data, need);
     switch (entry.method) {
     case 8: return inflate(stored, entry.uncompressedSize, entry.path);
     case 0:
@@ -264,8 +278,8 @@ std::vector<std::uint8_t> VellZip::decodeEntryData(const CentralEntry& entry, st
 
 // ---- Archive ----
 
-VellZip::Archive::Archive(std::span<const std::uint8_t> archiveData)
-    : data_(archiveData), entries_(parseCentralDirectory(archiveData)) {
+VellZip::Archive::Archive(std::span<const std::uint8_t> archiveData, NeedBytes need)
+    : data_(archiveData), need_(std::move(need)), entries_(parseCentralDirectory(archiveData, need_)) {
     firstByPath_.reserve(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) firstByPath_.try_emplace(entries_[i].path, i);
 }
@@ -285,7 +299,7 @@ const VellZip::CentralEntry* VellZip::Archive::find(std::string_view path) const
 
 std::vector<std::uint8_t> VellZip::Archive::read(const CentralEntry& entry) const {
     if (entry.isDirectory) return {};
-    return decodeEntryData(entry, data_);
+    return decodeEntryData(entry, data_, need_);
 }
 
 std::vector<std::uint8_t> VellZip::Archive::readEntry(std::string_view path) const {

@@ -57,6 +57,10 @@ public:
         bool isDirectory = false;
     };
 
+    // Called with the bytes [offset, offset + length) of the archive before they are looked at, where they are
+    // read as they are needed (FileOnDemand); empty where every byte is there from the start.
+    using NeedBytes = std::function<void(std::uint64_t offset, std::uint64_t length)>;
+
     struct EOCDRecord {
         std::int64_t entryCount = 0;
         std::int64_t directorySize = 0;
@@ -69,7 +73,7 @@ public:
     // run on several threads at once.
     class Archive {
     public:
-        explicit Archive(std::span<const std::uint8_t> archiveData);
+        explicit Archive(std::span<const std::uint8_t> archiveData, NeedBytes need = {});
         // The path index refers into the entries, so an archive moves but is not copied.
         Archive(const Archive&) = delete;
         Archive& operator=(const Archive&) = delete;
@@ -86,6 +90,7 @@ public:
 
     private:
         std::span<const std::uint8_t> data_;
+        NeedBytes need_;
         std::vector<CentralEntry> entries_;
         std::unordered_map<std::string_view, std::size_t> firstByPath_;
     };
@@ -97,17 +102,20 @@ public:
     static std::vector<std::string> extract(std::span<const std::uint8_t> archiveData,
                                             const std::filesystem::path& toDirectory);
 
-    static EOCDRecord findEOCD(std::span<const std::uint8_t> data);
-    static void resolveZIP64EOCD(std::span<const std::uint8_t> data, EOCDRecord& eocd);
-    static std::vector<CentralEntry> parseCentralDirectory(std::span<const std::uint8_t> data);
-    static std::vector<std::uint8_t> decodeEntryData(const CentralEntry& entry, std::span<const std::uint8_t> data);
+    static EOCDRecord findEOCD(std::span<const std::uint8_t> data, const NeedBytes& need = {});
+    static void resolveZIP64EOCD(std::span<const std::uint8_t> data, EOCDRecord& eocd, const NeedBytes& need = {});
+    static std::vector<CentralEntry> parseCentralDirectory(std::span<const std::uint8_t> data,
+                                                           const NeedBytes& need = {});
+    static std::vector<std::uint8_t> decodeEntryData(const CentralEntry& entry, std::span<const std::uint8_t> data,
+                                                     const NeedBytes& need = {});
     static std::vector<std::uint8_t> inflate(std::span<const std::uint8_t> compressed, std::int64_t uncompressedSize,
                                              const std::string& path);
     static std::string sanitizedRelativePath(const std::string& path);
 
 private:
     static EOCDRecord makeEOCD(std::span<const std::uint8_t> data, std::size_t at);
-    static std::span<const std::uint8_t> localDataRange(const CentralEntry& entry, std::span<const std::uint8_t> data);
+    static std::span<const std::uint8_t> localDataRange(const CentralEntry& entry, std::span<const std::uint8_t> data,
+                                                        const NeedBytes& need);
 };
 
 } // namespace corvane

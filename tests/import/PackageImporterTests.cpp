@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <map>
+#include <thread>
 
 #include "io/ArchiveBuilder.hpp"
 #include "import/ContentRoles.hpp"
@@ -974,15 +975,48 @@ TEST(PackageImporterCeilings, OnlyRegularFilesWithinTheCeilingAreRead) {
     EXPECT_EQ(readFileHead(dir.write("short.gbr", "G04*"), 74), Bytes({'G', '0', '4', '*'}));
     EXPECT_THROW(readFileHead(zero, 74), FileReadError);
     EXPECT_THROW(readFileHead(fifo, 74), FileReadError);
-    // A ZIP package is read in parts side by side: the bytes of a whole read, the same refusals.
+    // A ZIP package is read where it is needed, by several threads at once, in ranges that overlap and
+    // share blocks: each range holds the bytes of a whole read. The same refusals.
     std::string varied(2'500'017, '\0');
     for (std::size_t i = 0; i < varied.size(); ++i) varied[i] = static_cast<char>((i * 2654435761u) >> 13);
     const fs::path several = dir.write("several.bin", varied);
-    const FileBytes inParts = readWholeFileInParts(several);
-    const Bytes whole = readWholeFile(several);
-    EXPECT_TRUE(std::equal(whole.begin(), whole.end(), inParts.bytes().begin(), inParts.bytes().end()));
-    EXPECT_THROW(readWholeFileInParts(zero), FileReadError);
-    EXPECT_THROW(readWholeFileInParts(fifo), FileReadError);
+    {
+        const FileOnDemand onDemand(several);
+        const Bytes whole = readWholeFile(several);
+        std::vector<std::pair<std::uint64_t, std::uint64_t>> ranges{
+            {2'499'990, 100}, {0, 30}, {16'380, 10}, {16'383, 1}};
+        for (std::uint64_t at = 7; at < varied.size(); at += 301'111) ranges.emplace_back(at, 450'000);
+        std::vector<std::thread> readers;
+        for (const auto& [at, length] : ranges)
+            readers.emplace_back([&, at = at, length = length] { onDemand.need(at, length); });
+        for (auto& t : readers) t.join();
+        for (const auto& [at, length] : ranges) {
+            const auto end = std::min<std::uint64_t>(at + length, whole.size());
+            EXPECT_TRUE(std::equal(whole.begin() + at, whole.begin() + end, onDemand.bytes().begin() + at)) << at;
+        }
+        EXPECT_FALSE(onDemand.changed());
+    }
+    EXPECT_THROW(FileOnDemand{zero}, FileReadError);
+    EXPECT_THROW(FileOnDemand{fifo}, FileReadError);
+    // A file cut short after it was opened reads as zeros past its new end and counts as changed; so does
+    // one that grew, though every byte asked for was there.
+    {
+        const fs::path shrinking = dir.write("shrinking.bin", varied);
+        const FileOnDemand onDemand(shrinking);
+        fs::resize_file(shrinking, 40'000);
+        onDemand.need(30'000, 20'000);
+        EXPECT_TRUE(std::equal(varied.begin() + 30'000, varied.begin() + 40'000, onDemand.bytes().begin() + 30'000,
+                               [](char c, std::uint8_t b) { return static_cast<std::uint8_t>(c) == b; }));
+        EXPECT_TRUE(std::all_of(onDemand.bytes().begin() + 40'000, onDemand.bytes().begin() + 50'000,
+                                [](std::uint8_t b) { return b == 0; }));
+        EXPECT_TRUE(onDemand.changed());
+        const fs::path growing = dir.write("growing.bin", "abc");
+        const FileOnDemand grown(growing);
+        grown.need(0, 3);
+        EXPECT_FALSE(grown.changed());
+        std::ofstream(growing, std::ios::app) << "d";
+        EXPECT_TRUE(grown.changed());
+    }
     const fs::path bigZip = dir.write("big.zip", std::string("PK\x03\x04", 4));
     fs::resize_file(bigZip, kMaxEntryBytes + 1);
     for (const PackageImporter importer : {PackageImporter{}, PackageImporter{.readInParts = true}})
