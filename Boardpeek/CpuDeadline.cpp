@@ -76,6 +76,11 @@ DetachedJob::~DetachedJob() {
     worker_.detach();
 }
 
+bool DetachedJob::ended() const {
+    std::lock_guard lock(completion_->mutex);
+    return completion_->done;
+}
+
 bool DetachedJob::wait() {
     std::unique_lock lock(completion_->mutex);
     // Processor time is looked at a few dozen times a second; the wait itself costs none.

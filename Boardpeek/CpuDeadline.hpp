@@ -56,6 +56,8 @@ public:
 
     // Waits for the job; true when it ended within the limits, false when it was given up (once only).
     bool wait();
+    // Whether the job has ended, without waiting.
+    bool ended() const;
 
 private:
     struct Completion;
@@ -84,6 +86,9 @@ public:
                    }
                }),
                cpuSeconds, wallLimit) {}
+
+    // Whether the work has ended, so that get() would not wait.
+    bool ended() const { return job_.ended(); }
 
     // Waits for the work, once: its result, or absent when it was given up. Exceptions of the work pass here.
     std::optional<T> get() {

@@ -68,6 +68,8 @@ PreviewUnderWay::PreviewUnderWay(const std::filesystem::path& url) : work_(std::
 
 PreviewUnderWay::~PreviewUnderWay() = default;
 
+bool PreviewUnderWay::ready() const { return work_->notBegun || work_->drawing->ended(); }
+
 PreviewPicture PreviewUnderWay::get() {
     PreviewPicture picture;
     std::optional<ImportedAndDrawn> done;

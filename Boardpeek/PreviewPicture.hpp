@@ -38,6 +38,8 @@ public:
     // Waits for the preview, once; never throws for the board's sake. The package is freed beside whatever
     // follows, on a thread of its own: a large board takes longer to free than to draw.
     PreviewPicture get();
+    // Whether get() would answer at once.
+    bool ready() const;
 
 private:
     struct Work;

@@ -21,8 +21,10 @@ struct PreviewView {
     };
     // Starts the application, shows what `picture` gives (it may wait for it) in the harness's view, captures
     // the view and hands the capture to `finish`, which ends the process: nothing is torn down. Where
-    // `picture` throws, the view shows nothing and the capture says why.
+    // `picture` throws, the view shows nothing and the capture says why. `pictureReady` tells whether
+    // `picture` would answer at once.
     void (*captureHarness)(int& argc, char** argv, const std::function<PreviewPicture()>& picture,
+                           const std::function<bool()>& pictureReady,
                            const std::function<void(const Capture&)>& finish);
     // Starts the application and shows the picture `prepare` makes in a window until it is closed; returns
     // the application's exit code.

@@ -94,7 +94,7 @@ int main(int argc, char** argv) {
         const char* out = std::getenv("QLHARNESS_OUT");
         const std::string outPath = out ? out : "/tmp/ql_preview.png";
         view->captureHarness(
-            argc, argv, [&picture] { return picture.get(); },
+            argc, argv, [&picture] { return picture.get(); }, [&picture] { return picture.ready(); },
             [&outPath](const PreviewView::Capture& c) { finishHarness(c, outPath); });
         std::_Exit(4);
     }

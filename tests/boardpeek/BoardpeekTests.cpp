@@ -232,6 +232,16 @@ TEST(BoardpeekDeadline, WorkPastItsProcessorTimeIsGivenUpAndOtherWorkPassesThrou
     EXPECT_EQ(runWithinCpuTime<int>([] { return 42; }), 42);
     EXPECT_THROW(runWithinCpuTime<int>([]() -> int { throw std::runtime_error("bad board"); }), std::runtime_error);
     EXPECT_FALSE(corvane::abandonedWorkRunning());
+    // Whether work has ended is told without waiting for it.
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    corvane::WorkWithinCpuTime<int> pending([release] {
+        while (!*release) std::this_thread::yield();
+        return 7;
+    });
+    EXPECT_FALSE(pending.ended());
+    *release = true;
+    EXPECT_EQ(pending.get(), 7);
+    EXPECT_TRUE(pending.ended());
 
     // Endless work, as a rasteriser on a self-crossing region of millions of points is in effect: the
     // caller gets control back once the processor time is spent, whatever the work does.
