@@ -109,7 +109,7 @@ struct FileOnDemand::State {
     std::size_t size = 0;
     std::unique_ptr<std::uint8_t[]> data;
     std::unique_ptr<std::atomic<std::uint8_t>[]> blocks;
-    mutable std::atomic<bool> cameShort{false};
+    std::atomic<bool> cameShort{false};
 
     // Reads blocks [first, last) that this thread has claimed; zeros past an end that came too soon.
     void readBlocks(std::uint64_t first, std::uint64_t last) {
