@@ -21,7 +21,7 @@ public:
     }
     static GerberParseError emptyInput() { return GerberParseError(Case::emptyInput, "Gerber file is empty.", {}); }
     static GerberParseError missingFormatStatement() {
-        return GerberParseError(Case::missingFormatStatement, "Gerber file has no %FS format statement.", {});
+        return GerberParseError(Case::missingFormatStatement, "Gerber file has no %FS format specification.", {});
     }
 
     Case errorCase() const { return case_; }

@@ -50,7 +50,7 @@ TEST(GerberParserErrors, EmptyAndBlankInputAreEmpty) {
 TEST(GerberParserErrors, MissingFormatOnlyWithoutObjects) {
     std::string message;
     EXPECT_EQ(errorCaseOf("%MOMM*%\nG04 nothing here*\nM02*\n", &message), GerberParseError::Case::missingFormatStatement);
-    EXPECT_EQ(message, "Gerber file has no %FS format statement.");
+    EXPECT_EQ(message, "Gerber file has no %FS format specification.");
 
     // A lone format block is an empty layer, not an error.
     const GerberDocument onlyFormat = parseDoc("%FS*%");
