@@ -61,6 +61,11 @@ std::string decodeName(std::span<const std::uint8_t> bytes) {
     return sanitizeUTF8(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
 }
 
+// Hands a range about to be looked at to the archive's reader, if it reads on demand.
+void askFor(const VellZip::NeedBytes& need, std::uint64_t offset, std::uint64_t length) {
+    if (need) need(offset, length);
+}
+
 // The bytes an entry takes in the archive: its local header, name, extra field and data. Entries
 // whose local header cannot be read are left out; reading them fails on its own.
 struct StoredSpan {
@@ -75,7 +80,7 @@ std::vector<StoredSpan> storedSpans(const std::vector<VellZip::CentralEntry>& en
     for (const auto& e : entries) {
         if (e.localHeaderOffset < 0 || e.compressedSize < 0) continue;
         const auto at = static_cast<std::uint64_t>(e.localHeaderOffset);
-        if (need) need(at, 30);
+        askFor(need, at, 30);
         if (!fits(at, 30, data.size()) || u32(data, static_cast<std::size_t>(at)) != kLocalSignature) continue;
         const std::uint64_t start = at + 30 + u16(data, at + 26) + u16(data, at + 28);
         const auto length = static_cast<std::uint64_t>(e.compressedSize);
@@ -121,7 +126,7 @@ VellZip::EOCDRecord VellZip::findEOCD(std::span<const std::uint8_t> data, const 
     if (n < kEndRecordSize) throw VellZipError::notAZip();
     const std::size_t window = kMaxCommentLength + kEndRecordSize;
     const std::size_t lowest = n > window ? n - window : 0;
-    if (need) need(lowest, n - lowest);
+    askFor(need, lowest, n - lowest);
     // An exact fit (the comment reaches the end) wins over one followed by trailing bytes.
     for (int pass = 0; pass < 2; ++pass) {
         for (std::size_t p = n - kEndRecordSize + 1; p-- > lowest;) {
@@ -140,12 +145,12 @@ void VellZip::resolveZIP64EOCD(std::span<const std::uint8_t> data, EOCDRecord& e
     if (!countMarked && !sizeMarked && !offsetMarked) return;
     if (eocd.recordOffset < 20) return;
     const auto locator = static_cast<std::size_t>(eocd.recordOffset) - 20;
-    if (need) need(locator, 20);
+    askFor(need, locator, 20);
     if (u32(data, locator) != kZip64LocatorSignature) return;
     const std::uint64_t q = std::min(u64(data, locator + 8), kMaxSigned);
     if (!fits(q, 56, data.size())) return;
     const auto at = static_cast<std::size_t>(q);
-    if (need) need(at, 56);
+    askFor(need, at, 56);
     if (u32(data, at) != kZip64EndSignature) return;
     if (countMarked) eocd.entryCount = clampSigned(u64(data, at + 32));
     if (sizeMarked) eocd.directorySize = clampSigned(u64(data, at + 40));
@@ -161,8 +166,8 @@ std::vector<VellZip::CentralEntry> VellZip::parseCentralDirectory(std::span<cons
         !fits(static_cast<std::uint64_t>(eocd.directoryOffset), static_cast<std::uint64_t>(eocd.directorySize), n))
         throw VellZipError::corrupted("central directory out of bounds");
     // Headers are read until the declared count, which may run past the declared size.
-    if (need)
-        need(static_cast<std::uint64_t>(eocd.directoryOffset), n - static_cast<std::uint64_t>(eocd.directoryOffset));
+    askFor(need, static_cast<std::uint64_t>(eocd.directoryOffset),
+           n - static_cast<std::uint64_t>(eocd.directoryOffset));
 
     std::vector<CentralEntry> entries;
     // Never trust the declared count for the reservation: each header takes 46 bytes at least.
@@ -234,12 +239,12 @@ std::span<const std::uint8_t> VellZip::localDataRange(const CentralEntry& entry,
     if (entry.localHeaderOffset < 0 || !fits(static_cast<std::uint64_t>(entry.localHeaderOffset), 30, data.size()))
         throw VellZipError::corrupted("local header out of bounds for " + entry.path);
     const auto at = static_cast<std::size_t>(entry.localHeaderOffset);
-    if (need) need(at, 30);
+    askFor(need, at, 30);
     if (u32(data, at) != kLocalSignature) throw VellZipError::corrupted("bad local header signature for " + entry.path);
     const std::uint64_t start = std::uint64_t{at} + 30 + u16(data, at + 26) + u16(data, at + 28);
     if (entry.compressedSize < 0 || !fits(start, static_cast<std::uint64_t>(entry.compressedSize), data.size()))
         throw VellZipError::corrupted("entry data out of bounds for " + entry.path);
-    if (need) need(start, static_cast<std::uint64_t>(entry.compressedSize));
+    askFor(need, start, static_cast<std::uint64_t>(entry.compressedSize));
     return data.subspan(static_cast<std::size_t>(start), static_cast<std::size_t>(entry.compressedSize));
 }
 

@@ -500,17 +500,19 @@ FileBands sortIntoBands(const FileObjects& objects, const Mapper& m, const Geome
             ++out.starts[static_cast<std::size_t>(b - lo) + 1];
             if (objects.clears(i)) out.clears[static_cast<std::size_t>(b - lo)] = 1;
         }
-    for (std::size_t i = 0; i < n; ++i)
+    // The shapes the bands share: the runs of long region outlines met by more than one band, and the macro
+    // outlines as drawn.
+    for (std::size_t i = 0; i < n; ++i) {
         if (reach[i].second > reach[i].first)
             if (const auto* region = objects.region(i))
                 for (const Contour& c : region->contours)
                     if (c.size() >= kLongOutlinePoints)
                         if (auto runs = outlineRuns(c)) out.longOutlines.emplace(&c, std::move(*runs));
-    for (std::size_t i = 0; i < n; ++i)
         if (reach[i].second >= reach[i].first)
             if (const auto* outline = objects.macroOutline(i))
                 if (auto [it, fresh] = out.drawnOutlines.try_emplace(outline); fresh)
                     it->second = engine.drawnOutline(*outline);
+    }
     for (std::size_t k = 0; k < span; ++k) out.starts[k + 1] += out.starts[k];
     out.objects.resize(out.starts[span]);
     std::vector<std::uint32_t> next(out.starts.begin(), out.starts.end() - 1);
